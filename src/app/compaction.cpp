@@ -1,0 +1,75 @@
+#include "app/compaction.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace compaction {
+
+namespace {
+
+// Flushes a file (or a directory entry list) to the disk.
+bool syncPath(const QString& path, bool directory = false)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), directory ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+Step run(const QString& dir, Step failAt)
+{
+    const QDir d(dir);
+    const QString dbPath = d.filePath(mdl_main::DbFile);
+    const QString tmpPath = d.filePath(mdl_main::TempFile);
+    const QString bkpPath = d.filePath(mdl_main::BackupFile);
+
+    // A leftover copy of an interrupted run would make VACUUM INTO refuse.
+    QFile::remove(tmpPath);
+    try {
+        if (failAt == Step::Compact)
+            throw db::Error(QStringLiteral("fallo provocado"));
+        const QString name = QStringLiteral("sorvent-compact");
+        {
+            QSqlDatabase c = db::open(name, dbPath);
+            db::exec(c, QStringLiteral("VACUUM INTO ?"), {tmpPath});
+        }
+        db::close(name);
+        if (!syncPath(tmpPath))
+            throw db::Error(QStringLiteral("No se pudo escribir la copia compactada"));
+    } catch (const db::Error&) {
+        db::close(QStringLiteral("sorvent-compact"));
+        QFile::remove(tmpPath);
+        return Step::Compact;
+    }
+
+    // Only one backup generation; a missing one is no error.
+    if (failAt != Step::RemoveBackup)
+        QFile::remove(bkpPath);
+
+    if (failAt == Step::CopyBackup || !QFile::copy(dbPath, bkpPath) || !syncPath(bkpPath))
+        return Step::CopyBackup;
+    QFile::setPermissions(bkpPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    std::error_code ec;
+    if (failAt != Step::Replace)
+        std::filesystem::rename(QFile::encodeName(tmpPath).constData(), QFile::encodeName(dbPath).constData(), ec);
+    if (failAt == Step::Replace || ec)
+        return Step::Replace;
+    syncPath(dir, true);
+    return Step::None;
+}
+
+} // namespace compaction

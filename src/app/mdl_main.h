@@ -1,0 +1,79 @@
+#pragma once
+// Application module: the station-wide state of the shell (database and
+// report connections, settings, the serial port, the logged-in user) and the
+// shared procedures every window calls.
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+
+class SerialPort;
+class QUdpSocket;
+
+// What start-up needs from the windows; the window layer implements it.
+class ShellUi {
+public:
+    virtual ~ShellUi() = default;
+    virtual SerialPort* comMain() = 0;      // creates w_main when needed
+    virtual void setKeypadButtonVisible(bool visible) = 0;
+    virtual void showMainWindow() = 0;
+    virtual void closeSplash() = 0;
+    virtual void runCatalogueCheck() = 0;   // may end the program itself
+    virtual void runLogin() = 0;            // ends the program without a login
+    virtual void endProgram(int code) = 0;
+};
+
+class mdl_main : public QObject {
+    Q_OBJECT
+public:
+    static mdl_main& instance();
+
+    // File names in the program directory.
+    static const QString DbFile, BackupFile, TempFile, UpdateFile;
+    static const QString DbConnection, ReportConnection, UpdateConnection;
+
+    void setProgramDir(const QString& dir) { m_dir = dir; }
+    const QString& programDir() const { return m_dir; }
+    QString pathOf(const QString& fileName) const;
+
+    QSqlDatabase db() const;
+    QSqlDatabase reportDb() const;
+
+    // Start-up (also re-run from the status bar's modem panel).
+    enum class InitResult { Ok, Fatal };
+    InitResult f_inicializa(ShellUi& ui);
+    bool f_abrepuerto(int accion, int& puerto, const QString& modo);
+
+    // Shared operations.
+    void f_mensaje(int number);
+    void f_log(int id_operacion, const QString& parametro = QString());
+    bool f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
+
+    // Opens the database, creating it with the demo catalogue on a first start
+    // or restoring it from its backup; returns a text to tell the user when it
+    // restored a copy. Throws db::Error.
+    QString openStationDatabase();
+    void closeConnections();
+
+    // Shell state.
+    int currentUser = 0;
+    int currentLevel = 0;
+    bool portOpen = false;
+    int modemPort = 0;
+    QString modemMode;
+    SerialPort* com_main = nullptr;
+
+    // Status bar panel 1 ("modem"): text and picture key.
+    QString portStatusText;
+    QString portStatusPicture = QStringLiteral("modem_no");
+
+    // Forgets everything (tests build a fresh station per case).
+    void reset();
+
+signals:
+    void portStatusChanged();
+
+private:
+    mdl_main() = default;
+    QString m_dir;
+};

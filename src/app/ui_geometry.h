@@ -1,0 +1,19 @@
+#pragma once
+// Sizes and positions given in twips (1440 per inch) on the screen's logical DPI.
+
+#include <QPoint>
+#include <QSize>
+
+class QWidget;
+
+namespace ui {
+
+int twips(int t);
+QSize twipsSize(int w, int h);
+// Children of the main window: centred horizontally on it, 700 twips above its
+// vertical centre.
+void placeChild(QWidget* child);
+// Dialogs and the search list: centred on the screen.
+void centreOnScreen(QWidget* w);
+
+} // namespace ui

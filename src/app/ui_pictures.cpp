@@ -1,0 +1,102 @@
+#include "app/ui_pictures.h"
+
+#include <QHash>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace ui {
+
+namespace {
+
+QColor lampColour(const QString& key)
+{
+    static const QHash<QString, QColor> colours = {
+        {"rojo", QColor(220, 30, 30)},    {"verde", QColor(30, 170, 60)},
+        {"amarillo", QColor(240, 200, 0)}, {"gris", QColor(150, 150, 150)},
+        {"azul", QColor(40, 90, 220)},    {"naranja", QColor(245, 140, 0)},
+        {"blanco", QColor(250, 250, 250)},
+    };
+    return colours.value(key);
+}
+
+void drawModem(QPainter& p, int s, bool ok)
+{
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(QColor(200, 200, 210));
+    p.drawRoundedRect(QRectF(1, s * 0.35, s - 2, s * 0.45), 2, 2);
+    p.setBrush(ok ? QColor(30, 190, 60) : QColor(220, 30, 30));
+    p.drawEllipse(QRectF(s * 0.15, s * 0.5, s * 0.18, s * 0.18));
+    if (!ok) {
+        p.setPen(QPen(QColor(220, 30, 30), 2));
+        p.drawLine(QPointF(s * 0.55, s * 0.1), QPointF(s * 0.9, s * 0.32));
+        p.drawLine(QPointF(s * 0.9, s * 0.1), QPointF(s * 0.55, s * 0.32));
+    }
+}
+
+// Toolbar pictures: a rounded tile in the button's colour with its initial.
+void drawTile(QPainter& p, int s, const QColor& c, const QString& letter)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(c);
+    p.drawRoundedRect(QRectF(1, 1, s - 2, s - 2), s * 0.2, s * 0.2);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(int(s * 0.55));
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, letter);
+}
+
+const QHash<QString, QPair<QColor, QString>>& tiles()
+{
+    static const QHash<QString, QPair<QColor, QString>> t = {
+        {"cb_parametros", {QColor(90, 90, 110), "P"}},   {"cb_abonados", {QColor(30, 110, 200), "A"}},
+        {"cb_panel", {QColor(0, 140, 110), "▣"}},        {"cb_configuracion", {QColor(140, 80, 170), "C"}},
+        {"cb_usuarios", {QColor(200, 120, 20), "U"}},    {"cb_log", {QColor(110, 110, 60), "L"}},
+        {"cb_teclado", {QColor(60, 60, 60), "#"}},       {"cb_salir", {QColor(190, 40, 40), "X"}},
+        {"cb_aceptar", {QColor(30, 150, 60), "✓"}},      {"cb_cancelar", {QColor(190, 40, 40), "✕"}},
+        {"cb_alta", {QColor(30, 150, 60), "+"}},         {"cb_baja", {QColor(190, 40, 40), "−"}},
+        {"cb_editar", {QColor(200, 140, 20), "✎"}},      {"cb_buscar", {QColor(30, 110, 200), "?"}},
+        {"cb_imprimir", {QColor(80, 80, 80), "⎙"}},      {"cb_guardar", {QColor(30, 150, 60), "✓"}},
+        {"cb_copiar", {QColor(30, 110, 200), "⧉"}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
+    };
+    return t;
+}
+
+} // namespace
+
+QPixmap picture(const QString& key, int size)
+{
+    const qreal ratio = 2.0;
+    QPixmap pm(QSize(size, size) * ratio);
+    pm.setDevicePixelRatio(ratio);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (key == QLatin1String("modem_si") || key == QLatin1String("modem_no")) {
+        drawModem(p, size, key == QLatin1String("modem_si"));
+    } else if (QColor c = lampColour(key); c.isValid()) {
+        QRadialGradient g(QPointF(size * 0.38, size * 0.35), size * 0.6);
+        g.setColorAt(0, c.lighter(160));
+        g.setColorAt(1, c);
+        p.setPen(QPen(c.darker(160), 1));
+        p.setBrush(g);
+        p.drawEllipse(QRectF(1, 1, size - 2, size - 2));
+    } else if (tiles().contains(key)) {
+        const auto& t = tiles().value(key);
+        drawTile(p, size, t.first, t.second);
+    } else {
+        drawTile(p, size, QColor(120, 120, 120), key.isEmpty() ? QString() : key.right(1).toUpper());
+    }
+    return pm;
+}
+
+QIcon icon(const QString& key)
+{
+    QIcon i;
+    for (int s : {16, 24, 32})
+        i.addPixmap(picture(key, s));
+    return i;
+}
+
+} // namespace ui

@@ -1,0 +1,93 @@
+#include "app/ui_shell.h"
+
+#include "app/ui_geometry.h"
+#include "app/w_login.h"
+#include "app/w_main.h"
+#include "app/w_splash.h"
+#include "app/ui_startup_hooks.h"
+
+#include <QAction>
+#include <QCoreApplication>
+
+std::function<void(AppShell&)> AppShell::catalogueCheck;
+
+AppShell::AppShell(QObject* parent) : QObject(parent)
+{
+    onEnd = [](int code) { QCoreApplication::exit(code); };
+}
+
+AppShell::~AppShell()
+{
+    delete m_login;
+    delete m_splash;
+    delete m_main;
+}
+
+void AppShell::start()
+{
+    m_splash = new w_splash;
+    connect(m_splash, &w_splash::elapsed, this, [this] { mdl_main::instance().f_inicializa(*this); });
+    m_splash->show();
+}
+
+SerialPort* AppShell::comMain()
+{
+    if (!m_main) {
+        m_main = new w_main;
+        m_main->endProgram = [this](int code) { endProgram(code); };
+        registerWindows(*m_main);
+        // The modem panel re-runs start-up: settings re-read, port re-opened.
+        m_main->onModemPanelClicked = [this] { mdl_main::instance().f_inicializa(*this); };
+    }
+    return m_main->com_main;
+}
+
+void AppShell::setKeypadButtonVisible(bool visible)
+{
+    if (m_main)
+        m_main->action(QStringLiteral("cb_teclado"))->setVisible(visible);
+}
+
+void AppShell::showMainWindow()
+{
+    m_main->show();
+    m_main->setWindowState(m_main->windowState() | Qt::WindowMaximized);
+}
+
+void AppShell::closeSplash()
+{
+    if (m_splash) {
+        m_splash->close();
+        m_splash->deleteLater();
+    }
+}
+
+void AppShell::runCatalogueCheck()
+{
+    if (catalogueCheck)
+        catalogueCheck(*this);
+}
+
+void AppShell::runLogin()
+{
+    if (ended)
+        return;
+    m_login = new w_login(m_main);
+    m_login->setAttribute(Qt::WA_DeleteOnClose);
+    m_login->setWindowModality(Qt::ApplicationModal);
+    // Without a successful login the program ends at once, uncompacted.
+    connect(m_login, &QDialog::finished, this, [this] {
+        if (!m_login || !m_login->accepted())
+            endProgram(0);
+    });
+    m_login->show();
+    const QRect r = m_main->geometry();
+    m_login->move(r.center().x() - m_login->width() / 2, r.center().y() - ui::twips(700) - m_login->height() / 2);
+}
+
+void AppShell::endProgram(int code)
+{
+    ended = true;
+    if (onEnd)
+        onEnd(code);
+}

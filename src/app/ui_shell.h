@@ -1,0 +1,46 @@
+#pragma once
+// Runs the station's start-up with its windows: splash, main window, the
+// catalogue update check and the login, in that order.
+
+#include "app/mdl_main.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+#include "app/w_login.h"
+#include "app/w_main.h"
+#include "app/w_splash.h"
+
+class AppShell : public QObject, public ShellUi {
+    Q_OBJECT
+public:
+    explicit AppShell(QObject* parent = nullptr);
+    ~AppShell() override;
+
+    // Shows the splash; its timer runs f_inicializa.
+    void start();
+
+    SerialPort* comMain() override;
+    void setKeypadButtonVisible(bool visible) override;
+    void showMainWindow() override;
+    void closeSplash() override;
+    void runCatalogueCheck() override;
+    void runLogin() override;
+    void endProgram(int code) override;
+
+    w_main* mainWindow() const { return m_main; }
+    w_splash* splash() const { return m_splash; }
+    w_login* login() const { return m_login; }
+
+    // The catalogue update check, installed by the migration module.
+    static std::function<void(AppShell&)> catalogueCheck;
+    // How the program ends (tests record it instead).
+    std::function<void(int)> onEnd;
+    bool ended = false;
+
+private:
+    QPointer<w_main> m_main;
+    QPointer<w_splash> m_splash;
+    QPointer<w_login> m_login;
+};

@@ -1,0 +1,8 @@
+#pragma once
+// Plugs every window into the main toolbar and installs the start-up checks.
+// Each subsystem adds its windows here.
+
+void installStartupHooks();
+// Registers the child windows on a newly made main window.
+class w_main;
+void registerWindows(w_main& w);

@@ -1,0 +1,110 @@
+#include "app/w_login.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "app/w_main.h"
+#include "data/db.h"
+#include "data/messages.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+w_login::w_login(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("w_login"));
+    setWindowTitle(QStringLiteral("Parámetros del sistema"));
+    setFixedSize(ui::twipsSize(4000, 2700));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 6);
+    tb_configuracion = new QToolBar(this);
+    tb_configuracion->setObjectName(QStringLiteral("tb_configuracion"));
+    tb_configuracion->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tb_configuracion->setIconSize(QSize(16, 16));
+    cb_aceptar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_aceptar")), QStringLiteral("Aceptar"));
+    cb_aceptar->setObjectName(QStringLiteral("cb_aceptar"));
+    cb_aceptar->setToolTip(QStringLiteral("Aceptar"));
+    cb_cancelar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_cancelar")), QStringLiteral("Cancelar"));
+    cb_cancelar->setObjectName(QStringLiteral("cb_cancelar"));
+    layout->addWidget(tb_configuracion);
+
+    frm_configuracion = new QFrame(this);
+    frm_configuracion->setObjectName(QStringLiteral("frm_configuracion"));
+    frm_configuracion->setFrameShape(QFrame::StyledPanel);
+    auto* grid = new QGridLayout(frm_configuracion);
+    st_usuario_t = new QLabel(QStringLiteral("Usuario:"), frm_configuracion);
+    st_usuario_t->setObjectName(QStringLiteral("st_usuario_t"));
+    st_password_t = new QLabel(QStringLiteral("Contraseña:"), frm_configuracion);
+    st_password_t->setObjectName(QStringLiteral("st_password_t"));
+    sle_usuario = new QLineEdit(QStringLiteral("Administrador"), frm_configuracion);
+    sle_usuario->setObjectName(QStringLiteral("sle_usuario"));
+    sle_usuario->setMaxLength(20);
+    sle_password = new QLineEdit(frm_configuracion);
+    sle_password->setObjectName(QStringLiteral("sle_password"));
+    sle_password->setEchoMode(QLineEdit::Password);
+    sle_password->setMaxLength(20);
+    grid->addWidget(st_usuario_t, 0, 0);
+    grid->addWidget(sle_usuario, 0, 1);
+    grid->addWidget(st_password_t, 1, 0);
+    grid->addWidget(sle_password, 1, 1);
+    layout->addWidget(frm_configuracion, 1);
+
+    connect(sle_usuario, &QLineEdit::returnPressed, sle_password, qOverload<>(&QWidget::setFocus));
+    connect(sle_password, &QLineEdit::returnPressed, this, &w_login::aceptar);
+    connect(cb_aceptar, &QAction::triggered, this, &w_login::aceptar);
+    connect(cb_cancelar, &QAction::triggered, this, &QDialog::reject);
+
+    sle_password->setFocus();
+}
+
+void w_login::aceptar()
+{
+    m_accepted = wf_login(sle_usuario->text(), sle_password->text());
+    if (m_accepted)
+        accept();
+}
+
+bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
+{
+    mdl_main& m = mdl_main::instance();
+    int id = 0, nivel = 0;
+    bool found = false;
+    try {
+        // Names and passwords compare without regard to case (Ñ and accented
+        // letters included). With duplicate names the lowest account wins.
+        QSqlQuery q = db::exec(m.db(), QStringLiteral("SELECT id_usuario, nivel, usuario, password FROM usuarios "
+                                                      "ORDER BY id_usuario"));
+        const QString u = db::fold(ls_usuario), p = db::fold(ls_password);
+        while (q.next()) {
+            if (db::fold(db::text(q, "usuario")) == u && db::fold(db::text(q, "password")) == p) {
+                id = db::integer(q, "id_usuario");
+                nivel = db::integer(q, "nivel");
+                found = true;
+                break;
+            }
+        }
+    } catch (const db::Error&) {
+        found = false; // an unreadable table refuses the login like a wrong password
+    }
+    if (!found) {
+        showError(QStringLiteral("Acceso denegado"));
+        return false;
+    }
+    m.currentUser = id;
+    m.currentLevel = nivel;
+    m.f_log(1);
+    if (nivel != 1) {
+        if (w_main* w = w_main::instance()) {
+            for (const char* key : {"cb_parametros", "cb_log", "cb_configuracion"})
+                if (QAction* a = w->action(QString::fromLatin1(key)))
+                    a->setEnabled(false);
+        }
+    }
+    return true;
+}

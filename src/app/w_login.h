@@ -1,0 +1,33 @@
+#pragma once
+// Login dialog: checks a name and password, remembers the user's number and
+// level for the run, and restricts the main toolbar below level 1.
+
+#include <QDialog>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QToolBar;
+
+class w_login : public QDialog {
+    Q_OBJECT
+public:
+    explicit w_login(QWidget* parent = nullptr);
+
+    bool wf_login(const QString& ls_usuario, const QString& ls_password);
+    bool accepted() const { return m_accepted; }
+
+    QFrame* frm_configuracion;
+    QLabel* st_usuario_t;
+    QLabel* st_password_t;
+    QLineEdit* sle_usuario;
+    QLineEdit* sle_password;
+    QToolBar* tb_configuracion;
+    QAction* cb_aceptar;
+    QAction* cb_cancelar;
+
+private:
+    void aceptar();
+    bool m_accepted = false;
+};

@@ -1,0 +1,267 @@
+#include "app/w_main.h"
+
+#include "app/compaction.h"
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/messages.h"
+#include "link/mdl_trans.h"
+#include "link/serialport_qt.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QUdpSocket>
+
+namespace {
+w_main* g_main = nullptr;
+}
+
+w_main* w_main::instance()
+{
+    return g_main;
+}
+
+w_main::w_main(QWidget* parent) : QMainWindow(parent)
+{
+    g_main = this;
+    setObjectName(QStringLiteral("w_main"));
+    setWindowTitle(QStringLiteral("Quendal Sorvent"));
+
+    mdi = new QMdiArea(this);
+    mdi->setObjectName(QStringLiteral("mdi"));
+    mdi->setBackground(QColor(118, 128, 140));
+    setCentralWidget(mdi);
+
+    tb_main = new QToolBar(this);
+    tb_main->setObjectName(QStringLiteral("tb_main"));
+    tb_main->setMovable(false);
+    tb_main->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb_main->setIconSize(QSize(24, 24));
+    addToolBar(tb_main);
+    addButton(QStringLiteral("Parámetros"), QStringLiteral("cb_parametros"), QStringLiteral("Parámetros del sistema"));
+    addButton(QStringLiteral("Abonados"), QStringLiteral("cb_abonados"), QStringLiteral("ABM de Abonados"));
+    addButton(QStringLiteral("Panel"), QStringLiteral("cb_panel"), QStringLiteral("Panel del equpio"));
+    addButton(QStringLiteral("Configuraciones"), QStringLiteral("cb_configuracion"), QStringLiteral("Configuraciones de paneles"));
+    addButton(QStringLiteral("Usuarios"), QStringLiteral("cb_usuarios"), QStringLiteral("Administración de Usuarios"));
+    addButton(QStringLiteral("Log"), QStringLiteral("cb_log"), QStringLiteral("Log de operaciones"));
+    addButton(QStringLiteral("Teclado"), QStringLiteral("cb_teclado"), QStringLiteral("Arir Teclado Virtual"));
+    addButton(QStringLiteral("Salir"), QStringLiteral("cb_salir"), QStringLiteral("Salir del sistema"));
+    action(QStringLiteral("cb_teclado"))->setVisible(false);
+
+    sb_main = new QStatusBar(this);
+    sb_main->setObjectName(QStringLiteral("sb_main"));
+    sb_main->setSizeGripEnabled(false);
+    sb_main->setFixedHeight(ui::twips(300));
+    setStatusBar(sb_main);
+    sb_modem = new QWidget(sb_main);
+    sb_modem->setObjectName(QStringLiteral("modem"));
+    sb_modem->setCursor(Qt::PointingHandCursor);
+    auto* ml = new QHBoxLayout(sb_modem);
+    ml->setContentsMargins(4, 0, 4, 0);
+    sb_modem_pic = new QLabel(sb_modem);
+    sb_modem_pic->setObjectName(QStringLiteral("sb_modem_pic"));
+    sb_modem_text = new QLabel(sb_modem);
+    sb_modem_text->setObjectName(QStringLiteral("sb_modem_text"));
+    ml->addWidget(sb_modem_pic);
+    ml->addWidget(sb_modem_text);
+    sb_modem->setFixedWidth(ui::twips(1400));
+    sb_modem->installEventFilter(this);
+    sb_panel2 = new QLabel(sb_main);
+    sb_panel2->setObjectName(QStringLiteral("sb_panel2"));
+    sb_main->addWidget(sb_modem);
+    sb_main->addWidget(sb_panel2, 1);
+
+    com_main = new QtSerialPortAdapter(mdl_main::instance().programDir(), this);
+    com_main->setObjectName(QStringLiteral("com_main"));
+    IP_server = new QUdpSocket(this);
+    IP_server->setObjectName(QStringLiteral("IP_server"));
+    tmr_main = new QTimer(this);
+    tmr_main->setObjectName(QStringLiteral("tmr_main"));
+    tmr_main->setInterval(100);
+
+    connect(&mdl_main::instance(), &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);
+    refreshPortStatus();
+
+    endProgram = [](int code) { QCoreApplication::exit(code); };
+
+    resize(ui::twipsSize(9600, 7500));
+}
+
+w_main::~w_main()
+{
+    if (g_main == this)
+        g_main = nullptr;
+    if (mdl_main::instance().com_main == com_main)
+        mdl_main::instance().com_main = nullptr;
+}
+
+void w_main::addButton(const QString& caption, const QString& key, const QString& tip)
+{
+    QAction* a = tb_main->addAction(ui::icon(key), caption);
+    a->setObjectName(key);
+    a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    m_buttons << a;
+}
+
+QAction* w_main::action(const QString& key) const
+{
+    for (QAction* a : m_buttons)
+        if (a->objectName() == key)
+            return a;
+    return nullptr;
+}
+
+QAction* w_main::button(int position) const
+{
+    return m_buttons.value(position - 1);
+}
+
+void w_main::registerWindow(const QString& key, Factory f)
+{
+    m_factories.insert(key, std::move(f));
+}
+
+QWidget* w_main::child(const QString& key) const
+{
+    return m_children.value(key).data();
+}
+
+QWidget* w_main::showChild(const QString& key)
+{
+    QWidget* w = child(key);
+    if (!w) {
+        const Factory f = m_factories.value(key);
+        if (!f)
+            return nullptr;
+        w = f();
+        if (!w)
+            return nullptr;
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        QMdiSubWindow* sub = mdi->addSubWindow(w);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->setWindowIcon(ui::icon(key));
+        // The child's own size is its client area.
+        sub->adjustSize();
+        m_children.insert(key, w);
+        // Closing the child closes its frame too.
+        connect(w, &QObject::destroyed, sub, [sub] { sub->close(); });
+        sub->show();
+        ui::placeChild(w);
+    }
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget())) {
+        sub->showNormal();
+        sub->raise();
+        mdi->setActiveSubWindow(sub);
+    }
+    w->activateWindow();
+    return w;
+}
+
+void w_main::closeChild(const QString& key)
+{
+    if (QWidget* w = child(key)) {
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget()))
+            sub->close();
+        else
+            w->close();
+    }
+}
+
+void w_main::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_salir")) {
+        requestExit();
+    } else if (key == QLatin1String("cb_panel")) {
+        closeChild(QStringLiteral("cb_teclado"));
+        showChild(key);
+    } else if (key == QLatin1String("cb_teclado")) {
+        // Only in interface mode (the port runs at 4800 baud).
+        if (!com_main->settings().startsWith(QLatin1String("48")))
+            return;
+        if (mdl_trans::instance().connected) {
+            showError(QStringLiteral("Primero debe desconectarse"));
+            return;
+        }
+        closeChild(QStringLiteral("cb_panel"));
+        showChild(key);
+    } else {
+        showChild(key);
+    }
+}
+
+bool w_main::requestExit()
+{
+    if (mdl_trans::instance().connected) {
+        showError(QStringLiteral("Primero debe desconectarse"));
+        return false;
+    }
+    if (!m_exiting) {
+        m_exiting = true;
+        wf_compactar();
+        endProgram(0);
+    }
+    return true;
+}
+
+void w_main::wf_compactar()
+{
+    mdl_main& m = mdl_main::instance();
+    sb_panel2->setText(QStringLiteral("Compactando Base de Datos"));
+    sb_panel2->repaint();
+    m.f_log(2);
+    tmr_main->stop();
+    if (com_main->isOpen())
+        com_main->close();
+    m.closeConnections();
+    compaction::run(m.programDir());
+}
+
+void w_main::closeEvent(QCloseEvent* e)
+{
+    if (m_exiting) {
+        e->accept();
+        return;
+    }
+    if (requestExit())
+        e->accept();
+    else
+        e->ignore();
+}
+
+void w_main::resizeEvent(QResizeEvent* e)
+{
+    QMainWindow::resizeEvent(e);
+    if (isMinimized())
+        return;
+    const int minW = ui::twips(7000), minH = ui::twips(6000);
+    if (width() < minW || height() < minH)
+        resize(qMax(width(), minW), qMax(height(), minH));
+    sb_panel2->setFixedWidth(qMax(0, width() - ui::twips(1500)));
+}
+
+bool w_main::eventFilter(QObject* o, QEvent* e)
+{
+    if (o == sb_modem && e->type() == QEvent::MouseButtonRelease) {
+        if (onModemPanelClicked)
+            onModemPanelClicked();
+        return true;
+    }
+    return QMainWindow::eventFilter(o, e);
+}
+
+void w_main::refreshPortStatus()
+{
+    const mdl_main& m = mdl_main::instance();
+    sb_modem_pic->setPixmap(ui::picture(m.portStatusPicture));
+    sb_modem_pic->setProperty("pictureKey", m.portStatusPicture);
+    sb_modem_text->setText(m.portStatusText);
+}

@@ -1,0 +1,66 @@
+#pragma once
+// Engine adapter: named SQLite connections through QtSql, bound statements,
+// a transaction guard and null-to-default reads. Every failure becomes a
+// db::Error carrying the engine's own text.
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <stdexcept>
+
+namespace db {
+
+class Error : public std::runtime_error {
+public:
+    explicit Error(const QString& text) : std::runtime_error(text.toStdString()), m_text(text) {}
+    const QString& text() const { return m_text; }
+
+private:
+    QString m_text;
+};
+
+// Opens (or re-opens) the connection `name` on `file`. The file must exist:
+// SQLite would otherwise silently create an empty database.
+QSqlDatabase open(const QString& name, const QString& file);
+// Creates a new database file from the schema (fails if the file exists).
+QSqlDatabase create(const QString& name, const QString& file);
+void close(const QString& name);
+
+// Prepares `sql`, binds `values` positionally and runs it; throws on failure.
+QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
+// Runs a query and returns the first column of the first row (null when no row).
+QVariant scalar(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
+// Runs a script of statements separated by ";" at line ends (no values).
+void execScript(const QSqlDatabase& c, const QString& script);
+
+// Null-to-default reads by column name.
+QString text(const QSqlQuery& q, const char* column);
+int integer(const QSqlQuery& q, const char* column);
+
+// Binds an empty text as null (optional fields are stored as null).
+QVariant nullIfEmpty(const QString& s);
+
+// Case folding that covers Spanish letters (Ñ/ñ, Á/á ...), unlike SQLite's NOCASE.
+QString fold(const QString& s);
+
+// Local "now" in the stored date format, and the conversion both ways.
+QString nowText();
+QString dateTimeText(const QDateTime& t);
+QDateTime parseDateTime(const QString& s);
+
+// Begin on construction, roll back on destruction unless commit() ran.
+class Transaction {
+public:
+    explicit Transaction(const QSqlDatabase& c);
+    ~Transaction();
+    void commit();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+private:
+    QSqlDatabase m_c;
+    bool m_open = false;
+};
+
+} // namespace db

@@ -1,0 +1,27 @@
+#pragma once
+// One seam for every message box and question of the station, so that tests
+// can read what would be shown and answer questions without a modal dialog.
+
+#include <QString>
+
+class MessageService {
+public:
+    enum class Icon { Critical, Question, Information, Warning };
+    virtual ~MessageService() = default;
+    // Shows a message with an OK button and returns when it is closed.
+    virtual void show(const QString& title, const QString& text, Icon icon) = 0;
+    // Asks a Yes/No question (title "Atención", question icon by convention).
+    virtual bool ask(const QString& title, const QString& text) = 0;
+
+    static MessageService& instance();
+    // The service in use; the station installs the message-box one at start.
+    static void setInstance(MessageService* s);
+};
+
+// Shortcuts for the conventions: errors titled "Error" with the critical icon,
+// questions titled "Atención".
+void showError(const QString& text, const QString& title = QStringLiteral("Error"));
+bool askYesNo(const QString& text);
+
+// The message catalogue: number -> text; empty for numbers outside it.
+QString catalogueText(int number);

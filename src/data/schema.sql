@@ -1,0 +1,154 @@
+-- Station database. Dates are ISO-8601 local text "yyyy-MM-dd HH:mm:ss" so that
+-- text order is time order. Foreign keys carry the cascades and the refusal to
+-- delete a template still used by a subscriber.
+
+CREATE TABLE paneles (
+  id_panel      INTEGER PRIMARY KEY,
+  codigo        TEXT NOT NULL,
+  version       TEXT NOT NULL,
+  cadena        TEXT NOT NULL,
+  id_seccionpwd INTEGER NOT NULL
+);
+
+CREATE TABLE secciones (
+  id_panel    INTEGER NOT NULL REFERENCES paneles(id_panel),
+  id_seccion  INTEGER NOT NULL,
+  tipo        INTEGER NOT NULL,
+  long        INTEGER NOT NULL,
+  caracteres  INTEGER,
+  posicion    INTEGER NOT NULL,
+  descripcion TEXT NOT NULL,
+  filler      TEXT,
+  PRIMARY KEY (id_panel, id_seccion)
+);
+
+CREATE TABLE secciones_items (
+  id_panel    INTEGER NOT NULL,
+  id_seccion  INTEGER NOT NULL,
+  id_item     INTEGER NOT NULL,
+  descripcion TEXT NOT NULL,
+  PRIMARY KEY (id_panel, id_seccion, id_item),
+  FOREIGN KEY (id_panel, id_seccion) REFERENCES secciones(id_panel, id_seccion)
+);
+
+CREATE TABLE secciones_valores (
+  id_panel    INTEGER NOT NULL,
+  id_seccion  INTEGER NOT NULL,
+  id_valor    TEXT NOT NULL,
+  descripcion TEXT,
+  PRIMARY KEY (id_panel, id_seccion, id_valor),
+  FOREIGN KEY (id_panel, id_seccion) REFERENCES secciones(id_panel, id_seccion)
+);
+
+CREATE TABLE configuraciones (
+  id_configuracion INTEGER PRIMARY KEY,
+  descripcion      TEXT NOT NULL
+);
+
+CREATE TABLE configuraciones_valores (
+  id_configuracion INTEGER NOT NULL REFERENCES configuraciones(id_configuracion) ON DELETE CASCADE,
+  id_panel         INTEGER NOT NULL,
+  id_seccion       INTEGER NOT NULL,
+  id_item          INTEGER NOT NULL,
+  valor            TEXT,
+  id_estado        INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (id_configuracion, id_panel, id_seccion, id_item)
+);
+CREATE INDEX configuraciones_valores_panel ON configuraciones_valores(id_panel, id_configuracion, id_seccion);
+
+CREATE TABLE provincias (
+  id_provincia INTEGER PRIMARY KEY,
+  descripcion  TEXT NOT NULL
+);
+
+CREATE TABLE contactos (
+  id_contacto INTEGER PRIMARY KEY,
+  descripcion TEXT NOT NULL
+);
+
+CREATE TABLE abonados (
+  id_abonado       INTEGER PRIMARY KEY,
+  codigo           TEXT NOT NULL,
+  id_panel         INTEGER NOT NULL REFERENCES paneles(id_panel),
+  id_configuracion INTEGER NOT NULL REFERENCES configuraciones(id_configuracion) ON DELETE RESTRICT,
+  apellido         TEXT NOT NULL,
+  nombre           TEXT NOT NULL,
+  calle            TEXT NOT NULL,
+  numero           TEXT NOT NULL,
+  piso             TEXT,
+  depto            TEXT,
+  localidad        TEXT NOT NULL,
+  id_provincia     INTEGER NOT NULL REFERENCES provincias(id_provincia),
+  cp               TEXT,
+  tel_1            TEXT NOT NULL,
+  tel_2            TEXT,
+  ref_contacto1    TEXT,
+  id_contacto1     INTEGER REFERENCES contactos(id_contacto),
+  tel_contacto1    TEXT,
+  ref_contacto2    TEXT,
+  id_contacto2     INTEGER REFERENCES contactos(id_contacto),
+  tel_contacto2    TEXT,
+  ref_contacto3    TEXT,
+  id_contacto3     INTEGER REFERENCES contactos(id_contacto),
+  tel_contacto3    TEXT,
+  observaciones    TEXT
+);
+CREATE INDEX abonados_apellido ON abonados(apellido);
+
+CREATE TABLE abonados_valores (
+  id_abonado INTEGER NOT NULL REFERENCES abonados(id_abonado) ON DELETE CASCADE,
+  id_seccion INTEGER NOT NULL,
+  id_item    INTEGER NOT NULL,
+  valor      TEXT,
+  id_estado  INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (id_abonado, id_seccion, id_item)
+);
+
+CREATE TABLE eventos (
+  id_panel    INTEGER NOT NULL,
+  id_tipo     INTEGER NOT NULL,
+  id_evento   INTEGER NOT NULL,
+  descripcion TEXT NOT NULL,
+  PRIMARY KEY (id_panel, id_tipo, id_evento)
+);
+
+CREATE TABLE abonados_eventos (
+  orden      INTEGER PRIMARY KEY AUTOINCREMENT,
+  id_abonado INTEGER NOT NULL REFERENCES abonados(id_abonado) ON DELETE CASCADE,
+  id_panel   INTEGER NOT NULL,
+  id_evento  INTEGER NOT NULL,
+  parametro  INTEGER NOT NULL,
+  fecha      TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime')),
+  id_tipo    INTEGER NOT NULL
+);
+CREATE INDEX abonados_eventos_abonado ON abonados_eventos(id_abonado, fecha);
+
+CREATE TABLE configuracion (
+  id_configuracion INTEGER PRIMARY KEY,
+  modem_port       INTEGER NOT NULL,
+  modem_mode       TEXT NOT NULL,
+  tel_1            TEXT,
+  tel_2            TEXT,
+  tel_3            TEXT,
+  ip_port          INTEGER NOT NULL
+);
+
+CREATE TABLE usuarios (
+  id_usuario INTEGER PRIMARY KEY,
+  usuario    TEXT NOT NULL,
+  password   TEXT NOT NULL,
+  nivel      INTEGER NOT NULL
+);
+
+CREATE TABLE operaciones (
+  id_operacion INTEGER PRIMARY KEY,
+  descripcion  TEXT NOT NULL
+);
+
+CREATE TABLE usuarios_operaciones (
+  id_usuario   INTEGER NOT NULL,
+  id_operacion INTEGER NOT NULL,
+  parametro    TEXT,
+  fecha        TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'))
+);
+CREATE INDEX usuarios_operaciones_fecha ON usuarios_operaciones(fecha);

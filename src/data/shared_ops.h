@@ -1,0 +1,13 @@
+#pragma once
+// Data operations shared by several windows, on an explicit connection.
+
+#include <QSqlDatabase>
+
+// Seeds a subscriber's values and marks from a template (section 999: all
+// sections). Opens no transaction: the caller wraps it and rolls back on a
+// db::Error. Returns true when both statements ran.
+bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion);
+
+// New key: the column maximum plus one, or `firstKey` in an empty table. Read
+// it inside the transaction that inserts the row.
+int nextKey(const QSqlDatabase& c, const QString& table, const QString& column, int firstKey = 1);

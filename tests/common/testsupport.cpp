@@ -1,0 +1,109 @@
+#include "testsupport.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "data/seed.h"
+#include "link/mdl_trans.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+void RecordingMessages::show(const QString& title, const QString& text, Icon icon)
+{
+    shown.append({title, text, icon});
+}
+
+bool RecordingMessages::ask(const QString& title, const QString& text)
+{
+    Q_UNUSED(title);
+    asked.append(text);
+    return answers.isEmpty() ? false : answers.dequeue();
+}
+
+bool RecordingMessages::sawText(const QString& text) const
+{
+    for (const Shown& s : shown)
+        if (s.text == text)
+            return true;
+    return false;
+}
+
+Station::Station(bool createDb, bool demoSubscribers)
+{
+    mdl_main& m = mdl_main::instance();
+    m.reset();
+    mdl_trans::instance().connected = false;
+    mdl_trans::instance().keypadOpen = false;
+    m.setProgramDir(m_dir.path());
+    MessageService::setInstance(&messages);
+    if (createDb) {
+        seed::createStationDatabase(path(mdl_main::DbFile), demoSubscribers);
+        db::open(mdl_main::DbConnection, path(mdl_main::DbFile));
+    }
+}
+
+Station::~Station()
+{
+    mdl_main::instance().reset();
+    MessageService::setInstance(nullptr);
+}
+
+QString Station::path(const QString& name) const
+{
+    return m_dir.filePath(name);
+}
+
+Pty::Pty()
+{
+    int slave = -1;
+    char name[256] = {};
+    if (::openpty(&m_master, &slave, name, nullptr, nullptr) != 0) {
+        m_master = -1;
+        return;
+    }
+    m_slave = QString::fromLocal8Bit(name);
+    m_slaveFd = slave;
+    termios t{};
+    ::tcgetattr(slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty()
+{
+    if (m_slaveFd >= 0)
+        ::close(m_slaveFd);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool Pty::linkAs(const QString& dir, int n) const
+{
+    const QString link = dir + QStringLiteral("/COM%1").arg(n);
+    QFile::remove(link);
+    return QFile::link(m_slave, link);
+}
+
+QByteArray Pty::readAvailable()
+{
+    QByteArray out;
+    char buf[512];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.append(buf, int(n));
+    }
+    return out;
+}
+
+void Pty::write(const QByteArray& data)
+{
+    const ssize_t n = ::write(m_master, data.constData(), size_t(data.size()));
+    Q_UNUSED(n);
+}

@@ -1,0 +1,68 @@
+#pragma once
+// Shared test fixtures: a fresh program directory with its own database per
+// test, a message service that records what would be shown, and a real
+// pseudo-terminal for serial tests.
+
+#include "data/messages.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+class RecordingMessages : public MessageService {
+public:
+    struct Shown {
+        QString title, text;
+        Icon icon;
+    };
+    void show(const QString& title, const QString& text, Icon icon) override;
+    bool ask(const QString& title, const QString& text) override;
+
+    QList<Shown> shown;
+    QList<QString> asked;
+    QQueue<bool> answers; // next answers to questions; No when empty
+
+    bool sawText(const QString& text) const;
+    QString lastText() const { return shown.isEmpty() ? QString() : shown.last().text; }
+    QString lastTitle() const { return shown.isEmpty() ? QString() : shown.last().title; }
+    void clear() { shown.clear(); asked.clear(); answers.clear(); }
+};
+
+// One station per test: a temporary program directory and reset globals.
+class Station {
+public:
+    // Creates the directory; with `createDb` also a fresh database (demo
+    // catalogue; demo subscribers when asked) opened as the shared connection.
+    explicit Station(bool createDb = true, bool demoSubscribers = false);
+    ~Station();
+
+    QString dir() const { return m_dir.path(); }
+    QString path(const QString& name) const;
+    RecordingMessages messages;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A pseudo-terminal pair: the test holds the master, the station opens the
+// slave through a "COMn" link in the program directory.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    bool ok() const { return m_master >= 0; }
+    int master() const { return m_master; }
+    QString slavePath() const { return m_slave; }
+    // Makes `dir`/COMn point at the slave.
+    bool linkAs(const QString& dir, int n) const;
+    // Reads what the station wrote (non-blocking).
+    QByteArray readAvailable();
+    void write(const QByteArray& data);
+
+private:
+    int m_master = -1;
+    int m_slaveFd = -1; // kept open so the master never sees a hang-up between opens
+    QString m_slave;
+};
