@@ -41,7 +41,14 @@ Station::Station(bool createDb, bool demoSubscribers)
     m.setProgramDir(m_dir.path());
     MessageService::setInstance(&messages);
     if (createDb) {
-        seed::createStationDatabase(path(mdl_main::DbFile), demoSubscribers);
+        // Seeding takes a while under the sanitizers: make each kind of
+        // database once per test program and copy it.
+        static QTemporaryDir cache;
+        const QString model = cache.filePath(demoSubscribers ? "demo.mdb" : "plain.mdb");
+        if (!QFile::exists(model))
+            seed::createStationDatabase(model, demoSubscribers);
+        QFile::copy(model, path(mdl_main::DbFile));
+        QFile::setPermissions(path(mdl_main::DbFile), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         db::open(mdl_main::DbConnection, path(mdl_main::DbFile));
     }
 }

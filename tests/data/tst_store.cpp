@@ -1,0 +1,215 @@
+// The database as the station relies on it: keys and cascades, new numbers,
+// date order, the log, seeding from a template, and the demo catalogue.
+
+#include "testsupport.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "data/shared_ops.h"
+
+#include <QtTest>
+
+class tst_store : public QObject {
+    Q_OBJECT
+
+    static QSqlDatabase c() { return mdl_main::instance().db(); }
+    static int count(const QString& sql, const QVariantList& v = {}) { return db::scalar(c(), sql, v).toInt(); }
+
+    static void addSubscriber(int id, int panel = 1, int conf = 1)
+    {
+        db::exec(c(),
+                 "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, "
+                 "numero, localidad, id_provincia, tel_1) VALUES (?, ?, ?, ?, 'A', 'B', 'C', '0012', 'D', 1, '1')",
+                 {id, QStringLiteral("00%1").arg(id), panel, conf});
+    }
+
+private slots:
+    void cascadesAndRefusals()
+    {
+        Station st;
+        db::exec(c(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (2, 'COPIA')");
+        db::exec(c(), "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, "
+                      "id_estado) SELECT 2, id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores "
+                      "WHERE id_configuracion = 1");
+        addSubscriber(1, 1, 2);
+        f_copiavalores(c(), 1, 1, 999, 2);
+        db::exec(c(), "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (1, 1, 4, 1, 0)");
+        QVERIFY(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1") > 100);
+
+        // A template in use cannot be deleted, and nothing of it is lost.
+        const int values = count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 2");
+        QVERIFY_THROWS_EXCEPTION(db::Error, db::exec(c(), "DELETE FROM configuraciones WHERE id_configuracion = 2"));
+        QCOMPARE(count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 2"), values);
+
+        // Deleting the subscriber takes its values and events; then the template goes with its values.
+        db::exec(c(), "DELETE FROM abonados WHERE id_abonado = 1");
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), 0);
+        QCOMPARE(count("SELECT count(*) FROM abonados_eventos WHERE id_abonado = 1"), 0);
+        db::exec(c(), "DELETE FROM configuraciones WHERE id_configuracion = 2");
+        QCOMPARE(count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 2"), 0);
+
+        // Text keeps leading zeros.
+        addSubscriber(3);
+        QCOMPARE(db::scalar(c(), "SELECT numero FROM abonados WHERE id_abonado = 3").toString(), QString("0012"));
+    }
+
+    void newNumbers()
+    {
+        Station st;
+        QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 1);
+        addSubscriber(1);
+        addSubscriber(2);
+        QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 3);
+        // The highest number deleted is given again, without its old values.
+        f_copiavalores(c(), 2, 1, 999, 1);
+        db::exec(c(), "DELETE FROM abonados WHERE id_abonado = 2");
+        QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 2);
+        addSubscriber(2);
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 2"), 0);
+
+        QCOMPARE(nextKey(c(), "configuraciones", "id_configuracion"), 2);
+        QCOMPARE(nextKey(c(), "usuarios", "id_usuario", 1000), 2);
+        db::exec(c(), "DELETE FROM usuarios");
+        QCOMPARE(nextKey(c(), "usuarios", "id_usuario", 1000), 1000);
+    }
+
+    void datesCompareChronologically()
+    {
+        Station st;
+        addSubscriber(1);
+        // Inserted out of order, across a month and a year boundary.
+        for (const char* f : {"2024-10-02 08:00:00", "2024-09-30 23:59:59", "2025-01-01 00:00:00", "2024-10-02 07:59:00"})
+            db::exec(c(), "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, fecha, id_tipo) "
+                          "VALUES (1, 1, 1, 1, ?, 0)", {QString::fromLatin1(f)});
+        QCOMPARE(count("SELECT count(*) FROM abonados_eventos WHERE fecha <= ?", {"2024-10-02 07:59:59"}), 2);
+        QSqlQuery q = db::exec(c(), "SELECT fecha FROM abonados_eventos ORDER BY fecha DESC LIMIT 1");
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), QString("2025-01-01 00:00:00"));
+        // The store's own default is local "now" in the same form.
+        db::exec(c(), "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (1, 1, 1, 1, 0)");
+        const QDateTime stored = db::parseDateTime(db::scalar(c(), "SELECT max(fecha) FROM abonados_eventos").toString());
+        QVERIFY(qAbs(stored.secsTo(QDateTime::currentDateTime())) < 5);
+    }
+
+    void logRows()
+    {
+        Station st;
+        mdl_main& m = mdl_main::instance();
+        m.currentUser = 1;
+        m.f_log(1);
+        m.f_log(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
+        QSqlQuery q = db::exec(c(), "SELECT id_usuario, id_operacion, parametro FROM usuarios_operaciones ORDER BY rowid");
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY(q.value(2).isNull()); // an empty parameter is stored as null
+        QVERIFY(q.next());
+        QCOMPARE(q.value(2).toString(), QString("Abonado: 0001 - O'BRIEN ÑANDÚ"));
+        q.finish();
+
+        // A failing insert is swallowed and leaves no open transaction behind.
+        db::exec(c(), "DROP TABLE usuarios_operaciones");
+        m.f_log(4, "x");
+        QVERIFY(st.messages.shown.isEmpty());
+        db::exec(c(), "CREATE TABLE t (x INTEGER)");
+        QVERIFY(c().transaction());
+        c().rollback();
+    }
+
+    void seedingFromTemplate()
+    {
+        Station st;
+        addSubscriber(1);
+        const int all = count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1");
+        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1));
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
+        // Marks come along with the values.
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado = 1"),
+                 count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1 AND id_estado = 1"));
+
+        // One section: only its rows are replaced.
+        db::exec(c(), "UPDATE abonados_valores SET valor = 'X' WHERE id_abonado = 1");
+        QVERIFY(f_copiavalores(c(), 1, 1, 20, 1));
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND valor = 'X'"),
+                 all - count("SELECT count(*) FROM secciones_items WHERE id_panel = 1 AND id_seccion = 20"));
+        QCOMPARE(db::scalar(c(), "SELECT valor FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 20 AND id_item = 1").toString(),
+                 QString("030"));
+
+        // A template without rows for the model leaves the subscriber without values.
+        db::exec(c(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (5, 'VACIA')");
+        QVERIFY(f_copiavalores(c(), 1, 1, 999, 5));
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), 0);
+
+        // A failure in the middle is undone by the caller's transaction.
+        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1));
+        db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores BEGIN SELECT RAISE(ABORT, 'boom'); END");
+        try {
+            db::Transaction t(c());
+            f_copiavalores(c(), 1, 1, 999, 1);
+            t.commit();
+            QFAIL("the insert should have failed");
+        } catch (const db::Error& e) {
+            QVERIFY(e.text().contains("boom"));
+        }
+        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
+    }
+
+    void messageCatalogue()
+    {
+        Station st;
+        mdl_main& m = mdl_main::instance();
+        m.f_mensaje(102);
+        QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
+        QCOMPARE(st.messages.lastText(), QString("No se pudo abrir el puerto de comunicaciones"));
+        QCOMPARE(st.messages.shown.last().icon, MessageService::Icon::Critical);
+        st.messages.clear();
+        for (int n : {0, 311, 100, 700, 32767})
+            m.f_mensaje(n);
+        QVERIFY(st.messages.shown.isEmpty());
+    }
+
+    void demoCatalogueIsConsistent()
+    {
+        Station st(true, true);
+        for (int panel : {1, 2}) {
+            // Address ranges of the sections, as the transfer lays them out.
+            QSqlQuery q = db::exec(c(),
+                "SELECT s.id_seccion, s.tipo, s.long, s.posicion, (SELECT count(*) FROM secciones_items i WHERE "
+                "i.id_panel = s.id_panel AND i.id_seccion = s.id_seccion) AS n FROM secciones s WHERE id_panel = ? "
+                "ORDER BY posicion", {panel});
+            QSet<int> tipos;
+            int end = -1;
+            while (q.next()) {
+                const int tipo = q.value(1).toInt(), pos = q.value(3).toInt(), n = q.value(4).toInt();
+                const int bytes = tipo == 1 ? 1 : (tipo == 2 || tipo == 3) ? n : (q.value(2).toInt() + 1) / 2;
+                QVERIFY2(pos > end, qPrintable(QString("section %1 overlaps").arg(q.value(0).toInt())));
+                end = pos + bytes - 1;
+                QVERIFY(end < 5000);
+                tipos.insert(tipo);
+                QVERIFY(n > 0);
+            }
+            QCOMPARE(tipos, (QSet<int>{1, 2, 3, 4, 5}));
+            // The access code is four hexadecimal digits.
+            const QString pwd = db::scalar(c(), "SELECT av.valor FROM abonados a JOIN paneles p ON p.id_panel = a.id_panel "
+                                                "JOIN abonados_valores av ON av.id_abonado = a.id_abonado AND "
+                                                "av.id_seccion = p.id_seccionpwd AND av.id_item = 1 WHERE a.id_abonado = ?",
+                                           {panel}).toString();
+            QVERIFY(QRegularExpression("^[0-9A-F]{4}$").match(pwd).hasMatch());
+            QVERIFY(count("SELECT count(*) FROM eventos WHERE id_panel = ? AND id_tipo = 1", {panel}) > 0);
+        }
+        QCOMPARE(db::scalar(c(), "SELECT cadena FROM paneles WHERE id_panel = 1").toString(), QString("1"));
+        QCOMPARE(db::scalar(c(), "SELECT cadena FROM paneles WHERE id_panel = 2").toString(), QString("2"));
+        // Every operation code the station writes has a name.
+        for (int op : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16})
+            QCOMPARE(count("SELECT count(*) FROM operaciones WHERE id_operacion = ?", {op}), 1);
+    }
+
+    void caseFoldingCoversSpanishLetters()
+    {
+        QCOMPARE(db::fold("peña"), db::fold("PEÑA"));
+        QCOMPARE(db::fold("Ángel"), db::fold("ÁNGEL"));
+        QVERIFY(db::fold("ANGEL") != db::fold("ÁNGEL"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_store)
+#include "tst_store.moc"
