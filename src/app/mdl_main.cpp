@@ -109,7 +109,11 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
 {
     com_main = ui.comMain();
     try {
-        const QString notice = openStationDatabase();
+        // A re-run keeps a working connection: windows and the link may be
+        // using it, and the settings are read again all the same.
+        QString notice;
+        if (!db().isOpen())
+            notice = openStationDatabase();
         db::open(ReportConnection, pathOf(DbFile));
         if (!notice.isEmpty())
             MessageService::instance().show(QStringLiteral("Atención"), notice, MessageService::Icon::Warning);

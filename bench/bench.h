@@ -1,0 +1,31 @@
+#pragma once
+// A tiny benchmark registry: each case registers itself with a name and a
+// function that runs it once and returns the measured milliseconds.
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace bench {
+
+struct Case {
+    QString name;
+    QString goal;  // printed beside the result
+    int runs;
+    std::function<double()> runOnce;
+};
+
+std::vector<Case>& cases();
+
+struct Register {
+    Register(const QString& name, const QString& goal, int runs, std::function<double()> f)
+    {
+        cases().push_back({name, goal, runs, std::move(f)});
+    }
+};
+
+// A fresh program directory with a new station database (demo catalogue);
+// returns its path. The directory lives until the program ends.
+QString freshStation();
+
+} // namespace bench

@@ -1,0 +1,98 @@
+// Start-up, seeding and compaction: where users wait at the start and the end.
+
+#include "bench.h"
+
+#include "app/compaction.h"
+#include "app/mdl_main.h"
+#include "app/ui_shell.h"
+#include "data/db.h"
+#include "data/shared_ops.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+namespace {
+
+void addSubscribers(int n)
+{
+    QSqlDatabase c = mdl_main::instance().db();
+    db::Transaction t(c);
+    db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < ?) "
+                "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
+                "localidad, id_provincia, tel_1) SELECT i, printf('%05d', i), 1 + i % 2, 1, 'APELLIDO ' || i, 'NOMBRE', "
+                "'CALLE', '100', 'LOCALIDAD', 1, '555' || i FROM k", {n});
+    t.commit();
+}
+
+// Process start to the login dialog, less the splash's one-second timer.
+bench::Register startup("start-up to login, 5,000 subscribers (+1000 ms splash)", "300 ms", 5, [] {
+    static QString dir;
+    if (dir.isEmpty()) {
+        dir = bench::freshStation();
+        addSubscribers(5000);
+    }
+    mdl_main::instance().reset();
+    mdl_main::instance().setProgramDir(dir);
+    QElapsedTimer t;
+    t.start();
+    double ms = 0;
+    {
+        AppShell shell;
+        shell.onEnd = [](int) {};
+        mdl_main::instance().f_inicializa(shell);
+        while (!shell.login() || !shell.login()->isVisible())
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        ms = t.nsecsElapsed() / 1e6;
+    }
+    mdl_main::instance().currentUser = 0;
+    return ms;
+});
+
+bench::Register seeding("seed one subscriber with 2,000 values", "20 ms", 9, [] {
+    static bool ready = false;
+    if (!ready) {
+        bench::freshStation();
+        QSqlDatabase c = mdl_main::instance().db();
+        db::exec(c, "INSERT INTO paneles VALUES (9, 'BIG', '1', '2', 0)");
+        db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 1999) "
+                    "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, id_estado) "
+                    "SELECT 1, 9, i / 8, 1 + i % 8, '00', 1 FROM k");
+        addSubscribers(1);
+        db::exec(c, "UPDATE abonados SET id_panel = 9 WHERE id_abonado = 1");
+        ready = true;
+    }
+    QSqlDatabase c = mdl_main::instance().db();
+    QElapsedTimer t;
+    t.start();
+    db::Transaction tr(c);
+    f_copiavalores(c, 1, 9, 999, 1);
+    tr.commit();
+    return t.nsecsElapsed() / 1e6;
+});
+
+bench::Register compact("compaction of a 200 MB database", "10000 ms", 3, [] {
+    static QString dir;
+    if (dir.isEmpty()) {
+        dir = bench::freshStation();
+        addSubscribers(2000);
+        QSqlDatabase c = mdl_main::instance().db();
+        // About 200 MB of events, with free pages left by a purge.
+        db::Transaction t(c);
+        db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 2600000) "
+                    "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, fecha, id_tipo) "
+                    "SELECT 1 + i % 2000, 1, i % 24, i % 1000, printf('2024-%02d-%02d 10:00:00', 1 + i % 12, 1 + i % 28), 0 FROM k");
+        db::exec(c, "DELETE FROM abonados_eventos WHERE orden % 10 = 0");
+        t.commit();
+        mdl_main::instance().closeConnections();
+        std::printf("  (database of %.0f MB)\n", QFileInfo(QDir(dir).filePath("sorvent20.mdb")).size() / 1048576.0);
+    }
+    QElapsedTimer t;
+    t.start();
+    compaction::run(dir);
+    return t.nsecsElapsed() / 1e6;
+});
+
+} // namespace

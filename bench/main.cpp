@@ -1,0 +1,56 @@
+#include "bench.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "data/seed.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace bench {
+
+std::vector<Case>& cases()
+{
+    static std::vector<Case> c;
+    return c;
+}
+
+QString freshStation()
+{
+    static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    dirs.push_back(std::make_unique<QTemporaryDir>());
+    const QString dir = dirs.back()->path();
+    mdl_main::instance().reset();
+    mdl_main::instance().setProgramDir(dir);
+    seed::createStationDatabase(QDir(dir).filePath(mdl_main::DbFile), false);
+    db::open(mdl_main::DbConnection, QDir(dir).filePath(mdl_main::DbFile));
+    return dir;
+}
+
+} // namespace bench
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList filters = app.arguments().mid(1);
+    for (const bench::Case& c : bench::cases()) {
+        if (!filters.isEmpty() && std::none_of(filters.begin(), filters.end(), [&](const QString& f) { return c.name.contains(f); }))
+            continue;
+        std::vector<double> t;
+        for (int i = 0; i < c.runs; ++i)
+            t.push_back(c.runOnce());
+        std::sort(t.begin(), t.end());
+        const double median = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+        std::printf("%-55s median %10.2f ms  (%d runs; goal %s)\n", qPrintable(c.name), median, c.runs, qPrintable(c.goal));
+        std::fflush(stdout);
+    }
+    mdl_main::instance().reset();
+    return 0;
+}

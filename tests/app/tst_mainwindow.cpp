@@ -1,0 +1,184 @@
+// The frame window's rules (children, keypad and console never together,
+// minimum size, exit refused while connected) and compaction with backup.
+
+#include "testsupport.h"
+
+#include "app/compaction.h"
+#include "app/mdl_main.h"
+#include "app/w_main.h"
+#include "data/db.h"
+#include "link/mdl_trans.h"
+#include "link/serialport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QtTest>
+
+class tst_mainwindow : public QObject {
+    Q_OBJECT
+
+    static int count(const QString& file, const QString& sql)
+    {
+        const QString name = "count-check";
+        int n = -1;
+        {
+            QSqlDatabase c = db::open(name, file);
+            n = db::scalar(c, sql).toInt();
+        }
+        db::close(name);
+        return n;
+    }
+
+private slots:
+    void childWindowsOpenOnceAndExclude()
+    {
+        Station st;
+        w_main w;
+        int made = 0;
+        w.registerWindow("cb_abonados", [&] { ++made; return new QWidget; });
+        w.registerWindow("cb_panel", [] { return new QWidget; });
+        w.registerWindow("cb_teclado", [] { return new QWidget; });
+        w.show();
+
+        w.action("cb_abonados")->trigger();
+        w.action("cb_abonados")->trigger();
+        QCOMPARE(made, 1);
+        QCOMPARE(w.mdi->subWindowList().size(), 1);
+
+        // The keypad only in interface mode, and never beside the console.
+        w.action("cb_panel")->trigger();
+        QVERIFY(w.child("cb_panel"));
+        w.com_main->setSettings("110,N,8,2");
+        w.action("cb_teclado")->trigger();
+        QVERIFY(!w.child("cb_teclado"));
+        w.com_main->setSettings("4800,N,8,2");
+        mdl_trans::instance().connected = true;
+        w.action("cb_teclado")->trigger();
+        QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
+        QVERIFY(!w.child("cb_teclado"));
+        mdl_trans::instance().connected = false;
+        w.action("cb_teclado")->trigger();
+        QTRY_VERIFY(!w.child("cb_panel"));
+        QVERIFY(w.child("cb_teclado"));
+        w.action("cb_panel")->trigger();
+        QTRY_VERIFY(!w.child("cb_teclado"));
+        QVERIFY(w.child("cb_panel"));
+    }
+
+    void minimumSize()
+    {
+        Station st;
+        w_main w;
+        w.show();
+        w.resize(100, 100);
+        QTRY_VERIFY(w.width() >= ui_min(7000) && w.height() >= ui_min(6000));
+        QCOMPARE(w.sb_panel2->width(), w.width() - ui_min(1500));
+    }
+
+    void exitRefusedWhileConnected()
+    {
+        Station st;
+        w_main w;
+        int ended = -1;
+        w.endProgram = [&](int c) { ended = c; };
+        w.show();
+        mdl_trans::instance().connected = true;
+        w.action("cb_salir")->trigger();
+        QVERIFY(!w.close());
+        QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
+        QCOMPARE(ended, -1);
+        QVERIFY(mdl_main::instance().db().isOpen());
+        QVERIFY(!QFile::exists(st.path("sorvent20.bkp")));
+        mdl_trans::instance().connected = false;
+    }
+
+    void exitCompactsWithOneBackupGeneration()
+    {
+        Station st;
+        mdl_main::instance().currentUser = 1;
+        const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
+        // A leftover copy of an interrupted run is replaced.
+        QFile junk(st.path("sorvent20tmp.mdb"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("junk");
+        junk.close();
+        // Free pages that compaction must give back.
+        db::exec(mdl_main::instance().db(), "CREATE TABLE filler (x BLOB)");
+        for (int i = 0; i < 20; ++i)
+            db::exec(mdl_main::instance().db(), "INSERT INTO filler VALUES (zeroblob(65536))");
+        db::exec(mdl_main::instance().db(), "DROP TABLE filler");
+        const qint64 before = QFileInfo(dbf).size();
+        {
+            w_main w;
+            int ended = -1;
+            w.endProgram = [&](int c) { ended = c; };
+            w.close();
+            QCOMPARE(ended, 0);
+            QCOMPARE(w.sb_panel2->text(), QString("Compactando Base de Datos"));
+        }
+        QVERIFY(QFile::exists(bkp));
+        QVERIFY(!QFile::exists(st.path("sorvent20tmp.mdb")));
+        QVERIFY(QFileInfo(dbf).size() < before);
+        QVERIFY(st.messages.shown.isEmpty());
+        const QString exits = "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 2";
+        QCOMPARE(count(dbf, exits), 1);
+        QCOMPARE(count(bkp, exits), 1);
+
+        // Second run: the backup is this run's database, not the first one's.
+        db::open(mdl_main::DbConnection, dbf);
+        db::exec(mdl_main::instance().db(), "INSERT INTO provincias VALUES (99, 'SEGUNDA')");
+        {
+            w_main w;
+            w.endProgram = [](int) {};
+            w.action("cb_salir")->trigger();
+        }
+        QCOMPARE(count(bkp, exits), 2);
+        QCOMPARE(count(bkp, "SELECT count(*) FROM provincias WHERE id_provincia = 99"), 1);
+        QCOMPARE(count(dbf, exits), 2);
+    }
+
+    void failureAtAnyStepKeepsTheDatabase_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::newRow("compact") << int(compaction::Step::Compact);
+        QTest::newRow("remove backup") << int(compaction::Step::RemoveBackup);
+        QTest::newRow("copy backup") << int(compaction::Step::CopyBackup);
+        QTest::newRow("replace") << int(compaction::Step::Replace);
+    }
+
+    void failureAtAnyStepKeepsTheDatabase()
+    {
+        QFETCH(int, step);
+        Station st;
+        const QString dbf = st.path("sorvent20.mdb");
+        // An older backup exists.
+        QVERIFY(QFile::copy(dbf, st.path("sorvent20.bkp")));
+        db::exec(mdl_main::instance().db(), "INSERT INTO provincias VALUES (77, 'COMMITTED')");
+        mdl_main::instance().closeConnections();
+
+        // A backup that cannot be removed cannot be overwritten either: the run stops at the copy.
+        const int expected = step == int(compaction::Step::RemoveBackup) ? int(compaction::Step::CopyBackup) : step;
+        QCOMPARE(int(compaction::run(st.dir(), compaction::Step(step))), expected);
+        QVERIFY(QFile::exists(dbf));
+        QCOMPARE(count(dbf, "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+        QCOMPARE(count(dbf, "PRAGMA quick_check") , 0); // "ok" reads as 0: the file is sound
+        if (compaction::Step(step) == compaction::Step::Replace)
+            QCOMPARE(count(st.path("sorvent20.bkp"), "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+
+        // The next run completes normally.
+        QCOMPARE(compaction::run(st.dir()), compaction::Step::None);
+        QVERIFY(!QFile::exists(st.path("sorvent20tmp.mdb")));
+        QCOMPARE(count(dbf, "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+    }
+
+private:
+    static int ui_min(int twips);
+};
+
+#include "app/ui_geometry.h"
+int tst_mainwindow::ui_min(int twips) { return ui::twips(twips); }
+
+QTEST_MAIN(tst_mainwindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,221 @@
+// Start-up in each port mode, the re-run from the status bar, the fatal
+// paths, the database restore, login and levels.
+
+#include "testsupport.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_shell.h"
+#include "data/db.h"
+#include "link/serialport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+class tst_startup : public QObject {
+    Q_OBJECT
+
+    struct Run {
+        AppShell shell;
+        int endCode = -1;
+        Run() { shell.onEnd = [this](int c) { endCode = c; }; }
+        mdl_main::InitResult init() { return mdl_main::instance().f_inicializa(shell); }
+        QAction* key(const char* k) { return shell.mainWindow()->action(k); }
+        QString statusText() { return shell.mainWindow()->sb_modem_text->text(); }
+        QString statusPicture() { return shell.mainWindow()->sb_modem_pic->property("pictureKey").toString(); }
+    };
+
+    static void setMode(int port, const QString& mode)
+    {
+        db::exec(mdl_main::instance().db(), "UPDATE configuracion SET modem_port = ?, modem_mode = ? WHERE id_configuracion = 1",
+                 {port, mode});
+    }
+
+private slots:
+    void firstStartCreatesDatabase()
+    {
+        Station st(false);
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+        QVERIFY(QFile::exists(st.path("sorvent20.mdb")));
+        QCOMPARE(QFile::permissions(st.path("sorvent20.mdb")) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+        QVERIFY(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM secciones").toInt() > 50);
+        // No port by default: nothing opened, no message, keypad hidden.
+        QCOMPARE(r.statusText(), QString("COM 0"));
+        QCOMPARE(r.statusPicture(), QString("modem_no"));
+        QVERIFY(!r.key("cb_teclado")->isVisible());
+        QVERIFY(st.messages.shown.isEmpty());
+        QVERIFY(r.shell.login() && r.shell.login()->isVisible());
+        QCOMPARE(r.endCode, -1);
+    }
+
+    void interfaceModeOpensPortAt4800()
+    {
+        Station st;
+        Pty pty;
+        QVERIFY(pty.ok() && pty.linkAs(st.dir(), 3));
+        setMode(3, "Interface");
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+        SerialPort* port = mdl_main::instance().com_main;
+        QVERIFY(port->isOpen());
+        QCOMPARE(port->commPort(), 3);
+        QCOMPARE(port->settings(), QString("4800,N,8,2"));
+        QVERIFY(mdl_main::instance().portOpen);
+        QCOMPARE(r.statusText(), QString("COM 3"));
+        QCOMPARE(r.statusPicture(), QString("modem_si"));
+        QVERIFY(r.key("cb_teclado")->isVisible());
+        QVERIFY(st.messages.shown.isEmpty());
+        // The port really carries what the station writes.
+        port->write("AT\r");
+        QByteArray got;
+        QTRY_COMPARE((got += pty.readAvailable()), QByteArray("AT\r"));
+    }
+
+    void modemModeAndMissingPort()
+    {
+        Station st;
+        setMode(97, ""); // any other mode is modem mode; no COM97 link, no /dev/ttyS96
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+        QCOMPARE(mdl_main::instance().com_main->settings(), QString("110,N,8,2"));
+        QCOMPARE(st.messages.shown.size(), 1);
+        QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
+        QCOMPARE(r.statusText(), QString("COM 97"));
+        QCOMPARE(r.statusPicture(), QString("modem_no"));
+        QVERIFY(!mdl_main::instance().portOpen);
+        QVERIFY(!r.key("cb_teclado")->isVisible());
+        // Start-up went on to the login.
+        QVERIFY(r.shell.login());
+    }
+
+    void statusBarRerunAfterLogin()
+    {
+        Station st;
+        Run r;
+        r.init();
+        r.shell.login()->sle_usuario->setText("administrador");
+        r.shell.login()->sle_password->setText("1234");
+        r.shell.login()->cb_aceptar->trigger();
+        QTRY_VERIFY(!r.shell.login());
+
+        // Fix the port and click the modem panel: the port opens, no window again.
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 2));
+        setMode(2, "Modem");
+        QTest::mouseClick(r.shell.mainWindow()->sb_modem, Qt::LeftButton);
+        QVERIFY(mdl_main::instance().com_main->isOpen());
+        QCOMPARE(r.statusText(), QString("COM 2"));
+        QCOMPARE(r.statusPicture(), QString("modem_si"));
+        QVERIFY(!r.shell.login());
+        QVERIFY(st.messages.shown.isEmpty());
+        // The log still writes on the replaced connection.
+        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1").toInt(), 1);
+
+        // A port that fails again shows 102 again; the port that was open is closed first.
+        setMode(96, "Modem");
+        QTest::mouseClick(r.shell.mainWindow()->sb_modem, Qt::LeftButton);
+        QVERIFY(!mdl_main::instance().com_main->isOpen());
+        QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
+        QCOMPARE(r.endCode, -1);
+    }
+
+    void missingSettingsRowIsFatal()
+    {
+        Station st;
+        db::exec(mdl_main::instance().db(), "DELETE FROM configuracion");
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Fatal);
+        QCOMPARE(st.messages.shown.size(), 2);
+        QCOMPARE(st.messages.shown[0].title, QString("Error 101"));
+        QCOMPARE(st.messages.shown[1].text, QString("Ha ocurrido un error grave por lo que la aplicación se cerrará"));
+        QCOMPARE(st.messages.shown[1].title, QString("Error"));
+        QCOMPARE(r.endCode, 1);
+        QVERIFY(!r.shell.login());
+    }
+
+    void damagedDatabaseIsFatalAndKept()
+    {
+        Station st(false);
+        QFile f(st.path("sorvent20.mdb"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+        f.close();
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Fatal);
+        QCOMPARE(r.endCode, 1);
+        QCOMPARE(QFileInfo(st.path("sorvent20.mdb")).size(), 4096); // never replaced by an empty one
+    }
+
+    void missingDatabaseIsRestoredFromBackup()
+    {
+        Station st;
+        db::exec(mdl_main::instance().db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
+        mdl_main::instance().closeConnections();
+        QVERIFY(QFile::rename(st.path("sorvent20.mdb"), st.path("sorvent20.bkp")));
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+        QVERIFY(st.messages.lastText().contains("sorvent20.bkp"));
+        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
+                 QString("MARCA"));
+        QVERIFY(QFile::exists(st.path("sorvent20.bkp")));
+    }
+
+    void loginAndLevels()
+    {
+        Station st;
+        Run r;
+        r.init();
+        QSqlDatabase c = mdl_main::instance().db();
+        db::exec(c, "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1000, 'PEÑA', 'AB12', 2), "
+                    "(1001, 'O''NEIL', 'X''Y1', 3)");
+        w_login* login = r.shell.login();
+        QCOMPARE(login->sle_usuario->text(), QString("Administrador"));
+        QCOMPARE(login->sle_password->echoMode(), QLineEdit::Password);
+
+        // Wrong pairs, and quotes, are plain refusals.
+        QVERIFY(!login->wf_login("ADMINISTRADOR", "9999"));
+        QVERIFY(!login->wf_login("x' OR '1'='1", "x' OR '1'='1"));
+        QCOMPARE(st.messages.lastText(), QString("Acceso denegado"));
+        QCOMPARE(mdl_main::instance().currentUser, 0);
+
+        // Case is ignored, Spanish letters included; quotes are just characters.
+        QVERIFY(login->wf_login("o'neil", "x'y1"));
+        QCOMPARE(mdl_main::instance().currentUser, 1001);
+        QCOMPARE(mdl_main::instance().currentLevel, 3);
+        QVERIFY(login->wf_login("peña", "ab12"));
+        QCOMPARE(mdl_main::instance().currentLevel, 2);
+        for (const char* k : {"cb_parametros", "cb_log", "cb_configuracion"})
+            QVERIFY(!r.key(k)->isEnabled());
+        for (const char* k : {"cb_abonados", "cb_panel", "cb_usuarios", "cb_salir"})
+            QVERIFY(r.key(k)->isEnabled());
+        QCOMPARE(db::scalar(c, "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1 AND parametro IS NULL").toInt(), 2);
+    }
+
+    void enterInPasswordLogsInAndCancelEnds()
+    {
+        Station st;
+        {
+            Run r;
+            r.init();
+            w_login* login = r.shell.login();
+            login->sle_password->setText("1234");
+            QTest::keyClick(login->sle_password, Qt::Key_Return);
+            QTRY_VERIFY(!r.shell.login());
+            QCOMPARE(mdl_main::instance().currentLevel, 1);
+            QVERIFY(r.key("cb_parametros")->isEnabled());
+            QCOMPARE(r.endCode, -1);
+        }
+        mdl_main::instance().currentUser = 0;
+        {
+            Run r;
+            r.init();
+            r.shell.login()->cb_cancelar->trigger();
+            QCOMPARE(r.endCode, 0);
+        }
+    }
+};
+
+QTEST_MAIN(tst_startup)
+#include "tst_startup.moc"
