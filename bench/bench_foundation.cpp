@@ -78,6 +78,7 @@ bench::Register compact("compaction of a 200 MB database", "10000 ms", 3, [] {
     if (dir.isEmpty()) {
         dir = bench::freshStation();
         addSubscribers(2000);
+        {
         QSqlDatabase c = mdl_main::instance().db();
         // About 200 MB of events, with free pages left by a purge.
         db::Transaction t(c);
@@ -86,6 +87,7 @@ bench::Register compact("compaction of a 200 MB database", "10000 ms", 3, [] {
                     "SELECT 1 + i % 2000, 1, i % 24, i % 1000, printf('2024-%02d-%02d 10:00:00', 1 + i % 12, 1 + i % 28), 0 FROM k");
         db::exec(c, "DELETE FROM abonados_eventos WHERE orden % 10 = 0");
         t.commit();
+        }
         mdl_main::instance().closeConnections();
         std::printf("  (database of %.0f MB)\n", QFileInfo(QDir(dir).filePath("sorvent20.mdb")).size() / 1048576.0);
     }
