@@ -46,6 +46,7 @@ void mdl_main::reset()
     currentLevel = 0;
     portOpen = false;
     modemPort = 0;
+    ipPort = 0;
     modemMode.clear();
     com_main = nullptr;
     portStatusText.clear();

@@ -60,6 +60,7 @@ public:
     int currentLevel = 0;
     bool portOpen = false;
     int modemPort = 0;
+    int ipPort = 0; // local port of the IP link, as last stored
     QString modemMode;
     SerialPort* com_main = nullptr;
 

@@ -19,6 +19,13 @@ QSize twipsSize(int w, int h)
     return {twips(w), twips(h)};
 }
 
+void sizeWindow(QWidget* w, int widthTwips, int heightTwips)
+{
+    const QSize wanted = twipsSize(widthTwips, heightTwips).expandedTo(w->sizeHint());
+    w->setMinimumSize(wanted);
+    w->resize(wanted);
+}
+
 void placeChild(QWidget* child)
 {
     QWidget* frame = child;

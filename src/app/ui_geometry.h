@@ -10,6 +10,9 @@ namespace ui {
 
 int twips(int t);
 QSize twipsSize(int w, int h);
+// Sizes a window to the given twips, or larger when its contents need more
+// room (our fonts are wider than those the sizes were once chosen for).
+void sizeWindow(QWidget* w, int widthTwips, int heightTwips);
 // Children of the main window: centred horizontally on it, 700 twips above its
 // vertical centre.
 void placeChild(QWidget* child);

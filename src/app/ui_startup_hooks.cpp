@@ -2,11 +2,11 @@
 
 #include "app/ui_shell.h"
 #include "app/w_main.h"
+#include "admin/w_parametros.h"
 
 void registerWindows(w_main& w)
 {
-    Q_UNUSED(w);
-    // w.registerWindow("cb_abonados", [] { return new w_abonados; });
+    w.registerWindow("cb_parametros", [] { return new w_parametros; });
 }
 
 void installStartupHooks()

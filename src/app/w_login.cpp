@@ -19,7 +19,6 @@ w_login::w_login(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("w_login"));
     setWindowTitle(QStringLiteral("Parámetros del sistema"));
-    setFixedSize(ui::twipsSize(4000, 2700));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 6);
@@ -54,6 +53,8 @@ w_login::w_login(QWidget* parent) : QDialog(parent)
     grid->addWidget(st_password_t, 1, 0);
     grid->addWidget(sle_password, 1, 1);
     layout->addWidget(frm_configuracion, 1);
+
+    ui::sizeWindow(this, 4000, 2700);
 
     connect(sle_usuario, &QLineEdit::returnPressed, sle_password, qOverload<>(&QWidget::setFocus));
     connect(sle_password, &QLineEdit::returnPressed, this, &w_login::aceptar);

@@ -1,0 +1,154 @@
+#include "admin/w_parametros.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "app/w_main.h"
+#include "data/db.h"
+#include "data/messages.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+// A whole number within [lo, hi], or -1.
+int wholeNumber(const QString& text, int lo, int hi)
+{
+    bool ok = false;
+    const int n = text.trimmed().toInt(&ok);
+    return ok && n >= lo && n <= hi ? n : -1;
+}
+
+} // namespace
+
+w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("w_parametros"));
+    setWindowTitle(QStringLiteral("Parámetros del sistema"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 4, 6, 6);
+    tb_configuracion = new QToolBar(this);
+    tb_configuracion->setObjectName(QStringLiteral("tb_configuracion"));
+    tb_configuracion->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tb_configuracion->setIconSize(QSize(16, 16));
+    cb_aceptar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_aceptar")), QStringLiteral("Aceptar"));
+    cb_aceptar->setObjectName(QStringLiteral("cb_aceptar"));
+    cb_cancelar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_cancelar")), QStringLiteral("Cancelar"));
+    cb_cancelar->setObjectName(QStringLiteral("cb_cancelar"));
+    layout->addWidget(tb_configuracion);
+
+    frm_configuracion = new QFrame(this);
+    frm_configuracion->setObjectName(QStringLiteral("frm_configuracion"));
+    frm_configuracion->setFrameShape(QFrame::StyledPanel);
+    auto* grid = new QGridLayout(frm_configuracion);
+    st_modem_port_t = new QLabel(QStringLiteral("Puerto Com:"), frm_configuracion);
+    st_modem_speed_t = new QLabel(QStringLiteral("Modo Puerto Com"), frm_configuracion);
+    st_IP_port_t = new QLabel(QStringLiteral("Puerto IP:"), frm_configuracion);
+    cbx_modem_port = new QComboBox(frm_configuracion);
+    cbx_modem_port->setObjectName(QStringLiteral("cbx_modem_port"));
+    cbx_modem_port->setEditable(true);
+    cbx_modem_port->setInsertPolicy(QComboBox::NoInsert);
+    cbx_modem_port->addItems({"1", "2", "3", "4", "5"});
+    cbx_modem_speed = new QComboBox(frm_configuracion);
+    cbx_modem_speed->setObjectName(QStringLiteral("cbx_modem_speed"));
+    cbx_modem_speed->setEditable(true);
+    cbx_modem_speed->setInsertPolicy(QComboBox::NoInsert);
+    cbx_modem_speed->addItems({"Modem", "Interface", "Sin Puerto Com"});
+    sle_IP_port = new QLineEdit(frm_configuracion);
+    sle_IP_port->setObjectName(QStringLiteral("sle_IP_port"));
+    sle_IP_port->setMaxLength(5);
+    grid->addWidget(st_modem_port_t, 0, 0);
+    grid->addWidget(cbx_modem_port, 0, 1);
+    grid->addWidget(st_modem_speed_t, 1, 0);
+    grid->addWidget(cbx_modem_speed, 1, 1);
+    grid->addWidget(st_IP_port_t, 2, 0);
+    grid->addWidget(sle_IP_port, 2, 1);
+    layout->addWidget(frm_configuracion, 1);
+
+    ui::sizeWindow(this, 3600, 2800);
+
+    connect(cb_aceptar, &QAction::triggered, this, &w_parametros::aceptar);
+    connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
+
+    bool found = false;
+    try {
+        QSqlQuery q = db::exec(mdl_main::instance().db(),
+                               QStringLiteral("SELECT modem_port, tel_1, tel_2, tel_3, modem_mode, ip_port FROM configuracion "
+                                              "WHERE id_configuracion = 1"));
+        if (q.next()) {
+            found = true;
+            cbx_modem_port->setCurrentText(db::text(q, "modem_port"));
+            cbx_modem_speed->setCurrentText(db::text(q, "modem_mode"));
+            sle_IP_port->setText(db::text(q, "ip_port"));
+        }
+    } catch (const db::Error&) {
+        found = false;
+    }
+    if (!found) {
+        mdl_main::instance().f_mensaje(201);
+        cb_aceptar->setEnabled(false);
+    }
+}
+
+bool w_parametros::wf_guardadatos()
+{
+    const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
+    const int ipPort = wholeNumber(sle_IP_port->text(), 1, 65535);
+    // Rejected here with a clear message rather than stored and failing later.
+    if (port < 0) {
+        showError(QStringLiteral("El puerto Com debe ser un número entero entre 1 y 99"));
+        cbx_modem_port->setFocus();
+        return false;
+    }
+    if (ipPort < 0) {
+        showError(QStringLiteral("El puerto IP debe ser un número entero entre 1 y 65535"));
+        sle_IP_port->setFocus();
+        return false;
+    }
+    try {
+        QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        QSqlQuery q = db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = ?, modem_mode = ?, ip_port = ? "
+                                                 "WHERE id_configuracion = 1"),
+                               {port, cbx_modem_speed->currentText(), ipPort});
+        if (q.numRowsAffected() != 1)
+            throw db::Error(QStringLiteral("Falta la fila de configuración"));
+        t.commit();
+    } catch (const db::Error&) {
+        return false;
+    }
+    return true;
+}
+
+void w_parametros::aceptar()
+{
+    if (!wf_guardadatos())
+        return;
+    mdl_main& m = mdl_main::instance();
+    const QString mode = cbx_modem_speed->currentText();
+    if (w_main* w = w_main::instance())
+        w->action(QStringLiteral("cb_teclado"))->setVisible(mode == QLatin1String("Interface"));
+    m.ipPort = sle_IP_port->text().trimmed().toInt();
+    m.modemMode = mode;
+    m.modemPort = cbx_modem_port->currentText().trimmed().toInt();
+    if (!m.f_abrepuerto(1, m.modemPort, mode))
+        m.f_mensaje(202);
+    closeWindow();
+}
+
+void w_parametros::closeWindow()
+{
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        sub->close();
+    else
+        close();
+}

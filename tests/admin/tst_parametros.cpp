@@ -1,0 +1,132 @@
+// Communication parameters: stored, validated, and applied at once.
+
+#include "testsupport.h"
+
+#include "admin/w_parametros.h"
+#include "app/mdl_main.h"
+#include "app/w_main.h"
+#include "data/db.h"
+#include "link/serialport.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+class tst_parametros : public QObject {
+    Q_OBJECT
+
+    static QVariantList settingsRow()
+    {
+        QSqlQuery q = db::exec(mdl_main::instance().db(),
+                               "SELECT modem_port, modem_mode, ip_port FROM configuracion WHERE id_configuracion = 1");
+        return q.next() ? QVariantList{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()} : QVariantList{};
+    }
+
+    struct Frame {
+        w_main w;
+        Frame()
+        {
+            mdl_main::instance().com_main = w.com_main;
+            w.registerWindow("cb_parametros", [] { return new w_parametros; });
+        }
+        w_parametros* open()
+        {
+            w.action("cb_parametros")->trigger();
+            return qobject_cast<w_parametros*>(w.child("cb_parametros"));
+        }
+    };
+
+private slots:
+    void showsAndStoresSettings()
+    {
+        Station st;
+        Frame f;
+        w_parametros* p = f.open();
+        QVERIFY(p);
+        QCOMPARE(p->cbx_modem_port->currentText(), QString("1"));
+        QCOMPARE(p->cbx_modem_speed->currentText(), QString("Sin Puerto Com"));
+        QCOMPARE(p->sle_IP_port->text(), QString("5000"));
+        QCOMPARE(p->cbx_modem_port->count(), 5);
+        QCOMPARE(p->cbx_modem_speed->itemText(1), QString("Interface"));
+
+        // A typed port outside the list is stored; a modem mode on a missing port says 202 and closes.
+        p->cbx_modem_port->setCurrentText("7");
+        p->cbx_modem_speed->setCurrentText("Modem");
+        p->sle_IP_port->setText("40000");
+        p->cb_aceptar->trigger();
+        QCOMPARE(settingsRow(), (QVariantList{7, "Modem", 40000}));
+        QCOMPARE(st.messages.lastTitle(), QString("Error 202"));
+        QTRY_VERIFY(!f.w.child("cb_parametros"));
+        QCOMPARE(mdl_main::instance().ipPort, 40000);
+        QVERIFY(!f.w.action("cb_teclado")->isVisible());
+        QCOMPARE(f.w.sb_modem_text->text(), QString("COM 7"));
+    }
+
+    void interfaceModeAppliesAtOnce()
+    {
+        Station st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 4));
+        Frame f;
+        w_parametros* p = f.open();
+        p->cbx_modem_port->setCurrentText("4");
+        p->cbx_modem_speed->setCurrentIndex(1);
+        p->cb_aceptar->trigger();
+        QVERIFY(st.messages.shown.isEmpty());
+        QVERIFY(f.w.action("cb_teclado")->isVisible());
+        QVERIFY(f.w.com_main->isOpen());
+        QCOMPARE(f.w.com_main->settings(), QString("4800,N,8,2"));
+
+        // Then no port at all: the open port is closed, no message.
+        p = f.open();
+        p->cbx_modem_speed->setCurrentText("Sin Puerto Com");
+        p->cb_aceptar->trigger();
+        QVERIFY(st.messages.shown.isEmpty());
+        QVERIFY(!f.w.com_main->isOpen());
+        QVERIFY(!f.w.action("cb_teclado")->isVisible());
+        QCOMPARE(f.w.sb_modem_text->text(), QString("COM 0"));
+        QCOMPARE(settingsRow(), (QVariantList{4, "Sin Puerto Com", 5000}));
+    }
+
+    void badNumbersAndCancelStoreNothing()
+    {
+        Station st;
+        Frame f;
+        const QVariantList before = settingsRow();
+        w_parametros* p = f.open();
+        for (const char* bad : {"", "x", "0", "100", "1.5"}) {
+            p->cbx_modem_port->setCurrentText(bad);
+            p->cb_aceptar->trigger();
+            QVERIFY(st.messages.lastText().startsWith("El puerto Com debe ser"));
+        }
+        p->cbx_modem_port->setCurrentText("2");
+        for (const char* bad : {"0", "65536", "-1", "50 0"}) {
+            p->sle_IP_port->setText(bad);
+            p->cb_aceptar->trigger();
+            QVERIFY(st.messages.lastText().startsWith("El puerto IP debe ser"));
+        }
+        QCOMPARE(settingsRow(), before);
+        QVERIFY(f.w.child("cb_parametros")); // still open with the typed values
+        p->cbx_modem_speed->setCurrentText("Interface");
+        p->cb_cancelar->trigger();
+        QTRY_VERIFY(!f.w.child("cb_parametros"));
+        QCOMPARE(settingsRow(), before);
+    }
+
+    void missingRowDisablesAccept()
+    {
+        Station st;
+        db::exec(mdl_main::instance().db(), "DELETE FROM configuracion");
+        Frame f;
+        w_parametros* p = f.open();
+        QCOMPARE(st.messages.lastTitle(), QString("Error 201"));
+        QCOMPARE(st.messages.lastText(), QString("No se pudo acceder a los datos"));
+        QVERIFY(!p->cb_aceptar->isEnabled());
+        QVERIFY(p->cb_cancelar->isEnabled());
+    }
+};
+
+QTEST_MAIN(tst_parametros)
+#include "tst_parametros.moc"
