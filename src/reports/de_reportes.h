@@ -1,0 +1,110 @@
+#pragma once
+// Report data environment: one command per printed report, run on the report
+// connection. A command's result is read whole into a plain value, so a
+// report never holds a cursor open on the database while it is shown.
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariantList>
+#include <optional>
+
+namespace reports {
+
+// Three-level data of the panel and template reports.
+struct ItemRow {
+    int id_item = 0;
+    QString descripcion, valor;
+    QString estado; // "Subir", "Bajar" or empty
+};
+
+struct SectionRow {
+    int id_seccion = 0;
+    QString descripcion;
+    QList<ItemRow> items;
+};
+
+struct ProgrammingData {
+    QString panel;         // model code, blank, version
+    QString configuracion; // template name
+    // Subscriber line (panel report only).
+    int id_abonado = 0;
+    QString nombre, tel_1;
+    QList<SectionRow> sections;
+};
+
+struct SubscriberRow {
+    int id_abonado = 0;
+    QString apellido, nombre, calle, anumero, localidad, descripcion, tel_1;
+};
+
+struct LogRow {
+    QString fecha, usuario, descripcion, parametro;
+};
+
+// A command: closed until opened; opening an open command closes its
+// previous result first.
+template <typename Result>
+class Command {
+public:
+    bool isOpen() const { return m_result.has_value(); }
+    void close() { m_result.reset(); }
+    // The open result; an empty one when the command is closed.
+    const Result& result() const
+    {
+        static const Result empty{};
+        return m_result ? *m_result : empty;
+    }
+
+protected:
+    void set(Result r) { m_result = std::move(r); }
+
+private:
+    std::optional<Result> m_result;
+};
+
+// Parent, sections and values of one subscriber; no parent row (an unknown
+// subscriber) gives an empty list.
+class PanelCommand : public Command<QList<ProgrammingData>> {
+public:
+    void open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion);
+};
+
+class ConfiguracionCommand : public Command<QList<ProgrammingData>> {
+public:
+    void open(const QSqlDatabase& c, int id_panel, int id_configuracion);
+};
+
+class AbonadoCommand : public Command<QList<SubscriberRow>> {
+public:
+    void open(const QSqlDatabase& c);
+};
+
+class LogCommand : public Command<QList<LogRow>> {
+public:
+    // The log viewer supplies its own query and values; an empty query runs
+    // the whole log in time order.
+    void open(const QSqlDatabase& c, const QString& sql = QString(), const QVariantList& values = {});
+    static const QString DefaultQuery;
+};
+
+class de_reportes {
+public:
+    static de_reportes& instance();
+
+    // The report connection opened by start-up; opened here on the station's
+    // database when start-up has not done it (a re-run closed it, a test).
+    QSqlDatabase connection() const;
+
+    PanelCommand panel;
+    ConfiguracionCommand configuracion;
+    AbonadoCommand abonado;
+    LogCommand log;
+
+    void closeAll();
+
+private:
+    de_reportes() = default;
+};
+
+} // namespace reports

@@ -1,0 +1,139 @@
+#include "reports/dr_layouts.h"
+
+#include "data/db.h"
+
+namespace reports {
+
+namespace {
+
+constexpr qreal ColumnGap = 57; // keeps a clipped text off the next column
+
+qreal span(qreal x, qreal next)
+{
+    return next - x - ColumnGap;
+}
+
+// The programming of one subscriber or template: a group per parent, a group
+// per section with its column titles, one line per item, a rule after each
+// section.
+Document programming(const QString& title, const QList<ProgrammingData>& data, bool subscriberLine,
+                     const PageSetup& setup, const QDate& printed)
+{
+    using namespace col;
+    const qreal width = setup.contentWidth();
+    const qreal label = lineHeight(TextStyle::Label);
+    const qreal field = lineHeight(TextStyle::Field);
+    Builder b(setup, title, printed);
+
+    for (const ProgrammingData& d : data) {
+        Band group(label * (subscriberLine ? 2 : 1) + 160);
+        group.text(Label, span(Label, Value), QStringLiteral("Panel:"), TextStyle::Label)
+            .text(Value, span(Value, RightLabel), d.panel, TextStyle::Field)
+            .text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Configuración:"), TextStyle::Label)
+            .text(RightValue, width - RightValue, d.configuracion, TextStyle::Field);
+        if (subscriberLine)
+            group.text(Label, span(Label, Value), QStringLiteral("Abonado:"), TextStyle::Label, label)
+                .text(Value, span(Value, Name), QString::number(d.id_abonado), TextStyle::Field, label)
+                .text(Name, span(Name, RightLabel), d.nombre, TextStyle::Field, label)
+                .text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Teléfono:"), TextStyle::Label, label)
+                .text(RightValue, width - RightValue, d.tel_1, TextStyle::Field, label);
+        const qreal sectionHeader = 2 * label + 60;
+        b.add(group, sectionHeader);
+
+        for (const SectionRow& s : d.sections) {
+            Band header(sectionHeader);
+            header.text(Label, span(Label, Value), QStringLiteral("Sección:"), TextStyle::Label)
+                .text(Value, span(Value, Name), QString::number(s.id_seccion), TextStyle::Field)
+                .text(Name, width - Name, s.descripcion, TextStyle::Field)
+                .text(Item, span(Item, Descripcion), QStringLiteral("Item"), TextStyle::Label, label + 60)
+                .text(Descripcion, span(Descripcion, Valor), QStringLiteral("Descripción"), TextStyle::Label, label + 60)
+                .text(Valor, span(Valor, Estado), QStringLiteral("Valor"), TextStyle::Label, label + 60)
+                .text(Estado, width - Estado, QStringLiteral("Estado"), TextStyle::Label, label + 60);
+            b.add(header, s.items.isEmpty() ? 0 : field);
+
+            for (const ItemRow& i : s.items) {
+                Band detail(field);
+                detail.text(Item, span(Item, Descripcion), QString::number(i.id_item), TextStyle::Field)
+                    .text(Descripcion, span(Descripcion, Valor), i.descripcion, TextStyle::Field)
+                    .text(Valor, span(Valor, Estado), i.valor, TextStyle::Field)
+                    .text(Estado, width - Estado, i.estado, TextStyle::Field);
+                b.add(detail);
+            }
+
+            Band footer(200);
+            footer.line(80, 0, width);
+            b.add(footer);
+        }
+    }
+    return b.finish();
+}
+
+// A list report: the column titles at the top of every page, one line per row.
+Document list(const QString& title, const QList<qreal>& columns, const QStringList& titles,
+              const QList<QStringList>& rows, const PageSetup& setup, const QDate& printed)
+{
+    const qreal width = setup.contentWidth();
+    auto columnWidth = [&](qsizetype i) {
+        return i + 1 < columns.size() ? span(columns.at(i), columns.at(i + 1)) : width - columns.at(i);
+    };
+    Builder b(setup, title, printed);
+    Band header(lineHeight(TextStyle::Label) + 80);
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        header.text(columns.at(i), columnWidth(i), titles.at(i), TextStyle::Label);
+    b.setPageHeader(header);
+    const qreal height = lineHeight(TextStyle::Small);
+    for (const QStringList& row : rows) {
+        Band detail(height);
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            detail.text(columns.at(i), columnWidth(i), row.at(i), TextStyle::Small);
+        b.add(detail);
+    }
+    return b.finish();
+}
+
+// Stored dates are ISO text; reports show them day first.
+QString dayFirst(const QString& stored)
+{
+    const QDateTime t = db::parseDateTime(stored);
+    return t.isValid() ? t.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) : stored;
+}
+
+} // namespace
+
+Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed)
+{
+    return programming(QStringLiteral("Reporte de Panel"), data, true, setup, printed);
+}
+
+Document dr_configuracion(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed)
+{
+    return programming(QStringLiteral("Reporte de Configuración"), data, false, setup, printed);
+}
+
+Document dr_abonados(const QList<SubscriberRow>& rows, const PageSetup& setup, const QDate& printed)
+{
+    QList<QStringList> lines;
+    lines.reserve(rows.size());
+    for (const SubscriberRow& r : rows)
+        lines.append({QString::number(r.id_abonado), r.apellido, r.nombre, r.calle, r.anumero, r.localidad,
+                      r.descripcion, r.tel_1});
+    return list(QStringLiteral("Reporte de Abonados"), QList<qreal>(std::begin(col::Abonados), std::end(col::Abonados)),
+                {QStringLiteral("ID"), QStringLiteral("Apellido"), QStringLiteral("Nombre"), QStringLiteral("Calle"),
+                 QStringLiteral("Número"), QStringLiteral("Localidad"), QStringLiteral("Provincia"),
+                 QStringLiteral("Teléfono")},
+                lines, setup, printed);
+}
+
+Document dr_log(const QList<LogRow>& rows, const PageSetup& setup, const QDate& printed)
+{
+    QList<QStringList> lines;
+    lines.reserve(rows.size());
+    for (const LogRow& r : rows)
+        lines.append({dayFirst(r.fecha), r.usuario, r.descripcion, r.parametro});
+    return list(QStringLiteral("Reporte de Log"), {col::Fecha, col::Usuario, col::Operacion, col::Parametro},
+                {QStringLiteral("Fecha"), QStringLiteral("Usuario"), QStringLiteral("Operación"),
+                 QStringLiteral("Parámetro")},
+                lines, setup, printed);
+}
+
+} // namespace reports

@@ -1,0 +1,25 @@
+#pragma once
+// The four printed reports laid out from their commands' results.
+
+#include "reports/de_reportes.h"
+#include "reports/layout.h"
+
+namespace reports {
+
+// Column positions, in twips from the left margin.
+namespace col {
+// Panel and template reports.
+constexpr qreal Label = 0, Value = 1701, Name = 2268, RightLabel = 4819, RightValue = 6236;
+constexpr qreal Item = 567, Descripcion = 2268, Valor = 6236, Estado = 7937;
+// Subscriber list.
+constexpr qreal Abonados[8] = {0, 1134, 2268, 3969, 5102, 6236, 7937, 9071};
+// Log.
+constexpr qreal Fecha = 567, Usuario = 2268, Operacion = 4535, Parametro = 6236;
+} // namespace col
+
+Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
+Document dr_configuracion(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
+Document dr_abonados(const QList<SubscriberRow>& rows, const PageSetup& setup, const QDate& printed);
+Document dr_log(const QList<LogRow>& rows, const PageSetup& setup, const QDate& printed);
+
+} // namespace reports

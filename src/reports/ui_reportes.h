@@ -1,0 +1,25 @@
+#pragma once
+// Printing from the windows: each call closes the report's command if it is
+// open, opens it with the caller's parameters, regenerates the report and
+// shows it in its own window, not modal. The same report printed again reuses
+// its window. On a database failure an error is shown and nullptr returned.
+
+#include <QString>
+#include <QVariantList>
+
+class w_reporte;
+
+namespace reports {
+
+// Panel console (`cb_imprimir`): the programming of one subscriber.
+w_reporte* showPanelReport(int id_abonado, int id_panel, int id_configuracion);
+// Templates window (`cb_imprimir`): the values of one template of a panel model.
+w_reporte* showTemplateReport(int id_panel, int id_configuracion);
+// Subscriber record (`cb_imprimir`): the list of subscribers.
+w_reporte* showSubscriberReport();
+// Log viewer (`cb_imprimir`): the log rows its query selects, with its values
+// bound in order; the query must give the columns fecha, usuario, descripcion
+// and parametro. An empty query prints the whole log.
+w_reporte* showLogReport(const QString& sql, const QVariantList& values = {});
+
+} // namespace reports

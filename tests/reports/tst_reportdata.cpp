@@ -1,0 +1,177 @@
+// Report commands: what each report's data holds, read on the report connection.
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "reports/de_reportes.h"
+#include "common/testsupport.h"
+
+#include <QtTest>
+
+using namespace reports;
+
+class tst_reportdata : public QObject {
+    Q_OBJECT
+
+    static QSqlDatabase main() { return mdl_main::instance().db(); }
+    static de_reportes& env() { return de_reportes::instance(); }
+
+    static const SectionRow* section(const QList<ProgrammingData>& data, int id)
+    {
+        if (data.isEmpty())
+            return nullptr;
+        for (const SectionRow& s : data.first().sections)
+            if (s.id_seccion == id)
+                return &s;
+        return nullptr;
+    }
+
+private slots:
+    void cleanup() { env().closeAll(); }
+
+    void panelHoldsParentSectionsAndMarkedValues()
+    {
+        Station st(true, true);
+        db::exec(main(), "UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 1");
+        db::exec(main(), "UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 2");
+        db::exec(main(), "UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 3");
+        db::exec(main(), "UPDATE abonados_valores SET valor = 'A''B' WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 3");
+        // The other subscriber's marks must not leak in.
+        db::exec(main(), "UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 2");
+
+        env().panel.open(env().connection(), 1, 1, 1);
+        QVERIFY(env().panel.isOpen());
+        const QList<ProgrammingData>& data = env().panel.result();
+        QCOMPARE(data.size(), 1);
+        const ProgrammingData& d = data.first();
+        QCOMPARE(d.panel, QStringLiteral("PX-16 1.0"));
+        QCOMPARE(d.id_abonado, 1);
+        QCOMPARE(d.nombre, QStringLiteral("DEMOSTRACIÓN PANEL PX"));
+        QCOMPARE(d.tel_1, QStringLiteral("5550001"));
+        QCOMPARE(d.configuracion, db::scalar(main(), "SELECT descripcion FROM configuraciones WHERE id_configuracion = 1").toString());
+
+        // Every section of the model, in order, on the report connection.
+        QCOMPARE(d.sections.size(), db::scalar(main(), "SELECT COUNT(*) FROM secciones WHERE id_panel = 1").toInt());
+        for (qsizetype i = 1; i < d.sections.size(); ++i)
+            QVERIFY(d.sections.at(i - 1).id_seccion < d.sections.at(i).id_seccion);
+
+        const SectionRow* zones = section(data, 0);
+        QVERIFY(zones);
+        QCOMPARE(zones->items.size(), 8);
+        QCOMPARE(zones->items.at(0).id_item, 1);
+        QCOMPARE(zones->items.at(0).descripcion, db::scalar(main(), "SELECT descripcion FROM secciones_items WHERE id_panel = 1 AND id_seccion = 0 AND id_item = 1").toString());
+        QCOMPARE(zones->items.at(0).estado, QStringLiteral("Subir"));
+        QCOMPARE(zones->items.at(1).estado, QStringLiteral("Bajar"));
+        QCOMPARE(zones->items.at(2).estado, QString());
+        QCOMPARE(zones->items.at(2).valor, QStringLiteral("A'B"));
+        QVERIFY(mdl_main::instance().reportDb().isOpen());
+    }
+
+    void sectionWithoutValuesIsListedEmpty()
+    {
+        Station st(true, true);
+        db::exec(main(), "DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 1");
+        env().panel.open(env().connection(), 1, 1, 1);
+        const SectionRow* s = section(env().panel.result(), 1);
+        QVERIFY(s);
+        QVERIFY(s->items.isEmpty());
+        QVERIFY(!section(env().panel.result(), 0)->items.isEmpty());
+    }
+
+    void unknownSubscriberGivesNoRows()
+    {
+        Station st(true, true);
+        env().panel.open(env().connection(), 99, 1, 1);
+        QVERIFY(env().panel.isOpen());
+        QVERIFY(env().panel.result().isEmpty());
+        // A subscriber asked for with another model than its own is not printed
+        // with the other model's sections.
+        env().panel.open(env().connection(), 1, 2, 1);
+        QVERIFY(env().panel.result().isEmpty());
+    }
+
+    void reopeningReplacesThePreviousResult()
+    {
+        Station st(true, true);
+        env().panel.open(env().connection(), 1, 1, 1);
+        QCOMPARE(env().panel.result().first().id_abonado, 1);
+        db::exec(main(), "UPDATE abonados_valores SET valor = 'ZZ' WHERE id_abonado = 2 AND id_seccion = 0 AND id_item = 1");
+        env().panel.open(env().connection(), 2, 2, 1);
+        QCOMPARE(env().panel.result().size(), 1);
+        QCOMPARE(env().panel.result().first().id_abonado, 2);
+        QCOMPARE(section(env().panel.result(), 0)->items.first().valor, QStringLiteral("ZZ"));
+        env().panel.close();
+        QVERIFY(!env().panel.isOpen());
+        QVERIFY(env().panel.result().isEmpty());
+    }
+
+    void templateValuesOfOneModel()
+    {
+        Station st(true, false);
+        db::exec(main(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (2, 'OFICINAS')");
+        db::exec(main(), "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, id_estado) "
+                         "SELECT 2, id_panel, id_seccion, id_item, valor, -1 FROM configuraciones_valores WHERE id_configuracion = 1");
+        db::exec(main(), "UPDATE configuraciones_valores SET id_estado = 1 WHERE id_configuracion = 2 AND id_panel = 2 AND id_seccion = 1 AND id_item = 2");
+
+        env().configuracion.open(env().connection(), 2, 2);
+        const QList<ProgrammingData>& data = env().configuracion.result();
+        QCOMPARE(data.size(), 1);
+        QCOMPARE(data.first().panel, QStringLiteral("NX-16 2.3"));
+        QCOMPARE(data.first().configuracion, QStringLiteral("OFICINAS"));
+        int values = 0;
+        for (const SectionRow& s : data.first().sections)
+            values += int(s.items.size());
+        QCOMPARE(values, db::scalar(main(), "SELECT COUNT(*) FROM configuraciones_valores WHERE id_configuracion = 2 AND id_panel = 2").toInt());
+        const SectionRow* s1 = section(data, 1);
+        QCOMPARE(s1->items.at(0).estado, QStringLiteral("Bajar"));
+        QCOMPARE(s1->items.at(1).estado, QStringLiteral("Subir"));
+    }
+
+    void subscriberWithoutProvinceIsLeftOut()
+    {
+        Station st(true, true);
+        db::exec(main(), "PRAGMA foreign_keys = OFF");
+        db::exec(main(), "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
+                         "localidad, id_provincia, tel_1) VALUES (3, '0003', 1, 1, 'SIN', 'PROVINCIA', 'X', '1', 'Y', 999, '1')");
+        db::exec(main(), "PRAGMA foreign_keys = ON");
+        env().abonado.open(env().connection());
+        const QList<SubscriberRow>& rows = env().abonado.result();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0).id_abonado, 1);
+        QCOMPARE(rows.at(1).id_abonado, 2);
+        QCOMPARE(rows.at(0).anumero, QStringLiteral("742"));
+        QCOMPARE(rows.at(0).descripcion, db::scalar(main(), "SELECT descripcion FROM provincias WHERE id_provincia = 6").toString());
+    }
+
+    void logRunsTheViewersQueryWithItsValues()
+    {
+        Station st(true, false);
+        db::exec(main(), "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (2, 'OPERADOR', 'x', 2)");
+        const QString insert = "INSERT INTO usuarios_operaciones (id_usuario, id_operacion, parametro, fecha) VALUES (?, ?, ?, ?)";
+        db::exec(main(), insert, {2, 3, "5550001", "2024-05-20 10:00:00"});
+        db::exec(main(), insert, {1, 1, QVariant(), "2024-05-19 08:00:00"});
+        db::exec(main(), insert, {1, 99, "sin operación", "2024-05-19 09:00:00"});
+        db::exec(main(), insert, {1, 2, "'; DROP TABLE usuarios; --", "2024-05-21 00:00:00"});
+
+        env().log.open(env().connection());
+        const QList<LogRow>& all = env().log.result();
+        QCOMPARE(all.size(), 3); // operation 99 has no description row
+        QCOMPARE(all.at(0).fecha, QStringLiteral("2024-05-19 08:00:00"));
+        QCOMPARE(all.at(0).usuario, QStringLiteral("ADMINISTRADOR"));
+        QCOMPARE(all.at(0).descripcion, QStringLiteral("INGRESO AL SISTEMA"));
+        QCOMPARE(all.at(0).parametro, QString());
+        QCOMPARE(all.at(2).parametro, QStringLiteral("'; DROP TABLE usuarios; --"));
+
+        env().log.open(env().connection(),
+                       LogCommand::DefaultQuery.chopped(int(strlen(" ORDER BY uo.fecha"))) +
+                           " AND uo.fecha >= ? AND uo.fecha < ? AND u.id_usuario = ? ORDER BY uo.fecha",
+                       {"2024-05-20 00:00:00", "2024-05-21 00:00:00", 2});
+        QCOMPARE(env().log.result().size(), 1);
+        QCOMPARE(env().log.result().first().usuario, QStringLiteral("OPERADOR"));
+
+        QVERIFY_THROWS_EXCEPTION(db::Error, env().log.open(env().connection(), "SELECT * FROM no_existe"));
+        QVERIFY(!env().log.isOpen());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_reportdata)
+#include "tst_reportdata.moc"
