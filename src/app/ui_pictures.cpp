@@ -33,6 +33,30 @@ void drawModem(QPainter& p, int s, bool ok)
     }
 }
 
+// A printed sheet; the PDF export's has a red band across it.
+void drawSheet(QPainter& p, int s, bool pdf)
+{
+    p.setPen(QPen(QColor(90, 90, 90), 1));
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(s * 0.2, s * 0.08, s * 0.6, s * 0.84));
+    p.setPen(QPen(QColor(120, 120, 120), qMax(1.0, s / 16.0)));
+    for (int i = 0; i < 5; ++i) {
+        const qreal y = s * (0.25 + i * 0.13);
+        p.drawLine(QPointF(s * 0.3, y), QPointF(s * (i % 2 ? 0.6 : 0.7), y));
+    }
+    if (pdf) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 30, 30));
+        p.drawRect(QRectF(s * 0.05, s * 0.5, s * 0.9, s * 0.34));
+        QFont f = p.font();
+        f.setBold(true);
+        f.setPixelSize(qMax(6, int(s * 0.3)));
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(s * 0.05, s * 0.5, s * 0.9, s * 0.34), Qt::AlignCenter, QStringLiteral("PDF"));
+    }
+}
+
 // Toolbar pictures: a rounded tile in the button's colour with its initial.
 void drawTile(QPainter& p, int s, const QColor& c, const QString& letter)
 {
@@ -82,6 +106,8 @@ QPixmap picture(const QString& key, int size)
         p.setPen(QPen(c.darker(160), 1));
         p.setBrush(g);
         p.drawEllipse(QRectF(1, 1, size - 2, size - 2));
+    } else if (key == QLatin1String("reporte") || key == QLatin1String("pdf")) {
+        drawSheet(p, size, key == QLatin1String("pdf"));
     } else if (tiles().contains(key)) {
         const auto& t = tiles().value(key);
         drawTile(p, size, t.first, t.second);

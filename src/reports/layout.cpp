@@ -205,12 +205,22 @@ void paintPage(QPainter& painter, const Page& page)
     for (const PlacedLine& l : page.lines)
         painter.drawLine(l.line);
     int current = -1;
+    qreal ascent = 0;
     for (const PlacedText& t : page.texts) {
+        if (t.text.isEmpty())
+            continue;
         if (int(t.style) != current) {
             painter.setFont(fontFor(t.style));
             current = int(t.style);
+            ascent = metricsOf(t.style).ascent();
         }
-        painter.drawText(t.rect, int(t.align | Qt::AlignTop) | Qt::TextSingleLine, t.text);
+        // Texts were fitted to their columns by the layout: a left-aligned one
+        // (nearly all) is drawn at its baseline, which skips the text
+        // formatting that a rectangle asks for.
+        if (t.align == Qt::AlignLeft)
+            painter.drawText(QPointF(t.rect.left(), t.rect.top() + ascent), t.text);
+        else
+            painter.drawText(t.rect, int(t.align | Qt::AlignTop) | Qt::TextSingleLine, t.text);
     }
     painter.restore();
 }

@@ -32,7 +32,7 @@ w_reporte* reportWindow(const QString& key)
         auto* w = qobject_cast<w_reporte*>(frame->showChild(key));
         if (w && created)
             if (auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget()))
-                sub->setWindowIcon(ui::icon(QStringLiteral("cb_imprimir")));
+                sub->setWindowIcon(ui::icon(QStringLiteral("reporte")));
         return w;
     }
     static QHash<QString, QPointer<w_reporte>> own;
@@ -41,6 +41,7 @@ w_reporte* reportWindow(const QString& key)
         w = new w_reporte;
         w->setObjectName(key);
         w->setAttribute(Qt::WA_DeleteOnClose);
+        w->setWindowIcon(ui::icon(QStringLiteral("reporte")));
         ui::centreOnScreen(w);
     }
     w->show();

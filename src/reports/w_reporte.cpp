@@ -1,6 +1,7 @@
 #include "reports/w_reporte.h"
 
 #include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
 #include "data/messages.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QPrinter>
 #include <QStandardPaths>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -53,21 +55,25 @@ w_reporte::w_reporte(QWidget* parent) : QWidget(parent)
               QStringLiteral("go-last"), [this] { pv_reporte->setCurrentPage(pv_reporte->pageCount()); });
     tb_reporte->addSeparator();
     addButton(QStringLiteral("Ajustar al ancho"), QStringLiteral("cb_ancho"), QStringLiteral("Ajustar al ancho"),
-              QStringLiteral("fit-width"), [this] { pv_reporte->fitToWidth(); });
+              QStringLiteral("zoom-fit-width"), [this] { pv_reporte->fitToWidth(); });
     addButton(QStringLiteral("Página completa"), QStringLiteral("cb_pagina"), QStringLiteral("Página completa"),
-              QStringLiteral("fit-page"), [this] { pv_reporte->fitInView(); });
+              QStringLiteral("zoom-fit-page"), [this] { pv_reporte->fitInView(); });
     addButton(QStringLiteral("Acercar"), QStringLiteral("cb_acercar"), QStringLiteral("Acercar"),
               QStringLiteral("zoom-in"), [this] { pv_reporte->zoomIn(); });
     addButton(QStringLiteral("Alejar"), QStringLiteral("cb_alejar"), QStringLiteral("Alejar"),
               QStringLiteral("zoom-out"), [this] { pv_reporte->zoomOut(); });
     tb_reporte->addSeparator();
     addButton(QStringLiteral("Imprimir"), QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir Reporte"),
-              QStringLiteral("print"), [this] { print(); });
-    auto* pdf = new QAction(QStringLiteral("Exportar a PDF"), this);
+              QStringLiteral("printer"), [this] { print(); });
+    auto* pdf = new QAction(ui::icon(QStringLiteral("pdf")), QStringLiteral("Exportar a PDF"), this);
     pdf->setObjectName(QStringLiteral("cb_exportar"));
     pdf->setToolTip(QStringLiteral("Exportar el reporte a un archivo PDF"));
     connect(pdf, &QAction::triggered, this, &w_reporte::exportAsked);
     tb_reporte->addAction(pdf);
+    // The two actions that leave the window say what they do.
+    for (const char* key : {"cb_imprimir", "cb_exportar"})
+        if (auto* b = qobject_cast<QToolButton*>(tb_reporte->widgetForAction(findChild<QAction*>(key))))
+            b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 
     resize(sizeHint());
 }
@@ -97,6 +103,7 @@ void w_reporte::setReport(const Layout& layout)
     layoutFor(reports::PageSetup());
     setWindowTitle(m_doc.title);
     pv_reporte->updatePreview();
+    pv_reporte->fitToWidth();
     pv_reporte->setCurrentPage(1);
     showPageNumber();
 }

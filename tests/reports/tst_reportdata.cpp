@@ -31,23 +31,18 @@ private slots:
     void panelHoldsParentSectionsAndMarkedValues()
     {
         Station st(true, true);
-        db::exec(main(), "UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 1");
-        db::exec(main(), "UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 2");
-        db::exec(main(), "UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 3");
-        db::exec(main(), "UPDATE abonados_valores SET valor = 'A''B' WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 3");
+        db::exec(main(), "UPDATE abonados_valores SET id_estado = iif(id_item = 1, 1, iif(id_item = 2, -1, 0)), "
+                         "valor = iif(id_item = 3, 'A''B', valor) WHERE id_abonado = 1 AND id_seccion = 0");
+        db::exec(main(), "DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 1");
         // The other subscriber's marks must not leak in.
         db::exec(main(), "UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 2");
 
         env().panel.open(env().connection(), 1, 1, 1);
-        QVERIFY(env().panel.isOpen());
         const QList<ProgrammingData>& data = env().panel.result();
         QCOMPARE(data.size(), 1);
         const ProgrammingData& d = data.first();
-        QCOMPARE(d.panel, QStringLiteral("PX-16 1.0"));
-        QCOMPARE(d.id_abonado, 1);
-        QCOMPARE(d.nombre, QStringLiteral("DEMOSTRACIÓN PANEL PX"));
-        QCOMPARE(d.tel_1, QStringLiteral("5550001"));
-        QCOMPARE(d.configuracion, db::scalar(main(), "SELECT descripcion FROM configuraciones WHERE id_configuracion = 1").toString());
+        QCOMPARE(QStringList({d.panel, d.configuracion, QString::number(d.id_abonado), d.nombre, d.tel_1}),
+                 QStringList({"PX-16 1.0", "CONFIGURACIÓN DE FÁBRICA", "1", "DEMOSTRACIÓN PANEL PX", "5550001"}));
 
         // Every section of the model, in order, on the report connection.
         QCOMPARE(d.sections.size(), db::scalar(main(), "SELECT COUNT(*) FROM secciones WHERE id_panel = 1").toInt());
@@ -58,49 +53,19 @@ private slots:
         QVERIFY(zones);
         QCOMPARE(zones->items.size(), 8);
         QCOMPARE(zones->items.at(0).id_item, 1);
-        QCOMPARE(zones->items.at(0).descripcion, db::scalar(main(), "SELECT descripcion FROM secciones_items WHERE id_panel = 1 AND id_seccion = 0 AND id_item = 1").toString());
-        QCOMPARE(zones->items.at(0).estado, QStringLiteral("Subir"));
-        QCOMPARE(zones->items.at(1).estado, QStringLiteral("Bajar"));
-        QCOMPARE(zones->items.at(2).estado, QString());
+        QCOMPARE(zones->items.at(0).descripcion, QStringLiteral("Zona 01"));
+        QCOMPARE(QStringList({zones->items.at(0).estado, zones->items.at(1).estado, zones->items.at(2).estado}),
+                 QStringList({"Subir", "Bajar", ""}));
         QCOMPARE(zones->items.at(2).valor, QStringLiteral("A'B"));
+        // A section without values is still listed.
+        QVERIFY(section(data, 1) && section(data, 1)->items.isEmpty());
         QVERIFY(mdl_main::instance().reportDb().isOpen());
-    }
 
-    void sectionWithoutValuesIsListedEmpty()
-    {
-        Station st(true, true);
-        db::exec(main(), "DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 1");
-        env().panel.open(env().connection(), 1, 1, 1);
-        const SectionRow* s = section(env().panel.result(), 1);
-        QVERIFY(s);
-        QVERIFY(s->items.isEmpty());
-        QVERIFY(!section(env().panel.result(), 0)->items.isEmpty());
-    }
-
-    void unknownSubscriberGivesNoRows()
-    {
-        Station st(true, true);
+        // An unknown subscriber, or one asked for with another model than its
+        // own, gives no rows (and replaces the previous result).
         env().panel.open(env().connection(), 99, 1, 1);
-        QVERIFY(env().panel.isOpen());
-        QVERIFY(env().panel.result().isEmpty());
-        // A subscriber asked for with another model than its own is not printed
-        // with the other model's sections.
+        QVERIFY(env().panel.isOpen() && env().panel.result().isEmpty());
         env().panel.open(env().connection(), 1, 2, 1);
-        QVERIFY(env().panel.result().isEmpty());
-    }
-
-    void reopeningReplacesThePreviousResult()
-    {
-        Station st(true, true);
-        env().panel.open(env().connection(), 1, 1, 1);
-        QCOMPARE(env().panel.result().first().id_abonado, 1);
-        db::exec(main(), "UPDATE abonados_valores SET valor = 'ZZ' WHERE id_abonado = 2 AND id_seccion = 0 AND id_item = 1");
-        env().panel.open(env().connection(), 2, 2, 1);
-        QCOMPARE(env().panel.result().size(), 1);
-        QCOMPARE(env().panel.result().first().id_abonado, 2);
-        QCOMPARE(section(env().panel.result(), 0)->items.first().valor, QStringLiteral("ZZ"));
-        env().panel.close();
-        QVERIFY(!env().panel.isOpen());
         QVERIFY(env().panel.result().isEmpty());
     }
 
@@ -136,13 +101,12 @@ private slots:
         env().abonado.open(env().connection());
         const QList<SubscriberRow>& rows = env().abonado.result();
         QCOMPARE(rows.size(), 2);
-        QCOMPARE(rows.at(0).id_abonado, 1);
         QCOMPARE(rows.at(1).id_abonado, 2);
         QCOMPARE(rows.at(0).anumero, QStringLiteral("742"));
-        QCOMPARE(rows.at(0).descripcion, db::scalar(main(), "SELECT descripcion FROM provincias WHERE id_provincia = 6").toString());
+        QCOMPARE(rows.at(0).descripcion, QStringLiteral("CÓRDOBA"));
     }
 
-    void logRunsTheViewersQueryWithItsValues()
+    void logInTimeOrderWithNamesAndOperations()
     {
         Station st(true, false);
         db::exec(main(), "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (2, 'OPERADOR', 'x', 2)");
@@ -155,18 +119,10 @@ private slots:
         env().log.open(env().connection());
         const QList<LogRow>& all = env().log.result();
         QCOMPARE(all.size(), 3); // operation 99 has no description row
-        QCOMPARE(all.at(0).fecha, QStringLiteral("2024-05-19 08:00:00"));
-        QCOMPARE(all.at(0).usuario, QStringLiteral("ADMINISTRADOR"));
-        QCOMPARE(all.at(0).descripcion, QStringLiteral("INGRESO AL SISTEMA"));
-        QCOMPARE(all.at(0).parametro, QString());
+        QCOMPARE(QStringList({all.at(0).fecha, all.at(0).usuario, all.at(0).descripcion, all.at(0).parametro}),
+                 QStringList({"2024-05-19 08:00:00", "ADMINISTRADOR", "INGRESO AL SISTEMA", ""}));
+        QCOMPARE(all.at(1).usuario, QStringLiteral("OPERADOR"));
         QCOMPARE(all.at(2).parametro, QStringLiteral("'; DROP TABLE usuarios; --"));
-
-        env().log.open(env().connection(),
-                       LogCommand::DefaultQuery.chopped(int(strlen(" ORDER BY uo.fecha"))) +
-                           " AND uo.fecha >= ? AND uo.fecha < ? AND u.id_usuario = ? ORDER BY uo.fecha",
-                       {"2024-05-20 00:00:00", "2024-05-21 00:00:00", 2});
-        QCOMPARE(env().log.result().size(), 1);
-        QCOMPARE(env().log.result().first().usuario, QStringLiteral("OPERADOR"));
 
         QVERIFY_THROWS_EXCEPTION(db::Error, env().log.open(env().connection(), "SELECT * FROM no_existe"));
         QVERIFY(!env().log.isOpen());
