@@ -1,0 +1,72 @@
+#pragma once
+// The search context: which list the pick list shows, and for each list the
+// display operation of the window that asked for it. A window registers its
+// display operation for its mode when it is made; a pick for a mode that no
+// live window registered is reported loudly, never dropped.
+//
+//   SearchContext::instance().registerDisplay(SearchMode::panel_abonado, this,
+//                                             [this](int id) { wf_muestraabonado(id); });
+//   w_buscar::abrir(SearchMode::panel_abonado, this);
+
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+enum class SearchMode { abonado, panel_abonado, usuario, log_usuario, panel, configuracion };
+
+// The mode's name as the station calls it ("abonado", "panel_abonado" ...).
+QString searchModeText(SearchMode mode);
+std::optional<SearchMode> searchModeFromText(const QString& text);
+
+// What one mode lists and how.
+struct SearchModeInfo {
+    struct Column {
+        QString name;    // column of the query
+        QString caption; // grid heading
+        int width;       // twips; 0 hides the column
+    };
+    QString sql;               // all rows, in display order; column 0 is the number handed back
+    QList<Column> columns;     // in query order
+    QStringList filterColumns; // the typed text must be contained in one of these
+    QStringList orderColumns;  // the order of the rows, compared as Spanish text
+    int width, height;         // window size in twips
+};
+const SearchModeInfo& searchModeInfo(SearchMode mode);
+
+class SearchContext : public QObject {
+    Q_OBJECT
+public:
+    using Display = std::function<void(int id)>;
+
+    static SearchContext& instance();
+
+    // The list the next pick list shows; the caller sets it right before
+    // opening the list (w_buscar::abrir does both).
+    void setMode(SearchMode mode) { m_mode = mode; }
+    std::optional<SearchMode> mode() const { return m_mode; }
+
+    // `owner`'s display operation for `mode`. The registration lasts as long
+    // as the owner; a newer owner replaces an older one.
+    void registerDisplay(SearchMode mode, QObject* owner, Display display);
+    bool isRegistered(SearchMode mode) const;
+
+    // Hands a picked number to the display operation of `mode`. With none
+    // registered it logs a critical message, tells the user and returns false.
+    bool dispatch(SearchMode mode, int id);
+
+    // Forgets the mode and every registration (tests).
+    void reset();
+
+private:
+    SearchContext() = default;
+    struct Entry {
+        QPointer<QObject> owner;
+        Display display;
+    };
+    QMap<SearchMode, Entry> m_entries;
+    std::optional<SearchMode> m_mode;
+};

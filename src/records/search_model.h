@@ -1,0 +1,52 @@
+#pragma once
+// The rows of one pick list, read once, and the filter over them. The filter
+// never queries the database again: it narrows the rows already read.
+
+#include "records/search_context.h"
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QSqlDatabase>
+
+class SearchRowsModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit SearchRowsModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+    // Reads every row of the mode's list (all of it, not a first batch).
+    // Throws db::Error.
+    void load(const QSqlDatabase& c, SearchMode mode);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // The number in column 0 of `row`.
+    int idAt(int row) const { return m_ids.value(row); }
+    // True when `foldedText` (already passed through db::fold) is contained
+    // in one of the mode's filter columns of `row`.
+    bool matches(int row, const QString& foldedText) const;
+
+private:
+    QList<SearchModeInfo::Column> m_columns;
+    QList<int> m_ids;
+    QList<QStringList> m_cells;  // display texts per row
+    QList<QStringList> m_folded; // folded filter columns per row
+};
+
+class SearchFilterProxy : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    explicit SearchFilterProxy(QObject* parent = nullptr) : QSortFilterProxyModel(parent) {}
+    // Keeps the rows that contain `text` (ignoring case); empty keeps all.
+    void setContains(const QString& text);
+    QString contains() const { return m_text; }
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    QString m_text, m_folded;
+};

@@ -1,0 +1,477 @@
+#include "records/w_abonados.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "data/shared_ops.h"
+#include "records/collation.h"
+#include "records/search_context.h"
+#include "records/w_buscar.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+namespace {
+
+constexpr int kObservaciones = 8;
+
+// Column and longest text of each sle_campo index. The lengths are generous
+// for real addresses and names and keep a pasted page out of the record.
+struct Field {
+    const char* column;
+    int maxLength;
+};
+const Field kFields[18] = {
+    {"apellido", 50},      {"codigo", 20},        {"nombre", 50},        {"calle", 60},
+    {"numero", 10},        {"piso", 10},          {"depto", 10},         {"localidad", 50},
+    {"observaciones", 2000}, {"cp", 10},          {"tel_1", 30},         {"tel_2", 30},
+    {"ref_contacto1", 50}, {"ref_contacto2", 50}, {"ref_contacto3", 50}, {"tel_contacto1", 30},
+    {"tel_contacto2", 30}, {"tel_contacto3", 30},
+};
+
+// Stored key of each cbx_campo index.
+const char* const kCombos[6] = {"id_provincia", "id_contacto1", "id_contacto2",
+                                "id_contacto3", "id_panel",     "id_configuracion"};
+
+QVariant nullInt()
+{
+    return QVariant(QMetaType(QMetaType::Int));
+}
+
+// Fills `box` with (key, text) rows in Spanish order of the text.
+void fillCombo(QComboBox* box, const QString& sql, bool withBlank)
+{
+    box->clear();
+    QSqlQuery q = db::exec(mdl_main::instance().db(), sql);
+    QList<int> keys;
+    QList<QStringList> texts;
+    while (q.next()) {
+        keys << q.value(0).toInt();
+        texts << QStringList{q.value(1).toString()};
+    }
+    // An optional choice needs a way back to "none".
+    if (withBlank)
+        box->addItem(QString(), QVariant());
+    for (int i : spanishOrder(texts))
+        box->addItem(texts.at(i).first(), keys.at(i));
+}
+
+} // namespace
+
+w_abonados::w_abonados(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("w_abonados"));
+    setWindowTitle(QStringLiteral("Abonados"));
+    setFixedSize(ui::twipsSize(8000, 5400));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(2);
+    tb_abm = new QToolBar(this);
+    tb_abm->setObjectName(QStringLiteral("tb_abm"));
+    // Text under the pictures: all seven buttons fit the window's width.
+    tb_abm->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb_abm->setIconSize(QSize(16, 16));
+    cb_buscar = boton(QStringLiteral("cb_buscar"), QStringLiteral("Buscar"), QStringLiteral("Buscar Abonado"));
+    cb_alta = boton(QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo Abonado"));
+    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar Abonado"));
+    cb_modificar = boton(QStringLiteral("cb_modificar"), QStringLiteral("Editar"), QStringLiteral("Modificar Abonado"));
+    tb_abm->addSeparator();
+    cb_aceptar = boton(QStringLiteral("cb_aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Aceptar"));
+    cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
+    cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
+                        QStringLiteral("Imprimir Reporte de Abonados"));
+    cb_imprimir->setEnabled(bool(imprimir));
+    layout->addWidget(tb_abm);
+
+    SSTab_abm = new QTabWidget(this);
+    SSTab_abm->setObjectName(QStringLiteral("SSTab_abm"));
+    layout->addWidget(SSTab_abm, 1);
+    buildTabs();
+
+    SearchContext::instance().registerDisplay(SearchMode::abonado, this, [this](int id) { wf_muestradatos(id); });
+
+    try {
+        wf_llenacombos();
+    } catch (const db::Error& e) {
+        qWarning("w_abonados: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(101);
+    }
+    wf_muestradatos(il_abonado);
+}
+
+QAction* w_abonados::boton(const QString& key, const QString& caption, const QString& tip)
+{
+    QAction* a = tb_abm->addAction(ui::icon(key), caption);
+    a->setObjectName(key);
+    a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    return a;
+}
+
+QLabel* w_abonados::etiqueta(const QString& text, QWidget* parent, QWidget* buddy)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QStringLiteral("st_etiqueta_%1").arg(st_etiqueta.size()));
+    l->setBuddy(buddy);
+    st_etiqueta << l;
+    return l;
+}
+
+void w_abonados::buildTabs()
+{
+    for (int i = 0; i < 18; ++i) {
+        QWidget* box;
+        if (i == kObservaciones) {
+            auto* memo = new QPlainTextEdit(this);
+            // No maximum of its own: cut what is typed beyond the limit.
+            memo->setProperty("maxLength", kFields[kObservaciones].maxLength);
+            connect(memo, &QPlainTextEdit::textChanged, memo, [memo] {
+                const QString t = memo->toPlainText();
+                const int max = memo->property("maxLength").toInt();
+                if (t.size() > max) {
+                    memo->setPlainText(t.left(max));
+                    memo->moveCursor(QTextCursor::End);
+                }
+            });
+            box = memo;
+        } else {
+            auto* line = new QLineEdit(this);
+            line->setMaxLength(kFields[i].maxLength);
+            box = line;
+        }
+        box->setObjectName(QStringLiteral("sle_campo_%1").arg(i));
+        box->installEventFilter(this);
+        sle_campo[i] = box;
+    }
+    for (int i = 0; i < 6; ++i) {
+        cbx_campo[i] = new QComboBox(this);
+        cbx_campo[i]->setObjectName(QStringLiteral("cbx_campo_%1").arg(i));
+        cbx_campo[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        cbx_campo[i]->setMinimumContentsLength(8);
+    }
+
+    // Tab 0: the subscriber, two fields to a row where they are short.
+    frm_1 = new QFrame;
+    frm_1->setObjectName(QStringLiteral("frm_1"));
+    auto* g = new QGridLayout(frm_1);
+    g->setContentsMargins(8, 6, 8, 6);
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(3);
+    auto pair = [&](int row, int col, const QString& text, QWidget* box, int span = 1) {
+        g->addWidget(etiqueta(text, frm_1, box), row, col);
+        g->addWidget(box, row, col + 1, 1, span);
+    };
+    pair(0, 0, QStringLiteral("Id Abonado:"), sle_campo[1]);
+    pair(0, 2, QStringLiteral("Panel:"), cbx_campo[4]);
+    pair(1, 0, QStringLiteral("Configuración:"), cbx_campo[5], 3);
+    pair(2, 0, QStringLiteral("Apellido:"), sle_campo[0]);
+    pair(2, 2, QStringLiteral("Nombre:"), sle_campo[2]);
+    pair(3, 0, QStringLiteral("Calle:"), sle_campo[3]);
+    pair(3, 2, QStringLiteral("Número:"), sle_campo[4]);
+    pair(4, 0, QStringLiteral("Piso:"), sle_campo[5]);
+    pair(4, 2, QStringLiteral("Depto:"), sle_campo[6]);
+    pair(5, 0, QStringLiteral("Localidad:"), sle_campo[7]);
+    pair(5, 2, QStringLiteral("CP:"), sle_campo[9]);
+    pair(6, 0, QStringLiteral("Provincia:"), cbx_campo[0]);
+    pair(7, 0, QStringLiteral("Teléfono 1 (sin guiones):"), sle_campo[10]);
+    pair(8, 0, QStringLiteral("Teléfono 2 (sin guiones):"), sle_campo[11]);
+    g->setColumnStretch(1, 1);
+    g->setColumnStretch(3, 1);
+    g->setRowStretch(9, 1);
+    SSTab_abm->addTab(frm_1, QStringLiteral("Abonado"));
+
+    // Tab 1: remarks, the whole frame.
+    frm_2 = new QFrame;
+    frm_2->setObjectName(QStringLiteral("frm_2"));
+    auto* v = new QVBoxLayout(frm_2);
+    v->setContentsMargins(8, 6, 8, 6);
+    v->addWidget(sle_campo[kObservaciones]);
+    SSTab_abm->addTab(frm_2, QStringLiteral("Datos Adicionales"));
+
+    // Tab 2: three contacts, each a name over its kind and telephone.
+    frm_3 = new QFrame;
+    frm_3->setObjectName(QStringLiteral("frm_3"));
+    g = new QGridLayout(frm_3);
+    g->setContentsMargins(8, 6, 8, 6);
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(3);
+    for (int k = 0; k < 3; ++k) {
+        const int row = k * 3;
+        pair(row, 0, QStringLiteral("Contacto %1:").arg(k + 1), sle_campo[12 + k], 3);
+        pair(row + 1, 0, QStringLiteral("Tipo:"), cbx_campo[1 + k]);
+        pair(row + 1, 2, QStringLiteral("Teléfono:"), sle_campo[15 + k]);
+        if (k < 2)
+            g->setRowMinimumHeight(row + 2, 8);
+    }
+    g->setColumnStretch(1, 1);
+    g->setColumnStretch(3, 1);
+    g->setRowStretch(9, 1);
+    SSTab_abm->addTab(frm_3, QStringLiteral("Contactos"));
+
+    // Tab order follows the rows as the eye reads them.
+    QWidget* order[] = {sle_campo[1], cbx_campo[4], cbx_campo[5], sle_campo[0], sle_campo[2], sle_campo[3],
+                        sle_campo[4], sle_campo[5], sle_campo[6], sle_campo[7], sle_campo[9], cbx_campo[0],
+                        sle_campo[10], sle_campo[11]};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    for (int k = 0; k < 3; ++k) {
+        setTabOrder(sle_campo[12 + k], cbx_campo[1 + k]);
+        setTabOrder(cbx_campo[1 + k], sle_campo[15 + k]);
+    }
+}
+
+QString w_abonados::campo(int i) const
+{
+    if (auto* line = qobject_cast<QLineEdit*>(sle_campo[i]))
+        return line->text();
+    return static_cast<QPlainTextEdit*>(sle_campo[i])->toPlainText();
+}
+
+void w_abonados::setCampo(int i, const QString& text)
+{
+    // A stored text longer than the box allows (written by an older station)
+    // is shown whole, so that saving the record never cuts it.
+    const int max = qMax(kFields[i].maxLength, int(text.size()));
+    if (auto* line = qobject_cast<QLineEdit*>(sle_campo[i])) {
+        line->setMaxLength(max);
+        line->setText(text);
+    } else {
+        sle_campo[i]->setProperty("maxLength", max);
+        static_cast<QPlainTextEdit*>(sle_campo[i])->setPlainText(text);
+    }
+}
+
+void w_abonados::wf_llenacombos()
+{
+    fillCombo(cbx_campo[0], QStringLiteral("SELECT id_provincia, descripcion FROM provincias ORDER BY descripcion"),
+              false);
+    fillCombo(cbx_campo[5],
+              QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY descripcion"), false);
+    for (int i = 1; i <= 3; ++i)
+        fillCombo(cbx_campo[i], QStringLiteral("SELECT id_contacto, descripcion FROM contactos ORDER BY descripcion"),
+                  true);
+    fillCombo(cbx_campo[4],
+              QStringLiteral("SELECT id_panel, codigo || ' ' || version AS texto FROM paneles ORDER BY texto"), false);
+}
+
+void w_abonados::wf_muestradatos(int id)
+{
+    QSqlQuery q;
+    bool found = false;
+    if (id >= 1) {
+        try {
+            q = db::exec(mdl_main::instance().db(), QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?"),
+                         {id});
+            found = q.next();
+        } catch (const db::Error& e) {
+            qWarning("w_abonados: %s", qPrintable(e.text()));
+            mdl_main::instance().f_mensaje(101);
+        }
+    }
+    for (int i = 0; i < 18; ++i)
+        setCampo(i, found ? db::text(q, kFields[i].column) : QString());
+    for (int i = 0; i < 6; ++i) {
+        cbx_campo[i]->setCurrentIndex(-1);
+        if (!found)
+            continue;
+        // A stored key that matches no entry (a null contact kind) leaves the
+        // box without selection.
+        const int key = db::integer(q, kCombos[i]);
+        for (int k = 0; k < cbx_campo[i]->count(); ++k) {
+            const QVariant d = cbx_campo[i]->itemData(k);
+            if (d.isValid() && d.toInt() == key) {
+                cbx_campo[i]->setCurrentIndex(k);
+                break;
+            }
+        }
+    }
+    // A number that no longer names a subscriber leaves none current, so
+    // "Baja" and "Editar" never act on a row that is not there.
+    if (id > 0)
+        il_abonado = found ? id : 0;
+    wf_habilitacontroles(QStringLiteral("inicio"));
+}
+
+void w_abonados::wf_habilitacontroles(const QString& modo)
+{
+    const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
+    if (!editing && modo != QLatin1String("inicio")) {
+        if (modo != QLatin1String("aceptar") && modo != QLatin1String("cancelar"))
+            qWarning("w_abonados::wf_habilitacontroles: modo desconocido \"%s\"", qPrintable(modo));
+        return;
+    }
+    for (QFrame* f : {frm_1, frm_2, frm_3})
+        f->setEnabled(editing);
+    cb_aceptar->setEnabled(editing);
+    cb_cancelar->setEnabled(editing);
+    // Level 3 (and anything above, which the station treats alike) may look
+    // subscribers up but not change them.
+    const bool mayChange = mdl_main::instance().currentLevel < 3;
+    cb_buscar->setEnabled(!editing);
+    cb_alta->setEnabled(!editing && mayChange);
+    cb_baja->setEnabled(!editing && mayChange && il_abonado > 0);
+    cb_modificar->setEnabled(!editing && mayChange && il_abonado > 0);
+    if (!editing && il_abonado <= 0)
+        SSTab_abm->setCurrentIndex(0);
+}
+
+void w_abonados::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_buscar")) {
+        w_buscar::abrir(SearchMode::abonado, this);
+    } else if (key == QLatin1String("cb_alta")) {
+        ib_nuevo = true;
+        wf_muestradatos(0);
+        wf_habilitacontroles(QStringLiteral("alta"));
+        SSTab_abm->setCurrentIndex(0);
+        cbx_campo[4]->setEnabled(true);
+        cbx_campo[5]->setEnabled(true);
+        sle_campo[1]->setFocus();
+    } else if (key == QLatin1String("cb_modificar")) {
+        ib_nuevo = false;
+        // The model and template of a subscriber are fixed at creation.
+        cbx_campo[4]->setEnabled(false);
+        cbx_campo[5]->setEnabled(false);
+        wf_habilitacontroles(QStringLiteral("modificar"));
+        static const int first[] = {0, kObservaciones, 12};
+        sle_campo[first[qBound(0, SSTab_abm->currentIndex(), 2)]]->setFocus();
+    } else if (key == QLatin1String("cb_baja")) {
+        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
+            wf_baja();
+    } else if (key == QLatin1String("cb_aceptar")) {
+        if (wf_guardar() && ib_nuevo)
+            SSTab_abm->setCurrentIndex(0);
+    } else if (key == QLatin1String("cb_cancelar")) {
+        wf_muestradatos(il_abonado);
+    } else if (key == QLatin1String("cb_imprimir")) {
+        if (imprimir)
+            imprimir(this);
+    }
+}
+
+bool w_abonados::wf_guardar()
+{
+    mdl_main& m = mdl_main::instance();
+
+    // The 24 values in column order; the first failed check wins.
+    QWidget* faulty = nullptr;
+    int message = 0;
+    auto text = [&](int i, int required) -> QVariant {
+        // Upper-cased as typed, without trimming.
+        const QString t = campo(i).toUpper();
+        if (required && t.isEmpty() && !faulty) {
+            faulty = sle_campo[i];
+            message = required;
+        }
+        return required ? QVariant(t) : db::nullIfEmpty(t);
+    };
+    auto key = [&](int i, int required) -> QVariant {
+        const QVariant d = cbx_campo[i]->currentIndex() >= 0 ? cbx_campo[i]->currentData() : QVariant();
+        if (required && !d.isValid() && !faulty) {
+            faulty = cbx_campo[i];
+            message = required;
+        }
+        return d.isValid() ? QVariant(d.toInt()) : nullInt();
+    };
+    QVariantList v;
+    v << text(1, 309) << key(4, 301) << key(5, 312) << text(0, 304) << text(2, 305) << text(3, 306)
+      << text(4, 307) << text(5, 0) << text(6, 0) << text(7, 308) << key(0, 302) << text(9, 0) << text(10, 310)
+      << text(11, 0);
+    for (int k = 0; k < 3; ++k)
+        v << text(12 + k, 0) << key(1 + k, 0) << text(15 + k, 0);
+    v << text(kObservaciones, 0);
+
+    if (faulty) {
+        SSTab_abm->setCurrentIndex(0);
+        faulty->setFocus();
+        m.f_mensaje(message);
+        return false;
+    }
+
+    int id = il_abonado;
+    try {
+        const QSqlDatabase c = m.db();
+        db::Transaction t(c);
+        if (ib_nuevo) {
+            id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
+            db::exec(c,
+                     QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
+                                    "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
+                                    "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
+                                    "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
+                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                     QVariantList{id} + v);
+            f_copiavalores(c, id, v.at(1).toInt(), 999, v.at(2).toInt());
+        } else {
+            QSqlQuery q = db::exec(
+                c,
+                QStringLiteral("UPDATE abonados SET codigo = ?, id_panel = ?, id_configuracion = ?, apellido = ?, "
+                               "nombre = ?, calle = ?, numero = ?, piso = ?, depto = ?, localidad = ?, "
+                               "id_provincia = ?, cp = ?, tel_1 = ?, tel_2 = ?, ref_contacto1 = ?, id_contacto1 = ?, "
+                               "tel_contacto1 = ?, ref_contacto2 = ?, id_contacto2 = ?, tel_contacto2 = ?, "
+                               "ref_contacto3 = ?, id_contacto3 = ?, tel_contacto3 = ?, observaciones = ? "
+                               "WHERE id_abonado = ?"),
+                v + QVariantList{id});
+            // Saving over a subscriber that is gone is a failure, not a success.
+            if (q.numRowsAffected() != 1)
+                throw db::Error(QStringLiteral("El abonado %1 no existe").arg(id));
+        }
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_abonados::wf_guardar: %s", qPrintable(e.text()));
+        m.f_mensaje(399);
+        return false;
+    }
+    il_abonado = id;
+    wf_muestradatos(il_abonado);
+    return true;
+}
+
+void w_abonados::wf_baja()
+{
+    if (il_abonado <= 0)
+        return;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        // The store's cascade removes the subscriber's values and events.
+        db::exec(c, QStringLiteral("DELETE FROM abonados WHERE id_abonado = ?"), {il_abonado});
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_abonados::wf_baja: %s", qPrintable(e.text()));
+        showError(QStringLiteral("No se pudo eliminar el item"));
+        return;
+    }
+    il_abonado = 0;
+    wf_muestradatos(0);
+}
+
+bool w_abonados::eventFilter(QObject* o, QEvent* e)
+{
+    // Entering a box selects its whole text, after the click that entered it
+    // has placed the cursor.
+    if (e->type() == QEvent::FocusIn) {
+        if (auto* line = qobject_cast<QLineEdit*>(o)) {
+            if (!line->text().isEmpty())
+                QTimer::singleShot(0, line, &QLineEdit::selectAll);
+        } else if (auto* memo = qobject_cast<QPlainTextEdit*>(o)) {
+            if (!memo->toPlainText().isEmpty())
+                QTimer::singleShot(0, memo, &QPlainTextEdit::selectAll);
+        }
+    }
+    return QWidget::eventFilter(o, e);
+}

@@ -1,0 +1,69 @@
+#pragma once
+// The subscriber record: find, create, edit and delete subscribers. A new
+// subscriber's programming values are seeded from its template in the same
+// transaction that inserts it; the model and template are fixed afterwards.
+
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QTabWidget;
+class QToolBar;
+
+class w_abonados : public QWidget {
+    Q_OBJECT
+public:
+    explicit w_abonados(QWidget* parent = nullptr);
+
+    // Runs the subscriber list report; the reports module sets it. Without it
+    // "Imprimir" stays disabled.
+    static inline std::function<void(QWidget* parent)> imprimir;
+
+    void wf_llenacombos();
+    void wf_muestradatos(int id);
+    void wf_habilitacontroles(const QString& modo);
+    bool wf_guardar();
+    void wf_baja();
+
+    // Toolbar dispatch on the button's key.
+    void dispatch(const QString& key);
+
+    // Text of sle_campo(i), whichever kind of box it is.
+    QString campo(int i) const;
+    void setCampo(int i, const QString& text);
+
+    int il_abonado = 0;       // subscriber on display; 0 when none
+    bool ib_nuevo = false;    // a new subscriber is being entered
+
+    QToolBar* tb_abm;
+    QAction* cb_buscar;
+    QAction* cb_alta;
+    QAction* cb_baja;
+    QAction* cb_modificar;
+    QAction* cb_aceptar;
+    QAction* cb_cancelar;
+    QAction* cb_imprimir;
+    QTabWidget* SSTab_abm;
+    QFrame* frm_1;
+    QFrame* frm_2;
+    QFrame* frm_3;
+    // 0-7 and 9-17 are line boxes; 8 (remarks) is a multi-line box.
+    std::array<QWidget*, 18> sle_campo{};
+    std::array<QComboBox*, 6> cbx_campo{};
+    QList<QLabel*> st_etiqueta;
+
+    // The window has one size; its frame in the main window is made to it.
+    QSize sizeHint() const override { return minimumSize(); }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    void buildTabs();
+    QLabel* etiqueta(const QString& text, QWidget* parent, QWidget* buddy);
+    QAction* boton(const QString& key, const QString& caption, const QString& tip);
+};
