@@ -4,8 +4,9 @@
 // them, and not after Z as a byte comparison would.
 
 #include <QList>
-#include <QStringList>
+#include <QString>
+#include <functional>
 
-// The stable order of `rows` by their keys (first key, then the next ...):
-// element i of the result is the index of the i-th row.
-QList<int> spanishOrder(const QList<QStringList>& rows);
+// The stable order of `rows` rows by `parts` keys each (first key, then the
+// next ...): element i of the result is the index of the i-th row.
+QList<int> spanishOrder(int rows, int parts, const std::function<QString(int row, int part)>& key);

@@ -21,7 +21,7 @@ const SearchModeInfo& subscribers()
 {
     static const SearchModeInfo info{
         QStringLiteral("SELECT id_abonado, codigo, apellido, nombre, calle, numero, localidad "
-                       "FROM abonados ORDER BY apellido"),
+                       "FROM abonados ORDER BY id_abonado"),
         {{"id_abonado", "", 0},
          {"codigo", "ID", 700},
          {"apellido", "APELLIDO", 1500},
@@ -39,7 +39,7 @@ const SearchModeInfo& subscribers()
 const SearchModeInfo& users()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_usuario, usuario FROM usuarios ORDER BY usuario"),
+        QStringLiteral("SELECT id_usuario, usuario FROM usuarios ORDER BY id_usuario"),
         {{"id_usuario", "ID", 700}, {"usuario", "USUARIO", 3300}},
         {"usuario"},
         {"usuario"},
@@ -51,7 +51,7 @@ const SearchModeInfo& users()
 const SearchModeInfo& panels()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_panel, codigo, version FROM paneles ORDER BY codigo, version"),
+        QStringLiteral("SELECT id_panel, codigo, version FROM paneles ORDER BY id_panel"),
         {{"id_panel", "ID", 700}, {"codigo", "CODIGO", 1700}, {"version", "VERSION", 1600}},
         {"codigo"},
         {"codigo", "version"},
@@ -63,7 +63,7 @@ const SearchModeInfo& panels()
 const SearchModeInfo& templates()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY descripcion"),
+        QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY id_configuracion"),
         {{"id_configuracion", "ID", 700}, {"descripcion", "CONFIGURACION", 3300}},
         {"descripcion"},
         {"descripcion"},

@@ -29,10 +29,13 @@ struct SearchModeInfo {
         QString caption; // grid heading
         int width;       // twips; 0 hides the column
     };
-    QString sql;               // all rows, in display order; column 0 is the number handed back
+    QString sql;               // all rows by number; column 0 is the number handed back
+    // The rows are shown ordered by these columns as Spanish text (rows
+    // alike in them keep the order of their numbers); the store's own text
+    // order would put accented capitals after Z.
     QList<Column> columns;     // in query order
     QStringList filterColumns; // the typed text must be contained in one of these
-    QStringList orderColumns;  // the order of the rows, compared as Spanish text
+    QStringList orderColumns;
     int width, height;         // window size in twips
 };
 const SearchModeInfo& searchModeInfo(SearchMode mode);

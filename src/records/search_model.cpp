@@ -3,58 +3,65 @@
 #include "data/db.h"
 #include "records/collation.h"
 
+namespace {
+const QChar kSeparator = QChar(0x1F); // unit separator: never typed
+}
+
 void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
 {
     const SearchModeInfo& info = searchModeInfo(mode);
-    QSqlQuery q = db::exec(c, info.sql);
-    QList<int> ids;
-    QList<QStringList> cells, folded, order;
+    const int columns = int(info.columns.size());
+    auto indexOf = [&](const QString& name) {
+        for (int i = 0; i < columns; ++i)
+            if (info.columns.at(i).name == name)
+                return i;
+        qFatal("SearchRowsModel: column %s is not listed", qPrintable(name));
+    };
     QList<int> filterAt, orderAt;
     for (const QString& f : info.filterColumns)
-        for (int i = 0; i < info.columns.size(); ++i)
-            if (info.columns.at(i).name == f)
-                filterAt << i;
+        filterAt << indexOf(f);
     for (const QString& f : info.orderColumns)
-        for (int i = 0; i < info.columns.size(); ++i)
-            if (info.columns.at(i).name == f)
-                orderAt << i;
+        orderAt << indexOf(f);
+
     // A forward-only query read to its end: every row, however many.
+    QSqlQuery q = db::exec(c, info.sql);
+    QList<int> ids;
+    QList<QString> cells;
     while (q.next()) {
-        QStringList row;
-        row.reserve(info.columns.size());
-        for (int i = 0; i < info.columns.size(); ++i)
-            row << (q.isNull(i) ? QString() : q.value(i).toString());
-        QStringList f, o;
-        for (int i : filterAt)
-            f << db::fold(row.at(i));
-        for (int i : orderAt)
-            o << row.at(i);
         ids << q.value(0).toInt();
-        cells << std::move(row);
-        folded << std::move(f);
-        order << std::move(o);
+        for (int i = 0; i < columns; ++i)
+            cells << q.value(i).toString(); // a null reads as the empty text
     }
-    const QList<int> sorted = spanishOrder(order);
+    const int rows = int(ids.size());
+    const QList<int> sorted = spanishOrder(rows, int(orderAt.size()), [&](int r, int p) {
+        return cells.at(qsizetype(r) * columns + orderAt.at(p));
+    });
 
     beginResetModel();
     m_columns = info.columns;
     m_ids.clear();
     m_cells.clear();
     m_folded.clear();
-    m_ids.reserve(sorted.size());
-    m_cells.reserve(sorted.size());
-    m_folded.reserve(sorted.size());
-    for (int i : sorted) {
-        m_ids << ids.at(i);
-        m_cells << cells.at(i);
-        m_folded << folded.at(i);
+    m_ids.reserve(rows);
+    m_cells.reserve(cells.size());
+    m_folded.reserve(rows);
+    QString joined;
+    for (int r : sorted) {
+        m_ids << ids.at(r);
+        const QString* row = cells.constData() + qsizetype(r) * columns;
+        for (int i = 0; i < columns; ++i)
+            m_cells << row[i];
+        joined.clear();
+        for (int i : filterAt)
+            joined += row[i] + kSeparator;
+        m_folded << db::fold(joined);
     }
     endResetModel();
 }
 
 int SearchRowsModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_cells.size());
+    return parent.isValid() ? 0 : int(m_ids.size());
 }
 
 int SearchRowsModel::columnCount(const QModelIndex& parent) const
@@ -64,10 +71,10 @@ int SearchRowsModel::columnCount(const QModelIndex& parent) const
 
 QVariant SearchRowsModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_cells.size() || index.column() >= m_columns.size())
+    if (!index.isValid() || index.row() >= m_ids.size() || index.column() >= m_columns.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return m_cells.at(index.row()).at(index.column());
+        return m_cells.at(qsizetype(index.row()) * m_columns.size() + index.column());
     return {};
 }
 
@@ -86,10 +93,7 @@ Qt::ItemFlags SearchRowsModel::flags(const QModelIndex& index) const
 
 bool SearchRowsModel::matches(int row, const QString& foldedText) const
 {
-    for (const QString& s : m_folded.at(row))
-        if (s.contains(foldedText))
-            return true;
-    return false;
+    return !foldedText.contains(kSeparator) && m_folded.at(row).contains(foldedText);
 }
 
 void SearchFilterProxy::setContains(const QString& text)

@@ -32,8 +32,10 @@ public:
 private:
     QList<SearchModeInfo::Column> m_columns;
     QList<int> m_ids;
-    QList<QStringList> m_cells;  // display texts per row
-    QList<QStringList> m_folded; // folded filter columns per row
+    QList<QString> m_cells;  // display texts, row after row
+    // Per row, the folded filter columns joined by a character no typed
+    // text holds, so one search covers them all without matching across two.
+    QList<QString> m_folded;
 };
 
 class SearchFilterProxy : public QSortFilterProxyModel {

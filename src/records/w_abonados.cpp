@@ -57,16 +57,16 @@ void fillCombo(QComboBox* box, const QString& sql, bool withBlank)
     box->clear();
     QSqlQuery q = db::exec(mdl_main::instance().db(), sql);
     QList<int> keys;
-    QList<QStringList> texts;
+    QStringList texts;
     while (q.next()) {
         keys << q.value(0).toInt();
-        texts << QStringList{q.value(1).toString()};
+        texts << q.value(1).toString();
     }
     // An optional choice needs a way back to "none".
     if (withBlank)
         box->addItem(QString(), QVariant());
-    for (int i : spanishOrder(texts))
-        box->addItem(texts.at(i).first(), keys.at(i));
+    for (int i : spanishOrder(int(texts.size()), 1, [&](int r, int) { return texts.at(r); }))
+        box->addItem(texts.at(i), keys.at(i));
 }
 
 } // namespace

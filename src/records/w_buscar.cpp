@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QtDebug>
 
 w_buscar* w_buscar::abrir(SearchMode mode, QWidget* parent)
 {
@@ -28,7 +29,8 @@ w_buscar::w_buscar(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("w_buscar"));
     setWindowTitle(QStringLiteral("Buscar"));
     const std::optional<SearchMode> mode = SearchContext::instance().mode();
-    Q_ASSERT_X(mode, "w_buscar", "the caller sets the search context before opening the list");
+    if (!mode)
+        qCritical("w_buscar: abierto sin contexto de búsqueda; se usa \"abonado\"");
     m_mode = mode.value_or(SearchMode::abonado);
 
     tx_buscar = new QLineEdit(this);

@@ -1,0 +1,110 @@
+// The subscriber pick list and record with a large subscriber table: opening
+// the list, narrowing it, and saving a new subscriber seeded from a big template.
+
+#include "bench.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "records/search_context.h"
+#include "records/search_model.h"
+#include "records/w_abonados.h"
+#include "records/w_buscar.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTableView>
+
+namespace {
+
+// 20,000 subscribers with varied surnames (some accented), and template 2
+// with 2,000 values for model 1.
+void prepare()
+{
+    static bool ready = false;
+    if (ready)
+        return;
+    bench::freshStation();
+    mdl_main::instance().currentLevel = 1;
+    QSqlDatabase c = mdl_main::instance().db();
+    db::Transaction t(c);
+    db::exec(c, "CREATE TEMP TABLE apellidos (n INTEGER PRIMARY KEY, a TEXT)");
+    const char* names[] = {"GARCÍA", "FERNÁNDEZ", "GONZÁLEZ", "RODRÍGUEZ", "LÓPEZ", "MARTÍNEZ", "PÉREZ",
+                           "GÓMEZ",  "SÁNCHEZ",   "DÍAZ",     "ÁLVAREZ",   "MUÑOZ", "ROMERO",    "SOSA",
+                           "TORRES", "RUIZ",      "BENÍTEZ",  "ACOSTA",    "MEDINA", "HERRERA"};
+    for (int i = 0; i < 20; ++i)
+        db::exec(c, "INSERT INTO apellidos VALUES (?, ?)", {i, names[i]});
+    db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 20000) "
+                "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
+                "localidad, id_provincia, tel_1) SELECT i, printf('%05d', i), 1, 1, "
+                "(SELECT a FROM apellidos WHERE n = i % 20) || ' ' || i, 'NOMBRE ' || (i % 97), "
+                "'CALLE ' || (i % 500), CAST(i % 3000 AS TEXT), 'LOCALIDAD', 1 + i % 24, '555' || i FROM k");
+    db::exec(c, "INSERT INTO configuraciones VALUES (2, 'PLANTILLA GRANDE')");
+    db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 1999) "
+                "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, id_estado) "
+                "SELECT 2, 1, i / 50, 1 + i % 50, '00', 1 FROM k");
+    t.commit();
+    ready = true;
+}
+
+double msSince(const QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+bench::Register openList("pick list: open with 20,000 subscribers", "300 ms", 5, [] {
+    prepare();
+    QElapsedTimer t;
+    t.start();
+    w_buscar* w = w_buscar::abrir(SearchMode::abonado);
+    QCoreApplication::processEvents(); // first paint
+    const double ms = msSince(t);
+    delete w;
+    return ms;
+});
+
+bench::Register filterList("pick list: filter 20,000 subscribers", "50 ms", 9, [] {
+    prepare();
+    static w_buscar* w = nullptr;
+    if (!w)
+        w = w_buscar::abrir(SearchMode::abonado);
+    w->tx_buscar->setText(QString());
+    emit w->tx_buscar->returnPressed();
+    QCoreApplication::processEvents();
+    w->tx_buscar->setText("muñoz 1");
+    QElapsedTimer t;
+    t.start();
+    emit w->tx_buscar->returnPressed();
+    QCoreApplication::processEvents();
+    const double ms = msSince(t);
+    if (w->dgr_buscar->model()->rowCount() == 0)
+        qFatal("the filter found nothing");
+    return ms;
+});
+
+bench::Register saveNew("subscriber record: save a new one, template of 2,000 values", "50 ms", 9, [] {
+    prepare();
+    static w_abonados* w = nullptr;
+    if (!w)
+        w = new w_abonados;
+    w->cb_alta->trigger();
+    const int fields[] = {0, 1, 2, 3, 4, 7, 10};
+    for (int i : fields)
+        w->setCampo(i, "bench");
+    w->cbx_campo[4]->setCurrentIndex(w->cbx_campo[4]->findData(1));
+    w->cbx_campo[5]->setCurrentIndex(w->cbx_campo[5]->findData(2));
+    w->cbx_campo[0]->setCurrentIndex(0);
+    QElapsedTimer t;
+    t.start();
+    w->cb_aceptar->trigger();
+    const double ms = msSince(t);
+    if (db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM abonados_valores WHERE id_abonado = ?",
+                   {w->il_abonado})
+            .toInt() != 2000)
+        qFatal("the new subscriber was not seeded");
+    return ms;
+});
+
+} // namespace
