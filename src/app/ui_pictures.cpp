@@ -81,7 +81,7 @@ const QHash<QString, QPair<QColor, QString>>& tiles()
         {"cb_aceptar", {QColor(30, 150, 60), "✓"}},      {"cb_cancelar", {QColor(190, 40, 40), "✕"}},
         {"cb_alta", {QColor(30, 150, 60), "+"}},         {"cb_baja", {QColor(190, 40, 40), "−"}},
         {"cb_editar", {QColor(200, 140, 20), "✎"}},      {"cb_buscar", {QColor(30, 110, 200), "?"}},
-        {"cb_imprimir", {QColor(80, 80, 80), "⎙"}},      {"cb_guardar", {QColor(30, 150, 60), "✓"}},
+        {"cb_guardar", {QColor(30, 150, 60), "✓"}},
         {"cb_copiar", {QColor(30, 110, 200), "⧉"}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
     };
     return t;
@@ -106,7 +106,9 @@ QPixmap picture(const QString& key, int size)
         p.setPen(QPen(c.darker(160), 1));
         p.setBrush(g);
         p.drawEllipse(QRectF(1, 1, size - 2, size - 2));
-    } else if (key == QLatin1String("reporte") || key == QLatin1String("pdf")) {
+    } else if (key == QLatin1String("reporte") || key == QLatin1String("pdf") || key == QLatin1String("cb_imprimir")) {
+        // "Imprimir" buttons show the report's sheet: the printer glyph is
+        // missing from common fonts and drew an empty box.
         drawSheet(p, size, key == QLatin1String("pdf"));
     } else if (tiles().contains(key)) {
         const auto& t = tiles().value(key);

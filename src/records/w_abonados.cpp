@@ -9,6 +9,7 @@
 #include "records/collation.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
+#include "reports/ui_reportes.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -94,7 +95,6 @@ w_abonados::w_abonados(QWidget* parent) : QWidget(parent)
     cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprimir Reporte de Abonados"));
-    cb_imprimir->setEnabled(bool(imprimir));
     layout->addWidget(tb_abm);
 
     SSTab_abm = new QTabWidget(this);
@@ -358,8 +358,8 @@ void w_abonados::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_cancelar")) {
         wf_muestradatos(il_abonado);
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (imprimir)
-            imprimir(this);
+        // The list of every subscriber, read afresh, in its own window.
+        reports::showSubscriberReport();
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <QWidget>
 #include <array>
-#include <functional>
 
 class QAction;
 class QComboBox;
@@ -18,10 +17,6 @@ class w_abonados : public QWidget {
     Q_OBJECT
 public:
     explicit w_abonados(QWidget* parent = nullptr);
-
-    // Runs the subscriber list report; the reports module sets it. Without it
-    // "Imprimir" stays disabled.
-    static inline std::function<void(QWidget* parent)> imprimir;
 
     void wf_llenacombos();
     void wf_muestradatos(int id);

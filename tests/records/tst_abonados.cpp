@@ -9,6 +9,7 @@
 #include "records/search_context.h"
 #include "records/w_abonados.h"
 #include "records/w_buscar.h"
+#include "reports/w_reporte.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -102,6 +103,10 @@ void TstAbonados::opensFromTheMainToolbarByLevel()
     mdl_main::instance().currentLevel = 3;
     w->wf_muestradatos(1);
     QVERIFY(w->cb_buscar->isEnabled() && !w->cb_alta->isEnabled() && !w->cb_baja->isEnabled() && !w->cb_modificar->isEnabled());
+    // Printing is allowed at every level: the subscriber list, beside the record.
+    w->cb_imprimir->trigger();
+    QVERIFY(qobject_cast<w_reporte*>(m.child("dr_abonados")));
+    QCOMPARE(m.child("cb_abonados"), w);
 }
 
 void TstAbonados::checksInOrderThenFirstSubscriberIsSeeded()
