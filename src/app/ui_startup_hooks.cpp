@@ -4,6 +4,7 @@
 #include "app/w_main.h"
 #include "admin/w_parametros.h"
 #include "records/w_abonados.h"
+#include "migration/w_migracion.h"
 
 void registerWindows(w_main& w)
 {
@@ -13,4 +14,6 @@ void registerWindows(w_main& w)
 
 void installStartupHooks()
 {
+    // Between the main window and the login: the catalogue update file.
+    AppShell::catalogueCheck = [](AppShell& shell) { w_migracion::f_novedades(shell, shell.mainWindow()); };
 }

@@ -1,0 +1,87 @@
+#pragma once
+// Merge of a catalogue update file into the station database: models,
+// sections, value lists, items and the values of configuration 1, table by
+// table, inserting missing rows and updating existing ones. Nothing is ever
+// deleted from the station database.
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <vector>
+
+namespace migration {
+
+struct MergeColumn {
+    const char* name;
+    bool numeric;  // integer column (written as a number)
+    bool nullable; // a NULL in the update file is written as null
+};
+
+struct MergeTable {
+    const char* table;
+    const char* caption;   // shown while the table is merged
+    int rangeStart;        // progress range of the table
+    int rangeWidth;
+    const char* countSql;  // on the update file
+    const char* selectSql; // on the update file, columns in `columns` order
+    int keyCount;          // the first keyCount columns are the key
+    std::vector<MergeColumn> columns;
+    bool templateOne;      // configuraciones_valores: only configuration 1
+};
+
+// The five tables in merge order.
+const std::vector<MergeTable>& mergeTables();
+
+// Progress of row i of n within a table's range (n > 0).
+double progressOf(const MergeTable& t, qint64 i, qint64 n);
+// Whole percentage, halves to even (12.5 -> 12, 27.5 -> 28).
+int roundPercent(double progress);
+// The percentage as shown: "37 %".
+QString percentText(double progress);
+
+class CatalogueMerge {
+public:
+    CatalogueMerge(const QSqlDatabase& update, const QSqlDatabase& station);
+
+    // Called when a table begins (its caption) and after each merged row
+    // (the overall progress, 0-100).
+    std::function<void(const QString& caption)> onTable;
+    std::function<void(double progress)> onProgress;
+
+    // Rows written per transaction. Committing row by row makes a large merge
+    // take minutes (a disk sync per row); a failure still leaves every row
+    // before the failing one merged, and a run stopped by force loses at most
+    // one batch, which the next run (the file is still there) writes again.
+    int batchRows = 20000;
+
+    // Runs the whole merge. Throws db::Error at the first row that cannot be
+    // read or written; the rows before it stay merged.
+    void run();
+
+    qint64 rowsMerged() const { return m_merged; }
+    qint64 rowsInserted() const { return m_inserted; }
+
+private:
+    struct Row {
+        QVariantList values; // in the table's column order
+    };
+    void mergeTable(const MergeTable& t);
+    QString readRow(const MergeTable& t, const QSqlQuery& q, Row& row) const;
+    void applyBatch(const MergeTable& t, const std::vector<Row>& batch, qint64& i, qint64 total);
+    bool applyRow(const Row& row); // true when inserted
+
+    QSqlDatabase m_update;
+    QSqlDatabase m_station;
+    qint64 m_merged = 0;
+    qint64 m_inserted = 0;
+    // Statements of the table being merged, prepared once per table.
+    QSqlQuery m_count, m_insert, m_updateRow;
+    const MergeTable* m_table = nullptr;
+};
+
+// Describes a row by its key for error messages: "id_panel = 3, id_seccion = 9".
+QString keyText(const MergeTable& t, const QVariantList& values);
+
+} // namespace migration
