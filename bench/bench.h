@@ -13,6 +13,7 @@ struct Case {
     QString goal;  // printed beside the result
     int runs;
     std::function<double()> runOnce;
+    std::function<QString()> note; // optional, printed after the result (e.g. a comparison)
 };
 
 std::vector<Case>& cases();
@@ -20,9 +21,16 @@ std::vector<Case>& cases();
 struct Register {
     Register(const QString& name, const QString& goal, int runs, std::function<double()> f)
     {
-        cases().push_back({name, goal, runs, std::move(f)});
+        cases().push_back({name, goal, runs, std::move(f), {}});
+    }
+    Register(const QString& name, const QString& goal, int runs, std::function<double()> f, std::function<QString()> note)
+    {
+        cases().push_back({name, goal, runs, std::move(f), std::move(note)});
     }
 };
+
+// Median of measured values.
+double median(std::vector<double> values);
 
 // A fresh program directory with a new station database (demo catalogue);
 // returns its path. The directory lives until the program ends.

@@ -20,6 +20,14 @@ std::vector<Case>& cases()
     return c;
 }
 
+double median(std::vector<double> t)
+{
+    if (t.empty())
+        return 0;
+    std::sort(t.begin(), t.end());
+    return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+}
+
 QString freshStation()
 {
     static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
@@ -51,9 +59,9 @@ int main(int argc, char** argv)
         std::vector<double> t;
         for (int i = 0; i < c.runs; ++i)
             t.push_back(c.runOnce());
-        std::sort(t.begin(), t.end());
-        const double median = t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
-        std::printf("%-55s median %10.2f ms  (%d runs; goal %s)\n", qPrintable(c.name), median, c.runs, qPrintable(c.goal));
+        const QString note = c.note ? QStringLiteral("; ") + c.note() : QString();
+        std::printf("%-55s median %10.2f ms  (%d runs; goal %s%s)\n", qPrintable(c.name), bench::median(t), c.runs,
+                    qPrintable(c.goal), qPrintable(note));
         std::fflush(stdout);
     }
     mdl_main::instance().reset();
