@@ -2,7 +2,9 @@
 
 #include "app/ui_shell.h"
 #include "app/w_main.h"
+#include "admin/w_log.h"
 #include "admin/w_parametros.h"
+#include "admin/w_usuarios.h"
 #include "records/w_abonados.h"
 #include "migration/w_migracion.h"
 
@@ -10,6 +12,8 @@ void registerWindows(w_main& w)
 {
     w.registerWindow("cb_parametros", [] { return new w_parametros; });
     w.registerWindow("cb_abonados", [] { return new w_abonados; });
+    w.registerWindow("cb_usuarios", [] { return new w_usuarios; });
+    w.registerWindow("cb_log", [] { return new w_log; });
 }
 
 void installStartupHooks()

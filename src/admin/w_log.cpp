@@ -1,0 +1,175 @@
+#include "admin/w_log.h"
+
+#include "admin/operations_log.h"
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "records/search_context.h"
+#include "records/w_buscar.h"
+
+#include <QAction>
+#include <QDateEdit>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+namespace {
+
+const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
+
+} // namespace
+
+w_log::w_log(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("w_log"));
+    setWindowTitle(QStringLiteral("Log de operaciones"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(2);
+    tb_log = new QToolBar(this);
+    tb_log->setObjectName(QStringLiteral("tb_log"));
+    tb_log->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb_log->setIconSize(QSize(16, 16));
+    cb_usuario = boton(QStringLiteral("cb_usuario"), QStringLiteral("cb_usuarios"), QStringLiteral("Usuario"),
+                       QStringLiteral("Buscar usuario"));
+    cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
+                        QStringLiteral("Imprime Reporte"));
+    cb_imprimir->setEnabled(bool(imprimir));
+    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("cb_baja"), QStringLiteral("Borrar"),
+                    QStringLiteral("Borrar log hasta la fecha seleccionada"));
+    layout->addWidget(tb_log);
+
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::StyledPanel);
+    auto* g = new QGridLayout(frame);
+    g->setContentsMargins(8, 6, 8, 6);
+    g->setHorizontalSpacing(8);
+    auto label = [frame](const char* name, const QString& text) {
+        auto* l = new QLabel(text, frame);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    st_desde_t = label("st_desde_t", QStringLiteral("Desde:"));
+    st_hasta_t = label("st_hasta_t", QStringLiteral("Hasta:"));
+    st_usuario_t = label("st_usuario_t", QStringLiteral("Usuario:"));
+    st_usuario = label("st_usuario", QString());
+    st_usuario->setFrameShape(QFrame::Panel);
+    st_usuario->setFrameShadow(QFrame::Sunken);
+    st_usuario->setMinimumWidth(st_usuario->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMMMMMM")));
+    Label1 = label("Label1", QStringLiteral("Borrar log Hasta:"));
+    dp_desde = datePicker("dp_desde");
+    dp_hasta = datePicker("dp_hasta");
+    dp_borrar = datePicker("dp_borrar");
+    st_desde_t->setBuddy(dp_desde);
+    st_hasta_t->setBuddy(dp_hasta);
+    Label1->setBuddy(dp_borrar);
+
+    img_todos = new QToolButton(frame);
+    img_todos->setObjectName(QStringLiteral("img_todos"));
+    img_todos->setAutoRaise(true);
+    img_todos->setIcon(ui::icon(QStringLiteral("cb_cancelar")));
+    img_todos->setToolTip(QStringLiteral("Todos los Usuarios"));
+
+    auto* rule = new QFrame(frame);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+
+    g->addWidget(st_desde_t, 0, 0);
+    g->addWidget(dp_desde, 0, 1, Qt::AlignLeft);
+    g->addWidget(st_hasta_t, 1, 0);
+    g->addWidget(dp_hasta, 1, 1, Qt::AlignLeft);
+    g->addWidget(st_usuario_t, 2, 0);
+    auto* who = new QHBoxLayout;
+    who->setSpacing(2);
+    who->addWidget(st_usuario, 1);
+    who->addWidget(img_todos);
+    g->addLayout(who, 2, 1);
+    g->addWidget(rule, 3, 0, 1, 2);
+    g->addWidget(Label1, 4, 0);
+    g->addWidget(dp_borrar, 4, 1, Qt::AlignLeft);
+    g->setColumnStretch(1, 1);
+    g->setRowStretch(5, 1);
+    layout->addWidget(frame, 1);
+
+    ui::sizeWindow(this, 3500, 3200);
+
+    connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
+    SearchContext::instance().registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
+
+    const QDate today = hoy ? hoy() : QDate::currentDate();
+    dp_hasta->setDate(today);
+    dp_desde->setDate(oplog::defaultFrom(today));
+    dp_borrar->setDate(dp_desde->date());
+    wf_muestrausuario(0);
+}
+
+QAction* w_log::boton(const QString& key, const QString& picture, const QString& caption, const QString& tip)
+{
+    QAction* a = tb_log->addAction(ui::icon(picture), caption);
+    a->setObjectName(key);
+    a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    return a;
+}
+
+QDateEdit* w_log::datePicker(const char* name)
+{
+    auto* d = new QDateEdit(this);
+    d->setObjectName(QLatin1String(name));
+    d->setCalendarPopup(true);
+    d->setDisplayFormat(kDayFormat);
+    return d;
+}
+
+void w_log::wf_muestrausuario(int id)
+{
+    QString name;
+    if (id >= 1) {
+        try {
+            QSqlQuery q = db::exec(mdl_main::instance().db(),
+                                   QStringLiteral("SELECT id_usuario, usuario FROM usuarios WHERE id_usuario = ?"), {id});
+            if (q.next())
+                name = db::text(q, "usuario");
+            else
+                id = 0; // an account deleted since it was picked: all operators
+        } catch (const db::Error& e) {
+            qWarning("w_log::wf_muestrausuario: %s", qPrintable(e.text()));
+            id = 0;
+        }
+    }
+    il_usuario = qMax(id, 0);
+    st_usuario->setText(il_usuario > 0 ? name : QStringLiteral("TODOS"));
+}
+
+void w_log::dispatch(const QString& key)
+{
+    const QDate desde = dp_desde->date();
+    const QDate hasta = dp_hasta->date();
+    const QDate borrar = dp_borrar->date();
+    if (key == QLatin1String("cb_usuario")) {
+        w_buscar::abrir(SearchMode::log_usuario, this);
+    } else if (key == QLatin1String("cb_imprimir")) {
+        if (imprimir) {
+            const oplog::Statement s = oplog::printQuery(desde, hasta, il_usuario);
+            imprimir(s.sql, s.values);
+        }
+    } else if (key == QLatin1String("cb_baja")) {
+        // The question names the first day that stays.
+        if (!askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")
+                          .arg(borrar.addDays(1).toString(kDayFormat))))
+            return;
+        try {
+            oplog::purge(mdl_main::instance().db(), borrar);
+        } catch (const db::Error& e) {
+            // Rolled back; the log stays as it was.
+            qWarning("w_log: purge failed: %s", qPrintable(e.text()));
+        }
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The operations log viewer: prints the log for a range of days, of one
+// operator or all, and purges it up to a chosen day. It shows no rows itself.
+
+#include <QDate>
+#include <QVariantList>
+#include <QWidget>
+#include <functional>
+
+class QAction;
+class QDateEdit;
+class QLabel;
+class QToolBar;
+class QToolButton;
+
+class w_log : public QWidget {
+    Q_OBJECT
+public:
+    explicit w_log(QWidget* parent = nullptr);
+
+    // Shows the log report for a query and its values; the reports module
+    // sets it. Without it "Imprimir" stays disabled.
+    static inline std::function<void(const QString& sql, const QVariantList& values)> imprimir;
+    // Today's date, for the pickers' defaults (tests set another day).
+    static inline std::function<QDate()> hoy = [] { return QDate::currentDate(); };
+
+    void wf_muestrausuario(int id);
+
+    // Toolbar dispatch on the button's key.
+    void dispatch(const QString& key);
+
+    int il_usuario = 0; // operator filter; 0 = all operators
+
+    QToolBar* tb_log;
+    QAction* cb_usuario;
+    QAction* cb_imprimir;
+    QAction* cb_baja;
+    QLabel* st_desde_t;
+    QDateEdit* dp_desde;
+    QLabel* st_hasta_t;
+    QDateEdit* dp_hasta;
+    QLabel* st_usuario_t;
+    QLabel* st_usuario;
+    QToolButton* img_todos;
+    QLabel* Label1;
+    QDateEdit* dp_borrar;
+
+private:
+    QAction* boton(const QString& key, const QString& picture, const QString& caption, const QString& tip);
+    QDateEdit* datePicker(const char* name);
+};

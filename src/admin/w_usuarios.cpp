@@ -1,0 +1,297 @@
+#include "admin/w_usuarios.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "data/shared_ops.h"
+#include "records/search_context.h"
+#include "records/w_buscar.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+namespace {
+
+constexpr int kNameLength = 20;
+constexpr int kPasswordLength = 4;
+
+// Sets a box's text; a stored text longer than the box admits (written by an
+// older station) is shown whole, so that saving never cuts it silently.
+void setBoxText(QLineEdit* box, int maxLength, const QString& text)
+{
+    box->setMaxLength(qMax(maxLength, int(text.size())));
+    box->setText(text);
+}
+
+} // namespace
+
+w_usuarios::w_usuarios(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("w_usuarios"));
+    setWindowTitle(QStringLiteral("Usuarios"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(2);
+    tb_abm = new QToolBar(this);
+    tb_abm->setObjectName(QStringLiteral("tb_abm"));
+    tb_abm->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb_abm->setIconSize(QSize(16, 16));
+    cb_buscar = boton(QStringLiteral("cb_buscar"), QStringLiteral("Buscar"), QStringLiteral("Buscar Abonado"));
+    cb_alta = boton(QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo Abonado"));
+    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar Abonado"));
+    cb_modificar = boton(QStringLiteral("cb_modificar"), QStringLiteral("Editar"), QStringLiteral("Modificar Abonado"));
+    tb_abm->addSeparator();
+    cb_aceptar = boton(QStringLiteral("cb_aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Aceptar"));
+    cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
+    layout->addWidget(tb_abm);
+
+    frm_usuario = new QFrame(this);
+    frm_usuario->setObjectName(QStringLiteral("frm_usuario"));
+    frm_usuario->setFrameShape(QFrame::StyledPanel);
+    auto* g = new QGridLayout(frm_usuario);
+    g->setContentsMargins(8, 6, 8, 6);
+    g->setHorizontalSpacing(8);
+    auto label = [this](const char* name, const QString& text) {
+        auto* l = new QLabel(text, frm_usuario);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    st_usuario_t = label("st_usuario_t", QStringLiteral("Id Usuario"));
+    st_usuario = label("st_usuario", QString());
+    Label1 = label("Label1", QStringLiteral("Usuario:"));
+    st_password_t = label("st_password_t", QStringLiteral("Contraseña (4 caracteres):"));
+    Label2 = label("Label2", QStringLiteral("Nivel:"));
+    sle_usuario = new QLineEdit(frm_usuario);
+    sle_usuario->setObjectName(QStringLiteral("sle_usuario"));
+    sle_usuario->setMaxLength(kNameLength);
+    sle_password = new QLineEdit(frm_usuario);
+    sle_password->setObjectName(QStringLiteral("sle_password"));
+    sle_password->setMaxLength(kPasswordLength);
+    sle_password->setEchoMode(QLineEdit::Password);
+    cbx_nivel = new QComboBox(frm_usuario);
+    cbx_nivel->setObjectName(QStringLiteral("cbx_nivel"));
+    Label1->setBuddy(sle_usuario);
+    st_password_t->setBuddy(sle_password);
+    Label2->setBuddy(cbx_nivel);
+    g->addWidget(st_usuario_t, 0, 0);
+    g->addWidget(st_usuario, 0, 1);
+    g->addWidget(Label1, 1, 0);
+    g->addWidget(sle_usuario, 1, 1);
+    g->addWidget(st_password_t, 2, 0);
+    g->addWidget(sle_password, 2, 1, Qt::AlignLeft);
+    g->addWidget(Label2, 3, 0);
+    g->addWidget(cbx_nivel, 3, 1, Qt::AlignLeft);
+    g->setColumnStretch(1, 1);
+    g->setRowStretch(4, 1);
+    // Four characters: the box need not span the frame.
+    sle_password->setFixedWidth(sle_password->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMM")) + 12);
+    layout->addWidget(frm_usuario, 1);
+
+    ui::sizeWindow(this, 4800, 3500);
+
+    SearchContext::instance().registerDisplay(SearchMode::usuario, this, [this](int id) { wf_muestradatos(id); });
+
+    wf_llenacombos();
+    // The window opens on the operator's own account.
+    wf_muestradatos(mdl_main::instance().currentUser);
+}
+
+QAction* w_usuarios::boton(const QString& key, const QString& caption, const QString& tip)
+{
+    QAction* a = tb_abm->addAction(ui::icon(key), caption);
+    a->setObjectName(key);
+    a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    return a;
+}
+
+bool w_usuarios::nameAndLevelOpen() const
+{
+    return mdl_main::instance().currentLevel == 1 && (ib_nuevo || il_usuario != 1);
+}
+
+void w_usuarios::wf_llenacombos()
+{
+    cbx_nivel->clear();
+    for (int n = 1; n <= 3; ++n)
+        cbx_nivel->addItem(QString::number(n), n);
+}
+
+void w_usuarios::wf_muestradatos(int id)
+{
+    bool found = false;
+    QString name, password;
+    int nivel = 0;
+    if (id > 0) {
+        try {
+            QSqlQuery q = db::exec(mdl_main::instance().db(),
+                                   QStringLiteral("SELECT id_usuario, usuario, password, nivel FROM usuarios "
+                                                  "WHERE id_usuario = ?"),
+                                   {id});
+            if (q.next()) {
+                found = true;
+                name = db::text(q, "usuario");
+                password = db::text(q, "password");
+                nivel = db::integer(q, "nivel");
+            }
+        } catch (const db::Error& e) {
+            qWarning("w_usuarios::wf_muestradatos: %s", qPrintable(e.text()));
+            mdl_main::instance().f_mensaje(699);
+        }
+    }
+    st_usuario->setText(found ? QString::number(id) : QString());
+    setBoxText(sle_usuario, kNameLength, name);
+    setBoxText(sle_password, kPasswordLength, password);
+    // Empty fields and a level outside the list leave no level chosen: a new
+    // account must be given its level, never inherit the one last shown.
+    cbx_nivel->setCurrentIndex(found ? cbx_nivel->findData(nivel) : -1);
+    // A number that names no account leaves none shown, so that "Baja" and
+    // "Editar" never act on a row that is not there.
+    if (id > 0)
+        il_usuario = found ? id : 0;
+    wf_habilitacontroles(QStringLiteral("inicio"));
+}
+
+void w_usuarios::wf_habilitacontroles(const QString& modo)
+{
+    const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
+    if (!editing && modo != QLatin1String("inicio"))
+        return;
+    const bool admin = mdl_main::instance().currentLevel == 1;
+    frm_usuario->setEnabled(editing);
+    cb_buscar->setEnabled(!editing && admin);
+    cb_alta->setEnabled(!editing && admin);
+    cb_baja->setEnabled(!editing && admin && il_usuario > 0);
+    cb_modificar->setEnabled(!editing && il_usuario > 0);
+    cb_aceptar->setEnabled(editing);
+    cb_cancelar->setEnabled(editing);
+    if (editing) {
+        const bool open = nameAndLevelOpen();
+        sle_usuario->setEnabled(open);
+        cbx_nivel->setEnabled(open);
+    }
+}
+
+void w_usuarios::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_buscar")) {
+        w_buscar::abrir(SearchMode::usuario, this);
+    } else if (key == QLatin1String("cb_alta")) {
+        ib_nuevo = true;
+        wf_muestradatos(0);
+        wf_habilitacontroles(QStringLiteral("alta"));
+        sle_usuario->setFocus();
+    } else if (key == QLatin1String("cb_baja")) {
+        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
+            wf_baja();
+    } else if (key == QLatin1String("cb_modificar")) {
+        ib_nuevo = false;
+        wf_habilitacontroles(QStringLiteral("modificar"));
+        if (sle_usuario->isEnabled())
+            sle_usuario->setFocus();
+        else
+            sle_password->setFocus();
+    } else if (key == QLatin1String("cb_aceptar")) {
+        wf_guardar();
+    } else if (key == QLatin1String("cb_cancelar")) {
+        wf_muestradatos(il_usuario);
+    }
+}
+
+bool w_usuarios::wf_guardar()
+{
+    mdl_main& m = mdl_main::instance();
+    // Below the administrator level, and on the built-in account, only the
+    // password is stored, whatever the disabled boxes hold.
+    const bool full = nameAndLevelOpen();
+    if (ib_nuevo && !full)
+        return false;
+    const QString name = sle_usuario->text().trimmed().toUpper();
+    const QString password = sle_password->text().toUpper();
+    auto refuse = [&](QWidget* field, int message) {
+        field->setFocus();
+        m.f_mensaje(message);
+        return false;
+    };
+    if (full && name.isEmpty())
+        return refuse(sle_usuario, 601);
+    if (password.size() != kPasswordLength)
+        return refuse(sle_password, 602);
+    if (full && cbx_nivel->currentIndex() < 0)
+        return refuse(cbx_nivel, 603);
+    const int nivel = cbx_nivel->currentData().toInt();
+
+    int id = il_usuario;
+    try {
+        const QSqlDatabase c = m.db();
+        db::Transaction t(c);
+        if (full) {
+            // The login takes the first account whose name and password match
+            // regardless of case, so two accounts must never share a name.
+            QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario FROM usuarios"));
+            const QString folded = db::fold(name);
+            while (q.next()) {
+                if ((ib_nuevo || db::integer(q, "id_usuario") != id) && db::fold(db::text(q, "usuario")) == folded) {
+                    sle_usuario->setFocus();
+                    showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
+                    return false;
+                }
+            }
+        }
+        if (ib_nuevo) {
+            id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
+            db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
+                     {id, name, password, nivel});
+        } else {
+            QSqlQuery q = full ? db::exec(c,
+                                          QStringLiteral("UPDATE usuarios SET usuario = ?, password = ?, nivel = ? "
+                                                         "WHERE id_usuario = ?"),
+                                          {name, password, nivel, id})
+                               : db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"),
+                                          {password, id});
+            // Saving over an account that is gone is a failure, not a success.
+            if (q.numRowsAffected() != 1)
+                throw db::Error(QStringLiteral("El usuario %1 no existe").arg(id));
+        }
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_usuarios::wf_guardar: %s", qPrintable(e.text()));
+        m.f_mensaje(699);
+        return false;
+    }
+    il_usuario = id;
+    wf_muestradatos(il_usuario);
+    return true;
+}
+
+void w_usuarios::wf_baja()
+{
+    if (il_usuario == 1) {
+        showError(QStringLiteral("No se puede borrar este usuario"));
+        return;
+    }
+    if (il_usuario <= 0)
+        return;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        db::exec(c, QStringLiteral("DELETE FROM usuarios WHERE id_usuario = ?"), {il_usuario});
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_usuarios::wf_baja: %s", qPrintable(e.text()));
+        showError(QStringLiteral("No se pudo eliminar el item"));
+        return;
+    }
+    il_usuario = 0;
+    wf_muestradatos(0);
+}
