@@ -8,6 +8,7 @@
 #include "data/messages.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
+#include "reports/ui_reportes.h"
 
 #include <QAction>
 #include <QDateEdit>
@@ -25,6 +26,9 @@ const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
 } // namespace
 
+std::function<void(const QString&, const QVariantList&)> w_log::imprimir =
+    [](const QString& sql, const QVariantList& values) { reports::showLogReport(sql, values); };
+
 w_log::w_log(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("w_log"));
@@ -41,7 +45,6 @@ w_log::w_log(QWidget* parent) : QWidget(parent)
                        QStringLiteral("Buscar usuario"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprime Reporte"));
-    cb_imprimir->setEnabled(bool(imprimir));
     cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("cb_baja"), QStringLiteral("Borrar"),
                     QStringLiteral("Borrar log hasta la fecha seleccionada"));
     layout->addWidget(tb_log);

@@ -18,9 +18,9 @@ class w_log : public QWidget {
 public:
     explicit w_log(QWidget* parent = nullptr);
 
-    // Shows the log report for a query and its values; the reports module
-    // sets it. Without it "Imprimir" stays disabled.
-    static inline std::function<void(const QString& sql, const QVariantList& values)> imprimir;
+    // Shows the log report for a query and its values: the report window of
+    // the reports module (tests put their own in its place).
+    static std::function<void(const QString& sql, const QVariantList& values)> imprimir;
     // Today's date, for the pickers' defaults (tests set another day).
     static inline std::function<QDate()> hoy = [] { return QDate::currentDate(); };
 
