@@ -5,6 +5,7 @@
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
 #include "data/messages.h"
+#include "link/datagramsocket_qt.h"
 #include "link/mdl_trans.h"
 #include "link/serialport_qt.h"
 
@@ -18,7 +19,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
-#include <QUdpSocket>
 
 namespace {
 w_main* g_main = nullptr;
@@ -81,11 +81,18 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
 
     com_main = new QtSerialPortAdapter(mdl_main::instance().programDir(), this);
     com_main->setObjectName(QStringLiteral("com_main"));
-    IP_server = new QUdpSocket(this);
+    IP_server = new QtUdpSocketAdapter(this);
     IP_server->setObjectName(QStringLiteral("IP_server"));
     tmr_main = new QTimer(this);
     tmr_main->setObjectName(QStringLiteral("tmr_main"));
     tmr_main->setInterval(100);
+
+    // The panel link: serial events and datagrams go to its handlers (or to
+    // the keypad while it is open), and the timer drives its scheduler.
+    mdl_trans& link = mdl_trans::instance();
+    link.setDevices(com_main, IP_server);
+    connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
+    tmr_main->start();
 
     connect(&mdl_main::instance(), &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);
     refreshPortStatus();
@@ -101,6 +108,19 @@ w_main::~w_main()
         g_main = nullptr;
     if (mdl_main::instance().com_main == com_main)
         mdl_main::instance().com_main = nullptr;
+    mdl_trans& link = mdl_trans::instance();
+    if (link.comPort() == com_main)
+        link.setDevices(nullptr, nullptr);
+}
+
+bool w_main::Open_IP()
+{
+    return mdl_trans::instance().Open_IP();
+}
+
+void w_main::Close_IP()
+{
+    mdl_trans::instance().Close_IP();
 }
 
 void w_main::addButton(const QString& caption, const QString& key, const QString& tip)

@@ -13,7 +13,7 @@ class QMdiArea;
 class QStatusBar;
 class QTimer;
 class QToolBar;
-class QUdpSocket;
+class DatagramSocket;
 class SerialPort;
 
 class w_main : public QMainWindow {
@@ -32,7 +32,7 @@ public:
     QLabel* sb_panel2;     // status panel 2: progress texts
     QMdiArea* mdi;
     SerialPort* com_main;
-    QUdpSocket* IP_server;
+    DatagramSocket* IP_server;
     QTimer* tmr_main;
 
     QAction* action(const QString& key) const;
@@ -46,6 +46,10 @@ public:
     QWidget* showChild(const QString& key);
     QWidget* child(const QString& key) const;
     void closeChild(const QString& key);
+
+    // Bind the datagram socket on ip_port of the settings, and close it.
+    bool Open_IP();
+    void Close_IP();
 
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);

@@ -1,7 +1,1132 @@
 #include "link/mdl_trans.h"
 
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "link/datagramsocket.h"
+#include "link/linkconsole.h"
+#include "link/serialport.h"
+
+#include <QHostAddress>
+
+namespace {
+
+const QByteArray KeyModem = QByteArrayLiteral("CONNECT");
+const QByteArray KeyIp = QByteArrayLiteral("CONNECT IP");
+constexpr int MaxFrameChars = 2 * mdl_trans::MaxFrameBytes;
+
+const char* const FaultTexts[8] = {
+    "Falla de comunicador", "Falla de CA", "Falla de batería", "Falla de línea telefónica",
+    "Falla de campana", "Falla de 12V periféricos", "Falla de reloj", "Llamador inhabilitado por usuario",
+};
+
+// System flag entry -> indicator and its picture when lit.
+struct FlagLamp {
+    int entry;
+    const char* name;
+    const char* picture;
+};
+const FlagLamp FlagLamps[] = {
+    {0, "img_armado", "rojo"}, {3, "img_out", "rojo"},   {4, "img_in", "rojo"},
+    {5, "img_bell", "rojo"},   {10, "img_aa", "rojo"},   {11, "img_listo", "verde"},
+    {12, "img_sistema", "amarillo"}, {13, "img_fallas", "azul"},
+};
+
+// Two characters of the access code as a byte; anything that is not two
+// hexadecimal digits counts as 0 (the panel then ignores the request, and
+// the unanswered turns end the connection).
+int hexPair(const QString& code, int from)
+{
+    if (code.size() < from + 2)
+        return 0;
+    int v = 0;
+    for (int i = from; i < from + 2; ++i) {
+        const char16_t c = code.at(i).unicode();
+        int d;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        else if (c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else
+            return 0;
+        v = v * 16 + d;
+    }
+    return v;
+}
+
+QString s(const char* t)
+{
+    return QString::fromUtf8(t);
+}
+
+} // namespace
+
 mdl_trans& mdl_trans::instance()
 {
     static mdl_trans t;
     return t;
+}
+
+mdl_trans::mdl_trans(QObject* parent) : QObject(parent), m_now([] { return QDateTime::currentDateTime(); })
+{
+    reset();
+}
+
+mdl_trans::~mdl_trans() = default;
+
+void mdl_trans::setDevices(SerialPort* com, DatagramSocket* ip)
+{
+    for (const auto& c : std::as_const(m_deviceConnections))
+        disconnect(c);
+    m_deviceConnections.clear();
+    m_com = com;
+    m_ip = ip;
+    if (com)
+        m_deviceConnections << connect(com, &SerialPort::commEvent, this, &mdl_trans::onCommEvent);
+    if (ip)
+        m_deviceConnections << connect(ip, &DatagramSocket::datagramReceived, this, &mdl_trans::onDatagram);
+}
+
+SerialPort* mdl_trans::comPort() const
+{
+    return m_com;
+}
+
+DatagramSocket* mdl_trans::ipSocket() const
+{
+    return m_ip;
+}
+
+void mdl_trans::setClock(std::function<QDateTime()> now)
+{
+    m_now = now ? std::move(now) : [] { return QDateTime::currentDateTime(); };
+}
+
+void mdl_trans::reset()
+{
+    connected = ipMode = waitingForCall = waitingForConnect = endAfterConnect = false;
+    dialling = ipCallBack = keypadOpen = false;
+    receiveBuffer.clear();
+    replyPort = 0;
+    pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
+    frameError = clockKnown = faultView = ticksSuspended = false;
+    clockOffsetMs = 0;
+    rxFrame.fill(0);
+    txFrame.fill(0);
+    rxCount = 0;
+    answersReceived.fill(0);
+    writePending = readPending = eventsPending = false;
+    progressPercent = progressTotal = 0;
+    pgmIndex = 0;
+    m_dial = DialPhase::None;
+    m_dialText.clear();
+    m_dialPhone.clear();
+    m_rxOverflow = false;
+    m_view = LinkView();
+    m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
+    f_muestraestado(0);
+}
+
+void mdl_trans::setPicture(const QString& name, const QString& key)
+{
+    m_view.items[name].picture = key;
+    changed();
+}
+
+// ---------------------------------------------------------------------------
+// Transport
+
+bool mdl_trans::reopenPort()
+{
+    // Closing and reopening drops the line: it also hangs up a call.
+    if (!m_com)
+        return false;
+    if (m_com->isOpen())
+        m_com->close();
+    return m_com->open();
+}
+
+void mdl_trans::f_reseteamodem()
+{
+    if (!m_com)
+        return;
+    if (m_com->isOpen())
+        m_com->close();
+    if (mdl_main::instance().portOpen && m_com->open())
+        m_com->write(QByteArrayLiteral("ATZ\r"));
+}
+
+void mdl_trans::f_llamar(const QString& phone, int wait)
+{
+    f_muestraestado(0);
+    setPicture(QStringLiteral("img_connect"), QStringLiteral("amarillo"));
+    waitingForConnect = false;
+    m_dialPhone = phone;
+    if (!reopenPort()) {
+        // No port: a failed dial at once, never a wait on nothing.
+        finishCall(false);
+        return;
+    }
+    m_com->write("ATDT" + phone.toLatin1() + '\r');
+    dialling = true;
+    waitCountdown = wait;
+    m_dial = DialPhase::Calling;
+    m_dialText.clear();
+    changed();
+    advanceDial();
+}
+
+void mdl_trans::f_doblellamada(const QString& phone)
+{
+    waitingForConnect = false;
+    f_muestraestado(0);
+    setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("amarillo"));
+    m_dialPhone = phone;
+    if (!reopenPort()) {
+        afterCancelledOrFailedDial("img_connect_AMO");
+        return;
+    }
+    m_com->write("ATDT" + phone.toLatin1() + '\r');
+    waitCountdown = 100;
+    dialling = true;
+    m_dial = DialPhase::Ringing;
+    changed();
+    advanceDial();
+}
+
+// The dial "loops": checked after every tick, every character read while
+// calling, and whenever the end command is stored.
+void mdl_trans::advanceDial()
+{
+    switch (m_dial) {
+    case DialPhase::None:
+        return;
+    case DialPhase::Calling:
+        if (m_dialText.contains(KeyModem)) {
+            finishCall(true);
+        } else if (pendingCommand == CmdEnd || waitCountdown <= 0) {
+            finishCall(false);
+        } else if (m_dialText.size() > KeyModem.size()) {
+            m_dialText = m_dialText.right(KeyModem.size());
+        }
+        return;
+    case DialPhase::Ringing:
+        if (pendingCommand != CmdEnd && waitCountdown > 0)
+            return;
+        dialling = false;
+        m_dial = DialPhase::None;
+        if (m_com && m_com->isOpen())
+            m_com->close();
+        if (pendingCommand == CmdEnd) {
+            afterCancelledOrFailedDial(nullptr);
+            return;
+        }
+        // Ten seconds of ringing done: ten seconds on hook, then the call.
+        setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("verde"));
+        waitCountdown = 100;
+        dialling = true;
+        m_dial = DialPhase::Pause;
+        return;
+    case DialPhase::Pause:
+        if (pendingCommand != CmdEnd && waitCountdown > 0)
+            return;
+        dialling = false;
+        m_dial = DialPhase::None;
+        if (pendingCommand == CmdEnd) {
+            // Same as a cancel while ringing, so an IP call-back choice is
+            // kept here too.
+            afterCancelledOrFailedDial(nullptr);
+            return;
+        }
+        setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("gris"));
+        f_llamar(m_dialPhone, 300);
+        return;
+    }
+}
+
+void mdl_trans::finishCall(bool connect)
+{
+    dialling = false;
+    m_dial = DialPhase::None;
+    m_dialText.clear();
+    if (!connect) {
+        const bool cancelled = pendingCommand == CmdEnd;
+        if (m_com && m_com->isOpen())
+            m_com->close();
+        afterCancelledOrFailedDial(cancelled ? nullptr : "img_connect");
+        return;
+    }
+    enterConnected();
+    f_muestraestado(1);
+    awaitingAnswer = 0;
+    pendingCommand = CmdReadClock;
+    endAfterConnect = waitingForCall;
+}
+
+void mdl_trans::afterCancelledOrFailedDial(const char* redPicture)
+{
+    const bool viaIp = ipCallBack || ipMode;
+    ipCallBack = false;
+    f_muestraestado(0);
+    if (redPicture)
+        setPicture(QString::fromLatin1(redPicture), QStringLiteral("rojo"));
+    if (waitingForCall) {
+        if (viaIp)
+            f_esperaip();
+        else
+            f_esperallamada();
+    }
+}
+
+void mdl_trans::f_esperallamada()
+{
+    if (connected)
+        return;
+    if (!reopenPort()) {
+        waitingForCall = waitingForConnect = ipMode = false;
+        f_muestraestado(1);
+        setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
+        return;
+    }
+    m_com->write(QByteArrayLiteral("ATS0=1\r"));
+    ipMode = false;
+    waitingForCall = true;
+    waitingForConnect = true;
+    f_muestraestado(1);
+}
+
+void mdl_trans::f_esperaip()
+{
+    if (connected)
+        return;
+    Close_IP();
+    ipMode = true;
+    ipCallBack = false;
+    waitingForCall = true;
+    waitingForConnect = true;
+    if (!Open_IP()) {
+        // Waiting on a socket that is not bound would never end.
+        waitingForCall = waitingForConnect = ipMode = false;
+        f_muestraestado(1);
+        setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
+        return;
+    }
+    f_muestraestado(1);
+}
+
+void mdl_trans::f_finespera()
+{
+    if (connected)
+        return;
+    if (m_com && m_com->isOpen())
+        m_com->close();
+    Close_IP();
+    waitingForCall = waitingForConnect = ipMode = false;
+    f_muestraestado(1);
+}
+
+bool mdl_trans::Open_IP()
+{
+    if (!m_ip)
+        return false;
+    int port = -1;
+    try {
+        QSqlQuery q = db::exec(mdl_main::instance().db(),
+                               QStringLiteral("SELECT ip_port FROM configuracion WHERE id_configuracion = 1"));
+        if (!q.next()) {
+            mdl_main::instance().f_mensaje(101);
+            return false;
+        }
+        bool ok = false;
+        port = q.value(0).toInt(&ok);
+        if (!ok)
+            port = -1;
+    } catch (const db::Error&) {
+        mdl_main::instance().f_mensaje(101);
+        return false;
+    }
+    if (port < 1 || port > 65535)
+        return false;
+    return m_ip->bind(quint16(port));
+}
+
+void mdl_trans::Close_IP()
+{
+    if (m_ip)
+        m_ip->close();
+}
+
+void mdl_trans::f_conexion(const QByteArray& received)
+{
+    const QByteArray& key = ipMode ? KeyIp : KeyModem;
+    receiveBuffer += received;
+    if (!receiveBuffer.contains(key)) {
+        // Keep only what may be the start of a keyword split across deliveries.
+        if (receiveBuffer.size() > key.size())
+            receiveBuffer = receiveBuffer.right(key.size());
+        return;
+    }
+    if (ipMode)
+        m_view.st_rx = LinkColour::Blue;
+    enterConnected();
+    waitingForConnect = false;
+    endAfterConnect = false;
+    f_muestraestado(1);
+    awaitingAnswer = 0;
+    pendingCommand = CmdReadClock;
+}
+
+void mdl_trans::enterConnected()
+{
+    waitCountdown = 15;
+    receiveBuffer.clear();
+    m_rxOverflow = false;
+    connected = true;
+    retryCounter = 0;
+    if (m_console)
+        m_console->wf_muestraabonado(m_console->il_abonado);
+    f_eligeclave();
+}
+
+void mdl_trans::f_eligeclave()
+{
+    if (!m_console)
+        return;
+    const QString special = m_console->restrictedCode();
+    if (m_console->restrictedCodeChecked() && special.size() >= 4)
+        m_console->is_password = special;
+    else
+        m_console->is_password = m_console->is_password_db;
+}
+
+void mdl_trans::onCommEvent(int event)
+{
+    if (keypadOpen) {
+        if (keypadHandler)
+            keypadHandler(event);
+        return;
+    }
+    if (!m_com)
+        return;
+    if (event == SerialPort::EvReceive && m_com->inBufferCount() >= 1) {
+        if (m_dial == DialPhase::Calling) {
+            m_dialText += m_com->input();
+            advanceDial();
+        } else if (connected || waitingForConnect) {
+            const QByteArray c = m_com->input();
+            if (!ipMode) {
+                if (connected)
+                    f_recibe(c);
+                else
+                    f_conexion(c);
+            }
+        }
+        // Otherwise the character stays in the port's buffer.
+    }
+    if (!ipMode) {
+        m_view.st_rx = event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
+        m_view.st_tx = event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
+        changed();
+    }
+}
+
+void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort)
+{
+    if (ipMode && connected) {
+        f_recibe(data);
+        m_view.st_tx = LinkColour::ButtonFace;
+        m_view.st_rx = LinkColour::Red;
+    } else if (ipMode && waitingForConnect) {
+        f_conexion(data);
+        m_view.st_tx = LinkColour::ButtonFace;
+    }
+    replyPort = senderPort;
+    if (m_ip) {
+        m_ip->setRemoteHost(sender);
+        m_ip->setRemotePort(replyPort);
+    }
+    changed();
+}
+
+void mdl_trans::endConnection()
+{
+    if (m_com && m_com->isOpen())
+        m_com->close();
+    if (ipCallBack)
+        waitingForCall = true;
+    const bool wasIp = ipMode;
+    f_muestraestado(0);
+    if (!waitingForCall)
+        return;
+    if (ipCallBack)
+        f_esperaip();
+    else if (wasIp)
+        f_finespera();
+    else
+        f_esperallamada();
+}
+
+// ---------------------------------------------------------------------------
+// Console actions
+
+bool mdl_trans::img_connect_Click()
+{
+    // While a link is up (or a dial runs) the button does nothing at all: an
+    // IP link must not lose its IP mode to a stray click.
+    if (connected || keypadOpen || dialling)
+        return false;
+    if (ipMode) {
+        ipCallBack = true;
+        ipMode = false;
+    }
+    f_llamar(m_console ? m_console->telephone() : QString(), 900);
+    return true;
+}
+
+bool mdl_trans::img_connect_AMO_Click()
+{
+    if (connected || keypadOpen || dialling)
+        return false;
+    if (ipMode) {
+        ipCallBack = true;
+        ipMode = false;
+    }
+    f_doblellamada(m_console ? m_console->telephone() : QString());
+    return true;
+}
+
+void mdl_trans::Img_wait_call_Click()
+{
+    // Not while dialling either: reopening the port would hang up the call.
+    if (connected || keypadOpen || dialling)
+        return;
+    if (waitingForCall)
+        f_finespera();
+    else
+        f_esperallamada();
+}
+
+void mdl_trans::Command1_Click()
+{
+    if (!connected && !dialling && !keypadOpen) {
+        if (waitingForCall)
+            f_finespera();
+        else
+            f_esperaip();
+        return;
+    }
+    if (connected && !waitingForCall && !ipMode) {
+        ipCallBack = !ipCallBack;
+        f_muestraestado(1);
+    }
+}
+
+bool mdl_trans::img_end_Click()
+{
+    if (!connected && !dialling)
+        return false;
+    pendingCommand = CmdEnd;
+    f_muestraestado(1);
+    advanceDial();
+    return true;
+}
+
+bool mdl_trans::queueCommand(int command, int pgm)
+{
+    switch (command) {
+    case CmdArm: case CmdDisarm: case CmdPanic: case CmdSetClock: case CmdPgm: case CmdFaults:
+        break;
+    default:
+        return false;
+    }
+    if (!connected || pendingCommand != CmdNone)
+        return false;
+    if (command == CmdPgm) {
+        if (pgm < 0 || pgm > 7)
+            return false;
+        pgmIndex = pgm;
+    }
+    pendingCommand = command;
+    f_muestraestado(1);
+    return true;
+}
+
+int mdl_trans::zoneBypassClick(int zone)
+{
+    if (zone < 0 || zone > 15)
+        return 0;
+    int& e = zoneBypass[size_t(zone)];
+    int log = 0;
+    if (e == 0 || e == 2) {
+        e = 3;
+        log = 10;
+    } else if (e == 1 || e == 3) {
+        e = 2;
+        log = 11;
+    }
+    f_muestraestado(1);
+    return log;
+}
+
+bool mdl_trans::partitionClick(int k)
+{
+    if (k < 0 || k > 3 || partition < 0 || partition == k + 4)
+        return false;
+    partition = k + 4;
+    f_muestraestado(1);
+    return true;
+}
+
+void mdl_trans::setPendingCommand(int command)
+{
+    pendingCommand = command;
+    if (command == CmdEnd)
+        advanceDial();
+}
+
+// ---------------------------------------------------------------------------
+// Frames and scheduler
+
+QByteArray mdl_trans::encodeFrame(const int* bytes, int n)
+{
+    QByteArray text;
+    text.reserve(2 * n + 4);
+    text += ':';
+    int sum = 0;
+    auto pair = [&text](int b) {
+        text += char('A' + ((b >> 4) & 15));
+        text += char('A' + (b & 15));
+    };
+    for (int i = 0; i < n; ++i) {
+        const int b = bytes[i] & 0xFF;
+        pair(b);
+        sum += b;
+    }
+    pair((256 - sum % 256) % 256);
+    text += '\r';
+    return text;
+}
+
+void mdl_trans::f_enviatrama(int n)
+{
+    n = qBound(1, n, MaxFrameBytes - 1);
+    awaitingAnswer = 1;
+    const QByteArray text = encodeFrame(txFrame.data(), n);
+    pendingCommand = CmdNone;
+    if (ipMode) {
+        if (m_ip) {
+            m_ip->setRemotePort(replyPort);
+            m_ip->send(text);
+        }
+        m_view.st_rx = LinkColour::ButtonFace;
+        m_view.st_tx = LinkColour::Green;
+    } else {
+        if (m_com && m_com->isOpen())
+            m_com->write(text);
+        m_view.st_tx = LinkColour::ButtonFace;
+    }
+    changed();
+}
+
+void mdl_trans::f_recibe(const QByteArray& received)
+{
+    m_view.st_rx = LinkColour::ButtonFace;
+    if (ipMode) {
+        // One datagram, one frame: without its ":" and its carriage return.
+        m_rxOverflow = received.size() - 2 > MaxFrameChars;
+        receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
+        awaitingAnswer = 0;
+        f_decodifica();
+        waitCountdown = 3;
+        return;
+    }
+    for (const char c : received) {
+        if (c == ':') {
+            receiveBuffer.clear();
+            m_rxOverflow = false;
+        } else if (c == '\r') {
+            if (receiveBuffer.size() >= 2) {
+                awaitingAnswer = 0;
+                f_decodifica();
+                waitCountdown = 3;
+                // A second carriage return must not hand the same answer over
+                // twice (events would be stored twice).
+                receiveBuffer.clear();
+                m_rxOverflow = false;
+            }
+        } else if (receiveBuffer.size() < MaxFrameChars) {
+            receiveBuffer += c;
+        } else {
+            // Longer than any frame: remembered, and the frame is bad.
+            m_rxOverflow = true;
+        }
+    }
+}
+
+void mdl_trans::f_decodifica()
+{
+    const QByteArray& t = receiveBuffer;
+    // At least the answer code and the checksum, whole pairs of "A"-"P",
+    // and no more than a frame holds.
+    bool bad = m_rxOverflow || t.size() % 2 != 0 || t.size() < 4 || t.size() > MaxFrameChars;
+    std::array<int, MaxFrameBytes> bytes{};
+    const int pairs = int(t.size() / 2);
+    if (!bad) {
+        int sum = 0;
+        for (int i = 0; i < pairs; ++i) {
+            const int hi = t.at(2 * i) - 'A';
+            const int lo = t.at(2 * i + 1) - 'A';
+            if (hi < 0 || hi > 15 || lo < 0 || lo > 15) {
+                bad = true;
+                break;
+            }
+            bytes[size_t(i)] = hi * 16 + lo;
+            sum += bytes[size_t(i)];
+        }
+        if (!bad && (sum & 0xFF) != 0)
+            bad = true;
+    }
+    if (!bad) {
+        rxFrame = bytes;
+        rxCount = pairs - 1;
+        const int code = rxFrame[0];
+        frameError = false;
+        switch (code) {
+        case 0:
+            f_recibememoria(rxCount);
+            if (m_console)
+                m_console->wf_muestrasecciones();
+            break;
+        case 1:
+            f_confirmaescritura(rxCount);
+            if (m_console)
+                m_console->wf_muestrasecciones();
+            break;
+        case 2:
+        case 12:
+            // Bytes 1-8 are read in every status answer: a shorter one is bad.
+            if (rxCount < 9) {
+                bad = true;
+                break;
+            }
+            faultView = code == 12;
+            f_guardaestado(rxCount);
+            break;
+        case 6:
+            f_guardaeventos(rxCount);
+            if (m_console)
+                m_console->wf_muestraeventos();
+            break;
+        case 10:
+            if (rxCount < 6) {
+                bad = true;
+                break;
+            }
+            panelClock(rxCount);
+            break;
+        case 13:
+            f_guardaeventosfecha(rxCount);
+            if (m_console)
+                m_console->wf_muestraeventos();
+            break;
+        default:
+            bad = true;
+        }
+        if (!bad)
+            ++answersReceived[size_t(code)];
+    }
+    if (bad)
+        frameError = true;
+    else
+        retryCounter = 0;
+    f_muestraestado(1);
+}
+
+void mdl_trans::panelClock(int count)
+{
+    Q_UNUSED(count);
+    const int minute = rxFrame[1], hour = rxFrame[2], day = rxFrame[3], month = rxFrame[4], year = rxFrame[5];
+    // Two-digit years: the panel is set from the station's year mod 100.
+    const QDate date(2000 + year, month, day);
+    const QTime time(hour, minute);
+    const QDateTime panel(date, time);
+    if (year > 99 || !date.isValid() || !time.isValid() || !panel.isValid()) {
+        clockKnown = false;
+        return;
+    }
+    clockOffsetMs = panel.msecsTo(now());
+    clockKnown = true;
+}
+
+void mdl_trans::showClock()
+{
+    m_view.items[QStringLiteral("st_hora")].caption =
+        clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
+                   : QStringLiteral("--/--/-- --:--");
+    changed();
+}
+
+void mdl_trans::tick()
+{
+    if (ticksSuspended)
+        return;
+    if (waitCountdown >= 1) {
+        --waitCountdown;
+        advanceDial();
+        return;
+    }
+    if (m_dial != DialPhase::None) {
+        advanceDial();
+        return;
+    }
+    if (!connected)
+        return;
+    if (awaitingAnswer == 1) {
+        frameError = true;
+        ++retryCounter;
+        if (retryCounter >= 10)
+            pendingCommand = CmdEnd;
+        f_muestraestado(1);
+    }
+    waitCountdown = 1000;
+    sendTurn();
+    // The command picture goes back to grey once its request is out.
+    if (connected)
+        f_muestraestado(1);
+    showClock();
+}
+
+void mdl_trans::sendTurn()
+{
+    if (endAfterConnect) {
+        sendEnd();
+        return;
+    }
+    switch (pendingCommand) {
+    case CmdArm: {
+        header(3);
+        const int mode = m_console ? m_console->armingModeIndex() : 0;
+        txFrame[4] = qBound(0, mode, 3);
+        send(5, 50);
+        return;
+    }
+    case CmdDisarm:
+        header(4);
+        send(4, 50);
+        return;
+    case CmdEnd:
+        sendEnd();
+        return;
+    case CmdReadClock:
+        header(10);
+        send(4, 50);
+        return;
+    case CmdSetClock:
+        sendSetClock();
+        return;
+    case CmdPgm:
+        sendPgm();
+        return;
+    case CmdPanic:
+        header(11);
+        send(4, 50);
+        return;
+    case CmdFaults:
+        sendStatus(systemFlags[13] == 1 && !faultView);
+        return;
+    default:
+        break;
+    }
+    if (writePending) {
+        f_siguienteescritura();
+        return;
+    }
+    if (readPending) {
+        f_siguientelectura();
+        return;
+    }
+    if (eventsPending) {
+        f_pideeventos();
+        return;
+    }
+    bool bypassWaiting = false;
+    for (int e : zoneBypass)
+        bypassWaiting = bypassWaiting || e > 1;
+    if (bypassWaiting)
+        sendBypass();
+    else if (partition >= 4)
+        sendPartition();
+    else
+        sendStatus(systemFlags[13] == 1 && faultView);
+}
+
+void mdl_trans::header(int code)
+{
+    const QString pw = m_console ? m_console->is_password : QString();
+    txFrame[0] = hexPair(pw, 0);
+    txFrame[1] = hexPair(pw, 2);
+    txFrame[2] = protocolCode();
+    txFrame[3] = code;
+}
+
+int mdl_trans::protocolCode() const
+{
+    if (!m_console)
+        return 0;
+    bool ok = false;
+    const int v = m_console->is_strpanel.trimmed().toInt(&ok);
+    return ok && v >= 0 && v <= 255 ? v : 0;
+}
+
+void mdl_trans::send(int n, int countdown)
+{
+    waitCountdown = countdown;
+    f_enviatrama(n);
+}
+
+void mdl_trans::sendStatus(bool faultVariant)
+{
+    header(faultVariant ? 12 : 2);
+    send(4, 50);
+}
+
+void mdl_trans::sendEnd()
+{
+    header(5);
+    txFrame[4] = ipCallBack ? 1 : 0;
+    waitCountdown = 200;
+    // The 4800 baud interface mode repeats it far more often.
+    const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));
+    const int times = interface ? 30 : 3;
+    for (int i = 0; i < times; ++i)
+        f_enviatrama(5);
+    endConnection();
+}
+
+void mdl_trans::sendBypass()
+{
+    header(7);
+    txFrame[4] = 0;
+    txFrame[5] = 0;
+    for (int i = 0; i < 16; ++i) {
+        int& e = zoneBypass[size_t(i)];
+        if (e == 1 || e == 3) {
+            txFrame[size_t(4 + i / 8)] |= 1 << (i % 8);
+            e = 1;
+        } else if (e == 0 || e == 2) {
+            e = 0;
+        }
+    }
+    send(6, 50);
+}
+
+void mdl_trans::sendPartition()
+{
+    partition &= 3;
+    header(15);
+    txFrame[4] = partition;
+    send(5, 50);
+}
+
+void mdl_trans::sendSetClock()
+{
+    const QDateTime t = now();
+    header(8);
+    txFrame[4] = t.time().minute();
+    txFrame[5] = t.time().hour();
+    txFrame[6] = t.date().day();
+    txFrame[7] = t.date().month();
+    txFrame[8] = t.date().year() % 100;
+    send(9, 50);
+}
+
+void mdl_trans::sendPgm()
+{
+    header(9);
+    txFrame[4] = (pgmMask ^ (1 << (pgmIndex & 7))) & 0xFF;
+    send(5, 50);
+}
+
+void mdl_trans::f_pidememoria(int start, int count)
+{
+    header(0);
+    txFrame[4] = start % 256;
+    txFrame[5] = start / 256;
+    txFrame[6] = count;
+    send(7, 70);
+}
+
+void mdl_trans::f_escribememoria(int start, const QList<int>& data)
+{
+    const int n = int(qMin<qsizetype>(data.size(), 16));
+    header(1);
+    txFrame[4] = start % 256;
+    txFrame[5] = start / 256;
+    for (int k = 0; k < n; ++k)
+        txFrame[size_t(6 + k)] = data.at(k) & 0xFF;
+    send(6 + n, 70);
+}
+
+void mdl_trans::f_pideeventos()
+{
+    waitCountdown = 500;
+    const bool shortRecords = protocolCode() < 2;
+    header(shortRecords ? 6 : 13);
+    txFrame[4] = shortRecords ? 8 : 2;
+    send(5, 170);
+}
+
+// ---------------------------------------------------------------------------
+// Status
+
+void mdl_trans::f_guardaestado(int count)
+{
+    const auto bit = [](int byte, int i) { return (byte >> i) & 1; };
+    for (int i = 0; i < 8; ++i) {
+        zoneState[size_t(i)] = bit(rxFrame[1], i);
+        zoneState[size_t(i + 8)] = bit(rxFrame[2], i);
+        // A bypass change that is waiting to be sent is not overwritten.
+        if (zoneBypass[size_t(i)] < 2)
+            zoneBypass[size_t(i)] = bit(rxFrame[3], i);
+        if (zoneBypass[size_t(i + 8)] < 2)
+            zoneBypass[size_t(i + 8)] = bit(rxFrame[4], i);
+        zoneMemory[size_t(i)] = bit(rxFrame[5], i);
+        zoneMemory[size_t(i + 8)] = bit(rxFrame[6], i);
+        systemFlags[size_t(i)] = bit(rxFrame[7], i);
+        systemFlags[size_t(i + 8)] = bit(rxFrame[8], i);
+    }
+    pgmMask = 0;
+    if (partition < 4)
+        partition = -1;
+    for (int k = 9; k < count && k < MaxFrameBytes; ++k) {
+        const int b = rxFrame[size_t(k)];
+        switch (b >> 6) {
+        case 0:
+            if (partition < 4)
+                partition = b & 3;
+            break;
+        case 1:
+            pgmMask = (b & 63) * 4;
+            break;
+        default:
+            break;
+        }
+    }
+    if (systemFlags[14] == 1)
+        pgmMask += 1;
+    if (systemFlags[15] == 1)
+        pgmMask += 2;
+}
+
+const LinkView& mdl_trans::f_muestraestado(int mode)
+{
+    LinkView& v = m_view;
+    auto pic = [&v](const QString& name) -> QString& { return v.items[name].picture; };
+    const QString gris = QStringLiteral("gris"), verde = QStringLiteral("verde"), rojo = QStringLiteral("rojo"),
+                  amarillo = QStringLiteral("amarillo"), naranja = QStringLiteral("naranja"), azul = QStringLiteral("azul");
+
+    if (mode == 0) {
+        zoneState.fill(0);
+        zoneBypass.fill(0);
+        zoneMemory.fill(0);
+        systemFlags.fill(0);
+        writePending = false;
+        progressPercent = 0;
+        progressTotal = 0;
+        v.items[QStringLiteral("st_progreso")].caption.clear();
+        connected = false;
+        ipMode = false;
+        frameError = false;
+        clockKnown = false;
+        pendingCommand = CmdNone;
+        faultView = false;
+        v.st_tx = v.st_rx = v.st_err = LinkColour::ButtonFace;
+        v.pb_progreso = 0;
+        partition = -1;
+        pgmMask = 0;
+    }
+
+    v.items[QStringLiteral("st_particion_t")].visible = true;
+    v.items[QStringLiteral("st_cbpart")].visible = true;
+    for (int i = 0; i < 4; ++i) {
+        LinkIndicator& cb = v.items[LinkView::indexed("img_cbparticion", i)];
+        cb.visible = true;
+        cb.picture = partition == i + 4 ? verde : gris;
+        LinkIndicator& p = v.items[LinkView::indexed("img_particion", i)];
+        p.visible = true;
+        p.picture = partition == i || (i == 0 && connected && partition < 0) ? verde : gris;
+    }
+
+    for (int i = 0; i < 16; ++i) {
+        const size_t z = size_t(i);
+        LinkIndicator& zone = v.items[LinkView::indexed("img_zona", i)];
+        zone.toolTip.clear();
+        if (!faultView) {
+            zone.picture = zoneState[z] == 1 ? rojo : gris;
+        } else {
+            if (i < 8)
+                zone.toolTip = s(FaultTexts[i]);
+            zone.picture = zoneState[z] == 1 ? azul : gris;
+        }
+        pic(LinkView::indexed("img_memo", i)) = zoneMemory[z] == 1 ? naranja : gris;
+        const QString excl = LinkView::indexed("img_exclusion", i), cbExcl = LinkView::indexed("img_cbexclusion", i);
+        switch (zoneBypass[z]) {
+        case 0:
+            pic(excl) = gris;
+            pic(cbExcl) = gris;
+            break;
+        case 1:
+            pic(excl) = amarillo;
+            pic(cbExcl) = gris;
+            break;
+        case 2:
+        case 3:
+            pic(cbExcl) = amarillo;
+            break;
+        default:
+            break;
+        }
+        v.items[LinkView::indexed("st_zona", i)].caption = QString::number(i + 1);
+    }
+
+    pic(QStringLiteral("img_connect_AMO")) = gris;
+
+    for (const FlagLamp& f : FlagLamps)
+        pic(QString::fromLatin1(f.name)) = systemFlags[size_t(f.entry)] == 1 ? QString::fromLatin1(f.picture) : gris;
+
+    for (int i = 0; i < 8; ++i)
+        pic(LinkView::indexed("img_pgm", i)) = (pgmMask >> i) & 1 ? rojo : gris;
+
+    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? verde : gris;
+    v.items[QStringLiteral("st_estado_t")].caption = faultView ? QStringLiteral("Fallas") : QStringLiteral("Estado");
+    v.st_err = frameError ? LinkColour::Red : LinkColour::ButtonFace;
+
+    for (const char* name : {"img_stime", "img_panico", "img_arm", "img_disarm", "img_end", "img_falla"})
+        pic(QString::fromLatin1(name)) = gris;
+    for (int i = 0; i < 8; ++i)
+        pic(LinkView::indexed("img_cbpgm", i)) = gris;
+    pic(QStringLiteral("Img_wait_call")) = ipCallBack ? naranja : gris;
+    pic(QStringLiteral("img_IP")) = ipCallBack ? naranja : gris;
+    switch (pendingCommand) {
+    case CmdArm: pic(QStringLiteral("img_arm")) = verde; break;
+    case CmdDisarm: pic(QStringLiteral("img_disarm")) = verde; break;
+    case CmdEnd: pic(QStringLiteral("img_end")) = verde; break;
+    case CmdSetClock: pic(QStringLiteral("img_stime")) = verde; break;
+    case CmdPgm: pic(LinkView::indexed("img_cbpgm", pgmIndex & 7)) = verde; break;
+    case CmdPanic: pic(QStringLiteral("img_panico")) = verde; break;
+    case CmdFaults: pic(QStringLiteral("img_falla")) = verde; break;
+    default: break;
+    }
+
+    if (waitingForCall) {
+        if (ipMode)
+            pic(QStringLiteral("img_IP")) = amarillo;
+        else if (ipCallBack)
+            pic(QStringLiteral("img_IP")) = naranja;
+        pic(QStringLiteral("Img_wait_call")) = connected ? verde : waitingForConnect ? amarillo : naranja;
+    }
+
+    changed();
+    return v;
 }

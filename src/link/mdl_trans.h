@@ -1,19 +1,210 @@
 #pragma once
 // Link module: the whole state of the panel link, one instance.
+//
+// It reaches the world only through the serial port and the datagram socket
+// (setDevices), the shared database connection, the console (setConsole) and
+// a clock (setClock). Time enters only through tick(), which tmr_main calls
+// every 100 ms: nothing here waits. A dial or a double call is a state that
+// ticks (the wait countdown) and received characters move on.
+//
+// f_muestraestado computes the indicator value (view()) that the console
+// renders; viewChanged() says when it may have changed.
 
+#include "link/linkview.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <functional>
+
+class DatagramSocket;
+class LinkConsole;
+class QHostAddress;
+class SerialPort;
 
 class mdl_trans : public QObject {
     Q_OBJECT
 public:
+    // The station's link (tmr_main, com_main and IP_server of w_main).
     static mdl_trans& instance();
 
-    // A connection to a panel is up; the station must not exit or open the
-    // keypad meanwhile.
-    bool connected = false;
-    // The virtual keypad owns the serial port.
-    bool keypadOpen = false;
+    explicit mdl_trans(QObject* parent = nullptr);
+    ~mdl_trans() override;
+
+    // ---- Wiring -----------------------------------------------------------
+    // Connects the devices' events to the handlers below (and drops the
+    // previous devices' connections).
+    void setDevices(SerialPort* com, DatagramSocket* ip);
+    SerialPort* comPort() const;
+    DatagramSocket* ipSocket() const;
+    // The open console, or nullptr when none is open.
+    void setConsole(LinkConsole* console) { m_console = console; }
+    LinkConsole* console() const { return m_console; }
+    void setClock(std::function<QDateTime()> now);
+    QDateTime now() const { return m_now(); }
+    // teclado_Comm: receives every serial event while keypadOpen is set.
+    std::function<void(int event)> keypadHandler;
+    // Back to the state of a station that just started (devices, console and
+    // clock stay).
+    void reset();
+
+    // ---- Connection flags -------------------------------------------------
+    bool connected = false;         // a connection is up; the scheduler runs
+    bool ipMode = false;            // the connection or the wait uses the socket
+    bool waitingForCall = false;    // call-back mode: the panel is to call us
+    bool waitingForConnect = false; // received text is scanned for the keyword
+    bool endAfterConnect = false;   // the first turn sends the end request
+    bool dialling = false;          // a dial or a double call is running
+    bool ipCallBack = false;        // the end request asks for a call-back over IP
+    bool keypadOpen = false;        // the virtual keypad owns the serial port
+    QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
+    quint16 replyPort = 0;          // sender port of the last datagram
+
+    // ---- Scheduler state --------------------------------------------------
+    int pendingCommand = 0;   // console command for the next turn (codes below)
+    int waitCountdown = 0;    // ticks until the next turn
+    int awaitingAnswer = 0;   // 1 from a request until any frame arrives
+    int retryCounter = 0;     // consecutive turns that found no answer
+    bool frameError = false;  // last turn unanswered or last frame bad
+    bool clockKnown = false;
+    qint64 clockOffsetMs = 0; // station time minus panel time
+    bool faultView = false;   // the last status answer was the fault variant
+    bool ticksSuspended = false; // while an answer is being stored
+    enum Command : int {
+        CmdNone = 0, CmdArm = 1, CmdDisarm = 2, CmdEnd = 3, CmdPanic = 6,
+        CmdSetClock = 9, CmdReadClock = 10, CmdPgm = 12, CmdFaults = 14,
+    };
+    static constexpr int MaxFrameBytes = 256;
+    // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
+    // one being the checksum; rxCount is the byte count without it.
+    std::array<int, MaxFrameBytes> rxFrame{};
+    int rxCount = 0;
+    // The request being built.
+    std::array<int, MaxFrameBytes> txFrame{};
+    // Good answers received, by answer code (0-15).
+    std::array<int, 16> answersReceived{};
+
+    // ---- Transfer and events state (memory map and event log) -------------
+    bool writePending = false;
+    bool readPending = false;
+    bool eventsPending = false;
+    double progressPercent = 0;
+    double progressTotal = 0;
+
+    // ---- Status tables ----------------------------------------------------
+    std::array<int, 16> zoneState{};   // 1 open (normal view) or fault (fault view)
+    std::array<int, 16> zoneBypass{};  // 0 no, 1 yes, 3 bypass asked, 2 removal asked
+    std::array<int, 16> zoneMemory{};  // 1 alarm in memory
+    std::array<int, 16> systemFlags{}; // keypad lamps and PGM 1-2
+    int pgmMask = 0;     // bit i: output i + 1 is on
+    int pgmIndex = 0;    // output (0-7) the PGM command toggles
+    int partition = -1;  // 0-3 current; 4-7 change to n - 4 waiting; -1 unknown
+
+    // ---- Transport --------------------------------------------------------
+    void f_reseteamodem();
+    void f_llamar(const QString& phone, int wait);
+    void f_doblellamada(const QString& phone);
+    void f_esperallamada();
+    void f_esperaip();
+    void f_finespera();
+    void f_conexion(const QByteArray& received);
+    void f_eligeclave();
+    // Bind and close the socket on ip_port (w_main forwards its Open_IP and
+    // Close_IP here). Open_IP is false when the socket could not be bound.
+    bool Open_IP();
+    void Close_IP();
+    // Device handlers (connected by setDevices).
+    void onCommEvent(int event);
+    void onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort);
+
+    // ---- Console actions --------------------------------------------------
+    // Link buttons. The two dial buttons return true when a dial started
+    // (the console then logs it).
+    bool img_connect_Click();
+    bool img_connect_AMO_Click();
+    void Img_wait_call_Click();
+    void Command1_Click();
+    // "Cortar": pending command 3 while connected or dialling (a dial stops
+    // at once). True when it acted (the console logs it).
+    bool img_end_Click();
+    // Arm, disarm, panic, faults, clock, PGM (codes 1, 2, 6, 14, 9, 12): only
+    // while connected with nothing pending. True when queued (then log).
+    bool queueCommand(int command, int pgm = 0);
+    // Zone bypass click (zone index 0-15): returns the log code (10 bypass,
+    // 11 removal) or 0 when nothing changed.
+    int zoneBypassClick(int zone);
+    // Partition click (0-3): true when a change was queued.
+    bool partitionClick(int k);
+    // Stores a pending command; command 3 also ends a dial in progress.
+    void setPendingCommand(int command);
+
+    // ---- Frames and scheduler ---------------------------------------------
+    void tick();
+    void f_enviatrama(int n);
+    void f_recibe(const QByteArray& received);
+    void f_decodifica();
+    // Request builders: header, parameters, wait countdown, send.
+    void f_pidememoria(int start, int count);              // 0 read memory
+    void f_escribememoria(int start, const QList<int>& data); // 1 write memory
+    void f_pideeventos();                                   // 6 or 13 event log
+    // The protocol code (cadena) as sent in byte 2; 0 when it is not 0-255.
+    int protocolCode() const;
+    // Frame text of bytes 0 ... n-1 with the checksum, as f_enviatrama sends it.
+    static QByteArray encodeFrame(const int* bytes, int n);
+
+    // ---- Status ----------------------------------------------------------
+    void f_guardaestado(int count);
+    const LinkView& f_muestraestado(int mode);
+    const LinkView& view() const { return m_view; }
+
+    // ---- Memory transfer and event download (their own module) -----------
+    void f_siguienteescritura();          // next write run, or end of the write
+    void f_siguientelectura();            // next read run, or end of the read
+    void f_recibememoria(int count);      // answer 0: read data
+    void f_confirmaescritura(int count);  // answer 1: write acknowledged
+    void f_guardaeventos(int count);      // answer 6: short records
+    void f_guardaeventosfecha(int count); // answer 13: dated records
+
+signals:
+    // The indicator value may have changed.
+    void viewChanged();
 
 private:
-    mdl_trans() = default;
+    enum class DialPhase { None, Calling, Ringing, Pause };
+
+    void enterConnected();
+    void advanceDial();
+    void finishCall(bool connect);
+    void afterCancelledOrFailedDial(const char* redPicture);
+    bool reopenPort();
+    void endConnection();
+    void sendTurn();
+    void header(int code);
+    void send(int n, int countdown);
+    void sendStatus(bool faultVariant);
+    void sendEnd();
+    void sendBypass();
+    void sendPartition();
+    void sendSetClock();
+    void sendPgm();
+    void panelClock(int count);
+    void showClock();
+    void setPicture(const QString& name, const QString& key);
+    void changed() { emit viewChanged(); }
+
+    QPointer<SerialPort> m_com;
+    QPointer<DatagramSocket> m_ip;
+    LinkConsole* m_console = nullptr;
+    std::function<QDateTime()> m_now;
+    QList<QMetaObject::Connection> m_deviceConnections;
+
+    DialPhase m_dial = DialPhase::None;
+    QByteArray m_dialText;
+    QString m_dialPhone;
+    bool m_rxOverflow = false;
+    LinkView m_view;
 };

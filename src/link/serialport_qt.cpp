@@ -61,8 +61,12 @@ bool QtSerialPortAdapter::open()
 
 void QtSerialPortAdapter::close()
 {
-    if (m_port->isOpen())
+    if (m_port->isOpen()) {
+        // What was written last (the end frames before a hang-up) must reach
+        // the line: QSerialPort drops its unwritten buffer on close.
+        m_port->flush();
         m_port->close();
+    }
     clearInput();
 }
 

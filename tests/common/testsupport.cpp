@@ -36,8 +36,10 @@ Station::Station(bool createDb, bool demoSubscribers)
 {
     mdl_main& m = mdl_main::instance();
     m.reset();
-    mdl_trans::instance().connected = false;
-    mdl_trans::instance().keypadOpen = false;
+    mdl_trans::instance().setConsole(nullptr);
+    mdl_trans::instance().setClock(nullptr);
+    mdl_trans::instance().keypadHandler = nullptr;
+    mdl_trans::instance().reset();
     m.setProgramDir(m_dir.path());
     MessageService::setInstance(&messages);
     if (createDb) {

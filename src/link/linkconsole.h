@@ -1,0 +1,30 @@
+#pragma once
+// What the link needs from the panel console: the window variables it reads
+// (and is_password, which it chooses when a link connects), the states of a
+// few controls, and the window procedures it calls back. The console window
+// implements it and hands itself to mdl_trans::setConsole while it is open.
+
+#include <QString>
+
+class LinkConsole {
+public:
+    virtual ~LinkConsole() = default;
+
+    // Window variables.
+    qint32 il_abonado = 0;
+    qint32 il_panel = 0;
+    QString is_password;     // access code put in every request of the link
+    QString is_password_db;  // the subscriber's stored access code
+    QString is_strpanel;     // cadena of the panel model: the protocol code
+
+    // Controls the link reads.
+    virtual int armingModeIndex() const = 0;        // Combo_armado.ListIndex
+    virtual bool restrictedCodeChecked() const = 0; // chk_restr_code ticked
+    virtual QString restrictedCode() const = 0;     // sle_restr_code.Text
+    virtual QString telephone() const = 0;          // sle_telefono.Text
+
+    // Window procedures.
+    virtual void wf_muestraabonado(qint32 id) = 0;
+    virtual void wf_muestrasecciones() = 0;
+    virtual void wf_muestraeventos() = 0;
+};

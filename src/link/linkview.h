@@ -1,0 +1,32 @@
+#pragma once
+// What f_muestraestado computes for the console to render: for every
+// indicator (by its control name, arrays as name_index: "img_zona_0") the
+// picture key of the image list, the tool-tip and the caption, plus the
+// colours of the traffic and error labels and the progress bar value.
+
+#include <QMap>
+#include <QString>
+
+enum class LinkColour { ButtonFace, Red, Green, Blue };
+
+struct LinkIndicator {
+    QString picture;  // "verde", "gris", "rojo", "amarillo", "naranja", "azul"; empty: not a picture
+    QString toolTip;
+    QString caption;
+    bool visible = true;
+};
+
+struct LinkView {
+    QMap<QString, LinkIndicator> items;
+    LinkColour st_rx = LinkColour::ButtonFace;
+    LinkColour st_tx = LinkColour::ButtonFace;
+    LinkColour st_err = LinkColour::ButtonFace;
+    int pb_progreso = 0;
+
+    QString picture(const QString& name) const { return items.value(name).picture; }
+    QString toolTip(const QString& name) const { return items.value(name).toolTip; }
+    QString caption(const QString& name) const { return items.value(name).caption; }
+    bool visible(const QString& name) const { return items.value(name).visible; }
+
+    static QString indexed(const char* name, int i) { return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(i); }
+};

@@ -1,0 +1,84 @@
+#pragma once
+// A link under test: its own mdl_trans on fake devices, a fake console and a
+// settable clock, in a fresh station whose database holds only the settings
+// row (the link reads nothing else; the demo catalogue is slow to build).
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "link/mdl_trans.h"
+#include "linkfakes.h"
+#include "testsupport.h"
+
+struct LinkRig {
+    Station st;
+    FakeSerialPort com;
+    FakeDatagramSocket ip;
+    FakeConsole console;
+    FakeClock clock;
+    mdl_trans link;
+
+    LinkRig() : st(false)
+    {
+        db::create(mdl_main::DbConnection, st.path(mdl_main::DbFile));
+        db::exec(mdl_main::instance().db(),
+                 QStringLiteral("INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, ip_port) "
+                                "VALUES (1, 1, 'Modem', 5000)"));
+        mdl_main::instance().portOpen = true;
+        com.setSettings(QStringLiteral("110,N,8,2"));
+        link.setDevices(&com, &ip);
+        link.setConsole(&console);
+        link.setClock(clock.fn());
+    }
+
+    void ticks(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            link.tick();
+    }
+    // Ticks until the link writes (or sends) something; returns the number
+    // of ticks, or -1 after `limit` ticks.
+    int ticksUntilSent(int limit = 2000)
+    {
+        const qsizetype before = com.written.size() + ip.sent.size();
+        for (int i = 1; i <= limit; ++i) {
+            link.tick();
+            if (com.written.size() + ip.sent.size() != before)
+                return i;
+        }
+        return -1;
+    }
+    // A modem connection by a direct call.
+    void connectModem()
+    {
+        link.f_llamar(QStringLiteral("5550101"), 900);
+        com.receive("\r\nCONNECT\r\n");
+        com.takeWritten();
+    }
+    // The first turn of a connection: the clock request, answered.
+    void firstTurn()
+    {
+        ticks(16);
+        takeRequests();
+        com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
+    }
+    void connectIp(quint16 from = 40000)
+    {
+        link.f_esperaip();
+        ip.arrive("CONNECT IP", from);
+        ip.sent.clear();
+    }
+    // The request frames written on the serial port since the last take.
+    QList<QList<int>> takeRequests()
+    {
+        QList<QList<int>> out;
+        for (const QByteArray& f : splitFrames(com.takeWritten()))
+            out << requestBytes(f);
+        return out;
+    }
+    // One status answer with the given bytes 1-8 and extension bytes.
+    static QByteArray status(int code, QList<int> bytes1to8, const QList<int>& ext = {})
+    {
+        bytes1to8.prepend(code);
+        return answerFrame(bytes1to8 + ext);
+    }
+};

@@ -1,0 +1,479 @@
+// Frames, the request scheduler and status decoding, on fake devices with
+// ticks driven by hand.
+
+#include "common/linkrig.h"
+
+#include <QtTest>
+
+class tst_protocol : public QObject {
+    Q_OBJECT
+private slots:
+    void encodesTheReferenceFrame();
+    void oneChangedLetterFailsTheChecksum();
+    void badFramesSetTheErrorAndCallNoHandler_data();
+    void badFramesSetTheErrorAndCallNoHandler();
+    void serialNoiseAndShortFrames();
+    void answersGoToTheirHandlers();
+    void firstRequestAndAnswerTiming();
+    void requestLayouts();
+    void schedulerOrder();
+    void tenUnansweredTurnsEndTheConnection();
+    void endFramesAtFourThousandEightHundredBaud();
+    void panelClock();
+    void statusViews();
+    void extensionBytesPartitionAndPgm();
+    void bypassRoundTrip();
+    void accessCodeChoiceAndOddCodes();
+};
+
+void tst_protocol::encodesTheReferenceFrame()
+{
+    const int bytes[] = {0x02, 0x81, 0x00};
+    QCOMPARE(mdl_trans::encodeFrame(bytes, 3), QByteArray(":ACIBAAHN\r"));
+
+    LinkRig r;
+    r.connectModem();
+    r.link.txFrame[0] = 0x02;
+    r.link.txFrame[1] = 0x81;
+    r.link.txFrame[2] = 0x00;
+    r.link.pendingCommand = mdl_trans::CmdArm;
+    r.link.f_enviatrama(3);
+    QCOMPARE(r.com.takeWritten(), QByteArray(":ACIBAAHN\r"));
+    QCOMPARE(r.link.awaitingAnswer, 1);
+    QCOMPARE(r.link.pendingCommand, 0);
+}
+
+void tst_protocol::oneChangedLetterFailsTheChecksum()
+{
+    LinkRig r;
+    r.connectModem();
+    const QByteArray good = LinkRig::status(2, {0x81, 0, 0, 0, 0, 0, 0, 0});
+    r.com.receive(good);
+    QVERIFY(!r.link.frameError);
+    QCOMPARE(r.link.answersReceived[2], 1);
+    for (qsizetype i = 1; i < good.size() - 1; ++i) {
+        for (int delta : {1, 7, 15}) {
+            QByteArray bad = good;
+            bad[i] = char('A' + (bad.at(i) - 'A' + delta) % 16);
+            r.link.retryCounter = 4;
+            r.com.receive(bad);
+            QVERIFY2(r.link.frameError, qPrintable(QString::fromLatin1(bad)));
+            QCOMPARE(r.link.retryCounter, 4);
+            r.com.receive(good);
+            QVERIFY(!r.link.frameError);
+            QCOMPARE(r.link.retryCounter, 0);
+        }
+    }
+    QCOMPARE(r.link.answersReceived[2], 1 + int(good.size() - 2) * 3);
+}
+
+void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::newRow("answer code 3") << answerFrame({3, 1, 2});
+    QTest::newRow("answer code 14") << answerFrame({14});
+    QTest::newRow("odd length") << QByteArray(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}).insert(3, 'A'));
+    QTest::newRow("letter beyond P") << QByteArray(":ACQB\r");
+    QTest::newRow("lower case") << QByteArray(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}).toLower());
+    QTest::newRow("status of 8 bytes") << answerFrame({2, 1, 0, 0, 0, 0, 0, 0});
+    QTest::newRow("clock of 5 bytes") << answerFrame({10, 1, 2, 3, 4});
+    QList<int> big(300, 0);
+    big[0] = 2;
+    QTest::newRow("300 bytes") << answerFrame(big);
+    QTest::newRow("only a checksum") << QByteArray(":AA\r");
+}
+
+void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
+{
+    QFETCH(QByteArray, frame);
+    for (bool overIp : {false, true}) {
+        LinkRig r;
+        overIp ? r.connectIp() : r.connectModem();
+        r.link.zoneState[3] = 1;
+        r.link.clockKnown = true;
+        r.link.retryCounter = 2;
+        r.link.awaitingAnswer = 1;
+        overIp ? r.ip.arrive(frame) : r.com.receive(frame);
+        QVERIFY(r.link.frameError);
+        QCOMPARE(r.link.view().st_err, LinkColour::Red);
+        QCOMPARE(r.link.retryCounter, 2);
+        QCOMPARE(r.link.awaitingAnswer, 0); // a frame did arrive
+        QCOMPARE(r.link.zoneState[3], 1);
+        QVERIFY(r.link.clockKnown);
+        for (int n : r.link.answersReceived)
+            QCOMPARE(n, 0);
+        QCOMPARE(r.console.sectionRefreshes + r.console.eventRefreshes, 0);
+        QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+    }
+}
+
+void tst_protocol::serialNoiseAndShortFrames()
+{
+    LinkRig r;
+    r.connectModem();
+    r.link.awaitingAnswer = 1;
+    r.link.waitCountdown = 40;
+    // Fewer than 2 characters between ":" and the carriage return: ignored.
+    r.com.receive(":A\r");
+    r.com.receive(":\r");
+    QCOMPARE(r.link.awaitingAnswer, 1);
+    QCOMPARE(r.link.waitCountdown, 40);
+    QVERIFY(!r.link.frameError);
+    // Noise before ":" goes; the frame after it is taken.
+    r.com.receive("\n\x07garbage NO CARRIER");
+    r.com.receive(LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
+    QVERIFY(!r.link.frameError);
+    QCOMPARE(r.link.zoneState[0], 1);
+    QCOMPARE(r.link.waitCountdown, 3);
+    // A second carriage return does not hand the same answer over again.
+    r.com.receive("\r");
+    QCOMPARE(r.link.answersReceived[2], 1);
+    // Endless noise without ":" never grows the buffer past a frame.
+    r.com.receive(QByteArray(5000, 'B'));
+    QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+    r.com.receive("\r");
+    QVERIFY(r.link.frameError);
+}
+
+void tst_protocol::answersGoToTheirHandlers()
+{
+    LinkRig r;
+    r.connectModem();
+    r.com.receive(answerFrame({0, 1, 2, 3}));
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.console.sectionRefreshes, 2);
+    r.com.receive(answerFrame({6, 0x85, 4}));
+    r.com.receive(answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
+    QCOMPARE(r.console.eventRefreshes, 2);
+    QCOMPARE(r.link.answersReceived[0], 1);
+    QCOMPARE(r.link.answersReceived[1], 1);
+    QCOMPARE(r.link.answersReceived[6], 1);
+    QCOMPARE(r.link.answersReceived[13], 1);
+    // The handlers read the answer from rxFrame.
+    QCOMPARE(r.link.rxCount, 7);
+    QCOMPARE(r.link.rxFrame[3], 0x2A);
+    QVERIFY(!r.link.frameError);
+}
+
+void tst_protocol::firstRequestAndAnswerTiming()
+{
+    LinkRig r;
+    r.connectModem();
+    // 1.5 s of silence after CONNECT, then the clock request.
+    QCOMPARE(r.ticksUntilSent(), 16);
+    const auto reqs = r.takeRequests();
+    QCOMPARE(reqs.size(), 1);
+    QCOMPARE(reqs[0].value(3), 10);
+    // An answer shortens the wait to 0.3 s; without one the turn waits 5 s.
+    r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
+    QCOMPARE(r.ticksUntilSent(), 4);
+    QCOMPARE(r.takeRequests().value(0).value(3), 2);
+    QCOMPARE(r.ticksUntilSent(), 51);
+    QVERIFY(r.link.frameError);
+    QCOMPARE(r.link.retryCounter, 1);
+}
+
+void tst_protocol::requestLayouts()
+{
+    LinkRig r;
+    r.console.is_password_db = QStringLiteral("A1f3");
+    r.console.is_strpanel = QStringLiteral(" 2 ");
+    r.connectModem();
+    r.ticks(16);
+    QCOMPARE(r.takeRequests(), (QList<QList<int>>{{0xA1, 0xF3, 2, 10}}));
+
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        QList<int> expected;
+    };
+    r.console.armingMode = 3;
+    r.clock.t = QDateTime(QDate(2031, 12, 24), QTime(23, 59));
+    const QList<Case> cases = {
+        {"arm", [&] { r.link.queueCommand(1); }, {0xA1, 0xF3, 2, 3, 3}},
+        {"disarm", [&] { r.link.queueCommand(2); }, {0xA1, 0xF3, 2, 4}},
+        {"panic", [&] { r.link.queueCommand(6); }, {0xA1, 0xF3, 2, 11}},
+        {"set clock", [&] { r.link.queueCommand(9); }, {0xA1, 0xF3, 2, 8, 59, 23, 24, 12, 31}},
+        {"pgm", [&] { r.link.pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
+        {"faults", [&] { r.link.systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
+        {"status", [&] {}, {0xA1, 0xF3, 2, 2}},
+        {"fault status", [&] { r.link.faultView = true; }, {0xA1, 0xF3, 2, 12}},
+        {"faults back", [&] { r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 2}},
+        {"dated events", [&] { r.link.faultView = false; r.link.eventsPending = true; }, {0xA1, 0xF3, 2, 13, 2}},
+        {"short events", [&] { r.console.is_strpanel = QStringLiteral("1"); }, {0xA1, 0xF3, 1, 6, 8}},
+        {"bypass", [&] { r.link.eventsPending = false; r.link.zoneBypass[0] = 3; r.link.zoneBypass[9] = 1; r.link.zoneBypass[15] = 3; },
+         {0xA1, 0xF3, 1, 7, 0x01, 0x82}},
+        {"partition", [&] { r.link.partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
+        {"read memory", [&] { r.link.f_pidememoria(4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
+        {"write memory", [&] { r.link.f_escribememoria(300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
+    };
+    for (const Case& c : cases) {
+        r.link.awaitingAnswer = 0;
+        r.link.waitCountdown = 0;
+        c.prepare();
+        if (r.com.written.isEmpty())
+            r.link.tick();
+        const auto reqs = r.takeRequests();
+        QVERIFY2(reqs.size() == 1, c.what);
+        QVERIFY2(reqs[0] == c.expected, c.what);
+    }
+    QCOMPARE(r.link.partition, 2);
+    QCOMPARE(r.link.zoneBypass[0], 1);
+}
+
+void tst_protocol::schedulerOrder()
+{
+    LinkRig r;
+    r.connectModem();
+    r.ticks(16);
+    r.takeRequests();
+    auto nextCode = [&r] {
+        r.link.waitCountdown = 0;
+        r.link.tick();
+        return r.takeRequests().value(0).value(3, -1);
+    };
+    // Pending end before a write; the end closes the port.
+    r.link.writePending = true;
+    r.link.zoneBypass[2] = 3;
+    r.link.setPendingCommand(mdl_trans::CmdEnd);
+    QCOMPARE(nextCode(), 5);
+    QVERIFY(!r.link.connected);
+
+    r.connectModem();
+    r.link.endAfterConnect = true;
+    r.link.pendingCommand = mdl_trans::CmdArm;
+    QCOMPARE(nextCode(), 5);
+
+    r.connectModem();
+    r.link.pendingCommand = mdl_trans::CmdDisarm;
+    r.link.writePending = r.link.readPending = r.link.eventsPending = true;
+    r.link.zoneBypass[2] = 3;
+    r.link.partition = 5;
+    QCOMPARE(nextCode(), 4);
+    // An empty write, then an empty read: nothing is sent and the next turn
+    // comes 100 ms later.
+    r.link.waitCountdown = 0;
+    r.link.tick();
+    QVERIFY(!r.link.writePending);
+    QCOMPARE(r.link.waitCountdown, 1);
+    r.ticks(2);
+    QVERIFY(!r.link.readPending);
+    QVERIFY(r.com.written.isEmpty());
+    QCOMPARE(nextCode(), 6);  // events before bypass and partition
+    r.link.eventsPending = false;
+    QCOMPARE(nextCode(), 7);
+    QCOMPARE(nextCode(), 15);
+    QCOMPARE(nextCode(), 2);
+}
+
+void tst_protocol::tenUnansweredTurnsEndTheConnection()
+{
+    LinkRig r;
+    r.link.ipCallBack = true; // the end request carries it
+    r.connectModem();
+    QList<int> codes;
+    for (int turn = 1; turn <= 11; ++turn) {
+        QVERIFY(r.ticksUntilSent() > 0);
+        const auto reqs = r.takeRequests();
+        codes << reqs.value(0).value(3);
+        if (turn < 11) {
+            QCOMPARE(reqs.size(), 1);
+            QCOMPARE(r.link.retryCounter, turn - 1);
+        } else {
+            QCOMPARE(reqs.size(), 3);
+            for (const auto& q : reqs)
+                QCOMPARE(q, (QList<int>{0x12, 0x34, 1, 5, 1}));
+        }
+    }
+    QCOMPARE(codes.first(), 10);
+    QCOMPARE(codes.last(), 5);
+    QVERIFY(!r.link.connected);
+    QVERIFY(!r.com.isOpen());
+    // The panel is to call back over IP: the station waits on the socket.
+    QVERIFY(r.link.ipMode && r.link.waitingForConnect);
+    QCOMPARE(r.ip.binds, QList<quint16>{5000});
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
+}
+
+void tst_protocol::endFramesAtFourThousandEightHundredBaud()
+{
+    LinkRig r;
+    r.com.setSettings(QStringLiteral("4800,N,8,2"));
+    r.connectModem();
+    r.link.pendingCommand = mdl_trans::CmdEnd;
+    r.ticks(16);
+    const auto reqs = r.takeRequests();
+    QCOMPARE(reqs.size(), 30);
+    QCOMPARE(reqs.last(), (QList<int>{0x12, 0x34, 1, 5, 0}));
+}
+
+void tst_protocol::panelClock()
+{
+    LinkRig r;
+    r.clock.t = QDateTime(QDate(2024, 8, 15), QTime(20, 35, 10));
+    r.connectModem();
+    r.ticks(16);
+    QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
+    r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
+    QVERIFY(r.link.clockKnown);
+    r.clock.t = r.clock.t.addSecs(60);
+    r.ticks(4);
+    QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:26"));
+    // 31 February is no date: the clock is unknown again.
+    r.com.receive(answerFrame({10, 0, 0, 31, 2, 24}));
+    QVERIFY(!r.link.clockKnown);
+    QVERIFY(!r.link.frameError);
+    r.ticks(4);
+    QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
+    r.com.receive(answerFrame({10, 60, 0, 1, 1, 24}));
+    QVERIFY(!r.link.clockKnown);
+}
+
+void tst_protocol::statusViews()
+{
+    LinkRig r;
+    r.connectModem();
+    r.firstTurn();
+    r.com.receive(LinkRig::status(2, {0x81, 0x00, 0, 0, 0x01, 0, 0x21, 0x28}));
+    LinkView v = r.link.view();
+    QCOMPARE(v.picture("img_zona_0"), QStringLiteral("rojo"));
+    QCOMPARE(v.picture("img_zona_7"), QStringLiteral("rojo"));
+    QCOMPARE(v.picture("img_zona_1"), QStringLiteral("gris"));
+    QCOMPARE(v.toolTip("img_zona_0"), QString());
+    QCOMPARE(v.picture("img_memo_0"), QStringLiteral("naranja"));
+    QCOMPARE(v.picture("img_armado"), QStringLiteral("rojo"));
+    QCOMPARE(v.picture("img_bell"), QStringLiteral("rojo"));
+    QCOMPARE(v.picture("img_listo"), QStringLiteral("verde"));
+    QCOMPARE(v.picture("img_fallas"), QStringLiteral("azul"));
+    QCOMPARE(v.picture("img_sistema"), QStringLiteral("gris"));
+    QCOMPARE(v.caption("st_estado_t"), QStringLiteral("Estado"));
+    QCOMPARE(v.caption("st_zona_15"), QStringLiteral("16"));
+    QCOMPARE(v.picture("img_connect"), QStringLiteral("verde"));
+
+    r.com.receive(LinkRig::status(12, {0x81, 0x00, 0, 0, 0, 0, 0, 0x20}));
+    v = r.link.view();
+    QVERIFY(r.link.faultView);
+    QCOMPARE(v.picture("img_zona_0"), QStringLiteral("azul"));
+    QCOMPARE(v.picture("img_zona_7"), QStringLiteral("azul"));
+    QCOMPARE(v.toolTip("img_zona_0"), QStringLiteral("Falla de comunicador"));
+    QCOMPARE(v.toolTip("img_zona_7"), QStringLiteral("Llamador inhabilitado por usuario"));
+    QCOMPARE(v.toolTip("img_zona_8"), QString());
+    QCOMPARE(v.caption("st_estado_t"), QStringLiteral("Fallas"));
+    // Fault view plus the fault lamp: the next poll asks for faults again.
+    r.link.waitCountdown = 0;
+    r.link.tick();
+    QCOMPARE(r.takeRequests().value(0).value(3), 12);
+
+    // A reset (end of connection) clears everything.
+    r.link.f_muestraestado(0);
+    v = r.link.view();
+    QCOMPARE(v.picture("img_zona_0"), QStringLiteral("gris"));
+    QCOMPARE(v.toolTip("img_zona_0"), QString());
+    QCOMPARE(v.caption("st_estado_t"), QStringLiteral("Estado"));
+    QCOMPARE(v.picture("img_particion_0"), QStringLiteral("gris"));
+}
+
+void tst_protocol::extensionBytesPartitionAndPgm()
+{
+    LinkRig r;
+    r.connectModem();
+    r.firstTurn();
+    // Connected and no partition reported: partition 1 shows green.
+    QCOMPARE(r.link.partition, -1);
+    QCOMPARE(r.link.view().picture("img_particion_0"), QStringLiteral("verde"));
+    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0xC0}, {0x02, 0x45, 0x80}));
+    QCOMPARE(r.link.partition, 2);
+    QCOMPARE(r.link.pgmMask, 0x14 + 1 + 2);
+    LinkView v = r.link.view();
+    QCOMPARE(v.picture("img_particion_0"), QStringLiteral("gris"));
+    QCOMPARE(v.picture("img_particion_2"), QStringLiteral("verde"));
+    for (int i : {0, 1, 2, 4})
+        QCOMPARE(v.picture(LinkView::indexed("img_pgm", i)), QStringLiteral("rojo"));
+    for (int i : {3, 5, 6, 7})
+        QCOMPARE(v.picture(LinkView::indexed("img_pgm", i)), QStringLiteral("gris"));
+
+    // A waiting partition change survives status answers; an answer without
+    // extension bytes reports none.
+    QVERIFY(r.link.partitionClick(1));
+    QVERIFY(!r.link.partitionClick(1));
+    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}, {0x03}));
+    QCOMPARE(r.link.partition, 5);
+    QCOMPARE(r.link.view().picture("img_cbparticion_1"), QStringLiteral("verde"));
+    r.link.partition = 3;
+    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(r.link.partition, -1);
+    QCOMPARE(r.link.pgmMask, 0);
+    QVERIFY(!r.link.partitionClick(0)); // nothing reported: no change asked
+
+    // PGM index 3 pending: its picture is green until the request goes out.
+    QVERIFY(r.link.queueCommand(mdl_trans::CmdPgm, 3));
+    QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm)); // one at a time
+    QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("verde"));
+    r.link.waitCountdown = 0;
+    r.link.tick();
+    QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("gris"));
+    QCOMPARE(r.takeRequests().value(0).value(4), 0x08);
+}
+
+void tst_protocol::bypassRoundTrip()
+{
+    LinkRig r;
+    r.connectModem();
+    r.firstTurn();
+    r.com.receive(LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
+    QCOMPARE(r.link.view().picture("img_exclusion_4"), QStringLiteral("amarillo"));
+    // Zone 5 is bypassed: clicks give removal, bypass, removal.
+    QCOMPARE(r.link.zoneBypassClick(4), 11);
+    QCOMPARE(r.link.zoneBypassClick(4), 10);
+    QCOMPARE(r.link.zoneBypassClick(4), 11);
+    QCOMPARE(r.link.zoneBypass[4], 2);
+    QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
+    // A status answer before the request does not undo the waiting change.
+    r.com.receive(LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
+    QCOMPARE(r.link.zoneBypass[4], 2);
+    QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
+    r.link.waitCountdown = 0;
+    r.link.tick();
+    QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
+    QCOMPARE(r.link.zoneBypass[4], 0);
+    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(r.link.view().picture("img_exclusion_4"), QStringLiteral("gris"));
+    QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("gris"));
+}
+
+void tst_protocol::accessCodeChoiceAndOddCodes()
+{
+    LinkRig r;
+    r.console.restrictedChecked = true;
+    r.console.restricted = QStringLiteral("987");  // too short: the stored code
+    r.connectModem();
+    QCOMPARE(r.console.is_password, QStringLiteral("1234"));
+    QCOMPARE(r.console.shownSubscribers, QList<qint32>{1});
+    r.link.f_muestraestado(0);
+
+    r.console.restricted = QStringLiteral("9876");
+    r.connectModem();
+    QCOMPARE(r.console.is_password, QStringLiteral("9876"));
+    r.link.f_muestraestado(0);
+
+    // Codes that are not four hexadecimal digits and a cadena that is not a
+    // number still give a well-formed request (the panel ignores it).
+    for (const QString& code : {QStringLiteral("12G4"), QStringLiteral("1"), QString(), QStringLiteral("+1-2")}) {
+        r.console.restricted.clear();
+        r.console.is_password_db = code;
+        r.console.is_strpanel = QStringLiteral("PX");
+        r.connectModem();
+        r.ticks(16);
+        const auto reqs = r.takeRequests();
+        QCOMPARE(reqs.size(), 1);
+        QCOMPARE(reqs[0][2], 0);
+        QVERIFY(reqs[0][0] == 0 || (code == QLatin1String("12G4") && reqs[0][0] == 0x12));
+        QCOMPARE(reqs[0][1], 0);
+        r.link.f_muestraestado(0);
+    }
+    r.console.is_strpanel = QStringLiteral("300");
+    QCOMPARE(r.link.protocolCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_protocol)
+#include "tst_protocol.moc"
