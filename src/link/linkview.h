@@ -4,7 +4,7 @@
 // picture key of the image list, the tool-tip and the caption, plus the
 // colours of the traffic and error labels and the progress bar value.
 
-#include <QMap>
+#include <QHash>
 #include <QString>
 
 enum class LinkColour { ButtonFace, Red, Green, Blue };
@@ -17,7 +17,7 @@ struct LinkIndicator {
 };
 
 struct LinkView {
-    QMap<QString, LinkIndicator> items;
+    QHash<QString, LinkIndicator> items;
     LinkColour st_rx = LinkColour::ButtonFace;
     LinkColour st_tx = LinkColour::ButtonFace;
     LinkColour st_err = LinkColour::ButtonFace;

@@ -1019,12 +1019,48 @@ void mdl_trans::f_guardaestado(int count)
         pgmMask += 2;
 }
 
+namespace {
+
+// Names and picture keys built once: f_muestraestado runs after every frame.
+struct ViewNames {
+    QString zona[16], memo[16], exclusion[16], cbexclusion[16], stzona[16], number[16];
+    QString particion[4], cbparticion[4], pgm[8], cbpgm[8], fault[8];
+    QString gris = QStringLiteral("gris"), verde = QStringLiteral("verde"), rojo = QStringLiteral("rojo"),
+            amarillo = QStringLiteral("amarillo"), naranja = QStringLiteral("naranja"), azul = QStringLiteral("azul");
+    QString flagName[8], flagPicture[8];
+    QString commands[6] = {QStringLiteral("img_stime"), QStringLiteral("img_panico"), QStringLiteral("img_arm"),
+                           QStringLiteral("img_disarm"), QStringLiteral("img_end"), QStringLiteral("img_falla")};
+    ViewNames()
+    {
+        for (int i = 0; i < 16; ++i) {
+            zona[i] = LinkView::indexed("img_zona", i);
+            memo[i] = LinkView::indexed("img_memo", i);
+            exclusion[i] = LinkView::indexed("img_exclusion", i);
+            cbexclusion[i] = LinkView::indexed("img_cbexclusion", i);
+            stzona[i] = LinkView::indexed("st_zona", i);
+            number[i] = QString::number(i + 1);
+        }
+        for (int i = 0; i < 4; ++i) {
+            particion[i] = LinkView::indexed("img_particion", i);
+            cbparticion[i] = LinkView::indexed("img_cbparticion", i);
+        }
+        for (int i = 0; i < 8; ++i) {
+            pgm[i] = LinkView::indexed("img_pgm", i);
+            cbpgm[i] = LinkView::indexed("img_cbpgm", i);
+            fault[i] = s(FaultTexts[i]);
+            flagName[i] = QString::fromLatin1(FlagLamps[i].name);
+            flagPicture[i] = QString::fromLatin1(FlagLamps[i].picture);
+        }
+    }
+};
+
+} // namespace
+
 const LinkView& mdl_trans::f_muestraestado(int mode)
 {
+    static const ViewNames n;
     LinkView& v = m_view;
     auto pic = [&v](const QString& name) -> QString& { return v.items[name].picture; };
-    const QString gris = QStringLiteral("gris"), verde = QStringLiteral("verde"), rojo = QStringLiteral("rojo"),
-                  amarillo = QStringLiteral("amarillo"), naranja = QStringLiteral("naranja"), azul = QStringLiteral("azul");
 
     if (mode == 0) {
         zoneState.fill(0);
@@ -1050,81 +1086,80 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
     v.items[QStringLiteral("st_particion_t")].visible = true;
     v.items[QStringLiteral("st_cbpart")].visible = true;
     for (int i = 0; i < 4; ++i) {
-        LinkIndicator& cb = v.items[LinkView::indexed("img_cbparticion", i)];
+        LinkIndicator& cb = v.items[n.cbparticion[i]];
         cb.visible = true;
-        cb.picture = partition == i + 4 ? verde : gris;
-        LinkIndicator& p = v.items[LinkView::indexed("img_particion", i)];
+        cb.picture = partition == i + 4 ? n.verde : n.gris;
+        LinkIndicator& p = v.items[n.particion[i]];
         p.visible = true;
-        p.picture = partition == i || (i == 0 && connected && partition < 0) ? verde : gris;
+        p.picture = partition == i || (i == 0 && connected && partition < 0) ? n.verde : n.gris;
     }
 
     for (int i = 0; i < 16; ++i) {
         const size_t z = size_t(i);
-        LinkIndicator& zone = v.items[LinkView::indexed("img_zona", i)];
+        LinkIndicator& zone = v.items[n.zona[i]];
         zone.toolTip.clear();
         if (!faultView) {
-            zone.picture = zoneState[z] == 1 ? rojo : gris;
+            zone.picture = zoneState[z] == 1 ? n.rojo : n.gris;
         } else {
             if (i < 8)
-                zone.toolTip = s(FaultTexts[i]);
-            zone.picture = zoneState[z] == 1 ? azul : gris;
+                zone.toolTip = n.fault[i];
+            zone.picture = zoneState[z] == 1 ? n.azul : n.gris;
         }
-        pic(LinkView::indexed("img_memo", i)) = zoneMemory[z] == 1 ? naranja : gris;
-        const QString excl = LinkView::indexed("img_exclusion", i), cbExcl = LinkView::indexed("img_cbexclusion", i);
+        pic(n.memo[i]) = zoneMemory[z] == 1 ? n.naranja : n.gris;
         switch (zoneBypass[z]) {
         case 0:
-            pic(excl) = gris;
-            pic(cbExcl) = gris;
+            pic(n.exclusion[i]) = n.gris;
+            pic(n.cbexclusion[i]) = n.gris;
             break;
         case 1:
-            pic(excl) = amarillo;
-            pic(cbExcl) = gris;
+            pic(n.exclusion[i]) = n.amarillo;
+            pic(n.cbexclusion[i]) = n.gris;
             break;
         case 2:
         case 3:
-            pic(cbExcl) = amarillo;
+            pic(n.cbexclusion[i]) = n.amarillo;
             break;
         default:
             break;
         }
-        v.items[LinkView::indexed("st_zona", i)].caption = QString::number(i + 1);
+        v.items[n.stzona[i]].caption = n.number[i];
     }
 
-    pic(QStringLiteral("img_connect_AMO")) = gris;
-
-    for (const FlagLamp& f : FlagLamps)
-        pic(QString::fromLatin1(f.name)) = systemFlags[size_t(f.entry)] == 1 ? QString::fromLatin1(f.picture) : gris;
+    pic(QStringLiteral("img_connect_AMO")) = n.gris;
 
     for (int i = 0; i < 8; ++i)
-        pic(LinkView::indexed("img_pgm", i)) = (pgmMask >> i) & 1 ? rojo : gris;
+        pic(n.flagName[i]) = systemFlags[size_t(FlagLamps[i].entry)] == 1 ? n.flagPicture[i] : n.gris;
 
-    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? verde : gris;
+    for (int i = 0; i < 8; ++i)
+        pic(n.pgm[i]) = (pgmMask >> i) & 1 ? n.rojo : n.gris;
+
+    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? n.verde : n.gris;
     v.items[QStringLiteral("st_estado_t")].caption = faultView ? QStringLiteral("Fallas") : QStringLiteral("Estado");
     v.st_err = frameError ? LinkColour::Red : LinkColour::ButtonFace;
 
-    for (const char* name : {"img_stime", "img_panico", "img_arm", "img_disarm", "img_end", "img_falla"})
-        pic(QString::fromLatin1(name)) = gris;
+    for (const QString& name : n.commands)
+        pic(name) = n.gris;
     for (int i = 0; i < 8; ++i)
-        pic(LinkView::indexed("img_cbpgm", i)) = gris;
-    pic(QStringLiteral("Img_wait_call")) = ipCallBack ? naranja : gris;
-    pic(QStringLiteral("img_IP")) = ipCallBack ? naranja : gris;
+        pic(n.cbpgm[i]) = n.gris;
+    pic(QStringLiteral("Img_wait_call")) = ipCallBack ? n.naranja : n.gris;
+    pic(QStringLiteral("img_IP")) = ipCallBack ? n.naranja : n.gris;
     switch (pendingCommand) {
-    case CmdArm: pic(QStringLiteral("img_arm")) = verde; break;
-    case CmdDisarm: pic(QStringLiteral("img_disarm")) = verde; break;
-    case CmdEnd: pic(QStringLiteral("img_end")) = verde; break;
-    case CmdSetClock: pic(QStringLiteral("img_stime")) = verde; break;
-    case CmdPgm: pic(LinkView::indexed("img_cbpgm", pgmIndex & 7)) = verde; break;
-    case CmdPanic: pic(QStringLiteral("img_panico")) = verde; break;
-    case CmdFaults: pic(QStringLiteral("img_falla")) = verde; break;
+    case CmdArm: pic(QStringLiteral("img_arm")) = n.verde; break;
+    case CmdDisarm: pic(QStringLiteral("img_disarm")) = n.verde; break;
+    case CmdEnd: pic(QStringLiteral("img_end")) = n.verde; break;
+    case CmdSetClock: pic(QStringLiteral("img_stime")) = n.verde; break;
+    case CmdPgm: pic(n.cbpgm[pgmIndex & 7]) = n.verde; break;
+    case CmdPanic: pic(QStringLiteral("img_panico")) = n.verde; break;
+    case CmdFaults: pic(QStringLiteral("img_falla")) = n.verde; break;
     default: break;
     }
 
     if (waitingForCall) {
         if (ipMode)
-            pic(QStringLiteral("img_IP")) = amarillo;
+            pic(QStringLiteral("img_IP")) = n.amarillo;
         else if (ipCallBack)
-            pic(QStringLiteral("img_IP")) = naranja;
-        pic(QStringLiteral("Img_wait_call")) = connected ? verde : waitingForConnect ? amarillo : naranja;
+            pic(QStringLiteral("img_IP")) = n.naranja;
+        pic(QStringLiteral("Img_wait_call")) = connected ? n.verde : waitingForConnect ? n.amarillo : n.naranja;
     }
 
     changed();

@@ -1,0 +1,121 @@
+// Random byte strings and datagrams through every receive path of the link
+// (run under the sanitizers): nothing may crash, read out of bounds or grow
+// without bound, and the decoded state stays within its ranges.
+
+#include "common/linkrig.h"
+
+#include <QtTest>
+
+namespace {
+
+// Bytes biased towards what frames are made of, so that many strings reach
+// the decoder and some pass the checksum by chance.
+QByteArray randomText(QRandomGenerator& rng, int maxLen)
+{
+    static const QByteArray alphabet = QByteArrayLiteral("::\r\rABCDEFGHIJKLMNOPABCDEFGHIJKLMNOPQZ\n\x00\xff CONNECT IP");
+    QByteArray t;
+    const int n = int(rng.bounded(maxLen + 1));
+    t.reserve(n);
+    for (int i = 0; i < n; ++i)
+        t += rng.bounded(8) == 0 ? char(rng.bounded(256)) : alphabet.at(rng.bounded(int(alphabet.size())));
+    return t;
+}
+
+// A well-formed answer of random code and length (up to the frame limit and
+// beyond).
+QByteArray randomAnswer(QRandomGenerator& rng)
+{
+    static const int codes[] = {0, 1, 2, 2, 2, 6, 10, 12, 12, 13};
+    QList<int> bytes;
+    bytes << (rng.bounded(6) == 0 ? int(rng.bounded(256)) : codes[rng.bounded(10)]);
+    const int n = int(rng.bounded(rng.bounded(4) == 0 ? 300 : 16));
+    for (int i = 0; i < n; ++i)
+        bytes << int(rng.bounded(256));
+    return answerFrame(bytes);
+}
+
+void checkInvariants(const mdl_trans& link)
+{
+    QVERIFY(link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+    QVERIFY(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes);
+    QVERIFY(link.partition >= -1 && link.partition <= 7);
+    QVERIFY(link.pgmMask >= 0 && link.pgmMask <= 255);
+    for (int i = 0; i < 16; ++i) {
+        QVERIFY(link.zoneState[size_t(i)] == 0 || link.zoneState[size_t(i)] == 1);
+        QVERIFY(link.zoneBypass[size_t(i)] >= 0 && link.zoneBypass[size_t(i)] <= 3);
+        QVERIFY(link.systemFlags[size_t(i)] == 0 || link.systemFlags[size_t(i)] == 1);
+    }
+    QVERIFY(link.waitCountdown >= 0 && link.waitCountdown <= 1000);
+}
+
+} // namespace
+
+class tst_fuzz : public QObject {
+    Q_OBJECT
+private slots:
+    void serialPaths();
+    void datagramPaths();
+};
+
+void tst_fuzz::serialPaths()
+{
+    LinkRig r;
+    QRandomGenerator rng(20240815);
+    int goodFrames = 0;
+    for (int round = 0; round < 3000; ++round) {
+        // Take turns between connected, waiting and dialling.
+        if (round % 100 == 0) {
+            r.link.img_end_Click();
+            r.link.f_muestraestado(0);
+            r.link.f_finespera();
+            switch (rng.bounded(4)) {
+            case 0: r.link.f_esperallamada(); break;
+            case 1: r.link.f_llamar(QStringLiteral("1"), 900); break;
+            default: r.connectModem(); break;
+            }
+        }
+        const int before = r.link.answersReceived[2] + r.link.answersReceived[12];
+        r.com.receive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 700));
+        goodFrames += r.link.answersReceived[2] + r.link.answersReceived[12] - before;
+        for (int t = int(rng.bounded(4)); t > 0; --t)
+            r.link.tick();
+        if (rng.bounded(50) == 0)
+            r.link.img_end_Click();
+        r.com.takeWritten();
+        r.com.clearInput();
+        checkInvariants(r.link);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(goodFrames > 50); // the decoder was reached, not only the scanner
+}
+
+void tst_fuzz::datagramPaths()
+{
+    LinkRig r;
+    QRandomGenerator rng(4711);
+    int errors = 0;
+    for (int round = 0; round < 3000; ++round) {
+        if (round % 100 == 0) {
+            r.link.f_muestraestado(0);
+            r.link.f_finespera();
+            rng.bounded(4) ? r.connectIp(quint16(rng.bounded(1, 65536))) : r.link.f_esperaip();
+        }
+        const bool wasError = r.link.frameError;
+        r.ip.arrive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 1500), quint16(rng.bounded(65536)));
+        errors += !wasError && r.link.frameError;
+        QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+        for (int t = int(rng.bounded(3)); t > 0; --t)
+            r.link.tick();
+        if (rng.bounded(60) == 0)
+            r.link.img_end_Click();
+        r.ip.sent.clear();
+        checkInvariants(r.link);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    QVERIFY(errors > 100);
+}
+
+QTEST_GUILESS_MAIN(tst_fuzz)
+#include "tst_fuzz.moc"

@@ -1,0 +1,404 @@
+// Dialling, the double call, waiting for the panel's call, connect
+// detection, ending a connection and the routing of received data, on fake
+// devices with ticks driven by hand.
+
+#include "common/linkrig.h"
+
+#include <QtTest>
+
+class tst_transport : public QObject {
+    Q_OBJECT
+private slots:
+    void modemReset();
+    void dialConnectsOnSplitKeyword();
+    void dialTimesOutRed();
+    void endDuringDialStopsAtOnce();
+    void failedDialGoesBackToWaiting();
+    void callBackDialEndsOnFirstTurnThenWaits();
+    void doubleCall();
+    void waitingScansForTheKeyword();
+    void datagramsConnectOnlyWithConnectIp();
+    void endingVariants();
+    void consoleToggles();
+    void portOrSocketUnavailable();
+    void keypadOwnsTheSerialEvents();
+    void trafficColours();
+};
+
+void tst_transport::modemReset()
+{
+    LinkRig r;
+    r.com.open();
+    r.link.f_reseteamodem();
+    QCOMPARE(r.com.closes, 1);
+    QCOMPARE(r.com.takeWritten(), QByteArray("ATZ\r"));
+    mdl_main::instance().portOpen = false;
+    r.link.f_reseteamodem();
+    QVERIFY(!r.com.isOpen());
+    QVERIFY(r.com.written.isEmpty());
+}
+
+void tst_transport::dialConnectsOnSplitKeyword()
+{
+    LinkRig r;
+    r.console.il_abonado = 7;
+    r.link.f_llamar(QStringLiteral("5550101"), 900);
+    QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
+    QVERIFY(r.link.dialling);
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
+    for (char c : QByteArray("ATDT5550101\r\r\nCONNEC"))
+        r.com.receive(QByteArray(1, c));
+    r.ticks(5);
+    QVERIFY(r.link.dialling && !r.link.connected);
+    r.com.receive("T");
+    QVERIFY(r.link.connected);
+    QVERIFY(!r.link.dialling);
+    QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdReadClock));
+    QCOMPARE(r.link.waitCountdown, 15);
+    QVERIFY(!r.link.endAfterConnect);
+    QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
+    QCOMPARE(r.console.is_password, QStringLiteral("1234"));
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
+    // The rest of the modem's line is no frame.
+    r.com.receive(" 1200\r\n");
+    QVERIFY(r.link.frameError);
+    QCOMPARE(r.link.answersReceived[2], 0);
+}
+
+void tst_transport::dialTimesOutRed()
+{
+    LinkRig r;
+    r.link.f_llamar(QStringLiteral("1"), 900);
+    r.ticks(899);
+    QVERIFY(r.link.dialling);
+    r.link.tick();
+    QVERIFY(!r.link.dialling);
+    QVERIFY(!r.com.isOpen());
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
+    QVERIFY(!r.link.waitingForCall && !r.link.connected);
+    // The scheduler stays quiet afterwards.
+    r.com.takeWritten();
+    r.ticks(50);
+    QVERIFY(r.com.written.isEmpty());
+}
+
+void tst_transport::endDuringDialStopsAtOnce()
+{
+    LinkRig r;
+    QVERIFY(!r.link.img_end_Click()); // nothing to end
+    QVERIFY(r.link.img_connect_Click());
+    QVERIFY(!r.link.img_connect_Click()); // a second click while dialling
+    QCOMPARE(r.com.opens, 1);
+    QVERIFY(r.link.img_end_Click());
+    QVERIFY(!r.link.dialling);
+    QVERIFY(!r.com.isOpen());
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
+    QCOMPARE(r.link.pendingCommand, 0);
+    // A CONNECT arriving late changes nothing.
+    r.com.receive("CONNECT");
+    QVERIFY(!r.link.connected);
+}
+
+void tst_transport::failedDialGoesBackToWaiting()
+{
+    // Over the modem.
+    {
+        LinkRig r;
+        r.link.Img_wait_call_Click();
+        QVERIFY(r.link.waitingForCall && r.link.waitingForConnect);
+        QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
+        QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
+        r.link.img_connect_Click();
+        QVERIFY(!r.link.waitingForConnect);
+        QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
+        r.ticks(900);
+        QVERIFY(!r.link.dialling);
+        QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
+        QVERIFY(r.com.isOpen() && r.link.waitingForCall && r.link.waitingForConnect && !r.link.ipMode);
+    }
+    // Over IP: dialling while waiting on the socket asks for an IP call-back.
+    {
+        LinkRig r;
+        r.link.Command1_Click();
+        QVERIFY(r.link.ipMode && r.link.waitingForCall);
+        QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("amarillo"));
+        r.link.img_connect_Click();
+        QVERIFY(r.link.ipCallBack && !r.link.ipMode);
+        r.ticks(900);
+        QVERIFY(r.link.ipMode && r.link.waitingForCall && r.link.waitingForConnect);
+        QVERIFY(!r.link.ipCallBack);
+        QCOMPARE(r.ip.binds, (QList<quint16>{5000, 5000}));
+        QVERIFY(r.ip.isBound());
+    }
+}
+
+void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
+{
+    LinkRig r;
+    r.link.Img_wait_call_Click();
+    r.link.img_connect_Click();
+    r.com.takeWritten();
+    r.com.receive("CONNECT");
+    QVERIFY(r.link.connected && r.link.endAfterConnect);
+    QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("verde"));
+    QCOMPARE(r.ticksUntilSent(), 16);
+    const QByteArray written = r.com.takeWritten();
+    const auto frames = splitFrames(written);
+    QCOMPARE(frames.size(), 3);
+    QCOMPARE(requestBytes(frames[0]), (QList<int>{0x12, 0x34, 1, 5, 0}));
+    // Hung up (port closed and reopened) and waiting for the panel's call.
+    QVERIFY(written.endsWith("ATS0=1\r"));
+    QCOMPARE(r.com.closes, 2);
+    QVERIFY(!r.link.connected && r.link.waitingForCall && r.link.waitingForConnect);
+    // The panel calls back: a normal connection, no end on the first turn.
+    r.com.receive("RING\r\nCONNECT\r\n");
+    QVERIFY(r.link.connected && !r.link.endAfterConnect);
+    r.ticks(16);
+    QCOMPARE(requestBytes(r.com.takeWritten()).value(3), 10);
+}
+
+void tst_transport::doubleCall()
+{
+    LinkRig r;
+    QVERIFY(r.link.img_connect_AMO_Click());
+    QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
+    QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("amarillo"));
+    // Ringing: the modem's answers are not read.
+    r.com.receive("CONNECT");
+    QVERIFY(!r.link.connected);
+    r.ticks(100);
+    QVERIFY(!r.com.isOpen());
+    QVERIFY(r.link.dialling);
+    QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("verde"));
+    r.ticks(99);
+    QVERIFY(r.com.written.isEmpty());
+    r.link.tick();
+    QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
+    QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("gris"));
+    r.ticks(299);
+    QVERIFY(r.link.dialling);
+    r.com.receive("CONNECT");
+    QVERIFY(r.link.connected);
+
+    // Cancelled during the pause in call-back mode with an IP call-back
+    // asked: back to waiting on the socket.
+    LinkRig c;
+    c.link.Command1_Click();
+    c.link.img_connect_AMO_Click();
+    c.ticks(150);
+    QVERIFY(c.link.img_end_Click());
+    QVERIFY(!c.link.dialling);
+    QVERIFY(c.link.ipMode && c.link.waitingForConnect);
+    c.ticks(400);
+    QVERIFY(c.com.written.endsWith("ATDT5550101\r") && c.com.writes.size() == 1);
+}
+
+void tst_transport::waitingScansForTheKeyword()
+{
+    LinkRig r;
+    r.link.f_esperallamada();
+    // Characters arriving before the wait are not the link's.
+    QCOMPARE(r.link.receiveBuffer.size(), 0);
+    QRandomGenerator rng(7);
+    for (int i = 0; i < 3000; ++i) {
+        r.com.receive(QByteArray(1, char("CONECT ORING\r\n"[rng.bounded(14)])));
+        if (r.link.connected)
+            break;
+        QVERIFY(r.link.receiveBuffer.size() <= 7);
+    }
+    if (!r.link.connected) {
+        for (char c : QByteArray("CONNECT"))
+            r.com.receive(QByteArray(1, c));
+    }
+    QVERIFY(r.link.connected);
+    QVERIFY(!r.link.waitingForConnect);
+    QVERIFY(r.link.waitingForCall);
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
+}
+
+void tst_transport::datagramsConnectOnlyWithConnectIp()
+{
+    LinkRig r;
+    // Not waiting: datagrams are dropped.
+    r.ip.arrive("CONNECT IP");
+    QVERIFY(!r.link.connected);
+    r.link.f_esperaip();
+    QCOMPARE(r.ip.binds, QList<quint16>{5000});
+    r.ip.arrive("CONNECT", 4001);
+    r.ip.arrive("xxxxxxxxxxxxxxxxxxxxxxxxxCONNECT", 4001);
+    QVERIFY(!r.link.connected);
+    QVERIFY(r.link.receiveBuffer.size() <= 10);
+    // Serial text is not the link's while it waits on the socket.
+    r.com.open();
+    r.com.receive("CONNECT IP");
+    QVERIFY(!r.link.connected);
+    r.ip.arrive("CONNECT IP", 4002, QHostAddress(QStringLiteral("127.0.0.2")));
+    QVERIFY(r.link.connected && r.link.ipMode);
+    QCOMPARE(r.link.view().st_rx, LinkColour::Blue);
+    // Requests go to the sender of the last datagram.
+    r.ticks(16);
+    QCOMPARE(r.ip.sent.size(), 1);
+    QCOMPARE(r.ip.sent[0].port, quint16(4002));
+    QCOMPARE(r.ip.sent[0].host, QHostAddress(QStringLiteral("127.0.0.2")));
+    QCOMPARE(requestBytes(r.ip.sent[0].data).value(3), 10);
+    QVERIFY(r.com.written.isEmpty());
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003);
+    QVERIFY(r.link.clockKnown && !r.link.frameError);
+    QCOMPARE(r.link.waitCountdown, 3);
+    r.ticks(4);
+    QCOMPARE(r.ip.sent.last().port, quint16(4003));
+}
+
+void tst_transport::endingVariants()
+{
+    // IP connection in call-back mode: the end stops waiting.
+    {
+        LinkRig r;
+        r.connectIp();
+        r.link.img_end_Click();
+        r.ticks(16);
+        QCOMPARE(r.ip.sent.size(), 3);
+        QVERIFY(!r.link.connected && !r.link.waitingForCall && !r.link.ipMode);
+        QVERIFY(!r.ip.isBound());
+    }
+    // A modem connection with the IP call-back asked by Command1.
+    {
+        LinkRig r;
+        r.connectModem();
+        r.link.Command1_Click();
+        QVERIFY(r.link.ipCallBack);
+        QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("naranja"));
+        r.link.Command1_Click();
+        QVERIFY(!r.link.ipCallBack);
+        r.link.Command1_Click();
+        r.link.img_end_Click();
+        r.ticks(16);
+        const auto reqs = r.takeRequests();
+        QCOMPARE(reqs.size(), 3);
+        QCOMPARE(reqs[0].value(4), 1);
+        QVERIFY(r.link.ipMode && r.link.waitingForConnect && r.ip.isBound());
+    }
+    // A plain modem connection: idle afterwards.
+    {
+        LinkRig r;
+        r.connectModem();
+        r.link.img_end_Click();
+        r.ticks(16);
+        QVERIFY(!r.link.connected && !r.link.waitingForCall && !r.com.isOpen());
+    }
+}
+
+void tst_transport::consoleToggles()
+{
+    LinkRig r;
+    r.link.Img_wait_call_Click();
+    QVERIFY(r.link.waitingForCall);
+    r.link.Img_wait_call_Click();
+    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect && !r.com.isOpen());
+    QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("gris"));
+
+    r.connectIp();
+    QVERIFY(!r.link.img_connect_Click());
+    QVERIFY(r.link.ipMode && !r.link.ipCallBack);
+    r.link.Img_wait_call_Click();
+    r.link.Command1_Click(); // an IP link: no call-back switch
+    QVERIFY(r.link.connected && r.link.waitingForCall && !r.link.ipCallBack);
+    r.link.f_finespera();
+    r.link.f_esperallamada();
+    QVERIFY(r.link.ipMode && r.link.connected);
+
+    // Commands need a link and nothing pending.
+    r.link.f_muestraestado(0);
+    QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm));
+    r.connectModem();
+    r.link.pendingCommand = 0;
+    QVERIFY(!r.link.queueCommand(5));
+    QVERIFY(!r.link.queueCommand(mdl_trans::CmdPgm, 8));
+    QVERIFY(r.link.queueCommand(mdl_trans::CmdPanic));
+    QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("verde"));
+    // "Cortar" replaces whatever was pending.
+    QVERIFY(r.link.img_end_Click());
+    QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("gris"));
+    QCOMPARE(r.link.view().picture("img_end"), QStringLiteral("verde"));
+}
+
+void tst_transport::portOrSocketUnavailable()
+{
+    LinkRig r;
+    r.com.canOpen = false;
+    r.link.f_llamar(QStringLiteral("1"), 900);
+    QVERIFY(!r.link.dialling && !r.link.connected);
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
+    r.link.f_doblellamada(QStringLiteral("1"));
+    QVERIFY(!r.link.dialling);
+    QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("rojo"));
+    r.link.f_esperallamada();
+    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect);
+    QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("rojo"));
+    r.ticks(2000);
+    QVERIFY(!r.link.dialling && !r.link.connected);
+
+    r.ip.canBind = false;
+    r.link.f_esperaip();
+    QVERIFY(!r.link.waitingForCall && !r.link.ipMode);
+    QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("rojo"));
+    QVERIFY(r.st.messages.shown.isEmpty());
+
+    // No settings row: message 101 and no wait either.
+    r.ip.canBind = true;
+    db::exec(mdl_main::instance().db(), QStringLiteral("DELETE FROM configuracion"));
+    r.link.f_esperaip();
+    QVERIFY(!r.link.waitingForCall);
+    QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 101"));
+    QVERIFY(r.ip.binds.size() == 1);
+}
+
+void tst_transport::keypadOwnsTheSerialEvents()
+{
+    LinkRig r;
+    r.link.f_esperallamada();
+    QList<int> events;
+    r.link.keypadHandler = [&events](int e) { events << e; };
+    r.link.keypadOpen = true;
+    r.com.receive("CONNECT");
+    QVERIFY(!r.link.connected);
+    QCOMPARE(events.size(), 7);
+    QCOMPARE(r.com.inBufferCount(), 7); // the keypad reads them itself
+    QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
+    QVERIFY(!r.link.img_connect_Click());
+    r.link.Img_wait_call_Click();
+    QVERIFY(r.link.waitingForCall);
+
+    // Idle: characters stay in the port's buffer.
+    r.link.keypadOpen = false;
+    r.link.f_finespera();
+    r.com.open();
+    r.com.receive("RING");
+    QCOMPARE(r.com.inBufferCount(), 4);
+}
+
+void tst_transport::trafficColours()
+{
+    LinkRig r;
+    r.connectModem();
+    r.com.receive("x");
+    QCOMPARE(r.link.view().st_rx, LinkColour::Red);
+    emit r.com.commEvent(SerialPort::EvSend);
+    QCOMPARE(r.link.view().st_tx, LinkColour::Green);
+    QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
+    r.link.f_muestraestado(0);
+    r.connectIp();
+    r.ticks(16);
+    QCOMPARE(r.link.view().st_tx, LinkColour::Green);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}));
+    QCOMPARE(r.link.view().st_rx, LinkColour::Red);
+    QCOMPARE(r.link.view().st_tx, LinkColour::ButtonFace);
+    // Serial events leave the colours alone in IP mode.
+    r.com.open();
+    emit r.com.commEvent(SerialPort::EvSend);
+    QCOMPARE(r.link.view().st_tx, LinkColour::ButtonFace);
+}
+
+QTEST_GUILESS_MAIN(tst_transport)
+#include "tst_transport.moc"
