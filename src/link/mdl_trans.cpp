@@ -116,6 +116,7 @@ void mdl_trans::reset()
     txFrame.fill(0);
     rxCount = 0;
     answersReceived.fill(0);
+    framesSent = 0;
     writePending = readPending = eventsPending = false;
     progressPercent = progressTotal = 0;
     pgmIndex = 0;
@@ -612,6 +613,7 @@ void mdl_trans::f_enviatrama(int n)
 {
     n = qBound(1, n, MaxFrameBytes - 1);
     awaitingAnswer = 1;
+    ++framesSent;
     const QByteArray text = encodeFrame(txFrame.data(), n);
     pendingCommand = CmdNone;
     if (ipMode) {

@@ -85,8 +85,9 @@ public:
     int rxCount = 0;
     // The request being built.
     std::array<int, MaxFrameBytes> txFrame{};
-    // Good answers received, by answer code (0-15).
+    // Good answers received, by answer code (0-15), and requests sent.
     std::array<int, 16> answersReceived{};
+    int framesSent = 0;
 
     // ---- Transfer and events state (memory map and event log) -------------
     bool writePending = false;

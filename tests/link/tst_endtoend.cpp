@@ -1,0 +1,295 @@
+// The station's link with its real device adapters (QSerialPort on a
+// pseudo-terminal, QUdpSocket on loopback) against the simulator's modem,
+// panel and IP communicator, in process. Ticks are driven by hand; only the
+// device traffic takes real (short) time.
+
+#include "common/linkfakes.h"
+#include "common/testsupport.h"
+
+#include "app/mdl_main.h"
+#include "communicator.h"
+#include "data/db.h"
+#include "link/datagramsocket_qt.h"
+#include "link/mdl_trans.h"
+#include "link/serialport_qt.h"
+#include "modem.h"
+#include "panel.h"
+
+#include <QProcess>
+#include <QUdpSocket>
+#include <QtTest>
+
+using namespace panelsim;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+quint16 freeUdpPort()
+{
+    QUdpSocket s;
+    s.bind(QHostAddress::LocalHost, 0);
+    return s.localPort();
+}
+
+struct Session {
+    Station st{false};
+    FakeConsole console;
+    FakeClock clock;
+    QtSerialPortAdapter com{st.dir()};
+    QtUdpSocketAdapter ip;
+    mdl_trans link;
+    Panel panel;
+    Modem modem{&panel};
+    Communicator comm{&panel};
+    quint16 ipPort = freeUdpPort();
+
+    Session()
+    {
+        db::create(mdl_main::DbConnection, st.path(mdl_main::DbFile));
+        db::exec(mdl_main::instance().db(),
+                 QStringLiteral("INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, ip_port) "
+                                "VALUES (1, 1, 'Modem', ?)"),
+                 {ipPort});
+        mdl_main::instance().portOpen = true;
+        panel.hostClock = clock.fn();
+        link.setClock(clock.fn());
+        link.setConsole(&console);
+        com.setCommPort(1);
+        com.setSettings(QStringLiteral("110,N,8,2"));
+        ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        link.setDevices(&com, &ip);
+        modem.options.dialDelayMs = 0;
+        modem.options.callBackDelayMs = 0;
+        modem.options.ringIntervalMs = 20;
+        comm.options.stationPort = ipPort;
+        comm.options.callBackDelayMs = 0;
+    }
+    bool start()
+    {
+        return modem.open() && modem.linkAs(st.dir(), 1) && comm.open();
+    }
+    // One scheduler turn: ticks until a request goes out, then waits for
+    // the panel's answer when one is expected.
+    bool turn(bool answered = true)
+    {
+        const int before = link.framesSent;
+        for (int i = 0; i < 2000 && link.framesSent == before; ++i)
+            link.tick();
+        if (link.framesSent == before)
+            return false;
+        return !answered || waitFor([this] { return link.awaitingAnswer == 0; });
+    }
+};
+
+} // namespace
+
+class tst_endtoend : public QObject {
+    Q_OBJECT
+private slots:
+    void modemSession();
+    void modemCallBack();
+    void doubleCall();
+    void ipSession();
+    void modemDialThenIpCallBack();
+    void simulatorProgram();
+};
+
+void tst_endtoend::modemSession()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.panel.state.zonesOpen = 0x0011;
+    s.panel.setClock(QDateTime(QDate(2024, 8, 15), QTime(20, 25)));
+    s.link.f_reseteamodem();
+    QVERIFY(waitFor([&] { return s.modem.commands.contains(QStringLiteral("ATZ")); }));
+
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
+
+    QVERIFY(s.turn());
+    QVERIFY(s.link.clockKnown);
+    QVERIFY(s.turn());
+    QCOMPARE(s.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:25"));
+    LinkView v = s.link.view();
+    QCOMPARE(v.picture("img_zona_0"), QStringLiteral("rojo"));
+    QCOMPARE(v.picture("img_zona_4"), QStringLiteral("rojo"));
+    QCOMPARE(v.picture("img_zona_1"), QStringLiteral("gris"));
+    QCOMPARE(v.picture("img_listo"), QStringLiteral("gris"));
+    QCOMPARE(v.picture("img_particion_0"), QStringLiteral("verde"));
+
+    // Zones close: the next poll shows it, and the panel is ready.
+    s.panel.state.zonesOpen = 0;
+    QVERIFY(s.turn());
+    QCOMPARE(s.link.view().picture("img_zona_0"), QStringLiteral("gris"));
+    QCOMPARE(s.link.view().picture("img_listo"), QStringLiteral("verde"));
+
+    s.console.armingMode = 3;
+    QVERIFY(s.link.queueCommand(mdl_trans::CmdArm));
+    QVERIFY(s.turn());
+    QVERIFY(s.panel.state.armed);
+    QCOMPARE(s.panel.state.armMode, 3);
+    QCOMPARE(s.link.view().picture("img_armado"), QStringLiteral("rojo"));
+    QVERIFY(!s.link.frameError);
+    QCOMPARE(s.panel.ignored, 0);
+
+    QVERIFY(s.link.img_end_Click());
+    QVERIFY(s.turn(false));
+    QVERIFY(!s.link.connected);
+    QVERIFY(!s.com.isOpen());
+    // The panel took the end request and hung up; the other two end frames
+    // reached a modem in command mode.
+    QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command && s.panel.requestsOf(5) == 1; }));
+    QCOMPARE(s.panel.received.last().bytes, (QList<int>{0x12, 0x34, 1, 5, 0}));
+    QVERIFY(!s.modem.callBackPending());
+}
+
+void tst_endtoend::modemCallBack()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.link.Img_wait_call_Click();
+    QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.link.endAfterConnect);
+    // The first turn is the end request: the panel calls back, the modem
+    // answers (auto-answer armed again) and the link comes up normally.
+    QVERIFY(s.turn(false));
+    QVERIFY(!s.link.connected);
+    QVERIFY(s.link.waitingForConnect);
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(!s.link.endAfterConnect);
+    QVERIFY(s.modem.commands.count(QStringLiteral("ATS0=1")) >= 2);
+    QVERIFY(s.turn());
+    QCOMPARE(s.link.rxFrame[0], 10);
+    QCOMPARE(s.panel.requestsOf(5), 1);
+    QCOMPARE(s.link.view().picture("Img_wait_call"), QStringLiteral("verde"));
+}
+
+void tst_endtoend::doubleCall()
+{
+    Session s;
+    s.modem.options.requireDoubleCall = true;
+    QVERIFY(s.start());
+    QVERIFY(s.link.img_connect_AMO_Click());
+    QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Dialling; }));
+    for (int i = 0; i < 100; ++i)
+        s.link.tick();
+    // Hung up after the ringing: the panel notes the abandoned call.
+    QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command && !s.modem.lineOpen(); }));
+    for (int i = 0; i < 100; ++i)
+        s.link.tick();
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QCOMPARE(s.modem.dialled.size(), 2);
+    QVERIFY(s.turn());
+    QVERIFY(s.link.clockKnown);
+}
+
+void tst_endtoend::ipSession()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.panel.state.faults = 0x05;
+    s.panel.state.pgm = 0x05;
+    s.panel.state.partition = 2;
+    s.link.Command1_Click();
+    QVERIFY(s.link.ipMode && s.ip.isBound());
+    QCOMPARE(s.ip.localPort(), s.ipPort);
+    s.comm.callStation();
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.link.ipMode && !s.link.endAfterConnect);
+    QVERIFY(s.turn());
+    QVERIFY(s.link.clockKnown);
+    QVERIFY(s.turn());
+    QCOMPARE(s.link.view().picture("img_fallas"), QStringLiteral("azul"));
+    QCOMPARE(s.link.partition, 2);
+    QCOMPARE(s.link.pgmMask, 0x05);
+    // The fault lamp is lit: asking for faults shows them on the zones.
+    QVERIFY(s.link.queueCommand(mdl_trans::CmdFaults));
+    QVERIFY(s.turn());
+    QVERIFY(s.link.faultView);
+    QCOMPARE(s.link.view().picture("img_zona_0"), QStringLiteral("azul"));
+    QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("azul"));
+    QCOMPARE(s.link.view().picture("img_zona_1"), QStringLiteral("gris"));
+    QVERIFY(s.link.partitionClick(1));
+    QVERIFY(s.turn());
+    QCOMPARE(s.panel.state.partition, 1);
+    QVERIFY(s.turn());
+    QCOMPARE(s.link.partition, 1);
+
+    QVERIFY(s.link.img_end_Click());
+    QVERIFY(s.turn(false));
+    QVERIFY(waitFor([&] { return s.panel.requestsOf(5) == 3; }));
+    // Waiting for the panel was the way in: it ends too.
+    QVERIFY(!s.link.connected && !s.link.waitingForCall && !s.ip.isBound());
+}
+
+void tst_endtoend::modemDialThenIpCallBack()
+{
+    Session s;
+    QVERIFY(s.start());
+    s.link.Command1_Click();
+    // Dialling while waiting over IP: the panel is to call back over IP.
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(s.link.ipCallBack);
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(!s.link.ipMode && s.link.endAfterConnect);
+    QVERIFY(s.turn(false));
+    QVERIFY(s.link.ipMode && s.link.waitingForConnect);
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.link.ipMode);
+    QCOMPARE(s.comm.calls, 1);
+    QVERIFY(s.turn());
+    QVERIFY(s.link.clockKnown);
+    QCOMPARE(s.panel.received.last().via, Via::Ip);
+}
+
+void tst_endtoend::simulatorProgram()
+{
+    Session s;
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/sorvent-panelsim");
+    QVERIFY(QFile::exists(program));
+    QProcess sim;
+    sim.start(program, {QStringLiteral("--dir"), s.st.dir(), QStringLiteral("--com"), QStringLiteral("1"),
+                        QStringLiteral("--dial-delay"), QStringLiteral("0"), QStringLiteral("--zones"),
+                        QStringLiteral("3"), QStringLiteral("--access-code"), QStringLiteral("ab12"),
+                        QStringLiteral("--quiet"), QStringLiteral("--state-out"), s.st.path(QStringLiteral("sim.json"))});
+    QVERIFY(sim.waitForStarted());
+    QVERIFY(waitFor([&] { return QFileInfo(s.st.path(QStringLiteral("COM1"))).isSymLink(); }));
+    s.console.is_password_db = QStringLiteral("AB12");
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.turn());
+    QVERIFY(s.turn());
+    QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
+    s.link.img_end_Click();
+    QVERIFY(s.turn(false));
+    QJsonArray received;
+    QVERIFY(waitFor([&] {
+        QFile f(s.st.path(QStringLiteral("sim.json")));
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        received = QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("received")).toArray();
+        return received.size() == 3;
+    }));
+    QCOMPARE(received[0].toObject().value(QStringLiteral("code")).toInt(), 10);
+    QCOMPARE(received[2].toObject().value(QStringLiteral("code")).toInt(), 5);
+    sim.write("salir\n");
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_endtoend)
+#include "tst_endtoend.moc"

@@ -1,0 +1,82 @@
+// The main window hands its devices to the station's link: the timer drives
+// the scheduler, serial events and datagrams reach the link (or the keypad),
+// and Open_IP/Close_IP bind the socket on ip_port.
+
+#include "common/testsupport.h"
+
+#include "app/mdl_main.h"
+#include "app/w_main.h"
+#include "data/db.h"
+#include "link/datagramsocket_qt.h"
+#include "link/mdl_trans.h"
+#include "link/serialport.h"
+
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtTest>
+
+class tst_mainwiring : public QObject {
+    Q_OBJECT
+private slots:
+    void devicesReachTheLink();
+};
+
+void tst_mainwiring::devicesReachTheLink()
+{
+    Station st(false);
+    db::create(mdl_main::DbConnection, st.path(mdl_main::DbFile));
+    QUdpSocket probe;
+    QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.localPort();
+    probe.close();
+    db::exec(mdl_main::instance().db(),
+             QStringLiteral("INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, ip_port) VALUES (1, 1, 'Modem', ?)"),
+             {port});
+
+    mdl_trans& link = mdl_trans::instance();
+    {
+        w_main w;
+        QCOMPARE(link.comPort(), w.com_main);
+        QCOMPARE(link.ipSocket(), w.IP_server);
+        QCOMPARE(w.IP_server->objectName(), QStringLiteral("IP_server"));
+        QVERIFY(w.tmr_main->isActive());
+        QCOMPARE(w.tmr_main->interval(), 100);
+        w.tmr_main->stop();
+
+        link.waitCountdown = 5;
+        QMetaObject::invokeMethod(w.tmr_main, "timeout");
+        QCOMPARE(link.waitCountdown, 4);
+
+        emit w.com_main->commEvent(SerialPort::EvSend);
+        QCOMPARE(link.view().st_tx, LinkColour::Green);
+        QList<int> keypad;
+        link.keypadHandler = [&keypad](int e) { keypad << e; };
+        link.keypadOpen = true;
+        emit w.com_main->commEvent(SerialPort::EvReceive);
+        QCOMPARE(keypad, QList<int>{SerialPort::EvReceive});
+        QCOMPARE(link.view().st_rx, LinkColour::ButtonFace);
+        link.keypadOpen = false;
+
+        static_cast<QtUdpSocketAdapter*>(w.IP_server)->setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        QVERIFY(w.Open_IP());
+        QCOMPARE(w.IP_server->localPort(), port);
+        w.Close_IP();
+        QVERIFY(!w.IP_server->isBound());
+
+        // A panel's "CONNECT IP" over the real socket connects the waiting link.
+        link.f_esperaip();
+        QUdpSocket panel;
+        panel.bind(QHostAddress::LocalHost, 0);
+        panel.writeDatagram("CONNECT IP", QHostAddress::LocalHost, port);
+        QTRY_VERIFY(link.connected);
+        QCOMPARE(link.replyPort, panel.localPort());
+        QVERIFY(!w.requestExit());
+        QCOMPARE(st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
+        link.f_muestraestado(0);
+    }
+    QCOMPARE(link.comPort(), nullptr);
+    link.keypadHandler = nullptr;
+}
+
+QTEST_MAIN(tst_mainwiring)
+#include "tst_mainwiring.moc"

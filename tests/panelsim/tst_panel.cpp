@@ -1,0 +1,160 @@
+// The simulated panel on its own: what it answers, what it ignores, and its
+// state in and out as JSON.
+
+#include "common/linkfakes.h"
+#include "panel.h"
+
+#include <QJsonArray>
+#include <QtTest>
+
+using namespace panelsim;
+
+namespace {
+
+// A request text as the station sends it, without ":" and the carriage return.
+QByteArray request(QList<int> bytes)
+{
+    const QByteArray f = answerFrame(bytes);
+    return f.mid(1, f.size() - 2);
+}
+
+QList<int> answerBytes(const QByteArray& frame)
+{
+    // The answer parses like a request: ":" pairs checksum CR.
+    return requestBytes(frame);
+}
+
+} // namespace
+
+class tst_panel : public QObject {
+    Q_OBJECT
+private slots:
+    void ignoresWhatARealPanelIgnores();
+    void statusAndCommands();
+    void clockAndEnd();
+    void stateInAndOut();
+};
+
+void tst_panel::ignoresWhatARealPanelIgnores()
+{
+    Panel p;
+    QVERIFY(!p.handleFrame(request({0x12, 0x34, 1, 2}), Via::Modem).isEmpty());
+    const QList<QByteArray> bad = {
+        request({0x12, 0x35, 1, 2}),             // access code
+        request({0x12, 0x34, 2, 2}),             // panel code
+        request({0x12, 0x34, 1, 3}),             // arm without its mode
+        request({0x12, 0x34, 1, 14}),            // no such request
+        request({0x12, 0x34, 1, 2}).replace(0, 1, "C"), // checksum
+        request({0x12, 0x34, 1, 2}).chopped(1),  // odd length
+        QByteArray("BCDEAZBCAB"),                // not a letter of A-P
+        QByteArray(),
+    };
+    for (const QByteArray& f : bad)
+        QVERIFY2(p.handleFrame(f, Via::Modem).isEmpty(), f.constData());
+    QCOMPARE(p.ignored, bad.size());
+    QCOMPARE(p.received.size(), 1);
+    // Memory and events are not simulated yet: recorded, not answered.
+    QVERIFY(p.handleFrame(request({0x12, 0x34, 1, 0, 0, 0, 16}), Via::Ip).isEmpty());
+    QCOMPARE(p.requestsOf(0), 1);
+    QCOMPARE(p.received.last().via, Via::Ip);
+}
+
+void tst_panel::statusAndCommands()
+{
+    Panel p;
+    p.state.zonesOpen = 0x0081;
+    p.state.bypassed = 0x0100;
+    p.state.alarmMemory = 0x8000;
+    p.state.faults = 0x41;
+    p.state.partition = 2;
+    p.state.pgm = 0x17; // outputs 1, 2, 3, 5
+    QCOMPARE(answerBytes(p.handleFrame(request({0x12, 0x34, 1, 2}), Via::Modem)),
+             (QList<int>{2, 0x81, 0, 0, 1, 0, 0x80, 0, 0xE0, 0x02, 0x45}));
+    QCOMPARE(answerBytes(p.handleFrame(request({0x12, 0x34, 1, 12}), Via::Modem)),
+             (QList<int>{12, 0x41, 0, 0, 1, 0, 0x80, 0, 0xE0, 0x02, 0x45}));
+    p.state.extensionBytes = false;
+    p.state.zonesOpen = 0x0100; // bypassed: the panel is ready
+    p.state.faults = 0;
+    p.state.pgm = 0;
+    QCOMPARE(answerBytes(p.handleFrame(request({0x12, 0x34, 1, 2}), Via::Modem)),
+             (QList<int>{2, 0, 1, 0, 1, 0, 0x80, 0, 0x08}));
+
+    p.handleFrame(request({0x12, 0x34, 1, 3, 2}), Via::Modem);
+    QVERIFY(p.state.armed);
+    QCOMPARE(p.state.armMode, 2);
+    p.handleFrame(request({0x12, 0x34, 1, 11}), Via::Modem);
+    QVERIFY(p.state.siren);
+    p.handleFrame(request({0x12, 0x34, 1, 4}), Via::Modem);
+    QVERIFY(!p.state.armed && !p.state.siren);
+    p.handleFrame(request({0x12, 0x34, 1, 7, 0x05, 0x80}), Via::Modem);
+    QCOMPARE(p.state.bypassed, quint16(0x8005));
+    p.handleFrame(request({0x12, 0x34, 1, 15, 7}), Via::Modem);
+    QCOMPARE(p.state.partition, 3);
+    p.handleFrame(request({0x12, 0x34, 1, 9, 0x81}), Via::Modem);
+    QCOMPARE(p.state.pgm, quint8(0x81));
+}
+
+void tst_panel::clockAndEnd()
+{
+    FakeClock host;
+    Panel p;
+    p.hostClock = host.fn();
+    p.setClock(QDateTime(QDate(2023, 1, 2), QTime(3, 4)));
+    QCOMPARE(answerBytes(p.handleFrame(request({0x12, 0x34, 1, 10}), Via::Modem)), (QList<int>{10, 4, 3, 2, 1, 23}));
+    // Set clock answers with the clock as now set; an impossible date is not taken.
+    QCOMPARE(answerBytes(p.handleFrame(request({0x12, 0x34, 1, 8, 59, 23, 31, 12, 30}), Via::Modem)),
+             (QList<int>{10, 59, 23, 31, 12, 30}));
+    p.handleFrame(request({0x12, 0x34, 1, 8, 0, 0, 30, 2, 24}), Via::Modem);
+    QCOMPARE(p.clock(), QDateTime(QDate(2030, 12, 31), QTime(23, 59)));
+
+    QList<QList<bool>> ends;
+    connect(&p, &Panel::endOfConnection, this, [&ends](Via, bool callBack, bool overIp) { ends << QList<bool>{callBack, overIp}; });
+    // An end as the first request of a connection asks for a call-back;
+    // after other requests it does not, unless it asks for IP.
+    p.beginSession(Via::Modem);
+    p.handleFrame(request({0x12, 0x34, 1, 5, 0}), Via::Modem);
+    p.beginSession(Via::Modem);
+    p.handleFrame(request({0x12, 0x34, 1, 2}), Via::Modem);
+    p.handleFrame(request({0x12, 0x34, 1, 5, 0}), Via::Modem);
+    p.handleFrame(request({0x12, 0x34, 1, 5, 1}), Via::Modem);
+    p.state.callBack = false;
+    p.beginSession(Via::Ip);
+    p.handleFrame(request({0x12, 0x34, 1, 5, 1}), Via::Ip);
+    QCOMPARE(ends, (QList<QList<bool>>{{true, false}, {false, false}, {true, true}, {false, true}}));
+}
+
+void tst_panel::stateInAndOut()
+{
+    FakeClock host;
+    Panel p;
+    p.hostClock = host.fn();
+    QString error;
+    QVERIFY(p.fromJson(QJsonObject{{"accessCode", "ab12"}, {"zonesOpen", QJsonArray{1, 16}}, {"faults", QJsonArray{8}},
+                                   {"armed", true}, {"clock", "2024-08-15 20:25:00"}, {"partition", 3}},
+                       &error));
+    QCOMPARE(p.state.accessCode, QStringLiteral("AB12"));
+    QCOMPARE(p.state.zonesOpen, quint16(0x8001));
+    QCOMPARE(p.state.faults, quint8(0x80));
+    host.t = host.t.addSecs(3600);
+    QCOMPARE(p.clock(), QDateTime(QDate(2024, 8, 15), QTime(21, 25)));
+    p.handleFrame(request({0xAB, 0x12, 1, 2}), Via::Ip);
+    const QJsonObject out = p.toJson();
+    QCOMPARE(out.value("zonesOpen").toArray(), (QJsonArray{1, 16}));
+    QCOMPARE(out.value("clock").toString(), QStringLiteral("2024-08-15 21:25:00"));
+    QCOMPARE(out.value("received").toArray().size(), 1);
+    QCOMPARE(out.value("received").toArray()[0].toObject().value("via").toString(), QStringLiteral("ip"));
+
+    // A bad value changes nothing at all.
+    for (const QJsonObject& bad : {QJsonObject{{"zonesOpen", QJsonArray{17}}, {"armed", false}},
+                                   QJsonObject{{"accessCode", "12G4"}}, QJsonObject{{"partition", 4}},
+                                   QJsonObject{{"armed", 1}}, QJsonObject{{"clock", "ayer"}}}) {
+        QVERIFY(!p.fromJson(bad, &error));
+        QVERIFY(!error.isEmpty());
+    }
+    QVERIFY(p.state.armed);
+    QCOMPARE(p.state.partition, 3);
+    QCOMPARE(p.state.accessCode, QStringLiteral("AB12"));
+}
+
+QTEST_GUILESS_MAIN(tst_panel)
+#include "tst_panel.moc"

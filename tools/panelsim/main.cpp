@@ -1,0 +1,252 @@
+// sorvent-panelsim: a Hayes modem on a pseudo-terminal, an IP communicator
+// on UDP and an alarm panel behind both, for demonstrations, training and
+// trying the station without hardware. See the "Simulador" section of the
+// README.
+
+#include "communicator.h"
+#include "modem.h"
+#include "panel.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <unistd.h>
+
+using namespace panelsim;
+
+namespace {
+
+QTextStream& out()
+{
+    static QTextStream s(stdout);
+    return s;
+}
+
+bool numberList(const QString& text, int max, QJsonArray& list)
+{
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > max)
+            return false;
+        list.append(n);
+    }
+    return true;
+}
+
+const char* requestName(int code)
+{
+    switch (code) {
+    case 0: return "leer memoria";
+    case 1: return "escribir memoria";
+    case 2: return "estado";
+    case 3: return "activar";
+    case 4: return "desactivar";
+    case 5: return "fin de comunicación";
+    case 6: case 13: return "eventos";
+    case 7: return "exclusión de zonas";
+    case 8: return "poner en hora";
+    case 9: return "salidas PGM";
+    case 10: return "leer reloj";
+    case 11: return "pánico";
+    case 12: return "fallas";
+    case 15: return "partición";
+    default: return "?";
+    }
+}
+
+// One command line typed on the standard input.
+void runCommand(const QString& line, Panel& panel, Modem& modem, Communicator& ip)
+{
+    const QStringList w = line.simplified().split(QLatin1Char(' '));
+    const QString cmd = w.value(0).toLower();
+    auto setBit = [&](const char* key, int max, const QStringList& on) {
+        bool ok = false;
+        const int n = w.value(1).toInt(&ok);
+        if (!ok || n < 1 || n > max || w.size() < 3) {
+            out() << "uso: " << cmd << " N " << on.join(QLatin1Char('|')) << "|no" << Qt::endl;
+            return;
+        }
+        QJsonArray list = panel.toJson().value(QLatin1String(key)).toArray();
+        QJsonArray next;
+        for (const QJsonValue& v : list)
+            if (v.toInt() != n)
+                next.append(v);
+        if (on.contains(w.value(2).toLower()))
+            next.append(n);
+        panel.fromJson(QJsonObject{{QLatin1String(key), next}});
+    };
+    if (cmd == QLatin1String("zona")) {
+        setBit("zonesOpen", 16, {QStringLiteral("abierta"), QStringLiteral("si")});
+    } else if (cmd == QLatin1String("falla")) {
+        setBit("faults", 8, {QStringLiteral("si")});
+    } else if (cmd == QLatin1String("memoria")) {
+        setBit("alarmMemory", 16, {QStringLiteral("si")});
+    } else if (cmd == QLatin1String("json")) {
+        const QJsonDocument d = QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8());
+        QString error;
+        if (!d.isObject() || !panel.fromJson(d.object(), &error))
+            out() << "JSON inválido " << error << Qt::endl;
+    } else if (cmd == QLatin1String("estado")) {
+        out() << QJsonDocument(panel.toJson()).toJson(QJsonDocument::Indented) << Qt::flush;
+    } else if (cmd == QLatin1String("ip")) {
+        ip.callStation();
+    } else if (cmd == QLatin1String("llamar")) {
+        modem.callStation();
+    } else if (cmd == QLatin1String("salir")) {
+        QCoreApplication::quit();
+    } else if (!cmd.isEmpty()) {
+        out() << "órdenes: zona N abierta|cerrada, falla N si|no, memoria N si|no, json {...}, estado, ip, llamar, salir"
+              << Qt::endl;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sorvent-panelsim"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Simulador de módem, panel de alarma y comunicador IP para Quendal Sorvent."));
+    p.addHelpOption();
+    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("Crea DIR/COMn apuntando a la línea del módem."), QStringLiteral("DIR"));
+    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("Número n del enlace COMn (1)."), QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption udpPort(QStringLiteral("udp-port"), QStringLiteral("Puerto UDP propio del comunicador (0: uno libre)."), QStringLiteral("P"), QStringLiteral("0"));
+    const QCommandLineOption stationHost(QStringLiteral("station-host"), QStringLiteral("Dirección de la estación (127.0.0.1)."), QStringLiteral("H"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption stationPort(QStringLiteral("station-port"), QStringLiteral("Puerto IP de la estación, ip_port (5000)."), QStringLiteral("P"), QStringLiteral("5000"));
+    const QCommandLineOption ipCall(QStringLiteral("ip-call"), QStringLiteral("Llama a la estación por IP al arrancar, cada 5 s hasta que conteste."));
+    const QCommandLineOption accessCode(QStringLiteral("access-code"), QStringLiteral("Código de acceso del panel (1234)."), QStringLiteral("C"));
+    const QCommandLineOption panelCode(QStringLiteral("panel-code"), QStringLiteral("Código de protocolo del modelo, cadena (1)."), QStringLiteral("N"));
+    const QCommandLineOption zones(QStringLiteral("zones"), QStringLiteral("Zonas abiertas, p. ej. 1,5,16."), QStringLiteral("LISTA"));
+    const QCommandLineOption faults(QStringLiteral("faults"), QStringLiteral("Fallas presentes (1-8)."), QStringLiteral("LISTA"));
+    const QCommandLineOption memory(QStringLiteral("memory"), QStringLiteral("Zonas con alarma en memoria."), QStringLiteral("LISTA"));
+    const QCommandLineOption noCallBack(QStringLiteral("no-call-back"), QStringLiteral("El panel nunca devuelve la llamada."));
+    const QCommandLineOption noAnswer(QStringLiteral("no-answer"), QStringLiteral("El módem no consigue comunicar (NO CARRIER)."));
+    const QCommandLineOption doubleCall(QStringLiteral("double-call"), QStringLiteral("Sólo contesta una llamada que sigue a otra abandonada (doble llamada)."));
+    const QCommandLineOption dialDelay(QStringLiteral("dial-delay"), QStringLiteral("Milisegundos de ATDT a CONNECT (1500)."), QStringLiteral("MS"), QStringLiteral("1500"));
+    const QCommandLineOption callBackDelay(QStringLiteral("call-back-delay"), QStringLiteral("Milisegundos hasta devolver la llamada (2000)."), QStringLiteral("MS"), QStringLiteral("2000"));
+    const QCommandLineOption stateIn(QStringLiteral("state"), QStringLiteral("Estado inicial del panel (JSON)."), QStringLiteral("ARCHIVO"));
+    const QCommandLineOption stateOut(QStringLiteral("state-out"), QStringLiteral("Escribe el estado y las peticiones recibidas tras cada cambio (JSON)."), QStringLiteral("ARCHIVO"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Sin mensajes."));
+    p.addOptions({dir, com, udpPort, stationHost, stationPort, ipCall, accessCode, panelCode, zones, faults, memory,
+                  noCallBack, noAnswer, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, quiet});
+    p.process(app);
+    QTextStream err(stderr);
+    auto fail = [&err](const QString& text) {
+        err << "sorvent-panelsim: " << text << Qt::endl;
+        return 2;
+    };
+
+    Panel panel;
+    Modem modem(&panel);
+    Communicator ip(&panel);
+
+    QJsonObject initial;
+    if (p.isSet(stateIn)) {
+        QFile f(p.value(stateIn));
+        if (!f.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("no se pudo leer %1").arg(f.fileName()));
+        const QJsonDocument d = QJsonDocument::fromJson(f.readAll());
+        if (!d.isObject())
+            return fail(QStringLiteral("%1 no es un objeto JSON").arg(f.fileName()));
+        initial = d.object();
+    }
+    if (p.isSet(accessCode))
+        initial[QStringLiteral("accessCode")] = p.value(accessCode);
+    if (p.isSet(panelCode))
+        initial[QStringLiteral("panelCode")] = p.value(panelCode).toInt();
+    if (p.isSet(noCallBack))
+        initial[QStringLiteral("callBack")] = false;
+    const std::pair<const QCommandLineOption*, const char*> lists[] = {
+        {&zones, "zonesOpen"}, {&faults, "faults"}, {&memory, "alarmMemory"}};
+    for (const auto& [opt, key] : lists) {
+        if (!p.isSet(*opt))
+            continue;
+        QJsonArray l;
+        if (!numberList(p.value(*opt), key == QLatin1String("faults") ? 8 : 16, l))
+            return fail(QStringLiteral("lista inválida: %1").arg(p.value(*opt)));
+        initial[QLatin1String(key)] = l;
+    }
+    QString error;
+    if (!panel.fromJson(initial, &error))
+        return fail(error);
+
+    modem.options.dialDelayMs = p.value(dialDelay).toInt();
+    modem.options.callBackDelayMs = p.value(callBackDelay).toInt();
+    modem.options.answer = !p.isSet(noAnswer);
+    modem.options.requireDoubleCall = p.isSet(doubleCall);
+    if (!modem.open(&error))
+        return fail(error);
+    if (p.isSet(dir) && !modem.linkAs(p.value(dir), p.value(com).toInt(), &error))
+        return fail(error);
+
+    ip.options.bindAddress = QHostAddress(QHostAddress::Any);
+    ip.options.port = quint16(p.value(udpPort).toUInt());
+    ip.options.stationHost = QHostAddress(p.value(stationHost));
+    ip.options.stationPort = quint16(p.value(stationPort).toUInt());
+    ip.options.callBackDelayMs = modem.options.callBackDelayMs;
+    if (ip.options.stationHost.isNull())
+        return fail(QStringLiteral("dirección inválida: %1").arg(p.value(stationHost)));
+    if (!ip.open(&error))
+        return fail(error);
+
+    const bool talk = !p.isSet(quiet);
+    if (talk) {
+        out() << "Módem en " << modem.slavePath();
+        if (p.isSet(dir))
+            out() << " (" << p.value(dir) << "/COM" << p.value(com) << ")";
+        out() << "\nComunicador IP en el puerto UDP " << ip.localPort() << ", estación en " << p.value(stationHost)
+              << ":" << ip.options.stationPort << "\nÓrdenes: zona N abierta|cerrada, falla N si|no, memoria N si|no, "
+              << "json {...}, estado, ip, llamar, salir" << Qt::endl;
+    }
+
+    const QString outFile = p.value(stateOut);
+    qsizetype logged = 0;
+    auto onChange = [&] {
+        if (talk) {
+            for (; logged < panel.received.size(); ++logged) {
+                const Request& r = panel.received.at(logged);
+                out() << "Panel: " << requestName(r.code) << (r.via == Via::Ip ? " (IP)" : " (módem)") << Qt::endl;
+            }
+        }
+        if (!outFile.isEmpty()) {
+            QSaveFile f(outFile);
+            if (f.open(QIODevice::WriteOnly)) {
+                f.write(QJsonDocument(panel.toJson()).toJson());
+                f.commit();
+            }
+        }
+    };
+    QObject::connect(&panel, &Panel::changed, &app, onChange);
+    onChange();
+    if (talk) {
+        QObject::connect(&modem, &Modem::online, &app, [] { out() << "Módem: CONNECT" << Qt::endl; });
+        QObject::connect(&modem, &Modem::offline, &app, [] { out() << "Módem: colgado" << Qt::endl; });
+    }
+
+    if (p.isSet(ipCall)) {
+        ip.options.callRepeatMs = 5000;
+        ip.callStation();
+    }
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QTextStream in(stdin);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        QString line;
+        if (!in.readLineInto(&line)) {
+            // End of input (a pipe closed, or no terminal): keep serving.
+            input.setEnabled(false);
+            return;
+        }
+        runCommand(line, panel, modem, ip);
+    });
+    return app.exec();
+}

@@ -1,0 +1,293 @@
+#include "modem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace panelsim {
+
+namespace {
+constexpr int MaxCommand = 256;
+constexpr int MaxFrame = 600;
+} // namespace
+
+Modem::Modem(Panel* panel, QObject* parent)
+    : QObject(parent), m_panel(panel), m_linePoll(new QTimer(this)), m_dialTimer(new QTimer(this)),
+      m_ringTimer(new QTimer(this))
+{
+    // With nobody on the other end a pseudo-terminal master reports a
+    // hang-up on every poll: watch it with a timer until the station opens it.
+    m_linePoll->setInterval(20);
+    connect(m_linePoll, &QTimer::timeout, this, &Modem::checkLine);
+    m_dialTimer->setSingleShot(true);
+    connect(m_dialTimer, &QTimer::timeout, this, &Modem::dialResult);
+    m_ringTimer->setSingleShot(true);
+    connect(m_ringTimer, &QTimer::timeout, this, &Modem::ring);
+    connect(m_panel, &Panel::endOfConnection, this, &Modem::onEnd);
+}
+
+Modem::~Modem()
+{
+    delete m_notifier;
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool Modem::open(QString* error)
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        if (error)
+            *error = QStringLiteral("no se pudo crear la pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    termios t{};
+    ::tcgetattr(slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::close(slave);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    m_master = master;
+    m_slavePath = QString::fromLocal8Bit(name);
+    m_notifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
+    m_notifier->setEnabled(false);
+    connect(m_notifier, &QSocketNotifier::activated, this, &Modem::onReadable);
+    m_linePoll->start();
+    return true;
+}
+
+bool Modem::linkAs(const QString& dir, int n, QString* error) const
+{
+    const QString link = QDir(dir).filePath(QStringLiteral("COM%1").arg(n));
+    QFile::remove(link);
+    if (m_slavePath.isEmpty() || !QFile::link(m_slavePath, link)) {
+        if (error)
+            *error = QStringLiteral("no se pudo crear el enlace %1").arg(link);
+        return false;
+    }
+    return true;
+}
+
+void Modem::checkLine()
+{
+    pollfd p{m_master, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0 || (p.revents & POLLHUP))
+        return;
+    m_lineOpen = true;
+    m_linePoll->stop();
+    m_notifier->setEnabled(true);
+    if (p.revents & POLLIN)
+        onReadable();
+}
+
+void Modem::onReadable()
+{
+    char buf[512];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0) {
+            input(QByteArray(buf, int(n)));
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        // EIO: the station closed its end.
+        lineClosed();
+        return;
+    }
+}
+
+void Modem::lineClosed()
+{
+    m_lineOpen = false;
+    m_notifier->setEnabled(false);
+    m_linePoll->start();
+    m_command.clear();
+    if (m_line == Line::Dialling) {
+        m_dialTimer->stop();
+        m_abandonedAt = QDateTime::currentDateTime();
+        m_line = Line::Command;
+    } else if (m_line == Line::Online) {
+        ++hangUps;
+        goOffline();
+    }
+}
+
+void Modem::write(const QByteArray& bytes)
+{
+    // Nothing reaches a line nobody holds open.
+    if (m_master < 0 || !m_lineOpen)
+        return;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n <= 0)
+            return;
+        done += n;
+    }
+}
+
+void Modem::reply(const char* text)
+{
+    write(QByteArray("\r\n") + text + "\r\n");
+}
+
+void Modem::input(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        switch (m_line) {
+        case Line::Command:
+            // Keypad-interface commands ("AT@...") will be served here too.
+            if (m_echo)
+                write(QByteArray(1, c));
+            if (c == '\r') {
+                const QByteArray line = m_command;
+                m_command.clear();
+                command(line);
+            } else if (c != '\n' && m_command.size() < MaxCommand) {
+                m_command += c;
+            }
+            break;
+        case Line::Dialling:
+            break;
+        case Line::Online:
+            if (c == ':') {
+                m_frame.clear();
+                m_inFrame = true;
+            } else if (c == '\r') {
+                if (!m_inFrame)
+                    break;
+                m_inFrame = false;
+                const QByteArray answer = m_panel->handleFrame(m_frame, Via::Modem);
+                if (answer.isEmpty() || m_line != Line::Online)
+                    break;
+                if (options.answerDelayMs <= 0) {
+                    write(answer);
+                } else {
+                    QPointer<Modem> self(this);
+                    QTimer::singleShot(options.answerDelayMs, this, [self, answer] {
+                        if (self && self->m_line == Line::Online)
+                            self->write(answer);
+                    });
+                }
+            } else if (m_inFrame && m_frame.size() < MaxFrame) {
+                m_frame += c;
+            }
+            break;
+        }
+    }
+}
+
+void Modem::command(const QByteArray& raw)
+{
+    const QByteArray line = raw.trimmed().toUpper();
+    // Text that is no command (frames arriving after a hang-up) is ignored.
+    const qsizetype at = line.indexOf("AT");
+    if (at < 0)
+        return;
+    const QByteArray body = line.mid(at + 2);
+    commands << QString::fromLatin1(line.mid(at));
+    if (body.startsWith('Z')) {
+        m_s0 = 0;
+        m_echo = true;
+        reply("OK");
+    } else if (body.startsWith('D')) {
+        QByteArray number = body.mid(1);
+        if (number.startsWith('T') || number.startsWith('P'))
+            number.remove(0, 1);
+        dialled << QString::fromLatin1(number);
+        m_line = Line::Dialling;
+        m_dialTimer->start(qMax(0, options.dialDelayMs));
+    } else if (body.startsWith("S0=")) {
+        m_s0 = body.mid(3).toInt();
+        reply("OK");
+    } else if (body == "E0" || body == "E1") {
+        m_echo = body == "E1";
+        reply("OK");
+    } else if (body.startsWith('@')) {
+        reply("ERROR");
+    } else {
+        reply("OK");
+    }
+}
+
+void Modem::dialResult()
+{
+    if (m_line != Line::Dialling)
+        return;
+    if (!options.answer) {
+        m_line = Line::Command;
+        reply("NO CARRIER");
+        return;
+    }
+    if (options.requireDoubleCall &&
+        (!m_abandonedAt.isValid() || m_abandonedAt.msecsTo(QDateTime::currentDateTime()) > 60000)) {
+        return; // keeps ringing until the station gives up
+    }
+    m_abandonedAt = QDateTime();
+    goOnline();
+}
+
+void Modem::goOnline()
+{
+    m_ringTimer->stop();
+    m_ringsLeft = 0;
+    m_line = Line::Online;
+    m_frame.clear();
+    m_inFrame = false;
+    m_panel->beginSession(Via::Modem);
+    reply("CONNECT");
+    emit online();
+}
+
+void Modem::goOffline()
+{
+    m_line = Line::Command;
+    m_frame.clear();
+    m_inFrame = false;
+    emit offline();
+}
+
+void Modem::onEnd(Via via, bool callBack, bool overIp)
+{
+    if (via != Via::Modem || m_line != Line::Online)
+        return;
+    // The panel hangs up after an end request.
+    reply("NO CARRIER");
+    goOffline();
+    if (callBack && !overIp) {
+        m_ringsLeft = qMax(1, options.maxRings);
+        m_ringTimer->start(qMax(0, options.callBackDelayMs));
+    }
+}
+
+void Modem::callStation()
+{
+    m_ringsLeft = qMax(1, options.maxRings);
+    m_ringTimer->start(0);
+}
+
+void Modem::ring()
+{
+    if (m_ringsLeft <= 0)
+        return;
+    if (m_lineOpen && m_line == Line::Command && m_s0 > 0) {
+        reply("RING");
+        goOnline();
+        return;
+    }
+    if (--m_ringsLeft > 0)
+        m_ringTimer->start(qMax(1, options.ringIntervalMs));
+}
+
+} // namespace panelsim

@@ -1,0 +1,97 @@
+#pragma once
+// The simulated Hayes modem on a pseudo-terminal it creates: the station
+// opens the other end (through a "COMn" link in its program directory). In
+// command mode it answers "AT" commands ("ATZ", "ATDT", "ATS0=1" ...); a
+// call it places reaches the simulated panel and puts it online
+// ("CONNECT"), where request frames go to the panel and its answers come
+// back. The station closing its end of the line is a hang-up. After an end
+// request that asks for it the panel calls the station back: the modem
+// rings, and answers when the station has armed auto-answer ("ATS0=1").
+
+#include "panel.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QStringList>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace panelsim {
+
+class Modem : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        int dialDelayMs = 1500;     // from "ATDT" to "CONNECT"
+        bool answer = true;         // false: every call ends with "NO CARRIER"
+        bool requireDoubleCall = false; // answer only a call that follows an abandoned one
+        int callBackDelayMs = 2000; // from the end request to the first ring
+        int ringIntervalMs = 1000;
+        int maxRings = 10;
+        int answerDelayMs = 0;      // panel answer time for a request
+    };
+    enum class Line { Command, Dialling, Online };
+
+    explicit Modem(Panel* panel, QObject* parent = nullptr);
+    ~Modem() override;
+
+    Options options;
+
+    // Creates the pseudo-terminal.
+    bool open(QString* error = nullptr);
+    QString slavePath() const { return m_slavePath; }
+    // Makes `dir`/COMn point at the station's end of the line.
+    bool linkAs(const QString& dir, int n, QString* error = nullptr) const;
+
+    Line line() const { return m_line; }
+    bool lineOpen() const { return m_lineOpen; } // the station holds its end open
+    int autoAnswer() const { return m_s0; }
+    bool callBackPending() const { return m_ringsLeft > 0; }
+
+    // What the station did.
+    QStringList commands; // "AT" command lines, upper-cased
+    QStringList dialled;
+    int hangUps = 0;      // online calls ended by the station closing its end
+
+    // The panel calls the station now (rings until answered or given up).
+    void callStation();
+
+signals:
+    void online();
+    void offline();
+
+private:
+    void onReadable();
+    void checkLine();
+    void lineClosed();
+    void input(const QByteArray& bytes);
+    void command(const QByteArray& line);
+    void dialResult();
+    void goOnline();
+    void goOffline();
+    void ring();
+    void write(const QByteArray& bytes);
+    void reply(const char* text);
+    void onEnd(Via via, bool callBack, bool overIp);
+
+    Panel* m_panel;
+    int m_master = -1;
+    QString m_slavePath;
+    QSocketNotifier* m_notifier = nullptr;
+    QTimer* m_linePoll;
+    QTimer* m_dialTimer;
+    QTimer* m_ringTimer;
+    bool m_lineOpen = false;
+    Line m_line = Line::Command;
+    bool m_echo = true;
+    int m_s0 = 0;
+    QByteArray m_command;
+    QByteArray m_frame;
+    bool m_inFrame = false;
+    QDateTime m_abandonedAt;
+    int m_ringsLeft = 0;
+};
+
+} // namespace panelsim
