@@ -1,7 +1,6 @@
 #pragma once
 // A link under test: its own mdl_trans on fake devices, a fake console and a
-// settable clock, in a fresh station whose database holds only the settings
-// row (the link reads nothing else; the demo catalogue is slow to build).
+// settable clock, in a fresh station (ip_port 5000).
 
 #include "app/mdl_main.h"
 #include "data/db.h"
@@ -17,12 +16,9 @@ struct LinkRig {
     FakeClock clock;
     mdl_trans link;
 
-    LinkRig() : st(false)
+    LinkRig()
     {
-        db::create(mdl_main::DbConnection, st.path(mdl_main::DbFile));
-        db::exec(mdl_main::instance().db(),
-                 QStringLiteral("INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, ip_port) "
-                                "VALUES (1, 1, 'Modem', 5000)"));
+        db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
         mdl_main::instance().portOpen = true;
         com.setSettings(QStringLiteral("110,N,8,2"));
         link.setDevices(&com, &ip);

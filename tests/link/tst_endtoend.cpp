@@ -43,7 +43,7 @@ quint16 freeUdpPort()
 }
 
 struct Session {
-    Station st{false};
+    Station st;
     FakeConsole console;
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
@@ -56,11 +56,7 @@ struct Session {
 
     Session()
     {
-        db::create(mdl_main::DbConnection, st.path(mdl_main::DbFile));
-        db::exec(mdl_main::instance().db(),
-                 QStringLiteral("INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, ip_port) "
-                                "VALUES (1, 1, 'Modem', ?)"),
-                 {ipPort});
+        db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
         mdl_main::instance().portOpen = true;
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());

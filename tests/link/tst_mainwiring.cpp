@@ -23,15 +23,12 @@ private slots:
 
 void tst_mainwiring::devicesReachTheLink()
 {
-    Station st(false);
-    db::create(mdl_main::DbConnection, st.path(mdl_main::DbFile));
+    Station st;
     QUdpSocket probe;
     QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
     const quint16 port = probe.localPort();
     probe.close();
-    db::exec(mdl_main::instance().db(),
-             QStringLiteral("INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, ip_port) VALUES (1, 1, 'Modem', ?)"),
-             {port});
+    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {port});
 
     mdl_trans& link = mdl_trans::instance();
     {
