@@ -57,6 +57,51 @@ void drawSheet(QPainter& p, int s, bool pdf)
     }
 }
 
+// Transfer marks: a thick arrow up ("subir", green) or down ("bajar", red).
+void drawArrow(QPainter& p, int s, bool up)
+{
+    const QColor c = up ? QColor(30, 150, 60) : QColor(200, 50, 30);
+    QPainterPath a;
+    const qreal m = s * 0.5;
+    a.moveTo(m, s * 0.08);
+    a.lineTo(s * 0.92, s * 0.52);
+    a.lineTo(s * 0.66, s * 0.52);
+    a.lineTo(s * 0.66, s * 0.92);
+    a.lineTo(s * 0.34, s * 0.92);
+    a.lineTo(s * 0.34, s * 0.52);
+    a.lineTo(s * 0.08, s * 0.52);
+    a.closeSubpath();
+    if (!up) {
+        QTransform flip;
+        flip.translate(0, s);
+        flip.scale(1, -1);
+        a = flip.map(a);
+    }
+    p.setPen(QPen(c.darker(150), 1));
+    p.setBrush(c);
+    p.drawPath(a);
+}
+
+// "modificar": a pencil across the picture.
+void drawPencil(QPainter& p, int s)
+{
+    p.translate(s / 2.0, s / 2.0);
+    p.rotate(-45);
+    const qreal l = s * 0.9, w = s * 0.26;
+    p.setPen(QPen(QColor(90, 60, 20), 1));
+    p.setBrush(QColor(240, 180, 40));
+    p.drawRect(QRectF(-l / 2 + w, -w / 2, l - w * 1.6, w));
+    p.setBrush(QColor(230, 120, 120));
+    p.drawRect(QRectF(l / 2 - w * 0.6, -w / 2, w * 0.6, w));
+    QPainterPath tip;
+    tip.moveTo(-l / 2 + w, -w / 2);
+    tip.lineTo(-l / 2, 0);
+    tip.lineTo(-l / 2 + w, w / 2);
+    tip.closeSubpath();
+    p.setBrush(QColor(245, 225, 190));
+    p.drawPath(tip);
+}
+
 // Toolbar pictures: a rounded tile in the button's colour with its initial.
 void drawTile(QPainter& p, int s, const QColor& c, const QString& letter)
 {
@@ -83,6 +128,8 @@ const QHash<QString, QPair<QColor, QString>>& tiles()
         {"cb_editar", {QColor(200, 140, 20), "✎"}},      {"cb_buscar", {QColor(30, 110, 200), "?"}},
         {"cb_guardar", {QColor(30, 150, 60), "✓"}},
         {"cb_copiar", {QColor(30, 110, 200), "⧉"}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
+        {"cb_subir", {QColor(30, 150, 60), "↑"}},        {"cb_bajar", {QColor(200, 50, 30), "↓"}},
+        {"cb_desmarcar", {QColor(120, 120, 120), "○"}},  {"cb_restaurar", {QColor(30, 110, 200), "↺"}},
     };
     return t;
 }
@@ -106,6 +153,10 @@ QPixmap picture(const QString& key, int size)
         p.setPen(QPen(c.darker(160), 1));
         p.setBrush(g);
         p.drawEllipse(QRectF(1, 1, size - 2, size - 2));
+    } else if (key == QLatin1String("subir") || key == QLatin1String("bajar")) {
+        drawArrow(p, size, key == QLatin1String("subir"));
+    } else if (key == QLatin1String("modificar")) {
+        drawPencil(p, size);
     } else if (key == QLatin1String("reporte") || key == QLatin1String("pdf") || key == QLatin1String("cb_imprimir")) {
         // "Imprimir" buttons show the report's sheet: the printer glyph is
         // missing from common fonts and drew an empty box.

@@ -1,6 +1,7 @@
 #pragma once
 // The station's pictures, drawn in code and looked up by their keys
-// ("modem_si", "amarillo", "cb_abonados" ...).
+// ("modem_si", "amarillo", "cb_abonados" ...; the transfer marks "subir" and
+// "bajar"; "modificar" for editable texts).
 
 #include <QIcon>
 #include <QPixmap>

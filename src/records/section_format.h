@@ -1,0 +1,32 @@
+#pragma once
+// How the items of a section are typed, shown and stored, by the section's
+// tipo, caracteres and fill character. The stored text must be one the panel
+// link can put into panel memory: a byte in hexadecimal (tipo 2) or decimal
+// (tipo 3), or hexadecimal digits (tipos 4 and 5).
+
+#include <QString>
+#include <optional>
+
+struct SectionFormat {
+    int tipo = 0;
+    int caracteres = 0; // 0: no fixed length
+    QString filler;     // fill character; used only when it is exactly one character
+
+    enum class Input { none, list, text };
+    Input input() const;
+    bool hasFill() const { return filler.size() == 1; }
+
+    // Text box contents for a stored value: tipos 3 and 4 hide the fill.
+    QString shown(const QString& stored) const;
+    // The default column: fill characters hidden, whatever the tipo.
+    QString defaultShown(const QString& stored) const;
+    // The value to store for a typed text (padded with the fill where the tipo
+    // pads), or nothing when it has the wrong length or the panel link could
+    // not encode it.
+    std::optional<QString> saved(const QString& typed) const;
+};
+
+// The key by which list entries and stored values are matched: the value read
+// as a hexadecimal number (list values are bits or hexadecimal bytes, "0A"
+// among them); nothing when it is not a number.
+std::optional<qint64> listKey(const QString& value);

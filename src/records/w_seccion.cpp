@@ -1,0 +1,468 @@
+#include "records/w_seccion.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "data/shared_ops.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+w_seccion* w_seccion::abrir(QWidget* parent)
+{
+    auto* w = new w_seccion(parent);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setWindowModality(Qt::ApplicationModal);
+    w->show();
+    return w;
+}
+
+w_seccion::w_seccion(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("w_seccion"));
+    const EditorContext& ctx = EditorContext::instance();
+    m_mode = ctx.mode;
+    il_abonado = ctx.abonado;
+    il_panel = ctx.panel;
+    il_seccion = ctx.seccion;
+    il_configuracion = ctx.configuracion;
+
+    tb_seccion = new QToolBar(this);
+    tb_seccion->setObjectName(QStringLiteral("tb_seccion"));
+    tb_seccion->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tb_seccion->setIconSize(QSize(16, 16));
+    cb_restaurar = boton(QStringLiteral("cb_restaurar"), QStringLiteral("Restaurar"),
+                         QStringLiteral("Restaurar valores predeterminados de la seccion"));
+    cb_subir = boton(QStringLiteral("cb_subir"), QStringLiteral("Subir sección"), QStringLiteral("Subir sección"));
+    cb_bajar = boton(QStringLiteral("cb_bajar"), QStringLiteral("Bajar sección"), QStringLiteral("Bajar seccion"));
+    tb_seccion->addSeparator();
+    cb_aceptar = boton(QStringLiteral("cb_aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Aceptar"));
+    cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
+    cb_aceptar->setEnabled(false);
+
+    frm_seccion = new QFrame;
+    frm_seccion->setObjectName(QStringLiteral("frm_seccion"));
+    frm_seccion->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // A section of many items is taller than the screen: the rows scroll.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidget(frm_seccion);
+
+    auto* layout = new QVBoxLayout(this);
+    const int m = ui::twips(60);
+    layout->setContentsMargins(m, m / 2, m, m);
+    layout->setSpacing(m);
+    layout->addWidget(tb_seccion);
+    layout->addWidget(m_scroll, 1);
+
+    st_titulo << nullptr;
+    sle_valor << nullptr;
+    cbx_valor << nullptr;
+    st_defecto << nullptr;
+    m_items << 0;
+
+    // Loading the rows is no change of theirs.
+    m_changed = true;
+    wf_armapantalla();
+    m_changed = false;
+    if (m_mode == EditorMode::configuracion) {
+        cb_restaurar->setEnabled(false);
+        cb_bajar->setEnabled(false);
+    }
+    ui::centreOnScreen(this);
+}
+
+QAction* w_seccion::boton(const QString& key, const QString& caption, const QString& tip)
+{
+    QAction* a = tb_seccion->addAction(ui::icon(key), caption);
+    a->setObjectName(key);
+    a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    return a;
+}
+
+void w_seccion::wf_armapantalla()
+{
+    const QSqlDatabase c = mdl_main::instance().db();
+    QStringList titles, defaults;
+    try {
+        QSqlQuery q = db::exec(c,
+                               QStringLiteral("SELECT tipo, caracteres, descripcion, filler FROM secciones "
+                                              "WHERE id_panel = ? AND id_seccion = ?"),
+                               {il_panel, il_seccion});
+        QString descripcion;
+        if (q.next()) {
+            m_format.tipo = db::integer(q, "tipo");
+            m_format.caracteres = db::integer(q, "caracteres");
+            m_format.filler = db::text(q, "filler");
+            descripcion = db::text(q, "descripcion");
+        }
+        setWindowTitle(QStringLiteral("[%1] %2").arg(il_seccion, 3, 10, QLatin1Char('0')).arg(descripcion));
+
+        // Only the items that the template has a value for.
+        q = db::exec(c,
+                     QStringLiteral("SELECT si.id_item, cv.valor, si.descripcion FROM secciones_items si "
+                                    "JOIN configuraciones_valores cv ON cv.id_panel = si.id_panel "
+                                    "AND cv.id_seccion = si.id_seccion AND cv.id_item = si.id_item "
+                                    "WHERE cv.id_configuracion = ? AND si.id_panel = ? AND si.id_seccion = ? "
+                                    "ORDER BY si.id_item LIMIT ?"),
+                     {il_configuracion, il_panel, il_seccion, MaxRows});
+        while (q.next()) {
+            m_items << db::integer(q, "id_item");
+            titles << db::text(q, "descripcion") + QLatin1Char(':');
+            defaults << m_format.defaultShown(db::text(q, "valor"));
+        }
+    } catch (const db::Error& e) {
+        qWarning("w_seccion::wf_armapantalla: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(101);
+        m_items.resize(1);
+        titles.clear();
+        frm_seccion->setEnabled(false);
+    }
+    m_rows = int(titles.size());
+
+    const SectionFormat::Input input = m_format.input();
+    for (int k = 1; k <= m_rows; ++k) {
+        auto* title = new QLabel(titles.at(k - 1), frm_seccion);
+        title->setObjectName(QStringLiteral("st_titulo_%1").arg(k));
+        st_titulo << title;
+        auto* def = new QLabel(defaults.at(k - 1), frm_seccion);
+        def->setObjectName(QStringLiteral("st_defecto_%1").arg(k));
+        st_defecto << def;
+        QLineEdit* text = nullptr;
+        QComboBox* list = nullptr;
+        if (input == SectionFormat::Input::text) {
+            text = new QLineEdit(frm_seccion);
+            text->setObjectName(QStringLiteral("sle_valor_%1").arg(k));
+            if (m_format.caracteres > 0)
+                text->setMaxLength(m_format.caracteres);
+            text->installEventFilter(this);
+            connect(text, &QLineEdit::textChanged, this, &w_seccion::onEdited);
+            title->setBuddy(text);
+        } else if (input == SectionFormat::Input::list) {
+            list = new QComboBox(frm_seccion);
+            list->setObjectName(QStringLiteral("cbx_valor_%1").arg(k));
+            title->setBuddy(list);
+        }
+        sle_valor << text;
+        cbx_valor << list;
+    }
+
+    if (input == SectionFormat::Input::list) {
+        wf_llenacombos();
+        for (int k = 1; k <= m_rows; ++k)
+            connect(cbx_valor.at(k), &QComboBox::currentIndexChanged, this, &w_seccion::onEdited);
+    }
+    for (int k = 1; k <= m_rows; ++k)
+        wf_muestradatos(il_abonado, il_seccion, m_items.at(k), k);
+    placeRows(titles, defaults);
+    if (!frm_seccion->isEnabled())
+        mdl_main::instance().f_mensaje(501);
+}
+
+void w_seccion::placeRows(const QStringList& titles, const QStringList& defaults)
+{
+    // The columns sit where the form has always had them (labels at 100,
+    // inputs at 4000, defaults at 7300 twips); longer texts push them right.
+    const QFontMetrics fm(font());
+    const int gap = ui::twips(100);
+    int labelW = 0;
+    for (const QString& t : titles)
+        labelW = qMax(labelW, fm.horizontalAdvance(t) + 4);
+    const int inputX = qMax(ui::twips(4000), gap + labelW + gap);
+    int inputW = ui::twips(3200);
+    int rowH = QLineEdit().sizeHint().height();
+    for (int k = 1; k <= m_rows; ++k) {
+        if (QComboBox* b = cbx_valor.at(k)) {
+            inputW = qMax(inputW, b->sizeHint().width());
+            rowH = qMax(rowH, b->sizeHint().height());
+        }
+        if (QLineEdit* e = sle_valor.at(k))
+            inputW = qMax(inputW, fm.horizontalAdvance(QString(qMax(m_format.caracteres, int(e->text().size())),
+                                                               QLatin1Char('D'))) + 14);
+    }
+    const int defX = qMax(ui::twips(7300), inputX + inputW + gap);
+    st_defecto_t = new QLabel(QStringLiteral("Defecto"), frm_seccion);
+    st_defecto_t->setObjectName(QStringLiteral("st_defecto_t"));
+    int defW = qMax(ui::twips(1500), fm.horizontalAdvance(st_defecto_t->text()) + 4);
+    for (const QString& d : defaults)
+        defW = qMax(defW, fm.horizontalAdvance(d) + 4);
+    // Rows 350 twips apart, or as far as the inputs need.
+    const int pitch = qMax(ui::twips(350), rowH + 3);
+    const int top = ui::twips(200);
+
+    st_defecto_t->setGeometry(defX, top, defW, rowH);
+    for (int k = 1; k <= m_rows; ++k) {
+        const int y = top + pitch * k;
+        st_titulo.at(k)->setGeometry(gap, y, labelW, rowH);
+        st_defecto.at(k)->setGeometry(defX, y, defW, rowH);
+        if (QLineEdit* e = sle_valor.at(k))
+            e->setGeometry(inputX, y, inputW, rowH);
+        if (QComboBox* b = cbx_valor.at(k))
+            b->setGeometry(inputX, y, inputW, rowH);
+    }
+    const int frameH = qMax(ui::twips(350 * m_rows + 700), top + pitch * (m_rows + 1) + ui::twips(150));
+    frm_seccion->setFixedSize(defX + defW + gap, frameH);
+
+    // The window fits its rows (350 twips a row and 1700 around them), but
+    // never beyond the screen.
+    const QMargins mg = layout()->contentsMargins();
+    const int chrome = mg.top() + mg.bottom() + layout()->spacing() + tb_seccion->sizeHint().height();
+    int w = qMax(ui::twips(9000), frm_seccion->width() + mg.left() + mg.right());
+    int h = qMax(ui::twips(350 * m_rows + 1700), frameH + chrome + 2);
+    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
+        h = qMin(h, s->availableGeometry().height() - ui::twips(600));
+    if (h < frameH + chrome)
+        w += m_scroll->verticalScrollBar()->sizeHint().width();
+    resize(w, h);
+}
+
+void w_seccion::wf_llenacombos()
+{
+    QStringList texts;
+    QList<QVariant> keys;
+    m_valores.clear();
+    try {
+        QSqlQuery q = db::exec(mdl_main::instance().db(),
+                               QStringLiteral("SELECT id_valor, descripcion FROM secciones_valores "
+                                              "WHERE id_panel = ? AND id_seccion = ? ORDER BY id_valor"),
+                               {il_panel, il_seccion});
+        while (q.next()) {
+            const QString valor = db::text(q, "id_valor");
+            m_valores << valor;
+            texts << valor + QStringLiteral(" - ") + db::text(q, "descripcion");
+            const std::optional<qint64> key = listKey(valor);
+            keys << (key ? QVariant(*key) : QVariant());
+        }
+    } catch (const db::Error& e) {
+        qWarning("w_seccion::wf_llenacombos: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(101);
+        m_valores.clear();
+        texts.clear();
+        keys.clear();
+    }
+    for (int k = 1; k <= m_rows; ++k) {
+        QComboBox* b = cbx_valor.at(k);
+        if (!b)
+            continue;
+        b->clear();
+        for (int i = 0; i < texts.size(); ++i)
+            b->addItem(texts.at(i), keys.at(i));
+        b->setCurrentIndex(-1);
+    }
+}
+
+void w_seccion::wf_muestradatos(int abonado, int seccion, int item, int fila)
+{
+    QSqlQuery q;
+    bool found = false;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        if (m_mode == EditorMode::abonado)
+            q = db::exec(c,
+                         QStringLiteral("SELECT valor FROM abonados_valores "
+                                        "WHERE id_abonado = ? AND id_seccion = ? AND id_item = ?"),
+                         {abonado, seccion, item});
+        else
+            q = db::exec(c,
+                         QStringLiteral("SELECT valor FROM configuraciones_valores WHERE id_panel = ? "
+                                        "AND id_configuracion = ? AND id_seccion = ? AND id_item = ?"),
+                         {il_panel, il_configuracion, seccion, item});
+        found = q.next();
+    } catch (const db::Error& e) {
+        qWarning("w_seccion::wf_muestradatos: %s", qPrintable(e.text()));
+    }
+    if (!found) {
+        // A value that is not stored cannot be saved: the section is read-only.
+        frm_seccion->setEnabled(false);
+        cb_aceptar->setEnabled(false);
+        return;
+    }
+    const QString valor = db::text(q, "valor");
+    if (QLineEdit* e = sle_valor.at(fila)) {
+        const QString shown = m_format.shown(valor);
+        // A stored text longer than the section allows is shown whole, so it
+        // is refused on saving rather than cut without a word.
+        if (m_format.caracteres > 0)
+            e->setMaxLength(qMax(m_format.caracteres, int(shown.size())));
+        e->setText(shown);
+        e->setCursorPosition(0);
+    } else if (QComboBox* b = cbx_valor.at(fila)) {
+        int index = -1;
+        const std::optional<qint64> key = listKey(valor);
+        for (int i = 0; i < b->count() && index < 0; ++i) {
+            const QVariant d = b->itemData(i);
+            if (key ? (d.isValid() && d.toLongLong() == *key) : m_valores.value(i) == valor)
+                index = i;
+        }
+        b->setCurrentIndex(index);
+    }
+}
+
+void w_seccion::onEdited()
+{
+    if (m_changed)
+        return;
+    m_changed = true;
+    if (frm_seccion->isEnabled())
+        cb_aceptar->setEnabled(true);
+}
+
+void w_seccion::fail()
+{
+    mdl_main::instance().f_mensaje(502);
+}
+
+bool w_seccion::wf_guardar(int marca)
+{
+    // Every value is built and checked before anything is written.
+    QStringList values;
+    values << QString();
+    for (int k = 1; k <= m_rows; ++k) {
+        QString v;
+        if (QLineEdit* e = sle_valor.at(k)) {
+            const std::optional<QString> s = m_format.saved(e->text());
+            if (!s) {
+                fail();
+                e->setFocus();
+                return false;
+            }
+            v = *s;
+            if (e->text() != v)
+                e->setText(v);
+        } else if (QComboBox* b = cbx_valor.at(k)) {
+            const int i = b->currentIndex();
+            if (i < 0 || i >= m_valores.size()) {
+                fail();
+                b->setFocus();
+                return false;
+            }
+            v = m_valores.at(i);
+        }
+        values << v;
+    }
+
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        for (int k = 1; k <= m_rows; ++k) {
+            if (!sle_valor.at(k) && !cbx_valor.at(k))
+                continue;
+            QSqlQuery q;
+            if (m_mode == EditorMode::abonado)
+                q = db::exec(c,
+                             QStringLiteral("UPDATE abonados_valores SET valor = ? "
+                                            "WHERE id_abonado = ? AND id_seccion = ? AND id_item = ?"),
+                             {values.at(k), il_abonado, il_seccion, m_items.at(k)});
+            else
+                q = db::exec(c,
+                             QStringLiteral("UPDATE configuraciones_valores SET valor = ? WHERE id_panel = ? "
+                                            "AND id_configuracion = ? AND id_seccion = ? AND id_item = ?"),
+                             {values.at(k), il_panel, il_configuracion, il_seccion, m_items.at(k)});
+            // A value row that is not there is not saved by pretending.
+            if (q.numRowsAffected() != 1)
+                throw db::Error(QStringLiteral("No existe el valor del item %1").arg(m_items.at(k)));
+        }
+        if (marca > 0) {
+            if (m_mode == EditorMode::abonado)
+                db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? "
+                                           "WHERE id_abonado = ? AND id_seccion = ?"),
+                         {marca, il_abonado, il_seccion});
+            else
+                db::exec(c, QStringLiteral("UPDATE configuraciones_valores SET id_estado = ? "
+                                           "WHERE id_panel = ? AND id_configuracion = ? AND id_seccion = ?"),
+                         {marca, il_panel, il_configuracion, il_seccion});
+        }
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_seccion::wf_guardar: %s", qPrintable(e.text()));
+        fail();
+        return false;
+    }
+    if (marca > 0)
+        EditorContext::instance().marca = marca;
+    accept();
+    return true;
+}
+
+void w_seccion::wf_bajar()
+{
+    if (m_mode != EditorMode::abonado)
+        return;
+    if (!askYesNo(QStringLiteral("¿Realmente desea marcar la sección para bajar?")))
+        return;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = ? AND id_seccion = ?"),
+                 {il_abonado, il_seccion});
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_seccion::wf_bajar: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(203);
+        return;
+    }
+    EditorContext::instance().marca = -1;
+    accept();
+}
+
+void w_seccion::wf_abonados_valores()
+{
+    if (m_mode != EditorMode::abonado)
+        return;
+    if (!askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
+        return;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        f_copiavalores(c, il_abonado, il_panel, il_seccion, il_configuracion);
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_seccion::wf_abonados_valores: %s", qPrintable(e.text()));
+        MessageService::instance().show(QStringLiteral("Atención"), QStringLiteral("Error"),
+                                        MessageService::Icon::Critical);
+        return;
+    }
+    EditorContext::instance().marca = 1;
+    accept();
+}
+
+void w_seccion::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_aceptar")) {
+        if (cb_aceptar->isEnabled())
+            wf_guardar(0);
+    } else if (key == QLatin1String("cb_subir")) {
+        wf_guardar(1);
+    } else if (key == QLatin1String("cb_bajar")) {
+        wf_bajar();
+    } else if (key == QLatin1String("cb_restaurar")) {
+        wf_abonados_valores();
+    } else if (key == QLatin1String("cb_cancelar")) {
+        reject();
+    }
+}
+
+bool w_seccion::eventFilter(QObject* o, QEvent* e)
+{
+    // Entering a box selects its whole text, after the click that entered it
+    // has placed the cursor.
+    if (e->type() == QEvent::FocusIn)
+        if (auto* line = qobject_cast<QLineEdit*>(o); line && !line->text().isEmpty())
+            QTimer::singleShot(0, line, &QLineEdit::selectAll);
+    return QDialog::eventFilter(o, e);
+}

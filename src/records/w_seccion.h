@@ -1,0 +1,85 @@
+#pragma once
+// The section value editor: one section of a panel model as a form with one
+// row per item, saved to a subscriber's values or to a template's values,
+// as the editor context says (see editor_context.h). It also marks the
+// section for transfer and restores a subscriber's section from its template.
+
+#include "records/editor_context.h"
+#include "records/section_format.h"
+
+#include <QDialog>
+#include <QList>
+#include <QStringList>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QScrollArea;
+class QToolBar;
+
+class w_seccion : public QDialog {
+    Q_OBJECT
+public:
+    // Opens the editor for the current editor context, modal to the whole
+    // station, without blocking the caller; it deletes itself when it closes.
+    // The caller reads the context's mark once `finished` is emitted.
+    static w_seccion* abrir(QWidget* parent = nullptr);
+
+    // The editor for the current editor context.
+    explicit w_seccion(QWidget* parent = nullptr);
+
+    static constexpr int MaxRows = 100;
+
+    void wf_armapantalla();
+    void wf_llenacombos();
+    void wf_muestradatos(int abonado, int seccion, int item, int fila);
+    bool wf_guardar(int marca);
+    void wf_abonados_valores();
+    void wf_bajar();
+
+    // Toolbar dispatch on the button's key.
+    void dispatch(const QString& key);
+
+    QToolBar* tb_seccion;
+    QAction* cb_restaurar;
+    QAction* cb_subir;
+    QAction* cb_bajar;
+    QAction* cb_aceptar;
+    QAction* cb_cancelar;
+    QFrame* frm_seccion;
+    QLabel* st_defecto_t; // the column heading "Defecto"
+    // Control arrays by row k = 1..n; index 0 is unused. A row has either a
+    // text box or a combo (or neither, for a tipo without input).
+    QList<QLabel*> st_titulo;
+    QList<QLineEdit*> sle_valor;
+    QList<QComboBox*> cbx_valor;
+    QList<QLabel*> st_defecto;
+
+    EditorMode mode() const { return m_mode; }
+    const SectionFormat& format() const { return m_format; }
+    int rows() const { return m_rows; }
+    bool changed() const { return m_changed; }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    QAction* boton(const QString& key, const QString& caption, const QString& tip);
+    void placeRows(const QStringList& titles, const QStringList& defaults);
+    void onEdited();
+    void fail();
+
+    EditorMode m_mode = EditorMode::configuracion;
+    int il_abonado = 0;
+    int il_panel = 0;
+    int il_seccion = 0;
+    int il_configuracion = 0;
+    SectionFormat m_format;
+    int m_rows = 0;
+    QList<int> m_items;     // id_item of row k, index 0 unused
+    QStringList m_valores;  // id_valor text of each list position
+    bool m_changed = false;
+    QScrollArea* m_scroll;
+};

@@ -1,0 +1,339 @@
+// The section value editor: input by section type, padding and checks on
+// saving, marks handed back through the editor context, and what a failed
+// save leaves in the store.
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "common/testsupport.h"
+#include "data/db.h"
+#include "records/editor_context.h"
+#include "records/w_seccion.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+namespace {
+
+QVariant one(const QString& sql, const QVariantList& values = {})
+{
+    return db::scalar(mdl_main::instance().db(), sql, values);
+}
+
+// Template 2: a copy of the catalogue template, which the editor may change.
+void makeTemplate2()
+{
+    one("INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (2, 'PRUEBA')");
+    one("INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, id_estado) "
+        "SELECT 2, id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores WHERE id_configuracion = 1");
+}
+
+// A section of model 1 with `items` items, all valued `valor` in templates 1 and 2.
+void addSection(int id, int tipo, int caracteres, const QVariant& filler, const QString& valor, int items = 1)
+{
+    one("INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler) "
+        "VALUES (1, ?, ?, ?, ?, 4000, ?, ?)",
+        {id, tipo, caracteres, caracteres, QString("Prueba %1").arg(id), filler});
+    for (int i = 1; i <= items; ++i) {
+        one("INSERT INTO secciones_items (id_panel, id_seccion, id_item, descripcion) VALUES (1, ?, ?, ?)",
+            {id, i, QString("Item %1").arg(i)});
+        for (int t : {1, 2})
+            one("INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, id_estado) "
+                "VALUES (?, 1, ?, ?, ?, 0)", {t, id, i, valor});
+    }
+}
+
+QString templateValue(int seccion, int item = 1)
+{
+    return one("SELECT valor FROM configuraciones_valores WHERE id_configuracion = 2 AND id_panel = 1 "
+               "AND id_seccion = ? AND id_item = ?", {seccion, item}).toString();
+}
+
+// Marks of a section of template 2 for model 1, by item.
+QString templateMarks(int seccion)
+{
+    QStringList out;
+    QSqlQuery q = db::exec(mdl_main::instance().db(),
+                           "SELECT id_estado FROM configuraciones_valores WHERE id_configuracion = 2 AND id_panel = 1 "
+                           "AND id_seccion = ? ORDER BY id_item", {seccion});
+    while (q.next())
+        out << q.value(0).toString();
+    return out.join(',');
+}
+
+QStringList subscriberSection(int abonado, int seccion)
+{
+    QStringList out;
+    QSqlQuery q = db::exec(mdl_main::instance().db(),
+                           "SELECT id_item || '=' || valor || '/' || id_estado FROM abonados_valores "
+                           "WHERE id_abonado = ? AND id_seccion = ? ORDER BY id_item", {abonado, seccion});
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+QLineEdit* box(w_seccion& w, int k) { return w.findChild<QLineEdit*>(QString("sle_valor_%1").arg(k)); }
+QComboBox* list(w_seccion& w, int k) { return w.findChild<QComboBox*>(QString("cbx_valor_%1").arg(k)); }
+
+void openTemplate(int seccion)
+{
+    EditorContext::instance() = EditorContext::forTemplate(1, 2, seccion, 0);
+}
+
+// Types into the first box and saves with "Aceptar"; true when the editor closed.
+bool typeAndAccept(w_seccion& w, const QString& text)
+{
+    box(w, 1)->setText(text);
+    w.cb_aceptar->trigger();
+    return !w.isVisible();
+}
+
+} // namespace
+
+class TstSeccion : public QObject {
+    Q_OBJECT
+private slots:
+    void textSectionsArePaddedCheckedAndShownBack();
+    void listRowsRowCountAndUnchangedSaves();
+    void subscriberMarksAndRestore();
+    void failedSaveRollsBackEveryRow();
+};
+
+void TstSeccion::textSectionsArePaddedCheckedAndShownBack()
+{
+    Station st(true, false);
+    makeTemplate2();
+    addSection(60, 3, 8, "F", "1FFFFFFF");
+    addSection(61, 3, 8, QVariant(), "00000001");
+    addSection(62, 2, 16, QVariant(), "0000000000000001");
+    addSection(63, 4, 4, "F", "FFFF");
+
+    // Type 3 with a fill: the fill is hidden, two digits are stored padded
+    // and shown back as typed.
+    openTemplate(60);
+    {
+        w_seccion w;
+        w.show();
+        QCOMPARE(w.windowTitle(), QString("[060] Prueba 60"));
+        QCOMPARE(box(w, 1)->text(), QString("1"));
+        QCOMPARE(box(w, 1)->maxLength(), 8);
+        QCOMPARE(w.findChild<QLabel*>("st_defecto_1")->text(), QString("1"));
+        QVERIFY(!list(w, 1));
+        QVERIFY(!w.cb_aceptar->isEnabled());
+        QVERIFY(!w.cb_restaurar->isEnabled() && !w.cb_bajar->isEnabled() && w.cb_subir->isEnabled());
+        QTest::keyClicks(box(w, 1), "2");
+        QVERIFY(w.cb_aceptar->isEnabled());
+        box(w, 1)->setText("12");
+        w.cb_aceptar->trigger();
+        QVERIFY(!w.isVisible() && w.result() == QDialog::Accepted);
+        QCOMPARE(st.messages.shown.size(), 0);
+    }
+    QCOMPARE(templateValue(60), QString("12FFFFFF"));
+    {
+        w_seccion w;
+        QCOMPARE(box(w, 1)->text(), QString("12"));
+        // A decimal byte above 255 cannot go into the panel's memory.
+        w.show();
+        QVERIFY(!typeAndAccept(w, "256"));
+        QCOMPARE(st.messages.lastTitle(), QString("Error 502"));
+        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+    }
+    QCOMPARE(templateValue(60), QString("12FFFFFF"));
+
+    // Without a fill every character is typed: seven of eight are refused.
+    openTemplate(61);
+    {
+        w_seccion w;
+        w.show();
+        st.messages.clear();
+        QVERIFY(!typeAndAccept(w, "0000012"));
+        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(templateValue(61), QString("00000001"));
+        QVERIFY(typeAndAccept(w, "00000012"));
+    }
+    QCOMPARE(templateValue(61), QString("00000012"));
+
+    // Type 2 with characters: a text box of exactly 16 hexadecimal digits
+    // holding one byte; quotes and other characters are refused, not stored.
+    openTemplate(62);
+    {
+        w_seccion w;
+        w.show();
+        QVERIFY(!list(w, 1) && box(w, 1)->maxLength() == 16);
+        st.messages.clear();
+        QVERIFY(!typeAndAccept(w, "00000000000000A"));
+        QVERIFY(!typeAndAccept(w, "O'BRIEN;DROP--00"));
+        QVERIFY(!typeAndAccept(w, "0000000000000100"));
+        QCOMPARE(st.messages.shown.size(), 3);
+        QCOMPARE(templateValue(62), QString("0000000000000001"));
+        QVERIFY(typeAndAccept(w, "00000000000000a5"));
+    }
+    QCOMPARE(templateValue(62), QString("00000000000000a5"));
+
+    // Type 4: hexadecimal digits only, padded with its fill.
+    openTemplate(63);
+    {
+        w_seccion w;
+        w.show();
+        QCOMPARE(box(w, 1)->text(), QString());
+        QVERIFY(!typeAndAccept(w, "1'2"));
+        QVERIFY(typeAndAccept(w, "12"));
+    }
+    QCOMPARE(templateValue(63), QString("12FF"));
+}
+
+void TstSeccion::listRowsRowCountAndUnchangedSaves()
+{
+    Station st(true, false);
+    makeTemplate2();
+    // A stored "0A" selects its own entry, not the first one read as zero.
+    one("UPDATE configuraciones_valores SET valor = '0A' WHERE id_configuracion = 2 AND id_panel = 1 "
+        "AND id_seccion = 0 AND id_item = 2");
+    openTemplate(0);
+    {
+        w_seccion w;
+        w.show();
+        QCOMPARE(w.rows(), 8);
+        QCOMPARE(w.windowTitle(), QString("[000] Tipos de Zona 01 a 08"));
+        QVERIFY(!box(w, 1));
+        QCOMPARE(list(w, 1)->count(), 12);
+        QCOMPARE(list(w, 1)->currentText(), QString("01 - Demorada 1"));
+        QCOMPARE(list(w, 2)->currentText(), QString("0A - 24 horas médica"));
+        QCOMPARE(w.findChild<QLabel*>("st_defecto_2")->text(), QString("0A"));
+        QVERIFY(!w.cb_aceptar->isEnabled());
+
+        // A row left without a choice stops the whole save.
+        list(w, 1)->setCurrentIndex(list(w, 1)->findText("04 - Interior"));
+        QVERIFY(w.cb_aceptar->isEnabled());
+        list(w, 3)->setCurrentIndex(-1);
+        w.cb_aceptar->trigger();
+        QVERIFY(w.isVisible());
+        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(templateValue(0, 1), QString("01"));
+
+        list(w, 3)->setCurrentIndex(0);
+        w.cb_aceptar->trigger();
+        QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(templateValue(0, 1), QString("04"));
+    QCOMPARE(templateValue(0, 2), QString("0A"));
+    QCOMPARE(templateValue(0, 3), QString("00"));
+
+    // Type 5 shows its fill; "Subir sección" saves it unchanged and marks the
+    // section, and hands the mark back.
+    const QString phone = templateValue(24);
+    QVERIFY(phone.startsWith("43514200F"));
+    one("UPDATE configuraciones_valores SET id_estado = 0 WHERE id_configuracion = 2");
+    openTemplate(24);
+    {
+        w_seccion w;
+        w.show();
+        QCOMPARE(box(w, 1)->text(), phone);
+        QVERIFY(!w.cb_aceptar->isEnabled());
+        w.cb_subir->trigger();
+        QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(templateValue(24), phone);
+    QCOMPARE(templateMarks(24), QString("1"));
+    QCOMPARE(templateMarks(23), QString("0,0,0,0"));
+    QCOMPARE(EditorContext::instance().marca, 1);
+
+    // Items without a template value are not shown; at most 100 rows, and the
+    // window grows with its rows.
+    addSection(70, 3, 3, QVariant(), "001", 101);
+    one("DELETE FROM configuraciones_valores WHERE id_configuracion = 2 AND id_seccion = 70 AND id_item = 1");
+    openTemplate(70);
+    w_seccion big;
+    QCOMPARE(big.rows(), 100);
+    QCOMPARE(big.findChild<QLabel*>("st_titulo_1")->text(), QString("Item 2:"));
+    QVERIFY(big.findChild<QLabel*>("st_titulo_100") && !big.findChild<QLabel*>("st_titulo_101"));
+    openTemplate(24);
+    w_seccion small;
+    QVERIFY(small.findChild<QFrame*>("frm_seccion")->height() < big.findChild<QFrame*>("frm_seccion")->height());
+    QVERIFY(small.height() >= ui::twips(350 + 1700) - 1);
+}
+
+void TstSeccion::subscriberMarksAndRestore()
+{
+    Station st(true, true);
+    const QStringList before = subscriberSection(1, 20);
+    EditorContext::instance() = EditorContext::forSubscriber(1, 1, 20, 1, 1);
+    {
+        // "Bajar sección" marks the section and drops what was typed.
+        w_seccion w;
+        w.show();
+        QCOMPARE(w.mode(), EditorMode::abonado);
+        QVERIFY(w.cb_restaurar->isEnabled() && w.cb_bajar->isEnabled());
+        QCOMPARE(box(w, 1)->text(), QString("030"));
+        box(w, 1)->setText("099");
+        w.cb_bajar->trigger(); // answered No
+        QVERIFY(w.isVisible());
+        QCOMPARE(st.messages.asked.last(), QString("¿Realmente desea marcar la sección para bajar?"));
+        st.messages.answers.enqueue(true);
+        w.cb_bajar->trigger();
+        QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(EditorContext::instance().marca, -1);
+    QStringList marked = before;
+    marked.replaceInStrings(QRegularExpression("/.*$"), "/-1");
+    QCOMPARE(subscriberSection(1, 20), marked);
+
+    // A subscriber without a value for an item: the message, the frame and
+    // "Aceptar" off, nothing saved; "Restaurar" re-seeds the section.
+    one("DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 3");
+    const QStringList missing = subscriberSection(1, 0);
+    EditorContext::instance() = EditorContext::forSubscriber(1, 1, 0, 1, 0);
+    st.messages.clear();
+    {
+        w_seccion w;
+        w.show();
+        QCOMPARE(st.messages.lastTitle(), QString("Error 501"));
+        QCOMPARE(st.messages.lastText(), QString("El abonado no posee actualizada la configuración"));
+        QVERIFY(!w.frm_seccion->isEnabled() && !w.cb_aceptar->isEnabled());
+        w.cb_subir->trigger();
+        QVERIFY(w.isVisible());
+        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(subscriberSection(1, 0), missing);
+        QCOMPARE(EditorContext::instance().marca, 0);
+
+        w.cb_restaurar->trigger(); // answered No
+        QCOMPARE(st.messages.asked.last(), QString("¿Reemplaza los valores actuales?"));
+        QCOMPARE(subscriberSection(1, 0), missing);
+        st.messages.answers.enqueue(true);
+        w.cb_restaurar->trigger();
+        QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(EditorContext::instance().marca, 1);
+    // Values and marks as the template has them.
+    QCOMPARE(subscriberSection(1, 0).size(), 8);
+    QCOMPARE(one("SELECT count(*) FROM abonados_valores av JOIN configuraciones_valores cv ON cv.id_configuracion = 1 "
+                 "AND cv.id_panel = 1 AND cv.id_seccion = av.id_seccion AND cv.id_item = av.id_item "
+                 "AND cv.valor = av.valor AND cv.id_estado = av.id_estado WHERE av.id_abonado = 1 AND av.id_seccion = 0")
+                 .toInt(), 8);
+}
+
+void TstSeccion::failedSaveRollsBackEveryRow()
+{
+    Station st(true, true);
+    one("CREATE TEMP TRIGGER refuse BEFORE UPDATE OF valor ON abonados_valores WHEN NEW.id_item = 5 "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    const QStringList before = subscriberSection(1, 20);
+    EditorContext::instance() = EditorContext::forSubscriber(1, 1, 20, 1, 0);
+    w_seccion w;
+    w.show();
+    for (int k = 1; k <= 6; ++k)
+        box(w, k)->setText("007");
+    w.cb_subir->trigger();
+    QVERIFY(w.isVisible());
+    QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+    QCOMPARE(subscriberSection(1, 20), before);
+    QCOMPARE(EditorContext::instance().marca, 0);
+    // What was typed stays for another try.
+    QCOMPARE(box(w, 6)->text(), QString("007"));
+}
+
+QTEST_MAIN(TstSeccion)
+#include "tst_seccion.moc"
