@@ -7,11 +7,13 @@
 #include "admin/w_usuarios.h"
 #include "records/w_abonados.h"
 #include "migration/w_migracion.h"
+#include "records/w_configuracion.h"
 
 void registerWindows(w_main& w)
 {
     w.registerWindow("cb_parametros", [] { return new w_parametros; });
     w.registerWindow("cb_abonados", [] { return new w_abonados; });
+    w.registerWindow("cb_configuracion", [] { return new w_configuracion; });
     w.registerWindow("cb_usuarios", [] { return new w_usuarios; });
     w.registerWindow("cb_log", [] { return new w_log; });
 }

@@ -1,0 +1,448 @@
+#include "records/w_configuracion.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "records/editor_context.h"
+#include "records/search_context.h"
+#include "records/w_buscar.h"
+#include "records/w_configuracion_abm.h"
+#include "records/w_seccion.h"
+#include "reports/ui_reportes.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+namespace {
+
+QLabel* shownText(QWidget* parent, const QString& name)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return l;
+}
+
+QLabel* caption(QWidget* parent, const QString& name, const QString& text)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+} // namespace
+
+w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("w_configuracion"));
+    setWindowTitle(QStringLiteral("Configuraciones"));
+
+    tb_configuracion = new QToolBar(this);
+    tb_configuracion->setObjectName(QStringLiteral("tb_configuracion"));
+    // Text under the pictures: all nine buttons fit the window's width.
+    tb_configuracion->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb_configuracion->setIconSize(QSize(16, 16));
+    cb_panel = boton(QStringLiteral("cb_panel"), QStringLiteral("Panel"), QString());
+    cb_configuracion = boton(QStringLiteral("cb_configuracion"), QStringLiteral("Config."), QString());
+    tb_configuracion->addSeparator();
+    cb_copiar = boton(QStringLiteral("cb_copiar"), QStringLiteral("Copiar"), QStringLiteral("Copiar configuración a una nueva"));
+    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar configuracion"));
+    cb_modificar = boton(QStringLiteral("cb_modificar"), QStringLiteral("Editar"), QStringLiteral("Editar sección"));
+    tb_configuracion->addSeparator();
+    cb_desmarcar = boton(QStringLiteral("cb_desmarcar"), QStringLiteral("Desmarcar"), QString());
+    cb_subir = boton(QStringLiteral("cb_subir"), QStringLiteral("Subir"), QString());
+    cb_bajar = boton(QStringLiteral("cb_bajar"), QStringLiteral("Bajar"), QString());
+    tb_configuracion->addSeparator();
+    cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"), QStringLiteral("Imprimir Reporte"));
+
+    st_panel_t = caption(this, QStringLiteral("st_panel_t"), QStringLiteral("Panel:"));
+    st_panel = shownText(this, QStringLiteral("st_panel"));
+    st_configuracion_t = caption(this, QStringLiteral("st_configuracion_t"), QStringLiteral("Configuración:"));
+    st_configuracion = shownText(this, QStringLiteral("st_configuracion"));
+    img_cbconfiguracion = new QLabel(this);
+    img_cbconfiguracion->setObjectName(QStringLiteral("img_cbconfiguracion"));
+    img_cbconfiguracion->setPixmap(ui::picture(QStringLiteral("modificar")));
+    img_cbconfiguracion->setToolTip(QStringLiteral("Editar descripción"));
+    img_cbconfiguracion->setCursor(Qt::PointingHandCursor);
+    img_cbconfiguracion->installEventFilter(this);
+    st_filtroseccion_t = caption(this, QStringLiteral("st_filtroseccion_t"), QStringLiteral("Filtro (seccion/descripción)"));
+    sle_filtroseccion = new QLineEdit(this);
+    sle_filtroseccion->setObjectName(QStringLiteral("sle_filtroseccion"));
+    sle_filtroseccion->setMaxLength(100);
+    st_filtroseccion_t->setBuddy(sle_filtroseccion);
+
+    fg_secciones = new QTableWidget(0, 4, this);
+    fg_secciones->setObjectName(QStringLiteral("fg_secciones"));
+    fg_secciones->setHorizontalHeaderLabels({QString(), QStringLiteral("Sección"), QStringLiteral("Descripción"), QString()});
+    fg_secciones->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fg_secciones->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fg_secciones->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The top row is a whole section, so a scroll position is a row number.
+    fg_secciones->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    fg_secciones->setWordWrap(false);
+    fg_secciones->verticalHeader()->hide();
+    fg_secciones->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fg_secciones->verticalHeader()->setDefaultSectionSize(fg_secciones->fontMetrics().height() + 6);
+    fg_secciones->horizontalHeader()->setHighlightSections(false);
+    fg_secciones->horizontalHeader()->setStretchLastSection(false);
+    fg_secciones->setColumnWidth(ColMarca, ui::twips(300));
+    // Wide enough for its heading in our fonts.
+    fg_secciones->setColumnWidth(ColSeccion, qMax(ui::twips(700), fg_secciones->horizontalHeader()->sectionSizeHint(ColSeccion)));
+    fg_secciones->setColumnWidth(ColDescripcion, ui::twips(6500));
+    fg_secciones->horizontalHeader()->setSectionResizeMode(ColDescripcion, QHeaderView::Stretch);
+    fg_secciones->setColumnHidden(ColEstado, true);
+    fg_secciones->setIconSize(QSize(14, 14));
+    fg_secciones->installEventFilter(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 4);
+    layout->setSpacing(4);
+    layout->addWidget(tb_configuracion);
+    auto* g = new QGridLayout;
+    g->setContentsMargins(ui::twips(60), 0, ui::twips(60), 0);
+    g->setHorizontalSpacing(6);
+    g->setVerticalSpacing(3);
+    g->addWidget(st_panel_t, 0, 0);
+    g->addWidget(st_panel, 0, 1);
+    g->addWidget(st_configuracion_t, 1, 0);
+    g->addWidget(st_configuracion, 1, 1);
+    g->addWidget(img_cbconfiguracion, 1, 2);
+    g->addWidget(st_filtroseccion_t, 2, 0);
+    g->addWidget(sle_filtroseccion, 2, 1);
+    g->setColumnStretch(1, 1);
+    layout->addLayout(g);
+    layout->addWidget(fg_secciones, 1);
+
+    connect(sle_filtroseccion, &QLineEdit::returnPressed, this, &w_configuracion::wf_muestrasecciones);
+    connect(fg_secciones, &QTableWidget::cellClicked, this, [this](int row, int column) {
+        if (column == ColMarca)
+            ciclarMarca(row);
+    });
+    connect(fg_secciones, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
+        if (column >= ColSeccion)
+            wf_modificar();
+    });
+
+    SearchContext& search = SearchContext::instance();
+    search.registerDisplay(SearchMode::panel, this, [this](int id) { wf_muestrapanel(id); });
+    search.registerDisplay(SearchMode::configuracion, this, [this](int id) { wf_muestraconfiguracion(id); });
+
+    ui::sizeWindow(this, 8200, 5700);
+    wf_muestrapanel(0);
+}
+
+QAction* w_configuracion::boton(const QString& key, const QString& caption, const QString& tip)
+{
+    QAction* a = tb_configuracion->addAction(ui::icon(key), caption);
+    a->setObjectName(key);
+    if (!tip.isEmpty())
+        a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    return a;
+}
+
+void w_configuracion::wf_muestrapanel(int panel)
+{
+    const QSqlDatabase c = mdl_main::instance().db();
+    QString shown;
+    try {
+        // With one model in the catalogue there is nothing to choose.
+        if (panel == 0) {
+            QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_panel FROM paneles LIMIT 2"));
+            QList<int> ids;
+            while (q.next())
+                ids << q.value(0).toInt();
+            if (ids.size() == 1)
+                panel = ids.first();
+        }
+        if (panel >= 1) {
+            QSqlQuery q = db::exec(c, QStringLiteral("SELECT codigo, version FROM paneles WHERE id_panel = ?"), {panel});
+            if (q.next())
+                shown = db::text(q, "codigo") + QLatin1Char(' ') + db::text(q, "version");
+            else
+                panel = 0;
+        }
+    } catch (const db::Error& e) {
+        qWarning("w_configuracion::wf_muestrapanel: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(101);
+        panel = 0;
+        shown.clear();
+    }
+    il_panel = panel >= 1 ? panel : 0;
+    st_panel->setText(il_panel ? shown : QString());
+    cb_configuracion->setEnabled(il_panel > 0);
+    wf_muestraconfiguracion(0);
+}
+
+void w_configuracion::wf_muestraconfiguracion(int configuracion)
+{
+    for (QAction* a : {cb_bajar, cb_subir, cb_desmarcar, cb_copiar, cb_modificar, cb_baja, cb_imprimir})
+        a->setEnabled(false);
+    fg_secciones->setEnabled(false);
+
+    const QSqlDatabase c = mdl_main::instance().db();
+    QString name;
+    bool found = false;
+    try {
+        // The only template that covers the model is taken without asking.
+        if (configuracion == 0) {
+            QSqlQuery q = db::exec(c,
+                                   QStringLiteral("SELECT DISTINCT id_configuracion FROM configuraciones_valores "
+                                                  "WHERE id_panel = ? LIMIT 2"),
+                                   {il_panel});
+            QList<int> ids;
+            while (q.next())
+                ids << q.value(0).toInt();
+            if (ids.size() == 1)
+                configuracion = ids.first();
+        }
+        if (configuracion >= 1) {
+            QSqlQuery q = db::exec(c, QStringLiteral("SELECT descripcion FROM configuraciones WHERE id_configuracion = ?"),
+                                   {configuracion});
+            found = q.next();
+            if (found)
+                name = db::text(q, "descripcion");
+        }
+    } catch (const db::Error& e) {
+        qWarning("w_configuracion::wf_muestraconfiguracion: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(101);
+        found = false;
+    }
+
+    if (!found) {
+        st_configuracion->clear();
+        il_configuracion = 0;
+    } else {
+        st_configuracion->setText(name);
+        il_configuracion = configuracion;
+        cb_copiar->setEnabled(true);
+        cb_imprimir->setEnabled(true);
+        // The catalogue template is kept by the catalogue update alone.
+        if (il_configuracion >= 2) {
+            for (QAction* a : {cb_modificar, cb_subir, cb_bajar, cb_baja})
+                a->setEnabled(true);
+            fg_secciones->setEnabled(true);
+        }
+    }
+    wf_muestrasecciones();
+}
+
+void w_configuracion::wf_muestrasecciones()
+{
+    const QString filtro = sle_filtroseccion->text().trimmed();
+    bool numeric = false;
+    const qlonglong target = filtro.toLongLong(&numeric);
+    const QString folded = db::fold(filtro);
+
+    struct Row {
+        int seccion;
+        QString descripcion;
+        int marca;
+    };
+    QList<Row> rows;
+    try {
+        // A section's mark is the largest of its items' marks, 0 without items.
+        QSqlQuery q = db::exec(mdl_main::instance().db(),
+                               QStringLiteral("SELECT s.id_seccion, s.descripcion, "
+                                              "COALESCE((SELECT max(cv.id_estado) FROM configuraciones_valores cv "
+                                              "WHERE cv.id_configuracion = ? AND cv.id_panel = s.id_panel "
+                                              "AND cv.id_seccion = s.id_seccion), 0) AS estado "
+                                              "FROM secciones s WHERE s.id_panel = ? ORDER BY s.id_seccion"),
+                               {il_configuracion, il_panel});
+        while (q.next()) {
+            Row r{db::integer(q, "id_seccion"), db::text(q, "descripcion"), db::integer(q, "estado")};
+            // Digits find a section by number; any other text narrows by description.
+            if (!numeric && !filtro.isEmpty() && !db::fold(r.descripcion).contains(folded))
+                continue;
+            rows << r;
+        }
+    } catch (const db::Error& e) {
+        qWarning("w_configuracion::wf_muestrasecciones: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(101);
+        rows.clear();
+    }
+
+    const int top = fg_secciones->verticalScrollBar()->value();
+    const int current = fg_secciones->currentRow();
+    fg_secciones->setUpdatesEnabled(false);
+    fg_secciones->clearContents();
+    fg_secciones->setRowCount(int(rows.size()));
+    cb_desmarcar->setEnabled(false);
+    int scrollRow = -1;
+    for (int r = 0; r < rows.size(); ++r) {
+        const Row& row = rows.at(r);
+        if (numeric && row.seccion <= target)
+            scrollRow = r;
+        auto* mark = new QTableWidgetItem;
+        if (row.marca == 1)
+            mark->setIcon(ui::icon(QStringLiteral("subir")));
+        else if (row.marca == -1)
+            mark->setIcon(ui::icon(QStringLiteral("bajar")));
+        mark->setData(Qt::UserRole, row.marca);
+        fg_secciones->setItem(r, ColMarca, mark);
+        auto* number = new QTableWidgetItem(QString::number(row.seccion));
+        number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        fg_secciones->setItem(r, ColSeccion, number);
+        fg_secciones->setItem(r, ColDescripcion, new QTableWidgetItem(row.descripcion));
+        fg_secciones->setItem(r, ColEstado, new QTableWidgetItem(QString::number(row.marca)));
+        if (row.marca != 0)
+            cb_desmarcar->setEnabled(true);
+    }
+    if (current >= 0 && current < fg_secciones->rowCount())
+        fg_secciones->setCurrentCell(current, ColSeccion);
+    fg_secciones->setUpdatesEnabled(true);
+    // The scroll range follows the new rows only once the view is laid out.
+    fg_secciones->doItemsLayout();
+    fg_secciones->verticalScrollBar()->setValue(numeric && scrollRow >= 0 ? scrollRow : top);
+}
+
+void w_configuracion::ciclarMarca(int row)
+{
+    if (il_configuracion < 2 || !fg_secciones->isEnabled() || row < 0 || row >= fg_secciones->rowCount())
+        return;
+    const int seccion = fg_secciones->item(row, ColSeccion)->text().toInt();
+    const int marca = fg_secciones->item(row, ColEstado)->text().toInt();
+    // none -> subir -> bajar -> none
+    setMarks(marca == 1 ? -1 : marca + 1, seccion);
+    fg_secciones->setCurrentCell(row, ColMarca);
+}
+
+void w_configuracion::setMarks(int marca, int seccion)
+{
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        if (seccion >= 0)
+            db::exec(c,
+                     QStringLiteral("UPDATE configuraciones_valores SET id_estado = ? "
+                                    "WHERE id_panel = ? AND id_configuracion = ? AND id_seccion = ?"),
+                     {marca, il_panel, il_configuracion, seccion});
+        else
+            db::exec(c,
+                     QStringLiteral("UPDATE configuraciones_valores SET id_estado = ? "
+                                    "WHERE id_panel = ? AND id_configuracion = ?"),
+                     {marca, il_panel, il_configuracion});
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_configuracion: marcas: %s", qPrintable(e.text()));
+        mdl_main::instance().f_mensaje(203);
+    }
+    wf_muestrasecciones();
+}
+
+void w_configuracion::marcarTodo(const QString& pregunta, int marca)
+{
+    // Clearing is allowed on the catalogue template too (its marks are the
+    // station's); marking all is not.
+    if (il_configuracion < (marca == 0 ? 1 : 2))
+        return;
+    if (askYesNo(pregunta))
+        setMarks(marca, -1);
+}
+
+void w_configuracion::wf_modificar()
+{
+    const int row = fg_secciones->currentRow();
+    if (il_configuracion < 2 || row < 0 || row >= fg_secciones->rowCount())
+        return;
+    QTableWidgetItem* number = fg_secciones->item(row, ColSeccion);
+    if (!number || number->text().isEmpty())
+        return;
+    EditorContext::instance() = EditorContext::forTemplate(il_panel, il_configuracion, number->text().toInt(),
+                                                           fg_secciones->item(row, ColEstado)->text().toInt());
+    w_seccion* editor = w_seccion::abrir(this);
+    connect(editor, &QDialog::finished, this, [this, row] {
+        // The list is read again, so it shows the section's mark as stored.
+        wf_muestrasecciones();
+        if (row < fg_secciones->rowCount())
+            fg_secciones->setCurrentCell(row, ColSeccion);
+        fg_secciones->setFocus();
+    });
+}
+
+void w_configuracion::wf_baja()
+{
+    if (il_configuracion < 2)
+        return;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        // The store removes the values with the template, and refuses while a
+        // subscriber uses it.
+        db::exec(c, QStringLiteral("DELETE FROM configuraciones WHERE id_configuracion = ?"), {il_configuracion});
+        t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_configuracion::wf_baja: %s", qPrintable(e.text()));
+        showError(QStringLiteral("No fué posible eliminar esta configuración. Asegúrese de que no la está "
+                                 "utiliando ningún abonado."));
+        return;
+    }
+    wf_muestraconfiguracion(0);
+}
+
+void w_configuracion::editarDescripcion()
+{
+    if (il_configuracion < 2) {
+        showError(QStringLiteral("No puede modificar esta descripción"));
+        return;
+    }
+    EditorContext::instance().configuracion = il_configuracion;
+    w_configuracion_abm::abrir(this);
+}
+
+void w_configuracion::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_panel")) {
+        w_buscar::abrir(SearchMode::panel, this);
+    } else if (key == QLatin1String("cb_configuracion")) {
+        w_buscar::abrir(SearchMode::configuracion, this);
+    } else if (key == QLatin1String("cb_copiar")) {
+        if (il_configuracion < 1)
+            return;
+        EditorContext::instance().configuracion = 0;
+        w_configuracion_abm::abrir(this);
+    } else if (key == QLatin1String("cb_baja")) {
+        if (il_configuracion >= 2 && askYesNo(QStringLiteral("¿Está seguro de dar de baja esta configuración?")))
+            wf_baja();
+    } else if (key == QLatin1String("cb_modificar")) {
+        wf_modificar();
+    } else if (key == QLatin1String("cb_subir")) {
+        marcarTodo(QStringLiteral("¿Está seguro de marcar todo para subir?"), 1);
+    } else if (key == QLatin1String("cb_bajar")) {
+        marcarTodo(QStringLiteral("¿Está seguro de marcar todo para bajar?"), -1);
+    } else if (key == QLatin1String("cb_desmarcar")) {
+        marcarTodo(QStringLiteral("¿Está seguro de desmarcar todo?"), 0);
+    } else if (key == QLatin1String("cb_imprimir")) {
+        if (il_configuracion >= 1)
+            reports::showTemplateReport(il_panel, il_configuracion);
+    }
+}
+
+bool w_configuracion::eventFilter(QObject* o, QEvent* e)
+{
+    if (o == img_cbconfiguracion && e->type() == QEvent::MouseButtonRelease) {
+        editarDescripcion();
+        return true;
+    }
+    if (o == fg_secciones && e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            wf_modificar();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(o, e);
+}

@@ -1,0 +1,71 @@
+#pragma once
+// Configuration templates: one template of one panel model as the list of
+// the model's sections with their transfer marks. Sections are edited in the
+// section value editor; templates are copied, renamed (w_configuracion_abm)
+// and deleted here. Template 1, the catalogue's, is only viewed, copied and
+// printed.
+
+#include <QWidget>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+class QToolBar;
+
+class w_configuracion : public QWidget {
+    Q_OBJECT
+public:
+    explicit w_configuracion(QWidget* parent = nullptr);
+
+    // Grid columns.
+    enum { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado = 3 };
+
+    void wf_muestrapanel(int panel);
+    void wf_muestraconfiguracion(int configuracion);
+    void wf_muestrasecciones();
+    void wf_modificar();
+    void wf_baja();
+
+    // Toolbar dispatch on the button's key.
+    void dispatch(const QString& key);
+
+    int il_panel = 0;          // model on display; 0 when none
+    int il_configuracion = 0;  // template on display; 0 when none
+
+    QToolBar* tb_configuracion;
+    QAction* cb_panel;
+    QAction* cb_configuracion;
+    QAction* cb_copiar;
+    QAction* cb_baja;
+    QAction* cb_modificar;
+    QAction* cb_desmarcar;
+    QAction* cb_subir;
+    QAction* cb_bajar;
+    QAction* cb_imprimir;
+    QLabel* st_panel_t;
+    QLabel* st_panel;
+    QLabel* st_configuracion_t;
+    QLabel* st_configuracion;
+    QLabel* img_cbconfiguracion;
+    QLabel* st_filtroseccion_t;
+    QLineEdit* sle_filtroseccion;
+    QTableWidget* fg_secciones;
+
+    // The window has one size, set once its contents are laid out; its frame
+    // in the main window is made to it.
+    QSize sizeHint() const override
+    {
+        return minimumSize().isEmpty() ? QWidget::sizeHint() : minimumSize();
+    }
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    QAction* boton(const QString& key, const QString& caption, const QString& tip);
+    void ciclarMarca(int row);
+    void marcarTodo(const QString& pregunta, int marca);
+    void editarDescripcion();
+    void setMarks(int marca, int seccion);
+};

@@ -1,0 +1,124 @@
+#include "records/w_configuracion_abm.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/shared_ops.h"
+#include "records/editor_context.h"
+#include "records/w_configuracion.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+w_configuracion_abm* w_configuracion_abm::abrir(w_configuracion* owner)
+{
+    auto* w = new w_configuracion_abm(owner);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setWindowModality(Qt::ApplicationModal);
+    w->show();
+    return w;
+}
+
+w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner), m_owner(owner)
+{
+    setObjectName(QStringLiteral("w_configuracion_abm"));
+    setWindowTitle(QStringLiteral("Configuración"));
+    il_configuracion = EditorContext::instance().configuracion;
+
+    st_configuracion_t = new QLabel(QStringLiteral("Nombre de la configuración:"), this);
+    st_configuracion_t->setObjectName(QStringLiteral("st_configuracion_t"));
+    sle_configuracion = new QLineEdit(this);
+    sle_configuracion->setObjectName(QStringLiteral("sle_configuracion"));
+    sle_configuracion->setMaxLength(50);
+    st_configuracion_t->setBuddy(sle_configuracion);
+
+    tb_configuracion = new QToolBar(this);
+    tb_configuracion->setObjectName(QStringLiteral("tb_configuracion"));
+    tb_configuracion->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tb_configuracion->setIconSize(QSize(16, 16));
+    cb_aceptar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_aceptar")), QStringLiteral("Aceptar"));
+    cb_aceptar->setObjectName(QStringLiteral("cb_aceptar"));
+    cb_cancelar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_cancelar")), QStringLiteral("Cancelar"));
+    cb_cancelar->setObjectName(QStringLiteral("cb_cancelar"));
+
+    auto* layout = new QVBoxLayout(this);
+    const int m = ui::twips(120);
+    layout->setContentsMargins(m, m, m, m / 2);
+    layout->setSpacing(ui::twips(60));
+    layout->addWidget(st_configuracion_t);
+    layout->addWidget(sle_configuracion);
+    layout->addStretch(1);
+    layout->addWidget(tb_configuracion);
+
+    connect(cb_aceptar, &QAction::triggered, this, [this] {
+        if (wf_guardadatos())
+            accept();
+    });
+    connect(cb_cancelar, &QAction::triggered, this, &QDialog::reject);
+    connect(sle_configuracion, &QLineEdit::returnPressed, cb_aceptar, &QAction::trigger);
+
+    if (!copying()) {
+        try {
+            sle_configuracion->setText(db::scalar(mdl_main::instance().db(),
+                                                  QStringLiteral("SELECT descripcion FROM configuraciones "
+                                                                 "WHERE id_configuracion = ?"),
+                                                  {il_configuracion})
+                                           .toString());
+        } catch (const db::Error& e) {
+            qWarning("w_configuracion_abm: %s", qPrintable(e.text()));
+        }
+        sle_configuracion->selectAll();
+    }
+    ui::sizeWindow(this, 4000, 2300);
+    ui::centreOnScreen(this);
+    sle_configuracion->setFocus();
+}
+
+bool w_configuracion_abm::wf_guardadatos()
+{
+    const QString name = sle_configuracion->text().toUpper();
+    const int source = m_owner ? m_owner->il_configuracion : 0;
+    int shown = il_configuracion;
+    // A name of blanks is as empty as no name; template 1 keeps its name.
+    bool ok = !name.trimmed().isEmpty() && (copying() ? source >= 1 : il_configuracion >= 2);
+    if (ok) {
+        try {
+            const QSqlDatabase c = mdl_main::instance().db();
+            db::Transaction t(c);
+            if (copying()) {
+                shown = nextKey(c, QStringLiteral("configuraciones"), QStringLiteral("id_configuracion"), 1);
+                db::exec(c, QStringLiteral("INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (?, ?)"),
+                         {shown, name});
+                // Every model's values and marks of the template on display.
+                db::exec(c,
+                         QStringLiteral("INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, "
+                                        "id_item, valor, id_estado) SELECT ?, id_panel, id_seccion, id_item, valor, "
+                                        "id_estado FROM configuraciones_valores WHERE id_configuracion = ?"),
+                         {shown, source});
+            } else {
+                QSqlQuery q = db::exec(
+                    c, QStringLiteral("UPDATE configuraciones SET descripcion = ? WHERE id_configuracion = ?"),
+                    {name, il_configuracion});
+                if (q.numRowsAffected() != 1)
+                    throw db::Error(QStringLiteral("La configuración %1 no existe").arg(il_configuracion));
+            }
+            t.commit();
+        } catch (const db::Error& e) {
+            qWarning("w_configuracion_abm::wf_guardadatos: %s", qPrintable(e.text()));
+            ok = false;
+        }
+    }
+    if (!ok) {
+        mdl_main::instance().f_mensaje(701);
+        sle_configuracion->setFocus();
+        return false;
+    }
+    if (m_owner)
+        m_owner->wf_muestraconfiguracion(shown);
+    return true;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The name of a template: a copy of the template on display in the templates
+// window under a new name, or a new name for a template. The editor
+// context's template value chooses which when the dialog opens: 0 copies,
+// any other number renames that template.
+
+#include <QDialog>
+#include <QPointer>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QToolBar;
+class w_configuracion;
+
+class w_configuracion_abm : public QDialog {
+    Q_OBJECT
+public:
+    // Opens the dialog modal to the whole station without blocking the
+    // caller; it deletes itself when it closes.
+    static w_configuracion_abm* abrir(w_configuracion* owner);
+
+    explicit w_configuracion_abm(w_configuracion* owner);
+
+    // Saves the copy or the new name and shows it in the templates window;
+    // false (with the message shown) when nothing was saved.
+    bool wf_guardadatos();
+
+    bool copying() const { return il_configuracion == 0; }
+
+    QLabel* st_configuracion_t;
+    QLineEdit* sle_configuracion;
+    QToolBar* tb_configuracion;
+    QAction* cb_aceptar;
+    QAction* cb_cancelar;
+
+private:
+    QPointer<w_configuracion> m_owner;
+    int il_configuracion = 0; // template being renamed; 0 when copying
+};
