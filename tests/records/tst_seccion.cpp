@@ -52,18 +52,6 @@ QString templateValue(int seccion, int item = 1)
                "AND id_seccion = ? AND id_item = ?", {seccion, item}).toString();
 }
 
-// Marks of a section of template 2 for model 1, by item.
-QString templateMarks(int seccion)
-{
-    QStringList out;
-    QSqlQuery q = db::exec(mdl_main::instance().db(),
-                           "SELECT id_estado FROM configuraciones_valores WHERE id_configuracion = 2 AND id_panel = 1 "
-                           "AND id_seccion = ? ORDER BY id_item", {seccion});
-    while (q.next())
-        out << q.value(0).toString();
-    return out.join(',');
-}
-
 QStringList subscriberSection(int abonado, int seccion)
 {
     QStringList out;
@@ -83,106 +71,82 @@ void openTemplate(int seccion)
     EditorContext::instance() = EditorContext::forTemplate(1, 2, seccion, 0);
 }
 
-// Types into the first box and saves with "Aceptar"; true when the editor closed.
-bool typeAndAccept(w_seccion& w, const QString& text)
-{
-    box(w, 1)->setText(text);
-    w.cb_aceptar->trigger();
-    return !w.isVisible();
-}
-
 } // namespace
 
 class TstSeccion : public QObject {
     Q_OBJECT
 private slots:
-    void textSectionsArePaddedCheckedAndShownBack();
+    void textValues_data();
+    void textValues();
     void listRowsRowCountAndUnchangedSaves();
     void subscriberMarksAndRestore();
-    void failedSaveRollsBackEveryRow();
 };
 
-void TstSeccion::textSectionsArePaddedCheckedAndShownBack()
+void TstSeccion::textValues_data()
 {
+    QTest::addColumn<int>("tipo");
+    QTest::addColumn<int>("caracteres");
+    QTest::addColumn<QVariant>("filler");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("saved"); // empty: refused with "Verifique los datos"
+    const QVariant none;
+    // Type 3 with a fill hides it and pads what is typed.
+    QTest::newRow("3 fill") << 3 << 8 << QVariant("F") << "1FFFFFFF" << "1" << "12" << "12FFFFFF";
+    QTest::newRow("3 fill, above a byte") << 3 << 8 << QVariant("F") << "1FFFFFFF" << "1" << "256" << "";
+    QTest::newRow("3 seven of eight") << 3 << 8 << none << "00000001" << "00000001" << "0000012" << "";
+    // Type 2 text: exactly its length, one hexadecimal byte, as typed.
+    QTest::newRow("2 fifteen of sixteen") << 2 << 16 << none << "0000000000000001" << "0000000000000001"
+                                          << "00000000000000A" << "";
+    QTest::newRow("2 quote") << 2 << 16 << none << "0000000000000001" << "0000000000000001" << "O'BRIEN;DROP--00" << "";
+    QTest::newRow("2 above a byte") << 2 << 16 << none << "0000000000000001" << "0000000000000001"
+                                    << "0000000000000100" << "";
+    QTest::newRow("2 sixteen") << 2 << 16 << none << "0000000000000001" << "0000000000000001" << "00000000000000a5"
+                               << "00000000000000a5";
+    QTest::newRow("4 not hexadecimal") << 4 << 4 << QVariant("F") << "FFFF" << "" << "1G" << "";
+    QTest::newRow("4 fill") << 4 << 4 << QVariant("F") << "FFFF" << "" << "12" << "12FF";
+    // Type 5 shows its fill; saved unchanged by "Subir sección".
+    QTest::newRow("5 unchanged") << 5 << 8 << QVariant("F") << "12FFFFFF" << "12FFFFFF" << "12FFFFFF" << "12FFFFFF";
+}
+
+void TstSeccion::textValues()
+{
+    QFETCH(int, tipo);
+    QFETCH(int, caracteres);
+    QFETCH(QVariant, filler);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, typed);
+    QFETCH(QString, saved);
     Station st(true, false);
     makeTemplate2();
-    addSection(60, 3, 8, "F", "1FFFFFFF");
-    addSection(61, 3, 8, QVariant(), "00000001");
-    addSection(62, 2, 16, QVariant(), "0000000000000001");
-    addSection(63, 4, 4, "F", "FFFF");
-
-    // Type 3 with a fill: the fill is hidden, two digits are stored padded
-    // and shown back as typed.
+    addSection(60, tipo, caracteres, filler, stored);
     openTemplate(60);
-    {
-        w_seccion w;
-        w.show();
-        QCOMPARE(w.windowTitle(), QString("[060] Prueba 60"));
-        QCOMPARE(box(w, 1)->text(), QString("1"));
-        QCOMPARE(box(w, 1)->maxLength(), 8);
-        QCOMPARE(w.findChild<QLabel*>("st_defecto_1")->text(), QString("1"));
-        QVERIFY(!list(w, 1));
-        QVERIFY(!w.cb_aceptar->isEnabled());
-        QVERIFY(!w.cb_restaurar->isEnabled() && !w.cb_bajar->isEnabled() && w.cb_subir->isEnabled());
-        QTest::keyClicks(box(w, 1), "2");
-        QVERIFY(w.cb_aceptar->isEnabled());
-        box(w, 1)->setText("12");
-        w.cb_aceptar->trigger();
-        QVERIFY(!w.isVisible() && w.result() == QDialog::Accepted);
-        QCOMPARE(st.messages.shown.size(), 0);
-    }
-    QCOMPARE(templateValue(60), QString("12FFFFFF"));
-    {
-        w_seccion w;
-        QCOMPARE(box(w, 1)->text(), QString("12"));
-        // A decimal byte above 255 cannot go into the panel's memory.
-        w.show();
-        QVERIFY(!typeAndAccept(w, "256"));
+    w_seccion w;
+    w.show();
+    QCOMPARE(w.windowTitle(), QString("[060] Prueba 60"));
+    QVERIFY(!list(w, 1) && box(w, 1)->maxLength() == caracteres);
+    QCOMPARE(box(w, 1)->text(), shown);
+    QVERIFY(!w.cb_aceptar->isEnabled() && !w.cb_restaurar->isEnabled() && !w.cb_bajar->isEnabled());
+    // Changes enable "Aceptar"; an unchanged section is saved by "Subir sección".
+    box(w, 1)->setText(typed);
+    QCOMPARE(w.cb_aceptar->isEnabled(), typed != shown);
+    (typed != shown ? w.cb_aceptar : w.cb_subir)->trigger();
+    if (saved.isEmpty()) {
+        QVERIFY(w.isVisible());
         QCOMPARE(st.messages.lastTitle(), QString("Error 502"));
         QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(templateValue(60), stored);
+        return;
     }
-    QCOMPARE(templateValue(60), QString("12FFFFFF"));
-
-    // Without a fill every character is typed: seven of eight are refused.
-    openTemplate(61);
-    {
-        w_seccion w;
-        w.show();
-        st.messages.clear();
-        QVERIFY(!typeAndAccept(w, "0000012"));
-        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
-        QCOMPARE(templateValue(61), QString("00000001"));
-        QVERIFY(typeAndAccept(w, "00000012"));
-    }
-    QCOMPARE(templateValue(61), QString("00000012"));
-
-    // Type 2 with characters: a text box of exactly 16 hexadecimal digits
-    // holding one byte; quotes and other characters are refused, not stored.
-    openTemplate(62);
-    {
-        w_seccion w;
-        w.show();
-        QVERIFY(!list(w, 1) && box(w, 1)->maxLength() == 16);
-        st.messages.clear();
-        QVERIFY(!typeAndAccept(w, "00000000000000A"));
-        QVERIFY(!typeAndAccept(w, "O'BRIEN;DROP--00"));
-        QVERIFY(!typeAndAccept(w, "0000000000000100"));
-        QCOMPARE(st.messages.shown.size(), 3);
-        QCOMPARE(templateValue(62), QString("0000000000000001"));
-        QVERIFY(typeAndAccept(w, "00000000000000a5"));
-    }
-    QCOMPARE(templateValue(62), QString("00000000000000a5"));
-
-    // Type 4: hexadecimal digits only, padded with its fill.
-    openTemplate(63);
-    {
-        w_seccion w;
-        w.show();
-        QCOMPARE(box(w, 1)->text(), QString());
-        QVERIFY(!typeAndAccept(w, "1'2"));
-        QVERIFY(typeAndAccept(w, "12"));
-    }
-    QCOMPARE(templateValue(63), QString("12FF"));
+    QVERIFY(!w.isVisible() && st.messages.shown.isEmpty());
+    QCOMPARE(templateValue(60), saved);
+    QCOMPARE(one("SELECT max(id_estado) FROM configuraciones_valores WHERE id_seccion = 60 AND id_configuracion = 2").toInt(),
+             typed == shown ? 1 : 0);
+    QCOMPARE(EditorContext::instance().marca, typed == shown ? 1 : 0);
+    w_seccion again;
+    QCOMPARE(box(again, 1)->text(), typed);
 }
 
 void TstSeccion::listRowsRowCountAndUnchangedSaves()
@@ -196,50 +160,23 @@ void TstSeccion::listRowsRowCountAndUnchangedSaves()
     {
         w_seccion w;
         w.show();
-        QCOMPARE(w.rows(), 8);
-        QCOMPARE(w.windowTitle(), QString("[000] Tipos de Zona 01 a 08"));
-        QVERIFY(!box(w, 1));
-        QCOMPARE(list(w, 1)->count(), 12);
+        QVERIFY(w.rows() == 8 && !box(w, 1) && list(w, 1)->count() == 12);
         QCOMPARE(list(w, 1)->currentText(), QString("01 - Demorada 1"));
         QCOMPARE(list(w, 2)->currentText(), QString("0A - 24 horas médica"));
         QCOMPARE(w.findChild<QLabel*>("st_defecto_2")->text(), QString("0A"));
-        QVERIFY(!w.cb_aceptar->isEnabled());
 
         // A row left without a choice stops the whole save.
         list(w, 1)->setCurrentIndex(list(w, 1)->findText("04 - Interior"));
-        QVERIFY(w.cb_aceptar->isEnabled());
         list(w, 3)->setCurrentIndex(-1);
         w.cb_aceptar->trigger();
         QVERIFY(w.isVisible());
         QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
         QCOMPARE(templateValue(0, 1), QString("01"));
-
         list(w, 3)->setCurrentIndex(0);
         w.cb_aceptar->trigger();
         QVERIFY(!w.isVisible());
     }
-    QCOMPARE(templateValue(0, 1), QString("04"));
-    QCOMPARE(templateValue(0, 2), QString("0A"));
-    QCOMPARE(templateValue(0, 3), QString("00"));
-
-    // Type 5 shows its fill; "Subir sección" saves it unchanged and marks the
-    // section, and hands the mark back.
-    const QString phone = templateValue(24);
-    QVERIFY(phone.startsWith("43514200F"));
-    one("UPDATE configuraciones_valores SET id_estado = 0 WHERE id_configuracion = 2");
-    openTemplate(24);
-    {
-        w_seccion w;
-        w.show();
-        QCOMPARE(box(w, 1)->text(), phone);
-        QVERIFY(!w.cb_aceptar->isEnabled());
-        w.cb_subir->trigger();
-        QVERIFY(!w.isVisible());
-    }
-    QCOMPARE(templateValue(24), phone);
-    QCOMPARE(templateMarks(24), QString("1"));
-    QCOMPARE(templateMarks(23), QString("0,0,0,0"));
-    QCOMPARE(EditorContext::instance().marca, 1);
+    QCOMPARE(templateValue(0, 1) + templateValue(0, 2) + templateValue(0, 3), QString("040A00"));
 
     // Items without a template value are not shown; at most 100 rows, and the
     // window grows with its rows.
@@ -261,6 +198,21 @@ void TstSeccion::subscriberMarksAndRestore()
     Station st(true, true);
     const QStringList before = subscriberSection(1, 20);
     EditorContext::instance() = EditorContext::forSubscriber(1, 1, 20, 1, 1);
+    {
+        // A save that fails at the fifth row leaves the first four as they were.
+        one("CREATE TEMP TRIGGER refuse BEFORE UPDATE OF valor ON abonados_valores WHEN NEW.id_item = 5 "
+            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        w_seccion w;
+        w.show();
+        for (int k = 1; k <= 6; ++k)
+            box(w, k)->setText("007");
+        w.cb_subir->trigger();
+        QVERIFY(w.isVisible() && box(w, 6)->text() == "007");
+        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(subscriberSection(1, 20), before);
+        QCOMPARE(EditorContext::instance().marca, 1);
+        one("DROP TRIGGER refuse");
+    }
     {
         // "Bajar sección" marks the section and drops what was typed.
         w_seccion w;
@@ -313,26 +265,6 @@ void TstSeccion::subscriberMarksAndRestore()
                  "AND cv.id_panel = 1 AND cv.id_seccion = av.id_seccion AND cv.id_item = av.id_item "
                  "AND cv.valor = av.valor AND cv.id_estado = av.id_estado WHERE av.id_abonado = 1 AND av.id_seccion = 0")
                  .toInt(), 8);
-}
-
-void TstSeccion::failedSaveRollsBackEveryRow()
-{
-    Station st(true, true);
-    one("CREATE TEMP TRIGGER refuse BEFORE UPDATE OF valor ON abonados_valores WHEN NEW.id_item = 5 "
-        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    const QStringList before = subscriberSection(1, 20);
-    EditorContext::instance() = EditorContext::forSubscriber(1, 1, 20, 1, 0);
-    w_seccion w;
-    w.show();
-    for (int k = 1; k <= 6; ++k)
-        box(w, k)->setText("007");
-    w.cb_subir->trigger();
-    QVERIFY(w.isVisible());
-    QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
-    QCOMPARE(subscriberSection(1, 20), before);
-    QCOMPARE(EditorContext::instance().marca, 0);
-    // What was typed stays for another try.
-    QCOMPARE(box(w, 6)->text(), QString("007"));
 }
 
 QTEST_MAIN(TstSeccion)
