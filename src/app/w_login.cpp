@@ -2,7 +2,7 @@
 
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "app/ui_toolbar.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"
@@ -22,15 +22,8 @@ w_login::w_login(QWidget* parent) : QDialog(parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 6);
-    tb_configuracion = new QToolBar(this);
-    tb_configuracion->setObjectName(QStringLiteral("tb_configuracion"));
-    tb_configuracion->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    tb_configuracion->setIconSize(QSize(16, 16));
-    cb_aceptar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_aceptar")), QStringLiteral("Aceptar"));
-    cb_aceptar->setObjectName(QStringLiteral("cb_aceptar"));
-    cb_aceptar->setToolTip(QStringLiteral("Aceptar"));
-    cb_cancelar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_cancelar")), QStringLiteral("Cancelar"));
-    cb_cancelar->setObjectName(QStringLiteral("cb_cancelar"));
+    tb_configuracion = ui::keyedToolBar(this, QStringLiteral("tb_configuracion"));
+    ui::okCancel(tb_configuracion, cb_aceptar, cb_cancelar);
     layout->addWidget(tb_configuracion);
 
     frm_configuracion = new QFrame(this);

@@ -2,6 +2,7 @@
 
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
+#include "app/ui_toolbar.h"
 #include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
@@ -37,14 +38,8 @@ w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner
     sle_configuracion->setMaxLength(50);
     st_configuracion_t->setBuddy(sle_configuracion);
 
-    tb_configuracion = new QToolBar(this);
-    tb_configuracion->setObjectName(QStringLiteral("tb_configuracion"));
-    tb_configuracion->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    tb_configuracion->setIconSize(QSize(16, 16));
-    cb_aceptar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_aceptar")), QStringLiteral("Aceptar"));
-    cb_aceptar->setObjectName(QStringLiteral("cb_aceptar"));
-    cb_cancelar = tb_configuracion->addAction(ui::icon(QStringLiteral("cb_cancelar")), QStringLiteral("Cancelar"));
-    cb_cancelar->setObjectName(QStringLiteral("cb_cancelar"));
+    tb_configuracion = ui::keyedToolBar(this, QStringLiteral("tb_configuracion"));
+    ui::okCancel(tb_configuracion, cb_aceptar, cb_cancelar);
 
     auto* layout = new QVBoxLayout(this);
     const int m = ui::twips(120);

@@ -19,12 +19,12 @@ constexpr qreal FooterGap = 240;      // between the body and the page footer
 constexpr qreal ReportFooterGap = 120;
 constexpr qreal PenWidth = 15;        // 0.75 pt
 
-struct StyleSpec {
+struct StyleFont {
     qreal points;
     bool bold;
 };
 
-StyleSpec specOf(TextStyle s)
+StyleFont fontOf(TextStyle s)
 {
     switch (s) {
     case TextStyle::Title:
@@ -63,12 +63,12 @@ QString oneLine(QString s)
 
 QFont fontFor(TextStyle style)
 {
-    const StyleSpec spec = specOf(style);
+    const StyleFont sf = fontOf(style);
     QFont f(QStringLiteral("Arial"));
     f.setStyleHint(QFont::SansSerif);
     // Twips as pixels: the painter scales twips to the device.
-    f.setPixelSize(qRound(spec.points * TwipsPerPoint));
-    f.setBold(spec.bold);
+    f.setPixelSize(qRound(sf.points * TwipsPerPoint));
+    f.setBold(sf.bold);
     f.setHintingPreference(QFont::PreferNoHinting);
     return f;
 }
