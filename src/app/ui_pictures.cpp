@@ -127,7 +127,7 @@ const QHash<QString, QPair<QColor, QString>>& tiles()
         {"cb_alta", {QColor(30, 150, 60), "+"}},         {"cb_baja", {QColor(190, 40, 40), "−"}},
         {"cb_editar", {QColor(200, 140, 20), "✎"}},      {"cb_buscar", {QColor(30, 110, 200), "?"}},
         {"cb_guardar", {QColor(30, 150, 60), "✓"}},
-        {"cb_copiar", {QColor(30, 110, 200), "⧉"}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
+        {"cb_copiar", {QColor(30, 110, 200), "="}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
         {"cb_subir", {QColor(30, 150, 60), "↑"}},        {"cb_bajar", {QColor(200, 50, 30), "↓"}},
         {"cb_desmarcar", {QColor(120, 120, 120), "○"}},  {"cb_restaurar", {QColor(30, 110, 200), "↺"}},
     };
