@@ -119,6 +119,11 @@ void mdl_trans::reset()
     framesSent = 0;
     writePending = readPending = eventsPending = false;
     progressPercent = progressTotal = 0;
+    memoryImage.fill(0);
+    transferMarks.fill(0);
+    addressSection.fill(NoSection);
+    addressType.fill(0);
+    currentSubscriber = runStart = runEnd = 0;
     pgmIndex = 0;
     m_dial = DialPhase::None;
     m_dialText.clear();
@@ -696,6 +701,12 @@ void mdl_trans::f_decodifica()
         frameError = false;
         switch (code) {
         case 0:
+            // Fewer data bytes than the run asked for: nothing is stored and
+            // the run's marks stay, so it is asked again.
+            if (rxCount - 1 < runEnd - runStart) {
+                bad = true;
+                break;
+            }
             f_recibememoria(rxCount);
             if (m_console)
                 m_console->wf_muestrasecciones();

@@ -95,6 +95,17 @@ public:
     bool eventsPending = false;
     double progressPercent = 0;
     double progressTotal = 0;
+    // Memory image of the subscriber being transferred, one entry per panel
+    // address 0-5000 (f_cargatransferencia builds it).
+    static constexpr int MemorySize = 5001;
+    static constexpr int NoSection = 1000;
+    std::array<qint16, MemorySize> memoryImage{};
+    std::array<qint16, MemorySize> transferMarks{};   // 1 write, -1 read, 0 nothing
+    std::array<qint16, MemorySize> addressSection{};  // id_seccion; NoSection = none
+    std::array<qint16, MemorySize> addressType{};     // 1-4; 0 = none
+    qint32 currentSubscriber = 0;
+    int runStart = 0;  // first address of the last memory request
+    int runEnd = 0;    // address after its last byte
 
     // ---- Status tables ----------------------------------------------------
     std::array<int, 16> zoneState{};   // 1 open (normal view) or fault (fault view)
@@ -169,6 +180,14 @@ public:
     void f_confirmaescritura(int count);  // answer 1: write acknowledged
     void f_guardaeventos(int count);      // answer 6: short records
     void f_guardaeventosfecha(int count); // answer 13: dated records
+    // Builds the memory image of one subscriber from its values and marks.
+    // False when a value cannot be encoded: then the message has been shown
+    // and no mark is left, so nothing of a half-built image goes out.
+    bool f_cargatransferencia(qint32 id_abonado);
+    void f_guardaseccion(int id_seccion); // stores one section read from the panel
+    // ISO date-time text of a dated record's time stamp; empty when its
+    // fields do not form a valid date.
+    static QString eventDate(quint32 stamp);
 
 signals:
     // The indicator value may have changed.
@@ -196,6 +215,11 @@ private:
     void showClock();
     void setPicture(const QString& name, const QString& key);
     void changed() { emit viewChanged(); }
+    void nextRun(int mark);
+    bool loadFailed();
+    void storeEvent(int eventByte, int parametro, const QString& fecha);
+    void progressStep();
+    void showProgress();
 
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;

@@ -1,0 +1,317 @@
+// Memory map transfer and event log download on fake devices: the image
+// built from the values, the runs the scheduler sends, the answers stored.
+
+#include "common/linkrig.h"
+
+#include <QtTest>
+
+namespace {
+
+// A subscriber of model 1 whose values lie only in sections made here, so
+// that each case knows its whole memory layout.
+struct TransferRig : LinkRig {
+    static constexpr int Subscriber = 7;
+    QSqlDatabase c = mdl_main::instance().db();
+
+    TransferRig()
+    {
+        db::exec(c, QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
+                                   "nombre, calle, numero, localidad, id_provincia, tel_1) VALUES (?, '0007', 1, 1, 'A', 'B', 'C', '1', "
+                                   "'D', 6, '5550007')"),
+                 {Subscriber});
+        connectModem();
+        firstTurn();
+        console.il_abonado = Subscriber;
+        console.il_panel = 1;
+    }
+    void section(int id, int tipo, int lng, int pos, const QStringList& values, int estado)
+    {
+        db::exec(c, QStringLiteral("INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, "
+                                   "descripcion, filler) VALUES (1, ?, ?, ?, 0, ?, 'x', NULL)"),
+                 {id, tipo, lng, pos});
+        for (int i = 0; i < values.size(); ++i)
+            db::exec(c, QStringLiteral("INSERT INTO abonados_valores VALUES (?, ?, ?, ?, ?)"),
+                     {Subscriber, id, i + 1, values.at(i), estado});
+    }
+    QStringList values(int id)
+    {
+        QStringList out;
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT valor FROM abonados_valores WHERE id_abonado = ? AND "
+                                                 "id_seccion = ? ORDER BY id_item"),
+                               {Subscriber, id});
+        while (q.next())
+            out << q.value(0).toString();
+        return out;
+    }
+    int marked(int id)
+    {
+        return db::scalar(c, QStringLiteral("SELECT COUNT(*) FROM abonados_valores WHERE id_abonado = ? AND "
+                                            "id_seccion = ? AND id_estado <> 0"),
+                          {Subscriber, id})
+            .toInt();
+    }
+    // The next request of a turn (empty when the turn sent nothing).
+    QList<int> nextRequest()
+    {
+        const int n = ticksUntilSent(1200);
+        if (n < 0)
+            return {};
+        const QList<QList<int>> r = takeRequests();
+        return r.isEmpty() ? QList<int>() : r.last();
+    }
+    // Answers every read run from `memory` until the read is over.
+    int readAll(const std::function<int(int)>& memory)
+    {
+        int runs = 0;
+        while (link.readPending) {
+            const QList<int> q = nextRequest();
+            if (q.isEmpty() || q.at(3) != 0)
+                break;
+            QList<int> a{0};
+            for (int k = 0; k < q.at(6); ++k)
+                a << memory(q.at(4) + q.at(5) * 256 + k);
+            com.receive(answerFrame(a));
+            ++runs;
+        }
+        return runs;
+    }
+};
+
+} // namespace
+
+class tst_transfer : public QObject {
+    Q_OBJECT
+private slots:
+    void encodingsLoadAndReadBack();
+    void writeRunsAndSectionMarks();
+    void nothingMarkedAndAddressFiveThousand();
+    void progressOfThreeSections();
+    void badValuesStopLoadingAndSendNothing();
+    void failedAcknowledgementIsWrittenAgain();
+    void shortReadAnswerAsksAgain();
+    void shortAndDatedEvents();
+};
+
+void tst_transfer::encodingsLoadAndReadBack()
+{
+    TransferRig r;
+    r.section(901, 1, 0, 100, {"1", "0", "1", "0", "0", "0", "0", "0"}, 1);
+    r.section(902, 4, 5, 110, {"A1B2C"}, 1);
+    r.section(903, 3, 0, 120, {"12FFFFFF", "255", "007"}, 1);
+    r.section(904, 2, 0, 130, {"0a", "FF"}, 1);
+    r.link.writePending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    QCOMPARE(r.link.progressTotal, 4.0);
+    const auto& m = r.link.memoryImage;
+    QCOMPARE(int(m[100]), 5);
+    QCOMPARE(QList<int>({m[110], m[111], m[112], m[113]}), QList<int>({0xA1, 0xB2, 0x0C, 0}));
+    QCOMPARE(QList<int>({m[120], m[121], m[122]}), QList<int>({12, 255, 7}));
+    QCOMPARE(QList<int>({m[130], m[131]}), QList<int>({10, 255}));
+    QCOMPARE(int(r.link.addressSection[113]), int(mdl_trans::NoSection));
+    QCOMPARE(int(r.link.transferMarks[112]), 1);
+
+    // Marked for reading, the same image comes back as the stored texts.
+    r.link.writePending = false;
+    db::exec(r.c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1"));
+    db::exec(r.c, QStringLiteral("UPDATE abonados_valores SET valor = '0' WHERE id_seccion IN (901, 902)"));
+    r.link.readPending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    const QList<int> panel{5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA1, 0xB2, 0x0C, 0, 0, 0, 0, 0, 0, 0,
+                           13, 254, 8, 0, 0, 0, 0, 0, 0, 0, 0x1B, 0};
+    r.readAll([&](int a) { return a >= 100 && a < 132 ? panel.at(a - 100) : 0x77; });
+    QVERIFY(!r.link.readPending);
+    QCOMPARE(r.values(901), QStringList({"1", "0", "1", "0", "0", "0", "0", "0"}));
+    QCOMPARE(r.values(902), QStringList({"A1B20C"}));
+    QCOMPARE(r.values(903), QStringList({"013", "254", "008"}));
+    QCOMPARE(r.values(904), QStringList({"1B", "00"}));
+    for (int s : {901, 902, 903, 904})
+        QCOMPARE(r.marked(s), 0);
+    QVERIFY(r.console.sectionRefreshes >= 4);
+}
+
+void tst_transfer::writeRunsAndSectionMarks()
+{
+    TransferRig r;
+    QStringList items;
+    for (int i = 0; i < 31; ++i)
+        items << QStringLiteral("%1").arg(i, 2, 16, QLatin1Char('0'));
+    r.section(905, 2, 0, 10, items, 1);
+    r.link.writePending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+
+    QList<int> q = r.nextRequest();
+    QCOMPARE(q.mid(3, 3), QList<int>({1, 10, 0}));
+    QCOMPARE(q.size(), 6 + 16);
+    QCOMPARE(q.mid(6), QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.marked(905), 31);
+    // The acknowledgement is not inspected, and a repeated one does nothing.
+    r.com.receive(answerFrame({1, 99}));
+    QCOMPARE(r.marked(905), 31);
+
+    q = r.nextRequest();
+    QCOMPARE(q.mid(3, 3), QList<int>({1, 26, 0}));
+    QCOMPARE(q.size(), 6 + 15);
+    QCOMPARE(q.last(), 30);
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.marked(905), 0);
+    QVERIFY(r.link.writePending);
+    // The next turn finds nothing: the write is over, no request goes out
+    // and the status poll follows one tick later.
+    r.ticks(3);
+    r.link.tick();
+    QVERIFY(!r.link.writePending);
+    QCOMPARE(r.link.waitCountdown, 1);
+    QVERIFY(r.com.written.isEmpty());
+    r.link.tick();
+    r.link.tick();
+    QCOMPARE(r.takeRequests().value(0).value(3), 2);
+}
+
+void tst_transfer::nothingMarkedAndAddressFiveThousand()
+{
+    TransferRig r;
+    r.section(906, 2, 0, 5000, {"01"}, 1);
+    r.link.writePending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    QCOMPARE(r.link.transferMarks[5000], 1);
+    const QList<int> q = r.nextRequest();
+    QVERIFY(!r.link.writePending);
+    QCOMPARE(q.value(3), 2); // the status poll, not a write
+    QCOMPARE(r.link.answersReceived[1], 0);
+}
+
+void tst_transfer::progressOfThreeSections()
+{
+    TransferRig r;
+    r.section(907, 2, 0, 200, {"01"}, 1);
+    r.section(908, 2, 0, 300, {"02"}, 1);
+    r.section(909, 2, 0, 400, {"03"}, 1);
+    r.section(910, 2, 0, 500, {"04"}, 0); // not marked: not counted
+    r.link.writePending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    QCOMPARE(r.link.progressTotal, 3.0);
+    QStringList captions;
+    QList<int> bars;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(r.nextRequest().value(3), 1);
+        r.com.receive(answerFrame({1}));
+        captions << r.link.view().caption(QStringLiteral("st_progreso"));
+        bars << r.link.view().pb_progreso;
+    }
+    QCOMPARE(captions, QStringList({"33%", "67%", ""}));
+    QCOMPARE(bars, QList<int>({33, 67, 0}));
+}
+
+void tst_transfer::badValuesStopLoadingAndSendNothing()
+{
+    const QList<std::pair<int, QString>> bad{{3, "256"}, {3, "1X2"}, {2, "1FF"}, {2, "G1"}, {4, "12G4"}};
+    for (const auto& [tipo, valor] : bad) {
+        TransferRig r;
+        r.section(911, 2, 0, 600, {"01"}, 1);
+        r.section(912, tipo, 4, 700, {valor}, 1);
+        r.link.writePending = true;
+        QVERIFY2(!r.link.f_cargatransferencia(TransferRig::Subscriber), qPrintable(valor));
+        QCOMPARE(r.st.messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
+        QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("error"));
+        QVERIFY(!r.link.writePending);
+        // The section loaded before the bad one is kept but not sent.
+        QCOMPARE(int(r.link.memoryImage[600]), 1);
+        QCOMPARE(r.nextRequest().value(3), 2);
+        QCOMPARE(r.marked(911), 1);
+    }
+}
+
+void tst_transfer::failedAcknowledgementIsWrittenAgain()
+{
+    TransferRig r;
+    r.section(913, 2, 0, 800, {"11", "22"}, 1);
+    r.link.writePending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    db::exec(r.c, QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON abonados_valores "
+                                 "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    const QList<int> first = r.nextRequest();
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.st.messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
+    QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error"));
+    QVERIFY(!r.link.ticksSuspended);
+    QCOMPARE(int(r.link.transferMarks[800]), 1);
+    QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
+
+    db::exec(r.c, QStringLiteral("DROP TRIGGER refuse"));
+    QCOMPARE(r.nextRequest(), first);
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.marked(913), 0);
+}
+
+void tst_transfer::shortReadAnswerAsksAgain()
+{
+    TransferRig r;
+    r.section(914, 2, 0, 900, {"00", "00", "00"}, -1);
+    r.link.readPending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    const QList<int> q = r.nextRequest();
+    QCOMPARE(q.mid(3), QList<int>({0, 900 % 256, 900 / 256, 3}));
+    r.com.receive(answerFrame({0, 0xAB, 0xCD}));
+    QVERIFY(r.link.frameError);
+    QCOMPARE(int(r.link.transferMarks[902]), -1);
+    QCOMPARE(r.values(914), QStringList({"00", "00", "00"}));
+    QCOMPARE(r.nextRequest(), q);
+    r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
+    QCOMPARE(r.values(914), QStringList({"AB", "CD", "EF"}));
+    QCOMPARE(r.marked(914), 0);
+}
+
+void tst_transfer::shortAndDatedEvents()
+{
+    TransferRig r;
+    const auto rows = [&r] {
+        QList<QStringList> out;
+        QSqlQuery q = db::exec(r.c, QStringLiteral("SELECT id_panel, id_evento, parametro, id_tipo, fecha FROM "
+                                                   "abonados_eventos WHERE id_abonado = ? ORDER BY orden"),
+                               {TransferRig::Subscriber});
+        while (q.next())
+            out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                               q.value(3).toString(), q.value(4).toString()};
+        return out;
+    };
+
+    // Short records (protocol code 1): request 6 with 8.
+    r.console.is_strpanel = QStringLiteral("1");
+    r.link.eventsPending = true;
+    QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
+    r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
+    QCOMPARE(rows().size(), 2);
+    QCOMPARE(rows().at(0).mid(0, 4), QStringList({"1", "5", "3", "1"}));
+    QCOMPARE(rows().at(1).mid(0, 4), QStringList({"1", "5", "200", "0"}));
+    QVERIFY(r.link.eventsPending);
+    r.com.receive(answerFrame({6, 0x33}));
+    QVERIFY(!r.link.eventsPending);
+    QCOMPARE(rows().size(), 2);
+    QCOMPARE(r.console.eventRefreshes, 2);
+
+    // Dated records (protocol code 2): request 13 with 2.
+    db::exec(r.c, QStringLiteral("DELETE FROM abonados_eventos"));
+    r.console.is_strpanel = QStringLiteral("2");
+    r.link.eventsPending = true;
+    QCOMPARE(r.nextRequest().mid(2), QList<int>({2, 13, 2}));
+    r.com.receive(answerFrame({13, 0x2A, 7, 0x2A, 0xA3, 0x0F, 0x31,
+                               // day 0: stored with the time of storing
+                               0x81, 1, 0x00, 0x00, 0x00, 0x00,
+                               // top bit set: 31/12/2127 23:59
+                               0x02, 2, 0x60, 0xBF, 0x9F, 0xFF}));
+    const QList<QStringList> got = rows();
+    QCOMPARE(got.size(), 3);
+    QCOMPARE(got.at(0), QStringList({"1", "42", QString::number(2512 + 7), "0", "2024-08-15 20:25:00"}));
+    QCOMPARE(got.at(1).mid(0, 4), QStringList({"1", "1", "1", "1"}));
+    QVERIFY(QDateTime::fromString(got.at(1).at(4), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+    QCOMPARE(got.at(2).at(4), QStringLiteral("2127-12-31 23:59:00"));
+    QCOMPARE(mdl_trans::eventDate(0x80000000u | (1u << 21) | (1u << 16)), QStringLiteral("2064-01-01 00:00:00"));
+    QCOMPARE(mdl_trans::eventDate(13u << 21 | 1u << 16), QString());
+    r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
+    QVERIFY(!r.link.eventsPending);
+    QCOMPARE(rows().size(), 3);
+}
+
+QTEST_GUILESS_MAIN(tst_transfer)
+#include "tst_transfer.moc"
