@@ -214,18 +214,6 @@ QByteArray Panel::clockAnswer() const
     return encode({10, t.time().minute(), t.time().hour(), t.date().day(), t.date().month(), t.date().year() % 100});
 }
 
-QByteArray Panel::memoryRequest(const Request& r)
-{
-    Q_UNUSED(r);
-    return {};
-}
-
-QByteArray Panel::eventRequest(const Request& r)
-{
-    Q_UNUSED(r);
-    return {};
-}
-
 QJsonObject Panel::toJson() const
 {
     const State& s = state;
@@ -259,6 +247,7 @@ QJsonObject Panel::toJson() const
     }
     o[QStringLiteral("received")] = reqs;
     o[QStringLiteral("ignored")] = ignored;
+    memoryToJson(o);
     return o;
 }
 
@@ -329,6 +318,8 @@ bool Panel::fromJson(const QJsonObject& o, QString* error)
         else
             offset = hostClock().secsTo(t);
     }
+    if (bad.isEmpty())
+        bad = memoryFromJson(o, s);
     if (!bad.isEmpty()) {
         if (error)
             *error = QStringLiteral("valor inválido para \"%1\"").arg(bad);

@@ -23,9 +23,18 @@ struct Request {
     Via via = Via::Modem;
 };
 
+// One record of the panel's event log: the event byte (bit 7 = kind), the
+// parameter (0-3999) and the time (sent only in dated records).
+struct EventRecord {
+    int event = 0;
+    int parameter = 0;
+    QDateTime time;
+};
+
 class Panel : public QObject {
     Q_OBJECT
 public:
+    static constexpr int MemorySize = 5001;
     struct State {
         QString accessCode = QStringLiteral("1234"); // four hexadecimal digits
         int panelCode = 1;            // protocol code of the model (cadena)
@@ -45,7 +54,10 @@ public:
         bool extensionBytes = true;   // status answers carry partition and PGM bytes
         bool callBack = true;         // calls the station back when asked
         qint64 clockOffsetSecs = 0;   // panel clock minus host clock
-        // Room for the programming memory (addresses 0-5000) and the event log.
+        // Programming memory (addresses 0-5000) and event log: panel_memory.cpp.
+        QByteArray programMemory = QByteArray(MemorySize, '\0');
+        QList<EventRecord> eventLog;  // oldest first; handed out and removed
+        int eventsPerAnswer = 3;
     };
 
     explicit Panel(QObject* parent = nullptr);
@@ -84,10 +96,12 @@ signals:
 private:
     QByteArray statusAnswer(bool faultVariant) const;
     QByteArray clockAnswer() const;
-    // Programming memory (requests 0 and 1) and event log (6 and 13): not
-    // simulated yet; the requests are recorded and left unanswered.
+    // Programming memory (requests 0 and 1) and event log (6 and 13), with
+    // their JSON keys (panel_memory.cpp).
     QByteArray memoryRequest(const Request& r);
     QByteArray eventRequest(const Request& r);
+    void memoryToJson(QJsonObject& o) const;
+    QString memoryFromJson(const QJsonObject& o, State& s) const; // the bad key, or empty
 
     int m_sessionRequests = 0;
 };
