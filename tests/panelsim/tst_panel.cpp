@@ -53,9 +53,12 @@ void tst_panel::ignoresWhatARealPanelIgnores()
         QVERIFY2(p.handleFrame(f, Via::Modem).isEmpty(), f.constData());
     QCOMPARE(p.ignored, bad.size());
     QCOMPARE(p.received.size(), 1);
-    // Memory and events are not simulated yet: recorded, not answered.
-    QVERIFY(p.handleFrame(request({0x12, 0x34, 1, 0, 0, 0, 16}), Via::Ip).isEmpty());
-    QCOMPARE(p.requestsOf(0), 1);
+    // A write run changes the memory, a read run returns it; a read past
+    // address 5000 gets only the bytes there are.
+    QCOMPARE(p.handleFrame(request({0x12, 0x34, 1, 1, 0x86, 0x13, 7, 8}), Via::Modem), Panel::encode({1}));
+    QCOMPARE(p.handleFrame(request({0x12, 0x34, 1, 0, 0x85, 0x13, 4}), Via::Modem), Panel::encode({0, 0, 7, 8, 0}));
+    QCOMPARE(p.handleFrame(request({0x12, 0x34, 1, 0, 0x87, 0x13, 16}), Via::Ip), Panel::encode({0, 8, 0}));
+    QCOMPARE(p.requestsOf(0), 2);
     QCOMPARE(p.received.last().via, Via::Ip);
 }
 
