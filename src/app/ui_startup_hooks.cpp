@@ -5,6 +5,7 @@
 #include "admin/w_log.h"
 #include "admin/w_parametros.h"
 #include "admin/w_usuarios.h"
+#include "console/w_panel.h"
 #include "records/w_abonados.h"
 #include "migration/w_migracion.h"
 #include "records/w_configuracion.h"
@@ -12,6 +13,7 @@
 void registerWindows(w_main& w)
 {
     w.registerWindow("cb_parametros", [] { return new w_parametros; });
+    w.registerWindow("cb_panel", [] { return new w_panel; });
     w.registerWindow("cb_abonados", [] { return new w_abonados; });
     w.registerWindow("cb_configuracion", [] { return new w_configuracion; });
     w.registerWindow("cb_usuarios", [] { return new w_usuarios; });

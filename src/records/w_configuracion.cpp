@@ -7,6 +7,7 @@
 #include "data/messages.h"
 #include "records/editor_context.h"
 #include "records/search_context.h"
+#include "records/ui_section_grid.h"
 #include "records/w_buscar.h"
 #include "records/w_configuracion_abm.h"
 #include "records/w_seccion.h"
@@ -84,27 +85,9 @@ w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
     sle_filtroseccion->setMaxLength(100);
     st_filtroseccion_t->setBuddy(sle_filtroseccion);
 
-    fg_secciones = new QTableWidget(0, 4, this);
+    fg_secciones = new QTableWidget(this);
     fg_secciones->setObjectName(QStringLiteral("fg_secciones"));
-    fg_secciones->setHorizontalHeaderLabels({QString(), QStringLiteral("Sección"), QStringLiteral("Descripción"), QString()});
-    fg_secciones->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    fg_secciones->setSelectionBehavior(QAbstractItemView::SelectRows);
-    fg_secciones->setSelectionMode(QAbstractItemView::SingleSelection);
-    // The top row is a whole section, so a scroll position is a row number.
-    fg_secciones->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    fg_secciones->setWordWrap(false);
-    fg_secciones->verticalHeader()->hide();
-    fg_secciones->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    fg_secciones->verticalHeader()->setDefaultSectionSize(fg_secciones->fontMetrics().height() + 6);
-    fg_secciones->horizontalHeader()->setHighlightSections(false);
-    fg_secciones->horizontalHeader()->setStretchLastSection(false);
-    fg_secciones->setColumnWidth(ColMarca, ui::twips(300));
-    // Wide enough for its heading in our fonts.
-    fg_secciones->setColumnWidth(ColSeccion, qMax(ui::twips(700), fg_secciones->horizontalHeader()->sectionSizeHint(ColSeccion)));
-    fg_secciones->setColumnWidth(ColDescripcion, ui::twips(6500));
-    fg_secciones->horizontalHeader()->setSectionResizeMode(ColDescripcion, QHeaderView::Stretch);
-    fg_secciones->setColumnHidden(ColEstado, true);
-    fg_secciones->setIconSize(QSize(14, 14));
+    ui::setupSectionGrid(fg_secciones);
     fg_secciones->installEventFilter(this);
 
     auto* layout = new QVBoxLayout(this);
@@ -242,17 +225,7 @@ void w_configuracion::wf_muestraconfiguracion(int configuracion)
 
 void w_configuracion::wf_muestrasecciones()
 {
-    const QString filtro = sle_filtroseccion->text().trimmed();
-    bool numeric = false;
-    const qlonglong target = filtro.toLongLong(&numeric);
-    const QString folded = db::fold(filtro);
-
-    struct Row {
-        int seccion;
-        QString descripcion;
-        int marca;
-    };
-    QList<Row> rows;
+    QList<ui::SectionRow> rows;
     try {
         // A section's mark is the largest of its items' marks, 0 without items.
         QSqlQuery q = db::exec(mdl_main::instance().db(),
@@ -262,61 +235,27 @@ void w_configuracion::wf_muestrasecciones()
                                               "AND cv.id_seccion = s.id_seccion), 0) AS estado "
                                               "FROM secciones s WHERE s.id_panel = ? ORDER BY s.id_seccion"),
                                {il_configuracion, il_panel});
-        while (q.next()) {
-            Row r{db::integer(q, "id_seccion"), db::text(q, "descripcion"), db::integer(q, "estado")};
-            // Digits find a section by number; any other text narrows by description.
-            if (!numeric && !filtro.isEmpty() && !db::fold(r.descripcion).contains(folded))
-                continue;
-            rows << r;
-        }
+        while (q.next())
+            rows << ui::SectionRow{db::integer(q, "id_seccion"), db::text(q, "descripcion"), db::integer(q, "estado")};
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_muestrasecciones: %s", qPrintable(e.text()));
         mdl_main::instance().f_mensaje(101);
         rows.clear();
     }
 
-    const int top = fg_secciones->verticalScrollBar()->value();
-    const int current = fg_secciones->currentRow();
-    fg_secciones->setUpdatesEnabled(false);
-    fg_secciones->clearContents();
-    fg_secciones->setRowCount(int(rows.size()));
     cb_desmarcar->setEnabled(false);
-    int scrollRow = -1;
-    for (int r = 0; r < rows.size(); ++r) {
-        const Row& row = rows.at(r);
-        if (numeric && row.seccion <= target)
-            scrollRow = r;
-        auto* mark = new QTableWidgetItem;
-        if (row.marca == 1)
-            mark->setIcon(ui::icon(QStringLiteral("subir")));
-        else if (row.marca == -1)
-            mark->setIcon(ui::icon(QStringLiteral("bajar")));
-        mark->setData(Qt::UserRole, row.marca);
-        fg_secciones->setItem(r, ColMarca, mark);
-        auto* number = new QTableWidgetItem(QString::number(row.seccion));
-        number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        fg_secciones->setItem(r, ColSeccion, number);
-        fg_secciones->setItem(r, ColDescripcion, new QTableWidgetItem(row.descripcion));
-        fg_secciones->setItem(r, ColEstado, new QTableWidgetItem(QString::number(row.marca)));
-        if (row.marca != 0)
+    for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), false))
+        if (r.marca != 0)
             cb_desmarcar->setEnabled(true);
-    }
-    if (current >= 0 && current < fg_secciones->rowCount())
-        fg_secciones->setCurrentCell(current, ColSeccion);
-    fg_secciones->setUpdatesEnabled(true);
-    // The scroll range follows the new rows only once the view is laid out.
-    fg_secciones->doItemsLayout();
-    fg_secciones->verticalScrollBar()->setValue(numeric && scrollRow >= 0 ? scrollRow : top);
 }
 
 void w_configuracion::ciclarMarca(int row)
 {
-    if (il_configuracion < 2 || !fg_secciones->isEnabled() || row < 0 || row >= fg_secciones->rowCount())
+    int seccion = 0;
+    int marca = 0;
+    if (il_configuracion < 2 || !fg_secciones->isEnabled() || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
-    const int seccion = fg_secciones->item(row, ColSeccion)->text().toInt();
-    const int marca = fg_secciones->item(row, ColEstado)->text().toInt();
-    // none -> subir -> bajar -> none
-    setMarks(marca == 1 ? -1 : marca + 1, seccion);
+    setMarks(ui::nextMark(marca), seccion);
     fg_secciones->setCurrentCell(row, ColMarca);
 }
 

@@ -1,0 +1,180 @@
+#pragma once
+// The panel console: one subscriber's alarm panel. It starts and ends the
+// link, queues commands and transfers in the link state, shows what the link
+// computes (mdl_trans::view()), and keeps the subscriber's section marks and
+// downloaded events. It never builds frames: the link's scheduler sends.
+
+#include "link/linkconsole.h"
+
+#include <QDate>
+#include <QHash>
+#include <QSet>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+class QToolBar;
+
+class w_panel : public QWidget, public LinkConsole {
+    Q_OBJECT
+public:
+    explicit w_panel(QWidget* parent = nullptr);
+    ~w_panel() override;
+
+    // ---- LinkConsole ------------------------------------------------------
+    int armingModeIndex() const override;
+    bool restrictedCodeChecked() const override;
+    QString restrictedCode() const override;
+    QString telephone() const override;
+    void wf_muestraabonado(qint32 id) override;
+    void wf_muestrasecciones() override;
+    void wf_muestraeventos() override;
+
+    qint32 il_configuracion = 0;
+
+    void wf_modificar();
+    void wf_abonados_valores();
+    void wf_premarcar();
+    void wf_invertir();
+    // Toolbar dispatch on the button's key.
+    void dispatch(const QString& key);
+    // Toolbar button by its position, 1 to 12.
+    QAction* button(int position) const;
+
+    // The event delete date the console opens with: one month back, the day
+    // capped at 28.
+    static QDate defaultDeleteDate(const QDate& today);
+
+    // ---- Controls (object names as the members) ---------------------------
+    QFrame* frm_abonado;
+    std::array<QLabel*, 3> st_abonado_t;
+    std::array<QLabel*, 3> st_abonado;
+    QLineEdit* sle_telefono;
+
+    QToolBar* tb_panel;
+    QAction* cb_buscar;
+    QAction* cb_modificar;
+    QAction* cb_restaurar;
+    QAction* cb_premarcar;
+    QAction* cb_invertir;
+    QAction* cb_subir;
+    QAction* cb_bajar;
+    QAction* cb_desmarcar;
+    QAction* cb_subirch;
+    QAction* cb_bajarsel;
+    QAction* cb_eventos;
+    QAction* cb_imprimir;
+
+    QTabWidget* SSTab_panel;
+    QFrame* frm_visor;
+    QFrame* frm_comandos;
+
+    // Visor.
+    std::array<QLabel*, 16> img_zona;
+    std::array<QLabel*, 16> st_zona;
+    std::array<QLabel*, 16> img_exclusion;
+    std::array<QLabel*, 16> img_memo;
+    std::array<QLabel*, 16> img_cbexclusion;
+    QLabel* st_cbexclusion;
+    std::array<QLabel*, 4> img_particion;
+    QLabel* st_particion_t;
+    std::array<QLabel*, 4> img_cbparticion;
+    QLabel* st_cbpart;
+    std::array<QLabel*, 8> img_pgm;
+    QLabel* st_pgm_t;
+    std::array<QLabel*, 8> img_cbpgm;
+    QLabel* st_cbpgm;
+    QLabel* st_estado_t;
+    QLabel* st_err;
+    QLabel* st_hora;
+
+    // Link and command buttons.
+    QLabel* img_connect;
+    QLabel* st_connect_t;
+    QLabel* img_connect_AMO;
+    QLabel* st_connect_AMO_t;
+    QLabel* Img_wait_call;
+    QLabel* st_wait_call;
+    QLabel* img_end;
+    QLabel* st_end_t;
+    QPushButton* Command1;
+    QLabel* img_IP;
+    QLabel* img_arm;
+    QLabel* st_arm_t;
+    QLabel* img_disarm;
+    QLabel* st_disarm_t;
+    QLabel* img_panico;
+    QLabel* st_panico_t;
+    QLabel* img_falla;
+    QLabel* st_cbfallas_t;
+    QLabel* img_stime;
+    QLabel* st_stime_t;
+    QCheckBox* chk_restr_code;
+    QLabel* ST_restr_code;
+    QLineEdit* sle_restr_code;
+    QLabel* Label_modo;
+    QComboBox* Combo_armado;
+
+    QLabel* st_progreso;
+    QProgressBar* pb_progreso;
+    QLabel* st_rx;
+    QLabel* st_tx;
+
+    // Secciones.
+    QLabel* st_filtroseccion_t;
+    QLineEdit* sle_filtroseccion;
+    QTableWidget* fg_secciones;
+
+    // Eventos.
+    QLabel* st_borraeventos_t;
+    QDateEdit* dp_borraeventos;
+    QLabel* img_borraeventos;
+    QTableWidget* dg_eventos;
+
+    QSize sizeHint() const override
+    {
+        return minimumSize().isEmpty() ? QWidget::sizeHint() : minimumSize();
+    }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    QWidget* buildVisor();
+    QWidget* buildSecciones();
+    QWidget* buildEventos();
+    QAction* boton(const QString& key, const QString& caption, const QString& tip);
+    QLabel* lamp(const QString& name, const QString& tip = QString());
+    QLabel* text(const QString& name, const QString& caption, const QString& tip = QString());
+    // An image button with its caption label: both act on a click.
+    void clickable(QLabel* image, QLabel* label, std::function<void()> action);
+    void render();
+    void unload();
+
+    QString subscriberText() const;
+    QString zoneText(int zone) const;
+    void logOperation(int code, const QString& text) const;
+    void command(int code, int log, int pgm = 0);
+    void markAll(int marca);
+    void cycleMark(int row);
+    void startTransfer(bool& flag, int log);
+    void deleteEvents();
+
+    QHash<QObject*, std::function<void()>> m_clicks;
+    QHash<QString, QWidget*> m_controls;     // indicators by object name
+    QHash<QWidget*, QString> m_fixedTips;    // tool-tips of the controls themselves
+    QSet<QWidget*> m_hiddenByLevel;
+    bool m_unloaded = false;
+};

@@ -1,0 +1,105 @@
+#include "records/ui_section_grid.h"
+
+#include "app/ui_geometry.h"
+#include "app/ui_pictures.h"
+#include "data/db.h"
+
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableWidget>
+
+namespace ui {
+
+SectionFilter::SectionFilter(const QString& text)
+{
+    const QString t = text.trimmed();
+    target = t.toLongLong(&numeric);
+    if (!numeric) {
+        target = -1;
+        folded = db::fold(t);
+    }
+}
+
+bool SectionFilter::accepts(const QString& descripcion) const
+{
+    return numeric || folded.isEmpty() || db::fold(descripcion).contains(folded);
+}
+
+void setupSectionGrid(QTableWidget* fg)
+{
+    fg->setColumnCount(4);
+    fg->setHorizontalHeaderLabels({QString(), QStringLiteral("Sección"), QStringLiteral("Descripción"), QString()});
+    fg->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fg->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fg->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The top row is a whole section, so a scroll position is a row number.
+    fg->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    fg->setWordWrap(false);
+    fg->verticalHeader()->hide();
+    fg->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fg->verticalHeader()->setDefaultSectionSize(fg->fontMetrics().height() + 6);
+    fg->horizontalHeader()->setHighlightSections(false);
+    fg->horizontalHeader()->setStretchLastSection(false);
+    fg->setColumnWidth(ColMarca, twips(300));
+    // Wide enough for its heading in our fonts.
+    fg->setColumnWidth(ColSeccion, qMax(twips(700), fg->horizontalHeader()->sectionSizeHint(ColSeccion)));
+    fg->setColumnWidth(ColDescripcion, twips(6500));
+    fg->horizontalHeader()->setSectionResizeMode(ColDescripcion, QHeaderView::Stretch);
+    fg->setColumnHidden(ColEstado, true);
+    fg->setIconSize(QSize(14, 14));
+}
+
+QList<SectionRow> fillSectionGrid(QTableWidget* fg, const QList<SectionRow>& all, const SectionFilter& filter,
+                                  bool keepEmptyRow)
+{
+    QList<SectionRow> rows;
+    for (const SectionRow& r : all)
+        if (filter.accepts(r.descripcion))
+            rows << r;
+
+    const int top = fg->verticalScrollBar()->value();
+    const int current = fg->currentRow();
+    fg->setUpdatesEnabled(false);
+    fg->clearContents();
+    fg->setRowCount(rows.isEmpty() && keepEmptyRow ? 1 : int(rows.size()));
+    int scrollRow = -1;
+    for (int r = 0; r < rows.size(); ++r) {
+        const SectionRow& row = rows.at(r);
+        if (filter.numeric && row.seccion <= filter.target)
+            scrollRow = r;
+        auto* mark = new QTableWidgetItem;
+        if (row.marca == 1)
+            mark->setIcon(icon(QStringLiteral("subir")));
+        else if (row.marca == -1)
+            mark->setIcon(icon(QStringLiteral("bajar")));
+        mark->setData(Qt::UserRole, row.marca);
+        fg->setItem(r, ColMarca, mark);
+        auto* number = new QTableWidgetItem(QString::number(row.seccion));
+        number->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        fg->setItem(r, ColSeccion, number);
+        fg->setItem(r, ColDescripcion, new QTableWidgetItem(row.descripcion));
+        fg->setItem(r, ColEstado, new QTableWidgetItem(QString::number(row.marca)));
+    }
+    if (current >= 0 && current < fg->rowCount())
+        fg->setCurrentCell(current, ColSeccion);
+    fg->setUpdatesEnabled(true);
+    // The scroll range follows the new rows only once the view is laid out.
+    fg->doItemsLayout();
+    fg->verticalScrollBar()->setValue(filter.numeric && scrollRow >= 0 ? scrollRow : top);
+    return rows;
+}
+
+bool sectionAt(const QTableWidget* fg, int row, int* seccion, int* marca)
+{
+    if (row < 0 || row >= fg->rowCount())
+        return false;
+    const QTableWidgetItem* number = fg->item(row, ColSeccion);
+    const QTableWidgetItem* estado = fg->item(row, ColEstado);
+    if (!number || !estado || number->text().isEmpty())
+        return false;
+    *seccion = number->text().toInt();
+    *marca = estado->text().toInt();
+    return true;
+}
+
+} // namespace ui

@@ -1,0 +1,52 @@
+#pragma once
+// The list of a panel model's sections with their transfer marks, shared by
+// the templates window and the panel console: four columns (mark picture,
+// section number, description, the mark as hidden text), a filter text that
+// is either a section number to scroll to or a piece of the description, and
+// the mark cycle of a click on the picture.
+
+#include <QList>
+#include <QString>
+
+class QTableWidget;
+
+namespace ui {
+
+enum SectionColumn { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado = 3 };
+
+struct SectionRow {
+    int seccion = 0;
+    QString descripcion;
+    int marca = 0; // 1 subir, -1 bajar, 0 nothing
+};
+
+// Digits find a section by number (nothing is filtered out); any other text
+// keeps the sections whose description contains it, regardless of case.
+struct SectionFilter {
+    explicit SectionFilter(const QString& text);
+    bool accepts(const QString& descripcion) const;
+    bool numeric = false;
+    qlonglong target = -1;
+    QString folded;
+};
+
+// Columns, widths and headings of a section grid.
+void setupSectionGrid(QTableWidget* fg);
+
+// Refills the grid with the rows the filter accepts, keeping the current row
+// and the scroll position, or opening at the last section whose number is not
+// above a numeric filter. With keepEmptyRow the grid shows one empty row when
+// there is no section. Returns the rows shown.
+QList<SectionRow> fillSectionGrid(QTableWidget* fg, const QList<SectionRow>& rows, const SectionFilter& filter,
+                                  bool keepEmptyRow);
+
+// The section number and mark of a grid row; false when the row holds none.
+bool sectionAt(const QTableWidget* fg, int row, int* seccion, int* marca);
+
+// none -> subir -> bajar -> none
+inline int nextMark(int marca)
+{
+    return marca == 1 ? -1 : marca + 1;
+}
+
+} // namespace ui

@@ -1,0 +1,507 @@
+// The panel console driven through its controls (found by object name) on
+// the station's link, with fake devices whose ticks the test drives.
+
+#include "common/linkfakes.h"
+#include "common/testsupport.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_pictures.h"
+#include "console/w_panel.h"
+#include "data/db.h"
+#include "link/mdl_trans.h"
+#include "records/ui_section_grid.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+namespace {
+
+QSqlDatabase conn()
+{
+    return mdl_main::instance().db();
+}
+
+int scalarInt(const QString& sql, const QVariantList& values = {})
+{
+    return db::scalar(conn(), sql, values).toInt();
+}
+
+QStringList logged(int operation)
+{
+    QStringList out;
+    QSqlQuery q = db::exec(conn(),
+                           QStringLiteral("SELECT parametro FROM usuarios_operaciones WHERE id_operacion = ? "
+                                          "ORDER BY rowid"),
+                           {operation});
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+// The subscriber's marks of one section, distinct.
+QList<int> marks(int abonado, int seccion)
+{
+    QList<int> out;
+    QSqlQuery q = db::exec(conn(),
+                           QStringLiteral("SELECT DISTINCT id_estado FROM abonados_valores WHERE id_abonado = ? "
+                                          "AND id_seccion = ? ORDER BY id_estado"),
+                           {abonado, seccion});
+    while (q.next())
+        out << q.value(0).toInt();
+    return out;
+}
+
+int rowOf(QTableWidget* g, int seccion)
+{
+    for (int r = 0; r < g->rowCount(); ++r)
+        if (g->item(r, ui::ColSeccion) && g->item(r, ui::ColSeccion)->text().toInt() == seccion)
+            return r;
+    return -1;
+}
+
+} // namespace
+
+// One station with the demo subscribers, the station's link on fake devices,
+// and an open console.
+struct Console {
+    Station st{true, true};
+    FakeSerialPort com;
+    FakeDatagramSocket ip;
+    mdl_trans& link = mdl_trans::instance();
+    std::unique_ptr<w_panel> w;
+
+    explicit Console(int level = 1)
+    {
+        db::exec(conn(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
+        mdl_main::instance().portOpen = true;
+        mdl_main::instance().currentUser = 1;
+        mdl_main::instance().currentLevel = level;
+        link.setDevices(&com, &ip);
+        link.reset();
+        w = std::make_unique<w_panel>();
+        w->show();
+    }
+    ~Console()
+    {
+        w.reset();
+        link.setDevices(nullptr, nullptr);
+        link.reset();
+    }
+    template <typename T = QWidget> T* find(const QString& name) const
+    {
+        T* c = w->findChild<T*>(name);
+        if (!c)
+            qFatal("no control %s", qPrintable(name));
+        return c;
+    }
+    void click(const QString& name) const { QTest::mouseClick(find(name), Qt::LeftButton); }
+    void key(const QString& name) const { find<QAction>(name)->trigger(); }
+    void connectModem()
+    {
+        click(QStringLiteral("img_connect"));
+        com.receive("\r\nCONNECT\r\n");
+        com.takeWritten();
+    }
+    // The clock request of a new connection, sent and answered.
+    void firstTurn()
+    {
+        for (int i = 0; i < 16; ++i)
+            link.tick();
+        com.takeWritten();
+        com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
+    }
+    QList<QList<int>> turn()
+    {
+        for (int i = 0; i < 60 && com.written.isEmpty(); ++i)
+            link.tick();
+        QList<QList<int>> out;
+        for (const QByteArray& f : splitFrames(com.takeWritten()))
+            out << requestBytes(f);
+        return out;
+    }
+};
+
+class tst_panel : public QObject {
+    Q_OBJECT
+private slots:
+    void subscriberAndNoSubscriberState();
+    void levelsHideTheirControls();
+    void linkButtons();
+    void closeRefusedWhileConnected();
+    void commandsQueueOneAtATime();
+    void bypassAndPartitions();
+    void sectionListFiltersAndMarks();
+    void markKeys();
+    void transferKeysOnlyWhenIdle();
+    void eventsListAndDelete();
+};
+
+void tst_panel::subscriberAndNoSubscriberState()
+{
+    Console c;
+    QCOMPARE(c.link.console(), static_cast<LinkConsole*>(c.w.get()));
+    // The modem was reset when the console opened.
+    QVERIFY(c.com.written.contains("ATZ"));
+    auto noSubscriber = [&c] {
+        QCOMPARE(c.w->il_abonado, 0);
+        QVERIFY(!c.find(QStringLiteral("SSTab_panel"))->isEnabled());
+        for (int pos : {3, 6, 7, 8, 9, 10, 11, 12})
+            QVERIFY2(!c.w->button(pos)->isEnabled(), qPrintable(QString::number(pos)));
+        QVERIFY(c.find<QLabel>(QStringLiteral("st_abonado_0"))->text().isEmpty());
+    };
+    noSubscriber();
+
+    c.w->wf_muestraabonado(2);
+    QCOMPARE(c.w->il_abonado, 2);
+    QCOMPARE(c.w->il_panel, 2);
+    QCOMPARE(c.w->is_strpanel, QStringLiteral("2"));
+    QCOMPARE(c.w->is_password_db, QStringLiteral("1234"));
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_0"))->text(), QStringLiteral("0002"));
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_1"))->text(), QStringLiteral("DEMOSTRACIÓN PANEL NX"));
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_2"))->text(), QStringLiteral("NX-16 ") +
+             db::scalar(conn(), QStringLiteral("SELECT version FROM paneles WHERE id_panel = 2")).toString());
+    QCOMPARE(c.find<QLineEdit>(QStringLiteral("sle_telefono"))->text(), QStringLiteral("5550002"));
+    QVERIFY(c.find(QStringLiteral("SSTab_panel"))->isEnabled());
+    for (int pos : {3, 6, 7, 8, 11, 12})
+        QVERIFY(c.w->button(pos)->isEnabled());
+
+    // Without the stored access code the subscriber cannot be shown.
+    db::exec(conn(), QStringLiteral("DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_item = 1 AND "
+                                    "id_seccion = (SELECT id_seccionpwd FROM paneles WHERE id_panel = 1)"));
+    c.w->wf_muestraabonado(1);
+    noSubscriber();
+    c.w->wf_muestraabonado(77);
+    noSubscriber();
+
+    // Tab "Secciones" enables the editing keys; the others disable them.
+    c.w->wf_muestraabonado(2);
+    auto* tabs = c.find<QTabWidget>(QStringLiteral("SSTab_panel"));
+    tabs->setCurrentIndex(1);
+    QVERIFY(c.w->cb_modificar->isEnabled() && c.w->cb_premarcar->isEnabled());
+    tabs->setCurrentIndex(2);
+    QVERIFY(!c.w->cb_modificar->isEnabled() && !c.w->cb_premarcar->isEnabled());
+
+    c.w->close();
+    QCOMPARE(c.link.console(), nullptr);
+    QCOMPARE(c.w->il_abonado, 0);
+    QVERIFY(c.w->is_strpanel.isEmpty());
+}
+
+void tst_panel::levelsHideTheirControls()
+{
+    const QStringList levelThree{"st_cbexclusion", "img_cbexclusion_0", "img_cbexclusion_15", "img_stime",
+                                 "st_stime_t", "img_disarm", "st_disarm_t"};
+    {
+        Console c(3);
+        c.w->wf_muestraabonado(1);
+        // Redrawing the indicators must not bring them back.
+        c.link.f_muestraestado(1);
+        QVERIFY(!c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->isTabEnabled(1));
+        for (const QString& n : levelThree)
+            QVERIFY2(c.find(n)->isHidden(), qPrintable(n));
+        QVERIFY(c.find(QStringLiteral("img_borraeventos"))->isHidden());
+        QVERIFY(!c.w->cb_subir->isEnabled() && !c.w->cb_imprimir->isEnabled());
+        QVERIFY(!c.find(QStringLiteral("img_arm"))->isHidden());
+    }
+    {
+        Console c(2);
+        c.w->wf_muestraabonado(1);
+        QVERIFY(c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->isTabEnabled(1));
+        for (const QString& n : levelThree)
+            QVERIFY2(!c.find(n)->isHidden(), qPrintable(n));
+        QVERIFY(c.find(QStringLiteral("img_borraeventos"))->isHidden());
+    }
+}
+
+void tst_panel::linkButtons()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+
+    // "Llamar" while waiting for an IP call asks the panel to call back by IP.
+    c.find<QPushButton>(QStringLiteral("Command1"))->click();
+    QVERIFY(c.link.waitingForCall && c.link.ipMode);
+    c.com.takeWritten();
+    c.click(QStringLiteral("st_connect_t")); // the label acts like its image
+    QVERIFY(!c.link.ipMode);
+    QVERIFY(c.link.ipCallBack);
+    QVERIFY(c.link.dialling);
+    QVERIFY(c.com.written.contains("ATDT5550001"));
+    QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
+    // A second click while dialling neither dials nor logs.
+    c.click(QStringLiteral("img_connect"));
+    QCOMPARE(logged(3).size(), 1);
+
+    // During a modem link the IP button switches the call-back request.
+    c.link.reset();
+    c.connectModem();
+    QVERIFY(c.link.connected && !c.link.ipCallBack);
+    c.find<QPushButton>(QStringLiteral("Command1"))->click();
+    QVERIFY(c.link.ipCallBack);
+    QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
+    c.find<QPushButton>(QStringLiteral("Command1"))->click();
+    QVERIFY(!c.link.ipCallBack);
+    // The console shows what the link computed.
+    QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
+             ui::picture(QStringLiteral("verde"), 14).toImage());
+
+    // "Cortar" ends the call; the picking of another subscriber waits for it.
+    c.click(QStringLiteral("st_end_t"));
+    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(logged(4).size(), 1);
+    c.link.f_muestraestado(0);
+
+    // During an IP link the IP button does nothing.
+    c.find<QPushButton>(QStringLiteral("Command1"))->click();
+    c.ip.arrive("CONNECT IP");
+    QVERIFY(c.link.connected && c.link.ipMode);
+    c.find<QPushButton>(QStringLiteral("Command1"))->click();
+    QVERIFY(c.link.connected && c.link.ipMode && !c.link.ipCallBack);
+    c.link.f_muestraestado(0);
+}
+
+void tst_panel::closeRefusedWhileConnected()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+    c.connectModem();
+    QVERIFY(!c.w->close());
+    QCOMPARE(c.st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
+    QCOMPARE(c.st.messages.lastTitle(), QStringLiteral("Error"));
+    QCOMPARE(c.link.console(), static_cast<LinkConsole*>(c.w.get()));
+    c.link.f_muestraestado(0);
+    QVERIFY(c.w->close());
+    QCOMPARE(c.link.console(), nullptr);
+}
+
+void tst_panel::commandsQueueOneAtATime()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+    // Not connected: ignored.
+    c.click(QStringLiteral("img_arm"));
+    QCOMPARE(c.link.pendingCommand, 0);
+    QVERIFY(logged(8).isEmpty());
+
+    c.connectModem();
+    c.firstTurn();
+    c.find<QComboBox>(QStringLiteral("Combo_armado"))->setCurrentIndex(3);
+    QCOMPARE(c.find<QComboBox>(QStringLiteral("Combo_armado"))->itemText(3), QStringLiteral("Presente s/demora"));
+    c.click(QStringLiteral("st_arm_t"));
+    c.click(QStringLiteral("img_panico")); // still pending: ignored
+    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdArm));
+    QCOMPARE(logged(8), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
+    QVERIFY(logged(12).isEmpty());
+    const auto sent = c.turn();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.first().at(3), 3); // arm
+    QCOMPARE(sent.first().at(4), 3); // "Presente s/demora"
+    c.link.pendingCommand = 0;
+
+    // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
+    c.click(QStringLiteral("img_cbpgm_6"));
+    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdPgm));
+    QCOMPARE(c.link.pgmIndex, 6);
+    QCOMPARE(logged(15).size(), 1);
+    c.click(QStringLiteral("img_end"));
+    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(logged(4).size(), 1);
+    c.link.f_muestraestado(0);
+}
+
+void tst_panel::bypassAndPartitions()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+    for (int expected : {3, 2, 3}) {
+        c.click(QStringLiteral("img_cbexclusion_4"));
+        QCOMPARE(c.link.zoneBypass[4], expected);
+    }
+    const QString zone = QStringLiteral("Zona: 5 Abonado: 0001 - DEMOSTRACIÓN PANEL PX");
+    QCOMPARE(logged(10), (QStringList{zone, zone}));
+    QCOMPARE(logged(11), QStringList{zone});
+    QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
+             ui::picture(QStringLiteral("amarillo"), 14).toImage());
+
+    // Unknown partition: nothing; otherwise once per change.
+    c.click(QStringLiteral("img_cbparticion_2"));
+    QCOMPARE(c.link.partition, -1);
+    c.link.partition = 0;
+    c.click(QStringLiteral("img_cbparticion_2"));
+    QCOMPARE(c.link.partition, 6);
+    c.link.partition = 2;
+    c.click(QStringLiteral("img_cbparticion_2"));
+    QCOMPARE(c.link.partition, 6);
+    c.click(QStringLiteral("img_cbparticion_2"));
+    QCOMPARE(c.link.partition, 6);
+}
+
+void tst_panel::sectionListFiltersAndMarks()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+    auto* g = c.find<QTableWidget>(QStringLiteral("fg_secciones"));
+    c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(1);
+    const int sections = scalarInt(QStringLiteral("SELECT count(*) FROM secciones WHERE id_panel = 1"));
+    QCOMPARE(g->rowCount(), sections);
+
+    // Digits scroll to the section without filtering.
+    auto* filtro = c.find<QLineEdit>(QStringLiteral("sle_filtroseccion"));
+    g->resize(400, 120);
+    filtro->setText(QStringLiteral("25"));
+    QTest::keyClick(filtro, Qt::Key_Return);
+    QCOMPARE(g->rowCount(), sections);
+    QCOMPARE(g->item(g->rowAt(0), ui::ColSeccion)->text(), QStringLiteral("25"));
+    // Other text narrows by description, regardless of case.
+    filtro->setText(QStringLiteral("ZONA"));
+    QTest::keyClick(filtro, Qt::Key_Return);
+    QVERIFY(g->rowCount() > 1 && g->rowCount() < sections);
+    for (int r = 0; r < g->rowCount(); ++r)
+        QVERIFY(g->item(r, ui::ColDescripcion)->text().contains(QStringLiteral("zona"), Qt::CaseInsensitive));
+    filtro->clear();
+    QTest::keyClick(filtro, Qt::Key_Return);
+
+    // A click on the mark cycles the whole section: none -> subir -> bajar -> none.
+    db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1"));
+    db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = 1 AND "
+                                    "id_seccion = 5 AND id_item = 2"));
+    c.w->wf_muestrasecciones();
+    // Items mixing 0 and -1 show no mark, and the transfer keys stay off.
+    QCOMPARE(g->item(rowOf(g, 5), ui::ColEstado)->text(), QStringLiteral("0"));
+    QVERIFY(!c.w->cb_subirch->isEnabled() && !c.w->cb_bajarsel->isEnabled() && !c.w->cb_desmarcar->isEnabled());
+    for (const QList<int>& expected : {QList<int>{1}, QList<int>{-1}, QList<int>{0}}) {
+        const int r = rowOf(g, 5);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualItemRect(g->item(r, ui::ColMarca)).center());
+        QCOMPARE(marks(1, 5), expected);
+        QCOMPARE(g->item(rowOf(g, 5), ui::ColEstado)->text(), QString::number(expected.first()));
+        QCOMPARE(c.w->cb_subirch->isEnabled(), expected.first() == 1);
+        QCOMPARE(c.w->cb_bajarsel->isEnabled(), expected.first() == -1);
+    }
+
+    // A model without sections: one empty row that a click leaves alone.
+    c.w->il_panel = 99;
+    c.w->wf_muestrasecciones();
+    QCOMPARE(g->rowCount(), 1);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(g->model()->index(0, 0)).center());
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> 0")), 0);
+}
+
+void tst_panel::markKeys()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+    auto* g = c.find<QTableWidget>(QStringLiteral("fg_secciones"));
+    auto setMark = [](int seccion, int marca) {
+        db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = 1 AND id_seccion = ?"),
+                 {marca, seccion});
+    };
+
+    c.key(QStringLiteral("cb_bajar"));
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> -1")), 0);
+    QCOMPARE(g->item(0, ui::ColEstado)->text(), QStringLiteral("-1"));
+    QVERIFY(c.w->cb_bajarsel->isEnabled() && !c.w->cb_subirch->isEnabled());
+    c.key(QStringLiteral("cb_desmarcar"));
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> 0")), 0);
+
+    // Invertir swaps subir and bajar and leaves the rest.
+    setMark(3, 1);
+    setMark(4, -1);
+    c.w->wf_muestrasecciones();
+    c.key(QStringLiteral("cb_invertir"));
+    QCOMPARE(marks(1, 3), QList<int>{-1});
+    QCOMPARE(marks(1, 4), QList<int>{1});
+    QCOMPARE(marks(1, 5), QList<int>{0});
+
+    // Premarcar: the template's marked sections, bajar winning over subir;
+    // a "No" changes nothing.
+    db::exec(conn(), QStringLiteral("UPDATE configuraciones_valores SET id_estado = 0 WHERE id_configuracion = 1"));
+    db::exec(conn(), QStringLiteral("UPDATE configuraciones_valores SET id_estado = 1 WHERE id_configuracion = 1 AND "
+                                    "id_panel = 1 AND id_seccion IN (6, 7) AND id_item = 1"));
+    db::exec(conn(), QStringLiteral("UPDATE configuraciones_valores SET id_estado = -1 WHERE id_configuracion = 1 AND "
+                                    "id_panel = 1 AND id_seccion = 7 AND id_item = 2"));
+    c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(1);
+    c.key(QStringLiteral("cb_premarcar"));
+    QCOMPARE(c.st.messages.asked.last(),
+             QStringLiteral("¿Restaura marcas según configuración?.\r\n Esta acción no puede deshacerse."));
+    QCOMPARE(marks(1, 4), QList<int>{1});
+    c.st.messages.answers.enqueue(true);
+    c.key(QStringLiteral("cb_premarcar"));
+    QCOMPARE(marks(1, 4), QList<int>{0});
+    QCOMPARE(marks(1, 6), QList<int>{1});
+    QCOMPARE(marks(1, 7), QList<int>{-1});
+    QCOMPARE(g->item(rowOf(g, 6), ui::ColEstado)->text(), QStringLiteral("1"));
+
+    // Restaurar puts back the template's values.
+    db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET valor = 'FF' WHERE id_abonado = 1 AND id_seccion = 0"));
+    c.st.messages.answers.enqueue(true);
+    c.key(QStringLiteral("cb_restaurar"));
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND valor = 'FF' "
+                                      "AND id_seccion = 0")),
+             0);
+    QCOMPARE(c.st.messages.shown.size(), 0);
+}
+
+void tst_panel::transferKeysOnlyWhenIdle()
+{
+    Console c;
+    c.w->wf_muestraabonado(1);
+    c.key(QStringLiteral("cb_subir"));
+    c.key(QStringLiteral("cb_subirch"));
+    QVERIFY(!c.link.writePending); // not connected
+    c.connectModem();
+    c.firstTurn();
+    c.link.readPending = true;
+    c.key(QStringLiteral("cb_subirch"));
+    QVERIFY(!c.link.writePending);
+    QVERIFY(logged(5).isEmpty());
+    c.link.readPending = false;
+    c.key(QStringLiteral("cb_subirch"));
+    QVERIFY(c.link.writePending);
+    QCOMPARE(logged(5), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
+    c.link.writePending = false;
+    c.key(QStringLiteral("cb_eventos"));
+    QVERIFY(c.link.eventsPending);
+    QCOMPARE(logged(7).size(), 1);
+    c.link.f_muestraestado(0);
+}
+
+void tst_panel::eventsListAndDelete()
+{
+    QCOMPARE(w_panel::defaultDeleteDate(QDate(2026, 3, 31)), QDate(2026, 2, 28));
+    QCOMPARE(w_panel::defaultDeleteDate(QDate(2026, 1, 15)), QDate(2025, 12, 15));
+
+    Console c;
+    auto add = [](const char* fecha, int evento) {
+        db::exec(conn(), QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, "
+                                        "fecha, id_tipo) VALUES (1, 1, ?, 3, ?, 0)"),
+                 {evento, QString::fromLatin1(fecha)});
+    };
+    add("2026-01-10 10:00:00", 1);
+    add("2026-02-01 00:00:00", 2);
+    add("2026-02-20 08:00:00", 1);
+    c.w->wf_muestraabonado(1);
+    auto* g = c.find<QTableWidget>(QStringLiteral("dg_eventos"));
+    QCOMPARE(g->rowCount(), 3);
+    QCOMPARE(g->item(0, 0)->text(), QStringLiteral("2026-02-20 08:00:00"));
+    QCOMPARE(g->item(0, 1)->text(),
+             db::scalar(conn(), QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = 1 AND id_tipo = 0 "
+                                               "AND id_evento = 1")).toString());
+    QCOMPARE(g->horizontalHeaderItem(2)->text(), QStringLiteral("USU/ZONA"));
+
+    c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(2);
+    c.find<QDateEdit>(QStringLiteral("dp_borraeventos"))->setDate(QDate(2026, 2, 1));
+    c.click(QStringLiteral("img_borraeventos"));
+    QCOMPARE(g->rowCount(), 1);
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_eventos")), 1);
+}
+
+QTEST_MAIN(tst_panel)
+#include "tst_panel.moc"
