@@ -54,6 +54,13 @@ QColor colour(LinkColour c)
     return QColor();
 }
 
+// The labels whose caption the link writes; the others keep their own.
+bool linkCaptioned(const QString& name)
+{
+    return name.startsWith(QLatin1String("st_zona_")) || name == QLatin1String("st_hora") ||
+           name == QLatin1String("st_estado_t") || name == QLatin1String("st_progreso");
+}
+
 void paintLabel(QLabel* l, LinkColour c)
 {
     const QColor col = colour(c);
@@ -566,7 +573,7 @@ void w_panel::render()
         const LinkIndicator& ind = it.value();
         if (!ind.picture.isEmpty())
             l->setPixmap(ui::picture(ind.picture, LampSize));
-        else if (!l->objectName().startsWith(QLatin1String("img_")))
+        else if (linkCaptioned(it.key()))
             l->setText(ind.caption);
         l->setToolTip(ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip);
         l->setVisible(ind.visible && !m_hiddenByLevel.contains(l));
