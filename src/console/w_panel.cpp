@@ -824,17 +824,16 @@ void w_panel::markAll(int marca)
 // ---------------------------------------------------------------------------
 // Transfers and events
 
-void w_panel::startTransfer(bool& flag, int log)
+void w_panel::startTransfer(bool& flag, int log, bool loadImage)
 {
     mdl_trans& link = mdl_trans::instance();
     if (!link.connected || link.writePending || link.readPending || link.eventsPending)
         return;
     logOperation(log, subscriberText());
+    // The flag first: the image counts the sections of the pending direction.
     flag = true;
-    // TRANSFER GAP: the memory image of the marked values is built by
-    // mdl_trans::f_cargatransferencia(il_abonado), which the transfer module
-    // adds; until then the scheduler finds no marked address and the
-    // transfer ends on its first turn.
+    if (loadImage)
+        link.f_cargatransferencia(il_abonado);
 }
 
 void w_panel::wf_muestraeventos()
@@ -918,11 +917,11 @@ void w_panel::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_desmarcar")) {
         markAll(0);
     } else if (key == QLatin1String("cb_subirch")) {
-        startTransfer(link.writePending, 5);
+        startTransfer(link.writePending, 5, true);
     } else if (key == QLatin1String("cb_bajarsel")) {
-        startTransfer(link.readPending, 6);
+        startTransfer(link.readPending, 6, true);
     } else if (key == QLatin1String("cb_eventos")) {
-        startTransfer(link.eventsPending, 7);
+        startTransfer(link.eventsPending, 7, false);
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_abonado > 0)
             reports::showPanelReport(il_abonado, il_panel, il_configuracion);

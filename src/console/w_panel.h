@@ -169,7 +169,7 @@ private:
     void command(int code, int log, int pgm = 0);
     void markAll(int marca);
     void cycleMark(int row);
-    void startTransfer(bool& flag, int log);
+    void startTransfer(bool& flag, int log, bool loadImage);
     void deleteEvents();
 
     QHash<QObject*, std::function<void()>> m_clicks;

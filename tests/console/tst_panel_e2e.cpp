@@ -14,6 +14,7 @@
 #include "modem.h"
 #include "panel.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QtTest>
@@ -105,6 +106,21 @@ void tst_panel_e2e::modemSession()
         QVERIFY(turn());
         QCOMPARE(panel.state.partition, 2);
 
+        // Upload of one marked section: its marks clear as the panel acknowledges.
+        db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1"));
+        db::exec(mdl_main::instance().db(),
+                 QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1 AND id_seccion = 20"));
+        w.wf_muestrasecciones();
+        w.findChild<QAction*>(QStringLiteral("cb_subirch"))->trigger();
+        QVERIFY(link.writePending);
+        for (int i = 0; i < 20 && link.writePending; ++i)
+            QVERIFY(turn());
+        QVERIFY(!link.writePending);
+        QCOMPARE(db::scalar(mdl_main::instance().db(),
+                            QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> 0"))
+                     .toInt(),
+                 0);
+
         click("st_end_t");
         QVERIFY(turn(false));
         QVERIFY(!link.connected);
@@ -114,9 +130,9 @@ void tst_panel_e2e::modemSession()
     }
     QCOMPARE(db::scalar(mdl_main::instance().db(),
                         QStringLiteral("SELECT group_concat(id_operacion) FROM (SELECT id_operacion FROM "
-                                       "usuarios_operaciones WHERE id_operacion IN (3, 4, 8, 10, 15) ORDER BY rowid)"))
+                                       "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 8, 10, 15) ORDER BY rowid)"))
                  .toString(),
-             QStringLiteral("3,8,10,15,4"));
+             QStringLiteral("3,8,10,15,5,4"));
     link.setDevices(nullptr, nullptr);
     link.reset();
 }
