@@ -6,6 +6,7 @@
 #include "admin/w_parametros.h"
 #include "admin/w_usuarios.h"
 #include "console/w_panel.h"
+#include "keypad/w_teclado.h"
 #include "records/w_abonados.h"
 #include "migration/w_migracion.h"
 #include "records/w_configuracion.h"
@@ -18,6 +19,7 @@ void registerWindows(w_main& w)
     w.registerWindow("cb_configuracion", [] { return new w_configuracion; });
     w.registerWindow("cb_usuarios", [] { return new w_usuarios; });
     w.registerWindow("cb_log", [] { return new w_log; });
+    w.registerWindow("cb_teclado", [] { return new w_teclado; });
 }
 
 void installStartupHooks()

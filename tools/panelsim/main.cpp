@@ -4,6 +4,7 @@
 // README.
 
 #include "communicator.h"
+#include "keypadinterface.h"
 #include "modem.h"
 #include "panel.h"
 
@@ -135,9 +136,10 @@ int main(int argc, char** argv)
     const QCommandLineOption callBackDelay(QStringLiteral("call-back-delay"), QStringLiteral("Milisegundos hasta devolver la llamada (2000)."), QStringLiteral("MS"), QStringLiteral("2000"));
     const QCommandLineOption stateIn(QStringLiteral("state"), QStringLiteral("Estado inicial del panel (JSON)."), QStringLiteral("ARCHIVO"));
     const QCommandLineOption stateOut(QStringLiteral("state-out"), QStringLiteral("Escribe el estado y las peticiones recibidas tras cada cambio (JSON)."), QStringLiteral("ARCHIVO"));
+    const QCommandLineOption keypad(QStringLiteral("teclado"), QStringLiteral("DIR/COMn apunta a la interfaz de teclado (modo Interface) en vez del módem."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Sin mensajes."));
     p.addOptions({dir, com, udpPort, stationHost, stationPort, ipCall, accessCode, panelCode, zones, faults, memory,
-                  noCallBack, noAnswer, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, quiet});
+                  noCallBack, noAnswer, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, keypad, quiet});
     p.process(app);
     QTextStream err(stderr);
     auto fail = [&err](const QString& text) {
@@ -185,8 +187,15 @@ int main(int argc, char** argv)
     modem.options.requireDoubleCall = p.isSet(doubleCall);
     if (!modem.open(&error))
         return fail(error);
-    if (p.isSet(dir) && !modem.linkAs(p.value(dir), p.value(com).toInt(), &error))
+    KeypadInterface keypadIf(&panel);
+    if (p.isSet(keypad) && !keypadIf.open(&error))
         return fail(error);
+    if (p.isSet(dir)) {
+        const bool linked = p.isSet(keypad) ? keypadIf.linkAs(p.value(dir), p.value(com).toInt(), &error)
+                                            : modem.linkAs(p.value(dir), p.value(com).toInt(), &error);
+        if (!linked)
+            return fail(error);
+    }
 
     ip.options.bindAddress = QHostAddress(QHostAddress::Any);
     ip.options.port = quint16(p.value(udpPort).toUInt());
@@ -200,9 +209,11 @@ int main(int argc, char** argv)
 
     const bool talk = !p.isSet(quiet);
     if (talk) {
-        out() << "Módem en " << modem.slavePath();
-        if (p.isSet(dir))
-            out() << " (" << p.value(dir) << "/COM" << p.value(com) << ")";
+        const QString linked = p.isSet(dir) ? QStringLiteral(" (%1/COM%2)").arg(p.value(dir), p.value(com)) : QString();
+        if (p.isSet(keypad))
+            out() << "Interfaz de teclado en " << keypadIf.slavePath() << linked << "\nMódem en " << modem.slavePath();
+        else
+            out() << "Módem en " << modem.slavePath() << linked;
         out() << "\nComunicador IP en el puerto UDP " << ip.localPort() << ", estación en " << p.value(stationHost)
               << ":" << ip.options.stationPort << "\nÓrdenes: zona N abierta|cerrada, falla N si|no, memoria N si|no, "
               << "json {...}, estado, ip, llamar, salir" << Qt::endl;

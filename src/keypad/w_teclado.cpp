@@ -1,0 +1,322 @@
+#include "keypad/w_teclado.h"
+
+#include "app/ui_geometry.h"
+#include "link/mdl_trans.h"
+#include "link/serialport.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+std::function<void()> w_teclado::beep = [] { QApplication::beep(); };
+
+namespace {
+
+const QColor Red(255, 0, 0);
+const QColor Green(0, 255, 0);
+const QColor Yellow(255, 255, 0);
+
+constexpr int LedSize = 255;
+constexpr int KeySize = 615;
+
+// Keys of the number pad in button order: 1-9, *, 0, #.
+constexpr char NumKeys[12] = {'1', '2', '3', '4', '5', '6', '7', '8', '9', '*', '0', '#'};
+// The function keys "P", "F", "A" go out as X, Y, Z.
+constexpr char FunCaptions[3] = {'P', 'F', 'A'};
+constexpr char FunKeys[3] = {'X', 'Y', 'Z'};
+
+QRect twipsRect(int x, int y, int w, int h)
+{
+    return {ui::twips(x), ui::twips(y), ui::twips(w), ui::twips(h)};
+}
+
+QFrame* frame(QWidget* parent, const char* name, int x, int y, int w, int h)
+{
+    auto* f = new QFrame(parent);
+    f->setObjectName(QLatin1String(name));
+    f->setFrameShape(QFrame::Box);
+    f->setFrameShadow(QFrame::Sunken);
+    f->setGeometry(twipsRect(x, y, w, h));
+    return f;
+}
+
+QPushButton* keyButton(QWidget* parent, const QString& name, const QString& caption, const QRect& r)
+{
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    // The window takes the PC keyboard; the buttons only take the mouse.
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setAutoRepeat(false);
+    QFont f = b->font();
+    f.setBold(true);
+    if (f.pointSizeF() > 0)
+        f.setPointSizeF(f.pointSizeF() * 1.4);
+    b->setFont(f);
+    b->setGeometry(r);
+    return b;
+}
+
+} // namespace
+
+KeypadLed::KeypadLed(const QColor& colour, QWidget* parent) : QWidget(parent), m_colour(colour)
+{
+}
+
+void KeypadLed::setLit(bool lit)
+{
+    if (lit == m_lit)
+        return;
+    m_lit = lit;
+    update();
+}
+
+void KeypadLed::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+    p.setPen(QPen(palette().color(QPalette::WindowText), 1));
+    p.setBrush(m_lit ? QBrush(m_colour) : Qt::NoBrush);
+    p.drawEllipse(r);
+}
+
+w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("w_teclado"));
+    setWindowTitle(QStringLiteral("QUENDAL                VXA-410"));
+    setFocusPolicy(Qt::StrongFocus);
+
+    Frame1 = frame(this, "Frame1", 60, 0, 2055, 4575);
+    Frame2 = frame(this, "Frame2", 2160, 0, 2535, 3255);
+    Frame3 = frame(this, "Frame3", 2160, 3240, 2535, 1335);
+
+    // LED k, its colour and place; captions by their own index.
+    auto makeLed = [this](int k, const QColor& c, int x, int y) {
+        led[k] = new KeypadLed(c, Frame1);
+        led[k]->setObjectName(QStringLiteral("led_%1").arg(k));
+        led[k]->setGeometry(twipsRect(x, y, LedSize, LedSize));
+    };
+    auto makeLabel = [this](int i, const QString& text, int x, int y, int w, Qt::Alignment a) {
+        led_label[i] = new QLabel(text, Frame1);
+        led_label[i]->setObjectName(QStringLiteral("led_label_%1").arg(i));
+        led_label[i]->setAlignment(a | Qt::AlignVCenter);
+        led_label[i]->setGeometry(twipsRect(x, y - 30, w, LedSize + 60));
+    };
+    for (int z = 0; z < 8; ++z) {
+        const int y = 1440 + z * 360;
+        makeLed(z, Red, 240, y);
+        makeLed(z + 8, Red, 1560, y);
+        makeLabel(z, QStringLiteral("Z%1").arg(z + 1), 600, y, 480, Qt::AlignLeft);
+        makeLabel(z + 8, QStringLiteral("Z%1").arg(z + 9), 1080, y, 420, Qt::AlignRight);
+    }
+    makeLed(16, Green, 240, 360);
+    makeLed(17, Red, 240, 720);
+    makeLed(18, Yellow, 240, 1080);
+    makeLed(19, Yellow, 1560, 360);
+    makeLabel(18, QStringLiteral("LISTO"), 600, 360, 900, Qt::AlignLeft);
+    makeLabel(17, QStringLiteral("ARMADO"), 600, 720, 1200, Qt::AlignLeft);
+    makeLabel(16, QStringLiteral("SISTEMA"), 600, 1080, 1200, Qt::AlignLeft);
+
+    for (int i = 0; i < 12; ++i) {
+        const QRect r = twipsRect(240 + (i % 3) * 720, 240 + (i / 3) * 720, KeySize, KeySize);
+        keynum[i] = keyButton(Frame2, QStringLiteral("keynum_%1").arg(i), QString(QLatin1Char(NumKeys[i])), r);
+        const char key = NumKeys[i];
+        connect(keynum[i], &QPushButton::pressed, this, [this, key] { keyDown(key); });
+        connect(keynum[i], &QPushButton::released, this, &w_teclado::keyUp);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const QRect r = twipsRect(240 + i * 720, 240, KeySize, 975);
+        keyfun[i] = keyButton(Frame3, QStringLiteral("keyfun_%1").arg(i), QString(QLatin1Char(FunCaptions[i])), r);
+        const char key = FunKeys[i];
+        connect(keyfun[i], &QPushButton::pressed, this, [this, key] { keyDown(key); });
+        connect(keyfun[i], &QPushButton::released, this, &w_teclado::keyUp);
+    }
+
+    // Diagnostics, below the visible area.
+    Text1 = new QLineEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setReadOnly(true);
+    Text1->setFocusPolicy(Qt::NoFocus);
+    Text1->setGeometry(twipsRect(120, 5000, 1500, 315));
+    Command1 = new QPushButton(QStringLiteral("Limpiar"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setFocusPolicy(Qt::NoFocus);
+    Command1->setGeometry(twipsRect(1740, 5000, 1000, 315));
+    connect(Command1, &QPushButton::clicked, Text1, &QLineEdit::clear);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &w_teclado::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(100);
+    connect(Timer2, &QTimer::timeout, this, &w_teclado::Timer2_Timer);
+
+    ui::sizeWindow(this, 4760, 4620);
+
+    // Opening: the keypad takes the port over from the link and asks the
+    // interface for the LED state.
+    mdl_trans& link = mdl_trans::instance();
+    SerialPort* com = port();
+    if (com && com->isOpen())
+        com->close();
+    link.keypadOpen = true;
+    link.keypadHandler = [this](int event) { teclado_Comm(event); };
+    is_buffer.clear();
+    ib_phase = false;
+    il_steady = il_blink = 0;
+    if (com && com->open())
+        send("AT@L");
+    ib_keyheld = false;
+    Timer1->start();
+    Timer2->start();
+}
+
+w_teclado::~w_teclado()
+{
+    release();
+}
+
+QSize w_teclado::sizeHint() const
+{
+    // The client area of a 4850 x 5000 window; Text1 and Command1 lie below it.
+    return ui::twipsSize(4760, 4620);
+}
+
+void w_teclado::closeEvent(QCloseEvent* e)
+{
+    release();
+    QWidget::closeEvent(e);
+}
+
+void w_teclado::release()
+{
+    // Closing sends nothing and leaves the port open: the link serves it again.
+    if (m_released)
+        return;
+    m_released = true;
+    Timer1->stop();
+    Timer2->stop();
+    mdl_trans& link = mdl_trans::instance();
+    link.keypadOpen = false;
+    link.keypadHandler = nullptr;
+}
+
+SerialPort* w_teclado::port() const
+{
+    return mdl_trans::instance().comPort();
+}
+
+void w_teclado::send(const QByteArray& command)
+{
+    SerialPort* com = port();
+    if (com && com->isOpen())
+        com->write(command + '\r');
+}
+
+void w_teclado::teclado_Comm(int event)
+{
+    SerialPort* com = port();
+    if (!com)
+        return;
+    if (event >= 1001) {
+        Text1->setText(QString::number(event));
+        com->close();
+        com->open();
+        return;
+    }
+    if (event != SerialPort::EvReceive || com->inBufferCount() < 1)
+        return;
+    const QByteArray c = com->input();
+    if (c.isEmpty())
+        return;
+    if (is_buffer.feed(c.at(0), &m_line))
+        rx_decode();
+}
+
+void w_teclado::rx_decode()
+{
+    const keypad::Decoded d = keypad::rx_decode(m_line);
+    m_line.clear();
+    if (d.kind == keypad::Decoded::Leds) {
+        il_steady = d.steady;
+        il_blink = d.blink;
+        show_leds();
+    } else if (d.kind == keypad::Decoded::Beep && beep) {
+        beep();
+    }
+}
+
+void w_teclado::show_leds()
+{
+    const quint32 shown = keypad::shownLeds(il_steady, il_blink, ib_phase);
+    for (int k = 0; k < 20; ++k)
+        led[k]->setLit(shown & (1u << k));
+}
+
+void w_teclado::Timer1_Timer()
+{
+    ib_phase = !ib_phase;
+    show_leds();
+}
+
+void w_teclado::Timer2_Timer()
+{
+    if (ii_hold > 0 && --ii_hold == 0)
+        send(is_hold);
+}
+
+void w_teclado::keyDown(char key)
+{
+    ii_hold = 15;
+    send(QByteArray("AT@T") + key);
+    is_hold = QByteArray("AT@F") + key;
+}
+
+void w_teclado::keyUp()
+{
+    ii_hold = 0;
+}
+
+char w_teclado::mappedKey(int qtKey, Qt::KeyboardModifiers modifiers)
+{
+    if (modifiers & Qt::KeypadModifier) {
+        if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+            return char('0' + (qtKey - Qt::Key_0));
+        if (qtKey == Qt::Key_Asterisk)
+            return '*';
+    }
+    switch (qtKey) {
+    case Qt::Key_P: return 'X';
+    case Qt::Key_F: return 'Y';
+    case Qt::Key_A: return 'Z';
+    default: return '#';
+    }
+}
+
+void w_teclado::keyPressEvent(QKeyEvent* e)
+{
+    // Auto-repeat of a key already down sends nothing more; the hold
+    // command comes from Timer2.
+    if (ib_keyheld)
+        return;
+    ib_keyheld = true;
+    keyDown(mappedKey(e->key(), e->modifiers()));
+}
+
+void w_teclado::keyReleaseEvent(QKeyEvent* e)
+{
+    // The toolkit pairs every auto-repeated press with a release: only the
+    // real release ends the hold.
+    if (e->isAutoRepeat())
+        return;
+    ib_keyheld = false;
+    keyUp();
+}

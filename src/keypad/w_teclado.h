@@ -1,0 +1,96 @@
+#pragma once
+// The virtual keypad: an on-screen copy of the panel keypad that drives a
+// keypad interface on the station's serial port. Key presses go out as
+// "AT@T"/"AT@F" commands; the interface's "LEDS" lines light the 20 LEDs
+// and its beep requests sound the system beep. While it is open the link
+// hands it every serial event (teclado_Comm).
+
+#include "keypad/rx_decode.h"
+
+#include <QColor>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class SerialPort;
+
+// A round LED: filled with its colour when lit, only its outline when not.
+class KeypadLed : public QWidget {
+    Q_OBJECT
+public:
+    KeypadLed(const QColor& colour, QWidget* parent);
+    void setLit(bool lit);
+    bool isLit() const { return m_lit; }
+    QColor colour() const { return m_colour; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QColor m_colour;
+    bool m_lit = false;
+};
+
+class w_teclado : public QWidget {
+    Q_OBJECT
+public:
+    explicit w_teclado(QWidget* parent = nullptr);
+    ~w_teclado() override;
+
+    // The system beep (tests count them instead).
+    static std::function<void()> beep;
+
+    QSize sizeHint() const override;
+
+    // Serial event of com_main while the keypad is open.
+    void teclado_Comm(int event);
+    void rx_decode();
+    void show_leds();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    // A key goes down (mouse or PC keyboard, after the key map) and any key
+    // comes up. `key` is the character after "AT@T".
+    void keyDown(char key);
+    void keyUp();
+
+    // The key a PC-keyboard key stands for ('#' for every unlisted key).
+    static char mappedKey(int qtKey, Qt::KeyboardModifiers modifiers);
+
+    QFrame* Frame1;
+    QFrame* Frame2;
+    QFrame* Frame3;
+    std::array<KeypadLed*, 20> led{};
+    std::array<QLabel*, 19> led_label{};
+    std::array<QPushButton*, 12> keynum{};
+    std::array<QPushButton*, 3> keyfun{};
+    QLineEdit* Text1;
+    QPushButton* Command1;
+    QTimer* Timer1;
+    QTimer* Timer2;
+
+    // Window state.
+    keypad::LineBuffer is_buffer;
+    qint32 il_steady = 0;
+    qint32 il_blink = 0;
+    bool ib_phase = false;
+    qint16 ii_hold = 0;
+    QByteArray is_hold;
+    bool ib_keyheld = false;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    SerialPort* port() const;
+    void send(const QByteArray& command);
+    void release();
+    QByteArray m_line;
+    bool m_released = false;
+};
