@@ -147,7 +147,8 @@ void Modem::input(const QByteArray& bytes)
     for (const char c : bytes) {
         switch (m_line) {
         case Line::Command:
-            // Keypad-interface commands ("AT@...") will be served here too.
+            // Keypad-interface commands ("AT@...") belong to the keypad interface
+            // on its own line (--teclado); the modem answers them "ERROR".
             if (m_echo)
                 write(QByteArray(1, c));
             if (c == '\r') {
