@@ -140,6 +140,8 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     pb_progreso->setObjectName(QStringLiteral("pb_progreso"));
     pb_progreso->setRange(0, 100);
     pb_progreso->setValue(0);
+    // The percentage is shown by st_progreso, which is empty while idle.
+    pb_progreso->setTextVisible(false);
     pb_progreso->setMaximumHeight(fontMetrics().height() + 4);
     st_rx = text(QStringLiteral("st_rx"), QStringLiteral("RX"));
     st_tx = text(QStringLiteral("st_tx"), QStringLiteral("TX"));
