@@ -1,17 +1,6 @@
 #include "keypadinterface.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSocketNotifier>
 #include <QTimer>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace panelsim {
 
@@ -20,109 +9,29 @@ constexpr int MaxCommand = 64;
 } // namespace
 
 KeypadInterface::KeypadInterface(Panel* panel, QObject* parent)
-    : QObject(parent), m_panel(panel), m_linePoll(new QTimer(this))
+    : QObject(parent), m_panel(panel), m_pty(new PtyLine(this))
 {
-    // Until the station opens its end the master reports a hang-up on every
-    // poll: watch it with a timer meanwhile.
-    m_linePoll->setInterval(20);
-    connect(m_linePoll, &QTimer::timeout, this, &KeypadInterface::checkLine);
+    connect(m_pty, &PtyLine::received, this, [this](const QByteArray& bytes) {
+        for (const char c : bytes) {
+            if (c == '\r') {
+                const QByteArray line = m_input;
+                m_input.clear();
+                command(line);
+            } else if (c != '\n' && m_input.size() < MaxCommand) {
+                m_input += c;
+            }
+        }
+    });
+    // The station closes its end when it reopens the port after an error.
+    connect(m_pty, &PtyLine::closed, this, [this] { m_input.clear(); });
     connect(m_panel, &Panel::changed, this, [this] { write(ledsLine() + "\r\n"); });
 }
 
-KeypadInterface::~KeypadInterface()
-{
-    delete m_notifier;
-    if (m_master >= 0)
-        ::close(m_master);
-}
-
-bool KeypadInterface::open(QString* error)
-{
-    int master = -1, slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        if (error)
-            *error = QStringLiteral("no se pudo crear la pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    termios t{};
-    ::tcgetattr(slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(slave, TCSANOW, &t);
-    ::close(slave);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    m_master = master;
-    m_slavePath = QString::fromLocal8Bit(name);
-    m_notifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
-    m_notifier->setEnabled(false);
-    connect(m_notifier, &QSocketNotifier::activated, this, &KeypadInterface::onReadable);
-    m_linePoll->start();
-    return true;
-}
-
-bool KeypadInterface::linkAs(const QString& dir, int n, QString* error) const
-{
-    const QString link = QDir(dir).filePath(QStringLiteral("COM%1").arg(n));
-    QFile::remove(link);
-    if (m_slavePath.isEmpty() || !QFile::link(m_slavePath, link)) {
-        if (error)
-            *error = QStringLiteral("no se pudo crear el enlace %1").arg(link);
-        return false;
-    }
-    return true;
-}
-
-void KeypadInterface::checkLine()
-{
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, 0) < 0 || (p.revents & POLLHUP))
-        return;
-    m_lineOpen = true;
-    m_linePoll->stop();
-    m_notifier->setEnabled(true);
-    if (p.revents & POLLIN)
-        onReadable();
-}
-
-void KeypadInterface::onReadable()
-{
-    char buf[256];
-    for (;;) {
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buf[i] == '\r') {
-                    const QByteArray line = m_input;
-                    m_input.clear();
-                    command(line);
-                } else if (buf[i] != '\n' && m_input.size() < MaxCommand) {
-                    m_input += buf[i];
-                }
-            }
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
-        // The station closed its end (it reopens the port after an error).
-        m_lineOpen = false;
-        m_input.clear();
-        m_notifier->setEnabled(false);
-        m_linePoll->start();
-        return;
-    }
-}
+KeypadInterface::~KeypadInterface() = default;
 
 void KeypadInterface::write(const QByteArray& bytes)
 {
-    if (m_master < 0 || !m_lineOpen)
-        return;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
-            return;
-        done += n;
-    }
+    m_pty->write(bytes);
 }
 
 QByteArray KeypadInterface::ledsLine() const

@@ -18,12 +18,12 @@
 // state sends a new LEDS line.
 
 #include "panel.h"
+#include "ptyline.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QStringList>
 
-class QSocketNotifier;
 class QTimer;
 
 namespace panelsim {
@@ -41,11 +41,11 @@ public:
     Options options;
 
     // Creates the pseudo-terminal.
-    bool open(QString* error = nullptr);
-    QString slavePath() const { return m_slavePath; }
+    bool open(QString* error = nullptr) { return m_pty->open(error); }
+    QString slavePath() const { return m_pty->slavePath(); }
     // Makes `dir`/COMn point at the station's end of the line.
-    bool linkAs(const QString& dir, int n, QString* error = nullptr) const;
-    bool lineOpen() const { return m_lineOpen; }
+    bool linkAs(const QString& dir, int n, QString* error = nullptr) const { return m_pty->linkAs(dir, n, error); }
+    bool lineOpen() const { return m_pty->isOpen(); }
 
     // The LED line for the panel's state now (without CR LF).
     QByteArray ledsLine() const;
@@ -58,8 +58,6 @@ public:
     QByteArray typed;     // digits typed since the last code or clear
 
 private:
-    void checkLine();
-    void onReadable();
     void write(const QByteArray& bytes);
     void tap(char key);
     void hold(char key);
@@ -67,11 +65,7 @@ private:
     void beep(bool longBeep);
 
     Panel* m_panel;
-    int m_master = -1;
-    QString m_slavePath;
-    QSocketNotifier* m_notifier = nullptr;
-    QTimer* m_linePoll;
-    bool m_lineOpen = false;
+    PtyLine* m_pty;
     QByteArray m_input;
 };
 

@@ -1,17 +1,7 @@
 #include "modem.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QTimer>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace panelsim {
 
@@ -21,13 +11,11 @@ constexpr int MaxFrame = 600;
 } // namespace
 
 Modem::Modem(Panel* panel, QObject* parent)
-    : QObject(parent), m_panel(panel), m_linePoll(new QTimer(this)), m_dialTimer(new QTimer(this)),
+    : QObject(parent), m_panel(panel), m_pty(new PtyLine(this)), m_dialTimer(new QTimer(this)),
       m_ringTimer(new QTimer(this))
 {
-    // With nobody on the other end a pseudo-terminal master reports a
-    // hang-up on every poll: watch it with a timer until the station opens it.
-    m_linePoll->setInterval(20);
-    connect(m_linePoll, &QTimer::timeout, this, &Modem::checkLine);
+    connect(m_pty, &PtyLine::received, this, &Modem::input);
+    connect(m_pty, &PtyLine::closed, this, &Modem::lineClosed);
     m_dialTimer->setSingleShot(true);
     connect(m_dialTimer, &QTimer::timeout, this, &Modem::dialResult);
     m_ringTimer->setSingleShot(true);
@@ -35,83 +23,10 @@ Modem::Modem(Panel* panel, QObject* parent)
     connect(m_panel, &Panel::endOfConnection, this, &Modem::onEnd);
 }
 
-Modem::~Modem()
-{
-    delete m_notifier;
-    if (m_master >= 0)
-        ::close(m_master);
-}
-
-bool Modem::open(QString* error)
-{
-    int master = -1, slave = -1;
-    char name[256] = {};
-    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        if (error)
-            *error = QStringLiteral("no se pudo crear la pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
-    }
-    termios t{};
-    ::tcgetattr(slave, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(slave, TCSANOW, &t);
-    ::close(slave);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    m_master = master;
-    m_slavePath = QString::fromLocal8Bit(name);
-    m_notifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
-    m_notifier->setEnabled(false);
-    connect(m_notifier, &QSocketNotifier::activated, this, &Modem::onReadable);
-    m_linePoll->start();
-    return true;
-}
-
-bool Modem::linkAs(const QString& dir, int n, QString* error) const
-{
-    const QString link = QDir(dir).filePath(QStringLiteral("COM%1").arg(n));
-    QFile::remove(link);
-    if (m_slavePath.isEmpty() || !QFile::link(m_slavePath, link)) {
-        if (error)
-            *error = QStringLiteral("no se pudo crear el enlace %1").arg(link);
-        return false;
-    }
-    return true;
-}
-
-void Modem::checkLine()
-{
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, 0) < 0 || (p.revents & POLLHUP))
-        return;
-    m_lineOpen = true;
-    m_linePoll->stop();
-    m_notifier->setEnabled(true);
-    if (p.revents & POLLIN)
-        onReadable();
-}
-
-void Modem::onReadable()
-{
-    char buf[512];
-    for (;;) {
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n > 0) {
-            input(QByteArray(buf, int(n)));
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
-        // EIO: the station closed its end.
-        lineClosed();
-        return;
-    }
-}
+Modem::~Modem() = default;
 
 void Modem::lineClosed()
 {
-    m_lineOpen = false;
-    m_notifier->setEnabled(false);
-    m_linePoll->start();
     m_command.clear();
     if (m_line == Line::Dialling) {
         m_dialTimer->stop();
@@ -125,16 +40,7 @@ void Modem::lineClosed()
 
 void Modem::write(const QByteArray& bytes)
 {
-    // Nothing reaches a line nobody holds open.
-    if (m_master < 0 || !m_lineOpen)
-        return;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
-            return;
-        done += n;
-    }
+    m_pty->write(bytes);
 }
 
 void Modem::reply(const char* text)
@@ -282,7 +188,7 @@ void Modem::ring()
 {
     if (m_ringsLeft <= 0)
         return;
-    if (m_lineOpen && m_line == Line::Command && m_s0 > 0) {
+    if (m_pty->isOpen() && m_line == Line::Command && m_s0 > 0) {
         reply("RING");
         goOnline();
         return;

@@ -9,13 +9,13 @@
 // rings, and answers when the station has armed auto-answer ("ATS0=1").
 
 #include "panel.h"
+#include "ptyline.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
 #include <QStringList>
 
-class QSocketNotifier;
 class QTimer;
 
 namespace panelsim {
@@ -40,13 +40,13 @@ public:
     Options options;
 
     // Creates the pseudo-terminal.
-    bool open(QString* error = nullptr);
-    QString slavePath() const { return m_slavePath; }
+    bool open(QString* error = nullptr) { return m_pty->open(error); }
+    QString slavePath() const { return m_pty->slavePath(); }
     // Makes `dir`/COMn point at the station's end of the line.
-    bool linkAs(const QString& dir, int n, QString* error = nullptr) const;
+    bool linkAs(const QString& dir, int n, QString* error = nullptr) const { return m_pty->linkAs(dir, n, error); }
 
     Line line() const { return m_line; }
-    bool lineOpen() const { return m_lineOpen; } // the station holds its end open
+    bool lineOpen() const { return m_pty->isOpen(); } // the station holds its end open
     int autoAnswer() const { return m_s0; }
     bool callBackPending() const { return m_ringsLeft > 0; }
 
@@ -63,8 +63,6 @@ signals:
     void offline();
 
 private:
-    void onReadable();
-    void checkLine();
     void lineClosed();
     void input(const QByteArray& bytes);
     void command(const QByteArray& line);
@@ -77,13 +75,9 @@ private:
     void onEnd(Via via, bool callBack, bool overIp);
 
     Panel* m_panel;
-    int m_master = -1;
-    QString m_slavePath;
-    QSocketNotifier* m_notifier = nullptr;
-    QTimer* m_linePoll;
+    PtyLine* m_pty;
     QTimer* m_dialTimer;
     QTimer* m_ringTimer;
-    bool m_lineOpen = false;
     Line m_line = Line::Command;
     bool m_echo = true;
     int m_s0 = 0;
