@@ -5,7 +5,10 @@
 #include "data/seed.h"
 #include "link/mdl_trans.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTest>
+#include <QUdpSocket>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -115,4 +118,23 @@ void Pty::write(const QByteArray& data)
 {
     const ssize_t n = ::write(m_master, data.constData(), size_t(data.size()));
     Q_UNUSED(n);
+}
+
+bool waitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+quint16 freeUdpPort()
+{
+    QUdpSocket s;
+    s.bind(QHostAddress::LocalHost, 0);
+    return s.localPort();
 }

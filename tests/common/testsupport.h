@@ -9,6 +9,7 @@
 #include <QQueue>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 class RecordingMessages : public MessageService {
@@ -66,3 +67,11 @@ private:
     int m_slaveFd = -1; // kept open so the master never sees a hang-up between opens
     QString m_slave;
 };
+
+// Processes events until `done` holds; false after `ms` milliseconds. For
+// real device traffic (pseudo-terminals, loopback datagrams) only: the link's
+// own time is always driven by hand.
+bool waitFor(const std::function<bool()>& done, int ms = 5000);
+
+// A loopback UDP port that was free a moment ago.
+quint16 freeUdpPort();

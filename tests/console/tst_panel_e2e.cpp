@@ -21,22 +21,6 @@
 
 using namespace panelsim;
 
-namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
-
-} // namespace
-
 class tst_panel_e2e : public QObject {
     Q_OBJECT
 private slots:

@@ -23,25 +23,6 @@ using namespace panelsim;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket s;
-    s.bind(QHostAddress::LocalHost, 0);
-    return s.localPort();
-}
-
 struct Session {
     Station st;
     FakeConsole console;
