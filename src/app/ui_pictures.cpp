@@ -140,7 +140,9 @@ const QHash<QString, QPair<QColor, QString>>& tiles()
 
 } // namespace
 
-QPixmap picture(const QString& key, int size)
+namespace {
+
+QPixmap drawPicture(const QString& key, int size)
 {
     const qreal ratio = 2.0;
     QPixmap pm(QSize(size, size) * ratio);
@@ -172,6 +174,20 @@ QPixmap picture(const QString& key, int size)
         drawTile(p, size, QColor(120, 120, 120), key.isEmpty() ? QString() : key.right(1).toUpper());
     }
     return pm;
+}
+
+} // namespace
+
+QPixmap picture(const QString& key, int size)
+{
+    // The console redraws its lamps after every frame: drawing each one anew
+    // with antialiased gradients cost more than the link itself. The same
+    // pixmap also lets a label tell that its picture did not change.
+    static QHash<QPair<QString, int>, QPixmap> cache;
+    auto it = cache.constFind({key, size});
+    if (it == cache.constEnd())
+        it = cache.insert({key, size}, drawPicture(key, size));
+    return *it;
 }
 
 QIcon icon(const QString& key)

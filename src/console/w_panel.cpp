@@ -573,8 +573,11 @@ void w_panel::render()
         if (!l)
             continue;
         const LinkIndicator& ind = it.value();
-        if (!ind.picture.isEmpty())
-            l->setPixmap(ui::picture(ind.picture, LampSize));
+        if (!ind.picture.isEmpty()) {
+            const QPixmap pm = ui::picture(ind.picture, LampSize);
+            if (l->pixmap().cacheKey() != pm.cacheKey())
+                l->setPixmap(pm);
+        }
         else if (linkCaptioned(it.key()))
             l->setText(ind.caption);
         l->setToolTip(ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip);

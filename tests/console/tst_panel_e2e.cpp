@@ -1,11 +1,14 @@
-// An operator session on the console against the simulator's modem and
-// panel over a real pseudo-terminal, driven through the console's controls.
-// Ticks are driven by hand; only the device traffic takes real time.
+// Whole operator sessions on the console against the simulator, driven
+// through the console's controls: over the modem on a real pseudo-terminal,
+// and over loopback UDP with the panel calling back by IP. Ticks are driven
+// by hand; only the device traffic takes real time.
 
 #include "common/linkfakes.h"
+#include "common/panelimage.h"
 #include "common/testsupport.h"
 
 #include "app/mdl_main.h"
+#include "communicator.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
@@ -13,112 +16,257 @@
 #include "link/serialport_qt.h"
 #include "modem.h"
 #include "panel.h"
+#include "records/w_buscar.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTableWidget>
+#include <QToolBar>
 #include <QtTest>
 
 using namespace panelsim;
+using namespace panelimage;
+
+namespace {
+
+// The station with its real device adapters, the console window and the
+// simulated panel reachable by modem and by its IP communicator.
+struct Desk {
+    Station st{true, true};
+    FakeClock clock;
+    QtSerialPortAdapter com{st.dir()};
+    QtUdpSocketAdapter ip;
+    mdl_trans& link = mdl_trans::instance();
+    Panel panel;
+    Modem modem{&panel};
+    Communicator comm{&panel};
+    QSqlDatabase c = mdl_main::instance().db();
+
+    Desk()
+    {
+        mdl_main::instance().portOpen = true;
+        mdl_main::instance().currentUser = 1;
+        mdl_main::instance().currentLevel = 1;
+        const quint16 ipPort = freeUdpPort();
+        db::exec(c, QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
+        com.setCommPort(1);
+        com.setSettings(QStringLiteral("110,N,8,2"));
+        ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
+        link.setDevices(&com, &ip);
+        link.setClock(clock.fn());
+        link.reset();
+        panel.hostClock = clock.fn();
+        panel.setClock(QDateTime(QDate(2024, 8, 15), QTime(20, 25)));
+        modem.options.dialDelayMs = 0;
+        modem.options.callBackDelayMs = 0;
+        comm.options.stationPort = ipPort;
+        comm.options.callBackDelayMs = 0;
+    }
+    ~Desk()
+    {
+        link.setDevices(nullptr, nullptr);
+        link.reset();
+    }
+    bool start() { return modem.open() && modem.linkAs(st.dir(), 1) && comm.open(); }
+
+    // One scheduler turn, then the panel's answer when one is expected.
+    bool turn(bool answered = true)
+    {
+        const int before = link.framesSent;
+        for (int i = 0; i < 2000 && link.framesSent == before; ++i)
+            link.tick();
+        return link.framesSent != before && (!answered || waitFor([this] { return link.awaitingAnswer == 0; }));
+    }
+    bool runWhile(const bool& flag)
+    {
+        for (int i = 0; i < 2000 && flag; ++i)
+            if (!turn())
+                return false;
+        return !flag;
+    }
+};
+
+void click(w_panel& w, const char* name)
+{
+    QWidget* c = w.findChild<QWidget*>(QLatin1String(name));
+    QVERIFY2(c, name);
+    QTest::mouseClick(c, Qt::LeftButton);
+}
+
+// A toolbar key as the operator presses it (a disabled button does nothing).
+void press(w_panel& w, QAction* a)
+{
+    QTest::mouseClick(w.tb_panel->widgetForAction(a), Qt::LeftButton);
+}
+
+// Picks the subscriber by its code through the search list.
+void pick(w_panel& w, const QString& code)
+{
+    press(w, w.cb_buscar);
+    auto* list = qobject_cast<w_buscar*>(QApplication::activeModalWidget());
+    QVERIFY(list && list->mode() == SearchMode::panel_abonado);
+    QTest::keyClicks(list->tx_buscar, code);
+    QTest::keyClick(list->tx_buscar, Qt::Key_Return);
+    QTest::mouseClick(list->tb_buscar->widgetForAction(list->cb_aceptar), Qt::LeftButton);
+}
+
+int subscriberOf(const QString& code)
+{
+    return db::scalar(mdl_main::instance().db(), QStringLiteral("SELECT id_abonado FROM abonados WHERE codigo = ?"),
+                      {code})
+        .toInt();
+}
+
+// The job once the link is up: status and clock, upload of the whole
+// programming, a download after the panel was changed on site, the event
+// memory, then commands and the hang-up.
+void job(Desk& d, w_panel& w, int subscriber)
+{
+    QVERIFY(d.turn());
+    QVERIFY(d.turn());
+    QCOMPARE(w.st_hora->text(), QStringLiteral("15/08/2024 20:25"));
+    QVERIFY(!w.close()); // connected
+
+    const QList<Row> rows = panelimage::rows(d.c, subscriber);
+    press(w, w.cb_subir);
+    press(w, w.cb_subirch);
+    QVERIFY(d.link.writePending);
+    QVERIFY(d.runWhile(d.link.writePending));
+    QCOMPARE(d.panel.state.programMemory, expectedImage(rows));
+    QCOMPARE(markedRows(d.c, subscriber), 0);
+
+    QRandomGenerator rnd{quint32(subscriber)};
+    QByteArray onSite(MemorySize, '\0');
+    for (int a = 0; a < MemorySize; ++a)
+        onSite[a] = char(rnd.bounded(256));
+    d.panel.state.programMemory = onSite;
+    press(w, w.cb_bajar);
+    press(w, w.cb_bajarsel);
+    QVERIFY(d.link.readPending);
+    QVERIFY(d.runWhile(d.link.readPending));
+    QCOMPARE(storedValues(panelimage::rows(d.c, subscriber)), expectedValues(rows, onSite));
+    QCOMPARE(markedRows(d.c, subscriber), 0);
+
+    // Event bytes: bit 7 is the kind (zone / user), the rest the event number.
+    d.panel.state.eventLog = {{0x01, 3, QDateTime(QDate(2024, 8, 14), QTime(9, 30))},
+                              {0x85, 7, QDateTime(QDate(2024, 8, 15), QTime(20, 0))}};
+    press(w, w.cb_eventos);
+    QVERIFY(d.link.eventsPending);
+    QVERIFY(d.runWhile(d.link.eventsPending));
+    QCOMPARE(w.dg_eventos->rowCount(), 2);
+    QCOMPARE(w.dg_eventos->item(0, 1)->text(), QStringLiteral("Tamper de teclado")); // newest first
+    QCOMPARE(w.dg_eventos->item(1, 1)->text(),
+             db::scalar(d.c, QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = ? AND id_tipo = 0 AND "
+                                            "id_evento = 1"),
+                        {subscriber})
+                 .toString());
+
+    w.Combo_armado->setCurrentIndex(2);
+    click(w, "st_arm_t"); // the caption acts like its image
+    QVERIFY(d.turn());
+    QVERIFY(d.panel.state.armed);
+    QCOMPARE(d.panel.state.armMode, 2);
+    click(w, "img_cbexclusion_4");
+    QVERIFY(d.turn());
+    QVERIFY(d.panel.state.bypassed & (1 << 4));
+    click(w, "img_cbpgm_1");
+    QVERIFY(d.turn());
+    QCOMPARE(d.panel.state.pgm & 2, 2);
+    QVERIFY(d.turn());
+    click(w, "img_cbparticion_2");
+    QVERIFY(d.turn());
+    QCOMPARE(d.panel.state.partition, 2);
+
+    // Nothing the session did left the panel's programming changed.
+    QCOMPARE(d.panel.state.programMemory, onSite);
+    QCOMPARE(d.panel.ignored, 0);
+}
+
+// The operations the session logged, in order.
+QString loggedOperations()
+{
+    return db::scalar(mdl_main::instance().db(),
+                      QStringLiteral("SELECT group_concat(id_operacion) FROM (SELECT id_operacion FROM "
+                                     "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 6, 7, 8, 10, 15) "
+                                     "ORDER BY rowid)"))
+        .toString();
+}
+
+} // namespace
 
 class tst_panel_e2e : public QObject {
     Q_OBJECT
 private slots:
     void modemSession();
+    void ipCallBackSession();
 };
 
 void tst_panel_e2e::modemSession()
 {
-    Station st(true, true);
-    mdl_main::instance().portOpen = true;
-    mdl_main::instance().currentUser = 1;
-    mdl_main::instance().currentLevel = 1;
-    FakeClock clock;
-    QtSerialPortAdapter com{st.dir()};
-    com.setCommPort(1);
-    com.setSettings(QStringLiteral("110,N,8,2"));
-    QtUdpSocketAdapter ip;
-    mdl_trans& link = mdl_trans::instance();
-    link.setDevices(&com, &ip);
-    link.setClock(clock.fn());
-    link.reset();
-    Panel panel;
-    panel.hostClock = clock.fn();
-    Modem modem{&panel};
-    modem.options.dialDelayMs = 0;
-    QVERIFY(modem.open() && modem.linkAs(st.dir(), 1));
-    panel.setClock(QDateTime(QDate(2024, 8, 15), QTime(20, 25)));
-
-    auto turn = [&link](bool answered = true) {
-        const int before = link.framesSent;
-        for (int i = 0; i < 2000 && link.framesSent == before; ++i)
-            link.tick();
-        return link.framesSent != before && (!answered || waitFor([&link] { return link.awaitingAnswer == 0; }));
-    };
+    Desk d;
+    QVERIFY(d.start());
     {
         w_panel w;
         w.show();
-        auto click = [&w](const char* name) {
-            QTest::mouseClick(w.findChild<QWidget*>(QLatin1String(name)), Qt::LeftButton);
-        };
-        QVERIFY(waitFor([&] { return modem.commands.contains(QStringLiteral("ATZ")); }));
-        // The pick of the search list.
-        w.wf_muestraabonado(1);
+        QVERIFY(waitFor([&] { return d.modem.commands.contains(QStringLiteral("ATZ")); }));
+        pick(w, QStringLiteral("0001"));
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(w.sle_telefono->text(), QStringLiteral("5550001"));
 
-        click("img_connect");
-        QVERIFY(waitFor([&] { return link.connected; }));
-        QCOMPARE(modem.dialled, QStringList{QStringLiteral("5550001")});
-        QVERIFY(turn());
-        QVERIFY(turn());
-        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("st_hora"))->text(), QStringLiteral("15/08/2024 20:25"));
-        QVERIFY(!w.close()); // connected
+        click(w, "img_connect");
+        QVERIFY(waitFor([&] { return d.link.connected; }));
+        QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550001")});
+        job(d, w, subscriberOf("0001"));
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(d.panel.received.last().via, Via::Modem);
 
-        w.findChild<QComboBox*>(QStringLiteral("Combo_armado"))->setCurrentIndex(2);
-        click("img_arm");
-        QVERIFY(turn());
-        QVERIFY(panel.state.armed);
-        QCOMPARE(panel.state.armMode, 2);
-
-        click("img_cbexclusion_4");
-        QVERIFY(turn());
-        QVERIFY(panel.state.bypassed & (1 << 4));
-        click("img_cbpgm_1");
-        QVERIFY(turn());
-        QCOMPARE(panel.state.pgm & 2, 2);
-        QVERIFY(turn());
-        click("img_cbparticion_2");
-        QVERIFY(turn());
-        QCOMPARE(panel.state.partition, 2);
-
-        // Upload of one marked section: its marks clear as the panel acknowledges.
-        db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1"));
-        db::exec(mdl_main::instance().db(),
-                 QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1 AND id_seccion = 20"));
-        w.wf_muestrasecciones();
-        w.findChild<QAction*>(QStringLiteral("cb_subirch"))->trigger();
-        QVERIFY(link.writePending);
-        for (int i = 0; i < 20 && link.writePending; ++i)
-            QVERIFY(turn());
-        QVERIFY(!link.writePending);
-        QCOMPARE(db::scalar(mdl_main::instance().db(),
-                            QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> 0"))
-                     .toInt(),
-                 0);
-
-        click("st_end_t");
-        QVERIFY(turn(false));
-        QVERIFY(!link.connected);
-        QVERIFY(waitFor([&] { return modem.line() == Modem::Line::Command; }));
-        QCOMPARE(panel.ignored, 0);
+        click(w, "st_end_t");
+        QVERIFY(d.turn(false));
+        QVERIFY(!d.link.connected);
+        QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
         QVERIFY(w.close());
     }
-    QCOMPARE(db::scalar(mdl_main::instance().db(),
-                        QStringLiteral("SELECT group_concat(id_operacion) FROM (SELECT id_operacion FROM "
-                                       "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 8, 10, 15) ORDER BY rowid)"))
-                 .toString(),
-             QStringLiteral("3,8,10,15,5,4"));
-    link.setDevices(nullptr, nullptr);
-    link.reset();
+    QCOMPARE(loggedOperations(), QStringLiteral("3,5,6,7,8,10,15,4"));
+}
+
+void tst_panel_e2e::ipCallBackSession()
+{
+    Desk d;
+    d.panel.state.panelCode = 2; // the NX-16 model of subscriber 0002
+    QVERIFY(d.start());
+    {
+        w_panel w;
+        w.show();
+        pick(w, QStringLiteral("0002"));
+        QVERIFY(!QTest::currentTestFailed());
+        // Waiting over IP, then "Llamar": the panel is to call back by IP.
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QVERIFY(d.link.waitingForCall && d.link.ipMode);
+        click(w, "st_connect_t");
+        QVERIFY(d.link.ipCallBack);
+        QVERIFY(waitFor([&] { return d.link.connected; }));
+        QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550002")});
+        QVERIFY(d.turn(false)); // the end request that asks for the call-back
+        QVERIFY(waitFor([&] { return d.link.connected && d.link.ipMode; }));
+        QCOMPARE(d.comm.calls, 1);
+
+        job(d, w, subscriberOf("0002"));
+        QVERIFY(!QTest::currentTestFailed());
+        QCOMPARE(d.panel.received.last().via, Via::Ip);
+
+        const int ends = d.panel.requestsOf(5);
+        click(w, "img_end");
+        QVERIFY(d.turn(false));
+        QVERIFY(waitFor([&] { return d.panel.requestsOf(5) > ends; }));
+        QVERIFY(!d.link.connected);
+        QCOMPARE(d.comm.calls, 1); // no call-back asked this time
+        QVERIFY(w.close());
+    }
+    QCOMPARE(loggedOperations(), QStringLiteral("3,5,6,7,8,10,15,4"));
 }
 
 QTEST_MAIN(tst_panel_e2e)
