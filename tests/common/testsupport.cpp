@@ -138,3 +138,19 @@ quint16 freeUdpPort()
     s.bind(QHostAddress::LocalHost, 0);
     return s.localPort();
 }
+
+bool linkTurn(mdl_trans& link, bool answered)
+{
+    const int before = link.framesSent;
+    for (int i = 0; i < 2000 && link.framesSent == before; ++i)
+        link.tick();
+    return link.framesSent != before && (!answered || waitFor([&link] { return link.awaitingAnswer == 0; }));
+}
+
+bool linkTurnsWhile(mdl_trans& link, const bool& flag)
+{
+    for (int i = 0; i < 2000 && flag; ++i)
+        if (!linkTurn(link))
+            return false;
+    return !flag;
+}

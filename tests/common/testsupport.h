@@ -73,5 +73,13 @@ private:
 // own time is always driven by hand.
 bool waitFor(const std::function<bool()>& done, int ms = 5000);
 
+class mdl_trans;
+
+// One scheduler turn on a link with real devices: ticks until a request goes
+// out, then waits for the panel's answer when one is expected.
+bool linkTurn(mdl_trans& link, bool answered = true);
+// Turns until `flag` drops; false when a turn goes unanswered.
+bool linkTurnsWhile(mdl_trans& link, const bool& flag);
+
 // A loopback UDP port that was free a moment ago.
 quint16 freeUdpPort();

@@ -73,21 +73,8 @@ struct Desk {
     }
     bool start() { return modem.open() && modem.linkAs(st.dir(), 1) && comm.open(); }
 
-    // One scheduler turn, then the panel's answer when one is expected.
-    bool turn(bool answered = true)
-    {
-        const int before = link.framesSent;
-        for (int i = 0; i < 2000 && link.framesSent == before; ++i)
-            link.tick();
-        return link.framesSent != before && (!answered || waitFor([this] { return link.awaitingAnswer == 0; }));
-    }
-    bool runWhile(const bool& flag)
-    {
-        for (int i = 0; i < 2000 && flag; ++i)
-            if (!turn())
-                return false;
-        return !flag;
-    }
+    bool turn(bool answered = true) { return linkTurn(link, answered); }
+    bool runWhile(const bool& flag) { return linkTurnsWhile(link, flag); }
 };
 
 void click(w_panel& w, const char* name)

@@ -56,17 +56,7 @@ struct Session {
     {
         return modem.open() && modem.linkAs(st.dir(), 1) && comm.open();
     }
-    // One scheduler turn: ticks until a request goes out, then waits for
-    // the panel's answer when one is expected.
-    bool turn(bool answered = true)
-    {
-        const int before = link.framesSent;
-        for (int i = 0; i < 2000 && link.framesSent == before; ++i)
-            link.tick();
-        if (link.framesSent == before)
-            return false;
-        return !answered || waitFor([this] { return link.awaitingAnswer == 0; });
-    }
+    bool turn(bool answered = true) { return linkTurn(link, answered); }
 };
 
 } // namespace

@@ -71,23 +71,8 @@ struct Session {
         }
         return waitFor([this] { return link.connected; });
     }
-    bool turn(bool answered = true)
-    {
-        const int before = link.framesSent;
-        for (int i = 0; i < 2000 && link.framesSent == before; ++i)
-            link.tick();
-        if (link.framesSent == before)
-            return false;
-        return !answered || waitFor([this] { return link.awaitingAnswer == 0; });
-    }
-    // Turns until the flag drops; false when a turn goes unanswered.
-    bool runWhile(const bool& flag, int limit = 2000)
-    {
-        for (int i = 0; i < limit && flag; ++i)
-            if (!turn())
-                return false;
-        return !flag;
-    }
+    bool turn(bool answered = true) { return linkTurn(link, answered); }
+    bool runWhile(const bool& flag) { return linkTurnsWhile(link, flag); }
     QList<Row> rows() { return panelimage::rows(c, console.il_abonado); }
     int markedRows() { return panelimage::markedRows(c, console.il_abonado); }
     void markAll(int estado)
