@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 
 namespace ui {
 
@@ -183,11 +184,13 @@ QPixmap picture(const QString& key, int size)
     // The console redraws its lamps after every frame: drawing each one anew
     // with antialiased gradients cost more than the link itself. The same
     // pixmap also lets a label tell that its picture did not change.
-    static QHash<QPair<QString, int>, QPixmap> cache;
-    auto it = cache.constFind({key, size});
-    if (it == cache.constEnd())
-        it = cache.insert({key, size}, drawPicture(key, size));
-    return *it;
+    const QString cacheKey = QStringLiteral("sorvent/%1/%2").arg(key).arg(size);
+    QPixmap pm;
+    if (!QPixmapCache::find(cacheKey, &pm)) {
+        pm = drawPicture(key, size);
+        QPixmapCache::insert(cacheKey, pm);
+    }
+    return pm;
 }
 
 QIcon icon(const QString& key)
