@@ -113,9 +113,14 @@ int subscriberOf(const QString& code)
 // memory, then commands and the hang-up.
 void job(Desk& d, w_panel& w, int subscriber)
 {
+    d.panel.state.zonesOpen = 1 << 2;
     QVERIFY(d.turn());
     QVERIFY(d.turn());
     QCOMPARE(w.st_hora->text(), QStringLiteral("15/08/2024 20:25"));
+    // Zone 3 is open: its lamp differs from the closed ones.
+    const auto lamp = [&w](int i) { return w.img_zona[size_t(i)]->pixmap().toImage(); };
+    QVERIFY(lamp(2) != lamp(0));
+    QCOMPARE(lamp(1), lamp(0));
     QVERIFY(!w.close()); // connected
 
     const QList<Row> rows = panelimage::rows(d.c, subscriber);
