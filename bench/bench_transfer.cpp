@@ -3,6 +3,7 @@
 // against the simulator, counting scheduler turns.
 
 #include "bench.h"
+#include "big_subscriber.h"
 
 #include "app/mdl_main.h"
 #include "communicator.h"
@@ -28,8 +29,7 @@ struct Console : LinkConsole {
     void wf_muestraeventos() override {}
 };
 
-// Model 9: 100 sections of 30 bytes (tipo 2) at 32-byte steps; subscriber 1
-// holds all 3,000 values.
+// The big subscriber with every value marked for upload, built once.
 void bigSubscriber()
 {
     static bool ready = false;
@@ -37,21 +37,9 @@ void bigSubscriber()
         return;
     ready = true;
     bench::freshStation();
-    QSqlDatabase c = mdl_main::instance().db();
-    db::Transaction t(c);
-    db::exec(c, "INSERT INTO paneles VALUES (9, 'BIG', '1', '2', 0)");
-    db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 99) "
-                "INSERT INTO secciones (id_panel, id_seccion, tipo, long, posicion, descripcion) "
-                "SELECT 9, i, 2, 0, i * 32, 'S' || i FROM k");
-    db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 30) "
-                "INSERT INTO secciones_items (id_panel, id_seccion, id_item, descripcion) "
-                "SELECT 9, s.id_seccion, k.i, 'I' || k.i FROM secciones s, k WHERE s.id_panel = 9");
-    db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, "
-                "numero, localidad, id_provincia, tel_1) VALUES (1, '0001', 9, 1, 'A', 'N', 'C', '1', 'L', 1, '555')");
-    db::exec(c, "INSERT INTO abonados_valores (id_abonado, id_seccion, id_item, valor, id_estado) "
-                "SELECT 1, id_seccion, id_item, printf('%02X', id_item), 1 FROM secciones_items WHERE id_panel = 9");
-    t.commit();
+    seedBigSubscriber(true);
 }
+
 
 bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
     bigSubscriber();
