@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <utility>
 
 #include <unistd.h>
 
@@ -62,6 +63,15 @@ const char* requestName(int code)
     }
 }
 
+const char* const Orders = "zona N abierta|cerrada, falla N si|no, memoria N si|no, json {...}, estado, ip, llamar, "
+                           "colgar, salir";
+
+// Dial outcomes of --dial-result and the modem's result code for each.
+const std::pair<const char*, const char*> DialResults[] = {
+    {"busy", "BUSY"}, {"no-dialtone", "NO DIALTONE"}, {"no-answer", "NO ANSWER"},
+    {"no-carrier", "NO CARRIER"}, {"error", "ERROR"},
+};
+
 // One command line typed on the standard input.
 void runCommand(const QString& line, Panel& panel, Modem& modem, Communicator& ip)
 {
@@ -100,11 +110,13 @@ void runCommand(const QString& line, Panel& panel, Modem& modem, Communicator& i
         ip.callStation();
     } else if (cmd == QLatin1String("llamar")) {
         modem.callStation();
+    } else if (cmd == QLatin1String("colgar")) {
+        if (!modem.dropLine())
+            out() << "no hay ninguna llamada en curso" << Qt::endl;
     } else if (cmd == QLatin1String("salir")) {
         QCoreApplication::quit();
     } else if (!cmd.isEmpty()) {
-        out() << "órdenes: zona N abierta|cerrada, falla N si|no, memoria N si|no, json {...}, estado, ip, llamar, salir"
-              << Qt::endl;
+        out() << "órdenes: " << Orders << Qt::endl;
     }
 }
 
@@ -131,6 +143,8 @@ int main(int argc, char** argv)
     const QCommandLineOption memory(QStringLiteral("memory"), QStringLiteral("Zonas con alarma en memoria."), QStringLiteral("LISTA"));
     const QCommandLineOption noCallBack(QStringLiteral("no-call-back"), QStringLiteral("El panel nunca devuelve la llamada."));
     const QCommandLineOption noAnswer(QStringLiteral("no-answer"), QStringLiteral("El módem no consigue comunicar (NO CARRIER)."));
+    const QCommandLineOption dialResult(QStringLiteral("dial-result"), QStringLiteral("Toda llamada termina así: busy, no-dialtone, no-answer, no-carrier o error."), QStringLiteral("R"));
+    const QCommandLineOption connectText(QStringLiteral("connect-text"), QStringLiteral("Línea con que el módem comunica (CONNECT 2400)."), QStringLiteral("TEXTO"), QStringLiteral("CONNECT 2400"));
     const QCommandLineOption doubleCall(QStringLiteral("double-call"), QStringLiteral("Sólo contesta una llamada que sigue a otra abandonada (doble llamada)."));
     const QCommandLineOption dialDelay(QStringLiteral("dial-delay"), QStringLiteral("Milisegundos de ATDT a CONNECT (1500)."), QStringLiteral("MS"), QStringLiteral("1500"));
     const QCommandLineOption callBackDelay(QStringLiteral("call-back-delay"), QStringLiteral("Milisegundos hasta devolver la llamada (2000)."), QStringLiteral("MS"), QStringLiteral("2000"));
@@ -139,7 +153,7 @@ int main(int argc, char** argv)
     const QCommandLineOption keypad(QStringLiteral("teclado"), QStringLiteral("DIR/COMn apunta a la interfaz de teclado (modo Interface) en vez del módem."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Sin mensajes."));
     p.addOptions({dir, com, udpPort, stationHost, stationPort, ipCall, accessCode, panelCode, zones, faults, memory,
-                  noCallBack, noAnswer, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, keypad, quiet});
+                  noCallBack, noAnswer, dialResult, connectText, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, keypad, quiet});
     p.process(app);
     QTextStream err(stderr);
     auto fail = [&err](const QString& text) {
@@ -183,7 +197,18 @@ int main(int argc, char** argv)
 
     modem.options.dialDelayMs = p.value(dialDelay).toInt();
     modem.options.callBackDelayMs = p.value(callBackDelay).toInt();
-    modem.options.answer = !p.isSet(noAnswer);
+    if (p.isSet(noAnswer))
+        modem.options.dialResult = "NO CARRIER";
+    if (p.isSet(dialResult)) {
+        for (const auto& [name, code] : DialResults)
+            if (p.value(dialResult) == QLatin1String(name))
+                modem.options.dialResult = code;
+        if (modem.options.dialResult.isEmpty())
+            return fail(QStringLiteral("resultado de llamada inválido: %1").arg(p.value(dialResult)));
+    }
+    modem.options.connectText = p.value(connectText).toLatin1();
+    if (!modem.options.connectText.startsWith("CONNECT"))
+        return fail(QStringLiteral("la línea de conexión debe empezar por CONNECT: %1").arg(p.value(connectText)));
     modem.options.requireDoubleCall = p.isSet(doubleCall);
     if (!modem.open(&error))
         return fail(error);
@@ -215,8 +240,7 @@ int main(int argc, char** argv)
         else
             out() << "Módem en " << modem.slavePath() << linked;
         out() << "\nComunicador IP en el puerto UDP " << ip.localPort() << ", estación en " << p.value(stationHost)
-              << ":" << ip.options.stationPort << "\nÓrdenes: zona N abierta|cerrada, falla N si|no, memoria N si|no, "
-              << "json {...}, estado, ip, llamar, salir" << Qt::endl;
+              << ":" << ip.options.stationPort << "\nÓrdenes: " << Orders << Qt::endl;
     }
 
     const QString outFile = p.value(stateOut);
@@ -239,7 +263,8 @@ int main(int argc, char** argv)
     QObject::connect(&panel, &Panel::changed, &app, onChange);
     onChange();
     if (talk) {
-        QObject::connect(&modem, &Modem::online, &app, [] { out() << "Módem: CONNECT" << Qt::endl; });
+        QObject::connect(&modem, &Modem::online, &app,
+                         [&modem] { out() << "Módem: " << modem.options.connectText << Qt::endl; });
         QObject::connect(&modem, &Modem::offline, &app, [] { out() << "Módem: colgado" << Qt::endl; });
     }
 

@@ -132,9 +132,9 @@ void Modem::dialResult()
 {
     if (m_line != Line::Dialling)
         return;
-    if (!options.answer) {
+    if (!options.dialResult.isEmpty()) {
         m_line = Line::Command;
-        reply("NO CARRIER");
+        reply(options.dialResult.constData());
         return;
     }
     if (options.requireDoubleCall &&
@@ -153,7 +153,7 @@ void Modem::goOnline()
     m_frame.clear();
     m_inFrame = false;
     m_panel->beginSession(Via::Modem);
-    reply("CONNECT");
+    reply(options.connectText.constData());
     emit online();
 }
 
@@ -170,12 +170,20 @@ void Modem::onEnd(Via via, bool callBack, bool overIp)
     if (via != Via::Modem || m_line != Line::Online)
         return;
     // The panel hangs up after an end request.
-    reply("NO CARRIER");
-    goOffline();
+    dropLine();
     if (callBack && !overIp) {
         m_ringsLeft = qMax(1, options.maxRings);
         m_ringTimer->start(qMax(0, options.callBackDelayMs));
     }
+}
+
+bool Modem::dropLine()
+{
+    if (m_line != Line::Online)
+        return false;
+    reply("NO CARRIER");
+    goOffline();
+    return true;
 }
 
 void Modem::callStation()

@@ -2,9 +2,11 @@
 // The simulated Hayes modem on a pseudo-terminal it creates: the station
 // opens the other end (through a "COMn" link in its program directory). In
 // command mode it answers "AT" commands ("ATZ", "ATDT", "ATS0=1" ...); a
-// call it places reaches the simulated panel and puts it online
-// ("CONNECT"), where request frames go to the panel and its answers come
-// back. The station closing its end of the line is a hang-up. After an end
+// call it places reaches the simulated panel and puts it online (a connect
+// line with the speed, as real modems say it), where request frames go to
+// the panel and its answers come back; or it fails with a result code
+// ("BUSY" ...). The station closing its end of the line is a hang-up;
+// dropLine() is the line failing under a session ("NO CARRIER"). After an end
 // request that asks for it the panel calls the station back: the modem
 // rings, and answers when the station has armed auto-answer ("ATS0=1").
 
@@ -25,7 +27,8 @@ class Modem : public QObject {
 public:
     struct Options {
         int dialDelayMs = 1500;     // from "ATDT" to "CONNECT"
-        bool answer = true;         // false: every call ends with "NO CARRIER"
+        QByteArray connectText = "CONNECT 2400"; // the line that puts a call online
+        QByteArray dialResult;      // when set, every call ends with it ("BUSY", "NO CARRIER" ...)
         bool requireDoubleCall = false; // answer only a call that follows an abandoned one
         int callBackDelayMs = 2000; // from the end request to the first ring
         int ringIntervalMs = 1000;
@@ -57,6 +60,9 @@ public:
 
     // The panel calls the station now (rings until answered or given up).
     void callStation();
+    // The line drops under an online call: "NO CARRIER", back to command mode.
+    // False when no call was online.
+    bool dropLine();
 
 signals:
     void online();
