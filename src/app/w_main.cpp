@@ -92,6 +92,8 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
     mdl_trans& link = mdl_trans::instance();
     link.setDevices(com_main, IP_server);
     connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
+    // Why a call failed or the line dropped, where the operator sees it.
+    connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
     tmr_main->start();
 
     connect(&mdl_main::instance(), &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);

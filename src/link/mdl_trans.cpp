@@ -13,6 +13,19 @@ namespace {
 const QByteArray KeyModem = QByteArrayLiteral("CONNECT");
 const QByteArray KeyIp = QByteArrayLiteral("CONNECT IP");
 constexpr int MaxFrameChars = 2 * mdl_trans::MaxFrameBytes;
+// Longest modem line kept ("CONNECT 115200/ARQ/V42BIS" fits).
+constexpr int MaxModemLine = 64;
+
+// Modem result codes that end a dial at once, and what the operator is told.
+struct DialResult {
+    const char* code;
+    const char* reason;
+};
+const DialResult DialResults[] = {
+    {"BUSY", "Ocupado"},         {"NO DIALTONE", "Sin tono de marcado"}, {"NO DIAL TONE", "Sin tono de marcado"},
+    {"NO ANSWER", "No contesta"}, {"NO CARRIER", "Sin portadora"},        {"ERROR", "Error del módem"},
+};
+const char* const ReasonNoCarrier = "Sin portadora";
 
 const char* const FaultTexts[8] = {
     "Falla de comunicador", "Falla de CA", "Falla de batería", "Falla de línea telefónica",
@@ -129,6 +142,10 @@ void mdl_trans::reset()
     m_dialText.clear();
     m_dialPhone.clear();
     m_rxOverflow = false;
+    m_connectLine = m_inFrame = false;
+    m_modemLine.clear();
+    lineSpeed = 0;
+    setLineReason(QString());
     m_view = LinkView();
     m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
     f_muestraestado(0);
@@ -165,6 +182,7 @@ void mdl_trans::f_reseteamodem()
 
 void mdl_trans::f_llamar(const QString& phone, int wait)
 {
+    setLineReason(QString());
     f_muestraestado(0);
     setPicture(QStringLiteral("img_connect"), QStringLiteral("amarillo"));
     waitingForConnect = false;
@@ -186,6 +204,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
 void mdl_trans::f_doblellamada(const QString& phone)
 {
     waitingForConnect = false;
+    setLineReason(QString());
     f_muestraestado(0);
     setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("amarillo"));
     m_dialPhone = phone;
@@ -213,8 +232,20 @@ void mdl_trans::advanceDial()
             finishCall(true);
         } else if (pendingCommand == CmdEnd || waitCountdown <= 0) {
             finishCall(false);
-        } else if (m_dialText.size() > KeyModem.size()) {
-            m_dialText = m_dialText.right(KeyModem.size());
+        } else if (m_dialText.endsWith('\r') || m_dialText.endsWith('\n')) {
+            // A whole line from the modem: a result code ends the dial now
+            // rather than after the whole wait.
+            const QByteArray line = m_dialText.trimmed();
+            m_dialText.clear();
+            for (const DialResult& r : DialResults) {
+                if (line == r.code) {
+                    setLineReason(s(r.reason));
+                    finishCall(false);
+                    break;
+                }
+            }
+        } else if (m_dialText.size() > MaxModemLine) {
+            m_dialText = m_dialText.right(MaxModemLine);
         }
         return;
     case DialPhase::Ringing:
@@ -367,12 +398,15 @@ void mdl_trans::f_conexion(const QByteArray& received)
 {
     const QByteArray& key = ipMode ? KeyIp : KeyModem;
     receiveBuffer += received;
-    if (!receiveBuffer.contains(key)) {
+    const qsizetype at = receiveBuffer.indexOf(key);
+    if (at < 0) {
         // Keep only what may be the start of a keyword split across deliveries.
         if (receiveBuffer.size() > key.size())
             receiveBuffer = receiveBuffer.right(key.size());
         return;
     }
+    // What followed the modem's keyword is the rest of its connect line.
+    const QByteArray rest = ipMode ? QByteArray() : receiveBuffer.mid(at + key.size());
     if (ipMode)
         m_view.st_rx = LinkColour::Blue;
     enterConnected();
@@ -381,6 +415,8 @@ void mdl_trans::f_conexion(const QByteArray& received)
     f_muestraestado(1);
     awaitingAnswer = 0;
     pendingCommand = CmdReadClock;
+    if (!rest.isEmpty())
+        f_recibe(rest);
 }
 
 void mdl_trans::enterConnected()
@@ -388,6 +424,13 @@ void mdl_trans::enterConnected()
     waitCountdown = 15;
     receiveBuffer.clear();
     m_rxOverflow = false;
+    // Over the modem the rest of the connect line ("CONNECT 2400/ARQ") is
+    // the modem's, not the panel's.
+    m_connectLine = !ipMode;
+    m_inFrame = false;
+    m_modemLine.clear();
+    lineSpeed = 0;
+    setLineReason(QString());
     connected = true;
     retryCounter = 0;
     if (m_console)
@@ -507,6 +550,7 @@ void mdl_trans::Img_wait_call_Click()
     // Not while dialling either: reopening the port would hang up the call.
     if (connected || keypadOpen || dialling)
         return;
+    setLineReason(QString());
     if (waitingForCall)
         f_finespera();
     else
@@ -516,6 +560,7 @@ void mdl_trans::Img_wait_call_Click()
 void mdl_trans::Command1_Click()
 {
     if (!connected && !dialling && !keypadOpen) {
+        setLineReason(QString());
         if (waitingForCall)
             f_finespera();
         else
@@ -649,6 +694,11 @@ void mdl_trans::f_recibe(const QByteArray& received)
         return;
     }
     for (const char c : received) {
+        if (modemText(c)) {
+            if (!connected)
+                return; // the line dropped
+            continue;
+        }
         if (c == ':') {
             receiveBuffer.clear();
             m_rxOverflow = false;
@@ -669,6 +719,80 @@ void mdl_trans::f_recibe(const QByteArray& received)
             m_rxOverflow = true;
         }
     }
+}
+
+// The modem's own text while connected: the rest of the connect line, and
+// result codes between frames (a frame is never read as one). True when the
+// character was the modem's and is not part of frame assembly.
+bool mdl_trans::modemText(char c)
+{
+    const bool lineEnd = c == '\r' || c == '\n';
+    if (m_connectLine) {
+        if (!lineEnd && c != ':') {
+            if (m_modemLine.size() < MaxModemLine)
+                m_modemLine += c;
+            return true;
+        }
+        // A modem that ends its line with nothing but the first frame.
+        takeConnectLine();
+        if (lineEnd)
+            return true;
+    }
+    if (c == ':') {
+        m_inFrame = true;
+        m_modemLine.clear();
+        return false;
+    }
+    if (m_inFrame) {
+        if (c == '\r')
+            m_inFrame = false;
+        return false;
+    }
+    if (!lineEnd) {
+        if (m_modemLine.size() < MaxModemLine)
+            m_modemLine += c;
+        return false;
+    }
+    const bool dropped = m_modemLine.trimmed() == "NO CARRIER";
+    m_modemLine.clear();
+    if (dropped)
+        lineDropped();
+    return dropped;
+}
+
+void mdl_trans::takeConnectLine()
+{
+    // " 2400/ARQ", "2400", or nothing at all.
+    const QByteArray rest = m_modemLine.trimmed();
+    m_modemLine.clear();
+    m_connectLine = false;
+    int speed = 0;
+    for (const char d : rest) {
+        if (d < '0' || d > '9' || speed > 10000000)
+            break;
+        speed = speed * 10 + (d - '0');
+    }
+    if (speed > 0) {
+        lineSpeed = speed;
+        f_muestraestado(1);
+    }
+}
+
+void mdl_trans::lineDropped()
+{
+    // The carrier is gone: an end request would reach nobody, so the
+    // connection ends here as the turn after ten unanswered ones ends it.
+    receiveBuffer.clear();
+    setLineReason(s(ReasonNoCarrier));
+    endConnection();
+}
+
+void mdl_trans::setLineReason(const QString& reason)
+{
+    if (lineReason == reason)
+        return;
+    lineReason = reason;
+    emit lineMessage(reason);
 }
 
 void mdl_trans::f_decodifica()
@@ -1090,6 +1214,7 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
         clockKnown = false;
         pendingCommand = CmdNone;
         faultView = false;
+        lineSpeed = 0;
         v.st_tx = v.st_rx = v.st_err = LinkColour::ButtonFace;
         v.pb_progreso = 0;
         partition = -1;
@@ -1147,6 +1272,13 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
         pic(n.pgm[i]) = (pgmMask >> i) & 1 ? n.rojo : n.gris;
 
     pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? n.verde : n.gris;
+    // The modem's last word, on the picture that shows the modem link: the
+    // speed while connected, else why the last call failed or dropped.
+    QString note = connected ? QString() : lineReason;
+    if (connected && lineSpeed > 0)
+        note = QStringLiteral("Conectado a %1 bps").arg(lineSpeed);
+    v.items[QStringLiteral("img_connect")].toolTip = waitingForCall ? QString() : note;
+    v.items[QStringLiteral("Img_wait_call")].toolTip = waitingForCall ? note : QString();
     v.items[QStringLiteral("st_estado_t")].caption = faultView ? QStringLiteral("Fallas") : QStringLiteral("Estado");
     v.st_err = frameError ? LinkColour::Red : LinkColour::ButtonFace;
 

@@ -63,6 +63,11 @@ public:
     bool keypadOpen = false;        // the virtual keypad owns the serial port
     QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
     quint16 replyPort = 0;          // sender port of the last datagram
+    // What the modem said: the speed on its connect line (0 when it gave
+    // none), and why the last call failed or the line dropped ("Ocupado" ...;
+    // empty when it did not).
+    int lineSpeed = 0;
+    QString lineReason;
 
     // ---- Scheduler state --------------------------------------------------
     int pendingCommand = 0;   // console command for the next turn (codes below)
@@ -192,6 +197,8 @@ public:
 signals:
     // The indicator value may have changed.
     void viewChanged();
+    // lineReason changed (the main window's status bar shows it).
+    void lineMessage(const QString& text);
 
 private:
     enum class DialPhase { None, Calling, Ringing, Pause };
@@ -200,6 +207,10 @@ private:
     void advanceDial();
     void finishCall(bool connect);
     void afterCancelledOrFailedDial(const char* redPicture);
+    bool modemText(char c);
+    void takeConnectLine();
+    void lineDropped();
+    void setLineReason(const QString& reason);
     bool reopenPort();
     void endConnection();
     void sendTurn();
@@ -231,5 +242,8 @@ private:
     QByteArray m_dialText;
     QString m_dialPhone;
     bool m_rxOverflow = false;
+    bool m_connectLine = false; // the rest of the modem's connect line is arriving
+    bool m_inFrame = false;     // between a frame's ":" and its carriage return
+    QByteArray m_modemLine;     // modem text outside frames, up to its line end
     LinkView m_view;
 };

@@ -75,6 +75,9 @@ private slots:
         w.resize(100, 100);
         QTRY_VERIFY(w.width() >= ui_min(7000) && w.height() >= ui_min(6000));
         QCOMPARE(w.sb_panel2->width(), w.width() - ui_min(1500));
+        // Why a call failed shows in the second panel.
+        emit mdl_trans::instance().lineMessage(QStringLiteral("Ocupado"));
+        QCOMPARE(w.sb_panel2->text(), QString("Ocupado"));
     }
 
     void exitRefusedWhileConnected()

@@ -70,11 +70,14 @@ private slots:
     void ipSession();
     void modemDialThenIpCallBack();
     void simulatorProgram();
+    void dialResultCodes();
+    void lineDrops();
 };
 
 void tst_endtoend::modemSession()
 {
     Session s;
+    s.modem.options.connectText = "CONNECT 9600/ARQ/V42";
     QVERIFY(s.start());
     s.panel.state.zonesOpen = 0x0011;
     s.panel.setClock(QDateTime(QDate(2024, 8, 15), QTime(20, 25)));
@@ -82,8 +85,15 @@ void tst_endtoend::modemSession()
     QVERIFY(waitFor([&] { return s.modem.commands.contains(QStringLiteral("ATZ")); }));
 
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.lineSpeed == 9600; }));
     QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
+    QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Conectado a 9600 bps"));
+    QVERIFY(!s.link.frameError);
+    // The rest of the connect line was the modem's: the first request still
+    // waits its 15 ticks.
+    for (int i = 0; i < 15; ++i)
+        s.link.tick();
+    QCOMPARE(s.link.framesSent, 0);
 
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown);
@@ -241,6 +251,9 @@ void tst_endtoend::simulatorProgram()
     QVERIFY(s.turn());
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
+    // By default it speaks like a real modem: a speed after CONNECT.
+    QCOMPARE(s.link.lineSpeed, 2400);
+    QVERIFY(!s.link.frameError);
     s.link.img_end_Click();
     QVERIFY(s.turn(false));
     QJsonArray received;
@@ -256,6 +269,68 @@ void tst_endtoend::simulatorProgram()
     sim.write("salir\n");
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 0);
+}
+
+void tst_endtoend::dialResultCodes()
+{
+    Session s;
+    QVERIFY(s.start());
+    QSignalSpy status(&s.link, &mdl_trans::lineMessage);
+    const std::pair<const char*, const char*> codes[] = {
+        {"BUSY", "Ocupado"}, {"NO DIALTONE", "Sin tono de marcado"}, {"NO ANSWER", "No contesta"},
+        {"NO CARRIER", "Sin portadora"}, {"ERROR", "Error del módem"},
+    };
+    // No tick is driven: only the modem's answer can end these dials.
+    for (const auto& [code, reason] : codes) {
+        s.modem.options.dialResult = code;
+        QVERIFY(s.link.img_connect_Click());
+        QVERIFY2(waitFor([&] { return !s.link.dialling; }), code);
+        QVERIFY(!s.link.connected && !s.com.isOpen());
+        QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
+        QCOMPARE(s.link.view().toolTip("img_connect"), QString::fromUtf8(reason));
+        QCOMPARE(status.last().value(0).toString(), QString::fromUtf8(reason));
+    }
+    // In call-back mode a busy line goes back to waiting for the panel.
+    s.modem.options.dialResult = "BUSY";
+    s.link.Img_wait_call_Click();
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(waitFor([&] { return !s.link.dialling; }));
+    QVERIFY(s.link.waitingForConnect && s.com.isOpen());
+    QCOMPARE(s.link.view().toolTip("Img_wait_call"), QStringLiteral("Ocupado"));
+    QVERIFY(waitFor([&] { return s.modem.commands.count(QStringLiteral("ATS0=1")) == 2; }));
+}
+
+void tst_endtoend::lineDrops()
+{
+    Session s;
+    QVERIFY(s.start());
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.turn());
+    // The line drops under the session: ended at once, without an end
+    // request, and idle.
+    QVERIFY(s.modem.dropLine());
+    QVERIFY(waitFor([&] { return !s.link.connected; }));
+    QVERIFY(!s.com.isOpen() && !s.link.waitingForCall);
+    QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Sin portadora"));
+    QCOMPARE(s.panel.requestsOf(5), 0);
+
+    // In call-back mode the station waits for the panel's call again.
+    s.link.Img_wait_call_Click();
+    QVERIFY(s.link.lineReason.isEmpty());
+    QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
+    s.modem.callStation();
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.turn());
+    QVERIFY(s.modem.dropLine());
+    QVERIFY(waitFor([&] { return !s.link.connected; }));
+    QVERIFY(s.link.waitingForConnect && s.com.isOpen());
+    QCOMPARE(s.link.view().toolTip("Img_wait_call"), QStringLiteral("Sin portadora"));
+    QVERIFY(waitFor([&] { return s.modem.commands.count(QStringLiteral("ATS0=1")) == 2; }));
+    s.modem.callStation();
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.turn());
+    QCOMPARE(s.panel.requestsOf(5), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_endtoend)

@@ -23,6 +23,7 @@ private slots:
     void portOrSocketUnavailable();
     void keypadOwnsTheSerialEvents();
     void trafficColours();
+    void modemWordsOnlyOutsideFrames();
 };
 
 void tst_transport::modemReset()
@@ -59,10 +60,11 @@ void tst_transport::dialConnectsOnSplitKeyword()
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
     QCOMPARE(r.console.is_password, QStringLiteral("1234"));
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
-    // The rest of the modem's line is no frame.
-    r.com.receive(" 1200\r\n");
-    QVERIFY(r.link.frameError);
-    QCOMPARE(r.link.answersReceived[2], 0);
+    // The rest of the modem's line is no frame: it gives the speed.
+    r.com.receive(" 1200/ARQ\r\n");
+    QVERIFY(!r.link.frameError);
+    QCOMPARE(r.link.waitCountdown, 15);
+    QCOMPARE(r.link.view().toolTip("img_connect"), QStringLiteral("Conectado a 1200 bps"));
 }
 
 void tst_transport::dialTimesOutRed()
@@ -398,6 +400,31 @@ void tst_transport::trafficColours()
     r.com.open();
     emit r.com.commEvent(SerialPort::EvSend);
     QCOMPARE(r.link.view().st_tx, LinkColour::ButtonFace);
+}
+
+void tst_transport::modemWordsOnlyOutsideFrames()
+{
+    LinkRig r;
+    r.link.f_esperallamada();
+    // A connect line that ends with the first frame rather than a line end.
+    r.com.receive("RING\r\nCONNECT 9600/V42" + LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
+    QCOMPARE(r.link.lineSpeed, 9600);
+    QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
+    QCOMPARE(r.link.zoneState[0], 1);
+    QVERIFY(!r.link.frameError);
+    // Result-code words inside a frame, or not on a line of their own, end nothing.
+    r.com.receive(":NO CARRIER\r");
+    r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
+    r.com.receive("BUSY\r\n");
+    QVERIFY(r.link.connected && r.link.clockKnown);
+    QVERIFY(r.link.lineReason.isEmpty());
+    // The line drops: ended at once, no end request, back to waiting.
+    r.com.takeWritten();
+    r.com.receive("\r\nNO CARRIER\r\n");
+    QVERIFY(!r.link.connected);
+    QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
+    QVERIFY(r.link.waitingForConnect);
+    QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Sin portadora"));
 }
 
 QTEST_GUILESS_MAIN(tst_transport)
