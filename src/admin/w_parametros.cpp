@@ -6,11 +6,14 @@
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "link/serialport_qt.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -52,6 +55,22 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     cbx_modem_port->setEditable(true);
     cbx_modem_port->setInsertPolicy(QComboBox::NoInsert);
     cbx_modem_port->addItems({"1", "2", "3", "4", "5"});
+    cbx_modem_device = new QComboBox(frm_configuracion);
+    cbx_modem_device->setObjectName(QStringLiteral("cbx_modem_device"));
+    cbx_modem_device->setToolTip(QStringLiteral("Dispositivo que el número nombra"));
+    cbx_modem_device->setPlaceholderText(QStringLiteral("Elegir dispositivo"));
+    cbx_modem_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbx_modem_device->setMinimumContentsLength(16);
+    const QString dir = mdl_main::instance().programDir();
+    for (const SerialDevice& d : serialDevices(dir)) {
+        QString text = d.path;
+        if (!d.description.isEmpty())
+            text += QStringLiteral(" - ") + d.description;
+        if (d.linkedAs > 0)
+            text += QStringLiteral(" (COM%1)").arg(d.linkedAs);
+        cbx_modem_device->addItem(text, d.path);
+    }
+    cbx_modem_device->view()->setMinimumWidth(cbx_modem_device->view()->sizeHintForColumn(0) + 8);
     cbx_modem_speed = new QComboBox(frm_configuracion);
     cbx_modem_speed->setObjectName(QStringLiteral("cbx_modem_speed"));
     cbx_modem_speed->setEditable(true);
@@ -61,7 +80,11 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     sle_IP_port->setObjectName(QStringLiteral("sle_IP_port"));
     sle_IP_port->setMaxLength(5);
     grid->addWidget(st_modem_port_t, 0, 0);
-    grid->addWidget(cbx_modem_port, 0, 1);
+    cbx_modem_port->setMinimumContentsLength(3); // room for a typed "12"
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(cbx_modem_port);
+    portRow->addWidget(cbx_modem_device, 1);
+    grid->addLayout(portRow, 0, 1);
     grid->addWidget(st_modem_speed_t, 1, 0);
     grid->addWidget(cbx_modem_speed, 1, 1);
     grid->addWidget(st_IP_port_t, 2, 0);
@@ -72,6 +95,7 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
 
     connect(cb_aceptar, &QAction::triggered, this, &w_parametros::aceptar);
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
+    connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::wf_muestradispositivo);
 
     bool found = false;
     try {
@@ -91,6 +115,31 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
         mdl_main::instance().f_mensaje(201);
         cb_aceptar->setEnabled(false);
     }
+    wf_muestradispositivo();
+}
+
+void w_parametros::wf_muestradispositivo()
+{
+    const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
+    const QString named = port > 0 ? samePathOf(serialDeviceFor(port, mdl_main::instance().programDir())) : QString();
+    int shown = -1;
+    for (int i = 0; i < cbx_modem_device->count() && shown < 0; ++i)
+        if (!named.isEmpty() && samePathOf(cbx_modem_device->itemData(i).toString()) == named)
+            shown = i;
+    cbx_modem_device->setCurrentIndex(shown);
+}
+
+bool w_parametros::wf_enlazadispositivo(int port)
+{
+    const QString device = cbx_modem_device->currentData().toString();
+    const QString dir = mdl_main::instance().programDir();
+    if (device.isEmpty() || samePathOf(device) == samePathOf(serialDeviceFor(port, dir)))
+        return true;
+    QString error;
+    if (linkSerialDevice(port, device, dir, &error))
+        return true;
+    showError(error);
+    return false;
 }
 
 bool w_parametros::wf_guardadatos()
@@ -125,6 +174,10 @@ bool w_parametros::wf_guardadatos()
 
 void w_parametros::aceptar()
 {
+    // The number names the picked device before the port opens on it.
+    const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
+    if (port > 0 && !wf_enlazadispositivo(port))
+        return;
     if (!wf_guardadatos())
         return;
     mdl_main& m = mdl_main::instance();

@@ -1,6 +1,8 @@
 #pragma once
 // Communication parameters: serial port number, port mode and IP port, stored
-// in the settings row and applied at once.
+// in the settings row and applied at once. Beside the number, the serial
+// devices of the system: picking one makes the number name it (a "COMn" link
+// in the program directory).
 
 #include <QWidget>
 
@@ -17,12 +19,18 @@ public:
     explicit w_parametros(QWidget* parent = nullptr);
 
     bool wf_guardadatos();
+    // Shows the device the typed number names, when it is in the list.
+    void wf_muestradispositivo();
+    // Makes the number name the device picked; false (message shown) when the
+    // link cannot be made.
+    bool wf_enlazadispositivo(int port);
 
     QFrame* frm_configuracion;
     QLabel* st_modem_port_t;
     QLabel* st_modem_speed_t;
     QLabel* st_IP_port_t;
     QComboBox* cbx_modem_port;
+    QComboBox* cbx_modem_device;
     QComboBox* cbx_modem_speed;
     QLineEdit* sle_IP_port;
     QToolBar* tb_configuracion;

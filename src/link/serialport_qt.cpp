@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <algorithm>
 
 QString serialDeviceFor(int portNumber, const QString& programDir)
 {
@@ -15,6 +18,79 @@ QString serialDeviceFor(int portNumber, const QString& programDir)
     if (fi.exists() || fi.isSymLink())
         return fi.isSymLink() ? fi.symLinkTarget() : link;
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+#endif
+}
+
+QString samePathOf(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+QList<SerialDevice> serialDevices(const QString& programDir)
+{
+    QList<SerialDevice> out;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        QStringList about;
+        if (!info.description().isEmpty())
+            about << info.description();
+        if (!info.manufacturer().isEmpty() && !info.description().contains(info.manufacturer()))
+            about << info.manufacturer();
+        out.append({info.systemLocation(), about.join(QStringLiteral(", ")), 0});
+    }
+#ifndef Q_OS_WIN
+    // Links in number order, so that a device named twice shows its lowest n.
+    QList<std::pair<int, QString>> links;
+    const QFileInfoList entries =
+        QDir(programDir).entryInfoList({QStringLiteral("COM*")}, QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& fi : entries) {
+        bool ok = false;
+        const int n = fi.fileName().mid(3).toInt(&ok);
+        if (ok && n >= 1 && fi.isSymLink())
+            links.append({n, fi.symLinkTarget()});
+    }
+    std::sort(links.begin(), links.end());
+    for (const auto& [n, target] : links) {
+        const QString same = samePathOf(target);
+        auto it = std::find_if(out.begin(), out.end(), [&](const SerialDevice& d) { return samePathOf(d.path) == same; });
+        if (it == out.end())
+            out.append({target, QString(), n});
+        else if (it->linkedAs == 0)
+            it->linkedAs = n;
+    }
+#else
+    Q_UNUSED(programDir);
+#endif
+    return out;
+}
+
+bool linkSerialDevice(int portNumber, const QString& device, const QString& programDir, QString* error)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(portNumber);
+    Q_UNUSED(device);
+    Q_UNUSED(programDir);
+    *error = QStringLiteral("En este sistema el número es el del puerto COM");
+    return false;
+#else
+    const QString link = QDir(programDir).filePath(QStringLiteral("COM%1").arg(portNumber));
+    const QFileInfo fi(link);
+    if (fi.isSymLink()) {
+        if (fi.symLinkTarget() == device)
+            return true;
+        if (!QFile::remove(link)) {
+            *error = QStringLiteral("No se pudo reemplazar el enlace %1").arg(link);
+            return false;
+        }
+    } else if (fi.exists()) {
+        *error = QStringLiteral("%1 ya existe y no es un enlace").arg(link);
+        return false;
+    }
+    if (!QFile::link(device, link)) {
+        *error = QStringLiteral("No se pudo crear el enlace %1").arg(link);
+        return false;
+    }
+    return true;
 #endif
 }
 

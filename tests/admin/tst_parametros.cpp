@@ -90,6 +90,44 @@ private slots:
         QCOMPARE(settingsRow(), (QVariantList{4, "Sin Puerto Com", 5000}));
     }
 
+    void pickingADeviceLinksTheNumber()
+    {
+        Station st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 4));
+        Frame f;
+        w_parametros* p = f.open();
+        // The device of an existing link is listed, and shown for its number.
+        const int i = p->cbx_modem_device->findData(pty.slavePath());
+        QVERIFY(i >= 0);
+        QCOMPARE(p->cbx_modem_device->itemText(i), pty.slavePath() + " (COM4)");
+        p->cbx_modem_port->setCurrentText("4");
+        QCOMPARE(p->cbx_modem_device->currentIndex(), i);
+
+        // Picked for number 2: COM2 names it and the port opens on it.
+        p->cbx_modem_port->setCurrentText("2");
+        QVERIFY(p->cbx_modem_device->currentIndex() != i);
+        p->cbx_modem_device->setCurrentIndex(i);
+        p->cbx_modem_speed->setCurrentText("Modem");
+        p->cb_aceptar->trigger();
+        QVERIFY(st.messages.shown.isEmpty());
+        QCOMPARE(QFileInfo(st.path("COM2")).symLinkTarget(), pty.slavePath());
+        QVERIFY(f.w.com_main->isOpen());
+        QCOMPARE(settingsRow(), (QVariantList{2, "Modem", 5000}));
+
+        // A file that is no link is left alone, and nothing is stored.
+        QFile plain(st.path("COM3"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        p = f.open();
+        p->cbx_modem_port->setCurrentText("3");
+        p->cbx_modem_device->setCurrentIndex(p->cbx_modem_device->findData(pty.slavePath()));
+        p->cb_aceptar->trigger();
+        QCOMPARE(st.messages.lastText(), st.path("COM3") + " ya existe y no es un enlace");
+        QVERIFY(!QFileInfo(st.path("COM3")).isSymLink());
+        QCOMPARE(settingsRow(), (QVariantList{2, "Modem", 5000}));
+    }
+
     void badNumbersAndCancelStoreNothing()
     {
         Station st;
