@@ -16,9 +16,9 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTextStream>
-#include <utility>
 
 #include <unistd.h>
+#include <utility>
 
 using namespace panelsim;
 
