@@ -1,5 +1,6 @@
 // The frame window's rules (children, keypad and console never together,
-// minimum size, exit refused while connected) and compaction with backup.
+// minimum size, exit refused while connected) and compaction with backup into
+// owner-only files.
 
 #include "testsupport.h"
 
@@ -16,8 +17,17 @@
 #include <QMdiSubWindow>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 class tst_mainwindow : public QObject {
     Q_OBJECT
+
+    // Nobody but the owner may read or write the file.
+    static bool ownerOnly(const QString& file)
+    {
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        return QFile::exists(file) && (QFile::permissions(file) & others) == QFile::Permissions();
+    }
 
     static int count(const QString& file, const QString& sql)
     {
@@ -96,6 +106,9 @@ private slots:
 
     void exitCompactsWithOneBackupGeneration()
     {
+        // The usual mask, under which a new file would be readable by all.
+        const mode_t mask = ::umask(022);
+        const auto restoreMask = qScopeGuard([mask] { ::umask(mask); });
         Station st;
         mdl_main::instance().currentUser = 1;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
@@ -125,6 +138,7 @@ private slots:
         const QString exits = "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 2";
         QCOMPARE(count(dbf, exits), 1);
         QCOMPARE(count(bkp, exits), 1);
+        QVERIFY(ownerOnly(dbf) && ownerOnly(bkp));
 
         // Second run: the backup is this run's database, not the first one's.
         db::open(mdl_main::DbConnection, dbf);
@@ -137,6 +151,7 @@ private slots:
         QCOMPARE(count(bkp, exits), 2);
         QCOMPARE(count(bkp, "SELECT count(*) FROM provincias WHERE id_provincia = 99"), 1);
         QCOMPARE(count(dbf, exits), 2);
+        QVERIFY(ownerOnly(dbf) && ownerOnly(bkp));
     }
 
     void failureAtAnyStepKeepsTheDatabase_data()
@@ -164,8 +179,10 @@ private slots:
         QVERIFY(QFile::exists(dbf));
         QCOMPARE(count(dbf, "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
         QCOMPARE(count(dbf, "PRAGMA quick_check") , 0); // "ok" reads as 0: the file is sound
-        if (compaction::Step(step) == compaction::Step::Replace)
+        if (compaction::Step(step) == compaction::Step::Replace) {
             QCOMPARE(count(st.path("sorvent20.bkp"), "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+            QVERIFY(ownerOnly(st.path("sorvent20tmp.mdb")) && ownerOnly(st.path("sorvent20.bkp")));
+        }
 
         // The next run completes normally.
         QCOMPARE(compaction::run(st.dir()), compaction::Step::None);
