@@ -1,11 +1,12 @@
-// The frame window's rules (children, keypad and console never together,
-// minimum size, exit refused while connected) and compaction with backup into
-// owner-only files.
+// The frame window's rules (children, keypad and console never together, a
+// size that stays put, where children and message boxes open, exit refused
+// while connected) and compaction with backup into owner-only files.
 
 #include "testsupport.h"
 
 #include "app/compaction.h"
 #include "app/mdl_main.h"
+#include "app/ui_messagebox.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -77,14 +79,66 @@ private slots:
         QVERIFY(w.child("cb_panel"));
     }
 
-    void minimumSize()
+    void sizeStaysPutAndChildrenCentred()
     {
         Station st;
         w_main w;
+        w.registerWindow("cb_abonados", [] {
+            auto* c = new QWidget;
+            c->setFixedSize(300, 200);
+            c->setFocusPolicy(Qt::StrongFocus);
+            return c;
+        });
         w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Below the minimum it snaps back to 7000 x 6000 twips.
         w.resize(100, 100);
-        QTRY_VERIFY(w.width() >= ui_min(7000) && w.height() >= ui_min(6000));
-        QCOMPARE(w.sb_panel2->width(), w.width() - ui_min(1500));
+        QTRY_COMPARE(w.size(), QSize(ui_min(7000), ui_min(6000)));
+        w.resize(ui_min(9600), ui_min(7500));
+        QCoreApplication::processEvents();
+        const QSize size = w.size(), minimum = w.minimumSize();
+        const QRect modem = w.sb_modem->geometry(), panel2 = w.sb_panel2->geometry();
+        // Panel 2 takes the width the modem panel leaves.
+        QVERIFY(panel2.left() >= modem.right() && panel2.right() >= w.sb_main->width() - 12);
+
+        // Ticks, layout requests, progress texts longer than the window,
+        // port status changes: nothing moves.
+        for (int i = 0; i < 300; ++i) {
+            w.sb_panel2->setText(i % 2 ? QString(400, QLatin1Char('x')) : QStringLiteral("Compactando Base de Datos"));
+            emit mdl_main::instance().portStatusChanged();
+            QCoreApplication::postEvent(&w, new QEvent(QEvent::LayoutRequest));
+            mdl_trans::instance().tick();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(w.size(), size);
+        QCOMPARE(w.minimumSize(), minimum);
+        QCOMPARE(w.sb_modem->geometry(), modem);
+        QCOMPARE(w.sb_panel2->geometry(), panel2);
+
+        // A child: centred on the main window's client area, 700 twips above
+        // its middle, on the screen.
+        QWidget* child = w.showChild("cb_abonados");
+        QWidget* frame = child->parentWidget();
+        const QRect area = frame->parentWidget()->rect();
+        QCOMPARE(frame->x(), (area.width() - frame->width()) / 2);
+        QCOMPARE(frame->y(), (area.height() - frame->height()) / 2 - ui_min(700));
+        QVERIFY(w.screen()->geometry().contains(QRect(frame->mapToGlobal(QPoint(0, 0)), frame->size())));
+
+        // A message box opens over the window it belongs to.
+        WidgetMessages boxes;
+        child->setFocus();
+        QRect box;
+        QTimer::singleShot(0, [&box] {
+            if (QWidget* b = QApplication::activeModalWidget()) {
+                box = b->frameGeometry();
+                b->close();
+            }
+        });
+        boxes.show("Error", "Primero debe desconectarse", MessageService::Icon::Critical);
+        const QPoint over = frame->mapToGlobal(frame->rect().center());
+        QVERIFY2((box.center() - over).manhattanLength() <= 2,
+                 qPrintable(QString("box %1,%2 child %3,%4").arg(box.center().x()).arg(box.center().y()).arg(over.x()).arg(over.y())));
     }
 
     void exitRefusedWhileConnected()
