@@ -203,6 +203,8 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     mdl_trans& link = mdl_trans::instance();
     link.setConsole(this);
     connect(&link, &mdl_trans::viewChanged, this, &w_panel::render);
+    // Queued: a message of the link is shown after its frame handler returned.
+    connect(&link, &mdl_trans::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
     // Until a subscriber is picked the console is in its no-subscriber state.
     wf_muestraabonado(0);
     link.f_reseteamodem();
@@ -587,6 +589,19 @@ void w_panel::render()
     paintLabel(st_tx, v.st_tx);
     paintLabel(st_err, v.st_err);
     pb_progreso->setValue(qBound(0, v.pb_progreso, 100));
+}
+
+void w_panel::showLinkMessages()
+{
+    // One box at a time: messages queued while one is open follow it.
+    if (m_showingLinkMessages)
+        return;
+    m_showingLinkMessages = true;
+    for (QList<mdl_trans::Message> m = mdl_trans::instance().takeMessages(); !m.isEmpty();
+         m = mdl_trans::instance().takeMessages())
+        for (const mdl_trans::Message& one : m)
+            MessageService::instance().show(one.title, one.text, one.icon);
+    m_showingLinkMessages = false;
 }
 
 // ---------------------------------------------------------------------------

@@ -161,6 +161,8 @@ private:
     // An image button with its caption label: both act on a click.
     void clickable(QLabel* image, QLabel* label, std::function<void()> action);
     void render();
+    // Shows the messages the link queued from its frame handlers.
+    void showLinkMessages();
     void unload();
 
     QString subscriberText() const;
@@ -176,5 +178,6 @@ private:
     QHash<QString, QWidget*> m_controls;     // indicators by object name
     QHash<QWidget*, QString> m_fixedTips;    // tool-tips of the controls themselves
     QSet<QWidget*> m_hiddenByLevel;
+    bool m_showingLinkMessages = false;
     bool m_unloaded = false;
 };

@@ -128,6 +128,7 @@ void mdl_trans::reset()
     m_dial = DialPhase::None;
     m_dialText.clear();
     m_dialPhone.clear();
+    m_messages.clear();
     m_rxOverflow = false;
     m_view = LinkView();
     m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
