@@ -589,6 +589,7 @@ void w_panel::render()
     paintLabel(st_tx, v.st_tx);
     paintLabel(st_err, v.st_err);
     pb_progreso->setValue(qBound(0, v.pb_progreso, 100));
+    updateTransferKeys();
 }
 
 void w_panel::showLinkMessages()
@@ -602,6 +603,17 @@ void w_panel::showLinkMessages()
         for (const mdl_trans::Message& one : m)
             MessageService::instance().show(one.title, one.text, one.icon);
     m_showingLinkMessages = false;
+}
+
+void w_panel::updateTransferKeys()
+{
+    // While a transfer or an event download is pending a click would be
+    // ignored: the keys say so.
+    const mdl_trans& link = mdl_trans::instance();
+    const bool busy = link.writePending || link.readPending || link.eventsPending;
+    cb_subirch->setEnabled(m_marksUp && !busy);
+    cb_bajarsel->setEnabled(m_marksDown && !busy);
+    cb_eventos->setEnabled(il_abonado >= 1 && !busy);
 }
 
 // ---------------------------------------------------------------------------
@@ -642,14 +654,11 @@ void w_panel::wf_muestraabonado(qint32 id)
             found = false;
         }
     }
-    for (int pos : {3, 6, 7, 8, 9, 10, 11, 12})
-        button(pos)->setEnabled(false);
-    if (!found) {
+    if (!found)
         il_abonado = 0;
-    } else {
-        for (int pos : {3, 6, 7, 8, 11, 12})
-            button(pos)->setEnabled(true);
-    }
+    // 9 to 11 follow the marks and the link (updateTransferKeys).
+    for (int pos : {3, 6, 7, 8, 12})
+        button(pos)->setEnabled(found);
     SSTab_panel->setEnabled(il_abonado >= 1);
     st_abonado[0]->setText(found ? codigo : QString());
     st_abonado[1]->setText(found ? nombre : QString());
@@ -689,8 +698,10 @@ void w_panel::command(int code, int log, int pgm)
 
 void w_panel::wf_muestrasecciones()
 {
-    for (QAction* a : {cb_desmarcar, cb_subirch, cb_bajarsel, cb_invertir})
+    for (QAction* a : {cb_desmarcar, cb_invertir})
         a->setEnabled(false);
+    m_marksUp = m_marksDown = false;
+    updateTransferKeys();
     if (mdl_main::instance().currentLevel >= 3) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);
@@ -716,14 +727,12 @@ void w_panel::wf_muestrasecciones()
         rows.clear();
 
     for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), true)) {
-        if (r.marca == 1) {
-            for (QAction* a : {cb_desmarcar, cb_invertir, cb_subirch})
-                a->setEnabled(true);
-        } else if (r.marca == -1) {
-            for (QAction* a : {cb_desmarcar, cb_invertir, cb_bajarsel})
-                a->setEnabled(true);
-        }
+        m_marksUp = m_marksUp || r.marca == 1;
+        m_marksDown = m_marksDown || r.marca == -1;
     }
+    for (QAction* a : {cb_desmarcar, cb_invertir})
+        a->setEnabled(m_marksUp || m_marksDown);
+    updateTransferKeys();
 }
 
 void w_panel::cycleMark(int row)
@@ -854,6 +863,7 @@ void w_panel::startTransfer(bool& flag, int log, bool loadImage)
     flag = true;
     if (loadImage)
         link.f_cargatransferencia(il_abonado);
+    updateTransferKeys();
 }
 
 void w_panel::wf_muestraeventos()

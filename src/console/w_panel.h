@@ -163,6 +163,9 @@ private:
     void render();
     // Shows the messages the link queued from its frame handlers.
     void showLinkMessages();
+    // "Subir seleccionados", "Bajar seleccionados" and "Eventos": off while
+    // a transfer or an event download is pending.
+    void updateTransferKeys();
     void unload();
 
     QString subscriberText() const;
@@ -178,6 +181,8 @@ private:
     QHash<QString, QWidget*> m_controls;     // indicators by object name
     QHash<QWidget*, QString> m_fixedTips;    // tool-tips of the controls themselves
     QSet<QWidget*> m_hiddenByLevel;
+    bool m_marksUp = false;   // some section is marked "subir"
+    bool m_marksDown = false; // some section is marked "bajar"
     bool m_showingLinkMessages = false;
     bool m_unloaded = false;
 };

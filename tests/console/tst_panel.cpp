@@ -464,13 +464,36 @@ void tst_panel::transferKeysOnlyWhenIdle()
     QVERIFY(!c.link.writePending);
     QVERIFY(logged(5).isEmpty());
     c.link.readPending = false;
+
+    // One section to send: the keys are off from the click until the turn
+    // after the acknowledgement, when the link finds nothing left to write.
+    db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1 AND id_seccion <> 3"));
+    c.w->wf_muestrasecciones();
+    const auto keysOn = [&c] {
+        return QList<bool>{c.w->cb_subirch->isEnabled(), c.w->cb_bajarsel->isEnabled(), c.w->cb_eventos->isEnabled()};
+    };
+    QCOMPARE(keysOn(), (QList<bool>{true, false, true}));
     c.key(QStringLiteral("cb_subirch"));
     QVERIFY(c.link.writePending);
     QCOMPARE(logged(5), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
-    c.link.writePending = false;
+    QCOMPARE(keysOn(), (QList<bool>{false, false, false}));
+    while (c.link.writePending) {
+        const auto sent = c.turn();
+        QVERIFY(!sent.isEmpty());
+        if (sent.first().at(3) == 1) {
+            c.com.receive(answerFrame({1}));
+            QCOMPARE(keysOn(), (QList<bool>{false, false, false}));
+        }
+    }
+    QCOMPARE(keysOn(), (QList<bool>{false, false, true}));
     c.key(QStringLiteral("cb_eventos"));
     QVERIFY(c.link.eventsPending);
     QCOMPARE(logged(7).size(), 1);
+    QVERIFY(!c.w->cb_eventos->isEnabled());
+    c.turn();
+    c.com.receive(answerFrame({6, 0x33})); // no more records
+    QVERIFY(!c.link.eventsPending);
+    QVERIFY(c.w->cb_eventos->isEnabled());
     c.link.f_muestraestado(0);
 }
 
