@@ -61,10 +61,15 @@ bool linkCaptioned(const QString& name)
            name == QLatin1String("st_estado_t") || name == QLatin1String("st_progreso");
 }
 
+// A palette, not a style sheet: a style sheet re-polishes the label and lays
+// out the window again at every frame.
 void paintLabel(QLabel* l, LinkColour c)
 {
     const QColor col = colour(c);
-    l->setStyleSheet(col.isValid() ? QStringLiteral("background-color: %1;").arg(col.name()) : QString());
+    QPalette p; // no role set: the label's usual colours
+    if (col.isValid())
+        p.setColor(QPalette::Window, col);
+    l->setPalette(p);
 }
 
 } // namespace
@@ -568,10 +573,15 @@ QString w_panel::telephone() const
 
 void w_panel::render()
 {
+    // Only what changed since the last drawing is touched: a turn that changes
+    // nothing must not repaint or lay out anything.
     const LinkView& v = mdl_trans::instance().view();
     for (auto it = v.items.cbegin(); it != v.items.cend(); ++it) {
-        QWidget* w = m_controls.value(it.key());
-        auto* l = qobject_cast<QLabel*>(w);
+        const auto last = m_rendered.constFind(it.key());
+        if (last != m_rendered.cend() && *last == it.value())
+            continue;
+        m_rendered.insert(it.key(), it.value());
+        auto* l = qobject_cast<QLabel*>(m_controls.value(it.key()));
         if (!l)
             continue;
         const LinkIndicator& ind = it.value();
@@ -582,12 +592,19 @@ void w_panel::render()
         }
         else if (linkCaptioned(it.key()))
             l->setText(ind.caption);
-        l->setToolTip(ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip);
+        const QString tip = ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip;
+        if (l->toolTip() != tip)
+            l->setToolTip(tip);
         l->setVisible(ind.visible && !m_hiddenByLevel.contains(l));
     }
-    paintLabel(st_rx, v.st_rx);
-    paintLabel(st_tx, v.st_tx);
-    paintLabel(st_err, v.st_err);
+    const std::array<LinkColour, 3> colours{v.st_rx, v.st_tx, v.st_err};
+    const std::array<QLabel*, 3> lamps{st_rx, st_tx, st_err};
+    for (size_t i = 0; i < colours.size(); ++i) {
+        if (!m_coloursDrawn || m_colours[i] != colours[i])
+            paintLabel(lamps[i], colours[i]);
+    }
+    m_colours = colours;
+    m_coloursDrawn = true;
     pb_progreso->setValue(qBound(0, v.pb_progreso, 100));
     updateTransferKeys();
 }

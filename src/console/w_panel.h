@@ -5,6 +5,7 @@
 // downloaded events. It never builds frames: the link's scheduler sends.
 
 #include "link/linkconsole.h"
+#include "link/linkview.h"
 
 #include <QDate>
 #include <QHash>
@@ -181,6 +182,10 @@ private:
     QHash<QString, QWidget*> m_controls;     // indicators by object name
     QHash<QWidget*, QString> m_fixedTips;    // tool-tips of the controls themselves
     QSet<QWidget*> m_hiddenByLevel;
+    // What the last render drew.
+    QHash<QString, LinkIndicator> m_rendered;
+    std::array<LinkColour, 3> m_colours{};
+    bool m_coloursDrawn = false;
     bool m_marksUp = false;   // some section is marked "subir"
     bool m_marksDown = false; // some section is marked "bajar"
     bool m_showingLinkMessages = false;
