@@ -27,6 +27,37 @@ bool syncPath(const QString& path, bool directory = false)
     return ok;
 }
 
+// The database files hold the operators' passwords: only their owner may
+// read them. Created with those permissions, never widened and narrowed later.
+constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+// An empty owner-only file; false when it exists already.
+bool createOwnerOnly(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly);
+}
+
+// Copies `from` to a new owner-only file `to`, flushed to the disk; a copy
+// that fails half way is removed.
+bool copyOwnerOnly(const QString& from, const QString& to)
+{
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
+        return false;
+    bool ok = true;
+    while (ok && !in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        ok = !chunk.isEmpty() && out.write(chunk) == chunk.size();
+    }
+    ok = ok && out.flush() && ::fsync(out.handle()) == 0;
+    out.close();
+    if (!ok)
+        out.remove();
+    return ok;
+}
+
 } // namespace
 
 Step run(const QString& dir, Step failAt)
@@ -41,6 +72,9 @@ Step run(const QString& dir, Step failAt)
     try {
         if (failAt == Step::Compact)
             throw db::Error(QStringLiteral("fallo provocado"));
+        // VACUUM INTO fills an empty file as it finds it, permissions included.
+        if (!createOwnerOnly(tmpPath))
+            throw db::Error(QStringLiteral("No se pudo crear la copia compactada"));
         const QString name = QStringLiteral("sorvent-compact");
         {
             QSqlDatabase c = db::open(name, dbPath);
@@ -59,9 +93,8 @@ Step run(const QString& dir, Step failAt)
     if (failAt != Step::RemoveBackup)
         QFile::remove(bkpPath);
 
-    if (failAt == Step::CopyBackup || !QFile::copy(dbPath, bkpPath) || !syncPath(bkpPath))
+    if (failAt == Step::CopyBackup || !copyOwnerOnly(dbPath, bkpPath))
         return Step::CopyBackup;
-    QFile::setPermissions(bkpPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     std::error_code ec;
     if (failAt != Step::Replace)

@@ -49,4 +49,22 @@ void centreOnScreen(QWidget* w)
     w->move(g.center() - QPoint(w->width() / 2, w->height() / 2));
 }
 
+void centreOver(QWidget* w, const QRect& owner, int aboveTwips)
+{
+    // The frame is what the user sees; its size is the client's until the
+    // window system has framed the window.
+    const QSize frame = w->frameGeometry().size().expandedTo(w->size());
+    QRect r(QPoint(0, 0), frame);
+    r.moveCenter(owner.center() - QPoint(0, twips(aboveTwips)));
+    const QScreen* s = QGuiApplication::screenAt(owner.center());
+    if (!s)
+        s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (s) {
+        const QRect g = s->availableGeometry();
+        r.moveLeft(qMax(g.left(), qMin(r.left(), g.right() + 1 - r.width())));
+        r.moveTop(qMax(g.top(), qMin(r.top(), g.bottom() + 1 - r.height())));
+    }
+    w->move(r.topLeft());
+}
+
 } // namespace ui

@@ -2,6 +2,7 @@
 // Sizes and positions given in twips (1440 per inch) on the screen's logical DPI.
 
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 
 class QWidget;
@@ -18,5 +19,8 @@ void sizeWindow(QWidget* w, int widthTwips, int heightTwips);
 void placeChild(QWidget* child);
 // Dialogs and the search list: centred on the screen.
 void centreOnScreen(QWidget* w);
+// A top-level window centred horizontally on `owner` (global coordinates),
+// its centre `aboveTwips` above the owner's centre, kept inside the screen.
+void centreOver(QWidget* w, const QRect& owner, int aboveTwips = 0);
 
 } // namespace ui

@@ -1,7 +1,11 @@
 #include "app/ui_messagebox.h"
 
+#include "app/ui_geometry.h"
+
 #include <QApplication>
+#include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 QMessageBox::Icon toBoxIcon(MessageService::Icon i)
@@ -14,17 +18,56 @@ QMessageBox::Icon toBoxIcon(MessageService::Icon i)
     }
     return QMessageBox::NoIcon;
 }
+
+// A box centred over the window it belongs to, which for a child of the main
+// window is the child's frame, not the whole main window.
+class OwnedBox : public QMessageBox {
+public:
+    OwnedBox(Icon icon, const QString& title, const QString& text, StandardButtons buttons, QWidget* owner)
+        : QMessageBox(icon, title, text, buttons, owner ? owner->window() : nullptr), m_owner(owner)
+    {
+    }
+
+protected:
+    void showEvent(QShowEvent* e) override
+    {
+        // The box has its final size here, and is not on screen yet.
+        QMessageBox::showEvent(e);
+        if (m_owner)
+            ui::centreOver(this, QRect(m_owner->mapToGlobal(QPoint(0, 0)), m_owner->size()));
+    }
+
+private:
+    QPointer<QWidget> m_owner;
+};
 } // namespace
+
+QWidget* WidgetMessages::owner()
+{
+    // A modal dialog that is open owns what it shows.
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    QWidget* w = QApplication::focusWidget();
+    if (!w)
+        w = QApplication::activeWindow();
+    for (QWidget* p = w; p; p = p->parentWidget()) {
+        if (qobject_cast<QMdiSubWindow*>(p))
+            return p;
+        if (p->isWindow())
+            return p;
+    }
+    return nullptr;
+}
 
 void WidgetMessages::show(const QString& title, const QString& text, Icon icon)
 {
-    QMessageBox box(toBoxIcon(icon), title, text, QMessageBox::Ok, QApplication::activeWindow());
+    OwnedBox box(toBoxIcon(icon), title, text, QMessageBox::Ok, owner());
     box.exec();
 }
 
 bool WidgetMessages::ask(const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    OwnedBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner());
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QEvent>
 
 std::function<void(AppShell&)> AppShell::catalogueCheck;
 
@@ -18,6 +19,8 @@ AppShell::AppShell(QObject* parent) : QObject(parent)
 
 AppShell::~AppShell()
 {
+    if (m_main)
+        m_main->removeEventFilter(this);
     delete m_login;
     delete m_splash;
     delete m_main;
@@ -77,12 +80,29 @@ void AppShell::runLogin()
     m_login->setWindowModality(Qt::ApplicationModal);
     // Without a successful login the program ends at once, uncompacted.
     connect(m_login, &QDialog::finished, this, [this] {
+        if (m_main)
+            m_main->removeEventFilter(this);
         if (!m_login || !m_login->accepted())
             endProgram(0);
     });
+    placeLogin();
     m_login->show();
-    const QRect r = m_main->geometry();
-    m_login->move(r.center().x() - m_login->width() / 2, r.center().y() - ui::twips(700) - m_login->height() / 2);
+    // The window system maximises the main window after it is shown: the
+    // login follows it until it closes.
+    m_main->installEventFilter(this);
+}
+
+void AppShell::placeLogin()
+{
+    if (m_login && m_main)
+        ui::centreOver(m_login, m_main->geometry(), 700);
+}
+
+bool AppShell::eventFilter(QObject* o, QEvent* e)
+{
+    if (o == m_main && m_login && m_login->isVisible() && (e->type() == QEvent::Resize || e->type() == QEvent::Move))
+        placeLogin();
+    return QObject::eventFilter(o, e);
 }
 
 void AppShell::endProgram(int code)

@@ -39,7 +39,13 @@ public:
     std::function<void(int)> onEnd;
     bool ended = false;
 
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+
 private:
+    // The login: horizontally centred on the main window, 700 twips above its centre.
+    void placeLogin();
+
     QPointer<w_main> m_main;
     QPointer<w_splash> m_splash;
     QPointer<w_login> m_login;

@@ -76,6 +76,9 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
     sb_modem->installEventFilter(this);
     sb_panel2 = new QLabel(sb_main);
     sb_panel2->setObjectName(QStringLiteral("sb_panel2"));
+    // Panel 2 takes the width left over and never asks for more: a window
+    // that widened itself to fit its status bar would grow without end.
+    sb_panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sb_main->addWidget(sb_modem);
     sb_main->addWidget(sb_panel2, 1);
 
@@ -101,6 +104,8 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
 
     endProgram = [](int code) { QCoreApplication::exit(code); };
 
+    // The window system keeps the minimum; no resize handler sizes the window.
+    setMinimumSize(ui::twipsSize(7000, 6000));
     resize(ui::twipsSize(9600, 7500));
 }
 
@@ -257,17 +262,6 @@ void w_main::closeEvent(QCloseEvent* e)
         e->accept();
     else
         e->ignore();
-}
-
-void w_main::resizeEvent(QResizeEvent* e)
-{
-    QMainWindow::resizeEvent(e);
-    if (isMinimized())
-        return;
-    const int minW = ui::twips(7000), minH = ui::twips(6000);
-    if (width() < minW || height() < minH)
-        resize(qMax(width(), minW), qMax(height(), minH));
-    sb_panel2->setFixedWidth(qMax(0, width() - ui::twips(1500)));
 }
 
 bool w_main::eventFilter(QObject* o, QEvent* e)

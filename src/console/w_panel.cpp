@@ -61,10 +61,15 @@ bool linkCaptioned(const QString& name)
            name == QLatin1String("st_estado_t") || name == QLatin1String("st_progreso");
 }
 
+// A palette, not a style sheet: a style sheet re-polishes the label and lays
+// out the window again at every frame.
 void paintLabel(QLabel* l, LinkColour c)
 {
     const QColor col = colour(c);
-    l->setStyleSheet(col.isValid() ? QStringLiteral("background-color: %1;").arg(col.name()) : QString());
+    QPalette p; // no role set: the label's usual colours
+    if (col.isValid())
+        p.setColor(QPalette::Window, col);
+    l->setPalette(p);
 }
 
 } // namespace
@@ -203,6 +208,8 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     mdl_trans& link = mdl_trans::instance();
     link.setConsole(this);
     connect(&link, &mdl_trans::viewChanged, this, &w_panel::render);
+    // Queued: a message of the link is shown after its frame handler returned.
+    connect(&link, &mdl_trans::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
     // Until a subscriber is picked the console is in its no-subscriber state.
     wf_muestraabonado(0);
     link.f_reseteamodem();
@@ -566,10 +573,15 @@ QString w_panel::telephone() const
 
 void w_panel::render()
 {
+    // Only what changed since the last drawing is touched: a turn that changes
+    // nothing must not repaint or lay out anything.
     const LinkView& v = mdl_trans::instance().view();
     for (auto it = v.items.cbegin(); it != v.items.cend(); ++it) {
-        QWidget* w = m_controls.value(it.key());
-        auto* l = qobject_cast<QLabel*>(w);
+        const auto last = m_rendered.constFind(it.key());
+        if (last != m_rendered.cend() && *last == it.value())
+            continue;
+        m_rendered.insert(it.key(), it.value());
+        auto* l = qobject_cast<QLabel*>(m_controls.value(it.key()));
         if (!l)
             continue;
         const LinkIndicator& ind = it.value();
@@ -580,13 +592,45 @@ void w_panel::render()
         }
         else if (linkCaptioned(it.key()))
             l->setText(ind.caption);
-        l->setToolTip(ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip);
+        const QString tip = ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip;
+        if (l->toolTip() != tip)
+            l->setToolTip(tip);
         l->setVisible(ind.visible && !m_hiddenByLevel.contains(l));
     }
-    paintLabel(st_rx, v.st_rx);
-    paintLabel(st_tx, v.st_tx);
-    paintLabel(st_err, v.st_err);
+    const std::array<LinkColour, 3> colours{v.st_rx, v.st_tx, v.st_err};
+    const std::array<QLabel*, 3> lamps{st_rx, st_tx, st_err};
+    for (size_t i = 0; i < colours.size(); ++i) {
+        if (!m_coloursDrawn || m_colours[i] != colours[i])
+            paintLabel(lamps[i], colours[i]);
+    }
+    m_colours = colours;
+    m_coloursDrawn = true;
     pb_progreso->setValue(qBound(0, v.pb_progreso, 100));
+    updateTransferKeys();
+}
+
+void w_panel::showLinkMessages()
+{
+    // One box at a time: messages queued while one is open follow it.
+    if (m_showingLinkMessages)
+        return;
+    m_showingLinkMessages = true;
+    for (QList<mdl_trans::Message> m = mdl_trans::instance().takeMessages(); !m.isEmpty();
+         m = mdl_trans::instance().takeMessages())
+        for (const mdl_trans::Message& one : m)
+            MessageService::instance().show(one.title, one.text, one.icon);
+    m_showingLinkMessages = false;
+}
+
+void w_panel::updateTransferKeys()
+{
+    // While a transfer or an event download is pending a click would be
+    // ignored: the keys say so.
+    const mdl_trans& link = mdl_trans::instance();
+    const bool busy = link.writePending || link.readPending || link.eventsPending;
+    cb_subirch->setEnabled(m_marksUp && !busy);
+    cb_bajarsel->setEnabled(m_marksDown && !busy);
+    cb_eventos->setEnabled(il_abonado >= 1 && !busy);
 }
 
 // ---------------------------------------------------------------------------
@@ -627,14 +671,11 @@ void w_panel::wf_muestraabonado(qint32 id)
             found = false;
         }
     }
-    for (int pos : {3, 6, 7, 8, 9, 10, 11, 12})
-        button(pos)->setEnabled(false);
-    if (!found) {
+    if (!found)
         il_abonado = 0;
-    } else {
-        for (int pos : {3, 6, 7, 8, 11, 12})
-            button(pos)->setEnabled(true);
-    }
+    // 9 to 11 follow the marks and the link (updateTransferKeys).
+    for (int pos : {3, 6, 7, 8, 12})
+        button(pos)->setEnabled(found);
     SSTab_panel->setEnabled(il_abonado >= 1);
     st_abonado[0]->setText(found ? codigo : QString());
     st_abonado[1]->setText(found ? nombre : QString());
@@ -674,8 +715,10 @@ void w_panel::command(int code, int log, int pgm)
 
 void w_panel::wf_muestrasecciones()
 {
-    for (QAction* a : {cb_desmarcar, cb_subirch, cb_bajarsel, cb_invertir})
+    for (QAction* a : {cb_desmarcar, cb_invertir})
         a->setEnabled(false);
+    m_marksUp = m_marksDown = false;
+    updateTransferKeys();
     if (mdl_main::instance().currentLevel >= 3) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);
@@ -701,14 +744,12 @@ void w_panel::wf_muestrasecciones()
         rows.clear();
 
     for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), true)) {
-        if (r.marca == 1) {
-            for (QAction* a : {cb_desmarcar, cb_invertir, cb_subirch})
-                a->setEnabled(true);
-        } else if (r.marca == -1) {
-            for (QAction* a : {cb_desmarcar, cb_invertir, cb_bajarsel})
-                a->setEnabled(true);
-        }
+        m_marksUp = m_marksUp || r.marca == 1;
+        m_marksDown = m_marksDown || r.marca == -1;
     }
+    for (QAction* a : {cb_desmarcar, cb_invertir})
+        a->setEnabled(m_marksUp || m_marksDown);
+    updateTransferKeys();
 }
 
 void w_panel::cycleMark(int row)
@@ -839,6 +880,7 @@ void w_panel::startTransfer(bool& flag, int log, bool loadImage)
     flag = true;
     if (loadImage)
         link.f_cargatransferencia(il_abonado);
+    updateTransferKeys();
 }
 
 void w_panel::wf_muestraeventos()

@@ -5,6 +5,7 @@
 // downloaded events. It never builds frames: the link's scheduler sends.
 
 #include "link/linkconsole.h"
+#include "link/linkview.h"
 
 #include <QDate>
 #include <QHash>
@@ -161,6 +162,11 @@ private:
     // An image button with its caption label: both act on a click.
     void clickable(QLabel* image, QLabel* label, std::function<void()> action);
     void render();
+    // Shows the messages the link queued from its frame handlers.
+    void showLinkMessages();
+    // "Subir seleccionados", "Bajar seleccionados" and "Eventos": off while
+    // a transfer or an event download is pending.
+    void updateTransferKeys();
     void unload();
 
     QString subscriberText() const;
@@ -176,5 +182,12 @@ private:
     QHash<QString, QWidget*> m_controls;     // indicators by object name
     QHash<QWidget*, QString> m_fixedTips;    // tool-tips of the controls themselves
     QSet<QWidget*> m_hiddenByLevel;
+    // What the last render drew.
+    QHash<QString, LinkIndicator> m_rendered;
+    std::array<LinkColour, 3> m_colours{};
+    bool m_coloursDrawn = false;
+    bool m_marksUp = false;   // some section is marked "subir"
+    bool m_marksDown = false; // some section is marked "bajar"
+    bool m_showingLinkMessages = false;
     bool m_unloaded = false;
 };

@@ -14,6 +14,8 @@ struct LinkIndicator {
     QString toolTip;
     QString caption;
     bool visible = true;
+
+    bool operator==(const LinkIndicator&) const = default;
 };
 
 struct LinkView {

@@ -141,6 +141,7 @@ void mdl_trans::reset()
     m_dial = DialPhase::None;
     m_dialText.clear();
     m_dialPhone.clear();
+    m_messages.clear();
     m_rxOverflow = false;
     m_connectLine = m_inFrame = false;
     m_modemLine.clear();

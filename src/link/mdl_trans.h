@@ -10,6 +10,7 @@
 // f_muestraestado computes the indicator value (view()) that the console
 // renders; viewChanged() says when it may have changed.
 
+#include "data/messages.h"
 #include "link/linkview.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <utility>
 
 class DatagramSocket;
 class LinkConsole;
@@ -189,16 +191,29 @@ public:
     // False when a value cannot be encoded: then the message has been shown
     // and no mark is left, so nothing of a half-built image goes out.
     bool f_cargatransferencia(qint32 id_abonado);
-    void f_guardaseccion(int id_seccion); // stores one section read from the panel
+    // Stores one section read from the panel; false when the database refused it.
+    bool f_guardaseccion(int id_seccion);
     // ISO date-time text of a dated record's time stamp; empty when its
     // fields do not form a valid date.
     static QString eventDate(quint32 stamp);
+
+    // ---- Messages ---------------------------------------------------------
+    // A frame handler never opens a box: its nested event loop would feed the
+    // decoder again half way through an answer. The message waits here and
+    // messageQueued() is emitted; whoever shows link messages connects to it
+    // queued and takes them after the handler has returned.
+    struct Message {
+        QString title, text;
+        MessageService::Icon icon;
+    };
+    QList<Message> takeMessages() { return std::exchange(m_messages, {}); }
 
 signals:
     // The indicator value may have changed.
     void viewChanged();
     // lineReason changed (the main window's status bar shows it).
     void lineMessage(const QString& text);
+    void messageQueued();
 
 private:
     enum class DialPhase { None, Calling, Ringing, Pause };
@@ -231,6 +246,7 @@ private:
     void storeEvent(int eventByte, int parametro, const QString& fecha);
     void progressStep();
     void showProgress();
+    void unexpectedErrorInAnswer();
 
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
@@ -246,4 +262,5 @@ private:
     bool m_inFrame = false;     // between a frame's ":" and its carriage return
     QByteArray m_modemLine;     // modem text outside frames, up to its line end
     LinkView m_view;
+    QList<Message> m_messages;
 };

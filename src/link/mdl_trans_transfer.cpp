@@ -238,7 +238,7 @@ void mdl_trans::f_confirmaescritura(int count)
         runEnd = runStart;
     } catch (const db::Error&) {
         progressPercent = percentBefore;
-        MessageService::instance().show(QStringLiteral("Error"), unexpectedError(), MessageService::Icon::Critical);
+        unexpectedErrorInAnswer();
     }
     ticksSuspended = false;
 }
@@ -254,26 +254,37 @@ void mdl_trans::f_recibememoria(int count)
         memoryImage[size_t(runStart + k)] = qint16(rxFrame[size_t(1 + k)]);
         transferMarks[size_t(runStart + k)] = 0;
     }
+    // A section that cannot be stored keeps its marks in the database; the
+    // others go on. One message for the answer, however many sections failed.
+    bool failed = false;
     int prev = addressSection[size_t(runStart)];
     for (int a = runStart; a <= runEnd; ++a) {
         const int s = a < MemorySize ? addressSection[size_t(a)] : NoSection;
         if (s != prev) {
-            if (prev != NoSection)
-                f_guardaseccion(prev);
+            if (prev != NoSection && !f_guardaseccion(prev))
+                failed = true;
             prev = s;
         }
     }
     runEnd = runStart;
+    if (failed)
+        unexpectedErrorInAnswer();
     ticksSuspended = false;
 }
 
-void mdl_trans::f_guardaseccion(int id_seccion)
+void mdl_trans::unexpectedErrorInAnswer()
+{
+    m_messages.append({QStringLiteral("Error"), unexpectedError(), MessageService::Icon::Critical});
+    emit messageQueued();
+}
+
+bool mdl_trans::f_guardaseccion(int id_seccion)
 {
     int p = 0;
     while (p < MemorySize && addressSection[size_t(p)] != id_seccion)
         ++p;
     if (p >= MemorySize)
-        return;
+        return true;
     const QSqlDatabase& c = mdl_main::instance().db();
     const auto update = [&](const QString& valor, int item) {
         if (item > 0)
@@ -317,8 +328,9 @@ void mdl_trans::f_guardaseccion(int id_seccion)
         t.commit();
         progressStep();
     } catch (const db::Error&) {
-        MessageService::instance().show(QStringLiteral("Error"), unexpectedError(), MessageService::Icon::Critical);
+        return false;
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

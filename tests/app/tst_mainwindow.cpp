@@ -1,10 +1,12 @@
-// The frame window's rules (children, keypad and console never together,
-// minimum size, exit refused while connected) and compaction with backup.
+// The frame window's rules (children, keypad and console never together, a
+// size that stays put, where children and message boxes open, exit refused
+// while connected) and compaction with backup into owner-only files.
 
 #include "testsupport.h"
 
 #include "app/compaction.h"
 #include "app/mdl_main.h"
+#include "app/ui_messagebox.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -14,10 +16,20 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QStatusBar>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 class tst_mainwindow : public QObject {
     Q_OBJECT
+
+    // Nobody but the owner may read or write the file.
+    static bool ownerOnly(const QString& file)
+    {
+        const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        return QFile::exists(file) && (QFile::permissions(file) & others) == QFile::Permissions();
+    }
 
     static int count(const QString& file, const QString& sql)
     {
@@ -67,17 +79,67 @@ private slots:
         QVERIFY(w.child("cb_panel"));
     }
 
-    void minimumSize()
+    void sizeStaysPutAndChildrenCentred()
     {
         Station st;
         w_main w;
+        w.registerWindow("cb_abonados", [] {
+            auto* c = new QWidget;
+            c->setFixedSize(300, 200);
+            c->setFocusPolicy(Qt::StrongFocus);
+            return c;
+        });
         w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Below the minimum it snaps back to 7000 x 6000 twips.
         w.resize(100, 100);
-        QTRY_VERIFY(w.width() >= ui_min(7000) && w.height() >= ui_min(6000));
-        QCOMPARE(w.sb_panel2->width(), w.width() - ui_min(1500));
+        QTRY_COMPARE(w.size(), QSize(ui_min(7000), ui_min(6000)));
+        w.resize(ui_min(9600), ui_min(7500));
+        QCoreApplication::processEvents();
+        const QSize size = w.size(), minimum = w.minimumSize();
+        const QRect modem = w.sb_modem->geometry(), panel2 = w.sb_panel2->geometry();
+        // Panel 2 takes the width the modem panel leaves.
+        QVERIFY(panel2.left() >= modem.right() && panel2.right() >= w.sb_main->width() - 12);
+
+        // Ticks, layout requests, progress texts longer than the window,
+        // port status changes: nothing moves.
+        for (int i = 0; i < 300; ++i) {
+            w.sb_panel2->setText(i % 2 ? QString(400, QLatin1Char('x')) : QStringLiteral("Compactando Base de Datos"));
+            emit mdl_main::instance().portStatusChanged();
+            QCoreApplication::postEvent(&w, new QEvent(QEvent::LayoutRequest));
+            mdl_trans::instance().tick();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(w.size(), size);
+        QCOMPARE(w.minimumSize(), minimum);
+        QCOMPARE(w.sb_modem->geometry(), modem);
+        QCOMPARE(w.sb_panel2->geometry(), panel2);
         // Why a call failed shows in the second panel.
         emit mdl_trans::instance().lineMessage(QStringLiteral("Ocupado"));
         QCOMPARE(w.sb_panel2->text(), QString("Ocupado"));
+
+        // A child: centred on the main window's client area, 700 twips above
+        // its middle, on the screen.
+        QWidget* child = w.showChild("cb_abonados");
+        QWidget* frame = child->parentWidget();
+        const QRect area = frame->parentWidget()->rect();
+        QCOMPARE(frame->x(), (area.width() - frame->width()) / 2);
+        QCOMPARE(frame->y(), (area.height() - frame->height()) / 2 - ui_min(700));
+        QVERIFY(w.screen()->geometry().contains(QRect(frame->mapToGlobal(QPoint(0, 0)), frame->size())));
+
+        // A message box opens over the window it belongs to.
+        WidgetMessages boxes;
+        child->setFocus();
+        QRect box;
+        QTimer::singleShot(0, [&box] {
+            if (QWidget* b = QApplication::activeModalWidget()) {
+                box = b->frameGeometry();
+                b->close();
+            }
+        });
+        boxes.show("Error", "Primero debe desconectarse", MessageService::Icon::Critical);
+        QVERIFY((box.center() - frame->mapToGlobal(frame->rect().center())).manhattanLength() <= 2);
     }
 
     void exitRefusedWhileConnected()
@@ -99,6 +161,9 @@ private slots:
 
     void exitCompactsWithOneBackupGeneration()
     {
+        // The usual mask, under which a new file would be readable by all.
+        const mode_t mask = ::umask(022);
+        const auto restoreMask = qScopeGuard([mask] { ::umask(mask); });
         Station st;
         mdl_main::instance().currentUser = 1;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
@@ -128,6 +193,7 @@ private slots:
         const QString exits = "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 2";
         QCOMPARE(count(dbf, exits), 1);
         QCOMPARE(count(bkp, exits), 1);
+        QVERIFY(ownerOnly(dbf) && ownerOnly(bkp));
 
         // Second run: the backup is this run's database, not the first one's.
         db::open(mdl_main::DbConnection, dbf);
@@ -140,6 +206,7 @@ private slots:
         QCOMPARE(count(bkp, exits), 2);
         QCOMPARE(count(bkp, "SELECT count(*) FROM provincias WHERE id_provincia = 99"), 1);
         QCOMPARE(count(dbf, exits), 2);
+        QVERIFY(ownerOnly(dbf) && ownerOnly(bkp));
     }
 
     void failureAtAnyStepKeepsTheDatabase_data()
@@ -167,8 +234,10 @@ private slots:
         QVERIFY(QFile::exists(dbf));
         QCOMPARE(count(dbf, "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
         QCOMPARE(count(dbf, "PRAGMA quick_check") , 0); // "ok" reads as 0: the file is sound
-        if (compaction::Step(step) == compaction::Step::Replace)
+        if (compaction::Step(step) == compaction::Step::Replace) {
             QCOMPARE(count(st.path("sorvent20.bkp"), "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+            QVERIFY(ownerOnly(st.path("sorvent20tmp.mdb")) && ownerOnly(st.path("sorvent20.bkp")));
+        }
 
         // The next run completes normally.
         QCOMPARE(compaction::run(st.dir()), compaction::Step::None);

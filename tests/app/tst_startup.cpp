@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "app/mdl_main.h"
+#include "app/ui_geometry.h"
 #include "app/ui_shell.h"
 #include "data/db.h"
 #include "link/serialport.h"
@@ -171,6 +172,18 @@ private slots:
         db::exec(c, "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1000, 'PEÑA', 'AB12', 2), "
                     "(1001, 'O''NEIL', 'X''Y1', 3)");
         w_login* login = r.shell.login();
+        // Centred on the main window, 700 twips above its middle, wherever
+        // the window system puts the main window (give or take the frame,
+        // which is drawn only once the dialog is shown).
+        w_main* main = r.shell.mainWindow();
+        const auto placed = [&] {
+            const QPoint want = main->geometry().center() - QPoint(0, ui::twips(700));
+            return (login->frameGeometry().center() - want).manhattanLength() <= 6;
+        };
+        QVERIFY(placed());
+        main->showNormal();
+        main->setGeometry(60, 50, ui::twips(9600), ui::twips(7500));
+        QTRY_VERIFY(placed());
         QCOMPARE(login->sle_usuario->text(), QString("Administrador"));
         QCOMPARE(login->sle_password->echoMode(), QLineEdit::Password);
 

@@ -141,6 +141,7 @@ private slots:
     void sectionListFiltersAndMarks();
     void markKeys();
     void transferKeysOnlyWhenIdle();
+    void failedStoreShownOnceAfterTheAnswer();
     void eventsListAndDelete();
 };
 
@@ -463,13 +464,111 @@ void tst_panel::transferKeysOnlyWhenIdle()
     QVERIFY(!c.link.writePending);
     QVERIFY(logged(5).isEmpty());
     c.link.readPending = false;
+
+    // One section to send: the keys are off from the click until the turn
+    // after the acknowledgement, when the link finds nothing left to write.
+    db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1 AND id_seccion <> 3"));
+    c.w->wf_muestrasecciones();
+    const auto keysOn = [&c] {
+        return QList<bool>{c.w->cb_subirch->isEnabled(), c.w->cb_bajarsel->isEnabled(), c.w->cb_eventos->isEnabled()};
+    };
+    QCOMPARE(keysOn(), (QList<bool>{true, false, true}));
     c.key(QStringLiteral("cb_subirch"));
     QVERIFY(c.link.writePending);
     QCOMPARE(logged(5), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
-    c.link.writePending = false;
+    QCOMPARE(keysOn(), (QList<bool>{false, false, false}));
+    while (c.link.writePending) {
+        const auto sent = c.turn();
+        QVERIFY(!sent.isEmpty());
+        if (sent.first().at(3) == 1) {
+            c.com.receive(answerFrame({1}));
+            QCOMPARE(keysOn(), (QList<bool>{false, false, false}));
+        }
+    }
+    QCOMPARE(keysOn(), (QList<bool>{false, false, true}));
     c.key(QStringLiteral("cb_eventos"));
     QVERIFY(c.link.eventsPending);
     QCOMPARE(logged(7).size(), 1);
+    QVERIFY(!c.w->cb_eventos->isEnabled());
+    c.turn();
+    c.com.receive(answerFrame({6, 0x33})); // no more records
+    QVERIFY(!c.link.eventsPending);
+    QVERIFY(c.w->cb_eventos->isEnabled());
+    c.link.f_muestraestado(0);
+}
+
+void tst_panel::failedStoreShownOnceAfterTheAnswer()
+{
+    // A box opened from inside an answer would run a nested event loop in
+    // which the line keeps delivering: here the same answer arrives again
+    // while the first box is shown.
+    struct LineThatKeepsDelivering : RecordingMessages {
+        std::function<void()> whileShown;
+        void show(const QString& title, const QString& text, Icon icon) override
+        {
+            RecordingMessages::show(title, text, icon);
+            if (whileShown)
+                std::exchange(whileShown, {})();
+        }
+    } messages;
+    Console c;
+    MessageService::setInstance(&messages);
+    c.w->wf_muestraabonado(1);
+
+    // The first two sections of the memory are read; the first cannot be
+    // stored. Every stored value is counted.
+    QSqlQuery q = db::exec(conn(), QStringLiteral("SELECT id_seccion FROM secciones WHERE id_panel = 1 ORDER BY posicion LIMIT 2"));
+    QList<int> sections;
+    while (q.next())
+        sections << q.value(0).toInt();
+    db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = CASE WHEN id_seccion IN (?, ?) THEN -1 ELSE 0 END "
+                                    "WHERE id_abonado = 1"),
+             {sections.at(0), sections.at(1)});
+    db::exec(conn(), QStringLiteral("CREATE TABLE stored (id_seccion INTEGER, id_item INTEGER)"));
+    db::exec(conn(), QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON abonados_valores WHEN NEW.id_seccion = %1 "
+                                    "BEGIN SELECT RAISE(ABORT, 'refused'); END").arg(sections.at(0)));
+    db::exec(conn(), QStringLiteral("CREATE TRIGGER counted AFTER UPDATE OF valor ON abonados_valores "
+                                    "BEGIN INSERT INTO stored VALUES (NEW.id_seccion, NEW.id_item); END"));
+    c.connectModem();
+    c.firstTurn();
+    c.w->wf_muestrasecciones();
+    c.key(QStringLiteral("cb_bajarsel"));
+    QVERIFY(c.link.readPending);
+
+    QByteArray answer;
+    messages.whileShown = [&] { c.com.receive(answer); };
+    for (int runs = 0; c.link.readPending; ++runs) {
+        const auto sent = c.turn();
+        QVERIFY(runs < 20 && !sent.isEmpty());
+        if (sent.first().at(3) != 0)
+            continue;
+        QList<int> bytes{0};
+        for (int k = 0; k < sent.first().at(6); ++k)
+            bytes << 0x11;
+        answer = answerFrame(bytes);
+        c.com.receive(answer);
+        QVERIFY(messages.shown.isEmpty());
+        c.com.receive(answer); // the line keeps delivering
+    }
+    QTRY_COMPARE(messages.shown.size(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(messages.shown.size(), 1);
+    QCOMPARE(messages.lastTitle(), QStringLiteral("Error"));
+    QCOMPARE(messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
+    QCOMPARE(messages.shown.last().icon, MessageService::Icon::Critical);
+
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM stored GROUP BY id_seccion, id_item "
+                                      "HAVING count(*) > 1)")),
+             0);
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM stored WHERE id_seccion = ?"), {sections.at(1)}),
+             scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = ?"),
+                       {sections.at(1)}));
+    // The refused section keeps its marks for another read; the link is idle.
+    QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
+    QCOMPARE(marks(1, sections.at(1)), QList<int>{0});
+    QVERIFY(!c.link.ticksSuspended && !c.link.readPending);
+    QVERIFY(std::all_of(c.link.transferMarks.cbegin(), c.link.transferMarks.cend(), [](qint16 m) { return m == 0; }));
+    QVERIFY(c.w->cb_bajarsel->isEnabled());
     c.link.f_muestraestado(0);
 }
 

@@ -231,9 +231,16 @@ void tst_transfer::failedAcknowledgementIsWrittenAgain()
     db::exec(r.c, QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON abonados_valores "
                                  "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
     const QList<int> first = r.nextRequest();
+    QSignalSpy queued(&r.link, &mdl_trans::messageQueued);
     r.com.receive(answerFrame({1}));
-    QCOMPARE(r.st.messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
-    QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error"));
+    // No box from inside the answer: the message waits for the console.
+    QVERIFY(r.st.messages.shown.isEmpty());
+    QCOMPARE(queued.size(), 1);
+    const QList<mdl_trans::Message> m = r.link.takeMessages();
+    QCOMPARE(m.size(), 1);
+    QCOMPARE(m.first().text, QStringLiteral("Se produjo un error inesperado"));
+    QCOMPARE(m.first().title, QStringLiteral("Error"));
+    QCOMPARE(m.first().icon, MessageService::Icon::Critical);
     QVERIFY(!r.link.ticksSuspended);
     QCOMPARE(int(r.link.transferMarks[800]), 1);
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
