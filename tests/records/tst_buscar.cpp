@@ -1,5 +1,7 @@
-// The pick list: rows read once, the Enter-only filter over them, and the
-// hand-over of the picked number to the window registered for the mode.
+// The pick list: rows read once, the Enter-only filter over them, ordering by
+// a clicked heading, columns wide enough for their texts, and the hand-over of
+// the picked number (by button, double click or Enter) to the window
+// registered for the mode.
 
 #include "app/mdl_main.h"
 #include "common/testsupport.h"
@@ -10,6 +12,7 @@
 #include "records/w_buscar.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTableView>
@@ -17,12 +20,29 @@
 
 namespace {
 
-void addSubscriber(int id, const QString& codigo, const QString& apellido, const QString& nombre = "JUAN")
+void addSubscriber(int id, const QString& codigo, const QString& apellido, const QString& nombre = "JUAN",
+                   const QString& numero = "1")
 {
     db::exec(mdl_main::instance().db(),
              "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
-             "localidad, id_provincia, tel_1) VALUES (?, ?, 1, 1, ?, ?, 'MITRE', '1', 'SALTA', 17, '555')",
-             {id, codigo, apellido, nombre});
+             "localidad, id_provincia, tel_1) VALUES (?, ?, 1, 1, ?, ?, 'MITRE', ?, 'SALTA', 17, '555')",
+             {id, codigo, apellido, nombre, numero});
+}
+
+// One column of the list as shown, top to bottom.
+QStringList column(w_buscar* w, int c)
+{
+    QStringList out;
+    for (int r = 0; r < w->dgr_buscar->model()->rowCount(); ++r)
+        out << w->dgr_buscar->model()->index(r, c).data().toString();
+    return out;
+}
+
+void clickHeading(w_buscar* w, int c)
+{
+    QHeaderView* h = w->dgr_buscar->horizontalHeader();
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                      QPoint(h->sectionViewportPosition(c) + h->sectionSize(c) / 2, h->height() / 2));
 }
 
 // Enter in the search box with `text` typed; returns the surnames shown.
@@ -56,6 +76,8 @@ private slots:
     void emptyTablePicksNothing();
     void pickGoesToTheModesWindowOnly();
     void unregisteredModeIsReportedNotDropped();
+    void headingsOrderTheListEnterPicks();
+    void columnsFitTheirTexts();
 };
 
 void TstBuscar::readsEveryRowInSpanishOrder()
@@ -184,6 +206,60 @@ void TstBuscar::unregisteredModeIsReportedNotDropped()
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("log_usuario"));
     QVERIFY(!SearchContext::instance().dispatch(SearchMode::log_usuario, 1));
     QCOMPARE(calls, 1);
+}
+
+void TstBuscar::headingsOrderTheListEnterPicks()
+{
+    Station st(true, false);
+    addSubscriber(1, "10", "ÑANDÚ", "B", "742");
+    addSubscriber(2, "9", "NUÑEZ", "A", "1050");
+    addSubscriber(3, "0002", "ÁLVAREZ", "C", "S/N");
+    addSubscriber(4, "A-1", "ZAPATA", "D", "95");
+    QList<int> picked;
+    QObject owner;
+    SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
+    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QCOMPARE(column(w, 2), (QStringList{"ÁLVAREZ", "NUÑEZ", "ÑANDÚ", "ZAPATA"}));
+    // Codes and house numbers as numbers, letters after digits; a second
+    // click turns the order round.
+    clickHeading(w, 1);
+    QCOMPARE(column(w, 1), (QStringList{"0002", "9", "10", "A-1"}));
+    clickHeading(w, 1);
+    QCOMPARE(column(w, 1), (QStringList{"A-1", "10", "9", "0002"}));
+    QCOMPARE(w->dgr_buscar->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickHeading(w, 5);
+    QCOMPARE(column(w, 5), (QStringList{"95", "742", "1050", "S/N"}));
+    clickHeading(w, 2);
+    QCOMPARE(column(w, 2), (QStringList{"ÁLVAREZ", "NUÑEZ", "ÑANDÚ", "ZAPATA"}));
+    // The filter still narrows the ordered rows.
+    QCOMPARE(search(w, "ez"), (QStringList{"ÁLVAREZ", "NUÑEZ"}));
+
+    // Enter on a row picks it, as a double click does.
+    QCOMPARE(search(w, ""), (QStringList{"ÁLVAREZ", "NUÑEZ", "ÑANDÚ", "ZAPATA"}));
+    w->dgr_buscar->setFocus();
+    QTest::keyClick(w->dgr_buscar, Qt::Key_Down);
+    QTest::keyClick(w->dgr_buscar, Qt::Key_Return);
+    QCOMPARE(picked, QList<int>{2});
+    QTRY_VERIFY(w.isNull());
+}
+
+void TstBuscar::columnsFitTheirTexts()
+{
+    Station st(true, true); // the demo subscribers are both DEMOSTRACIÓN
+    const QString longCode = "CODIGO-" + QString("9").repeated(40);
+    addSubscriber(3, longCode, "PÉREZ");
+    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    QTableView* g = w->dgr_buscar;
+    const QFontMetrics fm = g->fontMetrics();
+    // Surnames whole; a code wider than the limit is cut, and whole in its tip.
+    QVERIFY(g->columnWidth(2) > fm.horizontalAdvance("DEMOSTRACIÓN"));
+    const int code = g->columnWidth(1);
+    QVERIFY(code > fm.horizontalAdvance("CODIGO-9999") && code < fm.horizontalAdvance(longCode));
+    QCOMPARE(g->model()->index(2, 1).data(Qt::ToolTipRole).toString(), longCode);
+    // Columns that do not fit their texts keep their widths; the list fits its window.
+    QVERIFY(g->columnWidth(1) + g->columnWidth(2) + g->columnWidth(3) < g->viewport()->width());
+    w->close();
 }
 
 QTEST_MAIN(TstBuscar)
