@@ -117,13 +117,19 @@ void w_buscar::medirColumnas()
     m_widths.clear();
     for (int c = 0; c < info.columns.size(); ++c) {
         const SearchModeInfo::Column& col = info.columns.at(c);
-        int w = ui::twips(col.width);
+        if (col.width == 0) {
+            m_widths << 0;
+            continue;
+        }
+        // A heading is never cut, with the order arrow beside it.
+        const int heading = headFm.horizontalAdvance(col.caption) + headPad;
+        int w = qMax(ui::twips(col.width), heading);
         if (col.maxWidth > col.width) {
-            int need = headFm.horizontalAdvance(col.caption) + headPad;
+            int need = heading;
             for (int r = 0; r < m_rows->rowCount(); ++r)
                 need = qMax(need, cellFm.horizontalAdvance(m_rows->index(r, c).data().toString()) + cellPad);
             // Wider texts than the limit are cut; their tool-tip holds them whole.
-            w = qBound(w, need, ui::twips(col.maxWidth));
+            w = qBound(w, need, qMax(w, ui::twips(col.maxWidth)));
         }
         m_widths << w;
     }

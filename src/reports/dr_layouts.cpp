@@ -41,14 +41,16 @@ Document programming(const QString& title, const QList<ProgrammingData>& data, b
             .text(RightValue, width - RightValue, d.configuracion, TextStyle::Field);
         Band subscriber(label + gap);
         if (subscriberLine) {
-            // The name moves right as far as the number and code need.
-            const QString number = numberAndCode(d.id_abonado, d.codigo);
-            const qreal nameAt = qMin(qMax(Name, Value + textWidth(number, TextStyle::Field) + ColumnGap),
-                                      RightLabel - 1134);
-            subscriber.text(Label, span(Label, Value), QStringLiteral("Abonado:"), TextStyle::Label)
-                .text(Value, span(Value, nameAt), number, TextStyle::Field)
-                .text(nameAt, span(nameAt, RightLabel), d.nombre, TextStyle::Field)
-                .text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Teléfono:"), TextStyle::Label)
+            subscriber.text(Label, span(Label, Value), QStringLiteral("Abonado:"), TextStyle::Label);
+            // The number's column has no room for a code: with one, number,
+            // code and name run on as one text.
+            if (d.codigo.isEmpty())
+                subscriber.text(Value, span(Value, Name), QString::number(d.id_abonado), TextStyle::Field)
+                    .text(Name, span(Name, RightLabel), d.nombre, TextStyle::Field);
+            else
+                subscriber.text(Value, span(Value, RightLabel),
+                                numberAndCode(d.id_abonado, d.codigo) + QStringLiteral("  ") + d.nombre, TextStyle::Field);
+            subscriber.text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Teléfono:"), TextStyle::Label)
                 .text(RightValue, width - RightValue, d.tel_1, TextStyle::Field);
         }
         const qreal titlesAt = 60; // between the section line and its titles

@@ -97,11 +97,6 @@ qreal lineHeight(TextStyle style)
     return std::ceil(metricsOf(style).height()) + LinePadding;
 }
 
-qreal textWidth(const QString& text, TextStyle style)
-{
-    return metricsOf(style).horizontalAdvance(text);
-}
-
 PageSetup PageSetup::fromPageLayout(const QPageLayout& layout)
 {
     PageSetup s;
@@ -119,7 +114,8 @@ PageSetup PageSetup::fromPageLayout(const QPageLayout& layout)
 Band& Band::text(qreal x, qreal width, const QString& text, TextStyle style, qreal y, Qt::Alignment align)
 {
     const QString one = oneLine(text);
-    const QStringList lines = textWidth(one, style) <= width ? QStringList{one} : wrapped(one, style, width);
+    const QStringList lines =
+        metricsOf(style).horizontalAdvance(one) <= width ? QStringList{one} : wrapped(one, style, width);
     const qreal h = lineHeight(style);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         PlacedText t;

@@ -30,8 +30,6 @@ enum class TextStyle { Title, Label, Field, Small, Footer };
 QFont fontFor(TextStyle style);
 // Height of one line of the style, in twips.
 qreal lineHeight(TextStyle style);
-// Width of a text set in the style, in twips.
-qreal textWidth(const QString& text, TextStyle style);
 
 struct PlacedText {
     QRectF rect; // twips from the paper's top-left corner
