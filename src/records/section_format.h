@@ -20,7 +20,8 @@ struct SectionFormat {
     // pads the value's end, which saving adds back. Fill characters inside
     // the value stay, so showing and saving again stores the same text.
     QString shown(const QString& stored) const;
-    // The default column: the padding hidden the same way, whatever the tipo.
+    // The default column: the padding hidden the same way for every tipo
+    // that pads (3 to 5).
     QString defaultShown(const QString& stored) const;
     // The value to store for a typed text (padded with the fill where the tipo
     // pads), or nothing when it has the wrong length or the panel link could
