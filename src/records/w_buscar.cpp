@@ -15,6 +15,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QtDebug>
+#include <algorithm>
+#include <vector>
 
 w_buscar* w_buscar::abrir(SearchMode mode, QWidget* parent)
 {
@@ -105,6 +107,40 @@ void w_buscar::wp_inicializa()
     wp_datagrid();
 }
 
+namespace {
+
+// Width of the widest text of a column. Measuring every text of a list of
+// tens of thousands costs more than opening it: each text is estimated from
+// the widths of its characters, and only the widest few are measured.
+int widestText(const SearchRowsModel& rows, int column, const QFontMetrics& fm)
+{
+    std::vector<int> chars(0x250, -1); // Latin letters; others are measured each time
+    const auto charWidth = [&](QChar ch) {
+        const char16_t u = ch.unicode();
+        if (u >= chars.size())
+            return fm.horizontalAdvance(ch);
+        if (chars[u] < 0)
+            chars[u] = fm.horizontalAdvance(ch);
+        return chars[u];
+    };
+    std::vector<std::pair<int, int>> estimates; // (estimate, row)
+    estimates.reserve(size_t(rows.rowCount()));
+    for (int r = 0; r < rows.rowCount(); ++r) {
+        int w = 0;
+        for (QChar ch : rows.cell(r, column))
+            w += charWidth(ch);
+        estimates.emplace_back(w, r);
+    }
+    const size_t few = std::min<size_t>(estimates.size(), 16);
+    std::partial_sort(estimates.begin(), estimates.begin() + qsizetype(few), estimates.end(), std::greater<>());
+    int widest = 0;
+    for (size_t i = 0; i < few; ++i)
+        widest = qMax(widest, fm.horizontalAdvance(rows.cell(estimates[i].second, column)));
+    return widest;
+}
+
+} // namespace
+
 void w_buscar::medirColumnas()
 {
     const SearchModeInfo& info = searchModeInfo(m_mode);
@@ -125,9 +161,7 @@ void w_buscar::medirColumnas()
         const int heading = headFm.horizontalAdvance(col.caption) + headPad;
         int w = qMax(ui::twips(col.width), heading);
         if (col.maxWidth > col.width) {
-            int need = heading;
-            for (int r = 0; r < m_rows->rowCount(); ++r)
-                need = qMax(need, cellFm.horizontalAdvance(m_rows->index(r, c).data().toString()) + cellPad);
+            const int need = qMax(heading, widestText(*m_rows, c, cellFm) + cellPad);
             // Wider texts than the limit are cut; their tool-tip holds them whole.
             w = qBound(w, need, qMax(w, ui::twips(col.maxWidth)));
         }
