@@ -93,6 +93,9 @@ bench::Register saveNew("subscriber record: save a new one, template of 2,000 va
     const int fields[] = {0, 1, 2, 3, 4, 7, 10};
     for (int i : fields)
         w->setCampo(i, "bench");
+    // A code of its own: a repeated one would stop the save with a question.
+    static int saved = 0;
+    w->setCampo(1, QStringLiteral("bench-%1").arg(++saved));
     w->cbx_campo[4]->setCurrentIndex(w->cbx_campo[4]->findData(1));
     w->cbx_campo[5]->setCurrentIndex(w->cbx_campo[5]->findData(2));
     w->cbx_campo[0]->setCurrentIndex(0);

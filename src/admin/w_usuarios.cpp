@@ -10,6 +10,7 @@
 #include "records/w_buscar.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -169,6 +170,7 @@ void w_usuarios::wf_habilitacontroles(const QString& modo)
         return;
     const bool admin = mdl_main::instance().currentLevel == 1;
     frm_usuario->setEnabled(editing);
+    setEditing(editing);
     cb_buscar->setEnabled(!editing && admin);
     cb_alta->setEnabled(!editing && admin);
     cb_baja->setEnabled(!editing && admin && il_usuario > 0);
@@ -218,15 +220,16 @@ bool w_usuarios::wf_guardar()
         return false;
     const QString name = sle_usuario->text().trimmed().toUpper();
     const QString password = sle_password->text().toUpper();
-    auto refuse = [&](QWidget* field, int message) {
+    auto refuse = [&](QWidget* field, int message, const QString& detalle = QString()) {
         field->setFocus();
-        m.f_mensaje(message);
+        m.f_mensaje(message, detalle);
         return false;
     };
     if (full && name.isEmpty())
         return refuse(sle_usuario, 601);
     if (password.size() != kPasswordLength)
-        return refuse(sle_password, 602);
+        return refuse(sle_password, 602,
+                      QStringLiteral("Contraseña: debe tener %1 caracteres").arg(kPasswordLength));
     if (full && cbx_nivel->currentIndex() < 0)
         return refuse(cbx_nivel, 603);
     const int nivel = cbx_nivel->currentData().toInt();
@@ -294,4 +297,14 @@ void w_usuarios::wf_baja()
     }
     il_usuario = 0;
     wf_muestradatos(0);
+}
+
+QStringList w_usuarios::formState() const
+{
+    return {sle_usuario->text(), sle_password->text(), QString::number(cbx_nivel->currentIndex())};
+}
+
+void w_usuarios::closeEvent(QCloseEvent* e)
+{
+    e->setAccepted(ui::mayClose(*this));
 }

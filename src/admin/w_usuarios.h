@@ -3,6 +3,8 @@
 // level sees only its own and may change only its password. Account 1 is the
 // built-in administrator: its name and level are fixed and it is never deleted.
 
+#include "app/ui_unsaved.h"
+
 #include <QWidget>
 
 class QAction;
@@ -12,7 +14,7 @@ class QLabel;
 class QLineEdit;
 class QToolBar;
 
-class w_usuarios : public QWidget {
+class w_usuarios : public QWidget, public EditedForm {
     Q_OBJECT
 public:
     explicit w_usuarios(QWidget* parent = nullptr);
@@ -45,6 +47,10 @@ public:
     QLineEdit* sle_password;
     QLabel* Label2;
     QComboBox* cbx_nivel;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    QStringList formState() const override;
 
 private:
     QAction* boton(const QString& key, const QString& caption, const QString& tip);

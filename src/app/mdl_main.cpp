@@ -182,12 +182,18 @@ bool mdl_main::f_abrepuerto(int accion, int& puerto, const QString& modo)
     return result;
 }
 
-void mdl_main::f_mensaje(int number)
+void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
 {
-    const QString text = catalogueText(number);
+    QString text = catalogueText(number);
     if (text.isEmpty())
         return;
-    showError(text, QStringLiteral("Error %1").arg(number));
+    if (!detalle.isEmpty())
+        text += QLatin1Char('\n') + detalle;
+    const QString title = QStringLiteral("Error %1").arg(number);
+    if (keep.isValid())
+        MessageService::instance().showClearOf(title, text, MessageService::Icon::Critical, keep);
+    else
+        showError(text, title);
 }
 
 void mdl_main::f_log(int id_operacion, const QString& parametro)

@@ -4,6 +4,7 @@
 // shared procedures every window calls.
 
 #include <QObject>
+#include <QRect>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -45,7 +46,10 @@ public:
     bool f_abrepuerto(int accion, int& puerto, const QString& modo);
 
     // Shared operations.
-    void f_mensaje(int number);
+    // `detalle`, when given, follows the catalogue text on lines of its own
+    // (what exactly is wrong); the box keeps clear of `keep` (screen
+    // coordinates of what the user has to fix) when that is given.
+    void f_mensaje(int number, const QString& detalle = QString(), const QRect& keep = QRect());
     void f_log(int id_operacion, const QString& parametro = QString());
     bool f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
 

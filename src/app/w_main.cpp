@@ -4,6 +4,7 @@
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
+#include "app/ui_unsaved.h"
 #include "data/messages.h"
 #include "link/datagramsocket_qt.h"
 #include "link/mdl_trans.h"
@@ -231,6 +232,8 @@ bool w_main::requestExit()
         showError(QStringLiteral("Primero debe desconectarse"));
         return false;
     }
+    if (!m_exiting && !ui::mayExit())
+        return false;
     if (!m_exiting) {
         m_exiting = true;
         wf_compactar();

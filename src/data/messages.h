@@ -2,6 +2,7 @@
 // One seam for every message box and question of the station, so that tests
 // can read what would be shown and answer questions without a modal dialog.
 
+#include <QRect>
 #include <QString>
 
 class MessageService {
@@ -10,6 +11,13 @@ public:
     virtual ~MessageService() = default;
     // Shows a message with an OK button and returns when it is closed.
     virtual void show(const QString& title, const QString& text, Icon icon) = 0;
+    // As show(), but the box keeps clear of `keep` (screen coordinates): the
+    // place the user must see to put right what the message is about.
+    virtual void showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep)
+    {
+        Q_UNUSED(keep);
+        show(title, text, icon);
+    }
     // Asks a Yes/No question (title "Atención", question icon by convention).
     virtual bool ask(const QString& title, const QString& text) = 0;
 

@@ -23,8 +23,8 @@ const SearchModeInfo& subscribers()
         QStringLiteral("SELECT id_abonado, codigo, apellido, nombre, calle, numero, localidad "
                        "FROM abonados ORDER BY id_abonado"),
         {{"id_abonado", "", 0},
-         {"codigo", "ID", 700},
-         {"apellido", "APELLIDO", 1500},
+         {"codigo", "ID", 700, 2000},
+         {"apellido", "APELLIDO", 1500, 3000},
          {"nombre", "NOMBRE", 2000},
          {"calle", "CALLE", 2000},
          {"numero", "NUMERO", 900},

@@ -28,6 +28,7 @@ struct SearchModeInfo {
         QString name;    // column of the query
         QString caption; // grid heading
         int width;       // twips; 0 hides the column
+        int maxWidth = 0; // above `width`: the column widens to its longest text, up to this
     };
     QString sql;               // all rows by number; column 0 is the number handed back
     // The rows are shown ordered by these columns as Spanish text (rows

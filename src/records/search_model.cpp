@@ -59,6 +59,31 @@ void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
     endResetModel();
 }
 
+void SearchRowsModel::sortBy(int column, Qt::SortOrder order)
+{
+    const qsizetype columns = m_columns.size();
+    if (column < 0 || column >= columns)
+        return;
+    const QList<int> sorted = spanishOrder(int(m_ids.size()), 1,
+                                           [&](int r, int) { return m_cells.at(r * columns + column); }, order);
+    QList<int> ids;
+    QList<QString> cells, folded;
+    ids.reserve(m_ids.size());
+    cells.reserve(m_cells.size());
+    folded.reserve(m_folded.size());
+    for (int r : sorted) {
+        ids << m_ids.at(r);
+        for (qsizetype i = 0; i < columns; ++i)
+            cells << m_cells.at(r * columns + i);
+        folded << m_folded.at(r);
+    }
+    beginResetModel();
+    m_ids = std::move(ids);
+    m_cells = std::move(cells);
+    m_folded = std::move(folded);
+    endResetModel();
+}
+
 int SearchRowsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_ids.size());

@@ -23,8 +23,12 @@ public:
     QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // The number in column 0 of `row`.
+    // The number in column 0 of `row`, and the row of a number (-1: none).
     int idAt(int row) const { return m_ids.value(row); }
+    int rowOf(int id) const { return int(m_ids.indexOf(id)); }
+    const QString& cell(int row, int column) const { return m_cells.at(qsizetype(row) * m_columns.size() + column); }
+    // Orders the rows by one column as Spanish text, numbers as numbers.
+    void sortBy(int column, Qt::SortOrder order);
     // True when `foldedText` (already passed through db::fold) is contained
     // in one of the mode's filter columns of `row`.
     bool matches(int row, const QString& foldedText) const;

@@ -55,41 +55,66 @@ SectionFormat::Input SectionFormat::input() const
     }
 }
 
+QString SectionFormat::unpadded(const QString& stored) const
+{
+    // Only a value of the section's length was padded by a save; a longer or
+    // shorter one is shown whole. A decimal digit used as the fill of a
+    // decimal byte is part of the number the panel gets, not padding.
+    if (!hasFill() || caracteres <= 0 || stored.size() > caracteres || (tipo == 3 && isDecimal(filler.at(0))))
+        return stored;
+    qsizetype n = stored.size();
+    while (n > 0 && stored.at(n - 1) == filler.at(0))
+        --n;
+    return stored.left(n);
+}
+
 QString SectionFormat::shown(const QString& stored) const
 {
-    if ((tipo == 3 || tipo == 4) && hasFill())
-        return QString(stored).remove(filler.at(0));
-    return stored;
+    return tipo == 3 || tipo == 4 ? unpadded(stored) : stored;
 }
 
 QString SectionFormat::defaultShown(const QString& stored) const
 {
-    return hasFill() ? QString(stored).remove(filler.at(0)) : stored;
+    return tipo >= 3 && tipo <= 5 ? unpadded(stored) : stored;
 }
 
-std::optional<QString> SectionFormat::saved(const QString& typed) const
+std::optional<QString> SectionFormat::saved(const QString& typed, QString* problem) const
 {
+    const auto refuse = [problem](const QString& why) -> std::optional<QString> {
+        if (problem)
+            *problem = why;
+        return std::nullopt;
+    };
     QString v = typed;
     if (tipo >= 3 && tipo <= 5 && hasFill() && v.size() < caracteres)
         v += QString(caracteres - v.size(), filler.at(0));
     if (caracteres > 0 && v.size() != caracteres)
-        return std::nullopt;
+        return refuse(caracteres == 1 ? QStringLiteral("debe tener 1 carácter")
+                                      : QStringLiteral("debe tener %1 caracteres").arg(caracteres));
+    if (v.isEmpty())
+        return refuse(QStringLiteral("no puede quedar vacío"));
 
-    bool encodable = false;
+    const QString hexOnly = QStringLiteral("solo dígitos hexadecimales 0-9 A-F");
+    const QString byteRange = QStringLiteral("valor de 0 a 255");
     if (tipo == 2) {
-        encodable = isByte(v, isHex, 16);
+        if (!all(v, isHex))
+            return refuse(hexOnly);
+        if (!isByte(v, isHex, 16))
+            return refuse(byteRange);
     } else if (tipo == 3) {
         // The decimal byte is what comes before the padding.
         QString digits = v;
-        if (hasFill())
+        if (hasFill() && !isDecimal(filler.at(0)))
             while (digits.endsWith(filler.at(0)))
                 digits.chop(1);
-        encodable = isByte(digits, isDecimal, 10);
+        if (!isByte(digits, isDecimal, 10))
+            return refuse(byteRange);
     } else if (tipo == 4 || tipo == 5) {
-        encodable = all(v, isHex);
+        if (!all(v, isHex))
+            return refuse(hexOnly);
+    } else {
+        return refuse(QStringLiteral("no se puede guardar"));
     }
-    if (!encodable)
-        return std::nullopt;
     return v;
 }
 

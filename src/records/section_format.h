@@ -16,14 +16,21 @@ struct SectionFormat {
     Input input() const;
     bool hasFill() const { return filler.size() == 1; }
 
-    // Text box contents for a stored value: tipos 3 and 4 hide the fill.
+    // Text box contents for a stored value: tipos 3 and 4 hide the fill that
+    // pads the value's end, which saving adds back. Fill characters inside
+    // the value stay, so showing and saving again stores the same text.
     QString shown(const QString& stored) const;
-    // The default column: fill characters hidden, whatever the tipo.
+    // The default column: the padding hidden the same way for every tipo
+    // that pads (3 to 5).
     QString defaultShown(const QString& stored) const;
     // The value to store for a typed text (padded with the fill where the tipo
     // pads), or nothing when it has the wrong length or the panel link could
-    // not encode it.
-    std::optional<QString> saved(const QString& typed) const;
+    // not encode it; `problem` then says why, as the user is told
+    // ("debe tener 8 caracteres").
+    std::optional<QString> saved(const QString& typed, QString* problem = nullptr) const;
+
+private:
+    QString unpadded(const QString& stored) const;
 };
 
 // The key by which list entries and stored values are matched: the value read

@@ -12,12 +12,14 @@
 #include "reports/ui_reportes.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
@@ -52,11 +54,28 @@ QVariant nullInt()
     return QVariant(QMetaType(QMetaType::Int));
 }
 
-// Fills `box` with (key, text) rows in Spanish order of the text.
+// Selects the first entry of `box` whose key is `key` (the blank entry for an
+// invalid key); none when no entry has it.
+void selectKey(QComboBox* box, const QVariant& key)
+{
+    for (int k = 0; k < box->count(); ++k) {
+        const QVariant d = box->itemData(k);
+        if (d.isValid() == key.isValid() && (!d.isValid() || d.toInt() == key.toInt())) {
+            box->setCurrentIndex(k);
+            return;
+        }
+    }
+    box->setCurrentIndex(-1);
+}
+
+// Fills `box` with (key, text) rows in Spanish order of the text, keeping the
+// entry that was selected when it is still there.
 void fillCombo(QComboBox* box, const QString& sql, bool withBlank)
 {
-    box->clear();
+    const bool selected = box->currentIndex() >= 0;
+    const QVariant key = box->currentData();
     QSqlQuery q = db::exec(mdl_main::instance().db(), sql);
+    box->clear();
     QList<int> keys;
     QStringList texts;
     while (q.next()) {
@@ -68,6 +87,10 @@ void fillCombo(QComboBox* box, const QString& sql, bool withBlank)
         box->addItem(QString(), QVariant());
     for (int i : spanishOrder(int(texts.size()), 1, [&](int r, int) { return texts.at(r); }))
         box->addItem(texts.at(i), keys.at(i));
+    if (selected)
+        selectKey(box, key);
+    else
+        box->setCurrentIndex(-1);
 }
 
 } // namespace
@@ -249,6 +272,8 @@ void w_abonados::setCampo(int i, const QString& text)
     if (auto* line = qobject_cast<QLineEdit*>(sle_campo[i])) {
         line->setMaxLength(max);
         line->setText(text);
+        // A text longer than its box shows its start, not its end.
+        line->setCursorPosition(0);
     } else {
         sle_campo[i]->setProperty("maxLength", max);
         static_cast<QPlainTextEdit*>(sle_campo[i])->setPlainText(text);
@@ -284,21 +309,10 @@ void w_abonados::wf_muestradatos(int id)
     }
     for (int i = 0; i < 18; ++i)
         setCampo(i, found ? db::text(q, kFields[i].column) : QString());
-    for (int i = 0; i < 6; ++i) {
-        cbx_campo[i]->setCurrentIndex(-1);
-        if (!found)
-            continue;
-        // A stored key that matches no entry (a null contact kind) leaves the
-        // box without selection.
-        const int key = db::integer(q, kCombos[i]);
-        for (int k = 0; k < cbx_campo[i]->count(); ++k) {
-            const QVariant d = cbx_campo[i]->itemData(k);
-            if (d.isValid() && d.toInt() == key) {
-                cbx_campo[i]->setCurrentIndex(k);
-                break;
-            }
-        }
-    }
+    // A stored key that matches no entry (a null contact kind) leaves the
+    // box without selection.
+    for (int i = 0; i < 6; ++i)
+        selectKey(cbx_campo[i], found ? QVariant(db::integer(q, kCombos[i])) : QVariant(-1));
     // A number that no longer names a subscriber leaves none current, so
     // "Baja" and "Editar" never act on a row that is not there.
     if (id > 0)
@@ -316,6 +330,7 @@ void w_abonados::wf_habilitacontroles(const QString& modo)
     }
     for (QFrame* f : {frm_1, frm_2, frm_3})
         f->setEnabled(editing);
+    setEditing(editing);
     cb_aceptar->setEnabled(editing);
     cb_cancelar->setEnabled(editing);
     // Level 3 (and anything above, which the station treats alike) may look
@@ -401,6 +416,11 @@ bool w_abonados::wf_guardar()
         m.f_mensaje(message);
         return false;
     }
+    if (!codeMaySave(v.at(0).toString())) {
+        SSTab_abm->setCurrentIndex(0);
+        sle_campo[1]->setFocus();
+        return false;
+    }
 
     int id = il_abonado;
     try {
@@ -439,6 +459,63 @@ bool w_abonados::wf_guardar()
     il_abonado = id;
     wf_muestradatos(il_abonado);
     return true;
+}
+
+bool w_abonados::codeMaySave(const QString& codigo)
+{
+    // Two records for one site must be a decision, not an accident.
+    QVariant other;
+    try {
+        other = db::scalar(mdl_main::instance().db(),
+                           QStringLiteral("SELECT min(id_abonado) FROM abonados WHERE codigo = ? AND id_abonado <> ?"),
+                           {codigo, ib_nuevo ? 0 : il_abonado});
+    } catch (const db::Error& e) {
+        // The save itself reports a store that cannot be read.
+        qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
+        return true;
+    }
+    return other.isNull()
+           || askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(other.toInt()));
+}
+
+QStringList w_abonados::formState() const
+{
+    QStringList state;
+    for (int i = 0; i < 18; ++i)
+        state << campo(i);
+    for (QComboBox* b : cbx_campo)
+        state << (b->currentIndex() < 0 ? QStringLiteral("-") : b->currentData().toString());
+    return state;
+}
+
+void w_abonados::refreshCombos()
+{
+    try {
+        wf_llenacombos();
+    } catch (const db::Error& e) {
+        // Activation is no moment for a message box: the lists stay as they were.
+        qWarning("w_abonados::refreshCombos: %s", qPrintable(e.text()));
+    }
+}
+
+bool w_abonados::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowActivate)
+        refreshCombos();
+    return QWidget::event(e);
+}
+
+void w_abonados::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    // Inside the main window the record is activated through its frame.
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        connect(sub, &QMdiSubWindow::aboutToActivate, this, &w_abonados::refreshCombos, Qt::UniqueConnection);
+}
+
+void w_abonados::closeEvent(QCloseEvent* e)
+{
+    e->setAccepted(ui::mayClose(*this));
 }
 
 void w_abonados::wf_baja()

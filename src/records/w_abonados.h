@@ -3,6 +3,8 @@
 // subscriber's programming values are seeded from its template in the same
 // transaction that inserts it; the model and template are fixed afterwards.
 
+#include "app/ui_unsaved.h"
+
 #include <QWidget>
 #include <array>
 
@@ -13,7 +15,7 @@ class QLabel;
 class QTabWidget;
 class QToolBar;
 
-class w_abonados : public QWidget {
+class w_abonados : public QWidget, public EditedForm {
     Q_OBJECT
 public:
     explicit w_abonados(QWidget* parent = nullptr);
@@ -55,9 +57,19 @@ public:
     QSize sizeHint() const override { return minimumSize(); }
 
 protected:
+    bool event(QEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    QStringList formState() const override;
+    void showEvent(QShowEvent* e) override;
 
 private:
+    // The combos read again (rows added in other windows meanwhile), each
+    // keeping its selection.
+    void refreshCombos();
+    // True to go on saving `codigo`: no other subscriber has it, or the user
+    // saves it all the same.
+    bool codeMaySave(const QString& codigo);
     void buildTabs();
     QLabel* etiqueta(const QString& text, QWidget* parent, QWidget* buddy);
     QAction* boton(const QString& key, const QString& caption, const QString& tip);

@@ -8,11 +8,15 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTableView>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QtDebug>
+#include <algorithm>
+#include <vector>
 
 w_buscar* w_buscar::abrir(SearchMode mode, QWidget* parent)
 {
@@ -49,6 +53,11 @@ w_buscar::w_buscar(QWidget* parent) : QDialog(parent)
     dgr_buscar->verticalHeader()->setDefaultSectionSize(dgr_buscar->fontMetrics().height() + 6);
     dgr_buscar->horizontalHeader()->setHighlightSections(false);
     dgr_buscar->horizontalHeader()->setStretchLastSection(true);
+    // Headings order the list when clicked; it opens in its own order.
+    dgr_buscar->horizontalHeader()->setSectionsClickable(true);
+    dgr_buscar->horizontalHeader()->setSortIndicatorShown(true);
+    dgr_buscar->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    dgr_buscar->installEventFilter(this);
 
     tb_buscar = new QToolBar(this);
     tb_buscar->setObjectName(QStringLiteral("tb_buscar"));
@@ -75,6 +84,7 @@ w_buscar::w_buscar(QWidget* parent) : QDialog(parent)
 
     connect(tx_buscar, &QLineEdit::returnPressed, this, &w_buscar::aplicarFiltro);
     connect(dgr_buscar, &QAbstractItemView::doubleClicked, this, &w_buscar::wp_selecciona);
+    connect(dgr_buscar->horizontalHeader(), &QHeaderView::sectionClicked, this, &w_buscar::ordenar);
     connect(cb_aceptar, &QAction::triggered, this, &w_buscar::wp_selecciona);
     connect(cb_cancelar, &QAction::triggered, this, &QDialog::reject);
 
@@ -93,7 +103,70 @@ void w_buscar::wp_inicializa()
         // An unreadable table shows an empty list; the caller's data is untouched.
         mdl_main::instance().f_mensaje(101);
     }
+    medirColumnas();
     wp_datagrid();
+}
+
+namespace {
+
+// Width of the widest text of a column. Measuring every text of a list of
+// tens of thousands costs more than opening it: each text is estimated from
+// the widths of its characters, and only the widest few are measured.
+int widestText(const SearchRowsModel& rows, int column, const QFontMetrics& fm)
+{
+    std::vector<int> chars(0x250, -1); // Latin letters; others are measured each time
+    const auto charWidth = [&](QChar ch) {
+        const char16_t u = ch.unicode();
+        if (u >= chars.size())
+            return fm.horizontalAdvance(ch);
+        if (chars[u] < 0)
+            chars[u] = fm.horizontalAdvance(ch);
+        return chars[u];
+    };
+    std::vector<std::pair<int, int>> estimates; // (estimate, row)
+    estimates.reserve(size_t(rows.rowCount()));
+    for (int r = 0; r < rows.rowCount(); ++r) {
+        int w = 0;
+        for (QChar ch : rows.cell(r, column))
+            w += charWidth(ch);
+        estimates.emplace_back(w, r);
+    }
+    const size_t few = std::min<size_t>(estimates.size(), 16);
+    std::partial_sort(estimates.begin(), estimates.begin() + qsizetype(few), estimates.end(), std::greater<>());
+    int widest = 0;
+    for (size_t i = 0; i < few; ++i)
+        widest = qMax(widest, fm.horizontalAdvance(rows.cell(estimates[i].second, column)));
+    return widest;
+}
+
+} // namespace
+
+void w_buscar::medirColumnas()
+{
+    const SearchModeInfo& info = searchModeInfo(m_mode);
+    const QFontMetrics cellFm = dgr_buscar->fontMetrics();
+    const QFontMetrics headFm = dgr_buscar->horizontalHeader()->fontMetrics();
+    const QStyle* st = dgr_buscar->style();
+    const int cellPad = 2 * (st->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, dgr_buscar) + 1) + 2;
+    const int headPad = 2 * st->pixelMetric(QStyle::PM_HeaderMargin, nullptr, dgr_buscar)
+                        + st->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, dgr_buscar) + 4;
+    m_widths.clear();
+    for (int c = 0; c < info.columns.size(); ++c) {
+        const SearchModeInfo::Column& col = info.columns.at(c);
+        if (col.width == 0) {
+            m_widths << 0;
+            continue;
+        }
+        // A heading is never cut, with the order arrow beside it.
+        const int heading = headFm.horizontalAdvance(col.caption) + headPad;
+        int w = qMax(ui::twips(col.width), heading);
+        if (col.maxWidth > col.width) {
+            const int need = qMax(heading, widestText(*m_rows, c, cellFm) + cellPad);
+            // Wider texts than the limit are cut; their tool-tip holds them whole.
+            w = qBound(w, need, qMax(w, ui::twips(col.maxWidth)));
+        }
+        m_widths << w;
+    }
 }
 
 void w_buscar::wp_datagrid()
@@ -102,10 +175,10 @@ void w_buscar::wp_datagrid()
         dgr_buscar->setModel(m_filter);
     const SearchModeInfo& info = searchModeInfo(m_mode);
     for (int i = 0; i < info.columns.size(); ++i) {
-        const int w = info.columns.at(i).width;
+        const int w = m_widths.value(i);
         dgr_buscar->setColumnHidden(i, w == 0);
         if (w > 0)
-            dgr_buscar->setColumnWidth(i, ui::twips(w));
+            dgr_buscar->setColumnWidth(i, w);
     }
     // The first row is current, so "Aceptar" picks it without a click.
     if (m_filter->rowCount() > 0)
@@ -130,4 +203,36 @@ void w_buscar::wp_selecciona()
     const int id = m_rows->idAt(m_filter->mapToSource(current).row());
     SearchContext::instance().dispatch(m_mode, id);
     accept();
+}
+
+void w_buscar::ordenar(int column)
+{
+    m_sortOrder = column == m_sortColumn && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                                : Qt::AscendingOrder;
+    m_sortColumn = column;
+    // The row the user is on stays current wherever it moves.
+    const QModelIndex current = dgr_buscar->currentIndex();
+    const int id = current.isValid() ? m_rows->idAt(m_filter->mapToSource(current).row()) : -1;
+    m_rows->sortBy(column, m_sortOrder);
+    dgr_buscar->horizontalHeader()->setSortIndicator(column, m_sortOrder);
+    const QModelIndex again = m_filter->mapFromSource(m_rows->index(m_rows->rowOf(id), current.column()));
+    if (again.isValid()) {
+        dgr_buscar->setCurrentIndex(again);
+        dgr_buscar->scrollTo(again);
+    } else {
+        wp_datagrid();
+    }
+}
+
+bool w_buscar::eventFilter(QObject* o, QEvent* e)
+{
+    // Enter on a row picks it, as a double click does.
+    if (o == dgr_buscar && e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            wp_selecciona();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(o, e);
 }

@@ -39,10 +39,22 @@ public:
     SearchRowsModel* rows() const { return m_rows; }
     SearchFilterProxy* filter() const { return m_filter; }
 
+    // A click on a column heading: orders the list by that column, and the
+    // other way round on a second click.
+    void ordenar(int column);
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+
 private:
     void aplicarFiltro();
+    // Column widths in pixels, those that fit their texts measured once.
+    void medirColumnas();
 
     SearchMode m_mode = SearchMode::abonado;
+    QList<int> m_widths;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     SearchRowsModel* m_rows;
     SearchFilterProxy* m_filter;
 };

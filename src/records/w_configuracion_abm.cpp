@@ -54,7 +54,7 @@ w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner
         if (wf_guardadatos())
             accept();
     });
-    connect(cb_cancelar, &QAction::triggered, this, &QDialog::reject);
+    connect(cb_cancelar, &QAction::triggered, this, [this] { QDialog::reject(); });
     connect(sle_configuracion, &QLineEdit::returnPressed, cb_aceptar, &QAction::trigger);
 
     if (!copying()) {
@@ -69,6 +69,7 @@ w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner
         }
         sle_configuracion->selectAll();
     }
+    m_nombre = sle_configuracion->text();
     ui::sizeWindow(this, 4000, 2300);
     ui::centreOnScreen(this);
     sle_configuracion->setFocus();
@@ -116,4 +117,15 @@ bool w_configuracion_abm::wf_guardadatos()
     if (m_owner)
         m_owner->wf_muestraconfiguracion(shown);
     return true;
+}
+
+bool w_configuracion_abm::hasUnsavedChanges() const
+{
+    return result() != QDialog::Accepted && sle_configuracion->text() != m_nombre;
+}
+
+void w_configuracion_abm::reject()
+{
+    if (ui::mayClose(*this))
+        QDialog::reject();
 }

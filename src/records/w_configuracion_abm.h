@@ -4,6 +4,8 @@
 // context's template value chooses which when the dialog opens: 0 copies,
 // any other number renames that template.
 
+#include "app/ui_unsaved.h"
+
 #include <QDialog>
 #include <QPointer>
 
@@ -13,7 +15,7 @@ class QLineEdit;
 class QToolBar;
 class w_configuracion;
 
-class w_configuracion_abm : public QDialog {
+class w_configuracion_abm : public QDialog, public UnsavedChanges {
     Q_OBJECT
 public:
     // Opens the dialog modal to the whole station without blocking the
@@ -28,6 +30,12 @@ public:
 
     bool copying() const { return il_configuracion == 0; }
 
+    // A name typed and not saved.
+    bool hasUnsavedChanges() const override;
+    // Escape and the window's close button ask before dropping a typed name;
+    // "Cancelar" closes at once.
+    void reject() override;
+
     QLabel* st_configuracion_t;
     QLineEdit* sle_configuracion;
     QToolBar* tb_configuracion;
@@ -37,4 +45,5 @@ public:
 private:
     QPointer<w_configuracion> m_owner;
     int il_configuracion = 0; // template being renamed; 0 when copying
+    QString m_nombre;         // the name the dialog opened with
 };

@@ -322,23 +322,44 @@ void w_seccion::onEdited()
         cb_aceptar->setEnabled(true);
 }
 
-void w_seccion::fail()
+void w_seccion::fail(int row, const QString& problem)
 {
-    mdl_main::instance().f_mensaje(502);
+    if (row < 1 || row > m_rows) {
+        mdl_main::instance().f_mensaje(502);
+        return;
+    }
+    QWidget* input = sle_valor.at(row) ? static_cast<QWidget*>(sle_valor.at(row)) : cbx_valor.at(row);
+    m_scroll->ensureWidgetVisible(input);
+    input->setFocus();
+    QRect keep;
+    for (QWidget* w : {static_cast<QWidget*>(st_titulo.at(row)), input, static_cast<QWidget*>(st_defecto.at(row))})
+        keep |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
+    mdl_main::instance().f_mensaje(502, st_titulo.at(row)->text() + QLatin1Char(' ') + problem, keep);
+}
+
+void w_seccion::reject()
+{
+    if (ui::mayClose(*this))
+        QDialog::reject();
 }
 
 bool w_seccion::wf_guardar(int marca)
 {
+    // A section with a value missing in the store cannot be saved.
+    if (!frm_seccion->isEnabled()) {
+        fail();
+        return false;
+    }
     // Every value is built and checked before anything is written.
     QStringList values;
     values << QString();
     for (int k = 1; k <= m_rows; ++k) {
         QString v;
         if (QLineEdit* e = sle_valor.at(k)) {
-            const std::optional<QString> s = m_format.saved(e->text());
+            QString problem;
+            const std::optional<QString> s = m_format.saved(e->text(), &problem);
             if (!s) {
-                fail();
-                e->setFocus();
+                fail(k, problem);
                 return false;
             }
             v = *s;
@@ -347,8 +368,7 @@ bool w_seccion::wf_guardar(int marca)
         } else if (QComboBox* b = cbx_valor.at(k)) {
             const int i = b->currentIndex();
             if (i < 0 || i >= m_valores.size()) {
-                fail();
-                b->setFocus();
+                fail(k, QStringLiteral("debe elegir un valor de la lista"));
                 return false;
             }
             v = m_valores.at(i);
@@ -453,7 +473,7 @@ void w_seccion::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_restaurar")) {
         wf_abonados_valores();
     } else if (key == QLatin1String("cb_cancelar")) {
-        reject();
+        QDialog::reject();
     }
 }
 

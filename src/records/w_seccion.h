@@ -4,6 +4,7 @@
 // as the editor context says (see editor_context.h). It also marks the
 // section for transfer and restores a subscriber's section from its template.
 
+#include "app/ui_unsaved.h"
 #include "records/editor_context.h"
 #include "records/section_format.h"
 
@@ -19,7 +20,7 @@ class QLineEdit;
 class QScrollArea;
 class QToolBar;
 
-class w_seccion : public QDialog {
+class w_seccion : public QDialog, public UnsavedChanges {
     Q_OBJECT
 public:
     // Opens the editor for the current editor context, modal to the whole
@@ -61,6 +62,11 @@ public:
     const SectionFormat& format() const { return m_format; }
     int rows() const { return m_rows; }
     bool changed() const { return m_changed; }
+    bool hasUnsavedChanges() const override { return m_changed && result() != QDialog::Accepted; }
+
+    // Closing without saving (Escape, the window's close button) asks first
+    // when values were changed; "Cancelar" closes at once.
+    void reject() override;
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override;
@@ -69,7 +75,9 @@ private:
     QAction* boton(const QString& key, const QString& caption, const QString& tip);
     void placeRows(const QStringList& titles, const QStringList& defaults);
     void onEdited();
-    void fail();
+    // "Verifique los datos", with the row at fault and why when there is one,
+    // clear of that row.
+    void fail(int row = 0, const QString& problem = QString());
 
     EditorMode m_mode = EditorMode::configuracion;
     int il_abonado = 0;

@@ -55,7 +55,7 @@ void PanelCommand::open(const QSqlDatabase& c, int id_abonado, int id_panel, int
         QSqlQuery q = db::exec(
             c,
             QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS configuracion, "
-                           "a.id_abonado, a.apellido || ' ' || a.nombre AS nombre, a.tel_1 "
+                           "a.id_abonado, a.codigo, a.apellido || ' ' || a.nombre AS nombre, a.tel_1 "
                            "FROM abonados a, paneles p, configuraciones c "
                            "WHERE a.id_panel = p.id_panel AND a.id_configuracion = c.id_configuracion "
                            "AND a.id_abonado = ? AND p.id_panel = ? AND c.id_configuracion = ?"),
@@ -65,6 +65,7 @@ void PanelCommand::open(const QSqlDatabase& c, int id_abonado, int id_panel, int
             d.panel = db::text(q, "panel");
             d.configuracion = db::text(q, "configuracion");
             d.id_abonado = db::integer(q, "id_abonado");
+            d.codigo = db::text(q, "codigo");
             d.nombre = db::text(q, "nombre");
             d.tel_1 = db::text(q, "tel_1");
             parents.append(d);
@@ -117,12 +118,13 @@ void AbonadoCommand::open(const QSqlDatabase& c)
     close();
     QList<SubscriberRow> rows;
     // Inner join: a subscriber whose province is not in the table is not listed.
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT a.id_abonado, a.apellido, a.nombre, a.calle, a.numero as anumero, "
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT a.id_abonado, a.codigo, a.apellido, a.nombre, a.calle, a.numero as anumero, "
                                              "a.localidad, p.descripcion, a.tel_1 FROM abonados a, provincias p "
                                              "WHERE a.id_provincia = p.id_provincia ORDER BY a.id_abonado"));
     while (q.next()) {
         SubscriberRow r;
         r.id_abonado = db::integer(q, "id_abonado");
+        r.codigo = db::text(q, "codigo");
         r.apellido = db::text(q, "apellido");
         r.nombre = db::text(q, "nombre");
         r.calle = db::text(q, "calle");

@@ -29,13 +29,13 @@ struct ProgrammingData {
     QString configuracion; // template name
     // Subscriber line (panel report only).
     int id_abonado = 0;
-    QString nombre, tel_1;
+    QString codigo, nombre, tel_1;
     QList<SectionRow> sections;
 };
 
 struct SubscriberRow {
     int id_abonado = 0;
-    QString apellido, nombre, calle, anumero, localidad, descripcion, tel_1;
+    QString codigo, apellido, nombre, calle, anumero, localidad, descripcion, tel_1;
 };
 
 struct LogRow {

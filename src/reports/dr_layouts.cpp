@@ -13,9 +13,16 @@ qreal span(qreal x, qreal next)
     return next - x - ColumnGap;
 }
 
+// The subscriber's number with its code beside it, as the operator knows it.
+QString numberAndCode(int id, const QString& codigo)
+{
+    return codigo.isEmpty() ? QString::number(id) : QStringLiteral("%1 (%2)").arg(id).arg(codigo);
+}
+
 // The programming of one subscriber or template: a group per parent, a group
 // per section with its column titles, one line per item, a rule after each
-// section.
+// section. Every band is one row, so that a row grown by a wrapped text pushes
+// the rows below it down.
 Document programming(const QString& title, const QList<ProgrammingData>& data, bool subscriberLine,
                      const PageSetup& setup, const QDate& printed)
 {
@@ -26,39 +33,57 @@ Document programming(const QString& title, const QList<ProgrammingData>& data, b
     Builder b(setup, title, printed);
 
     for (const ProgrammingData& d : data) {
-        Band group(label * (subscriberLine ? 2 : 1) + 160);
-        group.text(Label, span(Label, Value), QStringLiteral("Panel:"), TextStyle::Label)
+        const qreal gap = 160; // below the group header
+        Band model(subscriberLine ? label : label + gap);
+        model.text(Label, span(Label, Value), QStringLiteral("Panel:"), TextStyle::Label)
             .text(Value, span(Value, RightLabel), d.panel, TextStyle::Field)
             .text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Configuración:"), TextStyle::Label)
             .text(RightValue, width - RightValue, d.configuracion, TextStyle::Field);
+        Band subscriber(label + gap);
+        if (subscriberLine) {
+            subscriber.text(Label, span(Label, Value), QStringLiteral("Abonado:"), TextStyle::Label);
+            // The number's column has no room for a code: with one, number,
+            // code and name run on as one text.
+            if (d.codigo.isEmpty())
+                subscriber.text(Value, span(Value, Name), QString::number(d.id_abonado), TextStyle::Field)
+                    .text(Name, span(Name, RightLabel), d.nombre, TextStyle::Field);
+            else
+                subscriber.text(Value, span(Value, RightLabel),
+                                numberAndCode(d.id_abonado, d.codigo) + QStringLiteral("  ") + d.nombre, TextStyle::Field);
+            subscriber.text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Teléfono:"), TextStyle::Label)
+                .text(RightValue, width - RightValue, d.tel_1, TextStyle::Field);
+        }
+        const qreal titlesAt = 60; // between the section line and its titles
+        const qreal sectionHeader = 2 * label + titlesAt;
+        b.add(model, (subscriberLine ? subscriber.height() : 0) + sectionHeader);
         if (subscriberLine)
-            group.text(Label, span(Label, Value), QStringLiteral("Abonado:"), TextStyle::Label, label)
-                .text(Value, span(Value, Name), QString::number(d.id_abonado), TextStyle::Field, label)
-                .text(Name, span(Name, RightLabel), d.nombre, TextStyle::Field, label)
-                .text(RightLabel, span(RightLabel, RightValue), QStringLiteral("Teléfono:"), TextStyle::Label, label)
-                .text(RightValue, width - RightValue, d.tel_1, TextStyle::Field, label);
-        const qreal sectionHeader = 2 * label + 60;
-        b.add(group, sectionHeader);
+            b.add(subscriber, sectionHeader);
 
         for (const SectionRow& s : d.sections) {
-            Band header(sectionHeader);
+            Band header(label + titlesAt);
             header.text(Label, span(Label, Value), QStringLiteral("Sección:"), TextStyle::Label)
                 .text(Value, span(Value, Name), QString::number(s.id_seccion), TextStyle::Field)
-                .text(Name, width - Name, s.descripcion, TextStyle::Field)
-                .text(Item, span(Item, Descripcion), QStringLiteral("Item"), TextStyle::Label, label + 60)
-                .text(Descripcion, span(Descripcion, Valor), QStringLiteral("Descripción"), TextStyle::Label, label + 60)
-                .text(Valor, span(Valor, Estado), QStringLiteral("Valor"), TextStyle::Label, label + 60)
-                .text(Estado, width - Estado, QStringLiteral("Estado"), TextStyle::Label, label + 60);
-            b.add(header, s.items.isEmpty() ? 0 : field);
-
+                .text(Name, width - Name, s.descripcion, TextStyle::Field);
+            Band titles(label);
+            titles.text(Item, span(Item, Descripcion), QStringLiteral("Item"), TextStyle::Label)
+                .text(Descripcion, span(Descripcion, Valor), QStringLiteral("Descripción"), TextStyle::Label)
+                .text(Valor, span(Valor, Estado), QStringLiteral("Valor"), TextStyle::Label)
+                .text(Estado, width - Estado, QStringLiteral("Estado"), TextStyle::Label);
+            QList<Band> details;
             for (const ItemRow& i : s.items) {
                 Band detail(field);
                 detail.text(Item, span(Item, Descripcion), QString::number(i.id_item), TextStyle::Field)
                     .text(Descripcion, span(Descripcion, Valor), i.descripcion, TextStyle::Field)
                     .text(Valor, span(Valor, Estado), i.valor, TextStyle::Field)
                     .text(Estado, width - Estado, i.estado, TextStyle::Field);
-                b.add(detail);
+                details.append(detail);
             }
+            // The section's header and titles never end a page without its first item.
+            const qreal first = details.isEmpty() ? 0 : details.first().height();
+            b.add(header, titles.height() + first);
+            b.add(titles, first);
+            for (const Band& detail : details)
+                b.add(detail);
 
             Band footer(200);
             footer.line(80, 0, width);
@@ -115,7 +140,7 @@ Document dr_abonados(const QList<SubscriberRow>& rows, const PageSetup& setup, c
     QList<QStringList> lines;
     lines.reserve(rows.size());
     for (const SubscriberRow& r : rows)
-        lines.append({QString::number(r.id_abonado), r.apellido, r.nombre, r.calle, r.anumero, r.localidad,
+        lines.append({numberAndCode(r.id_abonado, r.codigo), r.apellido, r.nombre, r.calle, r.anumero, r.localidad,
                       r.descripcion, r.tel_1});
     return list(QStringLiteral("Reporte de Abonados"), QList<qreal>(std::begin(col::Abonados), std::end(col::Abonados)),
                 {QStringLiteral("ID"), QStringLiteral("Apellido"), QStringLiteral("Nombre"), QStringLiteral("Calle"),

@@ -6,6 +6,7 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextLayout>
 #include <cmath>
 #include <memory>
 
@@ -59,6 +60,24 @@ QString oneLine(QString s)
     return s;
 }
 
+// The lines of a text set in a column `width` wide: broken between words,
+// or inside a word longer than the column.
+QStringList wrapped(const QString& text, TextStyle style, qreal width)
+{
+    QTextLayout layout(text, fontFor(style));
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+        l.setLineWidth(width);
+        lines << text.mid(l.textStart(), l.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
+}
+
 } // namespace
 
 QFont fontFor(TextStyle style)
@@ -94,14 +113,19 @@ PageSetup PageSetup::fromPageLayout(const QPageLayout& layout)
 
 Band& Band::text(qreal x, qreal width, const QString& text, TextStyle style, qreal y, Qt::Alignment align)
 {
-    const QFontMetricsF& fm = metricsOf(style);
-    const QString line = oneLine(text);
-    PlacedText t;
-    t.rect = QRectF(x, y, width, lineHeight(style));
-    t.text = fm.horizontalAdvance(line) <= width ? line : fm.elidedText(line, Qt::ElideRight, width);
-    t.style = style;
-    t.align = align;
-    m_texts.append(t);
+    const QString one = oneLine(text);
+    const QStringList lines =
+        metricsOf(style).horizontalAdvance(one) <= width ? QStringList{one} : wrapped(one, style, width);
+    const qreal h = lineHeight(style);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        PlacedText t;
+        t.rect = QRectF(x, y + h * qreal(i), width, h);
+        t.text = lines.at(i);
+        t.style = style;
+        t.align = align;
+        m_texts.append(t);
+    }
+    m_grown = qMax(m_grown, h * qreal(lines.size() - 1));
     return *this;
 }
 

@@ -65,23 +65,27 @@ struct Document {
     qsizetype pageCount() const { return pages.size(); }
 };
 
-// A band: texts and lines at positions from the left margin and the band's top.
+// A band: one row of texts, and lines, at positions from the left margin and
+// the band's top.
 class Band {
 public:
     explicit Band(qreal height = 0) : m_height(height) {}
 
-    // Text at `x` in a column `width` wide, clipped with an ellipsis when it
-    // does not fit; one line of `style` tall, at `y` from the band's top.
+    // Text at `x` in a column `width` wide, at `y` from the band's top. A text
+    // wider than its column wraps inside it, one line of `style` under the
+    // other, and the band grows by the lines added: nothing is cut.
     Band& text(qreal x, qreal width, const QString& text, TextStyle style, qreal y = 0,
                Qt::Alignment align = Qt::AlignLeft);
     Band& line(qreal y, qreal x1, qreal x2);
 
-    qreal height() const { return m_height; }
+    // The height given, and what wrapped texts add to it.
+    qreal height() const { return m_height + m_grown; }
     void setHeight(qreal h) { m_height = h; }
 
 private:
     friend class Builder;
     qreal m_height;
+    qreal m_grown = 0;
     QList<PlacedText> m_texts; // rects relative to the band
     QList<PlacedLine> m_lines;
 };

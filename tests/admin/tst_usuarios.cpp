@@ -6,6 +6,7 @@
 #include "admin/w_usuarios.h"
 #include "app/mdl_main.h"
 #include "app/ui_startup_hooks.h"
+#include "app/ui_unsaved.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "records/search_context.h"
@@ -140,9 +141,16 @@ private slots:
             QCOMPARE(w.focusWidget(), s.focus);
             QVERIFY(editing(w));
         }
+        // A password of the wrong length says what is wanted.
+        QCOMPARE(st.messages.shown.at(1).text,
+                 QString("El campo Contraseña es obligatorio\nContraseña: debe tener 4 caracteres"));
         QCOMPARE(accounts().size(), 1);
+        // Closing with the typing asks first (answered No); "Cancelar" does not.
+        QVERIFY(!w.close());
+        QCOMPARE(st.messages.asked, QStringList{ui::DiscardQuestion});
         w.cb_cancelar->trigger(); // back to the account shown before "Alta"
         QCOMPARE(w.sle_usuario->text(), QString("ADMINISTRADOR"));
+        QVERIFY(w.close() && st.messages.asked.size() == 1);
     }
 
     void otherLevelsChangeOnlyTheirOwnPassword()

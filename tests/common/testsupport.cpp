@@ -17,7 +17,12 @@
 
 void RecordingMessages::show(const QString& title, const QString& text, Icon icon)
 {
-    shown.append({title, text, icon});
+    shown.append({title, text, icon, QRect()});
+}
+
+void RecordingMessages::showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep)
+{
+    shown.append({title, text, icon, keep});
 }
 
 bool RecordingMessages::ask(const QString& title, const QString& text)

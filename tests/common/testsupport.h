@@ -17,8 +17,10 @@ public:
     struct Shown {
         QString title, text;
         Icon icon;
+        QRect keep; // what the box was to keep clear of; null when nothing
     };
     void show(const QString& title, const QString& text, Icon icon) override;
+    void showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep) override;
     bool ask(const QString& title, const QString& text) override;
 
     QList<Shown> shown;

@@ -1,8 +1,10 @@
 // The subscriber record: checks, saving with seeding, editing, deleting,
-// access levels, and what a failed save leaves behind.
+// access levels, what a failed save leaves behind, and what the record asks
+// before a code is repeated or typing is lost.
 
 #include "app/mdl_main.h"
 #include "app/ui_startup_hooks.h"
+#include "app/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"
@@ -15,6 +17,8 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -73,6 +77,8 @@ private slots:
     void deleteCascadesAndTheNumberIsReused();
     void failedSaveChangesNothingCancelRestores();
     void enteringABoxSelectsItsText();
+    void repeatedCodeIsADecision();
+    void inTheMainWindow();
 };
 
 void TstAbonados::opensFromTheMainToolbarByLevel()
@@ -291,6 +297,72 @@ void TstAbonados::enteringABoxSelectsItsText()
     auto* calle = qobject_cast<QLineEdit*>(w.sle_campo[3]);
     QTest::mouseClick(calle, Qt::LeftButton, {}, QPoint(5, calle->height() / 2));
     QTRY_COMPARE(calle->selectedText(), QString("AV. SIEMPRE VIVA"));
+}
+
+void TstAbonados::repeatedCodeIsADecision()
+{
+    Station st(true, true);
+    w_abonados w;
+    w.wf_muestradatos(1);
+    // Its own code, or a new one, asks nothing.
+    w.cb_modificar->trigger();
+    w.cb_aceptar->trigger();
+    w.cb_alta->trigger();
+    fillForm(w);
+    w.cb_aceptar->trigger();
+    QVERIFY(st.messages.asked.isEmpty() && !editing(w));
+
+    w.wf_muestradatos(1);
+    w.cb_modificar->trigger();
+    w.setCampo(1, "0002"); // subscriber 2's code
+    w.cb_aceptar->trigger(); // answered No
+    QCOMPARE(st.messages.asked, QStringList{"El código ya existe en el abonado 2. ¿Guarda de todos modos?"});
+    QVERIFY(editing(w) && w.focusWidget() == w.sle_campo[1]);
+    QCOMPARE(one("SELECT codigo FROM abonados WHERE id_abonado = 1").toString(), QString("0001"));
+    st.messages.answers.enqueue(true);
+    w.cb_aceptar->trigger();
+    QVERIFY(!editing(w));
+    QCOMPARE(one("SELECT count(*) FROM abonados WHERE codigo = '0002'").toInt(), 2);
+}
+
+void TstAbonados::inTheMainWindow()
+{
+    Station st(true, true);
+    one("UPDATE abonados SET calle = ? WHERE id_abonado = 1", {QString("AVENIDA ") + QString("X").repeated(70)});
+    w_main m;
+    int ended = -1;
+    m.endProgram = [&](int c) { ended = c; };
+    registerWindows(m);
+    m.show();
+    m.action("cb_abonados")->trigger();
+    auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));
+    auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
+    // A long text shows its start when viewed.
+    w->wf_muestradatos(1);
+    QCOMPARE(qobject_cast<QLineEdit*>(w->sle_campo[3])->cursorPosition(), 0);
+
+    // Rows added meanwhile in other windows are there when the record comes
+    // back to the front, with what was chosen still chosen.
+    w->cb_modificar->trigger();
+    QVERIFY(!w->hasUnsavedChanges());
+    one("INSERT INTO provincias (id_provincia, descripcion) VALUES (99, 'AAA NUEVA')");
+    one("INSERT INTO contactos (id_contacto, descripcion) VALUES (99, 'VECINO')");
+    m.action("cb_configuracion")->trigger();
+    m.mdi->setActiveSubWindow(sub);
+    QCOMPARE(w->cbx_campo[0]->itemText(0), QString("AAA NUEVA"));
+    QCOMPARE(w->cbx_campo[0]->currentText(), QString("CÓRDOBA"));
+    QVERIFY(w->cbx_campo[2]->findData(99) > 0 && w->cbx_campo[2]->currentIndex() == -1);
+    QVERIFY(!w->hasUnsavedChanges());
+
+    // Typing is not lost by closing the record, nor by "Salir" (answered No).
+    w->setCampo(2, "otro");
+    QVERIFY(!sub->close());
+    m.action("cb_salir")->trigger();
+    QCOMPARE(st.messages.asked, QStringList(2, ui::DiscardQuestion));
+    QVERIFY(m.child("cb_abonados") == w && w->campo(2) == "otro" && ended == -1);
+    st.messages.answers.enqueue(true);
+    m.action("cb_salir")->trigger();
+    QCOMPARE(ended, 0);
 }
 
 QTEST_MAIN(TstAbonados)

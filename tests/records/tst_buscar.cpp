@@ -1,5 +1,7 @@
-// The pick list: rows read once, the Enter-only filter over them, and the
-// hand-over of the picked number to the window registered for the mode.
+// The pick list: rows read once, the Enter-only filter over them, ordering by
+// a clicked heading, columns wide enough for their texts, and the hand-over of
+// the picked number (by button, double click or Enter) to the window
+// registered for the mode.
 
 #include "app/mdl_main.h"
 #include "common/testsupport.h"
@@ -10,6 +12,7 @@
 #include "records/w_buscar.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTableView>
@@ -17,12 +20,29 @@
 
 namespace {
 
-void addSubscriber(int id, const QString& codigo, const QString& apellido, const QString& nombre = "JUAN")
+void addSubscriber(int id, const QString& codigo, const QString& apellido, const QString& nombre = "JUAN",
+                   const QString& numero = "1")
 {
     db::exec(mdl_main::instance().db(),
              "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
-             "localidad, id_provincia, tel_1) VALUES (?, ?, 1, 1, ?, ?, 'MITRE', '1', 'SALTA', 17, '555')",
-             {id, codigo, apellido, nombre});
+             "localidad, id_provincia, tel_1) VALUES (?, ?, 1, 1, ?, ?, 'MITRE', ?, 'SALTA', 17, '555')",
+             {id, codigo, apellido, nombre, numero});
+}
+
+void clickHeading(w_buscar* w, int c)
+{
+    QHeaderView* h = w->dgr_buscar->horizontalHeader();
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                      QPoint(h->sectionViewportPosition(c) + h->sectionSize(c) / 2, h->height() / 2));
+}
+
+// One column of the list as shown, top to bottom.
+QStringList column(w_buscar* w, int c)
+{
+    QStringList out;
+    for (int r = 0; r < w->dgr_buscar->model()->rowCount(); ++r)
+        out << w->dgr_buscar->model()->index(r, c).data().toString();
+    return out;
 }
 
 // Enter in the search box with `text` typed; returns the surnames shown.
@@ -30,10 +50,7 @@ QStringList search(w_buscar* w, const QString& text)
 {
     w->tx_buscar->setText(text); // keyClicks takes Latin-1 only
     QTest::keyClick(w->tx_buscar, Qt::Key_Return);
-    QStringList out;
-    for (int r = 0; r < w->dgr_buscar->model()->rowCount(); ++r)
-        out << w->dgr_buscar->model()->index(r, 2).data().toString();
-    return out;
+    return column(w, 2);
 }
 
 // The widget overload of mouseDClick sends no press first, which a view needs.
@@ -56,6 +73,7 @@ private slots:
     void emptyTablePicksNothing();
     void pickGoesToTheModesWindowOnly();
     void unregisteredModeIsReportedNotDropped();
+    void headingsOrderTheListEnterPicks();
 };
 
 void TstBuscar::readsEveryRowInSpanishOrder()
@@ -184,6 +202,43 @@ void TstBuscar::unregisteredModeIsReportedNotDropped()
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("log_usuario"));
     QVERIFY(!SearchContext::instance().dispatch(SearchMode::log_usuario, 1));
     QCOMPARE(calls, 1);
+}
+
+void TstBuscar::headingsOrderTheListEnterPicks()
+{
+    Station st(true, false);
+    const QString longCode = "CODIGO-" + QString("9").repeated(40);
+    addSubscriber(1, "10", "ÑANDÚ", "B", "742");
+    addSubscriber(2, "9", "NUÑEZ", "A", "1050");
+    addSubscriber(3, "0002", "ÁLVAREZ", "C", "S/N");
+    addSubscriber(4, longCode, "DEMOSTRACIÓN", "D", "95");
+    QList<int> picked;
+    QObject owner;
+    SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
+    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    // Surnames whole; a code wider than the limit is cut, and whole in its tip.
+    QTableView* g = w->dgr_buscar;
+    QVERIFY(g->columnWidth(2) > g->fontMetrics().horizontalAdvance("DEMOSTRACIÓN"));
+    QVERIFY(g->columnWidth(1) > g->fontMetrics().horizontalAdvance("CODIGO-9999"));
+    QVERIFY(g->columnWidth(1) + g->columnWidth(2) + g->columnWidth(3) < g->viewport()->width());
+    QCOMPARE(g->model()->index(1, 1).data(Qt::ToolTipRole).toString(), longCode);
+
+    // Codes and house numbers as numbers, letters after digits; a second
+    // click turns the order round.
+    clickHeading(w, 1);
+    QCOMPARE(column(w, 1), (QStringList{"0002", "9", "10", longCode}));
+    clickHeading(w, 1);
+    QCOMPARE(column(w, 1), (QStringList{longCode, "10", "9", "0002"}));
+    clickHeading(w, 5);
+    QCOMPARE(column(w, 5), (QStringList{"95", "742", "1050", "S/N"}));
+    // The filter narrows the ordered rows; Enter on a row picks it.
+    QCOMPARE(search(w, "ez"), (QStringList{"NUÑEZ", "ÁLVAREZ"}));
+    g->setFocus();
+    QTest::keyClick(g, Qt::Key_Down);
+    QTest::keyClick(g, Qt::Key_Return);
+    QCOMPARE(picked, QList<int>{3});
+    QTRY_VERIFY(w.isNull());
 }
 
 QTEST_MAIN(TstBuscar)

@@ -4,6 +4,7 @@
 
 #include "app/mdl_main.h"
 #include "app/ui_startup_hooks.h"
+#include "app/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"
@@ -252,8 +253,13 @@ void TstConfiguracion::copyRenameAndDelete()
     abm->cb_aceptar->trigger();
     QCOMPARE(st.messages.lastTitle(), QString("Error 701"));
     QCOMPARE(one("SELECT count(*) FROM configuraciones").toInt(), 2);
+    // Escape with a typed name asks (answered No); "Cancelar" does not.
+    QTest::keyClick(abm->sle_configuracion, Qt::Key_Escape);
+    QCOMPARE(st.messages.asked, QStringList{ui::DiscardQuestion});
+    QCOMPARE(modal<w_configuracion_abm>(), abm);
     abm->cb_cancelar->trigger();
     QTRY_VERIFY(!modal<w_configuracion_abm>());
+    QCOMPARE(st.messages.asked.size(), 1);
 
     // Renaming starts from the current name.
     QTest::mouseClick(w.img_cbconfiguracion, Qt::LeftButton);

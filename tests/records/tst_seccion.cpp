@@ -1,12 +1,15 @@
 // The section value editor: input by section type, padding and checks on
-// saving, marks handed back through the editor context, and what a failed
-// save leaves in the store.
+// saving, marks handed back through the editor context, what a failed save
+// leaves in the store and tells the user, and closing with changes.
 
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
+#include "app/ui_messagebox.h"
+#include "app/ui_unsaved.h"
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "records/editor_context.h"
+#include "records/section_format.h"
 #include "records/w_seccion.h"
 
 #include <QAction>
@@ -52,15 +55,20 @@ QString templateValue(int seccion, int item = 1)
                "AND id_seccion = ? AND id_item = ?", {seccion, item}).toString();
 }
 
-QStringList subscriberSection(int abonado, int seccion)
+// The first column of a query's rows.
+QStringList column(const QString& sql, const QVariantList& values = {})
 {
     QStringList out;
-    QSqlQuery q = db::exec(mdl_main::instance().db(),
-                           "SELECT id_item || '=' || valor || '/' || id_estado FROM abonados_valores "
-                           "WHERE id_abonado = ? AND id_seccion = ? ORDER BY id_item", {abonado, seccion});
+    QSqlQuery q = db::exec(mdl_main::instance().db(), sql, values);
     while (q.next())
         out << q.value(0).toString();
     return out;
+}
+
+QStringList subscriberSection(int abonado, int seccion)
+{
+    return column("SELECT id_item || '=' || valor || '/' || id_estado FROM abonados_valores "
+                  "WHERE id_abonado = ? AND id_seccion = ? ORDER BY id_item", {abonado, seccion});
 }
 
 QLineEdit* box(w_seccion& w, int k) { return w.findChild<QLineEdit*>(QString("sle_valor_%1").arg(k)); }
@@ -78,8 +86,13 @@ class TstSeccion : public QObject {
 private slots:
     void textValues_data();
     void textValues();
+    void fillIsOnlyThePadding_data();
+    void fillIsOnlyThePadding();
+    void catalogueSurvivesUnchangedSaves();
     void listRowsRowCountAndUnchangedSaves();
     void subscriberMarksAndRestore();
+    void messageKeepsClearOfTheRow();
+    void closingWithChangesAsks();
 };
 
 void TstSeccion::textValues_data()
@@ -90,21 +103,25 @@ void TstSeccion::textValues_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("saved"); // empty: refused with "Verifique los datos"
+    QTest::addColumn<QString>("saved"); // "!why": refused, and why the user is told
     const QVariant none;
     // Type 3 with a fill hides it and pads what is typed.
     QTest::newRow("3 fill") << 3 << 8 << QVariant("F") << "1FFFFFFF" << "1" << "12" << "12FFFFFF";
-    QTest::newRow("3 fill, above a byte") << 3 << 8 << QVariant("F") << "1FFFFFFF" << "1" << "256" << "";
-    QTest::newRow("3 seven of eight") << 3 << 8 << none << "00000001" << "00000001" << "0000012" << "";
+    QTest::newRow("3 fill, above a byte") << 3 << 8 << QVariant("F") << "1FFFFFFF" << "1" << "256"
+                                          << "!valor de 0 a 255";
+    QTest::newRow("3 seven of eight") << 3 << 8 << none << "00000001" << "00000001" << "0000012"
+                                      << "!debe tener 8 caracteres";
     // Type 2 text: exactly its length, one hexadecimal byte, as typed.
     QTest::newRow("2 fifteen of sixteen") << 2 << 16 << none << "0000000000000001" << "0000000000000001"
-                                          << "00000000000000A" << "";
-    QTest::newRow("2 quote") << 2 << 16 << none << "0000000000000001" << "0000000000000001" << "O'BRIEN;DROP--00" << "";
+                                          << "00000000000000A" << "!debe tener 16 caracteres";
+    QTest::newRow("2 quote") << 2 << 16 << none << "0000000000000001" << "0000000000000001" << "O'BRIEN;DROP--00"
+                             << "!solo dígitos hexadecimales 0-9 A-F";
     QTest::newRow("2 above a byte") << 2 << 16 << none << "0000000000000001" << "0000000000000001"
-                                    << "0000000000000100" << "";
+                                    << "0000000000000100" << "!valor de 0 a 255";
     QTest::newRow("2 sixteen") << 2 << 16 << none << "0000000000000001" << "0000000000000001" << "00000000000000a5"
                                << "00000000000000a5";
-    QTest::newRow("4 not hexadecimal") << 4 << 4 << QVariant("F") << "FFFF" << "" << "1G" << "";
+    QTest::newRow("4 not hexadecimal") << 4 << 4 << QVariant("F") << "FFFF" << "" << "1G"
+                                       << "!solo dígitos hexadecimales 0-9 A-F";
     QTest::newRow("4 fill") << 4 << 4 << QVariant("F") << "FFFF" << "" << "12" << "12FF";
     // Type 5 shows its fill; saved unchanged by "Subir sección".
     QTest::newRow("5 unchanged") << 5 << 8 << QVariant("F") << "12FFFFFF" << "12FFFFFF" << "12FFFFFF" << "12FFFFFF";
@@ -133,10 +150,13 @@ void TstSeccion::textValues()
     box(w, 1)->setText(typed);
     QCOMPARE(w.cb_aceptar->isEnabled(), typed != shown);
     (typed != shown ? w.cb_aceptar : w.cb_subir)->trigger();
-    if (saved.isEmpty()) {
+    if (saved.startsWith('!')) {
+        // The catalogue's text first, then the row and the reason; what was
+        // typed stays.
         QVERIFY(w.isVisible());
         QCOMPARE(st.messages.lastTitle(), QString("Error 502"));
-        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(st.messages.lastText(), "Verifique los datos\nItem 1: " + saved.mid(1));
+        QCOMPARE(box(w, 1)->text(), typed);
         QCOMPARE(templateValue(60), stored);
         return;
     }
@@ -147,6 +167,70 @@ void TstSeccion::textValues()
     QCOMPARE(EditorContext::instance().marca, typed == shown ? 1 : 0);
     w_seccion again;
     QCOMPARE(box(again, 1)->text(), typed);
+}
+
+void TstSeccion::fillIsOnlyThePadding_data()
+{
+    QTest::addColumn<int>("tipo");
+    QTest::addColumn<int>("caracteres");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("shown"); // in the text box
+    QTest::addColumn<QString>("byDefault"); // in the default column
+    // Fill characters inside a value are part of it; only those padding its
+    // end are hidden, and saving puts exactly those back.
+    QTest::newRow("4 0 inside") << 4 << 5 << "0" << "10203" << "10203" << "10203";
+    QTest::newRow("4 0 inside and after") << 4 << 5 << "0" << "A0100" << "A01" << "A01";
+    QTest::newRow("4 F inside and after") << 4 << 6 << "F" << "1F2FFF" << "1F2" << "1F2";
+    QTest::newRow("4 blank") << 4 << 4 << " " << "1234" << "1234" << "1234";
+    // A decimal digit filling a decimal byte is part of the number.
+    QTest::newRow("3 0") << 3 << 3 << "0" << "100" << "100" << "100";
+    QTest::newRow("3 F") << 3 << 4 << "F" << "25FF" << "25" << "25";
+    QTest::newRow("3 blank") << 3 << 4 << " " << "7   " << "7" << "7";
+    // Type 5 shows its fill; the default column hides the padding alone.
+    QTest::newRow("5 0") << 5 << 8 << "0" << "43010000" << "43010000" << "4301";
+    QTest::newRow("5 F") << 5 << 8 << "F" << "4F3FFFFF" << "4F3FFFFF" << "4F3";
+    QTest::newRow("5 blank") << 5 << 4 << " " << "0A0B" << "0A0B" << "0A0B";
+    // Bytes in hexadecimal are never padded, so nothing is hidden.
+    QTest::newRow("2 0") << 2 << 2 << "0" << "10" << "10" << "10";
+    QTest::newRow("2 F") << 2 << 2 << "F" << "F0" << "F0" << "F0";
+    QTest::newRow("2 blank") << 2 << 2 << " " << "0A" << "0A" << "0A";
+}
+
+void TstSeccion::fillIsOnlyThePadding()
+{
+    QFETCH(int, tipo);
+    QFETCH(int, caracteres);
+    QFETCH(QString, fill);
+    QFETCH(QString, stored);
+    QFETCH(QString, shown);
+    QFETCH(QString, byDefault);
+    const SectionFormat f{tipo, caracteres, fill};
+    QCOMPARE(f.shown(stored), shown);
+    QCOMPARE(f.defaultShown(stored), byDefault);
+    QCOMPARE(f.saved(f.shown(stored)), std::optional<QString>(stored));
+    // Without a fixed length nothing is padded on saving, so nothing is hidden.
+    const SectionFormat free{tipo, 0, fill};
+    QCOMPARE(free.shown(stored), stored);
+}
+
+void TstSeccion::catalogueSurvivesUnchangedSaves()
+{
+    // Every section of the demo subscriber, whatever its type (lists too),
+    // saved by "Subir sección" without a change keeps every stored value,
+    // with each fill character the catalogue may use.
+    Station st(true, true);
+    const QStringList before = column("SELECT valor FROM abonados_valores WHERE id_abonado = 1 ORDER BY id_seccion, id_item");
+    for (const QString fill : {"0", "F", " "}) {
+        one("UPDATE secciones SET filler = ? WHERE id_panel = 1", {fill});
+        for (const QString& seccion : column("SELECT id_seccion FROM secciones WHERE id_panel = 1")) {
+            EditorContext::instance() = EditorContext::forSubscriber(1, 1, seccion.toInt(), 1, 0);
+            w_seccion w;
+            w.cb_subir->trigger();
+            QVERIFY2(w.result() == QDialog::Accepted, qPrintable(seccion + " '" + fill + "': " + st.messages.lastText()));
+        }
+        QCOMPARE(column("SELECT valor FROM abonados_valores WHERE id_abonado = 1 ORDER BY id_seccion, id_item"), before);
+    }
 }
 
 void TstSeccion::listRowsRowCountAndUnchangedSaves()
@@ -170,7 +254,7 @@ void TstSeccion::listRowsRowCountAndUnchangedSaves()
         list(w, 3)->setCurrentIndex(-1);
         w.cb_aceptar->trigger();
         QVERIFY(w.isVisible());
-        QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
+        QCOMPARE(st.messages.lastText(), QString("Verifique los datos\nZona 03: debe elegir un valor de la lista"));
         QCOMPARE(templateValue(0, 1), QString("01"));
         list(w, 3)->setCurrentIndex(0);
         w.cb_aceptar->trigger();
@@ -265,6 +349,51 @@ void TstSeccion::subscriberMarksAndRestore()
                  "AND cv.id_panel = 1 AND cv.id_seccion = av.id_seccion AND cv.id_item = av.id_item "
                  "AND cv.valor = av.valor AND cv.id_estado = av.id_estado WHERE av.id_abonado = 1 AND av.id_seccion = 0")
                  .toInt(), 8);
+}
+
+void TstSeccion::messageKeepsClearOfTheRow()
+{
+    // The box is told where the row at fault is, scrolled into view ...
+    Station st(true, false);
+    makeTemplate2();
+    addSection(70, 3, 3, QVariant(), "001", 60);
+    openTemplate(70);
+    w_seccion w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    box(w, 55)->setText("9");
+    w.cb_aceptar->trigger();
+    QCOMPARE(st.messages.lastText(), QString("Verifique los datos\nItem 55: debe tener 3 caracteres"));
+    const QRect keep = st.messages.shown.last().keep;
+    QVERIFY(keep.contains(QRect(box(w, 55)->mapToGlobal(QPoint(0, 0)), box(w, 55)->size())));
+    QVERIFY(keep.intersects(QRect(w.mapToGlobal(QPoint(0, 0)), w.size())) && box(w, 55)->hasFocus());
+
+    // ... and goes below it, above it, or beside it, inside the screen.
+    const QRect screen(0, 0, 1600, 1000);
+    const QSize size(400, 150);
+    for (const QRect& row : {QRect(100, 100, 800, 30), QRect(100, 900, 800, 30), QRect(0, 0, 700, 1000),
+                             QRect(900, 0, 700, 1000)}) {
+        const QRect at(ui::placeClearOf(size, row, screen), size);
+        QVERIFY2(!at.intersects(row) && screen.contains(at), qPrintable(QString("%1,%2").arg(row.x()).arg(row.y())));
+    }
+}
+
+void TstSeccion::closingWithChangesAsks()
+{
+    Station st(true, false);
+    makeTemplate2();
+    openTemplate(27);
+    w_seccion w;
+    w.show();
+    box(w, 1)->setText("99");
+    QVERIFY(!w.close()); // answered No: the typing stays
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(w.isVisible() && box(w, 1)->text() == "99");
+    QCOMPARE(st.messages.asked, QStringList(2, ui::DiscardQuestion));
+    // "Cancelar" is the user's own choice: no question.
+    w.cb_cancelar->trigger();
+    QVERIFY(!w.isVisible() && st.messages.asked.size() == 2);
+    QCOMPARE(templateValue(27), QString("1234"));
 }
 
 QTEST_MAIN(TstSeccion)

@@ -41,8 +41,8 @@ private slots:
         const QList<ProgrammingData>& data = env().panel.result();
         QCOMPARE(data.size(), 1);
         const ProgrammingData& d = data.first();
-        QCOMPARE(QStringList({d.panel, d.configuracion, QString::number(d.id_abonado), d.nombre, d.tel_1}),
-                 QStringList({"PX-16 1.0", "CONFIGURACIÓN DE FÁBRICA", "1", "DEMOSTRACIÓN PANEL PX", "5550001"}));
+        QCOMPARE(QStringList({d.panel, d.configuracion, QString::number(d.id_abonado), d.codigo, d.nombre, d.tel_1}),
+                 QStringList({"PX-16 1.0", "CONFIGURACIÓN DE FÁBRICA", "1", "0001", "DEMOSTRACIÓN PANEL PX", "5550001"}));
 
         // Every section of the model, in order, on the report connection.
         QCOMPARE(d.sections.size(), db::scalar(main(), "SELECT COUNT(*) FROM secciones WHERE id_panel = 1").toInt());
@@ -102,6 +102,7 @@ private slots:
         const QList<SubscriberRow>& rows = env().abonado.result();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(1).id_abonado, 2);
+        QCOMPARE(rows.at(1).codigo, QStringLiteral("0002"));
         QCOMPARE(rows.at(0).anumero, QStringLiteral("742"));
         QCOMPARE(rows.at(0).descripcion, QStringLiteral("CÓRDOBA"));
     }

@@ -85,6 +85,11 @@ private slots:
 
         QCOMPARE(lineAt(t, t.at(1).y), "0:Panel:|1701:PX-16 1.0|4819:Configuración:|6236:CATÁLOGO");
         QCOMPARE(lineAt(t, t.at(5).y), "0:Abonado:|1701:7|2268:PÉREZ JUAN|4819:Teléfono:|6236:5550001");
+        // With a code, number, code and name run on as one text.
+        d.codigo = "0007-LARGO";
+        const QList<Seen> coded = seen(dr_panel({d}, PageSetup(), Printed), 0);
+        QCOMPARE(lineAt(coded, find(coded, "Abonado:")->y),
+                 "0:Abonado:|1701:7 (0007-LARGO)  PÉREZ JUAN|4819:Teléfono:|6236:5550001");
 
         // Section 0 has no values: its header and titles, then section 1's header.
         QCOMPARE(lineAt(t, find(t, "Sección:")->y), "0:Sección:|1701:0|2268:Sección de prueba 0");
@@ -110,20 +115,32 @@ private slots:
         QCOMPARE(tt.at(5).text, QStringLiteral("Sección:"));
     }
 
-    void listColumnsAndClipping()
+    void listColumnsAndWrapping()
     {
-        SubscriberRow r{12, "GONZÁLEZ FERNÁNDEZ DE LA TORRE", "MARÍA", "MITRE", "1234", "SAN ISIDRO",
+        SubscriberRow r{12, "C-12", "GONZÁLEZ FERNÁNDEZ DE LA TORRE", "MARÍA", "MITRE", "1234", "SAN ISIDRO",
                         "SALTA", "011-4444-5555"};
-        const Document doc = dr_abonados({r}, PageSetup(), Printed);
+        SubscriberRow next{13, "", "PAZ", "ANA", "SUR", "1", "TIGRE", "SALTA", "1"};
+        const Document doc = dr_abonados({r, next}, PageSetup(), Printed);
         const QList<Seen> t = seen(doc, 0);
         QCOMPARE(lineAt(t, find(t, "ID")->y), "0:ID|1134:Apellido|2268:Nombre|3969:Calle|5102:Número|6236:Localidad|"
                                               "7937:Provincia|9071:Teléfono");
-        // A surname wider than its column is cut short, never into "Nombre".
-        const Seen* surname = find(t, "12") + 1;
-        QVERIFY(surname->text.endsWith(QChar(0x2026)) && surname->text.size() > 3);
-        QVERIFY(QFontMetricsF(fontFor(TextStyle::Small)).horizontalAdvance(surname->text) < 2268 - 1134);
-        QCOMPARE(lineAt(t, surname->y), QStringLiteral("0:12|1134:%1|2268:MARÍA|3969:MITRE|5102:1234|"
-                                                       "6236:SAN ISIDRO|7937:SALTA|9071:011-4444-5555").arg(surname->text));
+        // The number with the code beside it; a surname wider than its column
+        // wraps inside it, whole, and the next row starts below its last line.
+        const Seen* first = find(t, "12 (C-12)");
+        QVERIFY(first);
+        QStringList surname;
+        qreal last = 0;
+        for (const Seen& s : t)
+            if (s.x == 1134 && s.y >= first->y && s.style == TextStyle::Small && s.text != "PAZ") {
+                surname << s.text;
+                QVERIFY(QFontMetricsF(fontFor(TextStyle::Small)).horizontalAdvance(s.text) < 2268 - 1134);
+                last = s.y;
+            }
+        QVERIFY(surname.size() >= 2);
+        QCOMPARE(surname.join(' '), QString("GONZÁLEZ FERNÁNDEZ DE LA TORRE"));
+        QCOMPARE(lineAt(t, first->y), QStringLiteral("0:12 (C-12)|1134:%1|2268:MARÍA|3969:MITRE|5102:1234|"
+                                                     "6236:SAN ISIDRO|7937:SALTA|9071:011-4444-5555").arg(surname.first()));
+        QCOMPARE(find(t, "13")->y, last + lineHeight(TextStyle::Small));
 
         const Document log = dr_log({{"2024-05-20 10:05:00", "ADMINISTRADOR", "LLAMADA AL PANEL", "línea\nsegunda"}},
                                     PageSetup(), Printed);
@@ -131,6 +148,37 @@ private slots:
         QCOMPARE(lineAt(lt, find(lt, "Fecha")->y), "567:Fecha|2268:Usuario|4535:Operación|6236:Parámetro");
         QCOMPARE(lineAt(lt, find(lt, "ADMINISTRADOR")->y),
                  "567:20/05/2024 10:05:00|2268:ADMINISTRADOR|4535:LLAMADA AL PANEL|6236:línea segunda");
+    }
+
+    void wrappedRowsStayWholeOnTheirPage()
+    {
+        // Rows of several lines each over several pages: no page starts or
+        // ends in the middle of one.
+        ProgrammingData d = programming(1, 0);
+        const QString words = "palabra larga que no cabe en una sola línea de la columna de descripción, "
+                              "ni siquiera en dos líneas, de modo que ocupa tres";
+        for (int i = 1; i <= 150; ++i)
+            d.sections[0].items.append({i, QStringLiteral("fila%1 %2").arg(i).arg(words), "FF", ""});
+        const Document doc = dr_configuracion({d}, PageSetup(), Printed);
+        QVERIFY(doc.pageCount() > 2);
+        int rows = 0;
+        for (qsizetype p = 0; p < doc.pageCount(); ++p) {
+            QStringList row;
+            for (const Seen& s : seen(doc, p)) {
+                if (s.x != 2268 || s.style != TextStyle::Field || s.text.startsWith("Sección de prueba"))
+                    continue;
+                if (s.text.startsWith(QStringLiteral("fila%1 ").arg(rows + 1))) {
+                    QVERIFY(row.isEmpty() || row.join(' ') == QStringLiteral("fila%1 %2").arg(rows).arg(words));
+                    row.clear();
+                    ++rows;
+                }
+                QVERIFY2(rows > 0, qPrintable(QStringLiteral("página %1 empieza con \"%2\"").arg(p + 1).arg(s.text)));
+                row << s.text;
+            }
+            QVERIFY(row.size() > 2);
+            QCOMPARE(row.join(' '), QStringLiteral("fila%1 %2").arg(rows).arg(words));
+        }
+        QCOMPARE(rows, 150);
     }
 
     void paginatesWithPageNumbers()
