@@ -76,6 +76,9 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
     sb_modem->installEventFilter(this);
     sb_panel2 = new QLabel(sb_main);
     sb_panel2->setObjectName(QStringLiteral("sb_panel2"));
+    // The spare width goes to this panel by its stretch; its text never
+    // widens the window.
+    sb_panel2->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     sb_main->addWidget(sb_modem);
     sb_main->addWidget(sb_panel2, 1);
 
@@ -267,7 +270,6 @@ void w_main::resizeEvent(QResizeEvent* e)
     const int minW = ui::twips(7000), minH = ui::twips(6000);
     if (width() < minW || height() < minH)
         resize(qMax(width(), minW), qMax(height(), minH));
-    sb_panel2->setFixedWidth(qMax(0, width() - ui::twips(1500)));
 }
 
 bool w_main::eventFilter(QObject* o, QEvent* e)
