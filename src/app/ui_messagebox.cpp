@@ -22,9 +22,9 @@ void WidgetMessages::show(const QString& title, const QString& text, Icon icon)
     box.exec();
 }
 
-bool WidgetMessages::ask(const QString& title, const QString& text)
+bool WidgetMessages::ask(const QString& title, const QString& text, Default defaultAnswer)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
-    box.setDefaultButton(QMessageBox::No);
+    box.setDefaultButton(defaultAnswer == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -6,5 +6,5 @@
 class WidgetMessages : public MessageService {
 public:
     void show(const QString& title, const QString& text, Icon icon) override;
-    bool ask(const QString& title, const QString& text) override;
+    bool ask(const QString& title, const QString& text, Default defaultAnswer) override;
 };

@@ -20,10 +20,11 @@ void RecordingMessages::show(const QString& title, const QString& text, Icon ico
     shown.append({title, text, icon});
 }
 
-bool RecordingMessages::ask(const QString& title, const QString& text)
+bool RecordingMessages::ask(const QString& title, const QString& text, Default defaultAnswer)
 {
     Q_UNUSED(title);
     asked.append(text);
+    defaults.append(defaultAnswer);
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
