@@ -14,6 +14,11 @@
 #include <QVBoxLayout>
 #include <QtDebug>
 
+namespace {
+// Widest a column grows to fit its texts.
+constexpr int MaxColumnTwips = 4000;
+} // namespace
+
 w_buscar* w_buscar::abrir(SearchMode mode, QWidget* parent)
 {
     SearchContext::instance().setMode(mode);
@@ -104,8 +109,13 @@ void w_buscar::wp_datagrid()
     for (int i = 0; i < info.columns.size(); ++i) {
         const int w = info.columns.at(i).width;
         dgr_buscar->setColumnHidden(i, w == 0);
-        if (w > 0)
-            dgr_buscar->setColumnWidth(i, ui::twips(w));
+        if (w == 0)
+            continue;
+        // At least the column's own width, wider when its texts need it (a
+        // surname such as "DEMOSTRACIÓN" is not cut), up to a bound.
+        dgr_buscar->resizeColumnToContents(i);
+        dgr_buscar->setColumnWidth(
+            i, qBound(ui::twips(w), dgr_buscar->columnWidth(i), ui::twips(qMax(w, MaxColumnTwips))));
     }
     // The first row is current, so "Aceptar" picks it without a click.
     if (m_filter->rowCount() > 0)
