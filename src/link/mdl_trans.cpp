@@ -605,7 +605,9 @@ bool mdl_trans::queueCommand(int command, int pgm)
 
 int mdl_trans::zoneBypassClick(int zone)
 {
-    if (zone < 0 || zone > 15)
+    // Without a link nothing would ever be sent: nothing changes, nothing
+    // is logged.
+    if (zone < 0 || zone > 15 || !connected)
         return 0;
     int& e = zoneBypass[size_t(zone)];
     int log = 0;
@@ -622,7 +624,7 @@ int mdl_trans::zoneBypassClick(int zone)
 
 bool mdl_trans::partitionClick(int k)
 {
-    if (k < 0 || k > 3 || partition < 0 || partition == k + 4)
+    if (k < 0 || k > 3 || !connected || partition < 0 || partition == k + 4)
         return false;
     partition = k + 4;
     f_muestraestado(1);

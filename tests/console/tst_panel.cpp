@@ -321,6 +321,20 @@ void tst_panel::bypassAndPartitions()
 {
     Console c;
     c.w->wf_muestraabonado(1);
+    // Not connected: nothing would be sent, so nothing changes or is logged.
+    c.click(QStringLiteral("img_cbexclusion_4"));
+    c.click(QStringLiteral("img_cbpgm_1"));
+    c.link.partition = 0;
+    c.click(QStringLiteral("img_cbparticion_2"));
+    QCOMPARE(c.link.zoneBypass[4], 0);
+    QCOMPARE(c.link.pendingCommand, 0);
+    QCOMPARE(c.link.partition, 0);
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
+    QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
+             ui::picture(QStringLiteral("gris"), 14).toImage());
+
+    c.connectModem();
+    c.firstTurn();
     for (int expected : {3, 2, 3}) {
         c.click(QStringLiteral("img_cbexclusion_4"));
         QCOMPARE(c.link.zoneBypass[4], expected);
@@ -342,6 +356,7 @@ void tst_panel::bypassAndPartitions()
     QCOMPARE(c.link.partition, 6);
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.partition, 6);
+    c.link.f_muestraestado(0);
 }
 
 void tst_panel::sectionListFiltersAndMarks()
