@@ -193,8 +193,11 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     Combo_armado->setCurrentIndex(0);
     dp_borraeventos->setDate(defaultDeleteDate(QDate::currentDate()));
     if (level > 1) {
-        m_hiddenByLevel.insert(img_borraeventos);
-        img_borraeventos->hide();
+        // The date is only good for the delete button.
+        for (QWidget* w : std::initializer_list<QWidget*>{st_borraeventos_t, dp_borraeventos, img_borraeventos}) {
+            m_hiddenByLevel.insert(w);
+            w->hide();
+        }
     }
 
     SearchContext::instance().registerDisplay(SearchMode::panel_abonado, this,
@@ -521,7 +524,7 @@ QWidget* w_panel::buildEventos()
     dg_eventos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dg_eventos->setSelectionBehavior(QAbstractItemView::SelectRows);
     dg_eventos->verticalHeader()->hide();
-    dg_eventos->setColumnWidth(0, qMax(ui::twips(2000), fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 12));
+    dg_eventos->setColumnWidth(0, qMax(ui::twips(2000), fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00")) + 12));
     dg_eventos->setColumnWidth(1, ui::twips(4000));
     dg_eventos->setColumnWidth(2, ui::twips(1000));
     dg_eventos->horizontalHeader()->setStretchLastSection(true);
@@ -847,19 +850,33 @@ void w_panel::wf_muestraeventos()
     if (il_abonado < 1)
         return;
     try {
-        // The subscriber's events with their texts for the model and type, newest first.
+        // The subscriber's events with their texts for the model and type,
+        // newest first; an event without a text is listed all the same.
         QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ae.fecha, e.descripcion, ae.parametro "
-                                              "FROM abonados_eventos ae, eventos e "
-                                              "WHERE ae.id_evento = e.id_evento AND ae.id_tipo = e.id_tipo "
-                                              "AND ae.id_panel = e.id_panel AND ae.id_abonado = ? "
-                                              "ORDER BY ae.orden DESC"),
+                               QStringLiteral("SELECT ae.fecha, e.descripcion, ae.id_evento, ae.parametro, p.cadena "
+                                              "FROM abonados_eventos ae "
+                                              "LEFT JOIN eventos e ON ae.id_evento = e.id_evento "
+                                              "AND ae.id_tipo = e.id_tipo AND ae.id_panel = e.id_panel "
+                                              "LEFT JOIN paneles p ON p.id_panel = ae.id_panel "
+                                              "WHERE ae.id_abonado = ? ORDER BY ae.orden DESC"),
                                {il_abonado});
+        const QColor downloadTime = palette().color(QPalette::Disabled, QPalette::Text);
         int r = 0;
         while (q.next()) {
             dg_eventos->insertRow(r);
-            dg_eventos->setItem(r, 0, new QTableWidgetItem(db::text(q, "fecha")));
-            dg_eventos->setItem(r, 1, new QTableWidgetItem(db::text(q, "descripcion")));
+            const QString stored = db::text(q, "fecha");
+            const QDateTime fecha = QDateTime::fromString(stored, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            auto* when = new QTableWidgetItem(fecha.isValid() ? fecha.toString(QStringLiteral("dd/MM/yyyy HH:mm")) : stored);
+            // Short records carry no date: the store put the download time.
+            if (mdl_trans::protocolCodeOf(db::text(q, "cadena")) < 2) {
+                when->setForeground(downloadTime);
+                when->setToolTip(QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
+            }
+            dg_eventos->setItem(r, 0, when);
+            QString descripcion = db::text(q, "descripcion");
+            if (q.value(QStringLiteral("descripcion")).isNull())
+                descripcion = QStringLiteral("Evento %1 (sin descripción)").arg(db::integer(q, "id_evento"));
+            dg_eventos->setItem(r, 1, new QTableWidgetItem(descripcion));
             auto* p = new QTableWidgetItem(QString::number(db::integer(q, "parametro")));
             p->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             dg_eventos->setItem(r, 2, p);
@@ -881,9 +898,24 @@ void w_panel::deleteEvents()
     if (mdl_main::instance().currentLevel > 1 || il_abonado < 1)
         return;
     // Up to the start of the picked day, as the dates are compared.
-    const QString until = dp_borraeventos->date().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+    const QDate day = dp_borraeventos->date();
+    const QString until = day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+    const QString shown = day.toString(QStringLiteral("dd/MM/yyyy"));
     try {
         const QSqlDatabase c = mdl_main::instance().db();
+        const int n = db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
+                                 {il_abonado, until})
+                          .toInt();
+        if (n == 0) {
+            MessageService::instance().show(QStringLiteral("Atención"),
+                                            QStringLiteral("No hay eventos anteriores al %1.").arg(shown),
+                                            MessageService::Icon::Information);
+            return;
+        }
+        // Deleted events cannot be read from the panel again: ask first.
+        if (!askYesNo(n == 1 ? QStringLiteral("¿Borra 1 evento anterior al %1?").arg(shown)
+                             : QStringLiteral("¿Borra %1 eventos anteriores al %2?").arg(n).arg(shown)))
+            return;
         db::Transaction t(c);
         db::exec(c, QStringLiteral("DELETE FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
                  {il_abonado, until});

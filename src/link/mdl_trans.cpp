@@ -1011,10 +1011,13 @@ void mdl_trans::header(int code)
 
 int mdl_trans::protocolCode() const
 {
-    if (!m_console)
-        return 0;
+    return m_console ? protocolCodeOf(m_console->is_strpanel) : 0;
+}
+
+int mdl_trans::protocolCodeOf(const QString& cadena)
+{
     bool ok = false;
-    const int v = m_console->is_strpanel.trimmed().toInt(&ok);
+    const int v = cadena.trimmed().toInt(&ok);
     return ok && v >= 0 && v <= 255 ? v : 0;
 }
 

@@ -170,6 +170,7 @@ public:
     void f_pideeventos();                                   // 6 or 13 event log
     // The protocol code (cadena) as sent in byte 2; 0 when it is not 0-255.
     int protocolCode() const;
+    static int protocolCodeOf(const QString& cadena);
     // Frame text of bytes 0 ... n-1 with the checksum, as f_enviatrama sends it.
     static QByteArray encodeFrame(const int* bytes, int n);
 
