@@ -376,7 +376,7 @@ QWidget* w_panel::buildVisor()
 
     auto* state = new QHBoxLayout;
     st_estado_t = text(QStringLiteral("st_estado_t"), QStringLiteral("Estado"));
-    st_err = text(QStringLiteral("st_err"), QStringLiteral("Error"));
+    st_err = text(QStringLiteral("st_err"), QStringLiteral("ERR"));
     st_err->setAlignment(Qt::AlignCenter);
     st_err->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     st_err->setAutoFillBackground(true);
@@ -399,13 +399,24 @@ QWidget* w_panel::buildVisor()
     cmd->setContentsMargins(6, 4, 6, 4);
     cmd->setHorizontalSpacing(4);
     cmd->setVerticalSpacing(2);
-    auto pair = [this, cmd](QLabel*& image, QLabel*& label, const char* imageName, const char* labelName,
-                            const QString& caption, const QString& tip, int row, int col,
-                            std::function<void()> action) {
+    // Link buttons on the left, commands on the right, each column its own
+    // grid: a button hidden by the user's level leaves no gap in it.
+    auto* links = new QGridLayout;
+    auto* commands = new QGridLayout;
+    for (QGridLayout* g : {links, commands}) {
+        g->setHorizontalSpacing(4);
+        g->setVerticalSpacing(2);
+    }
+    cmd->addLayout(links, 0, 0, 1, 2, Qt::AlignTop);
+    cmd->addLayout(commands, 0, 2, 1, 2, Qt::AlignTop);
+    auto pair = [this, links, commands](QLabel*& image, QLabel*& label, const char* imageName, const char* labelName,
+                                        const QString& caption, const QString& tip, int row, int col,
+                                        std::function<void()> action) {
         image = lamp(QLatin1String(imageName), tip);
         label = text(QLatin1String(labelName), caption, tip);
-        cmd->addWidget(image, row, col);
-        cmd->addWidget(label, row, col + 1);
+        QGridLayout* g = col == 0 ? links : commands;
+        g->addWidget(image, row, 0);
+        g->addWidget(label, row, 1);
         clickable(image, label, std::move(action));
     };
     pair(img_connect, st_connect_t, "img_connect", "st_connect_t", QStringLiteral("Llamar"),
@@ -430,8 +441,8 @@ QWidget* w_panel::buildVisor()
     Command1->setFocusPolicy(Qt::NoFocus);
     connect(Command1, &QPushButton::clicked, this, [] { mdl_trans::instance().Command1_Click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));
-    cmd->addWidget(img_IP, 4, 0);
-    cmd->addWidget(Command1, 4, 1);
+    links->addWidget(img_IP, 4, 0);
+    links->addWidget(Command1, 4, 1);
 
     pair(img_arm, st_arm_t, "img_arm", "st_arm_t", QStringLiteral("Activar"), QStringLiteral("Activar Panel"), 0, 2,
          [this] { command(mdl_trans::CmdArm, 8); });
@@ -447,8 +458,8 @@ QWidget* w_panel::buildVisor()
     Label_modo = text(QStringLiteral("Label_modo"), QStringLiteral("Modo"));
     Combo_armado = new QComboBox(frm_comandos);
     Combo_armado->setObjectName(QStringLiteral("Combo_armado"));
-    cmd->addWidget(Label_modo, 5, 0, 1, 2);
-    cmd->addWidget(Combo_armado, 6, 0, 1, 4);
+    cmd->addWidget(Label_modo, 1, 0, 1, 2);
+    cmd->addWidget(Combo_armado, 2, 0, 1, 4);
     chk_restr_code = new QCheckBox(frm_comandos);
     chk_restr_code->setObjectName(QStringLiteral("chk_restr_code"));
     ST_restr_code = text(QStringLiteral("ST_restr_code"), QStringLiteral("Código Especial"));
@@ -456,10 +467,10 @@ QWidget* w_panel::buildVisor()
     sle_restr_code->setObjectName(QStringLiteral("sle_restr_code"));
     sle_restr_code->setEchoMode(QLineEdit::Password);
     sle_restr_code->setMaxLength(8);
-    cmd->addWidget(chk_restr_code, 7, 0);
-    cmd->addWidget(ST_restr_code, 7, 1, 1, 3);
-    cmd->addWidget(sle_restr_code, 8, 0, 1, 4);
-    cmd->setRowStretch(9, 1);
+    cmd->addWidget(chk_restr_code, 3, 0);
+    cmd->addWidget(ST_restr_code, 3, 1, 1, 3);
+    cmd->addWidget(sle_restr_code, 4, 0, 1, 4);
+    cmd->setRowStretch(5, 1);
     cmd->setColumnStretch(3, 1);
 
     auto* row = new QHBoxLayout(page);

@@ -474,8 +474,11 @@ void mdl_trans::onCommEvent(int event)
         // Otherwise the character stays in the port's buffer.
     }
     if (!ipMode) {
-        m_view.st_rx = event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
-        m_view.st_tx = event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
+        // Only traffic of a call lights the lamps: the modem's answer to a
+        // reset or to the auto-answer command must not stay lit while idle.
+        const bool call = connected || dialling;
+        m_view.st_rx = call && event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
+        m_view.st_tx = call && event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
         changed();
     }
 }

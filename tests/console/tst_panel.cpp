@@ -209,6 +209,9 @@ void tst_panel::levelsHideTheirControls()
             QVERIFY2(c.find(n)->isHidden(), qPrintable(n));
         QVERIFY(c.find(QStringLiteral("img_borraeventos"))->isHidden());
         QVERIFY(!c.w->cb_subir->isEnabled() && !c.w->cb_imprimir->isEnabled());
+        // Hidden commands leave no gap: "Pánico" moves up beside the second
+        // link button.
+        QCOMPARE(c.find(QStringLiteral("img_panico"))->y(), c.find(QStringLiteral("img_connect_AMO"))->y());
         QVERIFY(!c.find(QStringLiteral("img_arm"))->isHidden());
     }
     {

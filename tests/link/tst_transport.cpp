@@ -383,6 +383,10 @@ void tst_transport::keypadOwnsTheSerialEvents()
 void tst_transport::trafficColours()
 {
     LinkRig r;
+    // Idle: the modem's answer to its reset lights nothing.
+    r.link.f_reseteamodem();
+    r.com.receive("OK\r\n");
+    QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
     r.connectModem();
     r.com.receive("x");
     QCOMPARE(r.link.view().st_rx, LinkColour::Red);
