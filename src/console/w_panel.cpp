@@ -37,6 +37,8 @@
 namespace {
 
 constexpr int LampSize = 14;
+// Operations log: a connection that the panel never answered.
+constexpr int OpConnectionFailed = 17;
 
 QString indexed(const char* name, int i)
 {
@@ -133,7 +135,15 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     SSTab_panel->addTab(buildSecciones(), QStringLiteral("Secciones"));
     SSTab_panel->addTab(buildEventos(), QStringLiteral("Eventos"));
 
-    // Progress and traffic, under the tabs so that a transfer is seen from any tab.
+    // The link's status line, progress and traffic, under the tabs so that
+    // they are seen from any tab.
+    st_enlace = new QLabel(this);
+    st_enlace->setObjectName(QStringLiteral("st_enlace"));
+    st_enlace->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    st_enlace->setTextFormat(Qt::PlainText);
+    // One line: a long text is cut, never widening the window (the tool-tip
+    // holds it whole).
+    st_enlace->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     st_progreso = text(QStringLiteral("st_progreso"), QString());
     st_progreso->setMinimumWidth(ui::twips(1500));
     pb_progreso = new QProgressBar(this);
@@ -158,6 +168,7 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     layout->addWidget(tb_panel);
     layout->addWidget(frm_abonado);
     layout->addWidget(SSTab_panel, 1);
+    layout->addWidget(st_enlace);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(st_progreso);
     bottom->addWidget(pb_progreso, 1);
@@ -597,6 +608,10 @@ void w_panel::render()
         l->setToolTip(ind.toolTip.isEmpty() ? m_fixedTips.value(l) : ind.toolTip);
         l->setVisible(ind.visible && !m_hiddenByLevel.contains(l));
     }
+    if (st_enlace->text() != v.statusLine) {
+        st_enlace->setText(v.statusLine);
+        st_enlace->setToolTip(v.statusLine);
+    }
     paintLabel(st_rx, v.st_rx);
     paintLabel(st_tx, v.st_tx);
     paintLabel(st_err, v.st_err);
@@ -672,6 +687,11 @@ QString w_panel::zoneText(int zone) const
 void w_panel::logOperation(int code, const QString& text) const
 {
     mdl_main::instance().f_log(code, text);
+}
+
+void w_panel::connectionFailed()
+{
+    logOperation(OpConnectionFailed, subscriberText());
 }
 
 // ---------------------------------------------------------------------------

@@ -148,6 +148,7 @@ void tst_panel::subscriberAndNoSubscriberState()
 {
     Console c;
     QCOMPARE(c.link.console(), static_cast<LinkConsole*>(c.w.get()));
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_enlace"))->text(), QStringLiteral("Sin conexión"));
     // The modem was reset when the console opened.
     QVERIFY(c.com.written.contains("ATZ"));
     auto noSubscriber = [&c] {
@@ -255,8 +256,10 @@ void tst_panel::linkButtons()
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     QVERIFY(!c.link.ipCallBack);
     // The console shows what the link computed.
+    c.firstTurn();
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
              ui::picture(QStringLiteral("verde"), 14).toImage());
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_enlace"))->text(), QStringLiteral("Conectado por módem"));
 
     // "Cortar" ends the call; the picking of another subscriber waits for it.
     c.click(QStringLiteral("st_end_t"));
