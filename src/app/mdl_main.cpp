@@ -102,7 +102,13 @@ QString mdl_main::openStationDatabase()
             seed::createStationDatabase(file, true);
         }
     }
-    db::open(DbConnection, file);
+    const QSqlDatabase c = db::open(DbConnection, file);
+    try {
+        seed::addMissingOperations(c);
+    } catch (const db::Error&) {
+        // A database that cannot take them still works; such log rows only
+        // go without their operation's name.
+    }
     return notice;
 }
 

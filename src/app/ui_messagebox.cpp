@@ -82,10 +82,10 @@ void WidgetMessages::showClearOf(const QString& title, const QString& text, Icon
     box.exec();
 }
 
-bool WidgetMessages::ask(const QString& title, const QString& text)
+bool WidgetMessages::ask(const QString& title, const QString& text, Default defaultAnswer)
 {
     OwnedBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner());
-    box.setDefaultButton(QMessageBox::No);
+    box.setDefaultButton(defaultAnswer == Default::Yes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -14,7 +14,7 @@ class WidgetMessages : public MessageService {
 public:
     void show(const QString& title, const QString& text, Icon icon) override;
     void showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep) override;
-    bool ask(const QString& title, const QString& text) override;
+    bool ask(const QString& title, const QString& text, Default defaultAnswer) override;
 
     // The window a box shown now belongs to: the open modal dialog, else the
     // child window (or window) that holds the keyboard focus.

@@ -37,6 +37,8 @@
 namespace {
 
 constexpr int LampSize = 14;
+// Operations log: a connection that the panel never answered.
+constexpr int OpConnectionFailed = 17;
 
 QString indexed(const char* name, int i)
 {
@@ -138,7 +140,15 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     SSTab_panel->addTab(buildSecciones(), QStringLiteral("Secciones"));
     SSTab_panel->addTab(buildEventos(), QStringLiteral("Eventos"));
 
-    // Progress and traffic, under the tabs so that a transfer is seen from any tab.
+    // The link's status line, progress and traffic, under the tabs so that
+    // they are seen from any tab.
+    st_enlace = new QLabel(this);
+    st_enlace->setObjectName(QStringLiteral("st_enlace"));
+    st_enlace->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    st_enlace->setTextFormat(Qt::PlainText);
+    // One line: a long text is cut, never widening the window (the tool-tip
+    // holds it whole).
+    st_enlace->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     st_progreso = text(QStringLiteral("st_progreso"), QString());
     st_progreso->setMinimumWidth(ui::twips(1500));
     pb_progreso = new QProgressBar(this);
@@ -163,6 +173,7 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     layout->addWidget(tb_panel);
     layout->addWidget(frm_abonado);
     layout->addWidget(SSTab_panel, 1);
+    layout->addWidget(st_enlace);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(st_progreso);
     bottom->addWidget(pb_progreso, 1);
@@ -198,8 +209,11 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     Combo_armado->setCurrentIndex(0);
     dp_borraeventos->setDate(defaultDeleteDate(QDate::currentDate()));
     if (level > 1) {
-        m_hiddenByLevel.insert(img_borraeventos);
-        img_borraeventos->hide();
+        // The date is only good for the delete button.
+        for (QWidget* w : std::initializer_list<QWidget*>{st_borraeventos_t, dp_borraeventos, img_borraeventos}) {
+            m_hiddenByLevel.insert(w);
+            w->hide();
+        }
     }
 
     SearchContext::instance().registerDisplay(SearchMode::panel_abonado, this,
@@ -380,7 +394,7 @@ QWidget* w_panel::buildVisor()
 
     auto* state = new QHBoxLayout;
     st_estado_t = text(QStringLiteral("st_estado_t"), QStringLiteral("Estado"));
-    st_err = text(QStringLiteral("st_err"), QStringLiteral("Error"));
+    st_err = text(QStringLiteral("st_err"), QStringLiteral("ERR"));
     st_err->setAlignment(Qt::AlignCenter);
     st_err->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     st_err->setAutoFillBackground(true);
@@ -403,13 +417,24 @@ QWidget* w_panel::buildVisor()
     cmd->setContentsMargins(6, 4, 6, 4);
     cmd->setHorizontalSpacing(4);
     cmd->setVerticalSpacing(2);
-    auto pair = [this, cmd](QLabel*& image, QLabel*& label, const char* imageName, const char* labelName,
-                            const QString& caption, const QString& tip, int row, int col,
-                            std::function<void()> action) {
+    // Link buttons on the left, commands on the right, each column its own
+    // grid: a button hidden by the user's level leaves no gap in it.
+    auto* links = new QGridLayout;
+    auto* commands = new QGridLayout;
+    for (QGridLayout* g : {links, commands}) {
+        g->setHorizontalSpacing(4);
+        g->setVerticalSpacing(2);
+    }
+    cmd->addLayout(links, 0, 0, 1, 2, Qt::AlignTop);
+    cmd->addLayout(commands, 0, 2, 1, 2, Qt::AlignTop);
+    auto pair = [this, links, commands](QLabel*& image, QLabel*& label, const char* imageName, const char* labelName,
+                                        const QString& caption, const QString& tip, int row, int col,
+                                        std::function<void()> action) {
         image = lamp(QLatin1String(imageName), tip);
         label = text(QLatin1String(labelName), caption, tip);
-        cmd->addWidget(image, row, col);
-        cmd->addWidget(label, row, col + 1);
+        QGridLayout* g = col == 0 ? links : commands;
+        g->addWidget(image, row, 0);
+        g->addWidget(label, row, 1);
         clickable(image, label, std::move(action));
     };
     pair(img_connect, st_connect_t, "img_connect", "st_connect_t", QStringLiteral("Llamar"),
@@ -434,8 +459,8 @@ QWidget* w_panel::buildVisor()
     Command1->setFocusPolicy(Qt::NoFocus);
     connect(Command1, &QPushButton::clicked, this, [] { mdl_trans::instance().Command1_Click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));
-    cmd->addWidget(img_IP, 4, 0);
-    cmd->addWidget(Command1, 4, 1);
+    links->addWidget(img_IP, 4, 0);
+    links->addWidget(Command1, 4, 1);
 
     pair(img_arm, st_arm_t, "img_arm", "st_arm_t", QStringLiteral("Activar"), QStringLiteral("Activar Panel"), 0, 2,
          [this] { command(mdl_trans::CmdArm, 8); });
@@ -451,8 +476,8 @@ QWidget* w_panel::buildVisor()
     Label_modo = text(QStringLiteral("Label_modo"), QStringLiteral("Modo"));
     Combo_armado = new QComboBox(frm_comandos);
     Combo_armado->setObjectName(QStringLiteral("Combo_armado"));
-    cmd->addWidget(Label_modo, 5, 0, 1, 2);
-    cmd->addWidget(Combo_armado, 6, 0, 1, 4);
+    cmd->addWidget(Label_modo, 1, 0, 1, 2);
+    cmd->addWidget(Combo_armado, 2, 0, 1, 4);
     chk_restr_code = new QCheckBox(frm_comandos);
     chk_restr_code->setObjectName(QStringLiteral("chk_restr_code"));
     ST_restr_code = text(QStringLiteral("ST_restr_code"), QStringLiteral("Código Especial"));
@@ -460,10 +485,10 @@ QWidget* w_panel::buildVisor()
     sle_restr_code->setObjectName(QStringLiteral("sle_restr_code"));
     sle_restr_code->setEchoMode(QLineEdit::Password);
     sle_restr_code->setMaxLength(8);
-    cmd->addWidget(chk_restr_code, 7, 0);
-    cmd->addWidget(ST_restr_code, 7, 1, 1, 3);
-    cmd->addWidget(sle_restr_code, 8, 0, 1, 4);
-    cmd->setRowStretch(9, 1);
+    cmd->addWidget(chk_restr_code, 3, 0);
+    cmd->addWidget(ST_restr_code, 3, 1, 1, 3);
+    cmd->addWidget(sle_restr_code, 4, 0, 1, 4);
+    cmd->setRowStretch(5, 1);
     cmd->setColumnStretch(3, 1);
 
     auto* row = new QHBoxLayout(page);
@@ -528,7 +553,7 @@ QWidget* w_panel::buildEventos()
     dg_eventos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dg_eventos->setSelectionBehavior(QAbstractItemView::SelectRows);
     dg_eventos->verticalHeader()->hide();
-    dg_eventos->setColumnWidth(0, qMax(ui::twips(2000), fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 12));
+    dg_eventos->setColumnWidth(0, qMax(ui::twips(2000), fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00")) + 12));
     dg_eventos->setColumnWidth(1, ui::twips(4000));
     dg_eventos->setColumnWidth(2, ui::twips(1000));
     dg_eventos->horizontalHeader()->setStretchLastSection(true);
@@ -596,6 +621,10 @@ void w_panel::render()
         if (l->toolTip() != tip)
             l->setToolTip(tip);
         l->setVisible(ind.visible && !m_hiddenByLevel.contains(l));
+    }
+    if (st_enlace->text() != v.statusLine) {
+        st_enlace->setText(v.statusLine);
+        st_enlace->setToolTip(v.statusLine);
     }
     const std::array<LinkColour, 3> colours{v.st_rx, v.st_tx, v.st_err};
     const std::array<QLabel*, 3> lamps{st_rx, st_tx, st_err};
@@ -699,6 +728,11 @@ QString w_panel::zoneText(int zone) const
 void w_panel::logOperation(int code, const QString& text) const
 {
     mdl_main::instance().f_log(code, text);
+}
+
+void w_panel::connectionFailed()
+{
+    logOperation(OpConnectionFailed, subscriberText());
 }
 
 // ---------------------------------------------------------------------------
@@ -889,19 +923,33 @@ void w_panel::wf_muestraeventos()
     if (il_abonado < 1)
         return;
     try {
-        // The subscriber's events with their texts for the model and type, newest first.
+        // The subscriber's events with their texts for the model and type,
+        // newest first; an event without a text is listed all the same.
         QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ae.fecha, e.descripcion, ae.parametro "
-                                              "FROM abonados_eventos ae, eventos e "
-                                              "WHERE ae.id_evento = e.id_evento AND ae.id_tipo = e.id_tipo "
-                                              "AND ae.id_panel = e.id_panel AND ae.id_abonado = ? "
-                                              "ORDER BY ae.orden DESC"),
+                               QStringLiteral("SELECT ae.fecha, e.descripcion, ae.id_evento, ae.parametro, p.cadena "
+                                              "FROM abonados_eventos ae "
+                                              "LEFT JOIN eventos e ON ae.id_evento = e.id_evento "
+                                              "AND ae.id_tipo = e.id_tipo AND ae.id_panel = e.id_panel "
+                                              "LEFT JOIN paneles p ON p.id_panel = ae.id_panel "
+                                              "WHERE ae.id_abonado = ? ORDER BY ae.orden DESC"),
                                {il_abonado});
+        const QColor downloadTime = palette().color(QPalette::Disabled, QPalette::Text);
         int r = 0;
         while (q.next()) {
             dg_eventos->insertRow(r);
-            dg_eventos->setItem(r, 0, new QTableWidgetItem(db::text(q, "fecha")));
-            dg_eventos->setItem(r, 1, new QTableWidgetItem(db::text(q, "descripcion")));
+            const QString stored = db::text(q, "fecha");
+            const QDateTime fecha = QDateTime::fromString(stored, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            auto* when = new QTableWidgetItem(fecha.isValid() ? fecha.toString(QStringLiteral("dd/MM/yyyy HH:mm")) : stored);
+            // Short records carry no date: the store put the download time.
+            if (mdl_trans::protocolCodeOf(db::text(q, "cadena")) < 2) {
+                when->setForeground(downloadTime);
+                when->setToolTip(QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
+            }
+            dg_eventos->setItem(r, 0, when);
+            QString descripcion = db::text(q, "descripcion");
+            if (q.value(QStringLiteral("descripcion")).isNull())
+                descripcion = QStringLiteral("Evento %1 (sin descripción)").arg(db::integer(q, "id_evento"));
+            dg_eventos->setItem(r, 1, new QTableWidgetItem(descripcion));
             auto* p = new QTableWidgetItem(QString::number(db::integer(q, "parametro")));
             p->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             dg_eventos->setItem(r, 2, p);
@@ -923,9 +971,24 @@ void w_panel::deleteEvents()
     if (mdl_main::instance().currentLevel > 1 || il_abonado < 1)
         return;
     // Up to the start of the picked day, as the dates are compared.
-    const QString until = dp_borraeventos->date().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+    const QDate day = dp_borraeventos->date();
+    const QString until = day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+    const QString shown = day.toString(QStringLiteral("dd/MM/yyyy"));
     try {
         const QSqlDatabase c = mdl_main::instance().db();
+        const int n = db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
+                                 {il_abonado, until})
+                          .toInt();
+        if (n == 0) {
+            MessageService::instance().show(QStringLiteral("Atención"),
+                                            QStringLiteral("No hay eventos anteriores al %1.").arg(shown),
+                                            MessageService::Icon::Information);
+            return;
+        }
+        // Deleted events cannot be read from the panel again: ask first.
+        if (!askYesNo(n == 1 ? QStringLiteral("¿Borra 1 evento anterior al %1?").arg(shown)
+                             : QStringLiteral("¿Borra %1 eventos anteriores al %2?").arg(n).arg(shown)))
+            return;
         db::Transaction t(c);
         db::exec(c, QStringLiteral("DELETE FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
                  {il_abonado, until});

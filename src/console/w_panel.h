@@ -41,6 +41,7 @@ public:
     void wf_muestraabonado(qint32 id) override;
     void wf_muestrasecciones() override;
     void wf_muestraeventos() override;
+    void connectionFailed() override;
 
     qint32 il_configuracion = 0;
 
@@ -127,6 +128,8 @@ public:
     QLabel* Label_modo;
     QComboBox* Combo_armado;
 
+    // What the link is doing, in words (the link's view computes it).
+    QLabel* st_enlace;
     QLabel* st_progreso;
     QProgressBar* pb_progreso;
     QLabel* st_rx;

@@ -13,7 +13,7 @@ public:
     {
         std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
     }
-    bool ask(const QString& title, const QString& text) override
+    bool ask(const QString& title, const QString& text, Default) override
     {
         std::fprintf(stderr, "[%s] %s -> No\n", qPrintable(title), qPrintable(text));
         return false;
@@ -40,9 +40,9 @@ void showError(const QString& text, const QString& title)
     MessageService::instance().show(title, text, MessageService::Icon::Critical);
 }
 
-bool askYesNo(const QString& text)
+bool askYesNo(const QString& text, MessageService::Default defaultAnswer)
 {
-    return MessageService::instance().ask(QStringLiteral("Atención"), text);
+    return MessageService::instance().ask(QStringLiteral("Atención"), text, defaultAnswer);
 }
 
 QString catalogueText(int number)

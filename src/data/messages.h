@@ -8,6 +8,8 @@
 class MessageService {
 public:
     enum class Icon { Critical, Question, Information, Warning };
+    // The answer that Enter gives.
+    enum class Default { No, Yes };
     virtual ~MessageService() = default;
     // Shows a message with an OK button and returns when it is closed.
     virtual void show(const QString& title, const QString& text, Icon icon) = 0;
@@ -19,7 +21,7 @@ public:
         show(title, text, icon);
     }
     // Asks a Yes/No question (title "Atención", question icon by convention).
-    virtual bool ask(const QString& title, const QString& text) = 0;
+    virtual bool ask(const QString& title, const QString& text, Default defaultAnswer) = 0;
 
     static MessageService& instance();
     // The service in use; the station installs the message-box one at start.
@@ -29,7 +31,8 @@ public:
 // Shortcuts for the conventions: errors titled "Error" with the critical icon,
 // questions titled "Atención".
 void showError(const QString& text, const QString& title = QStringLiteral("Error"));
-bool askYesNo(const QString& text);
+// No is the default answer unless Yes is the safe one.
+bool askYesNo(const QString& text, MessageService::Default defaultAnswer = MessageService::Default::No);
 
 // The message catalogue: number -> text; empty for numbers outside it.
 QString catalogueText(int number);

@@ -203,6 +203,19 @@ void loadReference(const QSqlDatabase& c)
     if (!f.open(QIODevice::ReadOnly))
         throw db::Error(QStringLiteral("No se encontraron los datos de referencia"));
     db::execScript(c, QString::fromUtf8(f.readAll()));
+    addMissingOperations(c);
+}
+
+void addMissingOperations(const QSqlDatabase& c)
+{
+    const std::pair<int, const char*> added[] = {
+        {17, "CONEXIÓN FALLIDA: EL PANEL NO RESPONDIÓ"},
+    };
+    for (const auto& [id, descripcion] : added)
+        db::exec(c,
+                 QStringLiteral("INSERT INTO operaciones (id_operacion, descripcion) SELECT ?, ? "
+                                "WHERE NOT EXISTS (SELECT 1 FROM operaciones WHERE id_operacion = ?)"),
+                 {id, QString::fromUtf8(descripcion), id});
 }
 
 void loadDemoCatalogue(const QSqlDatabase& c)

@@ -10,6 +10,9 @@ namespace seed {
 // Loads the reference rows (operations, provinces, contacts, settings row,
 // configuration 1, account 1) into a database just made from the schema.
 void loadReference(const QSqlDatabase& c);
+// Adds the operations the station writes that a database made by an older
+// station lacks. Idempotent; throws db::Error.
+void addMissingOperations(const QSqlDatabase& c);
 // Loads the demo catalogue: models, sections, items, value lists, template 1
 // values with marks, and event texts. Sections of one model never overlap.
 void loadDemoCatalogue(const QSqlDatabase& c);

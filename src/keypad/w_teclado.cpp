@@ -23,6 +23,7 @@ const QColor Green(0, 255, 0);
 const QColor Yellow(255, 255, 0);
 
 constexpr int LedSize = 255;
+constexpr int ClientHeight = 4940; // twips: the keypad, then the line state
 constexpr int KeySize = 615;
 
 // Keys of the number pad in button order: 1-9, *, 0, #.
@@ -150,6 +151,12 @@ w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
     Command1->setGeometry(twipsRect(1740, 5000, 1000, 315));
     connect(Command1, &QPushButton::clicked, Text1, &QLineEdit::clear);
 
+    // The line state, under the keys: the error code above stays hidden.
+    st_linea = new QLabel(this);
+    st_linea->setObjectName(QStringLiteral("st_linea"));
+    st_linea->setGeometry(twipsRect(60, 4600, 4635, 300));
+    st_linea->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(500);
@@ -158,8 +165,12 @@ w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(100);
     connect(Timer2, &QTimer::timeout, this, &w_teclado::Timer2_Timer);
+    tmr_linea = new QTimer(this);
+    tmr_linea->setObjectName(QStringLiteral("tmr_linea"));
+    tmr_linea->setInterval(3000);
+    connect(tmr_linea, &QTimer::timeout, this, &w_teclado::tmr_linea_Timer);
 
-    ui::sizeWindow(this, 4760, 4620);
+    ui::sizeWindow(this, 4760, ClientHeight);
 
     // Opening: the keypad takes the port over from the link and asks the
     // interface for the LED state.
@@ -172,11 +183,13 @@ w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
     is_buffer.clear();
     ib_phase = false;
     il_steady = il_blink = 0;
-    if (com && com->open())
+    setLine(com && com->open());
+    if (m_lineUp)
         send("AT@L");
     ib_keyheld = false;
     Timer1->start();
     Timer2->start();
+    tmr_linea->start();
 }
 
 w_teclado::~w_teclado()
@@ -186,8 +199,9 @@ w_teclado::~w_teclado()
 
 QSize w_teclado::sizeHint() const
 {
-    // The client area of a 4850 x 5000 window; Text1 and Command1 lie below it.
-    return ui::twipsSize(4760, 4620);
+    // The client area of a 4850 x 5000 window and the line state under the
+    // keys; Text1 and Command1 lie below it.
+    return ui::twipsSize(4760, ClientHeight);
 }
 
 void w_teclado::closeEvent(QCloseEvent* e)
@@ -204,6 +218,7 @@ void w_teclado::release()
     m_released = true;
     Timer1->stop();
     Timer2->stop();
+    tmr_linea->stop();
     mdl_trans& link = mdl_trans::instance();
     link.keypadOpen = false;
     link.keypadHandler = nullptr;
@@ -229,7 +244,7 @@ void w_teclado::teclado_Comm(int event)
     if (event >= 1001) {
         Text1->setText(QString::number(event));
         com->close();
-        com->open();
+        setLine(com->open());
         return;
     }
     if (event != SerialPort::EvReceive || com->inBufferCount() < 1)
@@ -239,6 +254,26 @@ void w_teclado::teclado_Comm(int event)
         return;
     if (is_buffer.feed(c.at(0), &m_line))
         rx_decode();
+}
+
+void w_teclado::setLine(bool up)
+{
+    m_lineUp = up;
+    st_linea->setText(up ? QStringLiteral("Línea: conectada") : QStringLiteral("Línea: sin conexión, reintentando"));
+    st_linea->setStyleSheet(up ? QString() : QStringLiteral("color: #b00000;"));
+}
+
+void w_teclado::tmr_linea_Timer()
+{
+    SerialPort* com = port();
+    if (m_lineUp || !com)
+        return;
+    com->close();
+    if (!com->open())
+        return;
+    setLine(true);
+    // The LEDs may have changed while the line was down.
+    send("AT@L");
 }
 
 void w_teclado::rx_decode()
@@ -275,6 +310,7 @@ void w_teclado::Timer2_Timer()
 
 void w_teclado::keyDown(char key)
 {
+    m_holdKey = 0;
     ii_hold = 15;
     send(QByteArray("AT@T") + key);
     is_hold = QByteArray("AT@F") + key;
@@ -287,9 +323,16 @@ void w_teclado::keyUp()
 
 char w_teclado::mappedKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
+    // Digits from the main row (a laptop has no numeric pad) or the pad.
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
+        return char('0' + (qtKey - Qt::Key_0));
     if (modifiers & Qt::KeypadModifier) {
-        if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)
-            return char('0' + (qtKey - Qt::Key_0));
+        // The pad with NumLock off still means its digits.
+        const int padKeys[10] = {Qt::Key_Insert, Qt::Key_End,   Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Left,
+                                 Qt::Key_Clear,  Qt::Key_Right, Qt::Key_Home, Qt::Key_Up,       Qt::Key_PageUp};
+        for (int d = 0; d < 10; ++d)
+            if (qtKey == padKeys[d])
+                return char('0' + d);
         if (qtKey == Qt::Key_Asterisk)
             return '*';
     }
@@ -301,22 +344,50 @@ char w_teclado::mappedKey(int qtKey, Qt::KeyboardModifiers modifiers)
     }
 }
 
+namespace {
+
+// One physical key, whatever its modifiers make of its key code.
+quint32 keyId(const QKeyEvent* e)
+{
+    return e->nativeScanCode() != 0 ? e->nativeScanCode() : quint32(e->key());
+}
+
+} // namespace
+
 void w_teclado::keyPressEvent(QKeyEvent* e)
 {
     // Auto-repeat of a key already down sends nothing more; the hold
-    // command comes from Timer2.
-    if (ib_keyheld)
+    // command comes from Timer2. Another key pressed before the first is
+    // released (fast typing) sends its own tap and takes over the hold.
+    const quint32 id = keyId(e);
+    if (e->isAutoRepeat() || m_held.contains(id))
         return;
+    m_held.insert(id);
     ib_keyheld = true;
     keyDown(mappedKey(e->key(), e->modifiers()));
+    m_holdKey = id;
 }
 
 void w_teclado::keyReleaseEvent(QKeyEvent* e)
 {
     // The toolkit pairs every auto-repeated press with a release: only the
-    // real release ends the hold.
+    // real release counts, and only the key being held ends the hold.
     if (e->isAutoRepeat())
         return;
+    const quint32 id = keyId(e);
+    m_held.remove(id);
+    ib_keyheld = !m_held.isEmpty();
+    if (id == m_holdKey)
+        keyUp();
+}
+
+void w_teclado::focusOutEvent(QFocusEvent* e)
+{
+    // Keys released in another window never come back here as releases:
+    // none counts as held any more, and no hold command goes out for one.
+    m_held.clear();
     ib_keyheld = false;
-    keyUp();
+    if (m_holdKey != 0)
+        keyUp();
+    QWidget::focusOutEvent(e);
 }

@@ -8,6 +8,7 @@
 #include "keypad/rx_decode.h"
 
 #include <QColor>
+#include <QSet>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -53,6 +54,10 @@ public:
     void show_leds();
     void Timer1_Timer();
     void Timer2_Timer();
+    // tmr_linea, every few seconds: while the line is down, opens the port
+    // again and, once it opens, asks for the LED state.
+    void tmr_linea_Timer();
+    bool lineUp() const { return m_lineUp; }
     // A key goes down (mouse or PC keyboard, after the key map) and any key
     // comes up. `key` is the character after "AT@T".
     void keyDown(char key);
@@ -72,6 +77,10 @@ public:
     QPushButton* Command1;
     QTimer* Timer1;
     QTimer* Timer2;
+    // The line state under the keys, and the timer that retries a line that
+    // is down.
+    QLabel* st_linea;
+    QTimer* tmr_linea;
 
     // Window state.
     keypad::LineBuffer is_buffer;
@@ -86,11 +95,18 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
 
 private:
     SerialPort* port() const;
     void send(const QByteArray& command);
     void release();
+    void setLine(bool up);
     QByteArray m_line;
     bool m_released = false;
+    bool m_lineUp = false;
+    // PC-keyboard keys down now, and the one whose hold is counting (0: the
+    // mouse's, or none).
+    QSet<quint32> m_held;
+    quint32 m_holdKey = 0;
 };

@@ -27,4 +27,7 @@ public:
     virtual void wf_muestraabonado(qint32 id) = 0;
     virtual void wf_muestrasecciones() = 0;
     virtual void wf_muestraeventos() = 0;
+    // A connection came up but ended without a single answer from the panel
+    // (ten unanswered requests, or the line dropped): the console logs it.
+    virtual void connectionFailed() {}
 };

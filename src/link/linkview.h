@@ -24,6 +24,9 @@ struct LinkView {
     LinkColour st_tx = LinkColour::ButtonFace;
     LinkColour st_err = LinkColour::ButtonFace;
     int pb_progreso = 0;
+    // What the link is doing, or how its last session or transfer ended, in
+    // words for the console's status line.
+    QString statusLine;
 
     QString picture(const QString& name) const { return items.value(name).picture; }
     QString toolTip(const QString& name) const { return items.value(name).toolTip; }

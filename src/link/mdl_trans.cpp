@@ -26,6 +26,9 @@ const DialResult DialResults[] = {
     {"NO ANSWER", "No contesta"}, {"NO CARRIER", "Sin portadora"},        {"ERROR", "Error del módem"},
 };
 const char* const ReasonNoCarrier = "Sin portadora";
+const char* const NoPort = "No se pudo abrir el puerto de comunicaciones";
+const char* const Cancelled = "Llamada cancelada";
+const char* const NoAnswerYet = "Conectado, sin respuesta del panel";
 
 const char* const FaultTexts[8] = {
     "Falla de comunicador", "Falla de CA", "Falla de batería", "Falla de línea telefónica",
@@ -142,6 +145,11 @@ void mdl_trans::reset()
     m_dialText.clear();
     m_dialPhone.clear();
     m_messages.clear();
+    m_dialWait = m_ipPort = 0;
+    m_outcome.clear();
+    m_endCause = EndCause::Requested;
+    answeredSinceConnect = false;
+    sectionsDone = eventsStored = 0;
     m_rxOverflow = false;
     m_connectLine = m_inFrame = false;
     m_modemLine.clear();
@@ -173,6 +181,8 @@ bool mdl_trans::reopenPort()
 
 void mdl_trans::f_reseteamodem()
 {
+    // A console that opens starts without the last one's outcome.
+    m_outcome.clear();
     if (!m_com)
         return;
     if (m_com->isOpen())
@@ -184,13 +194,15 @@ void mdl_trans::f_reseteamodem()
 void mdl_trans::f_llamar(const QString& phone, int wait)
 {
     setLineReason(QString());
+    m_outcome.clear();
     f_muestraestado(0);
     setPicture(QStringLiteral("img_connect"), QStringLiteral("amarillo"));
     waitingForConnect = false;
     m_dialPhone = phone;
+    m_dialWait = wait;
     if (!reopenPort()) {
         // No port: a failed dial at once, never a wait on nothing.
-        finishCall(false);
+        afterCancelledOrFailedDial("img_connect", s(NoPort));
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
@@ -206,11 +218,12 @@ void mdl_trans::f_doblellamada(const QString& phone)
 {
     waitingForConnect = false;
     setLineReason(QString());
+    m_outcome.clear();
     f_muestraestado(0);
     setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("amarillo"));
     m_dialPhone = phone;
     if (!reopenPort()) {
-        afterCancelledOrFailedDial("img_connect_AMO");
+        afterCancelledOrFailedDial("img_connect_AMO", s(NoPort));
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
@@ -257,7 +270,7 @@ void mdl_trans::advanceDial()
         if (m_com && m_com->isOpen())
             m_com->close();
         if (pendingCommand == CmdEnd) {
-            afterCancelledOrFailedDial(nullptr);
+            afterCancelledOrFailedDial(nullptr, s(Cancelled));
             return;
         }
         // Ten seconds of ringing done: ten seconds on hook, then the call.
@@ -274,7 +287,7 @@ void mdl_trans::advanceDial()
         if (pendingCommand == CmdEnd) {
             // Same as a cancel while ringing, so an IP call-back choice is
             // kept here too.
-            afterCancelledOrFailedDial(nullptr);
+            afterCancelledOrFailedDial(nullptr, s(Cancelled));
             return;
         }
         setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("gris"));
@@ -292,7 +305,12 @@ void mdl_trans::finishCall(bool connect)
         const bool cancelled = pendingCommand == CmdEnd;
         if (m_com && m_com->isOpen())
             m_com->close();
-        afterCancelledOrFailedDial(cancelled ? nullptr : "img_connect");
+        QString why = s(Cancelled);
+        if (!cancelled)
+            why = lineReason.isEmpty()
+                      ? QStringLiteral("No se pudo conectar: no hubo conexión en %1 s").arg(m_dialWait / 10)
+                      : QStringLiteral("No se pudo conectar (%1)").arg(lineReason);
+        afterCancelledOrFailedDial(cancelled ? nullptr : "img_connect", why);
         return;
     }
     enterConnected();
@@ -302,13 +320,14 @@ void mdl_trans::finishCall(bool connect)
     endAfterConnect = waitingForCall;
 }
 
-void mdl_trans::afterCancelledOrFailedDial(const char* redPicture)
+void mdl_trans::afterCancelledOrFailedDial(const char* redPicture, const QString& outcome)
 {
     const bool viaIp = ipCallBack || ipMode;
     ipCallBack = false;
     f_muestraestado(0);
     if (redPicture)
         setPicture(QString::fromLatin1(redPicture), QStringLiteral("rojo"));
+    setOutcome(outcome);
     if (waitingForCall) {
         if (viaIp)
             f_esperaip();
@@ -325,6 +344,7 @@ void mdl_trans::f_esperallamada()
         waitingForCall = waitingForConnect = ipMode = false;
         f_muestraestado(1);
         setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
+        setOutcome(s(NoPort));
         return;
     }
     m_com->write(QByteArrayLiteral("ATS0=1\r"));
@@ -348,6 +368,8 @@ void mdl_trans::f_esperaip()
         waitingForCall = waitingForConnect = ipMode = false;
         f_muestraestado(1);
         setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
+        setOutcome(m_ipPort > 0 ? QStringLiteral("No se pudo abrir el puerto IP %1").arg(m_ipPort)
+                                : QStringLiteral("No se pudo abrir el puerto IP"));
         return;
     }
     f_muestraestado(1);
@@ -366,6 +388,7 @@ void mdl_trans::f_finespera()
 
 bool mdl_trans::Open_IP()
 {
+    m_ipPort = 0;
     if (!m_ip)
         return false;
     int port = -1;
@@ -386,6 +409,7 @@ bool mdl_trans::Open_IP()
     }
     if (port < 1 || port > 65535)
         return false;
+    m_ipPort = port;
     return m_ip->bind(quint16(port));
 }
 
@@ -432,6 +456,9 @@ void mdl_trans::enterConnected()
     m_modemLine.clear();
     lineSpeed = 0;
     setLineReason(QString());
+    m_outcome.clear();
+    m_endCause = EndCause::Requested;
+    answeredSinceConnect = false;
     connected = true;
     retryCounter = 0;
     if (m_console)
@@ -475,8 +502,11 @@ void mdl_trans::onCommEvent(int event)
         // Otherwise the character stays in the port's buffer.
     }
     if (!ipMode) {
-        m_view.st_rx = event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
-        m_view.st_tx = event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
+        // Only traffic of a call lights the lamps: the modem's answer to a
+        // reset or to the auto-answer command must not stay lit while idle.
+        const bool call = connected || dialling;
+        m_view.st_rx = call && event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
+        m_view.st_tx = call && event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
         changed();
     }
 }
@@ -501,12 +531,31 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
 
 void mdl_trans::endConnection()
 {
+    const EndCause cause = m_endCause;
+    m_endCause = EndCause::Requested;
+    // Not one answer since the connection came up: no session took place.
+    const bool failed = cause != EndCause::Requested && !answeredSinceConnect;
+    const bool callBackLeg = endAfterConnect;
     if (m_com && m_com->isOpen())
         m_com->close();
     if (ipCallBack)
         waitingForCall = true;
     const bool wasIp = ipMode;
     f_muestraestado(0);
+    switch (cause) {
+    case EndCause::NoAnswer:
+        setOutcome(QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
+        break;
+    case EndCause::LineDropped:
+        setOutcome(QStringLiteral("Se cortó la línea (%1)").arg(lineReason));
+        break;
+    case EndCause::Requested:
+        // The leg that only asks the panel to call back is no session.
+        setOutcome(callBackLeg ? QString() : QStringLiteral("Comunicación terminada"));
+        break;
+    }
+    if (failed && m_console)
+        m_console->connectionFailed();
     if (!waitingForCall)
         return;
     if (ipCallBack)
@@ -552,6 +601,7 @@ void mdl_trans::Img_wait_call_Click()
     if (connected || keypadOpen || dialling)
         return;
     setLineReason(QString());
+    m_outcome.clear();
     if (waitingForCall)
         f_finespera();
     else
@@ -562,6 +612,7 @@ void mdl_trans::Command1_Click()
 {
     if (!connected && !dialling && !keypadOpen) {
         setLineReason(QString());
+        m_outcome.clear();
         if (waitingForCall)
             f_finespera();
         else
@@ -606,7 +657,9 @@ bool mdl_trans::queueCommand(int command, int pgm)
 
 int mdl_trans::zoneBypassClick(int zone)
 {
-    if (zone < 0 || zone > 15)
+    // Without a link nothing would ever be sent: nothing changes, nothing
+    // is logged.
+    if (zone < 0 || zone > 15 || !connected)
         return 0;
     int& e = zoneBypass[size_t(zone)];
     int log = 0;
@@ -623,7 +676,7 @@ int mdl_trans::zoneBypassClick(int zone)
 
 bool mdl_trans::partitionClick(int k)
 {
-    if (k < 0 || k > 3 || partition < 0 || partition == k + 4)
+    if (k < 0 || k > 3 || !connected || partition < 0 || partition == k + 4)
         return false;
     partition = k + 4;
     f_muestraestado(1);
@@ -785,6 +838,7 @@ void mdl_trans::lineDropped()
     // connection ends here as the turn after ten unanswered ones ends it.
     receiveBuffer.clear();
     setLineReason(s(ReasonNoCarrier));
+    m_endCause = EndCause::LineDropped;
     endConnection();
 }
 
@@ -874,10 +928,12 @@ void mdl_trans::f_decodifica()
         if (!bad)
             ++answersReceived[size_t(code)];
     }
-    if (bad)
+    if (bad) {
         frameError = true;
-    else
+    } else {
         retryCounter = 0;
+        answeredSinceConnect = true;
+    }
     f_muestraestado(1);
 }
 
@@ -923,8 +979,10 @@ void mdl_trans::tick()
     if (awaitingAnswer == 1) {
         frameError = true;
         ++retryCounter;
-        if (retryCounter >= 10)
+        if (retryCounter >= 10) {
             pendingCommand = CmdEnd;
+            m_endCause = EndCause::NoAnswer;
+        }
         f_muestraestado(1);
     }
     waitCountdown = 1000;
@@ -1010,10 +1068,13 @@ void mdl_trans::header(int code)
 
 int mdl_trans::protocolCode() const
 {
-    if (!m_console)
-        return 0;
+    return m_console ? protocolCodeOf(m_console->is_strpanel) : 0;
+}
+
+int mdl_trans::protocolCodeOf(const QString& cadena)
+{
     bool ok = false;
-    const int v = m_console->is_strpanel.trimmed().toInt(&ok);
+    const int v = cadena.trimmed().toInt(&ok);
     return ok && v >= 0 && v <= 255 ? v : 0;
 }
 
@@ -1215,6 +1276,7 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
         clockKnown = false;
         pendingCommand = CmdNone;
         faultView = false;
+        answeredSinceConnect = false;
         lineSpeed = 0;
         v.st_tx = v.st_rx = v.st_err = LinkColour::ButtonFace;
         v.pb_progreso = 0;
@@ -1222,6 +1284,7 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
         pgmMask = 0;
     }
 
+    const bool working = connected && answeredSinceConnect;
     v.items[QStringLiteral("st_particion_t")].visible = true;
     v.items[QStringLiteral("st_cbpart")].visible = true;
     for (int i = 0; i < 4; ++i) {
@@ -1230,7 +1293,8 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
         cb.picture = partition == i + 4 ? n.verde : n.gris;
         LinkIndicator& p = v.items[n.particion[i]];
         p.visible = true;
-        p.picture = partition == i || (i == 0 && connected && partition < 0) ? n.verde : n.gris;
+        // Partition 1 stands for "none reported" only once the panel answers.
+        p.picture = partition == i || (i == 0 && working && partition < 0) ? n.verde : n.gris;
     }
 
     for (int i = 0; i < 16; ++i) {
@@ -1272,12 +1336,17 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
     for (int i = 0; i < 8; ++i)
         pic(n.pgm[i]) = (pgmMask >> i) & 1 ? n.rojo : n.gris;
 
-    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? n.verde : n.gris;
+    // Connected without a single answer (a wrong access code or model) is
+    // not shown as a working link.
+    const QString& linkPicture = working ? n.verde : n.amarillo;
+    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? linkPicture : n.gris;
     // The modem's last word, on the picture that shows the modem link: the
     // speed while connected, else why the last call failed or dropped.
     QString note = connected ? QString() : lineReason;
     if (connected && lineSpeed > 0)
         note = QStringLiteral("Conectado a %1 bps").arg(lineSpeed);
+    if (connected && !answeredSinceConnect)
+        note = s(NoAnswerYet);
     v.items[QStringLiteral("img_connect")].toolTip = waitingForCall ? QString() : note;
     v.items[QStringLiteral("Img_wait_call")].toolTip = waitingForCall ? note : QString();
     v.items[QStringLiteral("st_estado_t")].caption = faultView ? QStringLiteral("Fallas") : QStringLiteral("Estado");
@@ -1305,9 +1374,68 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
             pic(QStringLiteral("img_IP")) = n.amarillo;
         else if (ipCallBack)
             pic(QStringLiteral("img_IP")) = n.naranja;
-        pic(QStringLiteral("Img_wait_call")) = connected ? n.verde : waitingForConnect ? n.amarillo : n.naranja;
+        pic(QStringLiteral("Img_wait_call")) = connected ? linkPicture : waitingForConnect ? n.amarillo : n.naranja;
     }
 
     changed();
     return v;
+}
+
+// ---------------------------------------------------------------------------
+// Status line
+
+QString mdl_trans::counted(int n, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(s(n == 1 ? one : many));
+}
+
+void mdl_trans::setOutcome(const QString& text)
+{
+    m_outcome = text;
+    changed();
+}
+
+QString mdl_trans::statusText() const
+{
+    switch (m_dial) {
+    case DialPhase::Calling:
+        return QStringLiteral("Marcando %1…").arg(m_dialPhone);
+    case DialPhase::Ringing:
+        return QStringLiteral("Doble llamada: marcando %1…").arg(m_dialPhone);
+    case DialPhase::Pause:
+        return QStringLiteral("Doble llamada: en pausa antes de volver a marcar…");
+    case DialPhase::None:
+        break;
+    }
+    if (connected) {
+        if (retryCounter > 0 && !answeredSinceConnect)
+            return QStringLiteral("El panel no responde: verifique el código de acceso y el modelo");
+        if (retryCounter > 0)
+            return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(retryCounter);
+        const auto sections = [this](const char* doing) {
+            const QString done = progressTotal > 0
+                                     ? QStringLiteral("%1 de %2").arg(sectionsDone).arg(
+                                           counted(int(progressTotal), "sección", "secciones"))
+                                     : counted(sectionsDone, "sección", "secciones");
+            return QStringLiteral("%1: %2").arg(QLatin1String(doing), done);
+        };
+        if (writePending)
+            return sections("Subiendo");
+        if (readPending)
+            return sections("Bajando");
+        if (eventsPending)
+            return QStringLiteral("Bajando eventos: %1").arg(counted(eventsStored, "evento", "eventos"));
+        if (!m_outcome.isEmpty())
+            return m_outcome;
+        if (ipMode)
+            return QStringLiteral("Conectado por IP");
+        return lineSpeed > 0 ? QStringLiteral("Conectado por módem (%1 bps)").arg(lineSpeed)
+                             : QStringLiteral("Conectado por módem");
+    }
+    if (!waitingForCall)
+        return m_outcome.isEmpty() ? QStringLiteral("Sin conexión") : m_outcome;
+    const QString wait = ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
+                                      .arg(m_ip ? m_ip->localPort() : m_ipPort)
+                                : QStringLiteral("Esperando la llamada del panel por módem");
+    return m_outcome.isEmpty() ? wait : m_outcome + QStringLiteral(". ") + wait;
 }

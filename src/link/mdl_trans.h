@@ -77,6 +77,10 @@ public:
     int awaitingAnswer = 0;   // 1 from a request until any frame arrives
     int retryCounter = 0;     // consecutive turns that found no answer
     bool frameError = false;  // last turn unanswered or last frame bad
+    // A good frame has arrived since the connection came up: until then the
+    // link is not shown as working (a wrong access code or model never
+    // gets an answer).
+    bool answeredSinceConnect = false;
     bool clockKnown = false;
     qint64 clockOffsetMs = 0; // station time minus panel time
     bool faultView = false;   // the last status answer was the fault variant
@@ -102,6 +106,8 @@ public:
     bool eventsPending = false;
     double progressPercent = 0;
     double progressTotal = 0;
+    int sectionsDone = 0;  // sections of the transfer completed so far
+    int eventsStored = 0;  // event records stored by the download so far
     // Memory image of the subscriber being transferred, one entry per panel
     // address 0-5000 (f_cargatransferencia builds it).
     static constexpr int MemorySize = 5001;
@@ -172,6 +178,7 @@ public:
     void f_pideeventos();                                   // 6 or 13 event log
     // The protocol code (cadena) as sent in byte 2; 0 when it is not 0-255.
     int protocolCode() const;
+    static int protocolCodeOf(const QString& cadena);
     // Frame text of bytes 0 ... n-1 with the checksum, as f_enviatrama sends it.
     static QByteArray encodeFrame(const int* bytes, int n);
 
@@ -217,17 +224,23 @@ signals:
 
 private:
     enum class DialPhase { None, Calling, Ringing, Pause };
+    enum class EndCause { Requested, NoAnswer, LineDropped };
 
     void enterConnected();
     void advanceDial();
     void finishCall(bool connect);
-    void afterCancelledOrFailedDial(const char* redPicture);
+    void afterCancelledOrFailedDial(const char* redPicture, const QString& outcome);
     bool modemText(char c);
     void takeConnectLine();
     void lineDropped();
     void setLineReason(const QString& reason);
     bool reopenPort();
+    // Ends the connection for m_endCause (which it resets).
     void endConnection();
+    // How the last dial, session or transfer ended, kept for the status line
+    // until the next one starts.
+    void setOutcome(const QString& text);
+    QString statusText() const;
     void sendTurn();
     void header(int code);
     void send(int n, int countdown);
@@ -240,13 +253,20 @@ private:
     void panelClock(int count);
     void showClock();
     void setPicture(const QString& name, const QString& key);
-    void changed() { emit viewChanged(); }
+    void changed()
+    {
+        m_view.statusLine = statusText();
+        emit viewChanged();
+    }
     void nextRun(int mark);
     bool loadFailed();
     void storeEvent(int eventByte, int parametro, const QString& fecha);
+    void eventsDone(); // an answer without records ends the download
     void progressStep();
     void showProgress();
     void unexpectedErrorInAnswer();
+    // "1 sección", "41 secciones".
+    static QString counted(int n, const char* one, const char* many);
 
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
@@ -257,6 +277,10 @@ private:
     DialPhase m_dial = DialPhase::None;
     QByteArray m_dialText;
     QString m_dialPhone;
+    int m_dialWait = 0;
+    QString m_outcome;
+    int m_ipPort = 0;       // port Open_IP last read
+    EndCause m_endCause = EndCause::Requested;
     bool m_rxOverflow = false;
     bool m_connectLine = false; // the rest of the modem's connect line is arriving
     bool m_inFrame = false;     // between a frame's ":" and its carriage return

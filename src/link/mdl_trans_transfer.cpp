@@ -70,6 +70,7 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
     currentSubscriber = id_abonado;
     progressTotal = 0;
     progressPercent = 0;
+    sectionsDone = 0;
     m_view.pb_progreso = 0;
     memoryImage.fill(0);
     transferMarks.fill(0);
@@ -173,6 +174,10 @@ void mdl_trans::nextRun(int mark)
     if (a >= MemorySize - 1) {
         (mark == 1 ? writePending : readPending) = false;
         waitCountdown = 1;
+        // The bar clears itself at the end; the status line keeps the summary.
+        setOutcome(QStringLiteral("%1: %2").arg(mark == 1 ? QStringLiteral("Subida terminada")
+                                                          : QStringLiteral("Bajada terminada"),
+                                                counted(sectionsDone, "sección", "secciones")));
         return;
     }
     runStart = a;
@@ -338,6 +343,7 @@ bool mdl_trans::f_guardaseccion(int id_seccion)
 
 void mdl_trans::progressStep()
 {
+    ++sectionsDone;
     if (progressTotal <= 0)
         return;
     progressPercent += 100.0 / progressTotal;
@@ -379,14 +385,22 @@ void mdl_trans::storeEvent(int eventByte, int parametro, const QString& fecha)
                                     "id_tipo) VALUES (?, ?, ?, ?, ?, ?)"),
                      {abonado, panel, eventByte & 127, parametro, fecha, kind});
         t.commit();
+        ++eventsStored;
     } catch (const db::Error&) {
     }
+}
+
+void mdl_trans::eventsDone()
+{
+    eventsPending = false;
+    setOutcome(QStringLiteral("Descarga de eventos terminada: %1").arg(counted(eventsStored, "evento", "eventos")));
+    eventsStored = 0;
 }
 
 void mdl_trans::f_guardaeventos(int count)
 {
     if (count < 3) {
-        eventsPending = false;
+        eventsDone();
         return;
     }
     for (int k = 0; k < (count - 1) / 2; ++k)
@@ -411,7 +425,7 @@ QString mdl_trans::eventDate(quint32 t)
 void mdl_trans::f_guardaeventosfecha(int count)
 {
     if (count < 7) {
-        eventsPending = false;
+        eventsDone();
         return;
     }
     for (int k = 0; k < (count - 1) / 6; ++k) {

@@ -37,7 +37,9 @@ UpdateCheck f_novedades(ShellUi& ui)
     } catch (const db::Error&) {
         return UpdateCheck::NoFile;
     }
-    if (askYesNo(QStringLiteral("Se ha detectado un archivo de novedades.\n¿Ejecuta el proceso de migración?")))
+    // Enter merges: merging is safe and can be repeated, "No" deletes the file.
+    if (askYesNo(QStringLiteral("Se ha detectado un archivo de novedades.\n¿Ejecuta el proceso de migración?"),
+                 MessageService::Default::Yes))
         return UpdateCheck::Accepted;
     if (!removeUpdateFile()) {
         showError(QStringLiteral("No se pudo acceder en modo exclusivo al archivo."));

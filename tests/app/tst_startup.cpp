@@ -153,6 +153,8 @@ private slots:
     {
         Station st;
         db::exec(mdl_main::instance().db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
+        // A copy made by an older station, without the newer operations.
+        db::exec(mdl_main::instance().db(), "DELETE FROM operaciones WHERE id_operacion = 17");
         mdl_main::instance().closeConnections();
         QVERIFY(QFile::rename(st.path("sorvent20.mdb"), st.path("sorvent20.bkp")));
         Run r;
@@ -160,6 +162,7 @@ private slots:
         QVERIFY(st.messages.lastText().contains("sorvent20.bkp"));
         QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
                  QString("MARCA"));
+        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM operaciones WHERE id_operacion = 17").toInt(), 1);
         QVERIFY(QFile::exists(st.path("sorvent20.bkp")));
     }
 

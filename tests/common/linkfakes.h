@@ -75,6 +75,7 @@ public:
     void wf_muestraabonado(qint32 id) override { shownSubscribers << id; }
     void wf_muestrasecciones() override { ++sectionRefreshes; }
     void wf_muestraeventos() override { ++eventRefreshes; }
+    void connectionFailed() override { ++failedConnections; }
 
     int armingMode = 0;
     bool restrictedChecked = false;
@@ -83,6 +84,7 @@ public:
     QList<qint32> shownSubscribers;
     int sectionRefreshes = 0;
     int eventRefreshes = 0;
+    int failedConnections = 0;
 };
 
 // A settable clock for mdl_trans::setClock.

@@ -25,10 +25,11 @@ void RecordingMessages::showClearOf(const QString& title, const QString& text, I
     shown.append({title, text, icon, keep});
 }
 
-bool RecordingMessages::ask(const QString& title, const QString& text)
+bool RecordingMessages::ask(const QString& title, const QString& text, Default defaultAnswer)
 {
     Q_UNUSED(title);
     asked.append(text);
+    defaults.append(defaultAnswer);
     return answers.isEmpty() ? false : answers.dequeue();
 }
 

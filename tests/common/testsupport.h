@@ -21,16 +21,17 @@ public:
     };
     void show(const QString& title, const QString& text, Icon icon) override;
     void showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep) override;
-    bool ask(const QString& title, const QString& text) override;
+    bool ask(const QString& title, const QString& text, Default defaultAnswer) override;
 
     QList<Shown> shown;
     QList<QString> asked;
+    QList<Default> defaults; // the default answer of each question asked
     QQueue<bool> answers; // next answers to questions; No when empty
 
     bool sawText(const QString& text) const;
     QString lastText() const { return shown.isEmpty() ? QString() : shown.last().text; }
     QString lastTitle() const { return shown.isEmpty() ? QString() : shown.last().title; }
-    void clear() { shown.clear(); asked.clear(); answers.clear(); }
+    void clear() { shown.clear(); asked.clear(); defaults.clear(); answers.clear(); }
 };
 
 // One station per test: a temporary program directory and reset globals.

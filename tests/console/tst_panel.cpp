@@ -149,6 +149,7 @@ void tst_panel::subscriberAndNoSubscriberState()
 {
     Console c;
     QCOMPARE(c.link.console(), static_cast<LinkConsole*>(c.w.get()));
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_enlace"))->text(), QStringLiteral("Sin conexión"));
     // The modem was reset when the console opened.
     QVERIFY(c.com.written.contains("ATZ"));
     auto noSubscriber = [&c] {
@@ -210,6 +211,9 @@ void tst_panel::levelsHideTheirControls()
             QVERIFY2(c.find(n)->isHidden(), qPrintable(n));
         QVERIFY(c.find(QStringLiteral("img_borraeventos"))->isHidden());
         QVERIFY(!c.w->cb_subir->isEnabled() && !c.w->cb_imprimir->isEnabled());
+        // Hidden commands leave no gap: "Pánico" moves up beside the second
+        // link button.
+        QCOMPARE(c.find(QStringLiteral("img_panico"))->y(), c.find(QStringLiteral("img_connect_AMO"))->y());
         QVERIFY(!c.find(QStringLiteral("img_arm"))->isHidden());
     }
     {
@@ -218,7 +222,9 @@ void tst_panel::levelsHideTheirControls()
         QVERIFY(c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->isTabEnabled(1));
         for (const QString& n : levelThree)
             QVERIFY2(!c.find(n)->isHidden(), qPrintable(n));
-        QVERIFY(c.find(QStringLiteral("img_borraeventos"))->isHidden());
+        // The delete date goes with the delete button.
+        for (const char* n : {"img_borraeventos", "st_borraeventos_t", "dp_borraeventos"})
+            QVERIFY2(c.find(QLatin1String(n))->isHidden(), n);
     }
 }
 
@@ -251,8 +257,10 @@ void tst_panel::linkButtons()
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     QVERIFY(!c.link.ipCallBack);
     // The console shows what the link computed.
+    c.firstTurn();
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
              ui::picture(QStringLiteral("verde"), 14).toImage());
+    QCOMPARE(c.find<QLabel>(QStringLiteral("st_enlace"))->text(), QStringLiteral("Conectado por módem"));
 
     // "Cortar" ends the call; the picking of another subscriber waits for it.
     c.click(QStringLiteral("st_end_t"));
@@ -322,6 +330,20 @@ void tst_panel::bypassAndPartitions()
 {
     Console c;
     c.w->wf_muestraabonado(1);
+    // Not connected: nothing would be sent, so nothing changes or is logged.
+    c.click(QStringLiteral("img_cbexclusion_4"));
+    c.click(QStringLiteral("img_cbpgm_1"));
+    c.link.partition = 0;
+    c.click(QStringLiteral("img_cbparticion_2"));
+    QCOMPARE(c.link.zoneBypass[4], 0);
+    QCOMPARE(c.link.pendingCommand, 0);
+    QCOMPARE(c.link.partition, 0);
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
+    QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
+             ui::picture(QStringLiteral("gris"), 14).toImage());
+
+    c.connectModem();
+    c.firstTurn();
     for (int expected : {3, 2, 3}) {
         c.click(QStringLiteral("img_cbexclusion_4"));
         QCOMPARE(c.link.zoneBypass[4], expected);
@@ -343,6 +365,7 @@ void tst_panel::bypassAndPartitions()
     QCOMPARE(c.link.partition, 6);
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.partition, 6);
+    c.link.f_muestraestado(0);
 }
 
 void tst_panel::sectionListFiltersAndMarks()
@@ -578,28 +601,44 @@ void tst_panel::eventsListAndDelete()
     QCOMPARE(w_panel::defaultDeleteDate(QDate(2026, 1, 15)), QDate(2025, 12, 15));
 
     Console c;
-    auto add = [](const char* fecha, int evento) {
+    // Model 1 sends short records (no date), model 2 dated ones.
+    auto add = [](int panel, const char* fecha, int evento) {
         db::exec(conn(), QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, "
-                                        "fecha, id_tipo) VALUES (1, 1, ?, 3, ?, 0)"),
-                 {evento, QString::fromLatin1(fecha)});
+                                        "fecha, id_tipo) VALUES (1, ?, ?, 3, ?, 0)"),
+                 {panel, evento, QString::fromLatin1(fecha)});
     };
-    add("2026-01-10 10:00:00", 1);
-    add("2026-02-01 00:00:00", 2);
-    add("2026-02-20 08:00:00", 1);
+    add(2, "2026-01-10 10:00:00", 1);
+    add(2, "2026-02-01 00:00:00", 2);
+    add(2, "2026-02-20 08:00:00", 1);
+    add(1, "2026-02-21 09:15:42", 127); // no text for this code
     c.w->wf_muestraabonado(1);
     auto* g = c.find<QTableWidget>(QStringLiteral("dg_eventos"));
-    QCOMPARE(g->rowCount(), 3);
-    QCOMPARE(g->item(0, 0)->text(), QStringLiteral("2026-02-20 08:00:00"));
-    QCOMPARE(g->item(0, 1)->text(),
-             db::scalar(conn(), QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = 1 AND id_tipo = 0 "
+    QCOMPARE(g->rowCount(), 4);
+    QCOMPARE(g->item(0, 1)->text(), QStringLiteral("Evento 127 (sin descripción)"));
+    QCOMPARE(g->item(0, 0)->toolTip(), QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
+    QCOMPARE(g->item(1, 0)->text(), QStringLiteral("20/02/2026 08:00"));
+    QVERIFY(g->item(1, 0)->toolTip().isEmpty());
+    QVERIFY(g->item(0, 0)->foreground().color() != g->item(1, 0)->foreground().color());
+    QCOMPARE(g->item(1, 1)->text(),
+             db::scalar(conn(), QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = 2 AND id_tipo = 0 "
                                                "AND id_evento = 1")).toString());
     QCOMPARE(g->horizontalHeaderItem(2)->text(), QStringLiteral("USU/ZONA"));
 
+    // Deleting asks first with the count, No by default; "No" keeps them.
     c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(2);
     c.find<QDateEdit>(QStringLiteral("dp_borraeventos"))->setDate(QDate(2026, 2, 1));
     c.click(QStringLiteral("img_borraeventos"));
-    QCOMPARE(g->rowCount(), 1);
-    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_eventos")), 1);
+    QCOMPARE(c.st.messages.asked, QStringList{QStringLiteral("¿Borra 2 eventos anteriores al 01/02/2026?")});
+    QCOMPARE(c.st.messages.defaults.value(0), MessageService::Default::No);
+    QCOMPARE(g->rowCount(), 4);
+    c.st.messages.answers.enqueue(true);
+    c.click(QStringLiteral("img_borraeventos"));
+    QCOMPARE(g->rowCount(), 2);
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_eventos")), 2);
+    // Nothing left before the date: said, not asked.
+    c.click(QStringLiteral("img_borraeventos"));
+    QCOMPARE(c.st.messages.asked.size(), 2);
+    QCOMPARE(c.st.messages.lastText(), QStringLiteral("No hay eventos anteriores al 01/02/2026."));
 }
 
 QTEST_MAIN(tst_panel)

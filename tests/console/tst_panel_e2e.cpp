@@ -8,6 +8,7 @@
 #include "common/testsupport.h"
 
 #include "app/mdl_main.h"
+#include "app/ui_pictures.h"
 #include "communicator.h"
 #include "console/w_panel.h"
 #include "data/db.h"
@@ -130,6 +131,13 @@ void job(Desk& d, w_panel& w, int subscriber)
     QVERIFY(d.runWhile(d.link.writePending));
     QCOMPARE(d.panel.state.programMemory, expectedImage(rows));
     QCOMPARE(markedRows(d.c, subscriber), 0);
+    // The bar has emptied itself; the status line says the upload is over.
+    const int sections = db::scalar(d.c,
+                                    QStringLiteral("SELECT count(DISTINCT id_seccion) FROM abonados_valores "
+                                                   "WHERE id_abonado = ?"),
+                                    {subscriber})
+                             .toInt();
+    QCOMPARE(w.st_enlace->text(), QStringLiteral("Subida terminada: %1 secciones").arg(sections));
 
     QRandomGenerator rnd{quint32(subscriber)};
     QByteArray onSite(MemorySize, '\0');
@@ -150,6 +158,7 @@ void job(Desk& d, w_panel& w, int subscriber)
     QVERIFY(d.link.eventsPending);
     QVERIFY(d.runWhile(d.link.eventsPending));
     QCOMPARE(w.dg_eventos->rowCount(), 2);
+    QCOMPARE(w.st_enlace->text(), QStringLiteral("Descarga de eventos terminada: 2 eventos"));
     QCOMPARE(w.dg_eventos->item(0, 1)->text(), QStringLiteral("Tamper de teclado")); // newest first
     QCOMPARE(w.dg_eventos->item(1, 1)->text(),
              db::scalar(d.c, QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = ? AND id_tipo = 0 AND "
@@ -195,6 +204,7 @@ class tst_panel_e2e : public QObject {
 private slots:
     void modemSession();
     void ipCallBackSession();
+    void wrongAccessCodeIsNoSession();
 };
 
 void tst_panel_e2e::modemSession()
@@ -259,6 +269,49 @@ void tst_panel_e2e::ipCallBackSession()
         QVERIFY(w.close());
     }
     QCOMPARE(loggedOperations(), QStringLiteral("3,5,6,7,8,10,15,4"));
+}
+
+void tst_panel_e2e::wrongAccessCodeIsNoSession()
+{
+    Desk d;
+    d.panel.state.accessCode = QStringLiteral("9999"); // the station has 1234
+    QVERIFY(d.start());
+    {
+        w_panel w;
+        w.show();
+        pick(w, QStringLiteral("0001"));
+        QVERIFY(!QTest::currentTestFailed());
+        click(w, "img_connect");
+        QCOMPARE(w.st_enlace->text(), QStringLiteral("Marcando 5550001…"));
+        QVERIFY(waitFor([&] { return w.st_enlace->text() == QStringLiteral("Conectado por módem (2400 bps)"); }));
+        const auto picture = [&w](const char* name) { return w.findChild<QLabel*>(name)->pixmap().toImage(); };
+        const QImage yellow = ui::picture(QStringLiteral("amarillo"), 14).toImage();
+        const QImage grey = ui::picture(QStringLiteral("gris"), 14).toImage();
+        // The panel ignores every request: the link never turns green, no
+        // partition lights, and after ten unanswered turns the call ends.
+        for (int turn = 1; turn <= 11; ++turn) {
+            QVERIFY(d.turn(false));
+            QVERIFY(waitFor([&] { return d.panel.ignored >= turn; }));
+            if (turn == 11)
+                break;
+            QCOMPARE(picture("img_connect"), yellow);
+            QCOMPARE(picture("img_particion_0"), grey);
+            if (turn > 1)
+                QCOMPARE(w.st_enlace->text(),
+                         QStringLiteral("El panel no responde: verifique el código de acceso y el modelo"));
+        }
+        QVERIFY(!d.link.connected);
+        QCOMPARE(w.st_enlace->text(), QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
+        QCOMPARE(d.panel.received.size(), 0);
+        QVERIFY(w.close());
+    }
+    // Logged as a failed connection, after the call itself.
+    QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT group_concat(id_operacion || ':' || parametro) FROM "
+                                            "(SELECT * FROM usuarios_operaciones ORDER BY rowid)"))
+                 .toString(),
+             QStringLiteral("3:Abonado: 0001 - DEMOSTRACIÓN PANEL PX,17:Abonado: 0001 - DEMOSTRACIÓN PANEL PX"));
+    QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT descripcion FROM operaciones WHERE id_operacion = 17")).toString(),
+             QStringLiteral("CONEXIÓN FALLIDA: EL PANEL NO RESPONDIÓ"));
 }
 
 QTEST_MAIN(tst_panel_e2e)

@@ -38,6 +38,7 @@ struct Rig {
         w->show();
         w->Timer1->stop();
         w->Timer2->stop();
+        w->tmr_linea->stop();
         opening = com.takeWritten();
     }
     ~Rig()
@@ -151,18 +152,30 @@ void tst_teclado::keyboardMapAndAutoRepeat()
     r.key(QEvent::KeyRelease, Qt::Key_5, Qt::KeypadModifier);
     r.ticks(20);
     QCOMPARE(r.com.takeWritten(), QByteArray("AT@T5\rAT@F5\r"));
-    // The main-row "5" acts as "#".
-    r.key(QEvent::KeyPress, Qt::Key_5);
-    QCOMPARE(r.com.takeWritten(), QByteArray("AT@T#\r"));
 
+    // Fast typing: a key goes down before the previous one is up. Each
+    // sends its tap; the hold is the last key's, and the release of the
+    // earlier key does not end it.
+    r.key(QEvent::KeyPress, Qt::Key_1);
+    r.key(QEvent::KeyPress, Qt::Key_2);
+    r.key(QEvent::KeyRelease, Qt::Key_1);
+    r.key(QEvent::KeyPress, Qt::Key_3);
+    r.key(QEvent::KeyRelease, Qt::Key_2);
+    r.ticks(15);
+    r.key(QEvent::KeyRelease, Qt::Key_3);
+    QCOMPARE(r.com.takeWritten(), QByteArray("AT@T1\rAT@T2\rAT@T3\rAT@F3\r"));
+
+    // The digit row of a laptop and the pad with NumLock off type digits.
     const Qt::KeyboardModifiers pad = Qt::KeypadModifier;
     const std::pair<int, Qt::KeyboardModifiers> keys[] = {
-        {Qt::Key_0, pad}, {Qt::Key_Asterisk, pad}, {Qt::Key_Asterisk, {}}, {Qt::Key_Return, {}},
-        {Qt::Key_F, Qt::ShiftModifier}, {Qt::Key_A, {}}, {Qt::Key_P, {}}, {Qt::Key_Z, {}}};
+        {Qt::Key_5, {}}, {Qt::Key_0, Qt::ShiftModifier}, {Qt::Key_End, pad}, {Qt::Key_Clear, pad},
+        {Qt::Key_PageUp, pad}, {Qt::Key_Insert, pad}, {Qt::Key_End, {}}, {Qt::Key_0, pad},
+        {Qt::Key_Asterisk, pad}, {Qt::Key_Asterisk, {}}, {Qt::Key_Return, {}}, {Qt::Key_F, Qt::ShiftModifier},
+        {Qt::Key_A, {}}, {Qt::Key_P, {}}, {Qt::Key_Z, {}}};
     QByteArray sent;
     for (const auto& [k, m] : keys)
         sent += w_teclado::mappedKey(k, m);
-    QCOMPARE(sent, QByteArray("0*##YZX#"));
+    QCOMPARE(sent, QByteArray("501590#0*##YZX#"));
 }
 
 void tst_teclado::receivedLinesLightTheLeds()
@@ -208,9 +221,9 @@ void tst_teclado::drivesTheSimulatedInterface()
     panelsim::Panel panel;
     panel.state.zonesOpen = 0x0004;   // zone 3
     panel.state.alarmMemory = 0x0100; // zone 9
-    panelsim::KeypadInterface iface(&panel);
-    QVERIFY(iface.open());
-    QVERIFY(iface.linkAs(st.dir(), 1));
+    auto iface = std::make_unique<panelsim::KeypadInterface>(&panel);
+    QVERIFY(iface->open());
+    QVERIFY(iface->linkAs(st.dir(), 1));
     QtSerialPortAdapter com(st.dir());
     com.setCommPort(1);
     com.setSettings(QStringLiteral("4800,N,8,2"));
@@ -222,11 +235,13 @@ void tst_teclado::drivesTheSimulatedInterface()
         w.show();
         w.Timer1->stop();
         w.Timer2->stop();
+        w.tmr_linea->stop();
+        QCOMPARE(w.st_linea->text(), QStringLiteral("Línea: conectada"));
         // "AT@L" brings the LED line: zone 3 steady, zone 9 blinking (memory);
         // not ready while a zone is open.
         QTRY_COMPARE(w.il_steady, 0x0004);
         QCOMPARE(w.il_blink, 0x0100);
-        QCOMPARE(iface.commands.value(0), QStringLiteral("AT@L"));
+        QCOMPARE(iface->commands.value(0), QStringLiteral("AT@L"));
 
         // Arming is refused with a zone open (long beep), then works with
         // the code once it closes.
@@ -251,7 +266,23 @@ void tst_teclado::drivesTheSimulatedInterface()
         QCOMPARE(w.il_blink, 0);
         w.Timer1_Timer();
         QVERIFY(w.led[17]->isLit() && !w.led[8]->isLit());
-        QCOMPARE(iface.commands.size(), 9);
+        QCOMPARE(iface->commands.size(), 9);
+
+        // The line drops (the interface is gone): said under the keys, and
+        // retried until it is back; then the LEDs are asked for again and
+        // key presses reach the interface.
+        iface.reset();
+        QTRY_VERIFY(!w.lineUp());
+        QCOMPARE(w.st_linea->text(), QStringLiteral("Línea: sin conexión, reintentando"));
+        w.tmr_linea_Timer();
+        QVERIFY(!w.lineUp());
+        iface = std::make_unique<panelsim::KeypadInterface>(&panel);
+        QVERIFY(iface->open() && iface->linkAs(st.dir(), 1));
+        w.tmr_linea_Timer();
+        QVERIFY(w.lineUp());
+        QCOMPARE(w.st_linea->text(), QStringLiteral("Línea: conectada"));
+        code("1");
+        QTRY_COMPARE(iface->commands, (QStringList{"AT@L", "AT@T1"}));
     }
     w_teclado::beep = [] {};
     mdl_trans::instance().setDevices(nullptr, nullptr);

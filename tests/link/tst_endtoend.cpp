@@ -87,7 +87,7 @@ void tst_endtoend::modemSession()
     QVERIFY(s.link.img_connect_Click());
     QVERIFY(waitFor([&] { return s.link.lineSpeed == 9600; }));
     QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
-    QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Conectado a 9600 bps"));
+    QCOMPARE(s.link.view().statusLine, QStringLiteral("Conectado por módem (9600 bps)"));
     QVERIFY(!s.link.frameError);
     // The rest of the connect line was the modem's: the first request still
     // waits its 15 ticks.
@@ -97,6 +97,7 @@ void tst_endtoend::modemSession()
 
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown);
+    QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Conectado a 9600 bps"));
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:25"));
     LinkView v = s.link.view();

@@ -44,8 +44,10 @@ void tst_mainwiring::devicesReachTheLink()
         QMetaObject::invokeMethod(w.tmr_main, "timeout");
         QCOMPARE(link.waitCountdown, 4);
 
+        link.connected = true; // the lamps show a call's traffic only
         emit w.com_main->commEvent(SerialPort::EvSend);
         QCOMPARE(link.view().st_tx, LinkColour::Green);
+        link.connected = false;
         QList<int> keypad;
         link.keypadHandler = [&keypad](int e) { keypad << e; };
         link.keypadOpen = true;

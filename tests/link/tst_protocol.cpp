@@ -18,6 +18,7 @@ private slots:
     void requestLayouts();
     void schedulerOrder();
     void tenUnansweredTurnsEndTheConnection();
+    void silenceAfterAnswersIsNoFailedConnection();
     void endFramesAtFourThousandEightHundredBaud();
     void panelClock();
     void statusViews();
@@ -279,6 +280,13 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
         if (turn < 11) {
             QCOMPARE(reqs.size(), 1);
             QCOMPARE(r.link.retryCounter, turn - 1);
+            // Never answered (a wrong access code or model): not shown as a
+            // working link, and the partition stays unknown.
+            QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
+            QCOMPARE(r.link.view().picture("img_particion_0"), QStringLiteral("gris"));
+            if (turn > 1)
+                QCOMPARE(r.link.view().statusLine,
+                         QStringLiteral("El panel no responde: verifique el código de acceso y el modelo"));
         } else {
             QCOMPARE(reqs.size(), 3);
             for (const auto& q : reqs)
@@ -293,6 +301,23 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
     QVERIFY(r.link.ipMode && r.link.waitingForConnect);
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos. "
+                                                      "Esperando la llamada del panel por IP en el puerto 5000"));
+    QCOMPARE(r.console.failedConnections, 1);
+}
+
+void tst_protocol::silenceAfterAnswersIsNoFailedConnection()
+{
+    // A panel that answered and then went silent: a session that ended, not
+    // a failed connection.
+    LinkRig r;
+    r.connectModem();
+    r.firstTurn();
+    QCOMPARE(r.link.view().picture("img_particion_0"), QStringLiteral("verde"));
+    for (int turn = 1; turn <= 11; ++turn)
+        QVERIFY(r.ticksUntilSent() > 0);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
+    QCOMPARE(r.console.failedConnections, 0);
 }
 
 void tst_protocol::endFramesAtFourThousandEightHundredBaud()

@@ -191,16 +191,23 @@ void tst_transfer::progressOfThreeSections()
     r.link.writePending = true;
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     QCOMPARE(r.link.progressTotal, 3.0);
-    QStringList captions;
+    QStringList captions, lines;
     QList<int> bars;
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(r.nextRequest().value(3), 1);
         r.com.receive(answerFrame({1}));
         captions << r.link.view().caption(QStringLiteral("st_progreso"));
         bars << r.link.view().pb_progreso;
+        lines << r.link.view().statusLine;
     }
     QCOMPARE(captions, QStringList({"33%", "67%", ""}));
     QCOMPARE(bars, QList<int>({33, 67, 0}));
+    // The bar clears itself; the status line says how far it went, then
+    // that it is over.
+    QCOMPARE(lines, QStringList({"Subiendo: 1 de 3 secciones", "Subiendo: 2 de 3 secciones",
+                                 "Subiendo: 3 de 3 secciones"}));
+    QCOMPARE(r.nextRequest().value(3), 2);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Subida terminada: 3 secciones"));
 }
 
 void tst_transfer::badValuesStopLoadingAndSendNothing()
@@ -292,9 +299,11 @@ void tst_transfer::shortAndDatedEvents()
     QCOMPARE(rows().at(0).mid(0, 4), QStringList({"1", "5", "3", "1"}));
     QCOMPARE(rows().at(1).mid(0, 4), QStringList({"1", "5", "200", "0"}));
     QVERIFY(r.link.eventsPending);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Bajando eventos: 2 eventos"));
     r.com.receive(answerFrame({6, 0x33}));
     QVERIFY(!r.link.eventsPending);
     QCOMPARE(rows().size(), 2);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Descarga de eventos terminada: 2 eventos"));
     QCOMPARE(r.console.eventRefreshes, 2);
 
     // Dated records (protocol code 2): request 13 with 2.

@@ -47,6 +47,7 @@ void tst_transport::dialConnectsOnSplitKeyword()
     QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
     QVERIFY(r.link.dialling);
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Marcando 5550101…"));
     for (char c : QByteArray("ATDT5550101\r\r\nCONNEC"))
         r.com.receive(QByteArray(1, c));
     r.ticks(5);
@@ -59,11 +60,16 @@ void tst_transport::dialConnectsOnSplitKeyword()
     QVERIFY(!r.link.endAfterConnect);
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
     QCOMPARE(r.console.is_password, QStringLiteral("1234"));
-    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
+    // Not green before the panel has answered once.
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
+    QCOMPARE(r.link.view().toolTip("img_connect"), QStringLiteral("Conectado, sin respuesta del panel"));
     // The rest of the modem's line is no frame: it gives the speed.
     r.com.receive(" 1200/ARQ\r\n");
     QVERIFY(!r.link.frameError);
     QCOMPARE(r.link.waitCountdown, 15);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Conectado por módem (1200 bps)"));
+    r.firstTurn();
+    QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
     QCOMPARE(r.link.view().toolTip("img_connect"), QStringLiteral("Conectado a 1200 bps"));
 }
 
@@ -78,6 +84,7 @@ void tst_transport::dialTimesOutRed()
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
     QVERIFY(!r.link.waitingForCall && !r.link.connected);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s"));
     // The scheduler stays quiet afterwards.
     r.com.takeWritten();
     r.ticks(50);
@@ -96,6 +103,7 @@ void tst_transport::endDuringDialStopsAtOnce()
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
     QCOMPARE(r.link.pendingCommand, 0);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Llamada cancelada"));
     // A CONNECT arriving late changes nothing.
     r.com.receive("CONNECT");
     QVERIFY(!r.link.connected);
@@ -129,6 +137,8 @@ void tst_transport::failedDialGoesBackToWaiting()
         r.ticks(900);
         QVERIFY(r.link.ipMode && r.link.waitingForCall && r.link.waitingForConnect);
         QVERIFY(!r.link.ipCallBack);
+        QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s. "
+                                                          "Esperando la llamada del panel por IP en el puerto 5000"));
         QCOMPARE(r.ip.binds, (QList<quint16>{5000, 5000}));
         QVERIFY(r.ip.isBound());
     }
@@ -142,7 +152,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     r.com.takeWritten();
     r.com.receive("CONNECT");
     QVERIFY(r.link.connected && r.link.endAfterConnect);
-    QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("verde"));
+    QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
     QCOMPARE(r.ticksUntilSent(), 16);
     const QByteArray written = r.com.takeWritten();
     const auto frames = splitFrames(written);
@@ -152,6 +162,9 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     QVERIFY(written.endsWith("ATS0=1\r"));
     QCOMPARE(r.com.closes, 2);
     QVERIFY(!r.link.connected && r.link.waitingForCall && r.link.waitingForConnect);
+    // Asking for the call-back is no failed connection.
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Esperando la llamada del panel por módem"));
+    QCOMPARE(r.console.failedConnections, 0);
     // The panel calls back: a normal connection, no end on the first turn.
     r.com.receive("RING\r\nCONNECT\r\n");
     QVERIFY(r.link.connected && !r.link.endAfterConnect);
@@ -287,6 +300,7 @@ void tst_transport::endingVariants()
         r.link.img_end_Click();
         r.ticks(16);
         QVERIFY(!r.link.connected && !r.link.waitingForCall && !r.com.isOpen());
+        QCOMPARE(r.link.view().statusLine, QStringLiteral("Comunicación terminada"));
     }
 }
 
@@ -383,6 +397,10 @@ void tst_transport::keypadOwnsTheSerialEvents()
 void tst_transport::trafficColours()
 {
     LinkRig r;
+    // Idle: the modem's answer to its reset lights nothing.
+    r.link.f_reseteamodem();
+    r.com.receive("OK\r\n");
+    QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
     r.connectModem();
     r.com.receive("x");
     QCOMPARE(r.link.view().st_rx, LinkColour::Red);

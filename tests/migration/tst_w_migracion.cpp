@@ -1,6 +1,7 @@
 // The start-up check and the migration window: the question, declining,
 // the merge with its progress, success and failure.
 
+#include "app/ui_messagebox.h"
 #include "app/ui_shell.h"
 #include "app/ui_startup_hooks.h"
 #include "catalogue_fixture.h"
@@ -82,6 +83,11 @@ private slots:
         app.runCatalogueCheck();
         QCOMPARE(st.messages.asked,
                  QStringList{QStringLiteral("Se ha detectado un archivo de novedades.\n¿Ejecuta el proceso de migración?")});
+        // Enter merges (safe, and it can be repeated); only "No" deletes.
+        QCOMPARE(st.messages.defaults, QList<MessageService::Default>{MessageService::Default::Yes});
+        WidgetMessages boxes;
+        QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+        QVERIFY(boxes.ask(QStringLiteral("Atención"), QStringLiteral("¿Sí?"), MessageService::Default::Yes));
         QVERIFY(!QFile::exists(st.path(mdl_main::UpdateFile)));
         QVERIFY(!QSqlDatabase::contains(mdl_main::UpdateConnection));
         QCOMPARE(ended, -1);

@@ -101,6 +101,9 @@ void TstBuscar::filterIsEnterOnlyContainsAndIgnoresCase()
     addSubscriber(4, "0004", "O'BRIEN", "100%");
     QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
     QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
+    // The surname column fits the surnames, item margins included.
+    const QTableView* view = w->dgr_buscar;
+    QVERIFY(view->columnWidth(2) >= view->fontMetrics().horizontalAdvance(QStringLiteral("DEMOSTRACIÓN")) + 6);
     w->tx_buscar->setText("muñoz"); // typing alone filters nothing
     QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
     QCOMPARE(search(w, "muñoz"), QStringList{"MUÑOZ"});
