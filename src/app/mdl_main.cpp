@@ -182,6 +182,13 @@ bool mdl_main::f_abrepuerto(int accion, int& puerto, const QString& modo)
     return result;
 }
 
+void mdl_main::portLost()
+{
+    portOpen = false;
+    portStatusPicture = QStringLiteral("modem_no");
+    emit portStatusChanged();
+}
+
 void mdl_main::f_mensaje(int number)
 {
     const QString text = catalogueText(number);

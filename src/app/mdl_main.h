@@ -43,6 +43,9 @@ public:
     enum class InitResult { Ok, Fatal };
     InitResult f_inicializa(ShellUi& ui);
     bool f_abrepuerto(int accion, int& puerto, const QString& modo);
+    // The port's device went away and the port was closed: the status bar
+    // shows it; a click on the modem panel opens it again.
+    void portLost();
 
     // Shared operations.
     void f_mensaje(int number);

@@ -22,6 +22,11 @@ struct LinkView {
     LinkColour st_tx = LinkColour::ButtonFace;
     LinkColour st_err = LinkColour::ButtonFace;
     int pb_progreso = 0;
+    // Answers refused in this connection (their code or length did not fit
+    // the request) and datagrams dropped from sources other than the panel;
+    // also in the tool-tips of st_err and img_IP.
+    int rejectedAnswers = 0;
+    int strangerDatagrams = 0;
 
     QString picture(const QString& name) const { return items.value(name).picture; }
     QString toolTip(const QString& name) const { return items.value(name).toolTip; }

@@ -242,11 +242,18 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     QCOMPARE(r.ip.sent[0].host, QHostAddress(QStringLiteral("127.0.0.2")));
     QCOMPARE(requestBytes(r.ip.sent[0].data).value(3), 10);
     QVERIFY(r.com.written.isEmpty());
-    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003);
+    // Another port of the same host is another source: its answer is
+    // dropped and the replies stay with the panel.
+    const QHostAddress panel(QStringLiteral("127.0.0.2"));
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
+    QVERIFY(!r.link.clockKnown && !r.link.frameError);
+    QCOMPARE(r.link.strangerDatagrams, 1);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
     QVERIFY(r.link.clockKnown && !r.link.frameError);
     QCOMPARE(r.link.waitCountdown, 3);
     r.ticks(4);
-    QCOMPARE(r.ip.sent.last().port, quint16(4003));
+    QCOMPARE(r.ip.sent.last().port, quint16(4002));
+    QCOMPARE(r.ip.sent.last().host, panel);
 }
 
 void tst_transport::endingVariants()
