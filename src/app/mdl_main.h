@@ -56,6 +56,10 @@ public:
     // or restoring it from its backup; returns a text to tell the user when it
     // restored a copy. Throws db::Error.
     QString openStationDatabase();
+    // The database is damaged or unreadable (`why`): with a sound backup
+    // beside it the operator may restore that backup, the damaged file being
+    // kept aside under a dated name. Throws db::Error when it is not restored.
+    void restoreBackup(const QString& why);
     void closeConnections();
 
     // Shell state.

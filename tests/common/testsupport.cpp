@@ -132,6 +132,23 @@ bool waitFor(const std::function<bool()>& done, int ms)
     return true;
 }
 
+bool damageTable(const QString& file, const QString& table)
+{
+    qint64 page = 0, size = 0;
+    {
+        const QString name = QStringLiteral("estropear");
+        QSqlDatabase c = db::open(name, file);
+        page = db::scalar(c, QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = ?"), {table}).toLongLong();
+        size = db::scalar(c, QStringLiteral("PRAGMA page_size")).toLongLong();
+        c = QSqlDatabase();
+        db::close(name);
+    }
+    QFile f(file);
+    if (page < 2 || !f.open(QIODevice::ReadWrite) || !f.seek((page - 1) * size))
+        return false;
+    return f.write(QByteArray(int(size), '\x5A')) == size;
+}
+
 quint16 freeUdpPort()
 {
     QUdpSocket s;

@@ -81,5 +81,9 @@ bool linkTurn(mdl_trans& link, bool answered = true);
 // Turns until `flag` drops; false when a turn goes unanswered.
 bool linkTurnsWhile(mdl_trans& link, const bool& flag);
 
+// Overwrites the first page of `table` in the closed database `file` with
+// garbage, as a failing disk leaves a page. False when it could not.
+bool damageTable(const QString& file, const QString& table);
+
 // A loopback UDP port that was free a moment ago.
 quint16 freeUdpPort();
