@@ -1,5 +1,9 @@
 #include "records/section_format.h"
 
+#include "link/mdl_trans.h"
+
+const int SectionFormat::MaxCharacters = 2 * mdl_trans::MemorySize;
+
 namespace {
 
 bool isHex(QChar c)
@@ -41,6 +45,8 @@ bool isByte(const QString& s, bool (*pred)(QChar), int base)
 
 SectionFormat::Input SectionFormat::input() const
 {
+    if (!sizeKnown())
+        return Input::none;
     switch (tipo) {
     case 1:
         return Input::list;
@@ -69,6 +75,8 @@ QString SectionFormat::defaultShown(const QString& stored) const
 
 std::optional<QString> SectionFormat::saved(const QString& typed) const
 {
+    if (!sizeKnown())
+        return std::nullopt;
     QString v = typed;
     if (tipo >= 3 && tipo <= 5 && hasFill() && v.size() < caracteres)
         v += QString(caracteres - v.size(), filler.at(0));

@@ -80,6 +80,7 @@ private slots:
     void textValues();
     void listRowsRowCountAndUnchangedSaves();
     void subscriberMarksAndRestore();
+    void sizeFromADamagedCatalogue();
 };
 
 void TstSeccion::textValues_data()
@@ -147,6 +148,21 @@ void TstSeccion::textValues()
     QCOMPARE(EditorContext::instance().marca, typed == shown ? 1 : 0);
     w_seccion again;
     QCOMPARE(box(again, 1)->text(), typed);
+}
+
+// A catalogue that slipped past the merge with an absurd length: the section
+// opens without inputs instead of sizing one from it.
+void TstSeccion::sizeFromADamagedCatalogue()
+{
+    Station st(true, false);
+    makeTemplate2();
+    addSection(61, 4, 2000000000, QVariant("F"), "12FF");
+    openTemplate(61);
+    w_seccion w;
+    w.show();
+    QVERIFY(!box(w, 1) && !list(w, 1));
+    w.cb_subir->trigger();
+    QCOMPARE(templateValue(61), QString("12FF"));
 }
 
 void TstSeccion::listRowsRowCountAndUnchangedSaves()
