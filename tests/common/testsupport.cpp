@@ -88,10 +88,16 @@ Pty::Pty()
 
 Pty::~Pty()
 {
+    close();
+}
+
+void Pty::close()
+{
     if (m_slaveFd >= 0)
         ::close(m_slaveFd);
     if (m_master >= 0)
         ::close(m_master);
+    m_slaveFd = m_master = -1;
 }
 
 bool Pty::linkAs(const QString& dir, int n) const

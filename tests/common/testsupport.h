@@ -61,6 +61,8 @@ public:
     // Reads what the station wrote (non-blocking).
     QByteArray readAvailable();
     void write(const QByteArray& data);
+    // Closes both ends: the station's port sees its device gone.
+    void close();
 
 private:
     int m_master = -1;

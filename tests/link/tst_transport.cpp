@@ -23,6 +23,9 @@ private slots:
     void portOrSocketUnavailable();
     void keypadOwnsTheSerialEvents();
     void trafficColours();
+    void ipSessionBelongsToItsPanel();
+    void lostSerialDeviceEndsTheLink_data();
+    void lostSerialDeviceEndsTheLink();
 };
 
 void tst_transport::modemReset()
@@ -405,6 +408,100 @@ void tst_transport::trafficColours()
     r.com.open();
     emit r.com.commEvent(SerialPort::EvSend);
     QCOMPARE(r.link.view().st_tx, LinkColour::ButtonFace);
+}
+
+// Only allowed panels connect, the keyword must come whole from one source,
+// and the session's panel is the only one heard until it ends.
+void tst_transport::ipSessionBelongsToItsPanel()
+{
+    LinkRig r;
+    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/8; 127.0.0.2', "
+                                                       "ip_escucha = '127.0.0.1'"));
+    r.link.f_esperaip();
+    QCOMPARE(r.ip.boundAddress, QHostAddress(QStringLiteral("127.0.0.1")));
+    const QHostAddress panel(QStringLiteral("10.1.2.3")), other(QStringLiteral("127.0.0.2"));
+    r.ip.arrive("CONNECT IP", 4000, QHostAddress(QStringLiteral("192.168.1.9")));
+    r.ip.arrive("CONNECT", 4000, other);
+    r.ip.arrive(" IP", 4000, panel);
+    QVERIFY(!r.link.connected);
+    QCOMPARE(r.link.strangerDatagrams, 1);
+    QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
+             QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)"));
+    r.ip.arrive("CONNECT IP", 4500, panel);
+    QVERIFY(r.link.connected);
+    QCOMPARE(r.link.peerHost, panel);
+    QCOMPARE(r.link.peerPort, quint16(4500));
+
+    // An allowed address on another port, and the same port elsewhere, are
+    // strangers: nothing of theirs is decoded and replies stay with the panel.
+    r.ticks(16);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
+    QVERIFY(!r.link.clockKnown && !r.link.frameError);
+    QCOMPARE(r.link.strangerDatagrams, 3);
+    r.ticks(60);
+    QCOMPARE(r.ip.sent.size(), 2);
+    for (const auto& sent : r.ip.sent)
+        QVERIFY(sent.host == panel && sent.port == 4500);
+    r.ip.arrive(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}), 4500, panel);
+    QVERIFY(!r.link.frameError);
+
+    // The session over, the panel is nobody's until the next CONNECT IP.
+    r.link.f_muestraestado(0);
+    QVERIFY(r.link.peerHost.isNull());
+
+    // A list that cannot be read keeps the socket closed.
+    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
+    r.link.f_esperaip();
+    QVERIFY(!r.ip.isBound() && !r.link.waitingForCall);
+}
+
+void tst_transport::lostSerialDeviceEndsTheLink_data()
+{
+    QTest::addColumn<int>("state"); // 0 dialling, 1 double call, 2 connected, 3 waiting, 4 idle
+    QTest::addColumn<QString>("red");
+    QTest::newRow("dialling") << 0 << "img_connect";
+    QTest::newRow("double call") << 1 << "img_connect_AMO";
+    QTest::newRow("connected") << 2 << "img_connect";
+    QTest::newRow("waiting") << 3 << "Img_wait_call";
+    QTest::newRow("idle") << 4 << "";
+}
+
+void tst_transport::lostSerialDeviceEndsTheLink()
+{
+    QFETCH(int, state);
+    QFETCH(QString, red);
+    LinkRig r;
+    mdl_main::instance().com_main = &r.com;
+    switch (state) {
+    case 0: r.link.f_llamar(QStringLiteral("1"), 900); break;
+    case 1: r.link.f_doblellamada(QStringLiteral("1")); break;
+    case 2: r.connectModem(); break;
+    case 3: r.link.f_esperallamada(); break;
+    default: r.com.open(); break;
+    }
+    QVERIFY(r.com.isOpen());
+    for (int i = 0; i < 3; ++i)
+        emit r.com.commEvent(SerialPort::ErDevice);
+    QCoreApplication::processEvents();
+    QVERIFY(!r.com.isOpen());
+    QVERIFY(!mdl_main::instance().portOpen);
+    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
+    QVERIFY(!r.link.connected && !r.link.dialling && !r.link.waitingForConnect && !r.link.waitingForCall);
+    if (red.isEmpty()) {
+        QVERIFY(r.st.messages.shown.isEmpty());
+        return;
+    }
+    QCOMPARE(r.link.view().picture(red), QStringLiteral("rojo"));
+    QCOMPARE(r.st.messages.shown.size(), 1);
+    QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 102"));
+    // Nothing runs on afterwards: no dial result, no request, no reopening.
+    const int sent = r.link.framesSent, opens = r.com.opens;
+    r.ticks(1200);
+    QCOMPARE(r.link.framesSent, sent);
+    QCOMPARE(r.com.opens, opens);
+    QVERIFY(!r.link.connected);
+    QCOMPARE(r.st.messages.shown.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_transport)
