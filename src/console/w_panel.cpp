@@ -3,6 +3,7 @@
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
+#include "console/events_model.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
@@ -29,6 +30,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -515,9 +517,10 @@ QWidget* w_panel::buildEventos()
     img_borraeventos->setToolTip(QStringLiteral("Borra eventos hasta la fecha indicada"));
     clickable(img_borraeventos, nullptr, [this] { deleteEvents(); });
 
-    dg_eventos = new QTableWidget(0, 3, page);
+    dg_eventos = new QTableView(page);
     dg_eventos->setObjectName(QStringLiteral("dg_eventos"));
-    dg_eventos->setHorizontalHeaderLabels({QStringLiteral("FECHA"), QStringLiteral("EVENTO"), QStringLiteral("USU/ZONA")});
+    m_eventos = new EventsModel(this);
+    dg_eventos->setModel(m_eventos);
     dg_eventos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dg_eventos->setSelectionBehavior(QAbstractItemView::SelectRows);
     dg_eventos->verticalHeader()->hide();
@@ -843,31 +846,7 @@ void w_panel::startTransfer(bool& flag, int log, bool loadImage)
 
 void w_panel::wf_muestraeventos()
 {
-    dg_eventos->setRowCount(0);
-    if (il_abonado < 1)
-        return;
-    try {
-        // The subscriber's events with their texts for the model and type, newest first.
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ae.fecha, e.descripcion, ae.parametro "
-                                              "FROM abonados_eventos ae, eventos e "
-                                              "WHERE ae.id_evento = e.id_evento AND ae.id_tipo = e.id_tipo "
-                                              "AND ae.id_panel = e.id_panel AND ae.id_abonado = ? "
-                                              "ORDER BY ae.orden DESC"),
-                               {il_abonado});
-        int r = 0;
-        while (q.next()) {
-            dg_eventos->insertRow(r);
-            dg_eventos->setItem(r, 0, new QTableWidgetItem(db::text(q, "fecha")));
-            dg_eventos->setItem(r, 1, new QTableWidgetItem(db::text(q, "descripcion")));
-            auto* p = new QTableWidgetItem(QString::number(db::integer(q, "parametro")));
-            p->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            dg_eventos->setItem(r, 2, p);
-            ++r;
-        }
-    } catch (const db::Error& e) {
-        qWarning("w_panel::wf_muestraeventos: %s", qPrintable(e.text()));
-    }
+    m_eventos->show(il_abonado);
 }
 
 QDate w_panel::defaultDeleteDate(const QDate& today)

@@ -23,7 +23,9 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QTableView;
 class QTableWidget;
+class EventsModel;
 class QToolBar;
 
 class w_panel : public QWidget, public LinkConsole {
@@ -140,7 +142,7 @@ public:
     QLabel* st_borraeventos_t;
     QDateEdit* dp_borraeventos;
     QLabel* img_borraeventos;
-    QTableWidget* dg_eventos;
+    QTableView* dg_eventos; // bound to the subscriber's events, read a page at a time
 
     QSize sizeHint() const override
     {
@@ -177,4 +179,5 @@ private:
     QHash<QWidget*, QString> m_fixedTips;    // tool-tips of the controls themselves
     QSet<QWidget*> m_hiddenByLevel;
     bool m_unloaded = false;
+    EventsModel* m_eventos;
 };

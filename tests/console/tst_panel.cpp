@@ -488,19 +488,35 @@ void tst_panel::eventsListAndDelete()
     add("2026-02-01 00:00:00", 2);
     add("2026-02-20 08:00:00", 1);
     c.w->wf_muestraabonado(1);
-    auto* g = c.find<QTableWidget>(QStringLiteral("dg_eventos"));
+    const QAbstractItemModel* g = c.find<QTableView>(QStringLiteral("dg_eventos"))->model();
     QCOMPARE(g->rowCount(), 3);
-    QCOMPARE(g->item(0, 0)->text(), QStringLiteral("2026-02-20 08:00:00"));
-    QCOMPARE(g->item(0, 1)->text(),
+    QCOMPARE(g->index(0, 0).data().toString(), QStringLiteral("2026-02-20 08:00:00"));
+    QCOMPARE(g->index(0, 1).data().toString(),
              db::scalar(conn(), QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = 1 AND id_tipo = 0 "
                                                "AND id_evento = 1")).toString());
-    QCOMPARE(g->horizontalHeaderItem(2)->text(), QStringLiteral("USU/ZONA"));
+    QCOMPARE(g->headerData(2, Qt::Horizontal).toString(), QStringLiteral("USU/ZONA"));
 
     c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(2);
     c.find<QDateEdit>(QStringLiteral("dp_borraeventos"))->setDate(QDate(2026, 2, 1));
     c.click(QStringLiteral("img_borraeventos"));
     QCOMPARE(g->rowCount(), 1);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_eventos")), 1);
+
+    // A long history is read a page at a time as the list scrolls, newest first throughout.
+    db::exec(conn(), QStringLiteral("WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 449) "
+                                    "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) "
+                                    "SELECT 1, 1, 2, i, 0 FROM k"));
+    c.w->wf_muestraeventos();
+    QCOMPARE(g->rowCount(), 200);
+    auto* view = c.find<QTableView>(QStringLiteral("dg_eventos"));
+    for (int i = 0; i < 10 && g->canFetchMore({}); ++i) {
+        view->scrollToBottom();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(g->rowCount(), 450);
+    QCOMPARE(g->index(0, 2).data().toString(), QStringLiteral("449"));
+    QCOMPARE(g->index(200, 2).data().toString(), QStringLiteral("249"));
+    QCOMPARE(g->index(449, 0).data().toString(), QStringLiteral("2026-02-20 08:00:00"));
 }
 
 QTEST_MAIN(tst_panel)
