@@ -178,6 +178,17 @@ void CatalogueMerge::mergeTable(const MergeTable& t)
 
     // Items and template values are placed by their section, merged before.
     m_sections.clear();
+    m_lastItems.clear();
+    if (QLatin1String(t.table) == QLatin1String("secciones")) {
+        for (const QSqlDatabase& c : {m_station, m_update}) {
+            QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, MAX(id_item) FROM secciones_items "
+                                                     "GROUP BY id_panel, id_seccion"));
+            while (s.next()) {
+                qint64& last = m_lastItems[{s.value(0).toLongLong(), s.value(1).toLongLong()}];
+                last = qMax(last, s.value(2).toLongLong());
+            }
+        }
+    }
     if (t.columns.size() > 2 && QLatin1String(t.columns[2].name) == QLatin1String("id_item")) {
         QSqlQuery s = db::exec(m_station, QStringLiteral("SELECT id_panel, id_seccion, tipo, posicion FROM secciones"));
         while (s.next())
@@ -309,6 +320,16 @@ QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& valu
         check("caracteres", 0, room);
     }
     check("id_estado", -1, 1);
+    if (error.isEmpty() && at("tipo").isValid()) {
+        // The section's items, where they are already, must stay on the map.
+        const qint64 last = m_lastItems.value({at("id_panel").toLongLong(), at("id_seccion").toLongLong()});
+        const qint64 tipo = at("tipo").toLongLong(), posicion = at("posicion").toLongLong();
+        if (tipo == 1 && last > 8)
+            error = refuse("tipo", QString::number(tipo), QStringLiteral("la sección tiene el ítem %1 y una de bits llega al 8").arg(last));
+        else if ((tipo == 2 || tipo == 3) && posicion + last - 1 > lastAddress)
+            error = refuse("posicion", QString::number(posicion),
+                           QStringLiteral("su ítem %1 quedaría fuera de la memoria del panel (0 a %2)").arg(last).arg(lastAddress));
+    }
     if (error.isEmpty() && at("cadena").isValid()) {
         // The protocol code goes into one byte of every request.
         bool ok = false;

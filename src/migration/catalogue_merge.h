@@ -90,6 +90,9 @@ private:
     // Sections already in the station, for the items' memory addresses:
     // (id_panel, id_seccion) -> (tipo, posicion).
     QHash<QPair<qint64, qint64>, QPair<int, int>> m_sections;
+    // Highest item of each section, in the station or in the file, for the
+    // sections themselves: a section must not move its items off the map.
+    QHash<QPair<qint64, qint64>, qint64> m_lastItems;
 };
 
 // Describes a row by its key for error messages: "id_panel = 3, id_seccion = 9".

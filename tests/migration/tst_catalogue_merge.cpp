@@ -145,9 +145,13 @@ private slots:
         QTest::newRow("negative key") << "UPDATE secciones_items SET id_item = -1 WHERE id_panel = 1 AND id_seccion = 0 AND id_item = 3"
                                       << "secciones_items" << QVariantList{1, 0, -1}
                                       << range.arg("id_item", "secciones_items", "id_panel = 1, id_seccion = 0, id_item = -1", "-1") << 2000;
-        QTest::newRow("ninth bit") << "INSERT INTO secciones_items VALUES (1, 2, 9, 'noveno v2')" << "secciones_items"
-                                   << QVariantList{1, 2, 9}
-                                   << range.arg("id_item", "secciones_items", "id_panel = 1, id_seccion = 2, id_item = 9", "9") << 2000;
+        // A ninth item of a bit section is refused with its section.
+        QTest::newRow("ninth bit") << "INSERT INTO secciones_items VALUES (1, 2, 9, 'noveno v2')" << "secciones"
+                                   << QVariantList{1, 2} << range.arg("tipo", "secciones", "id_panel = 1, id_seccion = 2", "1") << 2000;
+        // Found by fuzzing: a section moved so that items it has already would leave the map.
+        QTest::newRow("items off the map") << "UPDATE secciones SET posicion = 4990 WHERE id_panel = 1 AND id_seccion = 21"
+                                           << "secciones" << QVariantList{1, 21}
+                                           << range.arg("posicion", "secciones", "id_panel = 1, id_seccion = 21", "4990") << 2000;
         QTest::newRow("mark 7") << "UPDATE configuraciones_valores SET id_estado = 7 WHERE id_panel = 2 AND id_seccion = 0 AND id_item = 1"
                                 << "configuraciones_valores" << QVariantList{2, 0, 1}
                                 << range.arg("id_estado", "configuraciones_valores", "id_panel = 2, id_seccion = 0, id_item = 1", "7") << 2000;
