@@ -81,6 +81,22 @@ struct Session {
         db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ?"),
                  {estado, console.il_abonado});
     }
+    // Every value marked for upload (or download) and the image loaded.
+    bool load(bool upload)
+    {
+        markAll(upload ? 1 : -1);
+        (upload ? link.writePending : link.readPending) = true;
+        return link.f_cargatransferencia(console.il_abonado);
+    }
+    // Other programming in the panel.
+    void scramblePanel(quint32 seed)
+    {
+        QRandomGenerator rnd(seed);
+        for (int a = 0; a < Panel::MemorySize; ++a)
+            panel.state.programMemory[a] = char(rnd.bounded(256));
+    }
+    // The panel's memory is the image of `rows`.
+    bool panelHolds(const QList<Row>& rows) const { return panel.state.programMemory == expectedImage(rows); }
 };
 
 } // namespace
@@ -114,23 +130,15 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     const QList<Row> rows = s.rows();
     QVERIFY(rows.size() > 100);
 
-    s.markAll(1);
-    s.link.writePending = true;
-    QVERIFY(s.link.f_cargatransferencia(1));
+    QVERIFY(s.load(true));
     QVERIFY(s.runWhile(s.link.writePending));
-    const QByteArray want = expectedImage(rows);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        QVERIFY2(s.panel.state.programMemory.at(a) == want.at(a), qPrintable(QString::number(a)));
+    QVERIFY(s.panelHolds(rows));
     QCOMPARE(s.markedRows(), 0);
     QCOMPARE(s.panel.ignored, 0);
 
     // Other programming in the panel comes back into every section.
-    QRandomGenerator rnd(4);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        s.panel.state.programMemory[a] = char(rnd.bounded(256));
-    s.markAll(-1);
-    s.link.readPending = true;
-    QVERIFY(s.link.f_cargatransferencia(1));
+    s.scramblePanel(4);
+    QVERIFY(s.load(false));
     QVERIFY(s.runWhile(s.link.readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QVERIFY(!s.link.frameError);
@@ -143,12 +151,8 @@ void tst_transfer_e2e::downloadCutOffFinishesOnTheNextConnection()
     QVERIFY(s.connect());
     QVERIFY(s.turn());
     const QList<Row> rows = s.rows();
-    QRandomGenerator rnd(9);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        s.panel.state.programMemory[a] = char(rnd.bounded(256));
-    s.markAll(-1);
-    s.link.readPending = true;
-    QVERIFY(s.link.f_cargatransferencia(2));
+    s.scramblePanel(9);
+    QVERIFY(s.load(false));
     for (int i = 0; i < 5; ++i)
         QVERIFY(s.turn());
     // The line goes dead: the panel answers nothing more, and after ten
@@ -234,24 +238,16 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
     QVERIFY(turn());
     const QList<Row> rows = s.rows();
 
-    s.markAll(1);
-    s.link.writePending = true;
-    QVERIFY(s.link.f_cargatransferencia(1));
+    QVERIFY(s.load(true));
     for (int i = 0; i < 2000 && s.link.writePending; ++i)
         QVERIFY(turn());
     QCOMPARE(s.link.rejectedAnswers, 3);
-    const QByteArray want = expectedImage(rows);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        QVERIFY2(s.panel.state.programMemory.at(a) == want.at(a), qPrintable(QString::number(a)));
+    QVERIFY(s.panelHolds(rows));
     QCOMPARE(storedValues(s.rows()), storedValues(rows));
     QCOMPARE(s.markedRows(), 0);
 
-    QRandomGenerator rnd(5);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        s.panel.state.programMemory[a] = char(rnd.bounded(256));
-    s.markAll(-1);
-    s.link.readPending = true;
-    QVERIFY(s.link.f_cargatransferencia(1));
+    s.scramblePanel(5);
+    QVERIFY(s.load(false));
     for (int i = 0; i < 2000 && s.link.readPending; ++i)
         QVERIFY(turn());
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
