@@ -7,6 +7,7 @@
 #include "data/db.h"
 #include "data/messages.h"
 #include "link/serialport_qt.h"
+#include "link/mdl_trans.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiSubWindow>
@@ -79,6 +81,20 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     sle_IP_port = new QLineEdit(frm_configuracion);
     sle_IP_port->setObjectName(QStringLiteral("sle_IP_port"));
     sle_IP_port->setMaxLength(5);
+    st_IP_permitidas_t = new QLabel(QStringLiteral("Paneles permitidos:"), frm_configuracion);
+    sle_IP_permitidas = new QLineEdit(frm_configuracion);
+    sle_IP_permitidas->setObjectName(QStringLiteral("sle_IP_permitidas"));
+    sle_IP_permitidas->setMaxLength(1000);
+    sle_IP_permitidas->setPlaceholderText(QStringLiteral("cualquiera"));
+    sle_IP_permitidas->setToolTip(QStringLiteral("Direcciones o redes de los paneles que pueden conectarse por IP, "
+                                                 "separadas por comas (por ejemplo 10.0.0.0/8, 192.168.1.20). "
+                                                 "Vacío: cualquiera."));
+    st_IP_escucha_t = new QLabel(QStringLiteral("Dirección de escucha:"), frm_configuracion);
+    sle_IP_escucha = new QLineEdit(frm_configuracion);
+    sle_IP_escucha->setObjectName(QStringLiteral("sle_IP_escucha"));
+    sle_IP_escucha->setMaxLength(45);
+    sle_IP_escucha->setPlaceholderText(QStringLiteral("todas"));
+    sle_IP_escucha->setToolTip(QStringLiteral("Dirección local en la que se esperan los paneles por IP. Vacío: todas."));
     grid->addWidget(st_modem_port_t, 0, 0);
     cbx_modem_port->setMinimumContentsLength(3); // room for a typed "12"
     auto* portRow = new QHBoxLayout;
@@ -89,9 +105,13 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     grid->addWidget(cbx_modem_speed, 1, 1);
     grid->addWidget(st_IP_port_t, 2, 0);
     grid->addWidget(sle_IP_port, 2, 1);
+    grid->addWidget(st_IP_permitidas_t, 3, 0);
+    grid->addWidget(sle_IP_permitidas, 3, 1);
+    grid->addWidget(st_IP_escucha_t, 4, 0);
+    grid->addWidget(sle_IP_escucha, 4, 1);
     layout->addWidget(frm_configuracion, 1);
 
-    ui::sizeWindow(this, 3600, 2800);
+    ui::sizeWindow(this, 4600, 3400);
 
     connect(cb_aceptar, &QAction::triggered, this, &w_parametros::aceptar);
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
@@ -100,13 +120,15 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     bool found = false;
     try {
         QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT modem_port, tel_1, tel_2, tel_3, modem_mode, ip_port FROM configuracion "
-                                              "WHERE id_configuracion = 1"));
+                               QStringLiteral("SELECT modem_port, tel_1, tel_2, tel_3, modem_mode, ip_port, ip_permitidas, "
+                                              "ip_escucha FROM configuracion WHERE id_configuracion = 1"));
         if (q.next()) {
             found = true;
             cbx_modem_port->setCurrentText(db::text(q, "modem_port"));
             cbx_modem_speed->setCurrentText(db::text(q, "modem_mode"));
             sle_IP_port->setText(db::text(q, "ip_port"));
+            sle_IP_permitidas->setText(db::text(q, "ip_permitidas"));
+            sle_IP_escucha->setText(db::text(q, "ip_escucha"));
         }
     } catch (const db::Error&) {
         found = false;
@@ -157,12 +179,26 @@ bool w_parametros::wf_guardadatos()
         sle_IP_port->setFocus();
         return false;
     }
+    const QString allowed = sle_IP_permitidas->text().trimmed();
+    QString bad;
+    if (!mdl_trans::parseAllowedPanels(allowed, nullptr, &bad)) {
+        showError(QStringLiteral("«%1» no es una dirección ni una red válida (por ejemplo 192.168.1.20 o 10.0.0.0/8)").arg(bad));
+        sle_IP_permitidas->setFocus();
+        return false;
+    }
+    const QString listen = sle_IP_escucha->text().trimmed();
+    if (!listen.isEmpty() && QHostAddress(listen).isNull()) {
+        showError(QStringLiteral("«%1» no es una dirección IP válida").arg(listen));
+        sle_IP_escucha->setFocus();
+        return false;
+    }
     try {
         QSqlDatabase c = mdl_main::instance().db();
         db::Transaction t(c);
-        QSqlQuery q = db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = ?, modem_mode = ?, ip_port = ? "
-                                                 "WHERE id_configuracion = 1"),
-                               {port, cbx_modem_speed->currentText(), ipPort});
+        QSqlQuery q = db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = ?, modem_mode = ?, ip_port = ?, "
+                                                 "ip_permitidas = ?, ip_escucha = ? WHERE id_configuracion = 1"),
+                               {port, cbx_modem_speed->currentText(), ipPort, db::nullIfEmpty(allowed),
+                                db::nullIfEmpty(listen)});
         if (q.numRowsAffected() != 1)
             throw db::Error(QStringLiteral("Falta la fila de configuración"));
         t.commit();

@@ -1,8 +1,9 @@
 #pragma once
-// Communication parameters: serial port number, port mode and IP port, stored
-// in the settings row and applied at once. Beside the number, the serial
-// devices of the system: picking one makes the number name it (a "COMn" link
-// in the program directory).
+// Communication parameters: serial port number, port mode, IP port, the panel
+// addresses allowed to connect over IP and the address the socket binds,
+// stored in the settings row and applied at once. Beside the number, the
+// serial devices of the system: picking one makes the number name it (a
+// "COMn" link in the program directory).
 
 #include <QWidget>
 
@@ -29,10 +30,14 @@ public:
     QLabel* st_modem_port_t;
     QLabel* st_modem_speed_t;
     QLabel* st_IP_port_t;
+    QLabel* st_IP_permitidas_t;
+    QLabel* st_IP_escucha_t;
     QComboBox* cbx_modem_port;
     QComboBox* cbx_modem_device;
     QComboBox* cbx_modem_speed;
     QLineEdit* sle_IP_port;
+    QLineEdit* sle_IP_permitidas; // addresses or networks (CIDR); empty: any panel
+    QLineEdit* sle_IP_escucha;    // address to bind; empty: every interface
     QToolBar* tb_configuracion;
     QAction* cb_aceptar;
     QAction* cb_cancelar;

@@ -60,47 +60,68 @@ bool copyOwnerOnly(const QString& from, const QString& to)
 
 } // namespace
 
-Step run(const QString& dir, Step failAt)
+Step run(const QString& dir, Step failAt, QString* reason)
 {
     const QDir d(dir);
     const QString dbPath = d.filePath(mdl_main::DbFile);
     const QString tmpPath = d.filePath(mdl_main::TempFile);
     const QString bkpPath = d.filePath(mdl_main::BackupFile);
+    const QString newBkpPath = bkpPath + QStringLiteral(".nueva");
+    const QString name = QStringLiteral("sorvent-compact");
+    const QString untouched = QStringLiteral("La base de datos y la copia de seguridad anterior quedaron como estaban.");
+    const auto fail = [&](Step step, const QString& why) {
+        db::close(name);
+        QFile::remove(tmpPath);
+        QFile::remove(newBkpPath);
+        if (reason)
+            *reason = why;
+        return step;
+    };
 
     // A leftover copy of an interrupted run would make VACUUM INTO refuse.
     QFile::remove(tmpPath);
+    QFile::remove(newBkpPath);
+    QString damage, error;
     try {
-        if (failAt == Step::Compact)
-            throw db::Error(QStringLiteral("fallo provocado"));
-        // VACUUM INTO fills an empty file as it finds it, permissions included.
-        if (!createOwnerOnly(tmpPath))
-            throw db::Error(QStringLiteral("No se pudo crear la copia compactada"));
-        const QString name = QStringLiteral("sorvent-compact");
-        {
-            QSqlDatabase c = db::open(name, dbPath);
+        QSqlDatabase c = db::open(name, dbPath);
+        // A damaged database must not take the place of the backup, which
+        // may be the last sound copy.
+        if (failAt == Step::Check || db::quickCheck(c, 20000, &damage) == db::Check::Damaged) {
+            if (damage.isEmpty())
+                damage = QStringLiteral("fallo provocado");
+        } else {
+            if (failAt == Step::Compact)
+                throw db::Error(QStringLiteral("fallo provocado"));
+            // VACUUM INTO fills an empty file as it finds it, permissions included.
+            if (!createOwnerOnly(tmpPath))
+                throw db::Error(QStringLiteral("no se pudo crear la copia compactada"));
             db::exec(c, QStringLiteral("VACUUM INTO ?"), {tmpPath});
         }
-        db::close(name);
-        if (!syncPath(tmpPath))
-            throw db::Error(QStringLiteral("No se pudo escribir la copia compactada"));
-    } catch (const db::Error&) {
-        db::close(QStringLiteral("sorvent-compact"));
-        QFile::remove(tmpPath);
-        return Step::Compact;
+    } catch (const db::Error& e) {
+        error = e.text();
     }
+    if (!damage.isEmpty())
+        return fail(Step::Check, QStringLiteral("La base de datos está dañada (%1).\n%2").arg(damage, untouched));
+    if (!error.isEmpty())
+        return fail(Step::Compact, QStringLiteral("No se pudo compactar la base de datos (%1).\n%2").arg(error, untouched));
+    db::close(name);
+    if (!syncPath(tmpPath))
+        return fail(Step::Compact, QStringLiteral("No se pudo escribir la copia compactada.\n%1").arg(untouched));
 
-    // Only one backup generation; a missing one is no error.
-    if (failAt != Step::RemoveBackup)
-        QFile::remove(bkpPath);
+    // The new backup is the database as it was before this compaction.
+    if (failAt == Step::CopyBackup || !copyOwnerOnly(dbPath, newBkpPath))
+        return fail(Step::CopyBackup, QStringLiteral("No se pudo escribir la copia de seguridad.\n%1").arg(untouched));
 
-    if (failAt == Step::CopyBackup || !copyOwnerOnly(dbPath, bkpPath))
-        return Step::CopyBackup;
-
-    std::error_code ec;
-    if (failAt != Step::Replace)
-        std::filesystem::rename(QFile::encodeName(tmpPath).constData(), QFile::encodeName(dbPath).constData(), ec);
-    if (failAt == Step::Replace || ec)
-        return Step::Replace;
+    const auto renameOver = [](const QString& from, const QString& to) {
+        std::error_code ec;
+        std::filesystem::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData(), ec);
+        return !ec;
+    };
+    if (failAt == Step::Replace || !renameOver(tmpPath, dbPath))
+        return fail(Step::Replace, QStringLiteral("No se pudo reemplazar la base de datos por la compactada.\n%1").arg(untouched));
+    if (failAt == Step::RenewBackup || !renameOver(newBkpPath, bkpPath))
+        return fail(Step::RenewBackup, QStringLiteral("No se pudo renovar la copia de seguridad. La base de datos quedó "
+                                                      "compactada y se conserva la copia de seguridad anterior."));
     syncPath(dir, true);
     return Step::None;
 }

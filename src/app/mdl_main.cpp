@@ -2,10 +2,12 @@
 
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/schema_upgrade.h"
 #include "data/seed.h"
 #include "data/shared_ops.h"
 #include "link/serialport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -59,6 +61,45 @@ void mdl_main::closeConnections()
     db::close(DbConnection);
 }
 
+namespace {
+
+// The check at start is cut short on a big file: the station must start.
+constexpr int kStartCheckMs = 2000;
+
+// What SQLite says most often about a bad file, in the operator's words.
+QString readable(const QString& engine)
+{
+    if (engine.contains(QLatin1String("not a database")))
+        return QStringLiteral("el archivo no es una base de datos");
+    if (engine.contains(QLatin1String("malformed")) || engine.contains(QLatin1String("corrupt")))
+        return QStringLiteral("el archivo está dañado");
+    return engine;
+}
+
+// Why `file` cannot serve as the station database; empty when it can.
+QString unsound(const QString& file)
+{
+    const QString name = QStringLiteral("sorvent-check");
+    QString reason;
+    try {
+        QSqlDatabase c = db::open(name, file);
+        QString detail;
+        if (db::quickCheck(c, kStartCheckMs, &detail) == db::Check::Damaged) {
+            reason = QStringLiteral("está dañada (%1)").arg(readable(detail));
+        } else {
+            const QStringList missing = schema::missingTables(c);
+            if (!missing.isEmpty())
+                reason = QStringLiteral("no tiene las tablas de la estación (falta %1)").arg(missing.join(QStringLiteral(", ")));
+        }
+    } catch (const db::Error& e) {
+        reason = QStringLiteral("no se puede leer (%1)").arg(readable(e.text()));
+    }
+    db::close(name);
+    return reason;
+}
+
+} // namespace
+
 QString mdl_main::openStationDatabase()
 {
     const QString file = pathOf(DbFile);
@@ -68,23 +109,7 @@ QString mdl_main::openStationDatabase()
         // real one exists: prefer the backup, then a complete compacted copy.
         const QString backup = pathOf(BackupFile);
         const QString temp = pathOf(TempFile);
-        auto usable = [](const QString& f) {
-            if (!QFile::exists(f))
-                return false;
-            try {
-                const QString name = QStringLiteral("sorvent-check");
-                bool ok = false;
-                {
-                    QSqlDatabase c = db::open(name, f);
-                    ok = db::scalar(c, QStringLiteral("PRAGMA quick_check")).toString() == QLatin1String("ok");
-                }
-                db::close(name);
-                return ok;
-            } catch (const db::Error&) {
-                db::close(QStringLiteral("sorvent-check"));
-                return false;
-            }
-        };
+        const auto usable = [](const QString& f) { return QFile::exists(f) && unsound(f).isEmpty(); };
         QString source;
         if (usable(backup))
             source = backup;
@@ -101,8 +126,11 @@ QString mdl_main::openStationDatabase()
         } else {
             seed::createStationDatabase(file, true);
         }
+    } else if (const QString why = unsound(file); !why.isEmpty()) {
+        restoreBackup(why);
     }
     const QSqlDatabase c = db::open(DbConnection, file);
+    schema::upgrade(c);
     try {
         seed::addMissingOperations(c);
     } catch (const db::Error&) {
@@ -110,6 +138,30 @@ QString mdl_main::openStationDatabase()
         // go without their operation's name.
     }
     return notice;
+}
+
+void mdl_main::restoreBackup(const QString& why)
+{
+    const QString file = pathOf(DbFile);
+    const QString backup = pathOf(BackupFile);
+    const QString damaged = QStringLiteral("La base de datos %1 %2").arg(DbFile, why);
+    if (!QFile::exists(backup))
+        throw db::Error(QStringLiteral("%1 y no hay copia de seguridad.").arg(damaged));
+    if (const QString backupWhy = unsound(backup); !backupWhy.isEmpty())
+        throw db::Error(QStringLiteral("%1, y su copia de seguridad %2 también: %3.").arg(damaged, BackupFile, backupWhy));
+    const QDateTime when = QFileInfo(backup).lastModified();
+    const QString aside = pathOf(QStringLiteral("sorvent20-danada-%1.mdb").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    if (!askYesNo(QStringLiteral("%1.\n¿Restaura la copia de seguridad del %2?\nEl archivo dañado se conservará como %3.")
+                      .arg(damaged, when.toString(QStringLiteral("dd/MM/yyyy HH:mm")), QFileInfo(aside).fileName())))
+        throw db::Error(QStringLiteral("%1. No se restauró la copia de seguridad.").arg(damaged));
+    if (!QFile::rename(file, aside))
+        throw db::Error(QStringLiteral("%1 y no se pudo apartar el archivo dañado.").arg(damaged));
+    if (!QFile::copy(backup, file)) {
+        QFile::rename(aside, file);
+        throw db::Error(QStringLiteral("%1 y no se pudo restaurar la copia de seguridad.").arg(damaged));
+    }
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    qWarning("base de datos dañada apartada como %s; restaurada la copia de seguridad", qPrintable(aside));
 }
 
 mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
@@ -143,8 +195,9 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         ui.setKeypadButtonVisible(modemMode == QLatin1String("Interface"));
         if (!f_abrepuerto(1, modemPort, modemMode))
             f_mensaje(102);
-    } catch (const db::Error&) {
-        showError(QStringLiteral("Ha ocurrido un error grave por lo que la aplicación se cerrará"));
+    } catch (const db::Error& e) {
+        // The general text, and under it what actually went wrong.
+        showError(QStringLiteral("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\n%1").arg(e.text()));
         ui.endProgram(1);
         return InitResult::Fatal;
     }
@@ -186,6 +239,13 @@ bool mdl_main::f_abrepuerto(int accion, int& puerto, const QString& modo)
     }
     emit portStatusChanged();
     return result;
+}
+
+void mdl_main::portLost()
+{
+    portOpen = false;
+    portStatusPicture = QStringLiteral("modem_no");
+    emit portStatusChanged();
 }
 
 void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)

@@ -44,6 +44,9 @@ public:
     enum class InitResult { Ok, Fatal };
     InitResult f_inicializa(ShellUi& ui);
     bool f_abrepuerto(int accion, int& puerto, const QString& modo);
+    // The port's device went away and the port was closed: the status bar
+    // shows it; a click on the modem panel opens it again.
+    void portLost();
 
     // Shared operations.
     // `detalle`, when given, follows the catalogue text on lines of its own
@@ -57,6 +60,10 @@ public:
     // or restoring it from its backup; returns a text to tell the user when it
     // restored a copy. Throws db::Error.
     QString openStationDatabase();
+    // The database is damaged or unreadable (`why`): with a sound backup
+    // beside it the operator may restore that backup, the damaged file being
+    // kept aside under a dated name. Throws db::Error when it is not restored.
+    void restoreBackup(const QString& why);
     void closeConnections();
 
     // Shell state.

@@ -252,7 +252,11 @@ void w_main::wf_compactar()
     if (com_main->isOpen())
         com_main->close();
     m.closeConnections();
-    compaction::run(m.programDir());
+    // The operator must know that the exit left things as they were, and
+    // why (a damaged database above all).
+    QString reason;
+    if (compaction::run(m.programDir(), compaction::Step::None, &reason) != compaction::Step::None)
+        showError(QStringLiteral("No se pudo compactar la base de datos al salir.\n\n%1").arg(reason));
 }
 
 void w_main::closeEvent(QCloseEvent* e)

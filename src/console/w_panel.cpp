@@ -3,6 +3,7 @@
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
+#include "console/events_model.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
@@ -29,6 +30,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -547,9 +549,10 @@ QWidget* w_panel::buildEventos()
     img_borraeventos->setToolTip(QStringLiteral("Borra eventos hasta la fecha indicada"));
     clickable(img_borraeventos, nullptr, [this] { deleteEvents(); });
 
-    dg_eventos = new QTableWidget(0, 3, page);
+    dg_eventos = new QTableView(page);
     dg_eventos->setObjectName(QStringLiteral("dg_eventos"));
-    dg_eventos->setHorizontalHeaderLabels({QStringLiteral("FECHA"), QStringLiteral("EVENTO"), QStringLiteral("USU/ZONA")});
+    m_eventos = new EventsModel(this);
+    dg_eventos->setModel(m_eventos);
     dg_eventos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dg_eventos->setSelectionBehavior(QAbstractItemView::SelectRows);
     dg_eventos->verticalHeader()->hide();
@@ -919,45 +922,7 @@ void w_panel::startTransfer(bool& flag, int log, bool loadImage)
 
 void w_panel::wf_muestraeventos()
 {
-    dg_eventos->setRowCount(0);
-    if (il_abonado < 1)
-        return;
-    try {
-        // The subscriber's events with their texts for the model and type,
-        // newest first; an event without a text is listed all the same.
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ae.fecha, e.descripcion, ae.id_evento, ae.parametro, p.cadena "
-                                              "FROM abonados_eventos ae "
-                                              "LEFT JOIN eventos e ON ae.id_evento = e.id_evento "
-                                              "AND ae.id_tipo = e.id_tipo AND ae.id_panel = e.id_panel "
-                                              "LEFT JOIN paneles p ON p.id_panel = ae.id_panel "
-                                              "WHERE ae.id_abonado = ? ORDER BY ae.orden DESC"),
-                               {il_abonado});
-        const QColor downloadTime = palette().color(QPalette::Disabled, QPalette::Text);
-        int r = 0;
-        while (q.next()) {
-            dg_eventos->insertRow(r);
-            const QString stored = db::text(q, "fecha");
-            const QDateTime fecha = QDateTime::fromString(stored, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            auto* when = new QTableWidgetItem(fecha.isValid() ? fecha.toString(QStringLiteral("dd/MM/yyyy HH:mm")) : stored);
-            // Short records carry no date: the store put the download time.
-            if (mdl_trans::protocolCodeOf(db::text(q, "cadena")) < 2) {
-                when->setForeground(downloadTime);
-                when->setToolTip(QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
-            }
-            dg_eventos->setItem(r, 0, when);
-            QString descripcion = db::text(q, "descripcion");
-            if (q.value(QStringLiteral("descripcion")).isNull())
-                descripcion = QStringLiteral("Evento %1 (sin descripción)").arg(db::integer(q, "id_evento"));
-            dg_eventos->setItem(r, 1, new QTableWidgetItem(descripcion));
-            auto* p = new QTableWidgetItem(QString::number(db::integer(q, "parametro")));
-            p->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            dg_eventos->setItem(r, 2, p);
-            ++r;
-        }
-    } catch (const db::Error& e) {
-        qWarning("w_panel::wf_muestraeventos: %s", qPrintable(e.text()));
-    }
+    m_eventos->show(il_abonado);
 }
 
 QDate w_panel::defaultDeleteDate(const QDate& today)

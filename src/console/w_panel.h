@@ -24,7 +24,9 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QTableView;
 class QTableWidget;
+class EventsModel;
 class QToolBar;
 
 class w_panel : public QWidget, public LinkConsole {
@@ -144,7 +146,7 @@ public:
     QLabel* st_borraeventos_t;
     QDateEdit* dp_borraeventos;
     QLabel* img_borraeventos;
-    QTableWidget* dg_eventos;
+    QTableView* dg_eventos; // bound to the subscriber's events, read a page at a time
 
     QSize sizeHint() const override
     {
@@ -193,4 +195,5 @@ private:
     bool m_marksDown = false; // some section is marked "bajar"
     bool m_showingLinkMessages = false;
     bool m_unloaded = false;
+    EventsModel* m_eventos;
 };

@@ -1,10 +1,14 @@
 #include "data/db.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+
+#include <sqlite3.h>
 
 static void initDataResources() { Q_INIT_RESOURCE(data); }
 
@@ -160,6 +164,56 @@ QDateTime parseDateTime(const QString& s)
     if (!t.isValid())
         t = QDateTime::fromString(s, Qt::ISODate);
     return t;
+}
+
+namespace {
+
+struct Deadline {
+    QElapsedTimer clock;
+    qint64 ms;
+    bool passed = false;
+};
+
+int pastDeadline(void* p)
+{
+    auto* d = static_cast<Deadline*>(p);
+    d->passed = d->passed || d->clock.elapsed() > d->ms;
+    return d->passed ? 1 : 0;
+}
+
+} // namespace
+
+Check quickCheck(const QSqlDatabase& c, int ms, QString* detail)
+{
+    // QtSql has no time limit for a statement: the engine's progress handler
+    // interrupts the check once the deadline has passed.
+    sqlite3* handle = nullptr;
+    const QVariant v = c.driver() ? c.driver()->handle() : QVariant();
+    if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
+        handle = *static_cast<sqlite3* const*>(v.constData());
+    Deadline d;
+    d.ms = ms;
+    d.clock.start();
+    if (handle)
+        sqlite3_progress_handler(handle, 1000, pastDeadline, &d);
+    QStringList said;
+    QSqlQuery q(c);
+    q.setForwardOnly(true);
+    bool ran = q.exec(QStringLiteral("PRAGMA quick_check"));
+    while (ran && q.next())
+        said << q.value(0).toString();
+    ran = ran && !q.lastError().isValid();
+    const QString error = ran ? QString() : errorText(q.lastError());
+    q.finish();
+    if (handle)
+        sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+    if (!ran && d.passed)
+        return Check::Unfinished;
+    if (ran && said == QStringList{QStringLiteral("ok")})
+        return Check::Sound;
+    if (detail)
+        *detail = ran ? said.join(QStringLiteral("; ")).left(400) : error;
+    return Check::Damaged;
 }
 
 Transaction::Transaction(const QSqlDatabase& c) : m_c(c)

@@ -49,6 +49,12 @@ QString nowText();
 QString dateTimeText(const QDateTime& t);
 QDateTime parseDateTime(const QString& s);
 
+// SQLite's quick_check, given up after `ms` milliseconds so that a big file
+// does not hold the station: Unfinished then. `detail` gets what the check
+// (or the engine) said when the file is not sound.
+enum class Check { Sound, Damaged, Unfinished };
+Check quickCheck(const QSqlDatabase& c, int ms, QString* detail = nullptr);
+
 // Begin on construction, roll back on destruction unless commit() ran.
 class Transaction {
 public:

@@ -122,6 +122,8 @@ CREATE TABLE abonados_eventos (
   id_tipo    INTEGER NOT NULL
 );
 CREATE INDEX abonados_eventos_abonado ON abonados_eventos(id_abonado, fecha);
+-- The console lists a subscriber's events newest first by orden.
+CREATE INDEX abonados_eventos_orden ON abonados_eventos(id_abonado, orden);
 
 CREATE TABLE configuracion (
   id_configuracion INTEGER PRIMARY KEY,
@@ -130,7 +132,11 @@ CREATE TABLE configuracion (
   tel_1            TEXT,
   tel_2            TEXT,
   tel_3            TEXT,
-  ip_port          INTEGER NOT NULL
+  ip_port          INTEGER NOT NULL,
+  -- Panel addresses or networks allowed to call over IP (empty: any), and the
+  -- address the datagram socket binds (empty: every interface).
+  ip_permitidas    TEXT,
+  ip_escucha       TEXT
 );
 
 CREATE TABLE usuarios (

@@ -1,8 +1,8 @@
 #pragma once
-// The datagram socket as the link sees it: bind a local port, one signal per
-// datagram received (whole, with its sender), and sends of one datagram to
-// the remote host and port, which the link points at the sender of the last
-// datagram it received.
+// The datagram socket as the link sees it: bind a local port (on one address,
+// or the adapter's own choice), one signal per datagram received (whole, with
+// its sender), and sends of one datagram to the remote host and port, which
+// the link points at the panel of its session.
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -13,7 +13,8 @@ class DatagramSocket : public QObject {
 public:
     using QObject::QObject;
 
-    virtual bool bind(quint16 port) = 0;
+    // A null address: the adapter's default (every interface).
+    virtual bool bind(const QHostAddress& address, quint16 port) = 0;
     virtual void close() = 0;
     virtual bool isBound() const = 0;
     virtual quint16 localPort() const = 0;

@@ -13,11 +13,11 @@ QtUdpSocketAdapter::~QtUdpSocketAdapter()
     close();
 }
 
-bool QtUdpSocketAdapter::bind(quint16 port)
+bool QtUdpSocketAdapter::bind(const QHostAddress& address, quint16 port)
 {
     close();
     m_error.clear();
-    if (!m_socket->bind(m_bindAddress, port)) {
+    if (!m_socket->bind(address.isNull() ? m_bindAddress : address, port)) {
         m_error = m_socket->errorString();
         return false;
     }

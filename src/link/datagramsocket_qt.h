@@ -11,10 +11,11 @@ public:
     explicit QtUdpSocketAdapter(QObject* parent = nullptr);
     ~QtUdpSocketAdapter() override;
 
-    // Address to bind (every IPv4 interface unless set; tests use loopback).
+    // Address bound when the settings name none (every IPv4 interface unless
+    // set; tests use loopback).
     void setBindAddress(const QHostAddress& a) { m_bindAddress = a; }
 
-    bool bind(quint16 port) override;
+    bool bind(const QHostAddress& address, quint16 port) override;
     void close() override;
     bool isBound() const override;
     quint16 localPort() const override;

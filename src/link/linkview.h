@@ -27,6 +27,11 @@ struct LinkView {
     // What the link is doing, or how its last session or transfer ended, in
     // words for the console's status line.
     QString statusLine;
+    // Answers refused in this connection (their code or length did not fit
+    // the request) and datagrams dropped from sources other than the panel;
+    // also in the tool-tips of st_err and img_IP.
+    int rejectedAnswers = 0;
+    int strangerDatagrams = 0;
 
     QString picture(const QString& name) const { return items.value(name).picture; }
     QString toolTip(const QString& name) const { return items.value(name).toolTip; }

@@ -7,6 +7,10 @@
 #include "link/serialport.h"
 
 #include <QHostAddress>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+
+Q_LOGGING_CATEGORY(lcLink, "sorvent.link")
 
 namespace {
 
@@ -125,7 +129,16 @@ void mdl_trans::reset()
     dialling = ipCallBack = keypadOpen = false;
     receiveBuffer.clear();
     replyPort = 0;
+    peerHost.clear();
+    peerPort = 0;
+    allowedPanels.clear();
+    strangerDatagrams = 0;
+    lastStranger.clear();
+    m_candidateHost.clear();
+    m_candidatePort = 0;
     pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
+    outstandingRequest = -1;
+    rejectedAnswers = 0;
     frameError = clockKnown = faultView = ticksSuspended = false;
     clockOffsetMs = 0;
     rxFrame.fill(0);
@@ -392,9 +405,11 @@ bool mdl_trans::Open_IP()
     if (!m_ip)
         return false;
     int port = -1;
+    QString allowed, listen;
     try {
         QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ip_port FROM configuracion WHERE id_configuracion = 1"));
+                               QStringLiteral("SELECT ip_port, ip_permitidas, ip_escucha FROM configuracion "
+                                              "WHERE id_configuracion = 1"));
         if (!q.next()) {
             mdl_main::instance().f_mensaje(101);
             return false;
@@ -403,14 +418,77 @@ bool mdl_trans::Open_IP()
         port = q.value(0).toInt(&ok);
         if (!ok)
             port = -1;
+        allowed = db::text(q, "ip_permitidas");
+        listen = db::text(q, "ip_escucha").trimmed();
     } catch (const db::Error&) {
         mdl_main::instance().f_mensaje(101);
         return false;
     }
     if (port < 1 || port > 65535)
         return false;
+    // A list or an address that cannot be read must not open the door to
+    // every host: the socket stays closed.
+    QList<QPair<QHostAddress, int>> panels;
+    QString bad;
+    if (!parseAllowedPanels(allowed, &panels, &bad)) {
+        qCWarning(lcLink, "lista de paneles permitidos ilegible: %s", qPrintable(bad));
+        return false;
+    }
+    QHostAddress address;
+    if (!listen.isEmpty() && !address.setAddress(listen)) {
+        qCWarning(lcLink, "dirección de escucha ilegible: %s", qPrintable(listen));
+        return false;
+    }
+    allowedPanels = panels;
+    strangerDatagrams = 0;
+    lastStranger.clear();
     m_ipPort = port;
-    return m_ip->bind(quint16(port));
+    return m_ip->bind(address, quint16(port));
+}
+
+bool mdl_trans::parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad)
+{
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QList<QPair<QHostAddress, int>> list;
+    for (const QString& entry : text.split(separators, Qt::SkipEmptyParts)) {
+        QPair<QHostAddress, int> net;
+        if (entry.contains(QLatin1Char('/'))) {
+            net = QHostAddress::parseSubnet(entry);
+        } else if (net.first.setAddress(entry)) {
+            net.second = net.first.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32;
+        }
+        if (net.first.isNull() || net.second < 0) {
+            if (bad)
+                *bad = entry;
+            return false;
+        }
+        list << net;
+    }
+    if (out)
+        *out = list;
+    return true;
+}
+
+namespace {
+// An IPv4 sender seen through a dual-stack socket (::ffff:a.b.c.d) is the
+// IPv4 address, as the settings write it.
+QHostAddress plain(const QHostAddress& a)
+{
+    bool ok = false;
+    const quint32 v4 = a.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4) : a;
+}
+} // namespace
+
+bool mdl_trans::panelAllowed(const QHostAddress& address) const
+{
+    if (allowedPanels.isEmpty())
+        return true;
+    const QHostAddress a = plain(address);
+    for (const auto& net : allowedPanels)
+        if (a.isInSubnet(net.first, net.second))
+            return true;
+    return false;
 }
 
 void mdl_trans::Close_IP()
@@ -461,6 +539,8 @@ void mdl_trans::enterConnected()
     answeredSinceConnect = false;
     connected = true;
     retryCounter = 0;
+    rejectedAnswers = 0;
+    outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);
     f_eligeclave();
@@ -479,6 +559,12 @@ void mdl_trans::f_eligeclave()
 
 void mdl_trans::onCommEvent(int event)
 {
+    if (event == SerialPort::ErDevice) {
+        if (keypadOpen)
+            mdl_main::instance().portLost();
+        else
+            serialDeviceLost();
+    }
     if (keypadOpen) {
         if (keypadHandler)
             keypadHandler(event);
@@ -513,20 +599,77 @@ void mdl_trans::onCommEvent(int event)
 
 void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort)
 {
+    const QHostAddress from = plain(sender);
     if (ipMode && connected) {
+        // The session belongs to its peer: anyone else is dropped before a
+        // byte of theirs is decoded, and replies keep going to the peer.
+        if (from != peerHost || senderPort != peerPort) {
+            dropStranger(from, senderPort);
+            return;
+        }
         f_recibe(data);
         m_view.st_tx = LinkColour::ButtonFace;
         m_view.st_rx = LinkColour::Red;
     } else if (ipMode && waitingForConnect) {
+        if (!panelAllowed(from)) {
+            dropStranger(from, senderPort);
+            return;
+        }
+        // The keyword must come whole from one source.
+        if (from != m_candidateHost || senderPort != m_candidatePort) {
+            receiveBuffer.clear();
+            m_candidateHost = from;
+            m_candidatePort = senderPort;
+        }
         f_conexion(data);
+        if (connected) {
+            peerHost = from;
+            peerPort = senderPort;
+        }
         m_view.st_tx = LinkColour::ButtonFace;
+    } else {
+        // Neither connected nor waiting: fetched and dropped.
+        return;
     }
     replyPort = senderPort;
     if (m_ip) {
-        m_ip->setRemoteHost(sender);
+        m_ip->setRemoteHost(from);
         m_ip->setRemotePort(replyPort);
     }
     changed();
+}
+
+void mdl_trans::dropStranger(const QHostAddress& from, quint16 port)
+{
+    ++strangerDatagrams;
+    lastStranger = QStringLiteral("%1:%2").arg(from.toString()).arg(port);
+    qCWarning(lcLink, "datagrama de %s descartado: no es el panel de la sesión (%d descartados)",
+              qPrintable(lastStranger), strangerDatagrams);
+    f_muestraestado(1);
+}
+
+void mdl_trans::serialDeviceLost()
+{
+    if (m_com && m_com->isOpen())
+        m_com->close();
+    mdl_main::instance().portLost();
+    const DialPhase phase = m_dial;
+    const bool overModem = !ipMode && (connected || waitingForConnect);
+    if (phase == DialPhase::None && !overModem)
+        return;
+    qCWarning(lcLink, "el dispositivo del puerto serie desapareció: se corta el enlace");
+    const char* red = phase == DialPhase::Ringing || phase == DialPhase::Pause ? "img_connect_AMO"
+                      : phase == DialPhase::Calling || connected             ? "img_connect"
+                                                                             : "Img_wait_call";
+    m_dial = DialPhase::None;
+    m_dialText.clear();
+    dialling = false;
+    waitingForCall = waitingForConnect = false;
+    f_muestraestado(0);
+    setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
+    // Shown once the serial handler has returned, never from inside it.
+    QMetaObject::invokeMethod(
+        this, [] { mdl_main::instance().f_mensaje(102); }, Qt::QueuedConnection);
 }
 
 void mdl_trans::endConnection()
@@ -720,9 +863,15 @@ void mdl_trans::f_enviatrama(int n)
     ++framesSent;
     const QByteArray text = encodeFrame(txFrame.data(), n);
     pendingCommand = CmdNone;
+    outstandingRequest = txFrame[3];
     if (ipMode) {
         if (m_ip) {
-            m_ip->setRemotePort(replyPort);
+            if (!peerHost.isNull()) {
+                m_ip->setRemoteHost(peerHost);
+                m_ip->setRemotePort(peerPort);
+            } else {
+                m_ip->setRemotePort(replyPort);
+            }
             m_ip->send(text);
         }
         m_view.st_rx = LinkColour::ButtonFace;
@@ -873,19 +1022,19 @@ void mdl_trans::f_decodifica()
         if (!bad && (sum & 0xFF) != 0)
             bad = true;
     }
-    if (!bad) {
+    if (!bad && !answerFits(bytes[0], pairs - 1)) {
+        // Well formed, but not an answer to what was asked: nothing of it
+        // is stored and no mark changes.
+        rejectAnswer(bytes[0], pairs - 1);
+        bad = true;
+    } else if (!bad) {
         rxFrame = bytes;
         rxCount = pairs - 1;
         const int code = rxFrame[0];
         frameError = false;
+        outstandingRequest = -1;
         switch (code) {
         case 0:
-            // Fewer data bytes than the run asked for: nothing is stored and
-            // the run's marks stay, so it is asked again.
-            if (rxCount - 1 < runEnd - runStart) {
-                bad = true;
-                break;
-            }
             f_recibememoria(rxCount);
             if (m_console)
                 m_console->wf_muestrasecciones();
@@ -897,11 +1046,6 @@ void mdl_trans::f_decodifica()
             break;
         case 2:
         case 12:
-            // Bytes 1-8 are read in every status answer: a shorter one is bad.
-            if (rxCount < 9) {
-                bad = true;
-                break;
-            }
             faultView = code == 12;
             f_guardaestado(rxCount);
             break;
@@ -911,10 +1055,6 @@ void mdl_trans::f_decodifica()
                 m_console->wf_muestraeventos();
             break;
         case 10:
-            if (rxCount < 6) {
-                bad = true;
-                break;
-            }
             panelClock(rxCount);
             break;
         case 13:
@@ -935,6 +1075,37 @@ void mdl_trans::f_decodifica()
         answeredSinceConnect = true;
     }
     f_muestraestado(1);
+}
+
+bool mdl_trans::answerFits(int code, int count) const
+{
+    switch (outstandingRequest) {
+    case 0:
+        // Exactly the run's bytes: fewer would leave addresses unread, more
+        // belong to some other run.
+        return code == 0 && runEnd > runStart && count - 1 == runEnd - runStart;
+    case 1:
+        return code == 1;
+    case 2: case 3: case 4: case 7: case 8: case 9: case 11: case 12: case 15:
+        // Status and commands are answered with a status; bytes 1-8 are
+        // read in every one.
+        return (code == 2 || code == 12) && count >= 9;
+    case 10:
+        return code == 10 && count >= 6;
+    case 6:
+    case 13:
+        return code == outstandingRequest;
+    default:
+        // Nothing asked (or only the end of the connection).
+        return false;
+    }
+}
+
+void mdl_trans::rejectAnswer(int code, int count)
+{
+    ++rejectedAnswers;
+    qCWarning(lcLink, "respuesta %d de %d bytes rechazada: no responde a la petición %d", code, count,
+              outstandingRequest);
 }
 
 void mdl_trans::panelClock(int count)
@@ -1282,6 +1453,21 @@ const LinkView& mdl_trans::f_muestraestado(int mode)
         v.pb_progreso = 0;
         partition = -1;
         pgmMask = 0;
+        peerHost.clear();
+        peerPort = 0;
+        outstandingRequest = -1;
+    }
+
+    if (v.rejectedAnswers != rejectedAnswers || v.strangerDatagrams != strangerDatagrams) {
+        v.rejectedAnswers = rejectedAnswers;
+        v.strangerDatagrams = strangerDatagrams;
+        v.items[QStringLiteral("st_err")].toolTip =
+            rejectedAnswers ? QStringLiteral("Respuestas rechazadas en esta conexión: %1").arg(rejectedAnswers) : QString();
+        v.items[QStringLiteral("img_IP")].toolTip =
+            strangerDatagrams ? QStringLiteral("Datagramas descartados de otros orígenes: %1 (el último de %2)")
+                                    .arg(strangerDatagrams)
+                                    .arg(lastStranger)
+                              : QString();
     }
 
     const bool working = connected && answeredSinceConnect;

@@ -15,6 +15,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -25,7 +26,6 @@
 
 class DatagramSocket;
 class LinkConsole;
-class QHostAddress;
 class SerialPort;
 
 class mdl_trans : public QObject {
@@ -64,18 +64,39 @@ public:
     bool ipCallBack = false;        // the end request asks for a call-back over IP
     bool keypadOpen = false;        // the virtual keypad owns the serial port
     QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
-    quint16 replyPort = 0;          // sender port of the last datagram
     // What the modem said: the speed on its connect line (0 when it gave
     // none), and why the last call failed or the line dropped ("Ocupado" ...;
     // empty when it did not).
     int lineSpeed = 0;
     QString lineReason;
+    quint16 replyPort = 0;          // sender port of the last datagram taken
+
+    // ---- IP session peer --------------------------------------------------
+    // The address and port that sent "CONNECT IP". Until the session ends,
+    // datagrams from any other source are dropped and never change where
+    // replies go. Null while no IP session is up.
+    QHostAddress peerHost;
+    quint16 peerPort = 0;
+    // Panel addresses or networks allowed to connect (empty: any), from the
+    // settings; Open_IP reads them.
+    QList<QPair<QHostAddress, int>> allowedPanels;
+    // Datagrams dropped since the socket was bound, and the last one's source.
+    int strangerDatagrams = 0;
+    QString lastStranger;
+    // Parses an allowed list ("10.0.0.7, 192.168.1.0/24"; commas, semicolons
+    // or blanks between entries). False, with the bad entry, on an error.
+    static bool parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad = nullptr);
+    bool panelAllowed(const QHostAddress& address) const;
 
     // ---- Scheduler state --------------------------------------------------
     int pendingCommand = 0;   // console command for the next turn (codes below)
     int waitCountdown = 0;    // ticks until the next turn
     int awaitingAnswer = 0;   // 1 from a request until any frame arrives
     int retryCounter = 0;     // consecutive turns that found no answer
+    // Code of the request whose answer is awaited, -1 when none: an answer
+    // is taken only with a code that request can be answered with.
+    int outstandingRequest = -1;
+    int rejectedAnswers = 0;  // well-formed answers refused in this connection
     bool frameError = false;  // last turn unanswered or last frame bad
     // A good frame has arrived since the connection came up: until then the
     // link is not shown as working (a wrong access code or model never
@@ -145,6 +166,10 @@ public:
     // Device handlers (connected by setDevices).
     void onCommEvent(int event);
     void onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort);
+    // The serial device is gone (unplugged, or a fatal port error): a dial,
+    // a connection or a wait over it ends as a hang-up does, and the port is
+    // freed; clicking the status bar's modem panel opens it again.
+    void serialDeviceLost();
 
     // ---- Console actions --------------------------------------------------
     // Link buttons. The two dial buttons return true when a dial started
@@ -172,6 +197,9 @@ public:
     void f_enviatrama(int n);
     void f_recibe(const QByteArray& received);
     void f_decodifica();
+    // Whether a well-formed answer with this code and byte count (checksum
+    // excluded) answers the outstanding request.
+    bool answerFits(int code, int count) const;
     // Request builders: header, parameters, wait countdown, send.
     void f_pidememoria(int start, int count);              // 0 read memory
     void f_escribememoria(int start, const QList<int>& data); // 1 write memory
@@ -267,6 +295,8 @@ private:
     void unexpectedErrorInAnswer();
     // "1 sección", "41 secciones".
     static QString counted(int n, const char* one, const char* many);
+    void dropStranger(const QHostAddress& from, quint16 port);
+    void rejectAnswer(int code, int count);
 
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
@@ -285,6 +315,9 @@ private:
     bool m_connectLine = false; // the rest of the modem's connect line is arriving
     bool m_inFrame = false;     // between a frame's ":" and its carriage return
     QByteArray m_modemLine;     // modem text outside frames, up to its line end
+    // Source of what the connect keyword scan holds (IP waits).
+    QHostAddress m_candidateHost;
+    quint16 m_candidatePort = 0;
     LinkView m_view;
     QList<Message> m_messages;
 };

@@ -1,8 +1,10 @@
 #include "migration/catalogue_merge.h"
 
 #include "data/db.h"
+#include "link/mdl_trans.h"
 
 #include <QSqlError>
+#include <climits>
 #include <cmath>
 
 namespace migration {
@@ -174,6 +176,25 @@ void CatalogueMerge::mergeTable(const MergeTable& t)
 
     const qint64 total = db::scalar(m_update, QString::fromLatin1(t.countSql)).toLongLong();
 
+    // Items and template values are placed by their section, merged before.
+    m_sections.clear();
+    m_lastItems.clear();
+    if (QLatin1String(t.table) == QLatin1String("secciones")) {
+        for (const QSqlDatabase& c : {m_station, m_update}) {
+            QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, MAX(id_item) FROM secciones_items "
+                                                     "GROUP BY id_panel, id_seccion"));
+            while (s.next()) {
+                qint64& last = m_lastItems[{s.value(0).toLongLong(), s.value(1).toLongLong()}];
+                last = qMax(last, s.value(2).toLongLong());
+            }
+        }
+    }
+    if (t.columns.size() > 2 && QLatin1String(t.columns[2].name) == QLatin1String("id_item")) {
+        QSqlQuery s = db::exec(m_station, QStringLiteral("SELECT id_panel, id_seccion, tipo, posicion FROM secciones"));
+        while (s.next())
+            m_sections.insert({s.value(0).toLongLong(), s.value(1).toLongLong()}, {s.value(2).toInt(), s.value(3).toInt()});
+    }
+
     // Statements on the station database, values always bound.
     QStringList cols, marks, sets;
     if (t.templateOne) {
@@ -257,6 +278,84 @@ QString CatalogueMerge::readRow(const MergeTable& t, const QSqlQuery& q, Row& ro
         } else {
             v = v.toString();
         }
+    }
+    return outOfRange(t, row.values);
+}
+
+QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& values) const
+{
+    // One memory map of addresses 0-5000; a text section holds at most two
+    // hexadecimal digits for every byte from its position to the end.
+    constexpr qlonglong lastAddress = mdl_trans::MemorySize - 1;
+    const auto at = [&](const char* column) -> QVariant {
+        for (size_t j = 0; j < t.columns.size(); ++j)
+            if (qstrcmp(t.columns[j].name, column) == 0)
+                return values.at(qsizetype(j));
+        return {};
+    };
+    const auto refuse = [&](const char* column, const QString& value, const QString& allowed) {
+        return QStringLiteral("El archivo de novedades tiene un valor fuera de rango en la columna %1 de la tabla %2 "
+                              "(%3): %4; %5.")
+            .arg(QString::fromLatin1(column), QString::fromLatin1(t.table), keyText(t, values), value, allowed);
+    };
+    QString error;
+    const auto check = [&](const char* column, qlonglong lo, qlonglong hi) {
+        const QVariant v = at(column);
+        if (!error.isEmpty() || !v.isValid() || v.isNull())
+            return;
+        const qlonglong n = v.toLongLong();
+        if (n < lo || n > hi)
+            error = refuse(column, QString::number(n), QStringLiteral("se admite de %1 a %2").arg(lo).arg(hi));
+    };
+
+    check("id_panel", 1, INT_MAX);
+    check("id_seccion", 0, INT_MAX);
+    check("id_item", 1, INT_MAX);
+    check("id_seccionpwd", 0, INT_MAX);
+    check("tipo", 1, 5);
+    check("posicion", 0, lastAddress);
+    if (error.isEmpty() && at("posicion").isValid()) {
+        const qlonglong room = 2 * (lastAddress + 1 - at("posicion").toLongLong());
+        check("long", 0, room);
+        check("caracteres", 0, room);
+    }
+    check("id_estado", -1, 1);
+    if (error.isEmpty() && at("tipo").isValid()) {
+        // The section's items, where they are already, must stay on the map.
+        const qint64 last = m_lastItems.value({at("id_panel").toLongLong(), at("id_seccion").toLongLong()});
+        const qint64 tipo = at("tipo").toLongLong(), posicion = at("posicion").toLongLong();
+        if (tipo == 1 && last > 8)
+            error = refuse("tipo", QString::number(tipo), QStringLiteral("la sección tiene el ítem %1 y una de bits llega al 8").arg(last));
+        else if ((tipo == 2 || tipo == 3) && posicion + last - 1 > lastAddress)
+            error = refuse("posicion", QString::number(posicion),
+                           QStringLiteral("su ítem %1 quedaría fuera de la memoria del panel (0 a %2)").arg(last).arg(lastAddress));
+    }
+    if (error.isEmpty() && at("cadena").isValid()) {
+        // The protocol code goes into one byte of every request.
+        bool ok = false;
+        const int code = at("cadena").toString().trimmed().toInt(&ok);
+        if (!ok || code < 0 || code > 255)
+            error = refuse("cadena", QLatin1Char('\'') + at("cadena").toString() + QLatin1Char('\''),
+                           QStringLiteral("debe ser un número entero de 0 a 255"));
+    }
+    if (error.isEmpty() && at("id_item").isValid()) {
+        const auto s = m_sections.constFind({at("id_panel").toLongLong(), at("id_seccion").toLongLong()});
+        const qlonglong item = at("id_item").toLongLong();
+        if (s != m_sections.cend() && s->first == 1 && item > 8)
+            error = refuse("id_item", QString::number(item), QStringLiteral("una sección de bits tiene los ítems 1 a 8"));
+        else if (s != m_sections.cend() && (s->first == 2 || s->first == 3) && s->second + item - 1 > lastAddress)
+            error = refuse("id_item", QString::number(item),
+                           QStringLiteral("su byte quedaría fuera de la memoria del panel (0 a %1)").arg(lastAddress));
+    }
+    return error;
+}
+
+QString CatalogueMerge::unreadable(const QSqlDatabase& update)
+{
+    for (const MergeTable& t : mergeTables()) {
+        QSqlQuery q(update);
+        if (!q.exec(QString::fromLatin1(t.selectSql) + QStringLiteral(" LIMIT 0")))
+            return QStringLiteral("no tiene la tabla %1 con sus columnas").arg(QString::fromLatin1(t.table));
     }
     return {};
 }

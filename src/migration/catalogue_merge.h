@@ -4,6 +4,7 @@
 // table, inserting missing rows and updating existing ones. Nothing is ever
 // deleted from the station database.
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -60,6 +61,10 @@ public:
     // read or written; the rows before it stay merged.
     void run();
 
+    // Why `update` cannot be read as an update file (not a database, or
+    // without the tables and columns the merge reads); empty when it can.
+    static QString unreadable(const QSqlDatabase& update);
+
     qint64 rowsMerged() const { return m_merged; }
     qint64 rowsInserted() const { return m_inserted; }
 
@@ -69,6 +74,9 @@ private:
     };
     void mergeTable(const MergeTable& t);
     QString readRow(const MergeTable& t, const QSqlQuery& q, Row& row) const;
+    // A value the station cannot work with (Spanish text naming table,
+    // column and key), or empty.
+    QString outOfRange(const MergeTable& t, const QVariantList& values) const;
     void applyBatch(const MergeTable& t, const std::vector<Row>& batch, qint64& i, qint64 total);
     bool applyRow(const Row& row); // true when inserted
 
@@ -79,6 +87,12 @@ private:
     // Statements of the table being merged, prepared once per table.
     QSqlQuery m_count, m_insert, m_updateRow;
     const MergeTable* m_table = nullptr;
+    // Sections already in the station, for the items' memory addresses:
+    // (id_panel, id_seccion) -> (tipo, posicion).
+    QHash<QPair<qint64, qint64>, QPair<int, int>> m_sections;
+    // Highest item of each section, in the station or in the file, for the
+    // sections themselves: a section must not move its items off the map.
+    QHash<QPair<qint64, qint64>, qint64> m_lastItems;
 };
 
 // Describes a row by its key for error messages: "id_panel = 3, id_seccion = 9".

@@ -3,6 +3,7 @@
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "migration/catalogue_merge.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -27,15 +28,35 @@ bool removeUpdateFile()
     return QFile::remove(file);
 }
 
+QString setAsideUpdateFile(const QDateTime& now)
+{
+    db::close(mdl_main::UpdateConnection);
+    const QString aside = mdl_main::instance().pathOf(
+        QStringLiteral("novedades20-apartado-%1.mdb").arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    return QFile::rename(updateFilePath(), aside) ? aside : QString();
+}
+
 UpdateCheck f_novedades(ShellUi& ui)
 {
     const QString file = updateFilePath();
     if (!QFileInfo::exists(file))
         return UpdateCheck::NoFile;
+    // A file that is no update file (empty, damaged, other tables) would fail
+    // the merge at every start: the operator is told and may set it aside.
+    QString why;
     try {
-        db::open(mdl_main::UpdateConnection, file);
-    } catch (const db::Error&) {
-        return UpdateCheck::NoFile;
+        why = CatalogueMerge::unreadable(db::open(mdl_main::UpdateConnection, file));
+    } catch (const db::Error& e) {
+        why = e.text().contains(QLatin1String("not a database")) ? QStringLiteral("no es una base de datos") : e.text();
+    }
+    if (!why.isEmpty()) {
+        db::close(mdl_main::UpdateConnection);
+        if (askYesNo(QStringLiteral("El archivo de novedades %1 no se puede usar: %2.\n¿Lo aparta, renombrado con la "
+                                    "fecha de hoy, para que no se vuelva a ofrecer?")
+                         .arg(mdl_main::UpdateFile, why))
+            && setAsideUpdateFile(QDateTime::currentDateTime()).isEmpty())
+            showError(QStringLiteral("No se pudo renombrar el archivo de novedades %1.").arg(mdl_main::UpdateFile));
+        return UpdateCheck::Unusable;
     }
     // Enter merges: merging is safe and can be repeated, "No" deletes the file.
     if (askYesNo(QStringLiteral("Se ha detectado un archivo de novedades.\n¿Ejecuta el proceso de migración?"),

@@ -2,6 +2,7 @@
 // The catalogue update check of the start-up: a file "novedades20.mdb" in the
 // program directory is offered for merging once; declined, it is deleted.
 
+#include <QDateTime>
 #include <QString>
 
 class ShellUi;
@@ -9,7 +10,8 @@ class ShellUi;
 namespace migration {
 
 enum class UpdateCheck {
-    NoFile,   // no update file, or not a database: start-up goes on silently
+    NoFile,   // no update file: start-up goes on silently
+    Unusable, // not an update file: the operator was told, and could set it aside
     Declined, // the operator said No and the file is gone
     Accepted, // the update connection is open; the migration window takes over
     Ended,    // the program was ended (the file could not be deleted)
@@ -22,6 +24,10 @@ UpdateCheck f_novedades(ShellUi& ui);
 // Deletes the update file without forcing a read-only one. Closes the update
 // connection first. Returns false when the file is still there.
 bool removeUpdateFile();
+
+// Puts an unusable update file aside under a dated name, so that it is not
+// offered again; returns the new path, empty when it could not be renamed.
+QString setAsideUpdateFile(const QDateTime& now);
 
 // The update file's path in the program directory.
 QString updateFilePath();

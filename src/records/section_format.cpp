@@ -1,5 +1,9 @@
 #include "records/section_format.h"
 
+#include "link/mdl_trans.h"
+
+const int SectionFormat::MaxCharacters = 2 * mdl_trans::MemorySize;
+
 namespace {
 
 bool isHex(QChar c)
@@ -41,6 +45,8 @@ bool isByte(const QString& s, bool (*pred)(QChar), int base)
 
 SectionFormat::Input SectionFormat::input() const
 {
+    if (!sizeKnown())
+        return Input::none;
     switch (tipo) {
     case 1:
         return Input::list;
@@ -85,6 +91,8 @@ std::optional<QString> SectionFormat::saved(const QString& typed, QString* probl
             *problem = why;
         return std::nullopt;
     };
+    if (!sizeKnown())
+        return refuse(QStringLiteral("la sección tiene un largo imposible"));
     QString v = typed;
     if (tipo >= 3 && tipo <= 5 && hasFill() && v.size() < caracteres)
         v += QString(caracteres - v.size(), filler.at(0));

@@ -12,6 +12,12 @@ struct SectionFormat {
     int caracteres = 0; // 0: no fixed length
     QString filler;     // fill character; used only when it is exactly one character
 
+    // The longest text a section can hold: two hexadecimal digits for every
+    // byte of the panel's memory map. A section claiming more (a damaged
+    // catalogue) is shown without inputs, so nothing is sized from it.
+    static const int MaxCharacters;
+    bool sizeKnown() const { return caracteres >= 0 && caracteres <= MaxCharacters; }
+
     enum class Input { none, list, text };
     Input input() const;
     bool hasFill() const { return filler.size() == 1; }

@@ -144,6 +144,43 @@ private slots:
         QCOMPARE(settingsRow(), before);
     }
 
+    // The panels allowed over IP and the address to bind: checked, stored
+    // (empty as null) and shown again.
+    void allowedPanelsAndListenAddress()
+    {
+        Station st;
+        Frame f;
+        const auto ipRow = [] {
+            QSqlQuery q = db::exec(mdl_main::instance().db(), "SELECT ip_permitidas, ip_escucha FROM configuracion");
+            return q.next() ? QVariantList{q.value(0), q.value(1)} : QVariantList{};
+        };
+        w_parametros* p = f.open();
+        QVERIFY(p->sle_IP_permitidas->text().isEmpty() && p->sle_IP_escucha->text().isEmpty());
+        for (const char* bad : {"10.0.0.0/40", "10.0.0.1, panel", "300.1.1.1"}) {
+            p->sle_IP_permitidas->setText(bad);
+            p->cb_aceptar->trigger();
+            QVERIFY2(st.messages.lastText().endsWith("no es una dirección ni una red válida (por ejemplo 192.168.1.20 o 10.0.0.0/8)"),
+                     qPrintable(st.messages.lastText()));
+        }
+        p->sle_IP_permitidas->setText(" 10.0.0.0/8, 192.168.1.20 ");
+        p->sle_IP_escucha->setText("300.1.1.1");
+        p->cb_aceptar->trigger();
+        QCOMPARE(st.messages.lastText(), QString("«300.1.1.1» no es una dirección IP válida"));
+        QVERIFY(ipRow().at(0).isNull() && ipRow().at(1).isNull());
+        p->sle_IP_escucha->setText("127.0.0.1");
+        p->cb_aceptar->trigger();
+        QTRY_VERIFY(!f.w.child("cb_parametros"));
+        QCOMPARE(ipRow(), (QVariantList{"10.0.0.0/8, 192.168.1.20", "127.0.0.1"}));
+
+        p = f.open();
+        QCOMPARE(p->sle_IP_escucha->text(), QString("127.0.0.1"));
+        p->sle_IP_permitidas->clear();
+        p->sle_IP_escucha->clear();
+        p->cb_aceptar->trigger();
+        QTRY_VERIFY(!f.w.child("cb_parametros"));
+        QVERIFY(ipRow().at(0).isNull() && ipRow().at(1).isNull());
+    }
+
     void missingRowDisablesAccept()
     {
         Station st;

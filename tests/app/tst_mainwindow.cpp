@@ -212,10 +212,11 @@ private slots:
     void failureAtAnyStepKeepsTheDatabase_data()
     {
         QTest::addColumn<int>("step");
+        QTest::newRow("check") << int(compaction::Step::Check);
         QTest::newRow("compact") << int(compaction::Step::Compact);
-        QTest::newRow("remove backup") << int(compaction::Step::RemoveBackup);
         QTest::newRow("copy backup") << int(compaction::Step::CopyBackup);
         QTest::newRow("replace") << int(compaction::Step::Replace);
+        QTest::newRow("renew backup") << int(compaction::Step::RenewBackup);
     }
 
     void failureAtAnyStepKeepsTheDatabase()
@@ -228,21 +229,50 @@ private slots:
         db::exec(mdl_main::instance().db(), "INSERT INTO provincias VALUES (77, 'COMMITTED')");
         mdl_main::instance().closeConnections();
 
-        // A backup that cannot be removed cannot be overwritten either: the run stops at the copy.
-        const int expected = step == int(compaction::Step::RemoveBackup) ? int(compaction::Step::CopyBackup) : step;
-        QCOMPARE(int(compaction::run(st.dir(), compaction::Step(step))), expected);
+        QString reason;
+        QCOMPARE(int(compaction::run(st.dir(), compaction::Step(step), &reason)), step);
+        QVERIFY(!reason.isEmpty());
         QVERIFY(QFile::exists(dbf));
         QCOMPARE(count(dbf, "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
         QCOMPARE(count(dbf, "PRAGMA quick_check") , 0); // "ok" reads as 0: the file is sound
-        if (compaction::Step(step) == compaction::Step::Replace) {
-            QCOMPARE(count(st.path("sorvent20.bkp"), "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
-            QVERIFY(ownerOnly(st.path("sorvent20tmp.mdb")) && ownerOnly(st.path("sorvent20.bkp")));
-        }
+        // The previous backup is kept whatever failed, and nothing is left over.
+        QCOMPARE(count(st.path("sorvent20.bkp"), "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 0);
+        QCOMPARE(QDir(st.dir()).entryList({"sorvent20tmp.mdb", "sorvent20.bkp.*"}), QStringList());
 
         // The next run completes normally.
         QCOMPARE(compaction::run(st.dir()), compaction::Step::None);
         QVERIFY(!QFile::exists(st.path("sorvent20tmp.mdb")));
         QCOMPARE(count(dbf, "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+        QCOMPARE(count(st.path("sorvent20.bkp"), "SELECT count(*) FROM provincias WHERE id_provincia = 77"), 1);
+    }
+
+    // A damaged table page: at "Salir" the operator is told, and neither the
+    // database nor the previous (sound) backup changes.
+    void damagedDatabaseAtExitIsSaid()
+    {
+        Station st;
+        const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
+        mdl_main::instance().closeConnections();
+        QVERIFY(QFile::copy(dbf, bkp));
+        QVERIFY(damageTable(dbf, "provincias"));
+        const auto bytes = [](const QString& f) { QFile g(f); g.open(QIODevice::ReadOnly); return g.readAll(); };
+        const QByteArray before = bytes(dbf), backup = bytes(bkp);
+        db::open(mdl_main::DbConnection, dbf);
+        {
+            w_main w;
+            int ended = -1;
+            w.endProgram = [&](int c) { ended = c; };
+            w.action("cb_salir")->trigger();
+            QCOMPARE(ended, 0);
+        }
+        QCOMPARE(st.messages.shown.size(), 1);
+        QCOMPARE(st.messages.lastTitle(), QString("Error"));
+        QVERIFY2(st.messages.lastText().startsWith("No se pudo compactar la base de datos al salir.\n\nLa base de datos está dañada ("),
+                 qPrintable(st.messages.lastText()));
+        QVERIFY(st.messages.lastText().endsWith("La base de datos y la copia de seguridad anterior quedaron como estaban."));
+        // The exit row is part of the database; the backup is untouched.
+        QCOMPARE(bytes(bkp), backup);
+        QVERIFY(bytes(dbf).size() >= before.size());
     }
 
 private:

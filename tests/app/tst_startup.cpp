@@ -130,23 +130,95 @@ private slots:
         QCOMPARE(r.init(), mdl_main::InitResult::Fatal);
         QCOMPARE(st.messages.shown.size(), 2);
         QCOMPARE(st.messages.shown[0].title, QString("Error 101"));
-        QCOMPARE(st.messages.shown[1].text, QString("Ha ocurrido un error grave por lo que la aplicación se cerrará"));
+        QCOMPARE(st.messages.shown[1].text,
+                 QString("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\nFalta la fila de configuración"));
         QCOMPARE(st.messages.shown[1].title, QString("Error"));
         QCOMPARE(r.endCode, 1);
         QVERIFY(!r.shell.login());
     }
 
-    void damagedDatabaseIsFatalAndKept()
+    // An unreadable or damaged database: restored from a sound backup when
+    // the operator says so (the damaged file kept aside), else the start
+    // ends with the reason under the general text.
+    void damagedDatabaseAndItsBackup_data()
     {
-        Station st(false);
-        QFile f(st.path("sorvent20.mdb"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(4096, 'x'));
-        f.close();
+        QTest::addColumn<QString>("database"); // garbage, empty, page
+        QTest::addColumn<QString>("backup");   // none, sound, garbage
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("garbage, no backup") << "garbage" << "none" << false << "el archivo no es una base de datos) y no hay copia";
+        QTest::newRow("empty, restored") << "empty" << "sound" << true << "";
+        QTest::newRow("damaged page, restored") << "page" << "sound" << true << "";
+        QTest::newRow("damaged page, declined") << "page" << "sound" << false << "está dañada";
+        QTest::newRow("backup damaged too") << "garbage" << "garbage" << true << "y su copia de seguridad sorvent20.bkp también";
+    }
+    void damagedDatabaseAndItsBackup()
+    {
+        QFETCH(QString, database);
+        QFETCH(QString, backup);
+        QFETCH(bool, restore);
+        QFETCH(QString, reason);
+        Station st;
+        const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
+        db::exec(mdl_main::instance().db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
+        mdl_main::instance().closeConnections();
+        const auto garbage = [](const QString& f) {
+            QFile::remove(f);
+            QFile g(f);
+            return g.open(QIODevice::WriteOnly) && g.write(QByteArray(4096, 'x')) == 4096;
+        };
+        if (backup != "none")
+            QVERIFY(QFile::copy(dbf, bkp));
+        if (backup == "garbage")
+            QVERIFY(garbage(bkp));
+        if (database == "garbage")
+            QVERIFY(garbage(dbf));
+        else if (database == "empty")
+            QVERIFY(QFile::resize(dbf, 0));
+        else
+            QVERIFY(damageTable(dbf, "provincias"));
+        const QByteArray damaged = [&] { QFile f(dbf); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        st.messages.answers << restore;
+
         Run r;
-        QCOMPARE(r.init(), mdl_main::InitResult::Fatal);
-        QCOMPARE(r.endCode, 1);
-        QCOMPARE(QFileInfo(st.path("sorvent20.mdb")).size(), 4096); // never replaced by an empty one
+        if (reason.isEmpty()) {
+            QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+            QCOMPARE(st.messages.asked.size(), 1);
+            QVERIFY2(st.messages.asked[0].contains(QFileInfo(bkp).lastModified().toString("'¿Restaura la copia de seguridad del 'dd/MM/yyyy HH:mm?")),
+                     qPrintable(st.messages.asked[0]));
+            QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
+                     QString("MARCA"));
+            const QStringList aside = QDir(st.dir()).entryList({"sorvent20-danada-*.mdb"});
+            QCOMPARE(aside.size(), 1);
+            QFile kept(st.path(aside[0]));
+            QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == damaged);
+            QVERIFY(QFile::exists(bkp));
+            QCOMPARE(r.endCode, -1);
+        } else {
+            QCOMPARE(r.init(), mdl_main::InitResult::Fatal);
+            QCOMPARE(r.endCode, 1);
+            QVERIFY(st.messages.lastText().startsWith("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\n"
+                                                      "La base de datos sorvent20.mdb "));
+            QVERIFY2(st.messages.lastText().contains(reason), qPrintable(st.messages.lastText()));
+            // Never replaced, neither by an empty database nor by the backup.
+            QFile f(dbf);
+            QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll() == damaged);
+        }
+    }
+
+    // A database of an older station gets the settings columns and indexes
+    // added since.
+    void olderDatabaseIsUpgraded()
+    {
+        Station st;
+        for (const char* sql : {"ALTER TABLE configuracion DROP COLUMN ip_permitidas",
+                                "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden"})
+            db::exec(mdl_main::instance().db(), sql);
+        mdl_main::instance().closeConnections();
+        Run r;
+        QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+        QVERIFY(db::exec(mdl_main::instance().db(), "SELECT ip_permitidas, ip_escucha FROM configuracion").next());
+        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM sqlite_master WHERE name = 'abonados_eventos_orden'").toInt(), 1);
     }
 
     void missingDatabaseIsRestoredFromBackup()

@@ -34,9 +34,10 @@ QByteArray FakeSerialPort::takeWritten()
     return w;
 }
 
-bool FakeDatagramSocket::bind(quint16 port)
+bool FakeDatagramSocket::bind(const QHostAddress& address, quint16 port)
 {
     binds << port;
+    boundAddress = address;
     m_bound = canBind;
     m_port = port;
     return m_bound;

@@ -41,7 +41,7 @@ class FakeDatagramSocket : public DatagramSocket {
     Q_OBJECT
 public:
     using DatagramSocket::DatagramSocket;
-    bool bind(quint16 port) override;
+    bool bind(const QHostAddress& address, quint16 port) override;
     void close() override { m_bound = false; }
     bool isBound() const override { return m_bound; }
     quint16 localPort() const override { return m_bound ? m_port : 0; }
@@ -53,6 +53,7 @@ public:
 
     bool canBind = true;
     QList<quint16> binds;
+    QHostAddress boundAddress;
     struct Sent {
         QByteArray data;
         QHostAddress host;

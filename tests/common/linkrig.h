@@ -63,6 +63,13 @@ struct LinkRig {
         ip.arrive("CONNECT IP", from);
         ip.sent.clear();
     }
+    // An answer delivered as the answer to `request`, as if that request
+    // were the one outstanding.
+    void answer(int request, const QByteArray& frame)
+    {
+        link.outstandingRequest = request;
+        com.receive(frame);
+    }
     // The request frames written on the serial port since the last take.
     QList<QList<int>> takeRequests()
     {

@@ -94,10 +94,16 @@ Pty::Pty()
 
 Pty::~Pty()
 {
+    close();
+}
+
+void Pty::close()
+{
     if (m_slaveFd >= 0)
         ::close(m_slaveFd);
     if (m_master >= 0)
         ::close(m_master);
+    m_slaveFd = m_master = -1;
 }
 
 bool Pty::linkAs(const QString& dir, int n) const
@@ -136,6 +142,23 @@ bool waitFor(const std::function<bool()>& done, int ms)
         QTest::qWait(1);
     }
     return true;
+}
+
+bool damageTable(const QString& file, const QString& table)
+{
+    qint64 page = 0, size = 0;
+    {
+        const QString name = QStringLiteral("estropear");
+        QSqlDatabase c = db::open(name, file);
+        page = db::scalar(c, QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = ?"), {table}).toLongLong();
+        size = db::scalar(c, QStringLiteral("PRAGMA page_size")).toLongLong();
+        c = QSqlDatabase();
+        db::close(name);
+    }
+    QFile f(file);
+    if (page < 2 || !f.open(QIODevice::ReadWrite) || !f.seek((page - 1) * size))
+        return false;
+    return f.write(QByteArray(int(size), '\x5A')) == size;
 }
 
 quint16 freeUdpPort()

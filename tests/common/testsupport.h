@@ -64,6 +64,8 @@ public:
     // Reads what the station wrote (non-blocking).
     QByteArray readAvailable();
     void write(const QByteArray& data);
+    // Closes both ends: the station's port sees its device gone.
+    void close();
 
 private:
     int m_master = -1;
@@ -83,6 +85,10 @@ class mdl_trans;
 bool linkTurn(mdl_trans& link, bool answered = true);
 // Turns until `flag` drops; false when a turn goes unanswered.
 bool linkTurnsWhile(mdl_trans& link, const bool& flag);
+
+// Overwrites the first page of `table` in the closed database `file` with
+// garbage, as a failing disk leaves a page. False when it could not.
+bool damageTable(const QString& file, const QString& table);
 
 // A loopback UDP port that was free a moment ago.
 quint16 freeUdpPort();

@@ -612,17 +612,17 @@ void tst_panel::eventsListAndDelete()
     add(2, "2026-02-20 08:00:00", 1);
     add(1, "2026-02-21 09:15:42", 127); // no text for this code
     c.w->wf_muestraabonado(1);
-    auto* g = c.find<QTableWidget>(QStringLiteral("dg_eventos"));
+    const QAbstractItemModel* g = c.find<QTableView>(QStringLiteral("dg_eventos"))->model();
     QCOMPARE(g->rowCount(), 4);
-    QCOMPARE(g->item(0, 1)->text(), QStringLiteral("Evento 127 (sin descripción)"));
-    QCOMPARE(g->item(0, 0)->toolTip(), QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
-    QCOMPARE(g->item(1, 0)->text(), QStringLiteral("20/02/2026 08:00"));
-    QVERIFY(g->item(1, 0)->toolTip().isEmpty());
-    QVERIFY(g->item(0, 0)->foreground().color() != g->item(1, 0)->foreground().color());
-    QCOMPARE(g->item(1, 1)->text(),
+    QCOMPARE(g->index(0, 1).data().toString(), QStringLiteral("Evento 127 (sin descripción)"));
+    QCOMPARE(g->index(0, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
+    QCOMPARE(g->index(1, 0).data().toString(), QStringLiteral("20/02/2026 08:00"));
+    QVERIFY(g->index(1, 0).data(Qt::ToolTipRole).toString().isEmpty());
+    QVERIFY(g->index(0, 0).data(Qt::ForegroundRole) != g->index(1, 0).data(Qt::ForegroundRole));
+    QCOMPARE(g->index(1, 1).data().toString(),
              db::scalar(conn(), QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = 2 AND id_tipo = 0 "
                                                "AND id_evento = 1")).toString());
-    QCOMPARE(g->horizontalHeaderItem(2)->text(), QStringLiteral("USU/ZONA"));
+    QCOMPARE(g->headerData(2, Qt::Horizontal).toString(), QStringLiteral("USU/ZONA"));
 
     // Deleting asks first with the count, No by default; "No" keeps them.
     c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(2);
@@ -639,6 +639,22 @@ void tst_panel::eventsListAndDelete()
     c.click(QStringLiteral("img_borraeventos"));
     QCOMPARE(c.st.messages.asked.size(), 2);
     QCOMPARE(c.st.messages.lastText(), QStringLiteral("No hay eventos anteriores al 01/02/2026."));
+
+    // A long history is read a page at a time as the list scrolls, newest first throughout.
+    db::exec(conn(), QStringLiteral("WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 449) "
+                                    "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) "
+                                    "SELECT 1, 1, 2, i, 0 FROM k"));
+    c.w->wf_muestraeventos();
+    QCOMPARE(g->rowCount(), 200);
+    auto* view = c.find<QTableView>(QStringLiteral("dg_eventos"));
+    for (int i = 0; i < 10 && g->canFetchMore({}); ++i) {
+        view->scrollToBottom();
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(g->rowCount(), 451);
+    QCOMPARE(g->index(0, 2).data().toString(), QStringLiteral("449"));
+    QCOMPARE(g->index(200, 2).data().toString(), QStringLiteral("249"));
+    QCOMPARE(g->index(450, 0).data().toString(), QStringLiteral("20/02/2026 08:00"));
 }
 
 QTEST_MAIN(tst_panel)

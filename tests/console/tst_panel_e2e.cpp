@@ -157,10 +157,11 @@ void job(Desk& d, w_panel& w, int subscriber)
     press(w, w.cb_eventos);
     QVERIFY(d.link.eventsPending);
     QVERIFY(d.runWhile(d.link.eventsPending));
-    QCOMPARE(w.dg_eventos->rowCount(), 2);
+    const QAbstractItemModel* events = w.dg_eventos->model();
+    QCOMPARE(events->rowCount(), 2);
     QCOMPARE(w.st_enlace->text(), QStringLiteral("Descarga de eventos terminada: 2 eventos"));
-    QCOMPARE(w.dg_eventos->item(0, 1)->text(), QStringLiteral("Tamper de teclado")); // newest first
-    QCOMPARE(w.dg_eventos->item(1, 1)->text(),
+    QCOMPARE(events->index(0, 1).data().toString(), QStringLiteral("Tamper de teclado")); // newest first
+    QCOMPARE(events->index(1, 1).data().toString(),
              db::scalar(d.c, QStringLiteral("SELECT descripcion FROM eventos WHERE id_panel = ? AND id_tipo = 0 AND "
                                             "id_evento = 1"),
                         {subscriber})

@@ -24,6 +24,22 @@ class tst_store : public QObject {
     }
 
 private slots:
+    // The integrity check: sound, damaged with what SQLite said, and given
+    // up when its time is over.
+    void quickCheckAndItsTimeLimit()
+    {
+        Station st;
+        QCOMPARE(db::quickCheck(c(), 10000), db::Check::Sound);
+        QCOMPARE(db::quickCheck(c(), -1), db::Check::Unfinished);
+        QVERIFY(db::exec(c(), "SELECT count(*) FROM provincias").next()); // the connection goes on
+        mdl_main::instance().closeConnections();
+        QVERIFY(damageTable(st.path(mdl_main::DbFile), "provincias"));
+        db::open(mdl_main::DbConnection, st.path(mdl_main::DbFile));
+        QString detail;
+        QCOMPARE(db::quickCheck(c(), 10000, &detail), db::Check::Damaged);
+        QVERIFY(!detail.isEmpty());
+    }
+
     void cascadesAndRefusals()
     {
         Station st;

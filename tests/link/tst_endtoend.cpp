@@ -72,6 +72,7 @@ private slots:
     void simulatorProgram();
     void dialResultCodes();
     void lineDrops();
+    void lostDeviceEndsTheCall();
 };
 
 void tst_endtoend::modemSession()
@@ -332,6 +333,40 @@ void tst_endtoend::lineDrops()
     QVERIFY(waitFor([&] { return s.link.connected; }));
     QVERIFY(s.turn());
     QCOMPARE(s.panel.requestsOf(5), 0);
+}
+
+// The modem is unplugged during a call: the call ends as a hang-up, message
+// 102 once, the port is freed and opens again when asked.
+void tst_endtoend::lostDeviceEndsTheCall()
+{
+    Session s;
+    Pty line;
+    QVERIFY(line.ok() && line.linkAs(s.st.dir(), 1));
+    mdl_main::instance().com_main = &s.com;
+    QVERIFY(s.link.img_connect_Click());
+    QByteArray heard;
+    QVERIFY(waitFor([&] { return (heard += line.readAvailable()).contains("ATDT5550101\r"); }));
+    line.write("\r\nCONNECT\r\n");
+    QVERIFY(waitFor([&] { return s.link.connected; }));
+
+    line.close();
+    QVERIFY(waitFor([&] { return !s.link.connected && !s.st.messages.shown.isEmpty(); }));
+    QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
+    QCOMPARE(s.st.messages.lastTitle(), QStringLiteral("Error 102"));
+    QVERIFY(!s.com.isOpen());
+    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
+    for (int i = 0; i < 200; ++i)
+        s.link.tick();
+    QCoreApplication::processEvents();
+    QCOMPARE(s.st.messages.shown.size(), 1);
+
+    // Plugged in again: what a click on the modem panel runs opens it.
+    Pty again;
+    QVERIFY(again.ok() && again.linkAs(s.st.dir(), 1));
+    int port = 1;
+    QVERIFY(mdl_main::instance().f_abrepuerto(1, port, QStringLiteral("Modem")));
+    QVERIFY(s.com.isOpen());
+    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_si"));
 }
 
 QTEST_GUILESS_MAIN(tst_endtoend)

@@ -75,6 +75,9 @@ void tst_fuzz::serialPaths()
             }
         }
         const int before = r.link.answersReceived[2] + r.link.answersReceived[12];
+        // Now and then an answer is awaited, so that some answers fit.
+        if (rng.bounded(2) == 0)
+            r.link.outstandingRequest = int(rng.bounded(-1, 16));
         r.com.receive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 700));
         goodFrames += r.link.answersReceived[2] + r.link.answersReceived[12] - before;
         for (int t = int(rng.bounded(4)); t > 0; --t)
@@ -87,7 +90,7 @@ void tst_fuzz::serialPaths()
         if (QTest::currentTestFailed())
             return;
     }
-    QVERIFY(goodFrames > 50); // the decoder was reached, not only the scanner
+    QVERIFY2(goodFrames > 25, qPrintable(QString::number(goodFrames))); // the decoder was reached, not only the scanner
 }
 
 void tst_fuzz::datagramPaths()
@@ -95,26 +98,35 @@ void tst_fuzz::datagramPaths()
     LinkRig r;
     QRandomGenerator rng(4711);
     int errors = 0;
+    quint16 peer = 0;
     for (int round = 0; round < 3000; ++round) {
         if (round % 100 == 0) {
             r.link.f_muestraestado(0);
             r.link.f_finespera();
-            rng.bounded(4) ? r.connectIp(quint16(rng.bounded(1, 65536))) : r.link.f_esperaip();
+            peer = quint16(rng.bounded(1, 65536));
+            rng.bounded(4) ? r.connectIp(peer) : r.link.f_esperaip();
         }
         const bool wasError = r.link.frameError;
-        r.ip.arrive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 1500), quint16(rng.bounded(65536)));
+        if (rng.bounded(2) == 0)
+            r.link.outstandingRequest = int(rng.bounded(-1, 16));
+        // Mostly the panel, sometimes strangers.
+        r.ip.arrive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 1500),
+                    rng.bounded(4) ? peer : quint16(rng.bounded(65536)));
         errors += !wasError && r.link.frameError;
         QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
         for (int t = int(rng.bounded(3)); t > 0; --t)
             r.link.tick();
         if (rng.bounded(60) == 0)
             r.link.img_end_Click();
+        // Replies only ever go to the session's panel.
+        for (const auto& sent : r.ip.sent)
+            QVERIFY(!r.link.connected || r.link.peerPort == 0 || sent.port == r.link.peerPort);
         r.ip.sent.clear();
         checkInvariants(r.link);
         if (QTest::currentTestFailed())
             return;
     }
-    QVERIFY(errors > 100);
+    QVERIFY2(errors > 25, qPrintable(QString::number(errors)));
 }
 
 QTEST_GUILESS_MAIN(tst_fuzz)

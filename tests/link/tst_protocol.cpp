@@ -49,7 +49,7 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
     LinkRig r;
     r.connectModem();
     const QByteArray good = LinkRig::status(2, {0x81, 0, 0, 0, 0, 0, 0, 0});
-    r.com.receive(good);
+    r.answer(2, good);
     QVERIFY(!r.link.frameError);
     QCOMPARE(r.link.answersReceived[2], 1);
     for (qsizetype i = 1; i < good.size() - 1; ++i) {
@@ -60,7 +60,7 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
             r.com.receive(bad);
             QVERIFY2(r.link.frameError, qPrintable(QString::fromLatin1(bad)));
             QCOMPARE(r.link.retryCounter, 4);
-            r.com.receive(good);
+            r.answer(2, good);
             QVERIFY(!r.link.frameError);
             QCOMPARE(r.link.retryCounter, 0);
         }
@@ -122,7 +122,7 @@ void tst_protocol::serialNoiseAndShortFrames()
     QVERIFY(!r.link.frameError);
     // Noise before ":" goes; the frame after it is taken.
     r.com.receive("\n\x07garbage NO CARRIER");
-    r.com.receive(LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
+    r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
     QVERIFY(!r.link.frameError);
     QCOMPARE(r.link.zoneState[0], 1);
     QCOMPARE(r.link.waitCountdown, 3);
@@ -140,11 +140,13 @@ void tst_protocol::answersGoToTheirHandlers()
 {
     LinkRig r;
     r.connectModem();
-    r.com.receive(answerFrame({0, 1, 2, 3}));
-    r.com.receive(answerFrame({1}));
+    r.link.runStart = 10;
+    r.link.runEnd = 13;
+    r.answer(0, answerFrame({0, 1, 2, 3}));
+    r.answer(1, answerFrame({1}));
     QCOMPARE(r.console.sectionRefreshes, 2);
-    r.com.receive(answerFrame({6, 0x85, 4}));
-    r.com.receive(answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
+    r.answer(6, answerFrame({6, 0x85, 4}));
+    r.answer(13, answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
     QCOMPARE(r.console.eventRefreshes, 2);
     QCOMPARE(r.link.answersReceived[0], 1);
     QCOMPARE(r.link.answersReceived[1], 1);
@@ -166,7 +168,7 @@ void tst_protocol::firstRequestAndAnswerTiming()
     QCOMPARE(reqs.size(), 1);
     QCOMPARE(reqs[0].value(3), 10);
     // An answer shortens the wait to 0.3 s; without one the turn waits 5 s.
-    r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
+    r.answer(10, answerFrame({10, 25, 20, 15, 8, 24}));
     QCOMPARE(r.ticksUntilSent(), 4);
     QCOMPARE(r.takeRequests().value(0).value(3), 2);
     QCOMPARE(r.ticksUntilSent(), 51);
@@ -339,18 +341,18 @@ void tst_protocol::panelClock()
     r.connectModem();
     r.ticks(16);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
-    r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
+    r.answer(10, answerFrame({10, 25, 20, 15, 8, 24}));
     QVERIFY(r.link.clockKnown);
     r.clock.t = r.clock.t.addSecs(60);
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:26"));
     // 31 February is no date: the clock is unknown again.
-    r.com.receive(answerFrame({10, 0, 0, 31, 2, 24}));
+    r.answer(10, answerFrame({10, 0, 0, 31, 2, 24}));
     QVERIFY(!r.link.clockKnown);
     QVERIFY(!r.link.frameError);
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
-    r.com.receive(answerFrame({10, 60, 0, 1, 1, 24}));
+    r.answer(10, answerFrame({10, 60, 0, 1, 1, 24}));
     QVERIFY(!r.link.clockKnown);
 }
 
@@ -359,7 +361,7 @@ void tst_protocol::statusViews()
     LinkRig r;
     r.connectModem();
     r.firstTurn();
-    r.com.receive(LinkRig::status(2, {0x81, 0x00, 0, 0, 0x01, 0, 0x21, 0x28}));
+    r.answer(2, LinkRig::status(2, {0x81, 0x00, 0, 0, 0x01, 0, 0x21, 0x28}));
     LinkView v = r.link.view();
     QCOMPARE(v.picture("img_zona_0"), QStringLiteral("rojo"));
     QCOMPARE(v.picture("img_zona_7"), QStringLiteral("rojo"));
@@ -375,7 +377,7 @@ void tst_protocol::statusViews()
     QCOMPARE(v.caption("st_zona_15"), QStringLiteral("16"));
     QCOMPARE(v.picture("img_connect"), QStringLiteral("verde"));
 
-    r.com.receive(LinkRig::status(12, {0x81, 0x00, 0, 0, 0, 0, 0, 0x20}));
+    r.answer(12, LinkRig::status(12, {0x81, 0x00, 0, 0, 0, 0, 0, 0x20}));
     v = r.link.view();
     QVERIFY(r.link.faultView);
     QCOMPARE(v.picture("img_zona_0"), QStringLiteral("azul"));
@@ -406,7 +408,7 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     // Connected and no partition reported: partition 1 shows green.
     QCOMPARE(r.link.partition, -1);
     QCOMPARE(r.link.view().picture("img_particion_0"), QStringLiteral("verde"));
-    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0xC0}, {0x02, 0x45, 0x80}));
+    r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0xC0}, {0x02, 0x45, 0x80}));
     QCOMPARE(r.link.partition, 2);
     QCOMPARE(r.link.pgmMask, 0x14 + 1 + 2);
     LinkView v = r.link.view();
@@ -421,11 +423,11 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     // extension bytes reports none.
     QVERIFY(r.link.partitionClick(1));
     QVERIFY(!r.link.partitionClick(1));
-    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}, {0x03}));
+    r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}, {0x03}));
     QCOMPARE(r.link.partition, 5);
     QCOMPARE(r.link.view().picture("img_cbparticion_1"), QStringLiteral("verde"));
     r.link.partition = 3;
-    r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
+    r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.partition, -1);
     QCOMPARE(r.link.pgmMask, 0);
     QVERIFY(!r.link.partitionClick(0)); // nothing reported: no change asked
@@ -445,7 +447,7 @@ void tst_protocol::bypassRoundTrip()
     LinkRig r;
     r.connectModem();
     r.firstTurn();
-    r.com.receive(LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
+    r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.view().picture("img_exclusion_4"), QStringLiteral("amarillo"));
     // Zone 5 is bypassed: clicks give removal, bypass, removal.
     QCOMPARE(r.link.zoneBypassClick(4), 11);
@@ -454,13 +456,14 @@ void tst_protocol::bypassRoundTrip()
     QCOMPARE(r.link.zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
     // A status answer before the request does not undo the waiting change.
-    r.com.receive(LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
+    r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
     r.link.waitCountdown = 0;
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
     QCOMPARE(r.link.zoneBypass[4], 0);
+    // The bypass request is answered with a status.
     r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.view().picture("img_exclusion_4"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("gris"));

@@ -90,6 +90,7 @@ private slots:
     void failedAcknowledgementIsWrittenAgain();
     void shortReadAnswerAsksAgain();
     void shortAndDatedEvents();
+    void answersToOtherRequestsChangeNothing();
 };
 
 void tst_transfer::encodingsLoadAndReadBack()
@@ -300,6 +301,7 @@ void tst_transfer::shortAndDatedEvents()
     QCOMPARE(rows().at(1).mid(0, 4), QStringList({"1", "5", "200", "0"}));
     QVERIFY(r.link.eventsPending);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Bajando eventos: 2 eventos"));
+    r.nextRequest();
     r.com.receive(answerFrame({6, 0x33}));
     QVERIFY(!r.link.eventsPending);
     QCOMPARE(rows().size(), 2);
@@ -324,9 +326,70 @@ void tst_transfer::shortAndDatedEvents()
     QCOMPARE(got.at(2).at(4), QStringLiteral("2127-12-31 23:59:00"));
     QCOMPARE(mdl_trans::eventDate(0x80000000u | (1u << 21) | (1u << 16)), QStringLiteral("2064-01-01 00:00:00"));
     QCOMPARE(mdl_trans::eventDate(13u << 21 | 1u << 16), QString());
+    r.nextRequest();
     r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
     QVERIFY(!r.link.eventsPending);
     QCOMPARE(rows().size(), 3);
+}
+
+void tst_transfer::answersToOtherRequestsChangeNothing()
+{
+    TransferRig r;
+    r.section(915, 2, 0, 1000, {"11", "22"}, 1);
+    r.section(916, 2, 0, 1100, {"00", "00"}, -1);
+    const auto events = [&r] {
+        return db::scalar(r.c, QStringLiteral("SELECT COUNT(*) FROM abonados_eventos")).toInt();
+    };
+
+    // Upload: a read answer in place of the acknowledgement stores nothing,
+    // and the run goes out again.
+    r.link.writePending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    const QList<int> write = r.nextRequest();
+    QCOMPARE(write.value(3), 1);
+    r.com.receive(answerFrame({0, 0x99, 0x98}));
+    QVERIFY(r.link.frameError);
+    QCOMPARE(r.values(915), QStringList({"11", "22"}));
+    QCOMPARE(r.marked(915), 2);
+    QCOMPARE(int(r.link.transferMarks[1000]), 1);
+    QCOMPARE(r.nextRequest(), write);
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.marked(915), 0);
+    QVERIFY(r.nextRequest().value(3) != 1);
+
+    // Download: an acknowledgement, or a read answer longer than the run,
+    // clears no mark; only the run's own length is stored.
+    r.link.readPending = true;
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    const QList<int> read = r.nextRequest();
+    QCOMPARE(read.mid(3), QList<int>({0, 1100 % 256, 1100 / 256, 2}));
+    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.nextRequest(), read);
+    r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
+    QCOMPARE(r.marked(916), 2);
+    QCOMPARE(int(r.link.transferMarks[1100]), -1);
+    QCOMPARE(r.nextRequest(), read);
+    r.com.receive(answerFrame({0, 0xAB, 0xCD}));
+    QCOMPARE(r.values(916), QStringList({"AB", "CD"}));
+    QCOMPARE(r.marked(916), 0);
+    // A repeated answer is no longer awaited.
+    r.com.receive(answerFrame({0, 0x12, 0x34}));
+    QCOMPARE(r.values(916), QStringList({"AB", "CD"}));
+
+    // No download pending: event answers to status polls store nothing.
+    QCOMPARE(r.nextRequest().value(3), 2);
+    QList<int> records{6};
+    for (int k = 0; k < 127; ++k)
+        records << 0x85 << k;
+    for (int i = 0; i < 100; ++i)
+        r.com.receive(answerFrame(records));
+    QCOMPARE(events(), 0);
+    QCOMPARE(r.link.rejectedAnswers, 104);
+    QCOMPARE(r.link.view().toolTip(QStringLiteral("st_err")), QStringLiteral("Respuestas rechazadas en esta conexión: 104"));
+    // A new connection counts afresh.
+    r.link.f_muestraestado(0);
+    r.connectModem();
+    QCOMPARE(r.link.rejectedAnswers, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_transfer)

@@ -16,6 +16,7 @@
 #include "panel.h"
 
 #include <QRandomGenerator>
+#include <QUdpSocket>
 #include <QtTest>
 
 using namespace panelsim;
@@ -80,6 +81,22 @@ struct Session {
         db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ?"),
                  {estado, console.il_abonado});
     }
+    // Every value marked for upload (or download) and the image loaded.
+    bool load(bool upload)
+    {
+        markAll(upload ? 1 : -1);
+        (upload ? link.writePending : link.readPending) = true;
+        return link.f_cargatransferencia(console.il_abonado);
+    }
+    // Other programming in the panel.
+    void scramblePanel(quint32 seed)
+    {
+        QRandomGenerator rnd(seed);
+        for (int a = 0; a < Panel::MemorySize; ++a)
+            panel.state.programMemory[a] = char(rnd.bounded(256));
+    }
+    // The panel's memory is the image of `rows`.
+    bool panelHolds(const QList<Row>& rows) const { return panel.state.programMemory == expectedImage(rows); }
 };
 
 } // namespace
@@ -92,6 +109,8 @@ private slots:
     void downloadCutOffFinishesOnTheNextConnection();
     void eventLogInBothFormats_data() { vias(); }
     void eventLogInBothFormats();
+    void hostileWorldChangesNothing_data() { vias(); }
+    void hostileWorldChangesNothing();
 
 private:
     static void vias()
@@ -111,23 +130,15 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     const QList<Row> rows = s.rows();
     QVERIFY(rows.size() > 100);
 
-    s.markAll(1);
-    s.link.writePending = true;
-    QVERIFY(s.link.f_cargatransferencia(1));
+    QVERIFY(s.load(true));
     QVERIFY(s.runWhile(s.link.writePending));
-    const QByteArray want = expectedImage(rows);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        QVERIFY2(s.panel.state.programMemory.at(a) == want.at(a), qPrintable(QString::number(a)));
+    QVERIFY(s.panelHolds(rows));
     QCOMPARE(s.markedRows(), 0);
     QCOMPARE(s.panel.ignored, 0);
 
     // Other programming in the panel comes back into every section.
-    QRandomGenerator rnd(4);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        s.panel.state.programMemory[a] = char(rnd.bounded(256));
-    s.markAll(-1);
-    s.link.readPending = true;
-    QVERIFY(s.link.f_cargatransferencia(1));
+    s.scramblePanel(4);
+    QVERIFY(s.load(false));
     QVERIFY(s.runWhile(s.link.readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QVERIFY(!s.link.frameError);
@@ -140,12 +151,8 @@ void tst_transfer_e2e::downloadCutOffFinishesOnTheNextConnection()
     QVERIFY(s.connect());
     QVERIFY(s.turn());
     const QList<Row> rows = s.rows();
-    QRandomGenerator rnd(9);
-    for (int a = 0; a < Panel::MemorySize; ++a)
-        s.panel.state.programMemory[a] = char(rnd.bounded(256));
-    s.markAll(-1);
-    s.link.readPending = true;
-    QVERIFY(s.link.f_cargatransferencia(2));
+    s.scramblePanel(9);
+    QVERIFY(s.load(false));
     for (int i = 0; i < 5; ++i)
         QVERIFY(s.turn());
     // The line goes dead: the panel answers nothing more, and after ten
@@ -197,6 +204,58 @@ void tst_transfer_e2e::eventLogInBothFormats()
                 QCOMPARE(q.value(4).toString(), e.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         }
         QVERIFY(!q.next());
+    }
+}
+
+// A panel that answers write runs with read data, and (over IP) a stranger
+// that forges answers to every request: the upload and the download end with
+// the panel's own memory and values, and the stranger hears nothing.
+void tst_transfer_e2e::hostileWorldChangesNothing()
+{
+    QFETCH(bool, overIp);
+    Session s(1, overIp);
+    QUdpSocket stranger;
+    QVERIFY(stranger.bind(QHostAddress::LocalHost, 0));
+    QList<int> forgedRead{0};
+    for (int k = 0; k < 16; ++k)
+        forgedRead << 0xEE;
+    const QByteArray forged = Panel::encode(forgedRead), forgedAck = Panel::encode({1});
+    int wrongAnswers = 3;
+    s.panel.rewrite = [&](const Request& r, const QByteArray& answer) {
+        return r.code == 1 && wrongAnswers-- > 0 ? forged : answer;
+    };
+    const auto turn = [&] {
+        const int before = s.link.framesSent;
+        for (int i = 0; i < 2000 && s.link.framesSent == before; ++i)
+            s.link.tick();
+        if (overIp) {
+            stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
+            stranger.writeDatagram(forgedAck, QHostAddress::LocalHost, s.comm.options.stationPort);
+        }
+        return waitFor([&] { return s.link.awaitingAnswer == 0; });
+    };
+    QVERIFY(s.connect());
+    QVERIFY(turn());
+    const QList<Row> rows = s.rows();
+
+    QVERIFY(s.load(true));
+    for (int i = 0; i < 2000 && s.link.writePending; ++i)
+        QVERIFY(turn());
+    QCOMPARE(s.link.rejectedAnswers, 3);
+    QVERIFY(s.panelHolds(rows));
+    QCOMPARE(storedValues(s.rows()), storedValues(rows));
+    QCOMPARE(s.markedRows(), 0);
+
+    s.scramblePanel(5);
+    QVERIFY(s.load(false));
+    for (int i = 0; i < 2000 && s.link.readPending; ++i)
+        QVERIFY(turn());
+    QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
+    QCOMPARE(s.panel.ignored, 0);
+    if (overIp) {
+        QVERIFY(s.link.strangerDatagrams > 100);
+        QVERIFY(!stranger.hasPendingDatagrams());
+        QVERIFY(s.link.view().toolTip(QStringLiteral("img_IP")).startsWith(QStringLiteral("Datagramas descartados")));
     }
 }
 

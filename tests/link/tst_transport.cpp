@@ -24,6 +24,9 @@ private slots:
     void keypadOwnsTheSerialEvents();
     void trafficColours();
     void modemWordsOnlyOutsideFrames();
+    void ipSessionBelongsToItsPanel();
+    void lostSerialDeviceEndsTheLink_data();
+    void lostSerialDeviceEndsTheLink();
 };
 
 void tst_transport::modemReset()
@@ -257,11 +260,18 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     QCOMPARE(r.ip.sent[0].host, QHostAddress(QStringLiteral("127.0.0.2")));
     QCOMPARE(requestBytes(r.ip.sent[0].data).value(3), 10);
     QVERIFY(r.com.written.isEmpty());
-    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003);
+    // Another port of the same host is another source: its answer is
+    // dropped and the replies stay with the panel.
+    const QHostAddress panel(QStringLiteral("127.0.0.2"));
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
+    QVERIFY(!r.link.clockKnown && !r.link.frameError);
+    QCOMPARE(r.link.strangerDatagrams, 1);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
     QVERIFY(r.link.clockKnown && !r.link.frameError);
     QCOMPARE(r.link.waitCountdown, 3);
     r.ticks(4);
-    QCOMPARE(r.ip.sent.last().port, quint16(4003));
+    QCOMPARE(r.ip.sent.last().port, quint16(4002));
+    QCOMPARE(r.ip.sent.last().host, panel);
 }
 
 void tst_transport::endingVariants()
@@ -424,12 +434,14 @@ void tst_transport::modemWordsOnlyOutsideFrames()
 {
     LinkRig r;
     r.link.f_esperallamada();
-    // A connect line that ends with the first frame rather than a line end.
-    r.com.receive("RING\r\nCONNECT 9600/V42" + LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
+    // A connect line that ends with the first frame rather than a line end:
+    // the clock answer to the request sent once the 15 ticks have run.
+    r.com.receive("RING\r\nCONNECT 9600/V42");
+    r.ticks(16);
+    r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
     QCOMPARE(r.link.lineSpeed, 9600);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
-    QCOMPARE(r.link.zoneState[0], 1);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(r.link.clockKnown && !r.link.frameError);
     // Result-code words inside a frame, or not on a line of their own, end nothing.
     r.com.receive(":NO CARRIER\r");
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
@@ -443,6 +455,100 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
     QVERIFY(r.link.waitingForConnect);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Sin portadora"));
+}
+
+// Only allowed panels connect, the keyword must come whole from one source,
+// and the session's panel is the only one heard until it ends.
+void tst_transport::ipSessionBelongsToItsPanel()
+{
+    LinkRig r;
+    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/8; 127.0.0.2', "
+                                                       "ip_escucha = '127.0.0.1'"));
+    r.link.f_esperaip();
+    QCOMPARE(r.ip.boundAddress, QHostAddress(QStringLiteral("127.0.0.1")));
+    const QHostAddress panel(QStringLiteral("10.1.2.3")), other(QStringLiteral("127.0.0.2"));
+    r.ip.arrive("CONNECT IP", 4000, QHostAddress(QStringLiteral("192.168.1.9")));
+    r.ip.arrive("CONNECT", 4000, other);
+    r.ip.arrive(" IP", 4000, panel);
+    QVERIFY(!r.link.connected);
+    QCOMPARE(r.link.strangerDatagrams, 1);
+    QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
+             QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)"));
+    r.ip.arrive("CONNECT IP", 4500, panel);
+    QVERIFY(r.link.connected);
+    QCOMPARE(r.link.peerHost, panel);
+    QCOMPARE(r.link.peerPort, quint16(4500));
+
+    // An allowed address on another port, and the same port elsewhere, are
+    // strangers: nothing of theirs is decoded and replies stay with the panel.
+    r.ticks(16);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
+    r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
+    QVERIFY(!r.link.clockKnown && !r.link.frameError);
+    QCOMPARE(r.link.strangerDatagrams, 3);
+    r.ticks(60);
+    QCOMPARE(r.ip.sent.size(), 2);
+    for (const auto& sent : r.ip.sent)
+        QVERIFY(sent.host == panel && sent.port == 4500);
+    r.ip.arrive(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}), 4500, panel);
+    QVERIFY(!r.link.frameError);
+
+    // The session over, the panel is nobody's until the next CONNECT IP.
+    r.link.f_muestraestado(0);
+    QVERIFY(r.link.peerHost.isNull());
+
+    // A list that cannot be read keeps the socket closed.
+    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
+    r.link.f_esperaip();
+    QVERIFY(!r.ip.isBound() && !r.link.waitingForCall);
+}
+
+void tst_transport::lostSerialDeviceEndsTheLink_data()
+{
+    QTest::addColumn<int>("state"); // 0 dialling, 1 double call, 2 connected, 3 waiting, 4 idle
+    QTest::addColumn<QString>("red");
+    QTest::newRow("dialling") << 0 << "img_connect";
+    QTest::newRow("double call") << 1 << "img_connect_AMO";
+    QTest::newRow("connected") << 2 << "img_connect";
+    QTest::newRow("waiting") << 3 << "Img_wait_call";
+    QTest::newRow("idle") << 4 << "";
+}
+
+void tst_transport::lostSerialDeviceEndsTheLink()
+{
+    QFETCH(int, state);
+    QFETCH(QString, red);
+    LinkRig r;
+    mdl_main::instance().com_main = &r.com;
+    switch (state) {
+    case 0: r.link.f_llamar(QStringLiteral("1"), 900); break;
+    case 1: r.link.f_doblellamada(QStringLiteral("1")); break;
+    case 2: r.connectModem(); break;
+    case 3: r.link.f_esperallamada(); break;
+    default: r.com.open(); break;
+    }
+    QVERIFY(r.com.isOpen());
+    for (int i = 0; i < 3; ++i)
+        emit r.com.commEvent(SerialPort::ErDevice);
+    QCoreApplication::processEvents();
+    QVERIFY(!r.com.isOpen());
+    QVERIFY(!mdl_main::instance().portOpen);
+    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
+    QVERIFY(!r.link.connected && !r.link.dialling && !r.link.waitingForConnect && !r.link.waitingForCall);
+    if (red.isEmpty()) {
+        QVERIFY(r.st.messages.shown.isEmpty());
+        return;
+    }
+    QCOMPARE(r.link.view().picture(red), QStringLiteral("rojo"));
+    QCOMPARE(r.st.messages.shown.size(), 1);
+    QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 102"));
+    // Nothing runs on afterwards: no dial result, no request, no reopening.
+    const int sent = r.link.framesSent, opens = r.com.opens;
+    r.ticks(1200);
+    QCOMPARE(r.link.framesSent, sent);
+    QCOMPARE(r.com.opens, opens);
+    QVERIFY(!r.link.connected);
+    QCOMPARE(r.st.messages.shown.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_transport)

@@ -125,6 +125,36 @@ private slots:
                                    << QVariantList{2, 3} << "valor no numérico en la columna tipo" << 2000;
         QTest::newRow("null codigo") << "UPDATE paneles SET codigo = NULL WHERE id_panel = 2" << "paneles" << QVariantList{2}
                                      << "valor nulo en la columna codigo de la tabla paneles (id_panel = 2)" << 1;
+        // Values the station cannot work with.
+        const QString range = "valor fuera de rango en la columna %1 de la tabla %2 (%3): %4";
+        QTest::newRow("tipo 99") << "UPDATE secciones SET tipo = 99 WHERE id_panel = 2 AND id_seccion = 3" << "secciones"
+                                 << QVariantList{2, 3} << range.arg("tipo", "secciones", "id_panel = 2, id_seccion = 3", "99") << 10;
+        QTest::newRow("posicion -5") << "UPDATE secciones SET posicion = -5 WHERE id_panel = 2 AND id_seccion = 4" << "secciones"
+                                     << QVariantList{2, 4} << range.arg("posicion", "secciones", "id_panel = 2, id_seccion = 4", "-5") << 2000;
+        QTest::newRow("posicion 6000") << "UPDATE secciones SET posicion = 6000 WHERE id_panel = 1 AND id_seccion = 5"
+                                       << "secciones" << QVariantList{1, 5}
+                                       << range.arg("posicion", "secciones", "id_panel = 1, id_seccion = 5", "6000") << 2000;
+        QTest::newRow("long 2^31") << "UPDATE secciones SET long = 2147483648 WHERE id_panel = 2 AND id_seccion = 24"
+                                   << "secciones" << QVariantList{2, 24}
+                                   << range.arg("long", "secciones", "id_panel = 2, id_seccion = 24", "2147483648") << 2000;
+        QTest::newRow("caracteres 2e9") << "UPDATE secciones SET caracteres = 2000000000 WHERE id_panel = 2 AND id_seccion = 25"
+                                        << "secciones" << QVariantList{2, 25}
+                                        << range.arg("caracteres", "secciones", "id_panel = 2, id_seccion = 25", "2000000000") << 2000;
+        QTest::newRow("cadena") << "UPDATE paneles SET cadena = '3x' WHERE id_panel = 2" << "paneles" << QVariantList{2}
+                                << range.arg("cadena", "paneles", "id_panel = 2", "'3x'") << 2000;
+        QTest::newRow("negative key") << "UPDATE secciones_items SET id_item = -1 WHERE id_panel = 1 AND id_seccion = 0 AND id_item = 3"
+                                      << "secciones_items" << QVariantList{1, 0, -1}
+                                      << range.arg("id_item", "secciones_items", "id_panel = 1, id_seccion = 0, id_item = -1", "-1") << 2000;
+        // A ninth item of a bit section is refused with its section.
+        QTest::newRow("ninth bit") << "INSERT INTO secciones_items VALUES (1, 2, 9, 'noveno v2')" << "secciones"
+                                   << QVariantList{1, 2} << range.arg("tipo", "secciones", "id_panel = 1, id_seccion = 2", "1") << 2000;
+        // Found by fuzzing: a section moved so that items it has already would leave the map.
+        QTest::newRow("items off the map") << "UPDATE secciones SET posicion = 4990 WHERE id_panel = 1 AND id_seccion = 21"
+                                           << "secciones" << QVariantList{1, 21}
+                                           << range.arg("posicion", "secciones", "id_panel = 1, id_seccion = 21", "4990") << 2000;
+        QTest::newRow("mark 7") << "UPDATE configuraciones_valores SET id_estado = 7 WHERE id_panel = 2 AND id_seccion = 0 AND id_item = 1"
+                                << "configuraciones_valores" << QVariantList{2, 0, 1}
+                                << range.arg("id_estado", "configuraciones_valores", "id_panel = 2, id_seccion = 0, id_item = 1", "7") << 2000;
         // Refused by the station itself, inside an open batch.
         QTest::newRow("unknown section") << "INSERT INTO secciones_items VALUES (1, 200, 1, 'huérfano v2')"
                                          << "secciones_items" << QVariantList{1, 200, 1}

@@ -60,17 +60,39 @@ class TestMigracionWindow : public QObject {
     static int count(const QString& sql) { return db::scalar(mdl_main::instance().db(), sql).toInt(); }
 
 private slots:
+    // A file that is no update file is said, and set aside on Yes; the
+    // start goes on either way.
+    void unusableFileIsSetAside()
+    {
+        Station st;
+        const QString file = st.path(mdl_main::UpdateFile);
+        const auto write = [&](const QByteArray& bytes) {
+            QFile f(file);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        FakeShell shell;
+        QVERIFY(write("basura que no es una base de datos"));
+        QCOMPARE(migration::f_novedades(shell), migration::UpdateCheck::Unusable);
+        QCOMPARE(st.messages.asked.value(0), QStringLiteral("El archivo de novedades novedades20.mdb no se puede usar: no es una "
+                                                            "base de datos.\n¿Lo aparta, renombrado con la fecha de hoy, para "
+                                                            "que no se vuelva a ofrecer?"));
+        QVERIFY(QFile::exists(file)); // No: left where it is
+
+        QVERIFY(write(QByteArray()));
+        st.messages.answers << true;
+        QCOMPARE(migration::f_novedades(shell), migration::UpdateCheck::Unusable);
+        QVERIFY(st.messages.asked.value(1).contains(QStringLiteral("no tiene la tabla paneles con sus columnas")));
+        QVERIFY(!QFile::exists(file));
+        QCOMPARE(QDir(st.dir()).entryList({"novedades20-apartado-*.mdb"}).size(), 1);
+        QCOMPARE(shell.endedWith, -1);
+        QVERIFY(!QSqlDatabase::contains(mdl_main::UpdateConnection));
+        QVERIFY(st.messages.shown.isEmpty());
+    }
+
     // Through the station's own start-up hook.
     void decliningDeletesTheFile()
     {
         Station st;
-        QFile junk(st.path(mdl_main::UpdateFile)); // not a database: ignored silently
-        QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("basura") > 0);
-        junk.close();
-        FakeShell shell;
-        QCOMPARE(migration::f_novedades(shell), migration::UpdateCheck::NoFile);
-        QVERIFY(st.messages.asked.isEmpty() && st.messages.shown.isEmpty());
-        QFile::remove(st.path(mdl_main::UpdateFile));
 
         Maintainer m(st);
         m.exec(QStringLiteral("UPDATE paneles SET version = '9.9'"));

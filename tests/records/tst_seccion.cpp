@@ -93,6 +93,7 @@ private slots:
     void subscriberMarksAndRestore();
     void messageKeepsClearOfTheRow();
     void closingWithChangesAsks();
+    void sizeFromADamagedCatalogue();
 };
 
 void TstSeccion::textValues_data()
@@ -231,6 +232,21 @@ void TstSeccion::catalogueSurvivesUnchangedSaves()
         }
         QCOMPARE(column("SELECT valor FROM abonados_valores WHERE id_abonado = 1 ORDER BY id_seccion, id_item"), before);
     }
+}
+
+// A catalogue that slipped past the merge with an absurd length: the section
+// opens without inputs instead of sizing one from it.
+void TstSeccion::sizeFromADamagedCatalogue()
+{
+    Station st(true, false);
+    makeTemplate2();
+    addSection(61, 4, 2000000000, QVariant("F"), "12FF");
+    openTemplate(61);
+    w_seccion w;
+    w.show();
+    QVERIFY(!box(w, 1) && !list(w, 1));
+    w.cb_subir->trigger();
+    QCOMPARE(templateValue(61), QString("12FF"));
 }
 
 void TstSeccion::listRowsRowCountAndUnchangedSaves()

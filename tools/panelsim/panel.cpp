@@ -164,10 +164,11 @@ QByteArray Panel::handleFrame(const QByteArray& text, Via via)
         answer = statusAnswer(false);
         break;
     case 8: {
+        // Like every command, answered with a status.
         const QDateTime t(QDate(2000 + r.bytes[8], r.bytes[7], r.bytes[6]), QTime(r.bytes[5], r.bytes[4]));
         if (t.isValid())
             setClock(t);
-        answer = clockAnswer();
+        answer = statusAnswer(false);
         break;
     }
     case 9:
@@ -187,7 +188,7 @@ QByteArray Panel::handleFrame(const QByteArray& text, Via via)
         break;
     }
     emit changed();
-    return answer;
+    return rewrite ? rewrite(r, answer) : answer;
 }
 
 QByteArray Panel::statusAnswer(bool faultVariant) const

@@ -65,6 +65,9 @@ public:
     State state;
     QList<Request> received; // accepted requests, oldest first
     int ignored = 0;         // frames dropped
+    // A misbehaving panel for tests: what it sends instead of `answer` (the
+    // frame it would have sent) to an accepted request.
+    std::function<QByteArray(const Request& request, const QByteArray& answer)> rewrite;
     // Host clock (tests set it); the panel clock runs at its offset.
     std::function<QDateTime()> hostClock;
 

@@ -1,0 +1,94 @@
+// The console's events view with a long history: the refresh after an event
+// answer, and a download of 500 events into an empty history and into one
+// of 100,000 events.
+
+#include "bench.h"
+
+#include "app/mdl_main.h"
+#include "console/w_panel.h"
+#include "data/db.h"
+#include "data/shared_ops.h"
+#include "link/mdl_trans.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTabWidget>
+
+namespace {
+
+constexpr int kHistory = 100000;
+
+// Subscriber 1 (model 1) on the console, with `history` events stored.
+w_panel* console(int history)
+{
+    bench::freshStation();
+    mdl_main::instance().currentLevel = 1;
+    QSqlDatabase c = mdl_main::instance().db();
+    db::Transaction t(c);
+    db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
+                "localidad, id_provincia, tel_1) VALUES (1, '0001', 1, 1, 'A', 'B', 'C', '1', 'D', 6, '5550001')");
+    f_copiavalores(c, 1, 1, 999, 1);
+    db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < ?) "
+                "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, fecha, id_tipo) "
+                "SELECT 1, 1, i % 24, i % 1000, printf('2024-%02d-%02d 10:00:00', 1 + i % 12, 1 + i % 28), 0 FROM k",
+             {history});
+    t.commit();
+    auto* w = new w_panel;
+    w->show();
+    w->wf_muestraabonado(1);
+    w->SSTab_panel->setCurrentIndex(2);
+    QCoreApplication::processEvents();
+    return w;
+}
+
+// One short-record answer of 8 events, stored and shown as the link does.
+void eventAnswer(w_panel* w, int n)
+{
+    mdl_trans& link = mdl_trans::instance();
+    link.rxFrame[0] = 6;
+    for (int k = 0; k < 8; ++k) {
+        link.rxFrame[size_t(1 + 2 * k)] = (n + k) % 24;
+        link.rxFrame[size_t(2 + 2 * k)] = k;
+    }
+    link.f_guardaeventos(17);
+    w->wf_muestraeventos();
+    QCoreApplication::processEvents();
+}
+
+w_panel* g_long = nullptr;
+double g_emptyMs = 0;
+
+double download(w_panel* w)
+{
+    QElapsedTimer t;
+    t.start();
+    for (int n = 0; n < 63; ++n) // 504 events
+        eventAnswer(w, n);
+    return t.nsecsElapsed() / 1e6;
+}
+
+// Each case's station replaces the one before: the empty history first.
+bench::Register downloadEmpty("events: download 500 into an empty history", "as fast as into 100,000", 3, [] {
+    static w_panel* w = nullptr;
+    if (!w)
+        w = console(0);
+    return g_emptyMs = download(w);
+});
+
+bench::Register refresh("events view: refresh after an answer, 100,000 events", "50 ms", 9, [] {
+    if (!g_long)
+        g_long = console(kHistory);
+    QElapsedTimer t;
+    t.start();
+    g_long->wf_muestraeventos();
+    QCoreApplication::processEvents();
+    return t.nsecsElapsed() / 1e6;
+});
+
+bench::Register downloadLong("events: download 500 over 100,000 stored", "as fast as into an empty one", 3, [] {
+    if (!g_long)
+        g_long = console(kHistory);
+    return download(g_long);
+}, [] { return QStringLiteral("empty history %1 ms").arg(g_emptyMs, 0, 'f', 1); });
+
+} // namespace

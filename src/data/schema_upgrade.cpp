@@ -1,0 +1,49 @@
+#include "data/schema_upgrade.h"
+
+#include "data/db.h"
+
+#include <QSet>
+
+namespace schema {
+
+namespace {
+
+QSet<QString> columnsOf(const QSqlDatabase& c, const QString& table)
+{
+    QSet<QString> names;
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table});
+    while (q.next())
+        names.insert(q.value(0).toString());
+    return names;
+}
+
+} // namespace
+
+void upgrade(const QSqlDatabase& c)
+{
+    const QSet<QString> settings = columnsOf(c, QStringLiteral("configuracion"));
+    for (const char* column : {"ip_permitidas", "ip_escucha"})
+        if (!settings.contains(QLatin1String(column)))
+            db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN %1 TEXT").arg(QLatin1String(column)));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_eventos_orden ON abonados_eventos(id_abonado, orden)"));
+}
+
+QStringList missingTables(const QSqlDatabase& c)
+{
+    static const char* const tables[] = {
+        "abonados", "abonados_valores", "abonados_eventos", "eventos", "paneles", "secciones",
+        "secciones_items", "secciones_valores", "configuraciones", "configuraciones_valores", "configuracion",
+        "usuarios", "usuarios_operaciones", "operaciones", "provincias", "contactos",
+    };
+    QSet<QString> present;
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
+    while (q.next())
+        present.insert(q.value(0).toString());
+    QStringList missing;
+    for (const char* t : tables)
+        if (!present.contains(QLatin1String(t)))
+            missing << QLatin1String(t);
+    return missing;
+}
+
+} // namespace schema

@@ -1,0 +1,57 @@
+#include "fuzz_support.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "data/seed.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+
+namespace fuzz {
+
+namespace {
+
+class Silent : public MessageService {
+public:
+    void show(const QString&, const QString&, Icon) override {}
+    bool ask(const QString&, const QString&) override { return false; }
+};
+
+} // namespace
+
+QString station()
+{
+    static QString dir;
+    if (!dir.isEmpty())
+        return dir;
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    // The link's diagnostics would flood the fuzzer's output.
+    QLoggingCategory::setFilterRules(QStringLiteral("sorvent.*=false"));
+    static Silent silent;
+    MessageService::setInstance(&silent);
+    static QTemporaryDir tmp;
+    dir = tmp.path();
+    mdl_main::instance().setProgramDir(dir);
+    const QString file = QDir(dir).filePath(mdl_main::DbFile);
+    seed::createStationDatabase(file, true);
+    db::open(mdl_main::DbConnection, file);
+    return dir;
+}
+
+void require(bool condition, const char* what)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "invariante rota: %s\n", what);
+    std::abort();
+}
+
+} // namespace fuzz

@@ -1,0 +1,123 @@
+#pragma once
+// The panel link on fake devices, driven by a fuzzer's bytes: the first byte
+// picks where the link starts (dialling, waiting, connected with a transfer or
+// an event download pending ...), then bytes below 0xF8 are received text and
+// the bytes from 0xF8 on are operator and timer actions. After every step the
+// link's state must stay within its ranges.
+
+#include "common/linkfakes.h"
+#include "fuzz_support.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "link/mdl_trans.h"
+
+#include <QCoreApplication>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+class LinkHarness {
+public:
+    LinkHarness()
+    {
+        fuzz::station();
+        mdl_main::instance().portOpen = true;
+        com.setSettings(QStringLiteral("110,N,8,2"));
+        link.setDevices(&com, &ip);
+        link.setConsole(&console);
+        link.setClock(clock.fn());
+    }
+
+    // Runs one input; `deliver` hands a chunk of received text to the link
+    // (`from` is the byte after a flush, for the datagram harness's senders).
+    void run(const uint8_t* data, size_t size, const std::function<void(const QByteArray&, uint8_t from)>& deliver)
+    {
+        if (size == 0)
+            return;
+        begin(data[0]);
+        QByteArray chunk;
+        for (size_t i = 1; i < size; ++i) {
+            const uint8_t b = data[i];
+            const uint8_t next = i + 1 < size ? data[i + 1] : 0;
+            if (b < 0xF8) {
+                chunk += char(b);
+                continue;
+            }
+            switch (b) {
+            case 0xF8: deliver(chunk, next); chunk.clear(); ++i; break;
+            case 0xF9: link.tick(); break;
+            case 0xFA: for (int t = 0; t < 16; ++t) link.tick(); break;
+            case 0xFB: link.outstandingRequest = int(next % 17) - 1; ++i; break;
+            case 0xFC: link.img_end_Click(); break;
+            case 0xFD: emit com.commEvent(SerialPort::ErDevice); break;
+            case 0xFE: link.f_muestraestado(0); break;
+            default: link.queueCommand(int(next % 16), next % 8); ++i; break;
+            }
+            check();
+        }
+        if (!chunk.isEmpty())
+            deliver(chunk, 0);
+        check();
+        // What the link left queued (message 102 after a lost device).
+        QCoreApplication::processEvents();
+    }
+
+    FakeSerialPort com;
+    FakeDatagramSocket ip;
+    FakeConsole console;
+    FakeClock clock;
+    mdl_trans link;
+
+private:
+    void begin(uint8_t scenario)
+    {
+        link.reset();
+        mdl_main::instance().portOpen = true;
+        com.close();
+        ip.close();
+        com.takeWritten();
+        ip.sent.clear();
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::exec(c, QStringLiteral("DELETE FROM abonados_eventos"));
+        db::exec(c, QStringLiteral("UPDATE configuracion SET ip_permitidas = ? WHERE id_configuracion = 1"),
+                 {scenario & 0x80 ? QVariant(QStringLiteral("127.0.0.1, 10.0.0.0/8")) : QVariant()});
+        console.is_strpanel = scenario & 0x40 ? QStringLiteral("2") : QStringLiteral("1");
+        switch (scenario & 7) {
+        case 0: link.f_llamar(QStringLiteral("1"), 900); break;
+        case 1: link.f_esperallamada(); break;
+        case 2: link.f_doblellamada(QStringLiteral("1")); break;
+        case 3: link.f_esperaip(); break;
+        default:
+            link.f_llamar(QStringLiteral("1"), 900);
+            com.receive("CONNECT\r");
+            break;
+        }
+        const int mark = (scenario & 7) == 5 ? 1 : (scenario & 7) == 6 ? -1 : 0;
+        if (mark != 0) {
+            db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = 1"), {mark});
+            (mark == 1 ? link.writePending : link.readPending) = true;
+            link.f_cargatransferencia(1);
+        }
+        link.eventsPending = (scenario & 7) == 7;
+    }
+
+    void check()
+    {
+        using fuzz::require;
+        require(link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes, "el búfer de recepción creció sin límite");
+        require(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes, "rxCount fuera de la trama");
+        require(link.partition >= -1 && link.partition <= 7, "partición fuera de rango");
+        require(link.pgmMask >= 0 && link.pgmMask <= 255, "máscara PGM fuera de rango");
+        require(link.waitCountdown >= 0 && link.waitCountdown <= 1000, "cuenta de espera fuera de rango");
+        require(link.outstandingRequest >= -1 && link.outstandingRequest <= 15, "petición pendiente fuera de rango");
+        for (size_t i = 0; i < 16; ++i) {
+            require(link.zoneState[i] == 0 || link.zoneState[i] == 1, "estado de zona fuera de rango");
+            require(link.zoneBypass[i] >= 0 && link.zoneBypass[i] <= 3, "anulación fuera de rango");
+            require(link.systemFlags[i] == 0 || link.systemFlags[i] == 1, "indicador fuera de rango");
+        }
+        for (size_t a = 0; a < size_t(mdl_trans::MemorySize); ++a)
+            require(link.memoryImage[a] >= 0 && link.memoryImage[a] <= 255, "byte de memoria fuera de rango");
+        require(!link.ticksSuspended, "los turnos quedaron detenidos");
+    }
+};
