@@ -19,7 +19,7 @@ namespace {
 class Silent : public MessageService {
 public:
     void show(const QString&, const QString&, Icon) override {}
-    bool ask(const QString&, const QString&) override { return false; }
+    bool ask(const QString&, const QString&, Default) override { return false; }
 };
 
 } // namespace
