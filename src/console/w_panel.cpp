@@ -5,8 +5,11 @@
 #include "app/ui_pictures.h"
 #include "console/events_model.h"
 #include "data/db.h"
+#include "data/event_store.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
+#include "data/subscriber_store.h"
+#include "data/value_store.h"
 #include "link/mdl_trans.h"
 #include "records/editor_context.h"
 #include "records/search_context.h"
@@ -670,38 +673,24 @@ void w_panel::updateTransferKeys()
 
 void w_panel::wf_muestraabonado(qint32 id)
 {
-    QString codigo, nombre, telefono, modelo;
-    bool found = false;
+    std::optional<subscribers::ConsoleHeader> h;
     if (id >= 1) {
         try {
-            // The subscriber with its model and its stored access code (item 1
-            // of the model's password section): without that code the panel
-            // cannot be reached, so the subscriber is not shown.
-            QSqlQuery q = db::exec(
-                mdl_main::instance().db(),
-                QStringLiteral("SELECT a.id_abonado, a.codigo, COALESCE(a.apellido, '') || ' ' || COALESCE(a.nombre, '') "
-                               "AS nombre, a.tel_1, p.cadena AS panel, a.id_panel, a.id_configuracion, "
-                               "COALESCE(p.codigo, '') || ' ' || COALESCE(p.version, '') AS modelo, av.valor "
-                               "FROM abonados a, paneles p, abonados_valores av "
-                               "WHERE a.id_panel = p.id_panel AND a.id_abonado = av.id_abonado "
-                               "AND p.id_seccionpwd = av.id_seccion AND av.id_item = 1 AND a.id_abonado = ?"),
-                {id});
-            if (q.next()) {
-                found = true;
-                codigo = db::text(q, "codigo");
-                nombre = db::text(q, "nombre");
-                telefono = db::text(q, "tel_1");
-                modelo = db::text(q, "modelo");
-                is_strpanel = db::text(q, "panel");
-                il_abonado = db::integer(q, "id_abonado");
-                il_panel = db::integer(q, "id_panel");
-                il_configuracion = db::integer(q, "id_configuracion");
-                is_password_db = db::text(q, "valor");
-            }
+            // Without a stored access code the panel cannot be reached, so the
+            // subscriber is not shown.
+            h = subscribers::consoleHeader(mdl_main::instance().db(), id);
         } catch (const db::Error& e) {
             qWarning("w_panel::wf_muestraabonado: %s", qPrintable(e.text()));
-            found = false;
+            h.reset();
         }
+    }
+    const bool found = h.has_value();
+    if (found) {
+        is_strpanel = h->cadena;
+        il_abonado = h->abonado;
+        il_panel = h->panel;
+        il_configuracion = h->configuracion;
+        is_password_db = h->password;
     }
     if (!found)
         il_abonado = 0;
@@ -709,10 +698,10 @@ void w_panel::wf_muestraabonado(qint32 id)
     for (int pos : {3, 6, 7, 8, 12})
         button(pos)->setEnabled(found);
     SSTab_panel->setEnabled(il_abonado >= 1);
-    st_abonado[0]->setText(found ? codigo : QString());
-    st_abonado[1]->setText(found ? nombre : QString());
-    sle_telefono->setText(found ? telefono : QString());
-    st_abonado[2]->setText(found ? modelo : QString());
+    st_abonado[0]->setText(found ? h->codigo : QString());
+    st_abonado[1]->setText(found ? h->nombre : QString());
+    sle_telefono->setText(found ? h->telefono : QString());
+    st_abonado[2]->setText(found ? h->modelo : QString());
     wf_muestrasecciones();
     wf_muestraeventos();
 }
@@ -764,15 +753,7 @@ void w_panel::wf_muestrasecciones()
 
     QList<ui::SectionRow> rows;
     try {
-        // A section's mark is the largest of the subscriber's item marks, 0 without items.
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT s.id_seccion, s.descripcion, "
-                                              "COALESCE((SELECT max(av.id_estado) FROM abonados_valores av "
-                                              "WHERE av.id_abonado = ? AND av.id_seccion = s.id_seccion), 0) AS estado "
-                                              "FROM secciones s WHERE s.id_panel = ? ORDER BY s.id_seccion"),
-                               {il_abonado, il_panel});
-        while (q.next())
-            rows << ui::SectionRow{db::integer(q, "id_seccion"), db::text(q, "descripcion"), db::integer(q, "estado")};
+        rows = values::sectionMarks(mdl_main::instance().db(), marksOwner());
     } catch (const db::Error& e) {
         qWarning("w_panel::wf_muestrasecciones: %s", qPrintable(e.text()));
         rows.clear();
@@ -796,11 +777,7 @@ void w_panel::cycleMark(int row)
     if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ? AND id_seccion = ?"),
-                 {ui::nextMark(marca), il_abonado, seccion});
-        t.commit();
+        values::setMarks(mdl_main::instance().db(), marksOwner(), values::nextMark(marca), seccion);
     } catch (const db::Error& e) {
         qWarning("w_panel: marca: %s", qPrintable(e.text()));
     }
@@ -854,17 +831,7 @@ void w_panel::wf_premarcar()
     if (!askYesNo(QStringLiteral("¿Restaura marcas según configuración?.\r\n Esta acción no puede deshacerse.")))
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = ?"), {il_abonado});
-        // Bajar last: it wins in a template section that holds both marks.
-        for (int marca : {1, -1})
-            db::exec(c,
-                     QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ? AND id_seccion IN "
-                                    "(SELECT id_seccion FROM configuraciones_valores WHERE id_panel = ? "
-                                    "AND id_configuracion = ? AND id_estado = ?)"),
-                     {marca, il_abonado, il_panel, il_configuracion, marca});
-        t.commit();
+        values::presetMarks(mdl_main::instance().db(), il_abonado, il_panel, il_configuracion);
     } catch (const db::Error& e) {
         qWarning("w_panel::wf_premarcar: %s", qPrintable(e.text()));
         showError(QStringLiteral("No fué posible reestablecer las marcas."));
@@ -876,11 +843,7 @@ void w_panel::wf_premarcar()
 void w_panel::wf_invertir()
 {
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = id_estado * -1 WHERE id_abonado = ?"),
-                 {il_abonado});
-        t.commit();
+        values::invertMarks(mdl_main::instance().db(), il_abonado);
     } catch (const db::Error& e) {
         qWarning("w_panel::wf_invertir: %s", qPrintable(e.text()));
         showError(QStringLiteral("No fué posible invertir las marcas."));
@@ -889,14 +852,15 @@ void w_panel::wf_invertir()
     wf_muestrasecciones();
 }
 
+values::Owner w_panel::marksOwner() const
+{
+    return values::Owner::subscriber(il_abonado, il_panel);
+}
+
 void w_panel::markAll(int marca)
 {
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ?"),
-                 {marca, il_abonado});
-        t.commit();
+        values::setMarks(mdl_main::instance().db(), marksOwner(), marca);
     } catch (const db::Error& e) {
         qWarning("w_panel: marcar todo: %s", qPrintable(e.text()));
         return;
@@ -941,9 +905,7 @@ void w_panel::deleteEvents()
     const QString shown = day.toString(QStringLiteral("dd/MM/yyyy"));
     try {
         const QSqlDatabase c = mdl_main::instance().db();
-        const int n = db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
-                                 {il_abonado, until})
-                          .toInt();
+        const int n = events::countUntil(c, il_abonado, until);
         if (n == 0) {
             MessageService::instance().show(QStringLiteral("Atención"),
                                             QStringLiteral("No hay eventos anteriores al %1.").arg(shown),
@@ -954,10 +916,7 @@ void w_panel::deleteEvents()
         if (!askYesNo(n == 1 ? QStringLiteral("¿Borra 1 evento anterior al %1?").arg(shown)
                              : QStringLiteral("¿Borra %1 eventos anteriores al %2?").arg(n).arg(shown)))
             return;
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("DELETE FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
-                 {il_abonado, until});
-        t.commit();
+        events::removeUntil(c, il_abonado, until);
     } catch (const db::Error& e) {
         qWarning("w_panel: borrar eventos: %s", qPrintable(e.text()));
         return;

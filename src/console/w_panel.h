@@ -4,6 +4,7 @@
 // computes (mdl_trans::view()), and keeps the subscriber's section marks and
 // downloaded events. It never builds frames: the link's scheduler sends.
 
+#include "data/value_store.h"
 #include "link/linkconsole.h"
 #include "link/linkview.h"
 
@@ -178,6 +179,8 @@ private:
     QString zoneText(int zone) const;
     void logOperation(int code, const QString& text) const;
     void command(int code, int log, int pgm = 0);
+    // The subscriber's marks, as the value store names them.
+    values::Owner marksOwner() const;
     void markAll(int marca);
     void cycleMark(int row);
     void startTransfer(bool& flag, int log, bool loadImage);
