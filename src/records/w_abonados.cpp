@@ -150,7 +150,7 @@ QLabel* w_abonados::etiqueta(const QString& text, QWidget* parent, QWidget* budd
     return l;
 }
 
-void w_abonados::buildTabs()
+void w_abonados::buildFields()
 {
     for (int i = 0; i < 18; ++i) {
         QWidget* box;
@@ -182,6 +182,11 @@ void w_abonados::buildTabs()
         cbx_campo[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         cbx_campo[i]->setMinimumContentsLength(8);
     }
+}
+
+void w_abonados::buildTabs()
+{
+    buildFields();
 
     // Tab 0: the subscriber, two fields to a row where they are short.
     frm_1 = new QFrame;
