@@ -4,6 +4,7 @@
 // computes (mdl_trans::view()), and keeps the subscriber's section marks and
 // downloaded events. It never builds frames: the link's scheduler sends.
 
+#include "data/value_store.h"
 #include "link/linkconsole.h"
 #include "link/linkview.h"
 
@@ -19,7 +20,9 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QFrame;
+class QGridLayout;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -158,7 +161,24 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
+    static constexpr int LampSize = 14;
+
+    void buildHeader();
+    void buildToolbar();
+    void buildLinkLine();
+    // Hides what the user's level may not use.
+    void hideForLevel();
     QWidget* buildVisor();
+    QLayout* buildZones();
+    QLayout* buildLamps();
+    QLayout* buildOutputs();
+    QLayout* buildStateLine();
+    void buildCommands(QWidget* page);
+    void addLinkButtons(QGridLayout* links);
+    void addCommandButtons(QGridLayout* commands);
+    // A lamp with its caption in row `row` of `g`, both acting on a click.
+    void pair(QGridLayout* g, QLabel*& image, QLabel*& label, const char* imageName, const char* labelName,
+              const QString& caption, const QString& tip, int row, std::function<void()> action);
     QWidget* buildSecciones();
     QWidget* buildEventos();
     QAction* boton(const QString& key, const QString& caption, const QString& tip);
@@ -178,6 +198,8 @@ private:
     QString zoneText(int zone) const;
     void logOperation(int code, const QString& text) const;
     void command(int code, int log, int pgm = 0);
+    // The subscriber's marks, as the value store names them.
+    values::Owner marksOwner() const;
     void markAll(int marca);
     void cycleMark(int row);
     void startTransfer(bool& flag, int log, bool loadImage);

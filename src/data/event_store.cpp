@@ -27,4 +27,18 @@ QList<Row> page(const QSqlDatabase& c, qint32 abonado, qint64 beforeOrden, int l
     return rows;
 }
 
+int countUntil(const QSqlDatabase& c, qint32 abonado, const QString& until)
+{
+    return db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"),
+                      {abonado, until})
+        .toInt();
+}
+
+void removeUntil(const QSqlDatabase& c, qint32 abonado, const QString& until)
+{
+    db::Transaction t(c);
+    db::exec(c, QStringLiteral("DELETE FROM abonados_eventos WHERE id_abonado = ? AND fecha <= ?"), {abonado, until});
+    t.commit();
+}
+
 } // namespace events

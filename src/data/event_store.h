@@ -22,4 +22,9 @@ struct Row {
 // when it is 0), newest first. Throws db::Error.
 QList<Row> page(const QSqlDatabase& c, qint32 abonado, qint64 beforeOrden, int limit);
 
+// How many events of `abonado` are dated up to `until` (stored format), and
+// their removal, in a transaction of its own. Throw db::Error.
+int countUntil(const QSqlDatabase& c, qint32 abonado, const QString& until);
+void removeUntil(const QSqlDatabase& c, qint32 abonado, const QString& until);
+
 } // namespace events

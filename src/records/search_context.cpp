@@ -20,8 +20,7 @@ const ModeName kNames[] = {
 const SearchModeInfo& subscribers()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_abonado, codigo, apellido, nombre, calle, numero, localidad "
-                       "FROM abonados ORDER BY id_abonado"),
+        searchlists::List::Subscribers,
         {{"id_abonado", "", 0},
          {"codigo", "ID", 700, 2000},
          {"apellido", "APELLIDO", 1500, 3000},
@@ -39,7 +38,7 @@ const SearchModeInfo& subscribers()
 const SearchModeInfo& users()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_usuario, usuario FROM usuarios ORDER BY id_usuario"),
+        searchlists::List::Users,
         {{"id_usuario", "ID", 700}, {"usuario", "USUARIO", 3300}},
         {"usuario"},
         {"usuario"},
@@ -51,7 +50,7 @@ const SearchModeInfo& users()
 const SearchModeInfo& panels()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_panel, codigo, version FROM paneles ORDER BY id_panel"),
+        searchlists::List::Panels,
         {{"id_panel", "ID", 700}, {"codigo", "CODIGO", 1700}, {"version", "VERSION", 1600}},
         {"codigo"},
         {"codigo", "version"},
@@ -63,7 +62,7 @@ const SearchModeInfo& panels()
 const SearchModeInfo& templates()
 {
     static const SearchModeInfo info{
-        QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY id_configuracion"),
+        searchlists::List::Templates,
         {{"id_configuracion", "ID", 700}, {"descripcion", "CONFIGURACION", 3300}},
         {"descripcion"},
         {"descripcion"},

@@ -8,6 +8,8 @@
 //                                             [this](int id) { wf_muestraabonado(id); });
 //   w_buscar::abrir(SearchMode::panel_abonado, this);
 
+#include "data/search_store.h"
+
 #include <QMap>
 #include <QObject>
 #include <QPointer>
@@ -25,16 +27,16 @@ std::optional<SearchMode> searchModeFromText(const QString& text);
 // What one mode lists and how.
 struct SearchModeInfo {
     struct Column {
-        QString name;    // column of the query
+        QString name;    // column of the list
         QString caption; // grid heading
         int width;       // twips; 0 hides the column
         int maxWidth = 0; // above `width`: the column widens to its longest text, up to this
     };
-    QString sql;               // all rows by number; column 0 is the number handed back
+    searchlists::List list;    // the rows by number; column 0 is the number handed back
     // The rows are shown ordered by these columns as Spanish text (rows
     // alike in them keep the order of their numbers); the store's own text
     // order would put accented capitals after Z.
-    QList<Column> columns;     // in query order
+    QList<Column> columns;     // in the list's order
     QStringList filterColumns; // the typed text must be contained in one of these
     QStringList orderColumns;
     int width, height;         // window size in twips

@@ -1,6 +1,7 @@
 #include "records/search_model.h"
 
 #include "data/db.h"
+#include "data/search_store.h"
 #include "records/collation.h"
 
 namespace {
@@ -23,15 +24,10 @@ void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
     for (const QString& f : info.orderColumns)
         orderAt << indexOf(f);
 
-    // A forward-only query read to its end: every row, however many.
-    QSqlQuery q = db::exec(c, info.sql);
-    QList<int> ids;
-    QList<QString> cells;
-    while (q.next()) {
-        ids << q.value(0).toInt();
-        for (int i = 0; i < columns; ++i)
-            cells << q.value(i).toString(); // a null reads as the empty text
-    }
+    const searchlists::Rows read = searchlists::read(c, info.list);
+    Q_ASSERT(read.columns == columns);
+    const QList<int>& ids = read.ids;
+    const QList<QString>& cells = read.cells;
     const int rows = int(ids.size());
     const QList<int> sorted = spanishOrder(rows, int(orderAt.size()), [&](int r, int p) {
         return cells.at(qsizetype(r) * columns + orderAt.at(p));

@@ -2,8 +2,9 @@
 // The list of a panel model's sections with their transfer marks, shared by
 // the templates window and the panel console: four columns (mark picture,
 // section number, description, the mark as hidden text), a filter text that
-// is either a section number to scroll to or a piece of the description, and
-// the mark cycle of a click on the picture.
+// is either a section number to scroll to or a piece of the description.
+
+#include "data/value_store.h"
 
 #include <QList>
 #include <QString>
@@ -14,11 +15,7 @@ namespace ui {
 
 enum SectionColumn { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado = 3 };
 
-struct SectionRow {
-    int seccion = 0;
-    QString descripcion;
-    int marca = 0; // 1 subir, -1 bajar, 0 nothing
-};
+using SectionRow = values::SectionMark;
 
 // Digits find a section by number (nothing is filtered out); any other text
 // keeps the sections whose description contains it, regardless of case.
@@ -42,11 +39,5 @@ QList<SectionRow> fillSectionGrid(QTableWidget* fg, const QList<SectionRow>& row
 
 // The section number and mark of a grid row; false when the row holds none.
 bool sectionAt(const QTableWidget* fg, int row, int* seccion, int* marca);
-
-// none -> subir -> bajar -> none
-inline int nextMark(int marca)
-{
-    return marca == 1 ? -1 : marca + 1;
-}
 
 } // namespace ui

@@ -3,9 +3,10 @@
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
+#include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
-#include "data/shared_ops.h"
+#include "data/subscriber_store.h"
 #include "records/collation.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
+#include <QSqlRecord>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -70,23 +72,17 @@ void selectKey(QComboBox* box, const QVariant& key)
 
 // Fills `box` with (key, text) rows in Spanish order of the text, keeping the
 // entry that was selected when it is still there.
-void fillCombo(QComboBox* box, const QString& sql, bool withBlank)
+void fillCombo(QComboBox* box, catalogue::PickList list, bool withBlank)
 {
     const bool selected = box->currentIndex() >= 0;
     const QVariant key = box->currentData();
-    QSqlQuery q = db::exec(mdl_main::instance().db(), sql);
+    const QList<catalogue::Entry> entries = catalogue::pickList(mdl_main::instance().db(), list);
     box->clear();
-    QList<int> keys;
-    QStringList texts;
-    while (q.next()) {
-        keys << q.value(0).toInt();
-        texts << q.value(1).toString();
-    }
     // An optional choice needs a way back to "none".
     if (withBlank)
         box->addItem(QString(), QVariant());
-    for (int i : spanishOrder(int(texts.size()), 1, [&](int r, int) { return texts.at(r); }))
-        box->addItem(texts.at(i), keys.at(i));
+    for (int i : spanishOrder(int(entries.size()), 1, [&](int r, int) { return entries.at(r).text; }))
+        box->addItem(entries.at(i).text, entries.at(i).key);
     if (selected)
         selectKey(box, key);
     else
@@ -154,7 +150,7 @@ QLabel* w_abonados::etiqueta(const QString& text, QWidget* parent, QWidget* budd
     return l;
 }
 
-void w_abonados::buildTabs()
+void w_abonados::buildFields()
 {
     for (int i = 0; i < 18; ++i) {
         QWidget* box;
@@ -186,6 +182,11 @@ void w_abonados::buildTabs()
         cbx_campo[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         cbx_campo[i]->setMinimumContentsLength(8);
     }
+}
+
+void w_abonados::buildTabs()
+{
+    buildFields();
 
     // Tab 0: the subscriber, two fields to a row where they are short.
     frm_1 = new QFrame;
@@ -282,37 +283,31 @@ void w_abonados::setCampo(int i, const QString& text)
 
 void w_abonados::wf_llenacombos()
 {
-    fillCombo(cbx_campo[0], QStringLiteral("SELECT id_provincia, descripcion FROM provincias ORDER BY descripcion"),
-              false);
-    fillCombo(cbx_campo[5],
-              QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY descripcion"), false);
+    fillCombo(cbx_campo[0], catalogue::PickList::Provinces, false);
+    fillCombo(cbx_campo[5], catalogue::PickList::Templates, false);
     for (int i = 1; i <= 3; ++i)
-        fillCombo(cbx_campo[i], QStringLiteral("SELECT id_contacto, descripcion FROM contactos ORDER BY descripcion"),
-                  true);
-    fillCombo(cbx_campo[4],
-              QStringLiteral("SELECT id_panel, codigo || ' ' || version AS texto FROM paneles ORDER BY texto"), false);
+        fillCombo(cbx_campo[i], catalogue::PickList::ContactKinds, true);
+    fillCombo(cbx_campo[4], catalogue::PickList::PanelModels, false);
 }
 
 void w_abonados::wf_muestradatos(int id)
 {
-    QSqlQuery q;
-    bool found = false;
+    std::optional<QSqlRecord> r;
     if (id >= 1) {
         try {
-            q = db::exec(mdl_main::instance().db(), QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?"),
-                         {id});
-            found = q.next();
+            r = subscribers::record(mdl_main::instance().db(), id);
         } catch (const db::Error& e) {
             qWarning("w_abonados: %s", qPrintable(e.text()));
             mdl_main::instance().f_mensaje(101);
         }
     }
+    const bool found = r.has_value();
     for (int i = 0; i < 18; ++i)
-        setCampo(i, found ? db::text(q, kFields[i].column) : QString());
+        setCampo(i, found ? r->value(QLatin1String(kFields[i].column)).toString() : QString());
     // A stored key that matches no entry (a null contact kind) leaves the
     // box without selection.
     for (int i = 0; i < 6; ++i)
-        selectKey(cbx_campo[i], found ? QVariant(db::integer(q, kCombos[i])) : QVariant(-1));
+        selectKey(cbx_campo[i], found ? QVariant(r->value(QLatin1String(kCombos[i])).toInt()) : QVariant(-1));
     // A number that no longer names a subscriber leaves none current, so
     // "Baja" and "Editar" never act on a row that is not there.
     if (id > 0)
@@ -424,33 +419,10 @@ bool w_abonados::wf_guardar()
 
     int id = il_abonado;
     try {
-        const QSqlDatabase c = m.db();
-        db::Transaction t(c);
-        if (ib_nuevo) {
-            id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
-            db::exec(c,
-                     QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
-                                    "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
-                                    "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
-                                    "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
-                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                     QVariantList{id} + v);
-            f_copiavalores(c, id, v.at(1).toInt(), 999, v.at(2).toInt());
-        } else {
-            QSqlQuery q = db::exec(
-                c,
-                QStringLiteral("UPDATE abonados SET codigo = ?, id_panel = ?, id_configuracion = ?, apellido = ?, "
-                               "nombre = ?, calle = ?, numero = ?, piso = ?, depto = ?, localidad = ?, "
-                               "id_provincia = ?, cp = ?, tel_1 = ?, tel_2 = ?, ref_contacto1 = ?, id_contacto1 = ?, "
-                               "tel_contacto1 = ?, ref_contacto2 = ?, id_contacto2 = ?, tel_contacto2 = ?, "
-                               "ref_contacto3 = ?, id_contacto3 = ?, tel_contacto3 = ?, observaciones = ? "
-                               "WHERE id_abonado = ?"),
-                v + QVariantList{id});
-            // Saving over a subscriber that is gone is a failure, not a success.
-            if (q.numRowsAffected() != 1)
-                throw db::Error(QStringLiteral("El abonado %1 no existe").arg(id));
-        }
-        t.commit();
+        if (ib_nuevo)
+            id = subscribers::insert(m.db(), v);
+        else
+            subscribers::update(m.db(), id, v);
     } catch (const db::Error& e) {
         qWarning("w_abonados::wf_guardar: %s", qPrintable(e.text()));
         m.f_mensaje(399);
@@ -464,18 +436,15 @@ bool w_abonados::wf_guardar()
 bool w_abonados::codeMaySave(const QString& codigo)
 {
     // Two records for one site must be a decision, not an accident.
-    QVariant other;
+    std::optional<int> other;
     try {
-        other = db::scalar(mdl_main::instance().db(),
-                           QStringLiteral("SELECT min(id_abonado) FROM abonados WHERE codigo = ? AND id_abonado <> ?"),
-                           {codigo, ib_nuevo ? 0 : il_abonado});
+        other = subscribers::otherWithCode(mdl_main::instance().db(), codigo, ib_nuevo ? 0 : il_abonado);
     } catch (const db::Error& e) {
         // The save itself reports a store that cannot be read.
         qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
         return true;
     }
-    return other.isNull()
-           || askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(other.toInt()));
+    return !other || askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(*other));
 }
 
 QStringList w_abonados::formState() const
@@ -523,11 +492,8 @@ void w_abonados::wf_baja()
     if (il_abonado <= 0)
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
         // The store's cascade removes the subscriber's values and events.
-        db::exec(c, QStringLiteral("DELETE FROM abonados WHERE id_abonado = ?"), {il_abonado});
-        t.commit();
+        subscribers::remove(mdl_main::instance().db(), il_abonado);
     } catch (const db::Error& e) {
         qWarning("w_abonados::wf_baja: %s", qPrintable(e.text()));
         showError(QStringLiteral("No se pudo eliminar el item"));

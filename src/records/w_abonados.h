@@ -70,6 +70,8 @@ private:
     // True to go on saving `codigo`: no other subscriber has it, or the user
     // saves it all the same.
     bool codeMaySave(const QString& codigo);
+    // The boxes of the 18 texts and the 6 pick lists.
+    void buildFields();
     void buildTabs();
     QLabel* etiqueta(const QString& text, QWidget* parent, QWidget* buddy);
     QAction* boton(const QString& key, const QString& caption, const QString& tip);

@@ -3,8 +3,11 @@
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
+#include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/template_store.h"
+#include "data/value_store.h"
 #include "records/editor_context.h"
 #include "records/search_context.h"
 #include "records/ui_section_grid.h"
@@ -143,18 +146,12 @@ void w_configuracion::wf_muestrapanel(int panel)
     QString shown;
     try {
         // With one model in the catalogue there is nothing to choose.
-        if (panel == 0) {
-            QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_panel FROM paneles LIMIT 2"));
-            QList<int> ids;
-            while (q.next())
-                ids << q.value(0).toInt();
-            if (ids.size() == 1)
-                panel = ids.first();
-        }
+        if (panel == 0)
+            panel = catalogue::onlyPanel(c);
         if (panel >= 1) {
-            QSqlQuery q = db::exec(c, QStringLiteral("SELECT codigo, version FROM paneles WHERE id_panel = ?"), {panel});
-            if (q.next())
-                shown = db::text(q, "codigo") + QLatin1Char(' ') + db::text(q, "version");
+            const std::optional<QString> caption = catalogue::panelCaption(c, panel);
+            if (caption)
+                shown = *caption;
             else
                 panel = 0;
         }
@@ -181,23 +178,12 @@ void w_configuracion::wf_muestraconfiguracion(int configuracion)
     bool found = false;
     try {
         // The only template that covers the model is taken without asking.
-        if (configuracion == 0) {
-            QSqlQuery q = db::exec(c,
-                                   QStringLiteral("SELECT DISTINCT id_configuracion FROM configuraciones_valores "
-                                                  "WHERE id_panel = ? LIMIT 2"),
-                                   {il_panel});
-            QList<int> ids;
-            while (q.next())
-                ids << q.value(0).toInt();
-            if (ids.size() == 1)
-                configuracion = ids.first();
-        }
+        if (configuracion == 0)
+            configuracion = templates::onlyTemplateOf(c, il_panel);
         if (configuracion >= 1) {
-            QSqlQuery q = db::exec(c, QStringLiteral("SELECT descripcion FROM configuraciones WHERE id_configuracion = ?"),
-                                   {configuracion});
-            found = q.next();
-            if (found)
-                name = db::text(q, "descripcion");
+            const std::optional<QString> stored = templates::name(c, configuracion);
+            found = stored.has_value();
+            name = stored.value_or(QString());
         }
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_muestraconfiguracion: %s", qPrintable(e.text()));
@@ -227,16 +213,7 @@ void w_configuracion::wf_muestrasecciones()
 {
     QList<ui::SectionRow> rows;
     try {
-        // A section's mark is the largest of its items' marks, 0 without items.
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT s.id_seccion, s.descripcion, "
-                                              "COALESCE((SELECT max(cv.id_estado) FROM configuraciones_valores cv "
-                                              "WHERE cv.id_configuracion = ? AND cv.id_panel = s.id_panel "
-                                              "AND cv.id_seccion = s.id_seccion), 0) AS estado "
-                                              "FROM secciones s WHERE s.id_panel = ? ORDER BY s.id_seccion"),
-                               {il_configuracion, il_panel});
-        while (q.next())
-            rows << ui::SectionRow{db::integer(q, "id_seccion"), db::text(q, "descripcion"), db::integer(q, "estado")};
+        rows = values::sectionMarks(mdl_main::instance().db(), marksOwner());
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_muestrasecciones: %s", qPrintable(e.text()));
         mdl_main::instance().f_mensaje(101);
@@ -255,26 +232,19 @@ void w_configuracion::ciclarMarca(int row)
     int marca = 0;
     if (il_configuracion < 2 || !fg_secciones->isEnabled() || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
-    setMarks(ui::nextMark(marca), seccion);
+    setMarks(values::nextMark(marca), seccion);
     fg_secciones->setCurrentCell(row, ColMarca);
+}
+
+values::Owner w_configuracion::marksOwner() const
+{
+    return values::Owner::templ(il_configuracion, il_panel);
 }
 
 void w_configuracion::setMarks(int marca, int seccion)
 {
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        if (seccion >= 0)
-            db::exec(c,
-                     QStringLiteral("UPDATE configuraciones_valores SET id_estado = ? "
-                                    "WHERE id_panel = ? AND id_configuracion = ? AND id_seccion = ?"),
-                     {marca, il_panel, il_configuracion, seccion});
-        else
-            db::exec(c,
-                     QStringLiteral("UPDATE configuraciones_valores SET id_estado = ? "
-                                    "WHERE id_panel = ? AND id_configuracion = ?"),
-                     {marca, il_panel, il_configuracion});
-        t.commit();
+        values::setMarks(mdl_main::instance().db(), marksOwner(), marca, seccion);
     } catch (const db::Error& e) {
         qWarning("w_configuracion: marcas: %s", qPrintable(e.text()));
         mdl_main::instance().f_mensaje(203);
@@ -317,12 +287,7 @@ void w_configuracion::wf_baja()
     if (il_configuracion < 2)
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        // The store removes the values with the template, and refuses while a
-        // subscriber uses it.
-        db::exec(c, QStringLiteral("DELETE FROM configuraciones WHERE id_configuracion = ?"), {il_configuracion});
-        t.commit();
+        templates::remove(mdl_main::instance().db(), il_configuracion);
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_baja: %s", qPrintable(e.text()));
         showError(QStringLiteral("No fué posible eliminar esta configuración. Asegúrese de que no la está "

@@ -5,6 +5,8 @@
 // and deleted here. Template 1, the catalogue's, is only viewed, copied and
 // printed.
 
+#include "data/value_store.h"
+
 #include <QWidget>
 
 class QAction;
@@ -67,5 +69,8 @@ private:
     void ciclarMarca(int row);
     void marcarTodo(const QString& pregunta, int marca);
     void editarDescripcion();
+    // The template's marks, as the value store names them.
+    values::Owner marksOwner() const;
+    // One section's mark, or every section's when `seccion` < 0.
     void setMarks(int marca, int seccion);
 };

@@ -5,7 +5,7 @@
 #include "app/ui_toolbar.h"
 #include "app/ui_pictures.h"
 #include "data/db.h"
-#include "data/shared_ops.h"
+#include "data/template_store.h"
 #include "records/editor_context.h"
 #include "records/w_configuracion.h"
 
@@ -59,11 +59,7 @@ w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner
 
     if (!copying()) {
         try {
-            sle_configuracion->setText(db::scalar(mdl_main::instance().db(),
-                                                  QStringLiteral("SELECT descripcion FROM configuraciones "
-                                                                 "WHERE id_configuracion = ?"),
-                                                  {il_configuracion})
-                                           .toString());
+            sle_configuracion->setText(templates::name(mdl_main::instance().db(), il_configuracion).value_or(QString()));
         } catch (const db::Error& e) {
             qWarning("w_configuracion_abm: %s", qPrintable(e.text()));
         }
@@ -85,25 +81,10 @@ bool w_configuracion_abm::wf_guardadatos()
     if (ok) {
         try {
             const QSqlDatabase c = mdl_main::instance().db();
-            db::Transaction t(c);
-            if (copying()) {
-                shown = nextKey(c, QStringLiteral("configuraciones"), QStringLiteral("id_configuracion"), 1);
-                db::exec(c, QStringLiteral("INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (?, ?)"),
-                         {shown, name});
-                // Every model's values and marks of the template on display.
-                db::exec(c,
-                         QStringLiteral("INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, "
-                                        "id_item, valor, id_estado) SELECT ?, id_panel, id_seccion, id_item, valor, "
-                                        "id_estado FROM configuraciones_valores WHERE id_configuracion = ?"),
-                         {shown, source});
-            } else {
-                QSqlQuery q = db::exec(
-                    c, QStringLiteral("UPDATE configuraciones SET descripcion = ? WHERE id_configuracion = ?"),
-                    {name, il_configuracion});
-                if (q.numRowsAffected() != 1)
-                    throw db::Error(QStringLiteral("La configuración %1 no existe").arg(il_configuracion));
-            }
-            t.commit();
+            if (copying())
+                shown = templates::copy(c, source, name);
+            else
+                templates::rename(c, il_configuracion, name);
         } catch (const db::Error& e) {
             qWarning("w_configuracion_abm::wf_guardadatos: %s", qPrintable(e.text()));
             ok = false;

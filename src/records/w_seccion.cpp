@@ -3,9 +3,11 @@
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
+#include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
+#include "data/value_store.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -100,31 +102,20 @@ void w_seccion::wf_armapantalla()
     const QSqlDatabase c = mdl_main::instance().db();
     QStringList titles, defaults;
     try {
-        QSqlQuery q = db::exec(c,
-                               QStringLiteral("SELECT tipo, caracteres, descripcion, filler FROM secciones "
-                                              "WHERE id_panel = ? AND id_seccion = ?"),
-                               {il_panel, il_seccion});
         QString descripcion;
-        if (q.next()) {
-            m_format.tipo = db::integer(q, "tipo");
-            m_format.caracteres = db::integer(q, "caracteres");
-            m_format.filler = db::text(q, "filler");
-            descripcion = db::text(q, "descripcion");
+        if (const std::optional<catalogue::Section> head = catalogue::section(c, il_panel, il_seccion)) {
+            m_format.tipo = head->tipo;
+            m_format.caracteres = head->caracteres;
+            m_format.filler = head->filler;
+            descripcion = head->descripcion;
         }
         setWindowTitle(QStringLiteral("[%1] %2").arg(il_seccion, 3, 10, QLatin1Char('0')).arg(descripcion));
 
         // Only the items that the template has a value for.
-        q = db::exec(c,
-                     QStringLiteral("SELECT si.id_item, cv.valor, si.descripcion FROM secciones_items si "
-                                    "JOIN configuraciones_valores cv ON cv.id_panel = si.id_panel "
-                                    "AND cv.id_seccion = si.id_seccion AND cv.id_item = si.id_item "
-                                    "WHERE cv.id_configuracion = ? AND si.id_panel = ? AND si.id_seccion = ? "
-                                    "ORDER BY si.id_item LIMIT ?"),
-                     {il_configuracion, il_panel, il_seccion, MaxRows});
-        while (q.next()) {
-            m_items << db::integer(q, "id_item");
-            titles << db::text(q, "descripcion") + QLatin1Char(':');
-            defaults << m_format.defaultShown(db::text(q, "valor"));
+        for (const catalogue::Item& item : catalogue::templateItems(c, il_configuracion, il_panel, il_seccion, MaxRows)) {
+            m_items << item.item;
+            titles << item.descripcion + QLatin1Char(':');
+            defaults << m_format.defaultShown(item.valor);
         }
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_armapantalla: %s", qPrintable(e.text()));
@@ -237,15 +228,10 @@ void w_seccion::wf_llenacombos()
     QList<QVariant> keys;
     m_valores.clear();
     try {
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT id_valor, descripcion FROM secciones_valores "
-                                              "WHERE id_panel = ? AND id_seccion = ? ORDER BY id_valor"),
-                               {il_panel, il_seccion});
-        while (q.next()) {
-            const QString valor = db::text(q, "id_valor");
-            m_valores << valor;
-            texts << valor + QStringLiteral(" - ") + db::text(q, "descripcion");
-            const std::optional<qint64> key = listKey(valor);
+        for (const catalogue::ListValue& v : catalogue::valueList(mdl_main::instance().db(), il_panel, il_seccion)) {
+            m_valores << v.valor;
+            texts << v.valor + QStringLiteral(" - ") + v.descripcion;
+            const std::optional<qint64> key = listKey(v.valor);
             keys << (key ? QVariant(*key) : QVariant());
         }
     } catch (const db::Error& e) {
@@ -266,33 +252,27 @@ void w_seccion::wf_llenacombos()
     }
 }
 
+values::Owner w_seccion::valuesOwner(int abonado) const
+{
+    return m_mode == EditorMode::abonado ? values::Owner::subscriber(abonado, il_panel)
+                                         : values::Owner::templ(il_configuracion, il_panel);
+}
+
 void w_seccion::wf_muestradatos(int abonado, int seccion, int item, int fila)
 {
-    QSqlQuery q;
-    bool found = false;
+    std::optional<QString> stored;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        if (m_mode == EditorMode::abonado)
-            q = db::exec(c,
-                         QStringLiteral("SELECT valor FROM abonados_valores "
-                                        "WHERE id_abonado = ? AND id_seccion = ? AND id_item = ?"),
-                         {abonado, seccion, item});
-        else
-            q = db::exec(c,
-                         QStringLiteral("SELECT valor FROM configuraciones_valores WHERE id_panel = ? "
-                                        "AND id_configuracion = ? AND id_seccion = ? AND id_item = ?"),
-                         {il_panel, il_configuracion, seccion, item});
-        found = q.next();
+        stored = values::itemValue(mdl_main::instance().db(), valuesOwner(abonado), seccion, item);
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_muestradatos: %s", qPrintable(e.text()));
     }
-    if (!found) {
+    if (!stored) {
         // A value that is not stored cannot be saved: the section is read-only.
         frm_seccion->setEnabled(false);
         cb_aceptar->setEnabled(false);
         return;
     }
-    const QString valor = db::text(q, "valor");
+    const QString valor = *stored;
     if (QLineEdit* e = sle_valor.at(fila)) {
         const QString shown = m_format.shown(valor);
         // A stored text longer than the section allows is shown whole, so it
@@ -351,8 +331,8 @@ bool w_seccion::wf_guardar(int marca)
         return false;
     }
     // Every value is built and checked before anything is written.
-    QStringList values;
-    values << QString();
+    QStringList entered;
+    entered << QString();
     for (int k = 1; k <= m_rows; ++k) {
         QString v;
         if (QLineEdit* e = sle_valor.at(k)) {
@@ -373,40 +353,22 @@ bool w_seccion::wf_guardar(int marca)
             }
             v = m_valores.at(i);
         }
-        values << v;
+        entered << v;
     }
 
     try {
         const QSqlDatabase c = mdl_main::instance().db();
+        const values::Owner owner = valuesOwner(il_abonado);
         db::Transaction t(c);
         for (int k = 1; k <= m_rows; ++k) {
             if (!sle_valor.at(k) && !cbx_valor.at(k))
                 continue;
-            QSqlQuery q;
-            if (m_mode == EditorMode::abonado)
-                q = db::exec(c,
-                             QStringLiteral("UPDATE abonados_valores SET valor = ? "
-                                            "WHERE id_abonado = ? AND id_seccion = ? AND id_item = ?"),
-                             {values.at(k), il_abonado, il_seccion, m_items.at(k)});
-            else
-                q = db::exec(c,
-                             QStringLiteral("UPDATE configuraciones_valores SET valor = ? WHERE id_panel = ? "
-                                            "AND id_configuracion = ? AND id_seccion = ? AND id_item = ?"),
-                             {values.at(k), il_panel, il_configuracion, il_seccion, m_items.at(k)});
             // A value row that is not there is not saved by pretending.
-            if (q.numRowsAffected() != 1)
+            if (!values::writeItemValue(c, owner, il_seccion, m_items.at(k), entered.at(k)))
                 throw db::Error(QStringLiteral("No existe el valor del item %1").arg(m_items.at(k)));
         }
-        if (marca > 0) {
-            if (m_mode == EditorMode::abonado)
-                db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? "
-                                           "WHERE id_abonado = ? AND id_seccion = ?"),
-                         {marca, il_abonado, il_seccion});
-            else
-                db::exec(c, QStringLiteral("UPDATE configuraciones_valores SET id_estado = ? "
-                                           "WHERE id_panel = ? AND id_configuracion = ? AND id_seccion = ?"),
-                         {marca, il_panel, il_configuracion, il_seccion});
-        }
+        if (marca > 0)
+            values::writeMarks(c, owner, marca, il_seccion);
         t.commit();
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_guardar: %s", qPrintable(e.text()));
@@ -426,11 +388,7 @@ void w_seccion::wf_bajar()
     if (!askYesNo(QStringLiteral("¿Realmente desea marcar la sección para bajar?")))
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = ? AND id_seccion = ?"),
-                 {il_abonado, il_seccion});
-        t.commit();
+        values::setMarks(mdl_main::instance().db(), valuesOwner(il_abonado), -1, il_seccion);
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_bajar: %s", qPrintable(e.text()));
         mdl_main::instance().f_mensaje(203);

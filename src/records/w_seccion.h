@@ -5,6 +5,7 @@
 // section for transfer and restores a subscriber's section from its template.
 
 #include "app/ui_unsaved.h"
+#include "data/value_store.h"
 #include "records/editor_context.h"
 #include "records/section_format.h"
 
@@ -72,6 +73,9 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
+    // Whose values the editor works on: the subscriber `abonado`'s or the
+    // template's, as the editor's mode says.
+    values::Owner valuesOwner(int abonado) const;
     QAction* boton(const QString& key, const QString& caption, const QString& tip);
     void placeRows(const QStringList& titles, const QStringList& defaults);
     void onEdited();

@@ -6,6 +6,7 @@
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
+#include "data/value_store.h"
 
 #include <QtTest>
 
@@ -167,6 +168,53 @@ private slots:
             QVERIFY(e.text().contains("boom"));
         }
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
+    }
+
+    // One set of statements serves a subscriber's and a template's values and
+    // marks: each owner reads and writes its own rows only.
+    void valuesAndMarksByOwner()
+    {
+        Station st;
+        addSubscriber(1);
+        addSubscriber(2);
+        f_copiavalores(c(), 1, 1, 999, 1);
+        f_copiavalores(c(), 2, 1, 999, 1);
+        const values::Owner sub = values::Owner::subscriber(1, 1);
+        const values::Owner tpl = values::Owner::templ(1, 1);
+        values::setMarks(c(), tpl, 0);
+        values::setMarks(c(), sub, 0);
+        values::setMarks(c(), values::Owner::subscriber(2, 1), 0);
+        const int s = count("SELECT min(id_seccion) FROM abonados_valores WHERE id_abonado = 1");
+        const int item = count("SELECT min(id_item) FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = ?", {s});
+        auto markOf = [](const values::Owner& o, int seccion) {
+            for (const values::SectionMark& m : values::sectionMarks(c(), o))
+                if (m.seccion == seccion)
+                    return m.marca;
+            return -99;
+        };
+
+        // A click cycles none -> subir -> bajar -> none on the subscriber alone.
+        int marca = 0;
+        for (int expected : {1, -1, 0}) {
+            values::setMarks(c(), sub, values::nextMark(marca), s);
+            marca = markOf(sub, s);
+            QCOMPARE(marca, expected);
+            QCOMPARE(markOf(tpl, s), 0);
+            QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 2 AND id_estado <> 0"), 0);
+        }
+        // Every section of the template, none of the subscriber's.
+        values::setMarks(c(), tpl, -1);
+        QCOMPARE(markOf(tpl, s), -1);
+        QCOMPARE(markOf(sub, s), 0);
+
+        const std::optional<QString> before = values::itemValue(c(), tpl, s, item);
+        QVERIFY(before && *before != QLatin1String("Z9"));
+        QVERIFY(values::writeItemValue(c(), sub, s, item, QStringLiteral("Z9")));
+        QCOMPARE(values::itemValue(c(), sub, s, item), std::optional<QString>(QStringLiteral("Z9")));
+        QCOMPARE(values::itemValue(c(), tpl, s, item), before);
+        // A row that is not there is neither read nor written.
+        QVERIFY(!values::itemValue(c(), sub, s, 9999));
+        QVERIFY(!values::writeItemValue(c(), sub, s, 9999, QStringLiteral("Z9")));
     }
 
     void messageCatalogue()

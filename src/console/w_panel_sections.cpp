@@ -1,0 +1,181 @@
+#include "console/w_panel.h"
+
+#include "app/mdl_main.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "data/shared_ops.h"
+#include "data/value_store.h"
+#include "records/editor_context.h"
+#include "records/ui_section_grid.h"
+#include "records/w_seccion.h"
+
+#include <QAction>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+QWidget* w_panel::buildSecciones()
+{
+    auto* page = new QWidget;
+    st_filtroseccion_t = new QLabel(QStringLiteral("Filtro (seccion/descripción)"), page);
+    st_filtroseccion_t->setObjectName(QStringLiteral("st_filtroseccion_t"));
+    sle_filtroseccion = new QLineEdit(page);
+    sle_filtroseccion->setObjectName(QStringLiteral("sle_filtroseccion"));
+    sle_filtroseccion->setMaxLength(100);
+    st_filtroseccion_t->setBuddy(sle_filtroseccion);
+    fg_secciones = new QTableWidget(page);
+    fg_secciones->setObjectName(QStringLiteral("fg_secciones"));
+    ui::setupSectionGrid(fg_secciones);
+    fg_secciones->installEventFilter(this);
+
+    auto* l = new QVBoxLayout(page);
+    l->setContentsMargins(3, 3, 3, 3);
+    auto* f = new QHBoxLayout;
+    f->addWidget(st_filtroseccion_t);
+    f->addWidget(sle_filtroseccion, 1);
+    l->addLayout(f);
+    l->addWidget(fg_secciones, 1);
+
+    connect(sle_filtroseccion, &QLineEdit::returnPressed, this, &w_panel::wf_muestrasecciones);
+    connect(fg_secciones, &QTableWidget::cellClicked, this, [this](int row, int column) {
+        if (column == ui::ColMarca)
+            cycleMark(row);
+    });
+    connect(fg_secciones, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
+        if (column >= ui::ColSeccion)
+            wf_modificar();
+    });
+    return page;
+}
+
+void w_panel::wf_muestrasecciones()
+{
+    for (QAction* a : {cb_desmarcar, cb_invertir})
+        a->setEnabled(false);
+    m_marksUp = m_marksDown = false;
+    updateTransferKeys();
+    if (mdl_main::instance().currentLevel >= 3) {
+        for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
+            a->setEnabled(false);
+        return;
+    }
+
+    QList<ui::SectionRow> rows;
+    try {
+        rows = values::sectionMarks(mdl_main::instance().db(), marksOwner());
+    } catch (const db::Error& e) {
+        qWarning("w_panel::wf_muestrasecciones: %s", qPrintable(e.text()));
+        rows.clear();
+    }
+    if (il_abonado < 1)
+        rows.clear();
+
+    for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), true)) {
+        m_marksUp = m_marksUp || r.marca == 1;
+        m_marksDown = m_marksDown || r.marca == -1;
+    }
+    for (QAction* a : {cb_desmarcar, cb_invertir})
+        a->setEnabled(m_marksUp || m_marksDown);
+    updateTransferKeys();
+}
+
+void w_panel::cycleMark(int row)
+{
+    int seccion = 0;
+    int marca = 0;
+    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+        return;
+    try {
+        values::setMarks(mdl_main::instance().db(), marksOwner(), values::nextMark(marca), seccion);
+    } catch (const db::Error& e) {
+        qWarning("w_panel: marca: %s", qPrintable(e.text()));
+    }
+    wf_muestrasecciones();
+    if (row < fg_secciones->rowCount())
+        fg_secciones->setCurrentCell(row, ui::ColMarca);
+}
+
+void w_panel::wf_modificar()
+{
+    const int row = fg_secciones->currentRow();
+    int seccion = 0;
+    int marca = 0;
+    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+        return;
+    EditorContext::instance() = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
+    w_seccion* editor = w_seccion::abrir(this);
+    connect(editor, &QDialog::finished, this, [this, row] {
+        wf_muestrasecciones();
+        if (row < fg_secciones->rowCount())
+            fg_secciones->setCurrentCell(row, ui::ColSeccion);
+        fg_secciones->setFocus();
+    });
+}
+
+void w_panel::wf_abonados_valores()
+{
+    if (!askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
+        return;
+    bool ok = false;
+    try {
+        const QSqlDatabase c = mdl_main::instance().db();
+        db::Transaction t(c);
+        ok = f_copiavalores(c, il_abonado, il_panel, 999, il_configuracion);
+        if (ok)
+            t.commit();
+    } catch (const db::Error& e) {
+        qWarning("w_panel::wf_abonados_valores: %s", qPrintable(e.text()));
+        ok = false;
+    }
+    if (!ok) {
+        MessageService::instance().show(QStringLiteral("Atención"), QStringLiteral("Error"),
+                                        MessageService::Icon::Information);
+        return;
+    }
+    wf_muestrasecciones();
+}
+
+void w_panel::wf_premarcar()
+{
+    if (!askYesNo(QStringLiteral("¿Restaura marcas según configuración?.\r\n Esta acción no puede deshacerse.")))
+        return;
+    try {
+        values::presetMarks(mdl_main::instance().db(), il_abonado, il_panel, il_configuracion);
+    } catch (const db::Error& e) {
+        qWarning("w_panel::wf_premarcar: %s", qPrintable(e.text()));
+        showError(QStringLiteral("No fué posible reestablecer las marcas."));
+        return;
+    }
+    wf_muestrasecciones();
+}
+
+void w_panel::wf_invertir()
+{
+    try {
+        values::invertMarks(mdl_main::instance().db(), il_abonado);
+    } catch (const db::Error& e) {
+        qWarning("w_panel::wf_invertir: %s", qPrintable(e.text()));
+        showError(QStringLiteral("No fué posible invertir las marcas."));
+        return;
+    }
+    wf_muestrasecciones();
+}
+
+values::Owner w_panel::marksOwner() const
+{
+    return values::Owner::subscriber(il_abonado, il_panel);
+}
+
+void w_panel::markAll(int marca)
+{
+    try {
+        values::setMarks(mdl_main::instance().db(), marksOwner(), marca);
+    } catch (const db::Error& e) {
+        qWarning("w_panel: marcar todo: %s", qPrintable(e.text()));
+        return;
+    }
+    wf_muestraabonado(il_abonado);
+}

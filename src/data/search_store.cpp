@@ -1,0 +1,43 @@
+#include "data/search_store.h"
+
+#include "data/db.h"
+
+#include <QSqlRecord>
+
+namespace searchlists {
+
+namespace {
+
+QString statement(List list)
+{
+    switch (list) {
+    case List::Subscribers:
+        return QStringLiteral("SELECT id_abonado, codigo, apellido, nombre, calle, numero, localidad "
+                              "FROM abonados ORDER BY id_abonado");
+    case List::Users:
+        return QStringLiteral("SELECT id_usuario, usuario FROM usuarios ORDER BY id_usuario");
+    case List::Panels:
+        return QStringLiteral("SELECT id_panel, codigo, version FROM paneles ORDER BY id_panel");
+    case List::Templates:
+        break;
+    }
+    return QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY id_configuracion");
+}
+
+} // namespace
+
+Rows read(const QSqlDatabase& c, List list)
+{
+    // A forward-only query read to its end: every row, however many.
+    QSqlQuery q = db::exec(c, statement(list));
+    Rows rows;
+    rows.columns = q.record().count();
+    while (q.next()) {
+        rows.ids << q.value(0).toInt();
+        for (int i = 0; i < rows.columns; ++i)
+            rows.cells << q.value(i).toString();
+    }
+    return rows;
+}
+
+} // namespace searchlists

@@ -1,0 +1,92 @@
+#include "data/subscriber_store.h"
+
+#include "data/db.h"
+#include "data/shared_ops.h"
+
+namespace subscribers {
+
+std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado)
+{
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?"), {abonado});
+    if (!q.next())
+        return std::nullopt;
+    return q.record();
+}
+
+int insert(const QSqlDatabase& c, const QVariantList& fields)
+{
+    db::Transaction t(c);
+    const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
+    db::exec(c,
+             QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
+                            "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
+                            "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
+                            "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
+                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+             QVariantList{id} + fields);
+    f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt());
+    t.commit();
+    return id;
+}
+
+void update(const QSqlDatabase& c, int abonado, const QVariantList& fields)
+{
+    db::Transaction t(c);
+    QSqlQuery q = db::exec(
+        c,
+        QStringLiteral("UPDATE abonados SET codigo = ?, id_panel = ?, id_configuracion = ?, apellido = ?, "
+                       "nombre = ?, calle = ?, numero = ?, piso = ?, depto = ?, localidad = ?, "
+                       "id_provincia = ?, cp = ?, tel_1 = ?, tel_2 = ?, ref_contacto1 = ?, id_contacto1 = ?, "
+                       "tel_contacto1 = ?, ref_contacto2 = ?, id_contacto2 = ?, tel_contacto2 = ?, "
+                       "ref_contacto3 = ?, id_contacto3 = ?, tel_contacto3 = ?, observaciones = ? "
+                       "WHERE id_abonado = ?"),
+        fields + QVariantList{abonado});
+    // Saving over a subscriber that is gone is a failure, not a success.
+    if (q.numRowsAffected() != 1)
+        throw db::Error(QStringLiteral("El abonado %1 no existe").arg(abonado));
+    t.commit();
+}
+
+void remove(const QSqlDatabase& c, int abonado)
+{
+    db::Transaction t(c);
+    db::exec(c, QStringLiteral("DELETE FROM abonados WHERE id_abonado = ?"), {abonado});
+    t.commit();
+}
+
+std::optional<int> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado)
+{
+    const QVariant v = db::scalar(c, QStringLiteral("SELECT min(id_abonado) FROM abonados WHERE codigo = ? AND id_abonado <> ?"),
+                                  {codigo, exceptAbonado});
+    if (v.isNull())
+        return std::nullopt;
+    return v.toInt();
+}
+
+std::optional<ConsoleHeader> consoleHeader(const QSqlDatabase& c, int abonado)
+{
+    QSqlQuery q = db::exec(
+        c,
+        QStringLiteral("SELECT a.id_abonado, a.codigo, COALESCE(a.apellido, '') || ' ' || COALESCE(a.nombre, '') "
+                       "AS nombre, a.tel_1, p.cadena AS panel, a.id_panel, a.id_configuracion, "
+                       "COALESCE(p.codigo, '') || ' ' || COALESCE(p.version, '') AS modelo, av.valor "
+                       "FROM abonados a, paneles p, abonados_valores av "
+                       "WHERE a.id_panel = p.id_panel AND a.id_abonado = av.id_abonado "
+                       "AND p.id_seccionpwd = av.id_seccion AND av.id_item = 1 AND a.id_abonado = ?"),
+        {abonado});
+    if (!q.next())
+        return std::nullopt;
+    ConsoleHeader h;
+    h.abonado = db::integer(q, "id_abonado");
+    h.codigo = db::text(q, "codigo");
+    h.nombre = db::text(q, "nombre");
+    h.telefono = db::text(q, "tel_1");
+    h.modelo = db::text(q, "modelo");
+    h.cadena = db::text(q, "panel");
+    h.panel = db::integer(q, "id_panel");
+    h.configuracion = db::integer(q, "id_configuracion");
+    h.password = db::text(q, "valor");
+    return h;
+}
+
+} // namespace subscribers

@@ -1,0 +1,49 @@
+#pragma once
+// Subscribers (abonados): the record as the subscribers window edits it, and
+// the header the panel console opens a subscriber with.
+
+#include <QSqlDatabase>
+#include <QSqlRecord>
+#include <QString>
+#include <QVariantList>
+#include <optional>
+
+namespace subscribers {
+
+// The record's every column; nothing when there is no such subscriber.
+// Throws db::Error.
+std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado);
+
+// `fields` are the 24 columns after id_abonado, in this order: codigo,
+// id_panel, id_configuracion, apellido, nombre, calle, numero, piso, depto,
+// localidad, id_provincia, cp, tel_1, tel_2, then ref_contactoN, id_contactoN,
+// tel_contactoN for N = 1..3, and observaciones.
+//
+// A new subscriber with its values and marks seeded from its template, in a
+// transaction of its own. Returns its number. Throws db::Error.
+int insert(const QSqlDatabase& c, const QVariantList& fields);
+// Overwrites a subscriber, in a transaction of its own; throws db::Error
+// when the subscriber is not there.
+void update(const QSqlDatabase& c, int abonado, const QVariantList& fields);
+// Removes a subscriber with its values and events (the schema cascades).
+void remove(const QSqlDatabase& c, int abonado);
+// The lowest other subscriber with the code, if any. Throws db::Error.
+std::optional<int> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado);
+
+// What the console shows of a subscriber and needs to reach its panel.
+struct ConsoleHeader {
+    int abonado = 0;
+    QString codigo;
+    QString nombre;   // surname and name
+    QString telefono; // tel_1
+    QString modelo;   // model code and version
+    QString cadena;   // protocol code of the model
+    int panel = 0;
+    int configuracion = 0;
+    QString password; // the stored access code (item 1 of the model's password section)
+};
+// Nothing when there is no such subscriber or it has no stored access code:
+// without it the panel cannot be reached. Throws db::Error.
+std::optional<ConsoleHeader> consoleHeader(const QSqlDatabase& c, int abonado);
+
+} // namespace subscribers
