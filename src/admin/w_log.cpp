@@ -1,11 +1,11 @@
 #include "admin/w_log.h"
 
-#include "admin/operations_log.h"
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/oplog_store.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 #include "reports/ui_reportes.h"
@@ -26,8 +26,7 @@ const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
 } // namespace
 
-std::function<void(const QString&, const QVariantList&)> w_log::imprimir =
-    [](const QString& sql, const QVariantList& values) { reports::showLogReport(sql, values); };
+std::function<void(const oplog::Filter&)> w_log::imprimir = [](const oplog::Filter& f) { reports::showLogReport(f); };
 
 w_log::w_log(QWidget* parent) : QWidget(parent)
 {
@@ -108,7 +107,9 @@ w_log::w_log(QWidget* parent) : QWidget(parent)
 
     const QDate today = hoy ? hoy() : QDate::currentDate();
     dp_hasta->setDate(today);
-    dp_desde->setDate(oplog::defaultFrom(today));
+    // Today's day number in the previous month, or that month's last day when
+    // it has no such day (31 March gives the end of February).
+    dp_desde->setDate(today.addMonths(-1));
     dp_borrar->setDate(dp_desde->date());
     wf_muestrausuario(0);
 }
@@ -160,8 +161,7 @@ void w_log::dispatch(const QString& key)
         w_buscar::abrir(SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
         if (imprimir) {
-            const oplog::Statement s = oplog::printQuery(desde, hasta, il_usuario);
-            imprimir(s.sql, s.values);
+            imprimir(oplog::Filter{desde, hasta, il_usuario});
         }
     } else if (key == QLatin1String("cb_baja")) {
         // The question names the first day that stays.

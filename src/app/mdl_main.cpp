@@ -2,6 +2,7 @@
 
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/oplog_store.h"
 #include "data/schema_upgrade.h"
 #include "data/seed.h"
 #include "data/shared_ops.h"
@@ -265,11 +266,7 @@ void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
 void mdl_main::f_log(int id_operacion, const QString& parametro)
 {
     try {
-        db::Transaction t(db());
-        db::exec(db(),
-                 QStringLiteral("INSERT INTO usuarios_operaciones (id_usuario, id_operacion, parametro) VALUES (?, ?, ?)"),
-                 {currentUser, id_operacion, db::nullIfEmpty(parametro)});
-        t.commit();
+        oplog::record(db(), currentUser, id_operacion, parametro);
     } catch (const db::Error&) {
         // The log never stops the operation that asked for it.
     }

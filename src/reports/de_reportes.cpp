@@ -137,25 +137,10 @@ void AbonadoCommand::open(const QSqlDatabase& c)
     set(rows);
 }
 
-const QString LogCommand::DefaultQuery = QStringLiteral(
-    "SELECT uo.id_usuario, uo.id_operacion, uo.fecha, uo.parametro, o.descripcion, u.usuario "
-    "FROM usuarios_operaciones uo, operaciones o, usuarios u "
-    "WHERE uo.id_operacion = o.id_operacion AND u.id_usuario = uo.id_usuario ORDER BY uo.fecha");
-
-void LogCommand::open(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
+void LogCommand::open(const QSqlDatabase& c, const oplog::Filter& filter)
 {
     close();
-    QList<LogRow> rows;
-    QSqlQuery q = db::exec(c, sql.isEmpty() ? DefaultQuery : sql, values);
-    while (q.next()) {
-        LogRow r;
-        r.fecha = db::text(q, "fecha");
-        r.usuario = db::text(q, "usuario");
-        r.descripcion = db::text(q, "descripcion");
-        r.parametro = db::text(q, "parametro");
-        rows.append(r);
-    }
-    set(rows);
+    set(oplog::rows(c, filter));
 }
 
 de_reportes& de_reportes::instance()

@@ -3,6 +3,8 @@
 // connection. A command's result is read whole into a plain value, so a
 // report never holds a cursor open on the database while it is shown.
 
+#include "data/oplog_store.h"
+
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -38,9 +40,7 @@ struct SubscriberRow {
     QString codigo, apellido, nombre, calle, anumero, localidad, descripcion, tel_1;
 };
 
-struct LogRow {
-    QString fecha, usuario, descripcion, parametro;
-};
+using LogRow = oplog::Row;
 
 // A command: closed until opened; opening an open command closes its
 // previous result first.
@@ -82,10 +82,8 @@ public:
 
 class LogCommand : public Command<QList<LogRow>> {
 public:
-    // The log viewer supplies its own query and values; an empty query runs
-    // the whole log in time order.
-    void open(const QSqlDatabase& c, const QString& sql = QString(), const QVariantList& values = {});
-    static const QString DefaultQuery;
+    // The log viewer's days and operator; no filter gives the whole log.
+    void open(const QSqlDatabase& c, const oplog::Filter& filter = {});
 };
 
 class de_reportes {
