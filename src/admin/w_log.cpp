@@ -6,6 +6,7 @@
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/oplog_store.h"
+#include "data/users_store.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 #include "reports/ui_reportes.h"
@@ -137,10 +138,8 @@ void w_log::wf_muestrausuario(int id)
     QString name;
     if (id >= 1) {
         try {
-            QSqlQuery q = db::exec(mdl_main::instance().db(),
-                                   QStringLiteral("SELECT id_usuario, usuario FROM usuarios WHERE id_usuario = ?"), {id});
-            if (q.next())
-                name = db::text(q, "usuario");
+            if (const auto a = users::find(mdl_main::instance().db(), id))
+                name = a->usuario;
             else
                 id = 0; // an account deleted since it was picked: all operators
         } catch (const db::Error& e) {
