@@ -6,6 +6,7 @@
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/settings_store.h"
 #include "link/serialport_qt.h"
 #include "link/mdl_trans.h"
 
@@ -119,16 +120,13 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
 
     bool found = false;
     try {
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT modem_port, tel_1, tel_2, tel_3, modem_mode, ip_port, ip_permitidas, "
-                                              "ip_escucha FROM configuracion WHERE id_configuracion = 1"));
-        if (q.next()) {
+        if (const auto s = settings::read(mdl_main::instance().db())) {
             found = true;
-            cbx_modem_port->setCurrentText(db::text(q, "modem_port"));
-            cbx_modem_speed->setCurrentText(db::text(q, "modem_mode"));
-            sle_IP_port->setText(db::text(q, "ip_port"));
-            sle_IP_permitidas->setText(db::text(q, "ip_permitidas"));
-            sle_IP_escucha->setText(db::text(q, "ip_escucha"));
+            cbx_modem_port->setCurrentText(s->modem_port.toString());
+            cbx_modem_speed->setCurrentText(s->modem_mode.toString());
+            sle_IP_port->setText(s->ip_port.toString());
+            sle_IP_permitidas->setText(s->ip_permitidas);
+            sle_IP_escucha->setText(s->ip_escucha);
         }
     } catch (const db::Error&) {
         found = false;
@@ -193,15 +191,8 @@ bool w_parametros::wf_guardadatos()
         return false;
     }
     try {
-        QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        QSqlQuery q = db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = ?, modem_mode = ?, ip_port = ?, "
-                                                 "ip_permitidas = ?, ip_escucha = ? WHERE id_configuracion = 1"),
-                               {port, cbx_modem_speed->currentText(), ipPort, db::nullIfEmpty(allowed),
-                                db::nullIfEmpty(listen)});
-        if (q.numRowsAffected() != 1)
-            throw db::Error(QStringLiteral("Falta la fila de configuración"));
-        t.commit();
+        settings::writeCommunication(mdl_main::instance().db(), port, cbx_modem_speed->currentText(), ipPort, allowed,
+                                     listen);
     } catch (const db::Error&) {
         return false;
     }
