@@ -4,42 +4,19 @@
 // report never holds a cursor open on the database while it is shown.
 
 #include "data/oplog_store.h"
+#include "data/report_store.h"
 
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
-#include <QVariantList>
 #include <optional>
 
 namespace reports {
 
-// Three-level data of the panel and template reports.
-struct ItemRow {
-    int id_item = 0;
-    QString descripcion, valor;
-    QString estado; // "Subir", "Bajar" or empty
-};
-
-struct SectionRow {
-    int id_seccion = 0;
-    QString descripcion;
-    QList<ItemRow> items;
-};
-
-struct ProgrammingData {
-    QString panel;         // model code, blank, version
-    QString configuracion; // template name
-    // Subscriber line (panel report only).
-    int id_abonado = 0;
-    QString codigo, nombre, tel_1;
-    QList<SectionRow> sections;
-};
-
-struct SubscriberRow {
-    int id_abonado = 0;
-    QString codigo, apellido, nombre, calle, anumero, localidad, descripcion, tel_1;
-};
-
+using report_store::ItemRow;
+using report_store::ProgrammingData;
+using report_store::SectionRow;
+using report_store::SubscriberRow;
 using LogRow = oplog::Row;
 
 // A command: closed until opened; opening an open command closes its
@@ -63,8 +40,6 @@ private:
     std::optional<Result> m_result;
 };
 
-// Parent, sections and values of one subscriber; no parent row (an unknown
-// subscriber) gives an empty list.
 class PanelCommand : public Command<QList<ProgrammingData>> {
 public:
     void open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion);
