@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 namespace report_store {
 
@@ -45,31 +46,40 @@ QList<SectionRow> sectionsWithValues(const QSqlDatabase& c, int id_panel, const 
     return sections;
 }
 
-} // namespace
-
-QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion)
+// The report's parent rows: model and template names, and the subscriber's
+// line when the query gives it.
+QList<ProgrammingData> parentRows(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
 {
     QList<ProgrammingData> parents;
-    {
-        QSqlQuery q = db::exec(
-            c,
-            QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS configuracion, "
-                           "a.id_abonado, a.codigo, a.apellido || ' ' || a.nombre AS nombre, a.tel_1 "
-                           "FROM abonados a, paneles p, configuraciones c "
-                           "WHERE a.id_panel = p.id_panel AND a.id_configuracion = c.id_configuracion "
-                           "AND a.id_abonado = ? AND p.id_panel = ? AND c.id_configuracion = ?"),
-            {id_abonado, id_panel, id_configuracion});
-        while (q.next()) {
-            ProgrammingData d;
-            d.panel = db::text(q, "panel");
-            d.configuracion = db::text(q, "configuracion");
+    QSqlQuery q = db::exec(c, sql, values);
+    const bool subscriber = q.record().indexOf(QStringLiteral("id_abonado")) >= 0;
+    while (q.next()) {
+        ProgrammingData d;
+        d.panel = db::text(q, "panel");
+        d.configuracion = db::text(q, "configuracion");
+        if (subscriber) {
             d.id_abonado = db::integer(q, "id_abonado");
             d.codigo = db::text(q, "codigo");
             d.nombre = db::text(q, "nombre");
             d.tel_1 = db::text(q, "tel_1");
-            parents.append(d);
         }
+        parents.append(d);
     }
+    return parents;
+}
+
+} // namespace
+
+QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion)
+{
+    QList<ProgrammingData> parents = parentRows(
+        c,
+        QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS configuracion, "
+                       "a.id_abonado, a.codigo, a.apellido || ' ' || a.nombre AS nombre, a.tel_1 "
+                       "FROM abonados a, paneles p, configuraciones c "
+                       "WHERE a.id_panel = p.id_panel AND a.id_configuracion = c.id_configuracion "
+                       "AND a.id_abonado = ? AND p.id_panel = ? AND c.id_configuracion = ?"),
+        {id_abonado, id_panel, id_configuracion});
     for (ProgrammingData& d : parents)
         d.sections = sectionsWithValues(
             c, id_panel,
@@ -84,20 +94,12 @@ QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel
 
 QList<ProgrammingData> configuracion(const QSqlDatabase& c, int id_panel, int id_configuracion)
 {
-    QList<ProgrammingData> parents;
-    {
-        QSqlQuery q = db::exec(c,
-                               QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS "
-                                              "configuracion FROM paneles p, configuraciones c "
-                                              "WHERE p.id_panel = ? AND c.id_configuracion = ?"),
-                               {id_panel, id_configuracion});
-        while (q.next()) {
-            ProgrammingData d;
-            d.panel = db::text(q, "panel");
-            d.configuracion = db::text(q, "configuracion");
-            parents.append(d);
-        }
-    }
+    QList<ProgrammingData> parents =
+        parentRows(c,
+                   QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS "
+                                  "configuracion FROM paneles p, configuraciones c "
+                                  "WHERE p.id_panel = ? AND c.id_configuracion = ?"),
+                   {id_panel, id_configuracion});
     for (ProgrammingData& d : parents)
         d.sections = sectionsWithValues(
             c, id_panel,
