@@ -106,6 +106,11 @@ w_log::w_log(QWidget* parent) : QWidget(parent)
     connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
     SearchContext::instance().registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
 
+    showDefaults();
+}
+
+void w_log::showDefaults()
+{
     const QDate today = hoy ? hoy() : QDate::currentDate();
     dp_hasta->setDate(today);
     // Today's day number in the previous month, or that month's last day when
@@ -159,9 +164,8 @@ void w_log::dispatch(const QString& key)
     if (key == QLatin1String("cb_usuario")) {
         w_buscar::abrir(SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (imprimir) {
+        if (imprimir)
             imprimir(oplog::Filter{desde, hasta, il_usuario});
-        }
     } else if (key == QLatin1String("cb_baja")) {
         // The question names the first day that stays.
         if (!askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")

@@ -46,6 +46,8 @@ public:
     QDateEdit* dp_borrar;
 
 private:
+    // Opens on the last month of every operator.
+    void showDefaults();
     QAction* boton(const QString& key, const QString& picture, const QString& caption, const QString& tip);
     QDateEdit* datePicker(const char* name);
 };

@@ -64,16 +64,7 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     cbx_modem_device->setPlaceholderText(QStringLiteral("Elegir dispositivo"));
     cbx_modem_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cbx_modem_device->setMinimumContentsLength(16);
-    const QString dir = mdl_main::instance().programDir();
-    for (const SerialDevice& d : serialDevices(dir)) {
-        QString text = d.path;
-        if (!d.description.isEmpty())
-            text += QStringLiteral(" - ") + d.description;
-        if (d.linkedAs > 0)
-            text += QStringLiteral(" (COM%1)").arg(d.linkedAs);
-        cbx_modem_device->addItem(text, d.path);
-    }
-    cbx_modem_device->view()->setMinimumWidth(cbx_modem_device->view()->sizeHintForColumn(0) + 8);
+    listDevices();
     cbx_modem_speed = new QComboBox(frm_configuracion);
     cbx_modem_speed->setObjectName(QStringLiteral("cbx_modem_speed"));
     cbx_modem_speed->setEditable(true);
@@ -118,6 +109,25 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
     connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::wf_muestradispositivo);
 
+    showSettings();
+}
+
+void w_parametros::listDevices()
+{
+    const QString dir = mdl_main::instance().programDir();
+    for (const SerialDevice& d : serialDevices(dir)) {
+        QString text = d.path;
+        if (!d.description.isEmpty())
+            text += QStringLiteral(" - ") + d.description;
+        if (d.linkedAs > 0)
+            text += QStringLiteral(" (COM%1)").arg(d.linkedAs);
+        cbx_modem_device->addItem(text, d.path);
+    }
+    cbx_modem_device->view()->setMinimumWidth(cbx_modem_device->view()->sizeHintForColumn(0) + 8);
+}
+
+void w_parametros::showSettings()
+{
     bool found = false;
     try {
         if (const auto s = settings::read(mdl_main::instance().db())) {
