@@ -4,9 +4,9 @@
 
 #include "bench.h"
 
+#include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/seed.h"
-#include "migration/catalogue_export.h"
 #include "migration/catalogue_merge.h"
 
 #include <QDir>
@@ -169,7 +169,7 @@ struct Setup {
         QList<int> models;
         for (int p = kFirstModel; p < kFirstModel + kModels; ++p)
             models << p;
-        const migration::ExportCounts n = migration::exportCatalogue(maintainer, update, models);
+        const export_store::ExportCounts n = export_store::exportCatalogue(maintainer, update, models);
         rows = n.paneles + n.secciones + n.secciones_valores + n.secciones_items + n.configuraciones_valores;
         seed::createStationDatabase(base, false);
         fillModels(base, kFirstModel, kFirstModel + kModels / 2, " (anterior)");

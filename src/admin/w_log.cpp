@@ -1,11 +1,12 @@
 #include "admin/w_log.h"
 
-#include "admin/operations_log.h"
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/oplog_store.h"
+#include "data/users_store.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 #include "reports/ui_reportes.h"
@@ -26,8 +27,7 @@ const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
 } // namespace
 
-std::function<void(const QString&, const QVariantList&)> w_log::imprimir =
-    [](const QString& sql, const QVariantList& values) { reports::showLogReport(sql, values); };
+std::function<void(const oplog::Filter&)> w_log::imprimir = [](const oplog::Filter& f) { reports::showLogReport(f); };
 
 w_log::w_log(QWidget* parent) : QWidget(parent)
 {
@@ -106,9 +106,16 @@ w_log::w_log(QWidget* parent) : QWidget(parent)
     connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
     SearchContext::instance().registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
 
+    showDefaults();
+}
+
+void w_log::showDefaults()
+{
     const QDate today = hoy ? hoy() : QDate::currentDate();
     dp_hasta->setDate(today);
-    dp_desde->setDate(oplog::defaultFrom(today));
+    // Today's day number in the previous month, or that month's last day when
+    // it has no such day (31 March gives the end of February).
+    dp_desde->setDate(today.addMonths(-1));
     dp_borrar->setDate(dp_desde->date());
     wf_muestrausuario(0);
 }
@@ -136,10 +143,8 @@ void w_log::wf_muestrausuario(int id)
     QString name;
     if (id >= 1) {
         try {
-            QSqlQuery q = db::exec(mdl_main::instance().db(),
-                                   QStringLiteral("SELECT id_usuario, usuario FROM usuarios WHERE id_usuario = ?"), {id});
-            if (q.next())
-                name = db::text(q, "usuario");
+            if (const auto a = users::find(mdl_main::instance().db(), id))
+                name = a->usuario;
             else
                 id = 0; // an account deleted since it was picked: all operators
         } catch (const db::Error& e) {
@@ -159,10 +164,8 @@ void w_log::dispatch(const QString& key)
     if (key == QLatin1String("cb_usuario")) {
         w_buscar::abrir(SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (imprimir) {
-            const oplog::Statement s = oplog::printQuery(desde, hasta, il_usuario);
-            imprimir(s.sql, s.values);
-        }
+        if (imprimir)
+            imprimir(oplog::Filter{desde, hasta, il_usuario});
     } else if (key == QLatin1String("cb_baja")) {
         // The question names the first day that stays.
         if (!askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")

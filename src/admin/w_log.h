@@ -3,7 +3,6 @@
 // operator or all, and purges it up to a chosen day. It shows no rows itself.
 
 #include <QDate>
-#include <QVariantList>
 #include <QWidget>
 #include <functional>
 
@@ -12,15 +11,16 @@ class QDateEdit;
 class QLabel;
 class QToolBar;
 class QToolButton;
+namespace oplog { struct Filter; }
 
 class w_log : public QWidget {
     Q_OBJECT
 public:
     explicit w_log(QWidget* parent = nullptr);
 
-    // Shows the log report for a query and its values: the report window of
-    // the reports module (tests put their own in its place).
-    static std::function<void(const QString& sql, const QVariantList& values)> imprimir;
+    // Shows the log report for the chosen days and operator: the report window
+    // of the reports module (tests put their own in its place).
+    static std::function<void(const oplog::Filter&)> imprimir;
     // Today's date, for the pickers' defaults (tests set another day).
     static inline std::function<QDate()> hoy = [] { return QDate::currentDate(); };
 
@@ -46,6 +46,8 @@ public:
     QDateEdit* dp_borrar;
 
 private:
+    // Opens on the last month of every operator.
+    void showDefaults();
     QAction* boton(const QString& key, const QString& picture, const QString& caption, const QString& tip);
     QDateEdit* datePicker(const char* name);
 };

@@ -6,6 +6,7 @@
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/settings_store.h"
 #include "link/serialport_qt.h"
 #include "link/mdl_trans.h"
 
@@ -63,16 +64,7 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     cbx_modem_device->setPlaceholderText(QStringLiteral("Elegir dispositivo"));
     cbx_modem_device->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cbx_modem_device->setMinimumContentsLength(16);
-    const QString dir = mdl_main::instance().programDir();
-    for (const SerialDevice& d : serialDevices(dir)) {
-        QString text = d.path;
-        if (!d.description.isEmpty())
-            text += QStringLiteral(" - ") + d.description;
-        if (d.linkedAs > 0)
-            text += QStringLiteral(" (COM%1)").arg(d.linkedAs);
-        cbx_modem_device->addItem(text, d.path);
-    }
-    cbx_modem_device->view()->setMinimumWidth(cbx_modem_device->view()->sizeHintForColumn(0) + 8);
+    listDevices();
     cbx_modem_speed = new QComboBox(frm_configuracion);
     cbx_modem_speed->setObjectName(QStringLiteral("cbx_modem_speed"));
     cbx_modem_speed->setEditable(true);
@@ -117,18 +109,34 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
     connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::wf_muestradispositivo);
 
+    showSettings();
+}
+
+void w_parametros::listDevices()
+{
+    const QString dir = mdl_main::instance().programDir();
+    for (const SerialDevice& d : serialDevices(dir)) {
+        QString text = d.path;
+        if (!d.description.isEmpty())
+            text += QStringLiteral(" - ") + d.description;
+        if (d.linkedAs > 0)
+            text += QStringLiteral(" (COM%1)").arg(d.linkedAs);
+        cbx_modem_device->addItem(text, d.path);
+    }
+    cbx_modem_device->view()->setMinimumWidth(cbx_modem_device->view()->sizeHintForColumn(0) + 8);
+}
+
+void w_parametros::showSettings()
+{
     bool found = false;
     try {
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT modem_port, tel_1, tel_2, tel_3, modem_mode, ip_port, ip_permitidas, "
-                                              "ip_escucha FROM configuracion WHERE id_configuracion = 1"));
-        if (q.next()) {
+        if (const auto s = settings::read(mdl_main::instance().db())) {
             found = true;
-            cbx_modem_port->setCurrentText(db::text(q, "modem_port"));
-            cbx_modem_speed->setCurrentText(db::text(q, "modem_mode"));
-            sle_IP_port->setText(db::text(q, "ip_port"));
-            sle_IP_permitidas->setText(db::text(q, "ip_permitidas"));
-            sle_IP_escucha->setText(db::text(q, "ip_escucha"));
+            cbx_modem_port->setCurrentText(s->modem_port.toString());
+            cbx_modem_speed->setCurrentText(s->modem_mode.toString());
+            sle_IP_port->setText(s->ip_port.toString());
+            sle_IP_permitidas->setText(s->ip_permitidas);
+            sle_IP_escucha->setText(s->ip_escucha);
         }
     } catch (const db::Error&) {
         found = false;
@@ -193,15 +201,8 @@ bool w_parametros::wf_guardadatos()
         return false;
     }
     try {
-        QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        QSqlQuery q = db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = ?, modem_mode = ?, ip_port = ?, "
-                                                 "ip_permitidas = ?, ip_escucha = ? WHERE id_configuracion = 1"),
-                               {port, cbx_modem_speed->currentText(), ipPort, db::nullIfEmpty(allowed),
-                                db::nullIfEmpty(listen)});
-        if (q.numRowsAffected() != 1)
-            throw db::Error(QStringLiteral("Falta la fila de configuración"));
-        t.commit();
+        settings::writeCommunication(mdl_main::instance().db(), port, cbx_modem_speed->currentText(), ipPort, allowed,
+                                     listen);
     } catch (const db::Error&) {
         return false;
     }

@@ -43,6 +43,10 @@ public:
     QAction* cb_cancelar;
 
 private:
+    // Fills the boxes from the settings row; without it nothing can be saved.
+    void showSettings();
+    // The system's serial devices, with the number each is linked as.
+    void listDevices();
     void aceptar();
     void closeWindow();
 };

@@ -5,7 +5,7 @@
 #include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
-#include "data/shared_ops.h"
+#include "data/users_store.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 
@@ -135,15 +135,11 @@ void w_usuarios::wf_muestradatos(int id)
     int nivel = 0;
     if (id > 0) {
         try {
-            QSqlQuery q = db::exec(mdl_main::instance().db(),
-                                   QStringLiteral("SELECT id_usuario, usuario, password, nivel FROM usuarios "
-                                                  "WHERE id_usuario = ?"),
-                                   {id});
-            if (q.next()) {
+            if (const auto a = users::find(mdl_main::instance().db(), id)) {
                 found = true;
-                name = db::text(q, "usuario");
-                password = db::text(q, "password");
-                nivel = db::integer(q, "nivel");
+                name = a->usuario;
+                password = a->password;
+                nivel = a->nivel;
             }
         } catch (const db::Error& e) {
             qWarning("w_usuarios::wf_muestradatos: %s", qPrintable(e.text()));
@@ -241,31 +237,18 @@ bool w_usuarios::wf_guardar()
         if (full) {
             // The login takes the first account whose name and password match
             // regardless of case, so two accounts must never share a name.
-            QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario FROM usuarios"));
-            const QString folded = db::fold(name);
-            while (q.next()) {
-                if ((ib_nuevo || db::integer(q, "id_usuario") != id) && db::fold(db::text(q, "usuario")) == folded) {
-                    sle_usuario->setFocus();
-                    showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
-                    return false;
-                }
+            if (users::nameTaken(c, name, ib_nuevo ? 0 : id)) {
+                sle_usuario->setFocus();
+                showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
+                return false;
             }
         }
-        if (ib_nuevo) {
-            id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
-            db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
-                     {id, name, password, nivel});
-        } else {
-            QSqlQuery q = full ? db::exec(c,
-                                          QStringLiteral("UPDATE usuarios SET usuario = ?, password = ?, nivel = ? "
-                                                         "WHERE id_usuario = ?"),
-                                          {name, password, nivel, id})
-                               : db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"),
-                                          {password, id});
-            // Saving over an account that is gone is a failure, not a success.
-            if (q.numRowsAffected() != 1)
-                throw db::Error(QStringLiteral("El usuario %1 no existe").arg(id));
-        }
+        if (ib_nuevo)
+            id = users::add(c, {0, name, password, nivel});
+        else if (full)
+            users::update(c, {id, name, password, nivel});
+        else
+            users::setPassword(c, id, password);
         t.commit();
     } catch (const db::Error& e) {
         qWarning("w_usuarios::wf_guardar: %s", qPrintable(e.text()));
@@ -286,10 +269,7 @@ void w_usuarios::wf_baja()
     if (il_usuario <= 0)
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
-        db::Transaction t(c);
-        db::exec(c, QStringLiteral("DELETE FROM usuarios WHERE id_usuario = ?"), {il_usuario});
-        t.commit();
+        users::remove(mdl_main::instance().db(), il_usuario);
     } catch (const db::Error& e) {
         qWarning("w_usuarios::wf_baja: %s", qPrintable(e.text()));
         showError(QStringLiteral("No se pudo eliminar el item"));

@@ -95,7 +95,7 @@ Step run(const QString& dir, Step failAt, QString* reason)
             // VACUUM INTO fills an empty file as it finds it, permissions included.
             if (!createOwnerOnly(tmpPath))
                 throw db::Error(QStringLiteral("no se pudo crear la copia compactada"));
-            db::exec(c, QStringLiteral("VACUUM INTO ?"), {tmpPath});
+            db::compactInto(c, tmpPath);
         }
     } catch (const db::Error& e) {
         error = e.text();

@@ -2,8 +2,10 @@
 
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/oplog_store.h"
 #include "data/schema_upgrade.h"
 #include "data/seed.h"
+#include "data/settings_store.h"
 #include "data/shared_ops.h"
 #include "link/serialport.h"
 
@@ -177,13 +179,13 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         if (!notice.isEmpty())
             MessageService::instance().show(QStringLiteral("Atención"), notice, MessageService::Icon::Warning);
 
-        QSqlQuery q = db::exec(db(), QStringLiteral("SELECT modem_port, modem_mode FROM configuracion WHERE id_configuracion = 1"));
-        if (!q.next()) {
+        const std::optional<settings::Row> s = settings::read(db());
+        if (!s) {
             f_mensaje(101);
             throw db::Error(QStringLiteral("Falta la fila de configuración"));
         }
-        const QVariant port = q.value(0);
-        const QVariant mode = q.value(1);
+        const QVariant port = s->modem_port;
+        const QVariant mode = s->modem_mode;
         if (port.isNull() || mode.isNull())
             throw db::Error(QStringLiteral("Configuración incompleta"));
         bool ok = false;
@@ -265,11 +267,7 @@ void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
 void mdl_main::f_log(int id_operacion, const QString& parametro)
 {
     try {
-        db::Transaction t(db());
-        db::exec(db(),
-                 QStringLiteral("INSERT INTO usuarios_operaciones (id_usuario, id_operacion, parametro) VALUES (?, ?, ?)"),
-                 {currentUser, id_operacion, db::nullIfEmpty(parametro)});
-        t.commit();
+        oplog::record(db(), currentUser, id_operacion, parametro);
     } catch (const db::Error&) {
         // The log never stops the operation that asked for it.
     }

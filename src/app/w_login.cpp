@@ -6,6 +6,7 @@
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/users_store.h"
 
 #include <QAction>
 #include <QFrame>
@@ -72,16 +73,10 @@ bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
     try {
         // Names and passwords compare without regard to case (Ñ and accented
         // letters included). With duplicate names the lowest account wins.
-        QSqlQuery q = db::exec(m.db(), QStringLiteral("SELECT id_usuario, nivel, usuario, password FROM usuarios "
-                                                      "ORDER BY id_usuario"));
-        const QString u = db::fold(ls_usuario), p = db::fold(ls_password);
-        while (q.next()) {
-            if (db::fold(db::text(q, "usuario")) == u && db::fold(db::text(q, "password")) == p) {
-                id = db::integer(q, "id_usuario");
-                nivel = db::integer(q, "nivel");
-                found = true;
-                break;
-            }
+        if (const auto a = users::login(m.db(), ls_usuario, ls_password)) {
+            id = a->id_usuario;
+            nivel = a->nivel;
+            found = true;
         }
     } catch (const db::Error&) {
         found = false; // an unreadable table refuses the login like a wrong password

@@ -14,8 +14,6 @@ static void initDataResources() { Q_INIT_RESOURCE(data); }
 
 namespace db {
 
-namespace {
-
 QString errorText(const QSqlError& e)
 {
     QString t = e.databaseText();
@@ -23,6 +21,8 @@ QString errorText(const QSqlError& e)
         t = e.text();
     return t.isEmpty() ? QStringLiteral("Error desconocido de la base de datos") : t;
 }
+
+namespace {
 
 QSqlDatabase connect(const QString& name, const QString& file)
 {
@@ -242,6 +242,11 @@ void Transaction::commit()
         throw Error(t);
     }
     m_open = false;
+}
+
+void compactInto(const QSqlDatabase& c, const QString& file)
+{
+    exec(c, QStringLiteral("VACUUM INTO ?"), {file});
 }
 
 } // namespace db

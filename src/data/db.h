@@ -9,7 +9,12 @@
 #include <QVariant>
 #include <stdexcept>
 
+class QSqlError;
+
 namespace db {
+
+// The engine's own text of an error, or a general one when it gives none.
+QString errorText(const QSqlError& e);
 
 class Error : public std::runtime_error {
 public:
@@ -54,6 +59,10 @@ QDateTime parseDateTime(const QString& s);
 // (or the engine) said when the file is not sound.
 enum class Check { Sound, Damaged, Unfinished };
 Check quickCheck(const QSqlDatabase& c, int ms, QString* detail = nullptr);
+
+// Writes a compacted copy of the database into `file`, which must not exist
+// or be empty (an empty file keeps its permissions).
+void compactInto(const QSqlDatabase& c, const QString& file);
 
 // Begin on construction, roll back on destruction unless commit() ran.
 class Transaction {

@@ -4,28 +4,13 @@
 #include "link/mdl_trans.h"
 
 #include <QSqlError>
+#include <QSqlQuery>
 #include <climits>
 #include <cmath>
 
 namespace migration {
 
 namespace {
-
-QString engineText(const QSqlError& e)
-{
-    QString t = e.databaseText();
-    if (t.isEmpty())
-        t = e.text();
-    return t.isEmpty() ? QStringLiteral("Error desconocido de la base de datos") : t;
-}
-
-// "long" is a reserved word in the original dialect; SQLite takes the
-// bracketed form as well.
-QString columnSql(const char* name)
-{
-    const QString n = QString::fromLatin1(name);
-    return n == QLatin1String("long") ? QStringLiteral("[long]") : n;
-}
 
 QVariant typedNull(bool numeric)
 {
@@ -47,82 +32,25 @@ bool toInteger(const QVariant& v, qlonglong& out)
     return ok;
 }
 
-QString whereKeys(const MergeTable& t)
-{
-    QStringList parts;
-    if (t.templateOne)
-        parts << QStringLiteral("id_configuracion = 1");
-    for (int k = 0; k < t.keyCount; ++k)
-        parts << columnSql(t.columns[size_t(k)].name) + QStringLiteral(" = ?");
-    return parts.join(QStringLiteral(" AND "));
-}
-
-QSqlQuery prepare(const QSqlDatabase& c, const QString& sql)
-{
-    QSqlQuery q(c);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw db::Error(engineText(q.lastError()));
-    return q;
-}
-
-void execute(QSqlQuery& q)
-{
-    if (!q.exec())
-        throw db::Error(engineText(q.lastError()));
-}
-
 } // namespace
 
-const std::vector<MergeTable>& mergeTables()
+const std::vector<MergeStage>& mergeStages()
 {
-    static const std::vector<MergeTable> tables = {
-        {"paneles", "Paneles...", 0, 10, "SELECT COUNT(*) as total FROM paneles",
-         "SELECT id_panel, codigo, version, cadena, id_seccionpwd FROM paneles", 1,
-         {{"id_panel", true, false},
-          {"codigo", false, false},
-          {"version", false, false},
-          {"cadena", false, false},
-          {"id_seccionpwd", true, false}},
-         false},
-        {"secciones", "Secciones...", 10, 10, "SELECT COUNT(*) as total FROM secciones",
-         "SELECT id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler FROM secciones", 2,
-         {{"id_panel", true, false},
-          {"id_seccion", true, false},
-          {"tipo", true, false},
-          {"long", true, false},
-          {"caracteres", true, true},
-          {"posicion", true, false},
-          {"descripcion", false, false},
-          {"filler", false, true}},
-         false},
-        {"secciones_valores", "Valores secciones...", 20, 30, "SELECT COUNT(*) as total FROM secciones_valores",
-         "SELECT id_panel, id_seccion, id_valor, descripcion FROM secciones_valores", 3,
-         {{"id_panel", true, false}, {"id_seccion", true, false}, {"id_valor", false, false}, {"descripcion", false, true}},
-         false},
-        {"secciones_items", "Items Secciones...", 50, 30, "SELECT COUNT(*) as total FROM secciones_items",
-         "SELECT id_panel, id_seccion, id_item, descripcion FROM secciones_items", 3,
-         {{"id_panel", true, false}, {"id_seccion", true, false}, {"id_item", true, false}, {"descripcion", false, false}},
-         false},
-        {"configuraciones_valores", "Configuraciones...", 80, 20,
-         "SELECT COUNT(*) as total FROM configuraciones_valores WHERE id_configuracion = 1",
-         "SELECT id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores WHERE id_configuracion = 1",
-         3,
-         {{"id_panel", true, false},
-          {"id_seccion", true, false},
-          {"id_item", true, false},
-          {"valor", false, true},
-          {"id_estado", true, false}},
-         true},
+    static const std::vector<MergeStage> stages = {
+        {"Paneles...", 0, 10},
+        {"Secciones...", 10, 10},
+        {"Valores secciones...", 20, 30},
+        {"Items Secciones...", 50, 30},
+        {"Configuraciones...", 80, 20},
     };
-    return tables;
+    return stages;
 }
 
-double progressOf(const MergeTable& t, qint64 i, qint64 n)
+double progressOf(const MergeStage& s, qint64 i, qint64 n)
 {
     if (n <= 0)
-        return t.rangeStart;
-    return t.rangeStart + double(t.rangeWidth) * double(qMin(i, n)) / double(n);
+        return s.rangeStart;
+    return s.rangeStart + double(s.rangeWidth) * double(qMin(i, n)) / double(n);
 }
 
 int roundPercent(double progress)
@@ -165,60 +93,30 @@ void CatalogueMerge::run()
         throw db::Error(QStringLiteral("No está abierto el archivo de novedades"));
     if (!m_station.isValid() || !m_station.isOpen())
         throw db::Error(QStringLiteral("No está abierta la base de datos"));
-    for (const MergeTable& t : mergeTables())
-        mergeTable(t);
+    const std::vector<MergeTable>& tables = merge_store::mergeTables();
+    for (size_t k = 0; k < tables.size(); ++k)
+        mergeTable(tables[k], mergeStages()[k]);
 }
 
-void CatalogueMerge::mergeTable(const MergeTable& t)
+void CatalogueMerge::mergeTable(const MergeTable& t, const MergeStage& stage)
 {
     if (onTable)
-        onTable(QString::fromUtf8(t.caption));
+        onTable(QString::fromUtf8(stage.caption));
 
-    const qint64 total = db::scalar(m_update, QString::fromLatin1(t.countSql)).toLongLong();
+    const qint64 total = merge_store::countRows(m_update, t);
 
     // Items and template values are placed by their section, merged before.
     m_sections.clear();
     m_lastItems.clear();
     if (QLatin1String(t.table) == QLatin1String("secciones")) {
-        for (const QSqlDatabase& c : {m_station, m_update}) {
-            QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, MAX(id_item) FROM secciones_items "
-                                                     "GROUP BY id_panel, id_seccion"));
-            while (s.next()) {
-                qint64& last = m_lastItems[{s.value(0).toLongLong(), s.value(1).toLongLong()}];
-                last = qMax(last, s.value(2).toLongLong());
-            }
-        }
+        for (const QSqlDatabase& c : {m_station, m_update})
+            merge_store::raiseLastItems(c, m_lastItems);
     }
-    if (t.columns.size() > 2 && QLatin1String(t.columns[2].name) == QLatin1String("id_item")) {
-        QSqlQuery s = db::exec(m_station, QStringLiteral("SELECT id_panel, id_seccion, tipo, posicion FROM secciones"));
-        while (s.next())
-            m_sections.insert({s.value(0).toLongLong(), s.value(1).toLongLong()}, {s.value(2).toInt(), s.value(3).toInt()});
-    }
+    if (t.columns.size() > 2 && QLatin1String(t.columns[2].name) == QLatin1String("id_item"))
+        m_sections = merge_store::sectionPlaces(m_station);
 
-    // Statements on the station database, values always bound.
-    QStringList cols, marks, sets;
-    if (t.templateOne) {
-        cols << QStringLiteral("id_configuracion");
-        marks << QStringLiteral("1");
-    }
-    for (size_t j = 0; j < t.columns.size(); ++j) {
-        cols << columnSql(t.columns[j].name);
-        marks << QStringLiteral("?");
-        if (int(j) >= t.keyCount)
-            sets << columnSql(t.columns[j].name) + QStringLiteral(" = ?");
-    }
-    const QString table = QString::fromLatin1(t.table);
-    m_table = &t;
-    m_count = prepare(m_station, QStringLiteral("SELECT COUNT(*) as total FROM %1 WHERE %2").arg(table, whereKeys(t)));
-    m_insert = prepare(m_station, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                      .arg(table, cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
-    m_updateRow = prepare(m_station, QStringLiteral("UPDATE %1 SET %2 WHERE %3")
-                                         .arg(table, sets.join(QStringLiteral(", ")), whereKeys(t)));
-
-    QSqlQuery q(m_update);
-    q.setForwardOnly(true);
-    if (!q.exec(QString::fromLatin1(t.selectSql)))
-        throw db::Error(engineText(q.lastError()));
+    m_writer.emplace(m_station, t);
+    QSqlQuery q = merge_store::readRows(m_update, t);
 
     const int perBatch = qMax(1, batchRows);
     qint64 i = 0;
@@ -230,7 +128,7 @@ void CatalogueMerge::mergeTable(const MergeTable& t)
         while (int(batch.size()) < perBatch) {
             if (!q.next()) {
                 if (q.lastError().isValid())
-                    readError = engineText(q.lastError());
+                    readError = db::errorText(q.lastError());
                 more = false;
                 break;
             }
@@ -243,14 +141,11 @@ void CatalogueMerge::mergeTable(const MergeTable& t)
             batch.push_back(std::move(row));
         }
         if (!batch.empty())
-            applyBatch(t, batch, i, total);
+            applyBatch(t, stage, batch, i, total);
         if (!readError.isEmpty())
             throw db::Error(readError);
     }
-    m_count = QSqlQuery();
-    m_insert = QSqlQuery();
-    m_updateRow = QSqlQuery();
-    m_table = nullptr;
+    m_writer.reset();
 }
 
 QString CatalogueMerge::readRow(const MergeTable& t, const QSqlQuery& q, Row& row) const
@@ -352,40 +247,14 @@ QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& valu
 
 QString CatalogueMerge::unreadable(const QSqlDatabase& update)
 {
-    for (const MergeTable& t : mergeTables()) {
-        QSqlQuery q(update);
-        if (!q.exec(QString::fromLatin1(t.selectSql) + QStringLiteral(" LIMIT 0")))
-            return QStringLiteral("no tiene la tabla %1 con sus columnas").arg(QString::fromLatin1(t.table));
-    }
-    return {};
+    const QString table = merge_store::missingTable(update);
+    if (table.isEmpty())
+        return {};
+    return QStringLiteral("no tiene la tabla %1 con sus columnas").arg(table);
 }
 
-bool CatalogueMerge::applyRow(const Row& row)
-{
-    const MergeTable& t = *m_table;
-    for (int k = 0; k < t.keyCount; ++k)
-        m_count.bindValue(k, row.values.at(k));
-    execute(m_count);
-    const qint64 existing = m_count.next() ? m_count.value(0).toLongLong() : 0;
-    m_count.finish();
-
-    if (existing == 0) {
-        for (int j = 0; j < row.values.size(); ++j)
-            m_insert.bindValue(j, row.values.at(j));
-        execute(m_insert);
-        return true;
-    }
-    // Every station row with that key gets the copied columns.
-    int p = 0;
-    for (int j = t.keyCount; j < row.values.size(); ++j)
-        m_updateRow.bindValue(p++, row.values.at(j));
-    for (int k = 0; k < t.keyCount; ++k)
-        m_updateRow.bindValue(p++, row.values.at(k));
-    execute(m_updateRow);
-    return false;
-}
-
-void CatalogueMerge::applyBatch(const MergeTable& t, const std::vector<Row>& batch, qint64& i, qint64 total)
+void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, const std::vector<Row>& batch, qint64& i,
+                                qint64 total)
 {
     size_t failed = batch.size();
     QString error;
@@ -394,7 +263,7 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const std::vector<Row>& bat
         qint64 inserted = 0;
         for (size_t j = 0; j < batch.size(); ++j) {
             try {
-                if (applyRow(batch[j]))
+                if (m_writer->apply(batch[j].values))
                     ++inserted;
             } catch (const db::Error& e) {
                 failed = j;
@@ -404,7 +273,7 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const std::vector<Row>& bat
             }
             ++i;
             if (onProgress)
-                onProgress(progressOf(t, i, total));
+                onProgress(progressOf(stage, i, total));
         }
         if (failed == batch.size()) {
             tr.commit();
@@ -420,7 +289,7 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const std::vector<Row>& bat
         db::Transaction tr(m_station);
         qint64 inserted = 0;
         for (size_t j = 0; j < failed; ++j)
-            if (applyRow(batch[j]))
+            if (m_writer->apply(batch[j].values))
                 ++inserted;
         tr.commit();
         m_merged += qint64(failed);

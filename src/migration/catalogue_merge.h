@@ -4,39 +4,33 @@
 // table, inserting missing rows and updating existing ones. Nothing is ever
 // deleted from the station database.
 
+#include "data/catalogue_merge_store.h"
+
 #include <QHash>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace migration {
 
-struct MergeColumn {
-    const char* name;
-    bool numeric;  // integer column (written as a number)
-    bool nullable; // a NULL in the update file is written as null
-};
+using merge_store::MergeColumn;
+using merge_store::MergeTable;
 
-struct MergeTable {
-    const char* table;
-    const char* caption;   // shown while the table is merged
-    int rangeStart;        // progress range of the table
+// How a table's merge is shown: its caption and its part of the progress.
+struct MergeStage {
+    const char* caption; // shown while the table is merged
+    int rangeStart;      // progress range of the table
     int rangeWidth;
-    const char* countSql;  // on the update file
-    const char* selectSql; // on the update file, columns in `columns` order
-    int keyCount;          // the first keyCount columns are the key
-    std::vector<MergeColumn> columns;
-    bool templateOne;      // configuraciones_valores: only configuration 1
 };
 
-// The five tables in merge order.
-const std::vector<MergeTable>& mergeTables();
+// The stage of each of merge_store::mergeTables(), in the same order.
+const std::vector<MergeStage>& mergeStages();
 
 // Progress of row i of n within a table's range (n > 0).
-double progressOf(const MergeTable& t, qint64 i, qint64 n);
+double progressOf(const MergeStage& s, qint64 i, qint64 n);
 // Whole percentage, halves to even (12.5 -> 12, 27.5 -> 28).
 int roundPercent(double progress);
 // The percentage as shown: "37 %".
@@ -72,27 +66,25 @@ private:
     struct Row {
         QVariantList values; // in the table's column order
     };
-    void mergeTable(const MergeTable& t);
+    void mergeTable(const MergeTable& t, const MergeStage& stage);
     QString readRow(const MergeTable& t, const QSqlQuery& q, Row& row) const;
     // A value the station cannot work with (Spanish text naming table,
     // column and key), or empty.
     QString outOfRange(const MergeTable& t, const QVariantList& values) const;
-    void applyBatch(const MergeTable& t, const std::vector<Row>& batch, qint64& i, qint64 total);
-    bool applyRow(const Row& row); // true when inserted
+    void applyBatch(const MergeTable& t, const MergeStage& stage, const std::vector<Row>& batch, qint64& i, qint64 total);
 
     QSqlDatabase m_update;
     QSqlDatabase m_station;
     qint64 m_merged = 0;
     qint64 m_inserted = 0;
-    // Statements of the table being merged, prepared once per table.
-    QSqlQuery m_count, m_insert, m_updateRow;
-    const MergeTable* m_table = nullptr;
+    // Writes of the table being merged, prepared once per table.
+    std::optional<merge_store::RowWriter> m_writer;
     // Sections already in the station, for the items' memory addresses:
     // (id_panel, id_seccion) -> (tipo, posicion).
-    QHash<QPair<qint64, qint64>, QPair<int, int>> m_sections;
+    QHash<merge_store::SectionKey, QPair<int, int>> m_sections;
     // Highest item of each section, in the station or in the file, for the
     // sections themselves: a section must not move its items off the map.
-    QHash<QPair<qint64, qint64>, qint64> m_lastItems;
+    QHash<merge_store::SectionKey, qint64> m_lastItems;
 };
 
 // Describes a row by its key for error messages: "id_panel = 3, id_seccion = 9".

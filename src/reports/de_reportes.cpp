@@ -3,159 +3,30 @@
 #include "app/mdl_main.h"
 #include "data/db.h"
 
-#include <QHash>
-
 namespace reports {
-
-namespace {
-
-// Sections of a panel model, in order, with the values of one subscriber or
-// template attached (values whose item has no name in the catalogue are left
-// out, as an inner join does).
-QList<SectionRow> sectionsWithValues(const QSqlDatabase& c, int id_panel, const QString& valuesSql,
-                                     const QVariantList& valuesArgs)
-{
-    QList<SectionRow> sections;
-    QHash<int, qsizetype> index;
-    {
-        QSqlQuery q = db::exec(c,
-                               QStringLiteral("SELECT id_seccion, descripcion FROM secciones WHERE id_panel = ? "
-                                              "ORDER BY id_seccion"),
-                               {id_panel});
-        while (q.next()) {
-            SectionRow s;
-            s.id_seccion = q.value(0).toInt();
-            s.descripcion = q.value(1).toString();
-            index.insert(s.id_seccion, sections.size());
-            sections.append(s);
-        }
-    }
-    QSqlQuery q = db::exec(c, valuesSql, valuesArgs);
-    while (q.next()) {
-        const auto at = index.constFind(q.value(0).toInt());
-        if (at == index.constEnd())
-            continue;
-        ItemRow item;
-        item.id_item = q.value(1).toInt();
-        item.descripcion = q.value(2).toString();
-        item.valor = q.value(3).toString();
-        item.estado = q.value(4).toString();
-        sections[*at].items.append(item);
-    }
-    return sections;
-}
-
-} // namespace
 
 void PanelCommand::open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion)
 {
     close();
-    QList<ProgrammingData> parents;
-    {
-        QSqlQuery q = db::exec(
-            c,
-            QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS configuracion, "
-                           "a.id_abonado, a.codigo, a.apellido || ' ' || a.nombre AS nombre, a.tel_1 "
-                           "FROM abonados a, paneles p, configuraciones c "
-                           "WHERE a.id_panel = p.id_panel AND a.id_configuracion = c.id_configuracion "
-                           "AND a.id_abonado = ? AND p.id_panel = ? AND c.id_configuracion = ?"),
-            {id_abonado, id_panel, id_configuracion});
-        while (q.next()) {
-            ProgrammingData d;
-            d.panel = db::text(q, "panel");
-            d.configuracion = db::text(q, "configuracion");
-            d.id_abonado = db::integer(q, "id_abonado");
-            d.codigo = db::text(q, "codigo");
-            d.nombre = db::text(q, "nombre");
-            d.tel_1 = db::text(q, "tel_1");
-            parents.append(d);
-        }
-    }
-    for (ProgrammingData& d : parents)
-        d.sections = sectionsWithValues(
-            c, id_panel,
-            QStringLiteral("SELECT av.id_seccion, av.id_item, si.descripcion, av.valor, "
-                           "iif(av.id_estado = 1, 'Subir', iif(av.id_estado = -1, 'Bajar', '')) AS estado "
-                           "FROM abonados_valores av JOIN secciones_items si "
-                           "ON si.id_panel = ? AND si.id_seccion = av.id_seccion AND si.id_item = av.id_item "
-                           "WHERE av.id_abonado = ? ORDER BY av.id_seccion, av.id_item"),
-            {id_panel, d.id_abonado});
-    set(parents);
+    set(report_store::panel(c, id_abonado, id_panel, id_configuracion));
 }
 
 void ConfiguracionCommand::open(const QSqlDatabase& c, int id_panel, int id_configuracion)
 {
     close();
-    QList<ProgrammingData> parents;
-    {
-        QSqlQuery q = db::exec(c,
-                               QStringLiteral("SELECT p.codigo || ' ' || p.version AS panel, c.descripcion AS "
-                                              "configuracion FROM paneles p, configuraciones c "
-                                              "WHERE p.id_panel = ? AND c.id_configuracion = ?"),
-                               {id_panel, id_configuracion});
-        while (q.next()) {
-            ProgrammingData d;
-            d.panel = db::text(q, "panel");
-            d.configuracion = db::text(q, "configuracion");
-            parents.append(d);
-        }
-    }
-    for (ProgrammingData& d : parents)
-        d.sections = sectionsWithValues(
-            c, id_panel,
-            QStringLiteral("SELECT cv.id_seccion, cv.id_item, si.descripcion, cv.valor, "
-                           "iif(cv.id_estado = 1, 'Subir', iif(cv.id_estado = -1, 'Bajar', '')) AS estado "
-                           "FROM configuraciones_valores cv JOIN secciones_items si "
-                           "ON si.id_panel = cv.id_panel AND si.id_seccion = cv.id_seccion "
-                           "AND si.id_item = cv.id_item "
-                           "WHERE cv.id_panel = ? AND cv.id_configuracion = ? ORDER BY cv.id_seccion, cv.id_item"),
-            {id_panel, id_configuracion});
-    set(parents);
+    set(report_store::configuracion(c, id_panel, id_configuracion));
 }
 
 void AbonadoCommand::open(const QSqlDatabase& c)
 {
     close();
-    QList<SubscriberRow> rows;
-    // Inner join: a subscriber whose province is not in the table is not listed.
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT a.id_abonado, a.codigo, a.apellido, a.nombre, a.calle, a.numero as anumero, "
-                                             "a.localidad, p.descripcion, a.tel_1 FROM abonados a, provincias p "
-                                             "WHERE a.id_provincia = p.id_provincia ORDER BY a.id_abonado"));
-    while (q.next()) {
-        SubscriberRow r;
-        r.id_abonado = db::integer(q, "id_abonado");
-        r.codigo = db::text(q, "codigo");
-        r.apellido = db::text(q, "apellido");
-        r.nombre = db::text(q, "nombre");
-        r.calle = db::text(q, "calle");
-        r.anumero = db::text(q, "anumero");
-        r.localidad = db::text(q, "localidad");
-        r.descripcion = db::text(q, "descripcion");
-        r.tel_1 = db::text(q, "tel_1");
-        rows.append(r);
-    }
-    set(rows);
+    set(report_store::abonados(c));
 }
 
-const QString LogCommand::DefaultQuery = QStringLiteral(
-    "SELECT uo.id_usuario, uo.id_operacion, uo.fecha, uo.parametro, o.descripcion, u.usuario "
-    "FROM usuarios_operaciones uo, operaciones o, usuarios u "
-    "WHERE uo.id_operacion = o.id_operacion AND u.id_usuario = uo.id_usuario ORDER BY uo.fecha");
-
-void LogCommand::open(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
+void LogCommand::open(const QSqlDatabase& c, const oplog::Filter& filter)
 {
     close();
-    QList<LogRow> rows;
-    QSqlQuery q = db::exec(c, sql.isEmpty() ? DefaultQuery : sql, values);
-    while (q.next()) {
-        LogRow r;
-        r.fecha = db::text(q, "fecha");
-        r.usuario = db::text(q, "usuario");
-        r.descripcion = db::text(q, "descripcion");
-        r.parametro = db::text(q, "parametro");
-        rows.append(r);
-    }
-    set(rows);
+    set(oplog::rows(c, filter));
 }
 
 de_reportes& de_reportes::instance()

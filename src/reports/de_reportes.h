@@ -3,44 +3,21 @@
 // connection. A command's result is read whole into a plain value, so a
 // report never holds a cursor open on the database while it is shown.
 
+#include "data/oplog_store.h"
+#include "data/report_store.h"
+
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
-#include <QVariantList>
 #include <optional>
 
 namespace reports {
 
-// Three-level data of the panel and template reports.
-struct ItemRow {
-    int id_item = 0;
-    QString descripcion, valor;
-    QString estado; // "Subir", "Bajar" or empty
-};
-
-struct SectionRow {
-    int id_seccion = 0;
-    QString descripcion;
-    QList<ItemRow> items;
-};
-
-struct ProgrammingData {
-    QString panel;         // model code, blank, version
-    QString configuracion; // template name
-    // Subscriber line (panel report only).
-    int id_abonado = 0;
-    QString codigo, nombre, tel_1;
-    QList<SectionRow> sections;
-};
-
-struct SubscriberRow {
-    int id_abonado = 0;
-    QString codigo, apellido, nombre, calle, anumero, localidad, descripcion, tel_1;
-};
-
-struct LogRow {
-    QString fecha, usuario, descripcion, parametro;
-};
+using report_store::ItemRow;
+using report_store::ProgrammingData;
+using report_store::SectionRow;
+using report_store::SubscriberRow;
+using LogRow = oplog::Row;
 
 // A command: closed until opened; opening an open command closes its
 // previous result first.
@@ -63,8 +40,6 @@ private:
     std::optional<Result> m_result;
 };
 
-// Parent, sections and values of one subscriber; no parent row (an unknown
-// subscriber) gives an empty list.
 class PanelCommand : public Command<QList<ProgrammingData>> {
 public:
     void open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion);
@@ -82,10 +57,8 @@ public:
 
 class LogCommand : public Command<QList<LogRow>> {
 public:
-    // The log viewer supplies its own query and values; an empty query runs
-    // the whole log in time order.
-    void open(const QSqlDatabase& c, const QString& sql = QString(), const QVariantList& values = {});
-    static const QString DefaultQuery;
+    // The log viewer's days and operator; no filter gives the whole log.
+    void open(const QSqlDatabase& c, const oplog::Filter& filter = {});
 };
 
 class de_reportes {

@@ -110,11 +110,11 @@ w_reporte* showSubscriberReport()
                    [rows, printed](const PageSetup& s) { return dr_abonados(rows, s, printed); });
 }
 
-w_reporte* showLogReport(const QString& sql, const QVariantList& values)
+w_reporte* showLogReport(const oplog::Filter& filter)
 {
     de_reportes& d = de_reportes::instance();
     try {
-        d.log.open(d.connection(), sql, values);
+        d.log.open(d.connection(), filter);
     } catch (const db::Error& e) {
         d.log.close();
         failed(e);

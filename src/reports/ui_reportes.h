@@ -4,8 +4,7 @@
 // shows it in its own window, not modal. The same report printed again reuses
 // its window. On a database failure an error is shown and nullptr returned.
 
-#include <QString>
-#include <QVariantList>
+#include "data/oplog_store.h"
 
 class w_reporte;
 
@@ -17,9 +16,8 @@ w_reporte* showPanelReport(int id_abonado, int id_panel, int id_configuracion);
 w_reporte* showTemplateReport(int id_panel, int id_configuracion);
 // Subscriber record (`cb_imprimir`): the list of subscribers.
 w_reporte* showSubscriberReport();
-// Log viewer (`cb_imprimir`): the log rows its query selects, with its values
-// bound in order; the query must give the columns fecha, usuario, descripcion
-// and parametro. An empty query prints the whole log.
-w_reporte* showLogReport(const QString& sql, const QVariantList& values = {});
+// Log viewer (`cb_imprimir`): the log rows of its days and operator; no
+// filter prints the whole log.
+w_reporte* showLogReport(const oplog::Filter& filter = {});
 
 } // namespace reports

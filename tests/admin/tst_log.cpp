@@ -3,7 +3,7 @@
 
 #include "testsupport.h"
 
-#include "admin/operations_log.h"
+#include "data/oplog_store.h"
 #include "admin/w_log.h"
 #include "app/mdl_main.h"
 #include "app/ui_startup_hooks.h"
@@ -90,9 +90,9 @@ private slots:
         auto* w = qobject_cast<w_log*>(m.child("cb_log"));
         QVERIFY(w);
 
-        oplog::Statement last;
+        oplog::Filter last;
         const auto report = w_log::imprimir;
-        w_log::imprimir = [&](const QString& s, const QVariantList& v) { last = {s, v}; };
+        w_log::imprimir = [&](const oplog::Filter& f) { last = f; };
         auto print = [&] {
             w->cb_imprimir->trigger();
             QStringList out;
@@ -104,7 +104,7 @@ private slots:
         w->dp_hasta->setDate(QDate(2024, 5, 20));
         QCOMPARE(print(), (QStringList{"2024-05-20 00:00:00 ADMINISTRADOR", "2024-05-20 12:30:00 ANA",
                                        "2024-05-20 23:59:59 ADMINISTRADOR"}));
-        QVERIFY(!last.sql.contains("2024")); // days are bound values
+        QVERIFY(!oplog::query(last).sql.contains("2024")); // days are bound values
 
         w->cb_usuario->trigger();
         auto* list = w->findChild<w_buscar*>();

@@ -7,10 +7,10 @@
 #include "fuzz_support.h"
 
 #include "app/mdl_main.h"
+#include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
 #include "link/mdl_trans.h"
-#include "migration/catalogue_export.h"
 #include "migration/catalogue_merge.h"
 #include "records/section_format.h"
 
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         db::close(mdl_main::DbConnection);
         QFile::copy(dbFile, pristineDb);
         // One model keeps every run short; the merge treats each model alike.
-        migration::exportCatalogue(pristineDb, pristineUpdate, {1});
+        export_store::exportCatalogue(pristineDb, pristineUpdate, {1});
         ready = true;
     }
     db::close(mdl_main::DbConnection);

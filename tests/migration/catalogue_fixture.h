@@ -4,8 +4,8 @@
 
 #include "app/mdl_main.h"
 #include "common/testsupport.h"
+#include "data/catalogue_export_store.h"
 #include "data/db.h"
-#include "migration/catalogue_export.h"
 
 #include <QFile>
 #include <QSqlQuery>
@@ -24,7 +24,7 @@ public:
     ~Maintainer() { db::close(kName); }
     QSqlDatabase c() const { return QSqlDatabase::database(kName, false); }
     void exec(const QString& sql) const { db::exec(c(), sql); }
-    void exportUpdate() const { migration::exportCatalogue(m_file, m_st.path(mdl_main::UpdateFile)); }
+    void exportUpdate() const { export_store::exportCatalogue(m_file, m_st.path(mdl_main::UpdateFile)); }
 
 private:
     static inline const QString kName = QStringLiteral("mantenimiento");

@@ -40,7 +40,7 @@ private slots:
         QCOMPARE(migration::percentText(12.5), QStringLiteral("12 %"));
         QCOMPARE(migration::percentText(27.5), QStringLiteral("28 %"));
         QCOMPARE(migration::percentText(37.4), QStringLiteral("37 %"));
-        QCOMPARE(migration::progressOf(migration::mergeTables().at(2), 1, 4), 27.5);
+        QCOMPARE(migration::progressOf(migration::mergeStages().at(2), 1, 4), 27.5);
     }
 
     // A model the station does not know, null fillers, a letter id_valor,
@@ -179,7 +179,7 @@ private slots:
         tamper(st.path(mdl_main::UpdateFile), spoil);
 
         int rowsBefore = 0; // where the failing row comes in the file's own order
-        for (const migration::MergeTable& t : migration::mergeTables()) {
+        for (const merge_store::MergeTable& t : merge_store::mergeTables()) {
             if (QLatin1String(t.table) != table)
                 continue;
             QSqlQuery q = db::exec(db::open(QStringLiteral("orden"), st.path(mdl_main::UpdateFile)), QString::fromLatin1(t.selectSql));

@@ -125,7 +125,8 @@ private slots:
         QCOMPARE(all.at(1).usuario, QStringLiteral("OPERADOR"));
         QCOMPARE(all.at(2).parametro, QStringLiteral("'; DROP TABLE usuarios; --"));
 
-        QVERIFY_THROWS_EXCEPTION(db::Error, env().log.open(env().connection(), "SELECT * FROM no_existe"));
+        db::exec(main(), "DROP TABLE operaciones");
+        QVERIFY_THROWS_EXCEPTION(db::Error, env().log.open(env().connection()));
         QVERIFY(!env().log.isOpen());
     }
 };

@@ -2,8 +2,8 @@
 // sections, value lists, items and the values of configuration 1) into a new
 // update file "novedades20.mdb" that the stations merge at their next start.
 
+#include "data/catalogue_export_store.h"
 #include "data/db.h"
-#include "migration/catalogue_export.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     if (files.size() != 2)
         return usage();
     try {
-        const migration::ExportCounts n = migration::exportCatalogue(files.at(0), files.at(1), panels);
+        const export_store::ExportCounts n = export_store::exportCatalogue(files.at(0), files.at(1), panels);
         std::printf("%s: %lld paneles, %lld secciones, %lld valores, %lld ítems, %lld valores de la configuración 1\n",
                     qPrintable(files.at(1)), n.paneles, n.secciones, n.secciones_valores, n.secciones_items,
                     n.configuraciones_valores);

@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-namespace migration {
+namespace export_store {
 
 struct ExportCounts {
     qint64 paneles = 0, secciones = 0, secciones_valores = 0, secciones_items = 0, configuraciones_valores = 0;
@@ -17,4 +17,4 @@ struct ExportCounts {
 // removed.
 ExportCounts exportCatalogue(const QString& stationFile, const QString& updateFile, const QList<int>& panels = {});
 
-} // namespace migration
+} // namespace export_store

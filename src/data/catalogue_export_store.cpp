@@ -1,4 +1,4 @@
-#include "migration/catalogue_export.h"
+#include "data/catalogue_export_store.h"
 
 #include "data/db.h"
 
@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QUuid>
 
-namespace migration {
+namespace export_store {
 
 namespace {
 
@@ -102,4 +102,4 @@ ExportCounts exportCatalogue(const QString& stationFile, const QString& updateFi
     return counts;
 }
 
-} // namespace migration
+} // namespace export_store

@@ -1,0 +1,177 @@
+#include "data/catalogue_merge_store.h"
+
+#include "data/db.h"
+
+#include <QSqlError>
+
+namespace merge_store {
+
+namespace {
+
+// "long" is a reserved word in the original dialect; SQLite takes the
+// bracketed form as well.
+QString columnSql(const char* name)
+{
+    const QString n = QString::fromLatin1(name);
+    return n == QLatin1String("long") ? QStringLiteral("[long]") : n;
+}
+
+QString whereKeys(const MergeTable& t)
+{
+    QStringList parts;
+    if (t.templateOne)
+        parts << QStringLiteral("id_configuracion = 1");
+    for (int k = 0; k < t.keyCount; ++k)
+        parts << columnSql(t.columns[size_t(k)].name) + QStringLiteral(" = ?");
+    return parts.join(QStringLiteral(" AND "));
+}
+
+QSqlQuery prepare(const QSqlDatabase& c, const QString& sql)
+{
+    QSqlQuery q(c);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw db::Error(db::errorText(q.lastError()));
+    return q;
+}
+
+void execute(QSqlQuery& q)
+{
+    if (!q.exec())
+        throw db::Error(db::errorText(q.lastError()));
+}
+
+} // namespace
+
+const std::vector<MergeTable>& mergeTables()
+{
+    static const std::vector<MergeTable> tables = {
+        {"paneles", "SELECT COUNT(*) as total FROM paneles",
+         "SELECT id_panel, codigo, version, cadena, id_seccionpwd FROM paneles", 1,
+         {{"id_panel", true, false},
+          {"codigo", false, false},
+          {"version", false, false},
+          {"cadena", false, false},
+          {"id_seccionpwd", true, false}},
+         false},
+        {"secciones", "SELECT COUNT(*) as total FROM secciones",
+         "SELECT id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler FROM secciones", 2,
+         {{"id_panel", true, false},
+          {"id_seccion", true, false},
+          {"tipo", true, false},
+          {"long", true, false},
+          {"caracteres", true, true},
+          {"posicion", true, false},
+          {"descripcion", false, false},
+          {"filler", false, true}},
+         false},
+        {"secciones_valores", "SELECT COUNT(*) as total FROM secciones_valores",
+         "SELECT id_panel, id_seccion, id_valor, descripcion FROM secciones_valores", 3,
+         {{"id_panel", true, false}, {"id_seccion", true, false}, {"id_valor", false, false}, {"descripcion", false, true}},
+         false},
+        {"secciones_items", "SELECT COUNT(*) as total FROM secciones_items",
+         "SELECT id_panel, id_seccion, id_item, descripcion FROM secciones_items", 3,
+         {{"id_panel", true, false}, {"id_seccion", true, false}, {"id_item", true, false}, {"descripcion", false, false}},
+         false},
+        {"configuraciones_valores", "SELECT COUNT(*) as total FROM configuraciones_valores WHERE id_configuracion = 1",
+         "SELECT id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores WHERE id_configuracion = 1",
+         3,
+         {{"id_panel", true, false},
+          {"id_seccion", true, false},
+          {"id_item", true, false},
+          {"valor", false, true},
+          {"id_estado", true, false}},
+         true},
+    };
+    return tables;
+}
+
+qint64 countRows(const QSqlDatabase& update, const MergeTable& t)
+{
+    return db::scalar(update, QString::fromLatin1(t.countSql)).toLongLong();
+}
+
+QSqlQuery readRows(const QSqlDatabase& update, const MergeTable& t)
+{
+    QSqlQuery q(update);
+    q.setForwardOnly(true);
+    if (!q.exec(QString::fromLatin1(t.selectSql)))
+        throw db::Error(db::errorText(q.lastError()));
+    return q;
+}
+
+QString missingTable(const QSqlDatabase& update)
+{
+    for (const MergeTable& t : mergeTables()) {
+        QSqlQuery q(update);
+        if (!q.exec(QString::fromLatin1(t.selectSql) + QStringLiteral(" LIMIT 0")))
+            return QString::fromLatin1(t.table);
+    }
+    return {};
+}
+
+void raiseLastItems(const QSqlDatabase& c, QHash<SectionKey, qint64>& last)
+{
+    QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, MAX(id_item) FROM secciones_items "
+                                             "GROUP BY id_panel, id_seccion"));
+    while (s.next()) {
+        qint64& l = last[{s.value(0).toLongLong(), s.value(1).toLongLong()}];
+        l = qMax(l, s.value(2).toLongLong());
+    }
+}
+
+QHash<SectionKey, QPair<int, int>> sectionPlaces(const QSqlDatabase& c)
+{
+    QHash<SectionKey, QPair<int, int>> places;
+    QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, tipo, posicion FROM secciones"));
+    while (s.next())
+        places.insert({s.value(0).toLongLong(), s.value(1).toLongLong()}, {s.value(2).toInt(), s.value(3).toInt()});
+    return places;
+}
+
+RowWriter::RowWriter(const QSqlDatabase& station, const MergeTable& t) : m_table(t)
+{
+    QStringList cols, marks, sets;
+    if (t.templateOne) {
+        cols << QStringLiteral("id_configuracion");
+        marks << QStringLiteral("1");
+    }
+    for (size_t j = 0; j < t.columns.size(); ++j) {
+        cols << columnSql(t.columns[j].name);
+        marks << QStringLiteral("?");
+        if (int(j) >= t.keyCount)
+            sets << columnSql(t.columns[j].name) + QStringLiteral(" = ?");
+    }
+    const QString table = QString::fromLatin1(t.table);
+    m_count = prepare(station, QStringLiteral("SELECT COUNT(*) as total FROM %1 WHERE %2").arg(table, whereKeys(t)));
+    m_insert = prepare(station, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                    .arg(table, cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
+    m_update = prepare(station, QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), whereKeys(t)));
+}
+
+bool RowWriter::apply(const QVariantList& values)
+{
+    const MergeTable& t = m_table;
+    for (int k = 0; k < t.keyCount; ++k)
+        m_count.bindValue(k, values.at(k));
+    execute(m_count);
+    const qint64 existing = m_count.next() ? m_count.value(0).toLongLong() : 0;
+    m_count.finish();
+
+    if (existing == 0) {
+        for (int j = 0; j < values.size(); ++j)
+            m_insert.bindValue(j, values.at(j));
+        execute(m_insert);
+        return true;
+    }
+    // Every station row with that key gets the copied columns.
+    int p = 0;
+    for (int j = t.keyCount; j < values.size(); ++j)
+        m_update.bindValue(p++, values.at(j));
+    for (int k = 0; k < t.keyCount; ++k)
+        m_update.bindValue(p++, values.at(k));
+    execute(m_update);
+    return false;
+}
+
+} // namespace merge_store

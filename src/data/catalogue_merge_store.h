@@ -1,0 +1,60 @@
+#pragma once
+// The statements of a catalogue merge: the shape of the five catalogue tables
+// as the update file carries them, the reads of the file and the row writes
+// on the station database. Values are always bound. Throws db::Error.
+
+#include <QHash>
+#include <QPair>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+#include <vector>
+
+namespace merge_store {
+
+struct MergeColumn {
+    const char* name;
+    bool numeric;  // integer column (written as a number)
+    bool nullable; // a NULL in the update file is written as null
+};
+
+struct MergeTable {
+    const char* table;
+    const char* countSql;  // on the update file
+    const char* selectSql; // on the update file, columns in `columns` order
+    int keyCount;          // the first keyCount columns are the key
+    std::vector<MergeColumn> columns;
+    bool templateOne;      // configuraciones_valores: only configuration 1
+};
+
+// The five tables in merge order.
+const std::vector<MergeTable>& mergeTables();
+
+qint64 countRows(const QSqlDatabase& update, const MergeTable& t);
+// The file's rows of `t`, forward only.
+QSqlQuery readRows(const QSqlDatabase& update, const MergeTable& t);
+// The first table the file lacks, with its columns; empty when it has them all.
+QString missingTable(const QSqlDatabase& update);
+
+using SectionKey = QPair<qint64, qint64>; // (id_panel, id_seccion)
+// Raises `last` to the highest item of each section in `c`.
+void raiseLastItems(const QSqlDatabase& c, QHash<SectionKey, qint64>& last);
+// Each section's (tipo, posicion) in `c`.
+QHash<SectionKey, QPair<int, int>> sectionPlaces(const QSqlDatabase& c);
+
+// Writes rows of one table into the station: inserts a missing key, updates
+// every row with an existing one. Prepared once per table; opens no
+// transaction.
+class RowWriter {
+public:
+    RowWriter(const QSqlDatabase& station, const MergeTable& t);
+    // `values` in the table's column order; true when the row was inserted.
+    bool apply(const QVariantList& values);
+
+private:
+    const MergeTable& m_table;
+    QSqlQuery m_count, m_insert, m_update;
+};
+
+} // namespace merge_store

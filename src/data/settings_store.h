@@ -1,0 +1,27 @@
+#pragma once
+// The station's settings row (`configuracion`, id 1): communication port and
+// mode, IP port, allowed panels and listening address. Throws db::Error.
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+namespace settings {
+
+struct Row {
+    // As stored: null when never set, so that a reader can tell a missing
+    // value from a zero.
+    QVariant modem_port, modem_mode, ip_port;
+    QString ip_permitidas, ip_escucha; // empty when null
+};
+
+// The row, or nothing when it is missing.
+std::optional<Row> read(const QSqlDatabase& c);
+
+// Stores the communication parameters in one transaction; empty texts are
+// stored as null. A missing row is a failure, not a success.
+void writeCommunication(const QSqlDatabase& c, int modem_port, const QString& modem_mode, int ip_port,
+                        const QString& ip_permitidas, const QString& ip_escucha);
+
+} // namespace settings

@@ -1,0 +1,85 @@
+#include "data/users_store.h"
+
+#include "data/db.h"
+#include "data/shared_ops.h"
+
+#include <QSqlQuery>
+
+namespace users {
+
+namespace {
+
+Account read(const QSqlQuery& q)
+{
+    return {db::integer(q, "id_usuario"), db::text(q, "usuario"), db::text(q, "password"), db::integer(q, "nivel")};
+}
+
+void expectOne(const QSqlQuery& q, int id_usuario)
+{
+    if (q.numRowsAffected() != 1)
+        throw db::Error(QStringLiteral("El usuario %1 no existe").arg(id_usuario));
+}
+
+} // namespace
+
+std::optional<Account> find(const QSqlDatabase& c, int id_usuario)
+{
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel FROM usuarios WHERE id_usuario = ?"),
+                           {id_usuario});
+    if (!q.next())
+        return std::nullopt;
+    return read(q);
+}
+
+std::optional<Account> login(const QSqlDatabase& c, const QString& usuario, const QString& password)
+{
+    // Folded in the program: SQLite's NOCASE knows no letters beyond ASCII.
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, nivel, usuario, password FROM usuarios ORDER BY id_usuario"));
+    const QString u = db::fold(usuario), p = db::fold(password);
+    while (q.next()) {
+        if (db::fold(db::text(q, "usuario")) == u && db::fold(db::text(q, "password")) == p)
+            return read(q);
+    }
+    return std::nullopt;
+}
+
+bool nameTaken(const QSqlDatabase& c, const QString& usuario, int except)
+{
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario FROM usuarios"));
+    const QString folded = db::fold(usuario);
+    while (q.next()) {
+        if (db::integer(q, "id_usuario") != except && db::fold(db::text(q, "usuario")) == folded)
+            return true;
+    }
+    return false;
+}
+
+int add(const QSqlDatabase& c, const Account& a)
+{
+    const int id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
+    db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
+             {id, a.usuario, a.password, a.nivel});
+    return id;
+}
+
+void update(const QSqlDatabase& c, const Account& a)
+{
+    expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET usuario = ?, password = ?, nivel = ? WHERE id_usuario = ?"),
+                       {a.usuario, a.password, a.nivel, a.id_usuario}),
+              a.id_usuario);
+}
+
+void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password)
+{
+    expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"), {password, id_usuario}),
+              id_usuario);
+}
+
+void remove(const QSqlDatabase& c, int id_usuario)
+{
+    db::Transaction t(c);
+    db::exec(c, QStringLiteral("DELETE FROM usuarios WHERE id_usuario = ?"), {id_usuario});
+    t.commit();
+}
+
+} // namespace users
