@@ -1,8 +1,9 @@
 #include "link/mdl_trans.h"
 
-#include "app/mdl_main.h"
-#include "data/db.h"
+#include "data/link_store.h"
 #include "link/datagramsocket.h"
+#include "link/frame_codec.h"
+#include "link/linkhost.h"
 #include "link/linkconsole.h"
 #include "link/serialport.h"
 
@@ -16,7 +17,6 @@ namespace {
 
 const QByteArray KeyModem = QByteArrayLiteral("CONNECT");
 const QByteArray KeyIp = QByteArrayLiteral("CONNECT IP");
-constexpr int MaxFrameChars = 2 * mdl_trans::MaxFrameBytes;
 // Longest modem line kept ("CONNECT 115200/ARQ/V42BIS" fits).
 constexpr int MaxModemLine = 64;
 
@@ -50,30 +50,6 @@ const FlagLamp FlagLamps[] = {
     {5, "img_bell", "rojo"},   {10, "img_aa", "rojo"},   {11, "img_listo", "verde"},
     {12, "img_sistema", "amarillo"}, {13, "img_fallas", "azul"},
 };
-
-// Two characters of the access code as a byte; anything that is not two
-// hexadecimal digits counts as 0 (the panel then ignores the request, and
-// the unanswered turns end the connection).
-int hexPair(const QString& code, int from)
-{
-    if (code.size() < from + 2)
-        return 0;
-    int v = 0;
-    for (int i = from; i < from + 2; ++i) {
-        const char16_t c = code.at(i).unicode();
-        int d;
-        if (c >= u'0' && c <= u'9')
-            d = c - u'0';
-        else if (c >= u'A' && c <= u'F')
-            d = c - u'A' + 10;
-        else if (c >= u'a' && c <= u'f')
-            d = c - u'a' + 10;
-        else
-            return 0;
-        v = v * 16 + d;
-    }
-    return v;
-}
 
 QString s(const char* t)
 {
@@ -200,7 +176,7 @@ void mdl_trans::f_reseteamodem()
         return;
     if (m_com->isOpen())
         m_com->close();
-    if (mdl_main::instance().portOpen && m_com->open())
+    if (m_host && m_host->portOpen() && m_com->open())
         m_com->write(QByteArrayLiteral("ATZ\r"));
 }
 
@@ -404,26 +380,15 @@ bool mdl_trans::Open_IP()
     m_ipPort = 0;
     if (!m_ip)
         return false;
-    int port = -1;
-    QString allowed, listen;
-    try {
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ip_port, ip_permitidas, ip_escucha FROM configuracion "
-                                              "WHERE id_configuracion = 1"));
-        if (!q.next()) {
-            mdl_main::instance().f_mensaje(101);
-            return false;
-        }
-        bool ok = false;
-        port = q.value(0).toInt(&ok);
-        if (!ok)
-            port = -1;
-        allowed = db::text(q, "ip_permitidas");
-        listen = db::text(q, "ip_escucha").trimmed();
-    } catch (const db::Error&) {
-        mdl_main::instance().f_mensaje(101);
+    const std::optional<LinkIpSettings> settings = m_host ? m_host->linkStore().ipSettings() : std::nullopt;
+    if (!settings) {
+        if (m_host)
+            m_host->showError(101);
         return false;
     }
+    const int port = settings->port;
+    const QString& allowed = settings->allowed;
+    const QString& listen = settings->listen;
     if (port < 1 || port > 65535)
         return false;
     // A list or an address that cannot be read must not open the door to
@@ -560,10 +525,12 @@ void mdl_trans::f_eligeclave()
 void mdl_trans::onCommEvent(int event)
 {
     if (event == SerialPort::ErDevice) {
-        if (keypadOpen)
-            mdl_main::instance().portLost();
-        else
+        if (keypadOpen) {
+            if (m_host)
+                m_host->portLost();
+        } else {
             serialDeviceLost();
+        }
     }
     if (keypadOpen) {
         if (keypadHandler)
@@ -652,7 +619,8 @@ void mdl_trans::serialDeviceLost()
 {
     if (m_com && m_com->isOpen())
         m_com->close();
-    mdl_main::instance().portLost();
+    if (m_host)
+        m_host->portLost();
     const DialPhase phase = m_dial;
     const bool overModem = !ipMode && (connected || waitingForConnect);
     if (phase == DialPhase::None && !overModem)
@@ -669,7 +637,12 @@ void mdl_trans::serialDeviceLost()
     setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
     // Shown once the serial handler has returned, never from inside it.
     QMetaObject::invokeMethod(
-        this, [] { mdl_main::instance().f_mensaje(102); }, Qt::QueuedConnection);
+        this,
+        [this] {
+            if (m_host)
+                m_host->showError(102);
+        },
+        Qt::QueuedConnection);
 }
 
 void mdl_trans::endConnection()
@@ -836,32 +809,12 @@ void mdl_trans::setPendingCommand(int command)
 // ---------------------------------------------------------------------------
 // Frames and scheduler
 
-QByteArray mdl_trans::encodeFrame(const int* bytes, int n)
-{
-    QByteArray text;
-    text.reserve(2 * n + 4);
-    text += ':';
-    int sum = 0;
-    auto pair = [&text](int b) {
-        text += char('A' + ((b >> 4) & 15));
-        text += char('A' + (b & 15));
-    };
-    for (int i = 0; i < n; ++i) {
-        const int b = bytes[i] & 0xFF;
-        pair(b);
-        sum += b;
-    }
-    pair((256 - sum % 256) % 256);
-    text += '\r';
-    return text;
-}
-
 void mdl_trans::f_enviatrama(int n)
 {
     n = qBound(1, n, MaxFrameBytes - 1);
     awaitingAnswer = 1;
     ++framesSent;
-    const QByteArray text = encodeFrame(txFrame.data(), n);
+    const QByteArray text = codec::encode(txFrame.data(), n);
     pendingCommand = CmdNone;
     outstandingRequest = txFrame[3];
     if (ipMode) {
@@ -889,7 +842,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
     m_view.st_rx = LinkColour::ButtonFace;
     if (ipMode) {
         // One datagram, one frame: without its ":" and its carriage return.
-        m_rxOverflow = received.size() - 2 > MaxFrameChars;
+        m_rxOverflow = received.size() - 2 > codec::MaxChars;
         receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
         awaitingAnswer = 0;
         f_decodifica();
@@ -915,7 +868,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
                 receiveBuffer.clear();
                 m_rxOverflow = false;
             }
-        } else if (receiveBuffer.size() < MaxFrameChars) {
+        } else if (receiveBuffer.size() < codec::MaxChars) {
             receiveBuffer += c;
         } else {
             // Longer than any frame: remembered, and the frame is bad.
@@ -1001,27 +954,9 @@ void mdl_trans::setLineReason(const QString& reason)
 
 void mdl_trans::f_decodifica()
 {
-    const QByteArray& t = receiveBuffer;
-    // At least the answer code and the checksum, whole pairs of "A"-"P",
-    // and no more than a frame holds.
-    bool bad = m_rxOverflow || t.size() % 2 != 0 || t.size() < 4 || t.size() > MaxFrameChars;
-    std::array<int, MaxFrameBytes> bytes{};
-    const int pairs = int(t.size() / 2);
-    if (!bad) {
-        int sum = 0;
-        for (int i = 0; i < pairs; ++i) {
-            const int hi = t.at(2 * i) - 'A';
-            const int lo = t.at(2 * i + 1) - 'A';
-            if (hi < 0 || hi > 15 || lo < 0 || lo > 15) {
-                bad = true;
-                break;
-            }
-            bytes[size_t(i)] = hi * 16 + lo;
-            sum += bytes[size_t(i)];
-        }
-        if (!bad && (sum & 0xFF) != 0)
-            bad = true;
-    }
+    codec::Bytes bytes{};
+    const int pairs = m_rxOverflow ? -1 : codec::decode(receiveBuffer, bytes);
+    bool bad = pairs < 0;
     if (!bad && !answerFits(bytes[0], pairs - 1)) {
         // Well formed, but not an answer to what was asked: nothing of it
         // is stored and no mark changes.
@@ -1231,22 +1166,15 @@ void mdl_trans::sendTurn()
 void mdl_trans::header(int code)
 {
     const QString pw = m_console ? m_console->is_password : QString();
-    txFrame[0] = hexPair(pw, 0);
-    txFrame[1] = hexPair(pw, 2);
+    txFrame[0] = codec::accessCodeByte(pw, 0);
+    txFrame[1] = codec::accessCodeByte(pw, 2);
     txFrame[2] = protocolCode();
     txFrame[3] = code;
 }
 
 int mdl_trans::protocolCode() const
 {
-    return m_console ? protocolCodeOf(m_console->is_strpanel) : 0;
-}
-
-int mdl_trans::protocolCodeOf(const QString& cadena)
-{
-    bool ok = false;
-    const int v = cadena.trimmed().toInt(&ok);
-    return ok && v >= 0 && v <= 255 ? v : 0;
+    return m_console ? codec::protocolCodeOf(m_console->is_strpanel) : 0;
 }
 
 void mdl_trans::send(int n, int countdown)

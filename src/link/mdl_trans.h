@@ -11,6 +11,7 @@
 // renders; viewChanged() says when it may have changed.
 
 #include "data/messages.h"
+#include "link/frame_codec.h"
 #include "link/linkview.h"
 
 #include <QByteArray>
@@ -26,6 +27,7 @@
 
 class DatagramSocket;
 class LinkConsole;
+class LinkHost;
 class SerialPort;
 
 class mdl_trans : public QObject {
@@ -46,6 +48,8 @@ public:
     // The open console, or nullptr when none is open.
     void setConsole(LinkConsole* console) { m_console = console; }
     LinkConsole* console() const { return m_console; }
+    // The station around the link: its store, serial port state and messages.
+    void setHost(LinkHost* host) { m_host = host; }
     void setClock(std::function<QDateTime()> now);
     QDateTime now() const { return m_now(); }
     // teclado_Comm: receives every serial event while keypadOpen is set.
@@ -110,7 +114,7 @@ public:
         CmdNone = 0, CmdArm = 1, CmdDisarm = 2, CmdEnd = 3, CmdPanic = 6,
         CmdSetClock = 9, CmdReadClock = 10, CmdPgm = 12, CmdFaults = 14,
     };
-    static constexpr int MaxFrameBytes = 256;
+    static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
     // one being the checksum; rxCount is the byte count without it.
     std::array<int, MaxFrameBytes> rxFrame{};
@@ -206,9 +210,6 @@ public:
     void f_pideeventos();                                   // 6 or 13 event log
     // The protocol code (cadena) as sent in byte 2; 0 when it is not 0-255.
     int protocolCode() const;
-    static int protocolCodeOf(const QString& cadena);
-    // Frame text of bytes 0 ... n-1 with the checksum, as f_enviatrama sends it.
-    static QByteArray encodeFrame(const int* bytes, int n);
 
     // ---- Status ----------------------------------------------------------
     void f_guardaestado(int count);
@@ -228,9 +229,6 @@ public:
     bool f_cargatransferencia(qint32 id_abonado);
     // Stores one section read from the panel; false when the database refused it.
     bool f_guardaseccion(int id_seccion);
-    // ISO date-time text of a dated record's time stamp; empty when its
-    // fields do not form a valid date.
-    static QString eventDate(quint32 stamp);
 
     // ---- Messages ---------------------------------------------------------
     // A frame handler never opens a box: its nested event loop would feed the
@@ -301,6 +299,7 @@ private:
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
     LinkConsole* m_console = nullptr;
+    LinkHost* m_host = nullptr;
     std::function<QDateTime()> m_now;
     QList<QMetaObject::Connection> m_deviceConnections;
 

@@ -8,6 +8,7 @@
 #include "common/linkfakes.h"
 #include "fuzz_support.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -73,6 +74,7 @@ private:
     void begin(uint8_t scenario)
     {
         link.reset();
+        link.setHost(&stationLinkHost());
         mdl_main::instance().portOpen = true;
         com.close();
         ip.close();

@@ -6,6 +6,7 @@
 #include "common/linkfakes.h"
 #include "common/testsupport.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
@@ -39,6 +40,7 @@ struct Session {
     {
         db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
         mdl_main::instance().portOpen = true;
+        link.setHost(&stationLinkHost());
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         link.setConsole(&console);

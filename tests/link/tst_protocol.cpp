@@ -30,7 +30,7 @@ private slots:
 void tst_protocol::encodesTheReferenceFrame()
 {
     const int bytes[] = {0x02, 0x81, 0x00};
-    QCOMPARE(mdl_trans::encodeFrame(bytes, 3), QByteArray(":ACIBAAHN\r"));
+    QCOMPARE(codec::encode(bytes, 3), QByteArray(":ACIBAAHN\r"));
 
     LinkRig r;
     r.connectModem();

@@ -6,6 +6,7 @@
 #include "common/panelimage.h"
 #include "common/testsupport.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
@@ -42,6 +43,7 @@ struct Session {
         : overIp(overIp)
     {
         mdl_main::instance().portOpen = true;
+        link.setHost(&stationLinkHost());
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         console.il_abonado = subscriber;
