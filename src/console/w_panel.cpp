@@ -229,7 +229,7 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     // Until a subscriber is picked the console is in its no-subscriber state.
     wf_muestraabonado(0);
     link.f_reseteamodem();
-    link.f_muestraestado(0);
+    link.endSession();
     render();
 }
 

@@ -3,6 +3,7 @@
 #include "data/link_store.h"
 #include "link/datagramsocket.h"
 #include "link/frame_codec.h"
+#include "link/link_view_builder.h"
 #include "link/linkhost.h"
 #include "link/linkconsole.h"
 #include "link/serialport.h"
@@ -32,24 +33,6 @@ const DialResult DialResults[] = {
 const char* const ReasonNoCarrier = "Sin portadora";
 const char* const NoPort = "No se pudo abrir el puerto de comunicaciones";
 const char* const Cancelled = "Llamada cancelada";
-const char* const NoAnswerYet = "Conectado, sin respuesta del panel";
-
-const char* const FaultTexts[8] = {
-    "Falla de comunicador", "Falla de CA", "Falla de batería", "Falla de línea telefónica",
-    "Falla de campana", "Falla de 12V periféricos", "Falla de reloj", "Llamador inhabilitado por usuario",
-};
-
-// System flag entry -> indicator and its picture when lit.
-struct FlagLamp {
-    int entry;
-    const char* name;
-    const char* picture;
-};
-const FlagLamp FlagLamps[] = {
-    {0, "img_armado", "rojo"}, {3, "img_out", "rojo"},   {4, "img_in", "rojo"},
-    {5, "img_bell", "rojo"},   {10, "img_aa", "rojo"},   {11, "img_listo", "verde"},
-    {12, "img_sistema", "amarillo"}, {13, "img_fallas", "azul"},
-};
 
 QString s(const char* t)
 {
@@ -115,7 +98,7 @@ void mdl_trans::reset()
     pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
     outstandingRequest = -1;
     rejectedAnswers = 0;
-    frameError = clockKnown = faultView = ticksSuspended = false;
+    frameError = clockKnown = status.faultView = ticksSuspended = false;
     clockOffsetMs = 0;
     rxFrame.fill(0);
     txFrame.fill(0);
@@ -129,7 +112,7 @@ void mdl_trans::reset()
     addressSection.fill(NoSection);
     addressType.fill(0);
     currentSubscriber = runStart = runEnd = 0;
-    pgmIndex = 0;
+    status.pgmIndex = 0;
     m_dial = DialPhase::None;
     m_dialText.clear();
     m_dialPhone.clear();
@@ -146,7 +129,7 @@ void mdl_trans::reset()
     setLineReason(QString());
     m_view = LinkView();
     m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
-    f_muestraestado(0);
+    endSession();
 }
 
 void mdl_trans::setPicture(const QString& name, const QString& key)
@@ -184,7 +167,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
 {
     setLineReason(QString());
     m_outcome.clear();
-    f_muestraestado(0);
+    endSession();
     setPicture(QStringLiteral("img_connect"), QStringLiteral("amarillo"));
     waitingForConnect = false;
     m_dialPhone = phone;
@@ -208,7 +191,7 @@ void mdl_trans::f_doblellamada(const QString& phone)
     waitingForConnect = false;
     setLineReason(QString());
     m_outcome.clear();
-    f_muestraestado(0);
+    endSession();
     setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("amarillo"));
     m_dialPhone = phone;
     if (!reopenPort()) {
@@ -303,7 +286,7 @@ void mdl_trans::finishCall(bool connect)
         return;
     }
     enterConnected();
-    f_muestraestado(1);
+    f_muestraestado();
     awaitingAnswer = 0;
     pendingCommand = CmdReadClock;
     endAfterConnect = waitingForCall;
@@ -313,7 +296,7 @@ void mdl_trans::afterCancelledOrFailedDial(const char* redPicture, const QString
 {
     const bool viaIp = ipCallBack || ipMode;
     ipCallBack = false;
-    f_muestraestado(0);
+    endSession();
     if (redPicture)
         setPicture(QString::fromLatin1(redPicture), QStringLiteral("rojo"));
     setOutcome(outcome);
@@ -331,7 +314,7 @@ void mdl_trans::f_esperallamada()
         return;
     if (!reopenPort()) {
         waitingForCall = waitingForConnect = ipMode = false;
-        f_muestraestado(1);
+        f_muestraestado();
         setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
         setOutcome(s(NoPort));
         return;
@@ -340,7 +323,7 @@ void mdl_trans::f_esperallamada()
     ipMode = false;
     waitingForCall = true;
     waitingForConnect = true;
-    f_muestraestado(1);
+    f_muestraestado();
 }
 
 void mdl_trans::f_esperaip()
@@ -355,13 +338,13 @@ void mdl_trans::f_esperaip()
     if (!Open_IP()) {
         // Waiting on a socket that is not bound would never end.
         waitingForCall = waitingForConnect = ipMode = false;
-        f_muestraestado(1);
+        f_muestraestado();
         setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
         setOutcome(m_ipPort > 0 ? QStringLiteral("No se pudo abrir el puerto IP %1").arg(m_ipPort)
                                 : QStringLiteral("No se pudo abrir el puerto IP"));
         return;
     }
-    f_muestraestado(1);
+    f_muestraestado();
 }
 
 void mdl_trans::f_finespera()
@@ -372,7 +355,7 @@ void mdl_trans::f_finespera()
         m_com->close();
     Close_IP();
     waitingForCall = waitingForConnect = ipMode = false;
-    f_muestraestado(1);
+    f_muestraestado();
 }
 
 bool mdl_trans::Open_IP()
@@ -480,7 +463,7 @@ void mdl_trans::f_conexion(const QByteArray& received)
     enterConnected();
     waitingForConnect = false;
     endAfterConnect = false;
-    f_muestraestado(1);
+    f_muestraestado();
     awaitingAnswer = 0;
     pendingCommand = CmdReadClock;
     if (!rest.isEmpty())
@@ -612,7 +595,7 @@ void mdl_trans::dropStranger(const QHostAddress& from, quint16 port)
     lastStranger = QStringLiteral("%1:%2").arg(from.toString()).arg(port);
     qCWarning(lcLink, "datagrama de %s descartado: no es el panel de la sesión (%d descartados)",
               qPrintable(lastStranger), strangerDatagrams);
-    f_muestraestado(1);
+    f_muestraestado();
 }
 
 void mdl_trans::serialDeviceLost()
@@ -633,7 +616,7 @@ void mdl_trans::serialDeviceLost()
     m_dialText.clear();
     dialling = false;
     waitingForCall = waitingForConnect = false;
-    f_muestraestado(0);
+    endSession();
     setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
     // Shown once the serial handler has returned, never from inside it.
     QMetaObject::invokeMethod(
@@ -657,7 +640,7 @@ void mdl_trans::endConnection()
     if (ipCallBack)
         waitingForCall = true;
     const bool wasIp = ipMode;
-    f_muestraestado(0);
+    endSession();
     switch (cause) {
     case EndCause::NoAnswer:
         setOutcome(QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
@@ -737,7 +720,7 @@ void mdl_trans::Command1_Click()
     }
     if (connected && !waitingForCall && !ipMode) {
         ipCallBack = !ipCallBack;
-        f_muestraestado(1);
+        f_muestraestado();
     }
 }
 
@@ -746,7 +729,7 @@ bool mdl_trans::img_end_Click()
     if (!connected && !dialling)
         return false;
     pendingCommand = CmdEnd;
-    f_muestraestado(1);
+    f_muestraestado();
     advanceDial();
     return true;
 }
@@ -764,10 +747,10 @@ bool mdl_trans::queueCommand(int command, int pgm)
     if (command == CmdPgm) {
         if (pgm < 0 || pgm > 7)
             return false;
-        pgmIndex = pgm;
+        status.pgmIndex = pgm;
     }
     pendingCommand = command;
-    f_muestraestado(1);
+    f_muestraestado();
     return true;
 }
 
@@ -777,7 +760,7 @@ int mdl_trans::zoneBypassClick(int zone)
     // is logged.
     if (zone < 0 || zone > 15 || !connected)
         return 0;
-    int& e = zoneBypass[size_t(zone)];
+    int& e = status.zoneBypass[size_t(zone)];
     int log = 0;
     if (e == 0 || e == 2) {
         e = 3;
@@ -786,16 +769,16 @@ int mdl_trans::zoneBypassClick(int zone)
         e = 2;
         log = 11;
     }
-    f_muestraestado(1);
+    f_muestraestado();
     return log;
 }
 
 bool mdl_trans::partitionClick(int k)
 {
-    if (k < 0 || k > 3 || !connected || partition < 0 || partition == k + 4)
+    if (k < 0 || k > 3 || !connected || status.partition < 0 || status.partition == k + 4)
         return false;
-    partition = k + 4;
-    f_muestraestado(1);
+    status.partition = k + 4;
+    f_muestraestado();
     return true;
 }
 
@@ -930,7 +913,7 @@ void mdl_trans::takeConnectLine()
     }
     if (speed > 0) {
         lineSpeed = speed;
-        f_muestraestado(1);
+        f_muestraestado();
     }
 }
 
@@ -981,7 +964,7 @@ void mdl_trans::f_decodifica()
             break;
         case 2:
         case 12:
-            faultView = code == 12;
+            status.faultView = code == 12;
             f_guardaestado(rxCount);
             break;
         case 6:
@@ -1009,7 +992,7 @@ void mdl_trans::f_decodifica()
         retryCounter = 0;
         answeredSinceConnect = true;
     }
-    f_muestraestado(1);
+    f_muestraestado();
 }
 
 bool mdl_trans::answerFits(int code, int count) const
@@ -1089,13 +1072,13 @@ void mdl_trans::tick()
             pendingCommand = CmdEnd;
             m_endCause = EndCause::NoAnswer;
         }
-        f_muestraestado(1);
+        f_muestraestado();
     }
     waitCountdown = 1000;
     sendTurn();
     // The command picture goes back to grey once its request is out.
     if (connected)
-        f_muestraestado(1);
+        f_muestraestado();
     showClock();
 }
 
@@ -1135,7 +1118,7 @@ void mdl_trans::sendTurn()
         send(4, 50);
         return;
     case CmdFaults:
-        sendStatus(systemFlags[13] == 1 && !faultView);
+        sendStatus(status.systemFlags[13] == 1 && !status.faultView);
         return;
     default:
         break;
@@ -1153,14 +1136,14 @@ void mdl_trans::sendTurn()
         return;
     }
     bool bypassWaiting = false;
-    for (int e : zoneBypass)
+    for (int e : status.zoneBypass)
         bypassWaiting = bypassWaiting || e > 1;
     if (bypassWaiting)
         sendBypass();
-    else if (partition >= 4)
+    else if (status.partition >= 4)
         sendPartition();
     else
-        sendStatus(systemFlags[13] == 1 && faultView);
+        sendStatus(status.systemFlags[13] == 1 && status.faultView);
 }
 
 void mdl_trans::header(int code)
@@ -1208,7 +1191,7 @@ void mdl_trans::sendBypass()
     txFrame[4] = 0;
     txFrame[5] = 0;
     for (int i = 0; i < 16; ++i) {
-        int& e = zoneBypass[size_t(i)];
+        int& e = status.zoneBypass[size_t(i)];
         if (e == 1 || e == 3) {
             txFrame[size_t(4 + i / 8)] |= 1 << (i % 8);
             e = 1;
@@ -1221,9 +1204,9 @@ void mdl_trans::sendBypass()
 
 void mdl_trans::sendPartition()
 {
-    partition &= 3;
+    status.partition &= 3;
     header(15);
-    txFrame[4] = partition;
+    txFrame[4] = status.partition;
     send(5, 50);
 }
 
@@ -1242,7 +1225,7 @@ void mdl_trans::sendSetClock()
 void mdl_trans::sendPgm()
 {
     header(9);
-    txFrame[4] = (pgmMask ^ (1 << (pgmIndex & 7))) & 0xFF;
+    txFrame[4] = (status.pgmMask ^ (1 << (status.pgmIndex & 7))) & 0xFF;
     send(5, 50);
 }
 
@@ -1280,219 +1263,47 @@ void mdl_trans::f_pideeventos()
 
 void mdl_trans::f_guardaestado(int count)
 {
-    const auto bit = [](int byte, int i) { return (byte >> i) & 1; };
-    for (int i = 0; i < 8; ++i) {
-        zoneState[size_t(i)] = bit(rxFrame[1], i);
-        zoneState[size_t(i + 8)] = bit(rxFrame[2], i);
-        // A bypass change that is waiting to be sent is not overwritten.
-        if (zoneBypass[size_t(i)] < 2)
-            zoneBypass[size_t(i)] = bit(rxFrame[3], i);
-        if (zoneBypass[size_t(i + 8)] < 2)
-            zoneBypass[size_t(i + 8)] = bit(rxFrame[4], i);
-        zoneMemory[size_t(i)] = bit(rxFrame[5], i);
-        zoneMemory[size_t(i + 8)] = bit(rxFrame[6], i);
-        systemFlags[size_t(i)] = bit(rxFrame[7], i);
-        systemFlags[size_t(i + 8)] = bit(rxFrame[8], i);
-    }
-    pgmMask = 0;
-    if (partition < 4)
-        partition = -1;
-    for (int k = 9; k < count && k < MaxFrameBytes; ++k) {
-        const int b = rxFrame[size_t(k)];
-        switch (b >> 6) {
-        case 0:
-            if (partition < 4)
-                partition = b & 3;
-            break;
-        case 1:
-            pgmMask = (b & 63) * 4;
-            break;
-        default:
-            break;
-        }
-    }
-    if (systemFlags[14] == 1)
-        pgmMask += 1;
-    if (systemFlags[15] == 1)
-        pgmMask += 2;
+    decodeStatus(rxFrame, count, status);
 }
 
-namespace {
-
-// Names and picture keys built once: f_muestraestado runs after every frame.
-struct ViewNames {
-    QString zona[16], memo[16], exclusion[16], cbexclusion[16], stzona[16], number[16];
-    QString particion[4], cbparticion[4], pgm[8], cbpgm[8], fault[8];
-    QString gris = QStringLiteral("gris"), verde = QStringLiteral("verde"), rojo = QStringLiteral("rojo"),
-            amarillo = QStringLiteral("amarillo"), naranja = QStringLiteral("naranja"), azul = QStringLiteral("azul");
-    QString flagName[8], flagPicture[8];
-    QString commands[6] = {QStringLiteral("img_stime"), QStringLiteral("img_panico"), QStringLiteral("img_arm"),
-                           QStringLiteral("img_disarm"), QStringLiteral("img_end"), QStringLiteral("img_falla")};
-    ViewNames()
-    {
-        for (int i = 0; i < 16; ++i) {
-            zona[i] = LinkView::indexed("img_zona", i);
-            memo[i] = LinkView::indexed("img_memo", i);
-            exclusion[i] = LinkView::indexed("img_exclusion", i);
-            cbexclusion[i] = LinkView::indexed("img_cbexclusion", i);
-            stzona[i] = LinkView::indexed("st_zona", i);
-            number[i] = QString::number(i + 1);
-        }
-        for (int i = 0; i < 4; ++i) {
-            particion[i] = LinkView::indexed("img_particion", i);
-            cbparticion[i] = LinkView::indexed("img_cbparticion", i);
-        }
-        for (int i = 0; i < 8; ++i) {
-            pgm[i] = LinkView::indexed("img_pgm", i);
-            cbpgm[i] = LinkView::indexed("img_cbpgm", i);
-            fault[i] = s(FaultTexts[i]);
-            flagName[i] = QString::fromLatin1(FlagLamps[i].name);
-            flagPicture[i] = QString::fromLatin1(FlagLamps[i].picture);
-        }
-    }
-};
-
-} // namespace
-
-const LinkView& mdl_trans::f_muestraestado(int mode)
+void mdl_trans::clearSession()
 {
-    static const ViewNames n;
-    LinkView& v = m_view;
-    auto pic = [&v](const QString& name) -> QString& { return v.items[name].picture; };
+    const int pgmIndex = status.pgmIndex;
+    status = LinkStatus{};
+    status.pgmIndex = pgmIndex;
+    writePending = false;
+    progressPercent = 0;
+    progressTotal = 0;
+    m_view.items[QStringLiteral("st_progreso")].caption.clear();
+    connected = false;
+    ipMode = false;
+    frameError = false;
+    clockKnown = false;
+    pendingCommand = CmdNone;
+    answeredSinceConnect = false;
+    lineSpeed = 0;
+    m_view.st_tx = m_view.st_rx = m_view.st_err = LinkColour::ButtonFace;
+    m_view.pb_progreso = 0;
+    peerHost.clear();
+    peerPort = 0;
+    outstandingRequest = -1;
+}
 
-    if (mode == 0) {
-        zoneState.fill(0);
-        zoneBypass.fill(0);
-        zoneMemory.fill(0);
-        systemFlags.fill(0);
-        writePending = false;
-        progressPercent = 0;
-        progressTotal = 0;
-        v.items[QStringLiteral("st_progreso")].caption.clear();
-        connected = false;
-        ipMode = false;
-        frameError = false;
-        clockKnown = false;
-        pendingCommand = CmdNone;
-        faultView = false;
-        answeredSinceConnect = false;
-        lineSpeed = 0;
-        v.st_tx = v.st_rx = v.st_err = LinkColour::ButtonFace;
-        v.pb_progreso = 0;
-        partition = -1;
-        pgmMask = 0;
-        peerHost.clear();
-        peerPort = 0;
-        outstandingRequest = -1;
-    }
+void mdl_trans::endSession()
+{
+    clearSession();
+    f_muestraestado();
+}
 
-    if (v.rejectedAnswers != rejectedAnswers || v.strangerDatagrams != strangerDatagrams) {
-        v.rejectedAnswers = rejectedAnswers;
-        v.strangerDatagrams = strangerDatagrams;
-        v.items[QStringLiteral("st_err")].toolTip =
-            rejectedAnswers ? QStringLiteral("Respuestas rechazadas en esta conexión: %1").arg(rejectedAnswers) : QString();
-        v.items[QStringLiteral("img_IP")].toolTip =
-            strangerDatagrams ? QStringLiteral("Datagramas descartados de otros orígenes: %1 (el último de %2)")
-                                    .arg(strangerDatagrams)
-                                    .arg(lastStranger)
-                              : QString();
-    }
-
-    const bool working = connected && answeredSinceConnect;
-    v.items[QStringLiteral("st_particion_t")].visible = true;
-    v.items[QStringLiteral("st_cbpart")].visible = true;
-    for (int i = 0; i < 4; ++i) {
-        LinkIndicator& cb = v.items[n.cbparticion[i]];
-        cb.visible = true;
-        cb.picture = partition == i + 4 ? n.verde : n.gris;
-        LinkIndicator& p = v.items[n.particion[i]];
-        p.visible = true;
-        // Partition 1 stands for "none reported" only once the panel answers.
-        p.picture = partition == i || (i == 0 && working && partition < 0) ? n.verde : n.gris;
-    }
-
-    for (int i = 0; i < 16; ++i) {
-        const size_t z = size_t(i);
-        LinkIndicator& zone = v.items[n.zona[i]];
-        zone.toolTip.clear();
-        if (!faultView) {
-            zone.picture = zoneState[z] == 1 ? n.rojo : n.gris;
-        } else {
-            if (i < 8)
-                zone.toolTip = n.fault[i];
-            zone.picture = zoneState[z] == 1 ? n.azul : n.gris;
-        }
-        pic(n.memo[i]) = zoneMemory[z] == 1 ? n.naranja : n.gris;
-        switch (zoneBypass[z]) {
-        case 0:
-            pic(n.exclusion[i]) = n.gris;
-            pic(n.cbexclusion[i]) = n.gris;
-            break;
-        case 1:
-            pic(n.exclusion[i]) = n.amarillo;
-            pic(n.cbexclusion[i]) = n.gris;
-            break;
-        case 2:
-        case 3:
-            pic(n.cbexclusion[i]) = n.amarillo;
-            break;
-        default:
-            break;
-        }
-        v.items[n.stzona[i]].caption = n.number[i];
-    }
-
-    pic(QStringLiteral("img_connect_AMO")) = n.gris;
-
-    for (int i = 0; i < 8; ++i)
-        pic(n.flagName[i]) = systemFlags[size_t(FlagLamps[i].entry)] == 1 ? n.flagPicture[i] : n.gris;
-
-    for (int i = 0; i < 8; ++i)
-        pic(n.pgm[i]) = (pgmMask >> i) & 1 ? n.rojo : n.gris;
-
-    // Connected without a single answer (a wrong access code or model) is
-    // not shown as a working link.
-    const QString& linkPicture = working ? n.verde : n.amarillo;
-    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? linkPicture : n.gris;
-    // The modem's last word, on the picture that shows the modem link: the
-    // speed while connected, else why the last call failed or dropped.
-    QString note = connected ? QString() : lineReason;
-    if (connected && lineSpeed > 0)
-        note = QStringLiteral("Conectado a %1 bps").arg(lineSpeed);
-    if (connected && !answeredSinceConnect)
-        note = s(NoAnswerYet);
-    v.items[QStringLiteral("img_connect")].toolTip = waitingForCall ? QString() : note;
-    v.items[QStringLiteral("Img_wait_call")].toolTip = waitingForCall ? note : QString();
-    v.items[QStringLiteral("st_estado_t")].caption = faultView ? QStringLiteral("Fallas") : QStringLiteral("Estado");
-    v.st_err = frameError ? LinkColour::Red : LinkColour::ButtonFace;
-
-    for (const QString& name : n.commands)
-        pic(name) = n.gris;
-    for (int i = 0; i < 8; ++i)
-        pic(n.cbpgm[i]) = n.gris;
-    pic(QStringLiteral("Img_wait_call")) = ipCallBack ? n.naranja : n.gris;
-    pic(QStringLiteral("img_IP")) = ipCallBack ? n.naranja : n.gris;
-    switch (pendingCommand) {
-    case CmdArm: pic(QStringLiteral("img_arm")) = n.verde; break;
-    case CmdDisarm: pic(QStringLiteral("img_disarm")) = n.verde; break;
-    case CmdEnd: pic(QStringLiteral("img_end")) = n.verde; break;
-    case CmdSetClock: pic(QStringLiteral("img_stime")) = n.verde; break;
-    case CmdPgm: pic(n.cbpgm[pgmIndex & 7]) = n.verde; break;
-    case CmdPanic: pic(QStringLiteral("img_panico")) = n.verde; break;
-    case CmdFaults: pic(QStringLiteral("img_falla")) = n.verde; break;
-    default: break;
-    }
-
-    if (waitingForCall) {
-        if (ipMode)
-            pic(QStringLiteral("img_IP")) = n.amarillo;
-        else if (ipCallBack)
-            pic(QStringLiteral("img_IP")) = n.naranja;
-        pic(QStringLiteral("Img_wait_call")) = connected ? linkPicture : waitingForConnect ? n.amarillo : n.naranja;
-    }
-
+const LinkView& mdl_trans::f_muestraestado()
+{
+    const IndicatorState state{status,        connected,      answeredSinceConnect, waitingForCall,
+                               waitingForConnect, ipMode,     ipCallBack,           frameError,
+                               pendingCommand, lineSpeed,     lineReason,           rejectedAnswers,
+                               strangerDatagrams, lastStranger};
+    m_view = indicatorView(state, std::move(m_view));
     changed();
-    return v;
+    return m_view;
 }
 
 // ---------------------------------------------------------------------------

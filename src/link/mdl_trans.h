@@ -8,10 +8,12 @@
 // ticks (the wait countdown) and received characters move on.
 //
 // f_muestraestado computes the indicator value (view()) that the console
-// renders; viewChanged() says when it may have changed.
+// renders, through the pure indicatorView; viewChanged() says when it may
+// have changed.
 
 #include "data/messages.h"
 #include "link/frame_codec.h"
+#include "link/link_status.h"
 #include "link/linkview.h"
 
 #include <QByteArray>
@@ -30,7 +32,7 @@ class LinkConsole;
 class LinkHost;
 class SerialPort;
 
-class mdl_trans : public QObject {
+class mdl_trans : public QObject, public LinkCommands {
     Q_OBJECT
 public:
     // The station's link (tmr_main, com_main and IP_server of w_main).
@@ -108,12 +110,7 @@ public:
     bool answeredSinceConnect = false;
     bool clockKnown = false;
     qint64 clockOffsetMs = 0; // station time minus panel time
-    bool faultView = false;   // the last status answer was the fault variant
     bool ticksSuspended = false; // while an answer is being stored
-    enum Command : int {
-        CmdNone = 0, CmdArm = 1, CmdDisarm = 2, CmdEnd = 3, CmdPanic = 6,
-        CmdSetClock = 9, CmdReadClock = 10, CmdPgm = 12, CmdFaults = 14,
-    };
     static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
     // one being the checksum; rxCount is the byte count without it.
@@ -145,14 +142,8 @@ public:
     int runStart = 0;  // first address of the last memory request
     int runEnd = 0;    // address after its last byte
 
-    // ---- Status tables ----------------------------------------------------
-    std::array<int, 16> zoneState{};   // 1 open (normal view) or fault (fault view)
-    std::array<int, 16> zoneBypass{};  // 0 no, 1 yes, 3 bypass asked, 2 removal asked
-    std::array<int, 16> zoneMemory{};  // 1 alarm in memory
-    std::array<int, 16> systemFlags{}; // keypad lamps and PGM 1-2
-    int pgmMask = 0;     // bit i: output i + 1 is on
-    int pgmIndex = 0;    // output (0-7) the PGM command toggles
-    int partition = -1;  // 0-3 current; 4-7 change to n - 4 waiting; -1 unknown
+    // ---- Panel status -----------------------------------------------------
+    LinkStatus status;
 
     // ---- Transport --------------------------------------------------------
     void f_reseteamodem();
@@ -213,7 +204,11 @@ public:
 
     // ---- Status ----------------------------------------------------------
     void f_guardaestado(int count);
-    const LinkView& f_muestraestado(int mode);
+    // The indicators from the link's state (the session stays as it is).
+    const LinkView& f_muestraestado();
+    // Ends the session: status, progress, connection flags and lamps back
+    // to none, then the indicators.
+    void endSession();
     const LinkView& view() const { return m_view; }
 
     // ---- Memory transfer and event download (their own module) -----------
@@ -279,6 +274,7 @@ private:
     void panelClock(int count);
     void showClock();
     void setPicture(const QString& name, const QString& key);
+    void clearSession();
     void changed()
     {
         m_view.statusLine = statusText();

@@ -195,12 +195,12 @@ void tst_endtoend::ipSession()
     QVERIFY(s.link.clockKnown);
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_fallas"), QStringLiteral("azul"));
-    QCOMPARE(s.link.partition, 2);
-    QCOMPARE(s.link.pgmMask, 0x05);
+    QCOMPARE(s.link.status.partition, 2);
+    QCOMPARE(s.link.status.pgmMask, 0x05);
     // The fault lamp is lit: asking for faults shows them on the zones.
     QVERIFY(s.link.queueCommand(mdl_trans::CmdFaults));
     QVERIFY(s.turn());
-    QVERIFY(s.link.faultView);
+    QVERIFY(s.link.status.faultView);
     QCOMPARE(s.link.view().picture("img_zona_0"), QStringLiteral("azul"));
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("azul"));
     QCOMPARE(s.link.view().picture("img_zona_1"), QStringLiteral("gris"));
@@ -208,7 +208,7 @@ void tst_endtoend::ipSession()
     QVERIFY(s.turn());
     QCOMPARE(s.panel.state.partition, 1);
     QVERIFY(s.turn());
-    QCOMPARE(s.link.partition, 1);
+    QCOMPARE(s.link.status.partition, 1);
 
     QVERIFY(s.link.img_end_Click());
     QVERIFY(s.turn(false));

@@ -71,7 +71,7 @@ void tst_mainwiring::devicesReachTheLink()
         QCOMPARE(link.replyPort, panel.localPort());
         QVERIFY(!w.requestExit());
         QCOMPARE(st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
-        link.f_muestraestado(0);
+        link.endSession();
     }
     QCOMPARE(link.comPort(), nullptr);
     link.keypadHandler = nullptr;

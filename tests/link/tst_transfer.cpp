@@ -387,7 +387,7 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     QCOMPARE(r.link.rejectedAnswers, 104);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("st_err")), QStringLiteral("Respuestas rechazadas en esta conexión: 104"));
     // A new connection counts afresh.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     r.connectModem();
     QCOMPARE(r.link.rejectedAnswers, 0);
 }

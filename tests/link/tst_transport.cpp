@@ -334,7 +334,7 @@ void tst_transport::consoleToggles()
     QVERIFY(r.link.ipMode && r.link.connected);
 
     // Commands need a link and nothing pending.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm));
     r.connectModem();
     r.link.pendingCommand = 0;
@@ -417,7 +417,7 @@ void tst_transport::trafficColours()
     emit r.com.commEvent(SerialPort::EvSend);
     QCOMPARE(r.link.view().st_tx, LinkColour::Green);
     QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     r.connectIp();
     r.ticks(16);
     QCOMPARE(r.link.view().st_tx, LinkColour::Green);
@@ -494,7 +494,7 @@ void tst_transport::ipSessionBelongsToItsPanel()
     QVERIFY(!r.link.frameError);
 
     // The session over, the panel is nobody's until the next CONNECT IP.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     QVERIFY(r.link.peerHost.isNull());
 
     // A list that cannot be read keeps the socket closed.
