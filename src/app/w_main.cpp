@@ -217,7 +217,7 @@ void w_main::dispatch(const QString& key)
         // Only in interface mode (the port runs at 4800 baud).
         if (!com_main->settings().startsWith(QLatin1String("48")))
             return;
-        if (mdl_trans::instance().connected) {
+        if (mdl_trans::instance().connected()) {
             showError(QStringLiteral("Primero debe desconectarse"));
             return;
         }
@@ -230,7 +230,7 @@ void w_main::dispatch(const QString& key)
 
 bool w_main::requestExit()
 {
-    if (mdl_trans::instance().connected) {
+    if (mdl_trans::instance().connected()) {
         showError(QStringLiteral("Primero debe desconectarse"));
         return false;
     }

@@ -910,7 +910,7 @@ void w_panel::markAll(int marca)
 void w_panel::startTransfer(bool& flag, int log, bool loadImage)
 {
     mdl_trans& link = mdl_trans::instance();
-    if (!link.connected || link.writePending || link.readPending || link.eventsPending)
+    if (!link.connected() || link.writePending || link.readPending || link.eventsPending)
         return;
     logOperation(log, subscriberText());
     // The flag first: the image counts the sections of the pending direction.
@@ -972,7 +972,7 @@ void w_panel::dispatch(const QString& key)
 {
     mdl_trans& link = mdl_trans::instance();
     if (key == QLatin1String("cb_buscar")) {
-        if (!link.connected)
+        if (!link.connected())
             w_buscar::abrir(SearchMode::panel_abonado, this);
     } else if (key == QLatin1String("cb_modificar")) {
         wf_modificar();
@@ -1028,7 +1028,7 @@ bool w_panel::eventFilter(QObject* o, QEvent* e)
 
 void w_panel::closeEvent(QCloseEvent* e)
 {
-    if (mdl_trans::instance().connected) {
+    if (mdl_trans::instance().connected()) {
         e->ignore();
         showError(QStringLiteral("Primero debe desconectarse"));
         return;

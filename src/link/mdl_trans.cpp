@@ -84,8 +84,9 @@ void mdl_trans::setClock(std::function<QDateTime()> now)
 
 void mdl_trans::reset()
 {
-    connected = ipMode = waitingForCall = waitingForConnect = endAfterConnect = false;
-    dialling = ipCallBack = keypadOpen = false;
+    ipMode = waitingForCall = endAfterConnect = false;
+    ipCallBack = keypadOpen = false;
+    m_phase = LinkPhase::Idle;
     receiveBuffer.clear();
     replyPort = 0;
     peerHost.clear();
@@ -113,7 +114,6 @@ void mdl_trans::reset()
     addressType.fill(0);
     currentSubscriber = runStart = runEnd = 0;
     status.pgmIndex = 0;
-    m_dial = DialPhase::None;
     m_dialText.clear();
     m_dialPhone.clear();
     m_messages.clear();
@@ -169,7 +169,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
     m_outcome.clear();
     endSession();
     setPicture(QStringLiteral("img_connect"), QStringLiteral("amarillo"));
-    waitingForConnect = false;
+    stopListening();
     m_dialPhone = phone;
     m_dialWait = wait;
     if (!reopenPort()) {
@@ -178,9 +178,8 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
-    dialling = true;
     waitCountdown = wait;
-    m_dial = DialPhase::Calling;
+    m_phase = LinkPhase::Calling;
     m_dialText.clear();
     changed();
     advanceDial();
@@ -188,7 +187,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
 
 void mdl_trans::f_doblellamada(const QString& phone)
 {
-    waitingForConnect = false;
+    stopListening();
     setLineReason(QString());
     m_outcome.clear();
     endSession();
@@ -200,8 +199,7 @@ void mdl_trans::f_doblellamada(const QString& phone)
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
     waitCountdown = 100;
-    dialling = true;
-    m_dial = DialPhase::Ringing;
+    m_phase = LinkPhase::Ringing;
     changed();
     advanceDial();
 }
@@ -210,10 +208,12 @@ void mdl_trans::f_doblellamada(const QString& phone)
 // calling, and whenever the end command is stored.
 void mdl_trans::advanceDial()
 {
-    switch (m_dial) {
-    case DialPhase::None:
+    switch (m_phase) {
+    case LinkPhase::Idle:
+    case LinkPhase::Listening:
+    case LinkPhase::Connected:
         return;
-    case DialPhase::Calling:
+    case LinkPhase::Calling:
         if (m_dialText.contains(KeyModem)) {
             finishCall(true);
         } else if (pendingCommand == CmdEnd || waitCountdown <= 0) {
@@ -234,11 +234,10 @@ void mdl_trans::advanceDial()
             m_dialText = m_dialText.right(MaxModemLine);
         }
         return;
-    case DialPhase::Ringing:
+    case LinkPhase::Ringing:
         if (pendingCommand != CmdEnd && waitCountdown > 0)
             return;
-        dialling = false;
-        m_dial = DialPhase::None;
+        m_phase = LinkPhase::Idle;
         if (m_com && m_com->isOpen())
             m_com->close();
         if (pendingCommand == CmdEnd) {
@@ -248,14 +247,12 @@ void mdl_trans::advanceDial()
         // Ten seconds of ringing done: ten seconds on hook, then the call.
         setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("verde"));
         waitCountdown = 100;
-        dialling = true;
-        m_dial = DialPhase::Pause;
+        m_phase = LinkPhase::Pause;
         return;
-    case DialPhase::Pause:
+    case LinkPhase::Pause:
         if (pendingCommand != CmdEnd && waitCountdown > 0)
             return;
-        dialling = false;
-        m_dial = DialPhase::None;
+        m_phase = LinkPhase::Idle;
         if (pendingCommand == CmdEnd) {
             // Same as a cancel while ringing, so an IP call-back choice is
             // kept here too.
@@ -270,8 +267,7 @@ void mdl_trans::advanceDial()
 
 void mdl_trans::finishCall(bool connect)
 {
-    dialling = false;
-    m_dial = DialPhase::None;
+    m_phase = LinkPhase::Idle;
     m_dialText.clear();
     if (!connect) {
         const bool cancelled = pendingCommand == CmdEnd;
@@ -310,10 +306,11 @@ void mdl_trans::afterCancelledOrFailedDial(const char* redPicture, const QString
 
 void mdl_trans::f_esperallamada()
 {
-    if (connected)
+    if (connected())
         return;
     if (!reopenPort()) {
-        waitingForCall = waitingForConnect = ipMode = false;
+        waitingForCall = ipMode = false;
+        stopListening();
         f_muestraestado();
         setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
         setOutcome(s(NoPort));
@@ -322,22 +319,23 @@ void mdl_trans::f_esperallamada()
     m_com->write(QByteArrayLiteral("ATS0=1\r"));
     ipMode = false;
     waitingForCall = true;
-    waitingForConnect = true;
+    m_phase = LinkPhase::Listening;
     f_muestraestado();
 }
 
 void mdl_trans::f_esperaip()
 {
-    if (connected)
+    if (connected())
         return;
     Close_IP();
     ipMode = true;
     ipCallBack = false;
     waitingForCall = true;
-    waitingForConnect = true;
+    m_phase = LinkPhase::Listening;
     if (!Open_IP()) {
         // Waiting on a socket that is not bound would never end.
-        waitingForCall = waitingForConnect = ipMode = false;
+        waitingForCall = ipMode = false;
+        stopListening();
         f_muestraestado();
         setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
         setOutcome(m_ipPort > 0 ? QStringLiteral("No se pudo abrir el puerto IP %1").arg(m_ipPort)
@@ -349,12 +347,13 @@ void mdl_trans::f_esperaip()
 
 void mdl_trans::f_finespera()
 {
-    if (connected)
+    if (connected())
         return;
     if (m_com && m_com->isOpen())
         m_com->close();
     Close_IP();
-    waitingForCall = waitingForConnect = ipMode = false;
+    waitingForCall = ipMode = false;
+    stopListening();
     f_muestraestado();
 }
 
@@ -461,13 +460,18 @@ void mdl_trans::f_conexion(const QByteArray& received)
     if (ipMode)
         m_view.st_rx = LinkColour::Blue;
     enterConnected();
-    waitingForConnect = false;
     endAfterConnect = false;
     f_muestraestado();
     awaitingAnswer = 0;
     pendingCommand = CmdReadClock;
     if (!rest.isEmpty())
         f_recibe(rest);
+}
+
+void mdl_trans::stopListening()
+{
+    if (m_phase == LinkPhase::Listening)
+        m_phase = LinkPhase::Idle;
 }
 
 void mdl_trans::enterConnected()
@@ -485,7 +489,7 @@ void mdl_trans::enterConnected()
     m_outcome.clear();
     m_endCause = EndCause::Requested;
     answeredSinceConnect = false;
-    connected = true;
+    m_phase = LinkPhase::Connected;
     retryCounter = 0;
     rejectedAnswers = 0;
     outstandingRequest = -1;
@@ -523,13 +527,13 @@ void mdl_trans::onCommEvent(int event)
     if (!m_com)
         return;
     if (event == SerialPort::EvReceive && m_com->inBufferCount() >= 1) {
-        if (m_dial == DialPhase::Calling) {
+        if (m_phase == LinkPhase::Calling) {
             m_dialText += m_com->input();
             advanceDial();
-        } else if (connected || waitingForConnect) {
+        } else if (connected() || waitingForConnect()) {
             const QByteArray c = m_com->input();
             if (!ipMode) {
-                if (connected)
+                if (connected())
                     f_recibe(c);
                 else
                     f_conexion(c);
@@ -540,7 +544,7 @@ void mdl_trans::onCommEvent(int event)
     if (!ipMode) {
         // Only traffic of a call lights the lamps: the modem's answer to a
         // reset or to the auto-answer command must not stay lit while idle.
-        const bool call = connected || dialling;
+        const bool call = connected() || dialling();
         m_view.st_rx = call && event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
         m_view.st_tx = call && event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
         changed();
@@ -550,7 +554,7 @@ void mdl_trans::onCommEvent(int event)
 void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort)
 {
     const QHostAddress from = plain(sender);
-    if (ipMode && connected) {
+    if (ipMode && connected()) {
         // The session belongs to its peer: anyone else is dropped before a
         // byte of theirs is decoded, and replies keep going to the peer.
         if (from != peerHost || senderPort != peerPort) {
@@ -560,7 +564,7 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
         f_recibe(data);
         m_view.st_tx = LinkColour::ButtonFace;
         m_view.st_rx = LinkColour::Red;
-    } else if (ipMode && waitingForConnect) {
+    } else if (ipMode && waitingForConnect()) {
         if (!panelAllowed(from)) {
             dropStranger(from, senderPort);
             return;
@@ -572,7 +576,7 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
             m_candidatePort = senderPort;
         }
         f_conexion(data);
-        if (connected) {
+        if (connected()) {
             peerHost = from;
             peerPort = senderPort;
         }
@@ -604,18 +608,17 @@ void mdl_trans::serialDeviceLost()
         m_com->close();
     if (m_host)
         m_host->portLost();
-    const DialPhase phase = m_dial;
-    const bool overModem = !ipMode && (connected || waitingForConnect);
-    if (phase == DialPhase::None && !overModem)
+    const LinkPhase phase = m_phase;
+    const bool overModem = !ipMode && (connected() || waitingForConnect());
+    if (!dialling() && !overModem)
         return;
     qCWarning(lcLink, "el dispositivo del puerto serie desapareció: se corta el enlace");
-    const char* red = phase == DialPhase::Ringing || phase == DialPhase::Pause ? "img_connect_AMO"
-                      : phase == DialPhase::Calling || connected             ? "img_connect"
-                                                                             : "Img_wait_call";
-    m_dial = DialPhase::None;
+    const char* red = phase == LinkPhase::Ringing || phase == LinkPhase::Pause       ? "img_connect_AMO"
+                      : phase == LinkPhase::Calling || phase == LinkPhase::Connected ? "img_connect"
+                                                                                   : "Img_wait_call";
+    m_phase = LinkPhase::Idle;
     m_dialText.clear();
-    dialling = false;
-    waitingForCall = waitingForConnect = false;
+    waitingForCall = false;
     endSession();
     setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
     // Shown once the serial handler has returned, never from inside it.
@@ -672,7 +675,7 @@ bool mdl_trans::img_connect_Click()
 {
     // While a link is up (or a dial runs) the button does nothing at all: an
     // IP link must not lose its IP mode to a stray click.
-    if (connected || keypadOpen || dialling)
+    if (connected() || keypadOpen || dialling())
         return false;
     if (ipMode) {
         ipCallBack = true;
@@ -684,7 +687,7 @@ bool mdl_trans::img_connect_Click()
 
 bool mdl_trans::img_connect_AMO_Click()
 {
-    if (connected || keypadOpen || dialling)
+    if (connected() || keypadOpen || dialling())
         return false;
     if (ipMode) {
         ipCallBack = true;
@@ -697,7 +700,7 @@ bool mdl_trans::img_connect_AMO_Click()
 void mdl_trans::Img_wait_call_Click()
 {
     // Not while dialling either: reopening the port would hang up the call.
-    if (connected || keypadOpen || dialling)
+    if (connected() || keypadOpen || dialling())
         return;
     setLineReason(QString());
     m_outcome.clear();
@@ -709,7 +712,7 @@ void mdl_trans::Img_wait_call_Click()
 
 void mdl_trans::Command1_Click()
 {
-    if (!connected && !dialling && !keypadOpen) {
+    if (!connected() && !dialling() && !keypadOpen) {
         setLineReason(QString());
         m_outcome.clear();
         if (waitingForCall)
@@ -718,7 +721,7 @@ void mdl_trans::Command1_Click()
             f_esperaip();
         return;
     }
-    if (connected && !waitingForCall && !ipMode) {
+    if (connected() && !waitingForCall && !ipMode) {
         ipCallBack = !ipCallBack;
         f_muestraestado();
     }
@@ -726,7 +729,7 @@ void mdl_trans::Command1_Click()
 
 bool mdl_trans::img_end_Click()
 {
-    if (!connected && !dialling)
+    if (!connected() && !dialling())
         return false;
     pendingCommand = CmdEnd;
     f_muestraestado();
@@ -742,7 +745,7 @@ bool mdl_trans::queueCommand(int command, int pgm)
     default:
         return false;
     }
-    if (!connected || pendingCommand != CmdNone)
+    if (!connected() || pendingCommand != CmdNone)
         return false;
     if (command == CmdPgm) {
         if (pgm < 0 || pgm > 7)
@@ -758,7 +761,7 @@ int mdl_trans::zoneBypassClick(int zone)
 {
     // Without a link nothing would ever be sent: nothing changes, nothing
     // is logged.
-    if (zone < 0 || zone > 15 || !connected)
+    if (zone < 0 || zone > 15 || !connected())
         return 0;
     int& e = status.zoneBypass[size_t(zone)];
     int log = 0;
@@ -775,7 +778,7 @@ int mdl_trans::zoneBypassClick(int zone)
 
 bool mdl_trans::partitionClick(int k)
 {
-    if (k < 0 || k > 3 || !connected || status.partition < 0 || status.partition == k + 4)
+    if (k < 0 || k > 3 || !connected() || status.partition < 0 || status.partition == k + 4)
         return false;
     status.partition = k + 4;
     f_muestraestado();
@@ -834,7 +837,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
     }
     for (const char c : received) {
         if (modemText(c)) {
-            if (!connected)
+            if (!connected())
                 return; // the line dropped
             continue;
         }
@@ -1059,11 +1062,11 @@ void mdl_trans::tick()
         advanceDial();
         return;
     }
-    if (m_dial != DialPhase::None) {
+    if (dialling()) {
         advanceDial();
         return;
     }
-    if (!connected)
+    if (!connected())
         return;
     if (awaitingAnswer == 1) {
         frameError = true;
@@ -1077,7 +1080,7 @@ void mdl_trans::tick()
     waitCountdown = 1000;
     sendTurn();
     // The command picture goes back to grey once its request is out.
-    if (connected)
+    if (connected())
         f_muestraestado();
     showClock();
 }
@@ -1275,7 +1278,8 @@ void mdl_trans::clearSession()
     progressPercent = 0;
     progressTotal = 0;
     m_view.items[QStringLiteral("st_progreso")].caption.clear();
-    connected = false;
+    if (m_phase == LinkPhase::Connected)
+        m_phase = LinkPhase::Idle;
     ipMode = false;
     frameError = false;
     clockKnown = false;
@@ -1297,8 +1301,8 @@ void mdl_trans::endSession()
 
 const LinkView& mdl_trans::f_muestraestado()
 {
-    const IndicatorState state{status,        connected,      answeredSinceConnect, waitingForCall,
-                               waitingForConnect, ipMode,     ipCallBack,           frameError,
+    const IndicatorState state{status,        connected(),      answeredSinceConnect, waitingForCall,
+                               waitingForConnect(), ipMode,     ipCallBack,           frameError,
                                pendingCommand, lineSpeed,     lineReason,           rejectedAnswers,
                                strangerDatagrams, lastStranger};
     m_view = indicatorView(state, std::move(m_view));
@@ -1322,17 +1326,19 @@ void mdl_trans::setOutcome(const QString& text)
 
 QString mdl_trans::statusText() const
 {
-    switch (m_dial) {
-    case DialPhase::Calling:
+    switch (m_phase) {
+    case LinkPhase::Calling:
         return QStringLiteral("Marcando %1…").arg(m_dialPhone);
-    case DialPhase::Ringing:
+    case LinkPhase::Ringing:
         return QStringLiteral("Doble llamada: marcando %1…").arg(m_dialPhone);
-    case DialPhase::Pause:
+    case LinkPhase::Pause:
         return QStringLiteral("Doble llamada: en pausa antes de volver a marcar…");
-    case DialPhase::None:
+    case LinkPhase::Idle:
+    case LinkPhase::Listening:
+    case LinkPhase::Connected:
         break;
     }
-    if (connected) {
+    if (connected()) {
         if (retryCounter > 0 && !answeredSinceConnect)
             return QStringLiteral("El panel no responde: verifique el código de acceso y el modelo");
         if (retryCounter > 0)

@@ -60,13 +60,21 @@ public:
     // clock stay).
     void reset();
 
-    // ---- Connection flags -------------------------------------------------
-    bool connected = false;         // a connection is up; the scheduler runs
+    // ---- Connection -------------------------------------------------------
+    // Where the connection is, one state at a time: idle, a dial (a direct
+    // call, or a double call ringing or in its pause), listening for the
+    // connect keyword (a call-back wait over the modem or IP), connected.
+    enum class LinkPhase { Idle, Calling, Ringing, Pause, Listening, Connected };
+    LinkPhase phase() const { return m_phase; }
+    bool connected() const { return m_phase == LinkPhase::Connected; } // the scheduler runs
+    bool dialling() const { return m_phase == LinkPhase::Calling || m_phase == LinkPhase::Ringing || m_phase == LinkPhase::Pause; }
+    bool waitingForConnect() const { return m_phase == LinkPhase::Listening; } // received text is scanned for the keyword
     bool ipMode = false;            // the connection or the wait uses the socket
-    bool waitingForCall = false;    // call-back mode: the panel is to call us
-    bool waitingForConnect = false; // received text is scanned for the keyword
+    // Call-back mode: the panel is to call us. It outlasts the phases: a dial
+    // made in it ends by asking for the call-back, and the wait resumes
+    // when a call-back session ends.
+    bool waitingForCall = false;
     bool endAfterConnect = false;   // the first turn sends the end request
-    bool dialling = false;          // a dial or a double call is running
     bool ipCallBack = false;        // the end request asks for a call-back over IP
     bool keypadOpen = false;        // the virtual keypad owns the serial port
     QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
@@ -225,6 +233,10 @@ public:
     // Stores one section read from the panel; false when the database refused it.
     bool f_guardaseccion(int id_seccion);
 
+    // ---- Test hooks --------------------------------------------------------
+    // Puts the link in a phase without going through a dial or a wait.
+    void forTestSetPhase(LinkPhase p) { m_phase = p; }
+
     // ---- Messages ---------------------------------------------------------
     // A frame handler never opens a box: its nested event loop would feed the
     // decoder again half way through an answer. The message waits here and
@@ -244,10 +256,11 @@ signals:
     void messageQueued();
 
 private:
-    enum class DialPhase { None, Calling, Ringing, Pause };
     enum class EndCause { Requested, NoAnswer, LineDropped };
 
     void enterConnected();
+    // A wait for the connect keyword ends (the call-back mode stays).
+    void stopListening();
     void advanceDial();
     void finishCall(bool connect);
     void afterCancelledOrFailedDial(const char* redPicture, const QString& outcome);
@@ -299,7 +312,7 @@ private:
     std::function<QDateTime()> m_now;
     QList<QMetaObject::Connection> m_deviceConnections;
 
-    DialPhase m_dial = DialPhase::None;
+    LinkPhase m_phase = LinkPhase::Idle;
     QByteArray m_dialText;
     QString m_dialPhone;
     int m_dialWait = 0;

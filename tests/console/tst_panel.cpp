@@ -240,7 +240,7 @@ void tst_panel::linkButtons()
     c.click(QStringLiteral("st_connect_t")); // the label acts like its image
     QVERIFY(!c.link.ipMode);
     QVERIFY(c.link.ipCallBack);
-    QVERIFY(c.link.dialling);
+    QVERIFY(c.link.dialling());
     QVERIFY(c.com.written.contains("ATDT5550001"));
     QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     // A second click while dialling neither dials nor logs.
@@ -250,7 +250,7 @@ void tst_panel::linkButtons()
     // During a modem link the IP button switches the call-back request.
     c.link.reset();
     c.connectModem();
-    QVERIFY(c.link.connected && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && !c.link.ipCallBack);
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     QVERIFY(c.link.ipCallBack);
     QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
@@ -271,9 +271,9 @@ void tst_panel::linkButtons()
     // During an IP link the IP button does nothing.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     c.ip.arrive("CONNECT IP");
-    QVERIFY(c.link.connected && c.link.ipMode);
+    QVERIFY(c.link.connected() && c.link.ipMode);
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.connected && c.link.ipMode && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && c.link.ipMode && !c.link.ipCallBack);
     c.link.endSession();
 }
 

@@ -240,7 +240,7 @@ void tst_protocol::schedulerOrder()
     r.link.status.zoneBypass[2] = 3;
     r.link.setPendingCommand(mdl_trans::CmdEnd);
     QCOMPARE(nextCode(), 5);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
 
     r.connectModem();
     r.link.endAfterConnect = true;
@@ -297,10 +297,10 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
     }
     QCOMPARE(codes.first(), 10);
     QCOMPARE(codes.last(), 5);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QVERIFY(!r.com.isOpen());
     // The panel is to call back over IP: the station waits on the socket.
-    QVERIFY(r.link.ipMode && r.link.waitingForConnect);
+    QVERIFY(r.link.ipMode && r.link.waitingForConnect());
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos. "
