@@ -8,18 +8,10 @@ namespace {
 
 class StationLinkHost : public LinkHost {
 public:
-    LinkStore& linkStore() override
-    {
-        // A fresh handle each time: the station may have reopened its database.
-        m_store = SqlLinkStore(mdl_main::instance().db());
-        return m_store;
-    }
+    std::unique_ptr<LinkStore> linkStore() override { return std::make_unique<SqlLinkStore>(mdl_main::instance().db()); }
     bool portOpen() const override { return mdl_main::instance().portOpen; }
     void portLost() override { mdl_main::instance().portLost(); }
     void showError(int number) override { mdl_main::instance().f_mensaje(number); }
-
-private:
-    SqlLinkStore m_store;
 };
 
 } // namespace

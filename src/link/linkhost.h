@@ -4,13 +4,16 @@
 // station's numbered error messages. The station hands one to
 // mdl_trans::setHost; a link without one has no port and no database.
 
+#include <memory>
+
 class LinkStore;
 
 class LinkHost {
 public:
     virtual ~LinkHost() = default;
-    // The store on the station's connection.
-    virtual LinkStore& linkStore() = 0;
+    // A store on the station's connection, for one use: no handle on the
+    // connection outlives it (the station may close and reopen it).
+    virtual std::unique_ptr<LinkStore> linkStore() = 0;
     // The station opened the serial port (a modem reset may reopen it).
     virtual bool portOpen() const = 0;
     // The serial device went away: the status bar shows the port closed.

@@ -91,12 +91,9 @@ public:
     // replies go. Null while no IP session is up.
     QHostAddress peerHost;
     quint16 peerPort = 0;
-    // Panel addresses or networks allowed to connect (empty: any), from the
-    // settings; Open_IP reads them.
-    QList<QPair<QHostAddress, int>> allowedPanels;
-    // Datagrams dropped since the socket was bound, and the last one's source.
+    // Datagrams dropped since the socket was bound (the last one's source is
+    // kept privately for the tool-tip).
     int strangerDatagrams = 0;
-    QString lastStranger;
     // Parses an allowed list ("10.0.0.7, 192.168.1.0/24"; commas, semicolons
     // or blanks between entries). False, with the bad entry, on an error.
     static bool parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad = nullptr);
@@ -112,12 +109,7 @@ public:
     int outstandingRequest = -1;
     int rejectedAnswers = 0;  // well-formed answers refused in this connection
     bool frameError = false;  // last turn unanswered or last frame bad
-    // A good frame has arrived since the connection came up: until then the
-    // link is not shown as working (a wrong access code or model never
-    // gets an answer).
-    bool answeredSinceConnect = false;
     bool clockKnown = false;
-    qint64 clockOffsetMs = 0; // station time minus panel time
     bool ticksSuspended = false; // while an answer is being stored
     static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
@@ -134,10 +126,7 @@ public:
     bool writePending = false;
     bool readPending = false;
     bool eventsPending = false;
-    double progressPercent = 0;
     double progressTotal = 0;
-    int sectionsDone = 0;  // sections of the transfer completed so far
-    int eventsStored = 0;  // event records stored by the download so far
     // Memory image of the subscriber being transferred, one entry per panel
     // address 0-5000 (f_cargatransferencia builds it).
     static constexpr int MemorySize = 5001;
@@ -145,8 +134,6 @@ public:
     std::array<qint16, MemorySize> memoryImage{};
     std::array<qint16, MemorySize> transferMarks{};   // 1 write, -1 read, 0 nothing
     std::array<qint16, MemorySize> addressSection{};  // id_seccion; NoSection = none
-    std::array<qint16, MemorySize> addressType{};     // 1-4; 0 = none
-    qint32 currentSubscriber = 0;
     int runStart = 0;  // first address of the last memory request
     int runEnd = 0;    // address after its last byte
 
@@ -236,6 +223,13 @@ public:
     // ---- Test hooks --------------------------------------------------------
     // Puts the link in a phase without going through a dial or a wait.
     void forTestSetPhase(LinkPhase p) { m_phase = p; }
+    // Gives a memory address a section and a value type, as an image built
+    // from the database would.
+    void forTestSetAddress(int address, int section, int type)
+    {
+        addressSection[size_t(address)] = qint16(section);
+        addressType[size_t(address)] = qint16(type);
+    }
 
     // ---- Messages ---------------------------------------------------------
     // A frame handler never opens a box: its nested event loop would feed the
@@ -313,6 +307,21 @@ private:
     QList<QMetaObject::Connection> m_deviceConnections;
 
     LinkPhase m_phase = LinkPhase::Idle;
+    // Session and transfer state no one outside the link reads.
+    // Panel addresses or networks allowed to connect (empty: any), from the
+    // settings; Open_IP reads them.
+    QList<QPair<QHostAddress, int>> allowedPanels;
+    QString lastStranger; // source of the last dropped datagram
+    // A good frame has arrived since the connection came up: until then the
+    // link is not shown as working (a wrong access code or model never
+    // gets an answer).
+    bool answeredSinceConnect = false;
+    qint64 clockOffsetMs = 0; // station time minus panel time
+    double progressPercent = 0;
+    int sectionsDone = 0;  // sections of the transfer completed so far
+    int eventsStored = 0;  // event records stored by the download so far
+    std::array<qint16, MemorySize> addressType{};     // 1-4; 0 = none
+    qint32 currentSubscriber = 0;
     QByteArray m_dialText;
     QString m_dialPhone;
     int m_dialWait = 0;

@@ -15,7 +15,7 @@ bool mdl_trans::Open_IP()
     m_ipPort = 0;
     if (!m_ip)
         return false;
-    const std::optional<LinkIpSettings> settings = m_host ? m_host->linkStore().ipSettings() : std::nullopt;
+    const std::optional<LinkIpSettings> settings = m_host ? m_host->linkStore()->ipSettings() : std::nullopt;
     if (!settings) {
         if (m_host)
             m_host->showError(101);

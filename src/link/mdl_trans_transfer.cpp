@@ -59,7 +59,7 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
         addressType[size_t(a)] = qint16(type);
     };
 
-    const std::optional<QList<LinkValueRow>> rows = m_host ? m_host->linkStore().transferValues(id_abonado) : std::nullopt;
+    const std::optional<QList<LinkValueRow>> rows = m_host ? m_host->linkStore()->transferValues(id_abonado) : std::nullopt;
     if (!rows)
         return loadFailed();
     try {
@@ -182,7 +182,7 @@ void mdl_trans::f_confirmaescritura(int count)
             prev = s;
         }
     }
-    if (m_host && m_host->linkStore().sectionsWritten(currentSubscriber, written)) {
+    if (m_host && m_host->linkStore()->sectionsWritten(currentSubscriber, written)) {
         for (qsizetype i = 0; i < written.size(); ++i)
             progressStep();
         for (int a = runStart; a < runEnd; ++a)
@@ -262,7 +262,7 @@ bool mdl_trans::f_guardaseccion(int id_seccion)
     default:
         break;
     }
-    if (!m_host || !m_host->linkStore().storeSection(currentSubscriber, id_seccion, items))
+    if (!m_host || !m_host->linkStore()->storeSection(currentSubscriber, id_seccion, items))
         return false;
     progressStep();
     return true;
@@ -300,7 +300,7 @@ void mdl_trans::storeEvent(int eventByte, int parametro, const QString& fecha)
     const LinkEventRow row{m_console ? m_console->il_abonado : 0, m_console ? m_console->il_panel : 0, eventByte & 127,
                            parametro, fecha, eventByte >= 128 ? 1 : 0};
     // One transaction per record: a record that fails is left out silently.
-    if (m_host && m_host->linkStore().storeEvent(row))
+    if (m_host && m_host->linkStore()->storeEvent(row))
         ++eventsStored;
 }
 
