@@ -1,9 +1,13 @@
 #pragma once
-// Link module: the whole state of the panel link, one instance.
+// Link module: the facade of the panel link, one instance. Its parts live in
+// their own files: the frame codec (frame_codec), status decoding
+// (link_status), the indicator view (link_view_builder), the connection
+// (mdl_trans_connection, mdl_trans_ip), the scheduler (mdl_trans_scheduler)
+// and the transfer (mdl_trans_transfer).
 //
 // It reaches the world only through the serial port and the datagram socket
-// (setDevices), the shared database connection, the console (setConsole) and
-// a clock (setClock). Time enters only through tick(), which tmr_main calls
+// (setDevices), the host (setHost: its LinkStore, the port state and the
+// station's messages), the console (setConsole) and a clock (setClock). Time enters only through tick(), which tmr_main calls
 // every 100 ms: nothing here waits. A dial or a double call is a state that
 // ticks (the wait countdown) and received characters move on.
 //
