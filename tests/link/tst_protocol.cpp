@@ -2,6 +2,7 @@
 // ticks driven by hand.
 
 #include "common/linkrig.h"
+#include "link/link_view_builder.h"
 
 #include <QtTest>
 
@@ -9,6 +10,8 @@ class tst_protocol : public QObject {
     Q_OBJECT
 private slots:
     void encodesTheReferenceFrame();
+    void decodeTakesOnlyWholeFramesWithTheirSum();
+    void indicatorViewKeepsWhatTheStateDoesNotDecide();
     void oneChangedLetterFailsTheChecksum();
     void badFramesSetTheErrorAndCallNoHandler_data();
     void badFramesSetTheErrorAndCallNoHandler();
@@ -26,6 +29,43 @@ private slots:
     void bypassRoundTrip();
     void accessCodeChoiceAndOddCodes();
 };
+
+void tst_protocol::decodeTakesOnlyWholeFramesWithTheirSum()
+{
+    const int bytes[] = {0x0C, 0xFF, 0x10, 0x00};
+    const QByteArray text = codec::encode(bytes, 4);
+    codec::Bytes out{};
+    QCOMPARE(codec::decode(text.mid(1, text.size() - 2), out), 5);
+    QCOMPARE(out[0], 0x0C);
+    QCOMPARE(out[1], 0xFF);
+    QCOMPARE((out[0] + out[1] + out[2] + out[3] + out[4]) & 0xFF, 0);
+    QCOMPARE(codec::decode("ACIBAAHO", out), -1); // checksum off by one
+    QCOMPARE(codec::decode("ACIBAAH", out), -1);  // half a byte
+    QCOMPARE(codec::decode("AA", out), -1);       // no checksum
+    QCOMPARE(codec::decode("ACIBAAHQ", out), -1); // a letter past "P"
+    QCOMPARE(codec::decode(QByteArray(2 * codec::MaxBytes + 2, 'A'), out), -1);
+}
+
+void tst_protocol::indicatorViewKeepsWhatTheStateDoesNotDecide()
+{
+    IndicatorState s;
+    s.connected = s.answeredSinceConnect = true;
+    s.status.zoneState[3] = 1;
+    s.pendingCommand = mdl_trans::CmdArm;
+    LinkView before;
+    before.items[QStringLiteral("st_hora")].caption = QStringLiteral("01/02/2026 10:00");
+    before.items[LinkView::indexed("img_zona", 3)].picture = QStringLiteral("gris");
+    const LinkView v = indicatorView(s, before);
+    QCOMPARE(v.caption(QStringLiteral("st_hora")), QStringLiteral("01/02/2026 10:00"));
+    QCOMPARE(v.picture(LinkView::indexed("img_zona", 3)), QStringLiteral("rojo"));
+    QCOMPARE(v.picture(QStringLiteral("img_arm")), QStringLiteral("verde"));
+    QCOMPARE(v.picture(QStringLiteral("img_connect")), QStringLiteral("verde"));
+    // The input view is a value: building from it leaves it as it was.
+    QCOMPARE(before.picture(LinkView::indexed("img_zona", 3)), QStringLiteral("gris"));
+    // Without an answer yet the link is connected but not working.
+    s.answeredSinceConnect = false;
+    QCOMPARE(indicatorView(s, before).picture(QStringLiteral("img_connect")), QStringLiteral("amarillo"));
+}
 
 void tst_protocol::encodesTheReferenceFrame()
 {
