@@ -109,15 +109,15 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
         console->Command1->click();
         comm.callStation();
         mdl_trans& link = mdl_trans::instance();
-        for (int i = 0; i < 100 && !link.connected; ++i)
+        for (int i = 0; i < 100 && !link.connected(); ++i)
             runEventLoop(50);
-        if (!link.connected)
+        if (!link.connected())
             qFatal("the simulator did not connect");
         const int before = link.answersReceived[2];
         used = idleCpu();
         if (link.answersReceived[2] - before < 40)
             qFatal("the console did not poll (%d status answers)", link.answersReceived[2] - before);
-        link.f_muestraestado(0);
+        link.endSession();
         link.Close_IP();
     }
     mdl_main::instance().reset();

@@ -5,6 +5,7 @@
 #include "bench.h"
 #include "big_subscriber.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
@@ -44,6 +45,7 @@ void bigSubscriber()
 bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
     bigSubscriber();
     mdl_trans link;
+    link.setHost(&stationLinkHost());
     link.writePending = true;
     QElapsedTimer t;
     t.start();
@@ -57,16 +59,15 @@ bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
 bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms", 9, [] {
     bigSubscriber();
     mdl_trans link;
+    link.setHost(&stationLinkHost());
     link.readPending = true;
     link.f_cargatransferencia(1);
     // A run over the last bytes of one section, the gap and the start of the
     // next, after marks that make three sections end within it: sections
     // shortened to 8 bytes at 0, 8 and 16 of the image.
-    for (int a = 0; a < 24; ++a) {
-        link.addressSection[size_t(a)] = qint16(a / 8);
-        link.addressType[size_t(a)] = 2;
-    }
-    link.addressSection[24] = mdl_trans::NoSection;
+    for (int a = 0; a < 24; ++a)
+        link.forTestSetAddress(a, a / 8, 2);
+    link.forTestSetAddress(24, mdl_trans::NoSection, 0);
     link.runStart = 4;
     link.runEnd = 20;
     link.rxFrame[0] = 0;
@@ -113,6 +114,7 @@ bench::Register upload(
         QtUdpSocketAdapter ip;
         ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
         mdl_trans link;
+        link.setHost(&stationLinkHost());
         link.setConsole(&console);
         link.setDevices(nullptr, &ip);
         if (!comm.open())
@@ -125,13 +127,13 @@ bench::Register upload(
             while (!done() && wait.elapsed() < 10000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         };
-        pump([&] { return link.connected; });
+        pump([&] { return link.connected(); });
         link.writePending = true;
         link.f_cargatransferencia(2);
         int turns = 0, ticks = 0;
         QElapsedTimer t;
         t.start();
-        while (link.connected && link.writePending && wait.elapsed() < 60000) {
+        while (link.connected() && link.writePending && wait.elapsed() < 60000) {
             const int before = link.framesSent;
             while (link.framesSent == before && link.writePending) {
                 link.tick();

@@ -1,8 +1,10 @@
 #include "bench.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "data/seed.h"
+#include "link/mdl_trans.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,6 +39,7 @@ QString freshStation()
     mdl_main::instance().setProgramDir(dir);
     seed::createStationDatabase(QDir(dir).filePath(mdl_main::DbFile), false);
     db::open(mdl_main::DbConnection, QDir(dir).filePath(mdl_main::DbFile));
+    mdl_trans::instance().setHost(&stationLinkHost());
     return dir;
 }
 

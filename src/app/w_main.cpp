@@ -1,6 +1,7 @@
 #include "app/w_main.h"
 
 #include "app/compaction.h"
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
@@ -94,6 +95,7 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
     // The panel link: serial events and datagrams go to its handlers (or to
     // the keypad while it is open), and the timer drives its scheduler.
     mdl_trans& link = mdl_trans::instance();
+    link.setHost(&stationLinkHost());
     link.setDevices(com_main, IP_server);
     connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
     // Why a call failed or the line dropped, where the operator sees it.
@@ -215,7 +217,7 @@ void w_main::dispatch(const QString& key)
         // Only in interface mode (the port runs at 4800 baud).
         if (!com_main->settings().startsWith(QLatin1String("48")))
             return;
-        if (mdl_trans::instance().connected) {
+        if (mdl_trans::instance().connected()) {
             showError(QStringLiteral("Primero debe desconectarse"));
             return;
         }
@@ -228,7 +230,7 @@ void w_main::dispatch(const QString& key)
 
 bool w_main::requestExit()
 {
-    if (mdl_trans::instance().connected) {
+    if (mdl_trans::instance().connected()) {
         showError(QStringLiteral("Primero debe desconectarse"));
         return false;
     }

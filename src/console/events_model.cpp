@@ -2,7 +2,7 @@
 
 #include "app/mdl_main.h"
 #include "data/db.h"
-#include "link/mdl_trans.h"
+#include "link/frame_codec.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -13,7 +13,7 @@ namespace {
 // Short records carry no date: the store put the download time.
 bool downloadTime(const events::Row& r)
 {
-    return mdl_trans::protocolCodeOf(r.cadena) < 2;
+    return codec::protocolCodeOf(r.cadena) < 2;
 }
 } // namespace
 

@@ -94,7 +94,7 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     // Until a subscriber is picked the console is in its no-subscriber state.
     wf_muestraabonado(0);
     link.f_reseteamodem();
-    link.f_muestraestado(0);
+    link.endSession();
     render();
 }
 
@@ -357,7 +357,7 @@ void w_panel::dispatch(const QString& key)
 {
     mdl_trans& link = mdl_trans::instance();
     if (key == QLatin1String("cb_buscar")) {
-        if (!link.connected)
+        if (!link.connected())
             w_buscar::abrir(SearchMode::panel_abonado, this);
     } else if (key == QLatin1String("cb_modificar")) {
         wf_modificar();
@@ -413,7 +413,7 @@ bool w_panel::eventFilter(QObject* o, QEvent* e)
 
 void w_panel::closeEvent(QCloseEvent* e)
 {
-    if (mdl_trans::instance().connected) {
+    if (mdl_trans::instance().connected()) {
         e->ignore();
         showError(QStringLiteral("Primero debe desconectarse"));
         return;

@@ -71,7 +71,7 @@ void w_panel::updateTransferKeys()
 void w_panel::startTransfer(bool& flag, int log, bool loadImage)
 {
     mdl_trans& link = mdl_trans::instance();
-    if (!link.connected || link.writePending || link.readPending || link.eventsPending)
+    if (!link.connected() || link.writePending || link.readPending || link.eventsPending)
         return;
     logOperation(log, subscriberText());
     // The flag first: the image counts the sections of the pending direction.

@@ -1,79 +1,14 @@
 #include "link/mdl_trans.h"
 
-#include "app/mdl_main.h"
-#include "data/db.h"
 #include "link/datagramsocket.h"
+#include "link/link_view_builder.h"
 #include "link/linkconsole.h"
+#include "link/mdl_trans_log.h"
 #include "link/serialport.h"
-
-#include <QHostAddress>
-#include <QLoggingCategory>
-#include <QRegularExpression>
 
 Q_LOGGING_CATEGORY(lcLink, "sorvent.link")
 
 namespace {
-
-const QByteArray KeyModem = QByteArrayLiteral("CONNECT");
-const QByteArray KeyIp = QByteArrayLiteral("CONNECT IP");
-constexpr int MaxFrameChars = 2 * mdl_trans::MaxFrameBytes;
-// Longest modem line kept ("CONNECT 115200/ARQ/V42BIS" fits).
-constexpr int MaxModemLine = 64;
-
-// Modem result codes that end a dial at once, and what the operator is told.
-struct DialResult {
-    const char* code;
-    const char* reason;
-};
-const DialResult DialResults[] = {
-    {"BUSY", "Ocupado"},         {"NO DIALTONE", "Sin tono de marcado"}, {"NO DIAL TONE", "Sin tono de marcado"},
-    {"NO ANSWER", "No contesta"}, {"NO CARRIER", "Sin portadora"},        {"ERROR", "Error del módem"},
-};
-const char* const ReasonNoCarrier = "Sin portadora";
-const char* const NoPort = "No se pudo abrir el puerto de comunicaciones";
-const char* const Cancelled = "Llamada cancelada";
-const char* const NoAnswerYet = "Conectado, sin respuesta del panel";
-
-const char* const FaultTexts[8] = {
-    "Falla de comunicador", "Falla de CA", "Falla de batería", "Falla de línea telefónica",
-    "Falla de campana", "Falla de 12V periféricos", "Falla de reloj", "Llamador inhabilitado por usuario",
-};
-
-// System flag entry -> indicator and its picture when lit.
-struct FlagLamp {
-    int entry;
-    const char* name;
-    const char* picture;
-};
-const FlagLamp FlagLamps[] = {
-    {0, "img_armado", "rojo"}, {3, "img_out", "rojo"},   {4, "img_in", "rojo"},
-    {5, "img_bell", "rojo"},   {10, "img_aa", "rojo"},   {11, "img_listo", "verde"},
-    {12, "img_sistema", "amarillo"}, {13, "img_fallas", "azul"},
-};
-
-// Two characters of the access code as a byte; anything that is not two
-// hexadecimal digits counts as 0 (the panel then ignores the request, and
-// the unanswered turns end the connection).
-int hexPair(const QString& code, int from)
-{
-    if (code.size() < from + 2)
-        return 0;
-    int v = 0;
-    for (int i = from; i < from + 2; ++i) {
-        const char16_t c = code.at(i).unicode();
-        int d;
-        if (c >= u'0' && c <= u'9')
-            d = c - u'0';
-        else if (c >= u'A' && c <= u'F')
-            d = c - u'A' + 10;
-        else if (c >= u'a' && c <= u'f')
-            d = c - u'a' + 10;
-        else
-            return 0;
-        v = v * 16 + d;
-    }
-    return v;
-}
 
 QString s(const char* t)
 {
@@ -125,8 +60,9 @@ void mdl_trans::setClock(std::function<QDateTime()> now)
 
 void mdl_trans::reset()
 {
-    connected = ipMode = waitingForCall = waitingForConnect = endAfterConnect = false;
-    dialling = ipCallBack = keypadOpen = false;
+    ipMode = waitingForCall = endAfterConnect = false;
+    ipCallBack = keypadOpen = false;
+    m_phase = LinkPhase::Idle;
     receiveBuffer.clear();
     replyPort = 0;
     peerHost.clear();
@@ -139,7 +75,7 @@ void mdl_trans::reset()
     pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
     outstandingRequest = -1;
     rejectedAnswers = 0;
-    frameError = clockKnown = faultView = ticksSuspended = false;
+    frameError = clockKnown = status.faultView = ticksSuspended = false;
     clockOffsetMs = 0;
     rxFrame.fill(0);
     txFrame.fill(0);
@@ -153,8 +89,7 @@ void mdl_trans::reset()
     addressSection.fill(NoSection);
     addressType.fill(0);
     currentSubscriber = runStart = runEnd = 0;
-    pgmIndex = 0;
-    m_dial = DialPhase::None;
+    status.pgmIndex = 0;
     m_dialText.clear();
     m_dialPhone.clear();
     m_messages.clear();
@@ -170,7 +105,7 @@ void mdl_trans::reset()
     setLineReason(QString());
     m_view = LinkView();
     m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
-    f_muestraestado(0);
+    endSession();
 }
 
 void mdl_trans::setPicture(const QString& name, const QString& key)
@@ -180,543 +115,13 @@ void mdl_trans::setPicture(const QString& name, const QString& key)
 }
 
 // ---------------------------------------------------------------------------
-// Transport
-
-bool mdl_trans::reopenPort()
-{
-    // Closing and reopening drops the line: it also hangs up a call.
-    if (!m_com)
-        return false;
-    if (m_com->isOpen())
-        m_com->close();
-    return m_com->open();
-}
-
-void mdl_trans::f_reseteamodem()
-{
-    // A console that opens starts without the last one's outcome.
-    m_outcome.clear();
-    if (!m_com)
-        return;
-    if (m_com->isOpen())
-        m_com->close();
-    if (mdl_main::instance().portOpen && m_com->open())
-        m_com->write(QByteArrayLiteral("ATZ\r"));
-}
-
-void mdl_trans::f_llamar(const QString& phone, int wait)
-{
-    setLineReason(QString());
-    m_outcome.clear();
-    f_muestraestado(0);
-    setPicture(QStringLiteral("img_connect"), QStringLiteral("amarillo"));
-    waitingForConnect = false;
-    m_dialPhone = phone;
-    m_dialWait = wait;
-    if (!reopenPort()) {
-        // No port: a failed dial at once, never a wait on nothing.
-        afterCancelledOrFailedDial("img_connect", s(NoPort));
-        return;
-    }
-    m_com->write("ATDT" + phone.toLatin1() + '\r');
-    dialling = true;
-    waitCountdown = wait;
-    m_dial = DialPhase::Calling;
-    m_dialText.clear();
-    changed();
-    advanceDial();
-}
-
-void mdl_trans::f_doblellamada(const QString& phone)
-{
-    waitingForConnect = false;
-    setLineReason(QString());
-    m_outcome.clear();
-    f_muestraestado(0);
-    setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("amarillo"));
-    m_dialPhone = phone;
-    if (!reopenPort()) {
-        afterCancelledOrFailedDial("img_connect_AMO", s(NoPort));
-        return;
-    }
-    m_com->write("ATDT" + phone.toLatin1() + '\r');
-    waitCountdown = 100;
-    dialling = true;
-    m_dial = DialPhase::Ringing;
-    changed();
-    advanceDial();
-}
-
-// The dial "loops": checked after every tick, every character read while
-// calling, and whenever the end command is stored.
-void mdl_trans::advanceDial()
-{
-    switch (m_dial) {
-    case DialPhase::None:
-        return;
-    case DialPhase::Calling:
-        if (m_dialText.contains(KeyModem)) {
-            finishCall(true);
-        } else if (pendingCommand == CmdEnd || waitCountdown <= 0) {
-            finishCall(false);
-        } else if (m_dialText.endsWith('\r') || m_dialText.endsWith('\n')) {
-            // A whole line from the modem: a result code ends the dial now
-            // rather than after the whole wait.
-            const QByteArray line = m_dialText.trimmed();
-            m_dialText.clear();
-            for (const DialResult& r : DialResults) {
-                if (line == r.code) {
-                    setLineReason(s(r.reason));
-                    finishCall(false);
-                    break;
-                }
-            }
-        } else if (m_dialText.size() > MaxModemLine) {
-            m_dialText = m_dialText.right(MaxModemLine);
-        }
-        return;
-    case DialPhase::Ringing:
-        if (pendingCommand != CmdEnd && waitCountdown > 0)
-            return;
-        dialling = false;
-        m_dial = DialPhase::None;
-        if (m_com && m_com->isOpen())
-            m_com->close();
-        if (pendingCommand == CmdEnd) {
-            afterCancelledOrFailedDial(nullptr, s(Cancelled));
-            return;
-        }
-        // Ten seconds of ringing done: ten seconds on hook, then the call.
-        setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("verde"));
-        waitCountdown = 100;
-        dialling = true;
-        m_dial = DialPhase::Pause;
-        return;
-    case DialPhase::Pause:
-        if (pendingCommand != CmdEnd && waitCountdown > 0)
-            return;
-        dialling = false;
-        m_dial = DialPhase::None;
-        if (pendingCommand == CmdEnd) {
-            // Same as a cancel while ringing, so an IP call-back choice is
-            // kept here too.
-            afterCancelledOrFailedDial(nullptr, s(Cancelled));
-            return;
-        }
-        setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("gris"));
-        f_llamar(m_dialPhone, 300);
-        return;
-    }
-}
-
-void mdl_trans::finishCall(bool connect)
-{
-    dialling = false;
-    m_dial = DialPhase::None;
-    m_dialText.clear();
-    if (!connect) {
-        const bool cancelled = pendingCommand == CmdEnd;
-        if (m_com && m_com->isOpen())
-            m_com->close();
-        QString why = s(Cancelled);
-        if (!cancelled)
-            why = lineReason.isEmpty()
-                      ? QStringLiteral("No se pudo conectar: no hubo conexión en %1 s").arg(m_dialWait / 10)
-                      : QStringLiteral("No se pudo conectar (%1)").arg(lineReason);
-        afterCancelledOrFailedDial(cancelled ? nullptr : "img_connect", why);
-        return;
-    }
-    enterConnected();
-    f_muestraestado(1);
-    awaitingAnswer = 0;
-    pendingCommand = CmdReadClock;
-    endAfterConnect = waitingForCall;
-}
-
-void mdl_trans::afterCancelledOrFailedDial(const char* redPicture, const QString& outcome)
-{
-    const bool viaIp = ipCallBack || ipMode;
-    ipCallBack = false;
-    f_muestraestado(0);
-    if (redPicture)
-        setPicture(QString::fromLatin1(redPicture), QStringLiteral("rojo"));
-    setOutcome(outcome);
-    if (waitingForCall) {
-        if (viaIp)
-            f_esperaip();
-        else
-            f_esperallamada();
-    }
-}
-
-void mdl_trans::f_esperallamada()
-{
-    if (connected)
-        return;
-    if (!reopenPort()) {
-        waitingForCall = waitingForConnect = ipMode = false;
-        f_muestraestado(1);
-        setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
-        setOutcome(s(NoPort));
-        return;
-    }
-    m_com->write(QByteArrayLiteral("ATS0=1\r"));
-    ipMode = false;
-    waitingForCall = true;
-    waitingForConnect = true;
-    f_muestraestado(1);
-}
-
-void mdl_trans::f_esperaip()
-{
-    if (connected)
-        return;
-    Close_IP();
-    ipMode = true;
-    ipCallBack = false;
-    waitingForCall = true;
-    waitingForConnect = true;
-    if (!Open_IP()) {
-        // Waiting on a socket that is not bound would never end.
-        waitingForCall = waitingForConnect = ipMode = false;
-        f_muestraestado(1);
-        setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
-        setOutcome(m_ipPort > 0 ? QStringLiteral("No se pudo abrir el puerto IP %1").arg(m_ipPort)
-                                : QStringLiteral("No se pudo abrir el puerto IP"));
-        return;
-    }
-    f_muestraestado(1);
-}
-
-void mdl_trans::f_finespera()
-{
-    if (connected)
-        return;
-    if (m_com && m_com->isOpen())
-        m_com->close();
-    Close_IP();
-    waitingForCall = waitingForConnect = ipMode = false;
-    f_muestraestado(1);
-}
-
-bool mdl_trans::Open_IP()
-{
-    m_ipPort = 0;
-    if (!m_ip)
-        return false;
-    int port = -1;
-    QString allowed, listen;
-    try {
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
-                               QStringLiteral("SELECT ip_port, ip_permitidas, ip_escucha FROM configuracion "
-                                              "WHERE id_configuracion = 1"));
-        if (!q.next()) {
-            mdl_main::instance().f_mensaje(101);
-            return false;
-        }
-        bool ok = false;
-        port = q.value(0).toInt(&ok);
-        if (!ok)
-            port = -1;
-        allowed = db::text(q, "ip_permitidas");
-        listen = db::text(q, "ip_escucha").trimmed();
-    } catch (const db::Error&) {
-        mdl_main::instance().f_mensaje(101);
-        return false;
-    }
-    if (port < 1 || port > 65535)
-        return false;
-    // A list or an address that cannot be read must not open the door to
-    // every host: the socket stays closed.
-    QList<QPair<QHostAddress, int>> panels;
-    QString bad;
-    if (!parseAllowedPanels(allowed, &panels, &bad)) {
-        qCWarning(lcLink, "lista de paneles permitidos ilegible: %s", qPrintable(bad));
-        return false;
-    }
-    QHostAddress address;
-    if (!listen.isEmpty() && !address.setAddress(listen)) {
-        qCWarning(lcLink, "dirección de escucha ilegible: %s", qPrintable(listen));
-        return false;
-    }
-    allowedPanels = panels;
-    strangerDatagrams = 0;
-    lastStranger.clear();
-    m_ipPort = port;
-    return m_ip->bind(address, quint16(port));
-}
-
-bool mdl_trans::parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad)
-{
-    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
-    QList<QPair<QHostAddress, int>> list;
-    for (const QString& entry : text.split(separators, Qt::SkipEmptyParts)) {
-        QPair<QHostAddress, int> net;
-        if (entry.contains(QLatin1Char('/'))) {
-            net = QHostAddress::parseSubnet(entry);
-        } else if (net.first.setAddress(entry)) {
-            net.second = net.first.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32;
-        }
-        if (net.first.isNull() || net.second < 0) {
-            if (bad)
-                *bad = entry;
-            return false;
-        }
-        list << net;
-    }
-    if (out)
-        *out = list;
-    return true;
-}
-
-namespace {
-// An IPv4 sender seen through a dual-stack socket (::ffff:a.b.c.d) is the
-// IPv4 address, as the settings write it.
-QHostAddress plain(const QHostAddress& a)
-{
-    bool ok = false;
-    const quint32 v4 = a.toIPv4Address(&ok);
-    return ok ? QHostAddress(v4) : a;
-}
-} // namespace
-
-bool mdl_trans::panelAllowed(const QHostAddress& address) const
-{
-    if (allowedPanels.isEmpty())
-        return true;
-    const QHostAddress a = plain(address);
-    for (const auto& net : allowedPanels)
-        if (a.isInSubnet(net.first, net.second))
-            return true;
-    return false;
-}
-
-void mdl_trans::Close_IP()
-{
-    if (m_ip)
-        m_ip->close();
-}
-
-void mdl_trans::f_conexion(const QByteArray& received)
-{
-    const QByteArray& key = ipMode ? KeyIp : KeyModem;
-    receiveBuffer += received;
-    const qsizetype at = receiveBuffer.indexOf(key);
-    if (at < 0) {
-        // Keep only what may be the start of a keyword split across deliveries.
-        if (receiveBuffer.size() > key.size())
-            receiveBuffer = receiveBuffer.right(key.size());
-        return;
-    }
-    // What followed the modem's keyword is the rest of its connect line.
-    const QByteArray rest = ipMode ? QByteArray() : receiveBuffer.mid(at + key.size());
-    if (ipMode)
-        m_view.st_rx = LinkColour::Blue;
-    enterConnected();
-    waitingForConnect = false;
-    endAfterConnect = false;
-    f_muestraestado(1);
-    awaitingAnswer = 0;
-    pendingCommand = CmdReadClock;
-    if (!rest.isEmpty())
-        f_recibe(rest);
-}
-
-void mdl_trans::enterConnected()
-{
-    waitCountdown = 15;
-    receiveBuffer.clear();
-    m_rxOverflow = false;
-    // Over the modem the rest of the connect line ("CONNECT 2400/ARQ") is
-    // the modem's, not the panel's.
-    m_connectLine = !ipMode;
-    m_inFrame = false;
-    m_modemLine.clear();
-    lineSpeed = 0;
-    setLineReason(QString());
-    m_outcome.clear();
-    m_endCause = EndCause::Requested;
-    answeredSinceConnect = false;
-    connected = true;
-    retryCounter = 0;
-    rejectedAnswers = 0;
-    outstandingRequest = -1;
-    if (m_console)
-        m_console->wf_muestraabonado(m_console->il_abonado);
-    f_eligeclave();
-}
-
-void mdl_trans::f_eligeclave()
-{
-    if (!m_console)
-        return;
-    const QString special = m_console->restrictedCode();
-    if (m_console->restrictedCodeChecked() && special.size() >= 4)
-        m_console->is_password = special;
-    else
-        m_console->is_password = m_console->is_password_db;
-}
-
-void mdl_trans::onCommEvent(int event)
-{
-    if (event == SerialPort::ErDevice) {
-        if (keypadOpen)
-            mdl_main::instance().portLost();
-        else
-            serialDeviceLost();
-    }
-    if (keypadOpen) {
-        if (keypadHandler)
-            keypadHandler(event);
-        return;
-    }
-    if (!m_com)
-        return;
-    if (event == SerialPort::EvReceive && m_com->inBufferCount() >= 1) {
-        if (m_dial == DialPhase::Calling) {
-            m_dialText += m_com->input();
-            advanceDial();
-        } else if (connected || waitingForConnect) {
-            const QByteArray c = m_com->input();
-            if (!ipMode) {
-                if (connected)
-                    f_recibe(c);
-                else
-                    f_conexion(c);
-            }
-        }
-        // Otherwise the character stays in the port's buffer.
-    }
-    if (!ipMode) {
-        // Only traffic of a call lights the lamps: the modem's answer to a
-        // reset or to the auto-answer command must not stay lit while idle.
-        const bool call = connected || dialling;
-        m_view.st_rx = call && event == SerialPort::EvReceive ? LinkColour::Red : LinkColour::ButtonFace;
-        m_view.st_tx = call && event == SerialPort::EvSend ? LinkColour::Green : LinkColour::ButtonFace;
-        changed();
-    }
-}
-
-void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort)
-{
-    const QHostAddress from = plain(sender);
-    if (ipMode && connected) {
-        // The session belongs to its peer: anyone else is dropped before a
-        // byte of theirs is decoded, and replies keep going to the peer.
-        if (from != peerHost || senderPort != peerPort) {
-            dropStranger(from, senderPort);
-            return;
-        }
-        f_recibe(data);
-        m_view.st_tx = LinkColour::ButtonFace;
-        m_view.st_rx = LinkColour::Red;
-    } else if (ipMode && waitingForConnect) {
-        if (!panelAllowed(from)) {
-            dropStranger(from, senderPort);
-            return;
-        }
-        // The keyword must come whole from one source.
-        if (from != m_candidateHost || senderPort != m_candidatePort) {
-            receiveBuffer.clear();
-            m_candidateHost = from;
-            m_candidatePort = senderPort;
-        }
-        f_conexion(data);
-        if (connected) {
-            peerHost = from;
-            peerPort = senderPort;
-        }
-        m_view.st_tx = LinkColour::ButtonFace;
-    } else {
-        // Neither connected nor waiting: fetched and dropped.
-        return;
-    }
-    replyPort = senderPort;
-    if (m_ip) {
-        m_ip->setRemoteHost(from);
-        m_ip->setRemotePort(replyPort);
-    }
-    changed();
-}
-
-void mdl_trans::dropStranger(const QHostAddress& from, quint16 port)
-{
-    ++strangerDatagrams;
-    lastStranger = QStringLiteral("%1:%2").arg(from.toString()).arg(port);
-    qCWarning(lcLink, "datagrama de %s descartado: no es el panel de la sesión (%d descartados)",
-              qPrintable(lastStranger), strangerDatagrams);
-    f_muestraestado(1);
-}
-
-void mdl_trans::serialDeviceLost()
-{
-    if (m_com && m_com->isOpen())
-        m_com->close();
-    mdl_main::instance().portLost();
-    const DialPhase phase = m_dial;
-    const bool overModem = !ipMode && (connected || waitingForConnect);
-    if (phase == DialPhase::None && !overModem)
-        return;
-    qCWarning(lcLink, "el dispositivo del puerto serie desapareció: se corta el enlace");
-    const char* red = phase == DialPhase::Ringing || phase == DialPhase::Pause ? "img_connect_AMO"
-                      : phase == DialPhase::Calling || connected             ? "img_connect"
-                                                                             : "Img_wait_call";
-    m_dial = DialPhase::None;
-    m_dialText.clear();
-    dialling = false;
-    waitingForCall = waitingForConnect = false;
-    f_muestraestado(0);
-    setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
-    // Shown once the serial handler has returned, never from inside it.
-    QMetaObject::invokeMethod(
-        this, [] { mdl_main::instance().f_mensaje(102); }, Qt::QueuedConnection);
-}
-
-void mdl_trans::endConnection()
-{
-    const EndCause cause = m_endCause;
-    m_endCause = EndCause::Requested;
-    // Not one answer since the connection came up: no session took place.
-    const bool failed = cause != EndCause::Requested && !answeredSinceConnect;
-    const bool callBackLeg = endAfterConnect;
-    if (m_com && m_com->isOpen())
-        m_com->close();
-    if (ipCallBack)
-        waitingForCall = true;
-    const bool wasIp = ipMode;
-    f_muestraestado(0);
-    switch (cause) {
-    case EndCause::NoAnswer:
-        setOutcome(QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
-        break;
-    case EndCause::LineDropped:
-        setOutcome(QStringLiteral("Se cortó la línea (%1)").arg(lineReason));
-        break;
-    case EndCause::Requested:
-        // The leg that only asks the panel to call back is no session.
-        setOutcome(callBackLeg ? QString() : QStringLiteral("Comunicación terminada"));
-        break;
-    }
-    if (failed && m_console)
-        m_console->connectionFailed();
-    if (!waitingForCall)
-        return;
-    if (ipCallBack)
-        f_esperaip();
-    else if (wasIp)
-        f_finespera();
-    else
-        f_esperallamada();
-}
-
-// ---------------------------------------------------------------------------
 // Console actions
 
 bool mdl_trans::img_connect_Click()
 {
     // While a link is up (or a dial runs) the button does nothing at all: an
     // IP link must not lose its IP mode to a stray click.
-    if (connected || keypadOpen || dialling)
+    if (connected() || keypadOpen || dialling())
         return false;
     if (ipMode) {
         ipCallBack = true;
@@ -728,7 +133,7 @@ bool mdl_trans::img_connect_Click()
 
 bool mdl_trans::img_connect_AMO_Click()
 {
-    if (connected || keypadOpen || dialling)
+    if (connected() || keypadOpen || dialling())
         return false;
     if (ipMode) {
         ipCallBack = true;
@@ -741,7 +146,7 @@ bool mdl_trans::img_connect_AMO_Click()
 void mdl_trans::Img_wait_call_Click()
 {
     // Not while dialling either: reopening the port would hang up the call.
-    if (connected || keypadOpen || dialling)
+    if (connected() || keypadOpen || dialling())
         return;
     setLineReason(QString());
     m_outcome.clear();
@@ -753,7 +158,7 @@ void mdl_trans::Img_wait_call_Click()
 
 void mdl_trans::Command1_Click()
 {
-    if (!connected && !dialling && !keypadOpen) {
+    if (!connected() && !dialling() && !keypadOpen) {
         setLineReason(QString());
         m_outcome.clear();
         if (waitingForCall)
@@ -762,18 +167,18 @@ void mdl_trans::Command1_Click()
             f_esperaip();
         return;
     }
-    if (connected && !waitingForCall && !ipMode) {
+    if (connected() && !waitingForCall && !ipMode) {
         ipCallBack = !ipCallBack;
-        f_muestraestado(1);
+        f_muestraestado();
     }
 }
 
 bool mdl_trans::img_end_Click()
 {
-    if (!connected && !dialling)
+    if (!connected() && !dialling())
         return false;
     pendingCommand = CmdEnd;
-    f_muestraestado(1);
+    f_muestraestado();
     advanceDial();
     return true;
 }
@@ -786,15 +191,15 @@ bool mdl_trans::queueCommand(int command, int pgm)
     default:
         return false;
     }
-    if (!connected || pendingCommand != CmdNone)
+    if (!connected() || pendingCommand != CmdNone)
         return false;
     if (command == CmdPgm) {
         if (pgm < 0 || pgm > 7)
             return false;
-        pgmIndex = pgm;
+        status.pgmIndex = pgm;
     }
     pendingCommand = command;
-    f_muestraestado(1);
+    f_muestraestado();
     return true;
 }
 
@@ -802,9 +207,9 @@ int mdl_trans::zoneBypassClick(int zone)
 {
     // Without a link nothing would ever be sent: nothing changes, nothing
     // is logged.
-    if (zone < 0 || zone > 15 || !connected)
+    if (zone < 0 || zone > 15 || !connected())
         return 0;
-    int& e = zoneBypass[size_t(zone)];
+    int& e = status.zoneBypass[size_t(zone)];
     int log = 0;
     if (e == 0 || e == 2) {
         e = 3;
@@ -813,16 +218,16 @@ int mdl_trans::zoneBypassClick(int zone)
         e = 2;
         log = 11;
     }
-    f_muestraestado(1);
+    f_muestraestado();
     return log;
 }
 
 bool mdl_trans::partitionClick(int k)
 {
-    if (k < 0 || k > 3 || !connected || partition < 0 || partition == k + 4)
+    if (k < 0 || k > 3 || !connected() || status.partition < 0 || status.partition == k + 4)
         return false;
-    partition = k + 4;
-    f_muestraestado(1);
+    status.partition = k + 4;
+    f_muestraestado();
     return true;
 }
 
@@ -834,737 +239,52 @@ void mdl_trans::setPendingCommand(int command)
 }
 
 // ---------------------------------------------------------------------------
-// Frames and scheduler
-
-QByteArray mdl_trans::encodeFrame(const int* bytes, int n)
-{
-    QByteArray text;
-    text.reserve(2 * n + 4);
-    text += ':';
-    int sum = 0;
-    auto pair = [&text](int b) {
-        text += char('A' + ((b >> 4) & 15));
-        text += char('A' + (b & 15));
-    };
-    for (int i = 0; i < n; ++i) {
-        const int b = bytes[i] & 0xFF;
-        pair(b);
-        sum += b;
-    }
-    pair((256 - sum % 256) % 256);
-    text += '\r';
-    return text;
-}
-
-void mdl_trans::f_enviatrama(int n)
-{
-    n = qBound(1, n, MaxFrameBytes - 1);
-    awaitingAnswer = 1;
-    ++framesSent;
-    const QByteArray text = encodeFrame(txFrame.data(), n);
-    pendingCommand = CmdNone;
-    outstandingRequest = txFrame[3];
-    if (ipMode) {
-        if (m_ip) {
-            if (!peerHost.isNull()) {
-                m_ip->setRemoteHost(peerHost);
-                m_ip->setRemotePort(peerPort);
-            } else {
-                m_ip->setRemotePort(replyPort);
-            }
-            m_ip->send(text);
-        }
-        m_view.st_rx = LinkColour::ButtonFace;
-        m_view.st_tx = LinkColour::Green;
-    } else {
-        if (m_com && m_com->isOpen())
-            m_com->write(text);
-        m_view.st_tx = LinkColour::ButtonFace;
-    }
-    changed();
-}
-
-void mdl_trans::f_recibe(const QByteArray& received)
-{
-    m_view.st_rx = LinkColour::ButtonFace;
-    if (ipMode) {
-        // One datagram, one frame: without its ":" and its carriage return.
-        m_rxOverflow = received.size() - 2 > MaxFrameChars;
-        receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
-        awaitingAnswer = 0;
-        f_decodifica();
-        waitCountdown = 3;
-        return;
-    }
-    for (const char c : received) {
-        if (modemText(c)) {
-            if (!connected)
-                return; // the line dropped
-            continue;
-        }
-        if (c == ':') {
-            receiveBuffer.clear();
-            m_rxOverflow = false;
-        } else if (c == '\r') {
-            if (receiveBuffer.size() >= 2) {
-                awaitingAnswer = 0;
-                f_decodifica();
-                waitCountdown = 3;
-                // A second carriage return must not hand the same answer over
-                // twice (events would be stored twice).
-                receiveBuffer.clear();
-                m_rxOverflow = false;
-            }
-        } else if (receiveBuffer.size() < MaxFrameChars) {
-            receiveBuffer += c;
-        } else {
-            // Longer than any frame: remembered, and the frame is bad.
-            m_rxOverflow = true;
-        }
-    }
-}
-
-// The modem's own text while connected: the rest of the connect line, and
-// result codes between frames (a frame is never read as one). True when the
-// character was the modem's and is not part of frame assembly.
-bool mdl_trans::modemText(char c)
-{
-    const bool lineEnd = c == '\r' || c == '\n';
-    if (m_connectLine) {
-        if (!lineEnd && c != ':') {
-            if (m_modemLine.size() < MaxModemLine)
-                m_modemLine += c;
-            return true;
-        }
-        // A modem that ends its line with nothing but the first frame.
-        takeConnectLine();
-        if (lineEnd)
-            return true;
-    }
-    if (c == ':') {
-        m_inFrame = true;
-        m_modemLine.clear();
-        return false;
-    }
-    if (m_inFrame) {
-        if (c == '\r')
-            m_inFrame = false;
-        return false;
-    }
-    if (!lineEnd) {
-        if (m_modemLine.size() < MaxModemLine)
-            m_modemLine += c;
-        return false;
-    }
-    const bool dropped = m_modemLine.trimmed() == "NO CARRIER";
-    m_modemLine.clear();
-    if (dropped)
-        lineDropped();
-    return dropped;
-}
-
-void mdl_trans::takeConnectLine()
-{
-    // " 2400/ARQ", "2400", or nothing at all.
-    const QByteArray rest = m_modemLine.trimmed();
-    m_modemLine.clear();
-    m_connectLine = false;
-    int speed = 0;
-    for (const char d : rest) {
-        if (d < '0' || d > '9' || speed > 10000000)
-            break;
-        speed = speed * 10 + (d - '0');
-    }
-    if (speed > 0) {
-        lineSpeed = speed;
-        f_muestraestado(1);
-    }
-}
-
-void mdl_trans::lineDropped()
-{
-    // The carrier is gone: an end request would reach nobody, so the
-    // connection ends here as the turn after ten unanswered ones ends it.
-    receiveBuffer.clear();
-    setLineReason(s(ReasonNoCarrier));
-    m_endCause = EndCause::LineDropped;
-    endConnection();
-}
-
-void mdl_trans::setLineReason(const QString& reason)
-{
-    if (lineReason == reason)
-        return;
-    lineReason = reason;
-    emit lineMessage(reason);
-}
-
-void mdl_trans::f_decodifica()
-{
-    const QByteArray& t = receiveBuffer;
-    // At least the answer code and the checksum, whole pairs of "A"-"P",
-    // and no more than a frame holds.
-    bool bad = m_rxOverflow || t.size() % 2 != 0 || t.size() < 4 || t.size() > MaxFrameChars;
-    std::array<int, MaxFrameBytes> bytes{};
-    const int pairs = int(t.size() / 2);
-    if (!bad) {
-        int sum = 0;
-        for (int i = 0; i < pairs; ++i) {
-            const int hi = t.at(2 * i) - 'A';
-            const int lo = t.at(2 * i + 1) - 'A';
-            if (hi < 0 || hi > 15 || lo < 0 || lo > 15) {
-                bad = true;
-                break;
-            }
-            bytes[size_t(i)] = hi * 16 + lo;
-            sum += bytes[size_t(i)];
-        }
-        if (!bad && (sum & 0xFF) != 0)
-            bad = true;
-    }
-    if (!bad && !answerFits(bytes[0], pairs - 1)) {
-        // Well formed, but not an answer to what was asked: nothing of it
-        // is stored and no mark changes.
-        rejectAnswer(bytes[0], pairs - 1);
-        bad = true;
-    } else if (!bad) {
-        rxFrame = bytes;
-        rxCount = pairs - 1;
-        const int code = rxFrame[0];
-        frameError = false;
-        outstandingRequest = -1;
-        switch (code) {
-        case 0:
-            f_recibememoria(rxCount);
-            if (m_console)
-                m_console->wf_muestrasecciones();
-            break;
-        case 1:
-            f_confirmaescritura(rxCount);
-            if (m_console)
-                m_console->wf_muestrasecciones();
-            break;
-        case 2:
-        case 12:
-            faultView = code == 12;
-            f_guardaestado(rxCount);
-            break;
-        case 6:
-            f_guardaeventos(rxCount);
-            if (m_console)
-                m_console->wf_muestraeventos();
-            break;
-        case 10:
-            panelClock(rxCount);
-            break;
-        case 13:
-            f_guardaeventosfecha(rxCount);
-            if (m_console)
-                m_console->wf_muestraeventos();
-            break;
-        default:
-            bad = true;
-        }
-        if (!bad)
-            ++answersReceived[size_t(code)];
-    }
-    if (bad) {
-        frameError = true;
-    } else {
-        retryCounter = 0;
-        answeredSinceConnect = true;
-    }
-    f_muestraestado(1);
-}
-
-bool mdl_trans::answerFits(int code, int count) const
-{
-    switch (outstandingRequest) {
-    case 0:
-        // Exactly the run's bytes: fewer would leave addresses unread, more
-        // belong to some other run.
-        return code == 0 && runEnd > runStart && count - 1 == runEnd - runStart;
-    case 1:
-        return code == 1;
-    case 2: case 3: case 4: case 7: case 8: case 9: case 11: case 12: case 15:
-        // Status and commands are answered with a status; bytes 1-8 are
-        // read in every one.
-        return (code == 2 || code == 12) && count >= 9;
-    case 10:
-        return code == 10 && count >= 6;
-    case 6:
-    case 13:
-        return code == outstandingRequest;
-    default:
-        // Nothing asked (or only the end of the connection).
-        return false;
-    }
-}
-
-void mdl_trans::rejectAnswer(int code, int count)
-{
-    ++rejectedAnswers;
-    qCWarning(lcLink, "respuesta %d de %d bytes rechazada: no responde a la petición %d", code, count,
-              outstandingRequest);
-}
-
-void mdl_trans::panelClock(int count)
-{
-    Q_UNUSED(count);
-    const int minute = rxFrame[1], hour = rxFrame[2], day = rxFrame[3], month = rxFrame[4], year = rxFrame[5];
-    // Two-digit years: the panel is set from the station's year mod 100.
-    const QDate date(2000 + year, month, day);
-    const QTime time(hour, minute);
-    const QDateTime panel(date, time);
-    if (year > 99 || !date.isValid() || !time.isValid() || !panel.isValid()) {
-        clockKnown = false;
-        return;
-    }
-    clockOffsetMs = panel.msecsTo(now());
-    clockKnown = true;
-}
-
-void mdl_trans::showClock()
-{
-    m_view.items[QStringLiteral("st_hora")].caption =
-        clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
-                   : QStringLiteral("--/--/-- --:--");
-    changed();
-}
-
-void mdl_trans::tick()
-{
-    if (ticksSuspended)
-        return;
-    if (waitCountdown >= 1) {
-        --waitCountdown;
-        advanceDial();
-        return;
-    }
-    if (m_dial != DialPhase::None) {
-        advanceDial();
-        return;
-    }
-    if (!connected)
-        return;
-    if (awaitingAnswer == 1) {
-        frameError = true;
-        ++retryCounter;
-        if (retryCounter >= 10) {
-            pendingCommand = CmdEnd;
-            m_endCause = EndCause::NoAnswer;
-        }
-        f_muestraestado(1);
-    }
-    waitCountdown = 1000;
-    sendTurn();
-    // The command picture goes back to grey once its request is out.
-    if (connected)
-        f_muestraestado(1);
-    showClock();
-}
-
-void mdl_trans::sendTurn()
-{
-    if (endAfterConnect) {
-        sendEnd();
-        return;
-    }
-    switch (pendingCommand) {
-    case CmdArm: {
-        header(3);
-        const int mode = m_console ? m_console->armingModeIndex() : 0;
-        txFrame[4] = qBound(0, mode, 3);
-        send(5, 50);
-        return;
-    }
-    case CmdDisarm:
-        header(4);
-        send(4, 50);
-        return;
-    case CmdEnd:
-        sendEnd();
-        return;
-    case CmdReadClock:
-        header(10);
-        send(4, 50);
-        return;
-    case CmdSetClock:
-        sendSetClock();
-        return;
-    case CmdPgm:
-        sendPgm();
-        return;
-    case CmdPanic:
-        header(11);
-        send(4, 50);
-        return;
-    case CmdFaults:
-        sendStatus(systemFlags[13] == 1 && !faultView);
-        return;
-    default:
-        break;
-    }
-    if (writePending) {
-        f_siguienteescritura();
-        return;
-    }
-    if (readPending) {
-        f_siguientelectura();
-        return;
-    }
-    if (eventsPending) {
-        f_pideeventos();
-        return;
-    }
-    bool bypassWaiting = false;
-    for (int e : zoneBypass)
-        bypassWaiting = bypassWaiting || e > 1;
-    if (bypassWaiting)
-        sendBypass();
-    else if (partition >= 4)
-        sendPartition();
-    else
-        sendStatus(systemFlags[13] == 1 && faultView);
-}
-
-void mdl_trans::header(int code)
-{
-    const QString pw = m_console ? m_console->is_password : QString();
-    txFrame[0] = hexPair(pw, 0);
-    txFrame[1] = hexPair(pw, 2);
-    txFrame[2] = protocolCode();
-    txFrame[3] = code;
-}
-
-int mdl_trans::protocolCode() const
-{
-    return m_console ? protocolCodeOf(m_console->is_strpanel) : 0;
-}
-
-int mdl_trans::protocolCodeOf(const QString& cadena)
-{
-    bool ok = false;
-    const int v = cadena.trimmed().toInt(&ok);
-    return ok && v >= 0 && v <= 255 ? v : 0;
-}
-
-void mdl_trans::send(int n, int countdown)
-{
-    waitCountdown = countdown;
-    f_enviatrama(n);
-}
-
-void mdl_trans::sendStatus(bool faultVariant)
-{
-    header(faultVariant ? 12 : 2);
-    send(4, 50);
-}
-
-void mdl_trans::sendEnd()
-{
-    header(5);
-    txFrame[4] = ipCallBack ? 1 : 0;
-    waitCountdown = 200;
-    // The 4800 baud interface mode repeats it far more often.
-    const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));
-    const int times = interface ? 30 : 3;
-    for (int i = 0; i < times; ++i)
-        f_enviatrama(5);
-    endConnection();
-}
-
-void mdl_trans::sendBypass()
-{
-    header(7);
-    txFrame[4] = 0;
-    txFrame[5] = 0;
-    for (int i = 0; i < 16; ++i) {
-        int& e = zoneBypass[size_t(i)];
-        if (e == 1 || e == 3) {
-            txFrame[size_t(4 + i / 8)] |= 1 << (i % 8);
-            e = 1;
-        } else if (e == 0 || e == 2) {
-            e = 0;
-        }
-    }
-    send(6, 50);
-}
-
-void mdl_trans::sendPartition()
-{
-    partition &= 3;
-    header(15);
-    txFrame[4] = partition;
-    send(5, 50);
-}
-
-void mdl_trans::sendSetClock()
-{
-    const QDateTime t = now();
-    header(8);
-    txFrame[4] = t.time().minute();
-    txFrame[5] = t.time().hour();
-    txFrame[6] = t.date().day();
-    txFrame[7] = t.date().month();
-    txFrame[8] = t.date().year() % 100;
-    send(9, 50);
-}
-
-void mdl_trans::sendPgm()
-{
-    header(9);
-    txFrame[4] = (pgmMask ^ (1 << (pgmIndex & 7))) & 0xFF;
-    send(5, 50);
-}
-
-void mdl_trans::f_pidememoria(int start, int count)
-{
-    header(0);
-    txFrame[4] = start % 256;
-    txFrame[5] = start / 256;
-    txFrame[6] = count;
-    send(7, 70);
-}
-
-void mdl_trans::f_escribememoria(int start, const QList<int>& data)
-{
-    const int n = int(qMin<qsizetype>(data.size(), 16));
-    header(1);
-    txFrame[4] = start % 256;
-    txFrame[5] = start / 256;
-    for (int k = 0; k < n; ++k)
-        txFrame[size_t(6 + k)] = data.at(k) & 0xFF;
-    send(6 + n, 70);
-}
-
-void mdl_trans::f_pideeventos()
-{
-    waitCountdown = 500;
-    const bool shortRecords = protocolCode() < 2;
-    header(shortRecords ? 6 : 13);
-    txFrame[4] = shortRecords ? 8 : 2;
-    send(5, 170);
-}
-
-// ---------------------------------------------------------------------------
 // Status
 
 void mdl_trans::f_guardaestado(int count)
 {
-    const auto bit = [](int byte, int i) { return (byte >> i) & 1; };
-    for (int i = 0; i < 8; ++i) {
-        zoneState[size_t(i)] = bit(rxFrame[1], i);
-        zoneState[size_t(i + 8)] = bit(rxFrame[2], i);
-        // A bypass change that is waiting to be sent is not overwritten.
-        if (zoneBypass[size_t(i)] < 2)
-            zoneBypass[size_t(i)] = bit(rxFrame[3], i);
-        if (zoneBypass[size_t(i + 8)] < 2)
-            zoneBypass[size_t(i + 8)] = bit(rxFrame[4], i);
-        zoneMemory[size_t(i)] = bit(rxFrame[5], i);
-        zoneMemory[size_t(i + 8)] = bit(rxFrame[6], i);
-        systemFlags[size_t(i)] = bit(rxFrame[7], i);
-        systemFlags[size_t(i + 8)] = bit(rxFrame[8], i);
-    }
-    pgmMask = 0;
-    if (partition < 4)
-        partition = -1;
-    for (int k = 9; k < count && k < MaxFrameBytes; ++k) {
-        const int b = rxFrame[size_t(k)];
-        switch (b >> 6) {
-        case 0:
-            if (partition < 4)
-                partition = b & 3;
-            break;
-        case 1:
-            pgmMask = (b & 63) * 4;
-            break;
-        default:
-            break;
-        }
-    }
-    if (systemFlags[14] == 1)
-        pgmMask += 1;
-    if (systemFlags[15] == 1)
-        pgmMask += 2;
+    decodeStatus(rxFrame, count, status);
 }
 
-namespace {
-
-// Names and picture keys built once: f_muestraestado runs after every frame.
-struct ViewNames {
-    QString zona[16], memo[16], exclusion[16], cbexclusion[16], stzona[16], number[16];
-    QString particion[4], cbparticion[4], pgm[8], cbpgm[8], fault[8];
-    QString gris = QStringLiteral("gris"), verde = QStringLiteral("verde"), rojo = QStringLiteral("rojo"),
-            amarillo = QStringLiteral("amarillo"), naranja = QStringLiteral("naranja"), azul = QStringLiteral("azul");
-    QString flagName[8], flagPicture[8];
-    QString commands[6] = {QStringLiteral("img_stime"), QStringLiteral("img_panico"), QStringLiteral("img_arm"),
-                           QStringLiteral("img_disarm"), QStringLiteral("img_end"), QStringLiteral("img_falla")};
-    ViewNames()
-    {
-        for (int i = 0; i < 16; ++i) {
-            zona[i] = LinkView::indexed("img_zona", i);
-            memo[i] = LinkView::indexed("img_memo", i);
-            exclusion[i] = LinkView::indexed("img_exclusion", i);
-            cbexclusion[i] = LinkView::indexed("img_cbexclusion", i);
-            stzona[i] = LinkView::indexed("st_zona", i);
-            number[i] = QString::number(i + 1);
-        }
-        for (int i = 0; i < 4; ++i) {
-            particion[i] = LinkView::indexed("img_particion", i);
-            cbparticion[i] = LinkView::indexed("img_cbparticion", i);
-        }
-        for (int i = 0; i < 8; ++i) {
-            pgm[i] = LinkView::indexed("img_pgm", i);
-            cbpgm[i] = LinkView::indexed("img_cbpgm", i);
-            fault[i] = s(FaultTexts[i]);
-            flagName[i] = QString::fromLatin1(FlagLamps[i].name);
-            flagPicture[i] = QString::fromLatin1(FlagLamps[i].picture);
-        }
-    }
-};
-
-} // namespace
-
-const LinkView& mdl_trans::f_muestraestado(int mode)
+void mdl_trans::clearSession()
 {
-    static const ViewNames n;
-    LinkView& v = m_view;
-    auto pic = [&v](const QString& name) -> QString& { return v.items[name].picture; };
+    const int pgmIndex = status.pgmIndex;
+    status = LinkStatus{};
+    status.pgmIndex = pgmIndex;
+    writePending = false;
+    progressPercent = 0;
+    progressTotal = 0;
+    m_view.items[QStringLiteral("st_progreso")].caption.clear();
+    if (m_phase == LinkPhase::Connected)
+        m_phase = LinkPhase::Idle;
+    ipMode = false;
+    frameError = false;
+    clockKnown = false;
+    pendingCommand = CmdNone;
+    answeredSinceConnect = false;
+    lineSpeed = 0;
+    m_view.st_tx = m_view.st_rx = m_view.st_err = LinkColour::ButtonFace;
+    m_view.pb_progreso = 0;
+    peerHost.clear();
+    peerPort = 0;
+    outstandingRequest = -1;
+}
 
-    if (mode == 0) {
-        zoneState.fill(0);
-        zoneBypass.fill(0);
-        zoneMemory.fill(0);
-        systemFlags.fill(0);
-        writePending = false;
-        progressPercent = 0;
-        progressTotal = 0;
-        v.items[QStringLiteral("st_progreso")].caption.clear();
-        connected = false;
-        ipMode = false;
-        frameError = false;
-        clockKnown = false;
-        pendingCommand = CmdNone;
-        faultView = false;
-        answeredSinceConnect = false;
-        lineSpeed = 0;
-        v.st_tx = v.st_rx = v.st_err = LinkColour::ButtonFace;
-        v.pb_progreso = 0;
-        partition = -1;
-        pgmMask = 0;
-        peerHost.clear();
-        peerPort = 0;
-        outstandingRequest = -1;
-    }
+void mdl_trans::endSession()
+{
+    clearSession();
+    f_muestraestado();
+}
 
-    if (v.rejectedAnswers != rejectedAnswers || v.strangerDatagrams != strangerDatagrams) {
-        v.rejectedAnswers = rejectedAnswers;
-        v.strangerDatagrams = strangerDatagrams;
-        v.items[QStringLiteral("st_err")].toolTip =
-            rejectedAnswers ? QStringLiteral("Respuestas rechazadas en esta conexión: %1").arg(rejectedAnswers) : QString();
-        v.items[QStringLiteral("img_IP")].toolTip =
-            strangerDatagrams ? QStringLiteral("Datagramas descartados de otros orígenes: %1 (el último de %2)")
-                                    .arg(strangerDatagrams)
-                                    .arg(lastStranger)
-                              : QString();
-    }
-
-    const bool working = connected && answeredSinceConnect;
-    v.items[QStringLiteral("st_particion_t")].visible = true;
-    v.items[QStringLiteral("st_cbpart")].visible = true;
-    for (int i = 0; i < 4; ++i) {
-        LinkIndicator& cb = v.items[n.cbparticion[i]];
-        cb.visible = true;
-        cb.picture = partition == i + 4 ? n.verde : n.gris;
-        LinkIndicator& p = v.items[n.particion[i]];
-        p.visible = true;
-        // Partition 1 stands for "none reported" only once the panel answers.
-        p.picture = partition == i || (i == 0 && working && partition < 0) ? n.verde : n.gris;
-    }
-
-    for (int i = 0; i < 16; ++i) {
-        const size_t z = size_t(i);
-        LinkIndicator& zone = v.items[n.zona[i]];
-        zone.toolTip.clear();
-        if (!faultView) {
-            zone.picture = zoneState[z] == 1 ? n.rojo : n.gris;
-        } else {
-            if (i < 8)
-                zone.toolTip = n.fault[i];
-            zone.picture = zoneState[z] == 1 ? n.azul : n.gris;
-        }
-        pic(n.memo[i]) = zoneMemory[z] == 1 ? n.naranja : n.gris;
-        switch (zoneBypass[z]) {
-        case 0:
-            pic(n.exclusion[i]) = n.gris;
-            pic(n.cbexclusion[i]) = n.gris;
-            break;
-        case 1:
-            pic(n.exclusion[i]) = n.amarillo;
-            pic(n.cbexclusion[i]) = n.gris;
-            break;
-        case 2:
-        case 3:
-            pic(n.cbexclusion[i]) = n.amarillo;
-            break;
-        default:
-            break;
-        }
-        v.items[n.stzona[i]].caption = n.number[i];
-    }
-
-    pic(QStringLiteral("img_connect_AMO")) = n.gris;
-
-    for (int i = 0; i < 8; ++i)
-        pic(n.flagName[i]) = systemFlags[size_t(FlagLamps[i].entry)] == 1 ? n.flagPicture[i] : n.gris;
-
-    for (int i = 0; i < 8; ++i)
-        pic(n.pgm[i]) = (pgmMask >> i) & 1 ? n.rojo : n.gris;
-
-    // Connected without a single answer (a wrong access code or model) is
-    // not shown as a working link.
-    const QString& linkPicture = working ? n.verde : n.amarillo;
-    pic(QStringLiteral("img_connect")) = connected && !waitingForCall ? linkPicture : n.gris;
-    // The modem's last word, on the picture that shows the modem link: the
-    // speed while connected, else why the last call failed or dropped.
-    QString note = connected ? QString() : lineReason;
-    if (connected && lineSpeed > 0)
-        note = QStringLiteral("Conectado a %1 bps").arg(lineSpeed);
-    if (connected && !answeredSinceConnect)
-        note = s(NoAnswerYet);
-    v.items[QStringLiteral("img_connect")].toolTip = waitingForCall ? QString() : note;
-    v.items[QStringLiteral("Img_wait_call")].toolTip = waitingForCall ? note : QString();
-    v.items[QStringLiteral("st_estado_t")].caption = faultView ? QStringLiteral("Fallas") : QStringLiteral("Estado");
-    v.st_err = frameError ? LinkColour::Red : LinkColour::ButtonFace;
-
-    for (const QString& name : n.commands)
-        pic(name) = n.gris;
-    for (int i = 0; i < 8; ++i)
-        pic(n.cbpgm[i]) = n.gris;
-    pic(QStringLiteral("Img_wait_call")) = ipCallBack ? n.naranja : n.gris;
-    pic(QStringLiteral("img_IP")) = ipCallBack ? n.naranja : n.gris;
-    switch (pendingCommand) {
-    case CmdArm: pic(QStringLiteral("img_arm")) = n.verde; break;
-    case CmdDisarm: pic(QStringLiteral("img_disarm")) = n.verde; break;
-    case CmdEnd: pic(QStringLiteral("img_end")) = n.verde; break;
-    case CmdSetClock: pic(QStringLiteral("img_stime")) = n.verde; break;
-    case CmdPgm: pic(n.cbpgm[pgmIndex & 7]) = n.verde; break;
-    case CmdPanic: pic(QStringLiteral("img_panico")) = n.verde; break;
-    case CmdFaults: pic(QStringLiteral("img_falla")) = n.verde; break;
-    default: break;
-    }
-
-    if (waitingForCall) {
-        if (ipMode)
-            pic(QStringLiteral("img_IP")) = n.amarillo;
-        else if (ipCallBack)
-            pic(QStringLiteral("img_IP")) = n.naranja;
-        pic(QStringLiteral("Img_wait_call")) = connected ? linkPicture : waitingForConnect ? n.amarillo : n.naranja;
-    }
-
+const LinkView& mdl_trans::f_muestraestado()
+{
+    const IndicatorState state{status,        connected(),      answeredSinceConnect, waitingForCall,
+                               waitingForConnect(), ipMode,     ipCallBack,           frameError,
+                               pendingCommand, lineSpeed,     lineReason,           rejectedAnswers,
+                               strangerDatagrams, lastStranger};
+    m_view = indicatorView(state, std::move(m_view));
     changed();
-    return v;
+    return m_view;
 }
 
 // ---------------------------------------------------------------------------
@@ -1583,17 +303,19 @@ void mdl_trans::setOutcome(const QString& text)
 
 QString mdl_trans::statusText() const
 {
-    switch (m_dial) {
-    case DialPhase::Calling:
+    switch (m_phase) {
+    case LinkPhase::Calling:
         return QStringLiteral("Marcando %1…").arg(m_dialPhone);
-    case DialPhase::Ringing:
+    case LinkPhase::Ringing:
         return QStringLiteral("Doble llamada: marcando %1…").arg(m_dialPhone);
-    case DialPhase::Pause:
+    case LinkPhase::Pause:
         return QStringLiteral("Doble llamada: en pausa antes de volver a marcar…");
-    case DialPhase::None:
+    case LinkPhase::Idle:
+    case LinkPhase::Listening:
+    case LinkPhase::Connected:
         break;
     }
-    if (connected) {
+    if (connected()) {
         if (retryCounter > 0 && !answeredSinceConnect)
             return QStringLiteral("El panel no responde: verifique el código de acceso y el modelo");
         if (retryCounter > 0)

@@ -1,16 +1,23 @@
 #pragma once
-// Link module: the whole state of the panel link, one instance.
+// Link module: the facade of the panel link, one instance. Its parts live in
+// their own files: the frame codec (frame_codec), status decoding
+// (link_status), the indicator view (link_view_builder), the connection
+// (mdl_trans_connection, mdl_trans_ip), the scheduler (mdl_trans_scheduler)
+// and the transfer (mdl_trans_transfer).
 //
 // It reaches the world only through the serial port and the datagram socket
-// (setDevices), the shared database connection, the console (setConsole) and
-// a clock (setClock). Time enters only through tick(), which tmr_main calls
+// (setDevices), the host (setHost: its LinkStore, the port state and the
+// station's messages), the console (setConsole) and a clock (setClock). Time enters only through tick(), which tmr_main calls
 // every 100 ms: nothing here waits. A dial or a double call is a state that
 // ticks (the wait countdown) and received characters move on.
 //
 // f_muestraestado computes the indicator value (view()) that the console
-// renders; viewChanged() says when it may have changed.
+// renders, through the pure indicatorView; viewChanged() says when it may
+// have changed.
 
 #include "data/messages.h"
+#include "link/frame_codec.h"
+#include "link/link_status.h"
 #include "link/linkview.h"
 
 #include <QByteArray>
@@ -26,9 +33,10 @@
 
 class DatagramSocket;
 class LinkConsole;
+class LinkHost;
 class SerialPort;
 
-class mdl_trans : public QObject {
+class mdl_trans : public QObject, public LinkCommands {
     Q_OBJECT
 public:
     // The station's link (tmr_main, com_main and IP_server of w_main).
@@ -46,6 +54,8 @@ public:
     // The open console, or nullptr when none is open.
     void setConsole(LinkConsole* console) { m_console = console; }
     LinkConsole* console() const { return m_console; }
+    // The station around the link: its store, serial port state and messages.
+    void setHost(LinkHost* host) { m_host = host; }
     void setClock(std::function<QDateTime()> now);
     QDateTime now() const { return m_now(); }
     // teclado_Comm: receives every serial event while keypadOpen is set.
@@ -54,13 +64,21 @@ public:
     // clock stay).
     void reset();
 
-    // ---- Connection flags -------------------------------------------------
-    bool connected = false;         // a connection is up; the scheduler runs
+    // ---- Connection -------------------------------------------------------
+    // Where the connection is, one state at a time: idle, a dial (a direct
+    // call, or a double call ringing or in its pause), listening for the
+    // connect keyword (a call-back wait over the modem or IP), connected.
+    enum class LinkPhase { Idle, Calling, Ringing, Pause, Listening, Connected };
+    LinkPhase phase() const { return m_phase; }
+    bool connected() const { return m_phase == LinkPhase::Connected; } // the scheduler runs
+    bool dialling() const { return m_phase == LinkPhase::Calling || m_phase == LinkPhase::Ringing || m_phase == LinkPhase::Pause; }
+    bool waitingForConnect() const { return m_phase == LinkPhase::Listening; } // received text is scanned for the keyword
     bool ipMode = false;            // the connection or the wait uses the socket
-    bool waitingForCall = false;    // call-back mode: the panel is to call us
-    bool waitingForConnect = false; // received text is scanned for the keyword
+    // Call-back mode: the panel is to call us. It outlasts the phases: a dial
+    // made in it ends by asking for the call-back, and the wait resumes
+    // when a call-back session ends.
+    bool waitingForCall = false;
     bool endAfterConnect = false;   // the first turn sends the end request
-    bool dialling = false;          // a dial or a double call is running
     bool ipCallBack = false;        // the end request asks for a call-back over IP
     bool keypadOpen = false;        // the virtual keypad owns the serial port
     QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
@@ -77,12 +95,9 @@ public:
     // replies go. Null while no IP session is up.
     QHostAddress peerHost;
     quint16 peerPort = 0;
-    // Panel addresses or networks allowed to connect (empty: any), from the
-    // settings; Open_IP reads them.
-    QList<QPair<QHostAddress, int>> allowedPanels;
-    // Datagrams dropped since the socket was bound, and the last one's source.
+    // Datagrams dropped since the socket was bound (the last one's source is
+    // kept privately for the tool-tip).
     int strangerDatagrams = 0;
-    QString lastStranger;
     // Parses an allowed list ("10.0.0.7, 192.168.1.0/24"; commas, semicolons
     // or blanks between entries). False, with the bad entry, on an error.
     static bool parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad = nullptr);
@@ -98,19 +113,9 @@ public:
     int outstandingRequest = -1;
     int rejectedAnswers = 0;  // well-formed answers refused in this connection
     bool frameError = false;  // last turn unanswered or last frame bad
-    // A good frame has arrived since the connection came up: until then the
-    // link is not shown as working (a wrong access code or model never
-    // gets an answer).
-    bool answeredSinceConnect = false;
     bool clockKnown = false;
-    qint64 clockOffsetMs = 0; // station time minus panel time
-    bool faultView = false;   // the last status answer was the fault variant
     bool ticksSuspended = false; // while an answer is being stored
-    enum Command : int {
-        CmdNone = 0, CmdArm = 1, CmdDisarm = 2, CmdEnd = 3, CmdPanic = 6,
-        CmdSetClock = 9, CmdReadClock = 10, CmdPgm = 12, CmdFaults = 14,
-    };
-    static constexpr int MaxFrameBytes = 256;
+    static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
     // one being the checksum; rxCount is the byte count without it.
     std::array<int, MaxFrameBytes> rxFrame{};
@@ -125,10 +130,7 @@ public:
     bool writePending = false;
     bool readPending = false;
     bool eventsPending = false;
-    double progressPercent = 0;
     double progressTotal = 0;
-    int sectionsDone = 0;  // sections of the transfer completed so far
-    int eventsStored = 0;  // event records stored by the download so far
     // Memory image of the subscriber being transferred, one entry per panel
     // address 0-5000 (f_cargatransferencia builds it).
     static constexpr int MemorySize = 5001;
@@ -136,19 +138,11 @@ public:
     std::array<qint16, MemorySize> memoryImage{};
     std::array<qint16, MemorySize> transferMarks{};   // 1 write, -1 read, 0 nothing
     std::array<qint16, MemorySize> addressSection{};  // id_seccion; NoSection = none
-    std::array<qint16, MemorySize> addressType{};     // 1-4; 0 = none
-    qint32 currentSubscriber = 0;
     int runStart = 0;  // first address of the last memory request
     int runEnd = 0;    // address after its last byte
 
-    // ---- Status tables ----------------------------------------------------
-    std::array<int, 16> zoneState{};   // 1 open (normal view) or fault (fault view)
-    std::array<int, 16> zoneBypass{};  // 0 no, 1 yes, 3 bypass asked, 2 removal asked
-    std::array<int, 16> zoneMemory{};  // 1 alarm in memory
-    std::array<int, 16> systemFlags{}; // keypad lamps and PGM 1-2
-    int pgmMask = 0;     // bit i: output i + 1 is on
-    int pgmIndex = 0;    // output (0-7) the PGM command toggles
-    int partition = -1;  // 0-3 current; 4-7 change to n - 4 waiting; -1 unknown
+    // ---- Panel status -----------------------------------------------------
+    LinkStatus status;
 
     // ---- Transport --------------------------------------------------------
     void f_reseteamodem();
@@ -206,13 +200,14 @@ public:
     void f_pideeventos();                                   // 6 or 13 event log
     // The protocol code (cadena) as sent in byte 2; 0 when it is not 0-255.
     int protocolCode() const;
-    static int protocolCodeOf(const QString& cadena);
-    // Frame text of bytes 0 ... n-1 with the checksum, as f_enviatrama sends it.
-    static QByteArray encodeFrame(const int* bytes, int n);
 
     // ---- Status ----------------------------------------------------------
     void f_guardaestado(int count);
-    const LinkView& f_muestraestado(int mode);
+    // The indicators from the link's state (the session stays as it is).
+    const LinkView& f_muestraestado();
+    // Ends the session: status, progress, connection flags and lamps back
+    // to none, then the indicators.
+    void endSession();
     const LinkView& view() const { return m_view; }
 
     // ---- Memory transfer and event download (their own module) -----------
@@ -228,9 +223,17 @@ public:
     bool f_cargatransferencia(qint32 id_abonado);
     // Stores one section read from the panel; false when the database refused it.
     bool f_guardaseccion(int id_seccion);
-    // ISO date-time text of a dated record's time stamp; empty when its
-    // fields do not form a valid date.
-    static QString eventDate(quint32 stamp);
+
+    // ---- Test hooks --------------------------------------------------------
+    // Puts the link in a phase without going through a dial or a wait.
+    void forTestSetPhase(LinkPhase p) { m_phase = p; }
+    // Gives a memory address a section and a value type, as an image built
+    // from the database would.
+    void forTestSetAddress(int address, int section, int type)
+    {
+        addressSection[size_t(address)] = qint16(section);
+        addressType[size_t(address)] = qint16(type);
+    }
 
     // ---- Messages ---------------------------------------------------------
     // A frame handler never opens a box: its nested event loop would feed the
@@ -251,10 +254,11 @@ signals:
     void messageQueued();
 
 private:
-    enum class DialPhase { None, Calling, Ringing, Pause };
     enum class EndCause { Requested, NoAnswer, LineDropped };
 
     void enterConnected();
+    // A wait for the connect keyword ends (the call-back mode stays).
+    void stopListening();
     void advanceDial();
     void finishCall(bool connect);
     void afterCancelledOrFailedDial(const char* redPicture, const QString& outcome);
@@ -281,6 +285,7 @@ private:
     void panelClock(int count);
     void showClock();
     void setPicture(const QString& name, const QString& key);
+    void clearSession();
     void changed()
     {
         m_view.statusLine = statusText();
@@ -301,10 +306,26 @@ private:
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
     LinkConsole* m_console = nullptr;
+    LinkHost* m_host = nullptr;
     std::function<QDateTime()> m_now;
     QList<QMetaObject::Connection> m_deviceConnections;
 
-    DialPhase m_dial = DialPhase::None;
+    LinkPhase m_phase = LinkPhase::Idle;
+    // Session and transfer state no one outside the link reads.
+    // Panel addresses or networks allowed to connect (empty: any), from the
+    // settings; Open_IP reads them.
+    QList<QPair<QHostAddress, int>> allowedPanels;
+    QString lastStranger; // source of the last dropped datagram
+    // A good frame has arrived since the connection came up: until then the
+    // link is not shown as working (a wrong access code or model never
+    // gets an answer).
+    bool answeredSinceConnect = false;
+    qint64 clockOffsetMs = 0; // station time minus panel time
+    double progressPercent = 0;
+    int sectionsDone = 0;  // sections of the transfer completed so far
+    int eventsStored = 0;  // event records stored by the download so far
+    std::array<qint16, MemorySize> addressType{};     // 1-4; 0 = none
+    qint32 currentSubscriber = 0;
     QByteArray m_dialText;
     QString m_dialPhone;
     int m_dialWait = 0;

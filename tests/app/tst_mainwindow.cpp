@@ -66,11 +66,11 @@ private slots:
         w.action("cb_teclado")->trigger();
         QVERIFY(!w.child("cb_teclado"));
         w.com_main->setSettings("4800,N,8,2");
-        mdl_trans::instance().connected = true;
+        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Connected);
         w.action("cb_teclado")->trigger();
         QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
         QVERIFY(!w.child("cb_teclado"));
-        mdl_trans::instance().connected = false;
+        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Idle);
         w.action("cb_teclado")->trigger();
         QTRY_VERIFY(!w.child("cb_panel"));
         QVERIFY(w.child("cb_teclado"));
@@ -149,14 +149,14 @@ private slots:
         int ended = -1;
         w.endProgram = [&](int c) { ended = c; };
         w.show();
-        mdl_trans::instance().connected = true;
+        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Connected);
         w.action("cb_salir")->trigger();
         QVERIFY(!w.close());
         QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
         QCOMPARE(ended, -1);
         QVERIFY(mdl_main::instance().db().isOpen());
         QVERIFY(!QFile::exists(st.path("sorvent20.bkp")));
-        mdl_trans::instance().connected = false;
+        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Idle);
     }
 
     void exitCompactsWithOneBackupGeneration()

@@ -2,6 +2,7 @@
 // A link under test: its own mdl_trans on fake devices, a fake console and a
 // settable clock, in a fresh station (ip_port 5000).
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -21,6 +22,7 @@ struct LinkRig {
         db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
         mdl_main::instance().portOpen = true;
         com.setSettings(QStringLiteral("110,N,8,2"));
+        link.setHost(&stationLinkHost());
         link.setDevices(&com, &ip);
         link.setConsole(&console);
         link.setClock(clock.fn());

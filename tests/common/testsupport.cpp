@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "data/seed.h"
@@ -45,6 +46,7 @@ Station::Station(bool createDb, bool demoSubscribers)
 {
     mdl_main& m = mdl_main::instance();
     m.reset();
+    mdl_trans::instance().setHost(&stationLinkHost());
     mdl_trans::instance().setConsole(nullptr);
     mdl_trans::instance().setClock(nullptr);
     mdl_trans::instance().keypadHandler = nullptr;

@@ -205,7 +205,7 @@ void tst_panel::levelsHideTheirControls()
         Console c(3);
         c.w->wf_muestraabonado(1);
         // Redrawing the indicators must not bring them back.
-        c.link.f_muestraestado(1);
+        c.link.f_muestraestado();
         QVERIFY(!c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->isTabEnabled(1));
         for (const QString& n : levelThree)
             QVERIFY2(c.find(n)->isHidden(), qPrintable(n));
@@ -240,7 +240,7 @@ void tst_panel::linkButtons()
     c.click(QStringLiteral("st_connect_t")); // the label acts like its image
     QVERIFY(!c.link.ipMode);
     QVERIFY(c.link.ipCallBack);
-    QVERIFY(c.link.dialling);
+    QVERIFY(c.link.dialling());
     QVERIFY(c.com.written.contains("ATDT5550001"));
     QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     // A second click while dialling neither dials nor logs.
@@ -250,7 +250,7 @@ void tst_panel::linkButtons()
     // During a modem link the IP button switches the call-back request.
     c.link.reset();
     c.connectModem();
-    QVERIFY(c.link.connected && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && !c.link.ipCallBack);
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     QVERIFY(c.link.ipCallBack);
     QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
@@ -266,15 +266,15 @@ void tst_panel::linkButtons()
     c.click(QStringLiteral("st_end_t"));
     QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
-    c.link.f_muestraestado(0);
+    c.link.endSession();
 
     // During an IP link the IP button does nothing.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     c.ip.arrive("CONNECT IP");
-    QVERIFY(c.link.connected && c.link.ipMode);
+    QVERIFY(c.link.connected() && c.link.ipMode);
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.connected && c.link.ipMode && !c.link.ipCallBack);
-    c.link.f_muestraestado(0);
+    QVERIFY(c.link.connected() && c.link.ipMode && !c.link.ipCallBack);
+    c.link.endSession();
 }
 
 void tst_panel::closeRefusedWhileConnected()
@@ -286,7 +286,7 @@ void tst_panel::closeRefusedWhileConnected()
     QCOMPARE(c.st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
     QCOMPARE(c.st.messages.lastTitle(), QStringLiteral("Error"));
     QCOMPARE(c.link.console(), static_cast<LinkConsole*>(c.w.get()));
-    c.link.f_muestraestado(0);
+    c.link.endSession();
     QVERIFY(c.w->close());
     QCOMPARE(c.link.console(), nullptr);
 }
@@ -318,12 +318,12 @@ void tst_panel::commandsQueueOneAtATime()
     // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
     c.click(QStringLiteral("img_cbpgm_6"));
     QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdPgm));
-    QCOMPARE(c.link.pgmIndex, 6);
+    QCOMPARE(c.link.status.pgmIndex, 6);
     QCOMPARE(logged(15).size(), 1);
     c.click(QStringLiteral("img_end"));
     QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
-    c.link.f_muestraestado(0);
+    c.link.endSession();
 }
 
 void tst_panel::bypassAndPartitions()
@@ -333,11 +333,11 @@ void tst_panel::bypassAndPartitions()
     // Not connected: nothing would be sent, so nothing changes or is logged.
     c.click(QStringLiteral("img_cbexclusion_4"));
     c.click(QStringLiteral("img_cbpgm_1"));
-    c.link.partition = 0;
+    c.link.status.partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.zoneBypass[4], 0);
+    QCOMPARE(c.link.status.zoneBypass[4], 0);
     QCOMPARE(c.link.pendingCommand, 0);
-    QCOMPARE(c.link.partition, 0);
+    QCOMPARE(c.link.status.partition, 0);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
              ui::picture(QStringLiteral("gris"), 14).toImage());
@@ -346,7 +346,7 @@ void tst_panel::bypassAndPartitions()
     c.firstTurn();
     for (int expected : {3, 2, 3}) {
         c.click(QStringLiteral("img_cbexclusion_4"));
-        QCOMPARE(c.link.zoneBypass[4], expected);
+        QCOMPARE(c.link.status.zoneBypass[4], expected);
     }
     const QString zone = QStringLiteral("Zona: 5 Abonado: 0001 - DEMOSTRACIÓN PANEL PX");
     QCOMPARE(logged(10), (QStringList{zone, zone}));
@@ -356,16 +356,16 @@ void tst_panel::bypassAndPartitions()
 
     // Unknown partition: nothing; otherwise once per change.
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.partition, -1);
-    c.link.partition = 0;
+    QCOMPARE(c.link.status.partition, -1);
+    c.link.status.partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.partition, 6);
-    c.link.partition = 2;
+    QCOMPARE(c.link.status.partition, 6);
+    c.link.status.partition = 2;
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.partition, 6);
+    QCOMPARE(c.link.status.partition, 6);
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.partition, 6);
-    c.link.f_muestraestado(0);
+    QCOMPARE(c.link.status.partition, 6);
+    c.link.endSession();
 }
 
 void tst_panel::sectionListFiltersAndMarks()
@@ -517,7 +517,7 @@ void tst_panel::transferKeysOnlyWhenIdle()
     c.com.receive(answerFrame({6, 0x33})); // no more records
     QVERIFY(!c.link.eventsPending);
     QVERIFY(c.w->cb_eventos->isEnabled());
-    c.link.f_muestraestado(0);
+    c.link.endSession();
 }
 
 void tst_panel::failedStoreShownOnceAfterTheAnswer()
@@ -592,7 +592,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     QVERIFY(!c.link.ticksSuspended && !c.link.readPending);
     QVERIFY(std::all_of(c.link.transferMarks.cbegin(), c.link.transferMarks.cend(), [](qint16 m) { return m == 0; }));
     QVERIFY(c.w->cb_bajarsel->isEnabled());
-    c.link.f_muestraestado(0);
+    c.link.endSession();
 }
 
 void tst_panel::eventsListAndDelete()

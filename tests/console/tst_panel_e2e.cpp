@@ -221,7 +221,7 @@ void tst_panel_e2e::modemSession()
         QCOMPARE(w.sle_telefono->text(), QStringLiteral("5550001"));
 
         click(w, "img_connect");
-        QVERIFY(waitFor([&] { return d.link.connected; }));
+        QVERIFY(waitFor([&] { return d.link.connected(); }));
         QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550001")});
         job(d, w, subscriberOf("0001"));
         QVERIFY(!QTest::currentTestFailed());
@@ -229,7 +229,7 @@ void tst_panel_e2e::modemSession()
 
         click(w, "st_end_t");
         QVERIFY(d.turn(false));
-        QVERIFY(!d.link.connected);
+        QVERIFY(!d.link.connected());
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
         QVERIFY(w.close());
     }
@@ -251,10 +251,10 @@ void tst_panel_e2e::ipCallBackSession()
         QVERIFY(d.link.waitingForCall && d.link.ipMode);
         click(w, "st_connect_t");
         QVERIFY(d.link.ipCallBack);
-        QVERIFY(waitFor([&] { return d.link.connected; }));
+        QVERIFY(waitFor([&] { return d.link.connected(); }));
         QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550002")});
         QVERIFY(d.turn(false)); // the end request that asks for the call-back
-        QVERIFY(waitFor([&] { return d.link.connected && d.link.ipMode; }));
+        QVERIFY(waitFor([&] { return d.link.connected() && d.link.ipMode; }));
         QCOMPARE(d.comm.calls, 1);
 
         job(d, w, subscriberOf("0002"));
@@ -265,7 +265,7 @@ void tst_panel_e2e::ipCallBackSession()
         click(w, "img_end");
         QVERIFY(d.turn(false));
         QVERIFY(waitFor([&] { return d.panel.requestsOf(5) > ends; }));
-        QVERIFY(!d.link.connected);
+        QVERIFY(!d.link.connected());
         QCOMPARE(d.comm.calls, 1); // no call-back asked this time
         QVERIFY(w.close());
     }
@@ -301,7 +301,7 @@ void tst_panel_e2e::wrongAccessCodeIsNoSession()
                 QCOMPARE(w.st_enlace->text(),
                          QStringLiteral("El panel no responde: verifique el código de acceso y el modelo"));
         }
-        QVERIFY(!d.link.connected);
+        QVERIFY(!d.link.connected());
         QCOMPARE(w.st_enlace->text(), QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
         QCOMPARE(d.panel.received.size(), 0);
         QVERIFY(w.close());

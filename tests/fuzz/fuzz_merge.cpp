@@ -6,6 +6,7 @@
 
 #include "fuzz_support.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"
@@ -163,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         f_copiavalores(station, 1, 1, 999, 1);
         db::exec(station, QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1"));
         static mdl_trans link;
+        link.setHost(&stationLinkHost());
         link.writePending = true;
         link.f_cargatransferencia(1);
         link.writePending = false;

@@ -8,6 +8,7 @@
 #include "common/linkfakes.h"
 #include "fuzz_support.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -51,7 +52,7 @@ public:
             case 0xFB: link.outstandingRequest = int(next % 17) - 1; ++i; break;
             case 0xFC: link.img_end_Click(); break;
             case 0xFD: emit com.commEvent(SerialPort::ErDevice); break;
-            case 0xFE: link.f_muestraestado(0); break;
+            case 0xFE: link.endSession(); break;
             default: link.queueCommand(int(next % 16), next % 8); ++i; break;
             }
             check();
@@ -73,6 +74,7 @@ private:
     void begin(uint8_t scenario)
     {
         link.reset();
+        link.setHost(&stationLinkHost());
         mdl_main::instance().portOpen = true;
         com.close();
         ip.close();
@@ -107,14 +109,14 @@ private:
         using fuzz::require;
         require(link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes, "el búfer de recepción creció sin límite");
         require(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes, "rxCount fuera de la trama");
-        require(link.partition >= -1 && link.partition <= 7, "partición fuera de rango");
-        require(link.pgmMask >= 0 && link.pgmMask <= 255, "máscara PGM fuera de rango");
+        require(link.status.partition >= -1 && link.status.partition <= 7, "partición fuera de rango");
+        require(link.status.pgmMask >= 0 && link.status.pgmMask <= 255, "máscara PGM fuera de rango");
         require(link.waitCountdown >= 0 && link.waitCountdown <= 1000, "cuenta de espera fuera de rango");
         require(link.outstandingRequest >= -1 && link.outstandingRequest <= 15, "petición pendiente fuera de rango");
         for (size_t i = 0; i < 16; ++i) {
-            require(link.zoneState[i] == 0 || link.zoneState[i] == 1, "estado de zona fuera de rango");
-            require(link.zoneBypass[i] >= 0 && link.zoneBypass[i] <= 3, "anulación fuera de rango");
-            require(link.systemFlags[i] == 0 || link.systemFlags[i] == 1, "indicador fuera de rango");
+            require(link.status.zoneState[i] == 0 || link.status.zoneState[i] == 1, "estado de zona fuera de rango");
+            require(link.status.zoneBypass[i] >= 0 && link.status.zoneBypass[i] <= 3, "anulación fuera de rango");
+            require(link.status.systemFlags[i] == 0 || link.status.systemFlags[i] == 1, "indicador fuera de rango");
         }
         for (size_t a = 0; a < size_t(mdl_trans::MemorySize); ++a)
             require(link.memoryImage[a] >= 0 && link.memoryImage[a] <= 255, "byte de memoria fuera de rango");

@@ -6,6 +6,7 @@
 #include "common/linkfakes.h"
 #include "common/testsupport.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
@@ -39,6 +40,7 @@ struct Session {
     {
         db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
         mdl_main::instance().portOpen = true;
+        link.setHost(&stationLinkHost());
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         link.setConsole(&console);
@@ -125,7 +127,7 @@ void tst_endtoend::modemSession()
 
     QVERIFY(s.link.img_end_Click());
     QVERIFY(s.turn(false));
-    QVERIFY(!s.link.connected);
+    QVERIFY(!s.link.connected());
     QVERIFY(!s.com.isOpen());
     // The panel took the end request and hung up; the other two end frames
     // reached a modem in command mode.
@@ -141,14 +143,14 @@ void tst_endtoend::modemCallBack()
     s.link.Img_wait_call_Click();
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.link.endAfterConnect);
     // The first turn is the end request: the panel calls back, the modem
     // answers (auto-answer armed again) and the link comes up normally.
     QVERIFY(s.turn(false));
-    QVERIFY(!s.link.connected);
-    QVERIFY(s.link.waitingForConnect);
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(!s.link.connected());
+    QVERIFY(s.link.waitingForConnect());
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(!s.link.endAfterConnect);
     QVERIFY(s.modem.commands.count(QStringLiteral("ATS0=1")) >= 2);
     QVERIFY(s.turn());
@@ -170,7 +172,7 @@ void tst_endtoend::doubleCall()
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command && !s.modem.lineOpen(); }));
     for (int i = 0; i < 100; ++i)
         s.link.tick();
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QCOMPARE(s.modem.dialled.size(), 2);
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown);
@@ -187,18 +189,18 @@ void tst_endtoend::ipSession()
     QVERIFY(s.link.ipMode && s.ip.isBound());
     QCOMPARE(s.ip.localPort(), s.ipPort);
     s.comm.callStation();
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.link.ipMode && !s.link.endAfterConnect);
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown);
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_fallas"), QStringLiteral("azul"));
-    QCOMPARE(s.link.partition, 2);
-    QCOMPARE(s.link.pgmMask, 0x05);
+    QCOMPARE(s.link.status.partition, 2);
+    QCOMPARE(s.link.status.pgmMask, 0x05);
     // The fault lamp is lit: asking for faults shows them on the zones.
     QVERIFY(s.link.queueCommand(mdl_trans::CmdFaults));
     QVERIFY(s.turn());
-    QVERIFY(s.link.faultView);
+    QVERIFY(s.link.status.faultView);
     QCOMPARE(s.link.view().picture("img_zona_0"), QStringLiteral("azul"));
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("azul"));
     QCOMPARE(s.link.view().picture("img_zona_1"), QStringLiteral("gris"));
@@ -206,13 +208,13 @@ void tst_endtoend::ipSession()
     QVERIFY(s.turn());
     QCOMPARE(s.panel.state.partition, 1);
     QVERIFY(s.turn());
-    QCOMPARE(s.link.partition, 1);
+    QCOMPARE(s.link.status.partition, 1);
 
     QVERIFY(s.link.img_end_Click());
     QVERIFY(s.turn(false));
     QVERIFY(waitFor([&] { return s.panel.requestsOf(5) == 3; }));
     // Waiting for the panel was the way in: it ends too.
-    QVERIFY(!s.link.connected && !s.link.waitingForCall && !s.ip.isBound());
+    QVERIFY(!s.link.connected() && !s.link.waitingForCall && !s.ip.isBound());
 }
 
 void tst_endtoend::modemDialThenIpCallBack()
@@ -223,11 +225,11 @@ void tst_endtoend::modemDialThenIpCallBack()
     // Dialling while waiting over IP: the panel is to call back over IP.
     QVERIFY(s.link.img_connect_Click());
     QVERIFY(s.link.ipCallBack);
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(!s.link.ipMode && s.link.endAfterConnect);
     QVERIFY(s.turn(false));
-    QVERIFY(s.link.ipMode && s.link.waitingForConnect);
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(s.link.ipMode && s.link.waitingForConnect());
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.link.ipMode);
     QCOMPARE(s.comm.calls, 1);
     QVERIFY(s.turn());
@@ -249,7 +251,7 @@ void tst_endtoend::simulatorProgram()
     QVERIFY(waitFor([&] { return QFileInfo(s.st.path(QStringLiteral("COM1"))).isSymLink(); }));
     s.console.is_password_db = QStringLiteral("AB12");
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
@@ -286,8 +288,8 @@ void tst_endtoend::dialResultCodes()
     for (const auto& [code, reason] : codes) {
         s.modem.options.dialResult = code;
         QVERIFY(s.link.img_connect_Click());
-        QVERIFY2(waitFor([&] { return !s.link.dialling; }), code);
-        QVERIFY(!s.link.connected && !s.com.isOpen());
+        QVERIFY2(waitFor([&] { return !s.link.dialling(); }), code);
+        QVERIFY(!s.link.connected() && !s.com.isOpen());
         QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
         QCOMPARE(s.link.view().toolTip("img_connect"), QString::fromUtf8(reason));
         QCOMPARE(status.last().value(0).toString(), QString::fromUtf8(reason));
@@ -296,8 +298,8 @@ void tst_endtoend::dialResultCodes()
     s.modem.options.dialResult = "BUSY";
     s.link.Img_wait_call_Click();
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return !s.link.dialling; }));
-    QVERIFY(s.link.waitingForConnect && s.com.isOpen());
+    QVERIFY(waitFor([&] { return !s.link.dialling(); }));
+    QVERIFY(s.link.waitingForConnect() && s.com.isOpen());
     QCOMPARE(s.link.view().toolTip("Img_wait_call"), QStringLiteral("Ocupado"));
     QVERIFY(waitFor([&] { return s.modem.commands.count(QStringLiteral("ATS0=1")) == 2; }));
 }
@@ -307,12 +309,12 @@ void tst_endtoend::lineDrops()
     Session s;
     QVERIFY(s.start());
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     // The line drops under the session: ended at once, without an end
     // request, and idle.
     QVERIFY(s.modem.dropLine());
-    QVERIFY(waitFor([&] { return !s.link.connected; }));
+    QVERIFY(waitFor([&] { return !s.link.connected(); }));
     QVERIFY(!s.com.isOpen() && !s.link.waitingForCall);
     QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Sin portadora"));
     QCOMPARE(s.panel.requestsOf(5), 0);
@@ -322,15 +324,15 @@ void tst_endtoend::lineDrops()
     QVERIFY(s.link.lineReason.isEmpty());
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     s.modem.callStation();
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     QVERIFY(s.modem.dropLine());
-    QVERIFY(waitFor([&] { return !s.link.connected; }));
-    QVERIFY(s.link.waitingForConnect && s.com.isOpen());
+    QVERIFY(waitFor([&] { return !s.link.connected(); }));
+    QVERIFY(s.link.waitingForConnect() && s.com.isOpen());
     QCOMPARE(s.link.view().toolTip("Img_wait_call"), QStringLiteral("Sin portadora"));
     QVERIFY(waitFor([&] { return s.modem.commands.count(QStringLiteral("ATS0=1")) == 2; }));
     s.modem.callStation();
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     QCOMPARE(s.panel.requestsOf(5), 0);
 }
@@ -347,10 +349,10 @@ void tst_endtoend::lostDeviceEndsTheCall()
     QByteArray heard;
     QVERIFY(waitFor([&] { return (heard += line.readAvailable()).contains("ATDT5550101\r"); }));
     line.write("\r\nCONNECT\r\n");
-    QVERIFY(waitFor([&] { return s.link.connected; }));
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
 
     line.close();
-    QVERIFY(waitFor([&] { return !s.link.connected && !s.st.messages.shown.isEmpty(); }));
+    QVERIFY(waitFor([&] { return !s.link.connected() && !s.st.messages.shown.isEmpty(); }));
     QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
     QCOMPARE(s.st.messages.lastTitle(), QStringLiteral("Error 102"));
     QVERIFY(!s.com.isOpen());

@@ -38,12 +38,12 @@ void checkInvariants(const mdl_trans& link)
 {
     QVERIFY(link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
     QVERIFY(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes);
-    QVERIFY(link.partition >= -1 && link.partition <= 7);
-    QVERIFY(link.pgmMask >= 0 && link.pgmMask <= 255);
+    QVERIFY(link.status.partition >= -1 && link.status.partition <= 7);
+    QVERIFY(link.status.pgmMask >= 0 && link.status.pgmMask <= 255);
     for (int i = 0; i < 16; ++i) {
-        QVERIFY(link.zoneState[size_t(i)] == 0 || link.zoneState[size_t(i)] == 1);
-        QVERIFY(link.zoneBypass[size_t(i)] >= 0 && link.zoneBypass[size_t(i)] <= 3);
-        QVERIFY(link.systemFlags[size_t(i)] == 0 || link.systemFlags[size_t(i)] == 1);
+        QVERIFY(link.status.zoneState[size_t(i)] == 0 || link.status.zoneState[size_t(i)] == 1);
+        QVERIFY(link.status.zoneBypass[size_t(i)] >= 0 && link.status.zoneBypass[size_t(i)] <= 3);
+        QVERIFY(link.status.systemFlags[size_t(i)] == 0 || link.status.systemFlags[size_t(i)] == 1);
     }
     QVERIFY(link.waitCountdown >= 0 && link.waitCountdown <= 1000);
 }
@@ -66,7 +66,7 @@ void tst_fuzz::serialPaths()
         // Take turns between connected, waiting and dialling.
         if (round % 100 == 0) {
             r.link.img_end_Click();
-            r.link.f_muestraestado(0);
+            r.link.endSession();
             r.link.f_finespera();
             switch (rng.bounded(4)) {
             case 0: r.link.f_esperallamada(); break;
@@ -101,7 +101,7 @@ void tst_fuzz::datagramPaths()
     quint16 peer = 0;
     for (int round = 0; round < 3000; ++round) {
         if (round % 100 == 0) {
-            r.link.f_muestraestado(0);
+            r.link.endSession();
             r.link.f_finespera();
             peer = quint16(rng.bounded(1, 65536));
             rng.bounded(4) ? r.connectIp(peer) : r.link.f_esperaip();
@@ -120,7 +120,7 @@ void tst_fuzz::datagramPaths()
             r.link.img_end_Click();
         // Replies only ever go to the session's panel.
         for (const auto& sent : r.ip.sent)
-            QVERIFY(!r.link.connected || r.link.peerPort == 0 || sent.port == r.link.peerPort);
+            QVERIFY(!r.link.connected() || r.link.peerPort == 0 || sent.port == r.link.peerPort);
         r.ip.sent.clear();
         checkInvariants(r.link);
         if (QTest::currentTestFailed())

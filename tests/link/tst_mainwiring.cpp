@@ -44,10 +44,10 @@ void tst_mainwiring::devicesReachTheLink()
         QMetaObject::invokeMethod(w.tmr_main, "timeout");
         QCOMPARE(link.waitCountdown, 4);
 
-        link.connected = true; // the lamps show a call's traffic only
+        link.forTestSetPhase(mdl_trans::LinkPhase::Connected); // the lamps show a call's traffic only
         emit w.com_main->commEvent(SerialPort::EvSend);
         QCOMPARE(link.view().st_tx, LinkColour::Green);
-        link.connected = false;
+        link.forTestSetPhase(mdl_trans::LinkPhase::Idle);
         QList<int> keypad;
         link.keypadHandler = [&keypad](int e) { keypad << e; };
         link.keypadOpen = true;
@@ -67,11 +67,11 @@ void tst_mainwiring::devicesReachTheLink()
         QUdpSocket panel;
         panel.bind(QHostAddress::LocalHost, 0);
         panel.writeDatagram("CONNECT IP", QHostAddress::LocalHost, port);
-        QTRY_VERIFY(link.connected);
+        QTRY_VERIFY(link.connected());
         QCOMPARE(link.replyPort, panel.localPort());
         QVERIFY(!w.requestExit());
         QCOMPARE(st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
-        link.f_muestraestado(0);
+        link.endSession();
     }
     QCOMPARE(link.comPort(), nullptr);
     link.keypadHandler = nullptr;

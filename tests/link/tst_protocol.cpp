@@ -2,6 +2,7 @@
 // ticks driven by hand.
 
 #include "common/linkrig.h"
+#include "link/link_view_builder.h"
 
 #include <QtTest>
 
@@ -9,6 +10,8 @@ class tst_protocol : public QObject {
     Q_OBJECT
 private slots:
     void encodesTheReferenceFrame();
+    void decodeTakesOnlyWholeFramesWithTheirSum();
+    void indicatorViewKeepsWhatTheStateDoesNotDecide();
     void oneChangedLetterFailsTheChecksum();
     void badFramesSetTheErrorAndCallNoHandler_data();
     void badFramesSetTheErrorAndCallNoHandler();
@@ -27,10 +30,47 @@ private slots:
     void accessCodeChoiceAndOddCodes();
 };
 
+void tst_protocol::decodeTakesOnlyWholeFramesWithTheirSum()
+{
+    const int bytes[] = {0x0C, 0xFF, 0x10, 0x00};
+    const QByteArray text = codec::encode(bytes, 4);
+    codec::Bytes out{};
+    QCOMPARE(codec::decode(text.mid(1, text.size() - 2), out), 5);
+    QCOMPARE(out[0], 0x0C);
+    QCOMPARE(out[1], 0xFF);
+    QCOMPARE((out[0] + out[1] + out[2] + out[3] + out[4]) & 0xFF, 0);
+    QCOMPARE(codec::decode("ACIBAAHO", out), -1); // checksum off by one
+    QCOMPARE(codec::decode("ACIBAAH", out), -1);  // half a byte
+    QCOMPARE(codec::decode("AA", out), -1);       // no checksum
+    QCOMPARE(codec::decode("ACIBAAHQ", out), -1); // a letter past "P"
+    QCOMPARE(codec::decode(QByteArray(2 * codec::MaxBytes + 2, 'A'), out), -1);
+}
+
+void tst_protocol::indicatorViewKeepsWhatTheStateDoesNotDecide()
+{
+    IndicatorState s;
+    s.connected = s.answeredSinceConnect = true;
+    s.status.zoneState[3] = 1;
+    s.pendingCommand = mdl_trans::CmdArm;
+    LinkView before;
+    before.items[QStringLiteral("st_hora")].caption = QStringLiteral("01/02/2026 10:00");
+    before.items[LinkView::indexed("img_zona", 3)].picture = QStringLiteral("gris");
+    const LinkView v = indicatorView(s, before);
+    QCOMPARE(v.caption(QStringLiteral("st_hora")), QStringLiteral("01/02/2026 10:00"));
+    QCOMPARE(v.picture(LinkView::indexed("img_zona", 3)), QStringLiteral("rojo"));
+    QCOMPARE(v.picture(QStringLiteral("img_arm")), QStringLiteral("verde"));
+    QCOMPARE(v.picture(QStringLiteral("img_connect")), QStringLiteral("verde"));
+    // The input view is a value: building from it leaves it as it was.
+    QCOMPARE(before.picture(LinkView::indexed("img_zona", 3)), QStringLiteral("gris"));
+    // Without an answer yet the link is connected but not working.
+    s.answeredSinceConnect = false;
+    QCOMPARE(indicatorView(s, before).picture(QStringLiteral("img_connect")), QStringLiteral("amarillo"));
+}
+
 void tst_protocol::encodesTheReferenceFrame()
 {
     const int bytes[] = {0x02, 0x81, 0x00};
-    QCOMPARE(mdl_trans::encodeFrame(bytes, 3), QByteArray(":ACIBAAHN\r"));
+    QCOMPARE(codec::encode(bytes, 3), QByteArray(":ACIBAAHN\r"));
 
     LinkRig r;
     r.connectModem();
@@ -90,7 +130,7 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
     for (bool overIp : {false, true}) {
         LinkRig r;
         overIp ? r.connectIp() : r.connectModem();
-        r.link.zoneState[3] = 1;
+        r.link.status.zoneState[3] = 1;
         r.link.clockKnown = true;
         r.link.retryCounter = 2;
         r.link.awaitingAnswer = 1;
@@ -99,7 +139,7 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
         QCOMPARE(r.link.retryCounter, 2);
         QCOMPARE(r.link.awaitingAnswer, 0); // a frame did arrive
-        QCOMPARE(r.link.zoneState[3], 1);
+        QCOMPARE(r.link.status.zoneState[3], 1);
         QVERIFY(r.link.clockKnown);
         for (int n : r.link.answersReceived)
             QCOMPARE(n, 0);
@@ -124,7 +164,7 @@ void tst_protocol::serialNoiseAndShortFrames()
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
     QVERIFY(!r.link.frameError);
-    QCOMPARE(r.link.zoneState[0], 1);
+    QCOMPARE(r.link.status.zoneState[0], 1);
     QCOMPARE(r.link.waitCountdown, 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
@@ -197,16 +237,16 @@ void tst_protocol::requestLayouts()
         {"disarm", [&] { r.link.queueCommand(2); }, {0xA1, 0xF3, 2, 4}},
         {"panic", [&] { r.link.queueCommand(6); }, {0xA1, 0xF3, 2, 11}},
         {"set clock", [&] { r.link.queueCommand(9); }, {0xA1, 0xF3, 2, 8, 59, 23, 24, 12, 31}},
-        {"pgm", [&] { r.link.pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
-        {"faults", [&] { r.link.systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
+        {"pgm", [&] { r.link.status.pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
+        {"faults", [&] { r.link.status.systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
         {"status", [&] {}, {0xA1, 0xF3, 2, 2}},
-        {"fault status", [&] { r.link.faultView = true; }, {0xA1, 0xF3, 2, 12}},
+        {"fault status", [&] { r.link.status.faultView = true; }, {0xA1, 0xF3, 2, 12}},
         {"faults back", [&] { r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 2}},
-        {"dated events", [&] { r.link.faultView = false; r.link.eventsPending = true; }, {0xA1, 0xF3, 2, 13, 2}},
+        {"dated events", [&] { r.link.status.faultView = false; r.link.eventsPending = true; }, {0xA1, 0xF3, 2, 13, 2}},
         {"short events", [&] { r.console.is_strpanel = QStringLiteral("1"); }, {0xA1, 0xF3, 1, 6, 8}},
-        {"bypass", [&] { r.link.eventsPending = false; r.link.zoneBypass[0] = 3; r.link.zoneBypass[9] = 1; r.link.zoneBypass[15] = 3; },
+        {"bypass", [&] { r.link.eventsPending = false; r.link.status.zoneBypass[0] = 3; r.link.status.zoneBypass[9] = 1; r.link.status.zoneBypass[15] = 3; },
          {0xA1, 0xF3, 1, 7, 0x01, 0x82}},
-        {"partition", [&] { r.link.partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
+        {"partition", [&] { r.link.status.partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
         {"read memory", [&] { r.link.f_pidememoria(4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
         {"write memory", [&] { r.link.f_escribememoria(300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
     };
@@ -220,8 +260,8 @@ void tst_protocol::requestLayouts()
         QVERIFY2(reqs.size() == 1, c.what);
         QVERIFY2(reqs[0] == c.expected, c.what);
     }
-    QCOMPARE(r.link.partition, 2);
-    QCOMPARE(r.link.zoneBypass[0], 1);
+    QCOMPARE(r.link.status.partition, 2);
+    QCOMPARE(r.link.status.zoneBypass[0], 1);
 }
 
 void tst_protocol::schedulerOrder()
@@ -237,10 +277,10 @@ void tst_protocol::schedulerOrder()
     };
     // Pending end before a write; the end closes the port.
     r.link.writePending = true;
-    r.link.zoneBypass[2] = 3;
+    r.link.status.zoneBypass[2] = 3;
     r.link.setPendingCommand(mdl_trans::CmdEnd);
     QCOMPARE(nextCode(), 5);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
 
     r.connectModem();
     r.link.endAfterConnect = true;
@@ -250,8 +290,8 @@ void tst_protocol::schedulerOrder()
     r.connectModem();
     r.link.pendingCommand = mdl_trans::CmdDisarm;
     r.link.writePending = r.link.readPending = r.link.eventsPending = true;
-    r.link.zoneBypass[2] = 3;
-    r.link.partition = 5;
+    r.link.status.zoneBypass[2] = 3;
+    r.link.status.partition = 5;
     QCOMPARE(nextCode(), 4);
     // An empty write, then an empty read: nothing is sent and the next turn
     // comes 100 ms later.
@@ -297,10 +337,10 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
     }
     QCOMPARE(codes.first(), 10);
     QCOMPARE(codes.last(), 5);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QVERIFY(!r.com.isOpen());
     // The panel is to call back over IP: the station waits on the socket.
-    QVERIFY(r.link.ipMode && r.link.waitingForConnect);
+    QVERIFY(r.link.ipMode && r.link.waitingForConnect());
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos. "
@@ -379,7 +419,7 @@ void tst_protocol::statusViews()
 
     r.answer(12, LinkRig::status(12, {0x81, 0x00, 0, 0, 0, 0, 0, 0x20}));
     v = r.link.view();
-    QVERIFY(r.link.faultView);
+    QVERIFY(r.link.status.faultView);
     QCOMPARE(v.picture("img_zona_0"), QStringLiteral("azul"));
     QCOMPARE(v.picture("img_zona_7"), QStringLiteral("azul"));
     QCOMPARE(v.toolTip("img_zona_0"), QStringLiteral("Falla de comunicador"));
@@ -392,7 +432,7 @@ void tst_protocol::statusViews()
     QCOMPARE(r.takeRequests().value(0).value(3), 12);
 
     // A reset (end of connection) clears everything.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     v = r.link.view();
     QCOMPARE(v.picture("img_zona_0"), QStringLiteral("gris"));
     QCOMPARE(v.toolTip("img_zona_0"), QString());
@@ -406,11 +446,11 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     r.connectModem();
     r.firstTurn();
     // Connected and no partition reported: partition 1 shows green.
-    QCOMPARE(r.link.partition, -1);
+    QCOMPARE(r.link.status.partition, -1);
     QCOMPARE(r.link.view().picture("img_particion_0"), QStringLiteral("verde"));
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0xC0}, {0x02, 0x45, 0x80}));
-    QCOMPARE(r.link.partition, 2);
-    QCOMPARE(r.link.pgmMask, 0x14 + 1 + 2);
+    QCOMPARE(r.link.status.partition, 2);
+    QCOMPARE(r.link.status.pgmMask, 0x14 + 1 + 2);
     LinkView v = r.link.view();
     QCOMPARE(v.picture("img_particion_0"), QStringLiteral("gris"));
     QCOMPARE(v.picture("img_particion_2"), QStringLiteral("verde"));
@@ -424,12 +464,12 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     QVERIFY(r.link.partitionClick(1));
     QVERIFY(!r.link.partitionClick(1));
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}, {0x03}));
-    QCOMPARE(r.link.partition, 5);
+    QCOMPARE(r.link.status.partition, 5);
     QCOMPARE(r.link.view().picture("img_cbparticion_1"), QStringLiteral("verde"));
-    r.link.partition = 3;
+    r.link.status.partition = 3;
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
-    QCOMPARE(r.link.partition, -1);
-    QCOMPARE(r.link.pgmMask, 0);
+    QCOMPARE(r.link.status.partition, -1);
+    QCOMPARE(r.link.status.pgmMask, 0);
     QVERIFY(!r.link.partitionClick(0)); // nothing reported: no change asked
 
     // PGM index 3 pending: its picture is green until the request goes out.
@@ -453,16 +493,16 @@ void tst_protocol::bypassRoundTrip()
     QCOMPARE(r.link.zoneBypassClick(4), 11);
     QCOMPARE(r.link.zoneBypassClick(4), 10);
     QCOMPARE(r.link.zoneBypassClick(4), 11);
-    QCOMPARE(r.link.zoneBypass[4], 2);
+    QCOMPARE(r.link.status.zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
     // A status answer before the request does not undo the waiting change.
     r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
-    QCOMPARE(r.link.zoneBypass[4], 2);
+    QCOMPARE(r.link.status.zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
     r.link.waitCountdown = 0;
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
-    QCOMPARE(r.link.zoneBypass[4], 0);
+    QCOMPARE(r.link.status.zoneBypass[4], 0);
     // The bypass request is answered with a status.
     r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.view().picture("img_exclusion_4"), QStringLiteral("gris"));
@@ -477,12 +517,12 @@ void tst_protocol::accessCodeChoiceAndOddCodes()
     r.connectModem();
     QCOMPARE(r.console.is_password, QStringLiteral("1234"));
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{1});
-    r.link.f_muestraestado(0);
+    r.link.endSession();
 
     r.console.restricted = QStringLiteral("9876");
     r.connectModem();
     QCOMPARE(r.console.is_password, QStringLiteral("9876"));
-    r.link.f_muestraestado(0);
+    r.link.endSession();
 
     // Codes that are not four hexadecimal digits and a cadena that is not a
     // number still give a well-formed request (the panel ignores it).
@@ -497,7 +537,7 @@ void tst_protocol::accessCodeChoiceAndOddCodes()
         QCOMPARE(reqs[0][2], 0);
         QVERIFY(reqs[0][0] == 0 || (code == QLatin1String("12G4") && reqs[0][0] == 0x12));
         QCOMPARE(reqs[0][1], 0);
-        r.link.f_muestraestado(0);
+        r.link.endSession();
     }
     r.console.is_strpanel = QStringLiteral("300");
     QCOMPARE(r.link.protocolCode(), 0);

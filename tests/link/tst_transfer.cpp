@@ -324,8 +324,8 @@ void tst_transfer::shortAndDatedEvents()
     QCOMPARE(got.at(1).mid(0, 4), QStringList({"1", "1", "1", "1"}));
     QVERIFY(QDateTime::fromString(got.at(1).at(4), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
     QCOMPARE(got.at(2).at(4), QStringLiteral("2127-12-31 23:59:00"));
-    QCOMPARE(mdl_trans::eventDate(0x80000000u | (1u << 21) | (1u << 16)), QStringLiteral("2064-01-01 00:00:00"));
-    QCOMPARE(mdl_trans::eventDate(13u << 21 | 1u << 16), QString());
+    QCOMPARE(codec::eventDate(0x80000000u | (1u << 21) | (1u << 16)), QStringLiteral("2064-01-01 00:00:00"));
+    QCOMPARE(codec::eventDate(13u << 21 | 1u << 16), QString());
     r.nextRequest();
     r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
     QVERIFY(!r.link.eventsPending);
@@ -387,7 +387,7 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     QCOMPARE(r.link.rejectedAnswers, 104);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("st_err")), QStringLiteral("Respuestas rechazadas en esta conexión: 104"));
     // A new connection counts afresh.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     r.connectModem();
     QCOMPARE(r.link.rejectedAnswers, 0);
 }

@@ -6,6 +6,7 @@
 #include "common/panelimage.h"
 #include "common/testsupport.h"
 
+#include "app/link_host.h"
 #include "app/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
@@ -42,6 +43,7 @@ struct Session {
         : overIp(overIp)
     {
         mdl_main::instance().portOpen = true;
+        link.setHost(&stationLinkHost());
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         console.il_abonado = subscriber;
@@ -70,7 +72,7 @@ struct Session {
         } else if (!link.img_connect_Click()) {
             return false;
         }
-        return waitFor([this] { return link.connected; });
+        return waitFor([this] { return link.connected(); });
     }
     bool turn(bool answered = true) { return linkTurn(link, answered); }
     bool runWhile(const bool& flag) { return linkTurnsWhile(link, flag); }
@@ -158,9 +160,9 @@ void tst_transfer_e2e::downloadCutOffFinishesOnTheNextConnection()
     // The line goes dead: the panel answers nothing more, and after ten
     // unanswered turns the station gives the connection up.
     s.panel.state.accessCode = QStringLiteral("9999");
-    for (int i = 0; i < 20 && s.link.connected; ++i)
+    for (int i = 0; i < 20 && s.link.connected(); ++i)
         QVERIFY(s.turn(false));
-    QVERIFY(!s.link.connected);
+    QVERIFY(!s.link.connected());
     QVERIFY(s.link.readPending);
     const int runsBefore = s.panel.requestsOf(0);
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command; }));

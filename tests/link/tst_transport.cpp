@@ -48,16 +48,16 @@ void tst_transport::dialConnectsOnSplitKeyword()
     r.console.il_abonado = 7;
     r.link.f_llamar(QStringLiteral("5550101"), 900);
     QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
-    QVERIFY(r.link.dialling);
+    QVERIFY(r.link.dialling());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Marcando 5550101…"));
     for (char c : QByteArray("ATDT5550101\r\r\nCONNEC"))
         r.com.receive(QByteArray(1, c));
     r.ticks(5);
-    QVERIFY(r.link.dialling && !r.link.connected);
+    QVERIFY(r.link.dialling() && !r.link.connected());
     r.com.receive("T");
-    QVERIFY(r.link.connected);
-    QVERIFY(!r.link.dialling);
+    QVERIFY(r.link.connected());
+    QVERIFY(!r.link.dialling());
     QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdReadClock));
     QCOMPARE(r.link.waitCountdown, 15);
     QVERIFY(!r.link.endAfterConnect);
@@ -81,12 +81,12 @@ void tst_transport::dialTimesOutRed()
     LinkRig r;
     r.link.f_llamar(QStringLiteral("1"), 900);
     r.ticks(899);
-    QVERIFY(r.link.dialling);
+    QVERIFY(r.link.dialling());
     r.link.tick();
-    QVERIFY(!r.link.dialling);
+    QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
-    QVERIFY(!r.link.waitingForCall && !r.link.connected);
+    QVERIFY(!r.link.waitingForCall && !r.link.connected());
     QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s"));
     // The scheduler stays quiet afterwards.
     r.com.takeWritten();
@@ -102,14 +102,14 @@ void tst_transport::endDuringDialStopsAtOnce()
     QVERIFY(!r.link.img_connect_Click()); // a second click while dialling
     QCOMPARE(r.com.opens, 1);
     QVERIFY(r.link.img_end_Click());
-    QVERIFY(!r.link.dialling);
+    QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
     QCOMPARE(r.link.pendingCommand, 0);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Llamada cancelada"));
     // A CONNECT arriving late changes nothing.
     r.com.receive("CONNECT");
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
 }
 
 void tst_transport::failedDialGoesBackToWaiting()
@@ -118,16 +118,16 @@ void tst_transport::failedDialGoesBackToWaiting()
     {
         LinkRig r;
         r.link.Img_wait_call_Click();
-        QVERIFY(r.link.waitingForCall && r.link.waitingForConnect);
+        QVERIFY(r.link.waitingForCall && r.link.waitingForConnect());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
         QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
         r.link.img_connect_Click();
-        QVERIFY(!r.link.waitingForConnect);
+        QVERIFY(!r.link.waitingForConnect());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
         r.ticks(900);
-        QVERIFY(!r.link.dialling);
+        QVERIFY(!r.link.dialling());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
-        QVERIFY(r.com.isOpen() && r.link.waitingForCall && r.link.waitingForConnect && !r.link.ipMode);
+        QVERIFY(r.com.isOpen() && r.link.waitingForCall && r.link.waitingForConnect() && !r.link.ipMode);
     }
     // Over IP: dialling while waiting on the socket asks for an IP call-back.
     {
@@ -138,7 +138,7 @@ void tst_transport::failedDialGoesBackToWaiting()
         r.link.img_connect_Click();
         QVERIFY(r.link.ipCallBack && !r.link.ipMode);
         r.ticks(900);
-        QVERIFY(r.link.ipMode && r.link.waitingForCall && r.link.waitingForConnect);
+        QVERIFY(r.link.ipMode && r.link.waitingForCall && r.link.waitingForConnect());
         QVERIFY(!r.link.ipCallBack);
         QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s. "
                                                           "Esperando la llamada del panel por IP en el puerto 5000"));
@@ -154,7 +154,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     r.link.img_connect_Click();
     r.com.takeWritten();
     r.com.receive("CONNECT");
-    QVERIFY(r.link.connected && r.link.endAfterConnect);
+    QVERIFY(r.link.connected() && r.link.endAfterConnect);
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
     QCOMPARE(r.ticksUntilSent(), 16);
     const QByteArray written = r.com.takeWritten();
@@ -164,13 +164,13 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     // Hung up (port closed and reopened) and waiting for the panel's call.
     QVERIFY(written.endsWith("ATS0=1\r"));
     QCOMPARE(r.com.closes, 2);
-    QVERIFY(!r.link.connected && r.link.waitingForCall && r.link.waitingForConnect);
+    QVERIFY(!r.link.connected() && r.link.waitingForCall && r.link.waitingForConnect());
     // Asking for the call-back is no failed connection.
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Esperando la llamada del panel por módem"));
     QCOMPARE(r.console.failedConnections, 0);
     // The panel calls back: a normal connection, no end on the first turn.
     r.com.receive("RING\r\nCONNECT\r\n");
-    QVERIFY(r.link.connected && !r.link.endAfterConnect);
+    QVERIFY(r.link.connected() && !r.link.endAfterConnect);
     r.ticks(16);
     QCOMPARE(requestBytes(r.com.takeWritten()).value(3), 10);
 }
@@ -183,10 +183,10 @@ void tst_transport::doubleCall()
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("amarillo"));
     // Ringing: the modem's answers are not read.
     r.com.receive("CONNECT");
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     r.ticks(100);
     QVERIFY(!r.com.isOpen());
-    QVERIFY(r.link.dialling);
+    QVERIFY(r.link.dialling());
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("verde"));
     r.ticks(99);
     QVERIFY(r.com.written.isEmpty());
@@ -194,9 +194,9 @@ void tst_transport::doubleCall()
     QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("gris"));
     r.ticks(299);
-    QVERIFY(r.link.dialling);
+    QVERIFY(r.link.dialling());
     r.com.receive("CONNECT");
-    QVERIFY(r.link.connected);
+    QVERIFY(r.link.connected());
 
     // Cancelled during the pause in call-back mode with an IP call-back
     // asked: back to waiting on the socket.
@@ -205,8 +205,8 @@ void tst_transport::doubleCall()
     c.link.img_connect_AMO_Click();
     c.ticks(150);
     QVERIFY(c.link.img_end_Click());
-    QVERIFY(!c.link.dialling);
-    QVERIFY(c.link.ipMode && c.link.waitingForConnect);
+    QVERIFY(!c.link.dialling());
+    QVERIFY(c.link.ipMode && c.link.waitingForConnect());
     c.ticks(400);
     QVERIFY(c.com.written.endsWith("ATDT5550101\r") && c.com.writes.size() == 1);
 }
@@ -220,16 +220,16 @@ void tst_transport::waitingScansForTheKeyword()
     QRandomGenerator rng(7);
     for (int i = 0; i < 3000; ++i) {
         r.com.receive(QByteArray(1, char("CONECT ORING\r\n"[rng.bounded(14)])));
-        if (r.link.connected)
+        if (r.link.connected())
             break;
         QVERIFY(r.link.receiveBuffer.size() <= 7);
     }
-    if (!r.link.connected) {
+    if (!r.link.connected()) {
         for (char c : QByteArray("CONNECT"))
             r.com.receive(QByteArray(1, c));
     }
-    QVERIFY(r.link.connected);
-    QVERIFY(!r.link.waitingForConnect);
+    QVERIFY(r.link.connected());
+    QVERIFY(!r.link.waitingForConnect());
     QVERIFY(r.link.waitingForCall);
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
 }
@@ -239,19 +239,19 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     LinkRig r;
     // Not waiting: datagrams are dropped.
     r.ip.arrive("CONNECT IP");
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     r.link.f_esperaip();
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     r.ip.arrive("CONNECT", 4001);
     r.ip.arrive("xxxxxxxxxxxxxxxxxxxxxxxxxCONNECT", 4001);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QVERIFY(r.link.receiveBuffer.size() <= 10);
     // Serial text is not the link's while it waits on the socket.
     r.com.open();
     r.com.receive("CONNECT IP");
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     r.ip.arrive("CONNECT IP", 4002, QHostAddress(QStringLiteral("127.0.0.2")));
-    QVERIFY(r.link.connected && r.link.ipMode);
+    QVERIFY(r.link.connected() && r.link.ipMode);
     QCOMPARE(r.link.view().st_rx, LinkColour::Blue);
     // Requests go to the sender of the last datagram.
     r.ticks(16);
@@ -283,7 +283,7 @@ void tst_transport::endingVariants()
         r.link.img_end_Click();
         r.ticks(16);
         QCOMPARE(r.ip.sent.size(), 3);
-        QVERIFY(!r.link.connected && !r.link.waitingForCall && !r.link.ipMode);
+        QVERIFY(!r.link.connected() && !r.link.waitingForCall && !r.link.ipMode);
         QVERIFY(!r.ip.isBound());
     }
     // A modem connection with the IP call-back asked by Command1.
@@ -301,7 +301,7 @@ void tst_transport::endingVariants()
         const auto reqs = r.takeRequests();
         QCOMPARE(reqs.size(), 3);
         QCOMPARE(reqs[0].value(4), 1);
-        QVERIFY(r.link.ipMode && r.link.waitingForConnect && r.ip.isBound());
+        QVERIFY(r.link.ipMode && r.link.waitingForConnect() && r.ip.isBound());
     }
     // A plain modem connection: idle afterwards.
     {
@@ -309,7 +309,7 @@ void tst_transport::endingVariants()
         r.connectModem();
         r.link.img_end_Click();
         r.ticks(16);
-        QVERIFY(!r.link.connected && !r.link.waitingForCall && !r.com.isOpen());
+        QVERIFY(!r.link.connected() && !r.link.waitingForCall && !r.com.isOpen());
         QCOMPARE(r.link.view().statusLine, QStringLiteral("Comunicación terminada"));
     }
 }
@@ -320,7 +320,7 @@ void tst_transport::consoleToggles()
     r.link.Img_wait_call_Click();
     QVERIFY(r.link.waitingForCall);
     r.link.Img_wait_call_Click();
-    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect && !r.com.isOpen());
+    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect() && !r.com.isOpen());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("gris"));
 
     r.connectIp();
@@ -328,13 +328,13 @@ void tst_transport::consoleToggles()
     QVERIFY(r.link.ipMode && !r.link.ipCallBack);
     r.link.Img_wait_call_Click();
     r.link.Command1_Click(); // an IP link: no call-back switch
-    QVERIFY(r.link.connected && r.link.waitingForCall && !r.link.ipCallBack);
+    QVERIFY(r.link.connected() && r.link.waitingForCall && !r.link.ipCallBack);
     r.link.f_finespera();
     r.link.f_esperallamada();
-    QVERIFY(r.link.ipMode && r.link.connected);
+    QVERIFY(r.link.ipMode && r.link.connected());
 
     // Commands need a link and nothing pending.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm));
     r.connectModem();
     r.link.pendingCommand = 0;
@@ -354,16 +354,16 @@ void tst_transport::portOrSocketUnavailable()
     LinkRig r;
     r.com.canOpen = false;
     r.link.f_llamar(QStringLiteral("1"), 900);
-    QVERIFY(!r.link.dialling && !r.link.connected);
+    QVERIFY(!r.link.dialling() && !r.link.connected());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
     r.link.f_doblellamada(QStringLiteral("1"));
-    QVERIFY(!r.link.dialling);
+    QVERIFY(!r.link.dialling());
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("rojo"));
     r.link.f_esperallamada();
-    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect);
+    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("rojo"));
     r.ticks(2000);
-    QVERIFY(!r.link.dialling && !r.link.connected);
+    QVERIFY(!r.link.dialling() && !r.link.connected());
 
     r.ip.canBind = false;
     r.link.f_esperaip();
@@ -388,7 +388,7 @@ void tst_transport::keypadOwnsTheSerialEvents()
     r.link.keypadHandler = [&events](int e) { events << e; };
     r.link.keypadOpen = true;
     r.com.receive("CONNECT");
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QCOMPARE(events.size(), 7);
     QCOMPARE(r.com.inBufferCount(), 7); // the keypad reads them itself
     QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
@@ -417,7 +417,7 @@ void tst_transport::trafficColours()
     emit r.com.commEvent(SerialPort::EvSend);
     QCOMPARE(r.link.view().st_tx, LinkColour::Green);
     QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     r.connectIp();
     r.ticks(16);
     QCOMPARE(r.link.view().st_tx, LinkColour::Green);
@@ -446,14 +446,14 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     r.com.receive(":NO CARRIER\r");
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
     r.com.receive("BUSY\r\n");
-    QVERIFY(r.link.connected && r.link.clockKnown);
+    QVERIFY(r.link.connected() && r.link.clockKnown);
     QVERIFY(r.link.lineReason.isEmpty());
     // The line drops: ended at once, no end request, back to waiting.
     r.com.takeWritten();
     r.com.receive("\r\nNO CARRIER\r\n");
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
-    QVERIFY(r.link.waitingForConnect);
+    QVERIFY(r.link.waitingForConnect());
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Sin portadora"));
 }
 
@@ -470,12 +470,12 @@ void tst_transport::ipSessionBelongsToItsPanel()
     r.ip.arrive("CONNECT IP", 4000, QHostAddress(QStringLiteral("192.168.1.9")));
     r.ip.arrive("CONNECT", 4000, other);
     r.ip.arrive(" IP", 4000, panel);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QCOMPARE(r.link.strangerDatagrams, 1);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
              QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)"));
     r.ip.arrive("CONNECT IP", 4500, panel);
-    QVERIFY(r.link.connected);
+    QVERIFY(r.link.connected());
     QCOMPARE(r.link.peerHost, panel);
     QCOMPARE(r.link.peerPort, quint16(4500));
 
@@ -494,7 +494,7 @@ void tst_transport::ipSessionBelongsToItsPanel()
     QVERIFY(!r.link.frameError);
 
     // The session over, the panel is nobody's until the next CONNECT IP.
-    r.link.f_muestraestado(0);
+    r.link.endSession();
     QVERIFY(r.link.peerHost.isNull());
 
     // A list that cannot be read keeps the socket closed.
@@ -534,7 +534,7 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QVERIFY(!r.com.isOpen());
     QVERIFY(!mdl_main::instance().portOpen);
     QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
-    QVERIFY(!r.link.connected && !r.link.dialling && !r.link.waitingForConnect && !r.link.waitingForCall);
+    QVERIFY(!r.link.connected() && !r.link.dialling() && !r.link.waitingForConnect() && !r.link.waitingForCall);
     if (red.isEmpty()) {
         QVERIFY(r.st.messages.shown.isEmpty());
         return;
@@ -547,7 +547,7 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     r.ticks(1200);
     QCOMPARE(r.link.framesSent, sent);
     QCOMPARE(r.com.opens, opens);
-    QVERIFY(!r.link.connected);
+    QVERIFY(!r.link.connected());
     QCOMPARE(r.st.messages.shown.size(), 1);
 }
 

@@ -1,0 +1,66 @@
+#pragma once
+// What the panel link reads and writes in the database: the IP settings,
+// a subscriber's values for the memory image, the sections a transfer has
+// moved, and the events downloaded. The link sees only this interface; the
+// SQL lives in SqlLinkStore.
+
+#include <QList>
+#include <QPair>
+#include <QSqlDatabase>
+#include <QString>
+#include <optional>
+
+struct LinkIpSettings {
+    int port = -1;      // -1 when the column does not hold a number
+    QString allowed;    // ip_permitidas
+    QString listen;     // ip_escucha, trimmed
+};
+
+// One subscriber value with its section's place in the panel's memory.
+struct LinkValueRow {
+    int posicion = 0;
+    int tipo = 0;
+    int len = 0;
+    QString valor;  // trimmed
+    int estado = 0;
+    int seccion = 0;
+    int item = 0;
+};
+
+struct LinkEventRow {
+    qint32 abonado = 0;
+    qint32 panel = 0;
+    int evento = 0;
+    int parametro = 0;
+    QString fecha;  // empty: the database's current time
+    int tipo = 0;
+};
+
+class LinkStore {
+public:
+    virtual ~LinkStore() = default;
+    // The settings row's IP columns; nothing when it cannot be read.
+    virtual std::optional<LinkIpSettings> ipSettings() = 0;
+    // The subscriber's values by memory position and item; nothing when
+    // they cannot be read.
+    virtual std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) = 0;
+    // Clears the write marks of these sections, all or none.
+    virtual bool sectionsWritten(qint32 abonado, const QList<int>& sections) = 0;
+    // Stores the values read for one section (item 0: one value for the
+    // whole section) and clears its marks, all or none.
+    virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
+    virtual bool storeEvent(const LinkEventRow& e) = 0;
+};
+
+class SqlLinkStore : public LinkStore {
+public:
+    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase()) : m_c(c) {}
+    std::optional<LinkIpSettings> ipSettings() override;
+    std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) override;
+    bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
+    bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) override;
+    bool storeEvent(const LinkEventRow& e) override;
+
+private:
+    QSqlDatabase m_c;
+};

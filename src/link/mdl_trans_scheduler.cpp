@@ -1,0 +1,403 @@
+// Frames and the scheduler: sending requests, assembling and decoding
+// answers, and the turns the ticks drive.
+
+#include "link/mdl_trans.h"
+
+#include "link/datagramsocket.h"
+#include "link/frame_codec.h"
+#include "link/linkconsole.h"
+#include "link/mdl_trans_log.h"
+#include "link/serialport.h"
+
+
+void mdl_trans::f_enviatrama(int n)
+{
+    n = qBound(1, n, MaxFrameBytes - 1);
+    awaitingAnswer = 1;
+    ++framesSent;
+    const QByteArray text = codec::encode(txFrame.data(), n);
+    pendingCommand = CmdNone;
+    outstandingRequest = txFrame[3];
+    if (ipMode) {
+        if (m_ip) {
+            if (!peerHost.isNull()) {
+                m_ip->setRemoteHost(peerHost);
+                m_ip->setRemotePort(peerPort);
+            } else {
+                m_ip->setRemotePort(replyPort);
+            }
+            m_ip->send(text);
+        }
+        m_view.st_rx = LinkColour::ButtonFace;
+        m_view.st_tx = LinkColour::Green;
+    } else {
+        if (m_com && m_com->isOpen())
+            m_com->write(text);
+        m_view.st_tx = LinkColour::ButtonFace;
+    }
+    changed();
+}
+
+void mdl_trans::f_recibe(const QByteArray& received)
+{
+    m_view.st_rx = LinkColour::ButtonFace;
+    if (ipMode) {
+        // One datagram, one frame: without its ":" and its carriage return.
+        m_rxOverflow = received.size() - 2 > codec::MaxChars;
+        receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
+        awaitingAnswer = 0;
+        f_decodifica();
+        waitCountdown = 3;
+        return;
+    }
+    for (const char c : received) {
+        if (modemText(c)) {
+            if (!connected())
+                return; // the line dropped
+            continue;
+        }
+        if (c == ':') {
+            receiveBuffer.clear();
+            m_rxOverflow = false;
+        } else if (c == '\r') {
+            if (receiveBuffer.size() >= 2) {
+                awaitingAnswer = 0;
+                f_decodifica();
+                waitCountdown = 3;
+                // A second carriage return must not hand the same answer over
+                // twice (events would be stored twice).
+                receiveBuffer.clear();
+                m_rxOverflow = false;
+            }
+        } else if (receiveBuffer.size() < codec::MaxChars) {
+            receiveBuffer += c;
+        } else {
+            // Longer than any frame: remembered, and the frame is bad.
+            m_rxOverflow = true;
+        }
+    }
+}
+
+void mdl_trans::f_decodifica()
+{
+    codec::Bytes bytes{};
+    const int pairs = m_rxOverflow ? -1 : codec::decode(receiveBuffer, bytes);
+    bool bad = pairs < 0;
+    if (!bad && !answerFits(bytes[0], pairs - 1)) {
+        // Well formed, but not an answer to what was asked: nothing of it
+        // is stored and no mark changes.
+        rejectAnswer(bytes[0], pairs - 1);
+        bad = true;
+    } else if (!bad) {
+        rxFrame = bytes;
+        rxCount = pairs - 1;
+        const int code = rxFrame[0];
+        frameError = false;
+        outstandingRequest = -1;
+        switch (code) {
+        case 0:
+            f_recibememoria(rxCount);
+            if (m_console)
+                m_console->wf_muestrasecciones();
+            break;
+        case 1:
+            f_confirmaescritura(rxCount);
+            if (m_console)
+                m_console->wf_muestrasecciones();
+            break;
+        case 2:
+        case 12:
+            status.faultView = code == 12;
+            f_guardaestado(rxCount);
+            break;
+        case 6:
+            f_guardaeventos(rxCount);
+            if (m_console)
+                m_console->wf_muestraeventos();
+            break;
+        case 10:
+            panelClock(rxCount);
+            break;
+        case 13:
+            f_guardaeventosfecha(rxCount);
+            if (m_console)
+                m_console->wf_muestraeventos();
+            break;
+        default:
+            bad = true;
+        }
+        if (!bad)
+            ++answersReceived[size_t(code)];
+    }
+    if (bad) {
+        frameError = true;
+    } else {
+        retryCounter = 0;
+        answeredSinceConnect = true;
+    }
+    f_muestraestado();
+}
+
+bool mdl_trans::answerFits(int code, int count) const
+{
+    switch (outstandingRequest) {
+    case 0:
+        // Exactly the run's bytes: fewer would leave addresses unread, more
+        // belong to some other run.
+        return code == 0 && runEnd > runStart && count - 1 == runEnd - runStart;
+    case 1:
+        return code == 1;
+    case 2: case 3: case 4: case 7: case 8: case 9: case 11: case 12: case 15:
+        // Status and commands are answered with a status; bytes 1-8 are
+        // read in every one.
+        return (code == 2 || code == 12) && count >= 9;
+    case 10:
+        return code == 10 && count >= 6;
+    case 6:
+    case 13:
+        return code == outstandingRequest;
+    default:
+        // Nothing asked (or only the end of the connection).
+        return false;
+    }
+}
+
+void mdl_trans::rejectAnswer(int code, int count)
+{
+    ++rejectedAnswers;
+    qCWarning(lcLink, "respuesta %d de %d bytes rechazada: no responde a la petición %d", code, count,
+              outstandingRequest);
+}
+
+void mdl_trans::panelClock(int count)
+{
+    Q_UNUSED(count);
+    const int minute = rxFrame[1], hour = rxFrame[2], day = rxFrame[3], month = rxFrame[4], year = rxFrame[5];
+    // Two-digit years: the panel is set from the station's year mod 100.
+    const QDate date(2000 + year, month, day);
+    const QTime time(hour, minute);
+    const QDateTime panel(date, time);
+    if (year > 99 || !date.isValid() || !time.isValid() || !panel.isValid()) {
+        clockKnown = false;
+        return;
+    }
+    clockOffsetMs = panel.msecsTo(now());
+    clockKnown = true;
+}
+
+void mdl_trans::showClock()
+{
+    m_view.items[QStringLiteral("st_hora")].caption =
+        clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
+                   : QStringLiteral("--/--/-- --:--");
+    changed();
+}
+
+void mdl_trans::tick()
+{
+    if (ticksSuspended)
+        return;
+    if (waitCountdown >= 1) {
+        --waitCountdown;
+        advanceDial();
+        return;
+    }
+    if (dialling()) {
+        advanceDial();
+        return;
+    }
+    if (!connected())
+        return;
+    if (awaitingAnswer == 1) {
+        frameError = true;
+        ++retryCounter;
+        if (retryCounter >= 10) {
+            pendingCommand = CmdEnd;
+            m_endCause = EndCause::NoAnswer;
+        }
+        f_muestraestado();
+    }
+    waitCountdown = 1000;
+    sendTurn();
+    // The command picture goes back to grey once its request is out.
+    if (connected())
+        f_muestraestado();
+    showClock();
+}
+
+void mdl_trans::sendTurn()
+{
+    if (endAfterConnect) {
+        sendEnd();
+        return;
+    }
+    switch (pendingCommand) {
+    case CmdArm: {
+        header(3);
+        const int mode = m_console ? m_console->armingModeIndex() : 0;
+        txFrame[4] = qBound(0, mode, 3);
+        send(5, 50);
+        return;
+    }
+    case CmdDisarm:
+        header(4);
+        send(4, 50);
+        return;
+    case CmdEnd:
+        sendEnd();
+        return;
+    case CmdReadClock:
+        header(10);
+        send(4, 50);
+        return;
+    case CmdSetClock:
+        sendSetClock();
+        return;
+    case CmdPgm:
+        sendPgm();
+        return;
+    case CmdPanic:
+        header(11);
+        send(4, 50);
+        return;
+    case CmdFaults:
+        sendStatus(status.systemFlags[13] == 1 && !status.faultView);
+        return;
+    default:
+        break;
+    }
+    if (writePending) {
+        f_siguienteescritura();
+        return;
+    }
+    if (readPending) {
+        f_siguientelectura();
+        return;
+    }
+    if (eventsPending) {
+        f_pideeventos();
+        return;
+    }
+    bool bypassWaiting = false;
+    for (int e : status.zoneBypass)
+        bypassWaiting = bypassWaiting || e > 1;
+    if (bypassWaiting)
+        sendBypass();
+    else if (status.partition >= 4)
+        sendPartition();
+    else
+        sendStatus(status.systemFlags[13] == 1 && status.faultView);
+}
+
+void mdl_trans::header(int code)
+{
+    const QString pw = m_console ? m_console->is_password : QString();
+    txFrame[0] = codec::accessCodeByte(pw, 0);
+    txFrame[1] = codec::accessCodeByte(pw, 2);
+    txFrame[2] = protocolCode();
+    txFrame[3] = code;
+}
+
+int mdl_trans::protocolCode() const
+{
+    return m_console ? codec::protocolCodeOf(m_console->is_strpanel) : 0;
+}
+
+void mdl_trans::send(int n, int countdown)
+{
+    waitCountdown = countdown;
+    f_enviatrama(n);
+}
+
+void mdl_trans::sendStatus(bool faultVariant)
+{
+    header(faultVariant ? 12 : 2);
+    send(4, 50);
+}
+
+void mdl_trans::sendEnd()
+{
+    header(5);
+    txFrame[4] = ipCallBack ? 1 : 0;
+    waitCountdown = 200;
+    // The 4800 baud interface mode repeats it far more often.
+    const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));
+    const int times = interface ? 30 : 3;
+    for (int i = 0; i < times; ++i)
+        f_enviatrama(5);
+    endConnection();
+}
+
+void mdl_trans::sendBypass()
+{
+    header(7);
+    txFrame[4] = 0;
+    txFrame[5] = 0;
+    for (int i = 0; i < 16; ++i) {
+        int& e = status.zoneBypass[size_t(i)];
+        if (e == 1 || e == 3) {
+            txFrame[size_t(4 + i / 8)] |= 1 << (i % 8);
+            e = 1;
+        } else if (e == 0 || e == 2) {
+            e = 0;
+        }
+    }
+    send(6, 50);
+}
+
+void mdl_trans::sendPartition()
+{
+    status.partition &= 3;
+    header(15);
+    txFrame[4] = status.partition;
+    send(5, 50);
+}
+
+void mdl_trans::sendSetClock()
+{
+    const QDateTime t = now();
+    header(8);
+    txFrame[4] = t.time().minute();
+    txFrame[5] = t.time().hour();
+    txFrame[6] = t.date().day();
+    txFrame[7] = t.date().month();
+    txFrame[8] = t.date().year() % 100;
+    send(9, 50);
+}
+
+void mdl_trans::sendPgm()
+{
+    header(9);
+    txFrame[4] = (status.pgmMask ^ (1 << (status.pgmIndex & 7))) & 0xFF;
+    send(5, 50);
+}
+
+void mdl_trans::f_pidememoria(int start, int count)
+{
+    header(0);
+    txFrame[4] = start % 256;
+    txFrame[5] = start / 256;
+    txFrame[6] = count;
+    send(7, 70);
+}
+
+void mdl_trans::f_escribememoria(int start, const QList<int>& data)
+{
+    const int n = int(qMin<qsizetype>(data.size(), 16));
+    header(1);
+    txFrame[4] = start % 256;
+    txFrame[5] = start / 256;
+    for (int k = 0; k < n; ++k)
+        txFrame[size_t(6 + k)] = data.at(k) & 0xFF;
+    send(6 + n, 70);
+}
+
+void mdl_trans::f_pideeventos()
+{
+    waitCountdown = 500;
+    const bool shortRecords = protocolCode() < 2;
+    header(shortRecords ? 6 : 13);
+    txFrame[4] = shortRecords ? 8 : 2;
+    send(5, 170);
+}
+
