@@ -61,14 +61,15 @@ void mdl_trans::setClock(std::function<QDateTime()> now)
 void mdl_trans::reset()
 {
     ipMode = waitingForCall = endAfterConnect = false;
-    ipCallBack = keypadOpen = false;
+    ipCallBack = false;
+    m_keypadHandler = nullptr;
     m_phase = LinkPhase::Idle;
     receiveBuffer.clear();
-    replyPort = 0;
-    peerHost.clear();
-    peerPort = 0;
+    m_replyPort = 0;
+    m_peerHost.clear();
+    m_peerPort = 0;
     allowedPanels.clear();
-    strangerDatagrams = 0;
+    m_strangerDatagrams = 0;
     lastStranger.clear();
     m_candidateHost.clear();
     m_candidatePort = 0;
@@ -82,13 +83,13 @@ void mdl_trans::reset()
     rxCount = 0;
     answersReceived.fill(0);
     framesSent = 0;
-    writePending = readPending = eventsPending = false;
-    progressPercent = progressTotal = 0;
+    m_writePending = m_readPending = m_eventsPending = false;
+    progressPercent = m_progressTotal = 0;
     memoryImage.fill(0);
     transferMarks.fill(0);
     addressSection.fill(NoSection);
     addressType.fill(0);
-    currentSubscriber = runStart = runEnd = 0;
+    currentSubscriber = m_runStart = m_runEnd = 0;
     status.pgmIndex = 0;
     m_dialText.clear();
     m_dialPhone.clear();
@@ -101,7 +102,7 @@ void mdl_trans::reset()
     m_rxOverflow = false;
     m_connectLine = m_inFrame = false;
     m_modemLine.clear();
-    lineSpeed = 0;
+    m_lineSpeed = 0;
     setLineReason(QString());
     m_view = LinkView();
     m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
@@ -121,7 +122,7 @@ bool mdl_trans::img_connect_Click()
 {
     // While a link is up (or a dial runs) the button does nothing at all: an
     // IP link must not lose its IP mode to a stray click.
-    if (connected() || keypadOpen || dialling())
+    if (connected() || keypadOpen() || dialling())
         return false;
     if (ipMode) {
         ipCallBack = true;
@@ -133,7 +134,7 @@ bool mdl_trans::img_connect_Click()
 
 bool mdl_trans::img_connect_AMO_Click()
 {
-    if (connected() || keypadOpen || dialling())
+    if (connected() || keypadOpen() || dialling())
         return false;
     if (ipMode) {
         ipCallBack = true;
@@ -146,7 +147,7 @@ bool mdl_trans::img_connect_AMO_Click()
 void mdl_trans::Img_wait_call_Click()
 {
     // Not while dialling either: reopening the port would hang up the call.
-    if (connected() || keypadOpen || dialling())
+    if (connected() || keypadOpen() || dialling())
         return;
     setLineReason(QString());
     m_outcome.clear();
@@ -158,7 +159,7 @@ void mdl_trans::Img_wait_call_Click()
 
 void mdl_trans::Command1_Click()
 {
-    if (!connected() && !dialling() && !keypadOpen) {
+    if (!connected() && !dialling() && !keypadOpen()) {
         setLineReason(QString());
         m_outcome.clear();
         if (waitingForCall)
@@ -251,9 +252,9 @@ void mdl_trans::clearSession()
     const int pgmIndex = status.pgmIndex;
     status = LinkStatus{};
     status.pgmIndex = pgmIndex;
-    writePending = false;
+    m_writePending = false;
     progressPercent = 0;
-    progressTotal = 0;
+    m_progressTotal = 0;
     m_view.items[QStringLiteral("st_progreso")].caption.clear();
     if (m_phase == LinkPhase::Connected)
         m_phase = LinkPhase::Idle;
@@ -262,11 +263,11 @@ void mdl_trans::clearSession()
     clockKnown = false;
     pendingCommand = CmdNone;
     answeredSinceConnect = false;
-    lineSpeed = 0;
+    m_lineSpeed = 0;
     m_view.st_tx = m_view.st_rx = m_view.st_err = LinkColour::ButtonFace;
     m_view.pb_progreso = 0;
-    peerHost.clear();
-    peerPort = 0;
+    m_peerHost.clear();
+    m_peerPort = 0;
     outstandingRequest = -1;
 }
 
@@ -280,8 +281,8 @@ const LinkView& mdl_trans::f_muestraestado()
 {
     const IndicatorState state{status,        connected(),      answeredSinceConnect, waitingForCall,
                                waitingForConnect(), ipMode,     ipCallBack,           frameError,
-                               pendingCommand, lineSpeed,     lineReason,           rejectedAnswers,
-                               strangerDatagrams, lastStranger};
+                               pendingCommand, m_lineSpeed,     m_lineReason,           rejectedAnswers,
+                               m_strangerDatagrams, lastStranger};
     m_view = indicatorView(state, std::move(m_view));
     changed();
     return m_view;
@@ -321,23 +322,23 @@ QString mdl_trans::statusText() const
         if (retryCounter > 0)
             return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(retryCounter);
         const auto sections = [this](const char* doing) {
-            const QString done = progressTotal > 0
+            const QString done = m_progressTotal > 0
                                      ? QStringLiteral("%1 de %2").arg(sectionsDone).arg(
-                                           counted(int(progressTotal), "sección", "secciones"))
+                                           counted(int(m_progressTotal), "sección", "secciones"))
                                      : counted(sectionsDone, "sección", "secciones");
             return QStringLiteral("%1: %2").arg(QLatin1String(doing), done);
         };
-        if (writePending)
+        if (m_writePending)
             return sections("Subiendo");
-        if (readPending)
+        if (m_readPending)
             return sections("Bajando");
-        if (eventsPending)
+        if (m_eventsPending)
             return QStringLiteral("Bajando eventos: %1").arg(counted(eventsStored, "evento", "eventos"));
         if (!m_outcome.isEmpty())
             return m_outcome;
         if (ipMode)
             return QStringLiteral("Conectado por IP");
-        return lineSpeed > 0 ? QStringLiteral("Conectado por módem (%1 bps)").arg(lineSpeed)
+        return m_lineSpeed > 0 ? QStringLiteral("Conectado por módem (%1 bps)").arg(m_lineSpeed)
                              : QStringLiteral("Conectado por módem");
     }
     if (!waitingForCall)

@@ -58,8 +58,11 @@ public:
     void setHost(LinkHost* host) { m_host = host; }
     void setClock(std::function<QDateTime()> now);
     QDateTime now() const { return m_now(); }
-    // teclado_Comm: receives every serial event while keypadOpen is set.
-    std::function<void(int event)> keypadHandler;
+    // The virtual keypad owns the serial port while its handler (teclado_Comm)
+    // is set: it receives every serial event.
+    void setKeypad(std::function<void(int event)> handler) { m_keypadHandler = std::move(handler); }
+    void clearKeypad() { m_keypadHandler = nullptr; }
+    bool keypadOpen() const { return bool(m_keypadHandler); }
     // Back to the state of a station that just started (devices, console and
     // clock stay).
     void reset();
@@ -80,24 +83,23 @@ public:
     bool waitingForCall = false;
     bool endAfterConnect = false;   // the first turn sends the end request
     bool ipCallBack = false;        // the end request asks for a call-back over IP
-    bool keypadOpen = false;        // the virtual keypad owns the serial port
     QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
     // What the modem said: the speed on its connect line (0 when it gave
     // none), and why the last call failed or the line dropped ("Ocupado" ...;
     // empty when it did not).
-    int lineSpeed = 0;
-    QString lineReason;
-    quint16 replyPort = 0;          // sender port of the last datagram taken
+    int lineSpeed() const { return m_lineSpeed; }
+    const QString& lineReason() const { return m_lineReason; }
+    quint16 replyPort() const { return m_replyPort; } // sender port of the last datagram taken
 
     // ---- IP session peer --------------------------------------------------
     // The address and port that sent "CONNECT IP". Until the session ends,
     // datagrams from any other source are dropped and never change where
     // replies go. Null while no IP session is up.
-    QHostAddress peerHost;
-    quint16 peerPort = 0;
+    const QHostAddress& peerHost() const { return m_peerHost; }
+    quint16 peerPort() const { return m_peerPort; }
     // Datagrams dropped since the socket was bound (the last one's source is
     // kept privately for the tool-tip).
-    int strangerDatagrams = 0;
+    int strangerDatagrams() const { return m_strangerDatagrams; }
     // Parses an allowed list ("10.0.0.7, 192.168.1.0/24"; commas, semicolons
     // or blanks between entries). False, with the bad entry, on an error.
     static bool parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad = nullptr);
@@ -127,10 +129,14 @@ public:
     int framesSent = 0;
 
     // ---- Transfer and events state (memory map and event log) -------------
-    bool writePending = false;
-    bool readPending = false;
-    bool eventsPending = false;
-    double progressTotal = 0;
+    bool writePending() const { return m_writePending; }
+    bool readPending() const { return m_readPending; }
+    bool eventsPending() const { return m_eventsPending; }
+    double progressTotal() const { return m_progressTotal; } // sections the transfer moves
+    // The console starts a write, read or event download; the scheduler
+    // takes it on its next turn.
+    enum class Transfer { Write, Read, Events };
+    void requestTransfer(Transfer kind);
     // Memory image of the subscriber being transferred, one entry per panel
     // address 0-5000 (f_cargatransferencia builds it).
     static constexpr int MemorySize = 5001;
@@ -138,8 +144,8 @@ public:
     std::array<qint16, MemorySize> memoryImage{};
     std::array<qint16, MemorySize> transferMarks{};   // 1 write, -1 read, 0 nothing
     std::array<qint16, MemorySize> addressSection{};  // id_seccion; NoSection = none
-    int runStart = 0;  // first address of the last memory request
-    int runEnd = 0;    // address after its last byte
+    int runStart() const { return m_runStart; } // first address of the last memory request
+    int runEnd() const { return m_runEnd; }     // address after its last byte
 
     // ---- Panel status -----------------------------------------------------
     LinkStatus status;
@@ -227,6 +233,16 @@ public:
     // ---- Test hooks --------------------------------------------------------
     // Puts the link in a phase without going through a dial or a wait.
     void forTestSetPhase(LinkPhase p) { m_phase = p; }
+    // Starts or stops a write, read or event download without the console.
+    void forTestSetWritePending(bool on) { m_writePending = on; }
+    void forTestSetReadPending(bool on) { m_readPending = on; }
+    void forTestSetEventsPending(bool on) { m_eventsPending = on; }
+    // The memory run an answer is taken for.
+    void forTestSetRun(int start, int end)
+    {
+        m_runStart = start;
+        m_runEnd = end;
+    }
     // Gives a memory address a section and a value type, as an image built
     // from the database would.
     void forTestSetAddress(int address, int section, int type)
@@ -309,8 +325,21 @@ private:
     LinkHost* m_host = nullptr;
     std::function<QDateTime()> m_now;
     QList<QMetaObject::Connection> m_deviceConnections;
+    std::function<void(int event)> m_keypadHandler;
 
     LinkPhase m_phase = LinkPhase::Idle;
+    int m_lineSpeed = 0;
+    QString m_lineReason;
+    quint16 m_replyPort = 0;
+    QHostAddress m_peerHost;
+    quint16 m_peerPort = 0;
+    int m_strangerDatagrams = 0;
+    bool m_writePending = false;
+    bool m_readPending = false;
+    bool m_eventsPending = false;
+    double m_progressTotal = 0;
+    int m_runStart = 0;
+    int m_runEnd = 0;
     // Session and transfer state no one outside the link reads.
     // Panel addresses or networks allowed to connect (empty: any), from the
     // settings; Open_IP reads them.

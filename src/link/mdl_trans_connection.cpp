@@ -172,9 +172,9 @@ void mdl_trans::finishCall(bool connect)
             m_com->close();
         QString why = s(Cancelled);
         if (!cancelled)
-            why = lineReason.isEmpty()
+            why = m_lineReason.isEmpty()
                       ? QStringLiteral("No se pudo conectar: no hubo conexión en %1 s").arg(m_dialWait / 10)
-                      : QStringLiteral("No se pudo conectar (%1)").arg(lineReason);
+                      : QStringLiteral("No se pudo conectar (%1)").arg(m_lineReason);
         afterCancelledOrFailedDial(cancelled ? nullptr : "img_connect", why);
         return;
     }
@@ -294,7 +294,7 @@ void mdl_trans::enterConnected()
     m_connectLine = !ipMode;
     m_inFrame = false;
     m_modemLine.clear();
-    lineSpeed = 0;
+    m_lineSpeed = 0;
     setLineReason(QString());
     m_outcome.clear();
     m_endCause = EndCause::Requested;
@@ -322,16 +322,15 @@ void mdl_trans::f_eligeclave()
 void mdl_trans::onCommEvent(int event)
 {
     if (event == SerialPort::ErDevice) {
-        if (keypadOpen) {
+        if (keypadOpen()) {
             if (m_host)
                 m_host->portLost();
         } else {
             serialDeviceLost();
         }
     }
-    if (keypadOpen) {
-        if (keypadHandler)
-            keypadHandler(event);
+    if (keypadOpen()) {
+        m_keypadHandler(event);
         return;
     }
     if (!m_com)
@@ -408,7 +407,7 @@ void mdl_trans::endConnection()
         setOutcome(QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
         break;
     case EndCause::LineDropped:
-        setOutcome(QStringLiteral("Se cortó la línea (%1)").arg(lineReason));
+        setOutcome(QStringLiteral("Se cortó la línea (%1)").arg(m_lineReason));
         break;
     case EndCause::Requested:
         // The leg that only asks the panel to call back is no session.
@@ -479,7 +478,7 @@ void mdl_trans::takeConnectLine()
         speed = speed * 10 + (d - '0');
     }
     if (speed > 0) {
-        lineSpeed = speed;
+        m_lineSpeed = speed;
         f_muestraestado();
     }
 }
@@ -496,9 +495,9 @@ void mdl_trans::lineDropped()
 
 void mdl_trans::setLineReason(const QString& reason)
 {
-    if (lineReason == reason)
+    if (m_lineReason == reason)
         return;
-    lineReason = reason;
+    m_lineReason = reason;
     emit lineMessage(reason);
 }
 

@@ -20,11 +20,11 @@ void mdl_trans::f_enviatrama(int n)
     outstandingRequest = txFrame[3];
     if (ipMode) {
         if (m_ip) {
-            if (!peerHost.isNull()) {
-                m_ip->setRemoteHost(peerHost);
-                m_ip->setRemotePort(peerPort);
+            if (!m_peerHost.isNull()) {
+                m_ip->setRemoteHost(m_peerHost);
+                m_ip->setRemotePort(m_peerPort);
             } else {
-                m_ip->setRemotePort(replyPort);
+                m_ip->setRemotePort(m_replyPort);
             }
             m_ip->send(text);
         }
@@ -144,7 +144,7 @@ bool mdl_trans::answerFits(int code, int count) const
     case 0:
         // Exactly the run's bytes: fewer would leave addresses unread, more
         // belong to some other run.
-        return code == 0 && runEnd > runStart && count - 1 == runEnd - runStart;
+        return code == 0 && m_runEnd > m_runStart && count - 1 == m_runEnd - m_runStart;
     case 1:
         return code == 1;
     case 2: case 3: case 4: case 7: case 8: case 9: case 11: case 12: case 15:
@@ -266,15 +266,15 @@ void mdl_trans::sendTurn()
     default:
         break;
     }
-    if (writePending) {
+    if (m_writePending) {
         f_siguienteescritura();
         return;
     }
-    if (readPending) {
+    if (m_readPending) {
         f_siguientelectura();
         return;
     }
-    if (eventsPending) {
+    if (m_eventsPending) {
         f_pideeventos();
         return;
     }

@@ -479,14 +479,14 @@ void tst_panel::transferKeysOnlyWhenIdle()
     c.w->wf_muestraabonado(1);
     c.key(QStringLiteral("cb_subir"));
     c.key(QStringLiteral("cb_subirch"));
-    QVERIFY(!c.link.writePending); // not connected
+    QVERIFY(!c.link.writePending()); // not connected
     c.connectModem();
     c.firstTurn();
-    c.link.readPending = true;
+    c.link.forTestSetReadPending(true);
     c.key(QStringLiteral("cb_subirch"));
-    QVERIFY(!c.link.writePending);
+    QVERIFY(!c.link.writePending());
     QVERIFY(logged(5).isEmpty());
-    c.link.readPending = false;
+    c.link.forTestSetReadPending(false);
 
     // One section to send: the keys are off from the click until the turn
     // after the acknowledgement, when the link finds nothing left to write.
@@ -497,10 +497,10 @@ void tst_panel::transferKeysOnlyWhenIdle()
     };
     QCOMPARE(keysOn(), (QList<bool>{true, false, true}));
     c.key(QStringLiteral("cb_subirch"));
-    QVERIFY(c.link.writePending);
+    QVERIFY(c.link.writePending());
     QCOMPARE(logged(5), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     QCOMPARE(keysOn(), (QList<bool>{false, false, false}));
-    while (c.link.writePending) {
+    while (c.link.writePending()) {
         const auto sent = c.turn();
         QVERIFY(!sent.isEmpty());
         if (sent.first().at(3) == 1) {
@@ -510,12 +510,12 @@ void tst_panel::transferKeysOnlyWhenIdle()
     }
     QCOMPARE(keysOn(), (QList<bool>{false, false, true}));
     c.key(QStringLiteral("cb_eventos"));
-    QVERIFY(c.link.eventsPending);
+    QVERIFY(c.link.eventsPending());
     QCOMPARE(logged(7).size(), 1);
     QVERIFY(!c.w->cb_eventos->isEnabled());
     c.turn();
     c.com.receive(answerFrame({6, 0x33})); // no more records
-    QVERIFY(!c.link.eventsPending);
+    QVERIFY(!c.link.eventsPending());
     QVERIFY(c.w->cb_eventos->isEnabled());
     c.link.endSession();
 }
@@ -556,11 +556,11 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     c.firstTurn();
     c.w->wf_muestrasecciones();
     c.key(QStringLiteral("cb_bajarsel"));
-    QVERIFY(c.link.readPending);
+    QVERIFY(c.link.readPending());
 
     QByteArray answer;
     messages.whileShown = [&] { c.com.receive(answer); };
-    for (int runs = 0; c.link.readPending; ++runs) {
+    for (int runs = 0; c.link.readPending(); ++runs) {
         const auto sent = c.turn();
         QVERIFY(runs < 20 && !sent.isEmpty());
         if (sent.first().at(3) != 0)
@@ -589,7 +589,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     // The refused section keeps its marks for another read; the link is idle.
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
     QCOMPARE(marks(1, sections.at(1)), QList<int>{0});
-    QVERIFY(!c.link.ticksSuspended && !c.link.readPending);
+    QVERIFY(!c.link.ticksSuspended && !c.link.readPending());
     QVERIFY(std::all_of(c.link.transferMarks.cbegin(), c.link.transferMarks.cend(), [](qint16 m) { return m == 0; }));
     QVERIFY(c.w->cb_bajarsel->isEnabled());
     c.link.endSession();

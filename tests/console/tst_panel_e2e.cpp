@@ -75,7 +75,7 @@ struct Desk {
     bool start() { return modem.open() && modem.linkAs(st.dir(), 1) && comm.open(); }
 
     bool turn(bool answered = true) { return linkTurn(link, answered); }
-    bool runWhile(const bool& flag) { return linkTurnsWhile(link, flag); }
+    bool runWhile(bool (mdl_trans::*pending)() const) { return linkTurnsWhile(link, pending); }
 };
 
 void click(w_panel& w, const char* name)
@@ -127,8 +127,8 @@ void job(Desk& d, w_panel& w, int subscriber)
     const QList<Row> rows = panelimage::rows(d.c, subscriber);
     press(w, w.cb_subir);
     press(w, w.cb_subirch);
-    QVERIFY(d.link.writePending);
-    QVERIFY(d.runWhile(d.link.writePending));
+    QVERIFY(d.link.writePending());
+    QVERIFY(d.runWhile(&mdl_trans::writePending));
     QCOMPARE(d.panel.state.programMemory, expectedImage(rows));
     QCOMPARE(markedRows(d.c, subscriber), 0);
     // The bar has emptied itself; the status line says the upload is over.
@@ -146,8 +146,8 @@ void job(Desk& d, w_panel& w, int subscriber)
     d.panel.state.programMemory = onSite;
     press(w, w.cb_bajar);
     press(w, w.cb_bajarsel);
-    QVERIFY(d.link.readPending);
-    QVERIFY(d.runWhile(d.link.readPending));
+    QVERIFY(d.link.readPending());
+    QVERIFY(d.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(panelimage::rows(d.c, subscriber)), expectedValues(rows, onSite));
     QCOMPARE(markedRows(d.c, subscriber), 0);
 
@@ -155,8 +155,8 @@ void job(Desk& d, w_panel& w, int subscriber)
     d.panel.state.eventLog = {{0x01, 3, QDateTime(QDate(2024, 8, 14), QTime(9, 30))},
                               {0x85, 7, QDateTime(QDate(2024, 8, 15), QTime(20, 0))}};
     press(w, w.cb_eventos);
-    QVERIFY(d.link.eventsPending);
-    QVERIFY(d.runWhile(d.link.eventsPending));
+    QVERIFY(d.link.eventsPending());
+    QVERIFY(d.runWhile(&mdl_trans::eventsPending));
     const QAbstractItemModel* events = w.dg_eventos->model();
     QCOMPARE(events->rowCount(), 2);
     QCOMPARE(w.st_enlace->text(), QStringLiteral("Descarga de eventos terminada: 2 eventos"));

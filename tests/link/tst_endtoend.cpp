@@ -88,7 +88,7 @@ void tst_endtoend::modemSession()
     QVERIFY(waitFor([&] { return s.modem.commands.contains(QStringLiteral("ATZ")); }));
 
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.lineSpeed == 9600; }));
+    QVERIFY(waitFor([&] { return s.link.lineSpeed() == 9600; }));
     QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Conectado por módem (9600 bps)"));
     QVERIFY(!s.link.frameError);
@@ -256,7 +256,7 @@ void tst_endtoend::simulatorProgram()
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
     // By default it speaks like a real modem: a speed after CONNECT.
-    QCOMPARE(s.link.lineSpeed, 2400);
+    QCOMPARE(s.link.lineSpeed(), 2400);
     QVERIFY(!s.link.frameError);
     s.link.img_end_Click();
     QVERIFY(s.turn(false));
@@ -321,7 +321,7 @@ void tst_endtoend::lineDrops()
 
     // In call-back mode the station waits for the panel's call again.
     s.link.Img_wait_call_Click();
-    QVERIFY(s.link.lineReason.isEmpty());
+    QVERIFY(s.link.lineReason().isEmpty());
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     s.modem.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));

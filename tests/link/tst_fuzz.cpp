@@ -120,7 +120,7 @@ void tst_fuzz::datagramPaths()
             r.link.img_end_Click();
         // Replies only ever go to the session's panel.
         for (const auto& sent : r.ip.sent)
-            QVERIFY(!r.link.connected() || r.link.peerPort == 0 || sent.port == r.link.peerPort);
+            QVERIFY(!r.link.connected() || r.link.peerPort() == 0 || sent.port == r.link.peerPort());
         r.ip.sent.clear();
         checkInvariants(r.link);
         if (QTest::currentTestFailed())

@@ -180,8 +180,7 @@ void tst_protocol::answersGoToTheirHandlers()
 {
     LinkRig r;
     r.connectModem();
-    r.link.runStart = 10;
-    r.link.runEnd = 13;
+    r.link.forTestSetRun(10, 13);
     r.answer(0, answerFrame({0, 1, 2, 3}));
     r.answer(1, answerFrame({1}));
     QCOMPARE(r.console.sectionRefreshes, 2);
@@ -242,9 +241,9 @@ void tst_protocol::requestLayouts()
         {"status", [&] {}, {0xA1, 0xF3, 2, 2}},
         {"fault status", [&] { r.link.status.faultView = true; }, {0xA1, 0xF3, 2, 12}},
         {"faults back", [&] { r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 2}},
-        {"dated events", [&] { r.link.status.faultView = false; r.link.eventsPending = true; }, {0xA1, 0xF3, 2, 13, 2}},
+        {"dated events", [&] { r.link.status.faultView = false; r.link.forTestSetEventsPending(true); }, {0xA1, 0xF3, 2, 13, 2}},
         {"short events", [&] { r.console.is_strpanel = QStringLiteral("1"); }, {0xA1, 0xF3, 1, 6, 8}},
-        {"bypass", [&] { r.link.eventsPending = false; r.link.status.zoneBypass[0] = 3; r.link.status.zoneBypass[9] = 1; r.link.status.zoneBypass[15] = 3; },
+        {"bypass", [&] { r.link.forTestSetEventsPending(false); r.link.status.zoneBypass[0] = 3; r.link.status.zoneBypass[9] = 1; r.link.status.zoneBypass[15] = 3; },
          {0xA1, 0xF3, 1, 7, 0x01, 0x82}},
         {"partition", [&] { r.link.status.partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
         {"read memory", [&] { r.link.f_pidememoria(4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
@@ -276,7 +275,7 @@ void tst_protocol::schedulerOrder()
         return r.takeRequests().value(0).value(3, -1);
     };
     // Pending end before a write; the end closes the port.
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     r.link.status.zoneBypass[2] = 3;
     r.link.setPendingCommand(mdl_trans::CmdEnd);
     QCOMPARE(nextCode(), 5);
@@ -289,7 +288,9 @@ void tst_protocol::schedulerOrder()
 
     r.connectModem();
     r.link.pendingCommand = mdl_trans::CmdDisarm;
-    r.link.writePending = r.link.readPending = r.link.eventsPending = true;
+    r.link.forTestSetWritePending(true);
+    r.link.forTestSetReadPending(true);
+    r.link.forTestSetEventsPending(true);
     r.link.status.zoneBypass[2] = 3;
     r.link.status.partition = 5;
     QCOMPARE(nextCode(), 4);
@@ -297,13 +298,13 @@ void tst_protocol::schedulerOrder()
     // comes 100 ms later.
     r.link.waitCountdown = 0;
     r.link.tick();
-    QVERIFY(!r.link.writePending);
+    QVERIFY(!r.link.writePending());
     QCOMPARE(r.link.waitCountdown, 1);
     r.ticks(2);
-    QVERIFY(!r.link.readPending);
+    QVERIFY(!r.link.readPending());
     QVERIFY(r.com.written.isEmpty());
     QCOMPARE(nextCode(), 6);  // events before bypass and partition
-    r.link.eventsPending = false;
+    r.link.forTestSetEventsPending(false);
     QCOMPARE(nextCode(), 7);
     QCOMPARE(nextCode(), 15);
     QCOMPARE(nextCode(), 2);

@@ -265,7 +265,7 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     const QHostAddress panel(QStringLiteral("127.0.0.2"));
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
     QVERIFY(!r.link.clockKnown && !r.link.frameError);
-    QCOMPARE(r.link.strangerDatagrams, 1);
+    QCOMPARE(r.link.strangerDatagrams(), 1);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
     QVERIFY(r.link.clockKnown && !r.link.frameError);
     QCOMPARE(r.link.waitCountdown, 3);
@@ -385,8 +385,7 @@ void tst_transport::keypadOwnsTheSerialEvents()
     LinkRig r;
     r.link.f_esperallamada();
     QList<int> events;
-    r.link.keypadHandler = [&events](int e) { events << e; };
-    r.link.keypadOpen = true;
+    r.link.setKeypad([&events](int e) { events << e; });
     r.com.receive("CONNECT");
     QVERIFY(!r.link.connected());
     QCOMPARE(events.size(), 7);
@@ -397,7 +396,7 @@ void tst_transport::keypadOwnsTheSerialEvents()
     QVERIFY(r.link.waitingForCall);
 
     // Idle: characters stay in the port's buffer.
-    r.link.keypadOpen = false;
+    r.link.clearKeypad();
     r.link.f_finespera();
     r.com.open();
     r.com.receive("RING");
@@ -439,7 +438,7 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     r.com.receive("RING\r\nCONNECT 9600/V42");
     r.ticks(16);
     r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
-    QCOMPARE(r.link.lineSpeed, 9600);
+    QCOMPARE(r.link.lineSpeed(), 9600);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
     QVERIFY(r.link.clockKnown && !r.link.frameError);
     // Result-code words inside a frame, or not on a line of their own, end nothing.
@@ -447,7 +446,7 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
     r.com.receive("BUSY\r\n");
     QVERIFY(r.link.connected() && r.link.clockKnown);
-    QVERIFY(r.link.lineReason.isEmpty());
+    QVERIFY(r.link.lineReason().isEmpty());
     // The line drops: ended at once, no end request, back to waiting.
     r.com.takeWritten();
     r.com.receive("\r\nNO CARRIER\r\n");
@@ -471,13 +470,13 @@ void tst_transport::ipSessionBelongsToItsPanel()
     r.ip.arrive("CONNECT", 4000, other);
     r.ip.arrive(" IP", 4000, panel);
     QVERIFY(!r.link.connected());
-    QCOMPARE(r.link.strangerDatagrams, 1);
+    QCOMPARE(r.link.strangerDatagrams(), 1);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
              QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)"));
     r.ip.arrive("CONNECT IP", 4500, panel);
     QVERIFY(r.link.connected());
-    QCOMPARE(r.link.peerHost, panel);
-    QCOMPARE(r.link.peerPort, quint16(4500));
+    QCOMPARE(r.link.peerHost(), panel);
+    QCOMPARE(r.link.peerPort(), quint16(4500));
 
     // An allowed address on another port, and the same port elsewhere, are
     // strangers: nothing of theirs is decoded and replies stay with the panel.
@@ -485,7 +484,7 @@ void tst_transport::ipSessionBelongsToItsPanel()
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
     QVERIFY(!r.link.clockKnown && !r.link.frameError);
-    QCOMPARE(r.link.strangerDatagrams, 3);
+    QCOMPARE(r.link.strangerDatagrams(), 3);
     r.ticks(60);
     QCOMPARE(r.ip.sent.size(), 2);
     for (const auto& sent : r.ip.sent)
@@ -495,7 +494,7 @@ void tst_transport::ipSessionBelongsToItsPanel()
 
     // The session over, the panel is nobody's until the next CONNECT IP.
     r.link.endSession();
-    QVERIFY(r.link.peerHost.isNull());
+    QVERIFY(r.link.peerHost().isNull());
 
     // A list that cannot be read keeps the socket closed.
     db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
