@@ -133,8 +133,8 @@ bench::Register upload(
         QElapsedTimer t;
         t.start();
         while (link.connected() && link.writePending() && wait.elapsed() < 60000) {
-            const int before = link.framesSent;
-            while (link.framesSent == before && link.writePending()) {
+            const int before = link.framesSent();
+            while (link.framesSent() == before && link.writePending()) {
                 link.tick();
                 ++ticks;
             }

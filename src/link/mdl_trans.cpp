@@ -60,11 +60,11 @@ void mdl_trans::setClock(std::function<QDateTime()> now)
 
 void mdl_trans::reset()
 {
-    ipMode = waitingForCall = endAfterConnect = false;
-    ipCallBack = false;
+    m_ipMode = m_waitingForCall = m_endAfterConnect = false;
+    m_ipCallBack = false;
     m_keypadHandler = nullptr;
     m_phase = LinkPhase::Idle;
-    receiveBuffer.clear();
+    m_receiveBuffer.clear();
     m_replyPort = 0;
     m_peerHost.clear();
     m_peerPort = 0;
@@ -75,14 +75,14 @@ void mdl_trans::reset()
     m_candidatePort = 0;
     pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
     outstandingRequest = -1;
-    rejectedAnswers = 0;
-    frameError = clockKnown = status.faultView = ticksSuspended = false;
+    m_rejectedAnswers = 0;
+    m_frameError = clockKnown = status.faultView = m_ticksSuspended = false;
     clockOffsetMs = 0;
     rxFrame.fill(0);
     txFrame.fill(0);
     rxCount = 0;
-    answersReceived.fill(0);
-    framesSent = 0;
+    m_answersReceived.fill(0);
+    m_framesSent = 0;
     m_writePending = m_readPending = m_eventsPending = false;
     progressPercent = m_progressTotal = 0;
     memoryImage.fill(0);
@@ -124,9 +124,9 @@ bool mdl_trans::img_connect_Click()
     // IP link must not lose its IP mode to a stray click.
     if (connected() || keypadOpen() || dialling())
         return false;
-    if (ipMode) {
-        ipCallBack = true;
-        ipMode = false;
+    if (m_ipMode) {
+        m_ipCallBack = true;
+        m_ipMode = false;
     }
     f_llamar(m_console ? m_console->telephone() : QString(), 900);
     return true;
@@ -136,9 +136,9 @@ bool mdl_trans::img_connect_AMO_Click()
 {
     if (connected() || keypadOpen() || dialling())
         return false;
-    if (ipMode) {
-        ipCallBack = true;
-        ipMode = false;
+    if (m_ipMode) {
+        m_ipCallBack = true;
+        m_ipMode = false;
     }
     f_doblellamada(m_console ? m_console->telephone() : QString());
     return true;
@@ -151,7 +151,7 @@ void mdl_trans::Img_wait_call_Click()
         return;
     setLineReason(QString());
     m_outcome.clear();
-    if (waitingForCall)
+    if (m_waitingForCall)
         f_finespera();
     else
         f_esperallamada();
@@ -162,14 +162,14 @@ void mdl_trans::Command1_Click()
     if (!connected() && !dialling() && !keypadOpen()) {
         setLineReason(QString());
         m_outcome.clear();
-        if (waitingForCall)
+        if (m_waitingForCall)
             f_finespera();
         else
             f_esperaip();
         return;
     }
-    if (connected() && !waitingForCall && !ipMode) {
-        ipCallBack = !ipCallBack;
+    if (connected() && !m_waitingForCall && !m_ipMode) {
+        m_ipCallBack = !m_ipCallBack;
         f_muestraestado();
     }
 }
@@ -258,8 +258,8 @@ void mdl_trans::clearSession()
     m_view.items[QStringLiteral("st_progreso")].caption.clear();
     if (m_phase == LinkPhase::Connected)
         m_phase = LinkPhase::Idle;
-    ipMode = false;
-    frameError = false;
+    m_ipMode = false;
+    m_frameError = false;
     clockKnown = false;
     pendingCommand = CmdNone;
     answeredSinceConnect = false;
@@ -279,9 +279,9 @@ void mdl_trans::endSession()
 
 const LinkView& mdl_trans::f_muestraestado()
 {
-    const IndicatorState state{status,        connected(),      answeredSinceConnect, waitingForCall,
-                               waitingForConnect(), ipMode,     ipCallBack,           frameError,
-                               pendingCommand, m_lineSpeed,     m_lineReason,           rejectedAnswers,
+    const IndicatorState state{status,        connected(),      answeredSinceConnect, m_waitingForCall,
+                               waitingForConnect(), m_ipMode,     m_ipCallBack,           m_frameError,
+                               pendingCommand, m_lineSpeed,     m_lineReason,           m_rejectedAnswers,
                                m_strangerDatagrams, lastStranger};
     m_view = indicatorView(state, std::move(m_view));
     changed();
@@ -336,14 +336,14 @@ QString mdl_trans::statusText() const
             return QStringLiteral("Bajando eventos: %1").arg(counted(eventsStored, "evento", "eventos"));
         if (!m_outcome.isEmpty())
             return m_outcome;
-        if (ipMode)
+        if (m_ipMode)
             return QStringLiteral("Conectado por IP");
         return m_lineSpeed > 0 ? QStringLiteral("Conectado por módem (%1 bps)").arg(m_lineSpeed)
                              : QStringLiteral("Conectado por módem");
     }
-    if (!waitingForCall)
+    if (!m_waitingForCall)
         return m_outcome.isEmpty() ? QStringLiteral("Sin conexión") : m_outcome;
-    const QString wait = ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
+    const QString wait = m_ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
                                       .arg(m_ip ? m_ip->localPort() : m_ipPort)
                                 : QStringLiteral("Esperando la llamada del panel por módem");
     return m_outcome.isEmpty() ? wait : m_outcome + QStringLiteral(". ") + wait;

@@ -76,14 +76,15 @@ public:
     bool connected() const { return m_phase == LinkPhase::Connected; } // the scheduler runs
     bool dialling() const { return m_phase == LinkPhase::Calling || m_phase == LinkPhase::Ringing || m_phase == LinkPhase::Pause; }
     bool waitingForConnect() const { return m_phase == LinkPhase::Listening; } // received text is scanned for the keyword
-    bool ipMode = false;            // the connection or the wait uses the socket
+    bool ipMode() const { return m_ipMode; } // the connection or the wait uses the socket
     // Call-back mode: the panel is to call us. It outlasts the phases: a dial
     // made in it ends by asking for the call-back, and the wait resumes
     // when a call-back session ends.
-    bool waitingForCall = false;
-    bool endAfterConnect = false;   // the first turn sends the end request
-    bool ipCallBack = false;        // the end request asks for a call-back over IP
-    QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
+    bool waitingForCall() const { return m_waitingForCall; }
+    bool endAfterConnect() const { return m_endAfterConnect; } // the first turn sends the end request
+    bool ipCallBack() const { return m_ipCallBack; } // the end request asks for a call-back over IP
+    // Connect keyword scan, then frame assembly.
+    const QByteArray& receiveBuffer() const { return m_receiveBuffer; }
     // What the modem said: the speed on its connect line (0 when it gave
     // none), and why the last call failed or the line dropped ("Ocupado" ...;
     // empty when it did not).
@@ -113,10 +114,10 @@ public:
     // Code of the request whose answer is awaited, -1 when none: an answer
     // is taken only with a code that request can be answered with.
     int outstandingRequest = -1;
-    int rejectedAnswers = 0;  // well-formed answers refused in this connection
-    bool frameError = false;  // last turn unanswered or last frame bad
+    int rejectedAnswers() const { return m_rejectedAnswers; } // well-formed answers refused in this connection
+    bool frameError() const { return m_frameError; }          // last turn unanswered or last frame bad
     bool clockKnown = false;
-    bool ticksSuspended = false; // while an answer is being stored
+    bool ticksSuspended() const { return m_ticksSuspended; } // while an answer is being stored
     static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
     // one being the checksum; rxCount is the byte count without it.
@@ -125,8 +126,8 @@ public:
     // The request being built.
     std::array<int, MaxFrameBytes> txFrame{};
     // Good answers received, by answer code (0-15), and requests sent.
-    std::array<int, 16> answersReceived{};
-    int framesSent = 0;
+    const std::array<int, 16>& answersReceived() const { return m_answersReceived; }
+    int framesSent() const { return m_framesSent; }
 
     // ---- Transfer and events state (memory map and event log) -------------
     bool writePending() const { return m_writePending; }
@@ -233,6 +234,8 @@ public:
     // ---- Test hooks --------------------------------------------------------
     // Puts the link in a phase without going through a dial or a wait.
     void forTestSetPhase(LinkPhase p) { m_phase = p; }
+    void forTestSetEndAfterConnect(bool on) { m_endAfterConnect = on; }
+    void forTestSetIpCallBack(bool on) { m_ipCallBack = on; }
     // Starts or stops a write, read or event download without the console.
     void forTestSetWritePending(bool on) { m_writePending = on; }
     void forTestSetReadPending(bool on) { m_readPending = on; }
@@ -328,6 +331,16 @@ private:
     std::function<void(int event)> m_keypadHandler;
 
     LinkPhase m_phase = LinkPhase::Idle;
+    int m_rejectedAnswers = 0;
+    bool m_frameError = false;
+    bool m_ticksSuspended = false;
+    std::array<int, 16> m_answersReceived{};
+    int m_framesSent = 0;
+    bool m_ipMode = false;
+    bool m_waitingForCall = false;
+    bool m_endAfterConnect = false;
+    bool m_ipCallBack = false;
+    QByteArray m_receiveBuffer;
     int m_lineSpeed = 0;
     QString m_lineReason;
     quint16 m_replyPort = 0;

@@ -182,18 +182,18 @@ void mdl_trans::finishCall(bool connect)
     f_muestraestado();
     awaitingAnswer = 0;
     pendingCommand = CmdReadClock;
-    endAfterConnect = waitingForCall;
+    m_endAfterConnect = m_waitingForCall;
 }
 
 void mdl_trans::afterCancelledOrFailedDial(const char* redPicture, const QString& outcome)
 {
-    const bool viaIp = ipCallBack || ipMode;
-    ipCallBack = false;
+    const bool viaIp = m_ipCallBack || m_ipMode;
+    m_ipCallBack = false;
     endSession();
     if (redPicture)
         setPicture(QString::fromLatin1(redPicture), QStringLiteral("rojo"));
     setOutcome(outcome);
-    if (waitingForCall) {
+    if (m_waitingForCall) {
         if (viaIp)
             f_esperaip();
         else
@@ -206,7 +206,7 @@ void mdl_trans::f_esperallamada()
     if (connected())
         return;
     if (!reopenPort()) {
-        waitingForCall = ipMode = false;
+        m_waitingForCall = m_ipMode = false;
         stopListening();
         f_muestraestado();
         setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
@@ -214,8 +214,8 @@ void mdl_trans::f_esperallamada()
         return;
     }
     m_com->write(QByteArrayLiteral("ATS0=1\r"));
-    ipMode = false;
-    waitingForCall = true;
+    m_ipMode = false;
+    m_waitingForCall = true;
     m_phase = LinkPhase::Listening;
     f_muestraestado();
 }
@@ -225,13 +225,13 @@ void mdl_trans::f_esperaip()
     if (connected())
         return;
     Close_IP();
-    ipMode = true;
-    ipCallBack = false;
-    waitingForCall = true;
+    m_ipMode = true;
+    m_ipCallBack = false;
+    m_waitingForCall = true;
     m_phase = LinkPhase::Listening;
     if (!Open_IP()) {
         // Waiting on a socket that is not bound would never end.
-        waitingForCall = ipMode = false;
+        m_waitingForCall = m_ipMode = false;
         stopListening();
         f_muestraestado();
         setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
@@ -249,28 +249,28 @@ void mdl_trans::f_finespera()
     if (m_com && m_com->isOpen())
         m_com->close();
     Close_IP();
-    waitingForCall = ipMode = false;
+    m_waitingForCall = m_ipMode = false;
     stopListening();
     f_muestraestado();
 }
 
 void mdl_trans::f_conexion(const QByteArray& received)
 {
-    const QByteArray& key = ipMode ? KeyIp : KeyModem;
-    receiveBuffer += received;
-    const qsizetype at = receiveBuffer.indexOf(key);
+    const QByteArray& key = m_ipMode ? KeyIp : KeyModem;
+    m_receiveBuffer += received;
+    const qsizetype at = m_receiveBuffer.indexOf(key);
     if (at < 0) {
         // Keep only what may be the start of a keyword split across deliveries.
-        if (receiveBuffer.size() > key.size())
-            receiveBuffer = receiveBuffer.right(key.size());
+        if (m_receiveBuffer.size() > key.size())
+            m_receiveBuffer = m_receiveBuffer.right(key.size());
         return;
     }
     // What followed the modem's keyword is the rest of its connect line.
-    const QByteArray rest = ipMode ? QByteArray() : receiveBuffer.mid(at + key.size());
-    if (ipMode)
+    const QByteArray rest = m_ipMode ? QByteArray() : m_receiveBuffer.mid(at + key.size());
+    if (m_ipMode)
         m_view.st_rx = LinkColour::Blue;
     enterConnected();
-    endAfterConnect = false;
+    m_endAfterConnect = false;
     f_muestraestado();
     awaitingAnswer = 0;
     pendingCommand = CmdReadClock;
@@ -287,11 +287,11 @@ void mdl_trans::stopListening()
 void mdl_trans::enterConnected()
 {
     waitCountdown = 15;
-    receiveBuffer.clear();
+    m_receiveBuffer.clear();
     m_rxOverflow = false;
     // Over the modem the rest of the connect line ("CONNECT 2400/ARQ") is
     // the modem's, not the panel's.
-    m_connectLine = !ipMode;
+    m_connectLine = !m_ipMode;
     m_inFrame = false;
     m_modemLine.clear();
     m_lineSpeed = 0;
@@ -301,7 +301,7 @@ void mdl_trans::enterConnected()
     answeredSinceConnect = false;
     m_phase = LinkPhase::Connected;
     retryCounter = 0;
-    rejectedAnswers = 0;
+    m_rejectedAnswers = 0;
     outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);
@@ -341,7 +341,7 @@ void mdl_trans::onCommEvent(int event)
             advanceDial();
         } else if (connected() || waitingForConnect()) {
             const QByteArray c = m_com->input();
-            if (!ipMode) {
+            if (!m_ipMode) {
                 if (connected())
                     f_recibe(c);
                 else
@@ -350,7 +350,7 @@ void mdl_trans::onCommEvent(int event)
         }
         // Otherwise the character stays in the port's buffer.
     }
-    if (!ipMode) {
+    if (!m_ipMode) {
         // Only traffic of a call lights the lamps: the modem's answer to a
         // reset or to the auto-answer command must not stay lit while idle.
         const bool call = connected() || dialling();
@@ -367,7 +367,7 @@ void mdl_trans::serialDeviceLost()
     if (m_host)
         m_host->portLost();
     const LinkPhase phase = m_phase;
-    const bool overModem = !ipMode && (connected() || waitingForConnect());
+    const bool overModem = !m_ipMode && (connected() || waitingForConnect());
     if (!dialling() && !overModem)
         return;
     qCWarning(lcLink, "el dispositivo del puerto serie desapareció: se corta el enlace");
@@ -376,7 +376,7 @@ void mdl_trans::serialDeviceLost()
                                                                                    : "Img_wait_call";
     m_phase = LinkPhase::Idle;
     m_dialText.clear();
-    waitingForCall = false;
+    m_waitingForCall = false;
     endSession();
     setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
     // Shown once the serial handler has returned, never from inside it.
@@ -395,12 +395,12 @@ void mdl_trans::endConnection()
     m_endCause = EndCause::Requested;
     // Not one answer since the connection came up: no session took place.
     const bool failed = cause != EndCause::Requested && !answeredSinceConnect;
-    const bool callBackLeg = endAfterConnect;
+    const bool callBackLeg = m_endAfterConnect;
     if (m_com && m_com->isOpen())
         m_com->close();
-    if (ipCallBack)
-        waitingForCall = true;
-    const bool wasIp = ipMode;
+    if (m_ipCallBack)
+        m_waitingForCall = true;
+    const bool wasIp = m_ipMode;
     endSession();
     switch (cause) {
     case EndCause::NoAnswer:
@@ -416,9 +416,9 @@ void mdl_trans::endConnection()
     }
     if (failed && m_console)
         m_console->connectionFailed();
-    if (!waitingForCall)
+    if (!m_waitingForCall)
         return;
-    if (ipCallBack)
+    if (m_ipCallBack)
         f_esperaip();
     else if (wasIp)
         f_finespera();
@@ -487,7 +487,7 @@ void mdl_trans::lineDropped()
 {
     // The carrier is gone: an end request would reach nobody, so the
     // connection ends here as the turn after ten unanswered ones ends it.
-    receiveBuffer.clear();
+    m_receiveBuffer.clear();
     setLineReason(s(ReasonNoCarrier));
     m_endCause = EndCause::LineDropped;
     endConnection();

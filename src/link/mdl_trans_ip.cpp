@@ -100,7 +100,7 @@ void mdl_trans::Close_IP()
 void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort)
 {
     const QHostAddress from = plain(sender);
-    if (ipMode && connected()) {
+    if (m_ipMode && connected()) {
         // The session belongs to its peer: anyone else is dropped before a
         // byte of theirs is decoded, and replies keep going to the peer.
         if (from != m_peerHost || senderPort != m_peerPort) {
@@ -110,14 +110,14 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
         f_recibe(data);
         m_view.st_tx = LinkColour::ButtonFace;
         m_view.st_rx = LinkColour::Red;
-    } else if (ipMode && waitingForConnect()) {
+    } else if (m_ipMode && waitingForConnect()) {
         if (!panelAllowed(from)) {
             dropStranger(from, senderPort);
             return;
         }
         // The keyword must come whole from one source.
         if (from != m_candidateHost || senderPort != m_candidatePort) {
-            receiveBuffer.clear();
+            m_receiveBuffer.clear();
             m_candidateHost = from;
             m_candidatePort = senderPort;
         }

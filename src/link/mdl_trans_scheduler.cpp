@@ -14,11 +14,11 @@ void mdl_trans::f_enviatrama(int n)
 {
     n = qBound(1, n, MaxFrameBytes - 1);
     awaitingAnswer = 1;
-    ++framesSent;
+    ++m_framesSent;
     const QByteArray text = codec::encode(txFrame.data(), n);
     pendingCommand = CmdNone;
     outstandingRequest = txFrame[3];
-    if (ipMode) {
+    if (m_ipMode) {
         if (m_ip) {
             if (!m_peerHost.isNull()) {
                 m_ip->setRemoteHost(m_peerHost);
@@ -41,10 +41,10 @@ void mdl_trans::f_enviatrama(int n)
 void mdl_trans::f_recibe(const QByteArray& received)
 {
     m_view.st_rx = LinkColour::ButtonFace;
-    if (ipMode) {
+    if (m_ipMode) {
         // One datagram, one frame: without its ":" and its carriage return.
         m_rxOverflow = received.size() - 2 > codec::MaxChars;
-        receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
+        m_receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
         awaitingAnswer = 0;
         f_decodifica();
         waitCountdown = 3;
@@ -57,20 +57,20 @@ void mdl_trans::f_recibe(const QByteArray& received)
             continue;
         }
         if (c == ':') {
-            receiveBuffer.clear();
+            m_receiveBuffer.clear();
             m_rxOverflow = false;
         } else if (c == '\r') {
-            if (receiveBuffer.size() >= 2) {
+            if (m_receiveBuffer.size() >= 2) {
                 awaitingAnswer = 0;
                 f_decodifica();
                 waitCountdown = 3;
                 // A second carriage return must not hand the same answer over
                 // twice (events would be stored twice).
-                receiveBuffer.clear();
+                m_receiveBuffer.clear();
                 m_rxOverflow = false;
             }
-        } else if (receiveBuffer.size() < codec::MaxChars) {
-            receiveBuffer += c;
+        } else if (m_receiveBuffer.size() < codec::MaxChars) {
+            m_receiveBuffer += c;
         } else {
             // Longer than any frame: remembered, and the frame is bad.
             m_rxOverflow = true;
@@ -81,7 +81,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
 void mdl_trans::f_decodifica()
 {
     codec::Bytes bytes{};
-    const int pairs = m_rxOverflow ? -1 : codec::decode(receiveBuffer, bytes);
+    const int pairs = m_rxOverflow ? -1 : codec::decode(m_receiveBuffer, bytes);
     bool bad = pairs < 0;
     if (!bad && !answerFits(bytes[0], pairs - 1)) {
         // Well formed, but not an answer to what was asked: nothing of it
@@ -92,7 +92,7 @@ void mdl_trans::f_decodifica()
         rxFrame = bytes;
         rxCount = pairs - 1;
         const int code = rxFrame[0];
-        frameError = false;
+        m_frameError = false;
         outstandingRequest = -1;
         switch (code) {
         case 0:
@@ -127,10 +127,10 @@ void mdl_trans::f_decodifica()
             bad = true;
         }
         if (!bad)
-            ++answersReceived[size_t(code)];
+            ++m_answersReceived[size_t(code)];
     }
     if (bad) {
-        frameError = true;
+        m_frameError = true;
     } else {
         retryCounter = 0;
         answeredSinceConnect = true;
@@ -164,7 +164,7 @@ bool mdl_trans::answerFits(int code, int count) const
 
 void mdl_trans::rejectAnswer(int code, int count)
 {
-    ++rejectedAnswers;
+    ++m_rejectedAnswers;
     qCWarning(lcLink, "respuesta %d de %d bytes rechazada: no responde a la petición %d", code, count,
               outstandingRequest);
 }
@@ -195,7 +195,7 @@ void mdl_trans::showClock()
 
 void mdl_trans::tick()
 {
-    if (ticksSuspended)
+    if (m_ticksSuspended)
         return;
     if (waitCountdown >= 1) {
         --waitCountdown;
@@ -209,7 +209,7 @@ void mdl_trans::tick()
     if (!connected())
         return;
     if (awaitingAnswer == 1) {
-        frameError = true;
+        m_frameError = true;
         ++retryCounter;
         if (retryCounter >= 10) {
             pendingCommand = CmdEnd;
@@ -227,7 +227,7 @@ void mdl_trans::tick()
 
 void mdl_trans::sendTurn()
 {
-    if (endAfterConnect) {
+    if (m_endAfterConnect) {
         sendEnd();
         return;
     }
@@ -318,7 +318,7 @@ void mdl_trans::sendStatus(bool faultVariant)
 void mdl_trans::sendEnd()
 {
     header(5);
-    txFrame[4] = ipCallBack ? 1 : 0;
+    txFrame[4] = m_ipCallBack ? 1 : 0;
     waitCountdown = 200;
     // The 4800 baud interface mode repeats it far more often.
     const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));

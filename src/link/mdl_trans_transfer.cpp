@@ -178,7 +178,7 @@ void mdl_trans::f_confirmaescritura(int count)
     Q_UNUSED(count);
     if (m_runEnd <= m_runStart)
         return;
-    ticksSuspended = true;
+    m_ticksSuspended = true;
     // The sections before each change of section in the run (and at its
     // end) have been written completely.
     QList<int> written;
@@ -201,7 +201,7 @@ void mdl_trans::f_confirmaescritura(int count)
     } else {
         unexpectedErrorInAnswer();
     }
-    ticksSuspended = false;
+    m_ticksSuspended = false;
 }
 
 void mdl_trans::f_recibememoria(int count)
@@ -210,7 +210,7 @@ void mdl_trans::f_recibememoria(int count)
     // f_decodifica has checked that the answer holds the whole run.
     if (m_runEnd <= m_runStart)
         return;
-    ticksSuspended = true;
+    m_ticksSuspended = true;
     for (int k = 0; k < m_runEnd - m_runStart; ++k) {
         memoryImage[size_t(m_runStart + k)] = qint16(rxFrame[size_t(1 + k)]);
         transferMarks[size_t(m_runStart + k)] = 0;
@@ -230,7 +230,7 @@ void mdl_trans::f_recibememoria(int count)
     m_runEnd = m_runStart;
     if (failed)
         unexpectedErrorInAnswer();
-    ticksSuspended = false;
+    m_ticksSuspended = false;
 }
 
 void mdl_trans::unexpectedErrorInAnswer()

@@ -235,11 +235,11 @@ void tst_panel::linkButtons()
 
     // "Llamar" while waiting for an IP call asks the panel to call back by IP.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.waitingForCall && c.link.ipMode);
+    QVERIFY(c.link.waitingForCall() && c.link.ipMode());
     c.com.takeWritten();
     c.click(QStringLiteral("st_connect_t")); // the label acts like its image
-    QVERIFY(!c.link.ipMode);
-    QVERIFY(c.link.ipCallBack);
+    QVERIFY(!c.link.ipMode());
+    QVERIFY(c.link.ipCallBack());
     QVERIFY(c.link.dialling());
     QVERIFY(c.com.written.contains("ATDT5550001"));
     QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
@@ -250,12 +250,12 @@ void tst_panel::linkButtons()
     // During a modem link the IP button switches the call-back request.
     c.link.reset();
     c.connectModem();
-    QVERIFY(c.link.connected() && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && !c.link.ipCallBack());
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.ipCallBack);
+    QVERIFY(c.link.ipCallBack());
     QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(!c.link.ipCallBack);
+    QVERIFY(!c.link.ipCallBack());
     // The console shows what the link computed.
     c.firstTurn();
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
@@ -271,9 +271,9 @@ void tst_panel::linkButtons()
     // During an IP link the IP button does nothing.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     c.ip.arrive("CONNECT IP");
-    QVERIFY(c.link.connected() && c.link.ipMode);
+    QVERIFY(c.link.connected() && c.link.ipMode());
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.connected() && c.link.ipMode && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && c.link.ipMode() && !c.link.ipCallBack());
     c.link.endSession();
 }
 
@@ -589,7 +589,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     // The refused section keeps its marks for another read; the link is idle.
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
     QCOMPARE(marks(1, sections.at(1)), QList<int>{0});
-    QVERIFY(!c.link.ticksSuspended && !c.link.readPending());
+    QVERIFY(!c.link.ticksSuspended() && !c.link.readPending());
     QVERIFY(std::all_of(c.link.transferMarks.cbegin(), c.link.transferMarks.cend(), [](qint16 m) { return m == 0; }));
     QVERIFY(c.w->cb_bajarsel->isEnabled());
     c.link.endSession();

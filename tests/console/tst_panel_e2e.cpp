@@ -248,13 +248,13 @@ void tst_panel_e2e::ipCallBackSession()
         QVERIFY(!QTest::currentTestFailed());
         // Waiting over IP, then "Llamar": the panel is to call back by IP.
         QTest::mouseClick(w.Command1, Qt::LeftButton);
-        QVERIFY(d.link.waitingForCall && d.link.ipMode);
+        QVERIFY(d.link.waitingForCall() && d.link.ipMode());
         click(w, "st_connect_t");
-        QVERIFY(d.link.ipCallBack);
+        QVERIFY(d.link.ipCallBack());
         QVERIFY(waitFor([&] { return d.link.connected(); }));
         QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550002")});
         QVERIFY(d.turn(false)); // the end request that asks for the call-back
-        QVERIFY(waitFor([&] { return d.link.connected() && d.link.ipMode; }));
+        QVERIFY(waitFor([&] { return d.link.connected() && d.link.ipMode(); }));
         QCOMPARE(d.comm.calls, 1);
 
         job(d, w, subscriberOf("0002"));

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QHostAddress peer;
     quint16 peerPort = 0;
     const auto watchPeer = [&] {
-        if (!h.link.connected() || !h.link.ipMode) {
+        if (!h.link.connected() || !h.link.ipMode()) {
             peer.clear();
             return;
         }

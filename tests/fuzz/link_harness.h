@@ -107,7 +107,7 @@ private:
     void check()
     {
         using fuzz::require;
-        require(link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes, "el búfer de recepción creció sin límite");
+        require(link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes, "el búfer de recepción creció sin límite");
         require(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes, "rxCount fuera de la trama");
         require(link.status.partition >= -1 && link.status.partition <= 7, "partición fuera de rango");
         require(link.status.pgmMask >= 0 && link.status.pgmMask <= 255, "máscara PGM fuera de rango");
@@ -120,6 +120,6 @@ private:
         }
         for (size_t a = 0; a < size_t(mdl_trans::MemorySize); ++a)
             require(link.memoryImage[a] >= 0 && link.memoryImage[a] <= 255, "byte de memoria fuera de rango");
-        require(!link.ticksSuspended, "los turnos quedaron detenidos");
+        require(!link.ticksSuspended(), "los turnos quedaron detenidos");
     }
 };

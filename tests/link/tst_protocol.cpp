@@ -90,22 +90,22 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
     r.connectModem();
     const QByteArray good = LinkRig::status(2, {0x81, 0, 0, 0, 0, 0, 0, 0});
     r.answer(2, good);
-    QVERIFY(!r.link.frameError);
-    QCOMPARE(r.link.answersReceived[2], 1);
+    QVERIFY(!r.link.frameError());
+    QCOMPARE(r.link.answersReceived()[2], 1);
     for (qsizetype i = 1; i < good.size() - 1; ++i) {
         for (int delta : {1, 7, 15}) {
             QByteArray bad = good;
             bad[i] = char('A' + (bad.at(i) - 'A' + delta) % 16);
             r.link.retryCounter = 4;
             r.com.receive(bad);
-            QVERIFY2(r.link.frameError, qPrintable(QString::fromLatin1(bad)));
+            QVERIFY2(r.link.frameError(), qPrintable(QString::fromLatin1(bad)));
             QCOMPARE(r.link.retryCounter, 4);
             r.answer(2, good);
-            QVERIFY(!r.link.frameError);
+            QVERIFY(!r.link.frameError());
             QCOMPARE(r.link.retryCounter, 0);
         }
     }
-    QCOMPARE(r.link.answersReceived[2], 1 + int(good.size() - 2) * 3);
+    QCOMPARE(r.link.answersReceived()[2], 1 + int(good.size() - 2) * 3);
 }
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
@@ -135,16 +135,16 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
         r.link.retryCounter = 2;
         r.link.awaitingAnswer = 1;
         overIp ? r.ip.arrive(frame) : r.com.receive(frame);
-        QVERIFY(r.link.frameError);
+        QVERIFY(r.link.frameError());
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
         QCOMPARE(r.link.retryCounter, 2);
         QCOMPARE(r.link.awaitingAnswer, 0); // a frame did arrive
         QCOMPARE(r.link.status.zoneState[3], 1);
         QVERIFY(r.link.clockKnown);
-        for (int n : r.link.answersReceived)
+        for (int n : r.link.answersReceived())
             QCOMPARE(n, 0);
         QCOMPARE(r.console.sectionRefreshes + r.console.eventRefreshes, 0);
-        QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+        QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
     }
 }
 
@@ -159,21 +159,21 @@ void tst_protocol::serialNoiseAndShortFrames()
     r.com.receive(":\r");
     QCOMPARE(r.link.awaitingAnswer, 1);
     QCOMPARE(r.link.waitCountdown, 40);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
     // Noise before ":" goes; the frame after it is taken.
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
     QCOMPARE(r.link.status.zoneState[0], 1);
     QCOMPARE(r.link.waitCountdown, 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
-    QCOMPARE(r.link.answersReceived[2], 1);
+    QCOMPARE(r.link.answersReceived()[2], 1);
     // Endless noise without ":" never grows the buffer past a frame.
     r.com.receive(QByteArray(5000, 'B'));
-    QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+    QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
     r.com.receive("\r");
-    QVERIFY(r.link.frameError);
+    QVERIFY(r.link.frameError());
 }
 
 void tst_protocol::answersGoToTheirHandlers()
@@ -187,14 +187,14 @@ void tst_protocol::answersGoToTheirHandlers()
     r.answer(6, answerFrame({6, 0x85, 4}));
     r.answer(13, answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
     QCOMPARE(r.console.eventRefreshes, 2);
-    QCOMPARE(r.link.answersReceived[0], 1);
-    QCOMPARE(r.link.answersReceived[1], 1);
-    QCOMPARE(r.link.answersReceived[6], 1);
-    QCOMPARE(r.link.answersReceived[13], 1);
+    QCOMPARE(r.link.answersReceived()[0], 1);
+    QCOMPARE(r.link.answersReceived()[1], 1);
+    QCOMPARE(r.link.answersReceived()[6], 1);
+    QCOMPARE(r.link.answersReceived()[13], 1);
     // The handlers read the answer from rxFrame.
     QCOMPARE(r.link.rxCount, 7);
     QCOMPARE(r.link.rxFrame[3], 0x2A);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
 }
 
 void tst_protocol::firstRequestAndAnswerTiming()
@@ -211,7 +211,7 @@ void tst_protocol::firstRequestAndAnswerTiming()
     QCOMPARE(r.ticksUntilSent(), 4);
     QCOMPARE(r.takeRequests().value(0).value(3), 2);
     QCOMPARE(r.ticksUntilSent(), 51);
-    QVERIFY(r.link.frameError);
+    QVERIFY(r.link.frameError());
     QCOMPARE(r.link.retryCounter, 1);
 }
 
@@ -282,7 +282,7 @@ void tst_protocol::schedulerOrder()
     QVERIFY(!r.link.connected());
 
     r.connectModem();
-    r.link.endAfterConnect = true;
+    r.link.forTestSetEndAfterConnect(true);
     r.link.pendingCommand = mdl_trans::CmdArm;
     QCOMPARE(nextCode(), 5);
 
@@ -313,7 +313,7 @@ void tst_protocol::schedulerOrder()
 void tst_protocol::tenUnansweredTurnsEndTheConnection()
 {
     LinkRig r;
-    r.link.ipCallBack = true; // the end request carries it
+    r.link.forTestSetIpCallBack(true); // the end request carries it
     r.connectModem();
     QList<int> codes;
     for (int turn = 1; turn <= 11; ++turn) {
@@ -341,7 +341,7 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
     QVERIFY(!r.link.connected());
     QVERIFY(!r.com.isOpen());
     // The panel is to call back over IP: the station waits on the socket.
-    QVERIFY(r.link.ipMode && r.link.waitingForConnect());
+    QVERIFY(r.link.ipMode() && r.link.waitingForConnect());
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos. "
@@ -390,7 +390,7 @@ void tst_protocol::panelClock()
     // 31 February is no date: the clock is unknown again.
     r.answer(10, answerFrame({10, 0, 0, 31, 2, 24}));
     QVERIFY(!r.link.clockKnown);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 60, 0, 1, 1, 24}));

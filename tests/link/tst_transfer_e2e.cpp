@@ -143,7 +143,7 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     QVERIFY(s.load(false));
     QVERIFY(s.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
-    QVERIFY(!s.link.frameError);
+    QVERIFY(!s.link.frameError());
     QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
 }
 
@@ -227,8 +227,8 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         return r.code == 1 && wrongAnswers-- > 0 ? forged : answer;
     };
     const auto turn = [&] {
-        const int before = s.link.framesSent;
-        for (int i = 0; i < 2000 && s.link.framesSent == before; ++i)
+        const int before = s.link.framesSent();
+        for (int i = 0; i < 2000 && s.link.framesSent() == before; ++i)
             s.link.tick();
         if (overIp) {
             stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
@@ -243,7 +243,7 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
     QVERIFY(s.load(true));
     for (int i = 0; i < 2000 && s.link.writePending(); ++i)
         QVERIFY(turn());
-    QCOMPARE(s.link.rejectedAnswers, 3);
+    QCOMPARE(s.link.rejectedAnswers(), 3);
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(storedValues(s.rows()), storedValues(rows));
     QCOMPARE(s.markedRows(), 0);
