@@ -98,10 +98,10 @@ private:
         const int mark = (scenario & 7) == 5 ? 1 : (scenario & 7) == 6 ? -1 : 0;
         if (mark != 0) {
             db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = 1"), {mark});
-            (mark == 1 ? link.writePending() : link.readPending()) = true;
+            mark == 1 ? link.forTestSetWritePending(true) : link.forTestSetReadPending(true);
             link.f_cargatransferencia(1);
         }
-        link.eventsPending() = (scenario & 7) == 7;
+        link.forTestSetEventsPending((scenario & 7) == 7);
     }
 
     void check()
