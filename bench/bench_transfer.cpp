@@ -139,7 +139,7 @@ bench::Register upload(
                 ++ticks;
             }
             ++turns;
-            pump([&] { return link.awaitingAnswer == 0; });
+            pump([&] { return link.awaitingAnswer() == 0; });
         }
         const double ms = t.nsecsElapsed() / 1e6;
         lastTurns = turns;

@@ -73,10 +73,10 @@ void mdl_trans::reset()
     lastStranger.clear();
     m_candidateHost.clear();
     m_candidatePort = 0;
-    pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
-    outstandingRequest = -1;
+    m_pendingCommand = m_waitCountdown = m_awaitingAnswer = m_retryCounter = 0;
+    m_outstandingRequest = -1;
     m_rejectedAnswers = 0;
-    m_frameError = clockKnown = status.faultView = m_ticksSuspended = false;
+    m_frameError = m_clockKnown = status.faultView = m_ticksSuspended = false;
     clockOffsetMs = 0;
     rxFrame.fill(0);
     txFrame.fill(0);
@@ -178,7 +178,7 @@ bool mdl_trans::img_end_Click()
 {
     if (!connected() && !dialling())
         return false;
-    pendingCommand = CmdEnd;
+    m_pendingCommand = CmdEnd;
     f_muestraestado();
     advanceDial();
     return true;
@@ -192,14 +192,14 @@ bool mdl_trans::queueCommand(int command, int pgm)
     default:
         return false;
     }
-    if (!connected() || pendingCommand != CmdNone)
+    if (!connected() || m_pendingCommand != CmdNone)
         return false;
     if (command == CmdPgm) {
         if (pgm < 0 || pgm > 7)
             return false;
         status.pgmIndex = pgm;
     }
-    pendingCommand = command;
+    m_pendingCommand = command;
     f_muestraestado();
     return true;
 }
@@ -234,7 +234,7 @@ bool mdl_trans::partitionClick(int k)
 
 void mdl_trans::setPendingCommand(int command)
 {
-    pendingCommand = command;
+    m_pendingCommand = command;
     if (command == CmdEnd)
         advanceDial();
 }
@@ -260,15 +260,15 @@ void mdl_trans::clearSession()
         m_phase = LinkPhase::Idle;
     m_ipMode = false;
     m_frameError = false;
-    clockKnown = false;
-    pendingCommand = CmdNone;
+    m_clockKnown = false;
+    m_pendingCommand = CmdNone;
     answeredSinceConnect = false;
     m_lineSpeed = 0;
     m_view.st_tx = m_view.st_rx = m_view.st_err = LinkColour::ButtonFace;
     m_view.pb_progreso = 0;
     m_peerHost.clear();
     m_peerPort = 0;
-    outstandingRequest = -1;
+    m_outstandingRequest = -1;
 }
 
 void mdl_trans::endSession()
@@ -281,7 +281,7 @@ const LinkView& mdl_trans::f_muestraestado()
 {
     const IndicatorState state{status,        connected(),      answeredSinceConnect, m_waitingForCall,
                                waitingForConnect(), m_ipMode,     m_ipCallBack,           m_frameError,
-                               pendingCommand, m_lineSpeed,     m_lineReason,           m_rejectedAnswers,
+                               m_pendingCommand, m_lineSpeed,     m_lineReason,           m_rejectedAnswers,
                                m_strangerDatagrams, lastStranger};
     m_view = indicatorView(state, std::move(m_view));
     changed();
@@ -317,10 +317,10 @@ QString mdl_trans::statusText() const
         break;
     }
     if (connected()) {
-        if (retryCounter > 0 && !answeredSinceConnect)
+        if (m_retryCounter > 0 && !answeredSinceConnect)
             return QStringLiteral("El panel no responde: verifique el código de acceso y el modelo");
-        if (retryCounter > 0)
-            return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(retryCounter);
+        if (m_retryCounter > 0)
+            return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(m_retryCounter);
         const auto sections = [this](const char* doing) {
             const QString done = m_progressTotal > 0
                                      ? QStringLiteral("%1 de %2").arg(sectionsDone).arg(

@@ -107,16 +107,16 @@ public:
     bool panelAllowed(const QHostAddress& address) const;
 
     // ---- Scheduler state --------------------------------------------------
-    int pendingCommand = 0;   // console command for the next turn (codes below)
-    int waitCountdown = 0;    // ticks until the next turn
-    int awaitingAnswer = 0;   // 1 from a request until any frame arrives
-    int retryCounter = 0;     // consecutive turns that found no answer
+    int pendingCommand() const { return m_pendingCommand; } // console command for the next turn (codes below)
+    int waitCountdown() const { return m_waitCountdown; }   // ticks until the next turn
+    int awaitingAnswer() const { return m_awaitingAnswer; } // 1 from a request until any frame arrives
+    int retryCounter() const { return m_retryCounter; }     // consecutive turns that found no answer
     // Code of the request whose answer is awaited, -1 when none: an answer
     // is taken only with a code that request can be answered with.
-    int outstandingRequest = -1;
+    int outstandingRequest() const { return m_outstandingRequest; }
     int rejectedAnswers() const { return m_rejectedAnswers; } // well-formed answers refused in this connection
     bool frameError() const { return m_frameError; }          // last turn unanswered or last frame bad
-    bool clockKnown = false;
+    bool clockKnown() const { return m_clockKnown; }
     bool ticksSuspended() const { return m_ticksSuspended; } // while an answer is being stored
     static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
@@ -236,6 +236,12 @@ public:
     void forTestSetPhase(LinkPhase p) { m_phase = p; }
     void forTestSetEndAfterConnect(bool on) { m_endAfterConnect = on; }
     void forTestSetIpCallBack(bool on) { m_ipCallBack = on; }
+    // Scheduler state as a given turn would find it.
+    void forTestSetWaitCountdown(int ticks) { m_waitCountdown = ticks; }
+    void forTestSetAwaitingAnswer(int awaiting) { m_awaitingAnswer = awaiting; }
+    void forTestSetRetryCounter(int turns) { m_retryCounter = turns; }
+    void forTestSetOutstandingRequest(int code) { m_outstandingRequest = code; }
+    void forTestSetClockKnown(bool known) { m_clockKnown = known; }
     // Starts or stops a write, read or event download without the console.
     void forTestSetWritePending(bool on) { m_writePending = on; }
     void forTestSetReadPending(bool on) { m_readPending = on; }
@@ -331,6 +337,12 @@ private:
     std::function<void(int event)> m_keypadHandler;
 
     LinkPhase m_phase = LinkPhase::Idle;
+    int m_pendingCommand = 0;
+    int m_waitCountdown = 0;
+    int m_awaitingAnswer = 0;
+    int m_retryCounter = 0;
+    int m_outstandingRequest = -1;
+    bool m_clockKnown = false;
     int m_rejectedAnswers = 0;
     bool m_frameError = false;
     bool m_ticksSuspended = false;

@@ -75,7 +75,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
-    waitCountdown = wait;
+    m_waitCountdown = wait;
     m_phase = LinkPhase::Calling;
     m_dialText.clear();
     changed();
@@ -95,7 +95,7 @@ void mdl_trans::f_doblellamada(const QString& phone)
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
-    waitCountdown = 100;
+    m_waitCountdown = 100;
     m_phase = LinkPhase::Ringing;
     changed();
     advanceDial();
@@ -113,7 +113,7 @@ void mdl_trans::advanceDial()
     case LinkPhase::Calling:
         if (m_dialText.contains(KeyModem)) {
             finishCall(true);
-        } else if (pendingCommand == CmdEnd || waitCountdown <= 0) {
+        } else if (m_pendingCommand == CmdEnd || m_waitCountdown <= 0) {
             finishCall(false);
         } else if (m_dialText.endsWith('\r') || m_dialText.endsWith('\n')) {
             // A whole line from the modem: a result code ends the dial now
@@ -132,25 +132,25 @@ void mdl_trans::advanceDial()
         }
         return;
     case LinkPhase::Ringing:
-        if (pendingCommand != CmdEnd && waitCountdown > 0)
+        if (m_pendingCommand != CmdEnd && m_waitCountdown > 0)
             return;
         m_phase = LinkPhase::Idle;
         if (m_com && m_com->isOpen())
             m_com->close();
-        if (pendingCommand == CmdEnd) {
+        if (m_pendingCommand == CmdEnd) {
             afterCancelledOrFailedDial(nullptr, s(Cancelled));
             return;
         }
         // Ten seconds of ringing done: ten seconds on hook, then the call.
         setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("verde"));
-        waitCountdown = 100;
+        m_waitCountdown = 100;
         m_phase = LinkPhase::Pause;
         return;
     case LinkPhase::Pause:
-        if (pendingCommand != CmdEnd && waitCountdown > 0)
+        if (m_pendingCommand != CmdEnd && m_waitCountdown > 0)
             return;
         m_phase = LinkPhase::Idle;
-        if (pendingCommand == CmdEnd) {
+        if (m_pendingCommand == CmdEnd) {
             // Same as a cancel while ringing, so an IP call-back choice is
             // kept here too.
             afterCancelledOrFailedDial(nullptr, s(Cancelled));
@@ -167,7 +167,7 @@ void mdl_trans::finishCall(bool connect)
     m_phase = LinkPhase::Idle;
     m_dialText.clear();
     if (!connect) {
-        const bool cancelled = pendingCommand == CmdEnd;
+        const bool cancelled = m_pendingCommand == CmdEnd;
         if (m_com && m_com->isOpen())
             m_com->close();
         QString why = s(Cancelled);
@@ -180,8 +180,8 @@ void mdl_trans::finishCall(bool connect)
     }
     enterConnected();
     f_muestraestado();
-    awaitingAnswer = 0;
-    pendingCommand = CmdReadClock;
+    m_awaitingAnswer = 0;
+    m_pendingCommand = CmdReadClock;
     m_endAfterConnect = m_waitingForCall;
 }
 
@@ -272,8 +272,8 @@ void mdl_trans::f_conexion(const QByteArray& received)
     enterConnected();
     m_endAfterConnect = false;
     f_muestraestado();
-    awaitingAnswer = 0;
-    pendingCommand = CmdReadClock;
+    m_awaitingAnswer = 0;
+    m_pendingCommand = CmdReadClock;
     if (!rest.isEmpty())
         f_recibe(rest);
 }
@@ -286,7 +286,7 @@ void mdl_trans::stopListening()
 
 void mdl_trans::enterConnected()
 {
-    waitCountdown = 15;
+    m_waitCountdown = 15;
     m_receiveBuffer.clear();
     m_rxOverflow = false;
     // Over the modem the rest of the connect line ("CONNECT 2400/ARQ") is
@@ -300,9 +300,9 @@ void mdl_trans::enterConnected()
     m_endCause = EndCause::Requested;
     answeredSinceConnect = false;
     m_phase = LinkPhase::Connected;
-    retryCounter = 0;
+    m_retryCounter = 0;
     m_rejectedAnswers = 0;
-    outstandingRequest = -1;
+    m_outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);
     f_eligeclave();

@@ -13,11 +13,11 @@
 void mdl_trans::f_enviatrama(int n)
 {
     n = qBound(1, n, MaxFrameBytes - 1);
-    awaitingAnswer = 1;
+    m_awaitingAnswer = 1;
     ++m_framesSent;
     const QByteArray text = codec::encode(txFrame.data(), n);
-    pendingCommand = CmdNone;
-    outstandingRequest = txFrame[3];
+    m_pendingCommand = CmdNone;
+    m_outstandingRequest = txFrame[3];
     if (m_ipMode) {
         if (m_ip) {
             if (!m_peerHost.isNull()) {
@@ -45,9 +45,9 @@ void mdl_trans::f_recibe(const QByteArray& received)
         // One datagram, one frame: without its ":" and its carriage return.
         m_rxOverflow = received.size() - 2 > codec::MaxChars;
         m_receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
-        awaitingAnswer = 0;
+        m_awaitingAnswer = 0;
         f_decodifica();
-        waitCountdown = 3;
+        m_waitCountdown = 3;
         return;
     }
     for (const char c : received) {
@@ -61,9 +61,9 @@ void mdl_trans::f_recibe(const QByteArray& received)
             m_rxOverflow = false;
         } else if (c == '\r') {
             if (m_receiveBuffer.size() >= 2) {
-                awaitingAnswer = 0;
+                m_awaitingAnswer = 0;
                 f_decodifica();
-                waitCountdown = 3;
+                m_waitCountdown = 3;
                 // A second carriage return must not hand the same answer over
                 // twice (events would be stored twice).
                 m_receiveBuffer.clear();
@@ -93,7 +93,7 @@ void mdl_trans::f_decodifica()
         rxCount = pairs - 1;
         const int code = rxFrame[0];
         m_frameError = false;
-        outstandingRequest = -1;
+        m_outstandingRequest = -1;
         switch (code) {
         case 0:
             f_recibememoria(rxCount);
@@ -132,7 +132,7 @@ void mdl_trans::f_decodifica()
     if (bad) {
         m_frameError = true;
     } else {
-        retryCounter = 0;
+        m_retryCounter = 0;
         answeredSinceConnect = true;
     }
     f_muestraestado();
@@ -140,7 +140,7 @@ void mdl_trans::f_decodifica()
 
 bool mdl_trans::answerFits(int code, int count) const
 {
-    switch (outstandingRequest) {
+    switch (m_outstandingRequest) {
     case 0:
         // Exactly the run's bytes: fewer would leave addresses unread, more
         // belong to some other run.
@@ -155,7 +155,7 @@ bool mdl_trans::answerFits(int code, int count) const
         return code == 10 && count >= 6;
     case 6:
     case 13:
-        return code == outstandingRequest;
+        return code == m_outstandingRequest;
     default:
         // Nothing asked (or only the end of the connection).
         return false;
@@ -166,7 +166,7 @@ void mdl_trans::rejectAnswer(int code, int count)
 {
     ++m_rejectedAnswers;
     qCWarning(lcLink, "respuesta %d de %d bytes rechazada: no responde a la petición %d", code, count,
-              outstandingRequest);
+              m_outstandingRequest);
 }
 
 void mdl_trans::panelClock(int count)
@@ -178,17 +178,17 @@ void mdl_trans::panelClock(int count)
     const QTime time(hour, minute);
     const QDateTime panel(date, time);
     if (year > 99 || !date.isValid() || !time.isValid() || !panel.isValid()) {
-        clockKnown = false;
+        m_clockKnown = false;
         return;
     }
     clockOffsetMs = panel.msecsTo(now());
-    clockKnown = true;
+    m_clockKnown = true;
 }
 
 void mdl_trans::showClock()
 {
     m_view.items[QStringLiteral("st_hora")].caption =
-        clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
+        m_clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
                    : QStringLiteral("--/--/-- --:--");
     changed();
 }
@@ -197,8 +197,8 @@ void mdl_trans::tick()
 {
     if (m_ticksSuspended)
         return;
-    if (waitCountdown >= 1) {
-        --waitCountdown;
+    if (m_waitCountdown >= 1) {
+        --m_waitCountdown;
         advanceDial();
         return;
     }
@@ -208,16 +208,16 @@ void mdl_trans::tick()
     }
     if (!connected())
         return;
-    if (awaitingAnswer == 1) {
+    if (m_awaitingAnswer == 1) {
         m_frameError = true;
-        ++retryCounter;
-        if (retryCounter >= 10) {
-            pendingCommand = CmdEnd;
+        ++m_retryCounter;
+        if (m_retryCounter >= 10) {
+            m_pendingCommand = CmdEnd;
             m_endCause = EndCause::NoAnswer;
         }
         f_muestraestado();
     }
-    waitCountdown = 1000;
+    m_waitCountdown = 1000;
     sendTurn();
     // The command picture goes back to grey once its request is out.
     if (connected())
@@ -231,7 +231,7 @@ void mdl_trans::sendTurn()
         sendEnd();
         return;
     }
-    switch (pendingCommand) {
+    switch (m_pendingCommand) {
     case CmdArm: {
         header(3);
         const int mode = m_console ? m_console->armingModeIndex() : 0;
@@ -305,7 +305,7 @@ int mdl_trans::protocolCode() const
 
 void mdl_trans::send(int n, int countdown)
 {
-    waitCountdown = countdown;
+    m_waitCountdown = countdown;
     f_enviatrama(n);
 }
 
@@ -319,7 +319,7 @@ void mdl_trans::sendEnd()
 {
     header(5);
     txFrame[4] = m_ipCallBack ? 1 : 0;
-    waitCountdown = 200;
+    m_waitCountdown = 200;
     // The 4800 baud interface mode repeats it far more often.
     const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));
     const int times = interface ? 30 : 3;
@@ -394,7 +394,7 @@ void mdl_trans::f_escribememoria(int start, const QList<int>& data)
 
 void mdl_trans::f_pideeventos()
 {
-    waitCountdown = 500;
+    m_waitCountdown = 500;
     const bool shortRecords = protocolCode() < 2;
     header(shortRecords ? 6 : 13);
     txFrame[4] = shortRecords ? 8 : 2;

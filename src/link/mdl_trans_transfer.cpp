@@ -130,14 +130,14 @@ bool mdl_trans::loadFailed()
 
 void mdl_trans::nextRun(int mark)
 {
-    waitCountdown = 500;
+    m_waitCountdown = 500;
     int a = 0;
     while (a < MemorySize && transferMarks[size_t(a)] != mark)
         ++a;
     // Address 5000 is never sent.
     if (a >= MemorySize - 1) {
         (mark == 1 ? m_writePending : m_readPending) = false;
-        waitCountdown = 1;
+        m_waitCountdown = 1;
         // The bar clears itself at the end; the status line keeps the summary.
         setOutcome(QStringLiteral("%1: %2").arg(mark == 1 ? QStringLiteral("Subida terminada")
                                                           : QStringLiteral("Bajada terminada"),

@@ -174,7 +174,7 @@ bool linkTurn(mdl_trans& link, bool answered)
     const int before = link.framesSent();
     for (int i = 0; i < 2000 && link.framesSent() == before; ++i)
         link.tick();
-    return link.framesSent() != before && (!answered || waitFor([&link] { return link.awaitingAnswer == 0; }));
+    return link.framesSent() != before && (!answered || waitFor([&link] { return link.awaitingAnswer() == 0; }));
 }
 
 bool linkTurnsWhile(mdl_trans& link, bool (mdl_trans::*pending)() const)

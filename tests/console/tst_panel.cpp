@@ -264,7 +264,7 @@ void tst_panel::linkButtons()
 
     // "Cortar" ends the call; the picking of another subscriber waits for it.
     c.click(QStringLiteral("st_end_t"));
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 
@@ -297,7 +297,7 @@ void tst_panel::commandsQueueOneAtATime()
     c.w->wf_muestraabonado(1);
     // Not connected: ignored.
     c.click(QStringLiteral("img_arm"));
-    QCOMPARE(c.link.pendingCommand, 0);
+    QCOMPARE(c.link.pendingCommand(), 0);
     QVERIFY(logged(8).isEmpty());
 
     c.connectModem();
@@ -306,22 +306,22 @@ void tst_panel::commandsQueueOneAtATime()
     QCOMPARE(c.find<QComboBox>(QStringLiteral("Combo_armado"))->itemText(3), QStringLiteral("Presente s/demora"));
     c.click(QStringLiteral("st_arm_t"));
     c.click(QStringLiteral("img_panico")); // still pending: ignored
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdArm));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdArm));
     QCOMPARE(logged(8), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     QVERIFY(logged(12).isEmpty());
     const auto sent = c.turn();
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().at(3), 3); // arm
     QCOMPARE(sent.first().at(4), 3); // "Presente s/demora"
-    c.link.pendingCommand = 0;
+    c.link.setPendingCommand(0);
 
     // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
     c.click(QStringLiteral("img_cbpgm_6"));
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdPgm));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdPgm));
     QCOMPARE(c.link.status.pgmIndex, 6);
     QCOMPARE(logged(15).size(), 1);
     c.click(QStringLiteral("img_end"));
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 }
@@ -336,7 +336,7 @@ void tst_panel::bypassAndPartitions()
     c.link.status.partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status.zoneBypass[4], 0);
-    QCOMPARE(c.link.pendingCommand, 0);
+    QCOMPARE(c.link.pendingCommand(), 0);
     QCOMPARE(c.link.status.partition, 0);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),

@@ -49,7 +49,7 @@ public:
             case 0xF8: deliver(chunk, next); chunk.clear(); ++i; break;
             case 0xF9: link.tick(); break;
             case 0xFA: for (int t = 0; t < 16; ++t) link.tick(); break;
-            case 0xFB: link.outstandingRequest = int(next % 17) - 1; ++i; break;
+            case 0xFB: link.forTestSetOutstandingRequest(int(next % 17) - 1); ++i; break;
             case 0xFC: link.img_end_Click(); break;
             case 0xFD: emit com.commEvent(SerialPort::ErDevice); break;
             case 0xFE: link.endSession(); break;
@@ -111,8 +111,8 @@ private:
         require(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes, "rxCount fuera de la trama");
         require(link.status.partition >= -1 && link.status.partition <= 7, "partición fuera de rango");
         require(link.status.pgmMask >= 0 && link.status.pgmMask <= 255, "máscara PGM fuera de rango");
-        require(link.waitCountdown >= 0 && link.waitCountdown <= 1000, "cuenta de espera fuera de rango");
-        require(link.outstandingRequest >= -1 && link.outstandingRequest <= 15, "petición pendiente fuera de rango");
+        require(link.waitCountdown() >= 0 && link.waitCountdown() <= 1000, "cuenta de espera fuera de rango");
+        require(link.outstandingRequest() >= -1 && link.outstandingRequest() <= 15, "petición pendiente fuera de rango");
         for (size_t i = 0; i < 16; ++i) {
             require(link.status.zoneState[i] == 0 || link.status.zoneState[i] == 1, "estado de zona fuera de rango");
             require(link.status.zoneBypass[i] >= 0 && link.status.zoneBypass[i] <= 3, "anulación fuera de rango");

@@ -45,7 +45,7 @@ void checkInvariants(const mdl_trans& link)
         QVERIFY(link.status.zoneBypass[size_t(i)] >= 0 && link.status.zoneBypass[size_t(i)] <= 3);
         QVERIFY(link.status.systemFlags[size_t(i)] == 0 || link.status.systemFlags[size_t(i)] == 1);
     }
-    QVERIFY(link.waitCountdown >= 0 && link.waitCountdown <= 1000);
+    QVERIFY(link.waitCountdown() >= 0 && link.waitCountdown() <= 1000);
 }
 
 } // namespace
@@ -77,7 +77,7 @@ void tst_fuzz::serialPaths()
         const int before = r.link.answersReceived()[2] + r.link.answersReceived()[12];
         // Now and then an answer is awaited, so that some answers fit.
         if (rng.bounded(2) == 0)
-            r.link.outstandingRequest = int(rng.bounded(-1, 16));
+            r.link.forTestSetOutstandingRequest(int(rng.bounded(-1, 16)));
         r.com.receive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 700));
         goodFrames += r.link.answersReceived()[2] + r.link.answersReceived()[12] - before;
         for (int t = int(rng.bounded(4)); t > 0; --t)
@@ -108,7 +108,7 @@ void tst_fuzz::datagramPaths()
         }
         const bool wasError = r.link.frameError();
         if (rng.bounded(2) == 0)
-            r.link.outstandingRequest = int(rng.bounded(-1, 16));
+            r.link.forTestSetOutstandingRequest(int(rng.bounded(-1, 16)));
         // Mostly the panel, sometimes strangers.
         r.ip.arrive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 1500),
                     rng.bounded(4) ? peer : quint16(rng.bounded(65536)));

@@ -40,9 +40,9 @@ void tst_mainwiring::devicesReachTheLink()
         QCOMPARE(w.tmr_main->interval(), 100);
         w.tmr_main->stop();
 
-        link.waitCountdown = 5;
+        link.forTestSetWaitCountdown(5);
         QMetaObject::invokeMethod(w.tmr_main, "timeout");
-        QCOMPARE(link.waitCountdown, 4);
+        QCOMPARE(link.waitCountdown(), 4);
 
         link.forTestSetPhase(mdl_trans::LinkPhase::Connected); // the lamps show a call's traffic only
         emit w.com_main->commEvent(SerialPort::EvSend);

@@ -77,11 +77,11 @@ void tst_protocol::encodesTheReferenceFrame()
     r.link.txFrame[0] = 0x02;
     r.link.txFrame[1] = 0x81;
     r.link.txFrame[2] = 0x00;
-    r.link.pendingCommand = mdl_trans::CmdArm;
+    r.link.setPendingCommand(mdl_trans::CmdArm);
     r.link.f_enviatrama(3);
     QCOMPARE(r.com.takeWritten(), QByteArray(":ACIBAAHN\r"));
-    QCOMPARE(r.link.awaitingAnswer, 1);
-    QCOMPARE(r.link.pendingCommand, 0);
+    QCOMPARE(r.link.awaitingAnswer(), 1);
+    QCOMPARE(r.link.pendingCommand(), 0);
 }
 
 void tst_protocol::oneChangedLetterFailsTheChecksum()
@@ -96,13 +96,13 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
         for (int delta : {1, 7, 15}) {
             QByteArray bad = good;
             bad[i] = char('A' + (bad.at(i) - 'A' + delta) % 16);
-            r.link.retryCounter = 4;
+            r.link.forTestSetRetryCounter(4);
             r.com.receive(bad);
             QVERIFY2(r.link.frameError(), qPrintable(QString::fromLatin1(bad)));
-            QCOMPARE(r.link.retryCounter, 4);
+            QCOMPARE(r.link.retryCounter(), 4);
             r.answer(2, good);
             QVERIFY(!r.link.frameError());
-            QCOMPARE(r.link.retryCounter, 0);
+            QCOMPARE(r.link.retryCounter(), 0);
         }
     }
     QCOMPARE(r.link.answersReceived()[2], 1 + int(good.size() - 2) * 3);
@@ -131,16 +131,16 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
         LinkRig r;
         overIp ? r.connectIp() : r.connectModem();
         r.link.status.zoneState[3] = 1;
-        r.link.clockKnown = true;
-        r.link.retryCounter = 2;
-        r.link.awaitingAnswer = 1;
+        r.link.forTestSetClockKnown(true);
+        r.link.forTestSetRetryCounter(2);
+        r.link.forTestSetAwaitingAnswer(1);
         overIp ? r.ip.arrive(frame) : r.com.receive(frame);
         QVERIFY(r.link.frameError());
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
-        QCOMPARE(r.link.retryCounter, 2);
-        QCOMPARE(r.link.awaitingAnswer, 0); // a frame did arrive
+        QCOMPARE(r.link.retryCounter(), 2);
+        QCOMPARE(r.link.awaitingAnswer(), 0); // a frame did arrive
         QCOMPARE(r.link.status.zoneState[3], 1);
-        QVERIFY(r.link.clockKnown);
+        QVERIFY(r.link.clockKnown());
         for (int n : r.link.answersReceived())
             QCOMPARE(n, 0);
         QCOMPARE(r.console.sectionRefreshes + r.console.eventRefreshes, 0);
@@ -152,20 +152,20 @@ void tst_protocol::serialNoiseAndShortFrames()
 {
     LinkRig r;
     r.connectModem();
-    r.link.awaitingAnswer = 1;
-    r.link.waitCountdown = 40;
+    r.link.forTestSetAwaitingAnswer(1);
+    r.link.forTestSetWaitCountdown(40);
     // Fewer than 2 characters between ":" and the carriage return: ignored.
     r.com.receive(":A\r");
     r.com.receive(":\r");
-    QCOMPARE(r.link.awaitingAnswer, 1);
-    QCOMPARE(r.link.waitCountdown, 40);
+    QCOMPARE(r.link.awaitingAnswer(), 1);
+    QCOMPARE(r.link.waitCountdown(), 40);
     QVERIFY(!r.link.frameError());
     // Noise before ":" goes; the frame after it is taken.
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
     QVERIFY(!r.link.frameError());
     QCOMPARE(r.link.status.zoneState[0], 1);
-    QCOMPARE(r.link.waitCountdown, 3);
+    QCOMPARE(r.link.waitCountdown(), 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
     QCOMPARE(r.link.answersReceived()[2], 1);
@@ -212,7 +212,7 @@ void tst_protocol::firstRequestAndAnswerTiming()
     QCOMPARE(r.takeRequests().value(0).value(3), 2);
     QCOMPARE(r.ticksUntilSent(), 51);
     QVERIFY(r.link.frameError());
-    QCOMPARE(r.link.retryCounter, 1);
+    QCOMPARE(r.link.retryCounter(), 1);
 }
 
 void tst_protocol::requestLayouts()
@@ -250,8 +250,8 @@ void tst_protocol::requestLayouts()
         {"write memory", [&] { r.link.f_escribememoria(300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
     };
     for (const Case& c : cases) {
-        r.link.awaitingAnswer = 0;
-        r.link.waitCountdown = 0;
+        r.link.forTestSetAwaitingAnswer(0);
+        r.link.forTestSetWaitCountdown(0);
         c.prepare();
         if (r.com.written.isEmpty())
             r.link.tick();
@@ -270,7 +270,7 @@ void tst_protocol::schedulerOrder()
     r.ticks(16);
     r.takeRequests();
     auto nextCode = [&r] {
-        r.link.waitCountdown = 0;
+        r.link.forTestSetWaitCountdown(0);
         r.link.tick();
         return r.takeRequests().value(0).value(3, -1);
     };
@@ -283,11 +283,11 @@ void tst_protocol::schedulerOrder()
 
     r.connectModem();
     r.link.forTestSetEndAfterConnect(true);
-    r.link.pendingCommand = mdl_trans::CmdArm;
+    r.link.setPendingCommand(mdl_trans::CmdArm);
     QCOMPARE(nextCode(), 5);
 
     r.connectModem();
-    r.link.pendingCommand = mdl_trans::CmdDisarm;
+    r.link.setPendingCommand(mdl_trans::CmdDisarm);
     r.link.forTestSetWritePending(true);
     r.link.forTestSetReadPending(true);
     r.link.forTestSetEventsPending(true);
@@ -296,10 +296,10 @@ void tst_protocol::schedulerOrder()
     QCOMPARE(nextCode(), 4);
     // An empty write, then an empty read: nothing is sent and the next turn
     // comes 100 ms later.
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QVERIFY(!r.link.writePending());
-    QCOMPARE(r.link.waitCountdown, 1);
+    QCOMPARE(r.link.waitCountdown(), 1);
     r.ticks(2);
     QVERIFY(!r.link.readPending());
     QVERIFY(r.com.written.isEmpty());
@@ -322,7 +322,7 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
         codes << reqs.value(0).value(3);
         if (turn < 11) {
             QCOMPARE(reqs.size(), 1);
-            QCOMPARE(r.link.retryCounter, turn - 1);
+            QCOMPARE(r.link.retryCounter(), turn - 1);
             // Never answered (a wrong access code or model): not shown as a
             // working link, and the partition stays unknown.
             QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
@@ -368,7 +368,7 @@ void tst_protocol::endFramesAtFourThousandEightHundredBaud()
     LinkRig r;
     r.com.setSettings(QStringLiteral("4800,N,8,2"));
     r.connectModem();
-    r.link.pendingCommand = mdl_trans::CmdEnd;
+    r.link.setPendingCommand(mdl_trans::CmdEnd);
     r.ticks(16);
     const auto reqs = r.takeRequests();
     QCOMPARE(reqs.size(), 30);
@@ -383,18 +383,18 @@ void tst_protocol::panelClock()
     r.ticks(16);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 25, 20, 15, 8, 24}));
-    QVERIFY(r.link.clockKnown);
+    QVERIFY(r.link.clockKnown());
     r.clock.t = r.clock.t.addSecs(60);
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:26"));
     // 31 February is no date: the clock is unknown again.
     r.answer(10, answerFrame({10, 0, 0, 31, 2, 24}));
-    QVERIFY(!r.link.clockKnown);
+    QVERIFY(!r.link.clockKnown());
     QVERIFY(!r.link.frameError());
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 60, 0, 1, 1, 24}));
-    QVERIFY(!r.link.clockKnown);
+    QVERIFY(!r.link.clockKnown());
 }
 
 void tst_protocol::statusViews()
@@ -428,7 +428,7 @@ void tst_protocol::statusViews()
     QCOMPARE(v.toolTip("img_zona_8"), QString());
     QCOMPARE(v.caption("st_estado_t"), QStringLiteral("Fallas"));
     // Fault view plus the fault lamp: the next poll asks for faults again.
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0).value(3), 12);
 
@@ -477,7 +477,7 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     QVERIFY(r.link.queueCommand(mdl_trans::CmdPgm, 3));
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm)); // one at a time
     QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("verde"));
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("gris"));
     QCOMPARE(r.takeRequests().value(0).value(4), 0x08);
@@ -500,7 +500,7 @@ void tst_protocol::bypassRoundTrip()
     r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.status.zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
     QCOMPARE(r.link.status.zoneBypass[4], 0);

@@ -162,7 +162,7 @@ void tst_transfer::writeRunsAndSectionMarks()
     r.ticks(3);
     r.link.tick();
     QVERIFY(!r.link.writePending());
-    QCOMPARE(r.link.waitCountdown, 1);
+    QCOMPARE(r.link.waitCountdown(), 1);
     QVERIFY(r.com.written.isEmpty());
     r.link.tick();
     r.link.tick();

@@ -234,7 +234,7 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
             stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
             stranger.writeDatagram(forgedAck, QHostAddress::LocalHost, s.comm.options.stationPort);
         }
-        return waitFor([&] { return s.link.awaitingAnswer == 0; });
+        return waitFor([&] { return s.link.awaitingAnswer() == 0; });
     };
     QVERIFY(s.connect());
     QVERIFY(turn());

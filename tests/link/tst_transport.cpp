@@ -58,8 +58,8 @@ void tst_transport::dialConnectsOnSplitKeyword()
     r.com.receive("T");
     QVERIFY(r.link.connected());
     QVERIFY(!r.link.dialling());
-    QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdReadClock));
-    QCOMPARE(r.link.waitCountdown, 15);
+    QCOMPARE(r.link.pendingCommand(), int(mdl_trans::CmdReadClock));
+    QCOMPARE(r.link.waitCountdown(), 15);
     QVERIFY(!r.link.endAfterConnect());
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
     QCOMPARE(r.console.is_password, QStringLiteral("1234"));
@@ -69,7 +69,7 @@ void tst_transport::dialConnectsOnSplitKeyword()
     // The rest of the modem's line is no frame: it gives the speed.
     r.com.receive(" 1200/ARQ\r\n");
     QVERIFY(!r.link.frameError());
-    QCOMPARE(r.link.waitCountdown, 15);
+    QCOMPARE(r.link.waitCountdown(), 15);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Conectado por módem (1200 bps)"));
     r.firstTurn();
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
@@ -105,7 +105,7 @@ void tst_transport::endDuringDialStopsAtOnce()
     QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
-    QCOMPARE(r.link.pendingCommand, 0);
+    QCOMPARE(r.link.pendingCommand(), 0);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Llamada cancelada"));
     // A CONNECT arriving late changes nothing.
     r.com.receive("CONNECT");
@@ -264,11 +264,11 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     // dropped and the replies stay with the panel.
     const QHostAddress panel(QStringLiteral("127.0.0.2"));
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
-    QVERIFY(!r.link.clockKnown && !r.link.frameError());
+    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
     QCOMPARE(r.link.strangerDatagrams(), 1);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
-    QVERIFY(r.link.clockKnown && !r.link.frameError());
-    QCOMPARE(r.link.waitCountdown, 3);
+    QVERIFY(r.link.clockKnown() && !r.link.frameError());
+    QCOMPARE(r.link.waitCountdown(), 3);
     r.ticks(4);
     QCOMPARE(r.ip.sent.last().port, quint16(4002));
     QCOMPARE(r.ip.sent.last().host, panel);
@@ -337,14 +337,14 @@ void tst_transport::consoleToggles()
     r.link.endSession();
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm));
     r.connectModem();
-    r.link.pendingCommand = 0;
+    r.link.setPendingCommand(0);
     QVERIFY(!r.link.queueCommand(5));
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdPgm, 8));
     QVERIFY(r.link.queueCommand(mdl_trans::CmdPanic));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("verde"));
     // "Cortar" replaces whatever was pending.
     QVERIFY(r.link.img_end_Click());
-    QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(r.link.pendingCommand(), int(mdl_trans::CmdEnd));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().picture("img_end"), QStringLiteral("verde"));
 }
@@ -440,12 +440,12 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
     QCOMPARE(r.link.lineSpeed(), 9600);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
-    QVERIFY(r.link.clockKnown && !r.link.frameError());
+    QVERIFY(r.link.clockKnown() && !r.link.frameError());
     // Result-code words inside a frame, or not on a line of their own, end nothing.
     r.com.receive(":NO CARRIER\r");
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
     r.com.receive("BUSY\r\n");
-    QVERIFY(r.link.connected() && r.link.clockKnown);
+    QVERIFY(r.link.connected() && r.link.clockKnown());
     QVERIFY(r.link.lineReason().isEmpty());
     // The line drops: ended at once, no end request, back to waiting.
     r.com.takeWritten();
@@ -483,7 +483,7 @@ void tst_transport::ipSessionBelongsToItsPanel()
     r.ticks(16);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
-    QVERIFY(!r.link.clockKnown && !r.link.frameError());
+    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
     QCOMPARE(r.link.strangerDatagrams(), 3);
     r.ticks(60);
     QCOMPARE(r.ip.sent.size(), 2);
