@@ -46,12 +46,12 @@ bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
     bigSubscriber();
     mdl_trans link;
     link.setHost(&stationLinkHost());
-    link.writePending = true;
+    link.forTestSetWritePending(true);
     QElapsedTimer t;
     t.start();
     const bool ok = link.f_cargatransferencia(1);
     const double ms = t.nsecsElapsed() / 1e6;
-    if (!ok || link.progressTotal != 100)
+    if (!ok || link.progressTotal() != 100)
         qFatal("the image was not loaded");
     return ms;
 });
@@ -60,7 +60,7 @@ bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms
     bigSubscriber();
     mdl_trans link;
     link.setHost(&stationLinkHost());
-    link.readPending = true;
+    link.forTestSetReadPending(true);
     link.f_cargatransferencia(1);
     // A run over the last bytes of one section, the gap and the start of the
     // next, after marks that make three sections end within it: sections
@@ -68,8 +68,7 @@ bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms
     for (int a = 0; a < 24; ++a)
         link.forTestSetAddress(a, a / 8, 2);
     link.forTestSetAddress(24, mdl_trans::NoSection, 0);
-    link.runStart = 4;
-    link.runEnd = 20;
+    link.forTestSetRun(4, 20);
     link.rxFrame[0] = 0;
     for (int k = 1; k <= 16; ++k)
         link.rxFrame[size_t(k)] = k;
@@ -128,19 +127,19 @@ bench::Register upload(
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         };
         pump([&] { return link.connected(); });
-        link.writePending = true;
+        link.forTestSetWritePending(true);
         link.f_cargatransferencia(2);
         int turns = 0, ticks = 0;
         QElapsedTimer t;
         t.start();
-        while (link.connected() && link.writePending && wait.elapsed() < 60000) {
-            const int before = link.framesSent;
-            while (link.framesSent == before && link.writePending) {
+        while (link.connected() && link.writePending() && wait.elapsed() < 60000) {
+            const int before = link.framesSent();
+            while (link.framesSent() == before && link.writePending()) {
                 link.tick();
                 ++ticks;
             }
             ++turns;
-            pump([&] { return link.awaitingAnswer == 0; });
+            pump([&] { return link.awaitingAnswer() == 0; });
         }
         const double ms = t.nsecsElapsed() / 1e6;
         lastTurns = turns;

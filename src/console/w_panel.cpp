@@ -377,11 +377,11 @@ void w_panel::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_desmarcar")) {
         markAll(0);
     } else if (key == QLatin1String("cb_subirch")) {
-        startTransfer(link.writePending, 5, true);
+        startTransfer(mdl_trans::Transfer::Write, 5, true);
     } else if (key == QLatin1String("cb_bajarsel")) {
-        startTransfer(link.readPending, 6, true);
+        startTransfer(mdl_trans::Transfer::Read, 6, true);
     } else if (key == QLatin1String("cb_eventos")) {
-        startTransfer(link.eventsPending, 7, false);
+        startTransfer(mdl_trans::Transfer::Events, 7, false);
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_abonado > 0)
             reports::showPanelReport(il_abonado, il_panel, il_configuracion);

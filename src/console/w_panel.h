@@ -7,6 +7,7 @@
 #include "data/value_store.h"
 #include "link/linkconsole.h"
 #include "link/linkview.h"
+#include "link/mdl_trans.h"
 
 #include <QDate>
 #include <QHash>
@@ -202,7 +203,7 @@ private:
     values::Owner marksOwner() const;
     void markAll(int marca);
     void cycleMark(int row);
-    void startTransfer(bool& flag, int log, bool loadImage);
+    void startTransfer(mdl_trans::Transfer kind, int log, bool loadImage);
     void deleteEvents();
 
     QHash<QObject*, std::function<void()>> m_clicks;

@@ -62,20 +62,20 @@ void w_panel::updateTransferKeys()
     // While a transfer or an event download is pending a click would be
     // ignored: the keys say so.
     const mdl_trans& link = mdl_trans::instance();
-    const bool busy = link.writePending || link.readPending || link.eventsPending;
+    const bool busy = link.writePending() || link.readPending() || link.eventsPending();
     cb_subirch->setEnabled(m_marksUp && !busy);
     cb_bajarsel->setEnabled(m_marksDown && !busy);
     cb_eventos->setEnabled(il_abonado >= 1 && !busy);
 }
 
-void w_panel::startTransfer(bool& flag, int log, bool loadImage)
+void w_panel::startTransfer(mdl_trans::Transfer kind, int log, bool loadImage)
 {
     mdl_trans& link = mdl_trans::instance();
-    if (!link.connected() || link.writePending || link.readPending || link.eventsPending)
+    if (!link.connected() || link.writePending() || link.readPending() || link.eventsPending())
         return;
     logOperation(log, subscriberText());
     // The flag first: the image counts the sections of the pending direction.
-    flag = true;
+    link.requestTransfer(kind);
     if (loadImage)
         link.f_cargatransferencia(il_abonado);
     updateTransferKeys();

@@ -178,8 +178,7 @@ w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
     SerialPort* com = port();
     if (com && com->isOpen())
         com->close();
-    link.keypadOpen = true;
-    link.keypadHandler = [this](int event) { teclado_Comm(event); };
+    link.setKeypad([this](int event) { teclado_Comm(event); });
     is_buffer.clear();
     ib_phase = false;
     il_steady = il_blink = 0;
@@ -220,8 +219,7 @@ void w_teclado::release()
     Timer2->stop();
     tmr_linea->stop();
     mdl_trans& link = mdl_trans::instance();
-    link.keypadOpen = false;
-    link.keypadHandler = nullptr;
+    link.clearKeypad();
 }
 
 SerialPort* w_teclado::port() const

@@ -60,35 +60,36 @@ void mdl_trans::setClock(std::function<QDateTime()> now)
 
 void mdl_trans::reset()
 {
-    ipMode = waitingForCall = endAfterConnect = false;
-    ipCallBack = keypadOpen = false;
+    m_ipMode = m_waitingForCall = m_endAfterConnect = false;
+    m_ipCallBack = false;
+    m_keypadHandler = nullptr;
     m_phase = LinkPhase::Idle;
-    receiveBuffer.clear();
-    replyPort = 0;
-    peerHost.clear();
-    peerPort = 0;
+    m_receiveBuffer.clear();
+    m_replyPort = 0;
+    m_peerHost.clear();
+    m_peerPort = 0;
     allowedPanels.clear();
-    strangerDatagrams = 0;
+    m_strangerDatagrams = 0;
     lastStranger.clear();
     m_candidateHost.clear();
     m_candidatePort = 0;
-    pendingCommand = waitCountdown = awaitingAnswer = retryCounter = 0;
-    outstandingRequest = -1;
-    rejectedAnswers = 0;
-    frameError = clockKnown = status.faultView = ticksSuspended = false;
+    m_pendingCommand = m_waitCountdown = m_awaitingAnswer = m_retryCounter = 0;
+    m_outstandingRequest = -1;
+    m_rejectedAnswers = 0;
+    m_frameError = m_clockKnown = status.faultView = m_ticksSuspended = false;
     clockOffsetMs = 0;
     rxFrame.fill(0);
     txFrame.fill(0);
     rxCount = 0;
-    answersReceived.fill(0);
-    framesSent = 0;
-    writePending = readPending = eventsPending = false;
-    progressPercent = progressTotal = 0;
+    m_answersReceived.fill(0);
+    m_framesSent = 0;
+    m_writePending = m_readPending = m_eventsPending = false;
+    progressPercent = m_progressTotal = 0;
     memoryImage.fill(0);
     transferMarks.fill(0);
     addressSection.fill(NoSection);
     addressType.fill(0);
-    currentSubscriber = runStart = runEnd = 0;
+    currentSubscriber = m_runStart = m_runEnd = 0;
     status.pgmIndex = 0;
     m_dialText.clear();
     m_dialPhone.clear();
@@ -101,7 +102,7 @@ void mdl_trans::reset()
     m_rxOverflow = false;
     m_connectLine = m_inFrame = false;
     m_modemLine.clear();
-    lineSpeed = 0;
+    m_lineSpeed = 0;
     setLineReason(QString());
     m_view = LinkView();
     m_view.items[QStringLiteral("st_hora")].caption = QStringLiteral("--/--/-- --:--");
@@ -121,11 +122,11 @@ bool mdl_trans::img_connect_Click()
 {
     // While a link is up (or a dial runs) the button does nothing at all: an
     // IP link must not lose its IP mode to a stray click.
-    if (connected() || keypadOpen || dialling())
+    if (connected() || keypadOpen() || dialling())
         return false;
-    if (ipMode) {
-        ipCallBack = true;
-        ipMode = false;
+    if (m_ipMode) {
+        m_ipCallBack = true;
+        m_ipMode = false;
     }
     f_llamar(m_console ? m_console->telephone() : QString(), 900);
     return true;
@@ -133,11 +134,11 @@ bool mdl_trans::img_connect_Click()
 
 bool mdl_trans::img_connect_AMO_Click()
 {
-    if (connected() || keypadOpen || dialling())
+    if (connected() || keypadOpen() || dialling())
         return false;
-    if (ipMode) {
-        ipCallBack = true;
-        ipMode = false;
+    if (m_ipMode) {
+        m_ipCallBack = true;
+        m_ipMode = false;
     }
     f_doblellamada(m_console ? m_console->telephone() : QString());
     return true;
@@ -146,11 +147,11 @@ bool mdl_trans::img_connect_AMO_Click()
 void mdl_trans::Img_wait_call_Click()
 {
     // Not while dialling either: reopening the port would hang up the call.
-    if (connected() || keypadOpen || dialling())
+    if (connected() || keypadOpen() || dialling())
         return;
     setLineReason(QString());
     m_outcome.clear();
-    if (waitingForCall)
+    if (m_waitingForCall)
         f_finespera();
     else
         f_esperallamada();
@@ -158,17 +159,17 @@ void mdl_trans::Img_wait_call_Click()
 
 void mdl_trans::Command1_Click()
 {
-    if (!connected() && !dialling() && !keypadOpen) {
+    if (!connected() && !dialling() && !keypadOpen()) {
         setLineReason(QString());
         m_outcome.clear();
-        if (waitingForCall)
+        if (m_waitingForCall)
             f_finespera();
         else
             f_esperaip();
         return;
     }
-    if (connected() && !waitingForCall && !ipMode) {
-        ipCallBack = !ipCallBack;
+    if (connected() && !m_waitingForCall && !m_ipMode) {
+        m_ipCallBack = !m_ipCallBack;
         f_muestraestado();
     }
 }
@@ -177,7 +178,7 @@ bool mdl_trans::img_end_Click()
 {
     if (!connected() && !dialling())
         return false;
-    pendingCommand = CmdEnd;
+    m_pendingCommand = CmdEnd;
     f_muestraestado();
     advanceDial();
     return true;
@@ -191,14 +192,14 @@ bool mdl_trans::queueCommand(int command, int pgm)
     default:
         return false;
     }
-    if (!connected() || pendingCommand != CmdNone)
+    if (!connected() || m_pendingCommand != CmdNone)
         return false;
     if (command == CmdPgm) {
         if (pgm < 0 || pgm > 7)
             return false;
         status.pgmIndex = pgm;
     }
-    pendingCommand = command;
+    m_pendingCommand = command;
     f_muestraestado();
     return true;
 }
@@ -233,7 +234,7 @@ bool mdl_trans::partitionClick(int k)
 
 void mdl_trans::setPendingCommand(int command)
 {
-    pendingCommand = command;
+    m_pendingCommand = command;
     if (command == CmdEnd)
         advanceDial();
 }
@@ -251,23 +252,23 @@ void mdl_trans::clearSession()
     const int pgmIndex = status.pgmIndex;
     status = LinkStatus{};
     status.pgmIndex = pgmIndex;
-    writePending = false;
+    m_writePending = false;
     progressPercent = 0;
-    progressTotal = 0;
+    m_progressTotal = 0;
     m_view.items[QStringLiteral("st_progreso")].caption.clear();
     if (m_phase == LinkPhase::Connected)
         m_phase = LinkPhase::Idle;
-    ipMode = false;
-    frameError = false;
-    clockKnown = false;
-    pendingCommand = CmdNone;
+    m_ipMode = false;
+    m_frameError = false;
+    m_clockKnown = false;
+    m_pendingCommand = CmdNone;
     answeredSinceConnect = false;
-    lineSpeed = 0;
+    m_lineSpeed = 0;
     m_view.st_tx = m_view.st_rx = m_view.st_err = LinkColour::ButtonFace;
     m_view.pb_progreso = 0;
-    peerHost.clear();
-    peerPort = 0;
-    outstandingRequest = -1;
+    m_peerHost.clear();
+    m_peerPort = 0;
+    m_outstandingRequest = -1;
 }
 
 void mdl_trans::endSession()
@@ -278,10 +279,10 @@ void mdl_trans::endSession()
 
 const LinkView& mdl_trans::f_muestraestado()
 {
-    const IndicatorState state{status,        connected(),      answeredSinceConnect, waitingForCall,
-                               waitingForConnect(), ipMode,     ipCallBack,           frameError,
-                               pendingCommand, lineSpeed,     lineReason,           rejectedAnswers,
-                               strangerDatagrams, lastStranger};
+    const IndicatorState state{status,        connected(),      answeredSinceConnect, m_waitingForCall,
+                               waitingForConnect(), m_ipMode,     m_ipCallBack,           m_frameError,
+                               m_pendingCommand, m_lineSpeed,     m_lineReason,           m_rejectedAnswers,
+                               m_strangerDatagrams, lastStranger};
     m_view = indicatorView(state, std::move(m_view));
     changed();
     return m_view;
@@ -316,33 +317,33 @@ QString mdl_trans::statusText() const
         break;
     }
     if (connected()) {
-        if (retryCounter > 0 && !answeredSinceConnect)
+        if (m_retryCounter > 0 && !answeredSinceConnect)
             return QStringLiteral("El panel no responde: verifique el código de acceso y el modelo");
-        if (retryCounter > 0)
-            return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(retryCounter);
+        if (m_retryCounter > 0)
+            return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(m_retryCounter);
         const auto sections = [this](const char* doing) {
-            const QString done = progressTotal > 0
+            const QString done = m_progressTotal > 0
                                      ? QStringLiteral("%1 de %2").arg(sectionsDone).arg(
-                                           counted(int(progressTotal), "sección", "secciones"))
+                                           counted(int(m_progressTotal), "sección", "secciones"))
                                      : counted(sectionsDone, "sección", "secciones");
             return QStringLiteral("%1: %2").arg(QLatin1String(doing), done);
         };
-        if (writePending)
+        if (m_writePending)
             return sections("Subiendo");
-        if (readPending)
+        if (m_readPending)
             return sections("Bajando");
-        if (eventsPending)
+        if (m_eventsPending)
             return QStringLiteral("Bajando eventos: %1").arg(counted(eventsStored, "evento", "eventos"));
         if (!m_outcome.isEmpty())
             return m_outcome;
-        if (ipMode)
+        if (m_ipMode)
             return QStringLiteral("Conectado por IP");
-        return lineSpeed > 0 ? QStringLiteral("Conectado por módem (%1 bps)").arg(lineSpeed)
+        return m_lineSpeed > 0 ? QStringLiteral("Conectado por módem (%1 bps)").arg(m_lineSpeed)
                              : QStringLiteral("Conectado por módem");
     }
-    if (!waitingForCall)
+    if (!m_waitingForCall)
         return m_outcome.isEmpty() ? QStringLiteral("Sin conexión") : m_outcome;
-    const QString wait = ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
+    const QString wait = m_ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
                                       .arg(m_ip ? m_ip->localPort() : m_ipPort)
                                 : QStringLiteral("Esperando la llamada del panel por módem");
     return m_outcome.isEmpty() ? wait : m_outcome + QStringLiteral(". ") + wait;

@@ -58,8 +58,11 @@ public:
     void setHost(LinkHost* host) { m_host = host; }
     void setClock(std::function<QDateTime()> now);
     QDateTime now() const { return m_now(); }
-    // teclado_Comm: receives every serial event while keypadOpen is set.
-    std::function<void(int event)> keypadHandler;
+    // The virtual keypad owns the serial port while its handler (teclado_Comm)
+    // is set: it receives every serial event.
+    void setKeypad(std::function<void(int event)> handler) { m_keypadHandler = std::move(handler); }
+    void clearKeypad() { m_keypadHandler = nullptr; }
+    bool keypadOpen() const { return bool(m_keypadHandler); }
     // Back to the state of a station that just started (devices, console and
     // clock stay).
     void reset();
@@ -73,48 +76,48 @@ public:
     bool connected() const { return m_phase == LinkPhase::Connected; } // the scheduler runs
     bool dialling() const { return m_phase == LinkPhase::Calling || m_phase == LinkPhase::Ringing || m_phase == LinkPhase::Pause; }
     bool waitingForConnect() const { return m_phase == LinkPhase::Listening; } // received text is scanned for the keyword
-    bool ipMode = false;            // the connection or the wait uses the socket
+    bool ipMode() const { return m_ipMode; } // the connection or the wait uses the socket
     // Call-back mode: the panel is to call us. It outlasts the phases: a dial
     // made in it ends by asking for the call-back, and the wait resumes
     // when a call-back session ends.
-    bool waitingForCall = false;
-    bool endAfterConnect = false;   // the first turn sends the end request
-    bool ipCallBack = false;        // the end request asks for a call-back over IP
-    bool keypadOpen = false;        // the virtual keypad owns the serial port
-    QByteArray receiveBuffer;       // connect keyword scan, then frame assembly
+    bool waitingForCall() const { return m_waitingForCall; }
+    bool endAfterConnect() const { return m_endAfterConnect; } // the first turn sends the end request
+    bool ipCallBack() const { return m_ipCallBack; } // the end request asks for a call-back over IP
+    // Connect keyword scan, then frame assembly.
+    const QByteArray& receiveBuffer() const { return m_receiveBuffer; }
     // What the modem said: the speed on its connect line (0 when it gave
     // none), and why the last call failed or the line dropped ("Ocupado" ...;
     // empty when it did not).
-    int lineSpeed = 0;
-    QString lineReason;
-    quint16 replyPort = 0;          // sender port of the last datagram taken
+    int lineSpeed() const { return m_lineSpeed; }
+    const QString& lineReason() const { return m_lineReason; }
+    quint16 replyPort() const { return m_replyPort; } // sender port of the last datagram taken
 
     // ---- IP session peer --------------------------------------------------
     // The address and port that sent "CONNECT IP". Until the session ends,
     // datagrams from any other source are dropped and never change where
     // replies go. Null while no IP session is up.
-    QHostAddress peerHost;
-    quint16 peerPort = 0;
+    const QHostAddress& peerHost() const { return m_peerHost; }
+    quint16 peerPort() const { return m_peerPort; }
     // Datagrams dropped since the socket was bound (the last one's source is
     // kept privately for the tool-tip).
-    int strangerDatagrams = 0;
+    int strangerDatagrams() const { return m_strangerDatagrams; }
     // Parses an allowed list ("10.0.0.7, 192.168.1.0/24"; commas, semicolons
     // or blanks between entries). False, with the bad entry, on an error.
     static bool parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad = nullptr);
     bool panelAllowed(const QHostAddress& address) const;
 
     // ---- Scheduler state --------------------------------------------------
-    int pendingCommand = 0;   // console command for the next turn (codes below)
-    int waitCountdown = 0;    // ticks until the next turn
-    int awaitingAnswer = 0;   // 1 from a request until any frame arrives
-    int retryCounter = 0;     // consecutive turns that found no answer
+    int pendingCommand() const { return m_pendingCommand; } // console command for the next turn (codes below)
+    int waitCountdown() const { return m_waitCountdown; }   // ticks until the next turn
+    int awaitingAnswer() const { return m_awaitingAnswer; } // 1 from a request until any frame arrives
+    int retryCounter() const { return m_retryCounter; }     // consecutive turns that found no answer
     // Code of the request whose answer is awaited, -1 when none: an answer
     // is taken only with a code that request can be answered with.
-    int outstandingRequest = -1;
-    int rejectedAnswers = 0;  // well-formed answers refused in this connection
-    bool frameError = false;  // last turn unanswered or last frame bad
-    bool clockKnown = false;
-    bool ticksSuspended = false; // while an answer is being stored
+    int outstandingRequest() const { return m_outstandingRequest; }
+    int rejectedAnswers() const { return m_rejectedAnswers; } // well-formed answers refused in this connection
+    bool frameError() const { return m_frameError; }          // last turn unanswered or last frame bad
+    bool clockKnown() const { return m_clockKnown; }
+    bool ticksSuspended() const { return m_ticksSuspended; } // while an answer is being stored
     static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
     // one being the checksum; rxCount is the byte count without it.
@@ -123,14 +126,18 @@ public:
     // The request being built.
     std::array<int, MaxFrameBytes> txFrame{};
     // Good answers received, by answer code (0-15), and requests sent.
-    std::array<int, 16> answersReceived{};
-    int framesSent = 0;
+    const std::array<int, 16>& answersReceived() const { return m_answersReceived; }
+    int framesSent() const { return m_framesSent; }
 
     // ---- Transfer and events state (memory map and event log) -------------
-    bool writePending = false;
-    bool readPending = false;
-    bool eventsPending = false;
-    double progressTotal = 0;
+    bool writePending() const { return m_writePending; }
+    bool readPending() const { return m_readPending; }
+    bool eventsPending() const { return m_eventsPending; }
+    double progressTotal() const { return m_progressTotal; } // sections the transfer moves
+    // The console starts a write, read or event download; the scheduler
+    // takes it on its next turn.
+    enum class Transfer { Write, Read, Events };
+    void requestTransfer(Transfer kind);
     // Memory image of the subscriber being transferred, one entry per panel
     // address 0-5000 (f_cargatransferencia builds it).
     static constexpr int MemorySize = 5001;
@@ -138,8 +145,8 @@ public:
     std::array<qint16, MemorySize> memoryImage{};
     std::array<qint16, MemorySize> transferMarks{};   // 1 write, -1 read, 0 nothing
     std::array<qint16, MemorySize> addressSection{};  // id_seccion; NoSection = none
-    int runStart = 0;  // first address of the last memory request
-    int runEnd = 0;    // address after its last byte
+    int runStart() const { return m_runStart; } // first address of the last memory request
+    int runEnd() const { return m_runEnd; }     // address after its last byte
 
     // ---- Panel status -----------------------------------------------------
     LinkStatus status;
@@ -227,6 +234,24 @@ public:
     // ---- Test hooks --------------------------------------------------------
     // Puts the link in a phase without going through a dial or a wait.
     void forTestSetPhase(LinkPhase p) { m_phase = p; }
+    void forTestSetEndAfterConnect(bool on) { m_endAfterConnect = on; }
+    void forTestSetIpCallBack(bool on) { m_ipCallBack = on; }
+    // Scheduler state as a given turn would find it.
+    void forTestSetWaitCountdown(int ticks) { m_waitCountdown = ticks; }
+    void forTestSetAwaitingAnswer(int awaiting) { m_awaitingAnswer = awaiting; }
+    void forTestSetRetryCounter(int turns) { m_retryCounter = turns; }
+    void forTestSetOutstandingRequest(int code) { m_outstandingRequest = code; }
+    void forTestSetClockKnown(bool known) { m_clockKnown = known; }
+    // Starts or stops a write, read or event download without the console.
+    void forTestSetWritePending(bool on) { m_writePending = on; }
+    void forTestSetReadPending(bool on) { m_readPending = on; }
+    void forTestSetEventsPending(bool on) { m_eventsPending = on; }
+    // The memory run an answer is taken for.
+    void forTestSetRun(int start, int end)
+    {
+        m_runStart = start;
+        m_runEnd = end;
+    }
     // Gives a memory address a section and a value type, as an image built
     // from the database would.
     void forTestSetAddress(int address, int section, int type)
@@ -309,8 +334,37 @@ private:
     LinkHost* m_host = nullptr;
     std::function<QDateTime()> m_now;
     QList<QMetaObject::Connection> m_deviceConnections;
+    std::function<void(int event)> m_keypadHandler;
 
     LinkPhase m_phase = LinkPhase::Idle;
+    int m_pendingCommand = 0;
+    int m_waitCountdown = 0;
+    int m_awaitingAnswer = 0;
+    int m_retryCounter = 0;
+    int m_outstandingRequest = -1;
+    bool m_clockKnown = false;
+    int m_rejectedAnswers = 0;
+    bool m_frameError = false;
+    bool m_ticksSuspended = false;
+    std::array<int, 16> m_answersReceived{};
+    int m_framesSent = 0;
+    bool m_ipMode = false;
+    bool m_waitingForCall = false;
+    bool m_endAfterConnect = false;
+    bool m_ipCallBack = false;
+    QByteArray m_receiveBuffer;
+    int m_lineSpeed = 0;
+    QString m_lineReason;
+    quint16 m_replyPort = 0;
+    QHostAddress m_peerHost;
+    quint16 m_peerPort = 0;
+    int m_strangerDatagrams = 0;
+    bool m_writePending = false;
+    bool m_readPending = false;
+    bool m_eventsPending = false;
+    double m_progressTotal = 0;
+    int m_runStart = 0;
+    int m_runEnd = 0;
     // Session and transfer state no one outside the link reads.
     // Panel addresses or networks allowed to connect (empty: any), from the
     // settings; Open_IP reads them.

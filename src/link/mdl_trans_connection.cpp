@@ -75,7 +75,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
-    waitCountdown = wait;
+    m_waitCountdown = wait;
     m_phase = LinkPhase::Calling;
     m_dialText.clear();
     changed();
@@ -95,7 +95,7 @@ void mdl_trans::f_doblellamada(const QString& phone)
         return;
     }
     m_com->write("ATDT" + phone.toLatin1() + '\r');
-    waitCountdown = 100;
+    m_waitCountdown = 100;
     m_phase = LinkPhase::Ringing;
     changed();
     advanceDial();
@@ -113,7 +113,7 @@ void mdl_trans::advanceDial()
     case LinkPhase::Calling:
         if (m_dialText.contains(KeyModem)) {
             finishCall(true);
-        } else if (pendingCommand == CmdEnd || waitCountdown <= 0) {
+        } else if (m_pendingCommand == CmdEnd || m_waitCountdown <= 0) {
             finishCall(false);
         } else if (m_dialText.endsWith('\r') || m_dialText.endsWith('\n')) {
             // A whole line from the modem: a result code ends the dial now
@@ -132,25 +132,25 @@ void mdl_trans::advanceDial()
         }
         return;
     case LinkPhase::Ringing:
-        if (pendingCommand != CmdEnd && waitCountdown > 0)
+        if (m_pendingCommand != CmdEnd && m_waitCountdown > 0)
             return;
         m_phase = LinkPhase::Idle;
         if (m_com && m_com->isOpen())
             m_com->close();
-        if (pendingCommand == CmdEnd) {
+        if (m_pendingCommand == CmdEnd) {
             afterCancelledOrFailedDial(nullptr, s(Cancelled));
             return;
         }
         // Ten seconds of ringing done: ten seconds on hook, then the call.
         setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("verde"));
-        waitCountdown = 100;
+        m_waitCountdown = 100;
         m_phase = LinkPhase::Pause;
         return;
     case LinkPhase::Pause:
-        if (pendingCommand != CmdEnd && waitCountdown > 0)
+        if (m_pendingCommand != CmdEnd && m_waitCountdown > 0)
             return;
         m_phase = LinkPhase::Idle;
-        if (pendingCommand == CmdEnd) {
+        if (m_pendingCommand == CmdEnd) {
             // Same as a cancel while ringing, so an IP call-back choice is
             // kept here too.
             afterCancelledOrFailedDial(nullptr, s(Cancelled));
@@ -167,33 +167,33 @@ void mdl_trans::finishCall(bool connect)
     m_phase = LinkPhase::Idle;
     m_dialText.clear();
     if (!connect) {
-        const bool cancelled = pendingCommand == CmdEnd;
+        const bool cancelled = m_pendingCommand == CmdEnd;
         if (m_com && m_com->isOpen())
             m_com->close();
         QString why = s(Cancelled);
         if (!cancelled)
-            why = lineReason.isEmpty()
+            why = m_lineReason.isEmpty()
                       ? QStringLiteral("No se pudo conectar: no hubo conexión en %1 s").arg(m_dialWait / 10)
-                      : QStringLiteral("No se pudo conectar (%1)").arg(lineReason);
+                      : QStringLiteral("No se pudo conectar (%1)").arg(m_lineReason);
         afterCancelledOrFailedDial(cancelled ? nullptr : "img_connect", why);
         return;
     }
     enterConnected();
     f_muestraestado();
-    awaitingAnswer = 0;
-    pendingCommand = CmdReadClock;
-    endAfterConnect = waitingForCall;
+    m_awaitingAnswer = 0;
+    m_pendingCommand = CmdReadClock;
+    m_endAfterConnect = m_waitingForCall;
 }
 
 void mdl_trans::afterCancelledOrFailedDial(const char* redPicture, const QString& outcome)
 {
-    const bool viaIp = ipCallBack || ipMode;
-    ipCallBack = false;
+    const bool viaIp = m_ipCallBack || m_ipMode;
+    m_ipCallBack = false;
     endSession();
     if (redPicture)
         setPicture(QString::fromLatin1(redPicture), QStringLiteral("rojo"));
     setOutcome(outcome);
-    if (waitingForCall) {
+    if (m_waitingForCall) {
         if (viaIp)
             f_esperaip();
         else
@@ -206,7 +206,7 @@ void mdl_trans::f_esperallamada()
     if (connected())
         return;
     if (!reopenPort()) {
-        waitingForCall = ipMode = false;
+        m_waitingForCall = m_ipMode = false;
         stopListening();
         f_muestraestado();
         setPicture(QStringLiteral("Img_wait_call"), QStringLiteral("rojo"));
@@ -214,8 +214,8 @@ void mdl_trans::f_esperallamada()
         return;
     }
     m_com->write(QByteArrayLiteral("ATS0=1\r"));
-    ipMode = false;
-    waitingForCall = true;
+    m_ipMode = false;
+    m_waitingForCall = true;
     m_phase = LinkPhase::Listening;
     f_muestraestado();
 }
@@ -225,13 +225,13 @@ void mdl_trans::f_esperaip()
     if (connected())
         return;
     Close_IP();
-    ipMode = true;
-    ipCallBack = false;
-    waitingForCall = true;
+    m_ipMode = true;
+    m_ipCallBack = false;
+    m_waitingForCall = true;
     m_phase = LinkPhase::Listening;
     if (!Open_IP()) {
         // Waiting on a socket that is not bound would never end.
-        waitingForCall = ipMode = false;
+        m_waitingForCall = m_ipMode = false;
         stopListening();
         f_muestraestado();
         setPicture(QStringLiteral("img_IP"), QStringLiteral("rojo"));
@@ -249,31 +249,31 @@ void mdl_trans::f_finespera()
     if (m_com && m_com->isOpen())
         m_com->close();
     Close_IP();
-    waitingForCall = ipMode = false;
+    m_waitingForCall = m_ipMode = false;
     stopListening();
     f_muestraestado();
 }
 
 void mdl_trans::f_conexion(const QByteArray& received)
 {
-    const QByteArray& key = ipMode ? KeyIp : KeyModem;
-    receiveBuffer += received;
-    const qsizetype at = receiveBuffer.indexOf(key);
+    const QByteArray& key = m_ipMode ? KeyIp : KeyModem;
+    m_receiveBuffer += received;
+    const qsizetype at = m_receiveBuffer.indexOf(key);
     if (at < 0) {
         // Keep only what may be the start of a keyword split across deliveries.
-        if (receiveBuffer.size() > key.size())
-            receiveBuffer = receiveBuffer.right(key.size());
+        if (m_receiveBuffer.size() > key.size())
+            m_receiveBuffer = m_receiveBuffer.right(key.size());
         return;
     }
     // What followed the modem's keyword is the rest of its connect line.
-    const QByteArray rest = ipMode ? QByteArray() : receiveBuffer.mid(at + key.size());
-    if (ipMode)
+    const QByteArray rest = m_ipMode ? QByteArray() : m_receiveBuffer.mid(at + key.size());
+    if (m_ipMode)
         m_view.st_rx = LinkColour::Blue;
     enterConnected();
-    endAfterConnect = false;
+    m_endAfterConnect = false;
     f_muestraestado();
-    awaitingAnswer = 0;
-    pendingCommand = CmdReadClock;
+    m_awaitingAnswer = 0;
+    m_pendingCommand = CmdReadClock;
     if (!rest.isEmpty())
         f_recibe(rest);
 }
@@ -286,23 +286,23 @@ void mdl_trans::stopListening()
 
 void mdl_trans::enterConnected()
 {
-    waitCountdown = 15;
-    receiveBuffer.clear();
+    m_waitCountdown = 15;
+    m_receiveBuffer.clear();
     m_rxOverflow = false;
     // Over the modem the rest of the connect line ("CONNECT 2400/ARQ") is
     // the modem's, not the panel's.
-    m_connectLine = !ipMode;
+    m_connectLine = !m_ipMode;
     m_inFrame = false;
     m_modemLine.clear();
-    lineSpeed = 0;
+    m_lineSpeed = 0;
     setLineReason(QString());
     m_outcome.clear();
     m_endCause = EndCause::Requested;
     answeredSinceConnect = false;
     m_phase = LinkPhase::Connected;
-    retryCounter = 0;
-    rejectedAnswers = 0;
-    outstandingRequest = -1;
+    m_retryCounter = 0;
+    m_rejectedAnswers = 0;
+    m_outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);
     f_eligeclave();
@@ -322,16 +322,15 @@ void mdl_trans::f_eligeclave()
 void mdl_trans::onCommEvent(int event)
 {
     if (event == SerialPort::ErDevice) {
-        if (keypadOpen) {
+        if (keypadOpen()) {
             if (m_host)
                 m_host->portLost();
         } else {
             serialDeviceLost();
         }
     }
-    if (keypadOpen) {
-        if (keypadHandler)
-            keypadHandler(event);
+    if (keypadOpen()) {
+        m_keypadHandler(event);
         return;
     }
     if (!m_com)
@@ -342,7 +341,7 @@ void mdl_trans::onCommEvent(int event)
             advanceDial();
         } else if (connected() || waitingForConnect()) {
             const QByteArray c = m_com->input();
-            if (!ipMode) {
+            if (!m_ipMode) {
                 if (connected())
                     f_recibe(c);
                 else
@@ -351,7 +350,7 @@ void mdl_trans::onCommEvent(int event)
         }
         // Otherwise the character stays in the port's buffer.
     }
-    if (!ipMode) {
+    if (!m_ipMode) {
         // Only traffic of a call lights the lamps: the modem's answer to a
         // reset or to the auto-answer command must not stay lit while idle.
         const bool call = connected() || dialling();
@@ -368,7 +367,7 @@ void mdl_trans::serialDeviceLost()
     if (m_host)
         m_host->portLost();
     const LinkPhase phase = m_phase;
-    const bool overModem = !ipMode && (connected() || waitingForConnect());
+    const bool overModem = !m_ipMode && (connected() || waitingForConnect());
     if (!dialling() && !overModem)
         return;
     qCWarning(lcLink, "el dispositivo del puerto serie desapareció: se corta el enlace");
@@ -377,7 +376,7 @@ void mdl_trans::serialDeviceLost()
                                                                                    : "Img_wait_call";
     m_phase = LinkPhase::Idle;
     m_dialText.clear();
-    waitingForCall = false;
+    m_waitingForCall = false;
     endSession();
     setPicture(QString::fromLatin1(red), QStringLiteral("rojo"));
     // Shown once the serial handler has returned, never from inside it.
@@ -396,19 +395,19 @@ void mdl_trans::endConnection()
     m_endCause = EndCause::Requested;
     // Not one answer since the connection came up: no session took place.
     const bool failed = cause != EndCause::Requested && !answeredSinceConnect;
-    const bool callBackLeg = endAfterConnect;
+    const bool callBackLeg = m_endAfterConnect;
     if (m_com && m_com->isOpen())
         m_com->close();
-    if (ipCallBack)
-        waitingForCall = true;
-    const bool wasIp = ipMode;
+    if (m_ipCallBack)
+        m_waitingForCall = true;
+    const bool wasIp = m_ipMode;
     endSession();
     switch (cause) {
     case EndCause::NoAnswer:
         setOutcome(QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
         break;
     case EndCause::LineDropped:
-        setOutcome(QStringLiteral("Se cortó la línea (%1)").arg(lineReason));
+        setOutcome(QStringLiteral("Se cortó la línea (%1)").arg(m_lineReason));
         break;
     case EndCause::Requested:
         // The leg that only asks the panel to call back is no session.
@@ -417,9 +416,9 @@ void mdl_trans::endConnection()
     }
     if (failed && m_console)
         m_console->connectionFailed();
-    if (!waitingForCall)
+    if (!m_waitingForCall)
         return;
-    if (ipCallBack)
+    if (m_ipCallBack)
         f_esperaip();
     else if (wasIp)
         f_finespera();
@@ -479,7 +478,7 @@ void mdl_trans::takeConnectLine()
         speed = speed * 10 + (d - '0');
     }
     if (speed > 0) {
-        lineSpeed = speed;
+        m_lineSpeed = speed;
         f_muestraestado();
     }
 }
@@ -488,7 +487,7 @@ void mdl_trans::lineDropped()
 {
     // The carrier is gone: an end request would reach nobody, so the
     // connection ends here as the turn after ten unanswered ones ends it.
-    receiveBuffer.clear();
+    m_receiveBuffer.clear();
     setLineReason(s(ReasonNoCarrier));
     m_endCause = EndCause::LineDropped;
     endConnection();
@@ -496,9 +495,9 @@ void mdl_trans::lineDropped()
 
 void mdl_trans::setLineReason(const QString& reason)
 {
-    if (lineReason == reason)
+    if (m_lineReason == reason)
         return;
-    lineReason = reason;
+    m_lineReason = reason;
     emit lineMessage(reason);
 }
 

@@ -40,7 +40,7 @@ bool mdl_trans::Open_IP()
         return false;
     }
     allowedPanels = panels;
-    strangerDatagrams = 0;
+    m_strangerDatagrams = 0;
     lastStranger.clear();
     m_ipPort = port;
     return m_ip->bind(address, quint16(port));
@@ -100,51 +100,51 @@ void mdl_trans::Close_IP()
 void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort)
 {
     const QHostAddress from = plain(sender);
-    if (ipMode && connected()) {
+    if (m_ipMode && connected()) {
         // The session belongs to its peer: anyone else is dropped before a
         // byte of theirs is decoded, and replies keep going to the peer.
-        if (from != peerHost || senderPort != peerPort) {
+        if (from != m_peerHost || senderPort != m_peerPort) {
             dropStranger(from, senderPort);
             return;
         }
         f_recibe(data);
         m_view.st_tx = LinkColour::ButtonFace;
         m_view.st_rx = LinkColour::Red;
-    } else if (ipMode && waitingForConnect()) {
+    } else if (m_ipMode && waitingForConnect()) {
         if (!panelAllowed(from)) {
             dropStranger(from, senderPort);
             return;
         }
         // The keyword must come whole from one source.
         if (from != m_candidateHost || senderPort != m_candidatePort) {
-            receiveBuffer.clear();
+            m_receiveBuffer.clear();
             m_candidateHost = from;
             m_candidatePort = senderPort;
         }
         f_conexion(data);
         if (connected()) {
-            peerHost = from;
-            peerPort = senderPort;
+            m_peerHost = from;
+            m_peerPort = senderPort;
         }
         m_view.st_tx = LinkColour::ButtonFace;
     } else {
         // Neither connected nor waiting: fetched and dropped.
         return;
     }
-    replyPort = senderPort;
+    m_replyPort = senderPort;
     if (m_ip) {
         m_ip->setRemoteHost(from);
-        m_ip->setRemotePort(replyPort);
+        m_ip->setRemotePort(m_replyPort);
     }
     changed();
 }
 
 void mdl_trans::dropStranger(const QHostAddress& from, quint16 port)
 {
-    ++strangerDatagrams;
+    ++m_strangerDatagrams;
     lastStranger = QStringLiteral("%1:%2").arg(from.toString()).arg(port);
     qCWarning(lcLink, "datagrama de %s descartado: no es el panel de la sesión (%d descartados)",
-              qPrintable(lastStranger), strangerDatagrams);
+              qPrintable(lastStranger), m_strangerDatagrams);
     f_muestraestado();
 }
 

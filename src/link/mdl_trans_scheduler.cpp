@@ -13,18 +13,18 @@
 void mdl_trans::f_enviatrama(int n)
 {
     n = qBound(1, n, MaxFrameBytes - 1);
-    awaitingAnswer = 1;
-    ++framesSent;
+    m_awaitingAnswer = 1;
+    ++m_framesSent;
     const QByteArray text = codec::encode(txFrame.data(), n);
-    pendingCommand = CmdNone;
-    outstandingRequest = txFrame[3];
-    if (ipMode) {
+    m_pendingCommand = CmdNone;
+    m_outstandingRequest = txFrame[3];
+    if (m_ipMode) {
         if (m_ip) {
-            if (!peerHost.isNull()) {
-                m_ip->setRemoteHost(peerHost);
-                m_ip->setRemotePort(peerPort);
+            if (!m_peerHost.isNull()) {
+                m_ip->setRemoteHost(m_peerHost);
+                m_ip->setRemotePort(m_peerPort);
             } else {
-                m_ip->setRemotePort(replyPort);
+                m_ip->setRemotePort(m_replyPort);
             }
             m_ip->send(text);
         }
@@ -41,13 +41,13 @@ void mdl_trans::f_enviatrama(int n)
 void mdl_trans::f_recibe(const QByteArray& received)
 {
     m_view.st_rx = LinkColour::ButtonFace;
-    if (ipMode) {
+    if (m_ipMode) {
         // One datagram, one frame: without its ":" and its carriage return.
         m_rxOverflow = received.size() - 2 > codec::MaxChars;
-        receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
-        awaitingAnswer = 0;
+        m_receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
+        m_awaitingAnswer = 0;
         f_decodifica();
-        waitCountdown = 3;
+        m_waitCountdown = 3;
         return;
     }
     for (const char c : received) {
@@ -57,20 +57,20 @@ void mdl_trans::f_recibe(const QByteArray& received)
             continue;
         }
         if (c == ':') {
-            receiveBuffer.clear();
+            m_receiveBuffer.clear();
             m_rxOverflow = false;
         } else if (c == '\r') {
-            if (receiveBuffer.size() >= 2) {
-                awaitingAnswer = 0;
+            if (m_receiveBuffer.size() >= 2) {
+                m_awaitingAnswer = 0;
                 f_decodifica();
-                waitCountdown = 3;
+                m_waitCountdown = 3;
                 // A second carriage return must not hand the same answer over
                 // twice (events would be stored twice).
-                receiveBuffer.clear();
+                m_receiveBuffer.clear();
                 m_rxOverflow = false;
             }
-        } else if (receiveBuffer.size() < codec::MaxChars) {
-            receiveBuffer += c;
+        } else if (m_receiveBuffer.size() < codec::MaxChars) {
+            m_receiveBuffer += c;
         } else {
             // Longer than any frame: remembered, and the frame is bad.
             m_rxOverflow = true;
@@ -81,7 +81,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
 void mdl_trans::f_decodifica()
 {
     codec::Bytes bytes{};
-    const int pairs = m_rxOverflow ? -1 : codec::decode(receiveBuffer, bytes);
+    const int pairs = m_rxOverflow ? -1 : codec::decode(m_receiveBuffer, bytes);
     bool bad = pairs < 0;
     if (!bad && !answerFits(bytes[0], pairs - 1)) {
         // Well formed, but not an answer to what was asked: nothing of it
@@ -92,8 +92,8 @@ void mdl_trans::f_decodifica()
         rxFrame = bytes;
         rxCount = pairs - 1;
         const int code = rxFrame[0];
-        frameError = false;
-        outstandingRequest = -1;
+        m_frameError = false;
+        m_outstandingRequest = -1;
         switch (code) {
         case 0:
             f_recibememoria(rxCount);
@@ -127,12 +127,12 @@ void mdl_trans::f_decodifica()
             bad = true;
         }
         if (!bad)
-            ++answersReceived[size_t(code)];
+            ++m_answersReceived[size_t(code)];
     }
     if (bad) {
-        frameError = true;
+        m_frameError = true;
     } else {
-        retryCounter = 0;
+        m_retryCounter = 0;
         answeredSinceConnect = true;
     }
     f_muestraestado();
@@ -140,11 +140,11 @@ void mdl_trans::f_decodifica()
 
 bool mdl_trans::answerFits(int code, int count) const
 {
-    switch (outstandingRequest) {
+    switch (m_outstandingRequest) {
     case 0:
         // Exactly the run's bytes: fewer would leave addresses unread, more
         // belong to some other run.
-        return code == 0 && runEnd > runStart && count - 1 == runEnd - runStart;
+        return code == 0 && m_runEnd > m_runStart && count - 1 == m_runEnd - m_runStart;
     case 1:
         return code == 1;
     case 2: case 3: case 4: case 7: case 8: case 9: case 11: case 12: case 15:
@@ -155,7 +155,7 @@ bool mdl_trans::answerFits(int code, int count) const
         return code == 10 && count >= 6;
     case 6:
     case 13:
-        return code == outstandingRequest;
+        return code == m_outstandingRequest;
     default:
         // Nothing asked (or only the end of the connection).
         return false;
@@ -164,9 +164,9 @@ bool mdl_trans::answerFits(int code, int count) const
 
 void mdl_trans::rejectAnswer(int code, int count)
 {
-    ++rejectedAnswers;
+    ++m_rejectedAnswers;
     qCWarning(lcLink, "respuesta %d de %d bytes rechazada: no responde a la petición %d", code, count,
-              outstandingRequest);
+              m_outstandingRequest);
 }
 
 void mdl_trans::panelClock(int count)
@@ -178,27 +178,27 @@ void mdl_trans::panelClock(int count)
     const QTime time(hour, minute);
     const QDateTime panel(date, time);
     if (year > 99 || !date.isValid() || !time.isValid() || !panel.isValid()) {
-        clockKnown = false;
+        m_clockKnown = false;
         return;
     }
     clockOffsetMs = panel.msecsTo(now());
-    clockKnown = true;
+    m_clockKnown = true;
 }
 
 void mdl_trans::showClock()
 {
     m_view.items[QStringLiteral("st_hora")].caption =
-        clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
+        m_clockKnown ? now().addMSecs(-clockOffsetMs).toString(QStringLiteral("dd/MM/yyyy HH:mm"))
                    : QStringLiteral("--/--/-- --:--");
     changed();
 }
 
 void mdl_trans::tick()
 {
-    if (ticksSuspended)
+    if (m_ticksSuspended)
         return;
-    if (waitCountdown >= 1) {
-        --waitCountdown;
+    if (m_waitCountdown >= 1) {
+        --m_waitCountdown;
         advanceDial();
         return;
     }
@@ -208,16 +208,16 @@ void mdl_trans::tick()
     }
     if (!connected())
         return;
-    if (awaitingAnswer == 1) {
-        frameError = true;
-        ++retryCounter;
-        if (retryCounter >= 10) {
-            pendingCommand = CmdEnd;
+    if (m_awaitingAnswer == 1) {
+        m_frameError = true;
+        ++m_retryCounter;
+        if (m_retryCounter >= 10) {
+            m_pendingCommand = CmdEnd;
             m_endCause = EndCause::NoAnswer;
         }
         f_muestraestado();
     }
-    waitCountdown = 1000;
+    m_waitCountdown = 1000;
     sendTurn();
     // The command picture goes back to grey once its request is out.
     if (connected())
@@ -227,11 +227,11 @@ void mdl_trans::tick()
 
 void mdl_trans::sendTurn()
 {
-    if (endAfterConnect) {
+    if (m_endAfterConnect) {
         sendEnd();
         return;
     }
-    switch (pendingCommand) {
+    switch (m_pendingCommand) {
     case CmdArm: {
         header(3);
         const int mode = m_console ? m_console->armingModeIndex() : 0;
@@ -266,15 +266,15 @@ void mdl_trans::sendTurn()
     default:
         break;
     }
-    if (writePending) {
+    if (m_writePending) {
         f_siguienteescritura();
         return;
     }
-    if (readPending) {
+    if (m_readPending) {
         f_siguientelectura();
         return;
     }
-    if (eventsPending) {
+    if (m_eventsPending) {
         f_pideeventos();
         return;
     }
@@ -305,7 +305,7 @@ int mdl_trans::protocolCode() const
 
 void mdl_trans::send(int n, int countdown)
 {
-    waitCountdown = countdown;
+    m_waitCountdown = countdown;
     f_enviatrama(n);
 }
 
@@ -318,8 +318,8 @@ void mdl_trans::sendStatus(bool faultVariant)
 void mdl_trans::sendEnd()
 {
     header(5);
-    txFrame[4] = ipCallBack ? 1 : 0;
-    waitCountdown = 200;
+    txFrame[4] = m_ipCallBack ? 1 : 0;
+    m_waitCountdown = 200;
     // The 4800 baud interface mode repeats it far more often.
     const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));
     const int times = interface ? 30 : 3;
@@ -394,7 +394,7 @@ void mdl_trans::f_escribememoria(int start, const QList<int>& data)
 
 void mdl_trans::f_pideeventos()
 {
-    waitCountdown = 500;
+    m_waitCountdown = 500;
     const bool shortRecords = protocolCode() < 2;
     header(shortRecords ? 6 : 13);
     txFrame[4] = shortRecords ? 8 : 2;

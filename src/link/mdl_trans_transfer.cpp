@@ -31,10 +31,19 @@ struct BadValue {};
 // ---------------------------------------------------------------------------
 // Loading
 
+void mdl_trans::requestTransfer(Transfer kind)
+{
+    switch (kind) {
+    case Transfer::Write: m_writePending = true; break;
+    case Transfer::Read: m_readPending = true; break;
+    case Transfer::Events: m_eventsPending = true; break;
+    }
+}
+
 bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
 {
     currentSubscriber = id_abonado;
-    progressTotal = 0;
+    m_progressTotal = 0;
     progressPercent = 0;
     sectionsDone = 0;
     m_view.pb_progreso = 0;
@@ -45,8 +54,8 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
 
     int lastCounted = NoSection;
     const auto count = [&](int section, int estado) {
-        if (section != lastCounted && ((estado == 1 && writePending) || (estado == -1 && readPending))) {
-            progressTotal += 1;
+        if (section != lastCounted && ((estado == 1 && m_writePending) || (estado == -1 && m_readPending))) {
+            m_progressTotal += 1;
             lastCounted = section;
         }
     };
@@ -109,9 +118,9 @@ bool mdl_trans::loadFailed()
     // A half-built image must not be moved: the marks and the pending flags
     // go, and the operator sees why nothing happens.
     transferMarks.fill(0);
-    writePending = false;
-    readPending = false;
-    progressTotal = 0;
+    m_writePending = false;
+    m_readPending = false;
+    m_progressTotal = 0;
     MessageService::instance().show(QStringLiteral("error"), unexpectedError(), MessageService::Icon::Critical);
     return false;
 }
@@ -121,33 +130,33 @@ bool mdl_trans::loadFailed()
 
 void mdl_trans::nextRun(int mark)
 {
-    waitCountdown = 500;
+    m_waitCountdown = 500;
     int a = 0;
     while (a < MemorySize && transferMarks[size_t(a)] != mark)
         ++a;
     // Address 5000 is never sent.
     if (a >= MemorySize - 1) {
-        (mark == 1 ? writePending : readPending) = false;
-        waitCountdown = 1;
+        (mark == 1 ? m_writePending : m_readPending) = false;
+        m_waitCountdown = 1;
         // The bar clears itself at the end; the status line keeps the summary.
         setOutcome(QStringLiteral("%1: %2").arg(mark == 1 ? QStringLiteral("Subida terminada")
                                                           : QStringLiteral("Bajada terminada"),
                                                 counted(sectionsDone, "sección", "secciones")));
         return;
     }
-    runStart = a;
+    m_runStart = a;
     int end = a + 1;
     while (end < MemorySize - 1 && end - a < 16 && transferMarks[size_t(end)] == mark)
         ++end;
-    runEnd = end;
+    m_runEnd = end;
     if (mark == 1) {
         QList<int> bytes;
         bytes.reserve(end - a);
         for (int i = a; i < end; ++i)
             bytes << memoryImage[size_t(i)];
-        f_escribememoria(runStart, bytes);
+        f_escribememoria(m_runStart, bytes);
     } else {
-        f_pidememoria(runStart, runEnd - runStart);
+        f_pidememoria(m_runStart, m_runEnd - m_runStart);
     }
 }
 
@@ -167,14 +176,14 @@ void mdl_trans::f_siguientelectura()
 void mdl_trans::f_confirmaescritura(int count)
 {
     Q_UNUSED(count);
-    if (runEnd <= runStart)
+    if (m_runEnd <= m_runStart)
         return;
-    ticksSuspended = true;
+    m_ticksSuspended = true;
     // The sections before each change of section in the run (and at its
     // end) have been written completely.
     QList<int> written;
-    int prev = addressSection[size_t(runStart)];
-    for (int a = runStart; a <= runEnd; ++a) {
+    int prev = addressSection[size_t(m_runStart)];
+    for (int a = m_runStart; a <= m_runEnd; ++a) {
         const int s = a < MemorySize ? addressSection[size_t(a)] : NoSection;
         if (s != prev) {
             if (prev != NoSection)
@@ -185,32 +194,32 @@ void mdl_trans::f_confirmaescritura(int count)
     if (m_host && m_host->linkStore()->sectionsWritten(currentSubscriber, written)) {
         for (qsizetype i = 0; i < written.size(); ++i)
             progressStep();
-        for (int a = runStart; a < runEnd; ++a)
+        for (int a = m_runStart; a < m_runEnd; ++a)
             transferMarks[size_t(a)] = 0;
         // The run is done: a second acknowledgement of it changes nothing.
-        runEnd = runStart;
+        m_runEnd = m_runStart;
     } else {
         unexpectedErrorInAnswer();
     }
-    ticksSuspended = false;
+    m_ticksSuspended = false;
 }
 
 void mdl_trans::f_recibememoria(int count)
 {
     Q_UNUSED(count);
     // f_decodifica has checked that the answer holds the whole run.
-    if (runEnd <= runStart)
+    if (m_runEnd <= m_runStart)
         return;
-    ticksSuspended = true;
-    for (int k = 0; k < runEnd - runStart; ++k) {
-        memoryImage[size_t(runStart + k)] = qint16(rxFrame[size_t(1 + k)]);
-        transferMarks[size_t(runStart + k)] = 0;
+    m_ticksSuspended = true;
+    for (int k = 0; k < m_runEnd - m_runStart; ++k) {
+        memoryImage[size_t(m_runStart + k)] = qint16(rxFrame[size_t(1 + k)]);
+        transferMarks[size_t(m_runStart + k)] = 0;
     }
     // A section that cannot be stored keeps its marks in the database; the
     // others go on. One message for the answer, however many sections failed.
     bool failed = false;
-    int prev = addressSection[size_t(runStart)];
-    for (int a = runStart; a <= runEnd; ++a) {
+    int prev = addressSection[size_t(m_runStart)];
+    for (int a = m_runStart; a <= m_runEnd; ++a) {
         const int s = a < MemorySize ? addressSection[size_t(a)] : NoSection;
         if (s != prev) {
             if (prev != NoSection && !f_guardaseccion(prev))
@@ -218,10 +227,10 @@ void mdl_trans::f_recibememoria(int count)
             prev = s;
         }
     }
-    runEnd = runStart;
+    m_runEnd = m_runStart;
     if (failed)
         unexpectedErrorInAnswer();
-    ticksSuspended = false;
+    m_ticksSuspended = false;
 }
 
 void mdl_trans::unexpectedErrorInAnswer()
@@ -274,9 +283,9 @@ bool mdl_trans::f_guardaseccion(int id_seccion)
 void mdl_trans::progressStep()
 {
     ++sectionsDone;
-    if (progressTotal <= 0)
+    if (m_progressTotal <= 0)
         return;
-    progressPercent += 100.0 / progressTotal;
+    progressPercent += 100.0 / m_progressTotal;
     // A finished transfer clears the bar.
     if (progressPercent >= 99.99)
         progressPercent = 0;
@@ -306,7 +315,7 @@ void mdl_trans::storeEvent(int eventByte, int parametro, const QString& fecha)
 
 void mdl_trans::eventsDone()
 {
-    eventsPending = false;
+    m_eventsPending = false;
     setOutcome(QStringLiteral("Descarga de eventos terminada: %1").arg(counted(eventsStored, "evento", "eventos")));
     eventsStored = 0;
 }

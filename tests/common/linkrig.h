@@ -69,7 +69,7 @@ struct LinkRig {
     // were the one outstanding.
     void answer(int request, const QByteArray& frame)
     {
-        link.outstandingRequest = request;
+        link.forTestSetOutstandingRequest(request);
         com.receive(frame);
     }
     // The request frames written on the serial port since the last take.

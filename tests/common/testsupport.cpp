@@ -49,7 +49,6 @@ Station::Station(bool createDb, bool demoSubscribers)
     mdl_trans::instance().setHost(&stationLinkHost());
     mdl_trans::instance().setConsole(nullptr);
     mdl_trans::instance().setClock(nullptr);
-    mdl_trans::instance().keypadHandler = nullptr;
     mdl_trans::instance().reset();
     m.setProgramDir(m_dir.path());
     MessageService::setInstance(&messages);
@@ -172,16 +171,16 @@ quint16 freeUdpPort()
 
 bool linkTurn(mdl_trans& link, bool answered)
 {
-    const int before = link.framesSent;
-    for (int i = 0; i < 2000 && link.framesSent == before; ++i)
+    const int before = link.framesSent();
+    for (int i = 0; i < 2000 && link.framesSent() == before; ++i)
         link.tick();
-    return link.framesSent != before && (!answered || waitFor([&link] { return link.awaitingAnswer == 0; }));
+    return link.framesSent() != before && (!answered || waitFor([&link] { return link.awaitingAnswer() == 0; }));
 }
 
-bool linkTurnsWhile(mdl_trans& link, const bool& flag)
+bool linkTurnsWhile(mdl_trans& link, bool (mdl_trans::*pending)() const)
 {
-    for (int i = 0; i < 2000 && flag; ++i)
+    for (int i = 0; i < 2000 && (link.*pending)(); ++i)
         if (!linkTurn(link))
             return false;
-    return !flag;
+    return !(link.*pending)();
 }

@@ -83,8 +83,8 @@ class mdl_trans;
 // One scheduler turn on a link with real devices: ticks until a request goes
 // out, then waits for the panel's answer when one is expected.
 bool linkTurn(mdl_trans& link, bool answered = true);
-// Turns until `flag` drops; false when a turn goes unanswered.
-bool linkTurnsWhile(mdl_trans& link, const bool& flag);
+// Turns until `pending` drops; false when a turn goes unanswered.
+bool linkTurnsWhile(mdl_trans& link, bool (mdl_trans::*pending)() const);
 
 // Overwrites the first page of `table` in the closed database `file` with
 // garbage, as a failing disk leaves a page. False when it could not.

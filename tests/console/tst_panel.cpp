@@ -235,11 +235,11 @@ void tst_panel::linkButtons()
 
     // "Llamar" while waiting for an IP call asks the panel to call back by IP.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.waitingForCall && c.link.ipMode);
+    QVERIFY(c.link.waitingForCall() && c.link.ipMode());
     c.com.takeWritten();
     c.click(QStringLiteral("st_connect_t")); // the label acts like its image
-    QVERIFY(!c.link.ipMode);
-    QVERIFY(c.link.ipCallBack);
+    QVERIFY(!c.link.ipMode());
+    QVERIFY(c.link.ipCallBack());
     QVERIFY(c.link.dialling());
     QVERIFY(c.com.written.contains("ATDT5550001"));
     QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
@@ -250,12 +250,12 @@ void tst_panel::linkButtons()
     // During a modem link the IP button switches the call-back request.
     c.link.reset();
     c.connectModem();
-    QVERIFY(c.link.connected() && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && !c.link.ipCallBack());
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.ipCallBack);
+    QVERIFY(c.link.ipCallBack());
     QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(!c.link.ipCallBack);
+    QVERIFY(!c.link.ipCallBack());
     // The console shows what the link computed.
     c.firstTurn();
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
@@ -264,16 +264,16 @@ void tst_panel::linkButtons()
 
     // "Cortar" ends the call; the picking of another subscriber waits for it.
     c.click(QStringLiteral("st_end_t"));
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 
     // During an IP link the IP button does nothing.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
     c.ip.arrive("CONNECT IP");
-    QVERIFY(c.link.connected() && c.link.ipMode);
+    QVERIFY(c.link.connected() && c.link.ipMode());
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.connected() && c.link.ipMode && !c.link.ipCallBack);
+    QVERIFY(c.link.connected() && c.link.ipMode() && !c.link.ipCallBack());
     c.link.endSession();
 }
 
@@ -297,7 +297,7 @@ void tst_panel::commandsQueueOneAtATime()
     c.w->wf_muestraabonado(1);
     // Not connected: ignored.
     c.click(QStringLiteral("img_arm"));
-    QCOMPARE(c.link.pendingCommand, 0);
+    QCOMPARE(c.link.pendingCommand(), 0);
     QVERIFY(logged(8).isEmpty());
 
     c.connectModem();
@@ -306,22 +306,22 @@ void tst_panel::commandsQueueOneAtATime()
     QCOMPARE(c.find<QComboBox>(QStringLiteral("Combo_armado"))->itemText(3), QStringLiteral("Presente s/demora"));
     c.click(QStringLiteral("st_arm_t"));
     c.click(QStringLiteral("img_panico")); // still pending: ignored
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdArm));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdArm));
     QCOMPARE(logged(8), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     QVERIFY(logged(12).isEmpty());
     const auto sent = c.turn();
     QCOMPARE(sent.size(), 1);
     QCOMPARE(sent.first().at(3), 3); // arm
     QCOMPARE(sent.first().at(4), 3); // "Presente s/demora"
-    c.link.pendingCommand = 0;
+    c.link.setPendingCommand(0);
 
     // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
     c.click(QStringLiteral("img_cbpgm_6"));
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdPgm));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdPgm));
     QCOMPARE(c.link.status.pgmIndex, 6);
     QCOMPARE(logged(15).size(), 1);
     c.click(QStringLiteral("img_end"));
-    QCOMPARE(c.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 }
@@ -336,7 +336,7 @@ void tst_panel::bypassAndPartitions()
     c.link.status.partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status.zoneBypass[4], 0);
-    QCOMPARE(c.link.pendingCommand, 0);
+    QCOMPARE(c.link.pendingCommand(), 0);
     QCOMPARE(c.link.status.partition, 0);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
@@ -479,14 +479,14 @@ void tst_panel::transferKeysOnlyWhenIdle()
     c.w->wf_muestraabonado(1);
     c.key(QStringLiteral("cb_subir"));
     c.key(QStringLiteral("cb_subirch"));
-    QVERIFY(!c.link.writePending); // not connected
+    QVERIFY(!c.link.writePending()); // not connected
     c.connectModem();
     c.firstTurn();
-    c.link.readPending = true;
+    c.link.forTestSetReadPending(true);
     c.key(QStringLiteral("cb_subirch"));
-    QVERIFY(!c.link.writePending);
+    QVERIFY(!c.link.writePending());
     QVERIFY(logged(5).isEmpty());
-    c.link.readPending = false;
+    c.link.forTestSetReadPending(false);
 
     // One section to send: the keys are off from the click until the turn
     // after the acknowledgement, when the link finds nothing left to write.
@@ -497,10 +497,10 @@ void tst_panel::transferKeysOnlyWhenIdle()
     };
     QCOMPARE(keysOn(), (QList<bool>{true, false, true}));
     c.key(QStringLiteral("cb_subirch"));
-    QVERIFY(c.link.writePending);
+    QVERIFY(c.link.writePending());
     QCOMPARE(logged(5), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     QCOMPARE(keysOn(), (QList<bool>{false, false, false}));
-    while (c.link.writePending) {
+    while (c.link.writePending()) {
         const auto sent = c.turn();
         QVERIFY(!sent.isEmpty());
         if (sent.first().at(3) == 1) {
@@ -510,12 +510,12 @@ void tst_panel::transferKeysOnlyWhenIdle()
     }
     QCOMPARE(keysOn(), (QList<bool>{false, false, true}));
     c.key(QStringLiteral("cb_eventos"));
-    QVERIFY(c.link.eventsPending);
+    QVERIFY(c.link.eventsPending());
     QCOMPARE(logged(7).size(), 1);
     QVERIFY(!c.w->cb_eventos->isEnabled());
     c.turn();
     c.com.receive(answerFrame({6, 0x33})); // no more records
-    QVERIFY(!c.link.eventsPending);
+    QVERIFY(!c.link.eventsPending());
     QVERIFY(c.w->cb_eventos->isEnabled());
     c.link.endSession();
 }
@@ -556,11 +556,11 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     c.firstTurn();
     c.w->wf_muestrasecciones();
     c.key(QStringLiteral("cb_bajarsel"));
-    QVERIFY(c.link.readPending);
+    QVERIFY(c.link.readPending());
 
     QByteArray answer;
     messages.whileShown = [&] { c.com.receive(answer); };
-    for (int runs = 0; c.link.readPending; ++runs) {
+    for (int runs = 0; c.link.readPending(); ++runs) {
         const auto sent = c.turn();
         QVERIFY(runs < 20 && !sent.isEmpty());
         if (sent.first().at(3) != 0)
@@ -589,7 +589,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     // The refused section keeps its marks for another read; the link is idle.
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
     QCOMPARE(marks(1, sections.at(1)), QList<int>{0});
-    QVERIFY(!c.link.ticksSuspended && !c.link.readPending);
+    QVERIFY(!c.link.ticksSuspended() && !c.link.readPending());
     QVERIFY(std::all_of(c.link.transferMarks.cbegin(), c.link.transferMarks.cend(), [](qint16 m) { return m == 0; }));
     QVERIFY(c.w->cb_bajarsel->isEnabled());
     c.link.endSession();

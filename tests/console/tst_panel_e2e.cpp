@@ -75,7 +75,7 @@ struct Desk {
     bool start() { return modem.open() && modem.linkAs(st.dir(), 1) && comm.open(); }
 
     bool turn(bool answered = true) { return linkTurn(link, answered); }
-    bool runWhile(const bool& flag) { return linkTurnsWhile(link, flag); }
+    bool runWhile(bool (mdl_trans::*pending)() const) { return linkTurnsWhile(link, pending); }
 };
 
 void click(w_panel& w, const char* name)
@@ -127,8 +127,8 @@ void job(Desk& d, w_panel& w, int subscriber)
     const QList<Row> rows = panelimage::rows(d.c, subscriber);
     press(w, w.cb_subir);
     press(w, w.cb_subirch);
-    QVERIFY(d.link.writePending);
-    QVERIFY(d.runWhile(d.link.writePending));
+    QVERIFY(d.link.writePending());
+    QVERIFY(d.runWhile(&mdl_trans::writePending));
     QCOMPARE(d.panel.state.programMemory, expectedImage(rows));
     QCOMPARE(markedRows(d.c, subscriber), 0);
     // The bar has emptied itself; the status line says the upload is over.
@@ -146,8 +146,8 @@ void job(Desk& d, w_panel& w, int subscriber)
     d.panel.state.programMemory = onSite;
     press(w, w.cb_bajar);
     press(w, w.cb_bajarsel);
-    QVERIFY(d.link.readPending);
-    QVERIFY(d.runWhile(d.link.readPending));
+    QVERIFY(d.link.readPending());
+    QVERIFY(d.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(panelimage::rows(d.c, subscriber)), expectedValues(rows, onSite));
     QCOMPARE(markedRows(d.c, subscriber), 0);
 
@@ -155,8 +155,8 @@ void job(Desk& d, w_panel& w, int subscriber)
     d.panel.state.eventLog = {{0x01, 3, QDateTime(QDate(2024, 8, 14), QTime(9, 30))},
                               {0x85, 7, QDateTime(QDate(2024, 8, 15), QTime(20, 0))}};
     press(w, w.cb_eventos);
-    QVERIFY(d.link.eventsPending);
-    QVERIFY(d.runWhile(d.link.eventsPending));
+    QVERIFY(d.link.eventsPending());
+    QVERIFY(d.runWhile(&mdl_trans::eventsPending));
     const QAbstractItemModel* events = w.dg_eventos->model();
     QCOMPARE(events->rowCount(), 2);
     QCOMPARE(w.st_enlace->text(), QStringLiteral("Descarga de eventos terminada: 2 eventos"));
@@ -248,13 +248,13 @@ void tst_panel_e2e::ipCallBackSession()
         QVERIFY(!QTest::currentTestFailed());
         // Waiting over IP, then "Llamar": the panel is to call back by IP.
         QTest::mouseClick(w.Command1, Qt::LeftButton);
-        QVERIFY(d.link.waitingForCall && d.link.ipMode);
+        QVERIFY(d.link.waitingForCall() && d.link.ipMode());
         click(w, "st_connect_t");
-        QVERIFY(d.link.ipCallBack);
+        QVERIFY(d.link.ipCallBack());
         QVERIFY(waitFor([&] { return d.link.connected(); }));
         QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550002")});
         QVERIFY(d.turn(false)); // the end request that asks for the call-back
-        QVERIFY(waitFor([&] { return d.link.connected() && d.link.ipMode; }));
+        QVERIFY(waitFor([&] { return d.link.connected() && d.link.ipMode(); }));
         QCOMPARE(d.comm.calls, 1);
 
         job(d, w, subscriberOf("0002"));

@@ -20,15 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QHostAddress peer;
     quint16 peerPort = 0;
     const auto watchPeer = [&] {
-        if (!h.link.connected() || !h.link.ipMode) {
+        if (!h.link.connected() || !h.link.ipMode()) {
             peer.clear();
             return;
         }
         if (peer.isNull()) {
-            peer = h.link.peerHost;
-            peerPort = h.link.peerPort;
+            peer = h.link.peerHost();
+            peerPort = h.link.peerPort();
         }
-        fuzz::require(h.link.peerHost == peer && h.link.peerPort == peerPort, "el panel de la sesión cambió");
+        fuzz::require(h.link.peerHost() == peer && h.link.peerPort() == peerPort, "el panel de la sesión cambió");
         for (const auto& sent : h.ip.sent)
             fuzz::require(sent.host == peer && sent.port == peerPort, "una respuesta fue a otro destino");
         h.ip.sent.clear();

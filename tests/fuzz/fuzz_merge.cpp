@@ -165,9 +165,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         db::exec(station, QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1"));
         static mdl_trans link;
         link.setHost(&stationLinkHost());
-        link.writePending = true;
+        link.forTestSetWritePending(true);
         link.f_cargatransferencia(1);
-        link.writePending = false;
+        link.forTestSetWritePending(false);
     } catch (const db::Error&) {
     }
     return 0;

@@ -49,7 +49,7 @@ public:
             case 0xF8: deliver(chunk, next); chunk.clear(); ++i; break;
             case 0xF9: link.tick(); break;
             case 0xFA: for (int t = 0; t < 16; ++t) link.tick(); break;
-            case 0xFB: link.outstandingRequest = int(next % 17) - 1; ++i; break;
+            case 0xFB: link.forTestSetOutstandingRequest(int(next % 17) - 1); ++i; break;
             case 0xFC: link.img_end_Click(); break;
             case 0xFD: emit com.commEvent(SerialPort::ErDevice); break;
             case 0xFE: link.endSession(); break;
@@ -98,21 +98,21 @@ private:
         const int mark = (scenario & 7) == 5 ? 1 : (scenario & 7) == 6 ? -1 : 0;
         if (mark != 0) {
             db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = 1"), {mark});
-            (mark == 1 ? link.writePending : link.readPending) = true;
+            mark == 1 ? link.forTestSetWritePending(true) : link.forTestSetReadPending(true);
             link.f_cargatransferencia(1);
         }
-        link.eventsPending = (scenario & 7) == 7;
+        link.forTestSetEventsPending((scenario & 7) == 7);
     }
 
     void check()
     {
         using fuzz::require;
-        require(link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes, "el búfer de recepción creció sin límite");
+        require(link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes, "el búfer de recepción creció sin límite");
         require(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes, "rxCount fuera de la trama");
         require(link.status.partition >= -1 && link.status.partition <= 7, "partición fuera de rango");
         require(link.status.pgmMask >= 0 && link.status.pgmMask <= 255, "máscara PGM fuera de rango");
-        require(link.waitCountdown >= 0 && link.waitCountdown <= 1000, "cuenta de espera fuera de rango");
-        require(link.outstandingRequest >= -1 && link.outstandingRequest <= 15, "petición pendiente fuera de rango");
+        require(link.waitCountdown() >= 0 && link.waitCountdown() <= 1000, "cuenta de espera fuera de rango");
+        require(link.outstandingRequest() >= -1 && link.outstandingRequest() <= 15, "petición pendiente fuera de rango");
         for (size_t i = 0; i < 16; ++i) {
             require(link.status.zoneState[i] == 0 || link.status.zoneState[i] == 1, "estado de zona fuera de rango");
             require(link.status.zoneBypass[i] >= 0 && link.status.zoneBypass[i] <= 3, "anulación fuera de rango");
@@ -120,6 +120,6 @@ private:
         }
         for (size_t a = 0; a < size_t(mdl_trans::MemorySize); ++a)
             require(link.memoryImage[a] >= 0 && link.memoryImage[a] <= 255, "byte de memoria fuera de rango");
-        require(!link.ticksSuspended, "los turnos quedaron detenidos");
+        require(!link.ticksSuspended(), "los turnos quedaron detenidos");
     }
 };

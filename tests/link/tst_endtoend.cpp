@@ -88,18 +88,18 @@ void tst_endtoend::modemSession()
     QVERIFY(waitFor([&] { return s.modem.commands.contains(QStringLiteral("ATZ")); }));
 
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.lineSpeed == 9600; }));
+    QVERIFY(waitFor([&] { return s.link.lineSpeed() == 9600; }));
     QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Conectado por módem (9600 bps)"));
-    QVERIFY(!s.link.frameError);
+    QVERIFY(!s.link.frameError());
     // The rest of the connect line was the modem's: the first request still
     // waits its 15 ticks.
     for (int i = 0; i < 15; ++i)
         s.link.tick();
-    QCOMPARE(s.link.framesSent, 0);
+    QCOMPARE(s.link.framesSent(), 0);
 
     QVERIFY(s.turn());
-    QVERIFY(s.link.clockKnown);
+    QVERIFY(s.link.clockKnown());
     QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Conectado a 9600 bps"));
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:25"));
@@ -122,7 +122,7 @@ void tst_endtoend::modemSession()
     QVERIFY(s.panel.state.armed);
     QCOMPARE(s.panel.state.armMode, 3);
     QCOMPARE(s.link.view().picture("img_armado"), QStringLiteral("rojo"));
-    QVERIFY(!s.link.frameError);
+    QVERIFY(!s.link.frameError());
     QCOMPARE(s.panel.ignored, 0);
 
     QVERIFY(s.link.img_end_Click());
@@ -144,14 +144,14 @@ void tst_endtoend::modemCallBack()
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     QVERIFY(s.link.img_connect_Click());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.endAfterConnect);
+    QVERIFY(s.link.endAfterConnect());
     // The first turn is the end request: the panel calls back, the modem
     // answers (auto-answer armed again) and the link comes up normally.
     QVERIFY(s.turn(false));
     QVERIFY(!s.link.connected());
     QVERIFY(s.link.waitingForConnect());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(!s.link.endAfterConnect);
+    QVERIFY(!s.link.endAfterConnect());
     QVERIFY(s.modem.commands.count(QStringLiteral("ATS0=1")) >= 2);
     QVERIFY(s.turn());
     QCOMPARE(s.link.rxFrame[0], 10);
@@ -175,7 +175,7 @@ void tst_endtoend::doubleCall()
     QVERIFY(waitFor([&] { return s.link.connected(); }));
     QCOMPARE(s.modem.dialled.size(), 2);
     QVERIFY(s.turn());
-    QVERIFY(s.link.clockKnown);
+    QVERIFY(s.link.clockKnown());
 }
 
 void tst_endtoend::ipSession()
@@ -186,13 +186,13 @@ void tst_endtoend::ipSession()
     s.panel.state.pgm = 0x05;
     s.panel.state.partition = 2;
     s.link.Command1_Click();
-    QVERIFY(s.link.ipMode && s.ip.isBound());
+    QVERIFY(s.link.ipMode() && s.ip.isBound());
     QCOMPARE(s.ip.localPort(), s.ipPort);
     s.comm.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.ipMode && !s.link.endAfterConnect);
+    QVERIFY(s.link.ipMode() && !s.link.endAfterConnect());
     QVERIFY(s.turn());
-    QVERIFY(s.link.clockKnown);
+    QVERIFY(s.link.clockKnown());
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_fallas"), QStringLiteral("azul"));
     QCOMPARE(s.link.status.partition, 2);
@@ -214,7 +214,7 @@ void tst_endtoend::ipSession()
     QVERIFY(s.turn(false));
     QVERIFY(waitFor([&] { return s.panel.requestsOf(5) == 3; }));
     // Waiting for the panel was the way in: it ends too.
-    QVERIFY(!s.link.connected() && !s.link.waitingForCall && !s.ip.isBound());
+    QVERIFY(!s.link.connected() && !s.link.waitingForCall() && !s.ip.isBound());
 }
 
 void tst_endtoend::modemDialThenIpCallBack()
@@ -224,16 +224,16 @@ void tst_endtoend::modemDialThenIpCallBack()
     s.link.Command1_Click();
     // Dialling while waiting over IP: the panel is to call back over IP.
     QVERIFY(s.link.img_connect_Click());
-    QVERIFY(s.link.ipCallBack);
+    QVERIFY(s.link.ipCallBack());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(!s.link.ipMode && s.link.endAfterConnect);
+    QVERIFY(!s.link.ipMode() && s.link.endAfterConnect());
     QVERIFY(s.turn(false));
-    QVERIFY(s.link.ipMode && s.link.waitingForConnect());
+    QVERIFY(s.link.ipMode() && s.link.waitingForConnect());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.ipMode);
+    QVERIFY(s.link.ipMode());
     QCOMPARE(s.comm.calls, 1);
     QVERIFY(s.turn());
-    QVERIFY(s.link.clockKnown);
+    QVERIFY(s.link.clockKnown());
     QCOMPARE(s.panel.received.last().via, Via::Ip);
 }
 
@@ -256,8 +256,8 @@ void tst_endtoend::simulatorProgram()
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
     // By default it speaks like a real modem: a speed after CONNECT.
-    QCOMPARE(s.link.lineSpeed, 2400);
-    QVERIFY(!s.link.frameError);
+    QCOMPARE(s.link.lineSpeed(), 2400);
+    QVERIFY(!s.link.frameError());
     s.link.img_end_Click();
     QVERIFY(s.turn(false));
     QJsonArray received;
@@ -315,13 +315,13 @@ void tst_endtoend::lineDrops()
     // request, and idle.
     QVERIFY(s.modem.dropLine());
     QVERIFY(waitFor([&] { return !s.link.connected(); }));
-    QVERIFY(!s.com.isOpen() && !s.link.waitingForCall);
+    QVERIFY(!s.com.isOpen() && !s.link.waitingForCall());
     QCOMPARE(s.link.view().toolTip("img_connect"), QStringLiteral("Sin portadora"));
     QCOMPARE(s.panel.requestsOf(5), 0);
 
     // In call-back mode the station waits for the panel's call again.
     s.link.Img_wait_call_Click();
-    QVERIFY(s.link.lineReason.isEmpty());
+    QVERIFY(s.link.lineReason().isEmpty());
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     s.modem.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));

@@ -40,21 +40,20 @@ void tst_mainwiring::devicesReachTheLink()
         QCOMPARE(w.tmr_main->interval(), 100);
         w.tmr_main->stop();
 
-        link.waitCountdown = 5;
+        link.forTestSetWaitCountdown(5);
         QMetaObject::invokeMethod(w.tmr_main, "timeout");
-        QCOMPARE(link.waitCountdown, 4);
+        QCOMPARE(link.waitCountdown(), 4);
 
         link.forTestSetPhase(mdl_trans::LinkPhase::Connected); // the lamps show a call's traffic only
         emit w.com_main->commEvent(SerialPort::EvSend);
         QCOMPARE(link.view().st_tx, LinkColour::Green);
         link.forTestSetPhase(mdl_trans::LinkPhase::Idle);
         QList<int> keypad;
-        link.keypadHandler = [&keypad](int e) { keypad << e; };
-        link.keypadOpen = true;
+        link.setKeypad([&keypad](int e) { keypad << e; });
         emit w.com_main->commEvent(SerialPort::EvReceive);
         QCOMPARE(keypad, QList<int>{SerialPort::EvReceive});
         QCOMPARE(link.view().st_rx, LinkColour::ButtonFace);
-        link.keypadOpen = false;
+        link.clearKeypad();
 
         static_cast<QtUdpSocketAdapter*>(w.IP_server)->setBindAddress(QHostAddress(QHostAddress::LocalHost));
         QVERIFY(w.Open_IP());
@@ -68,13 +67,13 @@ void tst_mainwiring::devicesReachTheLink()
         panel.bind(QHostAddress::LocalHost, 0);
         panel.writeDatagram("CONNECT IP", QHostAddress::LocalHost, port);
         QTRY_VERIFY(link.connected());
-        QCOMPARE(link.replyPort, panel.localPort());
+        QCOMPARE(link.replyPort(), panel.localPort());
         QVERIFY(!w.requestExit());
         QCOMPARE(st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
         link.endSession();
     }
     QCOMPARE(link.comPort(), nullptr);
-    link.keypadHandler = nullptr;
+    link.clearKeypad();
 }
 
 QTEST_MAIN(tst_mainwiring)

@@ -77,11 +77,11 @@ void tst_protocol::encodesTheReferenceFrame()
     r.link.txFrame[0] = 0x02;
     r.link.txFrame[1] = 0x81;
     r.link.txFrame[2] = 0x00;
-    r.link.pendingCommand = mdl_trans::CmdArm;
+    r.link.setPendingCommand(mdl_trans::CmdArm);
     r.link.f_enviatrama(3);
     QCOMPARE(r.com.takeWritten(), QByteArray(":ACIBAAHN\r"));
-    QCOMPARE(r.link.awaitingAnswer, 1);
-    QCOMPARE(r.link.pendingCommand, 0);
+    QCOMPARE(r.link.awaitingAnswer(), 1);
+    QCOMPARE(r.link.pendingCommand(), 0);
 }
 
 void tst_protocol::oneChangedLetterFailsTheChecksum()
@@ -90,22 +90,22 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
     r.connectModem();
     const QByteArray good = LinkRig::status(2, {0x81, 0, 0, 0, 0, 0, 0, 0});
     r.answer(2, good);
-    QVERIFY(!r.link.frameError);
-    QCOMPARE(r.link.answersReceived[2], 1);
+    QVERIFY(!r.link.frameError());
+    QCOMPARE(r.link.answersReceived()[2], 1);
     for (qsizetype i = 1; i < good.size() - 1; ++i) {
         for (int delta : {1, 7, 15}) {
             QByteArray bad = good;
             bad[i] = char('A' + (bad.at(i) - 'A' + delta) % 16);
-            r.link.retryCounter = 4;
+            r.link.forTestSetRetryCounter(4);
             r.com.receive(bad);
-            QVERIFY2(r.link.frameError, qPrintable(QString::fromLatin1(bad)));
-            QCOMPARE(r.link.retryCounter, 4);
+            QVERIFY2(r.link.frameError(), qPrintable(QString::fromLatin1(bad)));
+            QCOMPARE(r.link.retryCounter(), 4);
             r.answer(2, good);
-            QVERIFY(!r.link.frameError);
-            QCOMPARE(r.link.retryCounter, 0);
+            QVERIFY(!r.link.frameError());
+            QCOMPARE(r.link.retryCounter(), 0);
         }
     }
-    QCOMPARE(r.link.answersReceived[2], 1 + int(good.size() - 2) * 3);
+    QCOMPARE(r.link.answersReceived()[2], 1 + int(good.size() - 2) * 3);
 }
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
@@ -131,20 +131,20 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
         LinkRig r;
         overIp ? r.connectIp() : r.connectModem();
         r.link.status.zoneState[3] = 1;
-        r.link.clockKnown = true;
-        r.link.retryCounter = 2;
-        r.link.awaitingAnswer = 1;
+        r.link.forTestSetClockKnown(true);
+        r.link.forTestSetRetryCounter(2);
+        r.link.forTestSetAwaitingAnswer(1);
         overIp ? r.ip.arrive(frame) : r.com.receive(frame);
-        QVERIFY(r.link.frameError);
+        QVERIFY(r.link.frameError());
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
-        QCOMPARE(r.link.retryCounter, 2);
-        QCOMPARE(r.link.awaitingAnswer, 0); // a frame did arrive
+        QCOMPARE(r.link.retryCounter(), 2);
+        QCOMPARE(r.link.awaitingAnswer(), 0); // a frame did arrive
         QCOMPARE(r.link.status.zoneState[3], 1);
-        QVERIFY(r.link.clockKnown);
-        for (int n : r.link.answersReceived)
+        QVERIFY(r.link.clockKnown());
+        for (int n : r.link.answersReceived())
             QCOMPARE(n, 0);
         QCOMPARE(r.console.sectionRefreshes + r.console.eventRefreshes, 0);
-        QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+        QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
     }
 }
 
@@ -152,50 +152,49 @@ void tst_protocol::serialNoiseAndShortFrames()
 {
     LinkRig r;
     r.connectModem();
-    r.link.awaitingAnswer = 1;
-    r.link.waitCountdown = 40;
+    r.link.forTestSetAwaitingAnswer(1);
+    r.link.forTestSetWaitCountdown(40);
     // Fewer than 2 characters between ":" and the carriage return: ignored.
     r.com.receive(":A\r");
     r.com.receive(":\r");
-    QCOMPARE(r.link.awaitingAnswer, 1);
-    QCOMPARE(r.link.waitCountdown, 40);
-    QVERIFY(!r.link.frameError);
+    QCOMPARE(r.link.awaitingAnswer(), 1);
+    QCOMPARE(r.link.waitCountdown(), 40);
+    QVERIFY(!r.link.frameError());
     // Noise before ":" goes; the frame after it is taken.
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
     QCOMPARE(r.link.status.zoneState[0], 1);
-    QCOMPARE(r.link.waitCountdown, 3);
+    QCOMPARE(r.link.waitCountdown(), 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
-    QCOMPARE(r.link.answersReceived[2], 1);
+    QCOMPARE(r.link.answersReceived()[2], 1);
     // Endless noise without ":" never grows the buffer past a frame.
     r.com.receive(QByteArray(5000, 'B'));
-    QVERIFY(r.link.receiveBuffer.size() <= 2 * mdl_trans::MaxFrameBytes);
+    QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
     r.com.receive("\r");
-    QVERIFY(r.link.frameError);
+    QVERIFY(r.link.frameError());
 }
 
 void tst_protocol::answersGoToTheirHandlers()
 {
     LinkRig r;
     r.connectModem();
-    r.link.runStart = 10;
-    r.link.runEnd = 13;
+    r.link.forTestSetRun(10, 13);
     r.answer(0, answerFrame({0, 1, 2, 3}));
     r.answer(1, answerFrame({1}));
     QCOMPARE(r.console.sectionRefreshes, 2);
     r.answer(6, answerFrame({6, 0x85, 4}));
     r.answer(13, answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
     QCOMPARE(r.console.eventRefreshes, 2);
-    QCOMPARE(r.link.answersReceived[0], 1);
-    QCOMPARE(r.link.answersReceived[1], 1);
-    QCOMPARE(r.link.answersReceived[6], 1);
-    QCOMPARE(r.link.answersReceived[13], 1);
+    QCOMPARE(r.link.answersReceived()[0], 1);
+    QCOMPARE(r.link.answersReceived()[1], 1);
+    QCOMPARE(r.link.answersReceived()[6], 1);
+    QCOMPARE(r.link.answersReceived()[13], 1);
     // The handlers read the answer from rxFrame.
     QCOMPARE(r.link.rxCount, 7);
     QCOMPARE(r.link.rxFrame[3], 0x2A);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
 }
 
 void tst_protocol::firstRequestAndAnswerTiming()
@@ -212,8 +211,8 @@ void tst_protocol::firstRequestAndAnswerTiming()
     QCOMPARE(r.ticksUntilSent(), 4);
     QCOMPARE(r.takeRequests().value(0).value(3), 2);
     QCOMPARE(r.ticksUntilSent(), 51);
-    QVERIFY(r.link.frameError);
-    QCOMPARE(r.link.retryCounter, 1);
+    QVERIFY(r.link.frameError());
+    QCOMPARE(r.link.retryCounter(), 1);
 }
 
 void tst_protocol::requestLayouts()
@@ -242,17 +241,17 @@ void tst_protocol::requestLayouts()
         {"status", [&] {}, {0xA1, 0xF3, 2, 2}},
         {"fault status", [&] { r.link.status.faultView = true; }, {0xA1, 0xF3, 2, 12}},
         {"faults back", [&] { r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 2}},
-        {"dated events", [&] { r.link.status.faultView = false; r.link.eventsPending = true; }, {0xA1, 0xF3, 2, 13, 2}},
+        {"dated events", [&] { r.link.status.faultView = false; r.link.forTestSetEventsPending(true); }, {0xA1, 0xF3, 2, 13, 2}},
         {"short events", [&] { r.console.is_strpanel = QStringLiteral("1"); }, {0xA1, 0xF3, 1, 6, 8}},
-        {"bypass", [&] { r.link.eventsPending = false; r.link.status.zoneBypass[0] = 3; r.link.status.zoneBypass[9] = 1; r.link.status.zoneBypass[15] = 3; },
+        {"bypass", [&] { r.link.forTestSetEventsPending(false); r.link.status.zoneBypass[0] = 3; r.link.status.zoneBypass[9] = 1; r.link.status.zoneBypass[15] = 3; },
          {0xA1, 0xF3, 1, 7, 0x01, 0x82}},
         {"partition", [&] { r.link.status.partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
         {"read memory", [&] { r.link.f_pidememoria(4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
         {"write memory", [&] { r.link.f_escribememoria(300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
     };
     for (const Case& c : cases) {
-        r.link.awaitingAnswer = 0;
-        r.link.waitCountdown = 0;
+        r.link.forTestSetAwaitingAnswer(0);
+        r.link.forTestSetWaitCountdown(0);
         c.prepare();
         if (r.com.written.isEmpty())
             r.link.tick();
@@ -271,39 +270,41 @@ void tst_protocol::schedulerOrder()
     r.ticks(16);
     r.takeRequests();
     auto nextCode = [&r] {
-        r.link.waitCountdown = 0;
+        r.link.forTestSetWaitCountdown(0);
         r.link.tick();
         return r.takeRequests().value(0).value(3, -1);
     };
     // Pending end before a write; the end closes the port.
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     r.link.status.zoneBypass[2] = 3;
     r.link.setPendingCommand(mdl_trans::CmdEnd);
     QCOMPARE(nextCode(), 5);
     QVERIFY(!r.link.connected());
 
     r.connectModem();
-    r.link.endAfterConnect = true;
-    r.link.pendingCommand = mdl_trans::CmdArm;
+    r.link.forTestSetEndAfterConnect(true);
+    r.link.setPendingCommand(mdl_trans::CmdArm);
     QCOMPARE(nextCode(), 5);
 
     r.connectModem();
-    r.link.pendingCommand = mdl_trans::CmdDisarm;
-    r.link.writePending = r.link.readPending = r.link.eventsPending = true;
+    r.link.setPendingCommand(mdl_trans::CmdDisarm);
+    r.link.forTestSetWritePending(true);
+    r.link.forTestSetReadPending(true);
+    r.link.forTestSetEventsPending(true);
     r.link.status.zoneBypass[2] = 3;
     r.link.status.partition = 5;
     QCOMPARE(nextCode(), 4);
     // An empty write, then an empty read: nothing is sent and the next turn
     // comes 100 ms later.
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
-    QVERIFY(!r.link.writePending);
-    QCOMPARE(r.link.waitCountdown, 1);
+    QVERIFY(!r.link.writePending());
+    QCOMPARE(r.link.waitCountdown(), 1);
     r.ticks(2);
-    QVERIFY(!r.link.readPending);
+    QVERIFY(!r.link.readPending());
     QVERIFY(r.com.written.isEmpty());
     QCOMPARE(nextCode(), 6);  // events before bypass and partition
-    r.link.eventsPending = false;
+    r.link.forTestSetEventsPending(false);
     QCOMPARE(nextCode(), 7);
     QCOMPARE(nextCode(), 15);
     QCOMPARE(nextCode(), 2);
@@ -312,7 +313,7 @@ void tst_protocol::schedulerOrder()
 void tst_protocol::tenUnansweredTurnsEndTheConnection()
 {
     LinkRig r;
-    r.link.ipCallBack = true; // the end request carries it
+    r.link.forTestSetIpCallBack(true); // the end request carries it
     r.connectModem();
     QList<int> codes;
     for (int turn = 1; turn <= 11; ++turn) {
@@ -321,7 +322,7 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
         codes << reqs.value(0).value(3);
         if (turn < 11) {
             QCOMPARE(reqs.size(), 1);
-            QCOMPARE(r.link.retryCounter, turn - 1);
+            QCOMPARE(r.link.retryCounter(), turn - 1);
             // Never answered (a wrong access code or model): not shown as a
             // working link, and the partition stays unknown.
             QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
@@ -340,7 +341,7 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
     QVERIFY(!r.link.connected());
     QVERIFY(!r.com.isOpen());
     // The panel is to call back over IP: the station waits on the socket.
-    QVERIFY(r.link.ipMode && r.link.waitingForConnect());
+    QVERIFY(r.link.ipMode() && r.link.waitingForConnect());
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos. "
@@ -367,7 +368,7 @@ void tst_protocol::endFramesAtFourThousandEightHundredBaud()
     LinkRig r;
     r.com.setSettings(QStringLiteral("4800,N,8,2"));
     r.connectModem();
-    r.link.pendingCommand = mdl_trans::CmdEnd;
+    r.link.setPendingCommand(mdl_trans::CmdEnd);
     r.ticks(16);
     const auto reqs = r.takeRequests();
     QCOMPARE(reqs.size(), 30);
@@ -382,18 +383,18 @@ void tst_protocol::panelClock()
     r.ticks(16);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 25, 20, 15, 8, 24}));
-    QVERIFY(r.link.clockKnown);
+    QVERIFY(r.link.clockKnown());
     r.clock.t = r.clock.t.addSecs(60);
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("15/08/2024 20:26"));
     // 31 February is no date: the clock is unknown again.
     r.answer(10, answerFrame({10, 0, 0, 31, 2, 24}));
-    QVERIFY(!r.link.clockKnown);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.clockKnown());
+    QVERIFY(!r.link.frameError());
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 60, 0, 1, 1, 24}));
-    QVERIFY(!r.link.clockKnown);
+    QVERIFY(!r.link.clockKnown());
 }
 
 void tst_protocol::statusViews()
@@ -427,7 +428,7 @@ void tst_protocol::statusViews()
     QCOMPARE(v.toolTip("img_zona_8"), QString());
     QCOMPARE(v.caption("st_estado_t"), QStringLiteral("Fallas"));
     // Fault view plus the fault lamp: the next poll asks for faults again.
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0).value(3), 12);
 
@@ -476,7 +477,7 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     QVERIFY(r.link.queueCommand(mdl_trans::CmdPgm, 3));
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm)); // one at a time
     QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("verde"));
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("gris"));
     QCOMPARE(r.takeRequests().value(0).value(4), 0x08);
@@ -499,7 +500,7 @@ void tst_protocol::bypassRoundTrip()
     r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.status.zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
-    r.link.waitCountdown = 0;
+    r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
     QCOMPARE(r.link.status.zoneBypass[4], 0);

@@ -63,7 +63,7 @@ struct TransferRig : LinkRig {
     int readAll(const std::function<int(int)>& memory)
     {
         int runs = 0;
-        while (link.readPending) {
+        while (link.readPending()) {
             const QList<int> q = nextRequest();
             if (q.isEmpty() || q.at(3) != 0)
                 break;
@@ -100,9 +100,9 @@ void tst_transfer::encodingsLoadAndReadBack()
     r.section(902, 4, 5, 110, {"A1B2C"}, 1);
     r.section(903, 3, 0, 120, {"12FFFFFF", "255", "007"}, 1);
     r.section(904, 2, 0, 130, {"0a", "FF"}, 1);
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    QCOMPARE(r.link.progressTotal, 4.0);
+    QCOMPARE(r.link.progressTotal(), 4.0);
     const auto& m = r.link.memoryImage;
     QCOMPARE(int(m[100]), 5);
     QCOMPARE(QList<int>({m[110], m[111], m[112], m[113]}), QList<int>({0xA1, 0xB2, 0x0C, 0}));
@@ -112,15 +112,15 @@ void tst_transfer::encodingsLoadAndReadBack()
     QCOMPARE(int(r.link.transferMarks[112]), 1);
 
     // Marked for reading, the same image comes back as the stored texts.
-    r.link.writePending = false;
+    r.link.forTestSetWritePending(false);
     db::exec(r.c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1"));
     db::exec(r.c, QStringLiteral("UPDATE abonados_valores SET valor = '0' WHERE id_seccion IN (901, 902)"));
-    r.link.readPending = true;
+    r.link.forTestSetReadPending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     const QList<int> panel{5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA1, 0xB2, 0x0C, 0, 0, 0, 0, 0, 0, 0,
                            13, 254, 8, 0, 0, 0, 0, 0, 0, 0, 0x1B, 0};
     r.readAll([&](int a) { return a >= 100 && a < 132 ? panel.at(a - 100) : 0x77; });
-    QVERIFY(!r.link.readPending);
+    QVERIFY(!r.link.readPending());
     QCOMPARE(r.values(901), QStringList({"1", "0", "1", "0", "0", "0", "0", "0"}));
     QCOMPARE(r.values(902), QStringList({"A1B20C"}));
     QCOMPARE(r.values(903), QStringList({"013", "254", "008"}));
@@ -137,7 +137,7 @@ void tst_transfer::writeRunsAndSectionMarks()
     for (int i = 0; i < 31; ++i)
         items << QStringLiteral("%1").arg(i, 2, 16, QLatin1Char('0'));
     r.section(905, 2, 0, 10, items, 1);
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
 
     QList<int> q = r.nextRequest();
@@ -156,13 +156,13 @@ void tst_transfer::writeRunsAndSectionMarks()
     QCOMPARE(q.last(), 30);
     r.com.receive(answerFrame({1}));
     QCOMPARE(r.marked(905), 0);
-    QVERIFY(r.link.writePending);
+    QVERIFY(r.link.writePending());
     // The next turn finds nothing: the write is over, no request goes out
     // and the status poll follows one tick later.
     r.ticks(3);
     r.link.tick();
-    QVERIFY(!r.link.writePending);
-    QCOMPARE(r.link.waitCountdown, 1);
+    QVERIFY(!r.link.writePending());
+    QCOMPARE(r.link.waitCountdown(), 1);
     QVERIFY(r.com.written.isEmpty());
     r.link.tick();
     r.link.tick();
@@ -173,13 +173,13 @@ void tst_transfer::nothingMarkedAndAddressFiveThousand()
 {
     TransferRig r;
     r.section(906, 2, 0, 5000, {"01"}, 1);
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     QCOMPARE(r.link.transferMarks[5000], 1);
     const QList<int> q = r.nextRequest();
-    QVERIFY(!r.link.writePending);
+    QVERIFY(!r.link.writePending());
     QCOMPARE(q.value(3), 2); // the status poll, not a write
-    QCOMPARE(r.link.answersReceived[1], 0);
+    QCOMPARE(r.link.answersReceived()[1], 0);
 }
 
 void tst_transfer::progressOfThreeSections()
@@ -189,9 +189,9 @@ void tst_transfer::progressOfThreeSections()
     r.section(908, 2, 0, 300, {"02"}, 1);
     r.section(909, 2, 0, 400, {"03"}, 1);
     r.section(910, 2, 0, 500, {"04"}, 0); // not marked: not counted
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    QCOMPARE(r.link.progressTotal, 3.0);
+    QCOMPARE(r.link.progressTotal(), 3.0);
     QStringList captions, lines;
     QList<int> bars;
     for (int i = 0; i < 3; ++i) {
@@ -218,11 +218,11 @@ void tst_transfer::badValuesStopLoadingAndSendNothing()
         TransferRig r;
         r.section(911, 2, 0, 600, {"01"}, 1);
         r.section(912, tipo, 4, 700, {valor}, 1);
-        r.link.writePending = true;
+        r.link.forTestSetWritePending(true);
         QVERIFY2(!r.link.f_cargatransferencia(TransferRig::Subscriber), qPrintable(valor));
         QCOMPARE(r.st.messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
         QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("error"));
-        QVERIFY(!r.link.writePending);
+        QVERIFY(!r.link.writePending());
         // The section loaded before the bad one is kept but not sent.
         QCOMPARE(int(r.link.memoryImage[600]), 1);
         QCOMPARE(r.nextRequest().value(3), 2);
@@ -234,7 +234,7 @@ void tst_transfer::failedAcknowledgementIsWrittenAgain()
 {
     TransferRig r;
     r.section(913, 2, 0, 800, {"11", "22"}, 1);
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     db::exec(r.c, QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON abonados_valores "
                                  "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
@@ -249,7 +249,7 @@ void tst_transfer::failedAcknowledgementIsWrittenAgain()
     QCOMPARE(m.first().text, QStringLiteral("Se produjo un error inesperado"));
     QCOMPARE(m.first().title, QStringLiteral("Error"));
     QCOMPARE(m.first().icon, MessageService::Icon::Critical);
-    QVERIFY(!r.link.ticksSuspended);
+    QVERIFY(!r.link.ticksSuspended());
     QCOMPARE(int(r.link.transferMarks[800]), 1);
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
 
@@ -263,12 +263,12 @@ void tst_transfer::shortReadAnswerAsksAgain()
 {
     TransferRig r;
     r.section(914, 2, 0, 900, {"00", "00", "00"}, -1);
-    r.link.readPending = true;
+    r.link.forTestSetReadPending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     const QList<int> q = r.nextRequest();
     QCOMPARE(q.mid(3), QList<int>({0, 900 % 256, 900 / 256, 3}));
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
-    QVERIFY(r.link.frameError);
+    QVERIFY(r.link.frameError());
     QCOMPARE(int(r.link.transferMarks[902]), -1);
     QCOMPARE(r.values(914), QStringList({"00", "00", "00"}));
     QCOMPARE(r.nextRequest(), q);
@@ -293,17 +293,17 @@ void tst_transfer::shortAndDatedEvents()
 
     // Short records (protocol code 1): request 6 with 8.
     r.console.is_strpanel = QStringLiteral("1");
-    r.link.eventsPending = true;
+    r.link.forTestSetEventsPending(true);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
     r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
     QCOMPARE(rows().size(), 2);
     QCOMPARE(rows().at(0).mid(0, 4), QStringList({"1", "5", "3", "1"}));
     QCOMPARE(rows().at(1).mid(0, 4), QStringList({"1", "5", "200", "0"}));
-    QVERIFY(r.link.eventsPending);
+    QVERIFY(r.link.eventsPending());
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Bajando eventos: 2 eventos"));
     r.nextRequest();
     r.com.receive(answerFrame({6, 0x33}));
-    QVERIFY(!r.link.eventsPending);
+    QVERIFY(!r.link.eventsPending());
     QCOMPARE(rows().size(), 2);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Descarga de eventos terminada: 2 eventos"));
     QCOMPARE(r.console.eventRefreshes, 2);
@@ -311,7 +311,7 @@ void tst_transfer::shortAndDatedEvents()
     // Dated records (protocol code 2): request 13 with 2.
     db::exec(r.c, QStringLiteral("DELETE FROM abonados_eventos"));
     r.console.is_strpanel = QStringLiteral("2");
-    r.link.eventsPending = true;
+    r.link.forTestSetEventsPending(true);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({2, 13, 2}));
     r.com.receive(answerFrame({13, 0x2A, 7, 0x2A, 0xA3, 0x0F, 0x31,
                                // day 0: stored with the time of storing
@@ -328,7 +328,7 @@ void tst_transfer::shortAndDatedEvents()
     QCOMPARE(codec::eventDate(13u << 21 | 1u << 16), QString());
     r.nextRequest();
     r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
-    QVERIFY(!r.link.eventsPending);
+    QVERIFY(!r.link.eventsPending());
     QCOMPARE(rows().size(), 3);
 }
 
@@ -343,12 +343,12 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
 
     // Upload: a read answer in place of the acknowledgement stores nothing,
     // and the run goes out again.
-    r.link.writePending = true;
+    r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     const QList<int> write = r.nextRequest();
     QCOMPARE(write.value(3), 1);
     r.com.receive(answerFrame({0, 0x99, 0x98}));
-    QVERIFY(r.link.frameError);
+    QVERIFY(r.link.frameError());
     QCOMPARE(r.values(915), QStringList({"11", "22"}));
     QCOMPARE(r.marked(915), 2);
     QCOMPARE(int(r.link.transferMarks[1000]), 1);
@@ -359,7 +359,7 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
 
     // Download: an acknowledgement, or a read answer longer than the run,
     // clears no mark; only the run's own length is stored.
-    r.link.readPending = true;
+    r.link.forTestSetReadPending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     const QList<int> read = r.nextRequest();
     QCOMPARE(read.mid(3), QList<int>({0, 1100 % 256, 1100 / 256, 2}));
@@ -384,12 +384,12 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     for (int i = 0; i < 100; ++i)
         r.com.receive(answerFrame(records));
     QCOMPARE(events(), 0);
-    QCOMPARE(r.link.rejectedAnswers, 104);
+    QCOMPARE(r.link.rejectedAnswers(), 104);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("st_err")), QStringLiteral("Respuestas rechazadas en esta conexión: 104"));
     // A new connection counts afresh.
     r.link.endSession();
     r.connectModem();
-    QCOMPARE(r.link.rejectedAnswers, 0);
+    QCOMPARE(r.link.rejectedAnswers(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_transfer)

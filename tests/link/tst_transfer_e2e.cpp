@@ -75,7 +75,7 @@ struct Session {
         return waitFor([this] { return link.connected(); });
     }
     bool turn(bool answered = true) { return linkTurn(link, answered); }
-    bool runWhile(const bool& flag) { return linkTurnsWhile(link, flag); }
+    bool runWhile(bool (mdl_trans::*pending)() const) { return linkTurnsWhile(link, pending); }
     QList<Row> rows() { return panelimage::rows(c, console.il_abonado); }
     int markedRows() { return panelimage::markedRows(c, console.il_abonado); }
     void markAll(int estado)
@@ -87,7 +87,7 @@ struct Session {
     bool load(bool upload)
     {
         markAll(upload ? 1 : -1);
-        (upload ? link.writePending : link.readPending) = true;
+        upload ? link.forTestSetWritePending(true) : link.forTestSetReadPending(true);
         return link.f_cargatransferencia(console.il_abonado);
     }
     // Other programming in the panel.
@@ -133,7 +133,7 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     QVERIFY(rows.size() > 100);
 
     QVERIFY(s.load(true));
-    QVERIFY(s.runWhile(s.link.writePending));
+    QVERIFY(s.runWhile(&mdl_trans::writePending));
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(s.markedRows(), 0);
     QCOMPARE(s.panel.ignored, 0);
@@ -141,9 +141,9 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     // Other programming in the panel comes back into every section.
     s.scramblePanel(4);
     QVERIFY(s.load(false));
-    QVERIFY(s.runWhile(s.link.readPending));
+    QVERIFY(s.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
-    QVERIFY(!s.link.frameError);
+    QVERIFY(!s.link.frameError());
     QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
 }
 
@@ -163,13 +163,13 @@ void tst_transfer_e2e::downloadCutOffFinishesOnTheNextConnection()
     for (int i = 0; i < 20 && s.link.connected(); ++i)
         QVERIFY(s.turn(false));
     QVERIFY(!s.link.connected());
-    QVERIFY(s.link.readPending);
+    QVERIFY(s.link.readPending());
     const int runsBefore = s.panel.requestsOf(0);
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command; }));
 
     s.panel.state.accessCode = QStringLiteral("1234");
     QVERIFY(s.connect());
-    QVERIFY(s.runWhile(s.link.readPending));
+    QVERIFY(s.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QCOMPARE(s.markedRows(), 0);
     QVERIFY(s.panel.requestsOf(0) > runsBefore);
@@ -187,8 +187,8 @@ void tst_transfer_e2e::eventLogInBothFormats()
         s.panel.state.eventLog = log;
         QVERIFY(s.connect());
         QVERIFY(s.turn());
-        s.link.eventsPending = true;
-        QVERIFY(s.runWhile(s.link.eventsPending));
+        s.link.forTestSetEventsPending(true);
+        QVERIFY(s.runWhile(&mdl_trans::eventsPending));
         QVERIFY(s.panel.state.eventLog.isEmpty());
         QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
         QCOMPARE(s.panel.requestsOf(model == 1 ? 6 : 13), 4); // 3 + 3 + 2 records, then none
@@ -227,35 +227,35 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         return r.code == 1 && wrongAnswers-- > 0 ? forged : answer;
     };
     const auto turn = [&] {
-        const int before = s.link.framesSent;
-        for (int i = 0; i < 2000 && s.link.framesSent == before; ++i)
+        const int before = s.link.framesSent();
+        for (int i = 0; i < 2000 && s.link.framesSent() == before; ++i)
             s.link.tick();
         if (overIp) {
             stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
             stranger.writeDatagram(forgedAck, QHostAddress::LocalHost, s.comm.options.stationPort);
         }
-        return waitFor([&] { return s.link.awaitingAnswer == 0; });
+        return waitFor([&] { return s.link.awaitingAnswer() == 0; });
     };
     QVERIFY(s.connect());
     QVERIFY(turn());
     const QList<Row> rows = s.rows();
 
     QVERIFY(s.load(true));
-    for (int i = 0; i < 2000 && s.link.writePending; ++i)
+    for (int i = 0; i < 2000 && s.link.writePending(); ++i)
         QVERIFY(turn());
-    QCOMPARE(s.link.rejectedAnswers, 3);
+    QCOMPARE(s.link.rejectedAnswers(), 3);
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(storedValues(s.rows()), storedValues(rows));
     QCOMPARE(s.markedRows(), 0);
 
     s.scramblePanel(5);
     QVERIFY(s.load(false));
-    for (int i = 0; i < 2000 && s.link.readPending; ++i)
+    for (int i = 0; i < 2000 && s.link.readPending(); ++i)
         QVERIFY(turn());
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QCOMPARE(s.panel.ignored, 0);
     if (overIp) {
-        QVERIFY(s.link.strangerDatagrams > 100);
+        QVERIFY(s.link.strangerDatagrams() > 100);
         QVERIFY(!stranger.hasPendingDatagrams());
         QVERIFY(s.link.view().toolTip(QStringLiteral("img_IP")).startsWith(QStringLiteral("Datagramas descartados")));
     }

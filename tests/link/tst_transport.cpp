@@ -58,9 +58,9 @@ void tst_transport::dialConnectsOnSplitKeyword()
     r.com.receive("T");
     QVERIFY(r.link.connected());
     QVERIFY(!r.link.dialling());
-    QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdReadClock));
-    QCOMPARE(r.link.waitCountdown, 15);
-    QVERIFY(!r.link.endAfterConnect);
+    QCOMPARE(r.link.pendingCommand(), int(mdl_trans::CmdReadClock));
+    QCOMPARE(r.link.waitCountdown(), 15);
+    QVERIFY(!r.link.endAfterConnect());
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
     QCOMPARE(r.console.is_password, QStringLiteral("1234"));
     // Not green before the panel has answered once.
@@ -68,8 +68,8 @@ void tst_transport::dialConnectsOnSplitKeyword()
     QCOMPARE(r.link.view().toolTip("img_connect"), QStringLiteral("Conectado, sin respuesta del panel"));
     // The rest of the modem's line is no frame: it gives the speed.
     r.com.receive(" 1200/ARQ\r\n");
-    QVERIFY(!r.link.frameError);
-    QCOMPARE(r.link.waitCountdown, 15);
+    QVERIFY(!r.link.frameError());
+    QCOMPARE(r.link.waitCountdown(), 15);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Conectado por módem (1200 bps)"));
     r.firstTurn();
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
@@ -86,7 +86,7 @@ void tst_transport::dialTimesOutRed()
     QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
-    QVERIFY(!r.link.waitingForCall && !r.link.connected());
+    QVERIFY(!r.link.waitingForCall() && !r.link.connected());
     QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s"));
     // The scheduler stays quiet afterwards.
     r.com.takeWritten();
@@ -105,7 +105,7 @@ void tst_transport::endDuringDialStopsAtOnce()
     QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
-    QCOMPARE(r.link.pendingCommand, 0);
+    QCOMPARE(r.link.pendingCommand(), 0);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Llamada cancelada"));
     // A CONNECT arriving late changes nothing.
     r.com.receive("CONNECT");
@@ -118,7 +118,7 @@ void tst_transport::failedDialGoesBackToWaiting()
     {
         LinkRig r;
         r.link.Img_wait_call_Click();
-        QVERIFY(r.link.waitingForCall && r.link.waitingForConnect());
+        QVERIFY(r.link.waitingForCall() && r.link.waitingForConnect());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
         QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
         r.link.img_connect_Click();
@@ -127,19 +127,19 @@ void tst_transport::failedDialGoesBackToWaiting()
         r.ticks(900);
         QVERIFY(!r.link.dialling());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
-        QVERIFY(r.com.isOpen() && r.link.waitingForCall && r.link.waitingForConnect() && !r.link.ipMode);
+        QVERIFY(r.com.isOpen() && r.link.waitingForCall() && r.link.waitingForConnect() && !r.link.ipMode());
     }
     // Over IP: dialling while waiting on the socket asks for an IP call-back.
     {
         LinkRig r;
         r.link.Command1_Click();
-        QVERIFY(r.link.ipMode && r.link.waitingForCall);
+        QVERIFY(r.link.ipMode() && r.link.waitingForCall());
         QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("amarillo"));
         r.link.img_connect_Click();
-        QVERIFY(r.link.ipCallBack && !r.link.ipMode);
+        QVERIFY(r.link.ipCallBack() && !r.link.ipMode());
         r.ticks(900);
-        QVERIFY(r.link.ipMode && r.link.waitingForCall && r.link.waitingForConnect());
-        QVERIFY(!r.link.ipCallBack);
+        QVERIFY(r.link.ipMode() && r.link.waitingForCall() && r.link.waitingForConnect());
+        QVERIFY(!r.link.ipCallBack());
         QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s. "
                                                           "Esperando la llamada del panel por IP en el puerto 5000"));
         QCOMPARE(r.ip.binds, (QList<quint16>{5000, 5000}));
@@ -154,7 +154,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     r.link.img_connect_Click();
     r.com.takeWritten();
     r.com.receive("CONNECT");
-    QVERIFY(r.link.connected() && r.link.endAfterConnect);
+    QVERIFY(r.link.connected() && r.link.endAfterConnect());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
     QCOMPARE(r.ticksUntilSent(), 16);
     const QByteArray written = r.com.takeWritten();
@@ -164,13 +164,13 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     // Hung up (port closed and reopened) and waiting for the panel's call.
     QVERIFY(written.endsWith("ATS0=1\r"));
     QCOMPARE(r.com.closes, 2);
-    QVERIFY(!r.link.connected() && r.link.waitingForCall && r.link.waitingForConnect());
+    QVERIFY(!r.link.connected() && r.link.waitingForCall() && r.link.waitingForConnect());
     // Asking for the call-back is no failed connection.
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Esperando la llamada del panel por módem"));
     QCOMPARE(r.console.failedConnections, 0);
     // The panel calls back: a normal connection, no end on the first turn.
     r.com.receive("RING\r\nCONNECT\r\n");
-    QVERIFY(r.link.connected() && !r.link.endAfterConnect);
+    QVERIFY(r.link.connected() && !r.link.endAfterConnect());
     r.ticks(16);
     QCOMPARE(requestBytes(r.com.takeWritten()).value(3), 10);
 }
@@ -206,7 +206,7 @@ void tst_transport::doubleCall()
     c.ticks(150);
     QVERIFY(c.link.img_end_Click());
     QVERIFY(!c.link.dialling());
-    QVERIFY(c.link.ipMode && c.link.waitingForConnect());
+    QVERIFY(c.link.ipMode() && c.link.waitingForConnect());
     c.ticks(400);
     QVERIFY(c.com.written.endsWith("ATDT5550101\r") && c.com.writes.size() == 1);
 }
@@ -216,13 +216,13 @@ void tst_transport::waitingScansForTheKeyword()
     LinkRig r;
     r.link.f_esperallamada();
     // Characters arriving before the wait are not the link's.
-    QCOMPARE(r.link.receiveBuffer.size(), 0);
+    QCOMPARE(r.link.receiveBuffer().size(), 0);
     QRandomGenerator rng(7);
     for (int i = 0; i < 3000; ++i) {
         r.com.receive(QByteArray(1, char("CONECT ORING\r\n"[rng.bounded(14)])));
         if (r.link.connected())
             break;
-        QVERIFY(r.link.receiveBuffer.size() <= 7);
+        QVERIFY(r.link.receiveBuffer().size() <= 7);
     }
     if (!r.link.connected()) {
         for (char c : QByteArray("CONNECT"))
@@ -230,7 +230,7 @@ void tst_transport::waitingScansForTheKeyword()
     }
     QVERIFY(r.link.connected());
     QVERIFY(!r.link.waitingForConnect());
-    QVERIFY(r.link.waitingForCall);
+    QVERIFY(r.link.waitingForCall());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
 }
 
@@ -245,13 +245,13 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     r.ip.arrive("CONNECT", 4001);
     r.ip.arrive("xxxxxxxxxxxxxxxxxxxxxxxxxCONNECT", 4001);
     QVERIFY(!r.link.connected());
-    QVERIFY(r.link.receiveBuffer.size() <= 10);
+    QVERIFY(r.link.receiveBuffer().size() <= 10);
     // Serial text is not the link's while it waits on the socket.
     r.com.open();
     r.com.receive("CONNECT IP");
     QVERIFY(!r.link.connected());
     r.ip.arrive("CONNECT IP", 4002, QHostAddress(QStringLiteral("127.0.0.2")));
-    QVERIFY(r.link.connected() && r.link.ipMode);
+    QVERIFY(r.link.connected() && r.link.ipMode());
     QCOMPARE(r.link.view().st_rx, LinkColour::Blue);
     // Requests go to the sender of the last datagram.
     r.ticks(16);
@@ -264,11 +264,11 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     // dropped and the replies stay with the panel.
     const QHostAddress panel(QStringLiteral("127.0.0.2"));
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
-    QVERIFY(!r.link.clockKnown && !r.link.frameError);
-    QCOMPARE(r.link.strangerDatagrams, 1);
+    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
+    QCOMPARE(r.link.strangerDatagrams(), 1);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
-    QVERIFY(r.link.clockKnown && !r.link.frameError);
-    QCOMPARE(r.link.waitCountdown, 3);
+    QVERIFY(r.link.clockKnown() && !r.link.frameError());
+    QCOMPARE(r.link.waitCountdown(), 3);
     r.ticks(4);
     QCOMPARE(r.ip.sent.last().port, quint16(4002));
     QCOMPARE(r.ip.sent.last().host, panel);
@@ -283,7 +283,7 @@ void tst_transport::endingVariants()
         r.link.img_end_Click();
         r.ticks(16);
         QCOMPARE(r.ip.sent.size(), 3);
-        QVERIFY(!r.link.connected() && !r.link.waitingForCall && !r.link.ipMode);
+        QVERIFY(!r.link.connected() && !r.link.waitingForCall() && !r.link.ipMode());
         QVERIFY(!r.ip.isBound());
     }
     // A modem connection with the IP call-back asked by Command1.
@@ -291,17 +291,17 @@ void tst_transport::endingVariants()
         LinkRig r;
         r.connectModem();
         r.link.Command1_Click();
-        QVERIFY(r.link.ipCallBack);
+        QVERIFY(r.link.ipCallBack());
         QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("naranja"));
         r.link.Command1_Click();
-        QVERIFY(!r.link.ipCallBack);
+        QVERIFY(!r.link.ipCallBack());
         r.link.Command1_Click();
         r.link.img_end_Click();
         r.ticks(16);
         const auto reqs = r.takeRequests();
         QCOMPARE(reqs.size(), 3);
         QCOMPARE(reqs[0].value(4), 1);
-        QVERIFY(r.link.ipMode && r.link.waitingForConnect() && r.ip.isBound());
+        QVERIFY(r.link.ipMode() && r.link.waitingForConnect() && r.ip.isBound());
     }
     // A plain modem connection: idle afterwards.
     {
@@ -309,7 +309,7 @@ void tst_transport::endingVariants()
         r.connectModem();
         r.link.img_end_Click();
         r.ticks(16);
-        QVERIFY(!r.link.connected() && !r.link.waitingForCall && !r.com.isOpen());
+        QVERIFY(!r.link.connected() && !r.link.waitingForCall() && !r.com.isOpen());
         QCOMPARE(r.link.view().statusLine, QStringLiteral("Comunicación terminada"));
     }
 }
@@ -318,33 +318,33 @@ void tst_transport::consoleToggles()
 {
     LinkRig r;
     r.link.Img_wait_call_Click();
-    QVERIFY(r.link.waitingForCall);
+    QVERIFY(r.link.waitingForCall());
     r.link.Img_wait_call_Click();
-    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect() && !r.com.isOpen());
+    QVERIFY(!r.link.waitingForCall() && !r.link.waitingForConnect() && !r.com.isOpen());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("gris"));
 
     r.connectIp();
     QVERIFY(!r.link.img_connect_Click());
-    QVERIFY(r.link.ipMode && !r.link.ipCallBack);
+    QVERIFY(r.link.ipMode() && !r.link.ipCallBack());
     r.link.Img_wait_call_Click();
     r.link.Command1_Click(); // an IP link: no call-back switch
-    QVERIFY(r.link.connected() && r.link.waitingForCall && !r.link.ipCallBack);
+    QVERIFY(r.link.connected() && r.link.waitingForCall() && !r.link.ipCallBack());
     r.link.f_finespera();
     r.link.f_esperallamada();
-    QVERIFY(r.link.ipMode && r.link.connected());
+    QVERIFY(r.link.ipMode() && r.link.connected());
 
     // Commands need a link and nothing pending.
     r.link.endSession();
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm));
     r.connectModem();
-    r.link.pendingCommand = 0;
+    r.link.setPendingCommand(0);
     QVERIFY(!r.link.queueCommand(5));
     QVERIFY(!r.link.queueCommand(mdl_trans::CmdPgm, 8));
     QVERIFY(r.link.queueCommand(mdl_trans::CmdPanic));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("verde"));
     // "Cortar" replaces whatever was pending.
     QVERIFY(r.link.img_end_Click());
-    QCOMPARE(r.link.pendingCommand, int(mdl_trans::CmdEnd));
+    QCOMPARE(r.link.pendingCommand(), int(mdl_trans::CmdEnd));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().picture("img_end"), QStringLiteral("verde"));
 }
@@ -360,14 +360,14 @@ void tst_transport::portOrSocketUnavailable()
     QVERIFY(!r.link.dialling());
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("rojo"));
     r.link.f_esperallamada();
-    QVERIFY(!r.link.waitingForCall && !r.link.waitingForConnect());
+    QVERIFY(!r.link.waitingForCall() && !r.link.waitingForConnect());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("rojo"));
     r.ticks(2000);
     QVERIFY(!r.link.dialling() && !r.link.connected());
 
     r.ip.canBind = false;
     r.link.f_esperaip();
-    QVERIFY(!r.link.waitingForCall && !r.link.ipMode);
+    QVERIFY(!r.link.waitingForCall() && !r.link.ipMode());
     QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("rojo"));
     QVERIFY(r.st.messages.shown.isEmpty());
 
@@ -375,7 +375,7 @@ void tst_transport::portOrSocketUnavailable()
     r.ip.canBind = true;
     db::exec(mdl_main::instance().db(), QStringLiteral("DELETE FROM configuracion"));
     r.link.f_esperaip();
-    QVERIFY(!r.link.waitingForCall);
+    QVERIFY(!r.link.waitingForCall());
     QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 101"));
     QVERIFY(r.ip.binds.size() == 1);
 }
@@ -385,8 +385,7 @@ void tst_transport::keypadOwnsTheSerialEvents()
     LinkRig r;
     r.link.f_esperallamada();
     QList<int> events;
-    r.link.keypadHandler = [&events](int e) { events << e; };
-    r.link.keypadOpen = true;
+    r.link.setKeypad([&events](int e) { events << e; });
     r.com.receive("CONNECT");
     QVERIFY(!r.link.connected());
     QCOMPARE(events.size(), 7);
@@ -394,10 +393,10 @@ void tst_transport::keypadOwnsTheSerialEvents()
     QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
     QVERIFY(!r.link.img_connect_Click());
     r.link.Img_wait_call_Click();
-    QVERIFY(r.link.waitingForCall);
+    QVERIFY(r.link.waitingForCall());
 
     // Idle: characters stay in the port's buffer.
-    r.link.keypadOpen = false;
+    r.link.clearKeypad();
     r.link.f_finespera();
     r.com.open();
     r.com.receive("RING");
@@ -439,15 +438,15 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     r.com.receive("RING\r\nCONNECT 9600/V42");
     r.ticks(16);
     r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
-    QCOMPARE(r.link.lineSpeed, 9600);
+    QCOMPARE(r.link.lineSpeed(), 9600);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
-    QVERIFY(r.link.clockKnown && !r.link.frameError);
+    QVERIFY(r.link.clockKnown() && !r.link.frameError());
     // Result-code words inside a frame, or not on a line of their own, end nothing.
     r.com.receive(":NO CARRIER\r");
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
     r.com.receive("BUSY\r\n");
-    QVERIFY(r.link.connected() && r.link.clockKnown);
-    QVERIFY(r.link.lineReason.isEmpty());
+    QVERIFY(r.link.connected() && r.link.clockKnown());
+    QVERIFY(r.link.lineReason().isEmpty());
     // The line drops: ended at once, no end request, back to waiting.
     r.com.takeWritten();
     r.com.receive("\r\nNO CARRIER\r\n");
@@ -471,36 +470,36 @@ void tst_transport::ipSessionBelongsToItsPanel()
     r.ip.arrive("CONNECT", 4000, other);
     r.ip.arrive(" IP", 4000, panel);
     QVERIFY(!r.link.connected());
-    QCOMPARE(r.link.strangerDatagrams, 1);
+    QCOMPARE(r.link.strangerDatagrams(), 1);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
              QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)"));
     r.ip.arrive("CONNECT IP", 4500, panel);
     QVERIFY(r.link.connected());
-    QCOMPARE(r.link.peerHost, panel);
-    QCOMPARE(r.link.peerPort, quint16(4500));
+    QCOMPARE(r.link.peerHost(), panel);
+    QCOMPARE(r.link.peerPort(), quint16(4500));
 
     // An allowed address on another port, and the same port elsewhere, are
     // strangers: nothing of theirs is decoded and replies stay with the panel.
     r.ticks(16);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
-    QVERIFY(!r.link.clockKnown && !r.link.frameError);
-    QCOMPARE(r.link.strangerDatagrams, 3);
+    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
+    QCOMPARE(r.link.strangerDatagrams(), 3);
     r.ticks(60);
     QCOMPARE(r.ip.sent.size(), 2);
     for (const auto& sent : r.ip.sent)
         QVERIFY(sent.host == panel && sent.port == 4500);
     r.ip.arrive(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}), 4500, panel);
-    QVERIFY(!r.link.frameError);
+    QVERIFY(!r.link.frameError());
 
     // The session over, the panel is nobody's until the next CONNECT IP.
     r.link.endSession();
-    QVERIFY(r.link.peerHost.isNull());
+    QVERIFY(r.link.peerHost().isNull());
 
     // A list that cannot be read keeps the socket closed.
     db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
     r.link.f_esperaip();
-    QVERIFY(!r.ip.isBound() && !r.link.waitingForCall);
+    QVERIFY(!r.ip.isBound() && !r.link.waitingForCall());
 }
 
 void tst_transport::lostSerialDeviceEndsTheLink_data()
@@ -534,7 +533,7 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QVERIFY(!r.com.isOpen());
     QVERIFY(!mdl_main::instance().portOpen);
     QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
-    QVERIFY(!r.link.connected() && !r.link.dialling() && !r.link.waitingForConnect() && !r.link.waitingForCall);
+    QVERIFY(!r.link.connected() && !r.link.dialling() && !r.link.waitingForConnect() && !r.link.waitingForCall());
     if (red.isEmpty()) {
         QVERIFY(r.st.messages.shown.isEmpty());
         return;
@@ -543,9 +542,9 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QCOMPARE(r.st.messages.shown.size(), 1);
     QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 102"));
     // Nothing runs on afterwards: no dial result, no request, no reopening.
-    const int sent = r.link.framesSent, opens = r.com.opens;
+    const int sent = r.link.framesSent(), opens = r.com.opens;
     r.ticks(1200);
-    QCOMPARE(r.link.framesSent, sent);
+    QCOMPARE(r.link.framesSent(), sent);
     QCOMPARE(r.com.opens, opens);
     QVERIFY(!r.link.connected());
     QCOMPARE(r.st.messages.shown.size(), 1);
