@@ -45,11 +45,10 @@ w_panel* console(int history)
 void eventAnswer(w_panel* w, int n)
 {
     mdl_trans& link = mdl_trans::instance();
-    link.rxFrame[0] = 6;
-    for (int k = 0; k < 8; ++k) {
-        link.rxFrame[size_t(1 + 2 * k)] = (n + k) % 24;
-        link.rxFrame[size_t(2 + 2 * k)] = k;
-    }
+    QList<int> answer{6};
+    for (int k = 0; k < 8; ++k)
+        answer << (n + k) % 24 << k;
+    link.forTestSetAnswer(answer);
     link.f_guardaeventos(17);
     w->wf_muestraeventos();
     QCoreApplication::processEvents();

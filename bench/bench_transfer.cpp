@@ -69,10 +69,10 @@ bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms
         link.forTestSetAddress(a, a / 8, 2);
     link.forTestSetAddress(24, mdl_trans::NoSection, 0);
     link.forTestSetRun(4, 20);
-    link.rxFrame[0] = 0;
+    QList<int> answer{0};
     for (int k = 1; k <= 16; ++k)
-        link.rxFrame[size_t(k)] = k;
-    link.rxCount = 17;
+        answer << k;
+    link.forTestSetAnswer(answer);
     QElapsedTimer t;
     t.start();
     link.f_recibememoria(17);

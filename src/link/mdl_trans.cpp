@@ -76,21 +76,21 @@ void mdl_trans::reset()
     m_pendingCommand = m_waitCountdown = m_awaitingAnswer = m_retryCounter = 0;
     m_outstandingRequest = -1;
     m_rejectedAnswers = 0;
-    m_frameError = m_clockKnown = status.faultView = m_ticksSuspended = false;
+    m_frameError = m_clockKnown = m_status.faultView = m_ticksSuspended = false;
     clockOffsetMs = 0;
-    rxFrame.fill(0);
-    txFrame.fill(0);
-    rxCount = 0;
+    m_rxFrame.fill(0);
+    m_txFrame.fill(0);
+    m_rxCount = 0;
     m_answersReceived.fill(0);
     m_framesSent = 0;
     m_writePending = m_readPending = m_eventsPending = false;
     progressPercent = m_progressTotal = 0;
-    memoryImage.fill(0);
-    transferMarks.fill(0);
-    addressSection.fill(NoSection);
+    m_memoryImage.fill(0);
+    m_transferMarks.fill(0);
+    m_addressSection.fill(NoSection);
     addressType.fill(0);
     currentSubscriber = m_runStart = m_runEnd = 0;
-    status.pgmIndex = 0;
+    m_status.pgmIndex = 0;
     m_dialText.clear();
     m_dialPhone.clear();
     m_messages.clear();
@@ -197,7 +197,7 @@ bool mdl_trans::queueCommand(int command, int pgm)
     if (command == CmdPgm) {
         if (pgm < 0 || pgm > 7)
             return false;
-        status.pgmIndex = pgm;
+        m_status.pgmIndex = pgm;
     }
     m_pendingCommand = command;
     f_muestraestado();
@@ -210,7 +210,7 @@ int mdl_trans::zoneBypassClick(int zone)
     // is logged.
     if (zone < 0 || zone > 15 || !connected())
         return 0;
-    int& e = status.zoneBypass[size_t(zone)];
+    int& e = m_status.zoneBypass[size_t(zone)];
     int log = 0;
     if (e == 0 || e == 2) {
         e = 3;
@@ -225,9 +225,9 @@ int mdl_trans::zoneBypassClick(int zone)
 
 bool mdl_trans::partitionClick(int k)
 {
-    if (k < 0 || k > 3 || !connected() || status.partition < 0 || status.partition == k + 4)
+    if (k < 0 || k > 3 || !connected() || m_status.partition < 0 || m_status.partition == k + 4)
         return false;
-    status.partition = k + 4;
+    m_status.partition = k + 4;
     f_muestraestado();
     return true;
 }
@@ -244,14 +244,14 @@ void mdl_trans::setPendingCommand(int command)
 
 void mdl_trans::f_guardaestado(int count)
 {
-    decodeStatus(rxFrame, count, status);
+    decodeStatus(m_rxFrame, count, m_status);
 }
 
 void mdl_trans::clearSession()
 {
-    const int pgmIndex = status.pgmIndex;
-    status = LinkStatus{};
-    status.pgmIndex = pgmIndex;
+    const int pgmIndex = m_status.pgmIndex;
+    m_status = LinkStatus{};
+    m_status.pgmIndex = pgmIndex;
     m_writePending = false;
     progressPercent = 0;
     m_progressTotal = 0;
@@ -279,7 +279,7 @@ void mdl_trans::endSession()
 
 const LinkView& mdl_trans::f_muestraestado()
 {
-    const IndicatorState state{status,        connected(),      answeredSinceConnect, m_waitingForCall,
+    const IndicatorState state{m_status,        connected(),      answeredSinceConnect, m_waitingForCall,
                                waitingForConnect(), m_ipMode,     m_ipCallBack,           m_frameError,
                                m_pendingCommand, m_lineSpeed,     m_lineReason,           m_rejectedAnswers,
                                m_strangerDatagrams, lastStranger};

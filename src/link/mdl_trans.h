@@ -121,10 +121,8 @@ public:
     static constexpr int MaxFrameBytes = codec::MaxBytes;
     // The answer being decoded: bytes 0 (answer code) ... rxCount, the last
     // one being the checksum; rxCount is the byte count without it.
-    std::array<int, MaxFrameBytes> rxFrame{};
-    int rxCount = 0;
-    // The request being built.
-    std::array<int, MaxFrameBytes> txFrame{};
+    const std::array<int, MaxFrameBytes>& rxFrame() const { return m_rxFrame; }
+    int rxCount() const { return m_rxCount; }
     // Good answers received, by answer code (0-15), and requests sent.
     const std::array<int, 16>& answersReceived() const { return m_answersReceived; }
     int framesSent() const { return m_framesSent; }
@@ -142,14 +140,14 @@ public:
     // address 0-5000 (f_cargatransferencia builds it).
     static constexpr int MemorySize = 5001;
     static constexpr int NoSection = 1000;
-    std::array<qint16, MemorySize> memoryImage{};
-    std::array<qint16, MemorySize> transferMarks{};   // 1 write, -1 read, 0 nothing
-    std::array<qint16, MemorySize> addressSection{};  // id_seccion; NoSection = none
+    const std::array<qint16, MemorySize>& memoryImage() const { return m_memoryImage; }
+    const std::array<qint16, MemorySize>& transferMarks() const { return m_transferMarks; } // 1 write, -1 read, 0 nothing
+    const std::array<qint16, MemorySize>& addressSection() const { return m_addressSection; } // id_seccion; NoSection = none
     int runStart() const { return m_runStart; } // first address of the last memory request
     int runEnd() const { return m_runEnd; }     // address after its last byte
 
     // ---- Panel status -----------------------------------------------------
-    LinkStatus status;
+    const LinkStatus& status() const { return m_status; }
 
     // ---- Transport --------------------------------------------------------
     void f_reseteamodem();
@@ -256,9 +254,16 @@ public:
     // from the database would.
     void forTestSetAddress(int address, int section, int type)
     {
-        addressSection[size_t(address)] = qint16(section);
+        m_addressSection[size_t(address)] = qint16(section);
         addressType[size_t(address)] = qint16(type);
     }
+    // The panel status as an earlier answer or click would have left it.
+    LinkStatus& forTestStatus() { return m_status; }
+    // An answer as the decoder leaves it (code first, checksum excluded),
+    // for calling its handler directly.
+    void forTestSetAnswer(const QList<int>& bytes);
+    // The request bytes f_enviatrama sends.
+    void forTestSetRequest(const QList<int>& bytes);
 
     // ---- Messages ---------------------------------------------------------
     // A frame handler never opens a box: its nested event loop would feed the
@@ -365,6 +370,13 @@ private:
     double m_progressTotal = 0;
     int m_runStart = 0;
     int m_runEnd = 0;
+    std::array<int, MaxFrameBytes> m_rxFrame{};
+    int m_rxCount = 0;
+    std::array<int, MaxFrameBytes> m_txFrame{}; // the request being built
+    std::array<qint16, MemorySize> m_memoryImage{};
+    std::array<qint16, MemorySize> m_transferMarks{};
+    std::array<qint16, MemorySize> m_addressSection{};
+    LinkStatus m_status;
     // Session and transfer state no one outside the link reads.
     // Panel addresses or networks allowed to connect (empty: any), from the
     // settings; Open_IP reads them.

@@ -9,15 +9,28 @@
 #include "link/mdl_trans_log.h"
 #include "link/serialport.h"
 
+#include <algorithm>
+
+void mdl_trans::forTestSetAnswer(const QList<int>& bytes)
+{
+    const auto n = std::min<qsizetype>(bytes.size(), MaxFrameBytes);
+    std::copy_n(bytes.begin(), n, m_rxFrame.begin());
+    m_rxCount = int(n);
+}
+
+void mdl_trans::forTestSetRequest(const QList<int>& bytes)
+{
+    std::copy_n(bytes.begin(), std::min<qsizetype>(bytes.size(), MaxFrameBytes), m_txFrame.begin());
+}
 
 void mdl_trans::f_enviatrama(int n)
 {
     n = qBound(1, n, MaxFrameBytes - 1);
     m_awaitingAnswer = 1;
     ++m_framesSent;
-    const QByteArray text = codec::encode(txFrame.data(), n);
+    const QByteArray text = codec::encode(m_txFrame.data(), n);
     m_pendingCommand = CmdNone;
-    m_outstandingRequest = txFrame[3];
+    m_outstandingRequest = m_txFrame[3];
     if (m_ipMode) {
         if (m_ip) {
             if (!m_peerHost.isNull()) {
@@ -89,37 +102,37 @@ void mdl_trans::f_decodifica()
         rejectAnswer(bytes[0], pairs - 1);
         bad = true;
     } else if (!bad) {
-        rxFrame = bytes;
-        rxCount = pairs - 1;
-        const int code = rxFrame[0];
+        m_rxFrame = bytes;
+        m_rxCount = pairs - 1;
+        const int code = m_rxFrame[0];
         m_frameError = false;
         m_outstandingRequest = -1;
         switch (code) {
         case 0:
-            f_recibememoria(rxCount);
+            f_recibememoria(m_rxCount);
             if (m_console)
                 m_console->wf_muestrasecciones();
             break;
         case 1:
-            f_confirmaescritura(rxCount);
+            f_confirmaescritura(m_rxCount);
             if (m_console)
                 m_console->wf_muestrasecciones();
             break;
         case 2:
         case 12:
-            status.faultView = code == 12;
-            f_guardaestado(rxCount);
+            m_status.faultView = code == 12;
+            f_guardaestado(m_rxCount);
             break;
         case 6:
-            f_guardaeventos(rxCount);
+            f_guardaeventos(m_rxCount);
             if (m_console)
                 m_console->wf_muestraeventos();
             break;
         case 10:
-            panelClock(rxCount);
+            panelClock(m_rxCount);
             break;
         case 13:
-            f_guardaeventosfecha(rxCount);
+            f_guardaeventosfecha(m_rxCount);
             if (m_console)
                 m_console->wf_muestraeventos();
             break;
@@ -172,7 +185,7 @@ void mdl_trans::rejectAnswer(int code, int count)
 void mdl_trans::panelClock(int count)
 {
     Q_UNUSED(count);
-    const int minute = rxFrame[1], hour = rxFrame[2], day = rxFrame[3], month = rxFrame[4], year = rxFrame[5];
+    const int minute = m_rxFrame[1], hour = m_rxFrame[2], day = m_rxFrame[3], month = m_rxFrame[4], year = m_rxFrame[5];
     // Two-digit years: the panel is set from the station's year mod 100.
     const QDate date(2000 + year, month, day);
     const QTime time(hour, minute);
@@ -235,7 +248,7 @@ void mdl_trans::sendTurn()
     case CmdArm: {
         header(3);
         const int mode = m_console ? m_console->armingModeIndex() : 0;
-        txFrame[4] = qBound(0, mode, 3);
+        m_txFrame[4] = qBound(0, mode, 3);
         send(5, 50);
         return;
     }
@@ -261,7 +274,7 @@ void mdl_trans::sendTurn()
         send(4, 50);
         return;
     case CmdFaults:
-        sendStatus(status.systemFlags[13] == 1 && !status.faultView);
+        sendStatus(m_status.systemFlags[13] == 1 && !m_status.faultView);
         return;
     default:
         break;
@@ -279,23 +292,23 @@ void mdl_trans::sendTurn()
         return;
     }
     bool bypassWaiting = false;
-    for (int e : status.zoneBypass)
+    for (int e : m_status.zoneBypass)
         bypassWaiting = bypassWaiting || e > 1;
     if (bypassWaiting)
         sendBypass();
-    else if (status.partition >= 4)
+    else if (m_status.partition >= 4)
         sendPartition();
     else
-        sendStatus(status.systemFlags[13] == 1 && status.faultView);
+        sendStatus(m_status.systemFlags[13] == 1 && m_status.faultView);
 }
 
 void mdl_trans::header(int code)
 {
     const QString pw = m_console ? m_console->is_password : QString();
-    txFrame[0] = codec::accessCodeByte(pw, 0);
-    txFrame[1] = codec::accessCodeByte(pw, 2);
-    txFrame[2] = protocolCode();
-    txFrame[3] = code;
+    m_txFrame[0] = codec::accessCodeByte(pw, 0);
+    m_txFrame[1] = codec::accessCodeByte(pw, 2);
+    m_txFrame[2] = protocolCode();
+    m_txFrame[3] = code;
 }
 
 int mdl_trans::protocolCode() const
@@ -318,7 +331,7 @@ void mdl_trans::sendStatus(bool faultVariant)
 void mdl_trans::sendEnd()
 {
     header(5);
-    txFrame[4] = m_ipCallBack ? 1 : 0;
+    m_txFrame[4] = m_ipCallBack ? 1 : 0;
     m_waitCountdown = 200;
     // The 4800 baud interface mode repeats it far more often.
     const bool interface = m_com && m_com->settings().startsWith(QLatin1String("48"));
@@ -331,12 +344,12 @@ void mdl_trans::sendEnd()
 void mdl_trans::sendBypass()
 {
     header(7);
-    txFrame[4] = 0;
-    txFrame[5] = 0;
+    m_txFrame[4] = 0;
+    m_txFrame[5] = 0;
     for (int i = 0; i < 16; ++i) {
-        int& e = status.zoneBypass[size_t(i)];
+        int& e = m_status.zoneBypass[size_t(i)];
         if (e == 1 || e == 3) {
-            txFrame[size_t(4 + i / 8)] |= 1 << (i % 8);
+            m_txFrame[size_t(4 + i / 8)] |= 1 << (i % 8);
             e = 1;
         } else if (e == 0 || e == 2) {
             e = 0;
@@ -347,9 +360,9 @@ void mdl_trans::sendBypass()
 
 void mdl_trans::sendPartition()
 {
-    status.partition &= 3;
+    m_status.partition &= 3;
     header(15);
-    txFrame[4] = status.partition;
+    m_txFrame[4] = m_status.partition;
     send(5, 50);
 }
 
@@ -357,27 +370,27 @@ void mdl_trans::sendSetClock()
 {
     const QDateTime t = now();
     header(8);
-    txFrame[4] = t.time().minute();
-    txFrame[5] = t.time().hour();
-    txFrame[6] = t.date().day();
-    txFrame[7] = t.date().month();
-    txFrame[8] = t.date().year() % 100;
+    m_txFrame[4] = t.time().minute();
+    m_txFrame[5] = t.time().hour();
+    m_txFrame[6] = t.date().day();
+    m_txFrame[7] = t.date().month();
+    m_txFrame[8] = t.date().year() % 100;
     send(9, 50);
 }
 
 void mdl_trans::sendPgm()
 {
     header(9);
-    txFrame[4] = (status.pgmMask ^ (1 << (status.pgmIndex & 7))) & 0xFF;
+    m_txFrame[4] = (m_status.pgmMask ^ (1 << (m_status.pgmIndex & 7))) & 0xFF;
     send(5, 50);
 }
 
 void mdl_trans::f_pidememoria(int start, int count)
 {
     header(0);
-    txFrame[4] = start % 256;
-    txFrame[5] = start / 256;
-    txFrame[6] = count;
+    m_txFrame[4] = start % 256;
+    m_txFrame[5] = start / 256;
+    m_txFrame[6] = count;
     send(7, 70);
 }
 
@@ -385,10 +398,10 @@ void mdl_trans::f_escribememoria(int start, const QList<int>& data)
 {
     const int n = int(qMin<qsizetype>(data.size(), 16));
     header(1);
-    txFrame[4] = start % 256;
-    txFrame[5] = start / 256;
+    m_txFrame[4] = start % 256;
+    m_txFrame[5] = start / 256;
     for (int k = 0; k < n; ++k)
-        txFrame[size_t(6 + k)] = data.at(k) & 0xFF;
+        m_txFrame[size_t(6 + k)] = data.at(k) & 0xFF;
     send(6 + n, 70);
 }
 
@@ -397,7 +410,7 @@ void mdl_trans::f_pideeventos()
     m_waitCountdown = 500;
     const bool shortRecords = protocolCode() < 2;
     header(shortRecords ? 6 : 13);
-    txFrame[4] = shortRecords ? 8 : 2;
+    m_txFrame[4] = shortRecords ? 8 : 2;
     send(5, 170);
 }
 

@@ -47,10 +47,10 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
     progressPercent = 0;
     sectionsDone = 0;
     m_view.pb_progreso = 0;
-    memoryImage.fill(0);
-    transferMarks.fill(0);
+    m_memoryImage.fill(0);
+    m_transferMarks.fill(0);
     addressType.fill(0);
-    addressSection.fill(NoSection);
+    m_addressSection.fill(NoSection);
 
     int lastCounted = NoSection;
     const auto count = [&](int section, int estado) {
@@ -62,9 +62,9 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
     const auto place = [&](int a, int value, int estado, int section, int type) {
         if (a < 0 || a >= MemorySize || value < 0)
             throw BadValue{};
-        memoryImage[size_t(a)] = qint16(value);
-        transferMarks[size_t(a)] = qint16(estado);
-        addressSection[size_t(a)] = qint16(section);
+        m_memoryImage[size_t(a)] = qint16(value);
+        m_transferMarks[size_t(a)] = qint16(estado);
+        m_addressSection[size_t(a)] = qint16(section);
         addressType[size_t(a)] = qint16(type);
     };
 
@@ -86,7 +86,7 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
                     count(r.seccion, r.estado);
                 }
                 if (r.valor == QLatin1String("1"))
-                    memoryImage[size_t(pos)] = qint16(memoryImage[size_t(pos)] | (1 << (r.item - 1)));
+                    m_memoryImage[size_t(pos)] = qint16(m_memoryImage[size_t(pos)] | (1 << (r.item - 1)));
                 break;
             case 2:
             case 3:
@@ -117,7 +117,7 @@ bool mdl_trans::loadFailed()
 {
     // A half-built image must not be moved: the marks and the pending flags
     // go, and the operator sees why nothing happens.
-    transferMarks.fill(0);
+    m_transferMarks.fill(0);
     m_writePending = false;
     m_readPending = false;
     m_progressTotal = 0;
@@ -132,7 +132,7 @@ void mdl_trans::nextRun(int mark)
 {
     m_waitCountdown = 500;
     int a = 0;
-    while (a < MemorySize && transferMarks[size_t(a)] != mark)
+    while (a < MemorySize && m_transferMarks[size_t(a)] != mark)
         ++a;
     // Address 5000 is never sent.
     if (a >= MemorySize - 1) {
@@ -146,14 +146,14 @@ void mdl_trans::nextRun(int mark)
     }
     m_runStart = a;
     int end = a + 1;
-    while (end < MemorySize - 1 && end - a < 16 && transferMarks[size_t(end)] == mark)
+    while (end < MemorySize - 1 && end - a < 16 && m_transferMarks[size_t(end)] == mark)
         ++end;
     m_runEnd = end;
     if (mark == 1) {
         QList<int> bytes;
         bytes.reserve(end - a);
         for (int i = a; i < end; ++i)
-            bytes << memoryImage[size_t(i)];
+            bytes << m_memoryImage[size_t(i)];
         f_escribememoria(m_runStart, bytes);
     } else {
         f_pidememoria(m_runStart, m_runEnd - m_runStart);
@@ -182,9 +182,9 @@ void mdl_trans::f_confirmaescritura(int count)
     // The sections before each change of section in the run (and at its
     // end) have been written completely.
     QList<int> written;
-    int prev = addressSection[size_t(m_runStart)];
+    int prev = m_addressSection[size_t(m_runStart)];
     for (int a = m_runStart; a <= m_runEnd; ++a) {
-        const int s = a < MemorySize ? addressSection[size_t(a)] : NoSection;
+        const int s = a < MemorySize ? m_addressSection[size_t(a)] : NoSection;
         if (s != prev) {
             if (prev != NoSection)
                 written << prev;
@@ -195,7 +195,7 @@ void mdl_trans::f_confirmaescritura(int count)
         for (qsizetype i = 0; i < written.size(); ++i)
             progressStep();
         for (int a = m_runStart; a < m_runEnd; ++a)
-            transferMarks[size_t(a)] = 0;
+            m_transferMarks[size_t(a)] = 0;
         // The run is done: a second acknowledgement of it changes nothing.
         m_runEnd = m_runStart;
     } else {
@@ -212,15 +212,15 @@ void mdl_trans::f_recibememoria(int count)
         return;
     m_ticksSuspended = true;
     for (int k = 0; k < m_runEnd - m_runStart; ++k) {
-        memoryImage[size_t(m_runStart + k)] = qint16(rxFrame[size_t(1 + k)]);
-        transferMarks[size_t(m_runStart + k)] = 0;
+        m_memoryImage[size_t(m_runStart + k)] = qint16(m_rxFrame[size_t(1 + k)]);
+        m_transferMarks[size_t(m_runStart + k)] = 0;
     }
     // A section that cannot be stored keeps its marks in the database; the
     // others go on. One message for the answer, however many sections failed.
     bool failed = false;
-    int prev = addressSection[size_t(m_runStart)];
+    int prev = m_addressSection[size_t(m_runStart)];
     for (int a = m_runStart; a <= m_runEnd; ++a) {
-        const int s = a < MemorySize ? addressSection[size_t(a)] : NoSection;
+        const int s = a < MemorySize ? m_addressSection[size_t(a)] : NoSection;
         if (s != prev) {
             if (prev != NoSection && !f_guardaseccion(prev))
                 failed = true;
@@ -242,7 +242,7 @@ void mdl_trans::unexpectedErrorInAnswer()
 bool mdl_trans::f_guardaseccion(int id_seccion)
 {
     int p = 0;
-    while (p < MemorySize && addressSection[size_t(p)] != id_seccion)
+    while (p < MemorySize && m_addressSection[size_t(p)] != id_seccion)
         ++p;
     if (p >= MemorySize)
         return true;
@@ -251,20 +251,20 @@ bool mdl_trans::f_guardaseccion(int id_seccion)
     switch (type) {
     case 1:
         for (int n = 1; n <= 8; ++n)
-            items.append({n, (memoryImage[size_t(p)] >> (n - 1)) & 1 ? QStringLiteral("1") : QStringLiteral("0")});
+            items.append({n, (m_memoryImage[size_t(p)] >> (n - 1)) & 1 ? QStringLiteral("1") : QStringLiteral("0")});
         break;
     case 2:
     case 3:
-        for (int k = 0; p + k < MemorySize && addressSection[size_t(p + k)] == id_seccion; ++k) {
-            const int b = memoryImage[size_t(p + k)];
+        for (int k = 0; p + k < MemorySize && m_addressSection[size_t(p + k)] == id_seccion; ++k) {
+            const int b = m_memoryImage[size_t(p + k)];
             items.append({k + 1, type == 2 ? QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper()
                                            : QStringLiteral("%1").arg(b, 3, 10, QLatin1Char('0'))});
         }
         break;
     case 4: {
         QString v;
-        for (int a = p; a < MemorySize && addressSection[size_t(a)] == id_seccion; ++a)
-            v += QStringLiteral("%1").arg(int(memoryImage[size_t(a)]), 2, 16, QLatin1Char('0')).toUpper();
+        for (int a = p; a < MemorySize && m_addressSection[size_t(a)] == id_seccion; ++a)
+            v += QStringLiteral("%1").arg(int(m_memoryImage[size_t(a)]), 2, 16, QLatin1Char('0')).toUpper();
         items.append({0, v});
         break;
     }
@@ -327,7 +327,7 @@ void mdl_trans::f_guardaeventos(int count)
         return;
     }
     for (int k = 0; k < (count - 1) / 2; ++k)
-        storeEvent(rxFrame[size_t(2 * k + 1)], rxFrame[size_t(2 * k + 2)], QString());
+        storeEvent(m_rxFrame[size_t(2 * k + 1)], m_rxFrame[size_t(2 * k + 2)], QString());
 }
 
 void mdl_trans::f_guardaeventosfecha(int count)
@@ -338,10 +338,10 @@ void mdl_trans::f_guardaeventosfecha(int count)
     }
     for (int k = 0; k < (count - 1) / 6; ++k) {
         const size_t b = size_t(6 * k + 1);
-        const int e = rxFrame[b];
-        const int p = rxFrame[b + 1];
-        const quint32 t = quint32(rxFrame[b + 2]) | quint32(rxFrame[b + 3]) << 8 | quint32(rxFrame[b + 4]) << 16 |
-                          quint32(rxFrame[b + 5]) << 24;
+        const int e = m_rxFrame[b];
+        const int p = m_rxFrame[b + 1];
+        const quint32 t = quint32(m_rxFrame[b + 2]) | quint32(m_rxFrame[b + 3]) << 8 | quint32(m_rxFrame[b + 4]) << 16 |
+                          quint32(m_rxFrame[b + 5]) << 24;
         const int parametro = int((t & 12) >> 2) * 1000 + int(t & 3) * 256 + p;
         storeEvent(e, parametro, codec::eventDate(t));
     }

@@ -318,7 +318,7 @@ void tst_panel::commandsQueueOneAtATime()
     // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
     c.click(QStringLiteral("img_cbpgm_6"));
     QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdPgm));
-    QCOMPARE(c.link.status.pgmIndex, 6);
+    QCOMPARE(c.link.status().pgmIndex, 6);
     QCOMPARE(logged(15).size(), 1);
     c.click(QStringLiteral("img_end"));
     QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
@@ -333,11 +333,11 @@ void tst_panel::bypassAndPartitions()
     // Not connected: nothing would be sent, so nothing changes or is logged.
     c.click(QStringLiteral("img_cbexclusion_4"));
     c.click(QStringLiteral("img_cbpgm_1"));
-    c.link.status.partition = 0;
+    c.link.forTestStatus().partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.status.zoneBypass[4], 0);
+    QCOMPARE(c.link.status().zoneBypass[4], 0);
     QCOMPARE(c.link.pendingCommand(), 0);
-    QCOMPARE(c.link.status.partition, 0);
+    QCOMPARE(c.link.status().partition, 0);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
              ui::picture(QStringLiteral("gris"), 14).toImage());
@@ -346,7 +346,7 @@ void tst_panel::bypassAndPartitions()
     c.firstTurn();
     for (int expected : {3, 2, 3}) {
         c.click(QStringLiteral("img_cbexclusion_4"));
-        QCOMPARE(c.link.status.zoneBypass[4], expected);
+        QCOMPARE(c.link.status().zoneBypass[4], expected);
     }
     const QString zone = QStringLiteral("Zona: 5 Abonado: 0001 - DEMOSTRACIÓN PANEL PX");
     QCOMPARE(logged(10), (QStringList{zone, zone}));
@@ -356,15 +356,15 @@ void tst_panel::bypassAndPartitions()
 
     // Unknown partition: nothing; otherwise once per change.
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.status.partition, -1);
-    c.link.status.partition = 0;
+    QCOMPARE(c.link.status().partition, -1);
+    c.link.forTestStatus().partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.status.partition, 6);
-    c.link.status.partition = 2;
+    QCOMPARE(c.link.status().partition, 6);
+    c.link.forTestStatus().partition = 2;
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.status.partition, 6);
+    QCOMPARE(c.link.status().partition, 6);
     c.click(QStringLiteral("img_cbparticion_2"));
-    QCOMPARE(c.link.status.partition, 6);
+    QCOMPARE(c.link.status().partition, 6);
     c.link.endSession();
 }
 
@@ -590,7 +590,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
     QCOMPARE(marks(1, sections.at(1)), QList<int>{0});
     QVERIFY(!c.link.ticksSuspended() && !c.link.readPending());
-    QVERIFY(std::all_of(c.link.transferMarks.cbegin(), c.link.transferMarks.cend(), [](qint16 m) { return m == 0; }));
+    QVERIFY(std::all_of(c.link.transferMarks().cbegin(), c.link.transferMarks().cend(), [](qint16 m) { return m == 0; }));
     QVERIFY(c.w->cb_bajarsel->isEnabled());
     c.link.endSession();
 }

@@ -154,7 +154,7 @@ void tst_endtoend::modemCallBack()
     QVERIFY(!s.link.endAfterConnect());
     QVERIFY(s.modem.commands.count(QStringLiteral("ATS0=1")) >= 2);
     QVERIFY(s.turn());
-    QCOMPARE(s.link.rxFrame[0], 10);
+    QCOMPARE(s.link.rxFrame()[0], 10);
     QCOMPARE(s.panel.requestsOf(5), 1);
     QCOMPARE(s.link.view().picture("Img_wait_call"), QStringLiteral("verde"));
 }
@@ -195,12 +195,12 @@ void tst_endtoend::ipSession()
     QVERIFY(s.link.clockKnown());
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_fallas"), QStringLiteral("azul"));
-    QCOMPARE(s.link.status.partition, 2);
-    QCOMPARE(s.link.status.pgmMask, 0x05);
+    QCOMPARE(s.link.status().partition, 2);
+    QCOMPARE(s.link.status().pgmMask, 0x05);
     // The fault lamp is lit: asking for faults shows them on the zones.
     QVERIFY(s.link.queueCommand(mdl_trans::CmdFaults));
     QVERIFY(s.turn());
-    QVERIFY(s.link.status.faultView);
+    QVERIFY(s.link.status().faultView);
     QCOMPARE(s.link.view().picture("img_zona_0"), QStringLiteral("azul"));
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("azul"));
     QCOMPARE(s.link.view().picture("img_zona_1"), QStringLiteral("gris"));
@@ -208,7 +208,7 @@ void tst_endtoend::ipSession()
     QVERIFY(s.turn());
     QCOMPARE(s.panel.state.partition, 1);
     QVERIFY(s.turn());
-    QCOMPARE(s.link.status.partition, 1);
+    QCOMPARE(s.link.status().partition, 1);
 
     QVERIFY(s.link.img_end_Click());
     QVERIFY(s.turn(false));

@@ -37,13 +37,13 @@ QByteArray randomAnswer(QRandomGenerator& rng)
 void checkInvariants(const mdl_trans& link)
 {
     QVERIFY(link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
-    QVERIFY(link.rxCount >= 0 && link.rxCount < mdl_trans::MaxFrameBytes);
-    QVERIFY(link.status.partition >= -1 && link.status.partition <= 7);
-    QVERIFY(link.status.pgmMask >= 0 && link.status.pgmMask <= 255);
+    QVERIFY(link.rxCount() >= 0 && link.rxCount() < mdl_trans::MaxFrameBytes);
+    QVERIFY(link.status().partition >= -1 && link.status().partition <= 7);
+    QVERIFY(link.status().pgmMask >= 0 && link.status().pgmMask <= 255);
     for (int i = 0; i < 16; ++i) {
-        QVERIFY(link.status.zoneState[size_t(i)] == 0 || link.status.zoneState[size_t(i)] == 1);
-        QVERIFY(link.status.zoneBypass[size_t(i)] >= 0 && link.status.zoneBypass[size_t(i)] <= 3);
-        QVERIFY(link.status.systemFlags[size_t(i)] == 0 || link.status.systemFlags[size_t(i)] == 1);
+        QVERIFY(link.status().zoneState[size_t(i)] == 0 || link.status().zoneState[size_t(i)] == 1);
+        QVERIFY(link.status().zoneBypass[size_t(i)] >= 0 && link.status().zoneBypass[size_t(i)] <= 3);
+        QVERIFY(link.status().systemFlags[size_t(i)] == 0 || link.status().systemFlags[size_t(i)] == 1);
     }
     QVERIFY(link.waitCountdown() >= 0 && link.waitCountdown() <= 1000);
 }

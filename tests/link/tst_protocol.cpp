@@ -74,9 +74,7 @@ void tst_protocol::encodesTheReferenceFrame()
 
     LinkRig r;
     r.connectModem();
-    r.link.txFrame[0] = 0x02;
-    r.link.txFrame[1] = 0x81;
-    r.link.txFrame[2] = 0x00;
+    r.link.forTestSetRequest({0x02, 0x81, 0x00});
     r.link.setPendingCommand(mdl_trans::CmdArm);
     r.link.f_enviatrama(3);
     QCOMPARE(r.com.takeWritten(), QByteArray(":ACIBAAHN\r"));
@@ -130,7 +128,7 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
     for (bool overIp : {false, true}) {
         LinkRig r;
         overIp ? r.connectIp() : r.connectModem();
-        r.link.status.zoneState[3] = 1;
+        r.link.forTestStatus().zoneState[3] = 1;
         r.link.forTestSetClockKnown(true);
         r.link.forTestSetRetryCounter(2);
         r.link.forTestSetAwaitingAnswer(1);
@@ -139,7 +137,7 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
         QCOMPARE(r.link.retryCounter(), 2);
         QCOMPARE(r.link.awaitingAnswer(), 0); // a frame did arrive
-        QCOMPARE(r.link.status.zoneState[3], 1);
+        QCOMPARE(r.link.status().zoneState[3], 1);
         QVERIFY(r.link.clockKnown());
         for (int n : r.link.answersReceived())
             QCOMPARE(n, 0);
@@ -164,7 +162,7 @@ void tst_protocol::serialNoiseAndShortFrames()
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
     QVERIFY(!r.link.frameError());
-    QCOMPARE(r.link.status.zoneState[0], 1);
+    QCOMPARE(r.link.status().zoneState[0], 1);
     QCOMPARE(r.link.waitCountdown(), 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
@@ -192,8 +190,8 @@ void tst_protocol::answersGoToTheirHandlers()
     QCOMPARE(r.link.answersReceived()[6], 1);
     QCOMPARE(r.link.answersReceived()[13], 1);
     // The handlers read the answer from rxFrame.
-    QCOMPARE(r.link.rxCount, 7);
-    QCOMPARE(r.link.rxFrame[3], 0x2A);
+    QCOMPARE(r.link.rxCount(), 7);
+    QCOMPARE(r.link.rxFrame()[3], 0x2A);
     QVERIFY(!r.link.frameError());
 }
 
@@ -236,16 +234,16 @@ void tst_protocol::requestLayouts()
         {"disarm", [&] { r.link.queueCommand(2); }, {0xA1, 0xF3, 2, 4}},
         {"panic", [&] { r.link.queueCommand(6); }, {0xA1, 0xF3, 2, 11}},
         {"set clock", [&] { r.link.queueCommand(9); }, {0xA1, 0xF3, 2, 8, 59, 23, 24, 12, 31}},
-        {"pgm", [&] { r.link.status.pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
-        {"faults", [&] { r.link.status.systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
+        {"pgm", [&] { r.link.forTestStatus().pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
+        {"faults", [&] { r.link.forTestStatus().systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
         {"status", [&] {}, {0xA1, 0xF3, 2, 2}},
-        {"fault status", [&] { r.link.status.faultView = true; }, {0xA1, 0xF3, 2, 12}},
+        {"fault status", [&] { r.link.forTestStatus().faultView = true; }, {0xA1, 0xF3, 2, 12}},
         {"faults back", [&] { r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 2}},
-        {"dated events", [&] { r.link.status.faultView = false; r.link.forTestSetEventsPending(true); }, {0xA1, 0xF3, 2, 13, 2}},
+        {"dated events", [&] { r.link.forTestStatus().faultView = false; r.link.forTestSetEventsPending(true); }, {0xA1, 0xF3, 2, 13, 2}},
         {"short events", [&] { r.console.is_strpanel = QStringLiteral("1"); }, {0xA1, 0xF3, 1, 6, 8}},
-        {"bypass", [&] { r.link.forTestSetEventsPending(false); r.link.status.zoneBypass[0] = 3; r.link.status.zoneBypass[9] = 1; r.link.status.zoneBypass[15] = 3; },
+        {"bypass", [&] { r.link.forTestSetEventsPending(false); r.link.forTestStatus().zoneBypass[0] = 3; r.link.forTestStatus().zoneBypass[9] = 1; r.link.forTestStatus().zoneBypass[15] = 3; },
          {0xA1, 0xF3, 1, 7, 0x01, 0x82}},
-        {"partition", [&] { r.link.status.partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
+        {"partition", [&] { r.link.forTestStatus().partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
         {"read memory", [&] { r.link.f_pidememoria(4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
         {"write memory", [&] { r.link.f_escribememoria(300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
     };
@@ -259,8 +257,8 @@ void tst_protocol::requestLayouts()
         QVERIFY2(reqs.size() == 1, c.what);
         QVERIFY2(reqs[0] == c.expected, c.what);
     }
-    QCOMPARE(r.link.status.partition, 2);
-    QCOMPARE(r.link.status.zoneBypass[0], 1);
+    QCOMPARE(r.link.status().partition, 2);
+    QCOMPARE(r.link.status().zoneBypass[0], 1);
 }
 
 void tst_protocol::schedulerOrder()
@@ -276,7 +274,7 @@ void tst_protocol::schedulerOrder()
     };
     // Pending end before a write; the end closes the port.
     r.link.forTestSetWritePending(true);
-    r.link.status.zoneBypass[2] = 3;
+    r.link.forTestStatus().zoneBypass[2] = 3;
     r.link.setPendingCommand(mdl_trans::CmdEnd);
     QCOMPARE(nextCode(), 5);
     QVERIFY(!r.link.connected());
@@ -291,8 +289,8 @@ void tst_protocol::schedulerOrder()
     r.link.forTestSetWritePending(true);
     r.link.forTestSetReadPending(true);
     r.link.forTestSetEventsPending(true);
-    r.link.status.zoneBypass[2] = 3;
-    r.link.status.partition = 5;
+    r.link.forTestStatus().zoneBypass[2] = 3;
+    r.link.forTestStatus().partition = 5;
     QCOMPARE(nextCode(), 4);
     // An empty write, then an empty read: nothing is sent and the next turn
     // comes 100 ms later.
@@ -420,7 +418,7 @@ void tst_protocol::statusViews()
 
     r.answer(12, LinkRig::status(12, {0x81, 0x00, 0, 0, 0, 0, 0, 0x20}));
     v = r.link.view();
-    QVERIFY(r.link.status.faultView);
+    QVERIFY(r.link.status().faultView);
     QCOMPARE(v.picture("img_zona_0"), QStringLiteral("azul"));
     QCOMPARE(v.picture("img_zona_7"), QStringLiteral("azul"));
     QCOMPARE(v.toolTip("img_zona_0"), QStringLiteral("Falla de comunicador"));
@@ -447,11 +445,11 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     r.connectModem();
     r.firstTurn();
     // Connected and no partition reported: partition 1 shows green.
-    QCOMPARE(r.link.status.partition, -1);
+    QCOMPARE(r.link.status().partition, -1);
     QCOMPARE(r.link.view().picture("img_particion_0"), QStringLiteral("verde"));
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0xC0}, {0x02, 0x45, 0x80}));
-    QCOMPARE(r.link.status.partition, 2);
-    QCOMPARE(r.link.status.pgmMask, 0x14 + 1 + 2);
+    QCOMPARE(r.link.status().partition, 2);
+    QCOMPARE(r.link.status().pgmMask, 0x14 + 1 + 2);
     LinkView v = r.link.view();
     QCOMPARE(v.picture("img_particion_0"), QStringLiteral("gris"));
     QCOMPARE(v.picture("img_particion_2"), QStringLiteral("verde"));
@@ -465,12 +463,12 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     QVERIFY(r.link.partitionClick(1));
     QVERIFY(!r.link.partitionClick(1));
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}, {0x03}));
-    QCOMPARE(r.link.status.partition, 5);
+    QCOMPARE(r.link.status().partition, 5);
     QCOMPARE(r.link.view().picture("img_cbparticion_1"), QStringLiteral("verde"));
-    r.link.status.partition = 3;
+    r.link.forTestStatus().partition = 3;
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
-    QCOMPARE(r.link.status.partition, -1);
-    QCOMPARE(r.link.status.pgmMask, 0);
+    QCOMPARE(r.link.status().partition, -1);
+    QCOMPARE(r.link.status().pgmMask, 0);
     QVERIFY(!r.link.partitionClick(0)); // nothing reported: no change asked
 
     // PGM index 3 pending: its picture is green until the request goes out.
@@ -494,16 +492,16 @@ void tst_protocol::bypassRoundTrip()
     QCOMPARE(r.link.zoneBypassClick(4), 11);
     QCOMPARE(r.link.zoneBypassClick(4), 10);
     QCOMPARE(r.link.zoneBypassClick(4), 11);
-    QCOMPARE(r.link.status.zoneBypass[4], 2);
+    QCOMPARE(r.link.status().zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
     // A status answer before the request does not undo the waiting change.
     r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
-    QCOMPARE(r.link.status.zoneBypass[4], 2);
+    QCOMPARE(r.link.status().zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
     r.link.forTestSetWaitCountdown(0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
-    QCOMPARE(r.link.status.zoneBypass[4], 0);
+    QCOMPARE(r.link.status().zoneBypass[4], 0);
     // The bypass request is answered with a status.
     r.com.receive(LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.view().picture("img_exclusion_4"), QStringLiteral("gris"));

@@ -103,13 +103,13 @@ void tst_transfer::encodingsLoadAndReadBack()
     r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
     QCOMPARE(r.link.progressTotal(), 4.0);
-    const auto& m = r.link.memoryImage;
+    const auto& m = r.link.memoryImage();
     QCOMPARE(int(m[100]), 5);
     QCOMPARE(QList<int>({m[110], m[111], m[112], m[113]}), QList<int>({0xA1, 0xB2, 0x0C, 0}));
     QCOMPARE(QList<int>({m[120], m[121], m[122]}), QList<int>({12, 255, 7}));
     QCOMPARE(QList<int>({m[130], m[131]}), QList<int>({10, 255}));
-    QCOMPARE(int(r.link.addressSection[113]), int(mdl_trans::NoSection));
-    QCOMPARE(int(r.link.transferMarks[112]), 1);
+    QCOMPARE(int(r.link.addressSection()[113]), int(mdl_trans::NoSection));
+    QCOMPARE(int(r.link.transferMarks()[112]), 1);
 
     // Marked for reading, the same image comes back as the stored texts.
     r.link.forTestSetWritePending(false);
@@ -175,7 +175,7 @@ void tst_transfer::nothingMarkedAndAddressFiveThousand()
     r.section(906, 2, 0, 5000, {"01"}, 1);
     r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    QCOMPARE(r.link.transferMarks[5000], 1);
+    QCOMPARE(r.link.transferMarks()[5000], 1);
     const QList<int> q = r.nextRequest();
     QVERIFY(!r.link.writePending());
     QCOMPARE(q.value(3), 2); // the status poll, not a write
@@ -224,7 +224,7 @@ void tst_transfer::badValuesStopLoadingAndSendNothing()
         QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("error"));
         QVERIFY(!r.link.writePending());
         // The section loaded before the bad one is kept but not sent.
-        QCOMPARE(int(r.link.memoryImage[600]), 1);
+        QCOMPARE(int(r.link.memoryImage()[600]), 1);
         QCOMPARE(r.nextRequest().value(3), 2);
         QCOMPARE(r.marked(911), 1);
     }
@@ -250,7 +250,7 @@ void tst_transfer::failedAcknowledgementIsWrittenAgain()
     QCOMPARE(m.first().title, QStringLiteral("Error"));
     QCOMPARE(m.first().icon, MessageService::Icon::Critical);
     QVERIFY(!r.link.ticksSuspended());
-    QCOMPARE(int(r.link.transferMarks[800]), 1);
+    QCOMPARE(int(r.link.transferMarks()[800]), 1);
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
 
     db::exec(r.c, QStringLiteral("DROP TRIGGER refuse"));
@@ -269,7 +269,7 @@ void tst_transfer::shortReadAnswerAsksAgain()
     QCOMPARE(q.mid(3), QList<int>({0, 900 % 256, 900 / 256, 3}));
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
     QVERIFY(r.link.frameError());
-    QCOMPARE(int(r.link.transferMarks[902]), -1);
+    QCOMPARE(int(r.link.transferMarks()[902]), -1);
     QCOMPARE(r.values(914), QStringList({"00", "00", "00"}));
     QCOMPARE(r.nextRequest(), q);
     r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
@@ -351,7 +351,7 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     QVERIFY(r.link.frameError());
     QCOMPARE(r.values(915), QStringList({"11", "22"}));
     QCOMPARE(r.marked(915), 2);
-    QCOMPARE(int(r.link.transferMarks[1000]), 1);
+    QCOMPARE(int(r.link.transferMarks()[1000]), 1);
     QCOMPARE(r.nextRequest(), write);
     r.com.receive(answerFrame({1}));
     QCOMPARE(r.marked(915), 0);
@@ -367,7 +367,7 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     QCOMPARE(r.nextRequest(), read);
     r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
     QCOMPARE(r.marked(916), 2);
-    QCOMPARE(int(r.link.transferMarks[1100]), -1);
+    QCOMPARE(int(r.link.transferMarks()[1100]), -1);
     QCOMPARE(r.nextRequest(), read);
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
     QCOMPARE(r.values(916), QStringList({"AB", "CD"}));
