@@ -6,6 +6,7 @@
 #include "data/seed.h"
 #include "link/mdl_trans.h"
 
+#include <QAbstractItemModelTester>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
@@ -183,4 +184,9 @@ bool linkTurnsWhile(mdl_trans& link, bool (mdl_trans::*pending)() const)
         if (!linkTurn(link))
             return false;
     return !(link.*pending)();
+}
+
+QAbstractItemModelTester* checkModel(QAbstractItemModel* model)
+{
+    return new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
 }

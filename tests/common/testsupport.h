@@ -92,3 +92,10 @@ bool damageTable(const QString& file, const QString& table);
 
 // A loopback UDP port that was free a moment ago.
 quint16 freeUdpPort();
+
+class QAbstractItemModel;
+class QAbstractItemModelTester;
+
+// Checks the model's invariants now and on every change after (a breach fails
+// the running test). The checker belongs to the model; delete it to stop.
+QAbstractItemModelTester* checkModel(QAbstractItemModel* model);

@@ -11,6 +11,7 @@
 #include "link/mdl_trans.h"
 #include "records/ui_section_grid.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QComboBox>
 #include <QDateEdit>
@@ -611,8 +612,12 @@ void tst_panel::eventsListAndDelete()
     add(2, "2026-02-01 00:00:00", 2);
     add(2, "2026-02-20 08:00:00", 1);
     add(1, "2026-02-21 09:15:42", 127); // no text for this code
+    auto* view = c.find<QTableView>(QStringLiteral("dg_eventos"));
+    QAbstractItemModel* g = view->model();
+    // The checker fetches pages itself: it watches the short list and the
+    // deletes, then the paging of the long history after the count checks.
+    QAbstractItemModelTester* checker = checkModel(g);
     c.w->wf_muestraabonado(1);
-    const QAbstractItemModel* g = c.find<QTableView>(QStringLiteral("dg_eventos"))->model();
     QCOMPARE(g->rowCount(), 4);
     QCOMPARE(g->index(0, 1).data().toString(), QStringLiteral("Evento 127 (sin descripción)"));
     QCOMPARE(g->index(0, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
@@ -644,9 +649,9 @@ void tst_panel::eventsListAndDelete()
     db::exec(conn(), QStringLiteral("WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 449) "
                                     "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) "
                                     "SELECT 1, 1, 2, i, 0 FROM k"));
+    delete checker;
     c.w->wf_muestraeventos();
     QCOMPARE(g->rowCount(), 200);
-    auto* view = c.find<QTableView>(QStringLiteral("dg_eventos"));
     for (int i = 0; i < 10 && g->canFetchMore({}); ++i) {
         view->scrollToBottom();
         QCoreApplication::processEvents();
@@ -655,6 +660,14 @@ void tst_panel::eventsListAndDelete()
     QCOMPARE(g->index(0, 2).data().toString(), QStringLiteral("449"));
     QCOMPARE(g->index(200, 2).data().toString(), QStringLiteral("249"));
     QCOMPARE(g->index(450, 0).data().toString(), QStringLiteral("20/02/2026 08:00"));
+    // Attached after the refresh: the checker's own fetch during a reset
+    // would be taken for an insert inside the reset.
+    c.w->wf_muestraeventos();
+    checkModel(g);
+    while (g->canFetchMore({}))
+        g->fetchMore({});
+    QCOMPARE(g->rowCount(), 451);
+    QCOMPARE(g->index(0, 2).data().toString(), QStringLiteral("449"));
 }
 
 QTEST_MAIN(tst_panel)

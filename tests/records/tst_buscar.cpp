@@ -86,6 +86,7 @@ void TstBuscar::readsEveryRowInSpanishOrder()
         addSubscriber(id, "X", name);
     t.commit();
     SearchRowsModel rows;
+    checkModel(&rows);
     rows.load(mdl_main::instance().db(), SearchMode::abonado);
     QCOMPARE(rows.rowCount(), 603); // far beyond a lazily fetched first batch
     // Accented capitals sort beside their letter, not after Z.
@@ -100,6 +101,7 @@ void TstBuscar::filterIsEnterOnlyContainsAndIgnoresCase()
     addSubscriber(3, "X-77Q", "MUÑOZ", "ÁNGEL");
     addSubscriber(4, "0004", "O'BRIEN", "100%");
     QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    checkModel(w->filter());
     QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
     // The surname column fits the surnames, item margins included.
     const QTableView* view = w->dgr_buscar;
@@ -219,6 +221,8 @@ void TstBuscar::headingsOrderTheListEnterPicks()
     QObject owner;
     SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
     QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    checkModel(w->rows());
+    checkModel(w->filter());
     QVERIFY(QTest::qWaitForWindowExposed(w));
     // Surnames whole; a code wider than the limit is cut, and whole in its tip.
     QTableView* g = w->dgr_buscar;
