@@ -8,7 +8,7 @@
 
 using migration::CatalogueMerge;
 
-class TestCatalogueMerge : public QObject {
+class tst_catalogue_merge : public QObject {
     Q_OBJECT
 
     // Merges the station's update file; returns the error text, empty on success.
@@ -211,5 +211,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCatalogueMerge)
+QTEST_GUILESS_MAIN(tst_catalogue_merge)
 #include "tst_catalogue_merge.moc"

@@ -37,7 +37,7 @@ struct Seen {
 
 } // namespace
 
-class TestMigracionWindow : public QObject {
+class tst_w_migracion : public QObject {
     Q_OBJECT
 
     // Runs the start-up check; the window's timer is fired by hand.
@@ -197,5 +197,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMigracionWindow)
+QTEST_MAIN(tst_w_migracion)
 #include "tst_w_migracion.moc"

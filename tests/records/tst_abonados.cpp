@@ -66,7 +66,7 @@ bool editing(const w_abonados& w)
 
 } // namespace
 
-class TstAbonados : public QObject {
+class tst_abonados : public QObject {
     Q_OBJECT
 private slots:
     void init() { SearchContext::instance().reset(); mdl_main::instance().currentLevel = 1; }
@@ -81,7 +81,7 @@ private slots:
     void inTheMainWindow();
 };
 
-void TstAbonados::opensFromTheMainToolbarByLevel()
+void tst_abonados::opensFromTheMainToolbarByLevel()
 {
     Station st(true, true);
     w_main m;
@@ -115,7 +115,7 @@ void TstAbonados::opensFromTheMainToolbarByLevel()
     QCOMPARE(m.child("cb_abonados"), w);
 }
 
-void TstAbonados::checksInOrderThenFirstSubscriberIsSeeded()
+void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
 {
     Station st(true, false);
     w_abonados w;
@@ -188,7 +188,7 @@ void TstAbonados::checksInOrderThenFirstSubscriberIsSeeded()
     QCOMPARE(one("SELECT calle FROM abonados").toString(), longer);
 }
 
-void TstAbonados::editingKeepsModelTemplateAndValues()
+void tst_abonados::editingKeepsModelTemplateAndValues()
 {
     Station st(true, true);
     one("UPDATE abonados_valores SET valor = 'ZZ', id_estado = -1 WHERE id_abonado = 1 AND id_seccion = 1");
@@ -222,7 +222,7 @@ void TstAbonados::editingKeepsModelTemplateAndValues()
     QVERIFY(editing(w));
 }
 
-void TstAbonados::deleteCascadesAndTheNumberIsReused()
+void tst_abonados::deleteCascadesAndTheNumberIsReused()
 {
     Station st(true, true);
     one("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (2, 2, 5, 1, 0)");
@@ -255,7 +255,7 @@ void TstAbonados::deleteCascadesAndTheNumberIsReused()
     QCOMPARE(one("SELECT count(*) FROM abonados_eventos").toInt(), 0);
 }
 
-void TstAbonados::failedSaveChangesNothingCancelRestores()
+void tst_abonados::failedSaveChangesNothingCancelRestores()
 {
     Station st(true, true);
     w_abonados w;
@@ -285,7 +285,7 @@ void TstAbonados::failedSaveChangesNothingCancelRestores()
     QCOMPARE(subscriberValues(3), templateValues(2));
 }
 
-void TstAbonados::enteringABoxSelectsItsText()
+void tst_abonados::enteringABoxSelectsItsText()
 {
     Station st(true, true);
     w_abonados w;
@@ -299,7 +299,7 @@ void TstAbonados::enteringABoxSelectsItsText()
     QTRY_COMPARE(calle->selectedText(), QString("AV. SIEMPRE VIVA"));
 }
 
-void TstAbonados::repeatedCodeIsADecision()
+void tst_abonados::repeatedCodeIsADecision()
 {
     Station st(true, true);
     w_abonados w;
@@ -325,7 +325,7 @@ void TstAbonados::repeatedCodeIsADecision()
     QCOMPARE(one("SELECT count(*) FROM abonados WHERE codigo = '0002'").toInt(), 2);
 }
 
-void TstAbonados::inTheMainWindow()
+void tst_abonados::inTheMainWindow()
 {
     Station st(true, true);
     one("UPDATE abonados SET calle = ? WHERE id_abonado = 1", {QString("AVENIDA ") + QString("X").repeated(70)});
@@ -365,5 +365,5 @@ void TstAbonados::inTheMainWindow()
     QCOMPARE(ended, 0);
 }
 
-QTEST_MAIN(TstAbonados)
+QTEST_MAIN(tst_abonados)
 #include "tst_abonados.moc"

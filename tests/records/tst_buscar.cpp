@@ -62,7 +62,7 @@ void doubleClick(QTableView* view, QPoint pos)
 
 } // namespace
 
-class TstBuscar : public QObject {
+class tst_buscar : public QObject {
     Q_OBJECT
 private slots:
     void init() { SearchContext::instance().reset(); }
@@ -76,7 +76,7 @@ private slots:
     void headingsOrderTheListEnterPicks();
 };
 
-void TstBuscar::readsEveryRowInSpanishOrder()
+void tst_buscar::readsEveryRowInSpanishOrder()
 {
     Station st(true, false);
     db::Transaction t(mdl_main::instance().db());
@@ -95,7 +95,7 @@ void TstBuscar::readsEveryRowInSpanishOrder()
     QCOMPARE(rows.idAt(602), 601);
 }
 
-void TstBuscar::filterIsEnterOnlyContainsAndIgnoresCase()
+void tst_buscar::filterIsEnterOnlyContainsAndIgnoresCase()
 {
     Station st(true, true); // the demo subscribers live in CÓRDOBA and ROSARIO
     addSubscriber(3, "X-77Q", "MUÑOZ", "ÁNGEL");
@@ -122,7 +122,7 @@ void TstBuscar::filterIsEnterOnlyContainsAndIgnoresCase()
     w->close();
 }
 
-void TstBuscar::modesListTheirTables()
+void tst_buscar::modesListTheirTables()
 {
     Station st(true, true);
     const QStringList subs{"", "ID", "APELLIDO", "NOMBRE", "CALLE", "NUMERO", "LOCALIDAD"};
@@ -149,7 +149,7 @@ void TstBuscar::modesListTheirTables()
     }
 }
 
-void TstBuscar::emptyTablePicksNothing()
+void tst_buscar::emptyTablePicksNothing()
 {
     Station st(true, false);
     int calls = 0;
@@ -166,7 +166,7 @@ void TstBuscar::emptyTablePicksNothing()
     QCOMPARE(st.messages.shown.size(), 0);
 }
 
-void TstBuscar::pickGoesToTheModesWindowOnly()
+void tst_buscar::pickGoesToTheModesWindowOnly()
 {
     Station st(true, true);
     w_abonados record; // registers itself for "abonado"
@@ -190,7 +190,7 @@ void TstBuscar::pickGoesToTheModesWindowOnly()
     QTRY_VERIFY(w.isNull());
 }
 
-void TstBuscar::unregisteredModeIsReportedNotDropped()
+void tst_buscar::unregisteredModeIsReportedNotDropped()
 {
     Station st(true, true);
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("\"usuario\""));
@@ -209,7 +209,7 @@ void TstBuscar::unregisteredModeIsReportedNotDropped()
     QCOMPARE(calls, 1);
 }
 
-void TstBuscar::headingsOrderTheListEnterPicks()
+void tst_buscar::headingsOrderTheListEnterPicks()
 {
     Station st(true, false);
     const QString longCode = "CODIGO-" + QString("9").repeated(40);
@@ -248,5 +248,5 @@ void TstBuscar::headingsOrderTheListEnterPicks()
     QTRY_VERIFY(w.isNull());
 }
 
-QTEST_MAIN(TstBuscar)
+QTEST_MAIN(tst_buscar)
 #include "tst_buscar.moc"

@@ -81,7 +81,7 @@ bool writable(const w_configuracion& w)
 
 } // namespace
 
-class TstConfiguracion : public QObject {
+class tst_configuracion : public QObject {
     Q_OBJECT
 private slots:
     void init() { SearchContext::instance().reset(); mdl_main::instance().currentLevel = 1; }
@@ -92,7 +92,7 @@ private slots:
     void copyRenameAndDelete();
 };
 
-void TstConfiguracion::pickedFromTheMainToolbarAndPrinted()
+void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
 {
     Station st(true, true);
     w_main m;
@@ -131,7 +131,7 @@ void TstConfiguracion::pickedFromTheMainToolbarAndPrinted()
     QVERIFY(m.child("dr_configuracion"));
 }
 
-void TstConfiguracion::oneModelAndTheCatalogueTemplateReadOnly()
+void tst_configuracion::oneModelAndTheCatalogueTemplateReadOnly()
 {
     Station st(true, false);
     for (const char* table : {"configuraciones_valores", "secciones_valores", "secciones_items", "secciones", "eventos",
@@ -152,7 +152,7 @@ void TstConfiguracion::oneModelAndTheCatalogueTemplateReadOnly()
     QCOMPARE(templateRows(1), before);
 }
 
-void TstConfiguracion::marksFiltersAndEditing()
+void tst_configuracion::marksFiltersAndEditing()
 {
     Station st(true, false);
     makeTemplate2();
@@ -219,7 +219,7 @@ void TstConfiguracion::marksFiltersAndEditing()
     QCOMPARE(g->item(rowOf(g, 20), w_configuracion::ColEstado)->text(), QString("1"));
 }
 
-void TstConfiguracion::copyRenameAndDelete()
+void tst_configuracion::copyRenameAndDelete()
 {
     Station st(true, true);
     w_configuracion w;
@@ -291,5 +291,5 @@ void TstConfiguracion::copyRenameAndDelete()
     QVERIFY(w.il_configuracion == 1 && !writable(w));
 }
 
-QTEST_MAIN(TstConfiguracion)
+QTEST_MAIN(tst_configuracion)
 #include "tst_configuracion.moc"

@@ -81,7 +81,7 @@ void openTemplate(int seccion)
 
 } // namespace
 
-class TstSeccion : public QObject {
+class tst_seccion : public QObject {
     Q_OBJECT
 private slots:
     void textValues_data();
@@ -96,7 +96,7 @@ private slots:
     void sizeFromADamagedCatalogue();
 };
 
-void TstSeccion::textValues_data()
+void tst_seccion::textValues_data()
 {
     QTest::addColumn<int>("tipo");
     QTest::addColumn<int>("caracteres");
@@ -128,7 +128,7 @@ void TstSeccion::textValues_data()
     QTest::newRow("5 unchanged") << 5 << 8 << QVariant("F") << "12FFFFFF" << "12FFFFFF" << "12FFFFFF" << "12FFFFFF";
 }
 
-void TstSeccion::textValues()
+void tst_seccion::textValues()
 {
     QFETCH(int, tipo);
     QFETCH(int, caracteres);
@@ -170,7 +170,7 @@ void TstSeccion::textValues()
     QCOMPARE(box(again, 1)->text(), typed);
 }
 
-void TstSeccion::fillIsOnlyThePadding_data()
+void tst_seccion::fillIsOnlyThePadding_data()
 {
     QTest::addColumn<int>("tipo");
     QTest::addColumn<int>("caracteres");
@@ -198,7 +198,7 @@ void TstSeccion::fillIsOnlyThePadding_data()
     QTest::newRow("2 blank") << 2 << 2 << " " << "0A" << "0A" << "0A";
 }
 
-void TstSeccion::fillIsOnlyThePadding()
+void tst_seccion::fillIsOnlyThePadding()
 {
     QFETCH(int, tipo);
     QFETCH(int, caracteres);
@@ -215,7 +215,7 @@ void TstSeccion::fillIsOnlyThePadding()
     QCOMPARE(free.shown(stored), stored);
 }
 
-void TstSeccion::catalogueSurvivesUnchangedSaves()
+void tst_seccion::catalogueSurvivesUnchangedSaves()
 {
     // Every section of the demo subscriber, whatever its type (lists too),
     // saved by "Subir sección" without a change keeps every stored value,
@@ -236,7 +236,7 @@ void TstSeccion::catalogueSurvivesUnchangedSaves()
 
 // A catalogue that slipped past the merge with an absurd length: the section
 // opens without inputs instead of sizing one from it.
-void TstSeccion::sizeFromADamagedCatalogue()
+void tst_seccion::sizeFromADamagedCatalogue()
 {
     Station st(true, false);
     makeTemplate2();
@@ -249,7 +249,7 @@ void TstSeccion::sizeFromADamagedCatalogue()
     QCOMPARE(templateValue(61), QString("12FF"));
 }
 
-void TstSeccion::listRowsRowCountAndUnchangedSaves()
+void tst_seccion::listRowsRowCountAndUnchangedSaves()
 {
     Station st(true, false);
     makeTemplate2();
@@ -293,7 +293,7 @@ void TstSeccion::listRowsRowCountAndUnchangedSaves()
     QVERIFY(small.height() >= ui::twips(350 + 1700) - 1);
 }
 
-void TstSeccion::subscriberMarksAndRestore()
+void tst_seccion::subscriberMarksAndRestore()
 {
     Station st(true, true);
     const QStringList before = subscriberSection(1, 20);
@@ -367,7 +367,7 @@ void TstSeccion::subscriberMarksAndRestore()
                  .toInt(), 8);
 }
 
-void TstSeccion::messageKeepsClearOfTheRow()
+void tst_seccion::messageKeepsClearOfTheRow()
 {
     // The box is told where the row at fault is, scrolled into view ...
     Station st(true, false);
@@ -394,7 +394,7 @@ void TstSeccion::messageKeepsClearOfTheRow()
     }
 }
 
-void TstSeccion::closingWithChangesAsks()
+void tst_seccion::closingWithChangesAsks()
 {
     Station st(true, false);
     makeTemplate2();
@@ -412,5 +412,5 @@ void TstSeccion::closingWithChangesAsks()
     QCOMPARE(templateValue(27), QString("1234"));
 }
 
-QTEST_MAIN(TstSeccion)
+QTEST_MAIN(tst_seccion)
 #include "tst_seccion.moc"
