@@ -2,14 +2,10 @@
 
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/users_store.h"
-#include "records/search_context.h"
-#include "records/w_buscar.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -35,7 +31,7 @@ void setBoxText(QLineEdit* box, int maxLength, const QString& text)
 
 } // namespace
 
-w_usuarios::w_usuarios(QWidget* parent) : QWidget(parent)
+w_usuarios::w_usuarios(QWidget* parent) : RecordForm(SearchMode::usuario, parent)
 {
     setObjectName(QStringLiteral("w_usuarios"));
     setWindowTitle(QStringLiteral("Usuarios"));
@@ -43,17 +39,6 @@ w_usuarios::w_usuarios(QWidget* parent) : QWidget(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 4);
     layout->setSpacing(2);
-    tb_abm = new QToolBar(this);
-    tb_abm->setObjectName(QStringLiteral("tb_abm"));
-    tb_abm->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    tb_abm->setIconSize(QSize(16, 16));
-    cb_buscar = boton(QStringLiteral("cb_buscar"), QStringLiteral("Buscar"), QStringLiteral("Buscar Abonado"));
-    cb_alta = boton(QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo Abonado"));
-    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar Abonado"));
-    cb_modificar = boton(QStringLiteral("cb_modificar"), QStringLiteral("Editar"), QStringLiteral("Modificar Abonado"));
-    tb_abm->addSeparator();
-    cb_aceptar = boton(QStringLiteral("cb_aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Aceptar"));
-    cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
     layout->addWidget(tb_abm);
 
     frm_usuario = new QFrame(this);
@@ -105,15 +90,6 @@ w_usuarios::w_usuarios(QWidget* parent) : QWidget(parent)
     wf_llenacombos();
     // The window opens on the operator's own account.
     wf_muestradatos(mdl_main::instance().currentUser);
-}
-
-QAction* w_usuarios::boton(const QString& key, const QString& caption, const QString& tip)
-{
-    QAction* a = tb_abm->addAction(ui::icon(key), caption);
-    a->setObjectName(key);
-    a->setToolTip(tip);
-    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
-    return a;
 }
 
 bool w_usuarios::nameAndLevelOpen() const
@@ -180,30 +156,12 @@ void w_usuarios::wf_habilitacontroles(const QString& modo)
     }
 }
 
-void w_usuarios::dispatch(const QString& key)
+void w_usuarios::editingStarted()
 {
-    if (key == QLatin1String("cb_buscar")) {
-        w_buscar::abrir(SearchMode::usuario, this);
-    } else if (key == QLatin1String("cb_alta")) {
-        ib_nuevo = true;
-        wf_muestradatos(0);
-        wf_habilitacontroles(QStringLiteral("alta"));
+    if (sle_usuario->isEnabled())
         sle_usuario->setFocus();
-    } else if (key == QLatin1String("cb_baja")) {
-        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
-            wf_baja();
-    } else if (key == QLatin1String("cb_modificar")) {
-        ib_nuevo = false;
-        wf_habilitacontroles(QStringLiteral("modificar"));
-        if (sle_usuario->isEnabled())
-            sle_usuario->setFocus();
-        else
-            sle_password->setFocus();
-    } else if (key == QLatin1String("cb_aceptar")) {
-        wf_guardar();
-    } else if (key == QLatin1String("cb_cancelar")) {
-        wf_muestradatos(il_usuario);
-    }
+    else
+        sle_password->setFocus();
 }
 
 bool w_usuarios::wf_guardar()
@@ -230,34 +188,28 @@ bool w_usuarios::wf_guardar()
         return refuse(cbx_nivel, 603);
     const int nivel = cbx_nivel->currentData().toInt();
 
-    int id = il_usuario;
-    try {
-        const QSqlDatabase c = m.db();
-        db::Transaction t(c);
-        if (full) {
+    return saveShown(
+        [&]() -> std::optional<int> {
+            int id = il_usuario;
+            const QSqlDatabase c = m.db();
+            db::Transaction t(c);
             // The login takes the first account whose name and password match
             // regardless of case, so two accounts must never share a name.
-            if (users::nameTaken(c, name, ib_nuevo ? 0 : id)) {
+            if (full && users::nameTaken(c, name, ib_nuevo ? 0 : id)) {
                 sle_usuario->setFocus();
                 showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
-                return false;
+                return std::nullopt;
             }
-        }
-        if (ib_nuevo)
-            id = users::add(c, {0, name, password, nivel});
-        else if (full)
-            users::update(c, {id, name, password, nivel});
-        else
-            users::setPassword(c, id, password);
-        t.commit();
-    } catch (const db::Error& e) {
-        qWarning("w_usuarios::wf_guardar: %s", qPrintable(e.text()));
-        m.f_mensaje(699);
-        return false;
-    }
-    il_usuario = id;
-    wf_muestradatos(il_usuario);
-    return true;
+            if (ib_nuevo)
+                id = users::add(c, {0, name, password, nivel});
+            else if (full)
+                users::update(c, {id, name, password, nivel});
+            else
+                users::setPassword(c, id, password);
+            t.commit();
+            return id;
+        },
+        [&] { m.f_mensaje(699); });
 }
 
 void w_usuarios::wf_baja()
@@ -266,17 +218,7 @@ void w_usuarios::wf_baja()
         showError(QStringLiteral("No se puede borrar este usuario"));
         return;
     }
-    if (il_usuario <= 0)
-        return;
-    try {
-        users::remove(mdl_main::instance().db(), il_usuario);
-    } catch (const db::Error& e) {
-        qWarning("w_usuarios::wf_baja: %s", qPrintable(e.text()));
-        showError(QStringLiteral("No se pudo eliminar el item"));
-        return;
-    }
-    il_usuario = 0;
-    wf_muestradatos(0);
+    removeShown([](int id) { users::remove(mdl_main::instance().db(), id); });
 }
 
 QStringList w_usuarios::formState() const

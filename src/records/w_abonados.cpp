@@ -2,17 +2,14 @@
 
 #include "app/mdl_main.h"
 #include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/subscriber_store.h"
 #include "records/collation.h"
 #include "records/search_context.h"
-#include "records/w_buscar.h"
 #include "reports/ui_reportes.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
@@ -91,7 +88,7 @@ void fillCombo(QComboBox* box, catalogue::PickList list, bool withBlank)
 
 } // namespace
 
-w_abonados::w_abonados(QWidget* parent) : QWidget(parent)
+w_abonados::w_abonados(QWidget* parent) : RecordForm(SearchMode::abonado, parent)
 {
     setObjectName(QStringLiteral("w_abonados"));
     setWindowTitle(QStringLiteral("Abonados"));
@@ -100,18 +97,6 @@ w_abonados::w_abonados(QWidget* parent) : QWidget(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 4);
     layout->setSpacing(2);
-    tb_abm = new QToolBar(this);
-    tb_abm->setObjectName(QStringLiteral("tb_abm"));
-    // Text under the pictures: all seven buttons fit the window's width.
-    tb_abm->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    tb_abm->setIconSize(QSize(16, 16));
-    cb_buscar = boton(QStringLiteral("cb_buscar"), QStringLiteral("Buscar"), QStringLiteral("Buscar Abonado"));
-    cb_alta = boton(QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo Abonado"));
-    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar Abonado"));
-    cb_modificar = boton(QStringLiteral("cb_modificar"), QStringLiteral("Editar"), QStringLiteral("Modificar Abonado"));
-    tb_abm->addSeparator();
-    cb_aceptar = boton(QStringLiteral("cb_aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Aceptar"));
-    cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprimir Reporte de Abonados"));
     layout->addWidget(tb_abm);
@@ -130,15 +115,6 @@ w_abonados::w_abonados(QWidget* parent) : QWidget(parent)
         mdl_main::instance().f_mensaje(101);
     }
     wf_muestradatos(il_abonado);
-}
-
-QAction* w_abonados::boton(const QString& key, const QString& caption, const QString& tip)
-{
-    QAction* a = tb_abm->addAction(ui::icon(key), caption);
-    a->setObjectName(key);
-    a->setToolTip(tip);
-    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
-    return a;
 }
 
 QLabel* w_abonados::etiqueta(const QString& text, QWidget* parent, QWidget* buddy)
@@ -339,37 +315,32 @@ void w_abonados::wf_habilitacontroles(const QString& modo)
         SSTab_abm->setCurrentIndex(0);
 }
 
-void w_abonados::dispatch(const QString& key)
+void w_abonados::editingStarted()
 {
-    if (key == QLatin1String("cb_buscar")) {
-        w_buscar::abrir(SearchMode::abonado, this);
-    } else if (key == QLatin1String("cb_alta")) {
-        ib_nuevo = true;
-        wf_muestradatos(0);
-        wf_habilitacontroles(QStringLiteral("alta"));
+    if (ib_nuevo) {
         SSTab_abm->setCurrentIndex(0);
         cbx_campo[4]->setEnabled(true);
         cbx_campo[5]->setEnabled(true);
         sle_campo[1]->setFocus();
-    } else if (key == QLatin1String("cb_modificar")) {
-        ib_nuevo = false;
-        // The model and template of a subscriber are fixed at creation.
-        cbx_campo[4]->setEnabled(false);
-        cbx_campo[5]->setEnabled(false);
-        wf_habilitacontroles(QStringLiteral("modificar"));
-        static const int first[] = {0, kObservaciones, 12};
-        sle_campo[first[qBound(0, SSTab_abm->currentIndex(), 2)]]->setFocus();
-    } else if (key == QLatin1String("cb_baja")) {
-        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
-            wf_baja();
-    } else if (key == QLatin1String("cb_aceptar")) {
+        return;
+    }
+    // The model and template of a subscriber are fixed at creation.
+    cbx_campo[4]->setEnabled(false);
+    cbx_campo[5]->setEnabled(false);
+    static const int first[] = {0, kObservaciones, 12};
+    sle_campo[first[qBound(0, SSTab_abm->currentIndex(), 2)]]->setFocus();
+}
+
+void w_abonados::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_aceptar")) {
         if (wf_guardar() && ib_nuevo)
             SSTab_abm->setCurrentIndex(0);
-    } else if (key == QLatin1String("cb_cancelar")) {
-        wf_muestradatos(il_abonado);
     } else if (key == QLatin1String("cb_imprimir")) {
         // The list of every subscriber, read afresh, in its own window.
         reports::showSubscriberReport();
+    } else {
+        RecordForm::dispatch(key);
     }
 }
 
@@ -417,20 +388,15 @@ bool w_abonados::wf_guardar()
         return false;
     }
 
-    int id = il_abonado;
-    try {
-        if (ib_nuevo)
-            id = subscribers::insert(m.db(), v);
-        else
-            subscribers::update(m.db(), id, v);
-    } catch (const db::Error& e) {
-        qWarning("w_abonados::wf_guardar: %s", qPrintable(e.text()));
-        m.f_mensaje(399);
-        return false;
-    }
-    il_abonado = id;
-    wf_muestradatos(il_abonado);
-    return true;
+    return saveShown(
+        [&]() -> std::optional<int> {
+            if (!ib_nuevo) {
+                subscribers::update(m.db(), il_abonado, v);
+                return il_abonado;
+            }
+            return subscribers::insert(m.db(), v);
+        },
+        [&] { m.f_mensaje(399); });
 }
 
 bool w_abonados::codeMaySave(const QString& codigo)
@@ -489,18 +455,8 @@ void w_abonados::closeEvent(QCloseEvent* e)
 
 void w_abonados::wf_baja()
 {
-    if (il_abonado <= 0)
-        return;
-    try {
-        // The store's cascade removes the subscriber's values and events.
-        subscribers::remove(mdl_main::instance().db(), il_abonado);
-    } catch (const db::Error& e) {
-        qWarning("w_abonados::wf_baja: %s", qPrintable(e.text()));
-        showError(QStringLiteral("No se pudo eliminar el item"));
-        return;
-    }
-    il_abonado = 0;
-    wf_muestradatos(0);
+    // The store's cascade removes the subscriber's values and events.
+    removeShown([](int id) { subscribers::remove(mdl_main::instance().db(), id); });
 }
 
 bool w_abonados::eventFilter(QObject* o, QEvent* e)

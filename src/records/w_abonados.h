@@ -3,46 +3,33 @@
 // subscriber's programming values are seeded from its template in the same
 // transaction that inserts it; the model and template are fixed afterwards.
 
-#include "app/ui_unsaved.h"
+#include "records/ui_record_form.h"
 
-#include <QWidget>
 #include <array>
 
-class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QTabWidget;
-class QToolBar;
 
-class w_abonados : public QWidget, public EditedForm {
+class w_abonados : public RecordForm {
     Q_OBJECT
 public:
     explicit w_abonados(QWidget* parent = nullptr);
 
     void wf_llenacombos();
-    void wf_muestradatos(int id);
-    void wf_habilitacontroles(const QString& modo);
-    bool wf_guardar();
-    void wf_baja();
-
-    // Toolbar dispatch on the button's key.
-    void dispatch(const QString& key);
+    void wf_muestradatos(int id) override;
+    void wf_habilitacontroles(const QString& modo) override;
+    bool wf_guardar() override;
+    void wf_baja() override;
+    void dispatch(const QString& key) override;
 
     // Text of sle_campo(i), whichever kind of box it is.
     QString campo(int i) const;
     void setCampo(int i, const QString& text);
 
-    int il_abonado = 0;       // subscriber on display; 0 when none
-    bool ib_nuevo = false;    // a new subscriber is being entered
+    int il_abonado = 0; // subscriber on display; 0 when none
 
-    QToolBar* tb_abm;
-    QAction* cb_buscar;
-    QAction* cb_alta;
-    QAction* cb_baja;
-    QAction* cb_modificar;
-    QAction* cb_aceptar;
-    QAction* cb_cancelar;
     QAction* cb_imprimir;
     QTabWidget* SSTab_abm;
     QFrame* frm_1;
@@ -62,6 +49,8 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     QStringList formState() const override;
     void showEvent(QShowEvent* e) override;
+    int& shownRecord() override { return il_abonado; }
+    void editingStarted() override;
 
 private:
     // The combos read again (rows added in other windows meanwhile), each
@@ -74,5 +63,4 @@ private:
     void buildFields();
     void buildTabs();
     QLabel* etiqueta(const QString& text, QWidget* parent, QWidget* buddy);
-    QAction* boton(const QString& key, const QString& caption, const QString& tip);
 };

@@ -1,0 +1,90 @@
+#include "records/ui_record_form.h"
+
+#include "app/ui_pictures.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "records/w_buscar.h"
+
+#include <QAction>
+#include <QToolBar>
+#include <QtDebug>
+
+RecordForm::RecordForm(SearchMode mode, QWidget* parent) : QWidget(parent), m_mode(mode)
+{
+    tb_abm = new QToolBar(this);
+    tb_abm->setObjectName(QStringLiteral("tb_abm"));
+    // Text under the pictures: every button fits the window's width.
+    tb_abm->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb_abm->setIconSize(QSize(16, 16));
+    cb_buscar = boton(QStringLiteral("cb_buscar"), QStringLiteral("Buscar"), QStringLiteral("Buscar Abonado"));
+    cb_alta = boton(QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo Abonado"));
+    cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar Abonado"));
+    cb_modificar = boton(QStringLiteral("cb_modificar"), QStringLiteral("Editar"), QStringLiteral("Modificar Abonado"));
+    tb_abm->addSeparator();
+    cb_aceptar = boton(QStringLiteral("cb_aceptar"), QStringLiteral("Aceptar"), QStringLiteral("Aceptar"));
+    cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
+}
+
+QAction* RecordForm::boton(const QString& key, const QString& caption, const QString& tip)
+{
+    QAction* a = tb_abm->addAction(ui::icon(key), caption);
+    a->setObjectName(key);
+    a->setToolTip(tip);
+    connect(a, &QAction::triggered, this, [this, key] { dispatch(key); });
+    return a;
+}
+
+void RecordForm::dispatch(const QString& key)
+{
+    if (key == QLatin1String("cb_buscar")) {
+        w_buscar::abrir(m_mode, this);
+    } else if (key == QLatin1String("cb_alta")) {
+        ib_nuevo = true;
+        wf_muestradatos(0);
+        wf_habilitacontroles(QStringLiteral("alta"));
+        editingStarted();
+    } else if (key == QLatin1String("cb_baja")) {
+        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
+            wf_baja();
+    } else if (key == QLatin1String("cb_modificar")) {
+        ib_nuevo = false;
+        wf_habilitacontroles(QStringLiteral("modificar"));
+        editingStarted();
+    } else if (key == QLatin1String("cb_aceptar")) {
+        wf_guardar();
+    } else if (key == QLatin1String("cb_cancelar")) {
+        wf_muestradatos(shownRecord());
+    }
+}
+
+bool RecordForm::saveShown(const std::function<std::optional<int>()>& write, const std::function<void()>& report)
+{
+    std::optional<int> id;
+    try {
+        id = write();
+    } catch (const db::Error& e) {
+        qWarning("%s::wf_guardar: %s", qPrintable(objectName()), qPrintable(e.text()));
+        report();
+        return false;
+    }
+    if (!id)
+        return false;
+    shownRecord() = *id;
+    wf_muestradatos(*id);
+    return true;
+}
+
+void RecordForm::removeShown(const std::function<void(int id)>& remove)
+{
+    if (shownRecord() <= 0)
+        return;
+    try {
+        remove(shownRecord());
+    } catch (const db::Error& e) {
+        qWarning("%s::wf_baja: %s", qPrintable(objectName()), qPrintable(e.text()));
+        showError(QStringLiteral("No se pudo eliminar el item"));
+        return;
+    }
+    shownRecord() = 0;
+    wf_muestradatos(0);
+}
