@@ -18,7 +18,6 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -398,13 +397,6 @@ bool w_panel::eventFilter(QObject* o, QEvent* e)
         if (it != m_clicks.cend()) {
             const auto action = it.value();
             action();
-            return true;
-        }
-    }
-    if (o == fg_secciones && e->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(e)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            wf_modificar();
             return true;
         }
     }

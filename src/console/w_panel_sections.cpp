@@ -7,7 +7,6 @@
 #include "data/value_store.h"
 #include "records/editor_context.h"
 #include "records/ui_section_grid.h"
-#include "records/w_seccion.h"
 
 #include <QAction>
 #include <QHBoxLayout>
@@ -20,16 +19,11 @@
 QWidget* w_panel::buildSecciones()
 {
     auto* page = new QWidget;
-    st_filtroseccion_t = new QLabel(QStringLiteral("Filtro (seccion/descripción)"), page);
-    st_filtroseccion_t->setObjectName(QStringLiteral("st_filtroseccion_t"));
-    sle_filtroseccion = new QLineEdit(page);
-    sle_filtroseccion->setObjectName(QStringLiteral("sle_filtroseccion"));
-    sle_filtroseccion->setMaxLength(100);
-    st_filtroseccion_t->setBuddy(sle_filtroseccion);
-    fg_secciones = new QTableWidget(page);
-    fg_secciones->setObjectName(QStringLiteral("fg_secciones"));
-    ui::setupSectionGrid(fg_secciones);
-    fg_secciones->installEventFilter(this);
+    const ui::SectionGrid grid = ui::buildSectionGrid(
+        page, {[this] { wf_muestrasecciones(); }, [this](int row) { cycleMark(row); }, [this] { wf_modificar(); }});
+    st_filtroseccion_t = grid.caption;
+    sle_filtroseccion = grid.filter;
+    fg_secciones = grid.grid;
 
     auto* l = new QVBoxLayout(page);
     l->setContentsMargins(3, 3, 3, 3);
@@ -38,16 +32,6 @@ QWidget* w_panel::buildSecciones()
     f->addWidget(sle_filtroseccion, 1);
     l->addLayout(f);
     l->addWidget(fg_secciones, 1);
-
-    connect(sle_filtroseccion, &QLineEdit::returnPressed, this, &w_panel::wf_muestrasecciones);
-    connect(fg_secciones, &QTableWidget::cellClicked, this, [this](int row, int column) {
-        if (column == ui::ColMarca)
-            cycleMark(row);
-    });
-    connect(fg_secciones, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
-        if (column >= ui::ColSeccion)
-            wf_modificar();
-    });
     return page;
 }
 
@@ -106,13 +90,7 @@ void w_panel::wf_modificar()
     if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
     EditorContext::instance() = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
-    w_seccion* editor = w_seccion::abrir(this);
-    connect(editor, &QDialog::finished, this, [this, row] {
-        wf_muestrasecciones();
-        if (row < fg_secciones->rowCount())
-            fg_secciones->setCurrentCell(row, ui::ColSeccion);
-        fg_secciones->setFocus();
-    });
+    ui::editSection(this, fg_secciones, row, [this] { wf_muestrasecciones(); });
 }
 
 void w_panel::wf_abonados_valores()

@@ -3,12 +3,43 @@
 #include "app/ui_geometry.h"
 #include "app/ui_pictures.h"
 #include "data/db.h"
+#include "records/w_seccion.h"
 
+#include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTableWidget>
 
 namespace ui {
+
+namespace {
+
+// Enter in the grid opens the current section.
+class EnterOpens : public QObject {
+public:
+    EnterOpens(QObject* parent, std::function<void()> open) : QObject(parent), m_open(std::move(open)) {}
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                m_open();
+                return true;
+            }
+        }
+        return QObject::eventFilter(o, e);
+    }
+
+private:
+    std::function<void()> m_open;
+};
+
+} // namespace
 
 SectionFilter::SectionFilter(const QString& text)
 {
@@ -100,6 +131,44 @@ bool sectionAt(const QTableWidget* fg, int row, int* seccion, int* marca)
     *seccion = number->text().toInt();
     *marca = estado->text().toInt();
     return true;
+}
+
+SectionGrid buildSectionGrid(QWidget* parent, const SectionGridActions& actions)
+{
+    SectionGrid w;
+    w.caption = new QLabel(QStringLiteral("Filtro (seccion/descripción)"), parent);
+    w.caption->setObjectName(QStringLiteral("st_filtroseccion_t"));
+    w.filter = new QLineEdit(parent);
+    w.filter->setObjectName(QStringLiteral("sle_filtroseccion"));
+    w.filter->setMaxLength(100);
+    w.caption->setBuddy(w.filter);
+    w.grid = new QTableWidget(parent);
+    w.grid->setObjectName(QStringLiteral("fg_secciones"));
+    setupSectionGrid(w.grid);
+    w.grid->installEventFilter(new EnterOpens(w.grid, actions.open));
+
+    QObject::connect(w.filter, &QLineEdit::returnPressed, w.grid, actions.refill);
+    QObject::connect(w.grid, &QTableWidget::cellClicked, w.grid, [cycle = actions.cycle](int row, int column) {
+        if (column == ColMarca)
+            cycle(row);
+    });
+    QObject::connect(w.grid, &QTableWidget::cellDoubleClicked, w.grid, [open = actions.open](int, int column) {
+        if (column >= ColSeccion)
+            open();
+    });
+    return w;
+}
+
+void editSection(QWidget* parent, QTableWidget* fg, int row, const std::function<void()>& refill)
+{
+    w_seccion* editor = w_seccion::abrir(parent);
+    QObject::connect(editor, &QDialog::finished, fg, [fg, row, refill] {
+        // The list is read again, so it shows the section's mark as stored.
+        refill();
+        if (row < fg->rowCount())
+            fg->setCurrentCell(row, ColSeccion);
+        fg->setFocus();
+    });
 }
 
 } // namespace ui

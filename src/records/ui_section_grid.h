@@ -8,8 +8,12 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 
+class QLabel;
+class QLineEdit;
 class QTableWidget;
+class QWidget;
 
 namespace ui {
 
@@ -39,5 +43,25 @@ QList<SectionRow> fillSectionGrid(QTableWidget* fg, const QList<SectionRow>& row
 
 // The section number and mark of a grid row; false when the row holds none.
 bool sectionAt(const QTableWidget* fg, int row, int* seccion, int* marca);
+
+// The filter box and the grid of a section list, wired alike wherever one is
+// shown: Enter in the filter lists again (refill), a click on a mark cycles
+// it (cycle), a double click on a section or Enter in the grid opens the
+// section (open). The window lays the three out.
+struct SectionGrid {
+    QLabel* caption;     // st_filtroseccion_t
+    QLineEdit* filter;   // sle_filtroseccion
+    QTableWidget* grid;  // fg_secciones
+};
+struct SectionGridActions {
+    std::function<void()> refill;
+    std::function<void(int row)> cycle;
+    std::function<void()> open;
+};
+SectionGrid buildSectionGrid(QWidget* parent, const SectionGridActions& actions);
+
+// Opens the section editor (its context already set) over `parent`; when it
+// closes, `refill` lists again and `row` is current, for the next section.
+void editSection(QWidget* parent, QTableWidget* fg, int row, const std::function<void()>& refill);
 
 } // namespace ui

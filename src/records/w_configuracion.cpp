@@ -13,14 +13,12 @@
 #include "records/ui_section_grid.h"
 #include "records/w_buscar.h"
 #include "records/w_configuracion_abm.h"
-#include "records/w_seccion.h"
 #include "reports/ui_reportes.h"
 
 #include <QAction>
 #include <QEvent>
 #include <QGridLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
@@ -82,16 +80,11 @@ w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
     img_cbconfiguracion->setToolTip(QStringLiteral("Editar descripción"));
     img_cbconfiguracion->setCursor(Qt::PointingHandCursor);
     img_cbconfiguracion->installEventFilter(this);
-    st_filtroseccion_t = caption(this, QStringLiteral("st_filtroseccion_t"), QStringLiteral("Filtro (seccion/descripción)"));
-    sle_filtroseccion = new QLineEdit(this);
-    sle_filtroseccion->setObjectName(QStringLiteral("sle_filtroseccion"));
-    sle_filtroseccion->setMaxLength(100);
-    st_filtroseccion_t->setBuddy(sle_filtroseccion);
-
-    fg_secciones = new QTableWidget(this);
-    fg_secciones->setObjectName(QStringLiteral("fg_secciones"));
-    ui::setupSectionGrid(fg_secciones);
-    fg_secciones->installEventFilter(this);
+    const ui::SectionGrid grid = ui::buildSectionGrid(
+        this, {[this] { wf_muestrasecciones(); }, [this](int row) { ciclarMarca(row); }, [this] { wf_modificar(); }});
+    st_filtroseccion_t = grid.caption;
+    sle_filtroseccion = grid.filter;
+    fg_secciones = grid.grid;
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 4);
@@ -111,16 +104,6 @@ w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
     g->setColumnStretch(1, 1);
     layout->addLayout(g);
     layout->addWidget(fg_secciones, 1);
-
-    connect(sle_filtroseccion, &QLineEdit::returnPressed, this, &w_configuracion::wf_muestrasecciones);
-    connect(fg_secciones, &QTableWidget::cellClicked, this, [this](int row, int column) {
-        if (column == ColMarca)
-            ciclarMarca(row);
-    });
-    connect(fg_secciones, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
-        if (column >= ColSeccion)
-            wf_modificar();
-    });
 
     SearchContext& search = SearchContext::instance();
     search.registerDisplay(SearchMode::panel, this, [this](int id) { wf_muestrapanel(id); });
@@ -272,14 +255,7 @@ void w_configuracion::wf_modificar()
         return;
     EditorContext::instance() = EditorContext::forTemplate(il_panel, il_configuracion, number->text().toInt(),
                                                            fg_secciones->item(row, ColEstado)->text().toInt());
-    w_seccion* editor = w_seccion::abrir(this);
-    connect(editor, &QDialog::finished, this, [this, row] {
-        // The list is read again, so it shows the section's mark as stored.
-        wf_muestrasecciones();
-        if (row < fg_secciones->rowCount())
-            fg_secciones->setCurrentCell(row, ColSeccion);
-        fg_secciones->setFocus();
-    });
+    ui::editSection(this, fg_secciones, row, [this] { wf_muestrasecciones(); });
 }
 
 void w_configuracion::wf_baja()
@@ -340,13 +316,6 @@ bool w_configuracion::eventFilter(QObject* o, QEvent* e)
     if (o == img_cbconfiguracion && e->type() == QEvent::MouseButtonRelease) {
         editarDescripcion();
         return true;
-    }
-    if (o == fg_secciones && e->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(e)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            wf_modificar();
-            return true;
-        }
     }
     return QWidget::eventFilter(o, e);
 }

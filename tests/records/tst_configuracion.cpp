@@ -217,6 +217,14 @@ void tst_configuracion::marksFiltersAndEditing()
     QTRY_VERIFY(!modal<w_seccion>());
     QCOMPARE(ctx.marca, 1);
     QCOMPARE(g->item(rowOf(g, 20), w_configuracion::ColEstado)->text(), QString("1"));
+    // Enter in the list opens the current section too; the list comes back to it.
+    QCOMPARE(g->currentRow(), rowOf(g, 20));
+    QTest::keyClick(g, Qt::Key_Return);
+    editor = modal<w_seccion>();
+    QVERIFY(editor && ctx.seccion == 20);
+    editor->reject();
+    QTRY_VERIFY(!modal<w_seccion>());
+    QCOMPARE(g->currentRow(), rowOf(g, 20));
 }
 
 void tst_configuracion::copyRenameAndDelete()
