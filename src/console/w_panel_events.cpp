@@ -66,6 +66,10 @@ void w_panel::updateTransferKeys()
     cb_subirch->setEnabled(m_marksUp && !busy);
     cb_bajarsel->setEnabled(m_marksDown && !busy);
     cb_eventos->setEnabled(il_abonado >= 1 && !busy);
+    // Reading the panel needs the link up and idle.
+    const bool idle = il_abonado >= 1 && link.connected() && !busy;
+    cb_comparar->setEnabled(idle);
+    cb_subircambios->setEnabled(idle);
 }
 
 void w_panel::startTransfer(mdl_trans::Transfer kind, int log, bool loadImage)
