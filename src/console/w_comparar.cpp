@@ -58,14 +58,16 @@ w_comparar::w_comparar(const QSqlDatabase& c, const values::Owner& owner, const 
     fg_comparacion->setSelectionMode(QAbstractItemView::ExtendedSelection);
     fg_comparacion->setEditTriggers(QAbstractItemView::NoEditTriggers);
     fg_comparacion->verticalHeader()->hide();
-    fg_comparacion->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    // Values stay on one line (the tool-tip holds a long one whole).
+    fg_comparacion->setWordWrap(false);
+    fg_comparacion->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(fg_comparacion, 1);
 
     connect(cb_tomar, &QAction::triggered, this, &w_comparar::takeFromPanel);
     connect(cb_marcar, &QAction::triggered, this, &w_comparar::markForUpload);
     connect(cb_imprimir, &QAction::triggered, this, &w_comparar::print);
     connect(chk_diferencias, &QCheckBox::toggled, this, &w_comparar::fill);
-    ui::sizeWindow(this, 9000, 6000);
+    ui::sizeWindow(this, 12000, 7000);
     fill();
 }
 
@@ -90,7 +92,8 @@ void w_comparar::fill()
             fg_comparacion->setItem(row, col, item);
         }
     }
-    fg_comparacion->resizeColumnToContents(0);
+    // Whole descriptions and values; a long text section scrolls sideways.
+    fg_comparacion->resizeColumnsToContents();
 }
 
 QList<int> w_comparar::selectedRows() const
