@@ -175,8 +175,10 @@ void mdl_trans::finishVerification()
             unexpectedErrorInAnswer();
         const QString text = QStringLiteral("Verificado: %1").arg(counted(m_uploadSections, "sección", "secciones"));
         setOutcome(text);
-        if (m_console)
+        if (m_console) {
             m_console->uploadChecked(text, false);
+            m_console->wf_muestrasecciones();
+        }
         return;
     }
     const QList<int> sections = sectionsOf(differ);
@@ -244,9 +246,10 @@ QList<QPair<int, QString>> mdl_trans::imageValues(int section) const
 
 QString mdl_trans::readBackStatus() const
 {
-    if (m_readBack == ReadBack::Verify)
+    // A read-back cut off with its connection says nothing on the next one.
+    if (m_readBack == ReadBack::Verify && m_writePending)
         return QStringLiteral("Verificando la subida…");
-    if (m_readBack == ReadBack::Compare)
+    if (m_readBack == ReadBack::Compare && m_readPending)
         return QStringLiteral("Comparando con el panel…");
     // Sending again what the read-back found different: the status says why.
     if (m_writePending && m_verifyPass > 0)
