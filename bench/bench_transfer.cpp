@@ -80,19 +80,25 @@ bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms
 });
 
 // Whole upload of 2,000 marked bytes over loopback UDP: the turns taken
-// against the runs the protocol needs (one per 16 contiguous bytes).
-int lastTurns = 0, lastRuns = 0, lastTicks = 0;
+// against the runs the protocol needs (one per 16 contiguous bytes), without
+// and with the read-back, and "Subir cambios" after one changed value.
+struct UploadCount {
+    int turns = 0, ticks = 0, writes = 0, reads = 0;
+};
+UploadCount lastPlain, lastVerified, lastChanges;
+constexpr int UploadRuns = (2000 + 15) / 16;
 
-bench::Register upload(
-    "upload of 2,000 bytes over UDP (turns)", "runs + 1 turns", 1,
-    [] {
+class UploadRig {
+public:
+    explicit UploadRig(bool verify)
+    {
         bench::freshStation();
         QSqlDatabase c = mdl_main::instance().db();
         QUdpSocket probe;
         probe.bind(QHostAddress::LocalHost, 0);
         const quint16 port = probe.localPort();
         probe.close();
-        db::exec(c, "UPDATE configuracion SET ip_port = ?", {port});
+        db::exec(c, "UPDATE configuracion SET ip_port = ?, verificar_subidas = ?", {port, verify ? 1 : 0});
         db::exec(c, "INSERT INTO paneles VALUES (8, 'UP', '1', '2', 0)");
         db::exec(c, "INSERT INTO secciones (id_panel, id_seccion, tipo, long, posicion, descripcion) "
                     "VALUES (8, 1, 4, 4000, 100, 'S')");
@@ -100,19 +106,13 @@ bench::Register upload(
                     "numero, localidad, id_provincia, tel_1) VALUES (2, '0002', 8, 1, 'A', 'N', 'C', '1', 'L', 1, '5')");
         db::exec(c, "INSERT INTO abonados_valores VALUES (2, 1, 1, ?, 1)", {QString(4000, QLatin1Char('A'))});
         mdl_main::instance().portOpen = true;
-
-        Console console;
         console.il_abonado = 2;
         console.il_panel = 8;
         console.is_password_db = "1234";
         console.is_strpanel = "1";
-        panelsim::Panel panel;
-        panelsim::Communicator comm(&panel);
         comm.options.stationPort = port;
         comm.options.callBackDelayMs = 0;
-        QtUdpSocketAdapter ip;
         ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        mdl_trans link;
         link.setHost(&stationLinkHost());
         link.setConsole(&console);
         link.setDevices(nullptr, &ip);
@@ -120,41 +120,95 @@ bench::Register upload(
             qFatal("no communicator");
         link.f_esperaip();
         comm.callStation();
-        QElapsedTimer wait;
         wait.start();
-        const auto pump = [&](const std::function<bool()>& done) {
-            while (!done() && wait.elapsed() < 10000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        };
         pump([&] { return link.connected(); });
-        link.forTestSetWritePending(true);
-        link.f_cargatransferencia(2);
-        int turns = 0, ticks = 0;
-        QElapsedTimer t;
-        t.start();
+    }
+    // Turns until the write ends, counted with the runs the panel saw.
+    UploadCount writeAll()
+    {
+        UploadCount n;
+        const int writes = panel.requestsOf(1), reads = panel.requestsOf(0);
         while (link.connected() && link.writePending() && wait.elapsed() < 60000) {
             const int before = link.framesSent();
             while (link.framesSent() == before && link.writePending()) {
                 link.tick();
-                ++ticks;
+                ++n.ticks;
             }
-            ++turns;
+            ++n.turns;
             pump([&] { return link.awaitingAnswer() == 0; });
         }
+        n.writes = panel.requestsOf(1) - writes;
+        n.reads = panel.requestsOf(0) - reads;
+        return n;
+    }
+    bool panelHolds(char byte) const { return panel.state.programMemory.mid(100, 2000) == QByteArray(2000, byte); }
+
+    Console console;
+    panelsim::Panel panel;
+    panelsim::Communicator comm{&panel};
+    QtUdpSocketAdapter ip;
+    mdl_trans link;
+
+private:
+    void pump(const std::function<bool()>& done)
+    {
+        while (!done() && wait.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    QElapsedTimer wait;
+};
+
+double timedUpload(bool verify, UploadCount& out)
+{
+    UploadRig rig(verify);
+    rig.link.forTestSetWritePending(true);
+    rig.link.f_cargatransferencia(2);
+    QElapsedTimer t;
+    t.start();
+    out = rig.writeAll();
+    const double ms = t.nsecsElapsed() / 1e6;
+    if (!rig.panelHolds(char(0xAA)))
+        qFatal("the upload did not reach the panel");
+    return ms;
+}
+
+QString turnsNote(const UploadCount& n)
+{
+    return QStringLiteral("%1 turns, %2 ticks, %3 write and %4 read runs for %5 runs of data (the end of the write "
+                          "included; 4 ticks a run is the answer's countdown of 3 and no idle turn)")
+        .arg(n.turns)
+        .arg(n.ticks)
+        .arg(n.writes)
+        .arg(n.reads)
+        .arg(UploadRuns);
+}
+
+bench::Register upload("upload of 2,000 bytes over UDP, not verified (turns)", "runs + 1 turns", 1,
+                       [] { return timedUpload(false, lastPlain); }, [] { return turnsNote(lastPlain); });
+
+bench::Register verifiedUpload("verified upload of 2,000 bytes over UDP (turns)", "2 x runs + 1 turns", 1,
+                               [] { return timedUpload(true, lastVerified); }, [] { return turnsNote(lastVerified); });
+
+bench::Register changesUpload(
+    "\"Subir cambios\" after one changed value (runs)", "1 write run + 1 read run", 1,
+    [] {
+        UploadRig rig(true);
+        rig.link.forTestSetWritePending(true);
+        rig.link.f_cargatransferencia(2);
+        rig.writeAll();
+        // One byte changed in the station.
+        db::exec(mdl_main::instance().db(), "UPDATE abonados_valores SET valor = ? WHERE id_abonado = 2",
+                 {QStringLiteral("AB") + QString(3998, QLatin1Char('A'))});
+        QElapsedTimer t;
+        t.start();
+        if (rig.link.f_subircambios(2) != mdl_trans::ChangesUpload::Started)
+            qFatal("nothing to send");
+        lastChanges = rig.writeAll();
         const double ms = t.nsecsElapsed() / 1e6;
-        lastTurns = turns;
-        lastTicks = ticks;
-        lastRuns = (2000 + 15) / 16;
-        if (panel.state.programMemory.mid(100, 2000) != QByteArray(2000, char(0xAA)))
-            qFatal("the upload did not reach the panel");
+        if (rig.panel.state.programMemory.at(100) != char(0xAB))
+            qFatal("the change did not reach the panel");
         return ms;
     },
-    [] {
-        return QStringLiteral("%1 turns, %2 ticks for %3 runs (the end of the write included; 4 ticks a run "
-                              "is the answer's countdown of 3 and no idle turn)")
-            .arg(lastTurns)
-            .arg(lastTicks)
-            .arg(lastRuns);
-    });
+    [] { return turnsNote(lastChanges); });
 
 } // namespace

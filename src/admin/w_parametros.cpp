@@ -12,6 +12,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -101,6 +102,12 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
     grid->addWidget(sle_IP_permitidas, 3, 1);
     grid->addWidget(st_IP_escucha_t, 4, 0);
     grid->addWidget(sle_IP_escucha, 4, 1);
+    chk_verificar = new QCheckBox(QStringLiteral("Verificar las subidas leyendo el panel"), frm_configuracion);
+    chk_verificar->setObjectName(QStringLiteral("chk_verificar"));
+    chk_verificar->setChecked(true);
+    chk_verificar->setToolTip(QStringLiteral("Al terminar una subida se lee del panel todo lo escrito y se vuelve a "
+                                             "marcar lo que no coincide."));
+    grid->addWidget(chk_verificar, 5, 1);
     layout->addWidget(frm_configuracion, 1);
 
     ui::sizeWindow(this, 4600, 3400);
@@ -137,6 +144,7 @@ void w_parametros::showSettings()
             sle_IP_port->setText(s->ip_port.toString());
             sle_IP_permitidas->setText(s->ip_permitidas);
             sle_IP_escucha->setText(s->ip_escucha);
+            chk_verificar->setChecked(s->verificar_subidas);
         }
     } catch (const db::Error&) {
         found = false;
@@ -202,7 +210,7 @@ bool w_parametros::wf_guardadatos()
     }
     try {
         settings::writeCommunication(mdl_main::instance().db(), port, cbx_modem_speed->currentText(), ipPort, allowed,
-                                     listen);
+                                     listen, chk_verificar->isChecked());
     } catch (const db::Error&) {
         return false;
     }

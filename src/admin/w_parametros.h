@@ -3,11 +3,13 @@
 // addresses allowed to connect over IP and the address the socket binds,
 // stored in the settings row and applied at once. Beside the number, the
 // serial devices of the system: picking one makes the number name it (a
-// "COMn" link in the program directory).
+// "COMn" link in the program directory). Also whether uploads are read back
+// to prove them.
 
 #include <QWidget>
 
 class QAction;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -38,6 +40,7 @@ public:
     QLineEdit* sle_IP_port;
     QLineEdit* sle_IP_permitidas; // addresses or networks (CIDR); empty: any panel
     QLineEdit* sle_IP_escucha;    // address to bind; empty: every interface
+    QCheckBox* chk_verificar;     // uploads are read back from the panel
     QToolBar* tb_configuracion;
     QAction* cb_aceptar;
     QAction* cb_cancelar;

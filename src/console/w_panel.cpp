@@ -158,6 +158,10 @@ void w_panel::buildToolbar()
     cb_bajarsel = boton(QStringLiteral("cb_bajarsel"), QStringLiteral("Bajar"), QStringLiteral("Bajar seleccionados"));
     cb_eventos = boton(QStringLiteral("cb_eventos"), QStringLiteral("Eventos"), QStringLiteral("Bajar Eventos"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"), QStringLiteral("Imprimir Reporte"));
+    cb_comparar = boton(QStringLiteral("cb_comparar"), QStringLiteral("Comparar"),
+                        QStringLiteral("Comparar lo guardado con el panel"));
+    cb_subircambios = boton(QStringLiteral("cb_subircambios"), QStringLiteral("Cambios"),
+                            QStringLiteral("Subir cambios: sólo lo que difiere del panel"));
 }
 
 // The link's status line, progress and traffic, under the tabs so that they
@@ -224,8 +228,9 @@ QAction* w_panel::boton(const QString& key, const QString& caption, const QStrin
 
 QAction* w_panel::button(int position) const
 {
-    const QList<QAction*> all{cb_buscar, cb_modificar, cb_restaurar, cb_premarcar, cb_invertir, cb_subir,
-                              cb_bajar,  cb_desmarcar, cb_subirch,  cb_bajarsel,  cb_eventos,  cb_imprimir};
+    const QList<QAction*> all{cb_buscar,   cb_modificar, cb_restaurar, cb_premarcar, cb_invertir,
+                              cb_subir,    cb_bajar,     cb_desmarcar, cb_subirch,   cb_bajarsel,
+                              cb_eventos,  cb_imprimir,  cb_comparar,  cb_subircambios};
     return position >= 1 && position <= all.size() ? all.at(position - 1) : nullptr;
 }
 
@@ -381,6 +386,10 @@ void w_panel::dispatch(const QString& key)
         startTransfer(mdl_trans::Transfer::Read, 6, true);
     } else if (key == QLatin1String("cb_eventos")) {
         startTransfer(mdl_trans::Transfer::Events, 7, false);
+    } else if (key == QLatin1String("cb_comparar")) {
+        compare();
+    } else if (key == QLatin1String("cb_subircambios")) {
+        uploadChanges();
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_abonado > 0)
             reports::showPanelReport(il_abonado, il_panel, il_configuracion);

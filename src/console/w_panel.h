@@ -48,6 +48,8 @@ public:
     void wf_muestrasecciones() override;
     void wf_muestraeventos() override;
     void connectionFailed() override;
+    void uploadChecked(const QString& outcome, bool stopped) override;
+    void comparisonDone() override;
 
     qint32 il_configuracion = 0;
 
@@ -57,7 +59,7 @@ public:
     void wf_invertir();
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);
-    // Toolbar button by its position, 1 to 12.
+    // Toolbar button by its position, 1 to 14.
     QAction* button(int position) const;
 
     // The event delete date the console opens with: one month back, the day
@@ -83,6 +85,8 @@ public:
     QAction* cb_bajarsel;
     QAction* cb_eventos;
     QAction* cb_imprimir;
+    QAction* cb_comparar;     // reads the panel and opens w_comparar
+    QAction* cb_subircambios; // uploads what differs from the panel as last known
 
     QTabWidget* SSTab_panel;
     QFrame* frm_visor;
@@ -204,6 +208,9 @@ private:
     void markAll(int marca);
     void cycleMark(int row);
     void startTransfer(mdl_trans::Transfer kind, int log, bool loadImage);
+    // "Comparar" and "Subir cambios" (w_panel_compare.cpp).
+    void compare();
+    void uploadChanges();
     void deleteEvents();
 
     QHash<QObject*, std::function<void()>> m_clicks;

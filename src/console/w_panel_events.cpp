@@ -66,6 +66,11 @@ void w_panel::updateTransferKeys()
     cb_subirch->setEnabled(m_marksUp && !busy);
     cb_bajarsel->setEnabled(m_marksDown && !busy);
     cb_eventos->setEnabled(il_abonado >= 1 && !busy);
+    // Reading the panel needs the link up and idle; the comparison window
+    // changes values and marks, which a level 3 user may not.
+    const bool idle = il_abonado >= 1 && link.connected() && !busy && mdl_main::instance().currentLevel < 3;
+    cb_comparar->setEnabled(idle);
+    cb_subircambios->setEnabled(idle);
 }
 
 void w_panel::startTransfer(mdl_trans::Transfer kind, int log, bool loadImage)

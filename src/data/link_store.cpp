@@ -1,6 +1,7 @@
 #include "data/link_store.h"
 
 #include "data/db.h"
+#include "data/panel_image_store.h"
 
 std::optional<LinkIpSettings> SqlLinkStore::ipSettings()
 {
@@ -42,17 +43,41 @@ std::optional<QList<LinkValueRow>> SqlLinkStore::transferValues(qint32 abonado)
     }
 }
 
-bool SqlLinkStore::sectionsWritten(qint32 abonado, const QList<int>& sections)
+namespace {
+
+bool markSections(const QSqlDatabase& c, qint32 abonado, const QList<int>& sections, int estado)
 {
     try {
-        db::Transaction t(m_c);
+        db::Transaction t(c);
         for (const int s : sections)
-            db::exec(m_c, QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = ? AND id_seccion = ?"),
-                     {abonado, s});
+            db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ? AND id_seccion = ?"),
+                     {estado, abonado, s});
         t.commit();
         return true;
     } catch (const db::Error&) {
         return false;
+    }
+}
+
+} // namespace
+
+bool SqlLinkStore::sectionsWritten(qint32 abonado, const QList<int>& sections)
+{
+    return markSections(m_c, abonado, sections, 0);
+}
+
+bool SqlLinkStore::remarkForUpload(qint32 abonado, const QList<int>& sections)
+{
+    return markSections(m_c, abonado, sections, 1);
+}
+
+bool SqlLinkStore::verifyUploads()
+{
+    try {
+        QSqlQuery q = db::exec(m_c, QStringLiteral("SELECT verificar_subidas FROM configuracion WHERE id_configuracion = 1"));
+        return !q.next() || q.value(0).isNull() || q.value(0).toInt() != 0;
+    } catch (const db::Error&) {
+        return true;
     }
 }
 
@@ -94,6 +119,26 @@ bool SqlLinkStore::storeEvent(const LinkEventRow& e)
                                     "id_tipo) VALUES (?, ?, ?, ?, ?, ?)"),
                      {e.abonado, e.panel, e.evento, e.parametro, e.fecha, e.tipo});
         t.commit();
+        return true;
+    } catch (const db::Error&) {
+        return false;
+    }
+}
+
+std::optional<QPair<QByteArray, QByteArray>> SqlLinkStore::knownPanelImage(qint32 abonado)
+{
+    try {
+        if (const auto k = panel_image::read(m_c, abonado))
+            return qMakePair(k->memoria, k->conocida);
+    } catch (const db::Error&) {
+    }
+    return std::nullopt;
+}
+
+bool SqlLinkStore::rememberPanelBytes(qint32 abonado, const QByteArray& bytes, const QByteArray& known)
+{
+    try {
+        panel_image::merge(m_c, abonado, bytes, known);
         return true;
     } catch (const db::Error&) {
         return false;

@@ -4,6 +4,7 @@
 // moved, and the events downloaded. The link sees only this interface; the
 // SQL lives in SqlLinkStore.
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QSqlDatabase>
@@ -50,6 +51,15 @@ public:
     // whole section) and clears its marks, all or none.
     virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
     virtual bool storeEvent(const LinkEventRow& e) = 0;
+    // The station's setting: uploads are read back (true when unreadable).
+    virtual bool verifyUploads() = 0;
+    // Marks these sections for upload again, all or none.
+    virtual bool remarkForUpload(qint32 abonado, const QList<int>& sections) = 0;
+    // The last panel memory known to be true (bytes, and 1 where a byte is
+    // known); nothing when there is none or it cannot be read.
+    virtual std::optional<QPair<QByteArray, QByteArray>> knownPanelImage(qint32 abonado) = 0;
+    // Takes the bytes flagged 1 in `known` into that image.
+    virtual bool rememberPanelBytes(qint32 abonado, const QByteArray& bytes, const QByteArray& known) = 0;
 };
 
 class SqlLinkStore : public LinkStore {
@@ -60,6 +70,10 @@ public:
     bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
     bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) override;
     bool storeEvent(const LinkEventRow& e) override;
+    bool verifyUploads() override;
+    bool remarkForUpload(qint32 abonado, const QList<int>& sections) override;
+    std::optional<QPair<QByteArray, QByteArray>> knownPanelImage(qint32 abonado) override;
+    bool rememberPanelBytes(qint32 abonado, const QByteArray& bytes, const QByteArray& known) override;
 
 private:
     QSqlDatabase m_c;

@@ -136,7 +136,9 @@ CREATE TABLE configuracion (
   -- Panel addresses or networks allowed to call over IP (empty: any), and the
   -- address the datagram socket binds (empty: every interface).
   ip_permitidas    TEXT,
-  ip_escucha       TEXT
+  ip_escucha       TEXT,
+  -- Uploads are read back from the panel and compared (1) or not (0).
+  verificar_subidas INTEGER NOT NULL DEFAULT 1
 );
 
 CREATE TABLE usuarios (
@@ -158,3 +160,13 @@ CREATE TABLE usuarios_operaciones (
   fecha        TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'))
 );
 CREATE INDEX usuarios_operaciones_fecha ON usuarios_operaciones(fecha);
+
+-- The last panel memory the station knows to be true for each subscriber
+-- (read from the panel, or verified after a write): 5001 bytes, and 5001
+-- flags that say which of them are known.
+CREATE TABLE abonados_imagen (
+  id_abonado INTEGER PRIMARY KEY REFERENCES abonados(id_abonado) ON DELETE CASCADE,
+  fecha      TEXT NOT NULL,
+  memoria    BLOB NOT NULL,
+  conocida   BLOB NOT NULL
+);

@@ -25,7 +25,12 @@ void upgrade(const QSqlDatabase& c)
     for (const char* column : {"ip_permitidas", "ip_escucha"})
         if (!settings.contains(QLatin1String(column)))
             db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN %1 TEXT").arg(QLatin1String(column)));
+    if (!settings.contains(QStringLiteral("verificar_subidas")))
+        db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN verificar_subidas INTEGER NOT NULL DEFAULT 1"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_eventos_orden ON abonados_eventos(id_abonado, orden)"));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS abonados_imagen (id_abonado INTEGER PRIMARY KEY REFERENCES "
+                               "abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT NULL, memoria BLOB NOT NULL, "
+                               "conocida BLOB NOT NULL)"));
 }
 
 QStringList missingTables(const QSqlDatabase& c)

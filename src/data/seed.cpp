@@ -210,6 +210,11 @@ void addMissingOperations(const QSqlDatabase& c)
 {
     const std::pair<int, const char*> added[] = {
         {17, "CONEXIÓN FALLIDA: EL PANEL NO RESPONDIÓ"},
+        {18, "VERIFICACIÓN DE SUBIDA"},
+        {19, "COMPARACIÓN CON EL PANEL"},
+        {20, "SUBIDA DE CAMBIOS"},
+        {21, "VALORES TOMADOS DEL PANEL"},
+        {22, "SECCIONES MARCADAS PARA SUBIR DESDE LA COMPARACIÓN"},
     };
     for (const auto& [id, descripcion] : added)
         db::exec(c,

@@ -14,6 +14,7 @@ struct Row {
     // value from a zero.
     QVariant modem_port, modem_mode, ip_port;
     QString ip_permitidas, ip_escucha; // empty when null
+    bool verificar_subidas = true;     // uploads are read back from the panel
 };
 
 // The row, or nothing when it is missing.
@@ -22,6 +23,6 @@ std::optional<Row> read(const QSqlDatabase& c);
 // Stores the communication parameters in one transaction; empty texts are
 // stored as null. A missing row is a failure, not a success.
 void writeCommunication(const QSqlDatabase& c, int modem_port, const QString& modem_mode, int ip_port,
-                        const QString& ip_permitidas, const QString& ip_escucha);
+                        const QString& ip_permitidas, const QString& ip_escucha, bool verificar_subidas);
 
 } // namespace settings

@@ -30,4 +30,9 @@ public:
     // A connection came up but ended without a single answer from the panel
     // (ten unanswered requests, or the line dropped): the console logs it.
     virtual void connectionFailed() {}
+    // An upload was read back: how it went, in the status line's words
+    // (the console logs it). `stopped`: a second read-back still differed.
+    virtual void uploadChecked(const QString& outcome, bool stopped) { Q_UNUSED(outcome); Q_UNUSED(stopped); }
+    // A comparison with the panel has been read (mdl_trans::comparison()).
+    virtual void comparisonDone() {}
 };

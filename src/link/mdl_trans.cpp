@@ -90,6 +90,8 @@ void mdl_trans::reset()
     m_addressSection.fill(NoSection);
     addressType.fill(0);
     currentSubscriber = m_runStart = m_runEnd = 0;
+    m_readBack = ReadBack::None;
+    m_verifyPass = 0;
     m_status.pgmIndex = 0;
     m_dialText.clear();
     m_dialPhone.clear();
@@ -321,6 +323,8 @@ QString mdl_trans::statusText() const
             return QStringLiteral("El panel no responde: verifique el código de acceso y el modelo");
         if (m_retryCounter > 0)
             return QStringLiteral("El panel no contesta: %1 de 10 pedidos sin respuesta").arg(m_retryCounter);
+        if (const QString readBack = readBackStatus(); !readBack.isEmpty())
+            return readBack;
         const auto sections = [this](const char* doing) {
             const QString done = m_progressTotal > 0
                                      ? QStringLiteral("%1 de %2").arg(sectionsDone).arg(

@@ -16,6 +16,7 @@
 // have changed.
 
 #include "data/messages.h"
+#include "link/comparison_image.h"
 #include "link/frame_codec.h"
 #include "link/link_status.h"
 #include "link/linkview.h"
@@ -407,4 +408,50 @@ private:
     quint16 m_candidatePort = 0;
     LinkView m_view;
     QList<Message> m_messages;
+
+    // ---- Read-back: verified uploads and comparison (mdl_trans_verify.cpp) --
+public:
+    // While an upload is verified the write-pending flag stays set and the
+    // write turns send read runs; a comparison runs under the read-pending
+    // flag. Both read into comparison(), never into the stored values.
+    enum class ReadBack { None, Verify, Compare };
+    ReadBack readBack() const { return m_readBack; }
+    const ComparisonImage& comparison() const { return m_comparison; }
+    // Reads every address of the subscriber's sections into comparison()
+    // (only while connected with nothing pending); the console hears
+    // comparisonDone(). False when it did not start.
+    bool f_comparar(qint32 id_abonado);
+    // "Subir cambios": uploads only the addresses whose stored value differs
+    // from the last panel image known to be true (an address never read or
+    // verified counts as different). Only while connected with nothing
+    // pending.
+    enum class ChangesUpload { Started, NoKnownImage, NothingToSend, NotStarted };
+    ChangesUpload f_subircambios(qint32 id_abonado);
+    // Sections whose panel bytes differ from the image, by the last read-back.
+    QList<int> differingSections() const;
+    // A section's values as a download would store them: from the panel's
+    // bytes of the last read-back, or from the image of the stored values.
+    QList<QPair<int, QString>> panelValues(int section) const;
+    QList<QPair<int, QString>> imageValues(int section) const;
+
+private:
+    // After the last write run: reads back what was written. False when
+    // there is nothing to verify (then the upload ends as before).
+    bool beginVerification();
+    void nextReadBackRun();
+    void readBackReceived();
+    void finishVerification();
+    void finishComparison();
+    void verificationFailed(const QList<int>& sections);
+    QList<int> sectionsOf(const std::array<bool, MemorySize>& addresses) const;
+    QString readBackStatus() const;
+    // What the last read-back found is what the panel holds: remembered.
+    void rememberReadBack();
+
+    ReadBack m_readBack = ReadBack::None;
+    ComparisonImage m_comparison;
+    std::array<bool, MemorySize> m_toVerify{}; // addresses the upload wrote
+    int m_verifyPass = 0;   // read-backs of this upload so far
+    int m_uploadSections = 0; // sections of the upload, for "Verificado: N secciones"
+    bool m_verifyUploads = true; // the station's setting, read when an image is loaded
 };

@@ -11,9 +11,11 @@
 #include "link/frame_codec.h"
 #include "link/linkhost.h"
 #include "link/linkconsole.h"
+#include "link/section_values.h"
 
 #include <QDate>
 #include <QTime>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -43,6 +45,9 @@ void mdl_trans::requestTransfer(Transfer kind)
 bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
 {
     currentSubscriber = id_abonado;
+    m_readBack = ReadBack::None;
+    m_verifyPass = 0;
+    m_toVerify.fill(false);
     m_progressTotal = 0;
     progressPercent = 0;
     sectionsDone = 0;
@@ -110,6 +115,13 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
     } catch (const BadValue&) {
         return loadFailed();
     }
+    if (m_writePending) {
+        // What this upload writes is what its read-back proves.
+        for (int a = 0; a < MemorySize - 1; ++a)
+            m_toVerify[size_t(a)] = m_transferMarks[size_t(a)] == 1;
+        m_uploadSections = int(m_progressTotal);
+        m_verifyUploads = !m_host || m_host->linkStore()->verifyUploads();
+    }
     return true;
 }
 
@@ -136,6 +148,8 @@ void mdl_trans::nextRun(int mark)
         ++a;
     // Address 5000 is never sent.
     if (a >= MemorySize - 1) {
+        if (mark == 1 && beginVerification())
+            return;
         (mark == 1 ? m_writePending : m_readPending) = false;
         m_waitCountdown = 1;
         // The bar clears itself at the end; the status line keeps the summary.
@@ -162,12 +176,18 @@ void mdl_trans::nextRun(int mark)
 
 void mdl_trans::f_siguienteescritura()
 {
-    nextRun(1);
+    if (m_readBack == ReadBack::Verify)
+        nextReadBackRun();
+    else
+        nextRun(1);
 }
 
 void mdl_trans::f_siguientelectura()
 {
-    nextRun(-1);
+    if (m_readBack == ReadBack::Compare)
+        nextReadBackRun();
+    else
+        nextRun(-1);
 }
 
 // ---------------------------------------------------------------------------
@@ -210,6 +230,10 @@ void mdl_trans::f_recibememoria(int count)
     // f_decodifica has checked that the answer holds the whole run.
     if (m_runEnd <= m_runStart)
         return;
+    if (m_readBack != ReadBack::None) {
+        readBackReceived();
+        return;
+    }
     m_ticksSuspended = true;
     for (int k = 0; k < m_runEnd - m_runStart; ++k) {
         m_memoryImage[size_t(m_runStart + k)] = qint16(m_rxFrame[size_t(1 + k)]);
@@ -241,36 +265,10 @@ void mdl_trans::unexpectedErrorInAnswer()
 
 bool mdl_trans::f_guardaseccion(int id_seccion)
 {
-    int p = 0;
-    while (p < MemorySize && m_addressSection[size_t(p)] != id_seccion)
-        ++p;
-    if (p >= MemorySize)
+    const SectionValues items =
+        sectionValues(m_memoryImage.data(), m_addressSection.data(), addressType.data(), MemorySize, id_seccion);
+    if (std::find(m_addressSection.begin(), m_addressSection.end(), qint16(id_seccion)) == m_addressSection.end())
         return true;
-    QList<QPair<int, QString>> items;
-    const int type = addressType[size_t(p)];
-    switch (type) {
-    case 1:
-        for (int n = 1; n <= 8; ++n)
-            items.append({n, (m_memoryImage[size_t(p)] >> (n - 1)) & 1 ? QStringLiteral("1") : QStringLiteral("0")});
-        break;
-    case 2:
-    case 3:
-        for (int k = 0; p + k < MemorySize && m_addressSection[size_t(p + k)] == id_seccion; ++k) {
-            const int b = m_memoryImage[size_t(p + k)];
-            items.append({k + 1, type == 2 ? QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper()
-                                           : QStringLiteral("%1").arg(b, 3, 10, QLatin1Char('0'))});
-        }
-        break;
-    case 4: {
-        QString v;
-        for (int a = p; a < MemorySize && m_addressSection[size_t(a)] == id_seccion; ++a)
-            v += QStringLiteral("%1").arg(int(m_memoryImage[size_t(a)]), 2, 16, QLatin1Char('0')).toUpper();
-        items.append({0, v});
-        break;
-    }
-    default:
-        break;
-    }
     if (!m_host || !m_host->linkStore()->storeSection(currentSubscriber, id_seccion, items))
         return false;
     progressStep();

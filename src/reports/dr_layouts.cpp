@@ -95,7 +95,8 @@ Document programming(const QString& title, const QList<ProgrammingData>& data, b
 
 // A list report: the column titles at the top of every page, one line per row.
 Document list(const QString& title, const QList<qreal>& columns, const QStringList& titles,
-              const QList<QStringList>& rows, const PageSetup& setup, const QDate& printed)
+              const QList<QStringList>& rows, const PageSetup& setup, const QDate& printed,
+              const QString& subtitle = QString())
 {
     const qreal width = setup.contentWidth();
     auto columnWidth = [&](qsizetype i) {
@@ -106,6 +107,8 @@ Document list(const QString& title, const QList<qreal>& columns, const QStringLi
     for (qsizetype i = 0; i < columns.size(); ++i)
         header.text(columns.at(i), columnWidth(i), titles.at(i), TextStyle::Label);
     b.setPageHeader(header);
+    if (!subtitle.isEmpty())
+        b.add(Band(lineHeight(TextStyle::Field) + 80).text(0, width, subtitle, TextStyle::Field));
     const qreal height = lineHeight(TextStyle::Small);
     for (const QStringList& row : rows) {
         Band detail(height);
@@ -159,6 +162,16 @@ Document dr_log(const QList<LogRow>& rows, const PageSetup& setup, const QDate& 
                 {QStringLiteral("Fecha"), QStringLiteral("Usuario"), QStringLiteral("Operación"),
                  QStringLiteral("Parámetro")},
                 lines, setup, printed);
+}
+
+Document dr_diferencias(const QString& subscriber, const QList<QStringList>& rows, const PageSetup& setup,
+                        const QDate& printed)
+{
+    return list(QStringLiteral("Diferencias con el panel"),
+                {col::Diferencias[0], col::Diferencias[1], col::Diferencias[2], col::Diferencias[3], col::Diferencias[4]},
+                {QStringLiteral("Sección"), QStringLiteral("Descripción"), QStringLiteral("Guardado"),
+                 QStringLiteral("Panel"), QStringLiteral("Distinto")},
+                rows, setup, printed, subscriber);
 }
 
 } // namespace reports

@@ -15,11 +15,16 @@ constexpr qreal Item = 567, Descripcion = 2268, Valor = 6236, Estado = 7937;
 constexpr qreal Abonados[8] = {0, 1134, 2268, 3969, 5102, 6236, 7937, 9071};
 // Log.
 constexpr qreal Fecha = 567, Usuario = 2268, Operacion = 4535, Parametro = 6236;
+// Comparison with the panel.
+constexpr qreal Diferencias[5] = {0, 850, 3969, 6520, 9071};
 } // namespace col
 
 Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
 Document dr_configuracion(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
 Document dr_abonados(const QList<SubscriberRow>& rows, const PageSetup& setup, const QDate& printed);
 Document dr_log(const QList<LogRow>& rows, const PageSetup& setup, const QDate& printed);
+// Rows: section, description, stored value, panel value, "Sí"/"No".
+Document dr_diferencias(const QString& subscriber, const QList<QStringList>& rows, const PageSetup& setup,
+                        const QDate& printed);
 
 } // namespace reports

@@ -95,6 +95,14 @@ w_reporte* showTemplateReport(int id_panel, int id_configuracion)
                    [data, printed](const PageSetup& s) { return dr_configuracion(data, s, printed); });
 }
 
+w_reporte* showComparisonReport(const QString& subscriber, const QList<QStringList>& rows)
+{
+    const QDate printed = QDate::currentDate();
+    return present(QStringLiteral("dr_diferencias"), [subscriber, rows, printed](const PageSetup& s) {
+        return dr_diferencias(subscriber, rows, s, printed);
+    });
+}
+
 w_reporte* showSubscriberReport()
 {
     de_reportes& d = de_reportes::instance();

@@ -6,6 +6,9 @@
 
 #include "data/oplog_store.h"
 
+#include <QList>
+#include <QStringList>
+
 class w_reporte;
 
 namespace reports {
@@ -19,5 +22,8 @@ w_reporte* showSubscriberReport();
 // Log viewer (`cb_imprimir`): the log rows of its days and operator; no
 // filter prints the whole log.
 w_reporte* showLogReport(const oplog::Filter& filter = {});
+// Comparison window (`cb_imprimir`): "Diferencias con el panel", the rows as
+// dr_diferencias takes them.
+w_reporte* showComparisonReport(const QString& subscriber, const QList<QStringList>& rows);
 
 } // namespace reports

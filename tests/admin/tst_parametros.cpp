@@ -6,9 +6,11 @@
 #include "app/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
+#include "data/settings_store.h"
 #include "link/serialport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -62,6 +64,15 @@ private slots:
         QCOMPARE(mdl_main::instance().ipPort, 40000);
         QVERIFY(!f.w.action("cb_teclado")->isVisible());
         QCOMPARE(f.w.sb_modem_text->text(), QString("COM 7"));
+
+        // Verified uploads: on by default, switched off and shown so.
+        p = f.open();
+        QVERIFY(p->chk_verificar->isChecked());
+        p->chk_verificar->setChecked(false);
+        p->cb_aceptar->trigger();
+        p = f.open();
+        QVERIFY(!p->chk_verificar->isChecked());
+        QVERIFY(!settings::read(mdl_main::instance().db())->verificar_subidas);
     }
 
     void linkedPortAppliesAtOnce()

@@ -212,12 +212,16 @@ private slots:
     {
         Station st;
         for (const char* sql : {"ALTER TABLE configuracion DROP COLUMN ip_permitidas",
-                                "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden"})
+                                "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden",
+                                "ALTER TABLE configuracion DROP COLUMN verificar_subidas", "DROP TABLE abonados_imagen"})
             db::exec(mdl_main::instance().db(), sql);
         mdl_main::instance().closeConnections();
         Run r;
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
         QVERIFY(db::exec(mdl_main::instance().db(), "SELECT ip_permitidas, ip_escucha FROM configuracion").next());
+        // Uploads are verified unless the operator says otherwise.
+        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT verificar_subidas FROM configuracion").toInt(), 1);
+        QVERIFY(db::exec(mdl_main::instance().db(), "SELECT memoria FROM abonados_imagen").isActive());
         QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM sqlite_master WHERE name = 'abonados_eventos_orden'").toInt(), 1);
     }
 

@@ -77,6 +77,8 @@ public:
     void wf_muestrasecciones() override { ++sectionRefreshes; }
     void wf_muestraeventos() override { ++eventRefreshes; }
     void connectionFailed() override { ++failedConnections; }
+    void uploadChecked(const QString& outcome, bool stopped) override { checks << outcome + (stopped ? "!" : ""); }
+    void comparisonDone() override { ++comparisons; }
 
     int armingMode = 0;
     bool restrictedChecked = false;
@@ -86,6 +88,8 @@ public:
     int sectionRefreshes = 0;
     int eventRefreshes = 0;
     int failedConnections = 0;
+    QStringList checks; // read-back outcomes; "!" when the upload stopped
+    int comparisons = 0;
 };
 
 // A settable clock for mdl_trans::setClock.

@@ -490,7 +490,9 @@ void tst_panel::transferKeysOnlyWhenIdle()
     c.link.forTestSetReadPending(false);
 
     // One section to send: the keys are off from the click until the turn
-    // after the acknowledgement, when the link finds nothing left to write.
+    // after the acknowledgement, when the link finds nothing left to write
+    // (no read-back here: the simulator answers those end to end).
+    db::exec(conn(), QStringLiteral("UPDATE configuracion SET verificar_subidas = 0"));
     db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1 AND id_seccion <> 3"));
     c.w->wf_muestrasecciones();
     const auto keysOn = [&c] {

@@ -10,6 +10,7 @@
 #include "app/mdl_main.h"
 #include "app/ui_pictures.h"
 #include "communicator.h"
+#include "console/w_comparar.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
@@ -20,6 +21,7 @@
 #include "records/w_buscar.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -137,7 +139,7 @@ void job(Desk& d, w_panel& w, int subscriber)
                                                    "WHERE id_abonado = ?"),
                                     {subscriber})
                              .toInt();
-    QCOMPARE(w.st_enlace->text(), QStringLiteral("Subida terminada: %1 secciones").arg(sections));
+    QCOMPARE(w.st_enlace->text(), QStringLiteral("Verificado: %1 secciones").arg(sections));
 
     QRandomGenerator rnd{quint32(subscriber)};
     QByteArray onSite(MemorySize, '\0');
@@ -193,7 +195,7 @@ QString loggedOperations()
 {
     return db::scalar(mdl_main::instance().db(),
                       QStringLiteral("SELECT group_concat(id_operacion) FROM (SELECT id_operacion FROM "
-                                     "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 6, 7, 8, 10, 15) "
+                                     "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 6, 7, 8, 10, 15, 18) "
                                      "ORDER BY rowid)"))
         .toString();
 }
@@ -206,6 +208,7 @@ private slots:
     void modemSession();
     void ipCallBackSession();
     void wrongAccessCodeIsNoSession();
+    void compareTakeMarkAndSendChanges();
 };
 
 void tst_panel_e2e::modemSession()
@@ -233,7 +236,7 @@ void tst_panel_e2e::modemSession()
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
         QVERIFY(w.close());
     }
-    QCOMPARE(loggedOperations(), QStringLiteral("3,5,6,7,8,10,15,4"));
+    QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,7,8,10,15,4"));
 }
 
 void tst_panel_e2e::ipCallBackSession()
@@ -269,7 +272,7 @@ void tst_panel_e2e::ipCallBackSession()
         QCOMPARE(d.comm.calls, 1); // no call-back asked this time
         QVERIFY(w.close());
     }
-    QCOMPARE(loggedOperations(), QStringLiteral("3,5,6,7,8,10,15,4"));
+    QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,7,8,10,15,4"));
 }
 
 void tst_panel_e2e::wrongAccessCodeIsNoSession()
@@ -313,6 +316,95 @@ void tst_panel_e2e::wrongAccessCodeIsNoSession()
              QStringLiteral("3:Abonado: 0001 - DEMOSTRACIÓN PANEL PX,17:Abonado: 0001 - DEMOSTRACIÓN PANEL PX"));
     QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT descripcion FROM operaciones WHERE id_operacion = 17")).toString(),
              QStringLiteral("CONEXIÓN FALLIDA: EL PANEL NO RESPONDIÓ"));
+}
+
+// The panel changed on site between two connections: "Comparar" finds
+// exactly those sections, the window takes one and marks the other; then a
+// value changed in the station goes out alone with "Subir cambios".
+void tst_panel_e2e::compareTakeMarkAndSendChanges()
+{
+    Desk d;
+    QVERIFY(d.start());
+    w_panel w;
+    w.show();
+    pick(w, QStringLiteral("0001"));
+    QVERIFY(!QTest::currentTestFailed());
+    const int subscriber = subscriberOf("0001");
+    const auto connectNow = [&] {
+        click(w, "img_connect");
+        return waitFor([&] { return d.link.connected(); }) && d.turn();
+    };
+    QVERIFY(connectNow());
+    // Nothing proven about this panel yet: asked, and answered No.
+    QVERIFY(w.cb_subircambios->isEnabled());
+    press(w, w.cb_subircambios);
+    QCOMPARE(d.st.messages.asked.size(), 1);
+    QVERIFY(!d.link.writePending());
+
+    press(w, w.cb_subir);
+    press(w, w.cb_subirch);
+    QVERIFY(d.runWhile(&mdl_trans::writePending));
+    const QList<Row> rows = panelimage::rows(d.c, subscriber);
+    const QByteArray image = expectedImage(rows);
+    // Two bytes of two sections (type 2: one item per address) change on site.
+    QList<Row> changed;
+    for (const Row& r : rows)
+        if (r.tipo == 2 && (changed.isEmpty() || changed.last().section != r.section) && changed.size() < 3)
+            changed << r;
+    QCOMPARE(changed.size(), 3);
+    const auto address = [](const Row& r) { return r.pos + r.item - 1; };
+    for (int i : {0, 1})
+        d.panel.state.nextSessionChanges << qMakePair(address(changed[i]), 0xFF & ~image.at(address(changed[i])));
+    QVERIFY(d.modem.dropLine());
+    QVERIFY(waitFor([&] { return !d.link.connected(); }));
+    QVERIFY(connectNow());
+
+    press(w, w.cb_comparar);
+    QVERIFY(d.link.readPending());
+    QVERIFY(d.runWhile(&mdl_trans::readPending));
+    auto* cmp = w.findChild<w_comparar*>();
+    QVERIFY(cmp);
+    QList<int> differing;
+    for (const ComparisonRow& r : cmp->rows())
+        if (r.distinto)
+            differing << r.seccion;
+    QCOMPARE(differing, (QList<int>{changed[0].section, changed[1].section}));
+    cmp->chk_diferencias->setChecked(true);
+    QCOMPARE(cmp->fg_comparacion->rowCount(), 2);
+    QCOMPARE(markedRows(d.c, subscriber), 0); // reading changed nothing
+
+    cmp->selectSections({changed[1].section});
+    cmp->cb_marcar->trigger();
+    QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT group_concat(DISTINCT id_seccion) FROM abonados_valores "
+                                            "WHERE id_abonado = ? AND id_estado = 1"),
+                        {subscriber})
+                 .toInt(),
+             changed[1].section);
+    // Those two sections hold what a download would store; no other changed.
+    cmp->selectSections(differing);
+    cmp->cb_tomar->trigger();
+    const Values after = storedValues(panelimage::rows(d.c, subscriber)), before = storedValues(rows),
+                 fromPanel = expectedValues(rows, d.panel.state.programMemory);
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        QCOMPARE(it.value(), (differing.contains(it.key().first) ? fromPanel : before).value(it.key()));
+    QCOMPARE(markedRows(d.c, subscriber), 0);
+
+    // One value changed in the station: one write run and one read run.
+    const Row& edited = changed[2];
+    db::exec(d.c, QStringLiteral("UPDATE abonados_valores SET valor = ? WHERE id_abonado = ? AND id_seccion = ? "
+                                 "AND id_item = ?"),
+             {QStringLiteral("5A"), subscriber, edited.section, edited.item});
+    const int writes = d.panel.requestsOf(1), reads = d.panel.requestsOf(0);
+    press(w, w.cb_subircambios);
+    QVERIFY(d.link.writePending());
+    QVERIFY(d.runWhile(&mdl_trans::writePending));
+    QCOMPARE(d.panel.requestsOf(1) - writes, 1);
+    QCOMPARE(d.panel.requestsOf(0) - reads, 1);
+    QCOMPARE(d.panel.state.programMemory.at(address(edited)), char(0x5A));
+    QCOMPARE(w.st_enlace->text(), QStringLiteral("Verificado: 1 sección"));
+    QCOMPARE(markedRows(d.c, subscriber), 0);
+    click(w, "st_end_t");
+    QVERIFY(d.turn(false));
 }
 
 QTEST_MAIN(tst_panel_e2e)

@@ -5,6 +5,7 @@
 
 #include "app/mdl_main.h"
 #include "data/db.h"
+#include "data/panel_image_store.h"
 #include "data/shared_ops.h"
 #include "data/value_store.h"
 
@@ -39,6 +40,29 @@ private slots:
         QString detail;
         QCOMPARE(db::quickCheck(c(), 10000, &detail), db::Check::Damaged);
         QVERIFY(!detail.isEmpty());
+    }
+
+    // The known panel image takes only the bytes flagged known, keeps the
+    // rest, and goes with its subscriber.
+    void knownPanelImageMerges()
+    {
+        Station st;
+        addSubscriber(1);
+        QVERIFY(!panel_image::read(c(), 1));
+        QByteArray bytes(panel_image::Size, '\x11'), known(panel_image::Size, '\0');
+        known[10] = known[11] = 1;
+        panel_image::merge(c(), 1, bytes, known);
+        bytes.fill('\x22');
+        known.fill('\0');
+        known[11] = known[12] = 1;
+        panel_image::merge(c(), 1, bytes, known);
+        const auto k = panel_image::read(c(), 1);
+        QVERIFY(k);
+        QCOMPARE(k->memoria.mid(9, 5), QByteArray("\x00\x11\x22\x22\x00", 5));
+        QCOMPARE(k->conocida.mid(9, 5), QByteArray("\x00\x01\x01\x01\x00", 5));
+        QVERIFY(!k->fecha.isEmpty());
+        db::exec(c(), "DELETE FROM abonados WHERE id_abonado = 1");
+        QVERIFY(!panel_image::read(c(), 1));
     }
 
     void cascadesAndRefusals()

@@ -99,6 +99,10 @@ struct Session {
     }
     // The panel's memory is the image of `rows`.
     bool panelHolds(const QList<Row>& rows) const { return panel.state.programMemory == expectedImage(rows); }
+    void setVerification(bool on)
+    {
+        db::exec(c, QStringLiteral("UPDATE configuracion SET verificar_subidas = ?"), {on ? 1 : 0});
+    }
 };
 
 } // namespace
@@ -113,6 +117,9 @@ private slots:
     void eventLogInBothFormats();
     void hostileWorldChangesNothing_data() { vias(); }
     void hostileWorldChangesNothing();
+    void lateAcknowledgementNeedsVerification_data();
+    void lateAcknowledgementNeedsVerification();
+    void unstoredWriteIsSentAgainOnce();
 
 private:
     static void vias()
@@ -259,6 +266,101 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         QVERIFY(!stranger.hasPendingDatagrams());
         QVERIFY(s.link.view().toolTip(QStringLiteral("img_IP")).startsWith(QStringLiteral("Datagramas descartados")));
     }
+}
+
+void tst_transfer_e2e::lateAcknowledgementNeedsVerification_data()
+{
+    QTest::addColumn<bool>("verify");
+    QTest::newRow("verified") << true;
+    QTest::newRow("not verified") << false;
+}
+
+// The first run's acknowledgement comes after its retry and is taken for
+// the next run, which was lost on the line. Without the read-back that run's
+// sections end unmarked but never reached the panel.
+void tst_transfer_e2e::lateAcknowledgementNeedsVerification()
+{
+    QFETCH(bool, verify);
+    Session s(1, false);
+    QVERIFY(s.connect());
+    QVERIFY(s.turn());
+    const QList<Row> rows = s.rows();
+    s.setVerification(verify);
+    // Every byte of the programming differs at first: a lost run shows.
+    const QByteArray image = expectedImage(rows);
+    QByteArray other = image;
+    for (const Row& r : rows) {
+        const int first = r.tipo == 1 ? r.pos : r.tipo <= 3 ? r.pos + r.item - 1 : r.pos;
+        const int last = r.tipo >= 4 ? r.pos + (r.lng - 1) / 2 : first;
+        for (int a = first; a <= last; ++a)
+            other[a] = char(~image.at(a));
+    }
+    s.panel.state.programMemory = other;
+    s.panel.state.lateAcks = 1;
+    QVERIFY(s.load(true));
+    QVERIFY(s.turn(false)); // the first run: its acknowledgement is held
+    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QCOMPARE(s.panel.lost, 1);
+    QCOMPARE(s.markedRows(), 0);
+    QCOMPARE(s.panelHolds(rows), verify);
+    if (!verify) {
+        QVERIFY(s.console.checks.isEmpty());
+        QCOMPARE(s.panel.requestsOf(0), 0);
+        return;
+    }
+    QCOMPARE(s.console.checks.size(), 2);
+    QCOMPARE(s.console.checks.at(0), QStringLiteral("1 sección no coincide, vuelve a marcarse"));
+    QVERIFY(s.console.checks.at(1).startsWith(QStringLiteral("Verificado: ")));
+    QCOMPARE(s.link.view().statusLine, s.console.checks.at(1));
+}
+
+// A write the panel acknowledges but drops is found and sent again; when the
+// second read-back still differs the upload stops and says so.
+void tst_transfer_e2e::unstoredWriteIsSentAgainOnce()
+{
+    Session s(1, false);
+    QVERIFY(s.connect());
+    QVERIFY(s.turn());
+    const QList<Row> rows = s.rows();
+    // A cell the upload changes.
+    const QByteArray image = expectedImage(rows);
+    int address = rows.at(rows.size() / 2).pos;
+    while (image.at(address) == 0)
+        ++address;
+    s.panel.state.unstoredWrites = 1;
+    s.panel.state.unstoredAddress = address;
+    QVERIFY(s.load(true));
+    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QVERIFY(s.panelHolds(rows));
+    QCOMPARE(s.markedRows(), 0);
+    QCOMPARE(s.console.checks.value(0), QStringLiteral("1 sección no coincide, vuelve a marcarse"));
+    QVERIFY(s.console.checks.value(1).startsWith(QStringLiteral("Verificado: ")));
+
+    s.scramblePanel(7);
+    s.panel.state.programMemory[address] = char(~image.at(address));
+    s.panel.state.unstoredWrites = 2;
+    s.console.checks.clear();
+    QVERIFY(s.load(true));
+    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    const QString stop = QStringLiteral("La verificación volvió a fallar: 1 sección no coincide; la subida se detiene");
+    QCOMPARE(s.console.checks.value(1), stop + QLatin1Char('!'));
+    QCOMPARE(s.link.view().statusLine, stop);
+    const QList<mdl_trans::Message> shown = s.link.takeMessages();
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.at(0).text, stop + QLatin1Char('.'));
+    // Only the rows of the section that holds the address stay marked.
+    int section = -1;
+    for (const Row& r : rows) // by position
+        if (r.pos <= address)
+            section = r.section;
+    QSqlQuery q = db::exec(s.c, QStringLiteral("SELECT DISTINCT id_seccion FROM abonados_valores "
+                                               "WHERE id_abonado = 1 AND id_estado = 1"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), section);
+    QVERIFY(!q.next());
+    // Idle again: a status poll follows.
+    QVERIFY(s.turn());
+    QCOMPARE(s.panel.received.last().code, 2);
 }
 
 QTEST_GUILESS_MAIN(tst_transfer_e2e)

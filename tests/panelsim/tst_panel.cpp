@@ -33,6 +33,7 @@ private slots:
     void statusAndCommands();
     void clockAndEnd();
     void stateInAndOut();
+    void faultsForVerifiedUploads();
 };
 
 void tst_panel::ignoresWhatARealPanelIgnores()
@@ -157,6 +158,38 @@ void tst_panel::stateInAndOut()
     QVERIFY(p.state.armed);
     QCOMPARE(p.state.partition, 3);
     QCOMPARE(p.state.accessCode, QStringLiteral("AB12"));
+}
+
+// A late acknowledgement costs the request it collides with; an unstored
+// write is acknowledged all the same; a byte changes when a session starts.
+void tst_panel::faultsForVerifiedUploads()
+{
+    Panel p;
+    const auto write = [&](int address, int value) {
+        return p.handleFrame(request({0x12, 0x34, 1, 1, address, 0, value}), Via::Modem);
+    };
+    const QByteArray status = request({0x12, 0x34, 1, 2});
+    QVERIFY(p.fromJson(QJsonObject{{"lateAcks", 1}, {"unstoredWrites", 1}, {"unstoredAddress", 7},
+                                   {"nextSessionChanges", QJsonArray{QJsonArray{9, 0xAB}}}}));
+    QVERIFY(write(3, 0x33).isEmpty());       // stored, acknowledgement held
+    QCOMPARE(write(3, 0x33), Panel::encode({1})); // the retry is answered
+    QCOMPARE(p.handleFrame(status, Via::Modem), Panel::encode({1})); // the late one, instead of a status
+    QCOMPARE(p.lost, 1);
+    QCOMPARE(p.requestsOf(2), 0);
+    QVERIFY(!p.handleFrame(status, Via::Modem).isEmpty());
+    QCOMPARE(p.state.programMemory.at(3), char(0x33));
+
+    QCOMPARE(write(6, 0x66), Panel::encode({1})); // does not cover address 7
+    QCOMPARE(write(7, 0x77), Panel::encode({1}));
+    QCOMPARE(write(7, 0x78), Panel::encode({1}));
+    QCOMPARE(p.state.programMemory.mid(6, 2), QByteArray("\x66\x78"));
+
+    QCOMPARE(p.state.programMemory.at(9), char(0));
+    p.beginSession(Via::Modem);
+    QCOMPARE(p.state.programMemory.at(9), char(0xAB));
+    QVERIFY(p.state.nextSessionChanges.isEmpty());
+    QVERIFY(!p.fromJson(QJsonObject{{"nextSessionChanges", QJsonArray{QJsonArray{5001, 1}}}}));
+    QVERIFY(!p.fromJson(QJsonObject{{"lateAcks", -1}}));
 }
 
 QTEST_GUILESS_MAIN(tst_panel)

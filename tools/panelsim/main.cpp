@@ -63,7 +63,8 @@ const char* requestName(int code)
     }
 }
 
-const char* const Orders = "zona N abierta|cerrada, falla N si|no, memoria N si|no, json {...}, estado, ip, llamar, "
+const char* const Orders = "zona N abierta|cerrada, falla N si|no, memoria N si|no, acuse-tardio N, "
+                           "sin-guardar N [DIR], cambiar DIR VALOR, json {...}, estado, ip, llamar, "
                            "colgar, salir";
 
 // Dial outcomes of --dial-result and the modem's result code for each.
@@ -71,6 +72,14 @@ const std::pair<const char*, const char*> DialResults[] = {
     {"busy", "BUSY"}, {"no-dialtone", "NO DIALTONE"}, {"no-answer", "NO ANSWER"},
     {"no-carrier", "NO CARRIER"}, {"error", "ERROR"},
 };
+
+// A fault order: its JSON keys, or what was wrong with them.
+void faultOrder(Panel& panel, const QJsonObject& keys)
+{
+    QString error;
+    if (!panel.fromJson(keys, &error))
+        out() << error << Qt::endl;
+}
 
 // One command line typed on the standard input.
 void runCommand(const QString& line, Panel& panel, Modem& modem, Communicator& ip)
@@ -99,6 +108,15 @@ void runCommand(const QString& line, Panel& panel, Modem& modem, Communicator& i
         setBit("faults", 8, {QStringLiteral("si")});
     } else if (cmd == QLatin1String("memoria")) {
         setBit("alarmMemory", 16, {QStringLiteral("si")});
+    } else if (cmd == QLatin1String("acuse-tardio")) {
+        faultOrder(panel, QJsonObject{{QStringLiteral("lateAcks"), w.value(1).toInt()}});
+    } else if (cmd == QLatin1String("sin-guardar")) {
+        faultOrder(panel, QJsonObject{{QStringLiteral("unstoredWrites"), w.value(1).toInt()},
+                                      {QStringLiteral("unstoredAddress"), w.size() > 2 ? w.value(2).toInt() : -1}});
+    } else if (cmd == QLatin1String("cambiar")) {
+        QJsonArray changes = panel.toJson().value(QStringLiteral("nextSessionChanges")).toArray();
+        changes.append(QJsonArray{w.value(1).toInt(), w.value(2).toInt()});
+        faultOrder(panel, QJsonObject{{QStringLiteral("nextSessionChanges"), changes}});
     } else if (cmd == QLatin1String("json")) {
         const QJsonDocument d = QJsonDocument::fromJson(line.section(QLatin1Char(' '), 1).toUtf8());
         QString error;

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <type_traits>
+#include <utility>
 
 namespace panelsim {
 
@@ -71,6 +72,10 @@ void Panel::beginSession(Via via)
 {
     Q_UNUSED(via);
     m_sessionRequests = 0;
+    m_heldAck.clear();
+    for (const auto& [address, value] : std::exchange(state.nextSessionChanges, {}))
+        state.programMemory[address] = char(value);
+    emit changed();
 }
 
 QByteArray Panel::encode(const QList<int>& bytes)
@@ -121,6 +126,8 @@ QByteArray Panel::handleFrame(const QByteArray& text, Via via)
     r.code = r.bytes[3];
     if (minimumLength(r.code) < 0 || r.bytes.size() < minimumLength(r.code))
         return drop();
+    if (QByteArray late = takeLateAck(); !late.isEmpty())
+        return late;
     received << r;
     ++m_sessionRequests;
 
@@ -249,6 +256,7 @@ QJsonObject Panel::toJson() const
     o[QStringLiteral("received")] = reqs;
     o[QStringLiteral("ignored")] = ignored;
     memoryToJson(o);
+    faultsToJson(o);
     return o;
 }
 
@@ -321,6 +329,8 @@ bool Panel::fromJson(const QJsonObject& o, QString* error)
     }
     if (bad.isEmpty())
         bad = memoryFromJson(o, s);
+    if (bad.isEmpty())
+        bad = faultsFromJson(o, s);
     if (!bad.isEmpty()) {
         if (error)
             *error = QStringLiteral("valor inválido para \"%1\"").arg(bad);

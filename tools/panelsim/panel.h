@@ -58,6 +58,19 @@ public:
         QByteArray programMemory = QByteArray(MemorySize, '\0');
         QList<EventRecord> eventLog;  // oldest first; handed out and removed
         int eventsPerAnswer = 3;
+        // Faults (panel_memory.cpp). The next `lateAcks` writes are stored
+        // but their acknowledgement comes late: it goes out when the second
+        // request after the write arrives, collides with it on the line and
+        // that request is lost (a slow line: the station has meanwhile sent
+        // the write again and moved on).
+        int lateAcks = 0;
+        // The next `unstoredWrites` writes covering `unstoredAddress` are
+        // acknowledged but that byte is not stored (when it is -1: the next
+        // writes, none of their bytes).
+        int unstoredWrites = 0;
+        int unstoredAddress = -1;
+        // Bytes (address, value) that change when the next connection starts.
+        QList<QPair<int, int>> nextSessionChanges;
     };
 
     explicit Panel(QObject* parent = nullptr);
@@ -65,6 +78,7 @@ public:
     State state;
     QList<Request> received; // accepted requests, oldest first
     int ignored = 0;         // frames dropped
+    int lost = 0;            // requests lost under a late acknowledgement
     // A misbehaving panel for tests: what it sends instead of `answer` (the
     // frame it would have sent) to an accepted request.
     std::function<QByteArray(const Request& request, const QByteArray& answer)> rewrite;
@@ -105,8 +119,14 @@ private:
     QByteArray eventRequest(const Request& r);
     void memoryToJson(QJsonObject& o) const;
     QString memoryFromJson(const QJsonObject& o, State& s) const; // the bad key, or empty
+    QString faultsFromJson(const QJsonObject& o, State& s) const;
+    void faultsToJson(QJsonObject& o) const;
+    // The late acknowledgement, when one is due with this request.
+    QByteArray takeLateAck();
 
     int m_sessionRequests = 0;
+    QByteArray m_heldAck;  // a late acknowledgement not yet sent
+    int m_heldAckTurns = 0; // requests until it goes out
 };
 
 } // namespace panelsim

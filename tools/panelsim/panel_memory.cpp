@@ -6,6 +6,8 @@
 
 #include <QJsonArray>
 
+#include <utility>
+
 namespace panelsim {
 
 namespace {
@@ -38,11 +40,33 @@ QByteArray Panel::memoryRequest(const Request& r)
             answer << quint8(m.at(a));
         return encode(answer);
     }
-    for (int k = 6; k < r.bytes.size(); ++k)
-        if (start + k - 6 < MemorySize)
-            m[start + k - 6] = char(r.bytes[k]);
+    const int end = start + int(r.bytes.size()) - 6;
+    const int flaky = state.unstoredAddress;
+    const bool covered = flaky < 0 || (flaky >= start && flaky < end);
+    const bool drop = state.unstoredWrites > 0 && covered;
+    if (drop)
+        --state.unstoredWrites;
+    // A flaky cell keeps its old byte; without one the whole write is lost.
+    for (int a = start; a < end && a < MemorySize; ++a)
+        if (!drop || (flaky >= 0 && a != flaky))
+            m[a] = char(r.bytes[a - start + 6]);
     emit changed();
+    if (state.lateAcks > 0) {
+        --state.lateAcks;
+        m_heldAck = encode({1});
+        m_heldAckTurns = 2;
+        return {};
+    }
     return encode({1});
+}
+
+QByteArray Panel::takeLateAck()
+{
+    if (m_heldAck.isEmpty() || --m_heldAckTurns > 0)
+        return {};
+    ++lost;
+    emit changed();
+    return std::exchange(m_heldAck, {});
 }
 
 QByteArray Panel::eventRequest(const Request& r)
@@ -104,6 +128,45 @@ QString Panel::memoryFromJson(const QJsonObject& o, State& s) const
         if (n < 1 || n > 40)
             return QStringLiteral("eventsPerAnswer");
         s.eventsPerAnswer = n;
+    }
+    return {};
+}
+
+void Panel::faultsToJson(QJsonObject& o) const
+{
+    o[QStringLiteral("lateAcks")] = state.lateAcks;
+    o[QStringLiteral("unstoredWrites")] = state.unstoredWrites;
+    o[QStringLiteral("unstoredAddress")] = state.unstoredAddress;
+    QJsonArray changes;
+    for (const auto& [address, value] : state.nextSessionChanges)
+        changes.append(QJsonArray{address, value});
+    o[QStringLiteral("nextSessionChanges")] = changes;
+    o[QStringLiteral("lost")] = lost;
+}
+
+QString Panel::faultsFromJson(const QJsonObject& o, State& s) const
+{
+    const std::pair<const char*, int*> counts[] = {
+        {"lateAcks", &s.lateAcks}, {"unstoredWrites", &s.unstoredWrites}, {"unstoredAddress", &s.unstoredAddress}};
+    for (const auto& [key, out] : counts) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined())
+            continue;
+        const int n = v.toInt(-2);
+        if (!v.isDouble() || n < -1 || n >= MemorySize || (n < 0 && out != &s.unstoredAddress))
+            return QLatin1String(key);
+        *out = n;
+    }
+    if (o.contains(QStringLiteral("nextSessionChanges"))) {
+        QList<QPair<int, int>> changes;
+        for (const QJsonValue& v : o.value(QStringLiteral("nextSessionChanges")).toArray()) {
+            const QJsonArray pair = v.toArray();
+            const int address = pair.at(0).toInt(-1), value = pair.at(1).toInt(-1);
+            if (pair.size() != 2 || address < 0 || address >= MemorySize || value < 0 || value > 255)
+                return QStringLiteral("nextSessionChanges");
+            changes.append({address, value});
+        }
+        s.nextSessionChanges = changes;
     }
     return {};
 }

@@ -1,0 +1,107 @@
+// The console's read-back keys: "Comparar" reads the panel into the link's
+// comparison image and opens w_comparar; the outcome of a verified upload is
+// logged here.
+
+#include "console/w_panel.h"
+
+#include "app/mdl_main.h"
+#include "app/ui_geometry.h"
+#include "app/w_main.h"
+#include "console/w_comparar.h"
+#include "data/db.h"
+#include "data/messages.h"
+#include "link/section_values.h"
+
+#include <QAction>
+#include <QtDebug>
+
+namespace {
+
+constexpr int OpUploadChecked = 18;
+constexpr int OpCompared = 19;
+constexpr int OpChangesUploaded = 20;
+
+const QString ComparisonKey = QStringLiteral("w_comparar");
+
+} // namespace
+
+void w_panel::uploadChecked(const QString& outcome, bool stopped)
+{
+    Q_UNUSED(stopped);
+    logOperation(OpUploadChecked, subscriberText() + QStringLiteral(" ") + outcome);
+}
+
+void w_panel::compare()
+{
+    mdl_trans& link = mdl_trans::instance();
+    if (il_abonado < 1 || !link.f_comparar(il_abonado))
+        return;
+    logOperation(OpCompared, subscriberText());
+    updateTransferKeys();
+}
+
+void w_panel::comparisonDone()
+{
+    const mdl_trans& link = mdl_trans::instance();
+    QList<values::SectionMark> sections;
+    try {
+        sections = values::sectionMarks(mdl_main::instance().db(), marksOwner());
+    } catch (const db::Error& e) {
+        qWarning("w_panel::comparisonDone: %s", qPrintable(e.text()));
+        return;
+    }
+    const QList<int> differing = link.differingSections();
+    QList<ComparisonRow> rows;
+    for (const values::SectionMark& s : sections) {
+        const SectionValues panel = link.panelValues(s.seccion);
+        if (panel.isEmpty())
+            continue; // no place in the panel's memory
+        rows.append({s.seccion, s.descripcion, joinedValues(link.imageValues(s.seccion)), joinedValues(panel), panel,
+                     differing.contains(s.seccion)});
+    }
+    const values::Owner owner = marksOwner();
+    const QString subscriber = subscriberText();
+    const QSqlDatabase c = mdl_main::instance().db();
+    auto make = [=, this]() -> QWidget* {
+        auto* w = new w_comparar(c, owner, subscriber, rows,
+                                 [](int code, const QString& text) { mdl_main::instance().f_log(code, text); });
+        connect(w, &w_comparar::valuesChanged, this, &w_panel::wf_muestrasecciones);
+        return w;
+    };
+    // A new comparison replaces the window of the last one.
+    if (w_main* frame = w_main::instance()) {
+        if (QWidget* old = frame->child(ComparisonKey))
+            delete old;
+        frame->registerWindow(ComparisonKey, make);
+        frame->showChild(ComparisonKey);
+        return;
+    }
+    QWidget* w = make();
+    w->setParent(this, Qt::Window);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    ui::centreOnScreen(w);
+    w->show();
+}
+
+void w_panel::uploadChanges()
+{
+    mdl_trans& link = mdl_trans::instance();
+    if (il_abonado < 1)
+        return;
+    switch (link.f_subircambios(il_abonado)) {
+    case mdl_trans::ChangesUpload::Started:
+        logOperation(OpChangesUploaded, subscriberText());
+        break;
+    case mdl_trans::ChangesUpload::NoKnownImage:
+        // Nothing proven about this panel yet: the whole marked upload is
+        // the safe way, and the operator chooses it.
+        if (askYesNo(QStringLiteral("No hay una imagen verificada del panel de este abonado: no se sabe qué "
+                                    "difiere.\n¿Sube todas las secciones marcadas?")))
+            startTransfer(mdl_trans::Transfer::Write, 5, true);
+        break;
+    case mdl_trans::ChangesUpload::NothingToSend:
+    case mdl_trans::ChangesUpload::NotStarted:
+        break;
+    }
+    wf_muestrasecciones();
+}
