@@ -4,7 +4,7 @@
 
 #include "bench.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "data/shared_ops.h"

@@ -3,7 +3,7 @@
 #include "bench.h"
 
 #include "app/compaction.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_shell.h"
 #include "data/db.h"
 #include "data/shared_ops.h"

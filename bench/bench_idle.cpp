@@ -4,7 +4,7 @@
 
 #include "bench.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_shell.h"
 #include "communicator.h"
 #include "console/w_panel.h"

@@ -3,7 +3,7 @@
 
 #include "bench.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "records/search_context.h"
 #include "records/search_model.h"

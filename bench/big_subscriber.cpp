@@ -1,6 +1,6 @@
 #include "big_subscriber.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 
 void seedBigSubscriber(bool allForUpload)

@@ -1,7 +1,7 @@
 // Quendal Sorvent: the station's process entry.
 
-#include "app/mdl_main.h"
-#include "app/ui_messagebox.h"
+#include "session/mdl_main.h"
+#include "ui/ui_messagebox.h"
 #include "app/ui_shell.h"
 #include "app/ui_startup_hooks.h"
 

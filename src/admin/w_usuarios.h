@@ -3,7 +3,7 @@
 // level sees only its own and may change only its password. Account 1 is the
 // built-in administrator: its name and level are fixed and it is never deleted.
 
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "app/link_host.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/link_store.h"
 #include "link/linkhost.h"
 

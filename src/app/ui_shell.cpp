@@ -1,6 +1,6 @@
 #include "app/ui_shell.h"
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 #include "app/w_login.h"
 #include "app/w_main.h"
 #include "app/w_splash.h"

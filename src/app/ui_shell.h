@@ -2,7 +2,7 @@
 // Runs the station's start-up with its windows: splash, main window, the
 // catalogue update check and the login, in that order.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 
 #include <QObject>
 #include <QPointer>

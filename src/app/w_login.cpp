@@ -1,8 +1,8 @@
 #include "app/w_login.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_toolbar.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_toolbar.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"

@@ -1,6 +1,6 @@
 #include "console/events_model.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "link/frame_codec.h"
 

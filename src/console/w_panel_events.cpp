@@ -1,8 +1,8 @@
 #include "console/w_panel.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "console/events_model.h"
 #include "data/db.h"
 #include "data/event_store.h"

@@ -1,6 +1,6 @@
 #include "console/w_panel.h"
 
-#include "app/ui_pictures.h"
+#include "ui/ui_pictures.h"
 #include "data/messages.h"
 #include "link/mdl_trans.h"
 

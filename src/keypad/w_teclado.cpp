@@ -1,6 +1,6 @@
 #include "keypad/w_teclado.h"
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 #include "link/mdl_trans.h"
 #include "link/serialport.h"
 

@@ -1,6 +1,6 @@
 #include "migration/novedades.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "migration/catalogue_merge.h"

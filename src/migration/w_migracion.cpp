@@ -1,7 +1,7 @@
 #include "migration/w_migracion.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "migration/catalogue_merge.h"

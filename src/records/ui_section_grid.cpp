@@ -1,7 +1,7 @@
 #include "records/ui_section_grid.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 
 #include <QHeaderView>

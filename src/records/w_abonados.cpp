@@ -1,8 +1,8 @@
 #include "records/w_abonados.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"

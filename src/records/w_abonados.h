@@ -3,7 +3,7 @@
 // subscriber's programming values are seeded from its template in the same
 // transaction that inserts it; the model and template are fixed afterwards.
 
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 
 #include <QWidget>
 #include <array>

@@ -1,9 +1,9 @@
 #include "records/w_configuracion_abm.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_toolbar.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_toolbar.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "data/template_store.h"
 #include "records/editor_context.h"

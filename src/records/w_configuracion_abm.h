@@ -4,7 +4,7 @@
 // context's template value chooses which when the dialog opens: 0 copies,
 // any other number renames that template.
 
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -4,7 +4,7 @@
 // as the editor context says (see editor_context.h). It also marks the
 // section for transfer and restores a subscriber's section from its template.
 
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "data/value_store.h"
 #include "records/editor_context.h"
 #include "records/section_format.h"

@@ -1,6 +1,6 @@
 #include "reports/de_reportes.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 
 namespace reports {

@@ -1,7 +1,7 @@
 #include "reports/ui_reportes.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"

@@ -1,7 +1,7 @@
 #include "reports/w_reporte.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/messages.h"
 
 #include <QAction>

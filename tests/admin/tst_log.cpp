@@ -5,7 +5,7 @@
 
 #include "data/oplog_store.h"
 #include "admin/w_log.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
 #include "app/w_main.h"
 #include "data/db.h"

@@ -3,7 +3,7 @@
 #include "testsupport.h"
 
 #include "admin/w_parametros.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/serialport.h"

@@ -4,9 +4,9 @@
 #include "testsupport.h"
 
 #include "admin/w_usuarios.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "records/search_context.h"

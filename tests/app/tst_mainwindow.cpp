@@ -5,8 +5,8 @@
 #include "testsupport.h"
 
 #include "app/compaction.h"
-#include "app/mdl_main.h"
-#include "app/ui_messagebox.h"
+#include "session/mdl_main.h"
+#include "ui/ui_messagebox.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -279,7 +279,7 @@ private:
     static int ui_min(int twips);
 };
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 int tst_mainwindow::ui_min(int twips) { return ui::twips(twips); }
 
 QTEST_MAIN(tst_mainwindow)

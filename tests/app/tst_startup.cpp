@@ -3,8 +3,8 @@
 
 #include "testsupport.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 #include "app/ui_shell.h"
 #include "data/db.h"
 #include "link/serialport.h"

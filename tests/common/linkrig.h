@@ -3,7 +3,7 @@
 // settable clock, in a fresh station (ip_port 5000).
 
 #include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
 #include "linkfakes.h"

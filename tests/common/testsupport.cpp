@@ -1,7 +1,7 @@
 #include "testsupport.h"
 
 #include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/seed.h"
 #include "link/mdl_trans.h"

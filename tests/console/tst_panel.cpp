@@ -4,8 +4,8 @@
 #include "common/linkfakes.h"
 #include "common/testsupport.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_pictures.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"

@@ -7,8 +7,8 @@
 #include "common/panelimage.h"
 #include "common/testsupport.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_pictures.h"
 #include "communicator.h"
 #include "console/w_panel.h"
 #include "data/db.h"

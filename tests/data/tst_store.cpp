@@ -3,7 +3,7 @@
 
 #include "testsupport.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
 #include "data/value_store.h"

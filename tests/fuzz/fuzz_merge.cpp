@@ -7,7 +7,7 @@
 #include "fuzz_support.h"
 
 #include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/shared_ops.h"

@@ -1,6 +1,6 @@
 #include "fuzz_support.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/seed.h"

@@ -9,7 +9,7 @@
 #include "fuzz_support.h"
 
 #include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
 

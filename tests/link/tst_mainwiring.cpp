@@ -4,7 +4,7 @@
 
 #include "common/testsupport.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"

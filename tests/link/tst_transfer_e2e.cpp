@@ -7,7 +7,7 @@
 #include "common/testsupport.h"
 
 #include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"

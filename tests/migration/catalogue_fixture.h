@@ -2,7 +2,7 @@
 // A maintainer's database from which update files are exported, and a dump of
 // the catalogue tables to compare databases with.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "common/testsupport.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"

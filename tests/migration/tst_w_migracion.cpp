@@ -1,7 +1,7 @@
 // The start-up check and the migration window: the question, declining,
 // the merge with its progress, success and failure.
 
-#include "app/ui_messagebox.h"
+#include "ui/ui_messagebox.h"
 #include "app/ui_shell.h"
 #include "app/ui_startup_hooks.h"
 #include "catalogue_fixture.h"

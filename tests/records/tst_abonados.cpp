@@ -2,9 +2,9 @@
 // access levels, what a failed save leaves behind, and what the record asks
 // before a code is repeated or typing is lost.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"

@@ -3,7 +3,7 @@
 // the picked number (by button, double click or Enter) to the window
 // registered for the mode.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "records/search_context.h"

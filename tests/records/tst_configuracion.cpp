@@ -2,9 +2,9 @@
 // template kept read-only, marks, filters, editing through the editor
 // context, copy, rename and delete.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"

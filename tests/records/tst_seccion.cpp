@@ -2,10 +2,10 @@
 // saving, marks handed back through the editor context, what a failed save
 // leaves in the store and tells the user, and closing with changes.
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_messagebox.h"
-#include "app/ui_unsaved.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_messagebox.h"
+#include "ui/ui_unsaved.h"
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "records/editor_context.h"

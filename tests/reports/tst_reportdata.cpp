@@ -1,6 +1,6 @@
 // Report commands: what each report's data holds, read on the report connection.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "reports/de_reportes.h"
 #include "common/testsupport.h"

@@ -1,4 +1,4 @@
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 
 #include "data/messages.h"
 

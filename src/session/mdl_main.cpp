@@ -1,4 +1,4 @@
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 
 #include "data/db.h"
 #include "data/messages.h"
