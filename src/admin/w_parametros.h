@@ -5,6 +5,8 @@
 // serial devices of the system: picking one makes the number name it (a
 // "COMn" link in the program directory).
 
+#include "session/station_context.h"
+
 #include <QWidget>
 
 class QAction;
@@ -16,8 +18,10 @@ class QToolBar;
 
 class w_parametros : public QWidget {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_parametros(QWidget* parent = nullptr);
+    explicit w_parametros(StationContext& ctx, QWidget* parent = nullptr);
 
     bool wf_guardadatos();
     // Shows the device the typed number names, when it is in the list.

@@ -35,7 +35,7 @@ void setBoxText(QLineEdit* box, int maxLength, const QString& text)
 
 } // namespace
 
-w_usuarios::w_usuarios(QWidget* parent) : QWidget(parent)
+w_usuarios::w_usuarios(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_usuarios"));
     setWindowTitle(QStringLiteral("Usuarios"));
@@ -100,11 +100,11 @@ w_usuarios::w_usuarios(QWidget* parent) : QWidget(parent)
 
     ui::sizeWindow(this, 4800, 3500);
 
-    SearchContext::instance().registerDisplay(SearchMode::usuario, this, [this](int id) { wf_muestradatos(id); });
+    m_ctx.search.registerDisplay(SearchMode::usuario, this, [this](int id) { wf_muestradatos(id); });
 
     wf_llenacombos();
     // The window opens on the operator's own account.
-    wf_muestradatos(mdl_main::instance().currentUser);
+    wf_muestradatos(m_ctx.main.currentUser);
 }
 
 QAction* w_usuarios::boton(const QString& key, const QString& caption, const QString& tip)
@@ -118,7 +118,7 @@ QAction* w_usuarios::boton(const QString& key, const QString& caption, const QSt
 
 bool w_usuarios::nameAndLevelOpen() const
 {
-    return mdl_main::instance().currentLevel == 1 && (ib_nuevo || il_usuario != 1);
+    return m_ctx.main.currentLevel == 1 && (ib_nuevo || il_usuario != 1);
 }
 
 void w_usuarios::wf_llenacombos()
@@ -135,7 +135,7 @@ void w_usuarios::wf_muestradatos(int id)
     int nivel = 0;
     if (id > 0) {
         try {
-            if (const auto a = users::find(mdl_main::instance().db(), id)) {
+            if (const auto a = users::find(m_ctx.main.db(), id)) {
                 found = true;
                 name = a->usuario;
                 password = a->password;
@@ -143,7 +143,7 @@ void w_usuarios::wf_muestradatos(int id)
             }
         } catch (const db::Error& e) {
             qWarning("w_usuarios::wf_muestradatos: %s", qPrintable(e.text()));
-            mdl_main::instance().f_mensaje(699);
+            m_ctx.main.f_mensaje(699);
         }
     }
     st_usuario->setText(found ? QString::number(id) : QString());
@@ -164,7 +164,7 @@ void w_usuarios::wf_habilitacontroles(const QString& modo)
     const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
     if (!editing && modo != QLatin1String("inicio"))
         return;
-    const bool admin = mdl_main::instance().currentLevel == 1;
+    const bool admin = m_ctx.main.currentLevel == 1;
     frm_usuario->setEnabled(editing);
     setEditing(editing);
     cb_buscar->setEnabled(!editing && admin);
@@ -183,14 +183,14 @@ void w_usuarios::wf_habilitacontroles(const QString& modo)
 void w_usuarios::dispatch(const QString& key)
 {
     if (key == QLatin1String("cb_buscar")) {
-        w_buscar::abrir(SearchMode::usuario, this);
+        w_buscar::abrir(m_ctx, SearchMode::usuario, this);
     } else if (key == QLatin1String("cb_alta")) {
         ib_nuevo = true;
         wf_muestradatos(0);
         wf_habilitacontroles(QStringLiteral("alta"));
         sle_usuario->setFocus();
     } else if (key == QLatin1String("cb_baja")) {
-        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
+        if (m_ctx.messages.askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
             wf_baja();
     } else if (key == QLatin1String("cb_modificar")) {
         ib_nuevo = false;
@@ -208,7 +208,7 @@ void w_usuarios::dispatch(const QString& key)
 
 bool w_usuarios::wf_guardar()
 {
-    mdl_main& m = mdl_main::instance();
+    mdl_main& m = m_ctx.main;
     // Below the administrator level, and on the built-in account, only the
     // password is stored, whatever the disabled boxes hold.
     const bool full = nameAndLevelOpen();
@@ -239,7 +239,7 @@ bool w_usuarios::wf_guardar()
             // regardless of case, so two accounts must never share a name.
             if (users::nameTaken(c, name, ib_nuevo ? 0 : id)) {
                 sle_usuario->setFocus();
-                showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
+                m_ctx.messages.showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
                 return false;
             }
         }
@@ -263,16 +263,16 @@ bool w_usuarios::wf_guardar()
 void w_usuarios::wf_baja()
 {
     if (il_usuario == 1) {
-        showError(QStringLiteral("No se puede borrar este usuario"));
+        m_ctx.messages.showError(QStringLiteral("No se puede borrar este usuario"));
         return;
     }
     if (il_usuario <= 0)
         return;
     try {
-        users::remove(mdl_main::instance().db(), il_usuario);
+        users::remove(m_ctx.main.db(), il_usuario);
     } catch (const db::Error& e) {
         qWarning("w_usuarios::wf_baja: %s", qPrintable(e.text()));
-        showError(QStringLiteral("No se pudo eliminar el item"));
+        m_ctx.messages.showError(QStringLiteral("No se pudo eliminar el item"));
         return;
     }
     il_usuario = 0;
@@ -286,5 +286,5 @@ QStringList w_usuarios::formState() const
 
 void w_usuarios::closeEvent(QCloseEvent* e)
 {
-    e->setAccepted(ui::mayClose(*this));
+    e->setAccepted(ui::mayClose(m_ctx.messages, *this));
 }

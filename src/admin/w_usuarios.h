@@ -4,6 +4,7 @@
 // built-in administrator: its name and level are fixed and it is never deleted.
 
 #include "ui/ui_unsaved.h"
+#include "session/station_context.h"
 
 #include <QWidget>
 
@@ -16,8 +17,10 @@ class QToolBar;
 
 class w_usuarios : public QWidget, public EditedForm {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_usuarios(QWidget* parent = nullptr);
+    explicit w_usuarios(StationContext& ctx, QWidget* parent = nullptr);
 
     void wf_llenacombos();
     void wf_muestradatos(int id);

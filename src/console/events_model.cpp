@@ -32,7 +32,7 @@ QList<events::Row> EventsModel::nextPage()
 {
     QList<events::Row> page;
     try {
-        page = events::page(mdl_main::instance().db(), m_abonado, m_rows.isEmpty() ? 0 : m_rows.last().orden, PageRows);
+        page = events::page(m_station.db(), m_abonado, m_rows.isEmpty() ? 0 : m_rows.last().orden, PageRows);
     } catch (const db::Error& e) {
         qWarning("EventsModel: %s", qPrintable(e.text()));
     }

@@ -4,6 +4,7 @@
 // transaction that inserts it; the model and template are fixed afterwards.
 
 #include "ui/ui_unsaved.h"
+#include "session/station_context.h"
 
 #include <QWidget>
 #include <array>
@@ -17,8 +18,10 @@ class QToolBar;
 
 class w_abonados : public QWidget, public EditedForm {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_abonados(QWidget* parent = nullptr);
+    explicit w_abonados(StationContext& ctx, QWidget* parent = nullptr);
 
     void wf_llenacombos();
     void wf_muestradatos(int id);

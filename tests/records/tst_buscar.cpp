@@ -23,7 +23,7 @@ namespace {
 void addSubscriber(int id, const QString& codigo, const QString& apellido, const QString& nombre = "JUAN",
                    const QString& numero = "1")
 {
-    db::exec(mdl_main::instance().db(),
+    db::exec(stationDb(),
              "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
              "localidad, id_provincia, tel_1) VALUES (?, ?, 1, 1, ?, ?, 'MITRE', ?, 'SALTA', 17, '555')",
              {id, codigo, apellido, nombre, numero});
@@ -65,7 +65,6 @@ void doubleClick(QTableView* view, QPoint pos)
 class TstBuscar : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SearchContext::instance().reset(); }
 
     void readsEveryRowInSpanishOrder();
     void filterIsEnterOnlyContainsAndIgnoresCase();
@@ -78,15 +77,15 @@ private slots:
 
 void TstBuscar::readsEveryRowInSpanishOrder()
 {
-    Station st(true, false);
-    db::Transaction t(mdl_main::instance().db());
+    TestStation st(true, false);
+    db::Transaction t(st.main.db());
     for (int i = 1; i <= 600; ++i)
         addSubscriber(i, QString::number(i), QString("APELLIDO %1").arg(i, 4, 10, QChar('0')));
     for (auto [id, name] : {std::pair{601, "ZAPATA"}, {602, "BENÍTEZ"}, {603, "ÁLVAREZ"}})
         addSubscriber(id, "X", name);
     t.commit();
     SearchRowsModel rows;
-    rows.load(mdl_main::instance().db(), SearchMode::abonado);
+    rows.load(st.main.db(), SearchMode::abonado);
     QCOMPARE(rows.rowCount(), 603); // far beyond a lazily fetched first batch
     // Accented capitals sort beside their letter, not after Z.
     QCOMPARE(rows.idAt(0), 603);
@@ -96,10 +95,10 @@ void TstBuscar::readsEveryRowInSpanishOrder()
 
 void TstBuscar::filterIsEnterOnlyContainsAndIgnoresCase()
 {
-    Station st(true, true); // the demo subscribers live in CÓRDOBA and ROSARIO
+    TestStation st(true, true); // the demo subscribers live in CÓRDOBA and ROSARIO
     addSubscriber(3, "X-77Q", "MUÑOZ", "ÁNGEL");
     addSubscriber(4, "0004", "O'BRIEN", "100%");
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
     // The surname column fits the surnames, item margins included.
     const QTableView* view = w->dgr_buscar;
@@ -122,7 +121,7 @@ void TstBuscar::filterIsEnterOnlyContainsAndIgnoresCase()
 
 void TstBuscar::modesListTheirTables()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     const QStringList subs{"", "ID", "APELLIDO", "NOMBRE", "CALLE", "NUMERO", "LOCALIDAD"};
     const QList<std::tuple<QString, QString, QStringList>> modes = {
         {"abonado", "abonados", subs},
@@ -134,7 +133,7 @@ void TstBuscar::modesListTheirTables()
     for (const auto& [name, table, captions] : modes) {
         const auto mode = searchModeFromText(name);
         QVERIFY(mode);
-        QPointer<w_buscar> w = w_buscar::abrir(*mode);
+        QPointer<w_buscar> w = w_buscar::abrir(st.ctx, *mode);
         QStringList heads;
         for (int c = 0; c < w->dgr_buscar->model()->columnCount(); ++c)
             heads << w->dgr_buscar->model()->headerData(c, Qt::Horizontal).toString();
@@ -142,18 +141,18 @@ void TstBuscar::modesListTheirTables()
         // Subscribers hide their number and get the wide window.
         QCOMPARE(w->dgr_buscar->isColumnHidden(0), table == "abonados");
         QCOMPARE(w->width() > w->height() * 3 / 2, table == "abonados");
-        QCOMPARE(w->dgr_buscar->model()->rowCount(), db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM " + table).toInt());
+        QCOMPARE(w->dgr_buscar->model()->rowCount(), db::scalar(st.main.db(), "SELECT count(*) FROM " + table).toInt());
         w->close();
     }
 }
 
 void TstBuscar::emptyTablePicksNothing()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     int calls = 0;
     QObject owner;
-    SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int) { ++calls; });
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    st.search.registerDisplay(SearchMode::abonado, &owner, [&](int) { ++calls; });
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->cb_aceptar->trigger();
     doubleClick(w->dgr_buscar, QPoint(20, 10));
@@ -166,13 +165,13 @@ void TstBuscar::emptyTablePicksNothing()
 
 void TstBuscar::pickGoesToTheModesWindowOnly()
 {
-    Station st(true, true);
-    w_abonados record; // registers itself for "abonado"
+    TestStation st(true, true);
+    w_abonados record(st.ctx); // registers itself for "abonado"
     QList<int> console;
     QObject consoleWindow;
-    SearchContext::instance().registerDisplay(SearchMode::panel_abonado, &consoleWindow, [&](int id) { console << id; });
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::panel_abonado);
-    QCOMPARE(SearchContext::instance().mode(), SearchMode::panel_abonado);
+    st.search.registerDisplay(SearchMode::panel_abonado, &consoleWindow, [&](int id) { console << id; });
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::panel_abonado);
+    QCOMPARE(st.search.mode(), SearchMode::panel_abonado);
     QVERIFY(QTest::qWaitForWindowExposed(w));
     search(w, "san martín");
     doubleClick(w->dgr_buscar, w->dgr_buscar->visualRect(w->dgr_buscar->model()->index(0, 1)).center());
@@ -180,7 +179,7 @@ void TstBuscar::pickGoesToTheModesWindowOnly()
     QCOMPARE(record.il_abonado, 0);
     QTRY_VERIFY(w.isNull());
 
-    w = w_buscar::abrir(SearchMode::abonado, &record);
+    w = w_buscar::abrir(st.ctx, SearchMode::abonado, &record);
     search(w, "siempre viva");
     w->cb_aceptar->trigger();
     QCOMPARE(record.il_abonado, 1);
@@ -190,26 +189,26 @@ void TstBuscar::pickGoesToTheModesWindowOnly()
 
 void TstBuscar::unregisteredModeIsReportedNotDropped()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("\"usuario\""));
-    w_buscar::abrir(SearchMode::usuario)->cb_aceptar->trigger();
+    w_buscar::abrir(st.ctx, SearchMode::usuario)->cb_aceptar->trigger();
     QCOMPARE(st.messages.shown.size(), 1);
     QVERIFY(st.messages.lastText().contains("usuario"));
     // A registration ends with its window.
     int calls = 0;
     {
         QObject log;
-        SearchContext::instance().registerDisplay(SearchMode::log_usuario, &log, [&](int) { ++calls; });
-        QVERIFY(SearchContext::instance().dispatch(SearchMode::log_usuario, 1));
+        st.search.registerDisplay(SearchMode::log_usuario, &log, [&](int) { ++calls; });
+        QVERIFY(st.search.dispatch(SearchMode::log_usuario, 1));
     }
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("log_usuario"));
-    QVERIFY(!SearchContext::instance().dispatch(SearchMode::log_usuario, 1));
+    QVERIFY(!st.search.dispatch(SearchMode::log_usuario, 1));
     QCOMPARE(calls, 1);
 }
 
 void TstBuscar::headingsOrderTheListEnterPicks()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     const QString longCode = "CODIGO-" + QString("9").repeated(40);
     addSubscriber(1, "10", "ÑANDÚ", "B", "742");
     addSubscriber(2, "9", "NUÑEZ", "A", "1050");
@@ -217,8 +216,8 @@ void TstBuscar::headingsOrderTheListEnterPicks()
     addSubscriber(4, longCode, "DEMOSTRACIÓN", "D", "95");
     QList<int> picked;
     QObject owner;
-    SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    st.search.registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     QVERIFY(QTest::qWaitForWindowExposed(w));
     // Surnames whole; a code wider than the limit is cut, and whole in its tip.
     QTableView* g = w->dgr_buscar;

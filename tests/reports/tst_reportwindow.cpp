@@ -40,7 +40,7 @@ int reportWindows(w_main& w, const QString& name)
 
 // The main window, large enough for a report window to be centred on it.
 struct Frame : w_main {
-    Frame()
+    explicit Frame(StationContext& ctx) : w_main(ctx)
     {
         endProgram = [](int) {};
         resize(1400, 1000);
@@ -53,17 +53,17 @@ struct Frame : w_main {
 class tst_reportwindow : public QObject {
     Q_OBJECT
 
-    static QSqlDatabase main() { return mdl_main::instance().db(); }
+    static QSqlDatabase main() { return stationDb(); }
 
 private slots:
     void panelReportOpensBesideItsCallerAndShowsTheNewResult()
     {
-        Station st(true, true);
-        Frame w;
+        TestStation st(true, true);
+        Frame w(st.ctx);
 
         db::exec(main(), "UPDATE abonados_valores SET id_estado = 0");
         db::exec(main(), "UPDATE abonados_valores SET valor = 'A1', id_estado = 1 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 1");
-        w_reporte* r = reports::showPanelReport(1, 1, 1);
+        w_reporte* r = reports::showPanelReport(st.ctx, 1, 1, 1);
         QVERIFY(r && r->isVisible() && !QApplication::activeModalWidget());
         QCOMPARE(r->windowTitle(), QStringLiteral("Reporte de Panel"));
         auto* sub = qobject_cast<QMdiSubWindow*>(r->parentWidget());
@@ -78,15 +78,15 @@ private slots:
         // Printing again regenerates the same window from the new result.
         sub->move(3, 4);
         db::exec(main(), "UPDATE abonados_valores SET valor = 'B2', id_estado = 0 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 1");
-        QCOMPARE(reports::showPanelReport(1, 1, 1), r);
+        QCOMPARE(reports::showPanelReport(st.ctx, 1, 1, 1), r);
         QCOMPARE(reportWindows(w, "dr_panel"), 1);
         QCOMPARE(sub->pos(), QPoint(3, 4));
         QVERIFY(hasText(r->document(), "B2") && !hasText(r->document(), "A1") && !hasText(r->document(), "Subir"));
 
         // The other reports get windows of their own; the panel report stays open.
-        w_reporte* tpl = reports::showTemplateReport(2, 1);
+        w_reporte* tpl = reports::showTemplateReport(st.ctx, 2, 1);
         QVERIFY(tpl && tpl != r && hasText(tpl->document(), "NX-16 2.3"));
-        w_reporte* list = reports::showSubscriberReport();
+        w_reporte* list = reports::showSubscriberReport(st.ctx);
         QVERIFY(list && list != tpl && hasText(list->document(), "PANEL NX"));
         QCOMPARE(reportWindows(w, "dr_panel"), 1);
 
@@ -94,14 +94,14 @@ private slots:
         sub->close();
         QTRY_VERIFY(!w.child("dr_panel"));
         QCOMPARE(reportWindows(w, "dr_panel"), 0);
-        QVERIFY(reports::showPanelReport(1, 1, 1));
+        QVERIFY(reports::showPanelReport(st.ctx, 1, 1, 1));
         QCOMPARE(reportWindows(w, "dr_panel"), 1);
     }
 
     void logReportPagesAndExports()
     {
-        Station st(true, false);
-        Frame w;
+        TestStation st(true, false);
+        Frame w(st.ctx);
         {
             db::Transaction t(main());
             for (int i = 0; i < 200; ++i)
@@ -110,7 +110,7 @@ private slots:
             t.commit();
         }
         // The log viewer's filter: a range of days.
-        w_reporte* r = reports::showLogReport({QDate(2024, 2, 1), QDate(2024, 2, 14)});
+        w_reporte* r = reports::showLogReport(st.ctx, {QDate(2024, 2, 1), QDate(2024, 2, 14)});
         QVERIFY(r);
         QVERIFY(hasText(r->document(), "01/02/2024 10:00:00") && !hasText(r->document(), "15/02/2024 10:00:00"));
         const int pages = int(r->document().pageCount());
@@ -139,14 +139,14 @@ private slots:
         // A query the database refuses: an error, the old report stays.
         st.messages.clear();
         db::exec(main(), "ALTER TABLE operaciones RENAME TO operaciones_fuera");
-        QVERIFY(!reports::showLogReport());
+        QVERIFY(!reports::showLogReport(st.ctx));
         db::exec(main(), "ALTER TABLE operaciones_fuera RENAME TO operaciones");
         QCOMPARE(st.messages.shown.size(), 1);
         QCOMPARE(st.messages.lastTitle(), QStringLiteral("Error"));
         QCOMPARE(int(r->document().pageCount()), pages);
 
         // An empty range prints a report without lines.
-        r = reports::showLogReport({QDate(2030, 1, 1), QDate(2030, 1, 1)});
+        r = reports::showLogReport(st.ctx, {QDate(2030, 1, 1), QDate(2030, 1, 1)});
         QCOMPARE(r->document().pageCount(), 1);
         QVERIFY(hasText(r->document(), "Fin del Reporte") && !hasText(r->document(), "llamada 0"));
     }
