@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 
-#include "session/mdl_main.h"
+#include "app/station.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/shared_ops.h"

@@ -34,7 +34,9 @@ Station& station()
     QLoggingCategory::setFilterRules(QStringLiteral("sorvent.*=false"));
     static Silent silent;
     static QTemporaryDir tmp;
-    static Station st(silent, tmp.path());
+    // Never destroyed: at exit the toolkit's connection registry may be gone
+    // before a static station could close its connections.
+    static Station& st = *new Station(silent, tmp.path());
     static bool ready = false;
     if (!ready) {
         const QString file = QDir(tmp.path()).filePath(mdl_main::DbFile);
