@@ -113,7 +113,7 @@ w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 
 void w_log::showDefaults()
 {
-    const QDate today = hoy ? hoy() : QDate::currentDate();
+    const QDate today = m_ctx.main.now().date();
     dp_hasta->setDate(today);
     // Today's day number in the previous month, or that month's last day when
     // it has no such day (31 March gives the end of February).

@@ -25,8 +25,6 @@ public:
     // Shows the log report for the chosen days and operator: the report window
     // of the reports module (tests put their own in its place).
     static std::function<void(StationContext&, const oplog::Filter&)> imprimir;
-    // Today's date, for the pickers' defaults (tests set another day).
-    static inline std::function<QDate()> hoy = [] { return QDate::currentDate(); };
 
     void wf_muestrausuario(int id);
 

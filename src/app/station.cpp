@@ -8,6 +8,7 @@ Station::Station(MessageService& messages, const QString& programDir)
 {
     main.setProgramDir(programDir);
     trans.setHost(this);
+    trans.setClock([this] { return main.now(); });
 }
 
 Station::~Station()

@@ -82,7 +82,7 @@ w_panel::w_panel(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(
     for (const char* mode : {"Ausente c/demora", "Ausente s/demora", "Presente c/demora", "Presente s/demora"})
         Combo_armado->addItem(QString::fromUtf8(mode));
     Combo_armado->setCurrentIndex(0);
-    dp_borraeventos->setDate(defaultDeleteDate(QDate::currentDate()));
+    dp_borraeventos->setDate(defaultDeleteDate(m_ctx.main.now().date()));
     m_ctx.search.registerDisplay(SearchMode::panel_abonado, this,
                                  [this](int id) { wf_muestraabonado(id); });
 

@@ -7,6 +7,7 @@
 #include "reports/de_reportes.h"
 #include "reports/dr_layouts.h"
 #include "reports/w_reporte.h"
+#include "session/mdl_main.h"
 #include "session/station_context.h"
 
 #include <QHash>
@@ -75,7 +76,7 @@ w_reporte* showPanelReport(StationContext& ctx, int id_abonado, int id_panel, in
         return nullptr;
     }
     const QList<ProgrammingData> data = d.panel.result();
-    const QDate printed = QDate::currentDate();
+    const QDate printed = ctx.main.now().date();
     return present(ctx, QStringLiteral("dr_panel"),
                    [data, printed](const PageSetup& s) { return dr_panel(data, s, printed); });
 }
@@ -90,7 +91,7 @@ w_reporte* showTemplateReport(StationContext& ctx, int id_panel, int id_configur
         return nullptr;
     }
     const QList<ProgrammingData> data = d.configuracion.result();
-    const QDate printed = QDate::currentDate();
+    const QDate printed = ctx.main.now().date();
     return present(ctx, QStringLiteral("dr_configuracion"),
                    [data, printed](const PageSetup& s) { return dr_configuracion(data, s, printed); });
 }
@@ -105,7 +106,7 @@ w_reporte* showSubscriberReport(StationContext& ctx)
         return nullptr;
     }
     const QList<SubscriberRow> rows = d.abonado.result();
-    const QDate printed = QDate::currentDate();
+    const QDate printed = ctx.main.now().date();
     return present(ctx, QStringLiteral("dr_abonados"),
                    [rows, printed](const PageSetup& s) { return dr_abonados(rows, s, printed); });
 }
@@ -123,7 +124,7 @@ w_reporte* showLogReport(StationContext& ctx, const oplog::Filter& filter)
     const QList<LogRow> rows = d.log.result();
     // The log viewer closes its command once the report has its rows.
     d.log.close();
-    const QDate printed = QDate::currentDate();
+    const QDate printed = ctx.main.now().date();
     return present(ctx, QStringLiteral("dr_log"), [rows, printed](const PageSetup& s) { return dr_log(rows, s, printed); });
 }
 

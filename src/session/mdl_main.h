@@ -4,10 +4,12 @@
 // shared procedures every window calls. The station owns one and hands it to
 // the windows.
 
+#include <QDateTime>
 #include <QObject>
 #include <QRect>
 #include <QSqlDatabase>
 #include <QString>
+#include <functional>
 
 class MessageService;
 class SerialPort;
@@ -67,6 +69,11 @@ public:
     // kept aside under a dated name. Throws db::Error when it is not restored.
     void restoreBackup(const QString& why);
     void closeConnections();
+
+    // The station's clock: the link, the log viewer's and the console's
+    // default days and the reports' printing date read it (tests set another).
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    QDateTime now() const { return clock(); }
 
     // Shell state.
     int currentUser = 0;

@@ -48,7 +48,6 @@ QStringList remaining()
 class tst_log : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { w_log::hoy = [] { return QDate::currentDate(); }; }
 
     void defaultsFollowToday_data()
     {
@@ -64,7 +63,7 @@ private slots:
         QFETCH(QDate, today);
         QFETCH(QDate, from);
         TestStation st;
-        w_log::hoy = [today] { return today; };
+        st.main.clock = [today] { return QDateTime(today, QTime(12, 0)); };
         w_log w(st.ctx);
         QCOMPARE(w.dp_hasta->date(), today);
         QCOMPARE(w.dp_desde->date(), from);
