@@ -6,6 +6,8 @@
 #include <functional>
 #include <vector>
 
+class Station;
+
 namespace bench {
 
 struct Case {
@@ -32,8 +34,14 @@ struct Register {
 // Median of measured values.
 double median(std::vector<double> values);
 
-// A fresh program directory with a new station database (demo catalogue);
-// returns its path. The directory lives until the program ends.
-QString freshStation();
+// A new station, the previous one closed. Without `dir`: on a fresh program
+// directory with a new station database (demo catalogue), opened; the
+// directory lives until the program ends. With `dir`: on that directory,
+// nothing opened (start-up opens it).
+Station& freshStation(const QString& dir = QString());
+// The station made last.
+Station& station();
+// Closes the last station.
+void endStation();
 
 } // namespace bench

@@ -4,7 +4,9 @@
 
 #include "bench.h"
 
-#include "app/mdl_main.h"
+#include "app/station.h"
+
+#include "session/mdl_main.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
@@ -22,8 +24,8 @@ constexpr int kHistory = 100000;
 w_panel* console(int history)
 {
     bench::freshStation();
-    mdl_main::instance().currentLevel = 1;
-    QSqlDatabase c = mdl_main::instance().db();
+    bench::station().main.currentLevel = 1;
+    QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
                 "localidad, id_provincia, tel_1) VALUES (1, '0001', 1, 1, 'A', 'B', 'C', '1', 'D', 6, '5550001')");
@@ -33,7 +35,7 @@ w_panel* console(int history)
                 "SELECT 1, 1, i % 24, i % 1000, printf('2024-%02d-%02d 10:00:00', 1 + i % 12, 1 + i % 28), 0 FROM k",
              {history});
     t.commit();
-    auto* w = new w_panel;
+    auto* w = new w_panel(bench::station().ctx);
     w->show();
     w->wf_muestraabonado(1);
     w->SSTab_panel->setCurrentIndex(2);
@@ -44,7 +46,7 @@ w_panel* console(int history)
 // One short-record answer of 8 events, stored and shown as the link does.
 void eventAnswer(w_panel* w, int n)
 {
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = bench::station().trans;
     QList<int> answer{6};
     for (int k = 0; k < 8; ++k)
         answer << (n + k) % 24 << k;

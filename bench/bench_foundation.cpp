@@ -2,8 +2,10 @@
 
 #include "bench.h"
 
+#include "app/station.h"
+
 #include "app/compaction.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_shell.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
@@ -17,7 +19,7 @@ namespace {
 
 void addSubscribers(int n)
 {
-    QSqlDatabase c = mdl_main::instance().db();
+    QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < ?) "
                 "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
@@ -30,24 +32,23 @@ void addSubscribers(int n)
 bench::Register startup("start-up to login, 5,000 subscribers (+1000 ms splash)", "300 ms", 5, [] {
     static QString dir;
     if (dir.isEmpty()) {
-        dir = bench::freshStation();
+        dir = bench::freshStation().main.programDir();
         addSubscribers(5000);
     }
-    mdl_main::instance().reset();
-    mdl_main::instance().setProgramDir(dir);
+    bench::freshStation(dir);
     QElapsedTimer t;
     t.start();
     double ms = 0;
     {
-        AppShell shell;
+        AppShell shell(bench::station());
         shell.onEnd = [](int) {};
-        mdl_main::instance().f_inicializa(shell);
+        bench::station().main.f_inicializa(shell);
         while (!shell.login() || !shell.login()->isVisible())
             QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         ms = t.nsecsElapsed() / 1e6;
     }
-    mdl_main::instance().currentUser = 0;
+    bench::station().main.currentUser = 0;
     return ms;
 });
 
@@ -55,7 +56,7 @@ bench::Register seeding("seed one subscriber with 2,000 values", "20 ms", 9, [] 
     static bool ready = false;
     if (!ready) {
         bench::freshStation();
-        QSqlDatabase c = mdl_main::instance().db();
+        QSqlDatabase c = bench::station().main.db();
         db::exec(c, "INSERT INTO paneles VALUES (9, 'BIG', '1', '2', 0)");
         db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 1999) "
                     "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, id_estado) "
@@ -64,7 +65,7 @@ bench::Register seeding("seed one subscriber with 2,000 values", "20 ms", 9, [] 
         db::exec(c, "UPDATE abonados SET id_panel = 9 WHERE id_abonado = 1");
         ready = true;
     }
-    QSqlDatabase c = mdl_main::instance().db();
+    QSqlDatabase c = bench::station().main.db();
     QElapsedTimer t;
     t.start();
     db::Transaction tr(c);
@@ -76,10 +77,10 @@ bench::Register seeding("seed one subscriber with 2,000 values", "20 ms", 9, [] 
 bench::Register compact("compaction of a 200 MB database", "10000 ms", 3, [] {
     static QString dir;
     if (dir.isEmpty()) {
-        dir = bench::freshStation();
+        dir = bench::freshStation().main.programDir();
         addSubscribers(2000);
         {
-        QSqlDatabase c = mdl_main::instance().db();
+        QSqlDatabase c = bench::station().main.db();
         // About 200 MB of events, with free pages left by a purge.
         db::Transaction t(c);
         db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 2600000) "
@@ -88,7 +89,7 @@ bench::Register compact("compaction of a 200 MB database", "10000 ms", 3, [] {
         db::exec(c, "DELETE FROM abonados_eventos WHERE orden % 10 = 0");
         t.commit();
         }
-        mdl_main::instance().closeConnections();
+        bench::station().main.closeConnections();
         std::printf("  (database of %.0f MB)\n", QFileInfo(QDir(dir).filePath("sorvent20.mdb")).size() / 1048576.0);
     }
     QElapsedTimer t;

@@ -4,7 +4,9 @@
 
 #include "bench.h"
 
-#include "app/mdl_main.h"
+#include "app/station.h"
+
+#include "session/mdl_main.h"
 #include "app/ui_shell.h"
 #include "communicator.h"
 #include "console/w_panel.h"
@@ -63,14 +65,14 @@ bench::Register atLogin("idle at the login dialog (CPU ms in 30 s)", "600 ms, 2 
     bench::freshStation();
     double used = 0;
     {
-        AppShell shell;
+        AppShell shell(bench::station());
         shell.onEnd = [](int) {};
-        mdl_main::instance().f_inicializa(shell);
+        bench::station().main.f_inicializa(shell);
         if (!shell.login() || !shell.login()->isVisible())
             qFatal("no login dialog");
         used = idleCpu();
     }
-    mdl_main::instance().reset();
+    bench::endStation();
     return used;
 }, percentNote);
 
@@ -80,8 +82,8 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
     probe.bind(QHostAddress::LocalHost, 0);
     const quint16 port = probe.localPort();
     probe.close();
-    seed::loadDemoSubscribers(mdl_main::instance().db());
-    db::exec(mdl_main::instance().db(), "UPDATE configuracion SET ip_port = ?", {port});
+    seed::loadDemoSubscribers(bench::station().main.db());
+    db::exec(bench::station().main.db(), "UPDATE configuracion SET ip_port = ?", {port});
 
     // The simulator runs in this process: its share is counted too.
     panelsim::Panel panel;
@@ -92,14 +94,14 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
 
     double used = 0;
     {
-        AppShell shell;
+        AppShell shell(bench::station());
         shell.onEnd = [](int) {};
-        mdl_main::instance().f_inicializa(shell);
+        bench::station().main.f_inicializa(shell);
         if (!shell.login())
             qFatal("no login dialog");
         shell.login()->sle_password->setText(QStringLiteral("1234"));
         shell.login()->cb_aceptar->trigger();
-        if (shell.ended || mdl_main::instance().currentUser != 1)
+        if (shell.ended || bench::station().main.currentUser != 1)
             qFatal("the login failed");
         w_main* main = shell.mainWindow();
         auto* console = qobject_cast<w_panel*>(main->showChild(QStringLiteral("cb_panel")));
@@ -108,7 +110,7 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
         panel.state.accessCode = console->is_password_db;
         console->Command1->click();
         comm.callStation();
-        mdl_trans& link = mdl_trans::instance();
+        mdl_trans& link = bench::station().trans;
         for (int i = 0; i < 100 && !link.connected(); ++i)
             runEventLoop(50);
         if (!link.connected())
@@ -120,7 +122,7 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
         link.endSession();
         link.Close_IP();
     }
-    mdl_main::instance().reset();
+    bench::endStation();
     return used;
 }, percentNote);
 

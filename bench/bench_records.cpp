@@ -3,7 +3,9 @@
 
 #include "bench.h"
 
-#include "app/mdl_main.h"
+#include "app/station.h"
+
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "records/search_context.h"
 #include "records/search_model.h"
@@ -27,8 +29,8 @@ void prepare()
     if (ready)
         return;
     bench::freshStation();
-    mdl_main::instance().currentLevel = 1;
-    QSqlDatabase c = mdl_main::instance().db();
+    bench::station().main.currentLevel = 1;
+    QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "CREATE TEMP TABLE apellidos (n INTEGER PRIMARY KEY, a TEXT)");
     const char* names[] = {"GARCÍA", "FERNÁNDEZ", "GONZÁLEZ", "RODRÍGUEZ", "LÓPEZ", "MARTÍNEZ", "PÉREZ",
@@ -58,7 +60,7 @@ bench::Register openList("pick list: open with 20,000 subscribers", "300 ms", 5,
     prepare();
     QElapsedTimer t;
     t.start();
-    w_buscar* w = w_buscar::abrir(SearchMode::abonado);
+    w_buscar* w = w_buscar::abrir(bench::station().ctx, SearchMode::abonado);
     QCoreApplication::processEvents(); // first paint
     const double ms = msSince(t);
     delete w;
@@ -69,7 +71,7 @@ bench::Register filterList("pick list: filter 20,000 subscribers", "50 ms", 9, [
     prepare();
     static w_buscar* w = nullptr;
     if (!w)
-        w = w_buscar::abrir(SearchMode::abonado);
+        w = w_buscar::abrir(bench::station().ctx, SearchMode::abonado);
     w->tx_buscar->setText(QString());
     emit w->tx_buscar->returnPressed();
     QCoreApplication::processEvents();
@@ -88,7 +90,7 @@ bench::Register saveNew("subscriber record: save a new one, template of 2,000 va
     prepare();
     static w_abonados* w = nullptr;
     if (!w)
-        w = new w_abonados;
+        w = new w_abonados(bench::station().ctx);
     w->cb_alta->trigger();
     const int fields[] = {0, 1, 2, 3, 4, 7, 10};
     for (int i : fields)
@@ -103,7 +105,7 @@ bench::Register saveNew("subscriber record: save a new one, template of 2,000 va
     t.start();
     w->cb_aceptar->trigger();
     const double ms = msSince(t);
-    if (db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM abonados_valores WHERE id_abonado = ?",
+    if (db::scalar(bench::station().main.db(), "SELECT count(*) FROM abonados_valores WHERE id_abonado = ?",
                    {w->il_abonado})
             .toInt() != 2000)
         qFatal("the new subscriber was not seeded");

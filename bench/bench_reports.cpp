@@ -1,6 +1,8 @@
 // Printed reports: the largest one is a subscriber's whole programming.
 
 #include "bench.h"
+
+#include "app/station.h"
 #include "big_subscriber.h"
 
 #include "reports/de_reportes.h"
@@ -25,7 +27,7 @@ bench::Register panelReport("panel report, 3,000 values: data, layout and PDF", 
     const QString file = out.filePath("panel.pdf");
     QElapsedTimer t;
     t.start();
-    reports::de_reportes& d = reports::de_reportes::instance();
+    reports::de_reportes& d = bench::station().reports;
     d.panel.open(d.connection(), 1, 9, 1);
     const reports::Document doc = reports::dr_panel(d.panel.result(), reports::PageSetup(), QDate::currentDate());
     const bool ok = reports::writePdf(doc, file);

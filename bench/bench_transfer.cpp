@@ -5,8 +5,8 @@
 #include "bench.h"
 #include "big_subscriber.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "app/station.h"
+#include "session/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
@@ -45,7 +45,7 @@ void bigSubscriber()
 bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
     bigSubscriber();
     mdl_trans link;
-    link.setHost(&stationLinkHost());
+    link.setHost(&bench::station());
     link.forTestSetWritePending(true);
     QElapsedTimer t;
     t.start();
@@ -59,7 +59,7 @@ bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
 bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms", 9, [] {
     bigSubscriber();
     mdl_trans link;
-    link.setHost(&stationLinkHost());
+    link.setHost(&bench::station());
     link.forTestSetReadPending(true);
     link.f_cargatransferencia(1);
     // A run over the last bytes of one section, the gap and the start of the
@@ -93,7 +93,7 @@ public:
     explicit UploadRig(bool verify)
     {
         bench::freshStation();
-        QSqlDatabase c = mdl_main::instance().db();
+        QSqlDatabase c = bench::station().main.db();
         QUdpSocket probe;
         probe.bind(QHostAddress::LocalHost, 0);
         const quint16 port = probe.localPort();
@@ -105,7 +105,7 @@ public:
         db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, "
                     "numero, localidad, id_provincia, tel_1) VALUES (2, '0002', 8, 1, 'A', 'N', 'C', '1', 'L', 1, '5')");
         db::exec(c, "INSERT INTO abonados_valores VALUES (2, 1, 1, ?, 1)", {QString(4000, QLatin1Char('A'))});
-        mdl_main::instance().portOpen = true;
+        bench::station().main.portOpen = true;
         console.il_abonado = 2;
         console.il_panel = 8;
         console.is_password_db = "1234";
@@ -113,7 +113,7 @@ public:
         comm.options.stationPort = port;
         comm.options.callBackDelayMs = 0;
         ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        link.setHost(&stationLinkHost());
+        link.setHost(&bench::station());
         link.setConsole(&console);
         link.setDevices(nullptr, &ip);
         if (!comm.open())
@@ -197,7 +197,7 @@ bench::Register changesUpload(
         rig.link.f_cargatransferencia(2);
         rig.writeAll();
         // One byte changed in the station.
-        db::exec(mdl_main::instance().db(), "UPDATE abonados_valores SET valor = ? WHERE id_abonado = 2",
+        db::exec(bench::station().main.db(), "UPDATE abonados_valores SET valor = ? WHERE id_abonado = 2",
                  {QStringLiteral("AB") + QString(3998, QLatin1Char('A'))});
         QElapsedTimer t;
         t.start();

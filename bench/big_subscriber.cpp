@@ -1,11 +1,12 @@
 #include "big_subscriber.h"
 
-#include "app/mdl_main.h"
+#include "app/station.h"
+#include "bench.h"
 #include "data/db.h"
 
 void seedBigSubscriber(bool allForUpload)
 {
-    QSqlDatabase c = mdl_main::instance().db();
+    QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "INSERT INTO paneles VALUES (9, 'BIG', '1', '2', 0)");
     db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM k WHERE i < 99) "

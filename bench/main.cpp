@@ -1,8 +1,8 @@
 #include "bench.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "app/station.h"
 #include "data/db.h"
+#include "data/messages.h"
 #include "data/seed.h"
 #include "link/mdl_trans.h"
 
@@ -30,17 +30,35 @@ double median(std::vector<double> t)
     return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
 }
 
-QString freshStation()
+namespace {
+std::unique_ptr<Station> g_station;
+}
+
+Station& freshStation(const QString& dir)
 {
+    static ConsoleMessages messages;
     static std::vector<std::unique_ptr<QTemporaryDir>> dirs;
+    g_station.reset();
+    if (!dir.isEmpty()) {
+        g_station = std::make_unique<Station>(messages, dir);
+        return *g_station;
+    }
     dirs.push_back(std::make_unique<QTemporaryDir>());
-    const QString dir = dirs.back()->path();
-    mdl_main::instance().reset();
-    mdl_main::instance().setProgramDir(dir);
-    seed::createStationDatabase(QDir(dir).filePath(mdl_main::DbFile), false);
-    db::open(mdl_main::DbConnection, QDir(dir).filePath(mdl_main::DbFile));
-    mdl_trans::instance().setHost(&stationLinkHost());
-    return dir;
+    const QString fresh = dirs.back()->path();
+    g_station = std::make_unique<Station>(messages, fresh);
+    seed::createStationDatabase(QDir(fresh).filePath(mdl_main::DbFile), false);
+    db::open(mdl_main::DbConnection, QDir(fresh).filePath(mdl_main::DbFile));
+    return *g_station;
+}
+
+Station& station()
+{
+    return *g_station;
+}
+
+void endStation()
+{
+    g_station.reset();
 }
 
 } // namespace bench
@@ -67,6 +85,6 @@ int main(int argc, char** argv)
                     qPrintable(c.goal), qPrintable(note));
         std::fflush(stdout);
     }
-    mdl_main::instance().reset();
+    bench::endStation();
     return 0;
 }

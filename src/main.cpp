@@ -1,9 +1,9 @@
 // Quendal Sorvent: the station's process entry.
 
-#include "app/mdl_main.h"
-#include "app/ui_messagebox.h"
+#include "app/station.h"
 #include "app/ui_shell.h"
 #include "app/ui_startup_hooks.h"
+#include "ui/ui_messagebox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -45,13 +45,10 @@ int main(int argc, char** argv)
         app.installTranslator(&qtTranslator);
 
     WidgetMessages messages;
-    MessageService::setInstance(&messages);
-    mdl_main::instance().setProgramDir(programDirectory());
+    Station station(messages, programDirectory());
     installStartupHooks();
 
-    AppShell shell;
+    AppShell shell(station);
     shell.start();
-    const int rc = app.exec();
-    MessageService::setInstance(nullptr);
-    return rc;
+    return app.exec();
 }

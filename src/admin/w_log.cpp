@@ -1,8 +1,8 @@
 #include "admin/w_log.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/oplog_store.h"
@@ -27,9 +27,11 @@ const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
 } // namespace
 
-std::function<void(const oplog::Filter&)> w_log::imprimir = [](const oplog::Filter& f) { reports::showLogReport(f); };
+std::function<void(StationContext&, const oplog::Filter&)> w_log::imprimir = [](StationContext& ctx, const oplog::Filter& f) {
+    reports::showLogReport(ctx, f);
+};
 
-w_log::w_log(QWidget* parent) : QWidget(parent)
+w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_log"));
     setWindowTitle(QStringLiteral("Log de operaciones"));
@@ -104,14 +106,14 @@ w_log::w_log(QWidget* parent) : QWidget(parent)
     ui::sizeWindow(this, 3500, 3200);
 
     connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
-    SearchContext::instance().registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
+    m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
 
     showDefaults();
 }
 
 void w_log::showDefaults()
 {
-    const QDate today = hoy ? hoy() : QDate::currentDate();
+    const QDate today = m_ctx.main.now().date();
     dp_hasta->setDate(today);
     // Today's day number in the previous month, or that month's last day when
     // it has no such day (31 March gives the end of February).
@@ -143,7 +145,7 @@ void w_log::wf_muestrausuario(int id)
     QString name;
     if (id >= 1) {
         try {
-            if (const auto a = users::find(mdl_main::instance().db(), id))
+            if (const auto a = users::find(m_ctx.main.db(), id))
                 name = a->usuario;
             else
                 id = 0; // an account deleted since it was picked: all operators
@@ -162,17 +164,17 @@ void w_log::dispatch(const QString& key)
     const QDate hasta = dp_hasta->date();
     const QDate borrar = dp_borrar->date();
     if (key == QLatin1String("cb_usuario")) {
-        w_buscar::abrir(SearchMode::log_usuario, this);
+        w_buscar::abrir(m_ctx, SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
         if (imprimir)
-            imprimir(oplog::Filter{desde, hasta, il_usuario});
+            imprimir(m_ctx, oplog::Filter{desde, hasta, il_usuario});
     } else if (key == QLatin1String("cb_baja")) {
         // The question names the first day that stays.
-        if (!askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")
+        if (!m_ctx.messages.askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")
                           .arg(borrar.addDays(1).toString(kDayFormat))))
             return;
         try {
-            oplog::purge(mdl_main::instance().db(), borrar);
+            oplog::purge(m_ctx.main.db(), borrar);
         } catch (const db::Error& e) {
             // Rolled back; the log stays as it was.
             qWarning("w_log: purge failed: %s", qPrintable(e.text()));

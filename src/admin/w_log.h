@@ -2,6 +2,8 @@
 // The operations log viewer: prints the log for a range of days, of one
 // operator or all, and purges it up to a chosen day. It shows no rows itself.
 
+#include "session/station_context.h"
+
 #include <QDate>
 #include <QWidget>
 #include <functional>
@@ -15,14 +17,14 @@ namespace oplog { struct Filter; }
 
 class w_log : public QWidget {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_log(QWidget* parent = nullptr);
+    explicit w_log(StationContext& ctx, QWidget* parent = nullptr);
 
     // Shows the log report for the chosen days and operator: the report window
     // of the reports module (tests put their own in its place).
-    static std::function<void(const oplog::Filter&)> imprimir;
-    // Today's date, for the pickers' defaults (tests set another day).
-    static inline std::function<QDate()> hoy = [] { return QDate::currentDate(); };
+    static std::function<void(StationContext&, const oplog::Filter&)> imprimir;
 
     void wf_muestrausuario(int id);
 

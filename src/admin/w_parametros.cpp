@@ -1,9 +1,8 @@
 #include "admin/w_parametros.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_toolbar.h"
-#include "app/w_main.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_toolbar.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/settings_store.h"
@@ -36,7 +35,7 @@ int wholeNumber(const QString& text, int lo, int hi)
 
 } // namespace
 
-w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
+w_parametros::w_parametros(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_parametros"));
     setWindowTitle(QStringLiteral("Parámetros del sistema"));
@@ -121,7 +120,7 @@ w_parametros::w_parametros(QWidget* parent) : QWidget(parent)
 
 void w_parametros::listDevices()
 {
-    const QString dir = mdl_main::instance().programDir();
+    const QString dir = m_ctx.main.programDir();
     for (const SerialDevice& d : serialDevices(dir)) {
         QString text = d.path;
         if (!d.description.isEmpty())
@@ -137,7 +136,7 @@ void w_parametros::showSettings()
 {
     bool found = false;
     try {
-        if (const auto s = settings::read(mdl_main::instance().db())) {
+        if (const auto s = settings::read(m_ctx.main.db())) {
             found = true;
             cbx_modem_port->setCurrentText(s->modem_port.toString());
             cbx_modem_speed->setCurrentText(s->modem_mode.toString());
@@ -150,7 +149,7 @@ void w_parametros::showSettings()
         found = false;
     }
     if (!found) {
-        mdl_main::instance().f_mensaje(201);
+        m_ctx.main.f_mensaje(201);
         cb_aceptar->setEnabled(false);
     }
     wf_muestradispositivo();
@@ -159,7 +158,7 @@ void w_parametros::showSettings()
 void w_parametros::wf_muestradispositivo()
 {
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
-    const QString named = port > 0 ? samePathOf(serialDeviceFor(port, mdl_main::instance().programDir())) : QString();
+    const QString named = port > 0 ? samePathOf(serialDeviceFor(port, m_ctx.main.programDir())) : QString();
     int shown = -1;
     for (int i = 0; i < cbx_modem_device->count() && shown < 0; ++i)
         if (!named.isEmpty() && samePathOf(cbx_modem_device->itemData(i).toString()) == named)
@@ -170,13 +169,13 @@ void w_parametros::wf_muestradispositivo()
 bool w_parametros::wf_enlazadispositivo(int port)
 {
     const QString device = cbx_modem_device->currentData().toString();
-    const QString dir = mdl_main::instance().programDir();
+    const QString dir = m_ctx.main.programDir();
     if (device.isEmpty() || samePathOf(device) == samePathOf(serialDeviceFor(port, dir)))
         return true;
     QString error;
     if (linkSerialDevice(port, device, dir, &error))
         return true;
-    showError(error);
+    m_ctx.messages.showError(error);
     return false;
 }
 
@@ -186,30 +185,30 @@ bool w_parametros::wf_guardadatos()
     const int ipPort = wholeNumber(sle_IP_port->text(), 1, 65535);
     // Rejected here with a clear message rather than stored and failing later.
     if (port < 0) {
-        showError(QStringLiteral("El puerto Com debe ser un número entero entre 1 y 99"));
+        m_ctx.messages.showError(QStringLiteral("El puerto Com debe ser un número entero entre 1 y 99"));
         cbx_modem_port->setFocus();
         return false;
     }
     if (ipPort < 0) {
-        showError(QStringLiteral("El puerto IP debe ser un número entero entre 1 y 65535"));
+        m_ctx.messages.showError(QStringLiteral("El puerto IP debe ser un número entero entre 1 y 65535"));
         sle_IP_port->setFocus();
         return false;
     }
     const QString allowed = sle_IP_permitidas->text().trimmed();
     QString bad;
     if (!mdl_trans::parseAllowedPanels(allowed, nullptr, &bad)) {
-        showError(QStringLiteral("«%1» no es una dirección ni una red válida (por ejemplo 192.168.1.20 o 10.0.0.0/8)").arg(bad));
+        m_ctx.messages.showError(QStringLiteral("«%1» no es una dirección ni una red válida (por ejemplo 192.168.1.20 o 10.0.0.0/8)").arg(bad));
         sle_IP_permitidas->setFocus();
         return false;
     }
     const QString listen = sle_IP_escucha->text().trimmed();
     if (!listen.isEmpty() && QHostAddress(listen).isNull()) {
-        showError(QStringLiteral("«%1» no es una dirección IP válida").arg(listen));
+        m_ctx.messages.showError(QStringLiteral("«%1» no es una dirección IP válida").arg(listen));
         sle_IP_escucha->setFocus();
         return false;
     }
     try {
-        settings::writeCommunication(mdl_main::instance().db(), port, cbx_modem_speed->currentText(), ipPort, allowed,
+        settings::writeCommunication(m_ctx.main.db(), port, cbx_modem_speed->currentText(), ipPort, allowed,
                                      listen, chk_verificar->isChecked());
     } catch (const db::Error&) {
         return false;
@@ -225,9 +224,9 @@ void w_parametros::aceptar()
         return;
     if (!wf_guardadatos())
         return;
-    mdl_main& m = mdl_main::instance();
+    mdl_main& m = m_ctx.main;
     const QString mode = cbx_modem_speed->currentText();
-    if (w_main* w = w_main::instance())
+    if (MainFrame* w = m_ctx.frame)
         w->action(QStringLiteral("cb_teclado"))->setVisible(mode == QLatin1String("Interface"));
     m.ipPort = sle_IP_port->text().trimmed().toInt();
     m.modemMode = mode;

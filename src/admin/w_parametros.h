@@ -6,6 +6,8 @@
 // "COMn" link in the program directory). Also whether uploads are read back
 // to prove them.
 
+#include "session/station_context.h"
+
 #include <QWidget>
 
 class QAction;
@@ -18,8 +20,10 @@ class QToolBar;
 
 class w_parametros : public QWidget {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_parametros(QWidget* parent = nullptr);
+    explicit w_parametros(StationContext& ctx, QWidget* parent = nullptr);
 
     bool wf_guardadatos();
     // Shows the device the typed number names, when it is in the list.

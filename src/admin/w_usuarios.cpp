@@ -1,7 +1,7 @@
 #include "admin/w_usuarios.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/users_store.h"
@@ -31,7 +31,7 @@ void setBoxText(QLineEdit* box, int maxLength, const QString& text)
 
 } // namespace
 
-w_usuarios::w_usuarios(QWidget* parent) : RecordForm(SearchMode::usuario, parent)
+w_usuarios::w_usuarios(StationContext& ctx, QWidget* parent) : RecordForm(ctx, SearchMode::usuario, parent)
 {
     setObjectName(QStringLiteral("w_usuarios"));
     setWindowTitle(QStringLiteral("Usuarios"));
@@ -85,16 +85,16 @@ w_usuarios::w_usuarios(QWidget* parent) : RecordForm(SearchMode::usuario, parent
 
     ui::sizeWindow(this, 4800, 3500);
 
-    SearchContext::instance().registerDisplay(SearchMode::usuario, this, [this](int id) { wf_muestradatos(id); });
+    m_ctx.search.registerDisplay(SearchMode::usuario, this, [this](int id) { wf_muestradatos(id); });
 
     wf_llenacombos();
     // The window opens on the operator's own account.
-    wf_muestradatos(mdl_main::instance().currentUser);
+    wf_muestradatos(m_ctx.main.currentUser);
 }
 
 bool w_usuarios::nameAndLevelOpen() const
 {
-    return mdl_main::instance().currentLevel == 1 && (ib_nuevo || il_usuario != 1);
+    return m_ctx.main.currentLevel == 1 && (ib_nuevo || il_usuario != 1);
 }
 
 void w_usuarios::wf_llenacombos()
@@ -111,7 +111,7 @@ void w_usuarios::wf_muestradatos(int id)
     int nivel = 0;
     if (id > 0) {
         try {
-            if (const auto a = users::find(mdl_main::instance().db(), id)) {
+            if (const auto a = users::find(m_ctx.main.db(), id)) {
                 found = true;
                 name = a->usuario;
                 password = a->password;
@@ -119,7 +119,7 @@ void w_usuarios::wf_muestradatos(int id)
             }
         } catch (const db::Error& e) {
             qWarning("w_usuarios::wf_muestradatos: %s", qPrintable(e.text()));
-            mdl_main::instance().f_mensaje(699);
+            m_ctx.main.f_mensaje(699);
         }
     }
     st_usuario->setText(found ? QString::number(id) : QString());
@@ -140,7 +140,7 @@ void w_usuarios::wf_habilitacontroles(const QString& modo)
     const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
     if (!editing && modo != QLatin1String("inicio"))
         return;
-    const bool admin = mdl_main::instance().currentLevel == 1;
+    const bool admin = m_ctx.main.currentLevel == 1;
     frm_usuario->setEnabled(editing);
     setEditing(editing);
     cb_buscar->setEnabled(!editing && admin);
@@ -166,7 +166,7 @@ void w_usuarios::editingStarted()
 
 bool w_usuarios::wf_guardar()
 {
-    mdl_main& m = mdl_main::instance();
+    mdl_main& m = m_ctx.main;
     // Below the administrator level, and on the built-in account, only the
     // password is stored, whatever the disabled boxes hold.
     const bool full = nameAndLevelOpen();
@@ -197,7 +197,7 @@ bool w_usuarios::wf_guardar()
             // regardless of case, so two accounts must never share a name.
             if (full && users::nameTaken(c, name, ib_nuevo ? 0 : id)) {
                 sle_usuario->setFocus();
-                showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
+                m_ctx.messages.showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
                 return std::nullopt;
             }
             if (ib_nuevo)
@@ -215,10 +215,10 @@ bool w_usuarios::wf_guardar()
 void w_usuarios::wf_baja()
 {
     if (il_usuario == 1) {
-        showError(QStringLiteral("No se puede borrar este usuario"));
+        m_ctx.messages.showError(QStringLiteral("No se puede borrar este usuario"));
         return;
     }
-    removeShown([](int id) { users::remove(mdl_main::instance().db(), id); });
+    removeShown([this](int id) { users::remove(m_ctx.main.db(), id); });
 }
 
 QStringList w_usuarios::formState() const
@@ -228,5 +228,5 @@ QStringList w_usuarios::formState() const
 
 void w_usuarios::closeEvent(QCloseEvent* e)
 {
-    e->setAccepted(ui::mayClose(*this));
+    e->setAccepted(ui::mayClose(m_ctx.messages, *this));
 }

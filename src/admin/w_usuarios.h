@@ -13,7 +13,7 @@ class QLineEdit;
 class w_usuarios : public RecordForm {
     Q_OBJECT
 public:
-    explicit w_usuarios(QWidget* parent = nullptr);
+    explicit w_usuarios(StationContext& ctx, QWidget* parent = nullptr);
 
     void wf_llenacombos();
     void wf_muestradatos(int id) override;

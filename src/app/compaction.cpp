@@ -1,6 +1,6 @@
 #include "app/compaction.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "app/ui_shell.h"
 
-#include "app/ui_geometry.h"
+#include "app/station.h"
+#include "ui/ui_geometry.h"
 #include "app/w_login.h"
 #include "app/w_main.h"
 #include "app/w_splash.h"
@@ -12,7 +13,7 @@
 
 std::function<void(AppShell&)> AppShell::catalogueCheck;
 
-AppShell::AppShell(QObject* parent) : QObject(parent)
+AppShell::AppShell(Station& station, QObject* parent) : QObject(parent), m_station(station)
 {
     onEnd = [](int code) { QCoreApplication::exit(code); };
 }
@@ -29,18 +30,18 @@ AppShell::~AppShell()
 void AppShell::start()
 {
     m_splash = new w_splash;
-    connect(m_splash, &w_splash::elapsed, this, [this] { mdl_main::instance().f_inicializa(*this); });
+    connect(m_splash, &w_splash::elapsed, this, [this] { m_station.main.f_inicializa(*this); });
     m_splash->show();
 }
 
 SerialPort* AppShell::comMain()
 {
     if (!m_main) {
-        m_main = new w_main;
+        m_main = new w_main(m_station.ctx);
         m_main->endProgram = [this](int code) { endProgram(code); };
-        registerWindows(*m_main);
+        registerWindows(*m_main, m_station.ctx);
         // The modem panel re-runs start-up: settings re-read, port re-opened.
-        m_main->onModemPanelClicked = [this] { mdl_main::instance().f_inicializa(*this); };
+        m_main->onModemPanelClicked = [this] { m_station.main.f_inicializa(*this); };
     }
     return m_main->com_main;
 }
@@ -75,7 +76,7 @@ void AppShell::runLogin()
 {
     if (ended)
         return;
-    m_login = new w_login(m_main);
+    m_login = new w_login(m_station.ctx, m_main);
     m_login->setAttribute(Qt::WA_DeleteOnClose);
     m_login->setWindowModality(Qt::ApplicationModal);
     // Without a successful login the program ends at once, uncompacted.

@@ -2,7 +2,9 @@
 // Runs the station's start-up with its windows: splash, main window, the
 // catalogue update check and the login, in that order.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
+
+class Station;
 
 #include <QObject>
 #include <QPointer>
@@ -15,7 +17,7 @@
 class AppShell : public QObject, public ShellUi {
     Q_OBJECT
 public:
-    explicit AppShell(QObject* parent = nullptr);
+    explicit AppShell(Station& station, QObject* parent = nullptr);
     ~AppShell() override;
 
     // Shows the splash; its timer runs f_inicializa.
@@ -32,6 +34,7 @@ public:
     w_main* mainWindow() const { return m_main; }
     w_splash* splash() const { return m_splash; }
     w_login* login() const { return m_login; }
+    Station& station() const { return m_station; }
 
     // The catalogue update check, installed by the migration module.
     static std::function<void(AppShell&)> catalogueCheck;
@@ -46,6 +49,7 @@ private:
     // The login: horizontally centred on the main window, 700 twips above its centre.
     void placeLogin();
 
+    Station& m_station;
     QPointer<w_main> m_main;
     QPointer<w_splash> m_splash;
     QPointer<w_login> m_login;

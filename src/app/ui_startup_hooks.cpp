@@ -1,5 +1,6 @@
 #include "app/ui_startup_hooks.h"
 
+#include "app/station.h"
 #include "app/ui_shell.h"
 #include "app/w_main.h"
 #include "admin/w_log.h"
@@ -11,19 +12,19 @@
 #include "migration/w_migracion.h"
 #include "records/w_configuracion.h"
 
-void registerWindows(w_main& w)
+void registerWindows(w_main& w, StationContext& ctx)
 {
-    w.registerWindow("cb_parametros", [] { return new w_parametros; });
-    w.registerWindow("cb_panel", [] { return new w_panel; });
-    w.registerWindow("cb_abonados", [] { return new w_abonados; });
-    w.registerWindow("cb_configuracion", [] { return new w_configuracion; });
-    w.registerWindow("cb_usuarios", [] { return new w_usuarios; });
-    w.registerWindow("cb_log", [] { return new w_log; });
-    w.registerWindow("cb_teclado", [] { return new w_teclado; });
+    w.registerWindow("cb_parametros", [&ctx] { return new w_parametros(ctx); });
+    w.registerWindow("cb_panel", [&ctx] { return new w_panel(ctx); });
+    w.registerWindow("cb_abonados", [&ctx] { return new w_abonados(ctx); });
+    w.registerWindow("cb_configuracion", [&ctx] { return new w_configuracion(ctx); });
+    w.registerWindow("cb_usuarios", [&ctx] { return new w_usuarios(ctx); });
+    w.registerWindow("cb_log", [&ctx] { return new w_log(ctx); });
+    w.registerWindow("cb_teclado", [&ctx] { return new w_teclado(ctx); });
 }
 
 void installStartupHooks()
 {
     // Between the main window and the login: the catalogue update file.
-    AppShell::catalogueCheck = [](AppShell& shell) { w_migracion::f_novedades(shell, shell.mainWindow()); };
+    AppShell::catalogueCheck = [](AppShell& shell) { w_migracion::f_novedades(shell.station().ctx, shell, shell.mainWindow()); };
 }

@@ -5,4 +5,5 @@
 void installStartupHooks();
 // Registers the child windows on a newly made main window.
 class w_main;
-void registerWindows(w_main& w);
+struct StationContext;
+void registerWindows(w_main& w, StationContext& ctx);

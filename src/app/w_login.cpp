@@ -1,8 +1,8 @@
 #include "app/w_login.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_toolbar.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_toolbar.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/messages.h"
@@ -16,7 +16,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-w_login::w_login(QWidget* parent) : QDialog(parent)
+w_login::w_login(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_login"));
     setWindowTitle(QStringLiteral("Parámetros del sistema"));
@@ -67,7 +67,7 @@ void w_login::aceptar()
 
 bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
 {
-    mdl_main& m = mdl_main::instance();
+    mdl_main& m = m_ctx.main;
     int id = 0, nivel = 0;
     bool found = false;
     try {
@@ -82,14 +82,14 @@ bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
         found = false; // an unreadable table refuses the login like a wrong password
     }
     if (!found) {
-        showError(QStringLiteral("Acceso denegado"));
+        m_ctx.messages.showError(QStringLiteral("Acceso denegado"));
         return false;
     }
     m.currentUser = id;
     m.currentLevel = nivel;
     m.f_log(1);
     if (nivel != 1) {
-        if (w_main* w = w_main::instance()) {
+        if (MainFrame* w = m_ctx.frame) {
             for (const char* key : {"cb_parametros", "cb_log", "cb_configuracion"})
                 if (QAction* a = w->action(QString::fromLatin1(key)))
                     a->setEnabled(false);

@@ -2,6 +2,8 @@
 // Login dialog: checks a name and password, remembers the user's number and
 // level for the run, and restricts the main toolbar below level 1.
 
+#include "session/station_context.h"
+
 #include <QDialog>
 
 class QAction;
@@ -12,8 +14,10 @@ class QToolBar;
 
 class w_login : public QDialog {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_login(QWidget* parent = nullptr);
+    explicit w_login(StationContext& ctx, QWidget* parent = nullptr);
 
     bool wf_login(const QString& ls_usuario, const QString& ls_password);
     bool accepted() const { return m_accepted; }

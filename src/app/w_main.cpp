@@ -1,11 +1,10 @@
 #include "app/w_main.h"
 
 #include "app/compaction.h"
-#include "app/link_host.h"
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
-#include "app/ui_unsaved.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
+#include "ui/ui_unsaved.h"
 #include "data/messages.h"
 #include "link/datagramsocket_qt.h"
 #include "link/mdl_trans.h"
@@ -22,18 +21,9 @@
 #include <QTimer>
 #include <QToolBar>
 
-namespace {
-w_main* g_main = nullptr;
-}
-
-w_main* w_main::instance()
+w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ctx(ctx)
 {
-    return g_main;
-}
-
-w_main::w_main(QWidget* parent) : QMainWindow(parent)
-{
-    g_main = this;
+    m_ctx.frame = this;
     setObjectName(QStringLiteral("w_main"));
     setWindowTitle(QStringLiteral("Quendal Sorvent"));
 
@@ -84,7 +74,7 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
     sb_main->addWidget(sb_modem);
     sb_main->addWidget(sb_panel2, 1);
 
-    com_main = new QtSerialPortAdapter(mdl_main::instance().programDir(), this);
+    com_main = new QtSerialPortAdapter(m_ctx.main.programDir(), this);
     com_main->setObjectName(QStringLiteral("com_main"));
     IP_server = new QtUdpSocketAdapter(this);
     IP_server->setObjectName(QStringLiteral("IP_server"));
@@ -94,15 +84,14 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
 
     // The panel link: serial events and datagrams go to its handlers (or to
     // the keypad while it is open), and the timer drives its scheduler.
-    mdl_trans& link = mdl_trans::instance();
-    link.setHost(&stationLinkHost());
+    mdl_trans& link = m_ctx.trans;
     link.setDevices(com_main, IP_server);
     connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
     // Why a call failed or the line dropped, where the operator sees it.
     connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
     tmr_main->start();
 
-    connect(&mdl_main::instance(), &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);
+    connect(&m_ctx.main, &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);
     refreshPortStatus();
 
     endProgram = [](int code) { QCoreApplication::exit(code); };
@@ -114,23 +103,23 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
 
 w_main::~w_main()
 {
-    if (g_main == this)
-        g_main = nullptr;
-    if (mdl_main::instance().com_main == com_main)
-        mdl_main::instance().com_main = nullptr;
-    mdl_trans& link = mdl_trans::instance();
+    if (m_ctx.frame == this)
+        m_ctx.frame = nullptr;
+    if (m_ctx.main.com_main == com_main)
+        m_ctx.main.com_main = nullptr;
+    mdl_trans& link = m_ctx.trans;
     if (link.comPort() == com_main)
         link.setDevices(nullptr, nullptr);
 }
 
 bool w_main::Open_IP()
 {
-    return mdl_trans::instance().Open_IP();
+    return m_ctx.trans.Open_IP();
 }
 
 void w_main::Close_IP()
 {
-    mdl_trans::instance().Close_IP();
+    m_ctx.trans.Close_IP();
 }
 
 void w_main::addButton(const QString& caption, const QString& key, const QString& tip)
@@ -217,8 +206,8 @@ void w_main::dispatch(const QString& key)
         // Only in interface mode (the port runs at 4800 baud).
         if (!com_main->settings().startsWith(QLatin1String("48")))
             return;
-        if (mdl_trans::instance().connected()) {
-            showError(QStringLiteral("Primero debe desconectarse"));
+        if (m_ctx.trans.connected()) {
+            m_ctx.messages.showError(QStringLiteral("Primero debe desconectarse"));
             return;
         }
         closeChild(QStringLiteral("cb_panel"));
@@ -230,11 +219,11 @@ void w_main::dispatch(const QString& key)
 
 bool w_main::requestExit()
 {
-    if (mdl_trans::instance().connected()) {
-        showError(QStringLiteral("Primero debe desconectarse"));
+    if (m_ctx.trans.connected()) {
+        m_ctx.messages.showError(QStringLiteral("Primero debe desconectarse"));
         return false;
     }
-    if (!m_exiting && !ui::mayExit())
+    if (!m_exiting && !ui::mayExit(m_ctx.messages))
         return false;
     if (!m_exiting) {
         m_exiting = true;
@@ -246,7 +235,7 @@ bool w_main::requestExit()
 
 void w_main::wf_compactar()
 {
-    mdl_main& m = mdl_main::instance();
+    mdl_main& m = m_ctx.main;
     sb_panel2->setText(QStringLiteral("Compactando Base de Datos"));
     sb_panel2->repaint();
     m.f_log(2);
@@ -258,7 +247,7 @@ void w_main::wf_compactar()
     // why (a damaged database above all).
     QString reason;
     if (compaction::run(m.programDir(), compaction::Step::None, &reason) != compaction::Step::None)
-        showError(QStringLiteral("No se pudo compactar la base de datos al salir.\n\n%1").arg(reason));
+        m_ctx.messages.showError(QStringLiteral("No se pudo compactar la base de datos al salir.\n\n%1").arg(reason));
 }
 
 void w_main::closeEvent(QCloseEvent* e)
@@ -285,7 +274,7 @@ bool w_main::eventFilter(QObject* o, QEvent* e)
 
 void w_main::refreshPortStatus()
 {
-    const mdl_main& m = mdl_main::instance();
+    const mdl_main& m = m_ctx.main;
     sb_modem_pic->setPixmap(ui::picture(m.portStatusPicture));
     sb_modem_pic->setProperty("pictureKey", m.portStatusPicture);
     sb_modem_text->setText(m.portStatusText);

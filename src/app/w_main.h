@@ -2,6 +2,8 @@
 // The station's frame window: toolbar, status bar, the child windows, and the
 // devices of the panel link (serial port, datagram socket, 100 ms timer).
 
+#include "session/station_context.h"
+
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
@@ -16,13 +18,13 @@ class QToolBar;
 class DatagramSocket;
 class SerialPort;
 
-class w_main : public QMainWindow {
+class w_main : public QMainWindow, public MainFrame {
     Q_OBJECT
-public:
-    explicit w_main(QWidget* parent = nullptr);
-    ~w_main() override;
+    StationContext& m_ctx;
 
-    static w_main* instance();
+public:
+    explicit w_main(StationContext& ctx, QWidget* parent = nullptr);
+    ~w_main() override;
 
     QToolBar* tb_main;
     QStatusBar* sb_main;
@@ -35,16 +37,15 @@ public:
     DatagramSocket* IP_server;
     QTimer* tmr_main;
 
-    QAction* action(const QString& key) const;
+    QAction* action(const QString& key) const override;
     // Toolbar buttons by position (1-8), as the enabling rules count them.
     QAction* button(int position) const;
 
     // Child windows are made by a factory registered under a toolbar key; a
     // window that is open already is brought forward instead.
-    using Factory = std::function<QWidget*()>;
-    void registerWindow(const QString& key, Factory f);
-    QWidget* showChild(const QString& key);
-    QWidget* child(const QString& key) const;
+    void registerWindow(const QString& key, Factory f) override;
+    QWidget* showChild(const QString& key) override;
+    QWidget* child(const QString& key) const override;
     void closeChild(const QString& key);
 
     // Bind the datagram socket on ip_port of the settings, and close it.

@@ -1,6 +1,6 @@
 #include "app/w_splash.h"
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "console/events_model.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "link/frame_codec.h"
 
@@ -32,7 +32,7 @@ QList<events::Row> EventsModel::nextPage()
 {
     QList<events::Row> page;
     try {
-        page = events::page(mdl_main::instance().db(), m_abonado, m_rows.isEmpty() ? 0 : m_rows.last().orden, PageRows);
+        page = events::page(m_station.db(), m_abonado, m_rows.isEmpty() ? 0 : m_rows.last().orden, PageRows);
     } catch (const db::Error& e) {
         qWarning("EventsModel: %s", qPrintable(e.text()));
     }

@@ -7,12 +7,15 @@
 
 #include <QAbstractTableModel>
 
+class mdl_main;
+
 class EventsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int PageRows = 200;
 
-    using QAbstractTableModel::QAbstractTableModel;
+    // Reads the events through the station's connection.
+    EventsModel(const mdl_main& station, QObject* parent) : QAbstractTableModel(parent), m_station(station) {}
 
     // Lists the events of `abonado` afresh (none when it is below 1).
     void show(qint32 abonado);
@@ -26,6 +29,8 @@ public:
 
 private:
     QList<events::Row> nextPage();
+
+    const mdl_main& m_station;
 
     qint32 m_abonado = 0;
     QList<events::Row> m_rows;

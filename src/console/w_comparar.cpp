@@ -1,11 +1,12 @@
 #include "console/w_comparar.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_toolbar.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_toolbar.h"
 #include "data/db.h"
 #include "data/link_store.h"
 #include "data/messages.h"
 #include "reports/ui_reportes.h"
+#include "session/mdl_main.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -24,9 +25,9 @@ const QColor Differs(255, 214, 214);
 
 } // namespace
 
-w_comparar::w_comparar(const QSqlDatabase& c, const values::Owner& owner, const QString& subscriber,
-                       QList<ComparisonRow> rows, std::function<void(int, const QString&)> log, QWidget* parent)
-    : QWidget(parent), m_c(c), m_owner(owner), m_subscriber(subscriber), m_rows(std::move(rows)), m_log(std::move(log))
+w_comparar::w_comparar(StationContext& ctx, const values::Owner& owner, const QString& subscriber,
+                       QList<ComparisonRow> rows, QWidget* parent)
+    : QWidget(parent), m_ctx(ctx), m_owner(owner), m_subscriber(subscriber), m_rows(std::move(rows))
 {
     setObjectName(QStringLiteral("w_comparar"));
     setWindowTitle(QStringLiteral("Comparación con el panel"));
@@ -121,12 +122,12 @@ void w_comparar::takeFromPanel()
     const QList<int> rows = selectedRows();
     if (rows.isEmpty())
         return;
-    SqlLinkStore store(m_c);
+    SqlLinkStore store(m_ctx.main.db());
     QStringList taken;
     for (const int i : rows) {
         ComparisonRow& r = m_rows[i];
         if (!store.storeSection(m_owner.id, r.seccion, r.panelValues)) {
-            showError(QStringLiteral("No se pudieron guardar los valores de la sección %1").arg(r.seccion));
+            m_ctx.messages.showError(QStringLiteral("No se pudieron guardar los valores de la sección %1").arg(r.seccion));
             break;
         }
         r.guardado = r.panel;
@@ -134,7 +135,7 @@ void w_comparar::takeFromPanel()
         taken << QString::number(r.seccion);
     }
     if (!taken.isEmpty())
-        m_log(OpTakenFromPanel, m_subscriber + QStringLiteral(" Secciones: ") + taken.join(QStringLiteral(", ")));
+        m_ctx.main.f_log(OpTakenFromPanel, m_subscriber + QStringLiteral(" Secciones: ") + taken.join(QStringLiteral(", ")));
     fill();
     emit valuesChanged();
 }
@@ -146,17 +147,17 @@ void w_comparar::markForUpload()
         return;
     QStringList marked;
     try {
-        db::Transaction t(m_c);
+        db::Transaction t(m_ctx.main.db());
         for (const int i : rows) {
-            values::writeMarks(m_c, m_owner, 1, m_rows.at(i).seccion);
+            values::writeMarks(m_ctx.main.db(), m_owner, 1, m_rows.at(i).seccion);
             marked << QString::number(m_rows.at(i).seccion);
         }
         t.commit();
     } catch (const db::Error& e) {
-        showError(QStringLiteral("No fue posible marcar las secciones.\n%1").arg(e.text()));
+        m_ctx.messages.showError(QStringLiteral("No fue posible marcar las secciones.\n%1").arg(e.text()));
         return;
     }
-    m_log(OpMarkedFromComparison, m_subscriber + QStringLiteral(" Secciones: ") + marked.join(QStringLiteral(", ")));
+    m_ctx.main.f_log(OpMarkedFromComparison, m_subscriber + QStringLiteral(" Secciones: ") + marked.join(QStringLiteral(", ")));
     emit valuesChanged();
 }
 
@@ -167,5 +168,5 @@ void w_comparar::print()
         if (r.distinto || !chk_diferencias->isChecked())
             lines.append({QString::number(r.seccion), r.descripcion, r.guardado, r.panel,
                           r.distinto ? QStringLiteral("Sí") : QStringLiteral("No")});
-    reports::showComparisonReport(m_subscriber, lines);
+    reports::showComparisonReport(m_ctx, m_subscriber, lines);
 }

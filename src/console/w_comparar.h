@@ -6,10 +6,10 @@
 // changes otherwise. The comparison prints as "Diferencias con el panel".
 
 #include "data/value_store.h"
+#include "session/station_context.h"
 
 #include <QList>
 #include <QPair>
-#include <QSqlDatabase>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -32,8 +32,8 @@ class w_comparar : public QWidget {
     Q_OBJECT
 public:
     // `log` writes one operations log line (code, text).
-    w_comparar(const QSqlDatabase& c, const values::Owner& owner, const QString& subscriber,
-               QList<ComparisonRow> rows, std::function<void(int, const QString&)> log, QWidget* parent = nullptr);
+    w_comparar(StationContext& ctx, const values::Owner& owner, const QString& subscriber, QList<ComparisonRow> rows,
+               QWidget* parent = nullptr);
 
     QLabel* st_abonado;
     QToolBar* tb_comparar;
@@ -58,9 +58,8 @@ private:
     void markForUpload();
     void print();
 
-    QSqlDatabase m_c;
+    StationContext& m_ctx;
     values::Owner m_owner;
     QString m_subscriber;
     QList<ComparisonRow> m_rows;
-    std::function<void(int, const QString&)> m_log;
 };

@@ -1,8 +1,8 @@
 #include "console/w_panel.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/subscriber_store.h"
@@ -39,7 +39,7 @@ QString indexed(const char* name, int i)
 
 } // namespace
 
-w_panel::w_panel(QWidget* parent) : QWidget(parent)
+w_panel::w_panel(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_panel"));
     setWindowTitle(QStringLiteral("Panel"));
@@ -81,11 +81,11 @@ w_panel::w_panel(QWidget* parent) : QWidget(parent)
     for (const char* mode : {"Ausente c/demora", "Ausente s/demora", "Presente c/demora", "Presente s/demora"})
         Combo_armado->addItem(QString::fromUtf8(mode));
     Combo_armado->setCurrentIndex(0);
-    dp_borraeventos->setDate(defaultDeleteDate(QDate::currentDate()));
-    SearchContext::instance().registerDisplay(SearchMode::panel_abonado, this,
-                                              [this](int id) { wf_muestraabonado(id); });
+    dp_borraeventos->setDate(defaultDeleteDate(m_ctx.main.now().date()));
+    m_ctx.search.registerDisplay(SearchMode::panel_abonado, this,
+                                 [this](int id) { wf_muestraabonado(id); });
 
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     link.setConsole(this);
     connect(&link, &mdl_trans::viewChanged, this, &w_panel::render);
     // Queued: a message of the link is shown after its frame handler returned.
@@ -196,7 +196,7 @@ void w_panel::buildLinkLine()
 
 void w_panel::hideForLevel()
 {
-    const int level = mdl_main::instance().currentLevel;
+    const int level = m_ctx.main.currentLevel;
     if (level >= 3) {
         // Such a user cannot bypass zones, set the clock or disarm.
         SSTab_panel->setTabEnabled(1, false);
@@ -305,7 +305,7 @@ void w_panel::wf_muestraabonado(qint32 id)
         try {
             // Without a stored access code the panel cannot be reached, so the
             // subscriber is not shown.
-            h = subscribers::consoleHeader(mdl_main::instance().db(), id);
+            h = subscribers::consoleHeader(m_ctx.main.db(), id);
         } catch (const db::Error& e) {
             qWarning("w_panel::wf_muestraabonado: %s", qPrintable(e.text()));
             h.reset();
@@ -346,7 +346,7 @@ QString w_panel::zoneText(int zone) const
 
 void w_panel::logOperation(int code, const QString& text) const
 {
-    mdl_main::instance().f_log(code, text);
+    m_ctx.main.f_log(code, text);
 }
 
 void w_panel::connectionFailed()
@@ -359,10 +359,10 @@ void w_panel::connectionFailed()
 
 void w_panel::dispatch(const QString& key)
 {
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     if (key == QLatin1String("cb_buscar")) {
         if (!link.connected())
-            w_buscar::abrir(SearchMode::panel_abonado, this);
+            w_buscar::abrir(m_ctx, SearchMode::panel_abonado, this);
     } else if (key == QLatin1String("cb_modificar")) {
         wf_modificar();
     } else if (key == QLatin1String("cb_restaurar")) {
@@ -392,7 +392,7 @@ void w_panel::dispatch(const QString& key)
         uploadChanges();
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_abonado > 0)
-            reports::showPanelReport(il_abonado, il_panel, il_configuracion);
+            reports::showPanelReport(m_ctx, il_abonado, il_panel, il_configuracion);
     }
 }
 
@@ -414,9 +414,9 @@ bool w_panel::eventFilter(QObject* o, QEvent* e)
 
 void w_panel::closeEvent(QCloseEvent* e)
 {
-    if (mdl_trans::instance().connected()) {
+    if (m_ctx.trans.connected()) {
         e->ignore();
-        showError(QStringLiteral("Primero debe desconectarse"));
+        m_ctx.messages.showError(QStringLiteral("Primero debe desconectarse"));
         return;
     }
     unload();
@@ -428,7 +428,7 @@ void w_panel::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     if (link.console() == this)
         link.setConsole(nullptr);
     disconnect(&link, nullptr, this, nullptr);

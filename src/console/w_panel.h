@@ -8,6 +8,7 @@
 #include "link/linkconsole.h"
 #include "link/linkview.h"
 #include "link/mdl_trans.h"
+#include "session/station_context.h"
 
 #include <QDate>
 #include <QHash>
@@ -35,8 +36,10 @@ class QToolBar;
 
 class w_panel : public QWidget, public LinkConsole {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_panel(QWidget* parent = nullptr);
+    explicit w_panel(StationContext& ctx, QWidget* parent = nullptr);
     ~w_panel() override;
 
     // ---- LinkConsole ------------------------------------------------------

@@ -4,13 +4,12 @@
 
 #include "console/w_panel.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/w_main.h"
 #include "console/w_comparar.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "link/section_values.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 
 #include <QAction>
 #include <QtDebug>
@@ -33,7 +32,7 @@ void w_panel::uploadChecked(const QString& outcome, bool stopped)
 
 void w_panel::compare()
 {
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     if (il_abonado < 1 || !link.f_comparar(il_abonado))
         return;
     logOperation(OpCompared, subscriberText());
@@ -42,10 +41,10 @@ void w_panel::compare()
 
 void w_panel::comparisonDone()
 {
-    const mdl_trans& link = mdl_trans::instance();
+    const mdl_trans& link = m_ctx.trans;
     QList<values::SectionMark> sections;
     try {
-        sections = values::sectionMarks(mdl_main::instance().db(), marksOwner());
+        sections = values::sectionMarks(m_ctx.main.db(), marksOwner());
     } catch (const db::Error& e) {
         qWarning("w_panel::comparisonDone: %s", qPrintable(e.text()));
         return;
@@ -61,15 +60,13 @@ void w_panel::comparisonDone()
     }
     const values::Owner owner = marksOwner();
     const QString subscriber = subscriberText();
-    const QSqlDatabase c = mdl_main::instance().db();
     auto make = [=, this]() -> QWidget* {
-        auto* w = new w_comparar(c, owner, subscriber, rows,
-                                 [](int code, const QString& text) { mdl_main::instance().f_log(code, text); });
+        auto* w = new w_comparar(m_ctx, owner, subscriber, rows);
         connect(w, &w_comparar::valuesChanged, this, &w_panel::wf_muestrasecciones);
         return w;
     };
     // A new comparison replaces the window of the last one.
-    if (w_main* frame = w_main::instance()) {
+    if (MainFrame* frame = m_ctx.frame) {
         if (QWidget* old = frame->child(ComparisonKey))
             delete old;
         frame->registerWindow(ComparisonKey, make);
@@ -85,7 +82,7 @@ void w_panel::comparisonDone()
 
 void w_panel::uploadChanges()
 {
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     if (il_abonado < 1)
         return;
     switch (link.f_subircambios(il_abonado)) {
@@ -95,7 +92,7 @@ void w_panel::uploadChanges()
     case mdl_trans::ChangesUpload::NoKnownImage:
         // Nothing proven about this panel yet: the whole marked upload is
         // the safe way, and the operator chooses it.
-        if (askYesNo(QStringLiteral("No hay una imagen verificada del panel de este abonado: no se sabe qué "
+        if (m_ctx.messages.askYesNo(QStringLiteral("No hay una imagen verificada del panel de este abonado: no se sabe qué "
                                     "difiere.\n¿Sube todas las secciones marcadas?")))
             startTransfer(mdl_trans::Transfer::Write, 5, true);
         break;

@@ -1,8 +1,8 @@
 #include "console/w_panel.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "console/events_model.h"
 #include "data/db.h"
 #include "data/event_store.h"
@@ -35,7 +35,7 @@ QWidget* w_panel::buildEventos()
 
     dg_eventos = new QTableView(page);
     dg_eventos->setObjectName(QStringLiteral("dg_eventos"));
-    m_eventos = new EventsModel(this);
+    m_eventos = new EventsModel(m_ctx.main, this);
     dg_eventos->setModel(m_eventos);
     dg_eventos->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dg_eventos->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -61,21 +61,21 @@ void w_panel::updateTransferKeys()
 {
     // While a transfer or an event download is pending a click would be
     // ignored: the keys say so.
-    const mdl_trans& link = mdl_trans::instance();
+    const mdl_trans& link = m_ctx.trans;
     const bool busy = link.writePending() || link.readPending() || link.eventsPending();
     cb_subirch->setEnabled(m_marksUp && !busy);
     cb_bajarsel->setEnabled(m_marksDown && !busy);
     cb_eventos->setEnabled(il_abonado >= 1 && !busy);
     // Reading the panel needs the link up and idle; the comparison window
     // changes values and marks, which a level 3 user may not.
-    const bool idle = il_abonado >= 1 && link.connected() && !busy && mdl_main::instance().currentLevel < 3;
+    const bool idle = il_abonado >= 1 && link.connected() && !busy && m_ctx.main.currentLevel < 3;
     cb_comparar->setEnabled(idle);
     cb_subircambios->setEnabled(idle);
 }
 
 void w_panel::startTransfer(mdl_trans::Transfer kind, int log, bool loadImage)
 {
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     if (!link.connected() || link.writePending() || link.readPending() || link.eventsPending())
         return;
     logOperation(log, subscriberText());
@@ -99,23 +99,23 @@ QDate w_panel::defaultDeleteDate(const QDate& today)
 
 void w_panel::deleteEvents()
 {
-    if (mdl_main::instance().currentLevel > 1 || il_abonado < 1)
+    if (m_ctx.main.currentLevel > 1 || il_abonado < 1)
         return;
     // Up to the start of the picked day, as the dates are compared.
     const QDate day = dp_borraeventos->date();
     const QString until = day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
     const QString shown = day.toString(QStringLiteral("dd/MM/yyyy"));
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
+        const QSqlDatabase c = m_ctx.main.db();
         const int n = events::countUntil(c, il_abonado, until);
         if (n == 0) {
-            MessageService::instance().show(QStringLiteral("Atención"),
-                                            QStringLiteral("No hay eventos anteriores al %1.").arg(shown),
-                                            MessageService::Icon::Information);
+            m_ctx.messages.show(QStringLiteral("Atención"),
+                                QStringLiteral("No hay eventos anteriores al %1.").arg(shown),
+                                MessageService::Icon::Information);
             return;
         }
         // Deleted events cannot be read from the panel again: ask first.
-        if (!askYesNo(n == 1 ? QStringLiteral("¿Borra 1 evento anterior al %1?").arg(shown)
+        if (!m_ctx.messages.askYesNo(n == 1 ? QStringLiteral("¿Borra 1 evento anterior al %1?").arg(shown)
                              : QStringLiteral("¿Borra %1 eventos anteriores al %2?").arg(n).arg(shown)))
             return;
         events::removeUntil(c, il_abonado, until);

@@ -1,6 +1,6 @@
 #include "console/w_panel.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
@@ -41,7 +41,7 @@ void w_panel::wf_muestrasecciones()
         a->setEnabled(false);
     m_marksUp = m_marksDown = false;
     updateTransferKeys();
-    if (mdl_main::instance().currentLevel >= 3) {
+    if (m_ctx.main.currentLevel >= 3) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);
         return;
@@ -49,7 +49,7 @@ void w_panel::wf_muestrasecciones()
 
     QList<ui::SectionRow> rows;
     try {
-        rows = values::sectionMarks(mdl_main::instance().db(), marksOwner());
+        rows = values::sectionMarks(m_ctx.main.db(), marksOwner());
     } catch (const db::Error& e) {
         qWarning("w_panel::wf_muestrasecciones: %s", qPrintable(e.text()));
         rows.clear();
@@ -73,7 +73,7 @@ void w_panel::cycleMark(int row)
     if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
     try {
-        values::setMarks(mdl_main::instance().db(), marksOwner(), values::nextMark(marca), seccion);
+        values::setMarks(m_ctx.main.db(), marksOwner(), values::nextMark(marca), seccion);
     } catch (const db::Error& e) {
         qWarning("w_panel: marca: %s", qPrintable(e.text()));
     }
@@ -89,17 +89,17 @@ void w_panel::wf_modificar()
     int marca = 0;
     if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
-    EditorContext::instance() = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
-    ui::editSection(this, fg_secciones, row, [this] { wf_muestrasecciones(); });
+    m_ctx.editor = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
+    ui::editSection(m_ctx, this, fg_secciones, row, [this] { wf_muestrasecciones(); });
 }
 
 void w_panel::wf_abonados_valores()
 {
-    if (!askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
+    if (!m_ctx.messages.askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
         return;
     bool ok = false;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
+        const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
         ok = f_copiavalores(c, il_abonado, il_panel, 999, il_configuracion);
         if (ok)
@@ -109,8 +109,8 @@ void w_panel::wf_abonados_valores()
         ok = false;
     }
     if (!ok) {
-        MessageService::instance().show(QStringLiteral("Atención"), QStringLiteral("Error"),
-                                        MessageService::Icon::Information);
+        m_ctx.messages.show(QStringLiteral("Atención"), QStringLiteral("Error"),
+                            MessageService::Icon::Information);
         return;
     }
     wf_muestrasecciones();
@@ -118,13 +118,13 @@ void w_panel::wf_abonados_valores()
 
 void w_panel::wf_premarcar()
 {
-    if (!askYesNo(QStringLiteral("¿Restaura marcas según configuración?.\r\n Esta acción no puede deshacerse.")))
+    if (!m_ctx.messages.askYesNo(QStringLiteral("¿Restaura marcas según configuración?.\r\n Esta acción no puede deshacerse.")))
         return;
     try {
-        values::presetMarks(mdl_main::instance().db(), il_abonado, il_panel, il_configuracion);
+        values::presetMarks(m_ctx.main.db(), il_abonado, il_panel, il_configuracion);
     } catch (const db::Error& e) {
         qWarning("w_panel::wf_premarcar: %s", qPrintable(e.text()));
-        showError(QStringLiteral("No fué posible reestablecer las marcas."));
+        m_ctx.messages.showError(QStringLiteral("No fué posible reestablecer las marcas."));
         return;
     }
     wf_muestrasecciones();
@@ -133,10 +133,10 @@ void w_panel::wf_premarcar()
 void w_panel::wf_invertir()
 {
     try {
-        values::invertMarks(mdl_main::instance().db(), il_abonado);
+        values::invertMarks(m_ctx.main.db(), il_abonado);
     } catch (const db::Error& e) {
         qWarning("w_panel::wf_invertir: %s", qPrintable(e.text()));
-        showError(QStringLiteral("No fué posible invertir las marcas."));
+        m_ctx.messages.showError(QStringLiteral("No fué posible invertir las marcas."));
         return;
     }
     wf_muestrasecciones();
@@ -150,7 +150,7 @@ values::Owner w_panel::marksOwner() const
 void w_panel::markAll(int marca)
 {
     try {
-        values::setMarks(mdl_main::instance().db(), marksOwner(), marca);
+        values::setMarks(m_ctx.main.db(), marksOwner(), marca);
     } catch (const db::Error& e) {
         qWarning("w_panel: marcar todo: %s", qPrintable(e.text()));
         return;

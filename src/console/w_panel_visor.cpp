@@ -1,6 +1,6 @@
 #include "console/w_panel.h"
 
-#include "app/ui_pictures.h"
+#include "ui/ui_pictures.h"
 #include "data/messages.h"
 #include "link/mdl_trans.h"
 
@@ -101,7 +101,7 @@ QLayout* w_panel::buildZones()
         zones->addWidget(img_memo[z], 3, i + 1);
         zones->addWidget(img_cbexclusion[z], 4, i + 1);
         clickable(img_cbexclusion[z], nullptr, [this, i] {
-            const int log = mdl_trans::instance().zoneBypassClick(i);
+            const int log = m_ctx.trans.zoneBypassClick(i);
             if (log)
                 logOperation(log, zoneText(i));
         });
@@ -158,7 +158,7 @@ QLayout* w_panel::buildOutputs()
             lamp(indexed("img_cbparticion", k), QStringLiteral("Elegir partición %1").arg(k + 1));
         outputs->addWidget(img_particion[size_t(k)], 0, k + 1);
         outputs->addWidget(img_cbparticion[size_t(k)], 1, k + 1);
-        clickable(img_cbparticion[size_t(k)], nullptr, [k] { mdl_trans::instance().partitionClick(k); });
+        clickable(img_cbparticion[size_t(k)], nullptr, [this, k] { m_ctx.trans.partitionClick(k); });
     }
     outputs->setColumnMinimumWidth(5, 12);
     st_pgm_t = text(QStringLiteral("st_pgm_t"), QStringLiteral("Salidas"));
@@ -241,25 +241,25 @@ void w_panel::addLinkButtons(QGridLayout* links)
 {
     pair(links, img_connect, st_connect_t, "img_connect", "st_connect_t", QStringLiteral("Llamar"),
          QStringLiteral("Enlazar Directo"), 0, [this] {
-             if (mdl_trans::instance().img_connect_Click())
+             if (m_ctx.trans.img_connect_Click())
                  logOperation(3, subscriberText());
          });
     pair(links, img_connect_AMO, st_connect_AMO_t, "img_connect_AMO", "st_connect_AMO_t", QStringLiteral("Doble \"Call\""),
          QStringLiteral("Enlazar Doble Call"), 1, [this] {
-             if (mdl_trans::instance().img_connect_AMO_Click())
+             if (m_ctx.trans.img_connect_AMO_Click())
                  logOperation(3, subscriberText());
          });
     pair(links, Img_wait_call, st_wait_call, "Img_wait_call", "st_wait_call", QStringLiteral(" \"Call-Back\""),
-         QStringLiteral("Modo Call-Back"), 2, [] { mdl_trans::instance().Img_wait_call_Click(); });
+         QStringLiteral("Modo Call-Back"), 2, [this] { m_ctx.trans.Img_wait_call_Click(); });
     pair(links, img_end, st_end_t, "img_end", "st_end_t", QStringLiteral("Cortar"), QStringLiteral("Terminar Comunicación"),
          3, [this] {
-             if (mdl_trans::instance().img_end_Click())
+             if (m_ctx.trans.img_end_Click())
                  logOperation(4, subscriberText());
          });
     Command1 = new QPushButton(QStringLiteral("IP"), frm_comandos);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setFocusPolicy(Qt::NoFocus);
-    connect(Command1, &QPushButton::clicked, this, [] { mdl_trans::instance().Command1_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { m_ctx.trans.Command1_Click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));
     links->addWidget(img_IP, 4, 0);
     links->addWidget(Command1, 4, 1);
@@ -296,7 +296,7 @@ void w_panel::render()
 {
     // Only what changed since the last drawing is touched: a turn that changes
     // nothing must not repaint or lay out anything.
-    const LinkView& v = mdl_trans::instance().view();
+    const LinkView& v = m_ctx.trans.view();
     for (auto it = v.items.cbegin(); it != v.items.cend(); ++it) {
         const auto last = m_rendered.constFind(it.key());
         if (last != m_rendered.cend() && *last == it.value())
@@ -340,10 +340,10 @@ void w_panel::showLinkMessages()
     if (m_showingLinkMessages)
         return;
     m_showingLinkMessages = true;
-    for (QList<mdl_trans::Message> m = mdl_trans::instance().takeMessages(); !m.isEmpty();
-         m = mdl_trans::instance().takeMessages())
+    for (QList<mdl_trans::Message> m = m_ctx.trans.takeMessages(); !m.isEmpty();
+         m = m_ctx.trans.takeMessages())
         for (const mdl_trans::Message& one : m)
-            MessageService::instance().show(one.title, one.text, one.icon);
+            m_ctx.messages.show(one.title, one.text, one.icon);
     m_showingLinkMessages = false;
 }
 
@@ -352,6 +352,6 @@ void w_panel::showLinkMessages()
 
 void w_panel::command(int code, int log, int pgm)
 {
-    if (mdl_trans::instance().queueCommand(code, pgm))
+    if (m_ctx.trans.queueCommand(code, pgm))
         logOperation(log, subscriberText());
 }

@@ -3,46 +3,25 @@
 #include <QMap>
 #include <cstdio>
 
-namespace {
-
-// Without windows (tools, a test that forgot to install one) messages go to
-// standard error and questions are answered No, the safe side.
-class ConsoleMessages : public MessageService {
-public:
-    void show(const QString& title, const QString& text, Icon) override
-    {
-        std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool ask(const QString& title, const QString& text, Default) override
-    {
-        std::fprintf(stderr, "[%s] %s -> No\n", qPrintable(title), qPrintable(text));
-        return false;
-    }
-};
-
-ConsoleMessages g_console;
-MessageService* g_service = &g_console;
-
-} // namespace
-
-MessageService& MessageService::instance()
+void ConsoleMessages::show(const QString& title, const QString& text, Icon)
 {
-    return *g_service;
+    std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
 }
 
-void MessageService::setInstance(MessageService* s)
+bool ConsoleMessages::ask(const QString& title, const QString& text, Default)
 {
-    g_service = s ? s : &g_console;
+    std::fprintf(stderr, "[%s] %s -> No\n", qPrintable(title), qPrintable(text));
+    return false;
 }
 
-void showError(const QString& text, const QString& title)
+void MessageService::showError(const QString& text, const QString& title)
 {
-    MessageService::instance().show(title, text, MessageService::Icon::Critical);
+    show(title, text, Icon::Critical);
 }
 
-bool askYesNo(const QString& text, MessageService::Default defaultAnswer)
+bool MessageService::askYesNo(const QString& text, Default defaultAnswer)
 {
-    return MessageService::instance().ask(QStringLiteral("Atención"), text, defaultAnswer);
+    return ask(QStringLiteral("Atención"), text, defaultAnswer);
 }
 
 QString catalogueText(int number)

@@ -23,16 +23,21 @@ public:
     // Asks a Yes/No question (title "Atención", question icon by convention).
     virtual bool ask(const QString& title, const QString& text, Default defaultAnswer) = 0;
 
-    static MessageService& instance();
-    // The service in use; the station installs the message-box one at start.
-    static void setInstance(MessageService* s);
+
+    // Shortcuts for the conventions: errors titled "Error" with the critical
+    // icon, questions titled "Atención".
+    void showError(const QString& text, const QString& title = QStringLiteral("Error"));
+    // No is the default answer unless Yes is the safe one.
+    bool askYesNo(const QString& text, Default defaultAnswer = Default::No);
 };
 
-// Shortcuts for the conventions: errors titled "Error" with the critical icon,
-// questions titled "Atención".
-void showError(const QString& text, const QString& title = QStringLiteral("Error"));
-// No is the default answer unless Yes is the safe one.
-bool askYesNo(const QString& text, MessageService::Default defaultAnswer = MessageService::Default::No);
+// Without windows (tools, benchmarks) messages go to standard error and
+// questions are answered No, the safe side.
+class ConsoleMessages : public MessageService {
+public:
+    void show(const QString& title, const QString& text, Icon icon) override;
+    bool ask(const QString& title, const QString& text, Default defaultAnswer) override;
+};
 
 // The message catalogue: number -> text; empty for numbers outside it.
 QString catalogueText(int number);

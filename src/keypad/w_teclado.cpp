@@ -1,6 +1,6 @@
 #include "keypad/w_teclado.h"
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 #include "link/mdl_trans.h"
 #include "link/serialport.h"
 
@@ -87,7 +87,7 @@ void KeypadLed::paintEvent(QPaintEvent*)
     p.drawEllipse(r);
 }
 
-w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
+w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_teclado"));
     setWindowTitle(QStringLiteral("QUENDAL                VXA-410"));
@@ -174,7 +174,7 @@ w_teclado::w_teclado(QWidget* parent) : QWidget(parent)
 
     // Opening: the keypad takes the port over from the link and asks the
     // interface for the LED state.
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     SerialPort* com = port();
     if (com && com->isOpen())
         com->close();
@@ -218,13 +218,13 @@ void w_teclado::release()
     Timer1->stop();
     Timer2->stop();
     tmr_linea->stop();
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = m_ctx.trans;
     link.clearKeypad();
 }
 
 SerialPort* w_teclado::port() const
 {
-    return mdl_trans::instance().comPort();
+    return m_ctx.trans.comPort();
 }
 
 void w_teclado::send(const QByteArray& command)

@@ -6,6 +6,7 @@
 // hands it every serial event (teclado_Comm).
 
 #include "keypad/rx_decode.h"
+#include "session/station_context.h"
 
 #include <QColor>
 #include <QSet>
@@ -39,8 +40,10 @@ private:
 
 class w_teclado : public QWidget {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_teclado(QWidget* parent = nullptr);
+    explicit w_teclado(StationContext& ctx, QWidget* parent = nullptr);
     ~w_teclado() override;
 
     // The system beep (tests count them instead).

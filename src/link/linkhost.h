@@ -4,6 +4,7 @@
 // station's numbered error messages. The station hands one to
 // mdl_trans::setHost; a link without one has no port and no database.
 
+#include <QString>
 #include <memory>
 
 class LinkStore;
@@ -20,4 +21,6 @@ public:
     virtual void portLost() = 0;
     // Shows the station's error message `number`.
     virtual void showError(int number) = 0;
+    // Shows `text` under `title` in a critical box.
+    virtual void showMessage(const QString& title, const QString& text) = 0;
 };

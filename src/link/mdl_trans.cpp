@@ -17,12 +17,6 @@ QString s(const char* t)
 
 } // namespace
 
-mdl_trans& mdl_trans::instance()
-{
-    static mdl_trans t;
-    return t;
-}
-
 mdl_trans::mdl_trans(QObject* parent) : QObject(parent), m_now([] { return QDateTime::currentDateTime(); })
 {
     reset();

@@ -1,5 +1,5 @@
 #pragma once
-// Link module: the facade of the panel link, one instance. Its parts live in
+// Link module: the facade of the panel link; the station owns one. Its parts live in
 // their own files: the frame codec (frame_codec), status decoding
 // (link_status), the indicator view (link_view_builder), the connection
 // (mdl_trans_connection, mdl_trans_ip), the scheduler (mdl_trans_scheduler)
@@ -40,9 +40,6 @@ class SerialPort;
 class mdl_trans : public QObject, public LinkCommands {
     Q_OBJECT
 public:
-    // The station's link (tmr_main, com_main and IP_server of w_main).
-    static mdl_trans& instance();
-
     explicit mdl_trans(QObject* parent = nullptr);
     ~mdl_trans() override;
 

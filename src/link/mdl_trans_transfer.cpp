@@ -133,7 +133,10 @@ bool mdl_trans::loadFailed()
     m_writePending = false;
     m_readPending = false;
     m_progressTotal = 0;
-    MessageService::instance().show(QStringLiteral("error"), unexpectedError(), MessageService::Icon::Critical);
+    if (m_host)
+        m_host->showMessage(QStringLiteral("error"), unexpectedError());
+    else
+        qWarning("%s", qPrintable(unexpectedError()));
     return false;
 }
 

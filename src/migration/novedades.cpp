@@ -1,6 +1,6 @@
 #include "migration/novedades.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "migration/catalogue_merge.h"
@@ -10,15 +10,15 @@
 
 namespace migration {
 
-QString updateFilePath()
+QString updateFilePath(const mdl_main& m)
 {
-    return mdl_main::instance().pathOf(mdl_main::UpdateFile);
+    return m.pathOf(mdl_main::UpdateFile);
 }
 
-bool removeUpdateFile()
+bool removeUpdateFile(const mdl_main& m)
 {
     db::close(mdl_main::UpdateConnection);
-    const QString file = updateFilePath();
+    const QString file = updateFilePath(m);
     if (!QFileInfo::exists(file))
         return true;
     // A file marked read-only is left alone rather than forced, whoever runs
@@ -28,17 +28,18 @@ bool removeUpdateFile()
     return QFile::remove(file);
 }
 
-QString setAsideUpdateFile(const QDateTime& now)
+QString setAsideUpdateFile(const mdl_main& m, const QDateTime& now)
 {
     db::close(mdl_main::UpdateConnection);
-    const QString aside = mdl_main::instance().pathOf(
+    const QString aside = m.pathOf(
         QStringLiteral("novedades20-apartado-%1.mdb").arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    return QFile::rename(updateFilePath(), aside) ? aside : QString();
+    return QFile::rename(updateFilePath(m), aside) ? aside : QString();
 }
 
-UpdateCheck f_novedades(ShellUi& ui)
+UpdateCheck f_novedades(const mdl_main& m, ShellUi& ui)
 {
-    const QString file = updateFilePath();
+    MessageService& messages = m.messages();
+    const QString file = updateFilePath(m);
     if (!QFileInfo::exists(file))
         return UpdateCheck::NoFile;
     // A file that is no update file (empty, damaged, other tables) would fail
@@ -51,19 +52,19 @@ UpdateCheck f_novedades(ShellUi& ui)
     }
     if (!why.isEmpty()) {
         db::close(mdl_main::UpdateConnection);
-        if (askYesNo(QStringLiteral("El archivo de novedades %1 no se puede usar: %2.\n¿Lo aparta, renombrado con la "
-                                    "fecha de hoy, para que no se vuelva a ofrecer?")
+        if (messages.askYesNo(QStringLiteral("El archivo de novedades %1 no se puede usar: %2.\n¿Lo aparta, renombrado con la "
+                                             "fecha de hoy, para que no se vuelva a ofrecer?")
                          .arg(mdl_main::UpdateFile, why))
-            && setAsideUpdateFile(QDateTime::currentDateTime()).isEmpty())
-            showError(QStringLiteral("No se pudo renombrar el archivo de novedades %1.").arg(mdl_main::UpdateFile));
+            && setAsideUpdateFile(m, QDateTime::currentDateTime()).isEmpty())
+            messages.showError(QStringLiteral("No se pudo renombrar el archivo de novedades %1.").arg(mdl_main::UpdateFile));
         return UpdateCheck::Unusable;
     }
     // Enter merges: merging is safe and can be repeated, "No" deletes the file.
-    if (askYesNo(QStringLiteral("Se ha detectado un archivo de novedades.\n¿Ejecuta el proceso de migración?"),
-                 MessageService::Default::Yes))
+    if (messages.askYesNo(QStringLiteral("Se ha detectado un archivo de novedades.\n¿Ejecuta el proceso de migración?"),
+                          MessageService::Default::Yes))
         return UpdateCheck::Accepted;
-    if (!removeUpdateFile()) {
-        showError(QStringLiteral("No se pudo acceder en modo exclusivo al archivo."));
+    if (!removeUpdateFile(m)) {
+        messages.showError(QStringLiteral("No se pudo acceder en modo exclusivo al archivo."));
         ui.endProgram(1);
         return UpdateCheck::Ended;
     }

@@ -6,6 +6,7 @@
 #include <QString>
 
 class ShellUi;
+class mdl_main;
 
 namespace migration {
 
@@ -19,17 +20,17 @@ enum class UpdateCheck {
 
 // Opens the update connection and asks the operator. On No, closes the
 // connection and deletes the file, ending the program when that fails.
-UpdateCheck f_novedades(ShellUi& ui);
+UpdateCheck f_novedades(const mdl_main& m, ShellUi& ui);
 
 // Deletes the update file without forcing a read-only one. Closes the update
 // connection first. Returns false when the file is still there.
-bool removeUpdateFile();
+bool removeUpdateFile(const mdl_main& m);
 
 // Puts an unusable update file aside under a dated name, so that it is not
 // offered again; returns the new path, empty when it could not be renamed.
-QString setAsideUpdateFile(const QDateTime& now);
+QString setAsideUpdateFile(const mdl_main& m, const QDateTime& now);
 
 // The update file's path in the program directory.
-QString updateFilePath();
+QString updateFilePath(const mdl_main& m);
 
 } // namespace migration

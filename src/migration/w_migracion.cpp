@@ -1,7 +1,7 @@
 #include "migration/w_migracion.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "migration/catalogue_merge.h"
@@ -22,7 +22,7 @@ namespace {
 constexpr int kEventsEveryMs = 100;
 } // namespace
 
-w_migracion::w_migracion(QWidget* parent) : QDialog(parent)
+w_migracion::w_migracion(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_migracion"));
     setWindowTitle(QStringLiteral("Migración"));
@@ -135,7 +135,7 @@ void w_migracion::wf_migrar()
     QString failure;
     try {
         migration::CatalogueMerge merge(QSqlDatabase::database(mdl_main::UpdateConnection, false),
-                                        mdl_main::instance().db());
+                                        m_ctx.main.db());
         merge.onTable = [this](const QString& caption) { showCaption(caption); };
         merge.onProgress = [this](double progress) { showProgress(progress); };
         merge.run();
@@ -148,7 +148,7 @@ void w_migracion::wf_migrar()
         // so the next start offers it again.
         db::close(mdl_main::UpdateConnection);
         m_finished = true;
-        showError(failure);
+        m_ctx.messages.showError(failure);
         if (endProgram)
             endProgram(1);
         done(QDialog::Rejected);
@@ -160,11 +160,11 @@ void w_migracion::wf_migrar()
     repaint();
     // A file that cannot be deleted is offered again at the next start; a
     // second run leaves the same catalogue.
-    migration::removeUpdateFile();
+    migration::removeUpdateFile(m_ctx.main);
     m_finished = true;
     m_succeeded = true;
-    MessageService::instance().show(QStringLiteral("Atención"), QStringLiteral("La migración finalizó exitosamente"),
-                                    MessageService::Icon::Information);
+    m_ctx.messages.show(QStringLiteral("Atención"), QStringLiteral("La migración finalizó exitosamente"),
+                        MessageService::Icon::Information);
     done(QDialog::Accepted);
 }
 
@@ -184,11 +184,11 @@ void w_migracion::reject()
         QDialog::reject();
 }
 
-void w_migracion::f_novedades(ShellUi& shell, QWidget* parent)
+void w_migracion::f_novedades(StationContext& ctx, ShellUi& shell, QWidget* parent)
 {
-    if (migration::f_novedades(shell) != migration::UpdateCheck::Accepted)
+    if (migration::f_novedades(ctx.main, shell) != migration::UpdateCheck::Accepted)
         return;
-    w_migracion w(parent);
+    w_migracion w(ctx, parent);
     w.endProgram = [&shell](int code) { shell.endProgram(code); };
     w.exec();
 }

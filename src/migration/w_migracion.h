@@ -3,6 +3,8 @@
 // database one second after it opens, showing the table being merged and the
 // progress, then deletes the file. It cannot be closed while it works.
 
+#include "session/station_context.h"
+
 #include <QDialog>
 #include <QElapsedTimer>
 #include <functional>
@@ -14,12 +16,14 @@ class ShellUi;
 
 class w_migracion : public QDialog {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_migracion(QWidget* parent = nullptr);
+    explicit w_migracion(StationContext& ctx, QWidget* parent = nullptr);
 
     // The start-up check with its window: asks about an update file and runs
     // the migration modally when accepted.
-    static void f_novedades(ShellUi& ui, QWidget* parent);
+    static void f_novedades(StationContext& ctx, ShellUi& ui, QWidget* parent);
 
     void wf_migrar();
     // The timer's handler: stops the timer and runs the merge (once).

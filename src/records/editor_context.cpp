@@ -28,9 +28,3 @@ EditorContext EditorContext::forTemplate(int id_panel, int id_configuracion, int
     c.marca = marca;
     return c;
 }
-
-EditorContext& EditorContext::instance()
-{
-    static EditorContext c;
-    return c;
-}

@@ -3,11 +3,11 @@
 // its caller right before opening it, and the section's mark as the editor
 // leaves it, read back by the caller when the editor has closed.
 //
-//   EditorContext::instance() = EditorContext::forSubscriber(il_abonado, il_panel, seccion,
-//                                                            il_configuracion, marca);
-//   auto* editor = w_seccion::abrir(this);
+//   m_ctx.editor = EditorContext::forSubscriber(il_abonado, il_panel, seccion,
+//                                               il_configuracion, marca);
+//   auto* editor = w_seccion::abrir(m_ctx, this);
 //   connect(editor, &QDialog::finished, this, [this] {
-//       const int marca = EditorContext::instance().marca; // 1, -1 or as it was
+//       const int marca = m_ctx.editor.marca; // 1, -1 or as it was
 //       wf_muestrasecciones();
 //   });
 //
@@ -39,7 +39,4 @@ struct EditorContext {
                                        int marca);
     // A template's section (the templates window).
     static EditorContext forTemplate(int id_panel, int id_configuracion, int id_seccion, int marca);
-
-    // The one application-wide context.
-    static EditorContext& instance();
 };

@@ -106,12 +106,6 @@ const SearchModeInfo& searchModeInfo(SearchMode mode)
     qFatal("searchModeInfo: modo de búsqueda desconocido %d", int(mode));
 }
 
-SearchContext& SearchContext::instance()
-{
-    static SearchContext c;
-    return c;
-}
-
 void SearchContext::registerDisplay(SearchMode mode, QObject* owner, Display display)
 {
     Q_ASSERT(owner && display);
@@ -134,7 +128,7 @@ bool SearchContext::dispatch(SearchMode mode, int id)
         // A pick nobody receives is a wiring fault of the station, not the
         // user's: say so instead of closing the list as if it had worked.
         qCritical("Búsqueda \"%s\": ninguna ventana recibe la selección %d", qPrintable(searchModeText(mode)), id);
-        showError(QStringLiteral("Ninguna ventana puede mostrar la selección (búsqueda \"%1\").")
+        m_messages.showError(QStringLiteral("Ninguna ventana puede mostrar la selección (búsqueda \"%1\").")
                       .arg(searchModeText(mode)));
         return false;
     }
@@ -142,10 +136,4 @@ bool SearchContext::dispatch(SearchMode mode, int id)
     const Display display = m_entries.value(mode).display;
     display(id);
     return true;
-}
-
-void SearchContext::reset()
-{
-    m_entries.clear();
-    m_mode.reset();
 }

@@ -4,9 +4,9 @@
 // display operation for its mode when it is made; a pick for a mode that no
 // live window registered is reported loudly, never dropped.
 //
-//   SearchContext::instance().registerDisplay(SearchMode::panel_abonado, this,
-//                                             [this](int id) { wf_muestraabonado(id); });
-//   w_buscar::abrir(SearchMode::panel_abonado, this);
+//   m_ctx.search.registerDisplay(SearchMode::panel_abonado, this,
+//                                [this](int id) { wf_muestraabonado(id); });
+//   w_buscar::abrir(m_ctx, SearchMode::panel_abonado, this);
 
 #include "data/search_store.h"
 
@@ -17,6 +17,8 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+
+class MessageService;
 
 enum class SearchMode { abonado, panel_abonado, usuario, log_usuario, panel, configuracion };
 
@@ -48,7 +50,8 @@ class SearchContext : public QObject {
 public:
     using Display = std::function<void(int id)>;
 
-    static SearchContext& instance();
+    // A pick nobody receives is told to the user through `messages`.
+    explicit SearchContext(MessageService& messages) : m_messages(messages) {}
 
     // The list the next pick list shows; the caller sets it right before
     // opening the list (w_buscar::abrir does both).
@@ -64,11 +67,8 @@ public:
     // registered it logs a critical message, tells the user and returns false.
     bool dispatch(SearchMode mode, int id);
 
-    // Forgets the mode and every registration (tests).
-    void reset();
-
 private:
-    SearchContext() = default;
+    MessageService& m_messages;
     struct Entry {
         QPointer<QObject> owner;
         Display display;

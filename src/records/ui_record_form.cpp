@@ -1,15 +1,16 @@
 #include "records/ui_record_form.h"
 
-#include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "records/w_buscar.h"
+#include "ui/ui_pictures.h"
 
 #include <QAction>
 #include <QToolBar>
 #include <QtDebug>
 
-RecordForm::RecordForm(SearchMode mode, QWidget* parent) : QWidget(parent), m_mode(mode)
+RecordForm::RecordForm(StationContext& ctx, SearchMode mode, QWidget* parent)
+    : QWidget(parent), m_ctx(ctx), m_mode(mode)
 {
     tb_abm = new QToolBar(this);
     tb_abm->setObjectName(QStringLiteral("tb_abm"));
@@ -37,14 +38,14 @@ QAction* RecordForm::boton(const QString& key, const QString& caption, const QSt
 void RecordForm::dispatch(const QString& key)
 {
     if (key == QLatin1String("cb_buscar")) {
-        w_buscar::abrir(m_mode, this);
+        w_buscar::abrir(m_ctx, m_mode, this);
     } else if (key == QLatin1String("cb_alta")) {
         ib_nuevo = true;
         wf_muestradatos(0);
         wf_habilitacontroles(QStringLiteral("alta"));
         editingStarted();
     } else if (key == QLatin1String("cb_baja")) {
-        if (askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
+        if (m_ctx.messages.askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
             wf_baja();
     } else if (key == QLatin1String("cb_modificar")) {
         ib_nuevo = false;
@@ -82,7 +83,7 @@ void RecordForm::removeShown(const std::function<void(int id)>& remove)
         remove(shownRecord());
     } catch (const db::Error& e) {
         qWarning("%s::wf_baja: %s", qPrintable(objectName()), qPrintable(e.text()));
-        showError(QStringLiteral("No se pudo eliminar el item"));
+        m_ctx.messages.showError(QStringLiteral("No se pudo eliminar el item"));
         return;
     }
     shownRecord() = 0;

@@ -5,8 +5,9 @@
 // logged and shown, the record shown again. Each window keeps its own
 // checks, its store calls and its own record number (il_usuario, il_abonado).
 
-#include "app/ui_unsaved.h"
 #include "records/search_context.h"
+#include "session/station_context.h"
+#include "ui/ui_unsaved.h"
 
 #include <QWidget>
 #include <functional>
@@ -37,8 +38,10 @@ public:
     QAction* cb_cancelar;
 
 protected:
+    StationContext& m_ctx;
+
     // Builds the toolbar; the window adds it to its layout.
-    RecordForm(SearchMode mode, QWidget* parent);
+    RecordForm(StationContext& ctx, SearchMode mode, QWidget* parent);
     QAction* boton(const QString& key, const QString& caption, const QString& tip);
 
     // The record on display; 0 when none.

@@ -1,7 +1,7 @@
 #include "records/ui_section_grid.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "records/w_seccion.h"
 
@@ -159,9 +159,9 @@ SectionGrid buildSectionGrid(QWidget* parent, const SectionGridActions& actions)
     return w;
 }
 
-void editSection(QWidget* parent, QTableWidget* fg, int row, const std::function<void()>& refill)
+void editSection(StationContext& ctx, QWidget* parent, QTableWidget* fg, int row, const std::function<void()>& refill)
 {
-    w_seccion* editor = w_seccion::abrir(parent);
+    w_seccion* editor = w_seccion::abrir(ctx, parent);
     QObject::connect(editor, &QDialog::finished, fg, [fg, row, refill] {
         // The list is read again, so it shows the section's mark as stored.
         refill();

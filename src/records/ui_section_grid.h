@@ -5,6 +5,7 @@
 // is either a section number to scroll to or a piece of the description.
 
 #include "data/value_store.h"
+#include "session/station_context.h"
 
 #include <QList>
 #include <QString>
@@ -62,6 +63,6 @@ SectionGrid buildSectionGrid(QWidget* parent, const SectionGridActions& actions)
 
 // Opens the section editor (its context already set) over `parent`; when it
 // closes, `refill` lists again and `row` is current, for the next section.
-void editSection(QWidget* parent, QTableWidget* fg, int row, const std::function<void()>& refill);
+void editSection(StationContext& ctx, QWidget* parent, QTableWidget* fg, int row, const std::function<void()>& refill);
 
 } // namespace ui

@@ -1,7 +1,7 @@
 #include "records/w_abonados.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
@@ -69,11 +69,11 @@ void selectKey(QComboBox* box, const QVariant& key)
 
 // Fills `box` with (key, text) rows in Spanish order of the text, keeping the
 // entry that was selected when it is still there.
-void fillCombo(QComboBox* box, catalogue::PickList list, bool withBlank)
+void fillCombo(const QSqlDatabase& c, QComboBox* box, catalogue::PickList list, bool withBlank)
 {
     const bool selected = box->currentIndex() >= 0;
     const QVariant key = box->currentData();
-    const QList<catalogue::Entry> entries = catalogue::pickList(mdl_main::instance().db(), list);
+    const QList<catalogue::Entry> entries = catalogue::pickList(c, list);
     box->clear();
     // An optional choice needs a way back to "none".
     if (withBlank)
@@ -88,7 +88,7 @@ void fillCombo(QComboBox* box, catalogue::PickList list, bool withBlank)
 
 } // namespace
 
-w_abonados::w_abonados(QWidget* parent) : RecordForm(SearchMode::abonado, parent)
+w_abonados::w_abonados(StationContext& ctx, QWidget* parent) : RecordForm(ctx, SearchMode::abonado, parent)
 {
     setObjectName(QStringLiteral("w_abonados"));
     setWindowTitle(QStringLiteral("Abonados"));
@@ -106,13 +106,13 @@ w_abonados::w_abonados(QWidget* parent) : RecordForm(SearchMode::abonado, parent
     layout->addWidget(SSTab_abm, 1);
     buildTabs();
 
-    SearchContext::instance().registerDisplay(SearchMode::abonado, this, [this](int id) { wf_muestradatos(id); });
+    m_ctx.search.registerDisplay(SearchMode::abonado, this, [this](int id) { wf_muestradatos(id); });
 
     try {
         wf_llenacombos();
     } catch (const db::Error& e) {
         qWarning("w_abonados: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
     }
     wf_muestradatos(il_abonado);
 }
@@ -259,11 +259,12 @@ void w_abonados::setCampo(int i, const QString& text)
 
 void w_abonados::wf_llenacombos()
 {
-    fillCombo(cbx_campo[0], catalogue::PickList::Provinces, false);
-    fillCombo(cbx_campo[5], catalogue::PickList::Templates, false);
+    const QSqlDatabase c = m_ctx.main.db();
+    fillCombo(c, cbx_campo[0], catalogue::PickList::Provinces, false);
+    fillCombo(c, cbx_campo[5], catalogue::PickList::Templates, false);
     for (int i = 1; i <= 3; ++i)
-        fillCombo(cbx_campo[i], catalogue::PickList::ContactKinds, true);
-    fillCombo(cbx_campo[4], catalogue::PickList::PanelModels, false);
+        fillCombo(c, cbx_campo[i], catalogue::PickList::ContactKinds, true);
+    fillCombo(c, cbx_campo[4], catalogue::PickList::PanelModels, false);
 }
 
 void w_abonados::wf_muestradatos(int id)
@@ -271,10 +272,10 @@ void w_abonados::wf_muestradatos(int id)
     std::optional<QSqlRecord> r;
     if (id >= 1) {
         try {
-            r = subscribers::record(mdl_main::instance().db(), id);
+            r = subscribers::record(m_ctx.main.db(), id);
         } catch (const db::Error& e) {
             qWarning("w_abonados: %s", qPrintable(e.text()));
-            mdl_main::instance().f_mensaje(101);
+            m_ctx.main.f_mensaje(101);
         }
     }
     const bool found = r.has_value();
@@ -306,7 +307,7 @@ void w_abonados::wf_habilitacontroles(const QString& modo)
     cb_cancelar->setEnabled(editing);
     // Level 3 (and anything above, which the station treats alike) may look
     // subscribers up but not change them.
-    const bool mayChange = mdl_main::instance().currentLevel < 3;
+    const bool mayChange = m_ctx.main.currentLevel < 3;
     cb_buscar->setEnabled(!editing);
     cb_alta->setEnabled(!editing && mayChange);
     cb_baja->setEnabled(!editing && mayChange && il_abonado > 0);
@@ -338,7 +339,7 @@ void w_abonados::dispatch(const QString& key)
             SSTab_abm->setCurrentIndex(0);
     } else if (key == QLatin1String("cb_imprimir")) {
         // The list of every subscriber, read afresh, in its own window.
-        reports::showSubscriberReport();
+        reports::showSubscriberReport(m_ctx);
     } else {
         RecordForm::dispatch(key);
     }
@@ -346,7 +347,7 @@ void w_abonados::dispatch(const QString& key)
 
 bool w_abonados::wf_guardar()
 {
-    mdl_main& m = mdl_main::instance();
+    mdl_main& m = m_ctx.main;
 
     // The 24 values in column order; the first failed check wins.
     QWidget* faulty = nullptr;
@@ -404,13 +405,13 @@ bool w_abonados::codeMaySave(const QString& codigo)
     // Two records for one site must be a decision, not an accident.
     std::optional<int> other;
     try {
-        other = subscribers::otherWithCode(mdl_main::instance().db(), codigo, ib_nuevo ? 0 : il_abonado);
+        other = subscribers::otherWithCode(m_ctx.main.db(), codigo, ib_nuevo ? 0 : il_abonado);
     } catch (const db::Error& e) {
         // The save itself reports a store that cannot be read.
         qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
         return true;
     }
-    return !other || askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(*other));
+    return !other || m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(*other));
 }
 
 QStringList w_abonados::formState() const
@@ -450,13 +451,13 @@ void w_abonados::showEvent(QShowEvent* e)
 
 void w_abonados::closeEvent(QCloseEvent* e)
 {
-    e->setAccepted(ui::mayClose(*this));
+    e->setAccepted(ui::mayClose(m_ctx.messages, *this));
 }
 
 void w_abonados::wf_baja()
 {
     // The store's cascade removes the subscriber's values and events.
-    removeShown([](int id) { subscribers::remove(mdl_main::instance().db(), id); });
+    removeShown([this](int id) { subscribers::remove(m_ctx.main.db(), id); });
 }
 
 bool w_abonados::eventFilter(QObject* o, QEvent* e)

@@ -15,7 +15,7 @@ class QTabWidget;
 class w_abonados : public RecordForm {
     Q_OBJECT
 public:
-    explicit w_abonados(QWidget* parent = nullptr);
+    explicit w_abonados(StationContext& ctx, QWidget* parent = nullptr);
 
     void wf_llenacombos();
     void wf_muestradatos(int id) override;

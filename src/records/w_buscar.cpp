@@ -1,8 +1,8 @@
 #include "records/w_buscar.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "records/search_model.h"
 
@@ -18,21 +18,21 @@
 #include <algorithm>
 #include <vector>
 
-w_buscar* w_buscar::abrir(SearchMode mode, QWidget* parent)
+w_buscar* w_buscar::abrir(StationContext& ctx, SearchMode mode, QWidget* parent)
 {
-    SearchContext::instance().setMode(mode);
-    auto* w = new w_buscar(parent);
+    ctx.search.setMode(mode);
+    auto* w = new w_buscar(ctx, parent);
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::ApplicationModal);
     w->show();
     return w;
 }
 
-w_buscar::w_buscar(QWidget* parent) : QDialog(parent)
+w_buscar::w_buscar(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_buscar"));
     setWindowTitle(QStringLiteral("Buscar"));
-    const std::optional<SearchMode> mode = SearchContext::instance().mode();
+    const std::optional<SearchMode> mode = m_ctx.search.mode();
     if (!mode)
         qCritical("w_buscar: abierto sin contexto de búsqueda; se usa \"abonado\"");
     m_mode = mode.value_or(SearchMode::abonado);
@@ -98,10 +98,10 @@ void w_buscar::wp_inicializa()
     setFixedSize(ui::twipsSize(info.width, info.height));
     ui::centreOnScreen(this);
     try {
-        m_rows->load(mdl_main::instance().db(), m_mode);
+        m_rows->load(m_ctx.main.db(), m_mode);
     } catch (const db::Error&) {
         // An unreadable table shows an empty list; the caller's data is untouched.
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
     }
     medirColumnas();
     wp_datagrid();
@@ -201,7 +201,7 @@ void w_buscar::wp_selecciona()
     if (!current.isValid())
         return;
     const int id = m_rows->idAt(m_filter->mapToSource(current).row());
-    SearchContext::instance().dispatch(m_mode, id);
+    m_ctx.search.dispatch(m_mode, id);
     accept();
 }
 

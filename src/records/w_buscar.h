@@ -4,6 +4,7 @@
 // the display operation registered for the mode (see search_context.h).
 
 #include "records/search_context.h"
+#include "session/station_context.h"
 
 #include <QDialog>
 
@@ -16,13 +17,15 @@ class SearchRowsModel;
 
 class w_buscar : public QDialog {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
     // Sets the search context to `mode` and opens the list modally without
     // blocking the caller: the list deletes itself when it closes.
-    static w_buscar* abrir(SearchMode mode, QWidget* parent = nullptr);
+    static w_buscar* abrir(StationContext& ctx, SearchMode mode, QWidget* parent = nullptr);
 
     // The list for the current search context.
-    explicit w_buscar(QWidget* parent = nullptr);
+    explicit w_buscar(StationContext& ctx, QWidget* parent = nullptr);
 
     SearchMode mode() const { return m_mode; }
 

@@ -1,8 +1,8 @@
 #include "records/w_configuracion.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
@@ -47,7 +47,7 @@ QLabel* caption(QWidget* parent, const QString& name, const QString& text)
 
 } // namespace
 
-w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
+w_configuracion::w_configuracion(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_configuracion"));
     setWindowTitle(QStringLiteral("Configuraciones"));
@@ -105,7 +105,7 @@ w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
     layout->addLayout(g);
     layout->addWidget(fg_secciones, 1);
 
-    SearchContext& search = SearchContext::instance();
+    SearchContext& search = m_ctx.search;
     search.registerDisplay(SearchMode::panel, this, [this](int id) { wf_muestrapanel(id); });
     search.registerDisplay(SearchMode::configuracion, this, [this](int id) { wf_muestraconfiguracion(id); });
 
@@ -125,7 +125,7 @@ QAction* w_configuracion::boton(const QString& key, const QString& caption, cons
 
 void w_configuracion::wf_muestrapanel(int panel)
 {
-    const QSqlDatabase c = mdl_main::instance().db();
+    const QSqlDatabase c = m_ctx.main.db();
     QString shown;
     try {
         // With one model in the catalogue there is nothing to choose.
@@ -140,7 +140,7 @@ void w_configuracion::wf_muestrapanel(int panel)
         }
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_muestrapanel: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
         panel = 0;
         shown.clear();
     }
@@ -156,7 +156,7 @@ void w_configuracion::wf_muestraconfiguracion(int configuracion)
         a->setEnabled(false);
     fg_secciones->setEnabled(false);
 
-    const QSqlDatabase c = mdl_main::instance().db();
+    const QSqlDatabase c = m_ctx.main.db();
     QString name;
     bool found = false;
     try {
@@ -170,7 +170,7 @@ void w_configuracion::wf_muestraconfiguracion(int configuracion)
         }
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_muestraconfiguracion: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
         found = false;
     }
 
@@ -196,10 +196,10 @@ void w_configuracion::wf_muestrasecciones()
 {
     QList<ui::SectionRow> rows;
     try {
-        rows = values::sectionMarks(mdl_main::instance().db(), marksOwner());
+        rows = values::sectionMarks(m_ctx.main.db(), marksOwner());
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_muestrasecciones: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
         rows.clear();
     }
 
@@ -227,10 +227,10 @@ values::Owner w_configuracion::marksOwner() const
 void w_configuracion::setMarks(int marca, int seccion)
 {
     try {
-        values::setMarks(mdl_main::instance().db(), marksOwner(), marca, seccion);
+        values::setMarks(m_ctx.main.db(), marksOwner(), marca, seccion);
     } catch (const db::Error& e) {
         qWarning("w_configuracion: marcas: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(203);
+        m_ctx.main.f_mensaje(203);
     }
     wf_muestrasecciones();
 }
@@ -241,7 +241,7 @@ void w_configuracion::marcarTodo(const QString& pregunta, int marca)
     // station's); marking all is not.
     if (il_configuracion < (marca == 0 ? 1 : 2))
         return;
-    if (askYesNo(pregunta))
+    if (m_ctx.messages.askYesNo(pregunta))
         setMarks(marca, -1);
 }
 
@@ -253,9 +253,9 @@ void w_configuracion::wf_modificar()
     QTableWidgetItem* number = fg_secciones->item(row, ColSeccion);
     if (!number || number->text().isEmpty())
         return;
-    EditorContext::instance() = EditorContext::forTemplate(il_panel, il_configuracion, number->text().toInt(),
-                                                           fg_secciones->item(row, ColEstado)->text().toInt());
-    ui::editSection(this, fg_secciones, row, [this] { wf_muestrasecciones(); });
+    m_ctx.editor = EditorContext::forTemplate(il_panel, il_configuracion, number->text().toInt(),
+                                              fg_secciones->item(row, ColEstado)->text().toInt());
+    ui::editSection(m_ctx, this, fg_secciones, row, [this] { wf_muestrasecciones(); });
 }
 
 void w_configuracion::wf_baja()
@@ -263,11 +263,11 @@ void w_configuracion::wf_baja()
     if (il_configuracion < 2)
         return;
     try {
-        templates::remove(mdl_main::instance().db(), il_configuracion);
+        templates::remove(m_ctx.main.db(), il_configuracion);
     } catch (const db::Error& e) {
         qWarning("w_configuracion::wf_baja: %s", qPrintable(e.text()));
-        showError(QStringLiteral("No fué posible eliminar esta configuración. Asegúrese de que no la está "
-                                 "utiliando ningún abonado."));
+        m_ctx.messages.showError(QStringLiteral("No fué posible eliminar esta configuración. Asegúrese de que no la está "
+                                                "utiliando ningún abonado."));
         return;
     }
     wf_muestraconfiguracion(0);
@@ -276,26 +276,26 @@ void w_configuracion::wf_baja()
 void w_configuracion::editarDescripcion()
 {
     if (il_configuracion < 2) {
-        showError(QStringLiteral("No puede modificar esta descripción"));
+        m_ctx.messages.showError(QStringLiteral("No puede modificar esta descripción"));
         return;
     }
-    EditorContext::instance().configuracion = il_configuracion;
-    w_configuracion_abm::abrir(this);
+    m_ctx.editor.configuracion = il_configuracion;
+    w_configuracion_abm::abrir(m_ctx, this);
 }
 
 void w_configuracion::dispatch(const QString& key)
 {
     if (key == QLatin1String("cb_panel")) {
-        w_buscar::abrir(SearchMode::panel, this);
+        w_buscar::abrir(m_ctx, SearchMode::panel, this);
     } else if (key == QLatin1String("cb_configuracion")) {
-        w_buscar::abrir(SearchMode::configuracion, this);
+        w_buscar::abrir(m_ctx, SearchMode::configuracion, this);
     } else if (key == QLatin1String("cb_copiar")) {
         if (il_configuracion < 1)
             return;
-        EditorContext::instance().configuracion = 0;
-        w_configuracion_abm::abrir(this);
+        m_ctx.editor.configuracion = 0;
+        w_configuracion_abm::abrir(m_ctx, this);
     } else if (key == QLatin1String("cb_baja")) {
-        if (il_configuracion >= 2 && askYesNo(QStringLiteral("¿Está seguro de dar de baja esta configuración?")))
+        if (il_configuracion >= 2 && m_ctx.messages.askYesNo(QStringLiteral("¿Está seguro de dar de baja esta configuración?")))
             wf_baja();
     } else if (key == QLatin1String("cb_modificar")) {
         wf_modificar();
@@ -307,7 +307,7 @@ void w_configuracion::dispatch(const QString& key)
         marcarTodo(QStringLiteral("¿Está seguro de desmarcar todo?"), 0);
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_configuracion >= 1)
-            reports::showTemplateReport(il_panel, il_configuracion);
+            reports::showTemplateReport(m_ctx, il_panel, il_configuracion);
     }
 }
 

@@ -6,6 +6,7 @@
 // printed.
 
 #include "data/value_store.h"
+#include "session/station_context.h"
 
 #include <QWidget>
 
@@ -17,8 +18,10 @@ class QToolBar;
 
 class w_configuracion : public QWidget {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
-    explicit w_configuracion(QWidget* parent = nullptr);
+    explicit w_configuracion(StationContext& ctx, QWidget* parent = nullptr);
 
     // Grid columns.
     enum { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado = 3 };

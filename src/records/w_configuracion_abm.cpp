@@ -1,9 +1,9 @@
 #include "records/w_configuracion_abm.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_toolbar.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_toolbar.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "data/template_store.h"
 #include "records/editor_context.h"
@@ -16,20 +16,20 @@
 #include <QVBoxLayout>
 #include <QtDebug>
 
-w_configuracion_abm* w_configuracion_abm::abrir(w_configuracion* owner)
+w_configuracion_abm* w_configuracion_abm::abrir(StationContext& ctx, w_configuracion* owner)
 {
-    auto* w = new w_configuracion_abm(owner);
+    auto* w = new w_configuracion_abm(ctx, owner);
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::ApplicationModal);
     w->show();
     return w;
 }
 
-w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner), m_owner(owner)
+w_configuracion_abm::w_configuracion_abm(StationContext& ctx, w_configuracion* owner) : QDialog(owner), m_ctx(ctx), m_owner(owner)
 {
     setObjectName(QStringLiteral("w_configuracion_abm"));
     setWindowTitle(QStringLiteral("Configuración"));
-    il_configuracion = EditorContext::instance().configuracion;
+    il_configuracion = m_ctx.editor.configuracion;
 
     st_configuracion_t = new QLabel(QStringLiteral("Nombre de la configuración:"), this);
     st_configuracion_t->setObjectName(QStringLiteral("st_configuracion_t"));
@@ -59,7 +59,7 @@ w_configuracion_abm::w_configuracion_abm(w_configuracion* owner) : QDialog(owner
 
     if (!copying()) {
         try {
-            sle_configuracion->setText(templates::name(mdl_main::instance().db(), il_configuracion).value_or(QString()));
+            sle_configuracion->setText(templates::name(m_ctx.main.db(), il_configuracion).value_or(QString()));
         } catch (const db::Error& e) {
             qWarning("w_configuracion_abm: %s", qPrintable(e.text()));
         }
@@ -80,7 +80,7 @@ bool w_configuracion_abm::wf_guardadatos()
     bool ok = !name.trimmed().isEmpty() && (copying() ? source >= 1 : il_configuracion >= 2);
     if (ok) {
         try {
-            const QSqlDatabase c = mdl_main::instance().db();
+            const QSqlDatabase c = m_ctx.main.db();
             if (copying())
                 shown = templates::copy(c, source, name);
             else
@@ -91,7 +91,7 @@ bool w_configuracion_abm::wf_guardadatos()
         }
     }
     if (!ok) {
-        mdl_main::instance().f_mensaje(701);
+        m_ctx.main.f_mensaje(701);
         sle_configuracion->setFocus();
         return false;
     }
@@ -107,6 +107,6 @@ bool w_configuracion_abm::hasUnsavedChanges() const
 
 void w_configuracion_abm::reject()
 {
-    if (ui::mayClose(*this))
+    if (ui::mayClose(m_ctx.messages, *this))
         QDialog::reject();
 }

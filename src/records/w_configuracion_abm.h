@@ -4,7 +4,8 @@
 // context's template value chooses which when the dialog opens: 0 copies,
 // any other number renames that template.
 
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
+#include "session/station_context.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -17,12 +18,14 @@ class w_configuracion;
 
 class w_configuracion_abm : public QDialog, public UnsavedChanges {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
     // Opens the dialog modal to the whole station without blocking the
     // caller; it deletes itself when it closes.
-    static w_configuracion_abm* abrir(w_configuracion* owner);
+    static w_configuracion_abm* abrir(StationContext& ctx, w_configuracion* owner);
 
-    explicit w_configuracion_abm(w_configuracion* owner);
+    w_configuracion_abm(StationContext& ctx, w_configuracion* owner);
 
     // Saves the copy or the new name and shows it in the templates window;
     // false (with the message shown) when nothing was saved.

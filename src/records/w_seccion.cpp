@@ -1,8 +1,8 @@
 #include "records/w_seccion.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
@@ -24,19 +24,19 @@
 #include <QVBoxLayout>
 #include <QtDebug>
 
-w_seccion* w_seccion::abrir(QWidget* parent)
+w_seccion* w_seccion::abrir(StationContext& ctx, QWidget* parent)
 {
-    auto* w = new w_seccion(parent);
+    auto* w = new w_seccion(ctx, parent);
     w->setAttribute(Qt::WA_DeleteOnClose);
     w->setWindowModality(Qt::ApplicationModal);
     w->show();
     return w;
 }
 
-w_seccion::w_seccion(QWidget* parent) : QDialog(parent)
+w_seccion::w_seccion(StationContext& station, QWidget* parent) : QDialog(parent), m_ctx(station)
 {
     setObjectName(QStringLiteral("w_seccion"));
-    const EditorContext& ctx = EditorContext::instance();
+    const EditorContext& ctx = m_ctx.editor;
     m_mode = ctx.mode;
     il_abonado = ctx.abonado;
     il_panel = ctx.panel;
@@ -99,7 +99,7 @@ QAction* w_seccion::boton(const QString& key, const QString& caption, const QStr
 
 void w_seccion::wf_armapantalla()
 {
-    const QSqlDatabase c = mdl_main::instance().db();
+    const QSqlDatabase c = m_ctx.main.db();
     QStringList titles, defaults;
     try {
         QString descripcion;
@@ -119,7 +119,7 @@ void w_seccion::wf_armapantalla()
         }
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_armapantalla: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
         m_items.resize(1);
         titles.clear();
         frm_seccion->setEnabled(false);
@@ -162,7 +162,7 @@ void w_seccion::wf_armapantalla()
         wf_muestradatos(il_abonado, il_seccion, m_items.at(k), k);
     placeRows(titles, defaults);
     if (!frm_seccion->isEnabled())
-        mdl_main::instance().f_mensaje(501);
+        m_ctx.main.f_mensaje(501);
 }
 
 void w_seccion::placeRows(const QStringList& titles, const QStringList& defaults)
@@ -228,7 +228,7 @@ void w_seccion::wf_llenacombos()
     QList<QVariant> keys;
     m_valores.clear();
     try {
-        for (const catalogue::ListValue& v : catalogue::valueList(mdl_main::instance().db(), il_panel, il_seccion)) {
+        for (const catalogue::ListValue& v : catalogue::valueList(m_ctx.main.db(), il_panel, il_seccion)) {
             m_valores << v.valor;
             texts << v.valor + QStringLiteral(" - ") + v.descripcion;
             const std::optional<qint64> key = listKey(v.valor);
@@ -236,7 +236,7 @@ void w_seccion::wf_llenacombos()
         }
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_llenacombos: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(101);
+        m_ctx.main.f_mensaje(101);
         m_valores.clear();
         texts.clear();
         keys.clear();
@@ -262,7 +262,7 @@ void w_seccion::wf_muestradatos(int abonado, int seccion, int item, int fila)
 {
     std::optional<QString> stored;
     try {
-        stored = values::itemValue(mdl_main::instance().db(), valuesOwner(abonado), seccion, item);
+        stored = values::itemValue(m_ctx.main.db(), valuesOwner(abonado), seccion, item);
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_muestradatos: %s", qPrintable(e.text()));
     }
@@ -305,7 +305,7 @@ void w_seccion::onEdited()
 void w_seccion::fail(int row, const QString& problem)
 {
     if (row < 1 || row > m_rows) {
-        mdl_main::instance().f_mensaje(502);
+        m_ctx.main.f_mensaje(502);
         return;
     }
     QWidget* input = sle_valor.at(row) ? static_cast<QWidget*>(sle_valor.at(row)) : cbx_valor.at(row);
@@ -314,12 +314,12 @@ void w_seccion::fail(int row, const QString& problem)
     QRect keep;
     for (QWidget* w : {static_cast<QWidget*>(st_titulo.at(row)), input, static_cast<QWidget*>(st_defecto.at(row))})
         keep |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
-    mdl_main::instance().f_mensaje(502, st_titulo.at(row)->text() + QLatin1Char(' ') + problem, keep);
+    m_ctx.main.f_mensaje(502, st_titulo.at(row)->text() + QLatin1Char(' ') + problem, keep);
 }
 
 void w_seccion::reject()
 {
-    if (ui::mayClose(*this))
+    if (ui::mayClose(m_ctx.messages, *this))
         QDialog::reject();
 }
 
@@ -357,7 +357,7 @@ bool w_seccion::wf_guardar(int marca)
     }
 
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
+        const QSqlDatabase c = m_ctx.main.db();
         const values::Owner owner = valuesOwner(il_abonado);
         db::Transaction t(c);
         for (int k = 1; k <= m_rows; ++k) {
@@ -376,7 +376,7 @@ bool w_seccion::wf_guardar(int marca)
         return false;
     }
     if (marca > 0)
-        EditorContext::instance().marca = marca;
+        m_ctx.editor.marca = marca;
     accept();
     return true;
 }
@@ -385,16 +385,16 @@ void w_seccion::wf_bajar()
 {
     if (m_mode != EditorMode::abonado)
         return;
-    if (!askYesNo(QStringLiteral("¿Realmente desea marcar la sección para bajar?")))
+    if (!m_ctx.messages.askYesNo(QStringLiteral("¿Realmente desea marcar la sección para bajar?")))
         return;
     try {
-        values::setMarks(mdl_main::instance().db(), valuesOwner(il_abonado), -1, il_seccion);
+        values::setMarks(m_ctx.main.db(), valuesOwner(il_abonado), -1, il_seccion);
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_bajar: %s", qPrintable(e.text()));
-        mdl_main::instance().f_mensaje(203);
+        m_ctx.main.f_mensaje(203);
         return;
     }
-    EditorContext::instance().marca = -1;
+    m_ctx.editor.marca = -1;
     accept();
 }
 
@@ -402,20 +402,20 @@ void w_seccion::wf_abonados_valores()
 {
     if (m_mode != EditorMode::abonado)
         return;
-    if (!askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
+    if (!m_ctx.messages.askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
         return;
     try {
-        const QSqlDatabase c = mdl_main::instance().db();
+        const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
         f_copiavalores(c, il_abonado, il_panel, il_seccion, il_configuracion);
         t.commit();
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_abonados_valores: %s", qPrintable(e.text()));
-        MessageService::instance().show(QStringLiteral("Atención"), QStringLiteral("Error"),
-                                        MessageService::Icon::Critical);
+        m_ctx.messages.show(QStringLiteral("Atención"), QStringLiteral("Error"),
+                            MessageService::Icon::Critical);
         return;
     }
-    EditorContext::instance().marca = 1;
+    m_ctx.editor.marca = 1;
     accept();
 }
 

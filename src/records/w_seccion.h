@@ -4,10 +4,11 @@
 // as the editor context says (see editor_context.h). It also marks the
 // section for transfer and restores a subscriber's section from its template.
 
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "data/value_store.h"
 #include "records/editor_context.h"
 #include "records/section_format.h"
+#include "session/station_context.h"
 
 #include <QDialog>
 #include <QList>
@@ -23,14 +24,16 @@ class QToolBar;
 
 class w_seccion : public QDialog, public UnsavedChanges {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
     // Opens the editor for the current editor context, modal to the whole
     // station, without blocking the caller; it deletes itself when it closes.
     // The caller reads the context's mark once `finished` is emitted.
-    static w_seccion* abrir(QWidget* parent = nullptr);
+    static w_seccion* abrir(StationContext& ctx, QWidget* parent = nullptr);
 
     // The editor for the current editor context.
-    explicit w_seccion(QWidget* parent = nullptr);
+    explicit w_seccion(StationContext& ctx, QWidget* parent = nullptr);
 
     static constexpr int MaxRows = 100;
 

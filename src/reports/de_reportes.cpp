@@ -1,6 +1,6 @@
 #include "reports/de_reportes.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 
 namespace reports {
@@ -29,15 +29,9 @@ void LogCommand::open(const QSqlDatabase& c, const oplog::Filter& filter)
     set(oplog::rows(c, filter));
 }
 
-de_reportes& de_reportes::instance()
-{
-    static de_reportes d;
-    return d;
-}
-
 QSqlDatabase de_reportes::connection() const
 {
-    mdl_main& m = mdl_main::instance();
+    const mdl_main& m = m_station;
     QSqlDatabase c = m.reportDb();
     if (c.isValid() && c.isOpen())
         return c;

@@ -11,6 +11,8 @@
 #include <QString>
 #include <optional>
 
+class mdl_main;
+
 namespace reports {
 
 using report_store::ItemRow;
@@ -63,7 +65,7 @@ public:
 
 class de_reportes {
 public:
-    static de_reportes& instance();
+    explicit de_reportes(const mdl_main& station) : m_station(station) {}
 
     // The report connection opened by start-up; opened here on the station's
     // database when start-up has not done it (a re-run closed it, a test).
@@ -77,7 +79,7 @@ public:
     void closeAll();
 
 private:
-    de_reportes() = default;
+    const mdl_main& m_station;
 };
 
 } // namespace reports

@@ -1,13 +1,14 @@
 #include "reports/ui_reportes.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
-#include "app/w_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "reports/de_reportes.h"
 #include "reports/dr_layouts.h"
 #include "reports/w_reporte.h"
+#include "session/mdl_main.h"
+#include "session/station_context.h"
 
 #include <QHash>
 #include <QMdiSubWindow>
@@ -19,13 +20,13 @@ namespace {
 
 // The report's window: a child of the main window when there is one (placed
 // like every child), else a window of its own centred on the screen.
-w_reporte* reportWindow(const QString& key)
+w_reporte* reportWindow(StationContext& ctx, const QString& key)
 {
-    if (w_main* frame = w_main::instance()) {
+    if (MainFrame* frame = ctx.frame) {
         const bool created = !frame->child(key);
         if (created)
-            frame->registerWindow(key, [key] {
-                auto* w = new w_reporte;
+            frame->registerWindow(key, [&ctx, key] {
+                auto* w = new w_reporte(ctx);
                 w->setObjectName(key);
                 return w;
             });
@@ -38,7 +39,7 @@ w_reporte* reportWindow(const QString& key)
     static QHash<QString, QPointer<w_reporte>> own;
     QPointer<w_reporte>& w = own[key];
     if (!w) {
-        w = new w_reporte;
+        w = new w_reporte(ctx);
         w->setObjectName(key);
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->setWindowIcon(ui::icon(QStringLiteral("reporte")));
@@ -50,89 +51,89 @@ w_reporte* reportWindow(const QString& key)
     return w;
 }
 
-w_reporte* present(const QString& key, const w_reporte::Layout& layout)
+w_reporte* present(StationContext& ctx, const QString& key, const w_reporte::Layout& layout)
 {
-    w_reporte* w = reportWindow(key);
+    w_reporte* w = reportWindow(ctx, key);
     if (w)
         w->setReport(layout);
     return w;
 }
 
-void failed(const db::Error& e)
+void failed(StationContext& ctx, const db::Error& e)
 {
-    showError(QStringLiteral("No se pudo generar el reporte.\n%1").arg(e.text()));
+    ctx.messages.showError(QStringLiteral("No se pudo generar el reporte.\n%1").arg(e.text()));
 }
 
 } // namespace
 
-w_reporte* showPanelReport(int id_abonado, int id_panel, int id_configuracion)
+w_reporte* showPanelReport(StationContext& ctx, int id_abonado, int id_panel, int id_configuracion)
 {
-    de_reportes& d = de_reportes::instance();
+    de_reportes& d = ctx.reports;
     try {
         d.panel.open(d.connection(), id_abonado, id_panel, id_configuracion);
     } catch (const db::Error& e) {
-        failed(e);
+        failed(ctx, e);
         return nullptr;
     }
     const QList<ProgrammingData> data = d.panel.result();
-    const QDate printed = QDate::currentDate();
-    return present(QStringLiteral("dr_panel"),
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_panel"),
                    [data, printed](const PageSetup& s) { return dr_panel(data, s, printed); });
 }
 
-w_reporte* showTemplateReport(int id_panel, int id_configuracion)
+w_reporte* showTemplateReport(StationContext& ctx, int id_panel, int id_configuracion)
 {
-    de_reportes& d = de_reportes::instance();
+    de_reportes& d = ctx.reports;
     try {
         d.configuracion.open(d.connection(), id_panel, id_configuracion);
     } catch (const db::Error& e) {
-        failed(e);
+        failed(ctx, e);
         return nullptr;
     }
     const QList<ProgrammingData> data = d.configuracion.result();
-    const QDate printed = QDate::currentDate();
-    return present(QStringLiteral("dr_configuracion"),
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_configuracion"),
                    [data, printed](const PageSetup& s) { return dr_configuracion(data, s, printed); });
 }
 
-w_reporte* showComparisonReport(const QString& subscriber, const QList<QStringList>& rows)
+w_reporte* showComparisonReport(StationContext& ctx, const QString& subscriber, const QList<QStringList>& rows)
 {
-    const QDate printed = QDate::currentDate();
-    return present(QStringLiteral("dr_diferencias"), [subscriber, rows, printed](const PageSetup& s) {
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_diferencias"), [subscriber, rows, printed](const PageSetup& s) {
         return dr_diferencias(subscriber, rows, s, printed);
     });
 }
 
-w_reporte* showSubscriberReport()
+w_reporte* showSubscriberReport(StationContext& ctx)
 {
-    de_reportes& d = de_reportes::instance();
+    de_reportes& d = ctx.reports;
     try {
         d.abonado.open(d.connection());
     } catch (const db::Error& e) {
-        failed(e);
+        failed(ctx, e);
         return nullptr;
     }
     const QList<SubscriberRow> rows = d.abonado.result();
-    const QDate printed = QDate::currentDate();
-    return present(QStringLiteral("dr_abonados"),
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_abonados"),
                    [rows, printed](const PageSetup& s) { return dr_abonados(rows, s, printed); });
 }
 
-w_reporte* showLogReport(const oplog::Filter& filter)
+w_reporte* showLogReport(StationContext& ctx, const oplog::Filter& filter)
 {
-    de_reportes& d = de_reportes::instance();
+    de_reportes& d = ctx.reports;
     try {
         d.log.open(d.connection(), filter);
     } catch (const db::Error& e) {
         d.log.close();
-        failed(e);
+        failed(ctx, e);
         return nullptr;
     }
     const QList<LogRow> rows = d.log.result();
     // The log viewer closes its command once the report has its rows.
     d.log.close();
-    const QDate printed = QDate::currentDate();
-    return present(QStringLiteral("dr_log"), [rows, printed](const PageSetup& s) { return dr_log(rows, s, printed); });
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_log"), [rows, printed](const PageSetup& s) { return dr_log(rows, s, printed); });
 }
 
 } // namespace reports

@@ -10,20 +10,21 @@
 #include <QStringList>
 
 class w_reporte;
+struct StationContext;
 
 namespace reports {
 
 // Panel console (`cb_imprimir`): the programming of one subscriber.
-w_reporte* showPanelReport(int id_abonado, int id_panel, int id_configuracion);
+w_reporte* showPanelReport(StationContext& ctx, int id_abonado, int id_panel, int id_configuracion);
 // Templates window (`cb_imprimir`): the values of one template of a panel model.
-w_reporte* showTemplateReport(int id_panel, int id_configuracion);
+w_reporte* showTemplateReport(StationContext& ctx, int id_panel, int id_configuracion);
 // Subscriber record (`cb_imprimir`): the list of subscribers.
-w_reporte* showSubscriberReport();
+w_reporte* showSubscriberReport(StationContext& ctx);
 // Log viewer (`cb_imprimir`): the log rows of its days and operator; no
 // filter prints the whole log.
-w_reporte* showLogReport(const oplog::Filter& filter = {});
+w_reporte* showLogReport(StationContext& ctx, const oplog::Filter& filter = {});
 // Comparison window (`cb_imprimir`): "Diferencias con el panel", the rows as
 // dr_diferencias takes them.
-w_reporte* showComparisonReport(const QString& subscriber, const QList<QStringList>& rows);
+w_reporte* showComparisonReport(StationContext& ctx, const QString& subscriber, const QList<QStringList>& rows);
 
 } // namespace reports

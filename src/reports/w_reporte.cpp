@@ -1,7 +1,7 @@
 #include "reports/w_reporte.h"
 
-#include "app/ui_geometry.h"
-#include "app/ui_pictures.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_pictures.h"
 #include "data/messages.h"
 
 #include <QAction>
@@ -21,7 +21,7 @@ namespace {
 const QString PreviewIcons = QStringLiteral(":/qt-project.org/dialogs/qprintpreviewdialog/images/%1-24.png");
 } // namespace
 
-w_reporte::w_reporte(QWidget* parent) : QWidget(parent)
+w_reporte::w_reporte(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_reporte"));
     auto* layout = new QVBoxLayout(this);
@@ -151,7 +151,7 @@ bool w_reporte::exportPdf(const QString& fileName)
     // The export is always on the report's own paper.
     const reports::Document doc = m_layout ? m_layout(reports::PageSetup()) : m_doc;
     if (!reports::writePdf(doc, fileName)) {
-        showError(QStringLiteral("No se pudo exportar el reporte a %1").arg(QDir::toNativeSeparators(fileName)));
+        m_ctx.messages.showError(QStringLiteral("No se pudo exportar el reporte a %1").arg(QDir::toNativeSeparators(fileName)));
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 // report again shows the new result in the same window.
 
 #include "reports/layout.h"
+#include "session/station_context.h"
 
 #include <QWidget>
 #include <functional>
@@ -16,11 +17,13 @@ class QToolBar;
 
 class w_reporte : public QWidget {
     Q_OBJECT
+    StationContext& m_ctx;
+
 public:
     // Lays the report out for a paper.
     using Layout = std::function<reports::Document(const reports::PageSetup&)>;
 
-    explicit w_reporte(QWidget* parent = nullptr);
+    explicit w_reporte(StationContext& ctx, QWidget* parent = nullptr);
 
     // Shows a new result (the report is regenerated from it).
     void setReport(const Layout& layout);

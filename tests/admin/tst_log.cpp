@@ -5,7 +5,7 @@
 
 #include "data/oplog_store.h"
 #include "admin/w_log.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
 #include "app/w_main.h"
 #include "data/db.h"
@@ -24,7 +24,7 @@ namespace {
 
 void sql(const QString& text, const QVariantList& values = {})
 {
-    db::exec(mdl_main::instance().db(), text, values);
+    db::exec(stationDb(), text, values);
 }
 
 void addRow(int user, int operation, const QString& fecha)
@@ -37,7 +37,7 @@ void addRow(int user, int operation, const QString& fecha)
 QStringList remaining()
 {
     QStringList out;
-    QSqlQuery q = db::exec(mdl_main::instance().db(), "SELECT fecha FROM usuarios_operaciones ORDER BY fecha");
+    QSqlQuery q = db::exec(stationDb(), "SELECT fecha FROM usuarios_operaciones ORDER BY fecha");
     while (q.next())
         out << q.value(0).toString();
     return out;
@@ -48,8 +48,6 @@ QStringList remaining()
 class tst_log : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SearchContext::instance().reset(); }
-    void cleanup() { w_log::hoy = [] { return QDate::currentDate(); }; }
 
     void defaultsFollowToday_data()
     {
@@ -64,9 +62,9 @@ private slots:
     {
         QFETCH(QDate, today);
         QFETCH(QDate, from);
-        Station st;
-        w_log::hoy = [today] { return today; };
-        w_log w;
+        TestStation st;
+        st.main.clock = [today] { return QDateTime(today, QTime(12, 0)); };
+        w_log w(st.ctx);
         QCOMPARE(w.dp_hasta->date(), today);
         QCOMPARE(w.dp_desde->date(), from);
         QCOMPARE(w.dp_borrar->date(), from);
@@ -75,7 +73,7 @@ private slots:
 
     void printoutCoversWholeDaysOfOneOrAllOperators()
     {
-        Station st;
+        TestStation st;
         sql("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1000, 'ANA', 'ABCD', 2)");
         sql("DELETE FROM usuarios_operaciones");
         for (const char* f : {"2024-05-19 23:59:59", "2024-05-20 00:00:00", "2024-05-20 23:59:59", "2024-05-21 00:00:00"})
@@ -83,20 +81,20 @@ private slots:
         addRow(1000, 3, "2024-05-20 12:30:00");
         addRow(1, 99, "2024-05-20 13:00:00"); // not in operaciones
         addRow(7, 1, "2024-05-20 14:00:00");  // account gone
-        mdl_main::instance().currentLevel = 1;
-        w_main m;
-        registerWindows(m);
+        st.main.currentLevel = 1;
+        w_main m(st.ctx);
+        registerWindows(m, st.ctx);
         m.action("cb_log")->trigger();
         auto* w = qobject_cast<w_log*>(m.child("cb_log"));
         QVERIFY(w);
 
         oplog::Filter last;
         const auto report = w_log::imprimir;
-        w_log::imprimir = [&](const oplog::Filter& f) { last = f; };
+        w_log::imprimir = [&](StationContext&, const oplog::Filter& f) { last = f; };
         auto print = [&] {
             w->cb_imprimir->trigger();
             QStringList out;
-            for (const oplog::Row& r : oplog::rows(mdl_main::instance().db(), last))
+            for (const oplog::Row& r : oplog::rows(st.main.db(), last))
                 out << r.fecha + " " + r.usuario;
             return out;
         };
@@ -130,12 +128,12 @@ private slots:
 
     void purgeRemovesTheWholeChosenDayAndEarlier()
     {
-        Station st;
+        TestStation st;
         sql("DELETE FROM usuarios_operaciones");
         addRow(7, 99, "2024-05-19 10:00:00"); // unknown operator and operation: purged too
         for (const char* f : {"2024-05-20 00:00:00", "2024-05-20 23:59:59", "2024-05-21 00:00:00", "2024-05-22 09:00:00"})
             addRow(1, 1, f);
-        w_log w;
+        w_log w(st.ctx);
         w.dp_borrar->setDate(QDate(2024, 5, 20));
         const QStringList all = remaining();
         w.cb_baja->trigger(); // answered "No"

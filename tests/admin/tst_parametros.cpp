@@ -3,7 +3,7 @@
 #include "testsupport.h"
 
 #include "admin/w_parametros.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/settings_store.h"
@@ -21,17 +21,18 @@ class tst_parametros : public QObject {
 
     static QVariantList settingsRow()
     {
-        QSqlQuery q = db::exec(mdl_main::instance().db(),
+        QSqlQuery q = db::exec(stationDb(),
                                "SELECT modem_port, modem_mode, ip_port FROM configuracion WHERE id_configuracion = 1");
         return q.next() ? QVariantList{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()} : QVariantList{};
     }
 
     struct Frame {
-        w_main w;
-        Frame()
+        TestStation& st;
+        w_main w{st.ctx};
+        explicit Frame(TestStation& station) : st(station)
         {
-            mdl_main::instance().com_main = w.com_main;
-            w.registerWindow("cb_parametros", [] { return new w_parametros; });
+            st.main.com_main = w.com_main;
+            w.registerWindow("cb_parametros", [&] { return new w_parametros(st.ctx); });
         }
         w_parametros* open()
         {
@@ -43,8 +44,8 @@ class tst_parametros : public QObject {
 private slots:
     void showsAndStoresSettings()
     {
-        Station st;
-        Frame f;
+        TestStation st;
+        Frame f(st);
         w_parametros* p = f.open();
         QVERIFY(p);
         QCOMPARE(p->cbx_modem_port->currentText(), QString("1"));
@@ -61,7 +62,7 @@ private slots:
         QCOMPARE(settingsRow(), (QVariantList{7, "Modem", 40000}));
         QCOMPARE(st.messages.lastTitle(), QString("Error 202"));
         QTRY_VERIFY(!f.w.child("cb_parametros"));
-        QCOMPARE(mdl_main::instance().ipPort, 40000);
+        QCOMPARE(st.main.ipPort, 40000);
         QVERIFY(!f.w.action("cb_teclado")->isVisible());
         QCOMPARE(f.w.sb_modem_text->text(), QString("COM 7"));
 
@@ -72,15 +73,15 @@ private slots:
         p->cb_aceptar->trigger();
         p = f.open();
         QVERIFY(!p->chk_verificar->isChecked());
-        QVERIFY(!settings::read(mdl_main::instance().db())->verificar_subidas);
+        QVERIFY(!settings::read(st.main.db())->verificar_subidas);
     }
 
     void linkedPortAppliesAtOnce()
     {
-        Station st;
+        TestStation st;
         Pty pty;
         QVERIFY(pty.linkAs(st.dir(), 4));
-        Frame f;
+        Frame f(st);
         w_parametros* p = f.open();
         p->cbx_modem_port->setCurrentText("4");
         p->cbx_modem_speed->setCurrentIndex(1);
@@ -132,8 +133,8 @@ private slots:
 
     void badNumbersAndCancelStoreNothing()
     {
-        Station st;
-        Frame f;
+        TestStation st;
+        Frame f(st);
         const QVariantList before = settingsRow();
         w_parametros* p = f.open();
         for (const char* bad : {"", "x", "0", "100", "1.5"}) {
@@ -159,10 +160,10 @@ private slots:
     // (empty as null) and shown again.
     void allowedPanelsAndListenAddress()
     {
-        Station st;
-        Frame f;
-        const auto ipRow = [] {
-            QSqlQuery q = db::exec(mdl_main::instance().db(), "SELECT ip_permitidas, ip_escucha FROM configuracion");
+        TestStation st;
+        Frame f(st);
+        const auto ipRow = [&st] {
+            QSqlQuery q = db::exec(st.main.db(), "SELECT ip_permitidas, ip_escucha FROM configuracion");
             return q.next() ? QVariantList{q.value(0), q.value(1)} : QVariantList{};
         };
         w_parametros* p = f.open();
@@ -194,9 +195,9 @@ private slots:
 
     void missingRowDisablesAccept()
     {
-        Station st;
-        db::exec(mdl_main::instance().db(), "DELETE FROM configuracion");
-        Frame f;
+        TestStation st;
+        db::exec(st.main.db(), "DELETE FROM configuracion");
+        Frame f(st);
         w_parametros* p = f.open();
         QCOMPARE(st.messages.lastTitle(), QString("Error 201"));
         QCOMPARE(st.messages.lastText(), QString("No se pudo acceder a los datos"));

@@ -4,9 +4,9 @@
 #include "testsupport.h"
 
 #include "admin/w_usuarios.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "records/search_context.h"
@@ -24,7 +24,7 @@ namespace {
 
 void sql(const QString& text, const QVariantList& values = {})
 {
-    db::exec(mdl_main::instance().db(), text, values);
+    db::exec(stationDb(), text, values);
 }
 
 void addUser(int id, const QString& name, const QString& password, int level)
@@ -36,17 +36,17 @@ void addUser(int id, const QString& name, const QString& password, int level)
 QStringList accounts()
 {
     QStringList out;
-    QSqlQuery q = db::exec(mdl_main::instance().db(), "SELECT * FROM usuarios ORDER BY id_usuario");
+    QSqlQuery q = db::exec(stationDb(), "SELECT * FROM usuarios ORDER BY id_usuario");
     while (q.next())
         out << QString("%1 %2 %3 %4").arg(q.value(0).toInt()).arg(q.value(1).toString(), q.value(2).toString())
                    .arg(q.value(3).toInt());
     return out;
 }
 
-void logIn(int id, int level)
+void logIn(TestStation& st, int id, int level)
 {
-    mdl_main::instance().currentUser = id;
-    mdl_main::instance().currentLevel = level;
+    st.main.currentUser = id;
+    st.main.currentLevel = level;
 }
 
 bool editing(const w_usuarios& w)
@@ -71,15 +71,14 @@ int create(w_usuarios& w, const QString& name, const QString& password, int leve
 class tst_usuarios : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SearchContext::instance().reset(); }
 
     void opensOnOwnAccountAndShowsThePick()
     {
-        Station st;
+        TestStation st;
         addUser(1000, "ANA", "ABCD", 2);
-        logIn(1, 1);
-        w_main m;
-        registerWindows(m);
+        logIn(st, 1, 1);
+        w_main m(st.ctx);
+        registerWindows(m, st.ctx);
         m.action("cb_usuarios")->trigger();
         auto* w = qobject_cast<w_usuarios*>(m.child("cb_usuarios"));
         QVERIFY(w);
@@ -99,9 +98,9 @@ private slots:
 
     void newAccountsAreUpperCasedAndNumbered()
     {
-        Station st;
-        logIn(1, 1);
-        w_usuarios w;
+        TestStation st;
+        logIn(st, 1, 1);
+        w_usuarios w(st.ctx);
         QCOMPARE(create(w, "josé ñandú", "ab1ñ", 3), 2); // after account 1 alone
         QCOMPARE(accounts().last(), QString("2 JOSÉ ÑANDÚ AB1Ñ 3"));
         QVERIFY(!editing(w));
@@ -119,9 +118,9 @@ private slots:
 
     void checksReportTheFirstFaultAndKeepEditing()
     {
-        Station st;
-        logIn(1, 1);
-        w_usuarios w;
+        TestStation st;
+        logIn(st, 1, 1);
+        w_usuarios w(st.ctx);
         // A new account does not inherit the level of the account shown before.
         w.cb_alta->trigger();
         QCOMPARE(w.cbx_nivel->currentIndex(), -1);
@@ -155,10 +154,10 @@ private slots:
 
     void otherLevelsChangeOnlyTheirOwnPassword()
     {
-        Station st;
+        TestStation st;
         addUser(1000, "ANA", "ABCD", 2);
-        logIn(1000, 2);
-        w_usuarios w;
+        logIn(st, 1000, 2);
+        w_usuarios w(st.ctx);
         QCOMPARE(w.sle_usuario->text(), QString("ANA"));
         QVERIFY(!w.cb_buscar->isEnabled() && !w.cb_alta->isEnabled() && !w.cb_baja->isEnabled());
         w.cb_modificar->trigger();
@@ -174,10 +173,10 @@ private slots:
 
     void builtInAdministratorIsProtected()
     {
-        Station st;
+        TestStation st;
         addUser(1000, "ANA", "ABCD", 2);
-        logIn(1, 1);
-        w_usuarios w;
+        logIn(st, 1, 1);
+        w_usuarios w(st.ctx);
         w.cb_modificar->trigger();
         QVERIFY(!w.sle_usuario->isEnabled() && !w.cbx_nivel->isEnabled());
         w.sle_password->setText("clav");
@@ -214,10 +213,10 @@ private slots:
 
     void namesAreUniqueWhateverTheirCase()
     {
-        Station st;
+        TestStation st;
         addUser(1000, "peña", "ABCD", 2); // stored by hand, not in capitals
-        logIn(1, 1);
-        w_usuarios w;
+        logIn(st, 1, 1);
+        w_usuarios w(st.ctx);
         create(w, "PEÑA", "wxyz", 3);
         QCOMPARE(st.messages.lastText(), QString("Ya existe otro usuario con el nombre PEÑA"));
         QCOMPARE(w.focusWidget(), w.sle_usuario);

@@ -5,8 +5,8 @@
 #include "testsupport.h"
 
 #include "app/compaction.h"
-#include "app/mdl_main.h"
-#include "app/ui_messagebox.h"
+#include "session/mdl_main.h"
+#include "ui/ui_messagebox.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -46,8 +46,8 @@ class tst_mainwindow : public QObject {
 private slots:
     void childWindowsOpenOnceAndExclude()
     {
-        Station st;
-        w_main w;
+        TestStation st;
+        w_main w(st.ctx);
         int made = 0;
         w.registerWindow("cb_abonados", [&] { ++made; return new QWidget; });
         w.registerWindow("cb_panel", [] { return new QWidget; });
@@ -66,11 +66,11 @@ private slots:
         w.action("cb_teclado")->trigger();
         QVERIFY(!w.child("cb_teclado"));
         w.com_main->setSettings("4800,N,8,2");
-        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
         w.action("cb_teclado")->trigger();
         QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
         QVERIFY(!w.child("cb_teclado"));
-        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Idle);
+        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Idle);
         w.action("cb_teclado")->trigger();
         QTRY_VERIFY(!w.child("cb_panel"));
         QVERIFY(w.child("cb_teclado"));
@@ -81,8 +81,8 @@ private slots:
 
     void sizeStaysPutAndChildrenCentred()
     {
-        Station st;
-        w_main w;
+        TestStation st;
+        w_main w(st.ctx);
         w.registerWindow("cb_abonados", [] {
             auto* c = new QWidget;
             c->setFixedSize(300, 200);
@@ -106,9 +106,9 @@ private slots:
         // port status changes: nothing moves.
         for (int i = 0; i < 300; ++i) {
             w.sb_panel2->setText(i % 2 ? QString(400, QLatin1Char('x')) : QStringLiteral("Compactando Base de Datos"));
-            emit mdl_main::instance().portStatusChanged();
+            emit st.main.portStatusChanged();
             QCoreApplication::postEvent(&w, new QEvent(QEvent::LayoutRequest));
-            mdl_trans::instance().tick();
+            st.trans.tick();
             QCoreApplication::processEvents();
         }
         QCOMPARE(w.size(), size);
@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(w.sb_modem->geometry(), modem);
         QCOMPARE(w.sb_panel2->geometry(), panel2);
         // Why a call failed shows in the second panel.
-        emit mdl_trans::instance().lineMessage(QStringLiteral("Ocupado"));
+        emit st.trans.lineMessage(QStringLiteral("Ocupado"));
         QCOMPARE(w.sb_panel2->text(), QString("Ocupado"));
 
         // A child: centred on the main window's client area, 700 twips above
@@ -144,19 +144,19 @@ private slots:
 
     void exitRefusedWhileConnected()
     {
-        Station st;
-        w_main w;
+        TestStation st;
+        w_main w(st.ctx);
         int ended = -1;
         w.endProgram = [&](int c) { ended = c; };
         w.show();
-        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
         w.action("cb_salir")->trigger();
         QVERIFY(!w.close());
         QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
         QCOMPARE(ended, -1);
-        QVERIFY(mdl_main::instance().db().isOpen());
+        QVERIFY(st.main.db().isOpen());
         QVERIFY(!QFile::exists(st.path("sorvent20.bkp")));
-        mdl_trans::instance().forTestSetPhase(mdl_trans::LinkPhase::Idle);
+        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Idle);
     }
 
     void exitCompactsWithOneBackupGeneration()
@@ -164,8 +164,8 @@ private slots:
         // The usual mask, under which a new file would be readable by all.
         const mode_t mask = ::umask(022);
         const auto restoreMask = qScopeGuard([mask] { ::umask(mask); });
-        Station st;
-        mdl_main::instance().currentUser = 1;
+        TestStation st;
+        st.main.currentUser = 1;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
         // A leftover copy of an interrupted run is replaced.
         QFile junk(st.path("sorvent20tmp.mdb"));
@@ -173,13 +173,13 @@ private slots:
         junk.write("junk");
         junk.close();
         // Free pages that compaction must give back.
-        db::exec(mdl_main::instance().db(), "CREATE TABLE filler (x BLOB)");
+        db::exec(st.main.db(), "CREATE TABLE filler (x BLOB)");
         for (int i = 0; i < 20; ++i)
-            db::exec(mdl_main::instance().db(), "INSERT INTO filler VALUES (zeroblob(65536))");
-        db::exec(mdl_main::instance().db(), "DROP TABLE filler");
+            db::exec(st.main.db(), "INSERT INTO filler VALUES (zeroblob(65536))");
+        db::exec(st.main.db(), "DROP TABLE filler");
         const qint64 before = QFileInfo(dbf).size();
         {
-            w_main w;
+            w_main w(st.ctx);
             int ended = -1;
             w.endProgram = [&](int c) { ended = c; };
             w.close();
@@ -197,9 +197,9 @@ private slots:
 
         // Second run: the backup is this run's database, not the first one's.
         db::open(mdl_main::DbConnection, dbf);
-        db::exec(mdl_main::instance().db(), "INSERT INTO provincias VALUES (99, 'SEGUNDA')");
+        db::exec(st.main.db(), "INSERT INTO provincias VALUES (99, 'SEGUNDA')");
         {
-            w_main w;
+            w_main w(st.ctx);
             w.endProgram = [](int) {};
             w.action("cb_salir")->trigger();
         }
@@ -222,12 +222,12 @@ private slots:
     void failureAtAnyStepKeepsTheDatabase()
     {
         QFETCH(int, step);
-        Station st;
+        TestStation st;
         const QString dbf = st.path("sorvent20.mdb");
         // An older backup exists.
         QVERIFY(QFile::copy(dbf, st.path("sorvent20.bkp")));
-        db::exec(mdl_main::instance().db(), "INSERT INTO provincias VALUES (77, 'COMMITTED')");
-        mdl_main::instance().closeConnections();
+        db::exec(st.main.db(), "INSERT INTO provincias VALUES (77, 'COMMITTED')");
+        st.main.closeConnections();
 
         QString reason;
         QCOMPARE(int(compaction::run(st.dir(), compaction::Step(step), &reason)), step);
@@ -250,16 +250,16 @@ private slots:
     // database nor the previous (sound) backup changes.
     void damagedDatabaseAtExitIsSaid()
     {
-        Station st;
+        TestStation st;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
-        mdl_main::instance().closeConnections();
+        st.main.closeConnections();
         QVERIFY(QFile::copy(dbf, bkp));
         QVERIFY(damageTable(dbf, "provincias"));
         const auto bytes = [](const QString& f) { QFile g(f); g.open(QIODevice::ReadOnly); return g.readAll(); };
         const QByteArray before = bytes(dbf), backup = bytes(bkp);
         db::open(mdl_main::DbConnection, dbf);
         {
-            w_main w;
+            w_main w(st.ctx);
             int ended = -1;
             w.endProgram = [&](int c) { ended = c; };
             w.action("cb_salir")->trigger();
@@ -279,7 +279,7 @@ private:
     static int ui_min(int twips);
 };
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 int tst_mainwindow::ui_min(int twips) { return ui::twips(twips); }
 
 QTEST_MAIN(tst_mainwindow)

@@ -3,8 +3,8 @@
 
 #include "testsupport.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
 #include "app/ui_shell.h"
 #include "data/db.h"
 #include "link/serialport.h"
@@ -18,10 +18,11 @@ class tst_startup : public QObject {
     Q_OBJECT
 
     struct Run {
-        AppShell shell;
+        TestStation& st;
+        AppShell shell{st};
         int endCode = -1;
-        Run() { shell.onEnd = [this](int c) { endCode = c; }; }
-        mdl_main::InitResult init() { return mdl_main::instance().f_inicializa(shell); }
+        explicit Run(TestStation& station) : st(station) { shell.onEnd = [this](int c) { endCode = c; }; }
+        mdl_main::InitResult init() { return st.main.f_inicializa(shell); }
         QAction* key(const char* k) { return shell.mainWindow()->action(k); }
         QString statusText() { return shell.mainWindow()->sb_modem_text->text(); }
         QString statusPicture() { return shell.mainWindow()->sb_modem_pic->property("pictureKey").toString(); }
@@ -29,19 +30,19 @@ class tst_startup : public QObject {
 
     static void setMode(int port, const QString& mode)
     {
-        db::exec(mdl_main::instance().db(), "UPDATE configuracion SET modem_port = ?, modem_mode = ? WHERE id_configuracion = 1",
+        db::exec(stationDb(), "UPDATE configuracion SET modem_port = ?, modem_mode = ? WHERE id_configuracion = 1",
                  {port, mode});
     }
 
 private slots:
     void firstStartCreatesDatabase()
     {
-        Station st(false);
-        Run r;
+        TestStation st(false);
+        Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
         QVERIFY(QFile::exists(st.path("sorvent20.mdb")));
         QCOMPARE(QFile::permissions(st.path("sorvent20.mdb")) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
-        QVERIFY(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM secciones").toInt() > 50);
+        QVERIFY(db::scalar(st.main.db(), "SELECT count(*) FROM secciones").toInt() > 50);
         // No port by default: nothing opened, no message, keypad hidden.
         QCOMPARE(r.statusText(), QString("COM 0"));
         QCOMPARE(r.statusPicture(), QString("modem_no"));
@@ -53,17 +54,17 @@ private slots:
 
     void interfaceModeOpensPortAt4800()
     {
-        Station st;
+        TestStation st;
         Pty pty;
         QVERIFY(pty.ok() && pty.linkAs(st.dir(), 3));
         setMode(3, "Interface");
-        Run r;
+        Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
-        SerialPort* port = mdl_main::instance().com_main;
+        SerialPort* port = st.main.com_main;
         QVERIFY(port->isOpen());
         QCOMPARE(port->commPort(), 3);
         QCOMPARE(port->settings(), QString("4800,N,8,2"));
-        QVERIFY(mdl_main::instance().portOpen);
+        QVERIFY(st.main.portOpen);
         QCOMPARE(r.statusText(), QString("COM 3"));
         QCOMPARE(r.statusPicture(), QString("modem_si"));
         QVERIFY(r.key("cb_teclado")->isVisible());
@@ -76,16 +77,16 @@ private slots:
 
     void modemModeAndMissingPort()
     {
-        Station st;
+        TestStation st;
         setMode(97, ""); // any other mode is modem mode; no COM97 link, no /dev/ttyS96
-        Run r;
+        Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
-        QCOMPARE(mdl_main::instance().com_main->settings(), QString("110,N,8,2"));
+        QCOMPARE(st.main.com_main->settings(), QString("110,N,8,2"));
         QCOMPARE(st.messages.shown.size(), 1);
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(r.statusText(), QString("COM 97"));
         QCOMPARE(r.statusPicture(), QString("modem_no"));
-        QVERIFY(!mdl_main::instance().portOpen);
+        QVERIFY(!st.main.portOpen);
         QVERIFY(!r.key("cb_teclado")->isVisible());
         // Start-up went on to the login.
         QVERIFY(r.shell.login());
@@ -93,8 +94,8 @@ private slots:
 
     void statusBarRerunAfterLogin()
     {
-        Station st;
-        Run r;
+        TestStation st;
+        Run r(st);
         r.init();
         r.shell.login()->sle_usuario->setText("administrador");
         r.shell.login()->sle_password->setText("1234");
@@ -106,27 +107,27 @@ private slots:
         QVERIFY(pty.linkAs(st.dir(), 2));
         setMode(2, "Modem");
         QTest::mouseClick(r.shell.mainWindow()->sb_modem, Qt::LeftButton);
-        QVERIFY(mdl_main::instance().com_main->isOpen());
+        QVERIFY(st.main.com_main->isOpen());
         QCOMPARE(r.statusText(), QString("COM 2"));
         QCOMPARE(r.statusPicture(), QString("modem_si"));
         QVERIFY(!r.shell.login());
         QVERIFY(st.messages.shown.isEmpty());
         // The log still writes on the replaced connection.
-        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1").toInt(), 1);
+        QCOMPARE(db::scalar(st.main.db(), "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1").toInt(), 1);
 
         // A port that fails again shows 102 again; the port that was open is closed first.
         setMode(96, "Modem");
         QTest::mouseClick(r.shell.mainWindow()->sb_modem, Qt::LeftButton);
-        QVERIFY(!mdl_main::instance().com_main->isOpen());
+        QVERIFY(!st.main.com_main->isOpen());
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(r.endCode, -1);
     }
 
     void missingSettingsRowIsFatal()
     {
-        Station st;
-        db::exec(mdl_main::instance().db(), "DELETE FROM configuracion");
-        Run r;
+        TestStation st;
+        db::exec(st.main.db(), "DELETE FROM configuracion");
+        Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Fatal);
         QCOMPARE(st.messages.shown.size(), 2);
         QCOMPARE(st.messages.shown[0].title, QString("Error 101"));
@@ -158,10 +159,10 @@ private slots:
         QFETCH(QString, backup);
         QFETCH(bool, restore);
         QFETCH(QString, reason);
-        Station st;
+        TestStation st;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
-        db::exec(mdl_main::instance().db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
-        mdl_main::instance().closeConnections();
+        db::exec(st.main.db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
+        st.main.closeConnections();
         const auto garbage = [](const QString& f) {
             QFile::remove(f);
             QFile g(f);
@@ -180,13 +181,13 @@ private slots:
         const QByteArray damaged = [&] { QFile f(dbf); f.open(QIODevice::ReadOnly); return f.readAll(); }();
         st.messages.answers << restore;
 
-        Run r;
+        Run r(st);
         if (reason.isEmpty()) {
             QCOMPARE(r.init(), mdl_main::InitResult::Ok);
             QCOMPARE(st.messages.asked.size(), 1);
             QVERIFY2(st.messages.asked[0].contains(QFileInfo(bkp).lastModified().toString("'¿Restaura la copia de seguridad del 'dd/MM/yyyy HH:mm?")),
                      qPrintable(st.messages.asked[0]));
-            QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
+            QCOMPARE(db::scalar(st.main.db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
                      QString("MARCA"));
             const QStringList aside = QDir(st.dir()).entryList({"sorvent20-danada-*.mdb"});
             QCOMPARE(aside.size(), 1);
@@ -210,44 +211,44 @@ private slots:
     // added since.
     void olderDatabaseIsUpgraded()
     {
-        Station st;
+        TestStation st;
         for (const char* sql : {"ALTER TABLE configuracion DROP COLUMN ip_permitidas",
                                 "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden",
                                 "ALTER TABLE configuracion DROP COLUMN verificar_subidas", "DROP TABLE abonados_imagen"})
-            db::exec(mdl_main::instance().db(), sql);
-        mdl_main::instance().closeConnections();
-        Run r;
+            db::exec(st.main.db(), sql);
+        st.main.closeConnections();
+        Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
-        QVERIFY(db::exec(mdl_main::instance().db(), "SELECT ip_permitidas, ip_escucha FROM configuracion").next());
+        QVERIFY(db::exec(st.main.db(), "SELECT ip_permitidas, ip_escucha FROM configuracion").next());
         // Uploads are verified unless the operator says otherwise.
-        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT verificar_subidas FROM configuracion").toInt(), 1);
-        QVERIFY(db::exec(mdl_main::instance().db(), "SELECT memoria FROM abonados_imagen").isActive());
-        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM sqlite_master WHERE name = 'abonados_eventos_orden'").toInt(), 1);
+        QCOMPARE(db::scalar(st.main.db(), "SELECT verificar_subidas FROM configuracion").toInt(), 1);
+        QVERIFY(db::exec(st.main.db(), "SELECT memoria FROM abonados_imagen").isActive());
+        QCOMPARE(db::scalar(st.main.db(), "SELECT count(*) FROM sqlite_master WHERE name = 'abonados_eventos_orden'").toInt(), 1);
     }
 
     void missingDatabaseIsRestoredFromBackup()
     {
-        Station st;
-        db::exec(mdl_main::instance().db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
+        TestStation st;
+        db::exec(st.main.db(), "UPDATE provincias SET descripcion = 'MARCA' WHERE id_provincia = 1");
         // A copy made by an older station, without the newer operations.
-        db::exec(mdl_main::instance().db(), "DELETE FROM operaciones WHERE id_operacion = 17");
-        mdl_main::instance().closeConnections();
+        db::exec(st.main.db(), "DELETE FROM operaciones WHERE id_operacion = 17");
+        st.main.closeConnections();
         QVERIFY(QFile::rename(st.path("sorvent20.mdb"), st.path("sorvent20.bkp")));
-        Run r;
+        Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
         QVERIFY(st.messages.lastText().contains("sorvent20.bkp"));
-        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
+        QCOMPARE(db::scalar(st.main.db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
                  QString("MARCA"));
-        QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM operaciones WHERE id_operacion = 17").toInt(), 1);
+        QCOMPARE(db::scalar(st.main.db(), "SELECT count(*) FROM operaciones WHERE id_operacion = 17").toInt(), 1);
         QVERIFY(QFile::exists(st.path("sorvent20.bkp")));
     }
 
     void loginAndLevels()
     {
-        Station st;
-        Run r;
+        TestStation st;
+        Run r(st);
         r.init();
-        QSqlDatabase c = mdl_main::instance().db();
+        QSqlDatabase c = st.main.db();
         db::exec(c, "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1000, 'PEÑA', 'AB12', 2), "
                     "(1001, 'O''NEIL', 'X''Y1', 3)");
         w_login* login = r.shell.login();
@@ -270,14 +271,14 @@ private slots:
         QVERIFY(!login->wf_login("ADMINISTRADOR", "9999"));
         QVERIFY(!login->wf_login("x' OR '1'='1", "x' OR '1'='1"));
         QCOMPARE(st.messages.lastText(), QString("Acceso denegado"));
-        QCOMPARE(mdl_main::instance().currentUser, 0);
+        QCOMPARE(st.main.currentUser, 0);
 
         // Case is ignored, Spanish letters included; quotes are just characters.
         QVERIFY(login->wf_login("o'neil", "x'y1"));
-        QCOMPARE(mdl_main::instance().currentUser, 1001);
-        QCOMPARE(mdl_main::instance().currentLevel, 3);
+        QCOMPARE(st.main.currentUser, 1001);
+        QCOMPARE(st.main.currentLevel, 3);
         QVERIFY(login->wf_login("peña", "ab12"));
-        QCOMPARE(mdl_main::instance().currentLevel, 2);
+        QCOMPARE(st.main.currentLevel, 2);
         for (const char* k : {"cb_parametros", "cb_log", "cb_configuracion"})
             QVERIFY(!r.key(k)->isEnabled());
         for (const char* k : {"cb_abonados", "cb_panel", "cb_usuarios", "cb_salir"})
@@ -287,21 +288,21 @@ private slots:
 
     void enterInPasswordLogsInAndCancelEnds()
     {
-        Station st;
+        TestStation st;
         {
-            Run r;
+            Run r(st);
             r.init();
             w_login* login = r.shell.login();
             login->sle_password->setText("1234");
             QTest::keyClick(login->sle_password, Qt::Key_Return);
             QTRY_VERIFY(!r.shell.login());
-            QCOMPARE(mdl_main::instance().currentLevel, 1);
+            QCOMPARE(st.main.currentLevel, 1);
             QVERIFY(r.key("cb_parametros")->isEnabled());
             QCOMPARE(r.endCode, -1);
         }
-        mdl_main::instance().currentUser = 0;
+        st.main.currentUser = 0;
         {
-            Run r;
+            Run r(st);
             r.init();
             r.shell.login()->cb_cancelar->trigger();
             QCOMPARE(r.endCode, 0);

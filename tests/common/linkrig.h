@@ -2,15 +2,14 @@
 // A link under test: its own mdl_trans on fake devices, a fake console and a
 // settable clock, in a fresh station (ip_port 5000).
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
 #include "linkfakes.h"
 #include "testsupport.h"
 
 struct LinkRig {
-    Station st;
+    TestStation st;
     FakeSerialPort com;
     FakeDatagramSocket ip;
     FakeConsole console;
@@ -19,10 +18,10 @@ struct LinkRig {
 
     LinkRig()
     {
-        db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
-        mdl_main::instance().portOpen = true;
+        db::exec(st.main.db(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
+        st.main.portOpen = true;
         com.setSettings(QStringLiteral("110,N,8,2"));
-        link.setHost(&stationLinkHost());
+        link.setHost(&st);
         link.setDevices(&com, &ip);
         link.setConsole(&console);
         link.setClock(clock.fn());

@@ -1,7 +1,5 @@
 #include "testsupport.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
 #include "data/db.h"
 #include "data/seed.h"
 #include "link/mdl_trans.h"
@@ -20,6 +18,8 @@
 void RecordingMessages::show(const QString& title, const QString& text, Icon icon)
 {
     shown.append({title, text, icon, QRect()});
+    if (whileShown)
+        std::exchange(whileShown, {})();
 }
 
 void RecordingMessages::showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep)
@@ -43,16 +43,8 @@ bool RecordingMessages::sawText(const QString& text) const
     return false;
 }
 
-Station::Station(bool createDb, bool demoSubscribers)
+TestStation::TestStation(bool createDb, bool demoSubscribers) : Station(messages, m_dir.path())
 {
-    mdl_main& m = mdl_main::instance();
-    m.reset();
-    mdl_trans::instance().setHost(&stationLinkHost());
-    mdl_trans::instance().setConsole(nullptr);
-    mdl_trans::instance().setClock(nullptr);
-    mdl_trans::instance().reset();
-    m.setProgramDir(m_dir.path());
-    MessageService::setInstance(&messages);
     if (createDb) {
         // Seeding takes a while under the sanitizers: make each kind of
         // database once per test program and copy it.
@@ -66,15 +58,14 @@ Station::Station(bool createDb, bool demoSubscribers)
     }
 }
 
-Station::~Station()
-{
-    mdl_main::instance().reset();
-    MessageService::setInstance(nullptr);
-}
-
-QString Station::path(const QString& name) const
+QString TestStation::path(const QString& name) const
 {
     return m_dir.filePath(name);
+}
+
+QSqlDatabase stationDb()
+{
+    return QSqlDatabase::database(mdl_main::DbConnection, false);
 }
 
 Pty::Pty()

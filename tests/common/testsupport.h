@@ -3,10 +3,12 @@
 // test, a message service that records what would be shown, and a real
 // pseudo-terminal for serial tests.
 
+#include "app/station.h"
 #include "data/messages.h"
 
 #include <QList>
 #include <QQueue>
+#include <QSqlDatabase>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
@@ -27,6 +29,9 @@ public:
     QList<QString> asked;
     QList<Default> defaults; // the default answer of each question asked
     QQueue<bool> answers; // next answers to questions; No when empty
+    // Runs once, right after the next box is recorded: what happens while a
+    // modal box would be open.
+    std::function<void()> whileShown;
 
     bool sawText(const QString& text) const;
     QString lastText() const { return shown.isEmpty() ? QString() : shown.last().text; }
@@ -34,21 +39,28 @@ public:
     void clear() { shown.clear(); asked.clear(); defaults.clear(); answers.clear(); }
 };
 
-// One station per test: a temporary program directory and reset globals.
-class Station {
+// What a test station is built on: its own program directory and a message
+// service that records.
+struct TestStationGround {
+    QTemporaryDir m_dir;
+    RecordingMessages messages;
+};
+
+// One station per test, in a temporary program directory: its pieces
+// (main, trans, search, editor, reports) and the context windows get (ctx).
+class TestStation : public TestStationGround, public Station {
 public:
     // Creates the directory; with `createDb` also a fresh database (demo
-    // catalogue; demo subscribers when asked) opened as the shared connection.
-    explicit Station(bool createDb = true, bool demoSubscribers = false);
-    ~Station();
+    // catalogue; demo subscribers when asked) opened as the station's connection.
+    explicit TestStation(bool createDb = true, bool demoSubscribers = false);
 
     QString dir() const { return m_dir.path(); }
     QString path(const QString& name) const;
-    RecordingMessages messages;
-
-private:
-    QTemporaryDir m_dir;
 };
+
+// The connection of the station under test (every station opens its
+// database under one connection name).
+QSqlDatabase stationDb();
 
 // A pseudo-terminal pair: the test holds the master, the station opens the
 // slave through a "COMn" link in the program directory.

@@ -4,8 +4,8 @@
 #include "common/linkfakes.h"
 #include "common/testsupport.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_pictures.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
@@ -27,7 +27,7 @@ namespace {
 
 QSqlDatabase conn()
 {
-    return mdl_main::instance().db();
+    return stationDb();
 }
 
 int scalarInt(const QString& sql, const QVariantList& values = {})
@@ -73,21 +73,21 @@ int rowOf(QTableWidget* g, int seccion)
 // One station with the demo subscribers, the station's link on fake devices,
 // and an open console.
 struct Console {
-    Station st{true, true};
+    TestStation st{true, true};
     FakeSerialPort com;
     FakeDatagramSocket ip;
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = st.trans;
     std::unique_ptr<w_panel> w;
 
     explicit Console(int level = 1)
     {
         db::exec(conn(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
-        mdl_main::instance().portOpen = true;
-        mdl_main::instance().currentUser = 1;
-        mdl_main::instance().currentLevel = level;
+        st.main.portOpen = true;
+        st.main.currentUser = 1;
+        st.main.currentLevel = level;
         link.setDevices(&com, &ip);
         link.reset();
-        w = std::make_unique<w_panel>();
+        w = std::make_unique<w_panel>(st.ctx);
         w->show();
     }
     ~Console()
@@ -528,17 +528,8 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     // A box opened from inside an answer would run a nested event loop in
     // which the line keeps delivering: here the same answer arrives again
     // while the first box is shown.
-    struct LineThatKeepsDelivering : RecordingMessages {
-        std::function<void()> whileShown;
-        void show(const QString& title, const QString& text, Icon icon) override
-        {
-            RecordingMessages::show(title, text, icon);
-            if (whileShown)
-                std::exchange(whileShown, {})();
-        }
-    } messages;
     Console c;
-    MessageService::setInstance(&messages);
+    RecordingMessages& messages = c.st.messages;
     c.w->wf_muestraabonado(1);
 
     // The first two sections of the memory are read; the first cannot be

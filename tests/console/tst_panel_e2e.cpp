@@ -7,8 +7,8 @@
 #include "common/panelimage.h"
 #include "common/testsupport.h"
 
-#include "app/mdl_main.h"
-#include "app/ui_pictures.h"
+#include "session/mdl_main.h"
+#include "ui/ui_pictures.h"
 #include "communicator.h"
 #include "console/w_comparar.h"
 #include "console/w_panel.h"
@@ -39,21 +39,21 @@ namespace {
 // The station with its real device adapters, the console window and the
 // simulated panel reachable by modem and by its IP communicator.
 struct Desk {
-    Station st{true, true};
+    TestStation st{true, true};
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
     QtUdpSocketAdapter ip;
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = st.trans;
     Panel panel;
     Modem modem{&panel};
     Communicator comm{&panel};
-    QSqlDatabase c = mdl_main::instance().db();
+    QSqlDatabase c = st.main.db();
 
     Desk()
     {
-        mdl_main::instance().portOpen = true;
-        mdl_main::instance().currentUser = 1;
-        mdl_main::instance().currentLevel = 1;
+        st.main.portOpen = true;
+        st.main.currentUser = 1;
+        st.main.currentLevel = 1;
         const quint16 ipPort = freeUdpPort();
         db::exec(c, QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
         com.setCommPort(1);
@@ -106,7 +106,7 @@ void pick(w_panel& w, const QString& code)
 
 int subscriberOf(const QString& code)
 {
-    return db::scalar(mdl_main::instance().db(), QStringLiteral("SELECT id_abonado FROM abonados WHERE codigo = ?"),
+    return db::scalar(stationDb(), QStringLiteral("SELECT id_abonado FROM abonados WHERE codigo = ?"),
                       {code})
         .toInt();
 }
@@ -193,7 +193,7 @@ void job(Desk& d, w_panel& w, int subscriber)
 // The operations the session logged, in order.
 QString loggedOperations()
 {
-    return db::scalar(mdl_main::instance().db(),
+    return db::scalar(stationDb(),
                       QStringLiteral("SELECT group_concat(id_operacion) FROM (SELECT id_operacion FROM "
                                      "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 6, 7, 8, 10, 15, 18) "
                                      "ORDER BY rowid)"))
@@ -216,7 +216,7 @@ void tst_panel_e2e::modemSession()
     Desk d;
     QVERIFY(d.start());
     {
-        w_panel w;
+        w_panel w(d.st.ctx);
         w.show();
         QVERIFY(waitFor([&] { return d.modem.commands.contains(QStringLiteral("ATZ")); }));
         pick(w, QStringLiteral("0001"));
@@ -245,7 +245,7 @@ void tst_panel_e2e::ipCallBackSession()
     d.panel.state.panelCode = 2; // the NX-16 model of subscriber 0002
     QVERIFY(d.start());
     {
-        w_panel w;
+        w_panel w(d.st.ctx);
         w.show();
         pick(w, QStringLiteral("0002"));
         QVERIFY(!QTest::currentTestFailed());
@@ -281,7 +281,7 @@ void tst_panel_e2e::wrongAccessCodeIsNoSession()
     d.panel.state.accessCode = QStringLiteral("9999"); // the station has 1234
     QVERIFY(d.start());
     {
-        w_panel w;
+        w_panel w(d.st.ctx);
         w.show();
         pick(w, QStringLiteral("0001"));
         QVERIFY(!QTest::currentTestFailed());
@@ -325,7 +325,7 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
 {
     Desk d;
     QVERIFY(d.start());
-    w_panel w;
+    w_panel w(d.st.ctx);
     w.show();
     pick(w, QStringLiteral("0001"));
     QVERIFY(!QTest::currentTestFailed());

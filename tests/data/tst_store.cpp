@@ -3,7 +3,7 @@
 
 #include "testsupport.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "data/db.h"
 #include "data/panel_image_store.h"
 #include "data/shared_ops.h"
@@ -14,7 +14,7 @@
 class tst_store : public QObject {
     Q_OBJECT
 
-    static QSqlDatabase c() { return mdl_main::instance().db(); }
+    static QSqlDatabase c() { return stationDb(); }
     static int count(const QString& sql, const QVariantList& v = {}) { return db::scalar(c(), sql, v).toInt(); }
 
     static void addSubscriber(int id, int panel = 1, int conf = 1)
@@ -30,11 +30,11 @@ private slots:
     // up when its time is over.
     void quickCheckAndItsTimeLimit()
     {
-        Station st;
+        TestStation st;
         QCOMPARE(db::quickCheck(c(), 10000), db::Check::Sound);
         QCOMPARE(db::quickCheck(c(), -1), db::Check::Unfinished);
         QVERIFY(db::exec(c(), "SELECT count(*) FROM provincias").next()); // the connection goes on
-        mdl_main::instance().closeConnections();
+        st.main.closeConnections();
         QVERIFY(damageTable(st.path(mdl_main::DbFile), "provincias"));
         db::open(mdl_main::DbConnection, st.path(mdl_main::DbFile));
         QString detail;
@@ -46,7 +46,7 @@ private slots:
     // rest, and goes with its subscriber.
     void knownPanelImageMerges()
     {
-        Station st;
+        TestStation st;
         addSubscriber(1);
         QVERIFY(!panel_image::read(c(), 1));
         QByteArray bytes(panel_image::Size, '\x11'), known(panel_image::Size, '\0');
@@ -67,7 +67,7 @@ private slots:
 
     void cascadesAndRefusals()
     {
-        Station st;
+        TestStation st;
         db::exec(c(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (2, 'COPIA')");
         db::exec(c(), "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, "
                       "id_estado) SELECT 2, id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores "
@@ -96,7 +96,7 @@ private slots:
 
     void newNumbers()
     {
-        Station st;
+        TestStation st;
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 1);
         addSubscriber(1);
         addSubscriber(2);
@@ -116,7 +116,7 @@ private slots:
 
     void datesCompareChronologically()
     {
-        Station st;
+        TestStation st;
         addSubscriber(1);
         // Inserted out of order, across a month and a year boundary.
         for (const char* f : {"2024-10-02 08:00:00", "2024-09-30 23:59:59", "2025-01-01 00:00:00", "2024-10-02 07:59:00"})
@@ -134,8 +134,8 @@ private slots:
 
     void logRows()
     {
-        Station st;
-        mdl_main& m = mdl_main::instance();
+        TestStation st;
+        mdl_main& m = st.main;
         m.currentUser = 1;
         m.f_log(1);
         m.f_log(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
@@ -158,7 +158,7 @@ private slots:
 
     void seedingFromTemplate()
     {
-        Station st;
+        TestStation st;
         addSubscriber(1);
         const int all = count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1");
         QVERIFY(f_copiavalores(c(), 1, 1, 999, 1));
@@ -198,7 +198,7 @@ private slots:
     // marks: each owner reads and writes its own rows only.
     void valuesAndMarksByOwner()
     {
-        Station st;
+        TestStation st;
         addSubscriber(1);
         addSubscriber(2);
         f_copiavalores(c(), 1, 1, 999, 1);
@@ -243,8 +243,8 @@ private slots:
 
     void messageCatalogue()
     {
-        Station st;
-        mdl_main& m = mdl_main::instance();
+        TestStation st;
+        mdl_main& m = st.main;
         m.f_mensaje(102);
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(st.messages.lastText(), QString("No se pudo abrir el puerto de comunicaciones"));
@@ -257,7 +257,7 @@ private slots:
 
     void demoCatalogueIsConsistent()
     {
-        Station st(true, true);
+        TestStation st(true, true);
         for (int panel : {1, 2}) {
             // Address ranges of the sections, as the transfer lays them out.
             QSqlQuery q = db::exec(c(),

@@ -6,8 +6,7 @@
 
 #include "fuzz_support.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "app/station.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
@@ -82,7 +81,7 @@ const QString kUpdate = QStringLiteral("fuzz-novedades");
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const QString dir = fuzz::station();
+    static const QString dir = fuzz::station().main.programDir();
     static const QString pristineDb = QDir(dir).filePath(QStringLiteral("pristine.mdb"));
     static const QString pristineUpdate = QDir(dir).filePath(QStringLiteral("pristine-novedades.mdb"));
     static const QString dbFile = QDir(dir).filePath(mdl_main::DbFile);
@@ -164,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         f_copiavalores(station, 1, 1, 999, 1);
         db::exec(station, QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1"));
         static mdl_trans link;
-        link.setHost(&stationLinkHost());
+        link.setHost(&fuzz::station());
         link.forTestSetWritePending(true);
         link.f_cargatransferencia(1);
         link.forTestSetWritePending(false);

@@ -1,6 +1,6 @@
 #include "fuzz_support.h"
 
-#include "app/mdl_main.h"
+#include "app/station.h"
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/seed.h"
@@ -24,11 +24,8 @@ public:
 
 } // namespace
 
-QString station()
+Station& station()
 {
-    static QString dir;
-    if (!dir.isEmpty())
-        return dir;
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
@@ -36,14 +33,18 @@ QString station()
     // The link's diagnostics would flood the fuzzer's output.
     QLoggingCategory::setFilterRules(QStringLiteral("sorvent.*=false"));
     static Silent silent;
-    MessageService::setInstance(&silent);
     static QTemporaryDir tmp;
-    dir = tmp.path();
-    mdl_main::instance().setProgramDir(dir);
-    const QString file = QDir(dir).filePath(mdl_main::DbFile);
-    seed::createStationDatabase(file, true);
-    db::open(mdl_main::DbConnection, file);
-    return dir;
+    // Never destroyed: at exit the toolkit's connection registry may be gone
+    // before a static station could close its connections.
+    static Station& st = *new Station(silent, tmp.path());
+    static bool ready = false;
+    if (!ready) {
+        const QString file = QDir(tmp.path()).filePath(mdl_main::DbFile);
+        seed::createStationDatabase(file, true);
+        db::open(mdl_main::DbConnection, file);
+        ready = true;
+    }
+    return st;
 }
 
 void require(bool condition, const char* what)

@@ -5,12 +5,13 @@
 
 #include <QString>
 
+class Station;
+
 namespace fuzz {
 
-// Once per process: the application object, the station's database (demo
-// catalogue and subscribers) and a silent message service. Returns the
-// program directory.
-QString station();
+// Once per process: the application object and a station with a silent
+// message service and its database (demo catalogue and subscribers).
+Station& station();
 
 // A broken invariant is a finding: the harness aborts with `what`.
 void require(bool condition, const char* what);

@@ -8,8 +8,7 @@
 #include "common/linkfakes.h"
 #include "fuzz_support.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "app/station.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
 
@@ -20,10 +19,11 @@
 
 class LinkHarness {
 public:
+    Station& st = fuzz::station();
+
     LinkHarness()
     {
-        fuzz::station();
-        mdl_main::instance().portOpen = true;
+        st.main.portOpen = true;
         com.setSettings(QStringLiteral("110,N,8,2"));
         link.setDevices(&com, &ip);
         link.setConsole(&console);
@@ -74,13 +74,13 @@ private:
     void begin(uint8_t scenario)
     {
         link.reset();
-        link.setHost(&stationLinkHost());
-        mdl_main::instance().portOpen = true;
+        link.setHost(&st);
+        st.main.portOpen = true;
         com.close();
         ip.close();
         com.takeWritten();
         ip.sent.clear();
-        const QSqlDatabase c = mdl_main::instance().db();
+        const QSqlDatabase c = st.main.db();
         db::exec(c, QStringLiteral("DELETE FROM abonados_eventos"));
         db::exec(c, QStringLiteral("UPDATE configuracion SET ip_permitidas = ? WHERE id_configuracion = 1"),
                  {scenario & 0x80 ? QVariant(QStringLiteral("127.0.0.1, 10.0.0.0/8")) : QVariant()});

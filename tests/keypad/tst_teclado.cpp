@@ -25,7 +25,7 @@ namespace {
 
 // A keypad on a fake port, its timers stopped so the test drives them.
 struct Rig {
-    Station st;
+    TestStation st;
     FakeSerialPort com;
     std::unique_ptr<w_teclado> w;
     QByteArray opening; // written while the window opened
@@ -33,8 +33,8 @@ struct Rig {
     Rig()
     {
         com.open();
-        mdl_trans::instance().setDevices(&com, nullptr);
-        w = std::make_unique<w_teclado>();
+        st.trans.setDevices(&com, nullptr);
+        w = std::make_unique<w_teclado>(st.ctx);
         w->show();
         w->Timer1->stop();
         w->Timer2->stop();
@@ -44,7 +44,7 @@ struct Rig {
     ~Rig()
     {
         w.reset();
-        mdl_trans::instance().setDevices(nullptr, nullptr);
+        st.trans.setDevices(nullptr, nullptr);
     }
     void ticks(int n)
     {
@@ -87,7 +87,7 @@ private slots:
 void tst_teclado::portFromOpeningToClosing()
 {
     Rig r;
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = r.st.trans;
     // The open port is closed and reopened, and the LED state asked for.
     QCOMPARE(r.com.closes, 1);
     QCOMPARE(r.opening, QByteArray("AT@L\r"));
@@ -200,24 +200,24 @@ void tst_teclado::receivedLinesLightTheLeds()
 
 void tst_teclado::toolbarOpensTheRealKeypad()
 {
-    Station st;
-    w_main w;
-    registerWindows(w);
+    TestStation st;
+    w_main w(st.ctx);
+    registerWindows(w, st.ctx);
     w.registerWindow("cb_panel", [] { return new QWidget; });
     w.show();
     w.com_main->setSettings(QStringLiteral("4800,N,8,2"));
     w.action("cb_teclado")->trigger();
     auto* k = qobject_cast<w_teclado*>(w.child("cb_teclado"));
     QVERIFY(k);
-    QVERIFY(mdl_trans::instance().keypadOpen());
+    QVERIFY(st.trans.keypadOpen());
     w.action("cb_panel")->trigger();
     QTRY_VERIFY(!w.child("cb_teclado"));
-    QVERIFY(!mdl_trans::instance().keypadOpen());
+    QVERIFY(!st.trans.keypadOpen());
 }
 
 void tst_teclado::drivesTheSimulatedInterface()
 {
-    Station st;
+    TestStation st;
     panelsim::Panel panel;
     panel.state.zonesOpen = 0x0004;   // zone 3
     panel.state.alarmMemory = 0x0100; // zone 9
@@ -227,11 +227,11 @@ void tst_teclado::drivesTheSimulatedInterface()
     QtSerialPortAdapter com(st.dir());
     com.setCommPort(1);
     com.setSettings(QStringLiteral("4800,N,8,2"));
-    mdl_trans::instance().setDevices(&com, nullptr);
+    st.trans.setDevices(&com, nullptr);
     int beeps = 0;
     w_teclado::beep = [&beeps] { ++beeps; };
     {
-        w_teclado w;
+        w_teclado w(st.ctx);
         w.show();
         w.Timer1->stop();
         w.Timer2->stop();
@@ -285,7 +285,7 @@ void tst_teclado::drivesTheSimulatedInterface()
         QTRY_COMPARE(iface->commands, (QStringList{"AT@L", "AT@T1"}));
     }
     w_teclado::beep = [] {};
-    mdl_trans::instance().setDevices(nullptr, nullptr);
+    st.trans.setDevices(nullptr, nullptr);
     com.close();
 }
 

@@ -6,8 +6,7 @@
 #include "common/linkfakes.h"
 #include "common/testsupport.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
@@ -25,7 +24,7 @@ using namespace panelsim;
 namespace {
 
 struct Session {
-    Station st;
+    TestStation st;
     FakeConsole console;
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
@@ -38,9 +37,9 @@ struct Session {
 
     Session()
     {
-        db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
-        mdl_main::instance().portOpen = true;
-        link.setHost(&stationLinkHost());
+        db::exec(st.main.db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
+        st.main.portOpen = true;
+        link.setHost(&st);
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         link.setConsole(&console);
@@ -344,7 +343,7 @@ void tst_endtoend::lostDeviceEndsTheCall()
     Session s;
     Pty line;
     QVERIFY(line.ok() && line.linkAs(s.st.dir(), 1));
-    mdl_main::instance().com_main = &s.com;
+    s.st.main.com_main = &s.com;
     QVERIFY(s.link.img_connect_Click());
     QByteArray heard;
     QVERIFY(waitFor([&] { return (heard += line.readAvailable()).contains("ATDT5550101\r"); }));
@@ -356,7 +355,7 @@ void tst_endtoend::lostDeviceEndsTheCall()
     QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
     QCOMPARE(s.st.messages.lastTitle(), QStringLiteral("Error 102"));
     QVERIFY(!s.com.isOpen());
-    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
+    QCOMPARE(s.st.main.portStatusPicture, QStringLiteral("modem_no"));
     for (int i = 0; i < 200; ++i)
         s.link.tick();
     QCoreApplication::processEvents();
@@ -366,9 +365,9 @@ void tst_endtoend::lostDeviceEndsTheCall()
     Pty again;
     QVERIFY(again.ok() && again.linkAs(s.st.dir(), 1));
     int port = 1;
-    QVERIFY(mdl_main::instance().f_abrepuerto(1, port, QStringLiteral("Modem")));
+    QVERIFY(s.st.main.f_abrepuerto(1, port, QStringLiteral("Modem")));
     QVERIFY(s.com.isOpen());
-    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_si"));
+    QCOMPARE(s.st.main.portStatusPicture, QStringLiteral("modem_si"));
 }
 
 QTEST_GUILESS_MAIN(tst_endtoend)

@@ -4,7 +4,7 @@
 
 #include "common/testsupport.h"
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
@@ -23,16 +23,16 @@ private slots:
 
 void tst_mainwiring::devicesReachTheLink()
 {
-    Station st;
+    TestStation st;
     QUdpSocket probe;
     QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
     const quint16 port = probe.localPort();
     probe.close();
-    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {port});
+    db::exec(st.main.db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {port});
 
-    mdl_trans& link = mdl_trans::instance();
+    mdl_trans& link = st.trans;
     {
-        w_main w;
+        w_main w(st.ctx);
         QCOMPARE(link.comPort(), w.com_main);
         QCOMPARE(link.ipSocket(), w.IP_server);
         QCOMPARE(w.IP_server->objectName(), QStringLiteral("IP_server"));

@@ -11,7 +11,7 @@ namespace {
 // that each case knows its whole memory layout.
 struct TransferRig : LinkRig {
     static constexpr int Subscriber = 7;
-    QSqlDatabase c = mdl_main::instance().db();
+    QSqlDatabase c = st.main.db();
 
     TransferRig()
     {

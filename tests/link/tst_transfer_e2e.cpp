@@ -6,8 +6,7 @@
 #include "common/panelimage.h"
 #include "common/testsupport.h"
 
-#include "app/link_host.h"
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "communicator.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
@@ -26,7 +25,7 @@ using namespace panelimage;
 namespace {
 
 struct Session {
-    Station st{true, true};
+    TestStation st{true, true};
     FakeConsole console;
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
@@ -35,15 +34,15 @@ struct Session {
     Panel panel;
     Modem modem{&panel};
     Communicator comm{&panel};
-    QSqlDatabase c = mdl_main::instance().db();
+    QSqlDatabase c = st.main.db();
     const bool overIp;
     bool started = false;
 
     Session(int subscriber, bool overIp)
         : overIp(overIp)
     {
-        mdl_main::instance().portOpen = true;
-        link.setHost(&stationLinkHost());
+        st.main.portOpen = true;
+        link.setHost(&st);
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         console.il_abonado = subscriber;

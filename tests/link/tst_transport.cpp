@@ -36,7 +36,7 @@ void tst_transport::modemReset()
     r.link.f_reseteamodem();
     QCOMPARE(r.com.closes, 1);
     QCOMPARE(r.com.takeWritten(), QByteArray("ATZ\r"));
-    mdl_main::instance().portOpen = false;
+    r.st.main.portOpen = false;
     r.link.f_reseteamodem();
     QVERIFY(!r.com.isOpen());
     QVERIFY(r.com.written.isEmpty());
@@ -373,7 +373,7 @@ void tst_transport::portOrSocketUnavailable()
 
     // No settings row: message 101 and no wait either.
     r.ip.canBind = true;
-    db::exec(mdl_main::instance().db(), QStringLiteral("DELETE FROM configuracion"));
+    db::exec(r.st.main.db(), QStringLiteral("DELETE FROM configuracion"));
     r.link.f_esperaip();
     QVERIFY(!r.link.waitingForCall());
     QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 101"));
@@ -461,8 +461,8 @@ void tst_transport::modemWordsOnlyOutsideFrames()
 void tst_transport::ipSessionBelongsToItsPanel()
 {
     LinkRig r;
-    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/8; 127.0.0.2', "
-                                                       "ip_escucha = '127.0.0.1'"));
+    db::exec(r.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/8; 127.0.0.2', "
+                                            "ip_escucha = '127.0.0.1'"));
     r.link.f_esperaip();
     QCOMPARE(r.ip.boundAddress, QHostAddress(QStringLiteral("127.0.0.1")));
     const QHostAddress panel(QStringLiteral("10.1.2.3")), other(QStringLiteral("127.0.0.2"));
@@ -497,7 +497,7 @@ void tst_transport::ipSessionBelongsToItsPanel()
     QVERIFY(r.link.peerHost().isNull());
 
     // A list that cannot be read keeps the socket closed.
-    db::exec(mdl_main::instance().db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
+    db::exec(r.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
     r.link.f_esperaip();
     QVERIFY(!r.ip.isBound() && !r.link.waitingForCall());
 }
@@ -518,7 +518,7 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QFETCH(int, state);
     QFETCH(QString, red);
     LinkRig r;
-    mdl_main::instance().com_main = &r.com;
+    r.st.main.com_main = &r.com;
     switch (state) {
     case 0: r.link.f_llamar(QStringLiteral("1"), 900); break;
     case 1: r.link.f_doblellamada(QStringLiteral("1")); break;
@@ -531,8 +531,8 @@ void tst_transport::lostSerialDeviceEndsTheLink()
         emit r.com.commEvent(SerialPort::ErDevice);
     QCoreApplication::processEvents();
     QVERIFY(!r.com.isOpen());
-    QVERIFY(!mdl_main::instance().portOpen);
-    QCOMPARE(mdl_main::instance().portStatusPicture, QStringLiteral("modem_no"));
+    QVERIFY(!r.st.main.portOpen);
+    QCOMPARE(r.st.main.portStatusPicture, QStringLiteral("modem_no"));
     QVERIFY(!r.link.connected() && !r.link.dialling() && !r.link.waitingForConnect() && !r.link.waitingForCall());
     if (red.isEmpty()) {
         QVERIFY(r.st.messages.shown.isEmpty());

@@ -2,7 +2,7 @@
 // A maintainer's database from which update files are exported, and a dump of
 // the catalogue tables to compare databases with.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "common/testsupport.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"
@@ -16,7 +16,7 @@
 // as each test needs and exported as the station's update file.
 class Maintainer {
 public:
-    explicit Maintainer(const Station& st) : m_st(st), m_file(st.path(QStringLiteral("mantenimiento.mdb")))
+    explicit Maintainer(const TestStation& st) : m_st(st), m_file(st.path(QStringLiteral("mantenimiento.mdb")))
     {
         QFile::copy(st.path(mdl_main::DbFile), m_file);
         db::open(kName, m_file);
@@ -28,7 +28,7 @@ public:
 
 private:
     static inline const QString kName = QStringLiteral("mantenimiento");
-    const Station& m_st;
+    const TestStation& m_st;
     QString m_file;
 };
 

@@ -12,7 +12,7 @@ class tst_catalogue_merge : public QObject {
     Q_OBJECT
 
     // Merges the station's update file; returns the error text, empty on success.
-    QString merge(const Station& st, int batchRows = 2000, QList<QPair<QString, double>>* trace = nullptr)
+    QString merge(const TestStation& st, int batchRows = 2000, QList<QPair<QString, double>>* trace = nullptr)
     {
         QString error;
         {
@@ -31,7 +31,7 @@ class tst_catalogue_merge : public QObject {
         db::close(QStringLiteral("novedades-prueba"));
         return error;
     }
-    static QSqlDatabase station() { return mdl_main::instance().db(); }
+    static QSqlDatabase station() { return stationDb(); }
     static QVariant scalar(const QString& sql) { return db::scalar(station(), sql); }
 
 private slots:
@@ -47,7 +47,7 @@ private slots:
     // quotes in texts, another template and station-only rows, in one file.
     void mergeMakesCatalogueEqualToFile()
     {
-        Station st;
+        TestStation st;
         Maintainer m(st);
         for (const char* sql : {
                  "INSERT INTO paneles VALUES (3, 'ZX-8', 'O''Brien 1.0', '3', 40)",
@@ -87,7 +87,7 @@ private slots:
 
     void emptyTableKeepsProgressAtRangeStart()
     {
-        Station st;
+        TestStation st;
         Maintainer(st).exportUpdate();
         tamper(st.path(mdl_main::UpdateFile), QStringLiteral("DELETE FROM secciones_valores"));
         QList<QPair<QString, double>> trace;
@@ -168,7 +168,7 @@ private slots:
         QFETCH(QVariantList, failingKey);
         QFETCH(QString, message);
         QFETCH(int, batch);
-        Station st;
+        TestStation st;
         Maintainer m(st);
         // Every row of the file differs from the station's, so merged rows show.
         m.exec(QStringLiteral("UPDATE paneles SET version = 'v2'"));

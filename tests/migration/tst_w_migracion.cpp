@@ -1,7 +1,7 @@
 // The start-up check and the migration window: the question, declining,
 // the merge with its progress, success and failure.
 
-#include "app/ui_messagebox.h"
+#include "ui/ui_messagebox.h"
 #include "app/ui_shell.h"
 #include "app/ui_startup_hooks.h"
 #include "catalogue_fixture.h"
@@ -41,7 +41,7 @@ class tst_w_migracion : public QObject {
     Q_OBJECT
 
     // Runs the start-up check; the window's timer is fired by hand.
-    static Seen runCheck(FakeShell& shell)
+    static Seen runCheck(TestStation& st, FakeShell& shell)
     {
         Seen seen;
         QTimer::singleShot(0, [&seen] {
@@ -54,17 +54,17 @@ class tst_w_migracion : public QObject {
             seen.percent = w->st_progreso->text();
             seen.visibleAfter = w->isVisible();
         });
-        w_migracion::f_novedades(shell, nullptr);
+        w_migracion::f_novedades(st.ctx, shell, nullptr);
         return seen;
     }
-    static int count(const QString& sql) { return db::scalar(mdl_main::instance().db(), sql).toInt(); }
+    static int count(const QString& sql) { return db::scalar(stationDb(), sql).toInt(); }
 
 private slots:
     // A file that is no update file is said, and set aside on Yes; the
     // start goes on either way.
     void unusableFileIsSetAside()
     {
-        Station st;
+        TestStation st;
         const QString file = st.path(mdl_main::UpdateFile);
         const auto write = [&](const QByteArray& bytes) {
             QFile f(file);
@@ -72,7 +72,7 @@ private slots:
         };
         FakeShell shell;
         QVERIFY(write("basura que no es una base de datos"));
-        QCOMPARE(migration::f_novedades(shell), migration::UpdateCheck::Unusable);
+        QCOMPARE(migration::f_novedades(st.main, shell), migration::UpdateCheck::Unusable);
         QCOMPARE(st.messages.asked.value(0), QStringLiteral("El archivo de novedades novedades20.mdb no se puede usar: no es una "
                                                             "base de datos.\n¿Lo aparta, renombrado con la fecha de hoy, para "
                                                             "que no se vuelva a ofrecer?"));
@@ -80,7 +80,7 @@ private slots:
 
         QVERIFY(write(QByteArray()));
         st.messages.answers << true;
-        QCOMPARE(migration::f_novedades(shell), migration::UpdateCheck::Unusable);
+        QCOMPARE(migration::f_novedades(st.main, shell), migration::UpdateCheck::Unusable);
         QVERIFY(st.messages.asked.value(1).contains(QStringLiteral("no tiene la tabla paneles con sus columnas")));
         QVERIFY(!QFile::exists(file));
         QCOMPARE(QDir(st.dir()).entryList({"novedades20-apartado-*.mdb"}).size(), 1);
@@ -92,13 +92,13 @@ private slots:
     // Through the station's own start-up hook.
     void decliningDeletesTheFile()
     {
-        Station st;
+        TestStation st;
 
         Maintainer m(st);
         m.exec(QStringLiteral("UPDATE paneles SET version = '9.9'"));
         m.exportUpdate();
         installStartupHooks();
-        AppShell app;
+        AppShell app(st);
         int ended = -1;
         app.onEnd = [&ended](int code) { ended = code; };
         st.messages.answers << false;
@@ -118,12 +118,12 @@ private slots:
 
     void decliningAReadOnlyFileEndsTheProgram()
     {
-        Station st;
+        TestStation st;
         Maintainer(st).exportUpdate();
         QFile::setPermissions(st.path(mdl_main::UpdateFile), QFileDevice::ReadOwner);
         FakeShell shell;
         st.messages.answers << false;
-        QCOMPARE(migration::f_novedades(shell), migration::UpdateCheck::Ended);
+        QCOMPARE(migration::f_novedades(st.main, shell), migration::UpdateCheck::Ended);
         QCOMPARE(st.messages.lastText(), QStringLiteral("No se pudo acceder en modo exclusivo al archivo."));
         QCOMPARE(st.messages.lastTitle(), QStringLiteral("Error"));
         QCOMPARE(shell.endedWith, 1);
@@ -132,13 +132,13 @@ private slots:
 
     void acceptingMergesShowsProgressAndDeletesTheFile()
     {
-        Station st;
+        TestStation st;
         Maintainer m(st);
         m.exec(QStringLiteral("UPDATE secciones_items SET descripcion = 'Ítem ''nuevo'''"));
         m.exportUpdate();
         FakeShell shell;
         st.messages.answers << true;
-        const Seen seen = runCheck(shell);
+        const Seen seen = runCheck(st, shell);
 
         QVERIFY(seen.shown && !seen.visibleAfter);
         QCOMPARE(seen.caption, QStringLiteral("Configuraciones..."));
@@ -155,14 +155,14 @@ private slots:
 
     void failureEndsTheProgramAndKeepsTheFile()
     {
-        Station st;
+        TestStation st;
         Maintainer m(st);
         m.exec(QStringLiteral("UPDATE paneles SET version = 'nueva'"));
         m.exportUpdate();
         tamper(st.path(mdl_main::UpdateFile), QStringLiteral("UPDATE secciones SET tipo = NULL WHERE id_panel = 2 AND id_seccion = 5"));
         FakeShell shell;
         st.messages.answers << true;
-        const Seen seen = runCheck(shell);
+        const Seen seen = runCheck(st, shell);
 
         QVERIFY(seen.shown && !seen.visibleAfter);
         QCOMPARE(shell.endedWith, 1);
@@ -176,10 +176,10 @@ private slots:
 
     void cannotBeClosedWhileMerging()
     {
-        Station st;
+        TestStation st;
         Maintainer(st).exportUpdate();
         db::open(mdl_main::UpdateConnection, st.path(mdl_main::UpdateFile));
-        w_migracion w;
+        w_migracion w(st.ctx);
         QVERIFY(w.tmr_migracion->isSingleShot() && w.tmr_migracion->isActive() && w.tmr_migracion->interval() == 1000);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));

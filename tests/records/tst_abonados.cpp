@@ -2,9 +2,9 @@
 // access levels, what a failed save leaves behind, and what the record asks
 // before a code is repeated or typing is lost.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"
@@ -26,7 +26,7 @@ namespace {
 
 QVariant one(const QString& sql, const QVariantList& values = {})
 {
-    return db::scalar(mdl_main::instance().db(), sql, values);
+    return db::scalar(stationDb(), sql, values);
 }
 
 void choose(QComboBox* c, int key)
@@ -39,7 +39,7 @@ void choose(QComboBox* c, int key)
 QStringList values(const QString& table, const QString& where, const QVariantList& keys)
 {
     QStringList out;
-    QSqlQuery q = db::exec(mdl_main::instance().db(),
+    QSqlQuery q = db::exec(stationDb(),
                            QString("SELECT id_seccion || '/' || id_item || '/' || valor || '/' || id_estado FROM %1 "
                                    "WHERE %2 ORDER BY id_seccion, id_item").arg(table, where), keys);
     while (q.next())
@@ -69,7 +69,6 @@ bool editing(const w_abonados& w)
 class tst_abonados : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SearchContext::instance().reset(); mdl_main::instance().currentLevel = 1; }
 
     void opensFromTheMainToolbarByLevel();
     void checksInOrderThenFirstSubscriberIsSeeded();
@@ -83,9 +82,9 @@ private slots:
 
 void tst_abonados::opensFromTheMainToolbarByLevel()
 {
-    Station st(true, true);
-    w_main m;
-    registerWindows(m);
+    TestStation st(true, true);
+    w_main m(st.ctx);
+    registerWindows(m, st.ctx);
     m.action("cb_abonados")->trigger();
     auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));
     QVERIFY(w);
@@ -106,7 +105,7 @@ void tst_abonados::opensFromTheMainToolbarByLevel()
     QCOMPARE(w->il_abonado, 2);
     QCOMPARE(w->campo(3), QString("SAN MARTÍN"));
 
-    mdl_main::instance().currentLevel = 3;
+    st.main.currentLevel = 3;
     w->wf_muestradatos(1);
     QVERIFY(w->cb_buscar->isEnabled() && !w->cb_alta->isEnabled() && !w->cb_baja->isEnabled() && !w->cb_modificar->isEnabled());
     // Printing is allowed at every level: the subscriber list, beside the record.
@@ -117,8 +116,8 @@ void tst_abonados::opensFromTheMainToolbarByLevel()
 
 void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
 {
-    Station st(true, false);
-    w_abonados w;
+    TestStation st(true, false);
+    w_abonados w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.cb_alta->trigger();
@@ -190,10 +189,10 @@ void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
 
 void tst_abonados::editingKeepsModelTemplateAndValues()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     one("UPDATE abonados_valores SET valor = 'ZZ', id_estado = -1 WHERE id_abonado = 1 AND id_seccion = 1");
     const QStringList before = subscriberValues(1);
-    w_abonados w;
+    w_abonados w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.wf_muestradatos(1);
@@ -224,9 +223,9 @@ void tst_abonados::editingKeepsModelTemplateAndValues()
 
 void tst_abonados::deleteCascadesAndTheNumberIsReused()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     one("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (2, 2, 5, 1, 0)");
-    w_abonados w;
+    w_abonados w(st.ctx);
     w.wf_muestradatos(2);
     w.cb_baja->trigger(); // answered No
     QCOMPARE(st.messages.asked, QStringList{"¿Está seguro de borrar este item?"});
@@ -257,8 +256,8 @@ void tst_abonados::deleteCascadesAndTheNumberIsReused()
 
 void tst_abonados::failedSaveChangesNothingCancelRestores()
 {
-    Station st(true, true);
-    w_abonados w;
+    TestStation st(true, true);
+    w_abonados w(st.ctx);
     w.wf_muestradatos(1);
     // The seeding fails after the row went in: the row must go too.
     one("CREATE TRIGGER falla BEFORE INSERT ON abonados_valores BEGIN SELECT RAISE(ABORT, 'x'); END");
@@ -287,8 +286,8 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
 
 void tst_abonados::enteringABoxSelectsItsText()
 {
-    Station st(true, true);
-    w_abonados w;
+    TestStation st(true, true);
+    w_abonados w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     w.wf_muestradatos(1);
@@ -301,8 +300,8 @@ void tst_abonados::enteringABoxSelectsItsText()
 
 void tst_abonados::repeatedCodeIsADecision()
 {
-    Station st(true, true);
-    w_abonados w;
+    TestStation st(true, true);
+    w_abonados w(st.ctx);
     w.wf_muestradatos(1);
     // Its own code, or a new one, asks nothing.
     w.cb_modificar->trigger();
@@ -327,12 +326,12 @@ void tst_abonados::repeatedCodeIsADecision()
 
 void tst_abonados::inTheMainWindow()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     one("UPDATE abonados SET calle = ? WHERE id_abonado = 1", {QString("AVENIDA ") + QString("X").repeated(70)});
-    w_main m;
+    w_main m(st.ctx);
     int ended = -1;
     m.endProgram = [&](int c) { ended = c; };
-    registerWindows(m);
+    registerWindows(m, st.ctx);
     m.show();
     m.action("cb_abonados")->trigger();
     auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));

@@ -3,7 +3,7 @@
 // the picked number (by button, double click or Enter) to the window
 // registered for the mode.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "records/search_context.h"
@@ -23,7 +23,7 @@ namespace {
 void addSubscriber(int id, const QString& codigo, const QString& apellido, const QString& nombre = "JUAN",
                    const QString& numero = "1")
 {
-    db::exec(mdl_main::instance().db(),
+    db::exec(stationDb(),
              "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
              "localidad, id_provincia, tel_1) VALUES (?, ?, 1, 1, ?, ?, 'MITRE', ?, 'SALTA', 17, '555')",
              {id, codigo, apellido, nombre, numero});
@@ -65,7 +65,6 @@ void doubleClick(QTableView* view, QPoint pos)
 class tst_buscar : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SearchContext::instance().reset(); }
 
     void readsEveryRowInSpanishOrder();
     void filterIsEnterOnlyContainsAndIgnoresCase();
@@ -78,8 +77,8 @@ private slots:
 
 void tst_buscar::readsEveryRowInSpanishOrder()
 {
-    Station st(true, false);
-    db::Transaction t(mdl_main::instance().db());
+    TestStation st(true, false);
+    db::Transaction t(st.main.db());
     for (int i = 1; i <= 600; ++i)
         addSubscriber(i, QString::number(i), QString("APELLIDO %1").arg(i, 4, 10, QChar('0')));
     for (auto [id, name] : {std::pair{601, "ZAPATA"}, {602, "BENÍTEZ"}, {603, "ÁLVAREZ"}})
@@ -87,7 +86,7 @@ void tst_buscar::readsEveryRowInSpanishOrder()
     t.commit();
     SearchRowsModel rows;
     checkModel(&rows);
-    rows.load(mdl_main::instance().db(), SearchMode::abonado);
+    rows.load(st.main.db(), SearchMode::abonado);
     QCOMPARE(rows.rowCount(), 603); // far beyond a lazily fetched first batch
     // Accented capitals sort beside their letter, not after Z.
     QCOMPARE(rows.idAt(0), 603);
@@ -97,10 +96,10 @@ void tst_buscar::readsEveryRowInSpanishOrder()
 
 void tst_buscar::filterIsEnterOnlyContainsAndIgnoresCase()
 {
-    Station st(true, true); // the demo subscribers live in CÓRDOBA and ROSARIO
+    TestStation st(true, true); // the demo subscribers live in CÓRDOBA and ROSARIO
     addSubscriber(3, "X-77Q", "MUÑOZ", "ÁNGEL");
     addSubscriber(4, "0004", "O'BRIEN", "100%");
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     checkModel(w->filter());
     QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
     // The surname column fits the surnames, item margins included.
@@ -124,7 +123,7 @@ void tst_buscar::filterIsEnterOnlyContainsAndIgnoresCase()
 
 void tst_buscar::modesListTheirTables()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     const QStringList subs{"", "ID", "APELLIDO", "NOMBRE", "CALLE", "NUMERO", "LOCALIDAD"};
     const QList<std::tuple<QString, QString, QStringList>> modes = {
         {"abonado", "abonados", subs},
@@ -136,7 +135,7 @@ void tst_buscar::modesListTheirTables()
     for (const auto& [name, table, captions] : modes) {
         const auto mode = searchModeFromText(name);
         QVERIFY(mode);
-        QPointer<w_buscar> w = w_buscar::abrir(*mode);
+        QPointer<w_buscar> w = w_buscar::abrir(st.ctx, *mode);
         QStringList heads;
         for (int c = 0; c < w->dgr_buscar->model()->columnCount(); ++c)
             heads << w->dgr_buscar->model()->headerData(c, Qt::Horizontal).toString();
@@ -144,18 +143,18 @@ void tst_buscar::modesListTheirTables()
         // Subscribers hide their number and get the wide window.
         QCOMPARE(w->dgr_buscar->isColumnHidden(0), table == "abonados");
         QCOMPARE(w->width() > w->height() * 3 / 2, table == "abonados");
-        QCOMPARE(w->dgr_buscar->model()->rowCount(), db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM " + table).toInt());
+        QCOMPARE(w->dgr_buscar->model()->rowCount(), db::scalar(st.main.db(), "SELECT count(*) FROM " + table).toInt());
         w->close();
     }
 }
 
 void tst_buscar::emptyTablePicksNothing()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     int calls = 0;
     QObject owner;
-    SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int) { ++calls; });
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    st.search.registerDisplay(SearchMode::abonado, &owner, [&](int) { ++calls; });
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->cb_aceptar->trigger();
     doubleClick(w->dgr_buscar, QPoint(20, 10));
@@ -168,13 +167,13 @@ void tst_buscar::emptyTablePicksNothing()
 
 void tst_buscar::pickGoesToTheModesWindowOnly()
 {
-    Station st(true, true);
-    w_abonados record; // registers itself for "abonado"
+    TestStation st(true, true);
+    w_abonados record(st.ctx); // registers itself for "abonado"
     QList<int> console;
     QObject consoleWindow;
-    SearchContext::instance().registerDisplay(SearchMode::panel_abonado, &consoleWindow, [&](int id) { console << id; });
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::panel_abonado);
-    QCOMPARE(SearchContext::instance().mode(), SearchMode::panel_abonado);
+    st.search.registerDisplay(SearchMode::panel_abonado, &consoleWindow, [&](int id) { console << id; });
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::panel_abonado);
+    QCOMPARE(st.search.mode(), SearchMode::panel_abonado);
     QVERIFY(QTest::qWaitForWindowExposed(w));
     search(w, "san martín");
     doubleClick(w->dgr_buscar, w->dgr_buscar->visualRect(w->dgr_buscar->model()->index(0, 1)).center());
@@ -182,7 +181,7 @@ void tst_buscar::pickGoesToTheModesWindowOnly()
     QCOMPARE(record.il_abonado, 0);
     QTRY_VERIFY(w.isNull());
 
-    w = w_buscar::abrir(SearchMode::abonado, &record);
+    w = w_buscar::abrir(st.ctx, SearchMode::abonado, &record);
     search(w, "siempre viva");
     w->cb_aceptar->trigger();
     QCOMPARE(record.il_abonado, 1);
@@ -192,26 +191,26 @@ void tst_buscar::pickGoesToTheModesWindowOnly()
 
 void tst_buscar::unregisteredModeIsReportedNotDropped()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("\"usuario\""));
-    w_buscar::abrir(SearchMode::usuario)->cb_aceptar->trigger();
+    w_buscar::abrir(st.ctx, SearchMode::usuario)->cb_aceptar->trigger();
     QCOMPARE(st.messages.shown.size(), 1);
     QVERIFY(st.messages.lastText().contains("usuario"));
     // A registration ends with its window.
     int calls = 0;
     {
         QObject log;
-        SearchContext::instance().registerDisplay(SearchMode::log_usuario, &log, [&](int) { ++calls; });
-        QVERIFY(SearchContext::instance().dispatch(SearchMode::log_usuario, 1));
+        st.search.registerDisplay(SearchMode::log_usuario, &log, [&](int) { ++calls; });
+        QVERIFY(st.search.dispatch(SearchMode::log_usuario, 1));
     }
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("log_usuario"));
-    QVERIFY(!SearchContext::instance().dispatch(SearchMode::log_usuario, 1));
+    QVERIFY(!st.search.dispatch(SearchMode::log_usuario, 1));
     QCOMPARE(calls, 1);
 }
 
 void tst_buscar::headingsOrderTheListEnterPicks()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     const QString longCode = "CODIGO-" + QString("9").repeated(40);
     addSubscriber(1, "10", "ÑANDÚ", "B", "742");
     addSubscriber(2, "9", "NUÑEZ", "A", "1050");
@@ -219,8 +218,8 @@ void tst_buscar::headingsOrderTheListEnterPicks()
     addSubscriber(4, longCode, "DEMOSTRACIÓN", "D", "95");
     QList<int> picked;
     QObject owner;
-    SearchContext::instance().registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
-    QPointer<w_buscar> w = w_buscar::abrir(SearchMode::abonado);
+    st.search.registerDisplay(SearchMode::abonado, &owner, [&](int id) { picked << id; });
+    QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     checkModel(w->rows());
     checkModel(w->filter());
     QVERIFY(QTest::qWaitForWindowExposed(w));

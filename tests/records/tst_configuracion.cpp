@@ -2,9 +2,9 @@
 // template kept read-only, marks, filters, editing through the editor
 // context, copy, rename and delete.
 
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
 #include "data/db.h"
@@ -26,7 +26,7 @@ namespace {
 
 QVariant one(const QString& sql, const QVariantList& values = {})
 {
-    return db::scalar(mdl_main::instance().db(), sql, values);
+    return db::scalar(stationDb(), sql, values);
 }
 
 // A template's rows as "panel/section/item/value/mark", every model.
@@ -84,7 +84,6 @@ bool writable(const w_configuracion& w)
 class tst_configuracion : public QObject {
     Q_OBJECT
 private slots:
-    void init() { SearchContext::instance().reset(); mdl_main::instance().currentLevel = 1; }
 
     void pickedFromTheMainToolbarAndPrinted();
     void oneModelAndTheCatalogueTemplateReadOnly();
@@ -94,10 +93,10 @@ private slots:
 
 void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
 {
-    Station st(true, true);
-    w_main m;
+    TestStation st(true, true);
+    w_main m(st.ctx);
     m.endProgram = [](int) {};
-    registerWindows(m);
+    registerWindows(m, st.ctx);
     m.action("cb_configuracion")->trigger();
     auto* w = qobject_cast<w_configuracion*>(m.child("cb_configuracion"));
     QVERIFY(w);
@@ -133,11 +132,11 @@ void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
 
 void tst_configuracion::oneModelAndTheCatalogueTemplateReadOnly()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     for (const char* table : {"configuraciones_valores", "secciones_valores", "secciones_items", "secciones", "eventos",
                               "paneles"})
         one(QString("DELETE FROM %1 WHERE id_panel = 2").arg(table));
-    w_configuracion w;
+    w_configuracion w(st.ctx);
     QCOMPARE(w.st_panel->text(), QString("PX-16 1.0"));
     QCOMPARE(w.st_configuracion->text(), one("SELECT descripcion FROM configuraciones WHERE id_configuracion = 1").toString());
     QVERIFY(w.il_panel == 1 && w.il_configuracion == 1 && w.fg_secciones->rowCount() == 41);
@@ -154,9 +153,9 @@ void tst_configuracion::oneModelAndTheCatalogueTemplateReadOnly()
 
 void tst_configuracion::marksFiltersAndEditing()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     makeTemplate2();
-    w_configuracion w;
+    w_configuracion w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.wf_muestrapanel(1);
@@ -211,7 +210,7 @@ void tst_configuracion::marksFiltersAndEditing()
     g->setCurrentCell(rowOf(g, 20), 1);
     w.cb_modificar->trigger();
     auto* editor = modal<w_seccion>();
-    const EditorContext& ctx = EditorContext::instance();
+    const EditorContext& ctx = st.editor;
     QVERIFY(editor && ctx.mode == EditorMode::configuracion && ctx.panel == 1 && ctx.configuracion == 2 && ctx.seccion == 20);
     editor->cb_subir->trigger();
     QTRY_VERIFY(!modal<w_seccion>());
@@ -229,8 +228,8 @@ void tst_configuracion::marksFiltersAndEditing()
 
 void tst_configuracion::copyRenameAndDelete()
 {
-    Station st(true, true);
-    w_configuracion w;
+    TestStation st(true, true);
+    w_configuracion w(st.ctx);
     w.wf_muestrapanel(1);
     // Template 1 can be copied: a name is needed.
     w.cb_copiar->trigger();

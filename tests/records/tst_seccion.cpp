@@ -2,10 +2,10 @@
 // saving, marks handed back through the editor context, what a failed save
 // leaves in the store and tells the user, and closing with changes.
 
-#include "app/mdl_main.h"
-#include "app/ui_geometry.h"
-#include "app/ui_messagebox.h"
-#include "app/ui_unsaved.h"
+#include "session/mdl_main.h"
+#include "ui/ui_geometry.h"
+#include "ui/ui_messagebox.h"
+#include "ui/ui_unsaved.h"
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "records/editor_context.h"
@@ -23,7 +23,7 @@ namespace {
 
 QVariant one(const QString& sql, const QVariantList& values = {})
 {
-    return db::scalar(mdl_main::instance().db(), sql, values);
+    return db::scalar(stationDb(), sql, values);
 }
 
 // Template 2: a copy of the catalogue template, which the editor may change.
@@ -59,7 +59,7 @@ QString templateValue(int seccion, int item = 1)
 QStringList column(const QString& sql, const QVariantList& values = {})
 {
     QStringList out;
-    QSqlQuery q = db::exec(mdl_main::instance().db(), sql, values);
+    QSqlQuery q = db::exec(stationDb(), sql, values);
     while (q.next())
         out << q.value(0).toString();
     return out;
@@ -74,9 +74,9 @@ QStringList subscriberSection(int abonado, int seccion)
 QLineEdit* box(w_seccion& w, int k) { return w.findChild<QLineEdit*>(QString("sle_valor_%1").arg(k)); }
 QComboBox* list(w_seccion& w, int k) { return w.findChild<QComboBox*>(QString("cbx_valor_%1").arg(k)); }
 
-void openTemplate(int seccion)
+void openTemplate(TestStation& st, int seccion)
 {
-    EditorContext::instance() = EditorContext::forTemplate(1, 2, seccion, 0);
+    st.editor = EditorContext::forTemplate(1, 2, seccion, 0);
 }
 
 } // namespace
@@ -137,11 +137,11 @@ void tst_seccion::textValues()
     QFETCH(QString, shown);
     QFETCH(QString, typed);
     QFETCH(QString, saved);
-    Station st(true, false);
+    TestStation st(true, false);
     makeTemplate2();
     addSection(60, tipo, caracteres, filler, stored);
-    openTemplate(60);
-    w_seccion w;
+    openTemplate(st, 60);
+    w_seccion w(st.ctx);
     w.show();
     QCOMPARE(w.windowTitle(), QString("[060] Prueba 60"));
     QVERIFY(!list(w, 1) && box(w, 1)->maxLength() == caracteres);
@@ -165,8 +165,8 @@ void tst_seccion::textValues()
     QCOMPARE(templateValue(60), saved);
     QCOMPARE(one("SELECT max(id_estado) FROM configuraciones_valores WHERE id_seccion = 60 AND id_configuracion = 2").toInt(),
              typed == shown ? 1 : 0);
-    QCOMPARE(EditorContext::instance().marca, typed == shown ? 1 : 0);
-    w_seccion again;
+    QCOMPARE(st.editor.marca, typed == shown ? 1 : 0);
+    w_seccion again(st.ctx);
     QCOMPARE(box(again, 1)->text(), typed);
 }
 
@@ -220,13 +220,13 @@ void tst_seccion::catalogueSurvivesUnchangedSaves()
     // Every section of the demo subscriber, whatever its type (lists too),
     // saved by "Subir sección" without a change keeps every stored value,
     // with each fill character the catalogue may use.
-    Station st(true, true);
+    TestStation st(true, true);
     const QStringList before = column("SELECT valor FROM abonados_valores WHERE id_abonado = 1 ORDER BY id_seccion, id_item");
     for (const QString fill : {"0", "F", " "}) {
         one("UPDATE secciones SET filler = ? WHERE id_panel = 1", {fill});
         for (const QString& seccion : column("SELECT id_seccion FROM secciones WHERE id_panel = 1")) {
-            EditorContext::instance() = EditorContext::forSubscriber(1, 1, seccion.toInt(), 1, 0);
-            w_seccion w;
+            st.editor = EditorContext::forSubscriber(1, 1, seccion.toInt(), 1, 0);
+            w_seccion w(st.ctx);
             w.cb_subir->trigger();
             QVERIFY2(w.result() == QDialog::Accepted, qPrintable(seccion + " '" + fill + "': " + st.messages.lastText()));
         }
@@ -238,11 +238,11 @@ void tst_seccion::catalogueSurvivesUnchangedSaves()
 // opens without inputs instead of sizing one from it.
 void tst_seccion::sizeFromADamagedCatalogue()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     makeTemplate2();
     addSection(61, 4, 2000000000, QVariant("F"), "12FF");
-    openTemplate(61);
-    w_seccion w;
+    openTemplate(st, 61);
+    w_seccion w(st.ctx);
     w.show();
     QVERIFY(!box(w, 1) && !list(w, 1));
     w.cb_subir->trigger();
@@ -251,14 +251,14 @@ void tst_seccion::sizeFromADamagedCatalogue()
 
 void tst_seccion::listRowsRowCountAndUnchangedSaves()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     makeTemplate2();
     // A stored "0A" selects its own entry, not the first one read as zero.
     one("UPDATE configuraciones_valores SET valor = '0A' WHERE id_configuracion = 2 AND id_panel = 1 "
         "AND id_seccion = 0 AND id_item = 2");
-    openTemplate(0);
+    openTemplate(st, 0);
     {
-        w_seccion w;
+        w_seccion w(st.ctx);
         w.show();
         QVERIFY(w.rows() == 8 && !box(w, 1) && list(w, 1)->count() == 12);
         QCOMPARE(list(w, 1)->currentText(), QString("01 - Demorada 1"));
@@ -282,27 +282,27 @@ void tst_seccion::listRowsRowCountAndUnchangedSaves()
     // window grows with its rows.
     addSection(70, 3, 3, QVariant(), "001", 101);
     one("DELETE FROM configuraciones_valores WHERE id_configuracion = 2 AND id_seccion = 70 AND id_item = 1");
-    openTemplate(70);
-    w_seccion big;
+    openTemplate(st, 70);
+    w_seccion big(st.ctx);
     QCOMPARE(big.rows(), 100);
     QCOMPARE(big.findChild<QLabel*>("st_titulo_1")->text(), QString("Item 2:"));
     QVERIFY(big.findChild<QLabel*>("st_titulo_100") && !big.findChild<QLabel*>("st_titulo_101"));
-    openTemplate(24);
-    w_seccion small;
+    openTemplate(st, 24);
+    w_seccion small(st.ctx);
     QVERIFY(small.findChild<QFrame*>("frm_seccion")->height() < big.findChild<QFrame*>("frm_seccion")->height());
     QVERIFY(small.height() >= ui::twips(350 + 1700) - 1);
 }
 
 void tst_seccion::subscriberMarksAndRestore()
 {
-    Station st(true, true);
+    TestStation st(true, true);
     const QStringList before = subscriberSection(1, 20);
-    EditorContext::instance() = EditorContext::forSubscriber(1, 1, 20, 1, 1);
+    st.editor = EditorContext::forSubscriber(1, 1, 20, 1, 1);
     {
         // A save that fails at the fifth row leaves the first four as they were.
         one("CREATE TEMP TRIGGER refuse BEFORE UPDATE OF valor ON abonados_valores WHEN NEW.id_item = 5 "
             "BEGIN SELECT RAISE(ABORT, 'refused'); END");
-        w_seccion w;
+        w_seccion w(st.ctx);
         w.show();
         for (int k = 1; k <= 6; ++k)
             box(w, k)->setText("007");
@@ -310,12 +310,12 @@ void tst_seccion::subscriberMarksAndRestore()
         QVERIFY(w.isVisible() && box(w, 6)->text() == "007");
         QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
         QCOMPARE(subscriberSection(1, 20), before);
-        QCOMPARE(EditorContext::instance().marca, 1);
+        QCOMPARE(st.editor.marca, 1);
         one("DROP TRIGGER refuse");
     }
     {
         // "Bajar sección" marks the section and drops what was typed.
-        w_seccion w;
+        w_seccion w(st.ctx);
         w.show();
         QCOMPARE(w.mode(), EditorMode::abonado);
         QVERIFY(w.cb_restaurar->isEnabled() && w.cb_bajar->isEnabled());
@@ -328,7 +328,7 @@ void tst_seccion::subscriberMarksAndRestore()
         w.cb_bajar->trigger();
         QVERIFY(!w.isVisible());
     }
-    QCOMPARE(EditorContext::instance().marca, -1);
+    QCOMPARE(st.editor.marca, -1);
     QStringList marked = before;
     marked.replaceInStrings(QRegularExpression("/.*$"), "/-1");
     QCOMPARE(subscriberSection(1, 20), marked);
@@ -337,10 +337,10 @@ void tst_seccion::subscriberMarksAndRestore()
     // "Aceptar" off, nothing saved; "Restaurar" re-seeds the section.
     one("DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 3");
     const QStringList missing = subscriberSection(1, 0);
-    EditorContext::instance() = EditorContext::forSubscriber(1, 1, 0, 1, 0);
+    st.editor = EditorContext::forSubscriber(1, 1, 0, 1, 0);
     st.messages.clear();
     {
-        w_seccion w;
+        w_seccion w(st.ctx);
         w.show();
         QCOMPARE(st.messages.lastTitle(), QString("Error 501"));
         QCOMPARE(st.messages.lastText(), QString("El abonado no posee actualizada la configuración"));
@@ -349,7 +349,7 @@ void tst_seccion::subscriberMarksAndRestore()
         QVERIFY(w.isVisible());
         QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
         QCOMPARE(subscriberSection(1, 0), missing);
-        QCOMPARE(EditorContext::instance().marca, 0);
+        QCOMPARE(st.editor.marca, 0);
 
         w.cb_restaurar->trigger(); // answered No
         QCOMPARE(st.messages.asked.last(), QString("¿Reemplaza los valores actuales?"));
@@ -358,7 +358,7 @@ void tst_seccion::subscriberMarksAndRestore()
         w.cb_restaurar->trigger();
         QVERIFY(!w.isVisible());
     }
-    QCOMPARE(EditorContext::instance().marca, 1);
+    QCOMPARE(st.editor.marca, 1);
     // Values and marks as the template has them.
     QCOMPARE(subscriberSection(1, 0).size(), 8);
     QCOMPARE(one("SELECT count(*) FROM abonados_valores av JOIN configuraciones_valores cv ON cv.id_configuracion = 1 "
@@ -370,11 +370,11 @@ void tst_seccion::subscriberMarksAndRestore()
 void tst_seccion::messageKeepsClearOfTheRow()
 {
     // The box is told where the row at fault is, scrolled into view ...
-    Station st(true, false);
+    TestStation st(true, false);
     makeTemplate2();
     addSection(70, 3, 3, QVariant(), "001", 60);
-    openTemplate(70);
-    w_seccion w;
+    openTemplate(st, 70);
+    w_seccion w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     box(w, 55)->setText("9");
@@ -396,10 +396,10 @@ void tst_seccion::messageKeepsClearOfTheRow()
 
 void tst_seccion::closingWithChangesAsks()
 {
-    Station st(true, false);
+    TestStation st(true, false);
     makeTemplate2();
-    openTemplate(27);
-    w_seccion w;
+    openTemplate(st, 27);
+    w_seccion w(st.ctx);
     w.show();
     box(w, 1)->setText("99");
     QVERIFY(!w.close()); // answered No: the typing stays

@@ -1,4 +1,4 @@
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 
 #include <QGuiApplication>
 #include <QMdiSubWindow>

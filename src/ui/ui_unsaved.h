@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+class MessageService;
 class QWidget;
 
 class UnsavedChanges {
@@ -40,8 +41,8 @@ extern const QString DiscardQuestion; // "Hay cambios sin guardar. ¿Descarta lo
 
 // True when `w` may close: nothing unsaved, or the user discards it (the
 // question defaults to No).
-bool mayClose(const UnsavedChanges& w);
+bool mayClose(MessageService& messages, const UnsavedChanges& w);
 // The same for every open window of the station, asked once.
-bool mayExit();
+bool mayExit(MessageService& messages);
 
 } // namespace ui

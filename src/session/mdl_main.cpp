@@ -1,4 +1,4 @@
-#include "app/mdl_main.h"
+#include "session/mdl_main.h"
 
 #include "data/db.h"
 #include "data/messages.h"
@@ -22,12 +22,6 @@ const QString mdl_main::DbConnection = QStringLiteral("sorvent");
 const QString mdl_main::ReportConnection = QStringLiteral("sorvent-reportes");
 const QString mdl_main::UpdateConnection = QStringLiteral("sorvent-novedades");
 
-mdl_main& mdl_main::instance()
-{
-    static mdl_main m;
-    return m;
-}
-
 QString mdl_main::pathOf(const QString& fileName) const
 {
     return QDir(m_dir).filePath(fileName);
@@ -41,20 +35,6 @@ QSqlDatabase mdl_main::db() const
 QSqlDatabase mdl_main::reportDb() const
 {
     return QSqlDatabase::database(ReportConnection, false);
-}
-
-void mdl_main::reset()
-{
-    closeConnections();
-    currentUser = 0;
-    currentLevel = 0;
-    portOpen = false;
-    modemPort = 0;
-    ipPort = 0;
-    modemMode.clear();
-    com_main = nullptr;
-    portStatusText.clear();
-    portStatusPicture = QStringLiteral("modem_no");
 }
 
 void mdl_main::closeConnections()
@@ -153,7 +133,7 @@ void mdl_main::restoreBackup(const QString& why)
         throw db::Error(QStringLiteral("%1, y su copia de seguridad %2 también: %3.").arg(damaged, BackupFile, backupWhy));
     const QDateTime when = QFileInfo(backup).lastModified();
     const QString aside = pathOf(QStringLiteral("sorvent20-danada-%1.mdb").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    if (!askYesNo(QStringLiteral("%1.\n¿Restaura la copia de seguridad del %2?\nEl archivo dañado se conservará como %3.")
+    if (!m_messages.askYesNo(QStringLiteral("%1.\n¿Restaura la copia de seguridad del %2?\nEl archivo dañado se conservará como %3.")
                       .arg(damaged, when.toString(QStringLiteral("dd/MM/yyyy HH:mm")), QFileInfo(aside).fileName())))
         throw db::Error(QStringLiteral("%1. No se restauró la copia de seguridad.").arg(damaged));
     if (!QFile::rename(file, aside))
@@ -177,7 +157,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
             notice = openStationDatabase();
         db::open(ReportConnection, pathOf(DbFile));
         if (!notice.isEmpty())
-            MessageService::instance().show(QStringLiteral("Atención"), notice, MessageService::Icon::Warning);
+            m_messages.show(QStringLiteral("Atención"), notice, MessageService::Icon::Warning);
 
         const std::optional<settings::Row> s = settings::read(db());
         if (!s) {
@@ -199,7 +179,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
             f_mensaje(102);
     } catch (const db::Error& e) {
         // The general text, and under it what actually went wrong.
-        showError(QStringLiteral("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\n%1").arg(e.text()));
+        m_messages.showError(QStringLiteral("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\n%1").arg(e.text()));
         ui.endProgram(1);
         return InitResult::Fatal;
     }
@@ -259,9 +239,9 @@ void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
         text += QLatin1Char('\n') + detalle;
     const QString title = QStringLiteral("Error %1").arg(number);
     if (keep.isValid())
-        MessageService::instance().showClearOf(title, text, MessageService::Icon::Critical, keep);
+        m_messages.showClearOf(title, text, MessageService::Icon::Critical, keep);
     else
-        showError(text, title);
+        m_messages.showError(text, title);
 }
 
 void mdl_main::f_log(int id_operacion, const QString& parametro)

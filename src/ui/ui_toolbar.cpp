@@ -1,6 +1,6 @@
-#include "app/ui_toolbar.h"
+#include "ui/ui_toolbar.h"
 
-#include "app/ui_pictures.h"
+#include "ui/ui_pictures.h"
 
 #include <QAction>
 #include <QToolBar>

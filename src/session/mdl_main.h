@@ -1,15 +1,18 @@
 #pragma once
 // Application module: the station-wide state of the shell (database and
 // report connections, settings, the serial port, the logged-in user) and the
-// shared procedures every window calls.
+// shared procedures every window calls. The station owns one and hands it to
+// the windows.
 
+#include <QDateTime>
 #include <QObject>
 #include <QRect>
 #include <QSqlDatabase>
 #include <QString>
+#include <functional>
 
+class MessageService;
 class SerialPort;
-class QUdpSocket;
 
 // What start-up needs from the windows; the window layer implements it.
 class ShellUi {
@@ -27,7 +30,8 @@ public:
 class mdl_main : public QObject {
     Q_OBJECT
 public:
-    static mdl_main& instance();
+    explicit mdl_main(MessageService& messages) : m_messages(messages) {}
+    MessageService& messages() const { return m_messages; }
 
     // File names in the program directory.
     static const QString DbFile, BackupFile, TempFile, UpdateFile;
@@ -66,6 +70,11 @@ public:
     void restoreBackup(const QString& why);
     void closeConnections();
 
+    // The station's clock: the link, the log viewer's and the console's
+    // default days and the reports' printing date read it (tests set another).
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    QDateTime now() const { return clock(); }
+
     // Shell state.
     int currentUser = 0;
     int currentLevel = 0;
@@ -79,13 +88,10 @@ public:
     QString portStatusText;
     QString portStatusPicture = QStringLiteral("modem_no");
 
-    // Forgets everything (tests build a fresh station per case).
-    void reset();
-
 signals:
     void portStatusChanged();
 
 private:
-    mdl_main() = default;
+    MessageService& m_messages;
     QString m_dir;
 };

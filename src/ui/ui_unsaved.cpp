@@ -1,4 +1,4 @@
-#include "app/ui_unsaved.h"
+#include "ui/ui_unsaved.h"
 
 #include "data/messages.h"
 
@@ -9,16 +9,16 @@ namespace ui {
 
 const QString DiscardQuestion = QStringLiteral("Hay cambios sin guardar. ¿Descarta los cambios?");
 
-bool mayClose(const UnsavedChanges& w)
+bool mayClose(MessageService& messages, const UnsavedChanges& w)
 {
-    return !w.hasUnsavedChanges() || askYesNo(DiscardQuestion);
+    return !w.hasUnsavedChanges() || messages.askYesNo(DiscardQuestion);
 }
 
-bool mayExit()
+bool mayExit(MessageService& messages)
 {
     for (QWidget* w : QApplication::allWidgets())
         if (const auto* u = dynamic_cast<const UnsavedChanges*>(w); u && u->hasUnsavedChanges())
-            return askYesNo(DiscardQuestion);
+            return messages.askYesNo(DiscardQuestion);
     return true;
 }
 

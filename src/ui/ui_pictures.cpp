@@ -1,4 +1,4 @@
-#include "app/ui_pictures.h"
+#include "ui/ui_pictures.h"
 
 #include <QHash>
 #include <QPainter>

@@ -1,6 +1,6 @@
-#include "app/ui_messagebox.h"
+#include "ui/ui_messagebox.h"
 
-#include "app/ui_geometry.h"
+#include "ui/ui_geometry.h"
 
 #include <QApplication>
 #include <QMdiSubWindow>

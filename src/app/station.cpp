@@ -1,0 +1,45 @@
+#include "app/station.h"
+
+#include "data/link_store.h"
+#include "data/messages.h"
+
+Station::Station(MessageService& messages, const QString& programDir)
+    : main(messages), search(messages), reports(main), ctx{main, trans, messages, search, editor, reports}
+{
+    main.setProgramDir(programDir);
+    trans.setHost(this);
+    trans.setClock([this] { return main.now(); });
+}
+
+Station::~Station()
+{
+    trans.setHost(nullptr);
+    trans.setConsole(nullptr);
+    reports.closeAll();
+    main.closeConnections();
+}
+
+std::unique_ptr<LinkStore> Station::linkStore()
+{
+    return std::make_unique<SqlLinkStore>(main.db());
+}
+
+bool Station::portOpen() const
+{
+    return main.portOpen;
+}
+
+void Station::portLost()
+{
+    main.portLost();
+}
+
+void Station::showError(int number)
+{
+    main.f_mensaje(number);
+}
+
+void Station::showMessage(const QString& title, const QString& text)
+{
+    main.messages().show(title, text, MessageService::Icon::Critical);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The composition root: one station per process (one per test case). It owns
+// the station's state (mdl_main: connections, settings, operator and level),
+// the panel link, the pick-list and editor contexts and the report commands,
+// and hands each window the context that reaches them. It is also the link's
+// host: the link's store, the port state and its messages come from here.
+
+#include "link/linkhost.h"
+#include "link/mdl_trans.h"
+#include "records/editor_context.h"
+#include "records/search_context.h"
+#include "reports/de_reportes.h"
+#include "session/mdl_main.h"
+#include "session/station_context.h"
+
+class MessageService;
+
+class Station : public LinkHost {
+public:
+    // `messages` shows every box of the station and must outlive it;
+    // `programDir` holds the database and its copies.
+    Station(MessageService& messages, const QString& programDir);
+    ~Station() override;
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    mdl_main main;
+    mdl_trans trans;
+    SearchContext search;
+    EditorContext editor;
+    reports::de_reportes reports;
+    StationContext ctx;
+
+    // LinkHost
+    std::unique_ptr<LinkStore> linkStore() override;
+    bool portOpen() const override;
+    void portLost() override;
+    void showError(int number) override;
+    void showMessage(const QString& title, const QString& text) override;
+};
