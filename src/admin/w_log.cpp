@@ -103,6 +103,9 @@ w_log::w_log(QWidget* parent) : QWidget(parent)
 
     ui::sizeWindow(this, 3500, 3200);
 
+    // The button sits beside the user's name, between the dates.
+    setTabOrder(dp_hasta, img_todos);
+    setTabOrder(img_todos, dp_borrar);
     connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
     SearchContext::instance().registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
 

@@ -90,6 +90,7 @@ w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
 
     fg_secciones = new QTableWidget(this);
     fg_secciones->setObjectName(QStringLiteral("fg_secciones"));
+    fg_secciones->setAccessibleName(QStringLiteral("Secciones"));
     ui::setupSectionGrid(fg_secciones);
     fg_secciones->installEventFilter(this);
 
