@@ -65,7 +65,7 @@ void handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
         QMutexLocker lock(&s.mutex);
         if (s.file.isOpen()) {
             QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-            line += QLatin1Char(' ') + QLatin1String(levelText(type));
+            line += QLatin1Char(' ') + QString::fromUtf8(levelText(type));
             if (ctx.category && qstrcmp(ctx.category, "default") != 0)
                 line += QLatin1Char(' ') + QLatin1String(ctx.category);
             line += QStringLiteral(": ") + msg + QLatin1Char('\n');

@@ -89,11 +89,19 @@ QLabel* labelBeside(QWidget* w)
         if (auto* form = qobject_cast<QFormLayout*>(l))
             if (auto* label = qobject_cast<QLabel*>(form->labelForField(w)))
                 return label;
-        const int at = l->indexOf(w);
+        int at = l->indexOf(w);
         if (at < 0)
             continue;
-        if (qobject_cast<QBoxLayout*>(l))
-            return at > 0 ? caption(l->itemAt(at - 1)) : nullptr;
+        if (qobject_cast<QBoxLayout*>(l)) {
+            QLayout* cell = l;
+            if (at > 0)
+                return caption(l->itemAt(at - 1));
+            // First of a row of inputs in a grid cell: the grid's caption.
+            l = qobject_cast<QGridLayout*>(l->parent());
+            at = l ? l->indexOf(cell) : -1;
+            if (at < 0)
+                return nullptr;
+        }
         auto* grid = qobject_cast<QGridLayout*>(l);
         if (!grid)
             continue;

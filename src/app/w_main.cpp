@@ -100,6 +100,8 @@ w_main::w_main(QWidget* parent) : QMainWindow(parent)
     connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
     // Why a call failed or the line dropped, where the operator sees it.
     connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
+    // ... and in the diagnostics log, for support.
+    connect(&link, &mdl_trans::lineMessage, this, [](const QString& text) { qInfo("enlace: %s", qPrintable(text)); });
     tmr_main->start();
 
     connect(&mdl_main::instance(), &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);

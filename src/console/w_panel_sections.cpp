@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtDebug>
@@ -44,6 +45,12 @@ QWidget* w_panel::buildSecciones()
         if (column == ui::ColMarca)
             cycleMark(row);
     });
+    // Space marks from the keyboard, as a click on the mark column does.
+    connect(new QShortcut(QKeySequence(Qt::Key_Space), fg_secciones, nullptr, nullptr, Qt::WidgetShortcut), &QShortcut::activated,
+            this, [this] {
+                if (fg_secciones->currentRow() >= 0)
+                    cycleMark(fg_secciones->currentRow());
+            });
     connect(fg_secciones, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
         if (column >= ui::ColSeccion)
             wf_modificar();

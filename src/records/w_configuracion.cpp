@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -118,6 +119,12 @@ w_configuracion::w_configuracion(QWidget* parent) : QWidget(parent)
         if (column == ColMarca)
             ciclarMarca(row);
     });
+    // Space marks from the keyboard, as a click on the mark column does.
+    connect(new QShortcut(QKeySequence(Qt::Key_Space), fg_secciones, nullptr, nullptr, Qt::WidgetShortcut), &QShortcut::activated,
+            this, [this] {
+                if (fg_secciones->currentRow() >= 0)
+                    ciclarMarca(fg_secciones->currentRow());
+            });
     connect(fg_secciones, &QTableWidget::cellDoubleClicked, this, [this](int, int column) {
         if (column >= ColSeccion)
             wf_modificar();

@@ -77,17 +77,19 @@ private slots:
         qDebug("no va al registro");
         qWarning("puerto perdido");
         qCWarning(lcTest, "respuesta rechazada");
+        qInfo("enlace: Marcando 5550001");
         diagnostics::uninstall();
         qWarning("después de cerrar");
 
         QCOMPARE(QFile::permissions(log) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                  QFile::Permissions());
         const QStringList lines = read(log).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.size(), 3);
         const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
         QVERIFY(stamp.match(lines[0]).hasMatch());
         QVERIFY(lines[0].endsWith("aviso: puerto perdido"));
         QVERIFY(lines[1].endsWith("aviso sorvent.prueba: respuesta rechazada"));
+        QVERIFY(lines[2].endsWith("información: enlace: Marcando 5550001"));
     }
 
     void rotatesAtItsCap()
