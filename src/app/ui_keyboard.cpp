@@ -15,6 +15,8 @@
 #include <QTabWidget>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace ui {
 
 namespace {
@@ -129,26 +131,21 @@ QString tabTitle(QWidget* w)
     return QString();
 }
 
-// Letters already taken as Alt-mnemonics or Alt-shortcuts in the window.
-QSet<QChar> takenLetters(QWidget* window)
+// The tab page that holds `w`, or the window: a mnemonic acts only while its
+// label shows, so pages of one tab control may reuse each other's letters.
+QWidget* scopeOf(QWidget* w, QWidget* window)
 {
-    QSet<QChar> taken;
-    for (QLabel* l : window->findChildren<QLabel*>()) {
-        const int amp = l->text().indexOf(QLatin1Char('&'));
-        if (l->buddy() && amp >= 0 && amp + 1 < l->text().size())
-            taken.insert(l->text().at(amp + 1).toLower());
-    }
-    for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
-        const int amp = b->text().indexOf(QLatin1Char('&'));
-        if (amp >= 0 && amp + 1 < b->text().size())
-            taken.insert(b->text().at(amp + 1).toLower());
-    }
-    for (QAction* a : window->findChildren<QAction*>()) {
-        const QKeySequence k = a->shortcut();
-        if (!k.isEmpty() && k[0].keyboardModifiers() == Qt::AltModifier)
-            taken.insert(QChar(k[0].key()).toLower());
-    }
-    return taken;
+    for (QWidget* p = w; p && p != window; p = p->parentWidget())
+        if (p->parentWidget() && qobject_cast<QTabWidget*>(p->parentWidget()->parentWidget()) &&
+            qobject_cast<QTabWidget*>(p->parentWidget()->parentWidget())->indexOf(p) >= 0)
+            return p;
+    return window;
+}
+
+QChar mnemonicOf(const QString& text)
+{
+    const int amp = text.indexOf(QLatin1Char('&'));
+    return amp >= 0 && amp + 1 < text.size() ? text.at(amp + 1).toLower() : QChar();
 }
 
 // Marks the first free letter of the caption as its Alt-mnemonic.
@@ -168,9 +165,48 @@ void addMnemonic(QLabel* label, QSet<QChar>& taken)
     }
 }
 
+// Mnemonics for every captioned buddy: letters of Alt-shortcuts and button
+// mnemonics are taken in the whole window, those of labels within their page
+// (a label outside the tab pages counts in every page).
+void addMnemonics(QWidget* window)
+{
+    QSet<QChar> global;
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (const QChar c = mnemonicOf(b->text()); !c.isNull())
+            global.insert(c);
+    for (QAction* a : window->findChildren<QAction*>()) {
+        const QKeySequence k = a->shortcut();
+        if (!k.isEmpty() && k[0].keyboardModifiers() == Qt::AltModifier)
+            global.insert(QChar(k[0].key()).toLower());
+    }
+    QHash<QWidget*, QSet<QChar>> used;
+    QList<QLabel*> todo;
+    for (QLabel* l : window->findChildren<QLabel*>()) {
+        if (!l->buddy())
+            continue;
+        if (const QChar c = mnemonicOf(l->text()); !c.isNull())
+            used[scopeOf(l, window)].insert(c);
+        else
+            todo << l;
+    }
+    // Labels outside the pages first: they compete with every page.
+    std::stable_partition(todo.begin(), todo.end(), [window](QLabel* l) { return scopeOf(l, window) == window; });
+    for (QLabel* l : todo) {
+        QWidget* scope = scopeOf(l, window);
+        QSet<QChar> taken = global + used.value(window);
+        if (scope == window)
+            for (const QSet<QChar>& page : std::as_const(used))
+                taken += page;
+        else
+            taken += used.value(scope);
+        addMnemonic(l, taken);
+        if (const QChar c = mnemonicOf(l->text()); !c.isNull())
+            used[scope].insert(c);
+    }
+}
+
 void bindLabels(QWidget* window)
 {
-    QSet<QChar> taken = takenLetters(window);
     for (QWidget* w : window->findChildren<QWidget*>()) {
         if (!(w->focusPolicy() & Qt::TabFocus) || qobject_cast<QLabel*>(w))
             continue;
@@ -186,9 +222,7 @@ void bindLabels(QWidget* window)
         else if (qobject_cast<QAbstractScrollArea*>(w) && w->accessibleName().isEmpty())
             w->setAccessibleName(tabTitle(w));
     }
-    for (QLabel* l : window->findChildren<QLabel*>())
-        if (l->buddy())
-            addMnemonic(l, taken);
+    addMnemonics(window);
     // Pictures that stand for a state or a command are named by their tool-tip.
     for (QLabel* l : window->findChildren<QLabel*>())
         if (l->text().isEmpty() && l->accessibleName().isEmpty() && !l->toolTip().isEmpty())

@@ -27,6 +27,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QHash>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QLabel>
@@ -74,6 +75,32 @@ QStringList faultsOfPage(QWidget* window)
         if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
             faults << describe(w) + QStringLiteral(": sin nombre accesible");
     }
+    // Captions of inputs: each with its own Alt-letter among those showing,
+    // unless every letter of the caption is taken already.
+    QHash<QChar, QLabel*> letters;
+    QList<QLabel*> without;
+    for (QAction* a : window->findChildren<QAction*>())
+        if (!a->shortcut().isEmpty() && a->shortcut()[0].keyboardModifiers() == Qt::AltModifier)
+            letters.insert(QChar(a->shortcut()[0].key()).toLower(), nullptr);
+    for (QLabel* l : window->findChildren<QLabel*>()) {
+        if (!l->buddy() || !l->isVisibleTo(window))
+            continue;
+        const int amp = l->text().indexOf('&');
+        if (amp < 0 || amp + 1 >= l->text().size()) {
+            without << l;
+            continue;
+        }
+        const QChar c = l->text().at(amp + 1).toLower();
+        if (letters.contains(c))
+            faults << QStringLiteral("Alt+%1 repetida: %2").arg(c).arg(describe(l));
+        letters.insert(c, l);
+    }
+    for (QLabel* l : without)
+        for (QChar c : l->text().toLower())
+            if (c.isLetter() && c.unicode() < 128 && !letters.contains(c)) {
+                faults << describe(l) + QStringLiteral(": sin tecla Alt");
+                break;
+            }
     QList<QWidget*> chain;
     for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain())
         if (takesTab(w, window) && w->isEnabled() && window->isAncestorOf(w))
