@@ -27,6 +27,7 @@ int main(int argc, char** argv)
         return cl.exitCode;
     }
 
+    diagnostics::hold();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sorvent"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quendal Sorvent"));
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
     QString error;
     const QString dir = resolveProgramDirectory(cl.directory, QCoreApplication::applicationDirPath(), &error);
     if (dir.isEmpty()) {
+        diagnostics::uninstall();
         std::fprintf(stderr, "sorvent: %s\n", error.toLocal8Bit().constData());
         return 1;
     }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMutex>
+#include <cstdio>
 
 namespace diagnostics {
 
@@ -15,6 +16,7 @@ struct State {
     qint64 maxBytes = defaultMaxBytes;
     QtMessageHandler previous = nullptr;
     bool installed = false;
+    QList<QByteArray> held; // lines written before the file is known
 };
 
 State& state()
@@ -60,25 +62,36 @@ void handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
 {
     if (type == QtDebugMsg)
         return;
+    QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    line += QLatin1Char(' ') + QString::fromUtf8(levelText(type));
+    if (ctx.category && qstrcmp(ctx.category, "default") != 0)
+        line += QLatin1Char(' ') + QLatin1String(ctx.category);
+    line += QStringLiteral(": ") + msg + QLatin1Char('\n');
+    const QByteArray bytes = line.toUtf8();
+
     State& s = state();
-    {
-        QMutexLocker lock(&s.mutex);
-        if (s.file.isOpen()) {
-            QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-            line += QLatin1Char(' ') + QString::fromUtf8(levelText(type));
-            if (ctx.category && qstrcmp(ctx.category, "default") != 0)
-                line += QLatin1Char(' ') + QLatin1String(ctx.category);
-            line += QStringLiteral(": ") + msg + QLatin1Char('\n');
-            const QByteArray bytes = line.toUtf8();
-            if (s.file.size() > 0 && s.file.size() + bytes.size() > s.maxBytes)
-                rotate(s);
-            s.file.write(bytes);
-            s.file.flush();
-        }
+    QMutexLocker lock(&s.mutex);
+    if (!s.file.isOpen()) {
+        if (s.held.size() < 100)
+            s.held << bytes;
+        return;
     }
+    if (s.file.size() > 0 && s.file.size() + bytes.size() > s.maxBytes)
+        rotate(s);
+    s.file.write(bytes);
+    s.file.flush();
 }
 
 } // namespace
+
+void hold()
+{
+    State& s = state();
+    QMutexLocker lock(&s.mutex);
+    if (!s.installed)
+        s.previous = qInstallMessageHandler(handler);
+    s.installed = true;
+}
 
 void install(const QString& programDir, qint64 maxBytes)
 {
@@ -89,8 +102,17 @@ void install(const QString& programDir, qint64 maxBytes)
     s.file.setFileName(QDir(programDir).filePath(QStringLiteral("sorvent.log")));
     s.maxBytes = maxBytes;
     // A log that cannot be opened leaves Qt's own handler in place.
-    if (!openLog(s))
+    if (!openLog(s)) {
+        if (s.installed)
+            qInstallMessageHandler(s.previous);
+        s.installed = false;
+        s.held.clear();
         return;
+    }
+    for (const QByteArray& line : std::as_const(s.held))
+        s.file.write(line);
+    s.held.clear();
+    s.file.flush();
     if (!s.installed)
         s.previous = qInstallMessageHandler(handler);
     s.installed = true;
@@ -104,6 +126,10 @@ void uninstall()
         qInstallMessageHandler(s.previous);
     s.installed = false;
     s.file.close();
+    // Held lines that never reached a file are not lost.
+    for (const QByteArray& line : std::as_const(s.held))
+        std::fputs(line.constData(), stderr);
+    s.held.clear();
 }
 
 QString path()

@@ -12,6 +12,9 @@ namespace diagnostics {
 
 constexpr qint64 defaultMaxBytes = 1024 * 1024;
 
+// Takes Qt's messages before the program directory is known (the toolkit
+// speaks while it starts); install() writes them to the file first.
+void hold();
 // Installs the log as Qt's message handler; debug messages are left out.
 void install(const QString& programDir, qint64 maxBytes = defaultMaxBytes);
 // Restores the previous handler and closes the file.
