@@ -259,7 +259,9 @@ QAction* keyCommand(QWidget* window, QWidget* control, const QString& key, std::
     a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     window->addAction(a);
     QObject::connect(a, &QAction::triggered, window, [window, control, run = std::move(run)] {
-        if (control->isVisibleTo(window) && control->isEnabled())
+        // Hidden by the operator's level or the link's state: not available.
+        // On another tab page of the window it still is.
+        if (!control->isHidden() && control->isEnabled())
             run();
     });
     if (!control->toolTip().isEmpty())

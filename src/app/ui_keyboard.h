@@ -28,7 +28,7 @@ void applyShortcut(QAction* action, QWidget* window);
 
 // A keyboard command for a control that is not a button (a picture clicked
 // with the mouse): an action keyed `key`, firing `run` while `control` is
-// shown within `window`.
+// not hidden itself (it may sit on another tab page of the window).
 QAction* keyCommand(QWidget* window, QWidget* control, const QString& key, std::function<void()> run);
 
 // Everything above for one window; safe to run again after the window

@@ -220,6 +220,32 @@ private slots:
         QCOMPARE(save->toolTip().count('('), 1);
     }
 
+    void keyCommandsFollowTheirControl()
+    {
+        QWidget window;
+        auto* page = new QWidget(&window);
+        auto* lamp = new QLabel(page);
+        lamp->setToolTip("Terminar Comunicación");
+        int runs = 0;
+        QAction* a = ui::keyCommand(&window, lamp, "img_end", [&runs] { ++runs; });
+        QCOMPARE(a->shortcut(), QKeySequence(Qt::Key_F12));
+        QVERIFY(lamp->toolTip().startsWith("Terminar Comunicación ("));
+        window.show();
+        a->trigger();
+        // On a page not shown (another tab) the command still works ...
+        page->hide();
+        a->trigger();
+        QCOMPARE(runs, 2);
+        // ... but not while the control itself is hidden or disabled.
+        page->show();
+        lamp->hide();
+        a->trigger();
+        lamp->show();
+        lamp->setEnabled(false);
+        a->trigger();
+        QCOMPARE(runs, 2);
+    }
+
     void lampsSayTheirState()
     {
         QCOMPARE(lampText("img_zona_2", "rojo").state, QString("Zona 3: abierta"));
