@@ -30,7 +30,6 @@ int main(int argc, char** argv)
     diagnostics::hold();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sorvent"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quendal Sorvent"));
     QApplication::setApplicationVersion(QStringLiteral(SORVENT_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quendal"));
     // The desktop entry's name: the taskbar groups the window under its icon.
