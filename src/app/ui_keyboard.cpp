@@ -72,6 +72,24 @@ bool isTopWindow(const QWidget* w)
     return qobject_cast<const QMdiSubWindow*>(w->parentWidget());
 }
 
+// Whether `w` is part of `window` itself, not of a window inside it (the
+// frame holds the child windows and dialogs).
+bool belongs(const QWidget* w, const QWidget* window)
+{
+    for (const QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget())
+        if (isTopWindow(p))
+            return false;
+    return true;
+}
+
+template <typename T>
+QList<T*> own(QWidget* window)
+{
+    QList<T*> all = window->findChildren<T*>();
+    all.removeIf([window](T* w) { return !belongs(w, window); });
+    return all;
+}
+
 // A caption, not a value or a picture shown beside the input.
 QLabel* caption(QLayoutItem* item)
 {
@@ -171,17 +189,17 @@ void addMnemonic(QLabel* label, QSet<QChar>& taken)
 void addMnemonics(QWidget* window)
 {
     QSet<QChar> global;
-    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+    for (QAbstractButton* b : own<QAbstractButton>(window))
         if (const QChar c = mnemonicOf(b->text()); !c.isNull())
             global.insert(c);
-    for (QAction* a : window->findChildren<QAction*>()) {
+    for (QAction* a : window->actions() + window->findChildren<QAction*>()) {
         const QKeySequence k = a->shortcut();
         if (!k.isEmpty() && k[0].keyboardModifiers() == Qt::AltModifier)
             global.insert(QChar(k[0].key()).toLower());
     }
     QHash<QWidget*, QSet<QChar>> used;
     QList<QLabel*> todo;
-    for (QLabel* l : window->findChildren<QLabel*>()) {
+    for (QLabel* l : own<QLabel>(window)) {
         if (!l->buddy())
             continue;
         if (const QChar c = mnemonicOf(l->text()); !c.isNull())
@@ -207,7 +225,7 @@ void addMnemonics(QWidget* window)
 
 void bindLabels(QWidget* window)
 {
-    for (QWidget* w : window->findChildren<QWidget*>()) {
+    for (QWidget* w : own<QWidget>(window)) {
         if (!(w->focusPolicy() & Qt::TabFocus) || qobject_cast<QLabel*>(w))
             continue;
         if (auto* b = qobject_cast<QAbstractButton*>(w)) {
@@ -224,7 +242,7 @@ void bindLabels(QWidget* window)
     }
     addMnemonics(window);
     // Pictures that stand for a state or a command are named by their tool-tip.
-    for (QLabel* l : window->findChildren<QLabel*>())
+    for (QLabel* l : own<QLabel>(window))
         if (l->text().isEmpty() && l->accessibleName().isEmpty() && !l->toolTip().isEmpty())
             l->setAccessibleName(l->toolTip());
 }
@@ -271,7 +289,7 @@ QAction* keyCommand(QWidget* window, QWidget* control, const QString& key, std::
 
 void polishWindow(QWidget* window)
 {
-    for (QToolBar* bar : window->findChildren<QToolBar*>())
+    for (QToolBar* bar : own<QToolBar>(window))
         for (QAction* a : bar->actions())
             applyShortcut(a, window);
     bindLabels(window);
