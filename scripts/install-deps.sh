@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-translations-l10n qt6-qpa-plugins
   libsqlite3-dev
   clang libclang-rt-14-dev
+  dpkg-dev desktop-file-utils file librsvg2-bin
   fonts-dejavu-core fonts-liberation
 )
 

@@ -1,42 +1,51 @@
 // Quendal Sorvent: the station's process entry.
 
+#include "app/command_line.h"
+#include "app/diagnostics_log.h"
 #include "app/station.h"
+#include "ui/ui_keyboard.h"
 #include "app/ui_shell.h"
 #include "app/ui_startup_hooks.h"
 #include "ui/ui_messagebox.h"
+#include "ui/ui_pictures.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QTranslator>
-
-namespace {
-
-// The program directory is the executable's; a system-wide install that
-// cannot write there keeps its database in the user's data directory.
-QString programDirectory()
-{
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    QTemporaryFile probe(QDir(exeDir).filePath(QStringLiteral(".sorvent-XXXXXX")));
-    if (probe.open())
-        return exeDir;
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(data);
-    return data;
-}
-
-} // namespace
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
+    // --help and --version answer before the window system is needed.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const CommandLine cl = parseCommandLine(args, QStringLiteral(SORVENT_VERSION));
+    if (cl.outcome == CommandLine::Outcome::Exit) {
+        std::fputs(cl.output.toLocal8Bit().constData(), cl.exitCode ? stderr : stdout);
+        return cl.exitCode;
+    }
+
+    diagnostics::hold();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sorvent"));
+    QApplication::setApplicationVersion(QStringLiteral(SORVENT_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Quendal"));
+    // The desktop entry's name: the taskbar groups the window under its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("sorvent"));
+    QApplication::setWindowIcon(ui::icon(QStringLiteral("sorvent")));
     QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Argentina));
+
+    QString error;
+    const QString dir = resolveProgramDirectory(cl.directory, QCoreApplication::applicationDirPath(), &error);
+    if (dir.isEmpty()) {
+        diagnostics::uninstall();
+        std::fprintf(stderr, "sorvent: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    diagnostics::install(dir);
+    qInfo("inicio de Quendal Sorvent %s en %s", SORVENT_VERSION, qPrintable(dir));
 
     // The toolkit's own texts (Sí/No, the print preview, date pickers) in Spanish.
     QTranslator qtTranslator;
@@ -44,11 +53,18 @@ int main(int argc, char** argv)
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
 
+    // Shortcuts, buddies and accessible names on every window as it shows.
+    ui::KeyboardPolish keyboard;
+    app.installEventFilter(&keyboard);
+
     WidgetMessages messages;
-    Station station(messages, programDirectory());
+    Station station(messages, dir);
     installStartupHooks();
 
     AppShell shell(station);
     shell.start();
-    return app.exec();
+    const int rc = app.exec();
+    qInfo("fin de Quendal Sorvent (%d)", rc);
+    diagnostics::uninstall();
+    return rc;
 }

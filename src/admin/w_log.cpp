@@ -105,6 +105,9 @@ w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 
     ui::sizeWindow(this, 3500, 3200);
 
+    // The button sits beside the user's name, between the dates.
+    setTabOrder(dp_hasta, img_todos);
+    setTabOrder(img_todos, dp_borrar);
     connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
     m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
 

@@ -88,6 +88,8 @@ void AppShell::runLogin()
     });
     placeLogin();
     m_login->show();
+    // The package check waits for this line: start-up went all the way.
+    qInfo("diálogo de ingreso abierto");
     // The window system maximises the main window after it is shown: the
     // login follows it until it closes.
     m_main->installEventFilter(this);

@@ -89,6 +89,8 @@ w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ct
     connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
     // Why a call failed or the line dropped, where the operator sees it.
     connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
+    // ... and in the diagnostics log, for support.
+    connect(&link, &mdl_trans::lineMessage, this, [](const QString& text) { qInfo("enlace: %s", qPrintable(text)); });
     tmr_main->start();
 
     connect(&m_ctx.main, &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);

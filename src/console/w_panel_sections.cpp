@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtDebug>

@@ -1,6 +1,8 @@
 #include "console/w_panel.h"
 
+#include "ui/ui_keyboard.h"
 #include "ui/ui_pictures.h"
+#include "console/lamp_text.h"
 #include "data/messages.h"
 #include "link/mdl_trans.h"
 
@@ -230,6 +232,8 @@ void w_panel::buildCommands(QWidget* page)
     sle_restr_code->setObjectName(QStringLiteral("sle_restr_code"));
     sle_restr_code->setEchoMode(QLineEdit::Password);
     sle_restr_code->setMaxLength(8);
+    chk_restr_code->setAccessibleName(QStringLiteral("Usar código especial"));
+    ST_restr_code->setBuddy(sle_restr_code);
     cmd->addWidget(chk_restr_code, 3, 0);
     cmd->addWidget(ST_restr_code, 3, 1, 1, 3);
     cmd->addWidget(sle_restr_code, 4, 0, 1, 4);
@@ -260,6 +264,8 @@ void w_panel::addLinkButtons(QGridLayout* links)
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setFocusPolicy(Qt::NoFocus);
     connect(Command1, &QPushButton::clicked, this, [this] { m_ctx.trans.Command1_Click(); });
+    Command1->setToolTip(QStringLiteral("Esperar la conexión del panel por IP"));
+    ui::keyCommand(this, Command1, QStringLiteral("Command1"), [this] { Command1->click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));
     links->addWidget(img_IP, 4, 0);
     links->addWidget(Command1, 4, 1);
@@ -286,6 +292,11 @@ void w_panel::pair(QGridLayout* g, QLabel*& image, QLabel*& label, const char* i
     label = text(QLatin1String(labelName), caption, tip);
     g->addWidget(image, row, 0);
     g->addWidget(label, row, 1);
+    // Every link and panel command also has its function key.
+    ui::keyCommand(this, image, QLatin1String(imageName), action);
+    m_fixedTips.insert(image, image->toolTip());
+    m_fixedTips.insert(label, image->toolTip());
+    label->setToolTip(image->toolTip());
     clickable(image, label, std::move(action));
 }
 
@@ -310,6 +321,11 @@ void w_panel::render()
             const QPixmap pm = ui::picture(ind.picture, LampSize);
             if (l->pixmap().cacheKey() != pm.cacheKey())
                 l->setPixmap(pm);
+            // What the colour says, for a screen reader.
+            if (const LampText t = lampText(it.key(), ind.picture); !t.name.isEmpty()) {
+                l->setAccessibleName(t.name);
+                l->setAccessibleDescription(t.state);
+            }
         }
         else if (linkCaptioned(it.key()))
             l->setText(ind.caption);

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableWidget>
 
 namespace ui {
@@ -144,6 +145,7 @@ SectionGrid buildSectionGrid(QWidget* parent, const SectionGridActions& actions)
     w.caption->setBuddy(w.filter);
     w.grid = new QTableWidget(parent);
     w.grid->setObjectName(QStringLiteral("fg_secciones"));
+    w.grid->setAccessibleName(QStringLiteral("Secciones"));
     setupSectionGrid(w.grid);
     w.grid->installEventFilter(new EnterOpens(w.grid, actions.open));
 
@@ -151,6 +153,12 @@ SectionGrid buildSectionGrid(QWidget* parent, const SectionGridActions& actions)
     QObject::connect(w.grid, &QTableWidget::cellClicked, w.grid, [cycle = actions.cycle](int row, int column) {
         if (column == ColMarca)
             cycle(row);
+    });
+    // Space marks from the keyboard, as a click on the mark column does.
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), w.grid, nullptr, nullptr, Qt::WidgetShortcut);
+    QObject::connect(space, &QShortcut::activated, w.grid, [grid = w.grid, cycle = actions.cycle] {
+        if (grid->currentRow() >= 0)
+            cycle(grid->currentRow());
     });
     QObject::connect(w.grid, &QTableWidget::cellDoubleClicked, w.grid, [open = actions.open](int, int column) {
         if (column >= ColSeccion)

@@ -40,8 +40,10 @@ w_buscar::w_buscar(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ct
     tx_buscar = new QLineEdit(this);
     tx_buscar->setObjectName(QStringLiteral("tx_buscar"));
     tx_buscar->setMaxLength(100);
+    tx_buscar->setAccessibleName(QStringLiteral("Texto a buscar"));
     dgr_buscar = new QTableView(this);
     dgr_buscar->setObjectName(QStringLiteral("dgr_buscar"));
+    dgr_buscar->setAccessibleName(QStringLiteral("Resultados"));
     dgr_buscar->setSelectionBehavior(QAbstractItemView::SelectRows);
     dgr_buscar->setSelectionMode(QAbstractItemView::SingleSelection);
     dgr_buscar->setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>

@@ -62,6 +62,8 @@ w_seccion::w_seccion(StationContext& station, QWidget* parent) : QDialog(parent)
     // A section of many items is taller than the screen: the rows scroll.
     m_scroll = new QScrollArea(this);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // The rows take the focus; the area follows it (ensureWidgetVisible).
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setWidget(frm_seccion);
 
     auto* layout = new QVBoxLayout(this);

@@ -9,17 +9,13 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPrintDialog>
+#include <QAbstractScrollArea>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QStandardPaths>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-namespace {
-// The toolkit's own print preview pictures.
-const QString PreviewIcons = QStringLiteral(":/qt-project.org/dialogs/qprintpreviewdialog/images/%1-24.png");
-} // namespace
 
 w_reporte::w_reporte(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
@@ -38,33 +34,36 @@ w_reporte::w_reporte(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
     pv_reporte->setObjectName(QStringLiteral("pv_reporte"));
     pv_reporte->setViewMode(QPrintPreviewWidget::SinglePageView);
     layout->addWidget(pv_reporte, 1);
+    // The page view inside the preview takes the focus (arrows and page keys scroll it).
+    for (QWidget* view : pv_reporte->findChildren<QAbstractScrollArea*>())
+        view->setAccessibleName(QStringLiteral("Vista previa"));
     connect(pv_reporte, &QPrintPreviewWidget::paintRequested, this, &w_reporte::paintRequested);
     connect(pv_reporte, &QPrintPreviewWidget::previewChanged, this, &w_reporte::showPageNumber);
 
     addButton(QStringLiteral("Primera"), QStringLiteral("cb_primera"), QStringLiteral("Primera página"),
-              QStringLiteral("go-first"), [this] { pv_reporte->setCurrentPage(1); });
+              [this] { pv_reporte->setCurrentPage(1); });
     addButton(QStringLiteral("Anterior"), QStringLiteral("cb_anterior"), QStringLiteral("Página anterior"),
-              QStringLiteral("go-previous"), [this] { pv_reporte->setCurrentPage(currentPage() - 1); });
+              [this] { pv_reporte->setCurrentPage(currentPage() - 1); });
     st_pagina = new QLabel(tb_reporte);
     st_pagina->setObjectName(QStringLiteral("st_pagina"));
     st_pagina->setContentsMargins(8, 0, 8, 0);
     tb_reporte->addWidget(st_pagina);
     addButton(QStringLiteral("Siguiente"), QStringLiteral("cb_siguiente"), QStringLiteral("Página siguiente"),
-              QStringLiteral("go-next"), [this] { pv_reporte->setCurrentPage(currentPage() + 1); });
+              [this] { pv_reporte->setCurrentPage(currentPage() + 1); });
     addButton(QStringLiteral("Última"), QStringLiteral("cb_ultima"), QStringLiteral("Última página"),
-              QStringLiteral("go-last"), [this] { pv_reporte->setCurrentPage(pv_reporte->pageCount()); });
+              [this] { pv_reporte->setCurrentPage(pv_reporte->pageCount()); });
     tb_reporte->addSeparator();
     addButton(QStringLiteral("Ajustar al ancho"), QStringLiteral("cb_ancho"), QStringLiteral("Ajustar al ancho"),
-              QStringLiteral("zoom-fit-width"), [this] { pv_reporte->fitToWidth(); });
+              [this] { pv_reporte->fitToWidth(); });
     addButton(QStringLiteral("Página completa"), QStringLiteral("cb_pagina"), QStringLiteral("Página completa"),
-              QStringLiteral("zoom-fit-page"), [this] { pv_reporte->fitInView(); });
+              [this] { pv_reporte->fitInView(); });
     addButton(QStringLiteral("Acercar"), QStringLiteral("cb_acercar"), QStringLiteral("Acercar"),
-              QStringLiteral("zoom-in"), [this] { pv_reporte->zoomIn(); });
+              [this] { pv_reporte->zoomIn(); });
     addButton(QStringLiteral("Alejar"), QStringLiteral("cb_alejar"), QStringLiteral("Alejar"),
-              QStringLiteral("zoom-out"), [this] { pv_reporte->zoomOut(); });
+              [this] { pv_reporte->zoomOut(); });
     tb_reporte->addSeparator();
     addButton(QStringLiteral("Imprimir"), QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir Reporte"),
-              QStringLiteral("printer"), [this] { print(); });
+              [this] { print(); });
     auto* pdf = new QAction(ui::icon(QStringLiteral("pdf")), QStringLiteral("Exportar a PDF"), this);
     pdf->setObjectName(QStringLiteral("cb_exportar"));
     pdf->setToolTip(QStringLiteral("Exportar el reporte a un archivo PDF"));
@@ -83,10 +82,10 @@ QSize w_reporte::sizeHint() const
     return ui::twipsSize(10000, 6000);
 }
 
-void w_reporte::addButton(const QString& caption, const QString& key, const QString& tip, const QString& icon,
+void w_reporte::addButton(const QString& caption, const QString& key, const QString& tip,
                           const std::function<void()>& run)
 {
-    auto* a = new QAction(QIcon(PreviewIcons.arg(icon)), caption, this);
+    auto* a = new QAction(ui::icon(key), caption, this);
     a->setObjectName(key);
     a->setToolTip(tip);
     connect(a, &QAction::triggered, this, [this, run] {

@@ -40,7 +40,7 @@ public:
     QLabel* st_pagina;
 
 private:
-    void addButton(const QString& caption, const QString& key, const QString& tip, const QString& icon,
+    void addButton(const QString& caption, const QString& key, const QString& tip,
                    const std::function<void()>& run);
     void paintRequested(QPrinter* printer);
     void layoutFor(const reports::PageSetup& setup);

@@ -1,9 +1,13 @@
 #include "ui/ui_pictures.h"
 
+#include <QFile>
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmapCache>
+
+// Q_INIT_RESOURCE names a global function: it cannot sit inside a namespace.
+static void initIconResources() { Q_INIT_RESOURCE(icons); }
 
 namespace ui {
 
@@ -103,7 +107,7 @@ void drawPencil(QPainter& p, int s)
     p.drawPath(tip);
 }
 
-// Toolbar pictures: a rounded tile in the button's colour with its initial.
+// A key without a picture of its own: a grey tile with its last letter.
 void drawTile(QPainter& p, int s, const QColor& c, const QString& letter)
 {
     p.setPen(Qt::NoPen);
@@ -115,28 +119,6 @@ void drawTile(QPainter& p, int s, const QColor& c, const QString& letter)
     p.setFont(f);
     p.setPen(Qt::white);
     p.drawText(QRectF(0, 0, s, s), Qt::AlignCenter, letter);
-}
-
-const QHash<QString, QPair<QColor, QString>>& tiles()
-{
-    static const QHash<QString, QPair<QColor, QString>> t = {
-        {"cb_parametros", {QColor(90, 90, 110), "P"}},   {"cb_abonados", {QColor(30, 110, 200), "A"}},
-        {"cb_panel", {QColor(0, 140, 110), "▣"}},        {"cb_configuracion", {QColor(140, 80, 170), "C"}},
-        {"cb_usuarios", {QColor(200, 120, 20), "U"}},    {"cb_log", {QColor(110, 110, 60), "L"}},
-        {"cb_teclado", {QColor(60, 60, 60), "#"}},       {"cb_salir", {QColor(190, 40, 40), "X"}},
-        {"cb_aceptar", {QColor(30, 150, 60), "✓"}},      {"cb_cancelar", {QColor(190, 40, 40), "✕"}},
-        {"cb_alta", {QColor(30, 150, 60), "+"}},         {"cb_baja", {QColor(190, 40, 40), "−"}},
-        {"cb_editar", {QColor(200, 140, 20), "✎"}},      {"cb_buscar", {QColor(30, 110, 200), "?"}},
-        {"cb_guardar", {QColor(30, 150, 60), "✓"}},
-        {"aceptar", {QColor(30, 150, 60), "✓"}},
-        {"cb_premarcar", {QColor(140, 80, 170), "✓"}},   {"cb_invertir", {QColor(140, 80, 170), "±"}},
-        {"cb_subirch", {QColor(20, 100, 40), "↑"}},      {"cb_bajarsel", {QColor(140, 30, 20), "↓"}},
-        {"cb_eventos", {QColor(110, 110, 60), "E"}},
-        {"cb_copiar", {QColor(30, 110, 200), "="}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
-        {"cb_subir", {QColor(30, 150, 60), "↑"}},        {"cb_bajar", {QColor(200, 50, 30), "↓"}},
-        {"cb_desmarcar", {QColor(120, 120, 120), "○"}},  {"cb_restaurar", {QColor(30, 110, 200), "↺"}},
-    };
-    return t;
 }
 
 } // namespace
@@ -168,9 +150,6 @@ QPixmap drawPicture(const QString& key, int size)
         // "Imprimir" buttons show the report's sheet: the printer glyph is
         // missing from common fonts and drew an empty box.
         drawSheet(p, size, key == QLatin1String("pdf"));
-    } else if (tiles().contains(key)) {
-        const auto& t = tiles().value(key);
-        drawTile(p, size, t.first, t.second);
     } else {
         drawTile(p, size, QColor(120, 120, 120), key.isEmpty() ? QString() : key.right(1).toUpper());
     }
@@ -179,8 +158,23 @@ QPixmap drawPicture(const QString& key, int size)
 
 } // namespace
 
+namespace {
+
+// The SVG icon set compiled into the program: toolbars and buttons.
+QString svgPath(const QString& key)
+{
+    static const bool loaded = (initIconResources(), true);
+    Q_UNUSED(loaded);
+    const QString path = QStringLiteral(":/icons/%1.svg").arg(key);
+    return QFile::exists(path) ? path : QString();
+}
+
+} // namespace
+
 QPixmap picture(const QString& key, int size)
 {
+    if (const QString svg = svgPath(key); !svg.isEmpty())
+        return QIcon(svg).pixmap(QSize(size, size), 2.0);
     // The console redraws its lamps after every frame: drawing each one anew
     // with antialiased gradients cost more than the link itself. The same
     // pixmap also lets a label tell that its picture did not change.
@@ -195,6 +189,10 @@ QPixmap picture(const QString& key, int size)
 
 QIcon icon(const QString& key)
 {
+    // An SVG icon is drawn anew for each size and screen density: crisp at
+    // any scale factor.
+    if (const QString svg = svgPath(key); !svg.isEmpty())
+        return QIcon(svg);
     QIcon i;
     for (int s : {16, 24, 32})
         i.addPixmap(picture(key, s));

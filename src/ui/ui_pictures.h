@@ -1,7 +1,9 @@
 #pragma once
-// The station's pictures, drawn in code and looked up by their keys
-// ("modem_si", "amarillo", "cb_abonados" ...; the transfer marks "subir" and
-// "bajar"; "modificar" for editable texts).
+// The station's pictures, looked up by their keys: toolbar and button icons
+// ("cb_abonados", "cb_aceptar" ..., the application's "sorvent") from the SVG
+// set in icons/; the pictures that show state (lamps "verde", "amarillo" ...,
+// "modem_si", the transfer marks "subir" and "bajar", "modificar" for editable
+// texts) drawn in code.
 
 #include <QIcon>
 #include <QPixmap>

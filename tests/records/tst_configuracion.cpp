@@ -179,10 +179,16 @@ void tst_configuracion::marksFiltersAndEditing()
         QCOMPARE(g->item(0, 0)->icon().isNull(), marca == 0);
     }
 
-    // Clicking the mark column cycles subir -> bajar -> none -> subir.
+    // Clicking the mark column, or Space on the row, cycles subir -> bajar -> none -> subir.
     const int r5 = rowOf(g, 5);
-    for (const char* expected : {"-1", "0", "1"}) {
-        clickMark(g, r5);
+    for (const char* expected : {"-1", "0", "1", "-1"}) {
+        if (QString(expected) == "1") {
+            clickMark(g, r5);
+        } else {
+            g->setCurrentCell(r5, w_configuracion::ColDescripcion);
+            g->setFocus();
+            QTest::keyClick(g, Qt::Key_Space);
+        }
         QCOMPARE(one("SELECT group_concat(DISTINCT id_estado) FROM configuraciones_valores WHERE id_configuracion = 2 "
                      "AND id_panel = 1 AND id_seccion = 5").toString(), QString(expected));
         QCOMPARE(g->item(r5, w_configuracion::ColEstado)->text(), QString(expected));

@@ -1,0 +1,46 @@
+#pragma once
+// Driving the station from the keyboard, and naming its controls for screen
+// readers. One table gives every keyed button its shortcut, the same in every
+// window (F2 edit, Ins new, Del delete, F9 save or accept, Esc cancel, F3
+// search ...); the console's link and panel commands use function keys, which
+// typing in a text box cannot produce. Installed once on the application,
+// KeyboardPolish polishes every window as it is shown: shortcuts on its keyed
+// actions, shown in their tool-tips; labels bound as buddies (with an
+// Alt-letter mnemonic) to the input beside them; pictures named by their
+// tool-tips.
+
+#include <QKeySequence>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QAction;
+class QWidget;
+
+namespace ui {
+
+// The shortcut of a keyed button or command ("cb_guardar" -> F9); empty when none.
+QKeySequence shortcutFor(const QString& key);
+
+// Gives a keyed action its shortcut and tool-tip; an action of a child window
+// fires only while the focus is inside that window.
+void applyShortcut(QAction* action, QWidget* window);
+
+// A keyboard command for a control that is not a button (a picture clicked
+// with the mouse): an action keyed `key`, firing `run` while `control` is
+// not hidden itself (it may sit on another tab page of the window).
+QAction* keyCommand(QWidget* window, QWidget* control, const QString& key, std::function<void()> run);
+
+// Everything above for one window; safe to run again after the window
+// changed (only what is missing is added).
+void polishWindow(QWidget* window);
+
+class KeyboardPolish : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
+};
+
+} // namespace ui
