@@ -123,7 +123,7 @@ void w_panel::wf_abonados_valores()
     try {
         const QSqlDatabase c = mdl_main::instance().db();
         db::Transaction t(c);
-        ok = f_copiavalores(c, il_abonado, il_panel, 999, il_configuracion);
+        ok = f_copiavalores(c, il_abonado, il_panel, 999, il_configuracion, mdl_main::instance().currentUser);
         if (ok)
             t.commit();
     } catch (const db::Error& e) {

@@ -44,17 +44,20 @@ public:
     // The subscriber's values by memory position and item; nothing when
     // they cannot be read.
     virtual std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) = 0;
-    // Clears the write marks of these sections, all or none.
+    // Clears the write marks of these sections, all or none, leaving in the
+    // value history what the panel acknowledged.
     virtual bool sectionsWritten(qint32 abonado, const QList<int>& sections) = 0;
     // Stores the values read for one section (item 0: one value for the
-    // whole section) and clears its marks, all or none.
+    // whole section) and clears its marks, all or none; a value that changes
+    // gets its history row.
     virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
     virtual bool storeEvent(const LinkEventRow& e) = 0;
 };
 
 class SqlLinkStore : public LinkStore {
 public:
-    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase()) : m_c(c) {}
+    // `usuario`: the operator the history names for transfers.
+    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase(), int usuario = 0) : m_c(c), m_usuario(usuario) {}
     std::optional<LinkIpSettings> ipSettings() override;
     std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) override;
     bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
@@ -62,5 +65,10 @@ public:
     bool storeEvent(const LinkEventRow& e) override;
 
 private:
+    // Sets the changed values (clearing their marks) and clears the marks of
+    // the unchanged ones, in two statements at most.
+    void writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& changed,
+                      const QVariantList& marked);
     QSqlDatabase m_c;
+    int m_usuario;
 };

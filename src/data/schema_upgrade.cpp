@@ -26,6 +26,16 @@ void upgrade(const QSqlDatabase& c)
         if (!settings.contains(QLatin1String(column)))
             db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN %1 TEXT").arg(QLatin1String(column)));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_eventos_orden ON abonados_eventos(id_abonado, orden)"));
+    // The value history: a file from before it starts with an empty one.
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS valores_historial (id_historial INTEGER PRIMARY KEY, "
+                               "fecha TEXT NOT NULL, id_abonado INTEGER, id_configuracion INTEGER, "
+                               "id_panel INTEGER NOT NULL, id_seccion INTEGER NOT NULL, id_item INTEGER NOT NULL, "
+                               "valor_anterior TEXT, valor_nuevo TEXT, origen TEXT NOT NULL, id_usuario INTEGER, "
+                               "borrado INTEGER NOT NULL DEFAULT 0)"));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_abonado "
+                               "ON valores_historial(id_abonado, fecha)"));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_configuracion "
+                               "ON valores_historial(id_configuracion, id_panel, fecha)"));
 }
 
 QStringList missingTables(const QSqlDatabase& c)

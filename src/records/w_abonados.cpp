@@ -420,7 +420,7 @@ bool w_abonados::wf_guardar()
     int id = il_abonado;
     try {
         if (ib_nuevo)
-            id = subscribers::insert(m.db(), v);
+            id = subscribers::insert(m.db(), v, m.currentUser);
         else
             subscribers::update(m.db(), id, v);
     } catch (const db::Error& e) {

@@ -82,7 +82,7 @@ bool w_configuracion_abm::wf_guardadatos()
         try {
             const QSqlDatabase c = mdl_main::instance().db();
             if (copying())
-                shown = templates::copy(c, source, name);
+                shown = templates::copy(c, source, name, mdl_main::instance().currentUser);
             else
                 templates::rename(c, il_configuracion, name);
         } catch (const db::Error& e) {
