@@ -5,6 +5,7 @@
 #include "app/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/history_store.h"
 #include "data/oplog_store.h"
 #include "data/users_store.h"
 #include "records/search_context.h"
@@ -167,15 +168,32 @@ void w_log::dispatch(const QString& key)
         if (imprimir)
             imprimir(oplog::Filter{desde, hasta, il_usuario});
     } else if (key == QLatin1String("cb_baja")) {
-        // The question names the first day that stays.
-        if (!askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")
-                          .arg(borrar.addDays(1).toString(kDayFormat))))
-            return;
+        wf_borrar(borrar);
+    }
+}
+
+void w_log::wf_borrar(const QDate& borrar)
+{
+    const QSqlDatabase c = mdl_main::instance().db();
+    // The questions name the first day that stays.
+    const QString first = borrar.addDays(1).toString(kDayFormat);
+    if (askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?").arg(first))) {
         try {
-            oplog::purge(mdl_main::instance().db(), borrar);
+            oplog::purge(c, borrar);
         } catch (const db::Error& e) {
             // Rolled back; the log stays as it was.
             qWarning("w_log: purge failed: %s", qPrintable(e.text()));
         }
+    }
+    // The value history has a question of its own, and only level 1 purges it.
+    if (mdl_main::instance().currentLevel != 1)
+        return;
+    if (!askYesNo(QStringLiteral("Se borrará el historial de valores hasta el %1\n¿Continúa?").arg(first)))
+        return;
+    try {
+        history::purge(c, borrar);
+    } catch (const db::Error& e) {
+        qWarning("w_log: history purge failed: %s", qPrintable(e.text()));
+        showError(QStringLiteral("No se pudo borrar el historial de valores.\n%1").arg(e.text()));
     }
 }

@@ -131,7 +131,7 @@ const QHash<QString, QPair<QColor, QString>>& tiles()
         {"aceptar", {QColor(30, 150, 60), "✓"}},
         {"cb_premarcar", {QColor(140, 80, 170), "✓"}},   {"cb_invertir", {QColor(140, 80, 170), "±"}},
         {"cb_subirch", {QColor(20, 100, 40), "↑"}},      {"cb_bajarsel", {QColor(140, 30, 20), "↓"}},
-        {"cb_eventos", {QColor(110, 110, 60), "E"}},
+        {"cb_eventos", {QColor(110, 110, 60), "E"}},     {"cb_historial", {QColor(90, 70, 150), "H"}},
         {"cb_copiar", {QColor(30, 110, 200), "="}},      {"cb_modificar", {QColor(200, 140, 20), "✎"}},
         {"cb_subir", {QColor(30, 150, 60), "↑"}},        {"cb_bajar", {QColor(200, 50, 30), "↓"}},
         {"cb_desmarcar", {QColor(120, 120, 120), "○"}},  {"cb_restaurar", {QColor(30, 110, 200), "↺"}},

@@ -9,6 +9,7 @@
 #include "link/mdl_trans.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
+#include "records/w_historial.h"
 #include "reports/ui_reportes.h"
 
 #include <QAction>
@@ -159,6 +160,8 @@ void w_panel::buildToolbar()
     cb_bajarsel = boton(QStringLiteral("cb_bajarsel"), QStringLiteral("Bajar"), QStringLiteral("Bajar seleccionados"));
     cb_eventos = boton(QStringLiteral("cb_eventos"), QStringLiteral("Eventos"), QStringLiteral("Bajar Eventos"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"), QStringLiteral("Imprimir Reporte"));
+    cb_historial = boton(QStringLiteral("cb_historial"), QStringLiteral("Historial"),
+                         QStringLiteral("Historial de valores del abonado"));
 }
 
 // The link's status line, progress and traffic, under the tabs so that they
@@ -385,6 +388,9 @@ void w_panel::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_abonado > 0)
             reports::showPanelReport(il_abonado, il_panel, il_configuracion);
+    } else if (key == QLatin1String("cb_historial")) {
+        if (il_abonado > 0 && w_historial::permitido(mdl_main::instance().currentLevel))
+            w_historial::abrirAbonado(mdl_main::instance().db(), il_abonado);
     }
 }
 

@@ -83,6 +83,7 @@ public:
     QAction* cb_bajarsel;
     QAction* cb_eventos;
     QAction* cb_imprimir;
+    QAction* cb_historial;
 
     QTabWidget* SSTab_panel;
     QFrame* frm_visor;

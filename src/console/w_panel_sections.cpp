@@ -7,6 +7,7 @@
 #include "data/value_store.h"
 #include "records/editor_context.h"
 #include "records/ui_section_grid.h"
+#include "records/w_historial.h"
 #include "records/w_seccion.h"
 
 #include <QAction>
@@ -57,6 +58,7 @@ void w_panel::wf_muestrasecciones()
         a->setEnabled(false);
     m_marksUp = m_marksDown = false;
     updateTransferKeys();
+    cb_historial->setEnabled(il_abonado > 0 && w_historial::permitido(mdl_main::instance().currentLevel));
     if (mdl_main::instance().currentLevel >= 3) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);

@@ -175,6 +175,20 @@ QList<Row> rows(const QSqlDatabase& c, const Filter& f)
     return out;
 }
 
+QList<QPair<int, QString>> operators(const QSqlDatabase& c, const values::Owner& o)
+{
+    QSqlQuery q = db::exec(c,
+                           QStringLiteral("SELECT DISTINCT h.id_usuario, u.usuario FROM valores_historial h "
+                                          "LEFT JOIN usuarios u ON u.id_usuario = h.id_usuario "
+                                          "WHERE %1 AND h.borrado = 0 AND h.id_usuario IS NOT NULL ORDER BY u.usuario")
+                               .arg(ownerCondition(o)),
+                           o.isSubscriber ? QVariantList{o.id} : QVariantList{o.id, o.panel});
+    QList<QPair<int, QString>> out;
+    while (q.next())
+        out.append({q.value(0).toInt(), q.value(1).toString()});
+    return out;
+}
+
 int purge(const QSqlDatabase& c, const QDate& through)
 {
     db::Transaction t(c);

@@ -94,6 +94,10 @@ struct Row {
 
 QList<Row> rows(const QSqlDatabase& c, const Filter& f);
 
+// The operators named in an owner's history (id, name; the name is empty
+// for an account deleted since), by name.
+QList<QPair<int, QString>> operators(const QSqlDatabase& c, const values::Owner& o);
+
 // Deletes every row up to and including the whole day `through`, in its own
 // transaction; returns how many went. Throws db::Error (nothing deleted).
 int purge(const QSqlDatabase& c, const QDate& through);

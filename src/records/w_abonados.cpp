@@ -10,6 +10,7 @@
 #include "records/collation.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
+#include "records/w_historial.h"
 #include "reports/ui_reportes.h"
 
 #include <QAction>
@@ -114,6 +115,8 @@ w_abonados::w_abonados(QWidget* parent) : QWidget(parent)
     cb_cancelar = boton(QStringLiteral("cb_cancelar"), QStringLiteral("Cancelar"), QStringLiteral("Cancelar"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprimir Reporte de Abonados"));
+    cb_historial = boton(QStringLiteral("cb_historial"), QStringLiteral("Historial"),
+                         QStringLiteral("Historial de valores del abonado"));
     layout->addWidget(tb_abm);
 
     SSTab_abm = new QTabWidget(this);
@@ -335,6 +338,7 @@ void w_abonados::wf_habilitacontroles(const QString& modo)
     cb_alta->setEnabled(!editing && mayChange);
     cb_baja->setEnabled(!editing && mayChange && il_abonado > 0);
     cb_modificar->setEnabled(!editing && mayChange && il_abonado > 0);
+    cb_historial->setEnabled(!editing && il_abonado > 0 && w_historial::permitido(mdl_main::instance().currentLevel));
     if (!editing && il_abonado <= 0)
         SSTab_abm->setCurrentIndex(0);
 }
@@ -370,6 +374,9 @@ void w_abonados::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_imprimir")) {
         // The list of every subscriber, read afresh, in its own window.
         reports::showSubscriberReport();
+    } else if (key == QLatin1String("cb_historial")) {
+        if (il_abonado > 0 && w_historial::permitido(mdl_main::instance().currentLevel))
+            w_historial::abrirAbonado(mdl_main::instance().db(), il_abonado);
     }
 }
 

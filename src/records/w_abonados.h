@@ -44,6 +44,7 @@ public:
     QAction* cb_aceptar;
     QAction* cb_cancelar;
     QAction* cb_imprimir;
+    QAction* cb_historial;
     QTabWidget* SSTab_abm;
     QFrame* frm_1;
     QFrame* frm_2;

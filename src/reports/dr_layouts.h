@@ -4,6 +4,8 @@
 #include "reports/de_reportes.h"
 #include "reports/layout.h"
 
+#include <QStringList>
+
 namespace reports {
 
 // Column positions, in twips from the left margin.
@@ -15,11 +17,19 @@ constexpr qreal Item = 567, Descripcion = 2268, Valor = 6236, Estado = 7937;
 constexpr qreal Abonados[8] = {0, 1134, 2268, 3969, 5102, 6236, 7937, 9071};
 // Log.
 constexpr qreal Fecha = 567, Usuario = 2268, Operacion = 4535, Parametro = 6236;
+// Value history.
+constexpr qreal Historial[7] = {0, 1701, 3685, 5386, 6803, 8220, 9213};
 } // namespace col
 
 Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
 Document dr_configuracion(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
 Document dr_abonados(const QList<SubscriberRow>& rows, const PageSetup& setup, const QDate& printed);
 Document dr_log(const QList<LogRow>& rows, const PageSetup& setup, const QDate& printed);
+// The value history as the history window lists it: one row of texts per
+// change in the columns of historialTitles(), under a line saying whose
+// history and which days.
+Document dr_historial(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup,
+                      const QDate& printed);
+QStringList historialTitles();
 
 } // namespace reports

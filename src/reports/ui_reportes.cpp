@@ -127,4 +127,12 @@ w_reporte* showLogReport(const oplog::Filter& filter)
     return present(QStringLiteral("dr_log"), [rows, printed](const PageSetup& s) { return dr_log(rows, s, printed); });
 }
 
+w_reporte* showHistoryReport(const QString& subtitle, const QList<QStringList>& rows)
+{
+    const QDate printed = QDate::currentDate();
+    return present(QStringLiteral("dr_historial"), [subtitle, rows, printed](const PageSetup& s) {
+        return dr_historial(subtitle, rows, s, printed);
+    });
+}
+
 } // namespace reports

@@ -19,5 +19,7 @@ w_reporte* showSubscriberReport();
 // Log viewer (`cb_imprimir`): the log rows of its days and operator; no
 // filter prints the whole log.
 w_reporte* showLogReport(const oplog::Filter& filter = {});
+// History window (`cb_imprimir`): the rows it lists, as it shows them.
+w_reporte* showHistoryReport(const QString& subtitle, const QList<QStringList>& rows);
 
 } // namespace reports
