@@ -106,9 +106,19 @@ w_historial::w_historial(const QSqlDatabase& c, QWidget* parent) : QWidget(paren
     dg_historial->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dg_historial->setSelectionBehavior(QAbstractItemView::SelectRows);
     dg_historial->verticalHeader()->hide();
-    dg_historial->horizontalHeader()->setStretchLastSection(true);
+    dg_historial->setWordWrap(false);
+    // One line per change: the date and the operator whole, the section's
+    // description takes what is left.
+    QHeaderView* h = dg_historial->horizontalHeader();
+    const int pad = fontMetrics().horizontalAdvance(QStringLiteral("MM"));
+    h->resizeSection(0, fontMetrics().horizontalAdvance(QStringLiteral("00/00/0000 00:00:00")) + pad);
+    for (int j : {2, 3, 4})
+        h->resizeSection(j, fontMetrics().horizontalAdvance(QLatin1Char('M')) * 11);
+    h->resizeSection(5, fontMetrics().horizontalAdvance(QStringLiteral("plantilla")) + pad);
+    h->resizeSection(6, fontMetrics().horizontalAdvance(QStringLiteral("ADMINISTRADOR")) + pad);
+    h->setSectionResizeMode(1, QHeaderView::Stretch);
     layout->addWidget(dg_historial, 1);
-    ui::sizeWindow(this, 11000, 6000);
+    ui::sizeWindow(this, 13500, 6000);
 }
 
 w_historial* w_historial::abrir(const QSqlDatabase& c, const values::Owner& owner, const QString& titular)
@@ -244,8 +254,11 @@ void w_historial::wf_muestrahistorial()
     dg_historial->clearContents();
     dg_historial->setRowCount(int(m_lines.size()));
     for (int i = 0; i < m_lines.size(); ++i)
-        for (int j = 0; j < m_lines.at(i).size(); ++j)
-            dg_historial->setItem(i, j, new QTableWidgetItem(m_lines.at(i).at(j)));
+        for (int j = 0; j < m_lines.at(i).size(); ++j) {
+            auto* item = new QTableWidgetItem(m_lines.at(i).at(j));
+            item->setToolTip(m_lines.at(i).at(j)); // a cut text reads whole
+            dg_historial->setItem(i, j, item);
+        }
     dg_historial->setUpdatesEnabled(true);
 }
 

@@ -18,7 +18,7 @@ constexpr qreal Abonados[8] = {0, 1134, 2268, 3969, 5102, 6236, 7937, 9071};
 // Log.
 constexpr qreal Fecha = 567, Usuario = 2268, Operacion = 4535, Parametro = 6236;
 // Value history.
-constexpr qreal Historial[7] = {0, 1701, 3685, 5386, 6803, 8220, 9213};
+constexpr qreal Historial[7] = {0, 1587, 3515, 5102, 6350, 7597, 8617};
 } // namespace col
 
 Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
