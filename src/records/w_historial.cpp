@@ -28,6 +28,15 @@ namespace {
 
 const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
+// "yyyy-MM-dd HH:mm:ss" as stored, day first as shown; by position, since
+// thousands of rows are turned at once.
+QString dayFirst(const QString& stored)
+{
+    if (stored.size() != 19)
+        return stored;
+    return stored.mid(8, 2) + QLatin1Char('/') + stored.mid(5, 2) + QLatin1Char('/') + stored.left(4) + stored.mid(10);
+}
+
 } // namespace
 
 std::function<void(const QString&, const QList<QStringList>&)> w_historial::imprimir =
@@ -174,7 +183,7 @@ void w_historial::wf_muestratitular(const values::Owner& owner, const QString& t
 {
     m_owner = owner;
     m_titular = titular;
-    m_lists.clear();
+    m_lists.reset();
     st_titular->setText(titular);
     m_filling = true;
     const QDate today = hoy ? hoy() : QDate::currentDate();
@@ -209,21 +218,18 @@ QString w_historial::shown(int seccion, const SectionFormat& f, const std::optio
     if (f.input() != SectionFormat::Input::list)
         return f.input() == SectionFormat::Input::text ? f.shown(*stored) : *stored;
     // A list value reads as the editor's entry: "value - description".
-    auto it = m_lists.find(seccion);
-    if (it == m_lists.end()) {
-        QList<QPair<QString, QString>> list;
+    if (!m_lists) {
         try {
-            for (const catalogue::ListValue& v : catalogue::valueList(m_c, m_owner.panel, seccion))
-                list.append({v.valor, v.descripcion});
+            m_lists = catalogue::valueLists(m_c, m_owner.panel);
         } catch (const db::Error& e) {
             qWarning("w_historial::shown: %s", qPrintable(e.text()));
+            m_lists.emplace();
         }
-        it = m_lists.insert(seccion, list);
     }
     const std::optional<qint64> key = listKey(*stored);
-    for (const auto& [valor, descripcion] : *it)
-        if (key && listKey(valor) == key)
-            return valor + QStringLiteral(" - ") + descripcion;
+    for (const catalogue::ListValue& v : m_lists->value(seccion))
+        if (key && listKey(v.valor) == key)
+            return v.valor + QStringLiteral(" - ") + v.descripcion;
     return *stored;
 }
 
@@ -243,8 +249,7 @@ void w_historial::wf_muestrahistorial()
     m_lines.reserve(rows.size());
     for (const history::Row& r : rows) {
         const SectionFormat format{r.tipo, r.caracteres, r.filler};
-        const QDateTime t = db::parseDateTime(r.fecha);
-        m_lines.append({t.isValid() ? t.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) : r.fecha,
+        m_lines.append({dayFirst(r.fecha),
                         QStringLiteral("%1 %2").arg(r.seccion, 3, 10, QLatin1Char('0')).arg(r.seccionDescripcion),
                         r.itemDescripcion.isEmpty() ? QString::number(r.item) : r.itemDescripcion,
                         r.origen == history::origin::subida() ? QString() : shown(r.seccion, format, r.antes),

@@ -4,6 +4,7 @@
 // opens), one section or all, one operator or all, newest first. Values are
 // shown as the section editor shows them. Prints through the report window.
 
+#include "data/catalogue_store.h"
 #include "data/value_store.h"
 
 #include <QDate>
@@ -72,7 +73,7 @@ private:
     QSqlDatabase m_c;
     values::Owner m_owner;
     QString m_titular;
-    QHash<int, QList<QPair<QString, QString>>> m_lists; // list values by section, read once
+    std::optional<QHash<int, QList<catalogue::ListValue>>> m_lists; // the model's value lists, read once
     QList<QStringList> m_lines;
     bool m_filling = false;
 };

@@ -212,13 +212,17 @@ private slots:
     {
         Station st;
         for (const char* sql : {"ALTER TABLE configuracion DROP COLUMN ip_permitidas",
-                                "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden"})
+                                "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden",
+                                "DROP TABLE valores_historial"})
             db::exec(mdl_main::instance().db(), sql);
         mdl_main::instance().closeConnections();
         Run r;
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
         QVERIFY(db::exec(mdl_main::instance().db(), "SELECT ip_permitidas, ip_escucha FROM configuracion").next());
         QCOMPARE(db::scalar(mdl_main::instance().db(), "SELECT count(*) FROM sqlite_master WHERE name = 'abonados_eventos_orden'").toInt(), 1);
+        QCOMPARE(db::scalar(mdl_main::instance().db(),
+                            "SELECT count(*) FROM sqlite_master WHERE name IN ('valores_historial', "
+                            "'valores_historial_abonado', 'valores_historial_configuracion')").toInt(), 3);
     }
 
     void missingDatabaseIsRestoredFromBackup()
