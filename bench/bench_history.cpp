@@ -114,6 +114,7 @@ Download& downloadRegistered(bool sync)
 
 double downloadRound(bool sync)
 {
+    download(); // the station first
     Download& d = downloadRegistered(sync);
     if (!sync)
         db::exec(c(), "PRAGMA synchronous = OFF");

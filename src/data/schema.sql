@@ -177,6 +177,8 @@ CREATE TABLE valores_historial (
   id_usuario       INTEGER,
   borrado          INTEGER NOT NULL DEFAULT 0
 );
--- The history window reads one subscriber's or template's rows by time.
-CREATE INDEX valores_historial_abonado ON valores_historial(id_abonado, fecha);
-CREATE INDEX valores_historial_configuracion ON valores_historial(id_configuracion, id_panel, fecha);
+-- The history window reads one subscriber's or template's rows by time; each
+-- row goes into one of the two indexes only, which keeps writing it cheap.
+CREATE INDEX valores_historial_abonado ON valores_historial(id_abonado, fecha) WHERE id_abonado IS NOT NULL;
+CREATE INDEX valores_historial_configuracion ON valores_historial(id_configuracion, id_panel, fecha)
+  WHERE id_configuracion IS NOT NULL;

@@ -33,9 +33,9 @@ void upgrade(const QSqlDatabase& c)
                                "valor_anterior TEXT, valor_nuevo TEXT, origen TEXT NOT NULL, id_usuario INTEGER, "
                                "borrado INTEGER NOT NULL DEFAULT 0)"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_abonado "
-                               "ON valores_historial(id_abonado, fecha)"));
+                               "ON valores_historial(id_abonado, fecha) WHERE id_abonado IS NOT NULL"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_configuracion "
-                               "ON valores_historial(id_configuracion, id_panel, fecha)"));
+                               "ON valores_historial(id_configuracion, id_panel, fecha) WHERE id_configuracion IS NOT NULL"));
 }
 
 QStringList missingTables(const QSqlDatabase& c)

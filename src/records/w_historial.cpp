@@ -108,6 +108,13 @@ w_historial::w_historial(const QSqlDatabase& c, QWidget* parent) : QWidget(paren
     g->setColumnStretch(3, 1);
     layout->addLayout(g);
 
+    buildGrid();
+    layout->addWidget(dg_historial, 1);
+    ui::sizeWindow(this, 13500, 6000);
+}
+
+void w_historial::buildGrid()
+{
     const QStringList titles = reports::historialTitles();
     dg_historial = new QTableWidget(0, int(titles.size()), this);
     dg_historial->setObjectName(QStringLiteral("dg_historial"));
@@ -126,8 +133,6 @@ w_historial::w_historial(const QSqlDatabase& c, QWidget* parent) : QWidget(paren
     h->resizeSection(5, fontMetrics().horizontalAdvance(QStringLiteral("plantilla")) + pad);
     h->resizeSection(6, fontMetrics().horizontalAdvance(QStringLiteral("ADMINISTRADOR")) + pad);
     h->setSectionResizeMode(1, QHeaderView::Stretch);
-    layout->addWidget(dg_historial, 1);
-    ui::sizeWindow(this, 13500, 6000);
 }
 
 w_historial* w_historial::abrir(const QSqlDatabase& c, const values::Owner& owner, const QString& titular)

@@ -65,6 +65,7 @@ public:
     QTableWidget* dg_historial;
 
 private:
+    void buildGrid();
     void fillFilters();
     // A stored value as the editor shows it; "(sin valor)" for none.
     QString shown(int seccion, const SectionFormat& f, const std::optional<QString>& stored);
