@@ -69,7 +69,7 @@ bench::Register seeding("seed one subscriber with 2,000 values", "20 ms", 9, [] 
     QElapsedTimer t;
     t.start();
     db::Transaction tr(c);
-    f_copiavalores(c, 1, 9, 999, 1);
+    f_copiavalores(c, 1, 9, 999, 1, 1);
     tr.commit();
     return t.nsecsElapsed() / 1e6;
 });

@@ -5,6 +5,7 @@
 #include "ui/ui_pictures.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/history_store.h"
 #include "data/oplog_store.h"
 #include "data/users_store.h"
 #include "records/search_context.h"
@@ -172,15 +173,32 @@ void w_log::dispatch(const QString& key)
         if (imprimir)
             imprimir(m_ctx, oplog::Filter{desde, hasta, il_usuario});
     } else if (key == QLatin1String("cb_baja")) {
-        // The question names the first day that stays.
-        if (!m_ctx.messages.askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?")
-                          .arg(borrar.addDays(1).toString(kDayFormat))))
-            return;
+        wf_borrar(borrar);
+    }
+}
+
+void w_log::wf_borrar(const QDate& borrar)
+{
+    const QSqlDatabase c = m_ctx.main.db();
+    // The questions name the first day that stays.
+    const QString first = borrar.addDays(1).toString(kDayFormat);
+    if (m_ctx.messages.askYesNo(QStringLiteral("Se borrará el Log hasta el %1\n¿Continúa?").arg(first))) {
         try {
-            oplog::purge(m_ctx.main.db(), borrar);
+            oplog::purge(c, borrar);
         } catch (const db::Error& e) {
             // Rolled back; the log stays as it was.
             qWarning("w_log: purge failed: %s", qPrintable(e.text()));
         }
+    }
+    // The value history has a question of its own, and only level 1 purges it.
+    if (m_ctx.main.currentLevel != 1)
+        return;
+    if (!m_ctx.messages.askYesNo(QStringLiteral("Se borrará el historial de valores hasta el %1\n¿Continúa?").arg(first)))
+        return;
+    try {
+        history::purge(c, borrar);
+    } catch (const db::Error& e) {
+        qWarning("w_log: history purge failed: %s", qPrintable(e.text()));
+        m_ctx.messages.showError(QStringLiteral("No se pudo borrar el historial de valores.\n%1").arg(e.text()));
     }
 }

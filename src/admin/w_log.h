@@ -30,6 +30,9 @@ public:
 
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);
+    // Purges the log, then (its own question, level 1 only) the value
+    // history, through the whole day `borrar`.
+    void wf_borrar(const QDate& borrar);
 
     int il_usuario = 0; // operator filter; 0 = all operators
 

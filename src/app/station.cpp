@@ -21,7 +21,7 @@ Station::~Station()
 
 std::unique_ptr<LinkStore> Station::linkStore()
 {
-    return std::make_unique<SqlLinkStore>(main.db());
+    return std::make_unique<SqlLinkStore>(main.db(), main.currentUser);
 }
 
 bool Station::portOpen() const

@@ -9,6 +9,7 @@
 #include "link/mdl_trans.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
+#include "records/w_historial.h"
 #include "reports/ui_reportes.h"
 
 #include <QAction>
@@ -162,6 +163,8 @@ void w_panel::buildToolbar()
                         QStringLiteral("Comparar lo guardado con el panel"));
     cb_subircambios = boton(QStringLiteral("cb_subircambios"), QStringLiteral("Cambios"),
                             QStringLiteral("Subir cambios: sólo lo que difiere del panel"));
+    cb_historial = boton(QStringLiteral("cb_historial"), QStringLiteral("Historial"),
+                         QStringLiteral("Historial de valores del abonado"));
 }
 
 // The link's status line, progress and traffic, under the tabs so that they
@@ -393,6 +396,9 @@ void w_panel::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_abonado > 0)
             reports::showPanelReport(m_ctx, il_abonado, il_panel, il_configuracion);
+    } else if (key == QLatin1String("cb_historial")) {
+        if (il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel))
+            w_historial::abrirAbonado(m_ctx, il_abonado);
     }
 }
 

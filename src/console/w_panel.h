@@ -90,6 +90,7 @@ public:
     QAction* cb_imprimir;
     QAction* cb_comparar;     // reads the panel and opens w_comparar
     QAction* cb_subircambios; // uploads what differs from the panel as last known
+    QAction* cb_historial;
 
     QTabWidget* SSTab_panel;
     QFrame* frm_visor;

@@ -1,6 +1,7 @@
 #include "data/catalogue_merge_store.h"
 
 #include "data/db.h"
+#include "data/history_store.h"
 
 #include <QSqlError>
 
@@ -129,7 +130,8 @@ QHash<SectionKey, QPair<int, int>> sectionPlaces(const QSqlDatabase& c)
     return places;
 }
 
-RowWriter::RowWriter(const QSqlDatabase& station, const MergeTable& t) : m_table(t)
+RowWriter::RowWriter(const QSqlDatabase& station, const MergeTable& t)
+    : m_table(t), m_station(station), m_fecha(db::nowText())
 {
     QStringList cols, marks, sets;
     if (t.templateOne) {
@@ -143,7 +145,9 @@ RowWriter::RowWriter(const QSqlDatabase& station, const MergeTable& t) : m_table
             sets << columnSql(t.columns[j].name) + QStringLiteral(" = ?");
     }
     const QString table = QString::fromLatin1(t.table);
-    m_count = prepare(station, QStringLiteral("SELECT COUNT(*) as total FROM %1 WHERE %2").arg(table, whereKeys(t)));
+    m_count = prepare(station, QStringLiteral("SELECT COUNT(*) as total%1 FROM %2 WHERE %3")
+                                   .arg(t.templateOne ? QStringLiteral(", MAX(valor) AS valor") : QString(), table,
+                                        whereKeys(t)));
     m_insert = prepare(station, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                     .arg(table, cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
     m_update = prepare(station, QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), whereKeys(t)));
@@ -155,13 +159,16 @@ bool RowWriter::apply(const QVariantList& values)
     for (int k = 0; k < t.keyCount; ++k)
         m_count.bindValue(k, values.at(k));
     execute(m_count);
-    const qint64 existing = m_count.next() ? m_count.value(0).toLongLong() : 0;
+    const bool found = m_count.next();
+    const qint64 existing = found ? m_count.value(0).toLongLong() : 0;
+    const QVariant before = found && t.templateOne ? m_count.value(1) : QVariant();
     m_count.finish();
 
     if (existing == 0) {
         for (int j = 0; j < values.size(); ++j)
             m_insert.bindValue(j, values.at(j));
         execute(m_insert);
+        recordValue(values, false, before);
         return true;
     }
     // Every station row with that key gets the copied columns.
@@ -171,7 +178,19 @@ bool RowWriter::apply(const QVariantList& values)
     for (int k = 0; k < t.keyCount; ++k)
         m_update.bindValue(p++, values.at(k));
     execute(m_update);
+    recordValue(values, true, before);
     return false;
+}
+
+void RowWriter::recordValue(const QVariantList& values, bool existed, const QVariant& before)
+{
+    if (!m_table.templateOne)
+        return;
+    // Columns: id_panel, id_seccion, id_item, valor, id_estado.
+    history::Batch h(m_station, history::Stamp{history::origin::migracion(), 0, m_fecha});
+    h.add(values::Owner::templ(1, values.at(0).toInt()), values.at(1).toInt(), values.at(2).toInt(),
+          existed ? std::optional<QString>(before.toString()) : std::nullopt, values.at(3).toString());
+    h.write();
 }
 
 } // namespace merge_store

@@ -45,7 +45,8 @@ QHash<SectionKey, QPair<int, int>> sectionPlaces(const QSqlDatabase& c);
 
 // Writes rows of one table into the station: inserts a missing key, updates
 // every row with an existing one. Prepared once per table; opens no
-// transaction.
+// transaction. A value of template 1 that changes gets its history row
+// (origin "migración", written before anyone logs in).
 class RowWriter {
 public:
     RowWriter(const QSqlDatabase& station, const MergeTable& t);
@@ -53,7 +54,12 @@ public:
     bool apply(const QVariantList& values);
 
 private:
+    // Template 1's value history for a row just written.
+    void recordValue(const QVariantList& values, bool existed, const QVariant& before);
+
     const MergeTable& m_table;
+    QSqlDatabase m_station;
+    QString m_fecha; // one time for the whole merge of the table
     QSqlQuery m_count, m_insert, m_update;
 };
 

@@ -83,4 +83,16 @@ QList<ListValue> valueList(const QSqlDatabase& c, int panel, int seccion)
     return values;
 }
 
+QHash<int, QList<ListValue>> valueLists(const QSqlDatabase& c, int panel)
+{
+    QSqlQuery q = db::exec(c,
+                           QStringLiteral("SELECT id_seccion, id_valor, descripcion FROM secciones_valores "
+                                          "WHERE id_panel = ? ORDER BY id_seccion, id_valor"),
+                           {panel});
+    QHash<int, QList<ListValue>> lists;
+    while (q.next())
+        lists[q.value(0).toInt()] << ListValue{db::text(q, "id_valor"), db::text(q, "descripcion")};
+    return lists;
+}
+
 } // namespace catalogue

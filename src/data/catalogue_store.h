@@ -2,6 +2,7 @@
 // The catalogue as the windows read it: panel models, their sections, items
 // and value lists, and the pick lists of the subscriber record.
 
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -48,5 +49,7 @@ struct ListValue {
 };
 // The values a list section's items may take, by value. Throws db::Error.
 QList<ListValue> valueList(const QSqlDatabase& c, int panel, int seccion);
+// Every section's list of a model at once, by section. Throws db::Error.
+QHash<int, QList<ListValue>> valueLists(const QSqlDatabase& c, int panel);
 
 } // namespace catalogue

@@ -1,7 +1,11 @@
 #include "data/link_store.h"
 
 #include "data/db.h"
+#include "data/history_store.h"
 #include "data/panel_image_store.h"
+
+#include <QHash>
+#include <functional>
 
 std::optional<LinkIpSettings> SqlLinkStore::ipSettings()
 {
@@ -45,10 +49,14 @@ std::optional<QList<LinkValueRow>> SqlLinkStore::transferValues(qint32 abonado)
 
 namespace {
 
-bool markSections(const QSqlDatabase& c, qint32 abonado, const QList<int>& sections, int estado)
+// `trace` writes the value history of the change in the same transaction.
+bool markSections(const QSqlDatabase& c, qint32 abonado, const QList<int>& sections, int estado,
+                  const std::function<void()>& trace = {})
 {
     try {
         db::Transaction t(c);
+        if (trace)
+            trace();
         for (const int s : sections)
             db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ? AND id_seccion = ?"),
                      {estado, abonado, s});
@@ -63,7 +71,17 @@ bool markSections(const QSqlDatabase& c, qint32 abonado, const QList<int>& secti
 
 bool SqlLinkStore::sectionsWritten(qint32 abonado, const QList<int>& sections)
 {
-    return markSections(m_c, abonado, sections, 0);
+    return markSections(m_c, abonado, sections, 0, [&] {
+        history::recordUpload(m_c, history::Stamp{history::origin::subida(), m_usuario}, abonado, sections, true);
+    });
+}
+
+bool SqlLinkStore::sectionsVerified(qint32 abonado, const QList<int>& sections)
+{
+    return markSections(m_c, abonado, sections, 0, [&] {
+        history::recordUpload(m_c, history::Stamp{history::origin::subidaVerificada(), m_usuario}, abonado, sections,
+                              false);
+    });
 }
 
 bool SqlLinkStore::remarkForUpload(qint32 abonado, const QList<int>& sections)
@@ -85,23 +103,79 @@ bool SqlLinkStore::storeSection(qint32 abonado, int seccion, const QList<QPair<i
 {
     try {
         db::Transaction t(m_c);
-        for (const auto& [item, valor] : items) {
-            if (item > 0)
-                db::exec(m_c,
-                         QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = ? "
-                                        "WHERE id_abonado = ? AND id_seccion = ? AND id_item = ?"),
-                         {valor, abonado, seccion, item});
-            else
-                db::exec(m_c,
-                         QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = ? "
-                                        "WHERE id_abonado = ? AND id_seccion = ?"),
-                         {valor, abonado, seccion});
+        // The section as stored: only what differs is written, and each
+        // value that changes gets its history row.
+        struct Stored {
+            QString valor;
+            int estado;
+        };
+        QHash<int, Stored> stored;
+        int panel = 0;
+        QSqlQuery q = db::exec(m_c,
+                               QStringLiteral("SELECT av.id_item, av.valor, av.id_estado, a.id_panel "
+                                              "FROM abonados_valores av JOIN abonados a ON a.id_abonado = av.id_abonado "
+                                              "WHERE av.id_abonado = ? AND av.id_seccion = ?"),
+                               {abonado, seccion});
+        while (q.next()) {
+            stored.insert(q.value(0).toInt(), {q.value(1).toString(), q.value(2).toInt()});
+            panel = q.value(3).toInt();
         }
+        q.finish();
+        history::Batch h(m_c, history::Stamp{history::origin::panel(), m_usuario});
+        const values::Owner owner = values::Owner::subscriber(abonado, panel);
+        QList<QPair<int, QString>> changed; // one statement sets them all
+        QVariantList marked;                // unchanged, their mark cleared
+        auto store = [&](int item, const Stored& now, const QString& valor) {
+            if (now.valor != valor) {
+                changed.append({item, valor});
+                h.add(owner, seccion, item, now.valor, valor);
+            } else if (now.estado != 0) {
+                marked << item;
+            }
+        };
+        for (const auto& [item, valor] : items) {
+            if (item > 0) {
+                if (const auto it = stored.constFind(item); it != stored.cend())
+                    store(item, *it, valor);
+            } else {
+                for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+                    store(it.key(), *it, valor);
+            }
+        }
+        writeSection(abonado, seccion, changed, marked);
+        h.write();
         t.commit();
         return true;
     } catch (const db::Error&) {
         return false;
     }
+}
+
+void SqlLinkStore::writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& changed,
+                                const QVariantList& marked)
+{
+    auto marks = [](qsizetype n) { return QStringList(n, QStringLiteral("?")).join(QStringLiteral(", ")); };
+    if (!changed.isEmpty()) {
+        QString cases;
+        QVariantList v;
+        QVariantList keys;
+        for (const auto& [item, valor] : changed) {
+            cases += QStringLiteral(" WHEN ? THEN ?");
+            v << item << valor;
+            keys << item;
+        }
+        db::exec(m_c,
+                 QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = CASE id_item%1 ELSE valor END "
+                                "WHERE id_abonado = ? AND id_seccion = ? AND id_item IN (%2)")
+                     .arg(cases, marks(keys.size())),
+                 v + QVariantList{abonado, seccion} + keys);
+    }
+    if (!marked.isEmpty())
+        db::exec(m_c,
+                 QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = ? AND id_seccion = ? "
+                                "AND id_item IN (%1)")
+                     .arg(marks(marked.size())),
+                 QVariantList{abonado, seccion} + marked);
 }
 
 bool SqlLinkStore::storeEvent(const LinkEventRow& e)

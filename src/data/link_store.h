@@ -45,10 +45,15 @@ public:
     // The subscriber's values by memory position and item; nothing when
     // they cannot be read.
     virtual std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) = 0;
-    // Clears the write marks of these sections, all or none.
+    // Clears the write marks of these sections, all or none, leaving in the
+    // value history what the panel acknowledged.
     virtual bool sectionsWritten(qint32 abonado, const QList<int>& sections) = 0;
+    // The same once a read-back has proven the sections: the history says
+    // the panel holds every value of them.
+    virtual bool sectionsVerified(qint32 abonado, const QList<int>& sections) = 0;
     // Stores the values read for one section (item 0: one value for the
-    // whole section) and clears its marks, all or none.
+    // whole section) and clears its marks, all or none; a value that changes
+    // gets its history row.
     virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
     virtual bool storeEvent(const LinkEventRow& e) = 0;
     // The station's setting: uploads are read back (true when unreadable).
@@ -64,10 +69,12 @@ public:
 
 class SqlLinkStore : public LinkStore {
 public:
-    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase()) : m_c(c) {}
+    // `usuario`: the operator the history names for transfers.
+    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase(), int usuario = 0) : m_c(c), m_usuario(usuario) {}
     std::optional<LinkIpSettings> ipSettings() override;
     std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) override;
     bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
+    bool sectionsVerified(qint32 abonado, const QList<int>& sections) override;
     bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) override;
     bool storeEvent(const LinkEventRow& e) override;
     bool verifyUploads() override;
@@ -76,5 +83,10 @@ public:
     bool rememberPanelBytes(qint32 abonado, const QByteArray& bytes, const QByteArray& known) override;
 
 private:
+    // Sets the changed values (clearing their marks) and clears the marks of
+    // the unchanged ones, in two statements at most.
+    void writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& changed,
+                      const QVariantList& marked);
     QSqlDatabase m_c;
+    int m_usuario;
 };

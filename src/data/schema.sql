@@ -170,3 +170,26 @@ CREATE TABLE abonados_imagen (
   memoria    BLOB NOT NULL,
   conocida   BLOB NOT NULL
 );
+-- Every change of a programming value, and every value an upload sent: no
+-- foreign keys, so that the history outlives the subscriber or template
+-- (borrado = 1 then) until it is purged. One of id_abonado and
+-- id_configuracion is set.
+CREATE TABLE valores_historial (
+  id_historial     INTEGER PRIMARY KEY,
+  fecha            TEXT NOT NULL,
+  id_abonado       INTEGER,
+  id_configuracion INTEGER,
+  id_panel         INTEGER NOT NULL,
+  id_seccion       INTEGER NOT NULL,
+  id_item          INTEGER NOT NULL,
+  valor_anterior   TEXT,
+  valor_nuevo      TEXT,
+  origen           TEXT NOT NULL,
+  id_usuario       INTEGER,
+  borrado          INTEGER NOT NULL DEFAULT 0
+);
+-- The history window reads one subscriber's or template's rows by time; each
+-- row goes into one of the two indexes only, which keeps writing it cheap.
+CREATE INDEX valores_historial_abonado ON valores_historial(id_abonado, fecha) WHERE id_abonado IS NOT NULL;
+CREATE INDEX valores_historial_configuracion ON valores_historial(id_configuracion, id_panel, fecha)
+  WHERE id_configuracion IS NOT NULL;

@@ -31,6 +31,16 @@ void upgrade(const QSqlDatabase& c)
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS abonados_imagen (id_abonado INTEGER PRIMARY KEY REFERENCES "
                                "abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT NULL, memoria BLOB NOT NULL, "
                                "conocida BLOB NOT NULL)"));
+    // The value history: a file from before it starts with an empty one.
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS valores_historial (id_historial INTEGER PRIMARY KEY, "
+                               "fecha TEXT NOT NULL, id_abonado INTEGER, id_configuracion INTEGER, "
+                               "id_panel INTEGER NOT NULL, id_seccion INTEGER NOT NULL, id_item INTEGER NOT NULL, "
+                               "valor_anterior TEXT, valor_nuevo TEXT, origen TEXT NOT NULL, id_usuario INTEGER, "
+                               "borrado INTEGER NOT NULL DEFAULT 0)"));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_abonado "
+                               "ON valores_historial(id_abonado, fecha) WHERE id_abonado IS NOT NULL"));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_configuracion "
+                               "ON valores_historial(id_configuracion, id_panel, fecha) WHERE id_configuracion IS NOT NULL"));
 }
 
 QStringList missingTables(const QSqlDatabase& c)

@@ -1,9 +1,13 @@
 #include "data/shared_ops.h"
 
 #include "data/db.h"
+#include "data/history_store.h"
 
-bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion)
+bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion,
+                    int id_usuario)
 {
+    history::recordSeeding(c, history::Stamp{history::origin::plantilla(), id_usuario}, id_abonado, id_panel,
+                           id_seccion, id_configuracion);
     const bool all = id_seccion == 999;
     if (all)
         db::exec(c, QStringLiteral("DELETE FROM abonados_valores WHERE id_abonado = ?"), {id_abonado});

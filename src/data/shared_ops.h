@@ -4,9 +4,11 @@
 #include <QSqlDatabase>
 
 // Seeds a subscriber's values and marks from a template (section 999: all
-// sections). Opens no transaction: the caller wraps it and rolls back on a
-// db::Error. Returns true when both statements ran.
-bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion);
+// sections), with a history row (origin "plantilla", operator `id_usuario`)
+// for every value that changes. Opens no transaction: the caller wraps it
+// and rolls back on a db::Error. Returns true when every statement ran.
+bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion,
+                    int id_usuario);
 
 // New key: the column maximum plus one, or `firstKey` in an empty table. Read
 // it inside the transaction that inserts the row.

@@ -1,6 +1,7 @@
 #include "data/subscriber_store.h"
 
 #include "data/db.h"
+#include "data/history_store.h"
 #include "data/shared_ops.h"
 
 namespace subscribers {
@@ -13,7 +14,7 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado)
     return q.record();
 }
 
-int insert(const QSqlDatabase& c, const QVariantList& fields)
+int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario)
 {
     db::Transaction t(c);
     const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
@@ -24,7 +25,7 @@ int insert(const QSqlDatabase& c, const QVariantList& fields)
                             "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
                             "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
              QVariantList{id} + fields);
-    f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt());
+    f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt(), usuario);
     t.commit();
     return id;
 }
@@ -51,6 +52,7 @@ void remove(const QSqlDatabase& c, int abonado)
 {
     db::Transaction t(c);
     db::exec(c, QStringLiteral("DELETE FROM abonados WHERE id_abonado = ?"), {abonado});
+    history::markDeleted(c, values::Owner::subscriber(abonado, 0));
     t.commit();
 }
 

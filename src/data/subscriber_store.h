@@ -19,13 +19,15 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado);
 // localidad, id_provincia, cp, tel_1, tel_2, then ref_contactoN, id_contactoN,
 // tel_contactoN for N = 1..3, and observaciones.
 //
-// A new subscriber with its values and marks seeded from its template, in a
-// transaction of its own. Returns its number. Throws db::Error.
-int insert(const QSqlDatabase& c, const QVariantList& fields);
+// A new subscriber with its values and marks seeded from its template (their
+// history in the name of the operator `usuario`), in a transaction of its
+// own. Returns its number. Throws db::Error.
+int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario);
 // Overwrites a subscriber, in a transaction of its own; throws db::Error
 // when the subscriber is not there.
 void update(const QSqlDatabase& c, int abonado, const QVariantList& fields);
-// Removes a subscriber with its values and events (the schema cascades).
+// Removes a subscriber with its values and events (the schema cascades); its
+// value history stays, marked as deleted.
 void remove(const QSqlDatabase& c, int abonado);
 // The lowest other subscriber with the code, if any. Throws db::Error.
 std::optional<int> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado);

@@ -1,6 +1,7 @@
 #include "data/template_store.h"
 
 #include "data/db.h"
+#include "data/history_store.h"
 #include "data/shared_ops.h"
 
 #include <QList>
@@ -27,7 +28,7 @@ int onlyTemplateOf(const QSqlDatabase& c, int panel)
     return ids.size() == 1 ? ids.first() : 0;
 }
 
-int copy(const QSqlDatabase& c, int source, const QString& name)
+int copy(const QSqlDatabase& c, int source, const QString& name, int usuario)
 {
     db::Transaction t(c);
     const int id = nextKey(c, QStringLiteral("configuraciones"), QStringLiteral("id_configuracion"), 1);
@@ -38,6 +39,7 @@ int copy(const QSqlDatabase& c, int source, const QString& name)
                             "id_item, valor, id_estado) SELECT ?, id_panel, id_seccion, id_item, valor, "
                             "id_estado FROM configuraciones_valores WHERE id_configuracion = ?"),
              {id, source});
+    history::recordTemplateCreated(c, history::Stamp{history::origin::plantilla(), usuario}, id);
     t.commit();
     return id;
 }
@@ -58,6 +60,7 @@ void remove(const QSqlDatabase& c, int configuracion)
     // The schema removes the values with the template, and refuses while a
     // subscriber uses it.
     db::exec(c, QStringLiteral("DELETE FROM configuraciones WHERE id_configuracion = ?"), {configuracion});
+    history::markDeleted(c, values::Owner::templ(configuracion, 0));
     t.commit();
 }
 

@@ -1,6 +1,7 @@
 #include "data/value_store.h"
 
 #include "data/db.h"
+#include "data/history_store.h"
 
 namespace values {
 
@@ -90,12 +91,28 @@ std::optional<QString> itemValue(const QSqlDatabase& c, const Owner& o, int secc
     return db::text(q, "valor");
 }
 
-bool writeItemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item, const QString& valor)
+bool writeItemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item, const QString& valor,
+                    const history::Stamp& stamp)
 {
-    QSqlQuery q = db::exec(c, QStringLiteral("UPDATE %1 SET valor = ? WHERE %2 AND id_seccion = ? AND id_item = ?")
-                                  .arg(table(o), ownerWhere(o)),
-                           QVariantList{valor} + ownerKey(o) + QVariantList{seccion, item});
-    return q.numRowsAffected() == 1;
+    const std::optional<QString> before = itemValue(c, o, seccion, item);
+    if (!before)
+        return false;
+    if (*before == valor)
+        return true; // unchanged: no statement, no history row
+    db::exec(c, QStringLiteral("UPDATE %1 SET valor = ? WHERE %2 AND id_seccion = ? AND id_item = ?")
+                    .arg(table(o), ownerWhere(o)),
+             QVariantList{valor} + ownerKey(o) + QVariantList{seccion, item});
+    history::Batch h(c, stamp);
+    h.add(o, seccion, item, before, valor);
+    h.write();
+    return true;
+}
+
+bool takeFromPanel(const QSqlDatabase& c, int abonado, int panel, int seccion, int item, const QString& valor,
+                   int usuario)
+{
+    return writeItemValue(c, Owner::subscriber(abonado, panel), seccion, item, valor,
+                          history::Stamp{history::origin::panel(), usuario});
 }
 
 } // namespace values

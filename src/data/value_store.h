@@ -10,6 +10,8 @@
 #include <QVariant>
 #include <optional>
 
+namespace history { struct Stamp; }
+
 namespace values {
 
 // Whose values: a subscriber's (abonados_valores) or a template's for one
@@ -53,8 +55,14 @@ void invertMarks(const QSqlDatabase& c, int abonado);
 // One item's stored value (a stored null reads as the empty text); nothing
 // when the row is not there. Throws db::Error.
 std::optional<QString> itemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item);
-// Writes one item's value inside the caller's transaction; false when the
-// row is not there. Throws db::Error.
-bool writeItemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item, const QString& valor);
+// Writes one item's value inside the caller's transaction, with its history
+// row when the value changes; false when the row is not there. Throws
+// db::Error.
+bool writeItemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item, const QString& valor,
+                    const history::Stamp& stamp);
+// A value taken from the panel by the operator `usuario` into a subscriber's
+// values, as writeItemValue (history origin "panel").
+bool takeFromPanel(const QSqlDatabase& c, int abonado, int panel, int seccion, int item, const QString& valor,
+                   int usuario);
 
 } // namespace values

@@ -171,7 +171,7 @@ void mdl_trans::finishVerification()
     if (!any) {
         m_writePending = false;
         // Proven: a section sent only in part keeps no mark either.
-        if (!m_host || !m_host->linkStore()->sectionsWritten(currentSubscriber, sectionsOf(m_toVerify)))
+        if (!m_host || !m_host->linkStore()->sectionsVerified(currentSubscriber, sectionsOf(m_toVerify)))
             unexpectedErrorInAnswer();
         const QString text = QStringLiteral("Verificado: %1").arg(counted(m_uploadSections, "sección", "secciones"));
         setOutcome(text);

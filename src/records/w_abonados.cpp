@@ -8,6 +8,7 @@
 #include "data/subscriber_store.h"
 #include "records/collation.h"
 #include "records/search_context.h"
+#include "records/w_historial.h"
 #include "reports/ui_reportes.h"
 
 #include <QCloseEvent>
@@ -99,6 +100,8 @@ w_abonados::w_abonados(StationContext& ctx, QWidget* parent) : RecordForm(ctx, S
     layout->setSpacing(2);
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprimir Reporte de Abonados"));
+    cb_historial = boton(QStringLiteral("cb_historial"), QStringLiteral("Historial"),
+                         QStringLiteral("Historial de valores del abonado"));
     layout->addWidget(tb_abm);
 
     SSTab_abm = new QTabWidget(this);
@@ -312,6 +315,7 @@ void w_abonados::wf_habilitacontroles(const QString& modo)
     cb_alta->setEnabled(!editing && mayChange);
     cb_baja->setEnabled(!editing && mayChange && il_abonado > 0);
     cb_modificar->setEnabled(!editing && mayChange && il_abonado > 0);
+    cb_historial->setEnabled(!editing && il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel));
     if (!editing && il_abonado <= 0)
         SSTab_abm->setCurrentIndex(0);
 }
@@ -340,6 +344,9 @@ void w_abonados::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_imprimir")) {
         // The list of every subscriber, read afresh, in its own window.
         reports::showSubscriberReport(m_ctx);
+    } else if (key == QLatin1String("cb_historial")) {
+        if (il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel))
+            w_historial::abrirAbonado(m_ctx, il_abonado);
     } else {
         RecordForm::dispatch(key);
     }
@@ -395,7 +402,7 @@ bool w_abonados::wf_guardar()
                 subscribers::update(m.db(), il_abonado, v);
                 return il_abonado;
             }
-            return subscribers::insert(m.db(), v);
+            return subscribers::insert(m.db(), v, m.currentUser);
         },
         [&] { m.f_mensaje(399); });
 }

@@ -31,6 +31,7 @@ public:
     int il_abonado = 0; // subscriber on display; 0 when none
 
     QAction* cb_imprimir;
+    QAction* cb_historial;
     QTabWidget* SSTab_abm;
     QFrame* frm_1;
     QFrame* frm_2;

@@ -13,6 +13,7 @@
 #include "records/ui_section_grid.h"
 #include "records/w_buscar.h"
 #include "records/w_configuracion_abm.h"
+#include "records/w_historial.h"
 #include "reports/ui_reportes.h"
 
 #include <QAction>
@@ -70,6 +71,8 @@ w_configuracion::w_configuracion(StationContext& ctx, QWidget* parent) : QWidget
     cb_bajar = boton(QStringLiteral("cb_bajar"), QStringLiteral("Bajar"), QString());
     tb_configuracion->addSeparator();
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"), QStringLiteral("Imprimir Reporte"));
+    cb_historial = boton(QStringLiteral("cb_historial"), QStringLiteral("Historial"),
+                         QStringLiteral("Historial de valores de la configuración"));
 
     st_panel_t = caption(this, QStringLiteral("st_panel_t"), QStringLiteral("Panel:"));
     st_panel = shownText(this, QStringLiteral("st_panel"));
@@ -153,7 +156,7 @@ void w_configuracion::wf_muestrapanel(int panel)
 
 void w_configuracion::wf_muestraconfiguracion(int configuracion)
 {
-    for (QAction* a : {cb_bajar, cb_subir, cb_desmarcar, cb_copiar, cb_modificar, cb_baja, cb_imprimir})
+    for (QAction* a : {cb_bajar, cb_subir, cb_desmarcar, cb_copiar, cb_modificar, cb_baja, cb_imprimir, cb_historial})
         a->setEnabled(false);
     fg_secciones->setEnabled(false);
 
@@ -183,6 +186,7 @@ void w_configuracion::wf_muestraconfiguracion(int configuracion)
         il_configuracion = configuracion;
         cb_copiar->setEnabled(true);
         cb_imprimir->setEnabled(true);
+        cb_historial->setEnabled(w_historial::permitido(m_ctx.main.currentLevel));
         // The catalogue template is kept by the catalogue update alone.
         if (il_configuracion >= 2) {
             for (QAction* a : {cb_modificar, cb_subir, cb_bajar, cb_baja})
@@ -309,6 +313,9 @@ void w_configuracion::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_imprimir")) {
         if (il_configuracion >= 1)
             reports::showTemplateReport(m_ctx, il_panel, il_configuracion);
+    } else if (key == QLatin1String("cb_historial")) {
+        if (il_configuracion >= 1 && w_historial::permitido(m_ctx.main.currentLevel))
+            w_historial::abrirConfiguracion(m_ctx, il_configuracion, il_panel);
     }
 }
 

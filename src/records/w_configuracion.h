@@ -48,6 +48,7 @@ public:
     QAction* cb_subir;
     QAction* cb_bajar;
     QAction* cb_imprimir;
+    QAction* cb_historial;
     QLabel* st_panel_t;
     QLabel* st_panel;
     QLabel* st_configuracion_t;

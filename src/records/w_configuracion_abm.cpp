@@ -82,7 +82,7 @@ bool w_configuracion_abm::wf_guardadatos()
         try {
             const QSqlDatabase c = m_ctx.main.db();
             if (copying())
-                shown = templates::copy(c, source, name);
+                shown = templates::copy(c, source, name, m_ctx.main.currentUser);
             else
                 templates::rename(c, il_configuracion, name);
         } catch (const db::Error& e) {

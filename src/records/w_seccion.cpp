@@ -5,6 +5,7 @@
 #include "ui/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
+#include "data/history_store.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
 #include "data/value_store.h"
@@ -361,12 +362,13 @@ bool w_seccion::wf_guardar(int marca)
     try {
         const QSqlDatabase c = m_ctx.main.db();
         const values::Owner owner = valuesOwner(il_abonado);
+        const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser};
         db::Transaction t(c);
         for (int k = 1; k <= m_rows; ++k) {
             if (!sle_valor.at(k) && !cbx_valor.at(k))
                 continue;
             // A value row that is not there is not saved by pretending.
-            if (!values::writeItemValue(c, owner, il_seccion, m_items.at(k), entered.at(k)))
+            if (!values::writeItemValue(c, owner, il_seccion, m_items.at(k), entered.at(k), stamp))
                 throw db::Error(QStringLiteral("No existe el valor del item %1").arg(m_items.at(k)));
         }
         if (marca > 0)
@@ -409,7 +411,7 @@ void w_seccion::wf_abonados_valores()
     try {
         const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
-        f_copiavalores(c, il_abonado, il_panel, il_seccion, il_configuracion);
+        f_copiavalores(c, il_abonado, il_panel, il_seccion, il_configuracion, m_ctx.main.currentUser);
         t.commit();
     } catch (const db::Error& e) {
         qWarning("w_seccion::wf_abonados_valores: %s", qPrintable(e.text()));

@@ -93,7 +93,8 @@ Document programming(const QString& title, const QList<ProgrammingData>& data, b
     return b.finish();
 }
 
-// A list report: the column titles at the top of every page, one line per row.
+// A list report: the column titles at the top of every page, one line per
+// row; a subtitle, when given, under the title of the first page.
 Document list(const QString& title, const QList<qreal>& columns, const QStringList& titles,
               const QList<QStringList>& rows, const PageSetup& setup, const QDate& printed,
               const QString& subtitle = QString())
@@ -103,6 +104,11 @@ Document list(const QString& title, const QList<qreal>& columns, const QStringLi
         return i + 1 < columns.size() ? span(columns.at(i), columns.at(i + 1)) : width - columns.at(i);
     };
     Builder b(setup, title, printed);
+    if (!subtitle.isEmpty()) {
+        Band under(lineHeight(TextStyle::Label) + 120);
+        under.text(0, width, subtitle, TextStyle::Label);
+        b.add(under);
+    }
     Band header(lineHeight(TextStyle::Label) + 80);
     for (qsizetype i = 0; i < columns.size(); ++i)
         header.text(columns.at(i), columnWidth(i), titles.at(i), TextStyle::Label);
@@ -172,6 +178,20 @@ Document dr_diferencias(const QString& subscriber, const QList<QStringList>& row
                 {QStringLiteral("Sección"), QStringLiteral("Descripción"), QStringLiteral("Guardado"),
                  QStringLiteral("Panel"), QStringLiteral("Distinto")},
                 rows, setup, printed, subscriber);
+}
+
+Document dr_historial(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup,
+                      const QDate& printed)
+{
+    return list(QStringLiteral("Historial de valores"),
+                QList<qreal>(std::begin(col::Historial), std::end(col::Historial)), historialTitles(), rows, setup,
+                printed, subtitle);
+}
+
+QStringList historialTitles()
+{
+    return {QStringLiteral("Fecha"),  QStringLiteral("Sección"), QStringLiteral("Item"),   QStringLiteral("Antes"),
+            QStringLiteral("Después"), QStringLiteral("Origen"),  QStringLiteral("Usuario")};
 }
 
 } // namespace reports

@@ -4,6 +4,8 @@
 #include "reports/de_reportes.h"
 #include "reports/layout.h"
 
+#include <QStringList>
+
 namespace reports {
 
 // Column positions, in twips from the left margin.
@@ -17,6 +19,8 @@ constexpr qreal Abonados[8] = {0, 1134, 2268, 3969, 5102, 6236, 7937, 9071};
 constexpr qreal Fecha = 567, Usuario = 2268, Operacion = 4535, Parametro = 6236;
 // Comparison with the panel.
 constexpr qreal Diferencias[5] = {0, 850, 3969, 6520, 9071};
+// Value history.
+constexpr qreal Historial[7] = {0, 1587, 3515, 5102, 6350, 7597, 8617};
 } // namespace col
 
 Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
@@ -26,5 +30,11 @@ Document dr_log(const QList<LogRow>& rows, const PageSetup& setup, const QDate& 
 // Rows: section, description, stored value, panel value, "Sí"/"No".
 Document dr_diferencias(const QString& subscriber, const QList<QStringList>& rows, const PageSetup& setup,
                         const QDate& printed);
+// The value history as the history window lists it: one row of texts per
+// change in the columns of historialTitles(), under a line saying whose
+// history and which days.
+Document dr_historial(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup,
+                      const QDate& printed);
+QStringList historialTitles();
 
 } // namespace reports

@@ -136,4 +136,12 @@ w_reporte* showLogReport(StationContext& ctx, const oplog::Filter& filter)
     return present(ctx, QStringLiteral("dr_log"), [rows, printed](const PageSetup& s) { return dr_log(rows, s, printed); });
 }
 
+w_reporte* showHistoryReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)
+{
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_historial"), [subtitle, rows, printed](const PageSetup& s) {
+        return dr_historial(subtitle, rows, s, printed);
+    });
+}
+
 } // namespace reports

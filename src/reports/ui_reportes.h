@@ -26,5 +26,7 @@ w_reporte* showLogReport(StationContext& ctx, const oplog::Filter& filter = {});
 // Comparison window (`cb_imprimir`): "Diferencias con el panel", the rows as
 // dr_diferencias takes them.
 w_reporte* showComparisonReport(StationContext& ctx, const QString& subscriber, const QList<QStringList>& rows);
+// History window (`cb_imprimir`): the rows it lists, as it shows them.
+w_reporte* showHistoryReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows);
 
 } // namespace reports

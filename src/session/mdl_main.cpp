@@ -255,5 +255,5 @@ void mdl_main::f_log(int id_operacion, const QString& parametro)
 
 bool mdl_main::f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion)
 {
-    return ::f_copiavalores(db(), id_abonado, id_panel, id_seccion, id_configuracion);
+    return ::f_copiavalores(db(), id_abonado, id_panel, id_seccion, id_configuracion, currentUser);
 }

@@ -47,6 +47,9 @@ const QHash<QString, QKeySequence>& table()
         {"cb_subir", QKeySequence(Qt::ALT | Qt::Key_T)},     {"cb_bajar", QKeySequence(Qt::ALT | Qt::Key_J)},
         {"cb_subirch", QKeySequence(Qt::ALT | Qt::Key_S)},   {"cb_bajarsel", QKeySequence(Qt::ALT | Qt::Key_B)},
         {"cb_eventos", QKeySequence(Qt::ALT | Qt::Key_E)},
+        {"cb_comparar", QKeySequence(Qt::ALT | Qt::Key_M)},  {"cb_subircambios", QKeySequence(Qt::ALT | Qt::Key_N)},
+        // The value history, wherever a window offers it.
+        {"cb_historial", QKeySequence(Qt::ALT | Qt::Key_H)},
         // Console: the link and the panel, on function keys only.
         {"img_connect", QKeySequence(Qt::Key_F5)},      {"img_connect_AMO", QKeySequence(Qt::SHIFT | Qt::Key_F5)},
         {"Img_wait_call", QKeySequence(Qt::Key_F6)},    {"Command1", QKeySequence(Qt::SHIFT | Qt::Key_F6)},

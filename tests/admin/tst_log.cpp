@@ -154,6 +154,40 @@ private slots:
         QCOMPARE(remaining(), kept);
         QVERIFY(st.messages.shown.isEmpty());
     }
+
+    // The value history is purged through the same day, on a question of its
+    // own, and only by level 1.
+    void historyPurgeHasItsOwnQuestion()
+    {
+        TestStation st;
+        for (const char* f : {"2024-05-20 23:59:59", "2024-05-21 00:00:01"})
+            sql("INSERT INTO valores_historial (id_historial, fecha, id_abonado, id_panel, id_seccion, id_item, "
+                "valor_nuevo, origen) VALUES ((SELECT COALESCE(max(id_historial), 0) + 1 FROM valores_historial), "
+                "?, 1, 1, 0, 1, '1', 'editor')",
+                {QString::fromLatin1(f)});
+        auto left = [&st] { return db::scalar(st.main.db(), "SELECT count(*) FROM valores_historial").toInt(); };
+        const int before = left();
+        w_log w(st.ctx);
+        w.dp_borrar->setDate(QDate(2024, 5, 20));
+        st.main.currentLevel = 2;
+        st.messages.answers.enqueue(true);
+        w.cb_baja->trigger();
+        QCOMPARE(st.messages.asked.size(), 1);
+        QCOMPARE(left(), before);
+
+        st.main.currentLevel = 1;
+        st.messages.asked.clear();
+        const QStringList log = remaining();
+        st.messages.answers.enqueue(false); // keep the log
+        st.messages.answers.enqueue(true);  // purge the history
+        w.cb_baja->trigger();
+        QCOMPARE(st.messages.asked.last(), QString("Se borrará el historial de valores hasta el 21/05/2024\n¿Continúa?"));
+        QCOMPARE(left(), before - 1);
+        QCOMPARE(db::scalar(st.main.db(),
+                            "SELECT count(*) FROM valores_historial WHERE fecha = '2024-05-21 00:00:01'").toInt(), 1);
+        QCOMPARE(remaining(), log);
+        st.main.currentLevel = 0;
+    }
 };
 
 QTEST_MAIN(tst_log)

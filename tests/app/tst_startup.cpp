@@ -214,7 +214,8 @@ private slots:
         TestStation st;
         for (const char* sql : {"ALTER TABLE configuracion DROP COLUMN ip_permitidas",
                                 "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden",
-                                "ALTER TABLE configuracion DROP COLUMN verificar_subidas", "DROP TABLE abonados_imagen"})
+                                "ALTER TABLE configuracion DROP COLUMN verificar_subidas", "DROP TABLE abonados_imagen",
+                                "DROP TABLE valores_historial"})
             db::exec(st.main.db(), sql);
         st.main.closeConnections();
         Run r(st);
@@ -224,6 +225,9 @@ private slots:
         QCOMPARE(db::scalar(st.main.db(), "SELECT verificar_subidas FROM configuracion").toInt(), 1);
         QVERIFY(db::exec(st.main.db(), "SELECT memoria FROM abonados_imagen").isActive());
         QCOMPARE(db::scalar(st.main.db(), "SELECT count(*) FROM sqlite_master WHERE name = 'abonados_eventos_orden'").toInt(), 1);
+        QCOMPARE(db::scalar(st.main.db(),
+                            "SELECT count(*) FROM sqlite_master WHERE name IN ('valores_historial', "
+                            "'valores_historial_abonado', 'valores_historial_configuracion')").toInt(), 3);
     }
 
     void missingDatabaseIsRestoredFromBackup()

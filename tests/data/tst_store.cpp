@@ -5,6 +5,7 @@
 
 #include "session/mdl_main.h"
 #include "data/db.h"
+#include "data/history_store.h"
 #include "data/panel_image_store.h"
 #include "data/shared_ops.h"
 #include "data/value_store.h"
@@ -73,7 +74,7 @@ private slots:
                       "id_estado) SELECT 2, id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores "
                       "WHERE id_configuracion = 1");
         addSubscriber(1, 1, 2);
-        f_copiavalores(c(), 1, 1, 999, 2);
+        f_copiavalores(c(), 1, 1, 999, 2, 1);
         db::exec(c(), "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (1, 1, 4, 1, 0)");
         QVERIFY(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1") > 100);
 
@@ -102,7 +103,7 @@ private slots:
         addSubscriber(2);
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 3);
         // The highest number deleted is given again, without its old values.
-        f_copiavalores(c(), 2, 1, 999, 1);
+        f_copiavalores(c(), 2, 1, 999, 1, 1);
         db::exec(c(), "DELETE FROM abonados WHERE id_abonado = 2");
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 2);
         addSubscriber(2);
@@ -161,7 +162,7 @@ private slots:
         TestStation st;
         addSubscriber(1);
         const int all = count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1");
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1));
+        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
         // Marks come along with the values.
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado = 1"),
@@ -169,7 +170,7 @@ private slots:
 
         // One section: only its rows are replaced.
         db::exec(c(), "UPDATE abonados_valores SET valor = 'X' WHERE id_abonado = 1");
-        QVERIFY(f_copiavalores(c(), 1, 1, 20, 1));
+        QVERIFY(f_copiavalores(c(), 1, 1, 20, 1, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND valor = 'X'"),
                  all - count("SELECT count(*) FROM secciones_items WHERE id_panel = 1 AND id_seccion = 20"));
         QCOMPARE(db::scalar(c(), "SELECT valor FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 20 AND id_item = 1").toString(),
@@ -177,15 +178,15 @@ private slots:
 
         // A template without rows for the model leaves the subscriber without values.
         db::exec(c(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (5, 'VACIA')");
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 5));
+        QVERIFY(f_copiavalores(c(), 1, 1, 999, 5, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), 0);
 
         // A failure in the middle is undone by the caller's transaction.
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1));
+        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
         db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores BEGIN SELECT RAISE(ABORT, 'boom'); END");
         try {
             db::Transaction t(c());
-            f_copiavalores(c(), 1, 1, 999, 1);
+            f_copiavalores(c(), 1, 1, 999, 1, 1);
             t.commit();
             QFAIL("the insert should have failed");
         } catch (const db::Error& e) {
@@ -201,8 +202,8 @@ private slots:
         TestStation st;
         addSubscriber(1);
         addSubscriber(2);
-        f_copiavalores(c(), 1, 1, 999, 1);
-        f_copiavalores(c(), 2, 1, 999, 1);
+        f_copiavalores(c(), 1, 1, 999, 1, 1);
+        f_copiavalores(c(), 2, 1, 999, 1, 1);
         const values::Owner sub = values::Owner::subscriber(1, 1);
         const values::Owner tpl = values::Owner::templ(1, 1);
         values::setMarks(c(), tpl, 0);
@@ -233,12 +234,13 @@ private slots:
 
         const std::optional<QString> before = values::itemValue(c(), tpl, s, item);
         QVERIFY(before && *before != QLatin1String("Z9"));
-        QVERIFY(values::writeItemValue(c(), sub, s, item, QStringLiteral("Z9")));
+        const history::Stamp editor{history::origin::editor(), 1};
+        QVERIFY(values::writeItemValue(c(), sub, s, item, QStringLiteral("Z9"), editor));
         QCOMPARE(values::itemValue(c(), sub, s, item), std::optional<QString>(QStringLiteral("Z9")));
         QCOMPARE(values::itemValue(c(), tpl, s, item), before);
         // A row that is not there is neither read nor written.
         QVERIFY(!values::itemValue(c(), sub, s, 9999));
-        QVERIFY(!values::writeItemValue(c(), sub, s, 9999, QStringLiteral("Z9")));
+        QVERIFY(!values::writeItemValue(c(), sub, s, 9999, QStringLiteral("Z9"), editor));
     }
 
     void messageCatalogue()

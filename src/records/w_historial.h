@@ -1,0 +1,80 @@
+#pragma once
+// The value history of one subscriber or template: who changed which value,
+// when, from what to what, for a range of days (the last month when it
+// opens), one section or all, one operator or all, newest first. Values are
+// shown as the section editor shows them. Prints through the report window.
+
+#include "data/catalogue_store.h"
+#include "data/value_store.h"
+#include "session/station_context.h"
+
+#include <QDate>
+#include <QHash>
+#include <QList>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QTableWidget;
+class QToolBar;
+struct SectionFormat;
+
+class w_historial : public QWidget {
+    Q_OBJECT
+public:
+    explicit w_historial(StationContext& ctx, QWidget* parent = nullptr);
+
+    // Opens (or brings forward) the history window for `owner`; `titular`
+    // names it for the operator ("Abonado 12 - PEREZ JUAN").
+    static w_historial* abrir(StationContext& ctx, const values::Owner& owner, const QString& titular);
+    // The same, naming the subscriber or the template and its panel model.
+    static w_historial* abrirAbonado(StationContext& ctx, int abonado);
+    static w_historial* abrirConfiguracion(StationContext& ctx, int configuracion, int panel);
+    // Whether an operator of `nivel` may see the history (levels 1 and 2).
+    static bool permitido(int nivel) { return nivel >= 1 && nivel <= 2; }
+
+    // Shows another subscriber or template, on the last month of every section
+    // and operator.
+    void wf_muestratitular(const values::Owner& owner, const QString& titular);
+    // Refills the grid from the filters.
+    void wf_muestrahistorial();
+
+    // Shows the report of what the grid lists (tests put their own in place).
+    static std::function<void(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)> imprimir;
+
+    // The grid's rows as texts, in the report's columns.
+    const QList<QStringList>& lineas() const { return m_lines; }
+
+    QToolBar* tb_historial;
+    QAction* cb_imprimir;
+    QLabel* st_titular;
+    QLabel* st_desde_t;
+    QDateEdit* dp_desde;
+    QLabel* st_hasta_t;
+    QDateEdit* dp_hasta;
+    QLabel* st_seccion_t;
+    QComboBox* cbx_seccion;
+    QLabel* st_usuario_t;
+    QComboBox* cbx_usuario;
+    QTableWidget* dg_historial;
+
+private:
+    void buildGrid();
+    void fillFilters();
+    // A stored value as the editor shows it; "(sin valor)" for none.
+    QString shown(int seccion, const SectionFormat& f, const std::optional<QString>& stored);
+    QString subtitle() const;
+
+    StationContext& m_ctx;
+    QSqlDatabase m_c;
+    values::Owner m_owner;
+    QString m_titular;
+    std::optional<QHash<int, QList<catalogue::ListValue>>> m_lists; // the model's value lists, read once
+    QList<QStringList> m_lines;
+    bool m_filling = false;
+};
