@@ -10,12 +10,15 @@ namespace {
 
 QSet<QString> columnsOf(const QSqlDatabase& c, const QString& table)
 {
-    QSet<QString> names;
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table});
-    while (q.next())
-        names.insert(q.value(0).toString());
-    return names;
+    const QStringList names = db::columnNames(c, table);
+    return QSet<QString>(names.begin(), names.end());
 }
+
+const char* const kTables[] = {
+    "abonados", "abonados_valores", "abonados_eventos", "eventos", "paneles", "secciones",
+    "secciones_items", "secciones_valores", "configuraciones", "configuraciones_valores", "configuracion",
+    "usuarios", "usuarios_operaciones", "operaciones", "provincias", "contactos",
+};
 
 } // namespace
 
@@ -30,20 +33,18 @@ void upgrade(const QSqlDatabase& c)
 
 QStringList missingTables(const QSqlDatabase& c)
 {
-    static const char* const tables[] = {
-        "abonados", "abonados_valores", "abonados_eventos", "eventos", "paneles", "secciones",
-        "secciones_items", "secciones_valores", "configuraciones", "configuraciones_valores", "configuracion",
-        "usuarios", "usuarios_operaciones", "operaciones", "provincias", "contactos",
-    };
-    QSet<QString> present;
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
-    while (q.next())
-        present.insert(q.value(0).toString());
+    const QStringList names = db::tableNames(c);
+    const QSet<QString> present(names.begin(), names.end());
     QStringList missing;
-    for (const char* t : tables)
+    for (const char* t : kTables)
         if (!present.contains(QLatin1String(t)))
             missing << QLatin1String(t);
     return missing;
+}
+
+bool hasNoTables(const QSqlDatabase& c)
+{
+    return missingTables(c).size() == int(std::size(kTables));
 }
 
 } // namespace schema

@@ -15,18 +15,19 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado)
 
 int insert(const QSqlDatabase& c, const QVariantList& fields)
 {
-    db::Transaction t(c);
-    const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
-    db::exec(c,
-             QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
-                            "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
-                            "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
-                            "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
-                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-             QVariantList{id} + fields);
-    f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt());
-    t.commit();
-    return id;
+    // Another station may take the same number meanwhile: then a new one.
+    return db::withNewKey(c, [&] {
+        const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
+        db::exec(c,
+                 QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
+                                "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
+                                "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
+                                "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                 QVariantList{id} + fields);
+        f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt());
+        return id;
+    });
 }
 
 void update(const QSqlDatabase& c, int abonado, const QVariantList& fields)

@@ -4,6 +4,7 @@
 #include "app/mdl_main.h"
 #include "data/db.h"
 #include "data/seed.h"
+#include "data/station_db.h"
 #include "link/mdl_trans.h"
 
 #include <QElapsedTimer>
@@ -42,6 +43,49 @@ bool RecordingMessages::sawText(const QString& text) const
     return false;
 }
 
+bool testOnServer()
+{
+    return qEnvironmentVariable("SORVENT_TEST_ENGINE") == QLatin1String("postgresql");
+}
+
+void serverAdmin(const QString& sql)
+{
+    const QString name = QStringLiteral("sorvent-test-admin");
+    if (!QSqlDatabase::contains(name)) {
+        db::Server s;
+        s.dbname = QStringLiteral("postgres");
+        db::openServer(name, s);
+    }
+    db::execScript(QSqlDatabase::database(name, false), sql);
+}
+
+namespace {
+
+// A seeded model database per kind, made once per test program and copied
+// for each station (names from the code only).
+QString serverModel(bool demoSubscribers)
+{
+    const QString model = QStringLiteral("sorvent_modelo_%1_%2").arg(QCoreApplication::applicationPid()).arg(demoSubscribers);
+    static QSet<QString> made;
+    if (made.contains(model))
+        return model;
+    serverAdmin(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(model));
+    serverAdmin(QStringLiteral("CREATE DATABASE %1").arg(model));
+    {
+        db::Server s;
+        s.dbname = model;
+        QSqlDatabase c = db::openServer(QStringLiteral("sorvent-test-model"), s);
+        db::prepareServer(c);
+        if (!demoSubscribers)
+            db::exec(c, QStringLiteral("DELETE FROM abonados"));
+    }
+    db::close(QStringLiteral("sorvent-test-model"));
+    made.insert(model);
+    return model;
+}
+
+} // namespace
+
 Station::Station(bool createDb, bool demoSubscribers)
 {
     mdl_main& m = mdl_main::instance();
@@ -52,7 +96,16 @@ Station::Station(bool createDb, bool demoSubscribers)
     mdl_trans::instance().reset();
     m.setProgramDir(m_dir.path());
     MessageService::setInstance(&messages);
-    if (createDb) {
+    if (createDb && testOnServer()) {
+        static int n = 0;
+        m_serverDb = QStringLiteral("sorvent_est_%1_%2").arg(QCoreApplication::applicationPid()).arg(++n);
+        serverAdmin(QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(m_serverDb, serverModel(demoSubscribers)));
+        QFile ini(path(QString::fromLatin1(db::ServerIni)));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write(QStringLiteral("[basedatos]\nhost=%1\ndbname=%2\n").arg(qEnvironmentVariable("PGHOST"), m_serverDb).toUtf8());
+        ini.close();
+        db::openFromConfig(mdl_main::DbConnection, dir());
+    } else if (createDb) {
         // Seeding takes a while under the sanitizers: make each kind of
         // database once per test program and copy it.
         static QTemporaryDir cache;
@@ -69,6 +122,13 @@ Station::~Station()
 {
     mdl_main::instance().reset();
     MessageService::setInstance(nullptr);
+    if (!m_serverDb.isEmpty()) {
+        try {
+            serverAdmin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_serverDb));
+        } catch (const db::Error& e) {
+            qWarning("%s", qPrintable(e.text()));
+        }
+    }
 }
 
 QString Station::path(const QString& name) const

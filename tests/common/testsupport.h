@@ -34,7 +34,13 @@ public:
     void clear() { shown.clear(); asked.clear(); defaults.clear(); answers.clear(); }
 };
 
+// The engine under test: SORVENT_TEST_ENGINE=postgresql puts each station's
+// database on the test cluster (PGHOST) instead of a file.
+bool testOnServer();
+
 // One station per test: a temporary program directory and reset globals.
+// On the server each station gets a database of its own, named in the
+// station's sorvent20.ini and dropped with the station.
 class Station {
 public:
     // Creates the directory; with `createDb` also a fresh database (demo
@@ -46,9 +52,16 @@ public:
     QString path(const QString& name) const;
     RecordingMessages messages;
 
+    // The server database of this station (empty on a file station).
+    QString serverDb() const { return m_serverDb; }
+
 private:
     QTemporaryDir m_dir;
+    QString m_serverDb;
 };
+
+// Runs `sql` (no values) on the test cluster's maintenance database.
+void serverAdmin(const QString& sql);
 
 // A pseudo-terminal pair: the test holds the master, the station opens the
 // slave through a "COMn" link in the program directory.
