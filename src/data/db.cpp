@@ -151,6 +151,13 @@ std::optional<Server> serverConfig(const QString& programDir)
     const QString file = QDir(programDir).filePath(QString::fromLatin1(ServerIni));
     if (!QFileInfo::exists(file))
         return std::nullopt;
+    return serverConfigFile(file);
+}
+
+Server serverConfigFile(const QString& file)
+{
+    if (!QFileInfo(file).isFile())
+        throw Error(QStringLiteral("No existe el archivo %1").arg(file));
     QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError)
         throw Error(QStringLiteral("No se pudo leer %1").arg(file));

@@ -53,6 +53,8 @@ inline constexpr const char* ServerIni = "sorvent20.ini";
 // nullopt without that file (the station then works on its SQLite file).
 // Throws Error when the file is there but does not name a server usably.
 std::optional<Server> serverConfig(const QString& programDir);
+// The same from a given file (which must exist).
+Server serverConfigFile(const QString& file);
 // Connects `name` to the server; the error names the server and the reason.
 QSqlDatabase openServer(const QString& name, const Server& s);
 // A second connection `name` to the database `like` is connected to.
