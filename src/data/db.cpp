@@ -104,7 +104,7 @@ QSqlDatabase connectServer(const QString& name, const Server& s)
         c.setDatabaseName(s.dbname);
         c.setUserName(s.user);
         if (!c.open())
-            why = errorText(c.lastError()).trimmed();
+            why = errorText(c.lastError()).simplified();
     }
     if (!why.isEmpty()) {
         c = QSqlDatabase();
