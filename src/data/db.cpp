@@ -94,7 +94,10 @@ QSqlDatabase connectServer(const QString& name, const Server& s)
     if (!c.isValid()) {
         why = QStringLiteral("falta el controlador de PostgreSQL de Qt (paquete libqt6sql6-psql)");
     } else {
-        QStringList options{QStringLiteral("connect_timeout=10")};
+        // A station that loses the network is noticed within a minute, and
+        // its subscriber locks end with its session.
+        QStringList options{QStringLiteral("connect_timeout=10"), QStringLiteral("keepalives_idle=30"),
+                            QStringLiteral("keepalives_interval=10"), QStringLiteral("keepalives_count=3")};
         if (!s.service.isEmpty())
             options << QStringLiteral("service=") + s.service;
         c.setConnectOptions(options.join(QLatin1Char(';')));

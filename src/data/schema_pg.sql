@@ -162,3 +162,13 @@ CREATE TABLE usuarios_operaciones (
   fecha        TEXT COLLATE "C" NOT NULL DEFAULT to_char(localtimestamp(0), 'YYYY-MM-DD HH24:MI:SS')
 );
 CREATE INDEX usuarios_operaciones_fecha ON usuarios_operaciones(fecha);
+
+-- Who holds a subscriber's panel connection, for the other stations to see.
+-- The lock itself is the server's advisory lock of the holder's session,
+-- which ends with that session: a row whose lock is gone is stale.
+CREATE TABLE bloqueos (
+  id_abonado INTEGER PRIMARY KEY,
+  operador   TEXT NOT NULL,
+  estacion   TEXT NOT NULL,
+  desde      TEXT COLLATE "C" NOT NULL
+);

@@ -6,6 +6,7 @@
 #include "app/mdl_main.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
+#include "data/lock_store.h"
 #include "data/shared_ops.h"
 #include "data/station_db.h"
 #include "data/subscriber_store.h"
@@ -350,6 +351,40 @@ private slots:
         QCOMPARE(QSet<int>(all.begin(), all.end()).size(), 30);
         QCOMPARE(count("SELECT count(*) FROM abonados"), 30);
         QCOMPARE(count("SELECT count(DISTINCT id_abonado) FROM abonados_valores"), 30);
+    }
+
+    // A subscriber held by one station's session is refused to the others,
+    // who see who holds it, until that session ends, even without a goodbye.
+    void subscriberLocksEndWithTheSession()
+    {
+        if (!testOnServer()) {
+            Station st;
+            QVERIFY(locks::acquire(c(), 1, "ANA", "OFICINA"));
+            QVERIFY(!locks::heldByOther(c(), 1));
+            return;
+        }
+        Station st;
+        QSqlDatabase other = db::openAnother("otra-estacion", c());
+        QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+        QVERIFY(!locks::heldByOther(other, 1));
+        const std::optional<locks::Holder> h = locks::heldByOther(c(), 1);
+        QVERIFY(h);
+        QVERIFY(QRegularExpression("^En uso por ANA en TALLER desde \\d\\d:\\d\\d$").match(h->text()).hasMatch());
+        QVERIFY(!locks::acquire(c(), 1, "LUIS", "OFICINA"));
+        QVERIFY(locks::acquire(c(), 2, "LUIS", "OFICINA")); // another subscriber is free
+        locks::release(c(), 1); // not ours: nothing happens
+        QVERIFY(locks::heldByOther(c(), 1));
+
+        // The other station dies: its row stays, its lock does not.
+        const int pid = db::scalar(other, "SELECT pg_backend_pid()").toInt();
+        db::exec(c(), "SELECT pg_terminate_backend(?)", {pid});
+        QVERIFY(waitFor([&] { return !locks::heldByOther(c(), 1); }));
+        QVERIFY(locks::acquire(c(), 1, "LUIS", "OFICINA"));
+        QCOMPARE(count("SELECT count(*) FROM bloqueos WHERE id_abonado = 1 AND operador = 'LUIS'"), 1);
+        locks::release(c(), 1);
+        QCOMPARE(count("SELECT count(*) FROM bloqueos"), 1);
+        other = QSqlDatabase();
+        db::close("otra-estacion");
     }
 
     void caseFoldingCoversSpanishLetters()
