@@ -86,7 +86,7 @@ void w_panel::cycleMark(int row)
 {
     int seccion = 0;
     int marca = 0;
-    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
         return;
     try {
         values::setMarks(mdl_main::instance().db(), marksOwner(), values::nextMark(marca), seccion);
@@ -103,7 +103,7 @@ void w_panel::wf_modificar()
     const int row = fg_secciones->currentRow();
     int seccion = 0;
     int marca = 0;
-    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
         return;
     EditorContext::instance() = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
     w_seccion* editor = w_seccion::abrir(this);

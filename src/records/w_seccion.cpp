@@ -5,6 +5,7 @@
 #include "app/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
+#include "data/lock_store.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
 #include "data/value_store.h"
@@ -358,6 +359,14 @@ bool w_seccion::wf_guardar(int marca)
 
     try {
         const QSqlDatabase c = mdl_main::instance().db();
+        // The panel of the subscriber is connected at another station: its
+        // values are not changed under that connection.
+        if (m_mode == EditorMode::abonado) {
+            if (const std::optional<locks::Holder> h = locks::heldByOther(c, il_abonado)) {
+                showError(QStringLiteral("No se guardaron los valores.\n%1").arg(h->text()));
+                return false;
+            }
+        }
         const values::Owner owner = valuesOwner(il_abonado);
         db::Transaction t(c);
         for (int k = 1; k <= m_rows; ++k) {

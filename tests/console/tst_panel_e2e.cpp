@@ -12,6 +12,7 @@
 #include "communicator.h"
 #include "console/w_panel.h"
 #include "data/db.h"
+#include "data/lock_store.h"
 #include "link/datagramsocket_qt.h"
 #include "link/mdl_trans.h"
 #include "link/serialport_qt.h"
@@ -215,7 +216,64 @@ private slots:
     void modemSession();
     void ipCallBackSession();
     void wrongAccessCodeIsNoSession();
+    void subscriberHeldByAnotherStation();
 };
+
+// Two stations on one server: while the other holds the subscriber this
+// console shows who, and neither dials nor marks; when that station dies its
+// hold ends, this console connects and holds it until the hang-up.
+void tst_panel_e2e::subscriberHeldByAnotherStation()
+{
+    if (!testOnServer())
+        QSKIP("one station works on a file");
+    Desk d;
+    QVERIFY(d.start());
+    const int subscriber = subscriberOf(QStringLiteral("0001"));
+    QSqlDatabase other = db::openAnother(QStringLiteral("otra-estacion"), d.c);
+    QVERIFY(locks::acquire(other, subscriber, QStringLiteral("ANA"), QStringLiteral("TALLER")));
+    {
+        w_panel w;
+        w.show();
+        QVERIFY(waitFor([&] { return d.modem.commands.contains(QStringLiteral("ATZ")); }));
+        pick(w, QStringLiteral("0001"));
+        QVERIFY(!QTest::currentTestFailed());
+        QVERIFY(w.st_bloqueo->isVisible());
+        QVERIFY(w.st_bloqueo->text().startsWith(QStringLiteral("En uso por ANA en TALLER desde ")));
+
+        const auto marked = [&] {
+            return db::scalar(d.c, QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = ? AND id_estado = 1"),
+                              {subscriber}).toInt();
+        };
+        const int before = marked();
+        press(w, w.cb_subir);
+        QCOMPARE(marked(), before);
+        click(w, "img_connect");
+        QVERIFY(!d.link.dialling() && !d.link.connected());
+        QVERIFY(d.modem.dialled.isEmpty());
+        QCOMPARE(d.st.messages.lastText(), w.st_bloqueo->text());
+
+        // The other station dies without letting go.
+        db::exec(d.c, QStringLiteral("SELECT pg_terminate_backend(?)"), {db::scalar(other, QStringLiteral("SELECT pg_backend_pid()"))});
+        QVERIFY(waitFor([&] { return !locks::heldByOther(d.c, subscriber); }));
+        click(w, "img_connect");
+        QVERIFY(waitFor([&] { return d.link.connected(); }));
+        QVERIFY(!w.st_bloqueo->isVisible());
+        QSqlDatabase third = db::openAnother(QStringLiteral("tercera-estacion"), d.c);
+        QVERIFY(locks::heldByOther(third, subscriber));
+        QVERIFY(!locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
+
+        click(w, "st_end_t");
+        QVERIFY(d.turn(false));
+        QVERIFY(!d.link.connected());
+        QVERIFY(!locks::heldByOther(third, subscriber));
+        third = QSqlDatabase();
+        db::close(QStringLiteral("tercera-estacion"));
+        QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
+        QVERIFY(w.close());
+    }
+    other = QSqlDatabase();
+    db::close(QStringLiteral("otra-estacion"));
+}
 
 void tst_panel_e2e::modemSession()
 {
