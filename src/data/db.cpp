@@ -217,6 +217,11 @@ void lockNewKeys(const QSqlDatabase& c, const QString& table)
              {kNewKeyLock, int(qChecksum(table.toUtf8()))}); // the same number on every station
 }
 
+QString forUpdate(const QSqlDatabase& c)
+{
+    return engine(c) == Engine::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
+}
+
 QStringList tableNames(const QSqlDatabase& c)
 {
     return c.tables(QSql::Tables);

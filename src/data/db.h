@@ -83,6 +83,10 @@ int integer(const QSqlQuery& q, const char* column);
 // Binds an empty text as null (optional fields are stored as null).
 QVariant nullIfEmpty(const QString& s);
 
+// " FOR UPDATE" where the engine locks rows read in a transaction (a
+// server); empty for a file, whose writer holds the whole file.
+QString forUpdate(const QSqlDatabase& c);
+
 // The station's tables present in the database, and the columns of one.
 QStringList tableNames(const QSqlDatabase& c);
 QStringList columnNames(const QSqlDatabase& c, const QString& table);

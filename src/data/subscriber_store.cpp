@@ -30,9 +30,34 @@ int insert(const QSqlDatabase& c, const QVariantList& fields)
     });
 }
 
-void update(const QSqlDatabase& c, int abonado, const QVariantList& fields)
+namespace {
+
+bool sameRow(const QSqlRecord& a, const QSqlRecord& b)
+{
+    if (a.count() != b.count())
+        return false;
+    for (int i = 0; i < a.count(); ++i) {
+        const QVariant x = a.value(i), y = b.value(i);
+        if (x.isNull() != y.isNull() || x.toString() != y.toString())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void update(const QSqlDatabase& c, int abonado, const QVariantList& fields, const std::optional<QSqlRecord>& asRead)
 {
     db::Transaction t(c);
+    if (asRead) {
+        // Read again and kept from other stations' changes until the commit.
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?") + db::forUpdate(c), {abonado});
+        if (!q.next())
+            throw Changed(QStringLiteral("Otra estación eliminó el abonado mientras usted lo editaba: no se guardaron los cambios."), true);
+        if (!sameRow(q.record(), *asRead))
+            throw Changed(QStringLiteral("Otra estación modificó el abonado mientras usted lo editaba: no se guardaron los "
+                                         "cambios. Se muestran los datos actuales."), false);
+    }
     QSqlQuery q = db::exec(
         c,
         QStringLiteral("UPDATE abonados SET codigo = ?, id_panel = ?, id_configuracion = ?, apellido = ?, "

@@ -302,6 +302,7 @@ void w_abonados::wf_muestradatos(int id)
         }
     }
     const bool found = r.has_value();
+    m_asRead = r;
     for (int i = 0; i < 18; ++i)
         setCampo(i, found ? r->value(QLatin1String(kFields[i].column)).toString() : QString());
     // A stored key that matches no entry (a null contact kind) leaves the
@@ -422,7 +423,14 @@ bool w_abonados::wf_guardar()
         if (ib_nuevo)
             id = subscribers::insert(m.db(), v);
         else
-            subscribers::update(m.db(), id, v);
+            subscribers::update(m.db(), id, v, m_asRead);
+    } catch (const subscribers::Changed& e) {
+        // What another station did meanwhile: a removed record keeps what
+        // was typed on screen, a changed one shows what is stored now.
+        m.f_mensaje(399, e.text());
+        if (!e.removed())
+            wf_muestradatos(id);
+        return false;
     } catch (const db::Error& e) {
         qWarning("w_abonados::wf_guardar: %s", qPrintable(e.text()));
         m.f_mensaje(399);

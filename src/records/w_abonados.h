@@ -3,6 +3,8 @@
 // subscriber's programming values are seeded from its template in the same
 // transaction that inserts it; the model and template are fixed afterwards.
 
+#include <QSqlRecord>
+#include <optional>
 #include "app/ui_unsaved.h"
 
 #include <QWidget>
@@ -64,6 +66,7 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    std::optional<QSqlRecord> m_asRead; // the record on display as it was read
     // The combos read again (rows added in other windows meanwhile), each
     // keeping its selection.
     void refreshCombos();

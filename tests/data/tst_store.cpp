@@ -387,6 +387,43 @@ private slots:
         db::close("otra-estacion");
     }
 
+    // Saving over a record another station changed or removed meanwhile is
+    // refused with a clear text, and changes nothing.
+    void staleRecordIsNotOverwritten()
+    {
+        Station st;
+        const QVariantList fields{"0001", 1, 1, "PEREZ", "ANA", "C", "1", {}, {}, "D", 1, {}, "1", {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+        const int id = subscribers::insert(c(), fields);
+        QVariantList mine = fields;
+        mine[3] = "GOMEZ";
+        const std::optional<QSqlRecord> read = subscribers::record(c(), id);
+        subscribers::update(c(), id, mine, read); // nobody else changed it
+        QCOMPARE(db::scalar(c(), "SELECT apellido FROM abonados WHERE id_abonado = ?", {id}).toString(), QString("GOMEZ"));
+
+        QSqlDatabase other = db::openAnother("otra-estacion", c());
+        const std::optional<QSqlRecord> before = subscribers::record(c(), id);
+        db::exec(other, "UPDATE abonados SET nombre = 'LUIS' WHERE id_abonado = ?", {id});
+        mine[3] = "DIAZ";
+        try {
+            subscribers::update(c(), id, mine, before);
+            QFAIL("a changed record was overwritten");
+        } catch (const subscribers::Changed& e) {
+            QVERIFY(e.text().contains("modificó"));
+        }
+        QCOMPARE(db::scalar(c(), "SELECT apellido FROM abonados WHERE id_abonado = ?", {id}).toString(), QString("GOMEZ"));
+
+        const std::optional<QSqlRecord> again = subscribers::record(c(), id);
+        db::exec(other, "DELETE FROM abonados WHERE id_abonado = ?", {id});
+        try {
+            subscribers::update(c(), id, mine, again);
+            QFAIL("a removed record was saved");
+        } catch (const subscribers::Changed& e) {
+            QVERIFY(e.text().contains("eliminó"));
+        }
+        other = QSqlDatabase();
+        db::close("otra-estacion");
+    }
+
     void caseFoldingCoversSpanishLetters()
     {
         QCOMPARE(db::fold("peña"), db::fold("PEÑA"));
