@@ -56,12 +56,12 @@ bool nameTaken(const QSqlDatabase& c, const QString& usuario, int except)
 
 int add(const QSqlDatabase& c, const Account& a)
 {
-    return db::withNewKey(c, [&] {
-        const int id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
-        db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
-                 {id, a.usuario, a.password, a.nivel});
-        return id;
-    });
+    // In the caller's transaction: the server lock nextKey takes keeps
+    // other stations' new accounts waiting until it ends.
+    const int id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
+    db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
+             {id, a.usuario, a.password, a.nivel});
+    return id;
 }
 
 void update(const QSqlDatabase& c, const Account& a)
