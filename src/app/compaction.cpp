@@ -62,6 +62,14 @@ bool copyOwnerOnly(const QString& from, const QString& to)
 
 Step run(const QString& dir, Step failAt, QString* reason)
 {
+    // A station on a server has no file of its own to compact or back up:
+    // the server keeps its files.
+    try {
+        if (db::serverConfig(dir))
+            return Step::None;
+    } catch (const db::Error&) {
+        return Step::None;
+    }
     const QDir d(dir);
     const QString dbPath = d.filePath(mdl_main::DbFile);
     const QString tmpPath = d.filePath(mdl_main::TempFile);

@@ -89,6 +89,7 @@ w_panel::w_panel(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(
     mdl_trans& link = m_ctx.trans;
     link.setConsole(this);
     connect(&link, &mdl_trans::viewChanged, this, &w_panel::render);
+    connect(&link, &mdl_trans::viewChanged, this, &w_panel::releaseSubscriberWhenIdle);
     // Queued: a message of the link is shown after its frame handler returned.
     connect(&link, &mdl_trans::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
     // Until a subscriber is picked the console is in its no-subscriber state.
@@ -133,6 +134,11 @@ void w_panel::buildHeader()
         g->addWidget(sle_telefono, 1, 1, 1, 2);
         g->addWidget(st_abonado_t[2], 1, 3);
         g->addWidget(st_abonado[2], 1, 4);
+        st_bloqueo = new QLabel(frm_abonado);
+        st_bloqueo->setObjectName(QStringLiteral("st_bloqueo"));
+        st_bloqueo->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+        st_bloqueo->hide();
+        g->addWidget(st_bloqueo, 2, 0, 1, 5);
         g->setColumnStretch(2, 1);
         g->setColumnStretch(4, 1);
     }
@@ -332,6 +338,7 @@ void w_panel::wf_muestraabonado(qint32 id)
     st_abonado[1]->setText(found ? h->nombre : QString());
     sle_telefono->setText(found ? h->telefono : QString());
     st_abonado[2]->setText(found ? h->modelo : QString());
+    heldElsewhere();
     wf_muestrasecciones();
     wf_muestraeventos();
 }
@@ -368,6 +375,8 @@ void w_panel::dispatch(const QString& key)
             w_buscar::abrir(m_ctx, SearchMode::panel_abonado, this);
     } else if (key == QLatin1String("cb_modificar")) {
         wf_modificar();
+    } else if (key != QLatin1String("cb_imprimir") && refuseWhenHeldElsewhere()) {
+        // Another station holds the subscriber: looking only.
     } else if (key == QLatin1String("cb_restaurar")) {
         if (il_abonado > 0)
             wf_abonados_valores();
@@ -438,6 +447,7 @@ void w_panel::unload()
     if (link.console() == this)
         link.setConsole(nullptr);
     disconnect(&link, nullptr, this, nullptr);
+    releaseSubscriber();
     il_abonado = il_panel = il_configuracion = 0;
     is_password_db.clear();
     is_strpanel.clear();

@@ -144,6 +144,7 @@ public:
 
     // What the link is doing, in words (the link's view computes it).
     QLabel* st_enlace;
+    QLabel* st_bloqueo; // who holds the subscriber at another station
     QLabel* st_progreso;
     QProgressBar* pb_progreso;
     QLabel* st_rx;
@@ -202,6 +203,13 @@ private:
     // a transfer or an event download is pending.
     void updateTransferKeys();
     void unload();
+    // Subscriber locks (w_panel_lock.cpp).
+    bool heldElsewhere();
+    bool refuseWhenHeldElsewhere();
+    bool takeSubscriber();
+    void releaseSubscriberWhenIdle();
+    void releaseSubscriber();
+    void afterDialClick(bool dialled);
 
     QString subscriberText() const;
     QString zoneText(int zone) const;
@@ -229,5 +237,7 @@ private:
     bool m_marksDown = false; // some section is marked "bajar"
     bool m_showingLinkMessages = false;
     bool m_unloaded = false;
+    qint32 m_held = 0; // the subscriber this console holds for its connection
+    bool m_heldLinkSeen = false; // the link left idle since it was taken
     EventsModel* m_eventos;
 };

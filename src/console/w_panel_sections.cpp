@@ -73,7 +73,7 @@ void w_panel::cycleMark(int row)
 {
     int seccion = 0;
     int marca = 0;
-    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
         return;
     try {
         values::setMarks(m_ctx.main.db(), marksOwner(), values::nextMark(marca), seccion);
@@ -90,7 +90,7 @@ void w_panel::wf_modificar()
     const int row = fg_secciones->currentRow();
     int seccion = 0;
     int marca = 0;
-    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
         return;
     m_ctx.editor = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
     ui::editSection(m_ctx, this, fg_secciones, row, [this] { wf_muestrasecciones(); });

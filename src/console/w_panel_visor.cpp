@@ -245,13 +245,15 @@ void w_panel::addLinkButtons(QGridLayout* links)
 {
     pair(links, img_connect, st_connect_t, "img_connect", "st_connect_t", QStringLiteral("Llamar"),
          QStringLiteral("Enlazar Directo"), 0, [this] {
-             if (m_ctx.trans.img_connect_Click())
-                 logOperation(3, subscriberText());
+             if (!takeSubscriber())
+                 return;
+             afterDialClick(m_ctx.trans.img_connect_Click());
          });
     pair(links, img_connect_AMO, st_connect_AMO_t, "img_connect_AMO", "st_connect_AMO_t", QStringLiteral("Doble \"Call\""),
          QStringLiteral("Enlazar Doble Call"), 1, [this] {
-             if (m_ctx.trans.img_connect_AMO_Click())
-                 logOperation(3, subscriberText());
+             if (!takeSubscriber())
+                 return;
+             afterDialClick(m_ctx.trans.img_connect_AMO_Click());
          });
     pair(links, Img_wait_call, st_wait_call, "Img_wait_call", "st_wait_call", QStringLiteral(" \"Call-Back\""),
          QStringLiteral("Modo Call-Back"), 2, [this] { m_ctx.trans.Img_wait_call_Click(); });

@@ -9,12 +9,12 @@ namespace merge_store {
 
 namespace {
 
-// "long" is a reserved word in the original dialect; SQLite takes the
-// bracketed form as well.
+// "long" is a reserved word in some dialects: quoted the standard way, which
+// both engines take.
 QString columnSql(const char* name)
 {
     const QString n = QString::fromLatin1(name);
-    return n == QLatin1String("long") ? QStringLiteral("[long]") : n;
+    return n == QLatin1String("long") ? QStringLiteral("\"long\"") : n;
 }
 
 QString whereKeys(const MergeTable& t)

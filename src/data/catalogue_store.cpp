@@ -9,16 +9,16 @@ QList<Entry> pickList(const QSqlDatabase& c, PickList list)
     QString sql;
     switch (list) {
     case PickList::Provinces:
-        sql = QStringLiteral("SELECT id_provincia, descripcion FROM provincias ORDER BY descripcion");
+        sql = QStringLiteral("SELECT id_provincia, descripcion FROM provincias ORDER BY descripcion COLLATE espanol");
         break;
     case PickList::ContactKinds:
-        sql = QStringLiteral("SELECT id_contacto, descripcion FROM contactos ORDER BY descripcion");
+        sql = QStringLiteral("SELECT id_contacto, descripcion FROM contactos ORDER BY descripcion COLLATE espanol");
         break;
     case PickList::Templates:
-        sql = QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY descripcion");
+        sql = QStringLiteral("SELECT id_configuracion, descripcion FROM configuraciones ORDER BY descripcion COLLATE espanol");
         break;
     case PickList::PanelModels:
-        sql = QStringLiteral("SELECT id_panel, codigo || ' ' || version AS texto FROM paneles ORDER BY texto");
+        sql = QStringLiteral("SELECT id_panel, codigo || ' ' || version AS texto FROM paneles ORDER BY (codigo || ' ' || version) COLLATE espanol");
         break;
     }
     QSqlQuery q = db::exec(c, sql);

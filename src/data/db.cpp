@@ -1,12 +1,17 @@
 #include "data/db.h"
 
+#include <QCollator>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QTimeZone>
 
 #include <sqlite3.h>
 
@@ -24,6 +29,35 @@ QString errorText(const QSqlError& e)
 
 namespace {
 
+// A unique key taken meanwhile, as each engine reports it.
+bool isKeyTaken(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    return code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067");
+}
+
+Error errorOf(const QSqlError& e)
+{
+    return Error(errorText(e), isKeyTaken(e));
+}
+
+sqlite3* sqliteHandle(const QSqlDatabase& c)
+{
+    const QVariant v = c.driver() ? c.driver()->handle() : QVariant();
+    if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3* const*>(v.constData());
+    return nullptr;
+}
+
+// Spanish order (ñ after n, accents beside their letter), the collation the
+// server knows by the same name from its schema.
+int compareSpanish(void*, int n1, const void* s1, int n2, const void* s2)
+{
+    static const QCollator collator(QLocale(QLocale::Spanish, QLocale::Spain));
+    return collator.compare(QString::fromUtf8(static_cast<const char*>(s1), n1),
+                            QString::fromUtf8(static_cast<const char*>(s2), n2));
+}
+
 QSqlDatabase connect(const QString& name, const QString& file)
 {
     if (QSqlDatabase::contains(name))
@@ -39,10 +73,168 @@ QSqlDatabase connect(const QString& name, const QString& file)
     }
     // Per connection, and ignored inside a transaction: set it right away.
     exec(c, QStringLiteral("PRAGMA foreign_keys = ON"));
+    if (sqlite3* h = sqliteHandle(c))
+        sqlite3_create_collation_v2(h, "espanol", SQLITE_UTF8, nullptr, compareSpanish, nullptr);
+    return c;
+}
+
+// Values given to libpq as "key=value": no blanks, quotes or separators.
+bool plainValue(const QString& v)
+{
+    static const QRegularExpression bad(QStringLiteral("[\\s'\"\\\\;=]"));
+    return !v.contains(bad);
+}
+
+QSqlDatabase connectServer(const QString& name, const Server& s)
+{
+    if (QSqlDatabase::contains(name))
+        close(name);
+    QSqlDatabase c = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    QString why;
+    if (!c.isValid()) {
+        why = QStringLiteral("falta el controlador de PostgreSQL de Qt (paquete libqt6sql6-psql)");
+    } else {
+        // A station that loses the network is noticed within a minute, and
+        // its subscriber locks end with its session.
+        QStringList options{QStringLiteral("connect_timeout=10"), QStringLiteral("keepalives_idle=30"),
+                            QStringLiteral("keepalives_interval=10"), QStringLiteral("keepalives_count=3")};
+        if (!s.service.isEmpty())
+            options << QStringLiteral("service=") + s.service;
+        c.setConnectOptions(options.join(QLatin1Char(';')));
+        c.setHostName(s.host);
+        if (!s.port.isEmpty())
+            c.setPort(s.port.toInt());
+        c.setDatabaseName(s.dbname);
+        c.setUserName(s.user);
+        if (!c.open())
+            why = errorText(c.lastError()).simplified();
+    }
+    if (!why.isEmpty()) {
+        c = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw Error(QStringLiteral("No se pudo conectar con el servidor de base de datos %1:\n%2").arg(s.describe(), why));
+    }
+    // The server's notices ("already exists, skipping") are not for the operator.
+    exec(c, QStringLiteral("SET client_min_messages TO warning"));
+    // Stored dates are the station's local time, the server's defaults too.
+    try {
+        exec(c, QStringLiteral("SELECT set_config('TimeZone', ?, false)"),
+             {QString::fromLatin1(QTimeZone::systemTimeZoneId())});
+    } catch (const Error&) {
+        // A zone the server does not know: it keeps its own.
+    }
     return c;
 }
 
 } // namespace
+
+// First key of the server locks around new numbers (the second is the table).
+constexpr int kNewKeyLock = 0x4e4b; // "NK"
+
+Engine engine(const QSqlDatabase& c)
+{
+    return c.driverName() == QLatin1String("QPSQL") ? Engine::PostgreSQL : Engine::SQLite;
+}
+
+QString Server::describe() const
+{
+    if (!service.isEmpty())
+        return QStringLiteral("«servicio %1»").arg(service);
+    QString t = host.isEmpty() ? QStringLiteral("local") : host;
+    if (!port.isEmpty())
+        t += QLatin1Char(':') + port;
+    t += QLatin1Char('/') + dbname;
+    if (!user.isEmpty())
+        t += QStringLiteral(" (usuario %1)").arg(user);
+    return QStringLiteral("«%1»").arg(t);
+}
+
+std::optional<Server> serverConfig(const QString& programDir)
+{
+    const QString file = QDir(programDir).filePath(QString::fromLatin1(ServerIni));
+    if (!QFileInfo::exists(file))
+        return std::nullopt;
+    return serverConfigFile(file);
+}
+
+Server serverConfigFile(const QString& file)
+{
+    if (!QFileInfo(file).isFile())
+        throw Error(QStringLiteral("No existe el archivo %1").arg(file));
+    QSettings ini(file, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError)
+        throw Error(QStringLiteral("No se pudo leer %1").arg(file));
+    ini.beginGroup(QStringLiteral("basedatos"));
+    if (ini.contains(QStringLiteral("password")))
+        throw Error(QStringLiteral("%1 no debe guardar la contraseña: póngala en ~/.pgpass del usuario.").arg(ServerIni));
+    Server s;
+    const auto value = [&](const char* key) { return ini.value(QLatin1String(key)).toString().trimmed(); };
+    s.service = value("service");
+    s.host = value("host");
+    s.port = value("port");
+    s.dbname = value("dbname");
+    s.user = value("user");
+    if (s.service.isEmpty() && s.dbname.isEmpty())
+        throw Error(QStringLiteral("%1 no indica el servidor: la sección [basedatos] necesita service, o dbname "
+                                   "(con host, port y user si hacen falta).").arg(ServerIni));
+    bool portOk = true;
+    if (!s.port.isEmpty())
+        s.port.toUShort(&portOk);
+    if (!portOk)
+        throw Error(QStringLiteral("%1: el puerto «%2» no es válido.").arg(ServerIni, s.port));
+    for (const QString& v : {s.service, s.host, s.dbname, s.user})
+        if (!plainValue(v))
+            throw Error(QStringLiteral("%1: el valor «%2» no es válido.").arg(ServerIni, v));
+    return s;
+}
+
+QSqlDatabase openServer(const QString& name, const Server& s)
+{
+    return connectServer(name, s);
+}
+
+QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like)
+{
+    if (engine(like) == Engine::SQLite)
+        return open(name, like.databaseName());
+    if (QSqlDatabase::contains(name))
+        close(name);
+    Server s;
+    const QString options = like.connectOptions();
+    if (options.contains(QLatin1String("service=")))
+        s.service = options.section(QStringLiteral("service="), 1).section(QLatin1Char(';'), 0, 0);
+    s.host = like.hostName();
+    s.port = like.port() > 0 ? QString::number(like.port()) : QString();
+    s.dbname = like.databaseName();
+    s.user = like.userName();
+    return connectServer(name, s);
+}
+
+void lockNewKeys(const QSqlDatabase& c, const QString& table)
+{
+    if (engine(c) == Engine::PostgreSQL)
+        exec(c, QStringLiteral("SELECT pg_advisory_xact_lock(CAST(? AS integer), CAST(? AS integer))"),
+             {kNewKeyLock, int(qChecksum(table.toUtf8()))}); // the same number on every station
+}
+
+QString forUpdate(const QSqlDatabase& c)
+{
+    return engine(c) == Engine::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
+}
+
+QStringList tableNames(const QSqlDatabase& c)
+{
+    return c.tables(QSql::Tables);
+}
+
+QStringList columnNames(const QSqlDatabase& c, const QString& table)
+{
+    const QSqlRecord r = c.record(table);
+    QStringList names;
+    for (int i = 0; i < r.count(); ++i)
+        names << r.fieldName(i);
+    return names;
+}
 
 QSqlDatabase open(const QString& name, const QString& file)
 {
@@ -60,14 +252,47 @@ QSqlDatabase create(const QString& name, const QString& file)
 {
     if (QFileInfo::exists(file))
         throw Error(QStringLiteral("El archivo %1 ya existe").arg(file));
-    initDataResources();
-    QFile schema(QStringLiteral(":/data/schema.sql"));
-    if (!schema.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("No se encontró el esquema de la base de datos"));
     QSqlDatabase c = connect(name, file);
     QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    execScript(c, QString::fromUtf8(schema.readAll()));
+    createSchema(c);
     return c;
+}
+
+namespace {
+
+QString resourceText(const QString& path)
+{
+    initDataResources();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("No se encontró el esquema de la base de datos"));
+    return QString::fromUtf8(f.readAll());
+}
+
+// schema.sql in the server's words: the phrases only SQLite knows.
+QString serverSchema(QString sql)
+{
+    sql.replace(QRegularExpression(QStringLiteral("\\bBLOB\\b")), QStringLiteral("BYTEA"));
+    sql.replace(QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"),
+                QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"));
+    sql.replace(QStringLiteral("TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime'))"),
+                QStringLiteral("TEXT COLLATE \"C\" NOT NULL DEFAULT to_char(localtimestamp(0), 'YYYY-MM-DD HH24:MI:SS')"));
+    if (sql.contains(QLatin1String("AUTOINCREMENT")) || sql.contains(QLatin1String("strftime")))
+        throw Error(QStringLiteral("El esquema tiene una expresión que el servidor no conoce"));
+    return sql;
+}
+
+} // namespace
+
+void createSchema(const QSqlDatabase& c)
+{
+    const QString schema = resourceText(QStringLiteral(":/data/schema.sql"));
+    if (engine(c) == Engine::SQLite) {
+        execScript(c, schema);
+        return;
+    }
+    execScript(c, resourceText(QStringLiteral(":/data/schema_pg.sql")));
+    execScript(c, serverSchema(schema));
 }
 
 void close(const QString& name)
@@ -84,12 +309,19 @@ QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& va
 {
     QSqlQuery q(c);
     q.setForwardOnly(true);
+    // Without values the text runs as it is: a server prepares no schema
+    // statements.
+    if (values.isEmpty()) {
+        if (!q.exec(sql))
+            throw errorOf(q.lastError());
+        return q;
+    }
     if (!q.prepare(sql))
-        throw Error(errorText(q.lastError()));
+        throw errorOf(q.lastError());
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
     if (!q.exec())
-        throw Error(errorText(q.lastError()));
+        throw errorOf(q.lastError());
     return q;
 }
 
@@ -113,7 +345,7 @@ void execScript(const QSqlDatabase& c, const QString& script)
         if (t.endsWith(QLatin1Char(';'))) {
             QSqlQuery q(c);
             if (!q.exec(stmt))
-                throw Error(errorText(q.lastError()));
+                throw errorOf(q.lastError());
             stmt.clear();
         }
     }
@@ -185,12 +417,11 @@ int pastDeadline(void* p)
 
 Check quickCheck(const QSqlDatabase& c, int ms, QString* detail)
 {
+    if (engine(c) == Engine::PostgreSQL)
+        return Check::Sound;
     // QtSql has no time limit for a statement: the engine's progress handler
     // interrupts the check once the deadline has passed.
-    sqlite3* handle = nullptr;
-    const QVariant v = c.driver() ? c.driver()->handle() : QVariant();
-    if (v.isValid() && qstrcmp(v.typeName(), "sqlite3*") == 0)
-        handle = *static_cast<sqlite3* const*>(v.constData());
+    sqlite3* const handle = sqliteHandle(c);
     Deadline d;
     d.ms = ms;
     d.clock.start();
@@ -236,16 +467,18 @@ void Transaction::commit()
 {
     QSqlDatabase d = m_c;
     if (!d.commit()) {
-        const QString t = errorText(d.lastError());
+        const Error e = errorOf(d.lastError());
         d.rollback();
         m_open = false;
-        throw Error(t);
+        throw e;
     }
     m_open = false;
 }
 
 void compactInto(const QSqlDatabase& c, const QString& file)
 {
+    if (engine(c) != Engine::SQLite)
+        throw Error(QStringLiteral("Solo un archivo de base de datos se compacta"));
     exec(c, QStringLiteral("VACUUM INTO ?"), {file});
 }
 

@@ -1,12 +1,15 @@
 #pragma once
-// Engine adapter: named SQLite connections through QtSql, bound statements,
+// Engine adapter: named connections through QtSql (an SQLite file beside the
+// program, or a PostgreSQL server named in sorvent20.ini), bound statements,
 // a transaction guard and null-to-default reads. Every failure becomes a
-// db::Error carrying the engine's own text.
+// db::Error carrying the engine's own text. What differs between the two
+// engines is decided here and in the schema files, nowhere else.
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <optional>
 #include <stdexcept>
 
 class QSqlError;
@@ -18,12 +21,44 @@ QString errorText(const QSqlError& e);
 
 class Error : public std::runtime_error {
 public:
-    explicit Error(const QString& text) : std::runtime_error(text.toStdString()), m_text(text) {}
+    explicit Error(const QString& text, bool keyTaken = false)
+        : std::runtime_error(text.toStdString()), m_text(text), m_keyTaken(keyTaken)
+    {
+    }
     const QString& text() const { return m_text; }
+    // A unique key was taken meanwhile (another station inserted the same
+    // number): the caller may compute a new one and try again.
+    bool keyTaken() const { return m_keyTaken; }
 
 private:
     QString m_text;
+    bool m_keyTaken = false;
 };
+
+enum class Engine { SQLite, PostgreSQL };
+Engine engine(const QSqlDatabase& c);
+
+// A PostgreSQL server as libpq names it: a service of pg_service.conf, or
+// host, port, database and user. The password never comes from here: libpq
+// reads it from ~/.pgpass or the service file.
+struct Server {
+    QString service, host, port, dbname, user;
+    // "servicio X" or "host:puerto/base (usuario)", for messages.
+    QString describe() const;
+};
+
+// The file in the program directory that points the station at a server.
+inline constexpr const char* ServerIni = "sorvent20.ini";
+// The server named in `programDir`/sorvent20.ini (section [basedatos]);
+// nullopt without that file (the station then works on its SQLite file).
+// Throws Error when the file is there but does not name a server usably.
+std::optional<Server> serverConfig(const QString& programDir);
+// The same from a given file (which must exist).
+Server serverConfigFile(const QString& file);
+// Connects `name` to the server; the error names the server and the reason.
+QSqlDatabase openServer(const QString& name, const Server& s);
+// A second connection `name` to the database `like` is connected to.
+QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like);
 
 // Opens (or re-opens) the connection `name` on `file`. The file must exist:
 // SQLite would otherwise silently create an empty database.
@@ -31,6 +66,8 @@ QSqlDatabase open(const QString& name, const QString& file);
 // Creates a new database file from the schema (fails if the file exists).
 QSqlDatabase create(const QString& name, const QString& file);
 void close(const QString& name);
+// Creates the station's tables in an empty database, in the engine's dialect.
+void createSchema(const QSqlDatabase& c);
 
 // Prepares `sql`, binds `values` positionally and runs it; throws on failure.
 QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
@@ -46,6 +83,22 @@ int integer(const QSqlQuery& q, const char* column);
 // Binds an empty text as null (optional fields are stored as null).
 QVariant nullIfEmpty(const QString& s);
 
+// " FOR UPDATE" where the engine locks rows read in a transaction (a
+// server); empty for a file, whose writer holds the whole file.
+QString forUpdate(const QSqlDatabase& c);
+
+// The station's tables present in the database, and the columns of one.
+QStringList tableNames(const QSqlDatabase& c);
+QStringList columnNames(const QSqlDatabase& c, const QString& table);
+
+// Inside a transaction: makes other stations wait with their new numbers
+// for `table` until this transaction ends, so that max + 1 stays free. A
+// file has one station: nothing to do.
+void lockNewKeys(const QSqlDatabase& c, const QString& table);
+// Runs `work` in a transaction, again (up to a few times) when it failed
+// because another station took the new key first.
+template <class Work> auto withNewKey(const QSqlDatabase& c, Work work);
+
 // Case folding that covers Spanish letters (Ñ/ñ, Á/á ...), unlike SQLite's NOCASE.
 QString fold(const QString& s);
 
@@ -54,7 +107,7 @@ QString nowText();
 QString dateTimeText(const QDateTime& t);
 QDateTime parseDateTime(const QString& s);
 
-// SQLite's quick_check, given up after `ms` milliseconds so that a big file
+// SQLite's quick_check (a server is always Sound: it keeps its own files), given up after `ms` milliseconds so that a big file
 // does not hold the station: Unfinished then. `detail` gets what the check
 // (or the engine) said when the file is not sound.
 enum class Check { Sound, Damaged, Unfinished };
@@ -77,5 +130,20 @@ private:
     QSqlDatabase m_c;
     bool m_open = false;
 };
+
+template <class Work> auto withNewKey(const QSqlDatabase& c, Work work)
+{
+    for (int attempt = 1;; ++attempt) {
+        try {
+            Transaction t(c);
+            auto result = work();
+            t.commit();
+            return result;
+        } catch (const Error& e) {
+            if (!e.keyTaken() || attempt == 8)
+                throw;
+        }
+    }
+}
 
 } // namespace db

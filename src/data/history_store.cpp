@@ -12,8 +12,11 @@ const QString kColumns = QStringLiteral(
 
 // The highest number so far; new rows count on from it, read inside the
 // transaction that inserts them.
+// Called inside the change's transaction; on a server the lock keeps two
+// stations from numbering history rows alike until it commits.
 qint64 lastKey(const QSqlDatabase& c)
 {
+    db::lockNewKeys(c, QStringLiteral("valores_historial"));
     return db::scalar(c, QStringLiteral("SELECT COALESCE(max(id_historial), 0) FROM valores_historial")).toLongLong();
 }
 

@@ -84,7 +84,7 @@ QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel
         d.sections = sectionsWithValues(
             c, id_panel,
             QStringLiteral("SELECT av.id_seccion, av.id_item, si.descripcion, av.valor, "
-                           "iif(av.id_estado = 1, 'Subir', iif(av.id_estado = -1, 'Bajar', '')) AS estado "
+                           "CASE av.id_estado WHEN 1 THEN 'Subir' WHEN -1 THEN 'Bajar' ELSE '' END AS estado "
                            "FROM abonados_valores av JOIN secciones_items si "
                            "ON si.id_panel = ? AND si.id_seccion = av.id_seccion AND si.id_item = av.id_item "
                            "WHERE av.id_abonado = ? ORDER BY av.id_seccion, av.id_item"),
@@ -104,7 +104,7 @@ QList<ProgrammingData> configuracion(const QSqlDatabase& c, int id_panel, int id
         d.sections = sectionsWithValues(
             c, id_panel,
             QStringLiteral("SELECT cv.id_seccion, cv.id_item, si.descripcion, cv.valor, "
-                           "iif(cv.id_estado = 1, 'Subir', iif(cv.id_estado = -1, 'Bajar', '')) AS estado "
+                           "CASE cv.id_estado WHEN 1 THEN 'Subir' WHEN -1 THEN 'Bajar' ELSE '' END AS estado "
                            "FROM configuraciones_valores cv JOIN secciones_items si "
                            "ON si.id_panel = cv.id_panel AND si.id_seccion = cv.id_seccion "
                            "AND si.id_item = cv.id_item "

@@ -10,12 +10,15 @@ namespace {
 
 QSet<QString> columnsOf(const QSqlDatabase& c, const QString& table)
 {
-    QSet<QString> names;
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT name FROM pragma_table_info(?)"), {table});
-    while (q.next())
-        names.insert(q.value(0).toString());
-    return names;
+    const QStringList names = db::columnNames(c, table);
+    return QSet<QString>(names.begin(), names.end());
 }
+
+const char* const kTables[] = {
+    "abonados", "abonados_valores", "abonados_eventos", "eventos", "paneles", "secciones",
+    "secciones_items", "secciones_valores", "configuraciones", "configuraciones_valores", "configuracion",
+    "usuarios", "usuarios_operaciones", "operaciones", "provincias", "contactos",
+};
 
 } // namespace
 
@@ -28,9 +31,12 @@ void upgrade(const QSqlDatabase& c)
     if (!settings.contains(QStringLiteral("verificar_subidas")))
         db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN verificar_subidas INTEGER NOT NULL DEFAULT 1"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_eventos_orden ON abonados_eventos(id_abonado, orden)"));
-    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS abonados_imagen (id_abonado INTEGER PRIMARY KEY REFERENCES "
-                               "abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT NULL, memoria BLOB NOT NULL, "
-                               "conocida BLOB NOT NULL)"));
+    // Only files from before it lack it (a server gets it with its schema,
+    // where the byte type has another name).
+    if (!db::tableNames(c).contains(QStringLiteral("abonados_imagen")))
+        db::exec(c, QStringLiteral("CREATE TABLE abonados_imagen (id_abonado INTEGER PRIMARY KEY REFERENCES "
+                                   "abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT NULL, memoria BLOB NOT NULL, "
+                                   "conocida BLOB NOT NULL)"));
     // The value history: a file from before it starts with an empty one.
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS valores_historial (id_historial INTEGER PRIMARY KEY, "
                                "fecha TEXT NOT NULL, id_abonado INTEGER, id_configuracion INTEGER, "
@@ -45,20 +51,18 @@ void upgrade(const QSqlDatabase& c)
 
 QStringList missingTables(const QSqlDatabase& c)
 {
-    static const char* const tables[] = {
-        "abonados", "abonados_valores", "abonados_eventos", "eventos", "paneles", "secciones",
-        "secciones_items", "secciones_valores", "configuraciones", "configuraciones_valores", "configuracion",
-        "usuarios", "usuarios_operaciones", "operaciones", "provincias", "contactos",
-    };
-    QSet<QString> present;
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'"));
-    while (q.next())
-        present.insert(q.value(0).toString());
+    const QStringList names = db::tableNames(c);
+    const QSet<QString> present(names.begin(), names.end());
     QStringList missing;
-    for (const char* t : tables)
+    for (const char* t : kTables)
         if (!present.contains(QLatin1String(t)))
             missing << QLatin1String(t);
     return missing;
+}
+
+bool hasNoTables(const QSqlDatabase& c)
+{
+    return missingTables(c).size() == int(std::size(kTables));
 }
 
 } // namespace schema

@@ -13,5 +13,7 @@ void upgrade(const QSqlDatabase& c);
 // The station's tables that the database does not have (empty when it has
 // them all): a file without them is not a station database.
 QStringList missingTables(const QSqlDatabase& c);
+// None of them: an empty database the station may fill.
+bool hasNoTables(const QSqlDatabase& c);
 
 } // namespace schema

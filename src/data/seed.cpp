@@ -218,9 +218,9 @@ void addMissingOperations(const QSqlDatabase& c)
     };
     for (const auto& [id, descripcion] : added)
         db::exec(c,
-                 QStringLiteral("INSERT INTO operaciones (id_operacion, descripcion) SELECT ?, ? "
-                                "WHERE NOT EXISTS (SELECT 1 FROM operaciones WHERE id_operacion = ?)"),
-                 {id, QString::fromUtf8(descripcion), id});
+                 QStringLiteral("INSERT INTO operaciones (id_operacion, descripcion) VALUES (?, ?) "
+                                "ON CONFLICT (id_operacion) DO NOTHING"),
+                 {id, QString::fromUtf8(descripcion)});
 }
 
 void loadDemoCatalogue(const QSqlDatabase& c)

@@ -30,6 +30,7 @@ bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_
 int nextKey(const QSqlDatabase& c, const QString& table, const QString& column, int firstKey)
 {
     // Table and column names come from the code, never from input.
+    db::lockNewKeys(c, table);
     const QVariant v = db::scalar(c, QStringLiteral("SELECT max(%1) + 1 FROM %2").arg(column, table));
     return v.isNull() ? firstKey : v.toInt();
 }

@@ -16,23 +16,49 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado)
 
 int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario)
 {
-    db::Transaction t(c);
-    const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
-    db::exec(c,
-             QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
-                            "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
-                            "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
-                            "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
-                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-             QVariantList{id} + fields);
-    f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt(), usuario);
-    t.commit();
-    return id;
+    // Another station may take the same number meanwhile: then a new one.
+    return db::withNewKey(c, [&] {
+        const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
+        db::exec(c,
+                 QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
+                                "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
+                                "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
+                                "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                 QVariantList{id} + fields);
+        f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt(), usuario);
+        return id;
+    });
 }
 
-void update(const QSqlDatabase& c, int abonado, const QVariantList& fields)
+namespace {
+
+bool sameRow(const QSqlRecord& a, const QSqlRecord& b)
+{
+    if (a.count() != b.count())
+        return false;
+    for (int i = 0; i < a.count(); ++i) {
+        const QVariant x = a.value(i), y = b.value(i);
+        if (x.isNull() != y.isNull() || x.toString() != y.toString())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void update(const QSqlDatabase& c, int abonado, const QVariantList& fields, const std::optional<QSqlRecord>& asRead)
 {
     db::Transaction t(c);
+    if (asRead) {
+        // Read again and kept from other stations' changes until the commit.
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?") + db::forUpdate(c), {abonado});
+        if (!q.next())
+            throw Changed(QStringLiteral("Otra estación eliminó el abonado mientras usted lo editaba: no se guardaron los cambios."), true);
+        if (!sameRow(q.record(), *asRead))
+            throw Changed(QStringLiteral("Otra estación modificó el abonado mientras usted lo editaba: no se guardaron los "
+                                         "cambios. Se muestran los datos actuales."), false);
+    }
     QSqlQuery q = db::exec(
         c,
         QStringLiteral("UPDATE abonados SET codigo = ?, id_panel = ?, id_configuracion = ?, apellido = ?, "

@@ -3,6 +3,8 @@
 // the header the panel console opens a subscriber with.
 
 #include <QSqlDatabase>
+#include "data/db.h"
+
 #include <QSqlRecord>
 #include <QString>
 #include <QVariantList>
@@ -23,9 +25,21 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado);
 // history in the name of the operator `usuario`), in a transaction of its
 // own. Returns its number. Throws db::Error.
 int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario);
+// Another station changed or removed the subscriber since `asRead` was read.
+class Changed : public db::Error {
+public:
+    Changed(const QString& text, bool removed) : db::Error(text), m_removed(removed) {}
+    bool removed() const { return m_removed; }
+
+private:
+    bool m_removed;
+};
+
 // Overwrites a subscriber, in a transaction of its own; throws db::Error
-// when the subscriber is not there.
-void update(const QSqlDatabase& c, int abonado, const QVariantList& fields);
+// when the subscriber is not there, Changed when it is no longer as the
+// operator read it (`asRead`, when given).
+void update(const QSqlDatabase& c, int abonado, const QVariantList& fields,
+            const std::optional<QSqlRecord>& asRead = std::nullopt);
 // Removes a subscriber with its values and events (the schema cascades); its
 // value history stays, marked as deleted.
 void remove(const QSqlDatabase& c, int abonado);

@@ -30,18 +30,18 @@ int onlyTemplateOf(const QSqlDatabase& c, int panel)
 
 int copy(const QSqlDatabase& c, int source, const QString& name, int usuario)
 {
-    db::Transaction t(c);
-    const int id = nextKey(c, QStringLiteral("configuraciones"), QStringLiteral("id_configuracion"), 1);
-    db::exec(c, QStringLiteral("INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (?, ?)"), {id, name});
-    // Every model's values and marks of the source.
-    db::exec(c,
-             QStringLiteral("INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, "
-                            "id_item, valor, id_estado) SELECT ?, id_panel, id_seccion, id_item, valor, "
-                            "id_estado FROM configuraciones_valores WHERE id_configuracion = ?"),
-             {id, source});
-    history::recordTemplateCreated(c, history::Stamp{history::origin::plantilla(), usuario}, id);
-    t.commit();
-    return id;
+    return db::withNewKey(c, [&] {
+        const int id = nextKey(c, QStringLiteral("configuraciones"), QStringLiteral("id_configuracion"), 1);
+        db::exec(c, QStringLiteral("INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (?, ?)"), {id, name});
+        // Every model's values and marks of the source.
+        db::exec(c,
+                 QStringLiteral("INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, "
+                                "id_item, valor, id_estado) SELECT ?, id_panel, id_seccion, id_item, valor, "
+                                "id_estado FROM configuraciones_valores WHERE id_configuracion = ?"),
+                 {id, source});
+        history::recordTemplateCreated(c, history::Stamp{history::origin::plantilla(), usuario}, id);
+        return id;
+    });
 }
 
 void rename(const QSqlDatabase& c, int configuracion, const QString& name)

@@ -56,6 +56,8 @@ bool nameTaken(const QSqlDatabase& c, const QString& usuario, int except)
 
 int add(const QSqlDatabase& c, const Account& a)
 {
+    // In the caller's transaction: the server lock nextKey takes keeps
+    // other stations' new accounts waiting until it ends.
     const int id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
     db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
              {id, a.usuario, a.password, a.nivel});

@@ -282,6 +282,7 @@ void w_abonados::wf_muestradatos(int id)
         }
     }
     const bool found = r.has_value();
+    m_asRead = r;
     for (int i = 0; i < 18; ++i)
         setCampo(i, found ? r->value(QLatin1String(kFields[i].column)).toString() : QString());
     // A stored key that matches no entry (a null contact kind) leaves the
@@ -398,11 +399,20 @@ bool w_abonados::wf_guardar()
 
     return saveShown(
         [&]() -> std::optional<int> {
-            if (!ib_nuevo) {
-                subscribers::update(m.db(), il_abonado, v);
-                return il_abonado;
+            if (ib_nuevo)
+                return subscribers::insert(m.db(), v, m.currentUser);
+            try {
+                subscribers::update(m.db(), il_abonado, v, m_asRead);
+            } catch (const subscribers::Changed& e) {
+                // What another station did meanwhile: a removed record keeps
+                // what was typed on screen, a changed one shows what is
+                // stored now.
+                m.f_mensaje(399, e.text());
+                if (!e.removed())
+                    wf_muestradatos(il_abonado);
+                return std::nullopt;
             }
-            return subscribers::insert(m.db(), v, m.currentUser);
+            return il_abonado;
         },
         [&] { m.f_mensaje(399); });
 }

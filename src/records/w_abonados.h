@@ -5,7 +5,9 @@
 
 #include "records/ui_record_form.h"
 
+#include <QSqlRecord>
 #include <array>
+#include <optional>
 
 class QComboBox;
 class QFrame;
@@ -54,6 +56,7 @@ protected:
     void editingStarted() override;
 
 private:
+    std::optional<QSqlRecord> m_asRead; // the record on display as it was read
     // The combos read again (rows added in other windows meanwhile), each
     // keeping its selection.
     void refreshCombos();

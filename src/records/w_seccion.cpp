@@ -6,6 +6,7 @@
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/history_store.h"
+#include "data/lock_store.h"
 #include "data/messages.h"
 #include "data/shared_ops.h"
 #include "data/value_store.h"
@@ -361,6 +362,14 @@ bool w_seccion::wf_guardar(int marca)
 
     try {
         const QSqlDatabase c = m_ctx.main.db();
+        // The panel of the subscriber is connected at another station: its
+        // values are not changed under that connection.
+        if (m_mode == EditorMode::abonado) {
+            if (const std::optional<locks::Holder> h = locks::heldByOther(c, il_abonado)) {
+                m_ctx.messages.showError(QStringLiteral("No se guardaron los valores.\n%1").arg(h->text()));
+                return false;
+            }
+        }
         const values::Owner owner = valuesOwner(il_abonado);
         const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser};
         db::Transaction t(c);

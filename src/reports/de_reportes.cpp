@@ -35,7 +35,7 @@ QSqlDatabase de_reportes::connection() const
     QSqlDatabase c = m.reportDb();
     if (c.isValid() && c.isOpen())
         return c;
-    return db::open(mdl_main::ReportConnection, m.pathOf(mdl_main::DbFile));
+    return db::openAnother(mdl_main::ReportConnection, m.db());
 }
 
 void de_reportes::closeAll()

@@ -5,6 +5,7 @@
 #include "data/oplog_store.h"
 #include "data/schema_upgrade.h"
 #include "data/seed.h"
+#include "data/station_db.h"
 #include "data/settings_store.h"
 #include "data/shared_ops.h"
 #include "link/serialport.h"
@@ -84,6 +85,8 @@ QString unsound(const QString& file)
 
 QString mdl_main::openStationDatabase()
 {
+    if (db::openFromConfig(DbConnection, m_dir))
+        return {};
     const QString file = pathOf(DbFile);
     QString notice;
     if (!QFile::exists(file)) {
@@ -155,7 +158,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         QString notice;
         if (!db().isOpen())
             notice = openStationDatabase();
-        db::open(ReportConnection, pathOf(DbFile));
+        db::openAnother(ReportConnection, db());
         if (!notice.isEmpty())
             m_messages.show(QStringLiteral("Atención"), notice, MessageService::Icon::Warning);
 

@@ -2,6 +2,7 @@
 
 #include "data/db.h"
 #include "data/seed.h"
+#include "data/station_db.h"
 #include "link/mdl_trans.h"
 
 #include <QAbstractItemModelTester>
@@ -43,9 +44,61 @@ bool RecordingMessages::sawText(const QString& text) const
     return false;
 }
 
+bool testOnServer()
+{
+    return qEnvironmentVariable("SORVENT_TEST_ENGINE") == QLatin1String("postgresql");
+}
+
+void serverAdmin(const QString& sql)
+{
+    const QString name = QStringLiteral("sorvent-test-admin");
+    if (!QSqlDatabase::contains(name)) {
+        db::Server s;
+        s.dbname = QStringLiteral("postgres");
+        db::openServer(name, s);
+    }
+    db::execScript(QSqlDatabase::database(name, false), sql);
+}
+
+namespace {
+
+// A seeded model database per kind, made once per test program and copied
+// for each station (names from the code only).
+QString serverModel(bool demoSubscribers)
+{
+    const QString model = QStringLiteral("sorvent_modelo_%1_%2").arg(QCoreApplication::applicationPid()).arg(demoSubscribers);
+    static QSet<QString> made;
+    if (made.contains(model))
+        return model;
+    serverAdmin(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(model));
+    serverAdmin(QStringLiteral("CREATE DATABASE %1").arg(model));
+    {
+        db::Server s;
+        s.dbname = model;
+        QSqlDatabase c = db::openServer(QStringLiteral("sorvent-test-model"), s);
+        db::prepareServer(c);
+        if (!demoSubscribers)
+            db::exec(c, QStringLiteral("DELETE FROM abonados"));
+    }
+    db::close(QStringLiteral("sorvent-test-model"));
+    made.insert(model);
+    return model;
+}
+
+} // namespace
+
 TestStation::TestStation(bool createDb, bool demoSubscribers) : Station(messages, m_dir.path())
 {
-    if (createDb) {
+    if (createDb && testOnServer()) {
+        static int n = 0;
+        m_serverDb = QStringLiteral("sorvent_est_%1_%2").arg(QCoreApplication::applicationPid()).arg(++n);
+        serverAdmin(QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(m_serverDb, serverModel(demoSubscribers)));
+        QFile ini(path(QString::fromLatin1(db::ServerIni)));
+        if (ini.open(QIODevice::WriteOnly))
+            ini.write(QStringLiteral("[basedatos]\nhost=%1\ndbname=%2\n").arg(qEnvironmentVariable("PGHOST"), m_serverDb).toUtf8());
+        ini.close();
+        db::openFromConfig(mdl_main::DbConnection, dir());
+    } else if (createDb) {
         // Seeding takes a while under the sanitizers: make each kind of
         // database once per test program and copy it.
         static QTemporaryDir cache;
@@ -55,6 +108,18 @@ TestStation::TestStation(bool createDb, bool demoSubscribers) : Station(messages
         QFile::copy(model, path(mdl_main::DbFile));
         QFile::setPermissions(path(mdl_main::DbFile), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         db::open(mdl_main::DbConnection, path(mdl_main::DbFile));
+    }
+}
+
+TestStation::~TestStation()
+{
+    if (m_serverDb.isEmpty())
+        return;
+    main.closeConnections();
+    try {
+        serverAdmin(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_serverDb));
+    } catch (const db::Error& e) {
+        qWarning("%s", qPrintable(e.text()));
     }
 }
 

@@ -39,6 +39,12 @@ public:
     void clear() { shown.clear(); asked.clear(); defaults.clear(); answers.clear(); }
 };
 
+// The engine under test: SORVENT_TEST_ENGINE=postgresql puts each station's
+// database on the test cluster (PGHOST) instead of a file.
+bool testOnServer();
+// Runs `sql` (no values) on the test cluster's maintenance database.
+void serverAdmin(const QString& sql);
+
 // What a test station is built on: its own program directory and a message
 // service that records.
 struct TestStationGround {
@@ -48,14 +54,22 @@ struct TestStationGround {
 
 // One station per test, in a temporary program directory: its pieces
 // (main, trans, search, editor, reports) and the context windows get (ctx).
+// On the server each station gets a database of its own, named in the
+// station's sorvent20.ini and dropped with the station.
 class TestStation : public TestStationGround, public Station {
 public:
     // Creates the directory; with `createDb` also a fresh database (demo
     // catalogue; demo subscribers when asked) opened as the station's connection.
     explicit TestStation(bool createDb = true, bool demoSubscribers = false);
+    ~TestStation();
 
     QString dir() const { return m_dir.path(); }
     QString path(const QString& name) const;
+    // The server database of this station (empty on a file station).
+    QString serverDb() const { return m_serverDb; }
+
+private:
+    QString m_serverDb;
 };
 
 // The connection of the station under test (every station opens its

@@ -13,6 +13,7 @@
 #include "console/w_comparar.h"
 #include "console/w_panel.h"
 #include "data/db.h"
+#include "data/lock_store.h"
 #include "link/datagramsocket_qt.h"
 #include "link/mdl_trans.h"
 #include "link/serialport_qt.h"
@@ -190,14 +191,23 @@ void job(Desk& d, w_panel& w, int subscriber)
     QCOMPARE(d.panel.ignored, 0);
 }
 
+// The log rows `columns` picks, in the order they were written (the log has
+// no key: the engines' own row order), joined by commas.
+QString loggedRows(const QString& columns, const QString& where = QString())
+{
+    QSqlQuery q = db::exec(stationDb(),
+                           QStringLiteral("SELECT %1 FROM usuarios_operaciones %2 ORDER BY %3")
+                               .arg(columns, where, testOnServer() ? QStringLiteral("ctid") : QStringLiteral("rowid")));
+    QStringList rows;
+    while (q.next())
+        rows << q.value(0).toString();
+    return rows.join(QLatin1Char(','));
+}
+
 // The operations the session logged, in order.
 QString loggedOperations()
 {
-    return db::scalar(stationDb(),
-                      QStringLiteral("SELECT group_concat(id_operacion) FROM (SELECT id_operacion FROM "
-                                     "usuarios_operaciones WHERE id_operacion IN (3, 4, 5, 6, 7, 8, 10, 15, 18) "
-                                     "ORDER BY rowid)"))
-        .toString();
+    return loggedRows(QStringLiteral("id_operacion"), QStringLiteral("WHERE id_operacion IN (3, 4, 5, 6, 7, 8, 10, 15, 18)"));
 }
 
 } // namespace
@@ -209,7 +219,64 @@ private slots:
     void ipCallBackSession();
     void wrongAccessCodeIsNoSession();
     void compareTakeMarkAndSendChanges();
+    void subscriberHeldByAnotherStation();
 };
+
+// Two stations on one server: while the other holds the subscriber this
+// console shows who, and neither dials nor marks; when that station dies its
+// hold ends, this console connects and holds it until the hang-up.
+void tst_panel_e2e::subscriberHeldByAnotherStation()
+{
+    if (!testOnServer())
+        QSKIP("one station works on a file");
+    Desk d;
+    QVERIFY(d.start());
+    const int subscriber = subscriberOf(QStringLiteral("0001"));
+    QSqlDatabase other = db::openAnother(QStringLiteral("otra-estacion"), d.c);
+    QVERIFY(locks::acquire(other, subscriber, QStringLiteral("ANA"), QStringLiteral("TALLER")));
+    {
+        w_panel w(d.st.ctx);
+        w.show();
+        QVERIFY(waitFor([&] { return d.modem.commands.contains(QStringLiteral("ATZ")); }));
+        pick(w, QStringLiteral("0001"));
+        QVERIFY(!QTest::currentTestFailed());
+        QVERIFY(w.st_bloqueo->isVisible());
+        QVERIFY(w.st_bloqueo->text().startsWith(QStringLiteral("En uso por ANA en TALLER desde ")));
+
+        const auto marked = [&] {
+            return db::scalar(d.c, QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = ? AND id_estado = 1"),
+                              {subscriber}).toInt();
+        };
+        const int before = marked();
+        press(w, w.cb_subir);
+        QCOMPARE(marked(), before);
+        click(w, "img_connect");
+        QVERIFY(!d.link.dialling() && !d.link.connected());
+        QVERIFY(d.modem.dialled.isEmpty());
+        QCOMPARE(d.st.messages.lastText(), w.st_bloqueo->text());
+
+        // The other station dies without letting go.
+        db::exec(d.c, QStringLiteral("SELECT pg_terminate_backend(?)"), {db::scalar(other, QStringLiteral("SELECT pg_backend_pid()"))});
+        QVERIFY(waitFor([&] { return !locks::heldByOther(d.c, subscriber); }));
+        click(w, "img_connect");
+        QVERIFY(waitFor([&] { return d.link.connected(); }));
+        QVERIFY(!w.st_bloqueo->isVisible());
+        QSqlDatabase third = db::openAnother(QStringLiteral("tercera-estacion"), d.c);
+        QVERIFY(locks::heldByOther(third, subscriber));
+        QVERIFY(!locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
+
+        click(w, "st_end_t");
+        QVERIFY(d.turn(false));
+        QVERIFY(!d.link.connected());
+        QVERIFY(!locks::heldByOther(third, subscriber));
+        third = QSqlDatabase();
+        db::close(QStringLiteral("tercera-estacion"));
+        QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
+        QVERIFY(w.close());
+    }
+    other = QSqlDatabase();
+    db::close(QStringLiteral("otra-estacion"));
+}
 
 void tst_panel_e2e::modemSession()
 {
@@ -310,9 +377,7 @@ void tst_panel_e2e::wrongAccessCodeIsNoSession()
         QVERIFY(w.close());
     }
     // Logged as a failed connection, after the call itself.
-    QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT group_concat(id_operacion || ':' || parametro) FROM "
-                                            "(SELECT * FROM usuarios_operaciones ORDER BY rowid)"))
-                 .toString(),
+    QCOMPARE(loggedRows(QStringLiteral("id_operacion || ':' || parametro")),
              QStringLiteral("3:Abonado: 0001 - DEMOSTRACIÓN PANEL PX,17:Abonado: 0001 - DEMOSTRACIÓN PANEL PX"));
     QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT descripcion FROM operaciones WHERE id_operacion = 17")).toString(),
              QStringLiteral("CONEXIÓN FALLIDA: EL PANEL NO RESPONDIÓ"));
@@ -375,11 +440,13 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
 
     cmp->selectSections({changed[1].section});
     cmp->cb_marcar->trigger();
-    QCOMPARE(db::scalar(d.c, QStringLiteral("SELECT group_concat(DISTINCT id_seccion) FROM abonados_valores "
-                                            "WHERE id_abonado = ? AND id_estado = 1"),
-                        {subscriber})
-                 .toInt(),
-             changed[1].section);
+    QList<int> marked;
+    for (QSqlQuery q = db::exec(d.c, QStringLiteral("SELECT DISTINCT id_seccion FROM abonados_valores "
+                                                    "WHERE id_abonado = ? AND id_estado = 1"),
+                                {subscriber});
+         q.next();)
+        marked << q.value(0).toInt();
+    QCOMPARE(marked, QList<int>{changed[1].section});
     // Those two sections hold what a download would store; no other changed.
     cmp->selectSections(differing);
     cmp->cb_tomar->trigger();

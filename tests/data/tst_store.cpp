@@ -4,13 +4,18 @@
 #include "testsupport.h"
 
 #include "session/mdl_main.h"
+#include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/history_store.h"
+#include "data/lock_store.h"
 #include "data/panel_image_store.h"
 #include "data/shared_ops.h"
+#include "data/station_db.h"
+#include "data/subscriber_store.h"
 #include "data/value_store.h"
 
 #include <QtTest>
+#include <thread>
 
 class tst_store : public QObject {
     Q_OBJECT
@@ -31,6 +36,8 @@ private slots:
     // up when its time is over.
     void quickCheckAndItsTimeLimit()
     {
+        if (testOnServer())
+            QSKIP("a server checks its own files");
         TestStation st;
         QCOMPARE(db::quickCheck(c(), 10000), db::Check::Sound);
         QCOMPARE(db::quickCheck(c(), -1), db::Check::Unfinished);
@@ -140,7 +147,7 @@ private slots:
         m.currentUser = 1;
         m.f_log(1);
         m.f_log(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
-        QSqlQuery q = db::exec(c(), "SELECT id_usuario, id_operacion, parametro FROM usuarios_operaciones ORDER BY rowid");
+        QSqlQuery q = db::exec(c(), "SELECT id_usuario, id_operacion, parametro FROM usuarios_operaciones ORDER BY id_operacion");
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QVERIFY(q.value(2).isNull()); // an empty parameter is stored as null
@@ -183,7 +190,12 @@ private slots:
 
         // A failure in the middle is undone by the caller's transaction.
         QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
-        db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores BEGIN SELECT RAISE(ABORT, 'boom'); END");
+        if (testOnServer()) {
+            db::exec(c(), "CREATE FUNCTION boom() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'boom'; END$$");
+            db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores FOR EACH ROW EXECUTE FUNCTION boom()");
+        } else {
+            db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores BEGIN SELECT RAISE(ABORT, 'boom'); END");
+        }
         try {
             db::Transaction t(c());
             f_copiavalores(c(), 1, 1, 999, 1, 1);
@@ -291,6 +303,151 @@ private slots:
         // Every operation code the station writes has a name.
         for (int op : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16})
             QCOMPARE(count("SELECT count(*) FROM operaciones WHERE id_operacion = ?", {op}), 1);
+    }
+
+    // The server comes from sorvent20.ini only; a bad one is named with the
+    // reason, and no file is made in its place.
+    void serverChosenByIniOnly()
+    {
+        TestStation st(false);
+        QVERIFY(!db::openFromConfig("sorvent-ini", st.dir()));
+        const auto refused = [&](const QByteArray& ini, const QString& expected) {
+            QFile f(st.path(db::ServerIni));
+            if (!f.open(QIODevice::WriteOnly) || f.write(ini) != ini.size())
+                return false;
+            f.close();
+            try {
+                db::openFromConfig("sorvent-ini", st.dir());
+            } catch (const db::Error& e) {
+                if (!e.text().contains(expected))
+                    qWarning("%s", qPrintable(e.text()));
+                return e.text().contains(expected);
+            }
+            return false;
+        };
+        QVERIFY(refused("[basedatos]\nhost=/sin/servidor\nport=5433\ndbname=central\nuser=ana\n",
+                        "No se pudo conectar con el servidor de base de datos «/sin/servidor:5433/central (usuario ana)»"));
+        QVERIFY(refused("[basedatos]\nservice=central\npassword=x\n", "~/.pgpass"));
+        QVERIFY(refused("[basedatos]\nhost=servidor\n", "no indica el servidor"));
+        QVERIFY(refused("[basedatos]\ndbname=central host=otro\n", "no es válido"));
+        QVERIFY(!QFile::exists(st.path(mdl_main::DbFile)));
+    }
+
+    // Pick lists in Spanish order: accents beside their letter, Ñ after N.
+    void pickListsSortInSpanish()
+    {
+        TestStation st;
+        db::exec(c(), "DELETE FROM contactos");
+        int id = 0;
+        for (const char* d : {"OSO", "ÑANDÚ", "NUBE", "ÁRBOL", "AZUL"})
+            db::exec(c(), "INSERT INTO contactos (id_contacto, descripcion) VALUES (?, ?)", {++id, QString::fromUtf8(d)});
+        QStringList order;
+        for (const catalogue::Entry& e : catalogue::pickList(c(), catalogue::PickList::ContactKinds))
+            order << e.text;
+        QCOMPARE(order, QStringList({"ÁRBOL", "AZUL", "NUBE", "ÑANDÚ", "OSO"}));
+    }
+
+    // Two stations on one server adding subscribers at the same moment:
+    // every one gets a number of its own and no key error reaches them.
+    void concurrentNewNumbersOnServer()
+    {
+        if (!testOnServer())
+            QSKIP("one station works on a file");
+        TestStation st;
+        const QVariantList fields{"0001", 1, 1, "A", "B", "C", "1", {}, {}, "D", 1, {}, "1", {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+        const db::Server server{{}, qEnvironmentVariable("PGHOST"), {}, st.serverDb(), {}};
+        QStringList failures[2];
+        QList<int> numbers[2];
+        const auto station = [&](int n) {
+            const QString name = QStringLiteral("estacion-%1").arg(n);
+            try {
+                const QSqlDatabase own = db::openServer(name, server);
+                for (int i = 0; i < 15; ++i)
+                    numbers[n] << subscribers::insert(own, fields, 1);
+            } catch (const db::Error& e) {
+                failures[n] << e.text();
+            }
+            db::close(name);
+        };
+        std::thread a(station, 0), b(station, 1);
+        a.join();
+        b.join();
+        QVERIFY2(failures[0].isEmpty() && failures[1].isEmpty(), qPrintable((failures[0] + failures[1]).join("; ")));
+        const QList<int> all = numbers[0] + numbers[1];
+        QCOMPARE(QSet<int>(all.begin(), all.end()).size(), 30);
+        QCOMPARE(count("SELECT count(*) FROM abonados"), 30);
+        QCOMPARE(count("SELECT count(DISTINCT id_abonado) FROM abonados_valores"), 30);
+    }
+
+    // A subscriber held by one station's session is refused to the others,
+    // who see who holds it, until that session ends, even without a goodbye.
+    void subscriberLocksEndWithTheSession()
+    {
+        if (!testOnServer()) {
+            TestStation st;
+            QVERIFY(locks::acquire(c(), 1, "ANA", "OFICINA"));
+            QVERIFY(!locks::heldByOther(c(), 1));
+            return;
+        }
+        TestStation st;
+        QSqlDatabase other = db::openAnother("otra-estacion", c());
+        QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+        QVERIFY(!locks::heldByOther(other, 1));
+        const std::optional<locks::Holder> h = locks::heldByOther(c(), 1);
+        QVERIFY(h);
+        QVERIFY(QRegularExpression("^En uso por ANA en TALLER desde \\d\\d:\\d\\d$").match(h->text()).hasMatch());
+        QVERIFY(!locks::acquire(c(), 1, "LUIS", "OFICINA"));
+        QVERIFY(locks::acquire(c(), 2, "LUIS", "OFICINA")); // another subscriber is free
+        locks::release(c(), 1); // not ours: nothing happens
+        QVERIFY(locks::heldByOther(c(), 1));
+
+        // The other station dies: its row stays, its lock does not.
+        const int pid = db::scalar(other, "SELECT pg_backend_pid()").toInt();
+        db::exec(c(), "SELECT pg_terminate_backend(?)", {pid});
+        QVERIFY(waitFor([&] { return !locks::heldByOther(c(), 1); }));
+        QVERIFY(locks::acquire(c(), 1, "LUIS", "OFICINA"));
+        QCOMPARE(count("SELECT count(*) FROM bloqueos WHERE id_abonado = 1 AND operador = 'LUIS'"), 1);
+        locks::release(c(), 1);
+        QCOMPARE(count("SELECT count(*) FROM bloqueos"), 1);
+        other = QSqlDatabase();
+        db::close("otra-estacion");
+    }
+
+    // Saving over a record another station changed or removed meanwhile is
+    // refused with a clear text, and changes nothing.
+    void staleRecordIsNotOverwritten()
+    {
+        TestStation st;
+        const QVariantList fields{"0001", 1, 1, "PEREZ", "ANA", "C", "1", {}, {}, "D", 1, {}, "1", {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+        const int id = subscribers::insert(c(), fields, 1);
+        QVariantList mine = fields;
+        mine[3] = "GOMEZ";
+        const std::optional<QSqlRecord> read = subscribers::record(c(), id);
+        subscribers::update(c(), id, mine, read); // nobody else changed it
+        QCOMPARE(db::scalar(c(), "SELECT apellido FROM abonados WHERE id_abonado = ?", {id}).toString(), QString("GOMEZ"));
+
+        QSqlDatabase other = db::openAnother("otra-estacion", c());
+        const std::optional<QSqlRecord> before = subscribers::record(c(), id);
+        db::exec(other, "UPDATE abonados SET nombre = 'LUIS' WHERE id_abonado = ?", {id});
+        mine[3] = "DIAZ";
+        try {
+            subscribers::update(c(), id, mine, before);
+            QFAIL("a changed record was overwritten");
+        } catch (const subscribers::Changed& e) {
+            QVERIFY(e.text().contains("modificó"));
+        }
+        QCOMPARE(db::scalar(c(), "SELECT apellido FROM abonados WHERE id_abonado = ?", {id}).toString(), QString("GOMEZ"));
+
+        const std::optional<QSqlRecord> again = subscribers::record(c(), id);
+        db::exec(other, "DELETE FROM abonados WHERE id_abonado = ?", {id});
+        try {
+            subscribers::update(c(), id, mine, again);
+            QFAIL("a removed record was saved");
+        } catch (const subscribers::Changed& e) {
+            QVERIFY(e.text().contains("eliminó"));
+        }
+        other = QSqlDatabase();
+        db::close("otra-estacion");
     }
 
     void caseFoldingCoversSpanishLetters()

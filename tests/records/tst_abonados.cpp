@@ -217,6 +217,7 @@ void tst_abonados::editingKeepsModelTemplateAndValues()
     one("DELETE FROM abonados WHERE id_abonado = 1");
     w.cb_aceptar->trigger();
     QCOMPARE(st.messages.lastTitle(), QString("Error 399"));
+    QVERIFY(st.messages.lastText().contains("Otra estación eliminó el abonado"));
     QCOMPARE(one("SELECT count(*) FROM abonados").toInt(), 1);
     QVERIFY(editing(w));
 }

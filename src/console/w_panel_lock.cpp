@@ -1,0 +1,94 @@
+// The console's hold on its subscriber when several stations share a
+// server: a dial takes the subscriber, the end of the connection gives it
+// back; while another station holds it this console may look but not dial,
+// mark or restore values.
+
+#include "console/w_panel.h"
+
+#include "session/mdl_main.h"
+#include "data/db.h"
+#include "data/lock_store.h"
+#include "data/messages.h"
+#include "data/users_store.h"
+#include "link/mdl_trans.h"
+
+#include <QLabel>
+#include <QSysInfo>
+
+bool w_panel::heldElsewhere()
+{
+    std::optional<locks::Holder> h;
+    if (il_abonado >= 1) {
+        try {
+            h = locks::heldByOther(m_ctx.main.db(), il_abonado);
+        } catch (const db::Error& e) {
+            qWarning("w_panel: bloqueo: %s", qPrintable(e.text()));
+        }
+    }
+    st_bloqueo->setText(h ? h->text() : QString());
+    st_bloqueo->setVisible(h.has_value());
+    return h.has_value();
+}
+
+bool w_panel::refuseWhenHeldElsewhere()
+{
+    if (!heldElsewhere())
+        return false;
+    m_ctx.messages.showError(st_bloqueo->text());
+    return true;
+}
+
+bool w_panel::takeSubscriber()
+{
+    if (il_abonado < 1 || m_held == il_abonado)
+        return true;
+    const mdl_main& m = m_ctx.main;
+    try {
+        const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
+        if (locks::acquire(m.db(), il_abonado, me ? me->usuario : QStringLiteral("?"), QSysInfo::machineHostName())) {
+            m_held = il_abonado;
+            m_heldLinkSeen = false;
+            return true;
+        }
+    } catch (const db::Error& e) {
+        m_ctx.messages.showError(QStringLiteral("No se pudo reservar el abonado para esta estación.\n%1").arg(e.text()));
+        return false;
+    }
+    refuseWhenHeldElsewhere();
+    return false;
+}
+
+void w_panel::releaseSubscriberWhenIdle()
+{
+    // The dial may begin a moment after the click: the hold ends when the
+    // link, having left idle, is idle again.
+    if (m_ctx.trans.phase() != mdl_trans::LinkPhase::Idle) {
+        m_heldLinkSeen = m_held != 0;
+        return;
+    }
+    if (m_heldLinkSeen)
+        releaseSubscriber();
+}
+
+void w_panel::afterDialClick(bool dialled)
+{
+    if (dialled)
+        logOperation(3, subscriberText());
+    // No dial under way (refused, or failed at once): nothing to hold.
+    if (m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
+        releaseSubscriber();
+}
+
+void w_panel::releaseSubscriber()
+{
+    if (m_held == 0)
+        return;
+    try {
+        locks::release(m_ctx.main.db(), m_held);
+    } catch (const db::Error& e) {
+        // The server frees it with the session all the same.
+        qWarning("w_panel: liberar abonado: %s", qPrintable(e.text()));
+    }
+    m_held = 0;
+    m_heldLinkSeen = false;
+}

@@ -1,0 +1,114 @@
+#include "data/copy_store.h"
+
+#include "data/db.h"
+#include "data/schema_upgrade.h"
+
+#include <QSqlError>
+
+namespace copy_store {
+
+namespace {
+
+// Parents before the rows that refer to them.
+const char* const kOrder[] = {
+    "provincias", "contactos", "operaciones", "usuarios", "paneles", "secciones", "secciones_items",
+    "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
+    "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones",
+};
+
+// Rows per INSERT: fewer round trips to the server.
+constexpr int kRowsPerInsert = 200;
+
+QString quoted(const QString& column)
+{
+    return QLatin1Char('"') + column + QLatin1Char('"');
+}
+
+qint64 countOf(const QSqlDatabase& c, const QString& table)
+{
+    return db::scalar(c, QStringLiteral("SELECT count(*) FROM %1").arg(table)).toLongLong();
+}
+
+void insertRows(const QSqlDatabase& target, const QString& table, const QStringList& columns,
+                const QVariantList& values)
+{
+    const int rows = int(values.size() / columns.size());
+    const QString one = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
+    QStringList quotedColumns;
+    for (const QString& c : columns)
+        quotedColumns << quoted(c);
+    db::exec(target,
+             QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                 .arg(table, quotedColumns.join(QStringLiteral(", ")), QStringList(rows, one).join(QStringLiteral(", "))),
+             values);
+}
+
+void copyTable(const QSqlDatabase& source, const QSqlDatabase& target, const QString& table, const Progress& progress)
+{
+    // Columns both have: an older file may lack some, which then keep their defaults.
+    const QStringList there = db::columnNames(target, table);
+    QStringList columns;
+    for (const QString& c : db::columnNames(source, table))
+        if (there.contains(c))
+            columns << c;
+    QStringList quotedColumns;
+    for (const QString& c : columns)
+        quotedColumns << quoted(c);
+    const qint64 total = countOf(source, table);
+    QSqlQuery q = db::exec(source, QStringLiteral("SELECT %1 FROM %2").arg(quotedColumns.join(QStringLiteral(", ")), table));
+    QVariantList batch;
+    qint64 done = 0;
+    while (q.next()) {
+        for (int i = 0; i < columns.size(); ++i)
+            batch << q.value(i);
+        if (batch.size() == columns.size() * kRowsPerInsert) {
+            insertRows(target, table, columns, batch);
+            done += kRowsPerInsert;
+            batch.clear();
+            if (progress)
+                progress(table, done, total);
+        }
+    }
+    if (!batch.isEmpty()) {
+        insertRows(target, table, columns, batch);
+        done += batch.size() / columns.size();
+    }
+    if (progress)
+        progress(table, done, total);
+}
+
+} // namespace
+
+QList<TableCount> copyStation(const QSqlDatabase& source, const QSqlDatabase& target, const Progress& progress)
+{
+    if (const QStringList present = db::tableNames(target); !present.isEmpty())
+        throw db::Error(QStringLiteral("La base de datos de destino no está vacía (tiene la tabla %1): "
+                                       "solo se copia a una base de datos sin tablas.").arg(present.first()));
+    if (const QStringList missing = schema::missingTables(source); !missing.isEmpty())
+        throw db::Error(QStringLiteral("El origen no es una base de datos de la estación (falta %1)")
+                            .arg(missing.join(QStringLiteral(", "))));
+    {
+        db::Transaction t(target);
+        db::createSchema(target);
+        for (const char* table : kOrder)
+            copyTable(source, target, QString::fromLatin1(table), progress);
+        // The copied event numbers are kept: the server's own numbering
+        // goes on after the highest.
+        db::exec(target, QStringLiteral("SELECT setval(pg_get_serial_sequence('abonados_eventos', 'orden'), "
+                                        "COALESCE(max(orden), 0) + 1, false) FROM abonados_eventos"));
+        t.commit();
+    }
+    QList<TableCount> counts;
+    QStringList differ;
+    for (const char* table : kOrder) {
+        const QString name = QString::fromLatin1(table);
+        counts.append({name, countOf(source, name), countOf(target, name)});
+        if (counts.last().source != counts.last().target)
+            differ << name;
+    }
+    if (!differ.isEmpty())
+        throw db::Error(QStringLiteral("El número de filas no coincide en %1").arg(differ.join(QStringLiteral(", "))));
+    return counts;
+}
+
+} // namespace copy_store
