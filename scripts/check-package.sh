@@ -11,10 +11,10 @@ fail() { echo "paquete: $*" >&2; exit 1; }
 
 dpkg-deb -x "$deb" "$root"
 deps=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6widgets6 libqt6sql6-sqlite libsqlite3; do
+for d in libqt6widgets6 libqt6sql6-sqlite libqt6sql6-psql libsqlite3; do
   grep -q "$d" <<<"$deps" || fail "falta la dependencia $d en «$deps»"
 done
-for p in sorvent sorvent-panelsim sorvent-catalogo; do
+for p in sorvent sorvent-panelsim sorvent-catalogo sorvent-db; do
   [ -x "$root/usr/bin/$p" ] || fail "falta /usr/bin/$p"
 done
 desktop="$root/usr/share/applications/sorvent.desktop"
