@@ -139,6 +139,32 @@ w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
         connect(keyfun[i], &QPushButton::released, this, &w_teclado::keyUp);
     }
 
+    buildLineControls();
+
+    ui::sizeWindow(this, 4760, ClientHeight);
+
+    // Opening: the keypad takes the port over from the link and asks the
+    // interface for the LED state.
+    mdl_trans& link = m_ctx.trans;
+    SerialPort* com = port();
+    if (com && com->isOpen())
+        com->close();
+    link.setKeypad([this](int event) { teclado_Comm(event); });
+    is_buffer.clear();
+    ib_phase = false;
+    il_steady = il_blink = 0;
+    setLine(com && com->open());
+    if (m_lineUp)
+        send("AT@L");
+    ib_keyheld = false;
+    Timer1->start();
+    Timer2->start();
+    tmr_linea->start();
+}
+
+// The diagnostics box, the line state and the three timers.
+void w_teclado::buildLineControls()
+{
     // Diagnostics, below the visible area.
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -169,26 +195,6 @@ w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
     tmr_linea->setObjectName(QStringLiteral("tmr_linea"));
     tmr_linea->setInterval(3000);
     connect(tmr_linea, &QTimer::timeout, this, &w_teclado::tmr_linea_Timer);
-
-    ui::sizeWindow(this, 4760, ClientHeight);
-
-    // Opening: the keypad takes the port over from the link and asks the
-    // interface for the LED state.
-    mdl_trans& link = m_ctx.trans;
-    SerialPort* com = port();
-    if (com && com->isOpen())
-        com->close();
-    link.setKeypad([this](int event) { teclado_Comm(event); });
-    is_buffer.clear();
-    ib_phase = false;
-    il_steady = il_blink = 0;
-    setLine(com && com->open());
-    if (m_lineUp)
-        send("AT@L");
-    ib_keyheld = false;
-    Timer1->start();
-    Timer2->start();
-    tmr_linea->start();
 }
 
 w_teclado::~w_teclado()

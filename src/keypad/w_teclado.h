@@ -101,6 +101,7 @@ protected:
     void focusOutEvent(QFocusEvent* e) override;
 
 private:
+    void buildLineControls();
     SerialPort* port() const;
     void send(const QByteArray& command);
     void release();
