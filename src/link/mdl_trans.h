@@ -444,6 +444,9 @@ private:
     QString readBackStatus() const;
     // What the last read-back found is what the panel holds: remembered.
     void rememberReadBack();
+    // What a download read, remembered once when it ends.
+    void rememberDownload();
+    void rememberPanelBytes(const QByteArray& bytes, const QByteArray& known);
 
     ReadBack m_readBack = ReadBack::None;
     ComparisonImage m_comparison;
@@ -451,4 +454,7 @@ private:
     int m_verifyPass = 0;   // read-backs of this upload so far
     int m_uploadSections = 0; // sections of the upload, for "Verificado: N secciones"
     bool m_verifyUploads = true; // the station's setting, read when an image is loaded
+    // Bytes the download has read so far (a byte per address, and 1 where read).
+    QByteArray m_downloadBytes = QByteArray(MemorySize, '\0');
+    QByteArray m_downloadKnown = QByteArray(MemorySize, '\0');
 };

@@ -48,6 +48,8 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
     m_readBack = ReadBack::None;
     m_verifyPass = 0;
     m_toVerify.fill(false);
+    m_downloadBytes.fill('\0', MemorySize);
+    m_downloadKnown.fill('\0', MemorySize);
     m_progressTotal = 0;
     progressPercent = 0;
     sectionsDone = 0;
@@ -153,6 +155,8 @@ void mdl_trans::nextRun(int mark)
     if (a >= MemorySize - 1) {
         if (mark == 1 && beginVerification())
             return;
+        if (mark == -1)
+            rememberDownload();
         (mark == 1 ? m_writePending : m_readPending) = false;
         m_waitCountdown = 1;
         // The bar clears itself at the end; the status line keeps the summary.
@@ -239,8 +243,13 @@ void mdl_trans::f_recibememoria(int count)
     }
     m_ticksSuspended = true;
     for (int k = 0; k < m_runEnd - m_runStart; ++k) {
-        m_memoryImage[size_t(m_runStart + k)] = qint16(m_rxFrame[size_t(1 + k)]);
-        m_transferMarks[size_t(m_runStart + k)] = 0;
+        const int a = m_runStart + k;
+        m_memoryImage[size_t(a)] = qint16(m_rxFrame[size_t(1 + k)]);
+        m_transferMarks[size_t(a)] = 0;
+        // What the panel answered is what it holds: kept for the known
+        // image, written once when the download ends.
+        m_downloadBytes[a] = char(m_rxFrame[size_t(1 + k)]);
+        m_downloadKnown[a] = 1;
     }
     // A section that cannot be stored keeps its marks in the database; the
     // others go on. One message for the answer, however many sections failed.

@@ -100,6 +100,19 @@ void mdl_trans::rememberReadBack()
         bytes[a] = char(m_comparison.bytes[size_t(a)]);
         known[a] = m_comparison.known[size_t(a)] ? 1 : 0;
     }
+    rememberPanelBytes(bytes, known);
+}
+
+void mdl_trans::rememberDownload()
+{
+    if (!m_downloadKnown.contains(char(1)))
+        return;
+    rememberPanelBytes(m_downloadBytes, m_downloadKnown);
+    m_downloadKnown.fill('\0');
+}
+
+void mdl_trans::rememberPanelBytes(const QByteArray& bytes, const QByteArray& known)
+{
     if (!m_host || !m_host->linkStore()->rememberPanelBytes(currentSubscriber, bytes, known))
         unexpectedErrorInAnswer();
 }

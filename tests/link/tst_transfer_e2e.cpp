@@ -119,6 +119,7 @@ private slots:
     void lateAcknowledgementNeedsVerification_data();
     void lateAcknowledgementNeedsVerification();
     void unstoredWriteIsSentAgainOnce();
+    void downloadIsTheKnownImage();
 
 private:
     static void vias()
@@ -360,6 +361,41 @@ void tst_transfer_e2e::unstoredWriteIsSentAgainOnce()
     // Idle again: a status poll follows.
     QVERIFY(s.turn());
     QCOMPARE(s.panel.received.last().code, 2);
+}
+
+// What a download read is what the panel holds: "Subir cambios" then finds
+// nothing to send, and after one value changes sends that run alone.
+void tst_transfer_e2e::downloadIsTheKnownImage()
+{
+    Session s(1, false);
+    QVERIFY(s.connect());
+    QVERIFY(s.turn());
+    s.scramblePanel(11);
+    QVERIFY(s.load(false));
+    QVERIFY(s.runWhile(&mdl_trans::readPending));
+    QCOMPARE(s.markedRows(), 0);
+    const int writes = s.panel.requestsOf(1), reads = s.panel.requestsOf(0);
+    QCOMPARE(s.link.f_subircambios(1), mdl_trans::ChangesUpload::NothingToSend);
+    QVERIFY(!s.link.writePending());
+
+    Row edited{};
+    for (const Row& r : s.rows())
+        if (r.tipo == 2)
+            edited = r;
+    QCOMPARE(edited.tipo, 2);
+    const int address = edited.pos + edited.item - 1;
+    const char value = char(~s.panel.state.programMemory.at(address));
+    db::exec(s.c, QStringLiteral("UPDATE abonados_valores SET valor = ? WHERE id_abonado = 1 AND id_seccion = ? "
+                                 "AND id_item = ?"),
+             {QStringLiteral("%1").arg(quint8(value), 2, 16, QLatin1Char('0')).toUpper(), edited.section, edited.item});
+    const QByteArray before = s.panel.state.programMemory;
+    QCOMPARE(s.link.f_subircambios(1), mdl_trans::ChangesUpload::Started);
+    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QCOMPARE(s.panel.requestsOf(1) - writes, 1);
+    QCOMPARE(s.panel.requestsOf(0) - reads, 1); // its read-back
+    QByteArray expected = before;
+    expected[address] = value;
+    QCOMPARE(s.panel.state.programMemory, expected);
 }
 
 QTEST_GUILESS_MAIN(tst_transfer_e2e)
