@@ -96,6 +96,11 @@ void w_panel::uploadChanges()
                                     "difiere.\n¿Sube todas las secciones marcadas?")))
             startTransfer(mdl_trans::Transfer::Write, 5, true);
         break;
+    case mdl_trans::ChangesUpload::NeedsVerification:
+        m_ctx.messages.show(QStringLiteral("Atención"),
+                            QStringLiteral("Subir cambios necesita la verificación de las subidas (Parámetros)"),
+                            MessageService::Icon::Information);
+        break;
     case mdl_trans::ChangesUpload::NothingToSend:
     case mdl_trans::ChangesUpload::NotStarted:
         break;

@@ -421,8 +421,9 @@ public:
     // "Subir cambios": uploads only the addresses whose stored value differs
     // from the last panel image known to be true (an address never read or
     // verified counts as different). Only while connected with nothing
-    // pending.
-    enum class ChangesUpload { Started, NoKnownImage, NothingToSend, NotStarted };
+    // pending. Only with verified uploads: an unverified one never proves
+    // what the panel took, so the differences would go out again forever.
+    enum class ChangesUpload { Started, NoKnownImage, NothingToSend, NeedsVerification, NotStarted };
     ChangesUpload f_subircambios(qint32 id_abonado);
     // Sections whose panel bytes differ from the image, by the last read-back.
     QList<int> differingSections() const;

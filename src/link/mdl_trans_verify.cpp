@@ -64,6 +64,8 @@ mdl_trans::ChangesUpload mdl_trans::f_subircambios(qint32 id_abonado)
 {
     if (!connected() || m_writePending || m_readPending || m_eventsPending || !m_host)
         return ChangesUpload::NotStarted;
+    if (!m_host->linkStore()->verifyUploads())
+        return ChangesUpload::NeedsVerification;
     const auto known = m_host->linkStore()->knownPanelImage(id_abonado);
     if (!known)
         return ChangesUpload::NoKnownImage;

@@ -385,7 +385,8 @@ void tst_panel_e2e::wrongAccessCodeIsNoSession()
 
 // The panel changed on site between two connections: "Comparar" finds
 // exactly those sections, the window takes one and marks the other; then a
-// value changed in the station goes out alone with "Subir cambios".
+// value changed in the station goes out alone with "Subir cambios", which
+// refuses to work without verified uploads.
 void tst_panel_e2e::compareTakeMarkAndSendChanges()
 {
     Desk d;
@@ -470,6 +471,21 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
     QCOMPARE(d.panel.state.programMemory.at(address(edited)), char(0x5A));
     QCOMPARE(w.st_enlace->text(), QStringLiteral("Verificado: 1 sección"));
     QCOMPARE(markedRows(d.c, subscriber), 0);
+
+    // Without verified uploads the known image would never be renewed:
+    // the key says so and sends nothing, even with a value changed.
+    db::exec(d.c, QStringLiteral("UPDATE configuracion SET verificar_subidas = 0"));
+    db::exec(d.c, QStringLiteral("UPDATE abonados_valores SET valor = ? WHERE id_abonado = ? AND id_seccion = ? "
+                                 "AND id_item = ?"),
+             {QStringLiteral("A5"), subscriber, edited.section, edited.item});
+    const int requests = d.panel.received.size();
+    press(w, w.cb_subircambios);
+    QCOMPARE(d.st.messages.lastText(), QStringLiteral("Subir cambios necesita la verificación de las subidas (Parámetros)"));
+    QVERIFY(!d.link.writePending());
+    QVERIFY(d.turn());
+    QCOMPARE(d.panel.received.size(), requests + 1);
+    QCOMPARE(d.panel.received.last().code, 2); // a status poll, no write
+    QCOMPARE(d.panel.state.programMemory.at(address(edited)), char(0x5A));
     click(w, "st_end_t");
     QVERIFY(d.turn(false));
 }
