@@ -45,7 +45,7 @@ std::function<void(StationContext&, const QString&, const QList<QStringList>&)> 
         reports::showHistoryReport(ctx, subtitle, rows);
     };
 
-w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_c(ctx.main.db())
+w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_historial"));
     setWindowTitle(QStringLiteral("Historial"));
@@ -138,6 +138,11 @@ void w_historial::buildGrid()
     h->setSectionResizeMode(1, QHeaderView::Stretch);
 }
 
+QSqlDatabase w_historial::c() const
+{
+    return m_ctx.main.db();
+}
+
 w_historial* w_historial::abrir(StationContext& ctx, const values::Owner& owner, const QString& titular)
 {
     const QString key = QStringLiteral("w_historial");
@@ -211,10 +216,10 @@ void w_historial::fillFilters()
     cbx_seccion->addItem(QStringLiteral("Todas"), -1);
     cbx_usuario->addItem(QStringLiteral("Todos"), 0);
     try {
-        for (const values::SectionMark& s : values::sectionMarks(m_c, m_owner))
+        for (const values::SectionMark& s : values::sectionMarks(c(), m_owner))
             cbx_seccion->addItem(QStringLiteral("%1 - %2").arg(s.seccion, 3, 10, QLatin1Char('0')).arg(s.descripcion),
                                  s.seccion);
-        for (const auto& [id, name] : history::operators(m_c, m_owner))
+        for (const auto& [id, name] : history::operators(c(), m_owner))
             cbx_usuario->addItem(name.isEmpty() ? QStringLiteral("Usuario %1 (eliminado)").arg(id) : name, id);
     } catch (const db::Error& e) {
         qWarning("w_historial::fillFilters: %s", qPrintable(e.text()));
@@ -230,7 +235,7 @@ QString w_historial::shown(int seccion, const SectionFormat& f, const std::optio
     // A list value reads as the editor's entry: "value - description".
     if (!m_lists) {
         try {
-            m_lists = catalogue::valueLists(m_c, m_owner.panel);
+            m_lists = catalogue::valueLists(c(), m_owner.panel);
         } catch (const db::Error& e) {
             qWarning("w_historial::shown: %s", qPrintable(e.text()));
             m_lists.emplace();
@@ -251,7 +256,7 @@ void w_historial::wf_muestrahistorial()
                       cbx_usuario->currentData().toInt()};
     QList<history::Row> rows;
     try {
-        rows = history::rows(m_c, f);
+        rows = history::rows(c(), f);
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudo leer el historial.\n%1").arg(e.text()));
     }

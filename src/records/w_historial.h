@@ -70,8 +70,11 @@ private:
     QString shown(int seccion, const SectionFormat& f, const std::optional<QString>& stored);
     QString subtitle() const;
 
+    // The station's connection, asked for at each use: a copy kept here
+    // would hold the connection open when the station closes it at exit.
+    QSqlDatabase c() const;
+
     StationContext& m_ctx;
-    QSqlDatabase m_c;
     values::Owner m_owner;
     QString m_titular;
     std::optional<QHash<int, QList<catalogue::ListValue>>> m_lists; // the model's value lists, read once
