@@ -186,11 +186,22 @@ void RowWriter::recordValue(const QVariantList& values, bool existed, const QVar
 {
     if (!m_table.templateOne)
         return;
+    if (!m_history)
+        m_history.emplace(m_station, history::Stamp{history::origin::migracion(), 0, m_fecha});
     // Columns: id_panel, id_seccion, id_item, valor, id_estado.
-    history::Batch h(m_station, history::Stamp{history::origin::migracion(), 0, m_fecha});
-    h.add(values::Owner::templ(1, values.at(0).toInt()), values.at(1).toInt(), values.at(2).toInt(),
-          existed ? std::optional<QString>(before.toString()) : std::nullopt, values.at(3).toString());
-    h.write();
+    m_history->add(values::Owner::templ(1, values.at(0).toInt()), values.at(1).toInt(), values.at(2).toInt(),
+                   existed ? std::optional<QString>(before.toString()) : std::nullopt, values.at(3).toString());
+}
+
+void RowWriter::flush()
+{
+    if (m_history)
+        m_history->write();
+}
+
+void RowWriter::discard()
+{
+    m_history.reset();
 }
 
 } // namespace merge_store

@@ -3,12 +3,15 @@
 // as the update file carries them, the reads of the file and the row writes
 // on the station database. Values are always bound. Throws db::Error.
 
+#include "data/history_store.h"
+
 #include <QHash>
 #include <QPair>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
+#include <optional>
 #include <vector>
 
 namespace merge_store {
@@ -46,12 +49,18 @@ QHash<SectionKey, QPair<int, int>> sectionPlaces(const QSqlDatabase& c);
 // Writes rows of one table into the station: inserts a missing key, updates
 // every row with an existing one. Prepared once per table; opens no
 // transaction. A value of template 1 that changes gets its history row
-// (origin "migración", written before anyone logs in).
+// (origin "migración", written before anyone logs in), kept until flush().
 class RowWriter {
 public:
     RowWriter(const QSqlDatabase& station, const MergeTable& t);
     // `values` in the table's column order; true when the row was inserted.
     bool apply(const QVariantList& values);
+    // Writes the history rows of the rows applied since the last flush, a
+    // few per statement: one round trip per row would dominate on a server.
+    // Call it inside the transaction of those rows, before it commits.
+    void flush();
+    // Forgets them: their transaction was rolled back.
+    void discard();
 
 private:
     // Template 1's value history for a row just written.
@@ -61,6 +70,7 @@ private:
     QSqlDatabase m_station;
     QString m_fecha; // one time for the whole merge of the table
     QSqlQuery m_count, m_insert, m_update;
+    std::optional<history::Batch> m_history;
 };
 
 } // namespace merge_store

@@ -276,6 +276,7 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, co
                 onProgress(progressOf(stage, i, total));
         }
         if (failed == batch.size()) {
+            m_writer->flush();
             tr.commit();
             m_merged += qint64(batch.size());
             m_inserted += inserted;
@@ -285,12 +286,14 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, co
     // Some errors undo the whole open transaction, so it was rolled back and
     // the rows before the failing one are written again: they stay merged, as
     // when every row took effect on its own.
+    m_writer->discard();
     if (failed > 0) {
         db::Transaction tr(m_station);
         qint64 inserted = 0;
         for (size_t j = 0; j < failed; ++j)
             if (m_writer->apply(batch[j].values))
                 ++inserted;
+        m_writer->flush();
         tr.commit();
         m_merged += qint64(failed);
         m_inserted += inserted;

@@ -19,7 +19,9 @@
 #include "link/serialport_qt.h"
 #include "modem.h"
 #include "panel.h"
+#include "records/editor_context.h"
 #include "records/w_buscar.h"
+#include "records/w_seccion.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -220,6 +222,7 @@ private slots:
     void wrongAccessCodeIsNoSession();
     void compareTakeMarkAndSendChanges();
     void subscriberHeldByAnotherStation();
+    void sectionEditorRefusesHeldSubscriber();
 };
 
 // Two stations on one server: while the other holds the subscriber this
@@ -274,6 +277,42 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
         QVERIFY(w.close());
     }
+    other = QSqlDatabase();
+    db::close(QStringLiteral("otra-estacion"));
+}
+
+// Values of a subscriber another station holds are not saved from the
+// section editor; once that station lets go the same save goes through.
+void tst_panel_e2e::sectionEditorRefusesHeldSubscriber()
+{
+    if (!testOnServer())
+        QSKIP("one station works on a file");
+    TestStation st(true, true);
+    QSqlDatabase other = db::openAnother(QStringLiteral("otra-estacion"), stationDb());
+    QVERIFY(locks::acquire(other, 1, QStringLiteral("ANA"), QStringLiteral("TALLER")));
+    const auto stored = [] {
+        return db::scalar(stationDb(), QStringLiteral("SELECT valor FROM abonados_valores WHERE id_abonado = 1 "
+                                                      "AND id_seccion = 20 AND id_item = 1")).toString();
+    };
+    const QString before = stored();
+    st.editor = EditorContext::forSubscriber(1, 1, 20, 1, 1);
+    {
+        w_seccion w(st.ctx);
+        w.show();
+        QLineEdit* value = w.findChild<QLineEdit*>(QStringLiteral("sle_valor_1"));
+        QVERIFY(value && value->text() != QStringLiteral("099"));
+        value->setText(QStringLiteral("099"));
+        w.cb_aceptar->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY2(st.messages.lastText().startsWith(QStringLiteral("No se guardaron los valores.\nEn uso por ANA en TALLER desde ")),
+                 qPrintable(st.messages.lastText()));
+        QCOMPARE(stored(), before);
+
+        locks::release(other, 1);
+        w.cb_aceptar->trigger();
+        QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(stored(), QStringLiteral("099"));
     other = QSqlDatabase();
     db::close(QStringLiteral("otra-estacion"));
 }

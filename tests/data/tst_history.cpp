@@ -186,6 +186,8 @@ private slots:
         w.apply({1, 0, 2, values::itemValue(c(), values::Owner::templ(1, 1), 0, 2).value(), 0}); // unchanged
         db::exec(c(), "INSERT INTO secciones_items (id_panel, id_seccion, id_item, descripcion) VALUES (1, 0, 99, 'X')");
         QVERIFY(w.apply({1, 0, 99, QStringLiteral("1"), 0}));
+        QCOMPARE(count("origen = 'migración'"), 0); // kept for the batch's one write
+        w.flush();
         QCOMPARE(count("origen = 'migración'"), 2);
         QCOMPARE(count("origen = 'migración' AND id_configuracion = 1 AND id_item = 1 AND valor_anterior = ? "
                        "AND valor_nuevo = '7' AND id_usuario IS NULL", {old}), 1);

@@ -6,19 +6,22 @@
 #include "common/testsupport.h"
 #include "data/catalogue_export_store.h"
 #include "data/db.h"
+#include "data/seed.h"
 
 #include <QFile>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
 
-// A copy of the test station's fresh database (the demo catalogue), changed
-// as each test needs and exported as the station's update file.
+// A fresh file database with the demo catalogue (a copy of the station's when
+// it has a file; made anew when the station is on a server), changed as each
+// test needs and exported as the station's update file.
 class Maintainer {
 public:
     explicit Maintainer(const TestStation& st) : m_st(st), m_file(st.path(QStringLiteral("mantenimiento.mdb")))
     {
-        QFile::copy(st.path(mdl_main::DbFile), m_file);
+        if (!QFile::copy(st.path(mdl_main::DbFile), m_file))
+            seed::createStationDatabase(m_file, false);
         db::open(kName, m_file);
     }
     ~Maintainer() { db::close(kName); }
