@@ -66,7 +66,11 @@ std::optional<Holder> heldByOther(const QSqlDatabase& c, int abonado)
                            QStringLiteral("SELECT b.operador, b.estacion, b.desde FROM bloqueos b WHERE b.id_abonado = ? "
                                           "AND EXISTS (SELECT 1 FROM pg_locks l WHERE l.locktype = 'advisory' "
                                           "AND l.classid = ? AND l.objid = ? AND l.objsubid = 2 AND l.granted "
-                                          "AND l.pid <> pg_backend_pid())"),
+                                          "AND l.pid <> pg_backend_pid() "
+                                          // pg_locks lists every database of the server; advisory
+                                          // keys are per database.
+                                          "AND l.database = (SELECT oid FROM pg_database "
+                                          "WHERE datname = current_database()))"),
                            {abonado, kSubscriberLock, abonado});
     if (!q.next())
         return std::nullopt;

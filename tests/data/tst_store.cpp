@@ -393,6 +393,11 @@ private slots:
         QSqlDatabase other = db::openAnother("otra-estacion", c());
         QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
         QVERIFY(!locks::heldByOther(other, 1));
+        // The same key held in another database of the server (a training
+        // copy, another office) is no hold here.
+        serverAdmin("SELECT pg_advisory_lock(16706, 1)"); // the subscriber lock's class, 0x4142
+        QVERIFY(!locks::heldByOther(other, 1));
+        serverAdmin("SELECT pg_advisory_unlock(16706, 1)");
         const std::optional<locks::Holder> h = locks::heldByOther(c(), 1);
         QVERIFY(h);
         QVERIFY(QRegularExpression("^En uso por ANA en TALLER desde \\d\\d:\\d\\d$").match(h->text()).hasMatch());
