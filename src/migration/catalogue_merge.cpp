@@ -256,6 +256,33 @@ QString CatalogueMerge::unreadable(const QSqlDatabase& update)
 void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, const std::vector<Row>& batch, qint64& i,
                                 qint64 total)
 {
+    if (m_writer->takesChunks()) {
+        const qint64 from = i;
+        try {
+            db::Transaction tr(m_station);
+            qint64 inserted = 0;
+            std::vector<const QVariantList*> chunk;
+            for (size_t j = 0; j < batch.size(); j += size_t(chunk.size())) {
+                chunk.clear();
+                for (size_t k = j; k < batch.size() && chunk.size() < size_t(merge_store::RowWriter::ChunkRows); ++k)
+                    chunk.push_back(&batch[k].values);
+                inserted += m_writer->applyMany(chunk);
+                i += qint64(chunk.size());
+                if (onProgress)
+                    onProgress(progressOf(stage, i, total));
+            }
+            m_writer->flush();
+            tr.commit();
+            m_merged += qint64(batch.size());
+            m_inserted += inserted;
+            return;
+        } catch (const db::Error&) {
+            // Row by row below, which names the row at fault (or takes a
+            // key the file repeats within one chunk).
+            m_writer->discard();
+            i = from;
+        }
+    }
     size_t failed = batch.size();
     QString error;
     {
