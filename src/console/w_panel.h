@@ -210,6 +210,8 @@ private:
     void releaseSubscriberWhenIdle();
     void releaseSubscriber();
     void afterDialClick(bool dialled);
+    // "Call-Back" and "IP": a wait that begins takes the subscriber.
+    void waitClick(const std::function<void()>& click);
 
     QString subscriberText() const;
     QString zoneText(int zone) const;

@@ -1,7 +1,7 @@
 // The console's hold on its subscriber when several stations share a
-// server: a dial takes the subscriber, the end of the connection gives it
-// back; while another station holds it this console may look but not dial,
-// mark or restore values.
+// server: a dial or a wait for the panel's call takes the subscriber, the
+// end of the connection or of the wait gives it back; while another station
+// holds it this console may look but not dial, mark or restore values.
 
 #include "console/w_panel.h"
 
@@ -76,6 +76,19 @@ void w_panel::afterDialClick(bool dialled)
         logOperation(3, subscriberText());
     // No dial under way (refused, or failed at once): nothing to hold.
     if (m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
+        releaseSubscriber();
+}
+
+void w_panel::waitClick(const std::function<void()>& click)
+{
+    // Waiting for the panel's call holds the subscriber as a dial does: the
+    // panel that calls in is this subscriber's. A click that ends the wait
+    // (or, connected, only switches the call-back to IP) takes nothing.
+    const bool starting = m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle;
+    if (starting && !takeSubscriber())
+        return;
+    click();
+    if (starting && m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
         releaseSubscriber();
 }
 

@@ -256,7 +256,7 @@ void w_panel::addLinkButtons(QGridLayout* links)
              afterDialClick(m_ctx.trans.img_connect_AMO_Click());
          });
     pair(links, Img_wait_call, st_wait_call, "Img_wait_call", "st_wait_call", QStringLiteral(" \"Call-Back\""),
-         QStringLiteral("Modo Call-Back"), 2, [this] { m_ctx.trans.Img_wait_call_Click(); });
+         QStringLiteral("Modo Call-Back"), 2, [this] { waitClick([this] { m_ctx.trans.Img_wait_call_Click(); }); });
     pair(links, img_end, st_end_t, "img_end", "st_end_t", QStringLiteral("Cortar"), QStringLiteral("Terminar Comunicación"),
          3, [this] {
              if (m_ctx.trans.img_end_Click())
@@ -265,7 +265,7 @@ void w_panel::addLinkButtons(QGridLayout* links)
     Command1 = new QPushButton(QStringLiteral("IP"), frm_comandos);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setFocusPolicy(Qt::NoFocus);
-    connect(Command1, &QPushButton::clicked, this, [this] { m_ctx.trans.Command1_Click(); });
+    connect(Command1, &QPushButton::clicked, this, [this] { waitClick([this] { m_ctx.trans.Command1_Click(); }); });
     Command1->setToolTip(QStringLiteral("Esperar la conexión del panel por IP"));
     ui::keyCommand(this, Command1, QStringLiteral("Command1"), [this] { Command1->click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));

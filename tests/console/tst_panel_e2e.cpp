@@ -257,6 +257,8 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QVERIFY(!d.link.dialling() && !d.link.connected());
         QVERIFY(d.modem.dialled.isEmpty());
         QCOMPARE(d.st.messages.lastText(), w.st_bloqueo->text());
+        QTest::mouseClick(w.Command1, Qt::LeftButton); // nor waits for its call
+        QVERIFY(!d.link.waitingForCall());
 
         // The other station dies without letting go.
         db::exec(d.c, QStringLiteral("SELECT pg_terminate_backend(?)"), {db::scalar(other, QStringLiteral("SELECT pg_backend_pid()"))});
@@ -271,6 +273,13 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         click(w, "st_end_t");
         QVERIFY(d.turn(false));
         QVERIFY(!d.link.connected());
+        QVERIFY(!locks::heldByOther(third, subscriber));
+        // Waiting for the panel's call holds it too, until the wait ends.
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QVERIFY(d.link.waitingForCall());
+        QVERIFY(locks::heldByOther(third, subscriber));
+        QTest::mouseClick(w.Command1, Qt::LeftButton);
+        QVERIFY(!d.link.waitingForCall());
         QVERIFY(!locks::heldByOther(third, subscriber));
         third = QSqlDatabase();
         db::close(QStringLiteral("tercera-estacion"));
