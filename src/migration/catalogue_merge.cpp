@@ -267,9 +267,12 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, co
                 for (size_t k = j; k < batch.size() && chunk.size() < size_t(merge_store::RowWriter::ChunkRows); ++k)
                     chunk.push_back(&batch[k].values);
                 inserted += m_writer->applyMany(chunk);
-                i += qint64(chunk.size());
-                if (onProgress)
-                    onProgress(progressOf(stage, i, total));
+                // Row by row as in the file, so that a small merge moves the bar as smoothly.
+                for (size_t k = 0; k < chunk.size(); ++k) {
+                    ++i;
+                    if (onProgress)
+                        onProgress(progressOf(stage, i, total));
+                }
             }
             m_writer->flush();
             tr.commit();
