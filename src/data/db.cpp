@@ -284,6 +284,11 @@ QString serverSchema(QString sql)
 
 } // namespace
 
+QString schemaDialect(const QSqlDatabase& c, const QString& sql)
+{
+    return engine(c) == Engine::SQLite ? sql : serverSchema(sql);
+}
+
 void createSchema(const QSqlDatabase& c)
 {
     const QString schema = resourceText(QStringLiteral(":/data/schema.sql"));

@@ -68,6 +68,8 @@ QSqlDatabase create(const QString& name, const QString& file);
 void close(const QString& name);
 // Creates the station's tables in an empty database, in the engine's dialect.
 void createSchema(const QSqlDatabase& c);
+// A schema statement written for a file, in the engine's dialect.
+QString schemaDialect(const QSqlDatabase& c, const QString& sql);
 
 // Prepares `sql`, binds `values` positionally and runs it; throws on failure.
 QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});

@@ -31,12 +31,10 @@ void upgrade(const QSqlDatabase& c)
     if (!settings.contains(QStringLiteral("verificar_subidas")))
         db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN verificar_subidas INTEGER NOT NULL DEFAULT 1"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_eventos_orden ON abonados_eventos(id_abonado, orden)"));
-    // Only files from before it lack it (a server gets it with its schema,
-    // where the byte type has another name).
     if (!db::tableNames(c).contains(QStringLiteral("abonados_imagen")))
-        db::exec(c, QStringLiteral("CREATE TABLE abonados_imagen (id_abonado INTEGER PRIMARY KEY REFERENCES "
-                                   "abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT NULL, memoria BLOB NOT NULL, "
-                                   "conocida BLOB NOT NULL)"));
+        db::exec(c, db::schemaDialect(c, QStringLiteral("CREATE TABLE abonados_imagen (id_abonado INTEGER PRIMARY KEY "
+                                                        "REFERENCES abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT "
+                                                        "NULL, memoria BLOB NOT NULL, conocida BLOB NOT NULL)")));
     // The value history: a file from before it starts with an empty one.
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS valores_historial (id_historial INTEGER PRIMARY KEY, "
                                "fecha TEXT NOT NULL, id_abonado INTEGER, id_configuracion INTEGER, "
