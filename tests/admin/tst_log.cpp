@@ -146,8 +146,7 @@ private slots:
         QCOMPARE(remaining(), kept);
 
         // A purge failing half-way leaves the log as it was.
-        sql("CREATE TRIGGER guarda AFTER DELETE ON usuarios_operaciones "
-            "WHEN old.fecha > '2024-05-21 12:00:00' BEGIN SELECT RAISE(ABORT, 'no'); END");
+        addTrigger(stationDb(), "guarda", "AFTER DELETE", "usuarios_operaciones", "OLD.fecha > '2024-05-21 12:00:00'");
         w.dp_borrar->setDate(QDate(2024, 5, 31));
         st.messages.answers.enqueue(true);
         w.cb_baja->trigger();

@@ -204,7 +204,7 @@ private slots:
 
         addUser(1000, "ANA", "ABCD", 2);
         w.wf_muestradatos(1000);
-        sql("CREATE TRIGGER no_borrar BEFORE DELETE ON usuarios BEGIN SELECT RAISE(ABORT, 'no'); END");
+        addTrigger(stationDb(), "no_borrar", "BEFORE DELETE", "usuarios");
         st.messages.answers.enqueue(true);
         w.cb_baja->trigger();
         QCOMPARE(st.messages.lastText(), QString("No se pudo eliminar el item"));

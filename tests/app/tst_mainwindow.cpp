@@ -9,6 +9,7 @@
 #include "ui/ui_messagebox.h"
 #include "app/w_main.h"
 #include "data/db.h"
+#include "data/station_db.h"
 #include "link/mdl_trans.h"
 #include "link/serialport.h"
 
@@ -167,6 +168,23 @@ private slots:
         TestStation st;
         st.main.currentUser = 1;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
+        if (testOnServer()) {
+            // A server keeps its own files: the exit is logged, nothing is copied.
+            w_main w(st.ctx);
+            int ended = -1;
+            w.endProgram = [&](int c) { ended = c; };
+            w.close();
+            QCOMPARE(ended, 0);
+            QVERIFY(st.messages.shown.isEmpty());
+            QCOMPARE(QDir(st.dir()).entryList({"*.mdb", "*.bkp"}), QStringList());
+            {
+                const std::optional<QSqlDatabase> c = db::openFromConfig(QStringLiteral("comprobar"), st.dir());
+                QVERIFY(c);
+                QCOMPARE(db::scalar(*c, "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 2").toInt(), 1);
+            }
+            db::close(QStringLiteral("comprobar"));
+            return;
+        }
         // A leftover copy of an interrupted run is replaced.
         QFile junk(st.path("sorvent20tmp.mdb"));
         QVERIFY(junk.open(QIODevice::WriteOnly));
@@ -222,6 +240,8 @@ private slots:
     void failureAtAnyStepKeepsTheDatabase()
     {
         QFETCH(int, step);
+        if (testOnServer())
+            QSKIP("a server keeps its own files");
         TestStation st;
         const QString dbf = st.path("sorvent20.mdb");
         // An older backup exists.
@@ -250,6 +270,8 @@ private slots:
     // database nor the previous (sound) backup changes.
     void damagedDatabaseAtExitIsSaid()
     {
+        if (testOnServer())
+            QSKIP("a server keeps its own files");
         TestStation st;
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
         st.main.closeConnections();

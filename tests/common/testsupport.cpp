@@ -77,8 +77,9 @@ QString serverModel(bool demoSubscribers)
         s.dbname = model;
         QSqlDatabase c = db::openServer(QStringLiteral("sorvent-test-model"), s);
         db::prepareServer(c);
+        // As a file made without them: not even their seeding's history.
         if (!demoSubscribers)
-            db::exec(c, QStringLiteral("DELETE FROM abonados"));
+            db::execScript(c, QStringLiteral("DELETE FROM abonados;\nDELETE FROM valores_historial;\n"));
     }
     db::close(QStringLiteral("sorvent-test-model"));
     made.insert(model);
@@ -109,6 +110,28 @@ TestStation::TestStation(bool createDb, bool demoSubscribers) : Station(messages
         QFile::setPermissions(path(mdl_main::DbFile), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         db::open(mdl_main::DbConnection, path(mdl_main::DbFile));
     }
+}
+
+void addTrigger(const QSqlDatabase& c, const QString& name, const QString& when, const QString& table,
+                const QString& condition, const QString& statement)
+{
+    if (db::engine(c) == db::Engine::SQLite) {
+        db::exec(c, QStringLiteral("CREATE TRIGGER %1 %2 ON %3 %4 BEGIN %5; END")
+                        .arg(name, when, table, condition.isEmpty() ? QString() : QStringLiteral("WHEN ") + condition,
+                             statement.isEmpty() ? QStringLiteral("SELECT RAISE(ABORT, '%1')").arg(name) : statement));
+        return;
+    }
+    db::exec(c, QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN %2; "
+                               "IF TG_OP = 'DELETE' THEN RETURN OLD; END IF; RETURN NEW; END$$")
+                    .arg(name, statement.isEmpty() ? QStringLiteral("RAISE EXCEPTION '%1'").arg(name) : statement));
+    db::exec(c, QStringLiteral("CREATE TRIGGER %1 %2 ON %3 FOR EACH ROW %4 EXECUTE FUNCTION %1()")
+                    .arg(name, when, table, condition.isEmpty() ? QString() : QStringLiteral("WHEN (%1)").arg(condition)));
+}
+
+void dropTrigger(const QSqlDatabase& c, const QString& name, const QString& table)
+{
+    db::exec(c, db::engine(c) == db::Engine::SQLite ? QStringLiteral("DROP TRIGGER %1").arg(name)
+                                                     : QStringLiteral("DROP TRIGGER %1 ON %2").arg(name, table));
 }
 
 TestStation::~TestStation()

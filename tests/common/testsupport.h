@@ -45,6 +45,14 @@ bool testOnServer();
 // Runs `sql` (no values) on the test cluster's maintenance database.
 void serverAdmin(const QString& sql);
 
+// A trigger `name` on `table` at `when` ("BEFORE DELETE", "AFTER UPDATE OF
+// valor", ...) for the rows where `condition` holds (NEW./OLD. columns;
+// empty: every row). It runs `statement`, or by default refuses the write,
+// as a fault half-way through a save would. In either engine's dialect.
+void addTrigger(const QSqlDatabase& c, const QString& name, const QString& when, const QString& table,
+                const QString& condition = {}, const QString& statement = {});
+void dropTrigger(const QSqlDatabase& c, const QString& name, const QString& table);
+
 // What a test station is built on: its own program directory and a message
 // service that records.
 struct TestStationGround {

@@ -190,12 +190,7 @@ private slots:
 
         // A failure in the middle is undone by the caller's transaction.
         QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
-        if (testOnServer()) {
-            db::exec(c(), "CREATE FUNCTION boom() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'boom'; END$$");
-            db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores FOR EACH ROW EXECUTE FUNCTION boom()");
-        } else {
-            db::exec(c(), "CREATE TRIGGER boom BEFORE INSERT ON abonados_valores BEGIN SELECT RAISE(ABORT, 'boom'); END");
-        }
+        addTrigger(c(), "boom", "BEFORE INSERT", "abonados_valores");
         try {
             db::Transaction t(c());
             f_copiavalores(c(), 1, 1, 999, 1, 1);

@@ -239,8 +239,7 @@ void tst_transfer::failedAcknowledgementIsWrittenAgain()
     r.section(913, 2, 0, 800, {"11", "22"}, 1);
     r.link.forTestSetWritePending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    db::exec(r.c, QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON abonados_valores "
-                                 "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    addTrigger(r.c, "refuse", "BEFORE UPDATE", "abonados_valores");
     const QList<int> first = r.nextRequest();
     QSignalSpy queued(&r.link, &mdl_trans::messageQueued);
     r.com.receive(answerFrame({1}));
@@ -256,7 +255,7 @@ void tst_transfer::failedAcknowledgementIsWrittenAgain()
     QCOMPARE(int(r.link.transferMarks()[800]), 1);
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
 
-    db::exec(r.c, QStringLiteral("DROP TRIGGER refuse"));
+    dropTrigger(r.c, "refuse", "abonados_valores");
     QCOMPARE(r.nextRequest(), first);
     r.com.receive(answerFrame({1}));
     QCOMPARE(r.marked(913), 0);

@@ -300,8 +300,7 @@ void tst_seccion::subscriberMarksAndRestore()
     st.editor = EditorContext::forSubscriber(1, 1, 20, 1, 1);
     {
         // A save that fails at the fifth row leaves the first four as they were.
-        one("CREATE TEMP TRIGGER refuse BEFORE UPDATE OF valor ON abonados_valores WHEN NEW.id_item = 5 "
-            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        addTrigger(stationDb(), "refuse", "BEFORE UPDATE OF valor", "abonados_valores", "NEW.id_item = 5");
         w_seccion w(st.ctx);
         w.show();
         for (int k = 1; k <= 6; ++k)
@@ -311,7 +310,7 @@ void tst_seccion::subscriberMarksAndRestore()
         QCOMPARE(st.messages.lastText(), QString("Verifique los datos"));
         QCOMPARE(subscriberSection(1, 20), before);
         QCOMPARE(st.editor.marca, 1);
-        one("DROP TRIGGER refuse");
+        dropTrigger(stationDb(), "refuse", "abonados_valores");
     }
     {
         // "Bajar sección" marks the section and drops what was typed.
