@@ -19,12 +19,34 @@ static void initDataResources() { Q_INIT_RESOURCE(data); }
 
 namespace db {
 
+namespace {
+
+// What a refused constraint means, in words for the operator; the engines
+// say it in English (and a server adds its code).
+QString constraintText(const QString& code, const QString& text)
+{
+    // A file reports a restricted delete as a trigger's refusal (1811).
+    const bool restrict = code == QLatin1String("1811") && text.contains(QLatin1String("FOREIGN KEY"));
+    if (code == QLatin1String("23503") || code == QLatin1String("787") || restrict)
+        return QStringLiteral("La operación se refiere a un dato que no existe, o quitaría uno que otros datos usan.");
+    if (code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067"))
+        return QStringLiteral("Ya existe un registro con la misma clave.");
+    if (code == QLatin1String("23502") || code == QLatin1String("1299"))
+        return QStringLiteral("Falta un dato obligatorio.");
+    return {};
+}
+
+} // namespace
+
 QString errorText(const QSqlError& e)
 {
     QString t = e.databaseText();
     if (t.isEmpty())
         t = e.text();
-    return t.isEmpty() ? QStringLiteral("Error desconocido de la base de datos") : t;
+    if (t.isEmpty())
+        return QStringLiteral("Error desconocido de la base de datos");
+    const QString plain = constraintText(e.nativeErrorCode(), t);
+    return plain.isEmpty() ? t : plain + QLatin1Char('\n') + t;
 }
 
 namespace {
