@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -139,6 +140,9 @@ void w_panel::buildHeader()
         st_bloqueo->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
         st_bloqueo->hide();
         g->addWidget(st_bloqueo, 2, 0, 1, 5);
+        tm_bloqueo = new QTimer(this);
+        tm_bloqueo->setInterval(15000);
+        connect(tm_bloqueo, &QTimer::timeout, this, [this] { heldElsewhere(); });
         g->setColumnStretch(2, 1);
         g->setColumnStretch(4, 1);
     }

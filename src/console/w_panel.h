@@ -24,6 +24,7 @@ class QDateEdit;
 class QFrame;
 class QGridLayout;
 class QLabel;
+class QTimer;
 class QLayout;
 class QLineEdit;
 class QProgressBar;
@@ -145,6 +146,7 @@ public:
     // What the link is doing, in words (the link's view computes it).
     QLabel* st_enlace;
     QLabel* st_bloqueo; // who holds the subscriber at another station
+    QTimer* tm_bloqueo; // looks at that hold again; runs only while it shows
     QLabel* st_progreso;
     QProgressBar* pb_progreso;
     QLabel* st_rx;

@@ -13,6 +13,7 @@
 #include "link/mdl_trans.h"
 
 #include <QLabel>
+#include <QTimer>
 #include <QSysInfo>
 
 bool w_panel::heldElsewhere()
@@ -27,6 +28,12 @@ bool w_panel::heldElsewhere()
     }
     st_bloqueo->setText(h ? h->text() : QString());
     st_bloqueo->setVisible(h.has_value());
+    // The line goes when the other station lets go: looked at again now and
+    // then while it shows, never while the subscriber is free.
+    if (!h)
+        tm_bloqueo->stop();
+    else if (!tm_bloqueo->isActive())
+        tm_bloqueo->start();
     return h.has_value();
 }
 
