@@ -9,12 +9,25 @@ namespace copy_store {
 
 namespace {
 
-// Parents before the rows that refer to them.
+// Parents before the rows that refer to them. The last two came with later
+// stations: a file from before them has none to copy.
 const char* const kOrder[] = {
     "provincias", "contactos", "operaciones", "usuarios", "paneles", "secciones", "secciones_items",
     "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
-    "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones",
+    "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones", "abonados_imagen",
+    "valores_historial",
 };
+
+// The tables of kOrder that `source` has, in that order.
+QStringList tablesToCopy(const QSqlDatabase& source)
+{
+    const QStringList present = db::tableNames(source);
+    QStringList tables;
+    for (const char* t : kOrder)
+        if (present.contains(QLatin1String(t)))
+            tables << QLatin1String(t);
+    return tables;
+}
 
 // Rows per INSERT: fewer round trips to the server.
 constexpr int kRowsPerInsert = 200;
@@ -87,11 +100,12 @@ QList<TableCount> copyStation(const QSqlDatabase& source, const QSqlDatabase& ta
     if (const QStringList missing = schema::missingTables(source); !missing.isEmpty())
         throw db::Error(QStringLiteral("El origen no es una base de datos de la estación (falta %1)")
                             .arg(missing.join(QStringLiteral(", "))));
+    const QStringList tables = tablesToCopy(source);
     {
         db::Transaction t(target);
         db::createSchema(target);
-        for (const char* table : kOrder)
-            copyTable(source, target, QString::fromLatin1(table), progress);
+        for (const QString& table : tables)
+            copyTable(source, target, table, progress);
         // The copied event numbers are kept: the server's own numbering
         // goes on after the highest.
         db::exec(target, QStringLiteral("SELECT setval(pg_get_serial_sequence('abonados_eventos', 'orden'), "
@@ -100,8 +114,7 @@ QList<TableCount> copyStation(const QSqlDatabase& source, const QSqlDatabase& ta
     }
     QList<TableCount> counts;
     QStringList differ;
-    for (const char* table : kOrder) {
-        const QString name = QString::fromLatin1(table);
+    for (const QString& name : tables) {
         counts.append({name, countOf(source, name), countOf(target, name)});
         if (counts.last().source != counts.last().target)
             differ << name;
