@@ -14,7 +14,6 @@
 
 #include <QLabel>
 #include <QTimer>
-#include <QSysInfo>
 
 bool w_panel::heldElsewhere()
 {
@@ -52,7 +51,7 @@ bool w_panel::takeSubscriber()
     const mdl_main& m = m_ctx.main;
     try {
         const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
-        if (locks::acquire(m.db(), il_abonado, me ? me->usuario : QStringLiteral("?"), QSysInfo::machineHostName())) {
+        if (locks::acquire(m.db(), il_abonado, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
             m_held = il_abonado;
             m_heldLinkSeen = false;
             return true;

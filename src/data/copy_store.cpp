@@ -9,13 +9,13 @@ namespace copy_store {
 
 namespace {
 
-// Parents before the rows that refer to them. The last two came with later
+// Parents before the rows that refer to them. The last three came with later
 // stations: a file from before them has none to copy.
 const char* const kOrder[] = {
     "provincias", "contactos", "operaciones", "usuarios", "paneles", "secciones", "secciones_items",
     "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
     "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones", "abonados_imagen",
-    "valores_historial",
+    "valores_historial", "configuracion_estaciones",
 };
 
 // The tables of kOrder that `source` has, in that order.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSysInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -138,6 +139,9 @@ QSqlDatabase connectServer(const QString& name, const Server& s)
     }
     // The server's notices ("already exists, skipping") are not for the operator.
     exec(c, QStringLiteral("SET client_min_messages TO warning"));
+    // Who this is, for its settings and holds (and for the server's own lists).
+    exec(c, QStringLiteral("SELECT set_config('application_name', ?, false)"),
+         {s.estacion.isEmpty() ? QSysInfo::machineHostName() : s.estacion});
     // Stored dates are the station's local time, the server's defaults too.
     try {
         exec(c, QStringLiteral("SELECT set_config('TimeZone', ?, false)"),
@@ -196,6 +200,7 @@ Server serverConfigFile(const QString& file)
     s.port = value("port");
     s.dbname = value("dbname");
     s.user = value("user");
+    s.estacion = value("estacion");
     if (s.service.isEmpty() && s.dbname.isEmpty())
         throw Error(QStringLiteral("%1 no indica el servidor: la sección [basedatos] necesita service, o dbname "
                                    "(con host, port y user si hacen falta).").arg(ServerIni));
@@ -204,7 +209,7 @@ Server serverConfigFile(const QString& file)
         s.port.toUShort(&portOk);
     if (!portOk)
         throw Error(QStringLiteral("%1: el puerto «%2» no es válido.").arg(ServerIni, s.port));
-    for (const QString& v : {s.service, s.host, s.dbname, s.user})
+    for (const QString& v : {s.service, s.host, s.dbname, s.user, s.estacion})
         if (!plainValue(v))
             throw Error(QStringLiteral("%1: el valor «%2» no es válido.").arg(ServerIni, v));
     return s;
@@ -229,7 +234,15 @@ QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like)
     s.port = like.port() > 0 ? QString::number(like.port()) : QString();
     s.dbname = like.databaseName();
     s.user = like.userName();
+    s.estacion = stationName(like);
     return connectServer(name, s);
+}
+
+QString stationName(const QSqlDatabase& c)
+{
+    if (engine(c) == Engine::SQLite)
+        return QSysInfo::machineHostName();
+    return scalar(c, QStringLiteral("SELECT current_setting('application_name')")).toString();
 }
 
 void lockNewKeys(const QSqlDatabase& c, const QString& table)

@@ -43,6 +43,9 @@ Engine engine(const QSqlDatabase& c);
 // reads it from ~/.pgpass or the service file.
 struct Server {
     QString service, host, port, dbname, user;
+    // This station's name on the server (its holds, its port settings);
+    // the machine's name when empty.
+    QString estacion;
     // "servicio X" or "host:puerto/base (usuario)", for messages.
     QString describe() const;
 };
@@ -59,6 +62,9 @@ Server serverConfigFile(const QString& file);
 QSqlDatabase openServer(const QString& name, const Server& s);
 // A second connection `name` to the database `like` is connected to.
 QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like);
+// The station's name: on a server the one it connected with, on a file the
+// machine's.
+QString stationName(const QSqlDatabase& c);
 
 // Opens (or re-opens) the connection `name` on `file`. The file must exist:
 // SQLite would otherwise silently create an empty database.

@@ -3,6 +3,7 @@
 #include "data/db.h"
 #include "data/history_store.h"
 #include "data/panel_image_store.h"
+#include "data/settings_store.h"
 
 #include <QHash>
 #include <functional>
@@ -10,17 +11,16 @@
 std::optional<LinkIpSettings> SqlLinkStore::ipSettings()
 {
     try {
-        QSqlQuery q = db::exec(m_c, QStringLiteral("SELECT ip_port, ip_permitidas, ip_escucha FROM configuracion "
-                                                   "WHERE id_configuracion = 1"));
-        if (!q.next())
+        const std::optional<settings::Row> r = settings::read(m_c);
+        if (!r)
             return std::nullopt;
         LinkIpSettings s;
         bool ok = false;
-        s.port = q.value(0).toInt(&ok);
+        s.port = r->ip_port.toInt(&ok);
         if (!ok)
             s.port = -1;
-        s.allowed = db::text(q, "ip_permitidas");
-        s.listen = db::text(q, "ip_escucha").trimmed();
+        s.allowed = r->ip_permitidas;
+        s.listen = r->ip_escucha.trimmed();
         return s;
     } catch (const db::Error&) {
         return std::nullopt;

@@ -141,6 +141,17 @@ CREATE TABLE configuracion (
   verificar_subidas INTEGER NOT NULL DEFAULT 1
 );
 
+-- On a shared server each station's own port settings, by station name; a
+-- station without a row uses those of configuracion. A file does not use it.
+CREATE TABLE configuracion_estaciones (
+  estacion      TEXT PRIMARY KEY,
+  modem_port    INTEGER NOT NULL,
+  modem_mode    TEXT NOT NULL,
+  ip_port       INTEGER NOT NULL,
+  ip_permitidas TEXT,
+  ip_escucha    TEXT
+);
+
 CREATE TABLE usuarios (
   id_usuario INTEGER PRIMARY KEY,
   usuario    TEXT NOT NULL,

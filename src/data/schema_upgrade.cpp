@@ -35,6 +35,9 @@ void upgrade(const QSqlDatabase& c)
         db::exec(c, db::schemaDialect(c, QStringLiteral("CREATE TABLE abonados_imagen (id_abonado INTEGER PRIMARY KEY "
                                                         "REFERENCES abonados(id_abonado) ON DELETE CASCADE, fecha TEXT NOT "
                                                         "NULL, memoria BLOB NOT NULL, conocida BLOB NOT NULL)")));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS configuracion_estaciones (estacion TEXT PRIMARY KEY, "
+                               "modem_port INTEGER NOT NULL, modem_mode TEXT NOT NULL, ip_port INTEGER NOT NULL, "
+                               "ip_permitidas TEXT, ip_escucha TEXT)"));
     // The value history: a file from before it starts with an empty one.
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS valores_historial (id_historial INTEGER PRIMARY KEY, "
                                "fecha TEXT NOT NULL, id_abonado INTEGER, id_configuracion INTEGER, "

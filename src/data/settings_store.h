@@ -1,6 +1,9 @@
 #pragma once
 // The station's settings row (`configuracion`, id 1): communication port and
-// mode, IP port, allowed panels and listening address. Throws db::Error.
+// mode, IP port, allowed panels and listening address, and whether uploads
+// are read back. On a shared server each station has its own port settings
+// (`configuracion_estaciones`, by station name), starting from the row's
+// until it saves them; the read-back choice stays shared. Throws db::Error.
 
 #include <QSqlDatabase>
 #include <QString>

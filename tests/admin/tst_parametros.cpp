@@ -19,10 +19,18 @@
 class tst_parametros : public QObject {
     Q_OBJECT
 
+    // Where this station's port settings are stored: the settings row of a
+    // file, the station's own row on a server.
+    static QSqlQuery ownSettings(const QString& columns)
+    {
+        if (testOnServer())
+            return db::exec(stationDb(), QStringLiteral("SELECT %1 FROM configuracion_estaciones WHERE estacion = ?").arg(columns),
+                            {db::stationName(stationDb())});
+        return db::exec(stationDb(), QStringLiteral("SELECT %1 FROM configuracion WHERE id_configuracion = 1").arg(columns));
+    }
     static QVariantList settingsRow()
     {
-        QSqlQuery q = db::exec(stationDb(),
-                               "SELECT modem_port, modem_mode, ip_port FROM configuracion WHERE id_configuracion = 1");
+        QSqlQuery q = ownSettings("modem_port, modem_mode, ip_port");
         return q.next() ? QVariantList{q.value(0).toInt(), q.value(1).toString(), q.value(2).toInt()} : QVariantList{};
     }
 
@@ -162,9 +170,9 @@ private slots:
     {
         TestStation st;
         Frame f(st);
-        const auto ipRow = [&st] {
-            QSqlQuery q = db::exec(st.main.db(), "SELECT ip_permitidas, ip_escucha FROM configuracion");
-            return q.next() ? QVariantList{q.value(0), q.value(1)} : QVariantList{};
+        const auto ipRow = [] {
+            QSqlQuery q = ownSettings("ip_permitidas, ip_escucha");
+            return q.next() ? QVariantList{q.value(0), q.value(1)} : QVariantList{QVariant(), QVariant()}; // nothing stored yet
         };
         w_parametros* p = f.open();
         QVERIFY(p->sle_IP_permitidas->text().isEmpty() && p->sle_IP_escucha->text().isEmpty());
@@ -191,6 +199,40 @@ private slots:
         p->cb_aceptar->trigger();
         QTRY_VERIFY(!f.w.child("cb_parametros"));
         QVERIFY(ipRow().at(0).isNull() && ipRow().at(1).isNull());
+    }
+
+    // Stations sharing a server keep their own ports: one's save is not the
+    // other's, which starts from the shared row; the read-back choice is shared.
+    void eachStationOnAServerKeepsItsPorts()
+    {
+        if (!testOnServer())
+            QSKIP("a file has one station");
+        TestStation st;
+        db::Server other;
+        other.host = qEnvironmentVariable("PGHOST");
+        other.dbname = st.serverDb();
+        other.estacion = QStringLiteral("TALLER");
+        const QSqlDatabase taller = db::openServer(QStringLiteral("taller"), other);
+        QCOMPARE(db::stationName(taller), QStringLiteral("TALLER"));
+        settings::writeCommunication(taller, 4, QStringLiteral("Interface"), 6000, QStringLiteral("10.0.0.0/8"), {}, true);
+        {
+            Frame f(st);
+            w_parametros* p = f.open();
+            QCOMPARE(p->cbx_modem_port->currentText(), QString("1"));
+            QCOMPARE(p->cbx_modem_speed->currentText(), QString("Sin Puerto Com"));
+            QVERIFY(p->sle_IP_permitidas->text().isEmpty());
+            p->cbx_modem_port->setCurrentText("2");
+            p->sle_IP_port->setText("5001");
+            p->chk_verificar->setChecked(false);
+            p->cb_aceptar->trigger();
+            QCOMPARE(settingsRow(), (QVariantList{2, "Sin Puerto Com", 5001}));
+        }
+        const std::optional<settings::Row> t = settings::read(taller);
+        QVERIFY(t);
+        QCOMPARE((QVariantList{t->modem_port.toInt(), t->modem_mode.toString(), t->ip_port.toInt(), t->ip_permitidas}),
+                 (QVariantList{4, "Interface", 6000, "10.0.0.0/8"}));
+        QVERIFY(!t->verificar_subidas);
+        db::close(QStringLiteral("taller"));
     }
 
     void missingRowDisablesAccept()

@@ -362,7 +362,7 @@ private slots:
             QSKIP("one station works on a file");
         TestStation st;
         const QVariantList fields{"0001", 1, 1, "A", "B", "C", "1", {}, {}, "D", 1, {}, "1", {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
-        const db::Server server{{}, qEnvironmentVariable("PGHOST"), {}, st.serverDb(), {}};
+        const db::Server server{{}, qEnvironmentVariable("PGHOST"), {}, st.serverDb(), {}, {}};
         QStringList failures[2];
         QList<int> numbers[2];
         const auto station = [&](int n) {
