@@ -110,9 +110,11 @@ void w_usuarios::wf_muestradatos(int id)
     QString name, password;
     int nivel = 0;
     if (id > 0) {
+        m_asRead.reset();
         try {
             if (const auto a = users::find(m_ctx.main.db(), id)) {
                 found = true;
+                m_asRead = a;
                 name = a->usuario;
                 password = a->password;
                 nivel = a->nivel;
@@ -202,8 +204,18 @@ bool w_usuarios::wf_guardar()
             }
             if (ib_nuevo)
                 id = users::add(c, {0, name, password, nivel});
-            else if (full)
-                users::update(c, {id, name, password, nivel});
+            else if (full) {
+                try {
+                    users::update(c, {id, name, password, nivel}, m_asRead);
+                } catch (const db::Changed& e) {
+                    // A removed account keeps what was typed; a changed one
+                    // shows what is stored now.
+                    m.f_mensaje(699, e.text());
+                    if (!e.removed())
+                        wf_muestradatos(id);
+                    return std::nullopt;
+                }
+            }
             else
                 users::setPassword(c, id, password);
             t.commit();

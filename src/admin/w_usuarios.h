@@ -3,7 +3,10 @@
 // level sees only its own and may change only its password. Account 1 is the
 // built-in administrator: its name and level are fixed and it is never deleted.
 
+#include "data/users_store.h"
 #include "records/ui_record_form.h"
+
+#include <optional>
 
 class QComboBox;
 class QFrame;
@@ -22,6 +25,8 @@ public:
     void wf_baja() override;
 
     int il_usuario = 0; // account on display; 0 when none
+    // The account as read for display: a save checks nobody changed it since.
+    std::optional<users::Account> m_asRead;
 
     QFrame* frm_usuario;
     QLabel* st_usuario_t;

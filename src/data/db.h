@@ -35,6 +35,16 @@ private:
     bool m_keyTaken = false;
 };
 
+// Another station changed or removed a record since it was read for editing.
+class Changed : public Error {
+public:
+    Changed(const QString& text, bool removed) : Error(text), m_removed(removed) {}
+    bool removed() const { return m_removed; }
+
+private:
+    bool m_removed;
+};
+
 enum class Engine { SQLite, PostgreSQL };
 Engine engine(const QSqlDatabase& c);
 

@@ -26,14 +26,7 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado);
 // own. Returns its number. Throws db::Error.
 int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario);
 // Another station changed or removed the subscriber since `asRead` was read.
-class Changed : public db::Error {
-public:
-    Changed(const QString& text, bool removed) : db::Error(text), m_removed(removed) {}
-    bool removed() const { return m_removed; }
-
-private:
-    bool m_removed;
-};
+using Changed = db::Changed;
 
 // Overwrites a subscriber, in a transaction of its own; throws db::Error
 // when the subscriber is not there, Changed when it is no longer as the

@@ -64,8 +64,21 @@ int add(const QSqlDatabase& c, const Account& a)
     return id;
 }
 
-void update(const QSqlDatabase& c, const Account& a)
+void update(const QSqlDatabase& c, const Account& a, const std::optional<Account>& asRead)
 {
+    if (asRead) {
+        // Read again and kept from other stations' changes until the caller commits.
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, password, nivel FROM usuarios WHERE id_usuario = ?") +
+                                      db::forUpdate(c),
+                               {a.id_usuario});
+        if (!q.next())
+            throw db::Changed(QStringLiteral("Otra estación eliminó el usuario mientras usted lo editaba: no se guardaron "
+                                             "los cambios."), true);
+        if (q.value(0).toString() != asRead->usuario || q.value(1).toString() != asRead->password ||
+            q.value(2).toInt() != asRead->nivel)
+            throw db::Changed(QStringLiteral("Otra estación modificó el usuario mientras usted lo editaba: no se guardaron "
+                                             "los cambios. Se muestran los datos actuales."), false);
+    }
     expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET usuario = ?, password = ?, nivel = ? WHERE id_usuario = ?"),
                        {a.usuario, a.password, a.nivel, a.id_usuario}),
               a.id_usuario);

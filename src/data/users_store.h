@@ -26,8 +26,9 @@ bool nameTaken(const QSqlDatabase& c, const QString& usuario, int except);
 // The writes open no transaction: the caller wraps the name check and the
 // write in one. A new account takes the next number from 1000 on, returned.
 int add(const QSqlDatabase& c, const Account& a);
-// Saving over an account that is gone is a failure (db::Error), not a success.
-void update(const QSqlDatabase& c, const Account& a);
+// Saving over an account that is gone is a failure (db::Error), not a success;
+// db::Changed when it is no longer as the operator read it (`asRead`, when given).
+void update(const QSqlDatabase& c, const Account& a, const std::optional<Account>& asRead = std::nullopt);
 void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password);
 
 void remove(const QSqlDatabase& c, int id_usuario);

@@ -229,12 +229,29 @@ private slots:
         w.cb_aceptar->trigger();
         QCOMPARE(accounts().last(), QString("1000 PEÑA ABCD 2"));
 
-        // Deleted elsewhere while being edited: not a silent success.
+        // Changed elsewhere while being edited: not overwritten, and what is
+        // stored now is shown.
         w.cb_modificar->trigger();
-        sql("DELETE FROM usuarios WHERE id_usuario = 1000");
+        sql("UPDATE usuarios SET nivel = 3 WHERE id_usuario = 1000");
+        w.sle_password->setText("ZZZZ");
         w.cb_aceptar->trigger();
         QCOMPARE(st.messages.lastTitle(), QString("Error 699"));
+        QVERIFY(st.messages.lastText().endsWith("Otra estación modificó el usuario mientras usted lo editaba: no se guardaron "
+                                                "los cambios. Se muestran los datos actuales."));
+        QCOMPARE(accounts().last(), QString("1000 PEÑA ABCD 3"));
+        QVERIFY(!editing(w));
+        QCOMPARE(w.cbx_nivel->currentData().toInt(), 3);
+
+        // Deleted elsewhere while being edited: not a silent success, and
+        // what was typed stays on screen.
+        w.cb_modificar->trigger();
+        sql("DELETE FROM usuarios WHERE id_usuario = 1000");
+        w.sle_password->setText("YYYY");
+        w.cb_aceptar->trigger();
+        QCOMPARE(st.messages.lastTitle(), QString("Error 699"));
+        QVERIFY(st.messages.lastText().contains("Otra estación eliminó el usuario"));
         QVERIFY(editing(w));
+        QCOMPARE(w.sle_password->text(), QString("YYYY"));
     }
 };
 
