@@ -343,6 +343,7 @@ void w_panel::wf_muestraabonado(qint32 id)
     sle_telefono->setText(found ? h->telefono : QString());
     st_abonado[2]->setText(found ? h->modelo : QString());
     heldElsewhere();
+    holdFollowsSubscriber();
     wf_muestrasecciones();
     wf_muestraeventos();
 }

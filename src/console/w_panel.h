@@ -214,6 +214,8 @@ private:
     void afterDialClick(bool dialled);
     // "Call-Back" and "IP": a wait that begins takes the subscriber.
     void waitClick(const std::function<void()>& click);
+    // Another subscriber chosen during a wait: the hold moves to it.
+    void holdFollowsSubscriber();
 
     QString subscriberText() const;
     QString zoneText(int zone) const;

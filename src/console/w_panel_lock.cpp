@@ -98,6 +98,17 @@ void w_panel::waitClick(const std::function<void()>& click)
         releaseSubscriber();
 }
 
+void w_panel::holdFollowsSubscriber()
+{
+    // The panel awaited is the one of the subscriber on show; a dial under
+    // way keeps the hold on the subscriber it calls.
+    if (m_held == 0 || m_held == il_abonado || m_ctx.trans.phase() != mdl_trans::LinkPhase::Listening)
+        return;
+    releaseSubscriber();
+    if (takeSubscriber())
+        m_heldLinkSeen = true; // the link left idle already: its return ends the hold
+}
+
 void w_panel::releaseSubscriber()
 {
     if (m_held == 0)

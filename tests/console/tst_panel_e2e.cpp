@@ -277,13 +277,17 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QVERIFY(d.turn(false));
         QVERIFY(!d.link.connected());
         QVERIFY(!locks::heldByOther(third, subscriber));
-        // Waiting for the panel's call holds it too, until the wait ends.
+        // Waiting for the panel's call holds it too, moves with the subscriber
+        // on show, and ends with the wait.
         QTest::mouseClick(w.Command1, Qt::LeftButton);
         QVERIFY(d.link.waitingForCall());
         QVERIFY(locks::heldByOther(third, subscriber));
+        pick(w, QStringLiteral("0002"));
+        QVERIFY(!locks::heldByOther(third, subscriber));
+        QVERIFY(locks::heldByOther(third, subscriberOf(QStringLiteral("0002"))));
         QTest::mouseClick(w.Command1, Qt::LeftButton);
         QVERIFY(!d.link.waitingForCall());
-        QVERIFY(!locks::heldByOther(third, subscriber));
+        QVERIFY(!locks::heldByOther(third, subscriberOf(QStringLiteral("0002"))));
         third = QSqlDatabase();
         db::close(QStringLiteral("tercera-estacion"));
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
