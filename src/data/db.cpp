@@ -22,6 +22,13 @@ namespace db {
 
 namespace {
 
+// A unique key already taken (perhaps by another station meanwhile), as
+// each engine reports it.
+bool isDuplicateKey(const QString& code)
+{
+    return code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067");
+}
+
 // What a refused constraint means, in words for the operator; the engines
 // say it in English (and a server adds its code).
 QString constraintText(const QString& code, const QString& text)
@@ -30,7 +37,7 @@ QString constraintText(const QString& code, const QString& text)
     const bool restrict = code == QLatin1String("1811") && text.contains(QLatin1String("FOREIGN KEY"));
     if (code == QLatin1String("23503") || code == QLatin1String("787") || restrict)
         return QStringLiteral("La operación se refiere a un dato que no existe, o quitaría uno que otros datos usan.");
-    if (code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067"))
+    if (isDuplicateKey(code))
         return QStringLiteral("Ya existe un registro con la misma clave.");
     if (code == QLatin1String("23502") || code == QLatin1String("1299"))
         return QStringLiteral("Falta un dato obligatorio.");
@@ -52,16 +59,9 @@ QString errorText(const QSqlError& e)
 
 namespace {
 
-// A unique key taken meanwhile, as each engine reports it.
-bool isKeyTaken(const QSqlError& e)
-{
-    const QString code = e.nativeErrorCode();
-    return code == QLatin1String("23505") || code == QLatin1String("1555") || code == QLatin1String("2067");
-}
-
 Error errorOf(const QSqlError& e)
 {
-    return Error(errorText(e), isKeyTaken(e));
+    return Error(errorText(e), isDuplicateKey(e.nativeErrorCode()));
 }
 
 sqlite3* sqliteHandle(const QSqlDatabase& c)
