@@ -132,16 +132,21 @@ void tst_panel::stateInAndOut()
     FakeClock host;
     Panel p;
     p.hostClock = host.fn();
+    // Its memory holds the code it answers to, where the demo models keep it.
+    QCOMPARE(p.state.programMemory.mid(224, 2), QByteArray("\x12\x34"));
     QString error;
     QVERIFY(p.fromJson(QJsonObject{{"accessCode", "ab12"}, {"zonesOpen", QJsonArray{1, 16}}, {"faults", QJsonArray{8}},
-                                   {"armed", true}, {"clock", "2024-08-15 20:25:00"}, {"partition", 3}},
+                                   {"armed", true}, {"clock", "2024-08-15 20:25:00"}, {"partition", 3},
+                                   {"panelCode", 2}},
                        &error));
     QCOMPARE(p.state.accessCode, QStringLiteral("AB12"));
+    QCOMPARE(p.state.programMemory.mid(240, 2), QByteArray("\xAB\x12"));
+    QCOMPARE(p.state.programMemory.count('\0'), Panel::MemorySize - 2); // an NX-16 has nothing at PX-16's place
     QCOMPARE(p.state.zonesOpen, quint16(0x8001));
     QCOMPARE(p.state.faults, quint8(0x80));
     host.t = host.t.addSecs(3600);
     QCOMPARE(p.clock(), QDateTime(QDate(2024, 8, 15), QTime(21, 25)));
-    p.handleFrame(request({0xAB, 0x12, 1, 2}), Via::Ip);
+    p.handleFrame(request({0xAB, 0x12, 2, 2}), Via::Ip);
     const QJsonObject out = p.toJson();
     QCOMPARE(out.value("zonesOpen").toArray(), (QJsonArray{1, 16}));
     QCOMPARE(out.value("clock").toString(), QStringLiteral("2024-08-15 21:25:00"));

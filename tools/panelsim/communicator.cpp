@@ -53,9 +53,16 @@ void Communicator::onReadyRead()
             ++m_panel->ignored;
             continue;
         }
+        // One frame a datagram, as the real communicator sends them (an
+        // answer rewritten by a test may hold two).
         const QByteArray answer = m_panel->handleFrame(data.mid(1, data.size() - 2), Via::Ip);
-        if (!answer.isEmpty())
-            m_socket->writeDatagram(answer, d.senderAddress(), quint16(d.senderPort()));
+        qsizetype from = 0;
+        while (from < answer.size()) {
+            const qsizetype end = answer.indexOf('\r', from);
+            const qsizetype next = end < 0 ? answer.size() : end + 1;
+            m_socket->writeDatagram(answer.mid(from, next - from), d.senderAddress(), quint16(d.senderPort()));
+            from = next;
+        }
     }
 }
 

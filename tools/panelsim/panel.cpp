@@ -48,7 +48,34 @@ bool listToBits(const QJsonValue& v, int count, unsigned& bits)
 
 } // namespace
 
-Panel::Panel(QObject* parent) : QObject(parent), hostClock([] { return QDateTime::currentDateTime(); }) {}
+Panel::Panel(QObject* parent) : QObject(parent), hostClock([] { return QDateTime::currentDateTime(); })
+{
+    placeAccessCode(state);
+}
+
+int Panel::accessCodeAddress(int panelCode)
+{
+    // Where the demo catalogue's models keep section 040, "Código de Acceso
+    // PC": PX-16 (code 1) from address 0, NX-16 (code 2) from 16.
+    switch (panelCode) {
+    case 1: return 224;
+    case 2: return 240;
+    default: return -1;
+    }
+}
+
+void Panel::placeAccessCode(State& s)
+{
+    // A real panel's access code is a part of its programming: a download
+    // must read the code the panel answers to.
+    const int a = accessCodeAddress(s.panelCode);
+    bool ok = false;
+    const int code = s.accessCode.toInt(&ok, 16);
+    if (a < 0 || !ok || s.accessCode.size() != 4)
+        return;
+    s.programMemory[a] = char(code >> 8);
+    s.programMemory[a + 1] = char(code & 0xFF);
+}
 
 QDateTime Panel::clock() const
 {
@@ -337,6 +364,12 @@ bool Panel::fromJson(const QJsonObject& o, QString* error)
         return false;
     }
     s.clockOffsetSecs = offset;
+    // Another model is another panel: it starts with a memory of its own.
+    if (s.panelCode != state.panelCode && !o.contains(QStringLiteral("programMemory")))
+        s.programMemory.fill('\0');
+    if (o.contains(QStringLiteral("accessCode")) || o.contains(QStringLiteral("panelCode")) ||
+        o.contains(QStringLiteral("programMemory")))
+        placeAccessCode(s);
     state = s;
     emit changed();
     return true;

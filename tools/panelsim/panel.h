@@ -103,6 +103,11 @@ public:
 
     // Frame text of the given answer bytes (":" pairs checksum CR).
     static QByteArray encode(const QList<int>& bytes);
+    // The memory address of the access code for a demo model's protocol
+    // code; -1 for any other model.
+    static int accessCodeAddress(int panelCode);
+    // Writes the state's access code into its memory at that address.
+    static void placeAccessCode(State& s);
 
 signals:
     // The station ended the connection. `callBack`: it asked to be called
