@@ -77,13 +77,22 @@ void KeypadLed::setLit(bool lit)
     update();
 }
 
+void KeypadLed::setUnknown(bool unknown)
+{
+    if (unknown == m_unknown)
+        return;
+    m_unknown = unknown;
+    setAccessibleDescription(unknown ? QStringLiteral("desconocido") : QString());
+    update();
+}
+
 void KeypadLed::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
     p.setPen(QPen(palette().color(QPalette::WindowText), 1));
-    p.setBrush(m_lit ? QBrush(m_colour) : Qt::NoBrush);
+    p.setBrush(m_unknown ? QBrush(Qt::lightGray) : m_lit ? QBrush(m_colour) : Qt::NoBrush);
     p.drawEllipse(r);
 }
 
@@ -265,6 +274,11 @@ void w_teclado::setLine(bool up)
     m_lineUp = up;
     st_linea->setText(up ? QStringLiteral("Línea: conectada") : QStringLiteral("Línea: sin conexión, reintentando"));
     st_linea->setStyleSheet(up ? QString() : QStringLiteral("color: #b00000;"));
+    // Without the line the panel's LEDs are not known, whatever they last
+    // showed: grey until the interface tells them again.
+    if (!up)
+        m_ledsKnown = false;
+    show_leds();
 }
 
 void w_teclado::tmr_linea_Timer()
@@ -287,6 +301,7 @@ void w_teclado::rx_decode()
     if (d.kind == keypad::Decoded::Leds) {
         il_steady = d.steady;
         il_blink = d.blink;
+        m_ledsKnown = true;
         show_leds();
     } else if (d.kind == keypad::Decoded::Beep && beep) {
         beep();
@@ -296,8 +311,11 @@ void w_teclado::rx_decode()
 void w_teclado::show_leds()
 {
     const quint32 shown = keypad::shownLeds(il_steady, il_blink, ib_phase);
-    for (int k = 0; k < 20; ++k)
-        led[k]->setLit(shown & (1u << k));
+    const bool known = m_lineUp && m_ledsKnown;
+    for (int k = 0; k < 20; ++k) {
+        led[k]->setUnknown(!known);
+        led[k]->setLit(known && (shown & (1u << k)));
+    }
 }
 
 void w_teclado::Timer1_Timer()

@@ -28,6 +28,9 @@ public:
     KeypadLed(const QColor& colour, QWidget* parent);
     void setLit(bool lit);
     bool isLit() const { return m_lit; }
+    // Grey: the LED's state is not known (the interface's line is down).
+    void setUnknown(bool unknown);
+    bool isUnknown() const { return m_unknown; }
     QColor colour() const { return m_colour; }
 
 protected:
@@ -36,6 +39,7 @@ protected:
 private:
     QColor m_colour;
     bool m_lit = false;
+    bool m_unknown = true;
 };
 
 class w_teclado : public QWidget {
@@ -109,6 +113,7 @@ private:
     QByteArray m_line;
     bool m_released = false;
     bool m_lineUp = false;
+    bool m_ledsKnown = false; // a LEDS line has come since the line came up
     // PC-keyboard keys down now, and the one whose hold is counting (0: the
     // mouse's, or none).
     QSet<quint32> m_held;

@@ -274,6 +274,9 @@ void tst_teclado::drivesTheSimulatedInterface()
         iface.reset();
         QTRY_VERIFY(!w.lineUp());
         QCOMPARE(w.st_linea->text(), QStringLiteral("Línea: sin conexión, reintentando"));
+        // What the LEDs showed is no longer known: grey, none lit.
+        for (int k = 0; k < 20; ++k)
+            QVERIFY(w.led[k]->isUnknown() && !w.led[k]->isLit());
         w.tmr_linea_Timer();
         QVERIFY(!w.lineUp());
         iface = std::make_unique<panelsim::KeypadInterface>(&panel);
@@ -283,6 +286,7 @@ void tst_teclado::drivesTheSimulatedInterface()
         QCOMPARE(w.st_linea->text(), QStringLiteral("Línea: conectada"));
         code("1");
         QTRY_COMPARE(iface->commands, (QStringList{"AT@L", "AT@T1"}));
+        QTRY_VERIFY(!w.led[17]->isUnknown());
     }
     w_teclado::beep = [] {};
     st.trans.setDevices(nullptr, nullptr);
