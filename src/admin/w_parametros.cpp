@@ -229,10 +229,15 @@ void w_parametros::aceptar()
     if (MainFrame* w = m_ctx.frame)
         w->action(QStringLiteral("cb_teclado"))->setVisible(mode == QLatin1String("Interface"));
     m.ipPort = sle_IP_port->text().trimmed().toInt();
-    m.modemMode = mode;
-    m.modemPort = cbx_modem_port->currentText().trimmed().toInt();
-    if (!m.f_abrepuerto(1, m.modemPort, mode))
-        m.f_mensaje(202);
+    const int newPort = cbx_modem_port->currentText().trimmed().toInt();
+    // Reopening the port hangs up the modem: only when something of it
+    // changed (or it is closed), and never under a call or a wait.
+    if (newPort != m.modemPort || mode != m.modemMode || !m.portOpen) {
+        if (m.applyPortSettings(m_ctx.trans, newPort, mode))
+            m_ctx.messages.show(QStringLiteral("Atención"),
+                                QStringLiteral("Los cambios del puerto se aplicarán al terminar la comunicación"),
+                                MessageService::Icon::Information);
+    }
     closeWindow();
 }
 

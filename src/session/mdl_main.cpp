@@ -1,5 +1,7 @@
 #include "session/mdl_main.h"
 
+#include "link/mdl_trans.h"
+
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/oplog_store.h"
@@ -224,6 +226,41 @@ bool mdl_main::f_abrepuerto(int accion, int& puerto, const QString& modo)
     }
     emit portStatusChanged();
     return result;
+}
+
+namespace {
+bool usesPort(const mdl_trans& link)
+{
+    return link.phase() != mdl_trans::LinkPhase::Idle || link.waitingForCall();
+}
+} // namespace
+
+bool mdl_main::applyPortSettings(mdl_trans& link, int port, const QString& mode)
+{
+    m_deferredPort = PortSettings{port, mode};
+    const auto apply = [this] {
+        if (!m_deferredPort)
+            return;
+        const PortSettings p = *std::exchange(m_deferredPort, std::nullopt);
+        disconnect(m_deferredWatch);
+        modemPort = p.port;
+        modemMode = p.mode;
+        if (!f_abrepuerto(1, modemPort, modemMode))
+            f_mensaje(202);
+    };
+    if (!usesPort(link)) {
+        apply();
+        return false;
+    }
+    if (!m_deferredWatch) {
+        // Applied after the link's handler has returned: opening the port
+        // or a box inside it would pull the rug from under the link.
+        m_deferredWatch = connect(&link, &mdl_trans::viewChanged, this, [this, &link, apply] {
+            if (m_deferredPort && !usesPort(link))
+                QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
+        });
+    }
+    return true;
 }
 
 void mdl_main::portLost()

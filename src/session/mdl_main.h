@@ -10,9 +10,11 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class MessageService;
 class SerialPort;
+class mdl_trans;
 
 // What start-up needs from the windows; the window layer implements it.
 class ShellUi {
@@ -48,6 +50,10 @@ public:
     enum class InitResult { Ok, Fatal };
     InitResult f_inicializa(ShellUi& ui);
     bool f_abrepuerto(int accion, int& puerto, const QString& modo);
+    // New port settings: opened now, or, while the link uses the port (a
+    // call, a dial or a wait), as soon as it is idle again, since reopening
+    // the port hangs up the modem. True when they wait for the link.
+    bool applyPortSettings(mdl_trans& link, int port, const QString& mode);
     // The port's device went away and the port was closed: the status bar
     // shows it; a click on the modem panel opens it again.
     void portLost();
@@ -92,6 +98,12 @@ signals:
     void portStatusChanged();
 
 private:
+    struct PortSettings {
+        int port = 0;
+        QString mode;
+    };
+    std::optional<PortSettings> m_deferredPort;
+    QMetaObject::Connection m_deferredWatch;
     MessageService& m_messages;
     QString m_dir;
 };

@@ -7,6 +7,7 @@
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/settings_store.h"
+#include "link/mdl_trans.h"
 #include "link/serialport.h"
 
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QtTest>
 
 class tst_parametros : public QObject {
@@ -125,6 +127,33 @@ private slots:
         QCOMPARE(QFileInfo(st.path("COM2")).symLinkTarget(), pty.slavePath());
         QVERIFY(f.w.com_main->isOpen());
         QCOMPARE(settingsRow(), (QVariantList{2, "Modem", 5000}));
+
+        // Under a call the port is not reopened (that would hang the modem
+        // up): the change waits for the link to be idle.
+        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        p = f.open();
+        p->cbx_modem_speed->setCurrentText("Interface");
+        p->cb_aceptar->trigger();
+        QCOMPARE(st.messages.lastText(), QString("Los cambios del puerto se aplicarán al terminar la comunicación"));
+        QCOMPARE(settingsRow(), (QVariantList{2, "Interface", 5000}));
+        QCOMPARE(f.w.com_main->settings(), QString("110,N,8,2"));
+        QVERIFY(f.w.com_main->isOpen());
+        st.trans.endSession();
+        QTRY_COMPARE(f.w.com_main->settings(), QString("4800,N,8,2"));
+        QVERIFY(f.w.com_main->isOpen());
+        // Nothing of the port changed: "Aceptar" leaves a call alone.
+        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        const qsizetype boxes = st.messages.shown.size();
+        QSignalSpy reopened(&st.main, &mdl_main::portStatusChanged);
+        p = f.open();
+        p->cb_aceptar->trigger();
+        QCOMPARE(st.messages.shown.size(), boxes);
+        QCOMPARE(reopened.count(), 0);
+        st.trans.endSession();
+        p = f.open();
+        p->cbx_modem_speed->setCurrentText("Modem");
+        p->cb_aceptar->trigger();
+        QCOMPARE(f.w.com_main->settings(), QString("110,N,8,2"));
 
         // A file that is no link is left alone, and nothing is stored.
         QFile plain(st.path("COM3"));
