@@ -6,6 +6,7 @@
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/subscriber_store.h"
+#include "link/dial_string.h"
 #include "link/mdl_trans.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
@@ -123,6 +124,17 @@ void w_panel::buildHeader()
     sle_telefono = new QLineEdit(frm_abonado);
     sle_telefono->setObjectName(QStringLiteral("sle_telefono"));
     sle_telefono->setMaxLength(40);
+    // Typed or pasted, only what a modem may dial stays (a pasted line end
+    // would be a modem command of its own). A stored number is shown as it
+    // is: the link refuses it with the reason.
+    connect(sle_telefono, &QLineEdit::textEdited, this, [this](const QString& text) {
+        const QString kept = dial::keepDialCharacters(text);
+        if (kept == text)
+            return;
+        const int cursor = sle_telefono->cursorPosition() - int(text.size() - kept.size());
+        sle_telefono->setText(kept);
+        sle_telefono->setCursorPosition(qMax(0, cursor));
+    });
     st_abonado[0]->setMinimumWidth(ui::twips(1200));
     {
         auto* g = new QGridLayout(frm_abonado);

@@ -6,6 +6,7 @@
 #include "data/db.h"
 #include "data/messages.h"
 #include "data/subscriber_store.h"
+#include "link/dial_string.h"
 #include "records/collation.h"
 #include "records/search_context.h"
 #include "records/w_historial.h"
@@ -389,6 +390,19 @@ bool w_abonados::wf_guardar()
         SSTab_abm->setCurrentIndex(0);
         faulty->setFocus();
         m.f_mensaje(message);
+        return false;
+    }
+    // The panel's numbers go to the modem as they are: a character that is
+    // no dial character is refused here, named, rather than sent.
+    for (const int i : {10, 11}) {
+        const QChar bad = dial::forbiddenCharacter(campo(i).toUpper());
+        if (bad.isNull())
+            continue;
+        SSTab_abm->setCurrentIndex(0);
+        sle_campo[i]->setFocus();
+        m_ctx.messages.showError(
+            QStringLiteral("El teléfono tiene un carácter que no se puede marcar: %1. Use solo dígitos, espacios y - ( ) * # , W P T ! @ ;")
+                .arg(dial::describe(bad)));
         return false;
     }
     if (!codeMaySave(v.at(0).toString())) {

@@ -172,7 +172,14 @@ void tst_panel::subscriberAndNoSubscriberState()
     QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_1"))->text(), QStringLiteral("DEMOSTRACIÓN PANEL NX"));
     QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_2"))->text(), QStringLiteral("NX-16 ") +
              db::scalar(conn(), QStringLiteral("SELECT version FROM paneles WHERE id_panel = 2")).toString());
-    QCOMPARE(c.find<QLineEdit>(QStringLiteral("sle_telefono"))->text(), QStringLiteral("5550002"));
+    auto* phone = c.find<QLineEdit>(QStringLiteral("sle_telefono"));
+    QCOMPARE(phone->text(), QStringLiteral("5550002"));
+    // Typed or pasted, only dial characters stay (letters upper-cased).
+    phone->selectAll();
+    QTest::keyClicks(phone, QStringLiteral("9w1"));
+    phone->insert(QStringLiteral("2\r\nATH\x01\u202E3"));
+    QCOMPARE(phone->text(), QStringLiteral("9W12T3"));
+    QCOMPARE(c.w->telephone(), phone->text());
     QVERIFY(c.find(QStringLiteral("SSTab_panel"))->isEnabled());
     for (int pos : {3, 6, 7, 8, 11, 12})
         QVERIFY(c.w->button(pos)->isEnabled());

@@ -166,11 +166,14 @@ void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
     w.cb_modificar->trigger();
     const QString awkward = "o'brien \"ñandú\" áéíóú ü; DROP TABLE abonados;-- %_ ";
     QStringList typed;
+    // The panel's own numbers (10, 11) are dialled: dial characters only.
+    const QString dialled = "(011) 4555-0001,W*#";
     for (int i = 0; i < 18; ++i) {
         auto* line = qobject_cast<QLineEdit*>(w.sle_campo[i]);
         const int max = line ? line->maxLength() : 2000;
         QVERIFY(max >= 10);
-        typed << (QString::number(i) + awkward).repeated(max / awkward.size() + 1).left(max);
+        const QString text = i == 10 || i == 11 ? dialled : QString::number(i) + awkward;
+        typed << text.repeated(max / text.size() + 1).left(max);
         w.setCampo(i, typed.last());
     }
     choose(w.cbx_campo[2], 3);
@@ -178,6 +181,19 @@ void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
     for (int i = 0; i < 18; ++i) // shown as read back from the store
         QCOMPARE(w.campo(i), typed.at(i).toUpper());
     QCOMPARE(one("SELECT apellido || id_contacto2 FROM abonados").toString(), typed.at(0).toUpper() + "3");
+
+    // A number that would carry modem commands is refused, naming why.
+    for (const auto& [i, bad, named] : {std::tuple{10, "5550001\rATH", "retorno de carro"}, std::tuple{11, "555 0001 int. 2", "«I»"}}) {
+        w.cb_modificar->trigger();
+        w.setCampo(i, bad);
+        st.messages.clear();
+        w.cb_aceptar->trigger();
+        QVERIFY(editing(w));
+        QCOMPARE(w.focusWidget(), w.sle_campo[i]);
+        QVERIFY(st.messages.lastText().startsWith(QString("El teléfono tiene un carácter que no se puede marcar: %1").arg(named)));
+        QCOMPARE(one(QString("SELECT tel_%1 FROM abonados").arg(i - 9)).toString(), typed.at(i).toUpper());
+        w.cb_cancelar->trigger();
+    }
 
     // A stored text longer than a box allows is shown and saved back whole.
     const QString longer = QString("X").repeated(300);
