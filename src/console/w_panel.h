@@ -54,6 +54,7 @@ public:
     void connectionFailed() override;
     void uploadChecked(const QString& outcome, bool stopped) override;
     void comparisonDone() override;
+    void downloadStored() override;
 
     qint32 il_configuracion = 0;
 
@@ -173,6 +174,9 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
+    // After values were taken from the panel: a changed access code is
+    // used from now on, logged and said in the status line.
+    void checkAccessCode();
     static constexpr int LampSize = 14;
 
     void buildHeader();

@@ -7,6 +7,7 @@
 #include "console/w_comparar.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/subscriber_store.h"
 #include "link/section_values.h"
 #include "session/mdl_main.h"
 #include "ui/ui_geometry.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int OpUploadChecked = 18;
 constexpr int OpCompared = 19;
 constexpr int OpChangesUploaded = 20;
+constexpr int OpAccessCodeChanged = 23;
 
 const QString ComparisonKey = QStringLiteral("w_comparar");
 
@@ -62,7 +64,10 @@ void w_panel::comparisonDone()
     const QString subscriber = subscriberText();
     auto make = [=, this]() -> QWidget* {
         auto* w = new w_comparar(m_ctx, owner, subscriber, rows);
-        connect(w, &w_comparar::valuesChanged, this, &w_panel::wf_muestrasecciones);
+        connect(w, &w_comparar::valuesChanged, this, [this] {
+            wf_muestrasecciones();
+            checkAccessCode();
+        });
         return w;
     };
     // A new comparison replaces the window of the last one.
@@ -106,4 +111,30 @@ void w_panel::uploadChanges()
         break;
     }
     wf_muestrasecciones();
+}
+
+void w_panel::downloadStored()
+{
+    checkAccessCode();
+}
+
+void w_panel::checkAccessCode()
+{
+    if (il_abonado < 1)
+        return;
+    std::optional<subscribers::ConsoleHeader> h;
+    try {
+        h = subscribers::consoleHeader(m_ctx.main.db(), il_abonado);
+    } catch (const db::Error& e) {
+        qWarning("w_panel::checkAccessCode: %s", qPrintable(e.text()));
+        return;
+    }
+    if (!h || h->password == is_password_db)
+        return;
+    // The panel's own code was stored: the next call uses it. Neither code
+    // is written anywhere.
+    is_password_db = h->password;
+    const QString text = QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
+    logOperation(OpAccessCodeChanged, subscriberText() + QStringLiteral(". ") + text);
+    m_ctx.trans.appendOutcome(text);
 }

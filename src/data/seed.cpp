@@ -215,6 +215,7 @@ void addMissingOperations(const QSqlDatabase& c)
         {20, "SUBIDA DE CAMBIOS"},
         {21, "VALORES TOMADOS DEL PANEL"},
         {22, "SECCIONES MARCADAS PARA SUBIR DESDE LA COMPARACIÓN"},
+        {23, "CÓDIGO DE ACCESO TOMADO DEL PANEL"},
     };
     for (const auto& [id, descripcion] : added)
         db::exec(c,

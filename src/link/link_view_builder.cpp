@@ -1,5 +1,7 @@
 #include "link/link_view_builder.h"
 
+#include <QStringList>
+
 namespace {
 
 const char* const NoAnswerYet = "Conectado, sin respuesta del panel";
@@ -62,18 +64,27 @@ const ViewNames& names()
 
 void counters(const IndicatorState& s, LinkView& v)
 {
-    if (v.rejectedAnswers == s.rejectedAnswers && v.strangerDatagrams == s.strangerDatagrams)
+    if (v.rejectedAnswers == s.rejectedAnswers && v.strangerDatagrams == s.strangerDatagrams &&
+        v.doubledAnswers == s.doubledAnswers && v.refusedPanels == s.refusedPanels)
         return;
     v.rejectedAnswers = s.rejectedAnswers;
     v.strangerDatagrams = s.strangerDatagrams;
-    v.items[QStringLiteral("st_err")].toolTip =
-        s.rejectedAnswers ? QStringLiteral("Respuestas rechazadas en esta conexión: %1").arg(s.rejectedAnswers)
-                          : QString();
-    v.items[QStringLiteral("img_IP")].toolTip =
-        s.strangerDatagrams ? QStringLiteral("Datagramas descartados de otros orígenes: %1 (el último de %2)")
-                                  .arg(s.strangerDatagrams)
-                                  .arg(s.lastStranger)
-                            : QString();
+    v.doubledAnswers = s.doubledAnswers;
+    v.refusedPanels = s.refusedPanels;
+    QStringList err;
+    if (s.rejectedAnswers)
+        err << QStringLiteral("Respuestas rechazadas en esta conexión: %1").arg(s.rejectedAnswers);
+    if (s.doubledAnswers)
+        err << QStringLiteral("Pedidos con dos respuestas distintas: %1").arg(s.doubledAnswers);
+    v.items[QStringLiteral("st_err")].toolTip = err.join(QLatin1Char('\n'));
+    QStringList ip;
+    if (s.strangerDatagrams)
+        ip << QStringLiteral("Datagramas descartados de otros orígenes: %1 (el último de %2)")
+                  .arg(s.strangerDatagrams)
+                  .arg(s.lastStranger);
+    if (s.refusedPanels)
+        ip << QStringLiteral("Paneles no permitidos: %1 (el último %2)").arg(s.refusedPanels).arg(s.lastRefusedPanel);
+    v.items[QStringLiteral("img_IP")].toolTip = ip.join(QLatin1Char('\n'));
 }
 
 void partitions(const LinkStatus& st, bool working, LinkView& v)

@@ -22,6 +22,9 @@ struct IndicatorState {
     int rejectedAnswers = 0;
     int strangerDatagrams = 0;
     QString lastStranger;
+    int doubledAnswers = 0;
+    int refusedPanels = 0;
+    QString lastRefusedPanel;
 };
 
 // `v` with its indicators set from `s`. What the state does not decide (the

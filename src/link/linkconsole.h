@@ -35,4 +35,6 @@ public:
     virtual void uploadChecked(const QString& outcome, bool stopped) { Q_UNUSED(outcome); Q_UNUSED(stopped); }
     // A comparison with the panel has been read (mdl_trans::comparison()).
     virtual void comparisonDone() {}
+    // A download has stored what it read (the access code may have changed).
+    virtual void downloadStored() {}
 };

@@ -32,6 +32,10 @@ struct LinkView {
     // also in the tool-tips of st_err and img_IP.
     int rejectedAnswers = 0;
     int strangerDatagrams = 0;
+    // Requests that got two different answers, and datagrams from panels
+    // the allowed list refused (in the same tool-tips).
+    int doubledAnswers = 0;
+    int refusedPanels = 0;
 
     QString picture(const QString& name) const { return items.value(name).picture; }
     QString toolTip(const QString& name) const { return items.value(name).toolTip; }

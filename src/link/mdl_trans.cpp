@@ -1,6 +1,7 @@
 #include "link/mdl_trans.h"
 
 #include "link/datagramsocket.h"
+#include "link/dial_string.h"
 #include "link/link_view_builder.h"
 #include "link/linkconsole.h"
 #include "link/mdl_trans_log.h"
@@ -63,8 +64,12 @@ void mdl_trans::reset()
     m_peerHost.clear();
     m_peerPort = 0;
     allowedPanels.clear();
-    m_strangerDatagrams = 0;
+    m_strangerDatagrams = m_refusedPanels = 0;
     lastStranger.clear();
+    m_lastRefusedPanel.clear();
+    m_doubledAnswers = 0;
+    m_doubledToReport = m_doubledReported = false;
+    m_rereadSections.clear();
     m_candidateHost.clear();
     m_candidatePort = 0;
     m_pendingCommand = m_waitCountdown = m_awaitingAnswer = m_retryCounter = 0;
@@ -124,8 +129,10 @@ bool mdl_trans::img_connect_Click()
         m_ipCallBack = true;
         m_ipMode = false;
     }
-    f_llamar(m_console ? m_console->telephone() : QString(), 900);
-    return true;
+    const QString phone = m_console ? m_console->telephone() : QString();
+    f_llamar(phone, 900);
+    // A number refused before dialling is no call to log.
+    return dial::forbiddenCharacter(phone).isNull();
 }
 
 bool mdl_trans::img_connect_AMO_Click()
@@ -136,8 +143,9 @@ bool mdl_trans::img_connect_AMO_Click()
         m_ipCallBack = true;
         m_ipMode = false;
     }
-    f_doblellamada(m_console ? m_console->telephone() : QString());
-    return true;
+    const QString phone = m_console ? m_console->telephone() : QString();
+    f_doblellamada(phone);
+    return dial::forbiddenCharacter(phone).isNull();
 }
 
 void mdl_trans::Img_wait_call_Click()
@@ -248,7 +256,13 @@ void mdl_trans::clearSession()
     const int pgmIndex = m_status.pgmIndex;
     m_status = LinkStatus{};
     m_status.pgmIndex = pgmIndex;
-    m_writePending = false;
+    // Whatever the session was asked to move ends with it: nothing pending
+    // may start by itself on the next call.
+    m_readPending = m_eventsPending = m_writePending = false;
+    m_readBack = ReadBack::None;
+    m_transferMarks.fill(0);
+    m_taken = {};
+    eventsStored = 0;
     progressPercent = 0;
     m_progressTotal = 0;
     m_view.items[QStringLiteral("st_progreso")].caption.clear();
@@ -278,7 +292,8 @@ const LinkView& mdl_trans::f_muestraestado()
     const IndicatorState state{m_status,        connected(),      answeredSinceConnect, m_waitingForCall,
                                waitingForConnect(), m_ipMode,     m_ipCallBack,           m_frameError,
                                m_pendingCommand, m_lineSpeed,     m_lineReason,           m_rejectedAnswers,
-                               m_strangerDatagrams, lastStranger};
+                               m_strangerDatagrams, lastStranger, m_doubledAnswers, m_refusedPanels,
+                               m_lastRefusedPanel};
     m_view = indicatorView(state, std::move(m_view));
     changed();
     return m_view;
@@ -290,6 +305,11 @@ const LinkView& mdl_trans::f_muestraestado()
 QString mdl_trans::counted(int n, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(s(n == 1 ? one : many));
+}
+
+void mdl_trans::appendOutcome(const QString& sentence)
+{
+    setOutcome(m_outcome.isEmpty() ? sentence : m_outcome + QStringLiteral(". ") + sentence);
 }
 
 void mdl_trans::setOutcome(const QString& text)
@@ -341,8 +361,12 @@ QString mdl_trans::statusText() const
     }
     if (!m_waitingForCall)
         return m_outcome.isEmpty() ? QStringLiteral("Sin conexión") : m_outcome;
-    const QString wait = m_ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
+    QString wait = m_ipMode ? QStringLiteral("Esperando la llamada del panel por IP en el puerto %1")
                                       .arg(m_ip ? m_ip->localPort() : m_ipPort)
                                 : QStringLiteral("Esperando la llamada del panel por módem");
+    // A panel knocking from an address the list does not allow would
+    // otherwise wait in silence.
+    if (m_ipMode && !m_lastRefusedPanel.isEmpty())
+        wait = QStringLiteral("Se rechazó un panel no permitido: %1. %2").arg(m_lastRefusedPanel, wait);
     return m_outcome.isEmpty() ? wait : m_outcome + QStringLiteral(". ") + wait;
 }

@@ -27,6 +27,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <array>
 #include <functional>
@@ -97,8 +98,10 @@ public:
     const QHostAddress& peerHost() const { return m_peerHost; }
     quint16 peerPort() const { return m_peerPort; }
     // Datagrams dropped since the socket was bound (the last one's source is
-    // kept privately for the tool-tip).
+    // kept privately for the tool-tip), and of them those whose sender the
+    // allowed list refused.
     int strangerDatagrams() const { return m_strangerDatagrams; }
+    int refusedPanels() const { return m_refusedPanels; }
     // Parses an allowed list ("10.0.0.7, 192.168.1.0/24"; commas, semicolons
     // or blanks between entries). False, with the bad entry, on an error.
     static bool parseAllowedPanels(const QString& text, QList<QPair<QHostAddress, int>>* out, QString* bad = nullptr);
@@ -113,6 +116,9 @@ public:
     // is taken only with a code that request can be answered with.
     int outstandingRequest() const { return m_outstandingRequest; }
     int rejectedAnswers() const { return m_rejectedAnswers; } // well-formed answers refused in this connection
+    // A second, different answer to a request already answered: one of the
+    // two was not the panel's. Counted in this connection.
+    int doubledAnswers() const { return m_doubledAnswers; }
     bool frameError() const { return m_frameError; }          // last turn unanswered or last frame bad
     bool clockKnown() const { return m_clockKnown; }
     bool ticksSuspended() const { return m_ticksSuspended; } // while an answer is being stored
@@ -193,7 +199,9 @@ public:
     void tick();
     void f_enviatrama(int n);
     void f_recibe(const QByteArray& received);
-    void f_decodifica();
+    // True when the answer was taken: only that counts as an answer for the
+    // hang-up rule (an echo of our own request or a refused answer does not).
+    bool f_decodifica();
     // Whether a well-formed answer with this code and byte count (checksum
     // excluded) answers the outstanding request.
     bool answerFits(int code, int count) const;
@@ -212,6 +220,8 @@ public:
     // to none, then the indicators.
     void endSession();
     const LinkView& view() const { return m_view; }
+    // Adds a sentence to how the last transfer ended, in the status line.
+    void appendOutcome(const QString& sentence);
 
     // ---- Memory transfer and event download (their own module) -----------
     void f_siguienteescritura();          // next write run, or end of the write
@@ -295,6 +305,11 @@ private:
     void lineDropped();
     void setLineReason(const QString& reason);
     bool reopenPort();
+    // True when the number holds a character that may not be dialled: then
+    // the dial has failed with the reason, and nothing was written.
+    bool refuseNumber(const QString& phone, const char* picture);
+    // A modem command whose result is awaited: what came before it is dropped.
+    void writeModemCommand(const QByteArray& command);
     // Ends the connection for m_endCause (which it resets).
     void endConnection();
     // How the last dial, session or transfer ended, kept for the status line
@@ -328,8 +343,31 @@ private:
     void unexpectedErrorInAnswer();
     // "1 sección", "41 secciones".
     static QString counted(int n, const char* one, const char* many);
-    void dropStranger(const QHostAddress& from, quint16 port);
+    enum class DropReason { NotSessionPanel, NotAllowed };
+    void dropStranger(const QHostAddress& from, quint16 port, DropReason why);
     void rejectAnswer(int code, int count);
+    // A whole frame has arrived: decoded, and the wait ends if it was taken.
+    void takeFrame();
+    // The answer last taken, to notice a second, different one to the same
+    // request.
+    struct TakenAnswer {
+        int code = -1;
+        QList<int> bytes; // code first, checksum excluded
+        int runStart = 0, runEnd = 0;
+        int readBack = 0; // ReadBack of a memory answer, as an int
+        int framesSent = 0; // requests sent when it was taken
+    };
+    void rememberTaken(const codec::Bytes& bytes, int count);
+    bool isDoubled(const codec::Bytes& bytes, int count) const;
+    void doubledAnswer();
+    // Reads a memory run again after a doubled answer; false when no
+    // transfer can take it now.
+    bool readRunAgain(int start, int end, int readBack);
+    // The warning about doubled answers, once a connection, when what they
+    // put in doubt has been read again.
+    void reportDoubledAnswers();
+    // A transfer ended, however: the bar does not stay part way.
+    void finishProgress();
 
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
@@ -362,6 +400,14 @@ private:
     QHostAddress m_peerHost;
     quint16 m_peerPort = 0;
     int m_strangerDatagrams = 0;
+    int m_refusedPanels = 0;
+    QString m_lastRefusedPanel; // address of the last panel the allowed list refused
+    int m_doubledAnswers = 0;
+    bool m_doubledToReport = false; // a doubled answer not yet told to the operator
+    bool m_doubledReported = false; // told once in this connection
+    TakenAnswer m_taken;
+    QSet<int> m_rereadSections; // sections read again after a doubled answer
+    QSet<int> m_storedSections; // sections the download has stored (progress counts each once)
     bool m_writePending = false;
     bool m_readPending = false;
     bool m_eventsPending = false;

@@ -5,6 +5,7 @@
 #include "link/mdl_trans.h"
 
 #include "link/datagramsocket.h"
+#include "link/dial_string.h"
 #include "link/linkconsole.h"
 #include "link/linkhost.h"
 #include "link/mdl_trans_log.h"
@@ -48,6 +49,28 @@ bool mdl_trans::reopenPort()
     return m_com->open();
 }
 
+bool mdl_trans::refuseNumber(const QString& phone, const char* picture)
+{
+    // A number from an older database or a copy is checked here too: it
+    // never reaches the modem with a command hidden in it.
+    const QChar bad = dial::forbiddenCharacter(phone);
+    if (bad.isNull())
+        return false;
+    const QString why = QStringLiteral("No se marcó: el número de teléfono tiene un carácter que no se puede marcar (%1)")
+                            .arg(dial::describe(bad));
+    qCWarning(lcLink, "%s", qPrintable(why));
+    afterCancelledOrFailedDial(picture, why);
+    return true;
+}
+
+void mdl_trans::writeModemCommand(const QByteArray& command)
+{
+    // What the modem said before this command (the "NO CARRIER" of the last
+    // hang-up, echoes of the end frames) must not be read as its result.
+    m_com->discardInput();
+    m_com->write(command + '\r');
+}
+
 void mdl_trans::f_reseteamodem()
 {
     // A console that opens starts without the last one's outcome.
@@ -69,12 +92,14 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
     stopListening();
     m_dialPhone = phone;
     m_dialWait = wait;
+    if (refuseNumber(phone, "img_connect"))
+        return;
     if (!reopenPort()) {
         // No port: a failed dial at once, never a wait on nothing.
         afterCancelledOrFailedDial("img_connect", s(NoPort));
         return;
     }
-    m_com->write("ATDT" + phone.toLatin1() + '\r');
+    writeModemCommand("ATDT" + phone.toLatin1());
     m_waitCountdown = wait;
     m_phase = LinkPhase::Calling;
     m_dialText.clear();
@@ -90,11 +115,13 @@ void mdl_trans::f_doblellamada(const QString& phone)
     endSession();
     setPicture(QStringLiteral("img_connect_AMO"), QStringLiteral("amarillo"));
     m_dialPhone = phone;
+    if (refuseNumber(phone, "img_connect_AMO"))
+        return;
     if (!reopenPort()) {
         afterCancelledOrFailedDial("img_connect_AMO", s(NoPort));
         return;
     }
-    m_com->write("ATDT" + phone.toLatin1() + '\r');
+    writeModemCommand("ATDT" + phone.toLatin1());
     m_waitCountdown = 100;
     m_phase = LinkPhase::Ringing;
     changed();
@@ -213,7 +240,7 @@ void mdl_trans::f_esperallamada()
         setOutcome(s(NoPort));
         return;
     }
-    m_com->write(QByteArrayLiteral("ATS0=1\r"));
+    writeModemCommand(QByteArrayLiteral("ATS0=1"));
     m_ipMode = false;
     m_waitingForCall = true;
     m_phase = LinkPhase::Listening;
@@ -302,6 +329,10 @@ void mdl_trans::enterConnected()
     m_phase = LinkPhase::Connected;
     m_retryCounter = 0;
     m_rejectedAnswers = 0;
+    m_doubledAnswers = 0;
+    m_doubledToReport = m_doubledReported = false;
+    m_rereadSections.clear();
+    m_taken = {};
     m_outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);
@@ -401,6 +432,7 @@ void mdl_trans::endConnection()
     if (m_ipCallBack)
         m_waitingForCall = true;
     const bool wasIp = m_ipMode;
+    reportDoubledAnswers();
     endSession();
     switch (cause) {
     case EndCause::NoAnswer:

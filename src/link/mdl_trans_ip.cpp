@@ -40,8 +40,9 @@ bool mdl_trans::Open_IP()
         return false;
     }
     allowedPanels = panels;
-    m_strangerDatagrams = 0;
+    m_strangerDatagrams = m_refusedPanels = 0;
     lastStranger.clear();
+    m_lastRefusedPanel.clear();
     m_ipPort = port;
     return m_ip->bind(address, quint16(port));
 }
@@ -104,7 +105,7 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
         // The session belongs to its peer: anyone else is dropped before a
         // byte of theirs is decoded, and replies keep going to the peer.
         if (from != m_peerHost || senderPort != m_peerPort) {
-            dropStranger(from, senderPort);
+            dropStranger(from, senderPort, DropReason::NotSessionPanel);
             return;
         }
         f_recibe(data);
@@ -112,7 +113,7 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
         m_view.st_rx = LinkColour::Red;
     } else if (m_ipMode && waitingForConnect()) {
         if (!panelAllowed(from)) {
-            dropStranger(from, senderPort);
+            dropStranger(from, senderPort, DropReason::NotAllowed);
             return;
         }
         // The keyword must come whole from one source.
@@ -139,12 +140,19 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
     changed();
 }
 
-void mdl_trans::dropStranger(const QHostAddress& from, quint16 port)
+void mdl_trans::dropStranger(const QHostAddress& from, quint16 port, DropReason why)
 {
     ++m_strangerDatagrams;
     lastStranger = QStringLiteral("%1:%2").arg(from.toString()).arg(port);
-    qCWarning(lcLink, "datagrama de %s descartado: no es el panel de la sesión (%d descartados)",
-              qPrintable(lastStranger), m_strangerDatagrams);
+    if (why == DropReason::NotAllowed) {
+        ++m_refusedPanels;
+        m_lastRefusedPanel = from.toString();
+        qCWarning(lcLink, "datagrama de %s descartado: panel no permitido (%s) (%d descartados)",
+                  qPrintable(lastStranger), qPrintable(m_lastRefusedPanel), m_strangerDatagrams);
+    } else {
+        qCWarning(lcLink, "datagrama de %s descartado: no es el panel de la sesión (%d descartados)",
+                  qPrintable(lastStranger), m_strangerDatagrams);
+    }
     f_muestraestado();
 }
 

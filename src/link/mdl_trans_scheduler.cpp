@@ -58,9 +58,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
         // One datagram, one frame: without its ":" and its carriage return.
         m_rxOverflow = received.size() - 2 > codec::MaxChars;
         m_receiveBuffer = received.size() >= 2 && !m_rxOverflow ? received.mid(1, received.size() - 2) : QByteArray();
-        m_awaitingAnswer = 0;
-        f_decodifica();
-        m_waitCountdown = 3;
+        takeFrame();
         return;
     }
     for (const char c : received) {
@@ -74,9 +72,7 @@ void mdl_trans::f_recibe(const QByteArray& received)
             m_rxOverflow = false;
         } else if (c == '\r') {
             if (m_receiveBuffer.size() >= 2) {
-                m_awaitingAnswer = 0;
-                f_decodifica();
-                m_waitCountdown = 3;
+                takeFrame();
                 // A second carriage return must not hand the same answer over
                 // twice (events would be stored twice).
                 m_receiveBuffer.clear();
@@ -91,7 +87,18 @@ void mdl_trans::f_recibe(const QByteArray& received)
     }
 }
 
-void mdl_trans::f_decodifica()
+void mdl_trans::takeFrame()
+{
+    // Only an answer taken ends the wait: an echo of our own request (a
+    // modem back in command mode) or a refused frame is as if nothing came,
+    // so ten of them in a row still end the call.
+    if (f_decodifica()) {
+        m_awaitingAnswer = 0;
+        m_waitCountdown = 3;
+    }
+}
+
+bool mdl_trans::f_decodifica()
 {
     codec::Bytes bytes{};
     const int pairs = m_rxOverflow ? -1 : codec::decode(m_receiveBuffer, bytes);
@@ -99,9 +106,13 @@ void mdl_trans::f_decodifica()
     if (!bad && !answerFits(bytes[0], pairs - 1)) {
         // Well formed, but not an answer to what was asked: nothing of it
         // is stored and no mark changes.
-        rejectAnswer(bytes[0], pairs - 1);
+        if (isDoubled(bytes, pairs - 1))
+            doubledAnswer();
+        else
+            rejectAnswer(bytes[0], pairs - 1);
         bad = true;
     } else if (!bad) {
+        rememberTaken(bytes, pairs - 1);
         m_rxFrame = bytes;
         m_rxCount = pairs - 1;
         const int code = m_rxFrame[0];
@@ -149,6 +160,7 @@ void mdl_trans::f_decodifica()
         answeredSinceConnect = true;
     }
     f_muestraestado();
+    return !bad;
 }
 
 bool mdl_trans::answerFits(int code, int count) const

@@ -53,6 +53,7 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
     m_progressTotal = 0;
     progressPercent = 0;
     sectionsDone = 0;
+    m_storedSections.clear();
     m_view.pb_progreso = 0;
     m_memoryImage.fill(0);
     m_transferMarks.fill(0);
@@ -160,9 +161,13 @@ void mdl_trans::nextRun(int mark)
         (mark == 1 ? m_writePending : m_readPending) = false;
         m_waitCountdown = 1;
         // The bar clears itself at the end; the status line keeps the summary.
+        finishProgress();
         setOutcome(QStringLiteral("%1: %2").arg(mark == 1 ? QStringLiteral("Subida terminada")
                                                           : QStringLiteral("Bajada terminada"),
                                                 counted(sectionsDone, "sección", "secciones")));
+        if (mark == -1 && m_console)
+            m_console->downloadStored();
+        reportDoubledAnswers();
         return;
     }
     m_runStart = a;
@@ -251,17 +256,24 @@ void mdl_trans::f_recibememoria(int count)
         m_downloadBytes[a] = char(m_rxFrame[size_t(1 + k)]);
         m_downloadKnown[a] = 1;
     }
-    // A section that cannot be stored keeps its marks in the database; the
-    // others go on. One message for the answer, however many sections failed.
+    // Every section of the run that has no address left to read is stored:
+    // in address order that is each one ending here, and after a run read
+    // again also the ones it corrected. A section that cannot be stored
+    // keeps its marks in the database; the others go on. One message for
+    // the answer, however many sections failed.
     bool failed = false;
-    int prev = m_addressSection[size_t(m_runStart)];
-    for (int a = m_runStart; a <= m_runEnd; ++a) {
-        const int s = a < MemorySize ? m_addressSection[size_t(a)] : NoSection;
-        if (s != prev) {
-            if (prev != NoSection && !f_guardaseccion(prev))
-                failed = true;
-            prev = s;
-        }
+    QList<int> touched;
+    for (int a = m_runStart; a < m_runEnd; ++a) {
+        const int s = m_addressSection[size_t(a)];
+        if (s != NoSection && !touched.contains(s))
+            touched << s;
+    }
+    for (int s : std::as_const(touched)) {
+        bool complete = true;
+        for (int a = 0; a < MemorySize && complete; ++a)
+            complete = !(m_addressSection[size_t(a)] == s && m_transferMarks[size_t(a)] == -1);
+        if (complete && !f_guardaseccion(s))
+            failed = true;
     }
     m_runEnd = m_runStart;
     if (failed)
@@ -283,7 +295,12 @@ bool mdl_trans::f_guardaseccion(int id_seccion)
         return true;
     if (!m_host || !m_host->linkStore()->storeSection(currentSubscriber, id_seccion, items))
         return false;
-    progressStep();
+    // A section stored again (read again after a doubled answer) is no
+    // further progress.
+    if (!m_storedSections.contains(id_seccion)) {
+        m_storedSections.insert(id_seccion);
+        progressStep();
+    }
     return true;
 }
 
@@ -299,6 +316,12 @@ void mdl_trans::progressStep()
     // A finished transfer clears the bar.
     if (progressPercent >= 99.99)
         progressPercent = 0;
+    showProgress();
+}
+
+void mdl_trans::finishProgress()
+{
+    progressPercent = 0;
     showProgress();
 }
 
@@ -326,6 +349,8 @@ void mdl_trans::storeEvent(int eventByte, int parametro, const QString& fecha)
 void mdl_trans::eventsDone()
 {
     m_eventsPending = false;
+    finishProgress();
+    reportDoubledAnswers();
     setOutcome(QStringLiteral("Descarga de eventos terminada: %1").arg(counted(eventsStored, "evento", "eventos")));
     eventsStored = 0;
 }

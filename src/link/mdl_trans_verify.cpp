@@ -175,6 +175,8 @@ QList<int> mdl_trans::differingSections() const
 void mdl_trans::finishVerification()
 {
     m_readBack = ReadBack::None;
+    finishProgress();
+    reportDoubledAnswers();
     rememberReadBack();
     std::array<bool, MemorySize> differ{};
     bool any = false;
@@ -241,6 +243,8 @@ void mdl_trans::finishComparison()
 {
     m_readBack = ReadBack::None;
     m_readPending = false;
+    finishProgress();
+    reportDoubledAnswers();
     rememberReadBack();
     const qsizetype n = differingSections().size();
     setOutcome(n == 0 ? QStringLiteral("Comparación: el panel coincide con lo guardado")

@@ -40,6 +40,9 @@ public:
     QByteArray input();
     int inBufferCount() const { return int(m_in.size()); }
     void clearInput() { m_in.clear(); }
+    // Drops everything received so far, also what the device or the system
+    // still holds unread.
+    virtual void discardInput() { clearInput(); }
 
 signals:
     void commEvent(int code);

@@ -157,6 +157,17 @@ void QtSerialPortAdapter::write(const QByteArray& text)
         m_port->write(text);
 }
 
+void QtSerialPortAdapter::discardInput()
+{
+    if (m_port->isOpen()) {
+        // The system's buffer too: a closed port keeps what the modem sent
+        // meanwhile, and it arrives on the next open.
+        m_port->clear(QSerialPort::Input);
+        m_port->readAll();
+    }
+    clearInput();
+}
+
 void QtSerialPortAdapter::onReadyRead()
 {
     deliver(m_port->readAll());

@@ -39,6 +39,7 @@ public:
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray& text) override;
+    void discardInput() override;
     QString errorText() const override { return m_error; }
 
 private:

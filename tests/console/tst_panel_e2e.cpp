@@ -114,6 +114,8 @@ int subscriberOf(const QString& code)
         .toInt();
 }
 
+QString loggedRows(const QString& columns, const QString& where);
+
 // The job once the link is up: status and clock, upload of the whole
 // programming, a download after the panel was changed on site, the event
 // memory, then commands and the hang-up.
@@ -148,6 +150,10 @@ void job(Desk& d, w_panel& w, int subscriber)
     QByteArray onSite(MemorySize, '\0');
     for (int a = 0; a < MemorySize; ++a)
         onSite[a] = char(rnd.bounded(256));
+    // The access code was changed on site too.
+    const int code = Panel::accessCodeAddress(subscriber);
+    onSite[code] = char(0x43);
+    onSite[code + 1] = char(0x21);
     d.panel.state.programMemory = onSite;
     press(w, w.cb_bajar);
     press(w, w.cb_bajarsel);
@@ -155,6 +161,11 @@ void job(Desk& d, w_panel& w, int subscriber)
     QVERIFY(d.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(panelimage::rows(d.c, subscriber)), expectedValues(rows, onSite));
     QCOMPARE(markedRows(d.c, subscriber), 0);
+    const QString codeChanged = QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
+    QCOMPARE(w.st_enlace->text(), QStringLiteral("Bajada terminada: %1 secciones. %2").arg(sections).arg(codeChanged));
+    QCOMPARE(w.is_password_db, QStringLiteral("4321"));
+    QCOMPARE(loggedRows(QStringLiteral("parametro"), QStringLiteral("WHERE id_operacion = 23")),
+             QStringLiteral("Abonado: %1 - %2. %3").arg(w.st_abonado[0]->text(), w.st_abonado[1]->text(), codeChanged));
 
     // Event bytes: bit 7 is the kind (zone / user), the rest the event number.
     d.panel.state.eventLog = {{0x01, 3, QDateTime(QDate(2024, 8, 14), QTime(9, 30))},
@@ -223,6 +234,7 @@ private slots:
     void compareTakeMarkAndSendChanges();
     void subscriberHeldByAnotherStation();
     void sectionEditorRefusesHeldSubscriber();
+    void downloadThenCallAgain();
 };
 
 // Two stations on one server: while the other holds the subscriber this
@@ -361,10 +373,42 @@ void tst_panel_e2e::modemSession()
     QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,7,8,10,15,4"));
 }
 
+// The walkthrough's order: a fresh database, the simulator as it starts,
+// everything downloaded, hung up and called again at once. The code stored
+// is the one the panel answers to, and the modem's words of the last
+// hang-up are not the new call's result.
+void tst_panel_e2e::downloadThenCallAgain()
+{
+    Desk d;
+    QVERIFY(d.start());
+    w_panel w(d.st.ctx);
+    w.show();
+    pick(w, QStringLiteral("0001"));
+    QVERIFY(!QTest::currentTestFailed());
+    click(w, "img_connect");
+    QVERIFY(waitFor([&] { return d.link.connected(); }));
+    QVERIFY(d.turn());
+    press(w, w.cb_bajar);
+    press(w, w.cb_bajarsel);
+    QVERIFY(d.runWhile(&mdl_trans::readPending));
+    QVERIFY(w.st_enlace->text().startsWith(QStringLiteral("Bajada terminada: ")));
+    QCOMPARE(w.is_password_db, QStringLiteral("1234"));
+    click(w, "img_end");
+    QVERIFY(d.turn(false));
+    QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
+    click(w, "img_connect");
+    QVERIFY2(waitFor([&] { return d.link.connected(); }), qPrintable(w.st_enlace->text()));
+    QVERIFY(d.turn());
+    QCOMPARE(d.panel.ignored, 0);
+    click(w, "img_end");
+    QVERIFY(d.turn(false));
+    QVERIFY(w.close());
+}
+
 void tst_panel_e2e::ipCallBackSession()
 {
     Desk d;
-    d.panel.state.panelCode = 2; // the NX-16 model of subscriber 0002
+    QVERIFY(d.panel.fromJson({{"panelCode", 2}})); // the NX-16 model of subscriber 0002
     QVERIFY(d.start());
     {
         w_panel w(d.st.ctx);

@@ -74,6 +74,10 @@ private slots:
     void dialResultCodes();
     void lineDrops();
     void lostDeviceEndsTheCall();
+    void echoesAreNoAnswer();
+    void callAgainAfterHangingUp();
+    void numbersCarryNoCommands();
+    void refusedPanelIsSaid();
 };
 
 void tst_endtoend::modemSession()
@@ -368,6 +372,90 @@ void tst_endtoend::lostDeviceEndsTheCall()
     QVERIFY(s.st.main.f_abrepuerto(1, port, QStringLiteral("Modem")));
     QVERIFY(s.com.isOpen());
     QCOMPARE(s.st.main.portStatusPicture, QStringLiteral("modem_si"));
+}
+
+// The modem hung up without a word (its port was reopened under the call)
+// and, back in command mode, echoes every request: an echo is no answer,
+// and ten requests without one end the call.
+void tst_endtoend::echoesAreNoAnswer()
+{
+    Session s;
+    QVERIFY(s.start());
+    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(waitFor([&] { return s.link.connected(); }));
+    QVERIFY(s.turn());
+    s.com.close();
+    QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command; }));
+    QVERIFY(s.com.open());
+    for (int i = 0; i < 15 && s.link.connected(); ++i) {
+        const int echoes = s.link.rejectedAnswers();
+        QVERIFY(s.turn(false));
+        if (s.link.connected())
+            QVERIFY(waitFor([&] { return s.link.rejectedAnswers() > echoes; }));
+    }
+    QVERIFY(!s.link.connected());
+    QCOMPARE(s.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
+}
+
+// "Cortar", then "Llamar": the modem's "NO CARRIER" of the hang-up and the
+// echoes of the last end frames wait in the line, and are not the new
+// dial's result.
+void tst_endtoend::callAgainAfterHangingUp()
+{
+    Session s;
+    QVERIFY(s.start());
+    for (int call = 1; call <= 2; ++call) {
+        QVERIFY(s.link.img_connect_Click());
+        QVERIFY2(waitFor([&] { return s.link.connected(); }), qPrintable(s.link.view().statusLine));
+        QVERIFY(s.turn());
+        QVERIFY(s.link.img_end_Click());
+        QVERIFY(s.turn(false));
+        QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command && s.panel.requestsOf(5) == call; }));
+    }
+    QCOMPARE(s.modem.dialled.size(), 2);
+}
+
+// A number with anything but dial characters never reaches the modem: a
+// carriage return in it would carry modem commands of its own.
+void tst_endtoend::numbersCarryNoCommands()
+{
+    Session s;
+    Pty line;
+    QVERIFY(line.ok() && line.linkAs(s.st.dir(), 1));
+    for (const char* bad : {"5550001\rATH\rAT&F\rATDT666", "555\n0001", "5550001 x"}) {
+        s.console.phone = QString::fromLatin1(bad);
+        QVERIFY(!s.link.img_connect_Click());
+        QVERIFY(!s.link.dialling() && !s.com.isOpen());
+        QVERIFY2(s.link.view().statusLine.startsWith(
+                     QStringLiteral("No se marcó: el número de teléfono tiene un carácter que no se puede marcar")),
+                 qPrintable(s.link.view().statusLine));
+    }
+    QVERIFY(s.link.view().statusLine.endsWith(QStringLiteral("(«x»)")));
+    // Every dial character goes out as it is, and nothing went before it.
+    s.console.phone = QStringLiteral("(011) 555-0001,W*#!@;P2T");
+    QVERIFY(s.link.img_connect_Click());
+    QByteArray heard;
+    QVERIFY(waitFor([&] { return (heard += line.readAvailable()).endsWith('\r'); }));
+    QCOMPARE(heard, QByteArray("ATDT(011) 555-0001,W*#!@;P2T\r"));
+}
+
+// A panel the allowed list refuses, while the station waits over IP: the
+// log and the status line say why nothing happens.
+void tst_endtoend::refusedPanelIsSaid()
+{
+    Session s;
+    QVERIFY(s.start());
+    db::exec(s.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.7'"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("panel no permitido \\(127\\.0\\.0\\.1\\)")));
+    s.link.Command1_Click();
+    QVERIFY(s.link.waitingForConnect() && s.link.ipMode());
+    s.comm.callStation();
+    QVERIFY(waitFor([&] { return s.link.refusedPanels() == 1; }));
+    QVERIFY(!s.link.connected());
+    QCOMPARE(s.link.view().statusLine,
+             QStringLiteral("Se rechazó un panel no permitido: 127.0.0.1. Esperando la llamada del panel por IP en el puerto %1")
+                 .arg(s.ipPort));
+    QVERIFY(s.link.view().toolTip(QStringLiteral("img_IP")).contains(QStringLiteral("Paneles no permitidos: 1 (el último 127.0.0.1)")));
 }
 
 QTEST_GUILESS_MAIN(tst_endtoend)

@@ -48,7 +48,7 @@ struct Session {
         console.il_abonado = subscriber;
         console.il_panel = subscriber; // demo subscriber n has model n
         console.is_strpanel = QString::number(subscriber);
-        panel.state.panelCode = subscriber;
+        panel.fromJson({{"panelCode", subscriber}});
         link.setConsole(&console);
         com.setCommPort(1);
         com.setSettings(QStringLiteral("110,N,8,2"));
@@ -111,7 +111,8 @@ class tst_transfer_e2e : public QObject {
 private slots:
     void uploadAndDownloadEverySection_data() { vias(); }
     void uploadAndDownloadEverySection();
-    void downloadCutOffFinishesOnTheNextConnection();
+    void cutOffRequestsEndWithTheirSession();
+    void doubledAnswersAreReadAgain();
     void eventLogInBothFormats_data() { vias(); }
     void eventLogInBothFormats();
     void hostileWorldChangesNothing_data() { vias(); }
@@ -154,7 +155,10 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
 }
 
-void tst_transfer_e2e::downloadCutOffFinishesOnTheNextConnection()
+// A download cut off with its connection, and a comparison cut off by a
+// dropped line: neither starts by itself on the next call, and the sections
+// not yet read keep their marks for the operator to download.
+void tst_transfer_e2e::cutOffRequestsEndWithTheirSession()
 {
     Session s(2, false);
     QVERIFY(s.connect());
@@ -170,16 +174,73 @@ void tst_transfer_e2e::downloadCutOffFinishesOnTheNextConnection()
     for (int i = 0; i < 20 && s.link.connected(); ++i)
         QVERIFY(s.turn(false));
     QVERIFY(!s.link.connected());
-    QVERIFY(s.link.readPending());
+    QVERIFY(!s.link.readPending());
     const int runsBefore = s.panel.requestsOf(0);
+    const int left = s.markedRows();
+    QVERIFY(left > 0);
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command; }));
 
     s.panel.state.accessCode = QStringLiteral("1234");
     QVERIFY(s.connect());
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(s.turn());
+    QCOMPARE(s.panel.requestsOf(0), runsBefore);
+    QCOMPARE(s.markedRows(), left);
+    // The operator downloads what is still marked.
+    s.link.forTestSetReadPending(true);
+    QVERIFY(s.link.f_cargatransferencia(s.console.il_abonado));
     QVERIFY(s.runWhile(&mdl_trans::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QCOMPARE(s.markedRows(), 0);
-    QVERIFY(s.panel.requestsOf(0) > runsBefore);
+
+    QVERIFY(s.link.f_comparar(s.console.il_abonado));
+    QVERIFY(s.turn());
+    QVERIFY(s.modem.dropLine());
+    QVERIFY(waitFor([&] { return !s.link.connected(); }));
+    const int reads = s.panel.requestsOf(0);
+    QVERIFY(s.connect());
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(s.turn());
+    QCOMPARE(s.panel.requestsOf(0), reads);
+    QCOMPARE(s.console.comparisons, 0);
+}
+
+// Over IP a forged answer to a read comes first and the panel's own second,
+// twice (the second time to the read made again): the run is read until no
+// rival answer comes, the panel's bytes are stored, the summary counts each
+// section once, and the operator is told once.
+void tst_transfer_e2e::doubledAnswersAreReadAgain()
+{
+    Session s(1, true);
+    QVERIFY(s.connect());
+    QVERIFY(s.turn());
+    const QList<Row> rows = s.rows();
+    s.scramblePanel(7);
+    int forged = 0;
+    s.panel.rewrite = [&](const Request& r, const QByteArray& answer) {
+        if (r.code != 0 || forged >= 2)
+            return answer;
+        ++forged;
+        QList<int> other{0};
+        for (int k = 0; k < r.bytes.at(6); ++k)
+            other << (~s.panel.state.programMemory.at(r.bytes.at(4) + 256 * r.bytes.at(5) + k) & 0xFF);
+        return Panel::encode(other) + answer;
+    };
+    QVERIFY(s.load(false));
+    for (int i = 0; i < 2000 && s.link.readPending(); ++i) {
+        QVERIFY(s.turn());
+        QVERIFY(waitFor([&] { return s.link.doubledAnswers() == forged; }));
+    }
+    QVERIFY(!s.link.readPending());
+    QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
+    const int sections = db::scalar(s.c, QStringLiteral("SELECT count(DISTINCT id_seccion) FROM abonados_valores "
+                                                         "WHERE id_abonado = 1")).toInt();
+    QCOMPARE(s.link.view().statusLine, QStringLiteral("Bajada terminada: %1 secciones").arg(sections));
+    QVERIFY(s.link.view().toolTip(QStringLiteral("st_err")).contains(QStringLiteral("Pedidos con dos respuestas distintas: 2")));
+    const QList<mdl_trans::Message> told = s.link.takeMessages();
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().text, QStringLiteral("Se recibieron respuestas distintas a un mismo pedido: posible "
+                                               "interferencia en la línea o en la red. Se volvió a leer 1 sección."));
 }
 
 void tst_transfer_e2e::eventLogInBothFormats()
@@ -241,7 +302,10 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
             stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
             stranger.writeDatagram(forgedAck, QHostAddress::LocalHost, s.comm.options.stationPort);
         }
-        return waitFor([&] { return s.link.awaitingAnswer() == 0; });
+        // A refused answer does not end the wait: the turn is over when it
+        // has been refused.
+        const int refused = s.link.rejectedAnswers();
+        return waitFor([&] { return s.link.awaitingAnswer() == 0 || s.link.rejectedAnswers() > refused; });
     };
     QVERIFY(s.connect());
     QVERIFY(turn());
@@ -312,6 +376,8 @@ void tst_transfer_e2e::lateAcknowledgementNeedsVerification()
     QCOMPARE(s.console.checks.at(0), QStringLiteral("1 sección no coincide, vuelve a marcarse"));
     QVERIFY(s.console.checks.at(1).startsWith(QStringLiteral("Verificado: ")));
     QCOMPARE(s.link.view().statusLine, s.console.checks.at(1));
+    // The bar does not stay at the part the second upload moved.
+    QCOMPARE(s.link.view().pb_progreso, 0);
 }
 
 // A write the panel acknowledges but drops is found and sent again; when the

@@ -472,7 +472,9 @@ void tst_transport::ipSessionBelongsToItsPanel()
     QVERIFY(!r.link.connected());
     QCOMPARE(r.link.strangerDatagrams(), 1);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
-             QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)"));
+             QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)\n"
+                            "Paneles no permitidos: 1 (el último 192.168.1.9)"));
+    QCOMPARE(r.link.view().statusLine.left(45), QStringLiteral("Se rechazó un panel no permitido: 192.168.1.9"));
     r.ip.arrive("CONNECT IP", 4500, panel);
     QVERIFY(r.link.connected());
     QCOMPARE(r.link.peerHost(), panel);
