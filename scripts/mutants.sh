@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Mutation check: each single-line mutant of tests/mutants.txt (a rule that
+# decides what is stored or sent, broken on purpose) is applied in turn to a
+# copy of the sources in build/mutants, rebuilt incrementally, and the tests
+# that cover it run on SQLite. A mutant a test fails on is killed; one that
+# passes every test survived: no test holds that rule. Prints each result and
+# the score. Not part of CI (it rebuilds once per mutant).
+#
+#   bash scripts/mutants.sh                 # every mutant of the list
+#   bash scripts/mutants.sh 'link/'         # only mutants of files matching the pattern
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+only=${1:-}
+work=$root/build/mutants
+src=$work/src
+bld=$work/build
+list=$root/tests/mutants.txt
+
+bash scripts/install-deps.sh
+
+# A copy of the working tree (committed or not), so the tree itself is never
+# touched; unchanged files keep their times and are not rebuilt.
+mkdir -p "$src"
+git ls-files -co --exclude-standard -z | xargs -0 cp --parents -p -u -t "$src"
+cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=Debug -DSORVENT_TESTS=ON >/dev/null
+echo "Compilando la copia sin mutantes..."
+cmake --build "$bld" -j"$(nproc)" >/dev/null
+
+killed=0
+survived=0
+broken=0
+survivors=()
+while IFS=$'\t' read -r file text replacement tests rule; do
+  [[ -z "$file" || "$file" == \#* ]] && continue
+  [[ -n "$only" && "$file" != *$only* ]] && continue
+  target=$src/$file
+  backup=$work/original
+  cp -p "$target" "$backup"
+  # Exactly one occurrence, or the list is out of date.
+  if ! python3 - "$target" "$text" "$replacement" <<'EOF'
+import sys
+path, text, repl = sys.argv[1:4]
+s = open(path, encoding='utf-8').read()
+if s.count(text) != 1:
+    sys.exit(1)
+open(path, 'w', encoding='utf-8').write(s.replace(text, repl))
+EOF
+  then
+    echo "LISTA DESACTUALIZADA  $file: «$text» no aparece una sola vez"
+    broken=$((broken + 1))
+    continue
+  fi
+  touch "$target"
+  if ! cmake --build "$bld" -j"$(nproc)" >"$work/build.log" 2>&1; then
+    result="muerto (no compila)"
+    killed=$((killed + 1))
+  elif (cd "$bld" && QT_QPA_PLATFORM=offscreen ctest -L sqlite -R "$tests" --stop-on-failure >"$work/test.log" 2>&1); then
+    result="SOBREVIVIÓ"
+    survived=$((survived + 1))
+    survivors+=("$file: $rule")
+  else
+    result="muerto"
+    killed=$((killed + 1))
+  fi
+  printf '%-22s %s: %s\n' "$result" "$file" "$rule"
+  cp -p "$backup" "$target"
+  touch "$target"
+done <"$list"
+
+# The copy goes back to the tree's sources for the next run.
+cmake --build "$bld" -j"$(nproc)" >/dev/null || true
+total=$((killed + survived))
+if [ "$total" -gt 0 ]; then
+  echo "Mutantes: $total, muertos: $killed, sobrevivientes: $survived, puntaje: $((100 * killed / total)) %"
+fi
+for s in "${survivors[@]}"; do echo "  sobrevive: $s"; done
+[ "$broken" -eq 0 ] || { echo "$broken mutantes no se pudieron aplicar"; exit 1; }
