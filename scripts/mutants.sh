@@ -23,9 +23,14 @@ bash scripts/install-deps.sh
 # touched; unchanged files keep their times and are not rebuilt.
 mkdir -p "$src"
 git ls-files -co --exclude-standard -z | xargs -0 cp --parents -p -u -t "$src"
-cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=Debug -DSORVENT_TESTS=ON >/dev/null
-echo "Compilando la copia sin mutantes..."
-cmake --build "$bld" -j"$(nproc)" >/dev/null
+launcher=()
+if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=Debug -DSORVENT_TESTS=ON "${launcher[@]}" >/dev/null
+
+# The test programs a mutant's tests run: only those are rebuilt for it.
+targets_of() {
+  (cd "$bld" && ctest -N -L sqlite -R "$1") | sed -n 's|^ *Test *#[0-9]*: *\([^ ]*\)$|\1|p' | tr '/' '_'
+}
 
 killed=0
 survived=0
@@ -52,7 +57,14 @@ EOF
     continue
   fi
   touch "$target"
-  if ! cmake --build "$bld" -j"$(nproc)" >"$work/build.log" 2>&1; then
+  mapfile -t wanted < <(targets_of "$tests")
+  if [ ${#wanted[@]} -eq 0 ]; then
+    echo "LISTA DESACTUALIZADA  $file: ninguna prueba responde a «$tests»"
+    broken=$((broken + 1))
+    cp -p "$backup" "$target"
+    continue
+  fi
+  if ! cmake --build "$bld" -j"$(nproc)" --target "${wanted[@]}" >"$work/build.log" 2>&1; then
     result="muerto (no compila)"
     killed=$((killed + 1))
   elif (cd "$bld" && QT_QPA_PLATFORM=offscreen ctest -L sqlite -R "$tests" --stop-on-failure >"$work/test.log" 2>&1); then
@@ -68,8 +80,6 @@ EOF
   touch "$target"
 done <"$list"
 
-# The copy goes back to the tree's sources for the next run.
-cmake --build "$bld" -j"$(nproc)" >/dev/null || true
 total=$((killed + survived))
 if [ "$total" -gt 0 ]; then
   echo "Mutantes: $total, muertos: $killed, sobrevivientes: $survived, puntaje: $((100 * killed / total)) %"
