@@ -2,7 +2,7 @@
 
 #include "ui/ui_geometry.h"
 #include "ui/ui_pictures.h"
-#include "data/db.h"
+#include "data/text_rules.h"
 #include "records/w_seccion.h"
 
 #include <QEvent>
@@ -48,13 +48,13 @@ SectionFilter::SectionFilter(const QString& text)
     target = t.toLongLong(&numeric);
     if (!numeric) {
         target = -1;
-        folded = db::fold(t);
+        folded = textrules::searchKey(t);
     }
 }
 
 bool SectionFilter::accepts(const QString& descripcion) const
 {
-    return numeric || folded.isEmpty() || db::fold(descripcion).contains(folded);
+    return numeric || folded.isEmpty() || textrules::searchKey(descripcion).contains(folded);
 }
 
 void setupSectionGrid(QTableWidget* fg)

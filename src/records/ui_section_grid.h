@@ -23,7 +23,7 @@ enum SectionColumn { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado
 using SectionRow = values::SectionMark;
 
 // Digits find a section by number (nothing is filtered out); any other text
-// keeps the sections whose description contains it, regardless of case.
+// keeps the sections whose description contains it, regardless of case and accents.
 struct SectionFilter {
     explicit SectionFilter(const QString& text);
     bool accepts(const QString& descripcion) const;
