@@ -147,7 +147,7 @@ QString tabTitle(QWidget* w)
         if (auto* tabs = qobject_cast<QTabWidget*>(p->parentWidget() ? p->parentWidget()->parentWidget() : nullptr)) {
             const int i = tabs->indexOf(p);
             if (i >= 0)
-                return tabs->tabText(i).remove(QLatin1Char('&'));
+                return withoutMnemonic(tabs->tabText(i));
         }
     return QString();
 }
@@ -251,6 +251,18 @@ void bindLabels(QWidget* window)
 }
 
 } // namespace
+
+QString withoutMnemonic(const QString& caption)
+{
+    QString out;
+    out.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == QLatin1Char('&') && i + 1 < caption.size())
+            ++i;
+        out += caption.at(i);
+    }
+    return out;
+}
 
 QKeySequence shortcutFor(const QString& key)
 {

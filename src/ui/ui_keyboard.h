@@ -19,6 +19,10 @@ class QWidget;
 
 namespace ui {
 
+// A caption as words, for reuse in a message or a name: without the marks of
+// its Alt-letter ("T&iempo" -> "Tiempo"; "&&" is a plain "&").
+QString withoutMnemonic(const QString& caption);
+
 // The shortcut of a keyed button or command ("cb_guardar" -> F9); empty when none.
 QKeySequence shortcutFor(const QString& key);
 

@@ -317,7 +317,7 @@ void tst_abonados::repeatedCodeIsADecision()
     w.cb_modificar->trigger();
     w.setCampo(1, "0002"); // subscriber 2's code
     w.cb_aceptar->trigger(); // answered No
-    QCOMPARE(st.messages.asked, QStringList{"El código ya existe en el abonado 2. ¿Guarda de todos modos?"});
+    QCOMPARE(st.messages.asked, QStringList{"El código ya existe en el abonado 0002 - DEMOSTRACIÓN. ¿Guarda de todos modos?"});
     QVERIFY(editing(w) && w.focusWidget() == w.sle_campo[1]);
     QCOMPARE(one("SELECT codigo FROM abonados WHERE id_abonado = 1").toString(), QString("0001"));
     st.messages.answers.enqueue(true);

@@ -4,6 +4,7 @@
 
 #include "session/mdl_main.h"
 #include "ui/ui_geometry.h"
+#include "ui/ui_keyboard.h"
 #include "ui/ui_messagebox.h"
 #include "ui/ui_unsaved.h"
 #include "common/testsupport.h"
@@ -145,6 +146,8 @@ void tst_seccion::textValues()
     openTemplate(st, 60);
     w_seccion w(st.ctx);
     w.show();
+    ui::polishWindow(&w); // its labels get Alt-letters, which no message shows
+    QVERIFY(w.findChild<QLabel*>("st_titulo_1")->text().contains('&'));
     QCOMPARE(w.windowTitle(), QString("[060] Prueba 60"));
     QVERIFY(!list(w, 1) && box(w, 1)->maxLength() == caracteres);
     QCOMPARE(box(w, 1)->text(), shown);
