@@ -17,4 +17,33 @@ QString searchKey(const QString& s)
     return out.normalized(QString::NormalizationForm_C);
 }
 
+namespace {
+
+bool reorders(char16_t u)
+{
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+} // namespace
+
+QString withoutControls(const QString& s, bool multiLine)
+{
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t u = s.at(i).unicode();
+        if (multiLine && (u == u'\n' || u == u'\r')) {
+            // One line break however it was written (CR LF, CR or LF).
+            if (u == u'\r' && i + 1 < s.size() && s.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out += QLatin1Char('\n');
+            continue;
+        }
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F) || reorders(u))
+            continue;
+        out += s.at(i);
+    }
+    return out;
+}
+
 } // namespace textrules

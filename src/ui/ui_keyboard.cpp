@@ -1,5 +1,7 @@
 #include "ui/ui_keyboard.h"
 
+#include "ui/ui_text_input.h"
+
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QBoxLayout>
@@ -308,6 +310,7 @@ void polishWindow(QWidget* window)
         for (QAction* a : bar->actions())
             applyShortcut(a, window);
     bindLabels(window);
+    guardTextInput(window);
 }
 
 bool KeyboardPolish::eventFilter(QObject* o, QEvent* e)
