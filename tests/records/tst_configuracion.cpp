@@ -216,6 +216,11 @@ void tst_configuracion::marksFiltersAndEditing()
     filter(w, "25");
     QCOMPARE(g->rowCount(), 41);
     QCOMPARE(g->item(g->rowAt(0), w_configuracion::ColSeccion)->text(), QString("25"));
+    // The section found is the one F2 opens, not a row left off screen.
+    w.cb_modificar->trigger();
+    QVERIFY(modal<w_seccion>() && st.editor.seccion == 25);
+    modal<w_seccion>()->reject();
+    QTRY_VERIFY(!modal<w_seccion>());
     st.messages.answers.enqueue(true);
     w.cb_desmarcar->trigger();
     filter(w, "TELÉFONO");
