@@ -445,6 +445,13 @@ void focusFirstControl(QWidget* window)
     const QWidget* now = QApplication::focusWidget();
     if (now && (now == window || window->isAncestorOf(now)) && now->isEnabled())
         return;
+    // A control the window chose itself (the search box of the pick list)
+    // gets the focus once the window is active: it is kept.
+    if (QWidget* chosen = window->focusWidget();
+        chosen && chosen != window && window->isAncestorOf(chosen) && chosen->isEnabled() && chosen->isVisible()) {
+        chosen->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     // The list when there is one, else the first input in tab order, else
     // the window itself, so that its keys work at once.
     QWidget* first = nullptr;
