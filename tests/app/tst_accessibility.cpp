@@ -39,6 +39,7 @@
 #include <QMenu>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QWidgetAction>
 #include <QtTest>
 
 namespace {
@@ -156,7 +157,12 @@ QStringList keyboardFaults(QWidget* window, const QWidget* frame)
 
     QList<QAction*> actions = window->actions();
     for (QToolBar* bar : window->findChildren<QToolBar*>())
-        actions << bar->actions();
+        for (QAction* a : bar->actions()) {
+            actions << a;
+            // Toolbar buttons take no focus: a key is the only way to them.
+            if (!a->isSeparator() && !qobject_cast<QWidgetAction*>(a) && a->isVisible() && a->shortcuts().isEmpty())
+                faults << QStringLiteral("%1 sin tecla").arg(a->objectName());
+        }
     if (frame && frame != window) {
         for (QToolBar* bar : frame->findChildren<QToolBar*>(Qt::FindDirectChildrenOnly))
             actions << bar->actions();
