@@ -18,6 +18,7 @@
 #include "records/w_buscar.h"
 #include "records/w_configuracion.h"
 #include "records/w_configuracion_abm.h"
+#include "records/w_historial.h"
 #include "records/w_seccion.h"
 #include "reports/ui_reportes.h"
 #include "reports/w_reporte.h"
@@ -282,6 +283,7 @@ private slots:
             QApplication::processEvents();
         }
         check(reports::showSubscriberReport(st.ctx), "w_reporte");
+        check(w_historial::abrirAbonado(st.ctx, 1), "w_historial");
         auto* cfg = qobject_cast<w_configuracion*>(m->showChild("cb_configuracion"));
         QPointer<w_configuracion_abm> abm = w_configuracion_abm::abrir(st.ctx, cfg);
         check(abm, "w_configuracion_abm");
