@@ -10,6 +10,7 @@
 #include "data/users_store.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
+#include "records/w_historial.h"
 #include "reports/ui_reportes.h"
 
 #include <QAction>
@@ -197,6 +198,8 @@ void w_log::wf_borrar(const QDate& borrar)
         return;
     try {
         history::purge(c, borrar);
+        // A history window open meanwhile must not go on listing purged rows.
+        w_historial::refreshOpen();
     } catch (const db::Error& e) {
         qWarning("w_log: history purge failed: %s", qPrintable(e.text()));
         m_ctx.messages.showError(QStringLiteral("No se pudo borrar el historial de valores.\n%1").arg(e.text()));

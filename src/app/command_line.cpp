@@ -33,6 +33,18 @@ QString helpText(const QString& program, const QList<QCommandLineOption>& option
     return text;
 }
 
+// An unknown option as it was typed ("--bogus"), which is what the user
+// will look for; the parser names it without its dashes.
+QString typedOption(const QStringList& args, const QString& name)
+{
+    for (const QString& a : args.mid(1)) {
+        const QString option = a.section(QLatin1Char('='), 0, 0);
+        if (option == QStringLiteral("--") + name || option == QStringLiteral("-") + name)
+            return option;
+    }
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const QStringList& args, const QString& version)
@@ -57,7 +69,7 @@ CommandLine parseCommandLine(const QStringList& args, const QString& version)
         // The parser's own error text is in English.
         const QStringList unknown = parser.unknownOptionNames();
         const QString why = unknown.isEmpty() ? QStringLiteral("falta el valor de --directorio")
-                                              : QStringLiteral("opción desconocida «%1»").arg(unknown.first());
+                                              : QStringLiteral("opción desconocida «%1»").arg(typedOption(args, unknown.first()));
         cl.output = QStringLiteral("%1: %2\nPruebe «%1 --help».\n").arg(program, why);
         return cl;
     }

@@ -56,6 +56,13 @@ ExportCounts exportCatalogue(const QString& stationFile, const QString& updateFi
     bool written = false;
     try {
         {
+            // Made owner-only before a byte is in it, as every file the
+            // station writes; SQLite takes an empty file as an empty database.
+            QFile created(updateFile);
+            if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+                throw db::Error(QStringLiteral("No se pudo crear el archivo %1").arg(updateFile));
+            written = true;
+            created.close();
             QSqlDatabase c = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
             c.setDatabaseName(updateFile);
             if (!c.open())

@@ -1,6 +1,7 @@
 #include "data/copy_store.h"
 
 #include "data/db.h"
+#include "data/text_rules.h"
 #include "data/schema_upgrade.h"
 
 #include <QSqlError>
@@ -72,8 +73,14 @@ void copyTable(const QSqlDatabase& source, const QSqlDatabase& target, const QSt
     QVariantList batch;
     qint64 done = 0;
     while (q.next()) {
-        for (int i = 0; i < columns.size(); ++i)
-            batch << q.value(i);
+        for (int i = 0; i < columns.size(); ++i) {
+            QVariant v = q.value(i);
+            // Controls typed into an older station stay behind; only the
+            // notes keep their line breaks.
+            if (v.typeId() == QMetaType::QString && !v.isNull())
+                v = textrules::withoutControls(v.toString(), columns.at(i) == QLatin1String("observaciones"));
+            batch << v;
+        }
         if (batch.size() == columns.size() * kRowsPerInsert) {
             insertRows(target, table, columns, batch);
             done += kRowsPerInsert;

@@ -22,6 +22,7 @@ namespace origin {
 inline QString editor() { return QStringLiteral("editor"); }
 inline QString panel() { return QStringLiteral("panel"); }          // a download, or a value taken from the panel
 inline QString plantilla() { return QStringLiteral("plantilla"); }  // seeded or restored from a template
+inline QString copiedFrom(int configuracion) { return QStringLiteral("plantilla copiada de %1").arg(configuracion); }
 inline QString migracion() { return QStringLiteral("migración"); }  // the catalogue merge into template 1
 inline QString subida() { return QStringLiteral("subida"); }        // sent to the panel and acknowledged
 inline QString subidaVerificada() { return QStringLiteral("subida verificada"); } // read back equal after an upload

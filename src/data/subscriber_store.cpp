@@ -82,13 +82,14 @@ void remove(const QSqlDatabase& c, int abonado)
     t.commit();
 }
 
-std::optional<int> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado)
+std::optional<CodeHolder> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado)
 {
-    const QVariant v = db::scalar(c, QStringLiteral("SELECT min(id_abonado) FROM abonados WHERE codigo = ? AND id_abonado <> ?"),
-                                  {codigo, exceptAbonado});
-    if (v.isNull())
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_abonado, codigo, apellido FROM abonados WHERE codigo = ? "
+                                             "AND id_abonado <> ? ORDER BY id_abonado"),
+                           {codigo, exceptAbonado});
+    if (!q.next())
         return std::nullopt;
-    return v.toInt();
+    return CodeHolder{db::integer(q, "id_abonado"), db::text(q, "codigo"), db::text(q, "apellido")};
 }
 
 std::optional<ConsoleHeader> consoleHeader(const QSqlDatabase& c, int abonado)

@@ -37,7 +37,11 @@ void update(const QSqlDatabase& c, int abonado, const QVariantList& fields,
 // value history stays, marked as deleted.
 void remove(const QSqlDatabase& c, int abonado);
 // The lowest other subscriber with the code, if any. Throws db::Error.
-std::optional<int> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado);
+struct CodeHolder {
+    int abonado = 0;
+    QString codigo, apellido;
+};
+std::optional<CodeHolder> otherWithCode(const QSqlDatabase& c, const QString& codigo, int exceptAbonado);
 
 // What the console shows of a subscriber and needs to reach its panel.
 struct ConsoleHeader {

@@ -39,7 +39,9 @@ int copy(const QSqlDatabase& c, int source, const QString& name, int usuario)
                                 "id_item, valor, id_estado) SELECT ?, id_panel, id_seccion, id_item, valor, "
                                 "id_estado FROM configuraciones_valores WHERE id_configuracion = ?"),
                  {id, source});
-        history::recordTemplateCreated(c, history::Stamp{history::origin::plantilla(), usuario}, id);
+        // Every starting value is kept, named by where it came from: the
+        // source may change or go later, and a copy's history is read alone.
+        history::recordTemplateCreated(c, history::Stamp{history::origin::copiedFrom(source), usuario}, id);
         return id;
     });
 }

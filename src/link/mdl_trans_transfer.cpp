@@ -8,6 +8,7 @@
 
 #include "data/link_store.h"
 #include "data/messages.h"
+#include "data/panel_bytes.h"
 #include "link/frame_codec.h"
 #include "link/linkhost.h"
 #include "link/linkconsole.h"
@@ -98,7 +99,7 @@ bool mdl_trans::f_cargatransferencia(qint32 id_abonado)
                 break;
             case 2:
             case 3:
-                place(pos + r.item - 1, r.tipo == 2 ? codec::hexByte(r.valor) : codec::decimalByte(r.valor), r.estado,
+                place(pos + r.item - 1, panelbytes::sectionByte(r.tipo, r.valor), r.estado,
                       r.seccion, r.tipo);
                 count(r.seccion, r.estado);
                 break;

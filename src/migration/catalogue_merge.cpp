@@ -1,5 +1,6 @@
 #include "migration/catalogue_merge.h"
 
+#include "data/text_rules.h"
 #include "data/db.h"
 #include "link/mdl_trans.h"
 
@@ -171,7 +172,9 @@ QString CatalogueMerge::readRow(const MergeTable& t, const QSqlQuery& q, Row& ro
                     .arg(QString::fromLatin1(c.name), QString::fromLatin1(t.table), keyText(t, row.values), v.toString());
             v = n;
         } else {
-            v = v.toString();
+            // Invisible controls in a catalogue text would reach every screen
+            // and report that shows it.
+            v = textrules::withoutControls(v.toString());
         }
     }
     return outOfRange(t, row.values);

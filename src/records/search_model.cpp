@@ -1,6 +1,7 @@
 #include "records/search_model.h"
 
 #include "data/db.h"
+#include "data/text_rules.h"
 #include "data/search_store.h"
 #include "records/collation.h"
 
@@ -50,7 +51,7 @@ void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
         joined.clear();
         for (int i : filterAt)
             joined += row[i] + kSeparator;
-        m_folded << db::fold(joined);
+        m_folded << textrules::searchKey(joined);
     }
     endResetModel();
 }
@@ -120,7 +121,7 @@ bool SearchRowsModel::matches(int row, const QString& foldedText) const
 void SearchFilterProxy::setContains(const QString& text)
 {
     m_text = text;
-    m_folded = db::fold(text);
+    m_folded = textrules::searchKey(text);
     invalidateFilter();
 }
 

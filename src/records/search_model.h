@@ -29,7 +29,7 @@ public:
     const QString& cell(int row, int column) const { return m_cells.at(qsizetype(row) * m_columns.size() + column); }
     // Orders the rows by one column as Spanish text, numbers as numbers.
     void sortBy(int column, Qt::SortOrder order);
-    // True when `foldedText` (already passed through db::fold) is contained
+    // True when `foldedText` (already passed through textrules::searchKey) is contained
     // in one of the mode's filter columns of `row`.
     bool matches(int row, const QString& foldedText) const;
 

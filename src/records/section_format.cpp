@@ -1,5 +1,6 @@
 #include "records/section_format.h"
 
+#include "data/panel_bytes.h"
 #include "link/mdl_trans.h"
 
 const int SectionFormat::MaxCharacters = 2 * mdl_trans::MemorySize;
@@ -25,20 +26,6 @@ bool all(const QString& s, bool (*pred)(QChar))
         if (!pred(c))
             return false;
     return true;
-}
-
-// A byte written with any number of leading zeros.
-bool isByte(const QString& s, bool (*pred)(QChar), int base)
-{
-    if (!all(s, pred))
-        return false;
-    qsizetype i = 0;
-    while (i < s.size() - 1 && s.at(i) == QLatin1Char('0'))
-        ++i;
-    const QString digits = s.mid(i);
-    bool ok = false;
-    const int v = digits.size() <= 3 ? digits.toInt(&ok, base) : 256;
-    return ok && v <= 255;
 }
 
 } // namespace
@@ -94,8 +81,20 @@ std::optional<QString> SectionFormat::saved(const QString& typed, QString* probl
     if (!sizeKnown())
         return refuse(QStringLiteral("la sección tiene un largo imposible"));
     QString v = typed;
-    if (tipo >= 3 && tipo <= 5 && hasFill() && v.size() < caracteres)
-        v += QString(caracteres - v.size(), filler.at(0));
+    if (tipo >= 3 && tipo <= 5 && hasFill() && v.size() < caracteres) {
+        const QString fill(caracteres - v.size(), filler.at(0));
+        // A digit after a number makes another number ("25" + "0" is 250):
+        // zeros go in front instead, and any other digit cannot pad at all.
+        if (tipo == 3 && isDecimal(filler.at(0))) {
+            if (filler.at(0) != QLatin1Char('0'))
+                return refuse(QStringLiteral("debe tener %1 caracteres (rellenar con %2 cambiaría el número)")
+                                  .arg(caracteres)
+                                  .arg(filler));
+            v.prepend(fill);
+        } else {
+            v += fill;
+        }
+    }
     if (caracteres > 0 && v.size() != caracteres)
         return refuse(caracteres == 1 ? QStringLiteral("debe tener 1 carácter")
                                       : QStringLiteral("debe tener %1 caracteres").arg(caracteres));
@@ -107,15 +106,11 @@ std::optional<QString> SectionFormat::saved(const QString& typed, QString* probl
     if (tipo == 2) {
         if (!all(v, isHex))
             return refuse(hexOnly);
-        if (!isByte(v, isHex, 16))
+        if (panelbytes::sectionByte(tipo, v) < 0)
             return refuse(byteRange);
     } else if (tipo == 3) {
-        // The decimal byte is what comes before the padding.
-        QString digits = v;
-        if (hasFill() && !isDecimal(filler.at(0)))
-            while (digits.endsWith(filler.at(0)))
-                digits.chop(1);
-        if (!isByte(digits, isDecimal, 10))
+        // Only what the link turns into a byte is accepted.
+        if (panelbytes::sectionByte(tipo, v) < 0)
             return refuse(byteRange);
     } else if (tipo == 4 || tipo == 5) {
         if (!all(v, isHex))

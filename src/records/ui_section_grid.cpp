@@ -2,7 +2,7 @@
 
 #include "ui/ui_geometry.h"
 #include "ui/ui_pictures.h"
-#include "data/db.h"
+#include "data/text_rules.h"
 #include "records/w_seccion.h"
 
 #include <QEvent>
@@ -48,13 +48,13 @@ SectionFilter::SectionFilter(const QString& text)
     target = t.toLongLong(&numeric);
     if (!numeric) {
         target = -1;
-        folded = db::fold(t);
+        folded = textrules::searchKey(t);
     }
 }
 
 bool SectionFilter::accepts(const QString& descripcion) const
 {
-    return numeric || folded.isEmpty() || db::fold(descripcion).contains(folded);
+    return numeric || folded.isEmpty() || textrules::searchKey(descripcion).contains(folded);
 }
 
 void setupSectionGrid(QTableWidget* fg)
@@ -112,7 +112,11 @@ QList<SectionRow> fillSectionGrid(QTableWidget* fg, const QList<SectionRow>& all
         fg->setItem(r, ColDescripcion, new QTableWidgetItem(row.descripcion));
         fg->setItem(r, ColEstado, new QTableWidgetItem(QString::number(row.marca)));
     }
-    if (current >= 0 && current < fg->rowCount())
+    // The section a number finds is the one the keys act on (F2 opens it),
+    // not a row left behind off screen.
+    if (filter.numeric && scrollRow >= 0)
+        fg->setCurrentCell(scrollRow, ColSeccion);
+    else if (current >= 0 && current < fg->rowCount())
         fg->setCurrentCell(current, ColSeccion);
     fg->setUpdatesEnabled(true);
     // The scroll range follows the new rows only once the view is laid out.

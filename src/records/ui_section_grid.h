@@ -23,7 +23,7 @@ enum SectionColumn { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado
 using SectionRow = values::SectionMark;
 
 // Digits find a section by number (nothing is filtered out); any other text
-// keeps the sections whose description contains it, regardless of case.
+// keeps the sections whose description contains it, regardless of case and accents.
 struct SectionFilter {
     explicit SectionFilter(const QString& text);
     bool accepts(const QString& descripcion) const;
@@ -36,8 +36,8 @@ struct SectionFilter {
 void setupSectionGrid(QTableWidget* fg);
 
 // Refills the grid with the rows the filter accepts, keeping the current row
-// and the scroll position, or opening at the last section whose number is not
-// above a numeric filter. With keepEmptyRow the grid shows one empty row when
+// and the scroll position, or opening at (and making current) the last
+// section whose number is not above a numeric filter. With keepEmptyRow the grid shows one empty row when
 // there is no section. Returns the rows shown.
 QList<SectionRow> fillSectionGrid(QTableWidget* fg, const QList<SectionRow>& rows, const SectionFilter& filter,
                                   bool keepEmptyRow);

@@ -434,7 +434,7 @@ bool w_abonados::wf_guardar()
 bool w_abonados::codeMaySave(const QString& codigo)
 {
     // Two records for one site must be a decision, not an accident.
-    std::optional<int> other;
+    std::optional<subscribers::CodeHolder> other;
     try {
         other = subscribers::otherWithCode(m_ctx.main.db(), codigo, ib_nuevo ? 0 : il_abonado);
     } catch (const db::Error& e) {
@@ -442,7 +442,9 @@ bool w_abonados::codeMaySave(const QString& codigo)
         qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
         return true;
     }
-    return !other || m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(*other));
+    // Named as the operator knows it, not by its internal number.
+    return !other || m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?")
+                                                 .arg(other->codigo, other->apellido));
 }
 
 QStringList w_abonados::formState() const

@@ -210,7 +210,7 @@ void w_configuracion::wf_muestrasecciones()
 
     cb_desmarcar->setEnabled(false);
     for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), false))
-        if (r.marca != 0)
+        if (r.marca != 0 && il_configuracion >= 2)
             cb_desmarcar->setEnabled(true);
 }
 
@@ -242,9 +242,9 @@ void w_configuracion::setMarks(int marca, int seccion)
 
 void w_configuracion::marcarTodo(const QString& pregunta, int marca)
 {
-    // Clearing is allowed on the catalogue template too (its marks are the
-    // station's); marking all is not.
-    if (il_configuracion < (marca == 0 ? 1 : 2))
+    // The catalogue template's marks seed every new subscriber: only a
+    // catalogue update changes them, clearing included.
+    if (il_configuracion < 2)
         return;
     if (m_ctx.messages.askYesNo(pregunta))
         setMarks(marca, -1);

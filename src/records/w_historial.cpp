@@ -15,6 +15,7 @@
 #include "ui/ui_pictures.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGridLayout>
@@ -287,4 +288,11 @@ QString w_historial::subtitle() const
     return QStringLiteral("%1 - del %2 al %3 - Sección: %4 - Usuario: %5")
         .arg(m_titular, dp_desde->date().toString(kDayFormat), dp_hasta->date().toString(kDayFormat),
              cbx_seccion->currentText(), cbx_usuario->currentText());
+}
+
+void w_historial::refreshOpen()
+{
+    for (QWidget* w : QApplication::allWidgets())
+        if (auto* h = qobject_cast<w_historial*>(w))
+            h->wf_muestrahistorial();
 }

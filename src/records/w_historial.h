@@ -43,6 +43,8 @@ public:
     void wf_muestratitular(const values::Owner& owner, const QString& titular);
     // Refills the grid from the filters.
     void wf_muestrahistorial();
+    // Lists again every open history window, after rows were purged.
+    static void refreshOpen();
 
     // Shows the report of what the grid lists (tests put their own in place).
     static std::function<void(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)> imprimir;

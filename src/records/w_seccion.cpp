@@ -2,6 +2,7 @@
 
 #include "session/mdl_main.h"
 #include "ui/ui_geometry.h"
+#include "ui/ui_keyboard.h"
 #include "ui/ui_pictures.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
@@ -318,7 +319,7 @@ void w_seccion::fail(int row, const QString& problem)
     QRect keep;
     for (QWidget* w : {static_cast<QWidget*>(st_titulo.at(row)), input, static_cast<QWidget*>(st_defecto.at(row))})
         keep |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
-    m_ctx.main.f_mensaje(502, st_titulo.at(row)->text() + QLatin1Char(' ') + problem, keep);
+    m_ctx.main.f_mensaje(502, ui::withoutMnemonic(st_titulo.at(row)->text()) + QLatin1Char(' ') + problem, keep);
 }
 
 void w_seccion::reject()

@@ -113,8 +113,6 @@ Document list(const QString& title, const QList<qreal>& columns, const QStringLi
     for (qsizetype i = 0; i < columns.size(); ++i)
         header.text(columns.at(i), columnWidth(i), titles.at(i), TextStyle::Label);
     b.setPageHeader(header);
-    if (!subtitle.isEmpty())
-        b.add(Band(lineHeight(TextStyle::Field) + 80).text(0, width, subtitle, TextStyle::Field));
     const qreal height = lineHeight(TextStyle::Small);
     for (const QStringList& row : rows) {
         Band detail(height);

@@ -6,7 +6,6 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTextLayout>
 #include <cmath>
 #include <memory>
 
@@ -60,21 +59,34 @@ QString oneLine(QString s)
     return s;
 }
 
-// The lines of a text set in a column `width` wide: broken between words,
-// or inside a word longer than the column.
+// The lines of a text set in a column `width` wide, broken between words. A
+// word wider than the column is the only thing cut, and each cut ends in a
+// hyphen, so that a reader sees the word goes on.
 QStringList wrapped(const QString& text, TextStyle style, qreal width)
 {
-    QTextLayout layout(text, fontFor(style));
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
+    const QFontMetricsF& fm = metricsOf(style);
+    const auto fits = [&](const QString& s) { return fm.horizontalAdvance(s) <= width; };
     QStringList lines;
-    layout.beginLayout();
-    for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-        l.setLineWidth(width);
-        lines << text.mid(l.textStart(), l.textLength()).trimmed();
+    QString line;
+    for (QString word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString joined = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (fits(joined)) {
+            line = joined;
+            continue;
+        }
+        if (!line.isEmpty())
+            lines << line;
+        while (!fits(word)) {
+            qsizetype n = word.size() - 1;
+            while (n > 1 && !fits(word.left(n) + QLatin1Char('-')))
+                --n;
+            lines << word.left(n) + QLatin1Char('-');
+            word = word.mid(n);
+        }
+        line = word;
     }
-    layout.endLayout();
+    if (!line.isEmpty())
+        lines << line;
     return lines;
 }
 

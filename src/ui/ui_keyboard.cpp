@@ -1,6 +1,15 @@
 #include "ui/ui_keyboard.h"
 
+#include "ui/ui_text_input.h"
+
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QMainWindow>
+#include <QTimer>
 #include <QAbstractScrollArea>
 #include <QBoxLayout>
 #include <QAction>
@@ -11,6 +20,7 @@
 #include <QHash>
 #include <QLabel>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QSet>
 #include <QTabWidget>
 #include <QToolBar>
@@ -59,6 +69,29 @@ const QHash<QString, QKeySequence>& table()
         {"img_stime", QKeySequence(Qt::CTRL | Qt::Key_F9)},
     };
     return t;
+}
+
+// Keys that differ in one window: the templates window's own "Panel" and
+// "Config." buttons would take the main toolbar's Alt+3 and Alt+4, and the
+// log's date fields keep Supr for themselves.
+const QHash<QString, QKeySequence>& windowTable()
+{
+    static const QHash<QString, QKeySequence> t = {
+        {"w_configuracion/cb_panel", QKeySequence(Qt::ALT | Qt::Key_P)},
+        {"w_configuracion/cb_configuracion", QKeySequence(Qt::ALT | Qt::Key_C)},
+        {"w_log/cb_baja", QKeySequence(Qt::ALT | Qt::Key_B)},
+    };
+    return t;
+}
+
+QKeySequence keysIn(const QWidget* window, const QString& key)
+{
+    if (window) {
+        const QKeySequence own = windowTable().value(window->objectName() + QLatin1Char('/') + key);
+        if (!own.isEmpty())
+            return own;
+    }
+    return table().value(key);
 }
 
 QString withShortcut(const QString& tip, const QKeySequence& keys)
@@ -147,7 +180,7 @@ QString tabTitle(QWidget* w)
         if (auto* tabs = qobject_cast<QTabWidget*>(p->parentWidget() ? p->parentWidget()->parentWidget() : nullptr)) {
             const int i = tabs->indexOf(p);
             if (i >= 0)
-                return tabs->tabText(i).remove(QLatin1Char('&'));
+                return withoutMnemonic(tabs->tabText(i));
         }
     return QString();
 }
@@ -250,7 +283,113 @@ void bindLabels(QWidget* window)
             l->setAccessibleName(l->toolTip());
 }
 
+// The editor inside a date, number or list box, or a list's cell editor.
+bool partOfControl(const QWidget* w, const QWidget* window)
+{
+    for (const QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget())
+        if (qobject_cast<const QComboBox*>(p) || qobject_cast<const QAbstractSpinBox*>(p) ||
+            qobject_cast<const QAbstractItemView*>(p))
+            return true;
+    return false;
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab turn the pages of a window's tab control; in
+// the main window Ctrl+Tab would otherwise move between the child windows.
+void addTabKeys(QWidget* window)
+{
+    for (QTabWidget* tabs : own<QTabWidget>(window)) {
+        if (tabs->property("sorventTabKeys").toBool())
+            continue;
+        tabs->setProperty("sorventTabKeys", true);
+        const auto turn = [tabs](int step) {
+            const int n = tabs->count();
+            for (int k = 1; k < n; ++k) {
+                const int i = ((tabs->currentIndex() + step * k) % n + n) % n;
+                if (tabs->isTabEnabled(i) && tabs->isTabVisible(i)) {
+                    tabs->setCurrentIndex(i);
+                    return;
+                }
+            }
+        };
+        const std::pair<QList<QKeySequence>, int> keys[] = {
+            {{QKeySequence(Qt::CTRL | Qt::Key_Tab)}, 1},
+            {{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab)}, -1}};
+        for (const auto& [sequences, step] : keys) {
+            auto* a = new QAction(window);
+            a->setObjectName(step > 0 ? QStringLiteral("key_pestana_siguiente") : QStringLiteral("key_pestana_anterior"));
+            a->setShortcuts(sequences);
+            a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+            window->addAction(a);
+            QObject::connect(a, &QAction::triggered, tabs, [turn, step = step] { turn(step); });
+        }
+    }
+}
+
+// A child window of the frame, or a report on its own: closed by Ctrl+F4,
+// and by Esc when nothing in it is to be cancelled.
+bool closable(const QWidget* window)
+{
+    if (qobject_cast<const QMdiSubWindow*>(window->parentWidget()))
+        return true;
+    return window->isWindow() && window->windowType() == Qt::Window && !qobject_cast<const QMainWindow*>(window) &&
+           !qobject_cast<const QDialog*>(window) && window->findChild<QToolBar*>();
+}
+
+void addCloseKeys(QWidget* window)
+{
+    if (!closable(window) || window->findChild<QAction*>(QStringLiteral("key_cerrar"), Qt::FindDirectChildrenOnly))
+        return;
+    // The frame's own close key acts in every child window at once (each
+    // one's menu holds it for its window), which makes it ambiguous as soon
+    // as two are open: this window's key replaces it.
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(window->parentWidget()))
+        if (QMenu* menu = sub->systemMenu())
+            for (QAction* a : menu->actions())
+                a->setShortcuts({});
+    auto* close = new QAction(window);
+    close->setObjectName(QStringLiteral("key_cerrar"));
+    close->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    window->addAction(close);
+    QObject::connect(close, &QAction::triggered, window, [window] {
+        // As the frame's close button: unsaved changes are asked about.
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(window->parentWidget()))
+            sub->close();
+        else
+            window->close();
+    });
+    const QKeySequence esc(Qt::Key_Escape);
+    QList<QAction*> cancels;
+    for (QToolBar* bar : own<QToolBar>(window))
+        for (QAction* a : bar->actions())
+            if (a->shortcut() == esc)
+                cancels << a;
+    const auto update = [close, cancels, esc] {
+        bool cancelling = false;
+        for (QAction* a : cancels)
+            cancelling = cancelling || (a->isEnabled() && a->isVisible());
+        QList<QKeySequence> keys{QKeySequence(Qt::CTRL | Qt::Key_F4), QKeySequence(Qt::CTRL | Qt::Key_W)};
+        if (!cancelling)
+            keys << esc;
+        close->setShortcuts(keys);
+    };
+    update();
+    for (QAction* a : cancels)
+        QObject::connect(a, &QAction::changed, close, update);
+}
+
 } // namespace
+
+QString withoutMnemonic(const QString& caption)
+{
+    QString out;
+    out.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption.at(i) == QLatin1Char('&') && i + 1 < caption.size())
+            ++i;
+        out += caption.at(i);
+    }
+    return out;
+}
 
 QKeySequence shortcutFor(const QString& key)
 {
@@ -259,7 +398,7 @@ QKeySequence shortcutFor(const QString& key)
 
 void applyShortcut(QAction* action, QWidget* window)
 {
-    const QKeySequence keys = shortcutFor(action->objectName());
+    const QKeySequence keys = keysIn(window, action->objectName());
     if (keys.isEmpty() || action->shortcut() == keys)
         return;
     action->setShortcut(keys);
@@ -296,14 +435,68 @@ void polishWindow(QWidget* window)
         for (QAction* a : bar->actions())
             applyShortcut(a, window);
     bindLabels(window);
+    guardTextInput(window);
+    addTabKeys(window);
+    addCloseKeys(window);
+}
+
+void focusFirstControl(QWidget* window)
+{
+    const QWidget* now = QApplication::focusWidget();
+    if (now && (now == window || window->isAncestorOf(now)) && now->isEnabled())
+        return;
+    // A control the window chose itself (the search box of the pick list)
+    // gets the focus once the window is active: it is kept.
+    if (QWidget* chosen = window->focusWidget();
+        chosen && chosen != window && window->isAncestorOf(chosen) && chosen->isEnabled() && chosen->isVisible()) {
+        chosen->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // The list when there is one, else the first input in tab order, else
+    // the window itself, so that its keys work at once.
+    QWidget* first = nullptr;
+    for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain()) {
+        if (!window->isAncestorOf(w) || !belongs(w, window) || !w->isVisible() || !w->isEnabled() ||
+            !(w->focusPolicy() & Qt::TabFocus) || w->focusProxy() || partOfControl(w, window))
+            continue;
+        if (qobject_cast<QAbstractItemView*>(w)) {
+            first = w;
+            break;
+        }
+        if (!first)
+            first = w;
+    }
+    if (window->focusPolicy() == Qt::NoFocus)
+        window->setFocusPolicy(Qt::ClickFocus);
+    (first ? first : window)->setFocus(Qt::OtherFocusReason);
+}
+
+KeyboardPolish::KeyboardPolish(QObject* parent) : QObject(parent)
+{
+    // A control disabled under the focus (a saved record's fields) leaves
+    // it to its window, not to nowhere or another window: the window's keys
+    // go on working.
+    connect(qApp, &QApplication::focusChanged, this, [](QWidget* old, QWidget* now) {
+        if (!old || old->isEnabled())
+            return;
+        QWidget* window = old;
+        while (window && !isTopWindow(window))
+            window = window->parentWidget();
+        if (!window || !window->isVisible() || (now && (now == window || window->isAncestorOf(now))))
+            return;
+        focusFirstControl(window);
+    });
 }
 
 bool KeyboardPolish::eventFilter(QObject* o, QEvent* e)
 {
     if (e->type() == QEvent::Show && o->isWidgetType()) {
         auto* w = static_cast<QWidget*>(o);
-        if (isTopWindow(w) && !qobject_cast<QMdiSubWindow*>(w))
+        if (isTopWindow(w) && !qobject_cast<QMdiSubWindow*>(w)) {
             polishWindow(w);
+            // Once it is shown and active: the focus on its first control.
+            QTimer::singleShot(0, w, [w] { focusFirstControl(w); });
+        }
     }
     return QObject::eventFilter(o, e);
 }

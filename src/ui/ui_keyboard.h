@@ -19,6 +19,10 @@ class QWidget;
 
 namespace ui {
 
+// A caption as words, for reuse in a message or a name: without the marks of
+// its Alt-letter ("T&iempo" -> "Tiempo"; "&&" is a plain "&").
+QString withoutMnemonic(const QString& caption);
+
 // The shortcut of a keyed button or command ("cb_guardar" -> F9); empty when none.
 QKeySequence shortcutFor(const QString& key);
 
@@ -31,13 +35,20 @@ void applyShortcut(QAction* action, QWidget* window);
 // not hidden itself (it may sit on another tab page of the window).
 QAction* keyCommand(QWidget* window, QWidget* control, const QString& key, std::function<void()> run);
 
-// Everything above for one window; safe to run again after the window
-// changed (only what is missing is added).
+// Everything above for one window, and the keys every window has (Ctrl+Tab
+// and Ctrl+Shift+Tab for its pages; Ctrl+F4, and Esc when nothing is to be
+// cancelled, to close a child or report window); safe to run again after
+// the window changed (only what is missing is added).
 void polishWindow(QWidget* window);
+
+// Puts the focus on a window's first useful control: its list, else its
+// first input, else the window itself (so that its keys work); nothing when
+// the focus is inside it already.
+void focusFirstControl(QWidget* window);
 
 class KeyboardPolish : public QObject {
 public:
-    using QObject::QObject;
+    explicit KeyboardPolish(QObject* parent = nullptr);
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override;

@@ -5,6 +5,7 @@
 
 #include "data/oplog_store.h"
 #include "admin/w_log.h"
+#include "records/w_historial.h"
 #include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
 #include "app/w_main.h"
@@ -177,6 +178,12 @@ private slots:
         st.main.currentLevel = 1;
         st.messages.asked.clear();
         const QStringList log = remaining();
+        // A history window open meanwhile follows the purge.
+        w_historial h(st.ctx);
+        h.wf_muestratitular(values::Owner::subscriber(1, 1), "Abonado 1");
+        h.dp_desde->setDate(QDate(2024, 5, 1));
+        h.dp_hasta->setDate(QDate(2024, 5, 31));
+        QCOMPARE(h.lineas().size(), 2);
         st.messages.answers.enqueue(false); // keep the log
         st.messages.answers.enqueue(true);  // purge the history
         w.cb_baja->trigger();
@@ -185,6 +192,7 @@ private slots:
         QCOMPARE(db::scalar(st.main.db(),
                             "SELECT count(*) FROM valores_historial WHERE fecha = '2024-05-21 00:00:01'").toInt(), 1);
         QCOMPARE(remaining(), log);
+        QCOMPARE(h.lineas().size(), 1);
         st.main.currentLevel = 0;
     }
 };

@@ -18,11 +18,16 @@
 #include "records/w_buscar.h"
 #include "records/w_configuracion.h"
 #include "records/w_configuracion_abm.h"
+#include "records/w_historial.h"
 #include "records/w_seccion.h"
 #include "reports/ui_reportes.h"
 #include "reports/w_reporte.h"
 
 #include <QAbstractItemView>
+#include <QDateEdit>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QShortcut>
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAction>
@@ -31,8 +36,11 @@
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QLabel>
+#include <QMdiSubWindow>
+#include <QMenu>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QWidgetAction>
 #include <QtTest>
 
 namespace {
@@ -136,6 +144,71 @@ QStringList faultsOf(QWidget* window)
     return faults;
 }
 
+// What breaks the keyboard rule in `window` as it stands: the focus must be
+// inside it; every enabled key of the window must reach its command from
+// the focused control (a text field that takes the key for itself makes the
+// tool-tip a lie); no key may stand for two commands at once, the frame's
+// toolbar included.
+QStringList keyboardFaults(QWidget* window, const QWidget* frame)
+{
+    QStringList faults;
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || !(focus == window || window->isAncestorOf(focus)))
+        return {QStringLiteral("sin foco: %1").arg(focus ? describe(focus) : QStringLiteral("ninguno"))};
+
+    QList<QAction*> actions = window->actions();
+    for (QToolBar* bar : window->findChildren<QToolBar*>())
+        for (QAction* a : bar->actions()) {
+            actions << a;
+            // Toolbar buttons take no focus: a key is the only way to them.
+            if (!a->isSeparator() && !qobject_cast<QWidgetAction*>(a) && a->isVisible() && a->shortcuts().isEmpty())
+                faults << QStringLiteral("%1 sin tecla").arg(a->objectName());
+        }
+    if (frame && frame != window) {
+        for (QToolBar* bar : frame->findChildren<QToolBar*>(Qt::FindDirectChildrenOnly))
+            actions << bar->actions();
+        // The menus of the frame's child windows act in all of them.
+        for (QMdiSubWindow* sub : frame->findChildren<QMdiSubWindow*>())
+            if (sub->systemMenu())
+                actions << sub->systemMenu()->actions();
+    }
+    QHash<QString, QAction*> taken;
+    QSet<QAction*> seen;
+    for (QAction* a : actions) {
+        if (seen.contains(a) || !a->isEnabled())
+            continue;
+        seen.insert(a);
+        auto* owner = qobject_cast<QWidget*>(a->parent());
+        const bool own = !frame || frame == window || owner == window || (owner && window->isAncestorOf(owner));
+        for (const QKeySequence& k : a->shortcuts()) {
+            const QString key = k.toString();
+            if (taken.contains(key) && taken.value(key) != a)
+                faults << QStringLiteral("%1: %2 y %3").arg(key, taken.value(key)->objectName(), a->objectName());
+            taken.insert(key, a);
+            if (!own)
+                continue;
+            QKeyEvent override(QEvent::ShortcutOverride, k[0].key(), k[0].keyboardModifiers());
+            override.ignore();
+            QCoreApplication::sendEvent(focus, &override);
+            if (override.isAccepted())
+                faults << QStringLiteral("%1 no llega a %2 desde %3").arg(key, a->objectName(), describe(focus));
+        }
+    }
+    for (QShortcut* sc : window->findChildren<QShortcut*>())
+        if (sc->isEnabled() && sc->context() != Qt::WidgetShortcut && taken.contains(sc->key().toString()))
+            faults << QStringLiteral("%1: %2 y un atajo").arg(sc->key().toString(), taken.value(sc->key().toString())->objectName());
+    return faults;
+}
+
+// Types `key` into whatever has the focus, as a user would.
+void press(int key, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QTest::keyClick(focus, Qt::Key(key), mods);
+    QApplication::processEvents();
+}
+
 } // namespace
 
 class tst_accessibility : public QObject {
@@ -180,6 +253,95 @@ private slots:
         walk(&login, "w_login");
         w_migracion migracion(st.ctx);
         walk(&migracion, "w_migracion");
+    }
+
+
+    // The keyboard rule, for every window as it opens, and the keys that
+    // open, edit, save, turn pages and close, pressed as a user would.
+    void everyWindowByKeyboard()
+    {
+        ui::KeyboardPolish polish;
+        qApp->installEventFilter(&polish);
+        TestStation st(true, true);
+        st.main.currentLevel = 1;
+        AppShell shell{st};
+        shell.comMain();
+        w_main* m = shell.mainWindow();
+        m->show();
+        QVERIFY(QTest::qWaitForWindowActive(m));
+        QStringList faults;
+        const auto check = [&](QWidget* w, const QString& what) {
+            QVERIFY2(w, qPrintable(what));
+            QApplication::processEvents();
+            for (const QString& f : keyboardFaults(w, m))
+                faults << what + ": " + f;
+        };
+        for (const char* key : {"cb_parametros", "cb_abonados", "cb_panel", "cb_configuracion", "cb_usuarios", "cb_log",
+                                "cb_teclado"}) {
+            check(m->showChild(key), key);
+            m->closeChild(key);
+            QApplication::processEvents();
+        }
+        check(reports::showSubscriberReport(st.ctx), "w_reporte");
+        check(w_historial::abrirAbonado(st.ctx, 1), "w_historial");
+        auto* cfg = qobject_cast<w_configuracion*>(m->showChild("cb_configuracion"));
+        QPointer<w_configuracion_abm> abm = w_configuracion_abm::abrir(st.ctx, cfg);
+        check(abm, "w_configuracion_abm");
+        delete abm;
+        QPointer<w_buscar> buscar = w_buscar::abrir(st.ctx, SearchMode::abonado);
+        check(buscar, "w_buscar");
+        delete buscar;
+        st.editor = EditorContext::forTemplate(1, 1, 1, 0);
+        QPointer<w_seccion> seccion = w_seccion::abrir(st.ctx, cfg);
+        check(seccion, "w_seccion");
+        delete seccion;
+        m->closeChild("cb_configuracion");
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
+
+        // Subscribers: Ctrl+Tab turns the pages; F2 edits, F9 saves, and F2
+        // works again at once; Esc cancels while editing, then closes.
+        QPointer<QWidget> abonados = m->showChild("cb_abonados");
+        QApplication::processEvents();
+        auto* tabs = abonados->findChild<QTabWidget*>();
+        press(Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(tabs->currentIndex(), 1);
+        press(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(tabs->currentIndex(), 0);
+        QVERIFY(st.search.dispatch(SearchMode::abonado, 1));
+        auto* aceptar = abonados->findChild<QAction*>("cb_aceptar");
+        for (int round = 0; round < 2; ++round) {
+            press(Qt::Key_F2);
+            QVERIFY2(aceptar->isEnabled(), qPrintable(QString::number(round)));
+            press(Qt::Key_F9);
+            QVERIFY(!aceptar->isEnabled());
+        }
+        press(Qt::Key_Insert);
+        QVERIFY(aceptar->isEnabled());
+        press(Qt::Key_Escape);
+        QVERIFY(!aceptar->isEnabled() && abonados);
+        press(Qt::Key_Escape);
+        QTRY_VERIFY(!abonados);
+
+        // Users: Ins works as it opens; Ctrl+F4 closes.
+        QPointer<QWidget> usuarios = m->showChild("cb_usuarios");
+        QApplication::processEvents();
+        press(Qt::Key_Insert);
+        QVERIFY(usuarios->findChild<QAction*>("cb_aceptar")->isEnabled());
+        press(Qt::Key_Escape);
+        press(Qt::Key_F4, Qt::ControlModifier);
+        QTRY_VERIFY(!usuarios);
+
+        // The log: "Borrar" on the key its tool-tip names, from a date field.
+        QPointer<QWidget> log = m->showChild("cb_log");
+        QApplication::processEvents();
+        QVERIFY(qobject_cast<QDateEdit*>(QApplication::focusWidget()));
+        auto* borrar = log->findChild<QAction*>("cb_baja");
+        QVERIFY(borrar->toolTip().endsWith("(" + borrar->shortcut().toString(QKeySequence::NativeText) + ")"));
+        st.messages.clear();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(borrar->shortcut()[0].key()), borrar->shortcut()[0].keyboardModifiers());
+        QVERIFY(st.messages.asked.value(0).startsWith("Se borrará el Log hasta el"));
+        m->closeChild("cb_log");
+        qApp->removeEventFilter(&polish);
     }
 
     // The walk must notice what it is there for.

@@ -43,7 +43,9 @@ private slots:
         // Errors end with code 2 and a Spanish reason.
         const CommandLine unknown = parseCommandLine({"sorvent", "--nada"}, "2.0");
         QCOMPARE(unknown.exitCode, 2);
-        QVERIFY(unknown.output.contains("opción desconocida «nada»"));
+        QVERIFY(unknown.output.contains("opción desconocida «--nada»"));
+        QVERIFY(parseCommandLine({"sorvent", "--nada=1"}, "2.0").output.contains("opción desconocida «--nada»"));
+        QVERIFY(parseCommandLine({"sorvent", "-x"}, "2.0").output.contains("opción desconocida «-x»"));
         QVERIFY(parseCommandLine({"sorvent", "--directorio"}, "2.0").output.contains("falta el valor"));
         QCOMPARE(parseCommandLine({"sorvent", "sobra"}, "2.0").exitCode, 2);
     }

@@ -47,6 +47,9 @@ private slots:
                          "VALUES (1, 1, 4, 2, '2024-05-01 10:00:00', 0)");
         db::exec(source, "INSERT INTO usuarios_operaciones (id_usuario, id_operacion, parametro) VALUES (1, 3, 'Ñ''x')");
         db::exec(source, "UPDATE abonados SET piso = NULL, observaciones = 'O''BRIEN ÑANDÚ' WHERE id_abonado = 2");
+        // Controls stored by an older station: dropped, but the notes keep their lines.
+        db::exec(source, "UPDATE abonados SET apellido = 'DEMO' || char(27) || 'S' || char(8238) || 'TRACIÓN' || char(127), "
+                         "observaciones = 'UNO' || char(13) || char(10) || 'DOS' || char(7) WHERE id_abonado = 1");
         db::exec(source, "INSERT INTO abonados_imagen (id_abonado, fecha, memoria, conocida) VALUES (1, '2024-05-01 10:00:00', ?, ?)",
                  {QByteArray("\x00\xff\x27\x5c", 4), QByteArray(5001, '\x01')});
         QVERIFY(db::scalar(source, "SELECT count(*) FROM valores_historial").toInt() > 0); // the demo subscribers' seeding
@@ -73,6 +76,10 @@ private slots:
             all.sort();
             QCOMPARE(copied, all);
             QCOMPARE(progress.size(), counts.size());
+            QCOMPARE(db::scalar(c, "SELECT apellido || '/' || observaciones FROM abonados WHERE id_abonado = 1").toString(),
+                     QString("DEMOSTRACIÓN/UNO\nDOS"));
+            db::exec(source, "UPDATE abonados SET apellido = 'DEMOSTRACIÓN', observaciones = 'UNO' || char(10) || 'DOS' "
+                             "WHERE id_abonado = 1");
             for (const copy_store::TableCount& t : counts) {
                 QCOMPARE(rowsOf(c, t.table), rowsOf(source, t.table));
                 QCOMPARE(t.target, t.source);

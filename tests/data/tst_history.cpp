@@ -246,7 +246,7 @@ private slots:
         const int copy = templates::copy(c(), 1, QStringLiteral("COPIA"), 1);
         const int copied =
             db::scalar(c(), "SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = ?", {copy}).toInt();
-        QCOMPARE(count("id_configuracion = ? AND origen = 'plantilla' AND valor_anterior IS NULL", {copy}), copied);
+        QCOMPARE(count("id_configuracion = ? AND origen = 'plantilla copiada de 1' AND valor_anterior IS NULL", {copy}), copied);
         templates::remove(c(), copy);
         QCOMPARE(count("id_configuracion = ? AND borrado = 0", {copy}), 0);
 

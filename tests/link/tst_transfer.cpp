@@ -2,6 +2,7 @@
 // built from the values, the runs the scheduler sends, the answers stored.
 
 #include "common/linkrig.h"
+#include "records/section_format.h"
 
 #include <QtTest>
 
@@ -86,6 +87,8 @@ class tst_transfer : public QObject {
     Q_OBJECT
 private slots:
     void encodingsLoadAndReadBack();
+    void whatTheEditorTakesTheLinkSends_data();
+    void whatTheEditorTakesTheLinkSends();
     void writeRunsAndSectionMarks();
     void nothingMarkedAndAddressFiveThousand();
     void progressOfThreeSections();
@@ -131,6 +134,64 @@ void tst_transfer::encodingsLoadAndReadBack()
     for (int s : {901, 902, 903, 904})
         QCOMPARE(r.marked(s), 0);
     QVERIFY(r.console.sectionRefreshes >= 4);
+}
+
+void tst_transfer::whatTheEditorTakesTheLinkSends_data()
+{
+    QTest::addColumn<int>("tipo");
+    QTest::addColumn<int>("caracteres");
+    QTest::addColumn<QString>("fill");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("saved");   // "!why": refused by the editor
+    QTest::addColumn<QList<int>>("bytes"); // what the panel gets
+    // A decimal byte padded with a digit keeps its number.
+    QTest::newRow("3 fill 0") << 3 << 3 << "0" << "25" << "025" << QList<int>{25};
+    QTest::newRow("3 fill 0, one digit") << 3 << 3 << "0" << "7" << "007" << QList<int>{7};
+    QTest::newRow("3 fill 0, whole") << 3 << 3 << "0" << "255" << "255" << QList<int>{255};
+    QTest::newRow("3 fill 0, above a byte") << 3 << 3 << "0" << "256" << "!valor de 0 a 255" << QList<int>{};
+    QTest::newRow("3 fill 0, wider than a byte") << 3 << 5 << "0" << "25" << "00025" << QList<int>{25};
+    QTest::newRow("3 fill 5") << 3 << 3 << "5" << "25" << "!debe tener 3 caracteres (rellenar con 5 cambiaría el número)"
+                              << QList<int>{};
+    QTest::newRow("3 fill 5, whole") << 3 << 3 << "5" << "125" << "125" << QList<int>{125};
+    QTest::newRow("3 fill F") << 3 << 4 << "F" << "25" << "25FF" << QList<int>{25};
+    QTest::newRow("3 fill blank") << 3 << 4 << " " << "7" << "7   " << QList<int>{7};
+    QTest::newRow("3 no fill, short") << 3 << 3 << "" << "25" << "!debe tener 3 caracteres" << QList<int>{};
+    QTest::newRow("3 no fill, leading zeros") << 3 << 5 << "" << "00200" << "00200" << QList<int>{200};
+    QTest::newRow("3 no length") << 3 << 0 << "0" << "25" << "25" << QList<int>{25};
+    QTest::newRow("3 fill F inside") << 3 << 4 << "F" << "1F2" << "!valor de 0 a 255" << QList<int>{};
+    QTest::newRow("2 byte") << 2 << 2 << "" << "0a" << "0a" << QList<int>{10};
+    QTest::newRow("2 leading zeros") << 2 << 4 << "0" << "00FF" << "00FF" << QList<int>{255};
+    QTest::newRow("2 above a byte") << 2 << 4 << "0" << "01FF" << "!valor de 0 a 255" << QList<int>{};
+    QTest::newRow("4 fill F") << 4 << 4 << "F" << "12" << "12FF" << QList<int>{0x12, 0xFF};
+    QTest::newRow("5 fill 0") << 5 << 4 << "0" << "A" << "A000" << QList<int>{0xA0, 0x00};
+}
+
+// One rule for the editor and the link: every value the editor saves for a
+// section goes to the panel as the number typed.
+void tst_transfer::whatTheEditorTakesTheLinkSends()
+{
+    QFETCH(int, tipo);
+    QFETCH(int, caracteres);
+    QFETCH(QString, fill);
+    QFETCH(QString, typed);
+    QFETCH(QString, saved);
+    QFETCH(QList<int>, bytes);
+    QString why;
+    const std::optional<QString> stored = SectionFormat{tipo, caracteres, fill}.saved(typed, &why);
+    QCOMPARE(stored.value_or('!' + why), saved);
+    if (!stored)
+        return;
+    TransferRig r;
+    db::exec(r.c, QStringLiteral("INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, "
+                                 "descripcion, filler) VALUES (1, 930, ?, ?, ?, 900, 'x', ?)"),
+             {tipo, tipo >= 4 ? caracteres : 1, caracteres, fill.isEmpty() ? QVariant() : QVariant(fill)});
+    db::exec(r.c, QStringLiteral("INSERT INTO abonados_valores VALUES (?, 930, 1, ?, 1)"), {TransferRig::Subscriber, *stored});
+    r.link.forTestSetWritePending(true);
+    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    QList<int> sent;
+    for (int a = 900; a < 900 + bytes.size(); ++a)
+        sent << r.link.memoryImage()[a];
+    QCOMPARE(sent, bytes);
 }
 
 void tst_transfer::writeRunsAndSectionMarks()

@@ -62,9 +62,16 @@ private slots:
                  "UPDATE secciones_items SET descripcion = descripcion || ' '' nueva'"})
             m.exec(QString::fromUtf8(sql));
         m.exportUpdate();
+        // Owner-only, as every file the station writes.
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther
+                                                | QFileDevice::WriteOther;
+        QVERIFY(!(QFile::permissions(st.path(mdl_main::UpdateFile)) & others));
         // Rows of template 2 in the file are not the station's business.
         tamper(st.path(mdl_main::UpdateFile), QStringLiteral("INSERT INTO configuraciones_valores SELECT 2, id_panel, "
                                                              "id_seccion, id_item, 'ZZ', 1 FROM configuraciones_valores"));
+        // Controls in a text of the file are left out of the station.
+        tamper(st.path(mdl_main::UpdateFile), QStringLiteral("UPDATE secciones_items SET descripcion = char(8238) || "
+                                                             "descripcion || char(27) || char(10) WHERE id_panel = 3"));
         db::exec(station(), QStringLiteral("INSERT INTO configuraciones VALUES (2, 'PROPIA')"));
         db::exec(station(), QStringLiteral("INSERT INTO configuraciones_valores SELECT 2, id_panel, id_seccion, id_item, "
                                            "'MIO', 0 FROM configuraciones_valores WHERE id_panel = 1"));

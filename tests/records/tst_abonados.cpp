@@ -4,6 +4,8 @@
 
 #include "session/mdl_main.h"
 #include "app/ui_startup_hooks.h"
+#include "ui/ui_keyboard.h"
+#include "ui/ui_text_input.h"
 #include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "common/testsupport.h"
@@ -14,6 +16,9 @@
 #include "reports/w_reporte.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QToolTip>
 #include <QComboBox>
 #include <QFrame>
 #include <QLineEdit>
@@ -76,6 +81,7 @@ private slots:
     void deleteCascadesAndTheNumberIsReused();
     void failedSaveChangesNothingCancelRestores();
     void enteringABoxSelectsItsText();
+    void pastesKeepWhatFitsWithoutControls();
     void repeatedCodeIsADecision();
     void inTheMainWindow();
 };
@@ -316,6 +322,48 @@ void tst_abonados::enteringABoxSelectsItsText()
     QTRY_COMPARE(calle->selectedText(), QString("AV. SIEMPRE VIVA"));
 }
 
+void tst_abonados::pastesKeepWhatFitsWithoutControls()
+{
+    TestStation st(true, true);
+    w_abonados w(st.ctx);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    ui::polishWindow(&w);
+    w.wf_muestradatos(1);
+    w.cb_modificar->trigger();
+    auto* apellido = qobject_cast<QLineEdit*>(w.sle_campo[0]);
+    apellido->clear();
+    apellido->setFocus();
+    // A long paste keeps what fits, and says so beside the field.
+    QGuiApplication::clipboard()->setText(QString(300, 'A'));
+    QTest::keyClick(apellido, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(apellido->text(), QString(50, 'A'));
+    QTRY_COMPARE(QToolTip::text(), ui::cutNote(50));
+    QCOMPARE(ui::cutNote(50), QString("El texto se recortó a 50 caracteres"));
+    // Controls and the marks that reorder a line never get in, pasted or typed.
+    apellido->clear();
+    QGuiApplication::clipboard()->setText(QString("SAN\tMAR") + QChar(0x202E) + "TÍN" + QChar(0x2066) + "\n");
+    QTest::keyClick(apellido, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(apellido->text(), QString("SANMARTÍN"));
+    apellido->setCursorPosition(3);
+    QInputMethodEvent composed; // what an input method hands over is cleaned too
+    composed.setCommitString(QString(QChar(0x202E)) + " ");
+    QCoreApplication::sendEvent(apellido, &composed);
+    QCOMPARE(apellido->text(), QString("SAN MARTÍN"));
+    QCOMPARE(apellido->cursorPosition(), 4);
+    // The notes keep their lines, one break however it came.
+    auto* notas = qobject_cast<QPlainTextEdit*>(w.sle_campo[8]);
+    notas->clear();
+    notas->setFocus();
+    QGuiApplication::clipboard()->setText(QString("UNO\r\nDOS\x07\rTRES") + QString(3300, 'X'));
+    QTest::keyClick(notas, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(notas->toPlainText(), ("UNO\nDOS\nTRES" + QString(3300, 'X')).left(2000));
+    QTRY_COMPARE(QToolTip::text(), ui::cutNote(2000));
+    w.cb_aceptar->trigger();
+    QCOMPARE(one("SELECT apellido FROM abonados WHERE id_abonado = 1").toString(), QString("SAN MARTÍN"));
+    QCOMPARE(one("SELECT length(observaciones) FROM abonados WHERE id_abonado = 1").toInt(), 2000);
+}
+
 void tst_abonados::repeatedCodeIsADecision()
 {
     TestStation st(true, true);
@@ -333,7 +381,7 @@ void tst_abonados::repeatedCodeIsADecision()
     w.cb_modificar->trigger();
     w.setCampo(1, "0002"); // subscriber 2's code
     w.cb_aceptar->trigger(); // answered No
-    QCOMPARE(st.messages.asked, QStringList{"El código ya existe en el abonado 2. ¿Guarda de todos modos?"});
+    QCOMPARE(st.messages.asked, QStringList{"El código ya existe en el abonado 0002 - DEMOSTRACIÓN. ¿Guarda de todos modos?"});
     QVERIFY(editing(w) && w.focusWidget() == w.sle_campo[1]);
     QCOMPARE(one("SELECT codigo FROM abonados WHERE id_abonado = 1").toString(), QString("0001"));
     st.messages.answers.enqueue(true);

@@ -67,7 +67,7 @@ class tst_buscar : public QObject {
 private slots:
 
     void readsEveryRowInSpanishOrder();
-    void filterIsEnterOnlyContainsAndIgnoresCase();
+    void filterIsEnterOnlyContainsAndIgnoresCaseAndAccents();
     void modesListTheirTables();
     void emptyTablePicksNothing();
     void pickGoesToTheModesWindowOnly();
@@ -94,28 +94,36 @@ void tst_buscar::readsEveryRowInSpanishOrder()
     QCOMPARE(rows.idAt(602), 601);
 }
 
-void tst_buscar::filterIsEnterOnlyContainsAndIgnoresCase()
+void tst_buscar::filterIsEnterOnlyContainsAndIgnoresCaseAndAccents()
 {
     TestStation st(true, true); // the demo subscribers live in CÓRDOBA and ROSARIO
     addSubscriber(3, "X-77Q", "MUÑOZ", "ÁNGEL");
     addSubscriber(4, "0004", "O'BRIEN", "100%");
+    addSubscriber(6, "0006", "SAN MARTÍN", "PEDRO");
     QPointer<w_buscar> w = w_buscar::abrir(st.ctx, SearchMode::abonado);
     checkModel(w->filter());
-    QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
+    QCOMPARE(w->dgr_buscar->model()->rowCount(), 5);
     // The surname column fits the surnames, item margins included.
     const QTableView* view = w->dgr_buscar;
     QVERIFY(view->columnWidth(2) >= view->fontMetrics().horizontalAdvance(QStringLiteral("DEMOSTRACIÓN")) + 6);
     w->tx_buscar->setText("muñoz"); // typing alone filters nothing
-    QCOMPARE(w->dgr_buscar->model()->rowCount(), 4);
+    QCOMPARE(w->dgr_buscar->model()->rowCount(), 5);
     QCOMPARE(search(w, "muñoz"), QStringList{"MUÑOZ"});
     QCOMPARE(w->dgr_buscar->currentIndex().row(), 0);
     QCOMPARE(search(w, "77q"), QStringList{"MUÑOZ"}); // only the code matches
     QCOMPARE(search(w, "rosario"), QStringList{}); // the town is not searched
+    // Accents are ignored as case is, typed or stored; Ñ stays a letter of its own.
+    QCOMPARE(search(w, "martin"), (QStringList{"DEMOSTRACIÓN", "SAN MARTÍN"})); // a street, a surname
+    QCOMPARE(search(w, "demostracion").size(), 2);
+    QCOMPARE(search(w, "Demostración").size(), 2);
+    QCOMPARE(search(w, "ángel"), QStringList{"MUÑOZ"});
+    QCOMPARE(search(w, "angel"), QStringList{"MUÑOZ"});
+    QCOMPARE(search(w, "munoz"), QStringList{});
     QVERIFY(!w->dgr_buscar->currentIndex().isValid());
     QCOMPARE(search(w, "o'b"), QStringList{"O'BRIEN"}); // quotes and wildcards are plain text
     QCOMPARE(search(w, "0%"), QStringList{"O'BRIEN"});
     QCOMPARE(search(w, "_"), QStringList{});
-    QCOMPARE(search(w, "").size(), 4);
+    QCOMPARE(search(w, "").size(), 5);
     addSubscriber(5, "0005", "MUÑOZ"); // rows are read once, on opening
     QCOMPARE(search(w, "MUÑOZ").size(), 1);
     w->close();

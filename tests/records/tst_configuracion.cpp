@@ -152,6 +152,19 @@ void tst_configuracion::oneModelAndTheCatalogueTemplateReadOnly()
     QTest::mouseClick(w.img_cbconfiguracion, Qt::LeftButton);
     QCOMPARE(st.messages.lastTitle() + ": " + st.messages.lastText(), QString("Error: No puede modificar esta descripción"));
     QVERIFY(!modal<QDialog>());
+    // Its marks seed new subscribers: even with marks listed nothing clears
+    // them, not "Desmarcar" nor its key, nor a button left enabled.
+    QVERIFY(one("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1 AND id_estado <> 0")
+                .toInt() > 0);
+    QVERIFY(!w.cb_desmarcar->isEnabled());
+    for (int i = 0; i < 3; ++i)
+        st.messages.answers.enqueue(true);
+    QTest::keyClick(w.fg_secciones, Qt::Key_D, Qt::AltModifier);
+    for (QAction* a : {w.cb_desmarcar, w.cb_subir, w.cb_bajar}) {
+        a->setEnabled(true);
+        a->trigger();
+    }
+    QVERIFY(st.messages.asked.isEmpty());
     QCOMPARE(templateRows(1), before);
 }
 
@@ -203,6 +216,11 @@ void tst_configuracion::marksFiltersAndEditing()
     filter(w, "25");
     QCOMPARE(g->rowCount(), 41);
     QCOMPARE(g->item(g->rowAt(0), w_configuracion::ColSeccion)->text(), QString("25"));
+    // The section found is the one F2 opens, not a row left off screen.
+    w.cb_modificar->trigger();
+    QVERIFY(modal<w_seccion>() && st.editor.seccion == 25);
+    modal<w_seccion>()->reject();
+    QTRY_VERIFY(!modal<w_seccion>());
     st.messages.answers.enqueue(true);
     w.cb_desmarcar->trigger();
     filter(w, "TELÉFONO");

@@ -142,6 +142,23 @@ private slots:
                                                      "6236:SAN ISIDRO|7937:SALTA|9071:011-4444-5555").arg(surname.first()));
         QCOMPARE(find(t, "13")->y, last + lineHeight(TextStyle::Small));
 
+        // A word wider than its column is cut, and only there, with a hyphen.
+        const QString word = "DEMOSTRACIÓNDEMOSTRACIÓN";
+        const Document longWord = dr_abonados({{14, "", word, "ANA", "SUR", "1", "TIGRE", "SALTA", "1"}}, PageSetup(), Printed);
+        QStringList pieces;
+        for (const Seen& s : seen(longWord, 0))
+            if (s.x == 1134 && s.style == TextStyle::Small) {
+                pieces << s.text;
+                QVERIFY(QFontMetricsF(fontFor(TextStyle::Small)).horizontalAdvance(s.text) < 2268 - 1134);
+            }
+        QVERIFY(pieces.size() >= 2);
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            QCOMPARE(pieces.at(i).endsWith('-'), i + 1 < pieces.size());
+            if (i + 1 < pieces.size())
+                pieces[i].chop(1);
+        }
+        QCOMPARE(pieces.join(QString()), word);
+
         const Document log = dr_log({{"2024-05-20 10:05:00", "ADMINISTRADOR", "LLAMADA AL PANEL", "línea\nsegunda"}},
                                     PageSetup(), Printed);
         const QList<Seen> lt = seen(log, 0);
