@@ -71,20 +71,6 @@ int accessCodeByte(const QString& code, int from)
     return qMax(0, hexByte(QStringView(code).mid(from, 2)));
 }
 
-int decimalByte(const QString& t)
-{
-    qsizetype n = 0;
-    while (n < t.size() && t.at(n) >= u'0' && t.at(n) <= u'9')
-        ++n;
-    if (n == 0 || n > 3)
-        return -1;
-    for (qsizetype i = n + 1; i < t.size(); ++i)
-        if (t.at(i) != t.at(n))
-            return -1;
-    const int v = t.left(n).toInt();
-    return v <= 255 ? v : -1;
-}
-
 int protocolCodeOf(const QString& cadena)
 {
     bool ok = false;

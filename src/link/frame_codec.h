@@ -30,9 +30,6 @@ int hexByte(QStringView t);
 // not two hexadecimal digits counts as 0 (the panel then ignores the
 // request, and the unanswered turns end the connection).
 int accessCodeByte(const QString& code, int from);
-// A decimal byte as the editor stores it: the digits, then possibly a run of
-// one fill character. -1 when it is not one.
-int decimalByte(const QString& t);
 // The protocol code of a panel model's cadena; 0 when it is not 0-255.
 int protocolCodeOf(const QString& cadena);
 // ISO date-time text of a dated event record's time stamp; empty when its

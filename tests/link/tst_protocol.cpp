@@ -120,6 +120,15 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
     big[0] = 2;
     QTest::newRow("300 bytes") << answerFrame(big);
     QTest::newRow("only a checksum") << QByteArray(":AA\r");
+    // Each wrong in one way only, the checksum still adding up.
+    const QByteArray good = answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0});
+    QTest::newRow("one stray letter") << QByteArray(good).insert(good.size() - 1, 'A');
+    QByteArray beyond = good;
+    beyond[3] = 'Q'; // 16 in the high place: 256, nothing modulo 256
+    QTest::newRow("letter beyond P, sum unchanged") << beyond;
+    QByteArray bit7 = good;
+    bit7[3] = 'I'; // 8 in the high place: the sum is off by 128 only
+    QTest::newRow("checksum off in bit 7") << bit7;
 }
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
