@@ -161,8 +161,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
+    migration::CatalogueMerge merge(update, station);
+    // Batches of a few rows, so that a refused row also falls in a later
+    // batch of the small seeds, after others were committed.
+    merge.batchRows = 4;
+    double shown = 0;
+    merge.onProgress = [&shown](double p) {
+        fuzz::require(p >= shown && p <= 100, "el progreso de la migración retrocede o pasa del 100 %");
+        shown = p;
+    };
     try {
-        migration::CatalogueMerge(update, station).run();
+        merge.run();
     } catch (const db::Error&) {
         // Refused rows stop the merge: what came before stays merged.
     }
