@@ -26,6 +26,7 @@ mkdir -p build/fuzz/findings
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 failed=0
 for h in "${harnesses[@]}"; do
   scratch=$(mktemp -d)

@@ -1,13 +1,15 @@
-// The catalogue merge of a mutated update file: the demo catalogue exported
-// as an update file, then changed by the input (any column of any row set to
-// a chosen integer, text or null, rows deleted), merged into a fresh station.
-// Whatever the file holds, the merged catalogue stays within the ranges the
-// station works with, and the editor and the link can use every section.
+// The catalogue merge of a whole update file: the input is the file itself
+// (the seeds are small files exported by sorvent-catalogo), checked and
+// merged into a fresh demo station as at start-up. Mutations are libFuzzer's
+// byte changes, which reach the file's structure, or row edits made through
+// SQLite (a column set to an edge value, a row deleted), which keep the file
+// readable and so reach the merge's own checks. Whatever the file holds,
+// the merged catalogue stays within the ranges the station works with, and
+// the editor and the link can use every section.
 
 #include "fuzz_support.h"
 
 #include "app/station.h"
-#include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
 #include "link/mdl_trans.h"
@@ -19,12 +21,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <random>
+#include <vector>
 
 namespace {
 
+const QString kUpdate = QStringLiteral("fuzz-novedades");
+
 struct Table {
     const char* name;
-    const char* columns[8];
+    std::vector<const char*> columns;
 };
 const Table kTables[] = {
     {"paneles", {"id_panel", "codigo", "version", "cadena", "id_seccionpwd"}},
@@ -34,105 +41,137 @@ const Table kTables[] = {
     {"configuraciones_valores", {"id_configuracion", "id_panel", "id_seccion", "id_item", "valor", "id_estado"}},
 };
 
-int columnCount(const Table& t)
+// Values at the edges of what the merge accepts, and of other types.
+QVariant edgeValue(std::minstd_rand& rng)
 {
-    int n = 0;
-    while (n < 8 && t.columns[n])
-        ++n;
-    return n;
+    static const qint64 ints[] = {-1, 0, 1, 2, 3, 5, 6, 8, 9, 255, 256, 4999, 5000, 5001, 10002, 10003,
+                                  2147483647LL, 2147483648LL, -2147483648LL};
+    switch (rng() % 6) {
+    case 0: return ints[rng() % std::size(ints)];
+    case 1: return qint64(rng() % 64) - 8;
+    case 2: return rng() % 2 ? 2.0 : 0.5;
+    case 3: {
+        static const char* const texts[] = {"", " 7", "FF", "256", "12x", "F", "0A"};
+        return QString::fromLatin1(texts[rng() % std::size(texts)]);
+    }
+    case 4: return QByteArray("\xff\x00", 2);
+    default: return {};
+    }
 }
 
-// Reads the input a few bytes at a time.
-struct Reader {
-    const uint8_t* p;
-    size_t n;
-    bool more() const { return n > 0; }
-    uint8_t byte()
+// One to three row edits on the update file in `data`; 0 when it is no
+// database or the result does not fit.
+size_t editRows(uint8_t* data, size_t size, size_t maxSize, std::minstd_rand& rng)
+{
+    static const QString file = QDir(fuzz::station().main.programDir()).filePath(QStringLiteral("mutar.mdb"));
+    static const QString name = QStringLiteral("fuzz-mutar");
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(file + QLatin1String(suffix));
     {
-        if (!n)
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly) || f.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
             return 0;
-        --n;
-        return *p++;
     }
-    qint64 integer()
-    {
-        // Small numbers most of the time, any 64-bit value now and then.
-        const uint8_t kind = byte();
-        if (kind < 0xC0)
-            return qint64(qint8(byte())) * (kind % 4 == 0 ? 1000 : 1);
-        qint64 v = 0;
-        for (int i = 0; i < 8; ++i)
-            v = (v << 8) | byte();
-        return v;
+    try {
+        const QSqlDatabase c = db::open(name, file);
+        for (int edits = 1 + int(rng() % 3); edits > 0; --edits) {
+            const Table& t = kTables[rng() % std::size(kTables)];
+            const QString table = QString::fromLatin1(t.name);
+            const qint64 rows = db::scalar(c, QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)).toLongLong();
+            if (rows == 0)
+                continue;
+            const QVariant rowid =
+                db::scalar(c, QStringLiteral("SELECT rowid FROM %1 LIMIT 1 OFFSET ?").arg(table), {qint64(rng() % rows)});
+            try {
+                if (rng() % 8 == 0) {
+                    db::exec(c, QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(table), {rowid});
+                    continue;
+                }
+                const QString column = QString::fromLatin1(t.columns[rng() % t.columns.size()]);
+                db::exec(c, QStringLiteral("UPDATE %1 SET \"%2\" = ? WHERE rowid = ?").arg(table, column),
+                         {edgeValue(rng), rowid});
+            } catch (const db::Error&) {
+                // A change the file's own keys refuse.
+            }
+        }
+    } catch (const db::Error&) {
+        db::close(name);
+        return 0;
     }
-    QString text()
-    {
-        const int len = byte() % 12;
-        QByteArray t;
-        for (int i = 0; i < len; ++i)
-            t += char(byte());
-        return QString::fromLatin1(t);
-    }
-};
-
-const QString kUpdate = QStringLiteral("fuzz-novedades");
+    db::close(name);
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || size_t(f.size()) > maxSize)
+        return 0;
+    const QByteArray edited = f.readAll();
+    std::memcpy(data, edited.constData(), size_t(edited.size()));
+    return size_t(edited.size());
+}
 
 } // namespace
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
+
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t maxSize, unsigned int seed)
+{
+    std::minstd_rand rng(seed);
+    if (rng() % 2) {
+        if (const size_t n = editRows(data, size, maxSize, rng))
+            return n;
+    }
+    return LLVMFuzzerMutate(data, size, maxSize);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const QString dir = fuzz::station().main.programDir();
     static const QString pristineDb = QDir(dir).filePath(QStringLiteral("pristine.mdb"));
-    static const QString pristineUpdate = QDir(dir).filePath(QStringLiteral("pristine-novedades.mdb"));
     static const QString dbFile = QDir(dir).filePath(mdl_main::DbFile);
     static const QString updateFile = QDir(dir).filePath(mdl_main::UpdateFile);
     static bool ready = false;
     if (!ready) {
         db::close(mdl_main::DbConnection);
         QFile::copy(dbFile, pristineDb);
-        // One model keeps every run short; the merge treats each model alike.
-        export_store::exportCatalogue(pristineDb, pristineUpdate, {1});
         ready = true;
     }
     db::close(mdl_main::DbConnection);
     db::close(kUpdate);
     QFile::remove(dbFile);
-    QFile::remove(updateFile);
     QFile::copy(pristineDb, dbFile);
-    QFile::copy(pristineUpdate, updateFile);
     QFile::setPermissions(dbFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QFile::setPermissions(updateFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // A mutated header may ask for a journal or a write-ahead log.
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(updateFile + QLatin1String(suffix));
+    {
+        QFile f(updateFile);
+        if (!f.open(QIODevice::WriteOnly) || f.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size))
+            return 0;
+    }
     const QSqlDatabase station = db::open(mdl_main::DbConnection, dbFile);
-    const QSqlDatabase update = db::open(kUpdate, updateFile);
+    // A disk sync per merged batch would take most of each run; this copy
+    // need not survive a crash.
+    db::exec(station, QStringLiteral("PRAGMA synchronous = OFF"));
 
-    // The input's changes to the update file.
-    Reader in{data, size};
-    for (int edits = 0; in.more() && edits < 16; ++edits) {
-        const Table& t = kTables[in.byte() % 5];
-        const QString table = QString::fromLatin1(t.name);
-        const qint64 rows = db::scalar(update, QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)).toLongLong();
-        const qint64 row = rows ? 1 + qint64(in.byte()) * 7 % rows : 1;
-        const uint8_t action = in.byte();
-        try {
-            if (action == 0xFF) {
-                db::exec(update, QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(table), {row});
-                continue;
-            }
-            const QString column = QString::fromLatin1(t.columns[action % columnCount(t)]);
-            QVariant value;
-            switch (in.byte() % 3) {
-            case 0: value = in.integer(); break;
-            case 1: value = in.text(); break;
-            default: break; // null
-            }
-            db::exec(update, QStringLiteral("UPDATE %1 SET %2 = ? WHERE rowid = ?").arg(table, column), {value, row});
-        } catch (const db::Error&) {
-            // A change the file's own keys refuse: the file stays as it was.
-        }
+    // The start-up's check: a file that is no update file is never merged.
+    QSqlDatabase update;
+    try {
+        update = db::open(kUpdate, updateFile);
+        if (!migration::CatalogueMerge::unreadable(update).isEmpty())
+            return 0;
+    } catch (const db::Error&) {
+        return 0;
     }
 
+    migration::CatalogueMerge merge(update, station);
+    // Batches of a few rows, so that a refused row also falls in a later
+    // batch of the small seeds, after others were committed.
+    merge.batchRows = 4;
+    double shown = 0;
+    merge.onProgress = [&shown](double p) {
+        fuzz::require(p >= shown && p <= 100, "el progreso de la migración retrocede o pasa del 100 %");
+        shown = p;
+    };
     try {
-        migration::CatalogueMerge(update, station).run();
+        merge.run();
     } catch (const db::Error&) {
         // Refused rows stop the merge: what came before stays merged.
     }
