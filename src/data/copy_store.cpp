@@ -71,7 +71,7 @@ void copyTable(const QSqlDatabase& source, const QSqlDatabase& target, const QSt
     QSqlQuery q = db::exec(source, QStringLiteral("SELECT %1 FROM %2").arg(quotedColumns.join(QStringLiteral(", ")), table));
     QVariantList batch;
     qint64 done = 0;
-    while (q.next()) {
+    while (db::next(q)) {
         for (int i = 0; i < columns.size(); ++i)
             batch << q.value(i);
         if (batch.size() == columns.size() * kRowsPerInsert) {
