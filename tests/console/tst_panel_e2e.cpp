@@ -273,6 +273,20 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QVERIFY(locks::heldByOther(third, subscriber));
         QVERIFY(!locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
 
+        // The station's server session is lost under the call (the hold goes
+        // with it): once reconnected the console holds the subscriber again.
+        d.st.main.watchServer();
+        const auto loseSession = [&] {
+            db::exec(third, QStringLiteral("SELECT pg_terminate_backend(?)"), {db::scalar(d.c, QStringLiteral("SELECT pg_backend_pid()"))});
+            QVERIFY(waitFor([&] { return !locks::heldByOther(third, subscriber); }));
+            QVERIFY_THROWS_EXCEPTION(db::Error, db::scalar(d.c, QStringLiteral("SELECT 1")));
+            QVERIFY(d.st.main.serverLost());
+        };
+        loseSession();
+        QTRY_VERIFY_WITH_TIMEOUT((d.st.main.retryServer(), !d.st.main.serverLost()), 20000);
+        QVERIFY(locks::heldByOther(third, subscriber));
+        QVERIFY(d.link.connected());
+
         click(w, "st_end_t");
         QVERIFY(d.turn(false));
         QVERIFY(!d.link.connected());
@@ -288,6 +302,22 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QTest::mouseClick(w.Command1, Qt::LeftButton);
         QVERIFY(!d.link.waitingForCall());
         QVERIFY(!locks::heldByOther(third, subscriberOf(QStringLiteral("0002"))));
+
+        // Lost again during a call, and another station takes the subscriber
+        // meanwhile: the console says so and ends the call with its end frames.
+        pick(w, QStringLiteral("0001"));
+        click(w, "img_connect");
+        QVERIFY(waitFor([&] { return d.link.connected(); }));
+        loseSession();
+        QVERIFY(locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
+        QTRY_VERIFY_WITH_TIMEOUT((d.st.main.retryServer(), !d.st.main.serverLost()), 20000);
+        QVERIFY2(d.st.messages.lastText().startsWith("Mientras no había conexión con el servidor otra estación tomó el "
+                                                     "abonado (En uso por LUIS en OFICINA desde "),
+                 qPrintable(d.st.messages.lastText()));
+        QVERIFY(d.turn(false));
+        QVERIFY(!d.link.connected());
+        QVERIFY(locks::heldByOther(d.c, subscriber));
+        locks::release(third, subscriber);
         third = QSqlDatabase();
         db::close(QStringLiteral("tercera-estacion"));
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
