@@ -326,6 +326,7 @@ private:
     void progressStep();
     void showProgress();
     void unexpectedErrorInAnswer();
+    bool m_storeFailureSaid = false; // a store failure was said in this connection
     // "1 sección", "41 secciones".
     static QString counted(int n, const char* one, const char* many);
     void dropStranger(const QHostAddress& from, quint16 port);

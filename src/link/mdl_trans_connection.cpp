@@ -302,6 +302,7 @@ void mdl_trans::enterConnected()
     m_phase = LinkPhase::Connected;
     m_retryCounter = 0;
     m_rejectedAnswers = 0;
+    m_storeFailureSaid = false;
     m_outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);
