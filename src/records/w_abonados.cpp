@@ -391,7 +391,8 @@ bool w_abonados::wf_guardar()
         m.f_mensaje(message);
         return false;
     }
-    if (!codeMaySave(v.at(0).toString())) {
+    subscribers::CodeCheck code;
+    if (!codeMaySave(v.at(0).toString(), &code.accepted)) {
         SSTab_abm->setCurrentIndex(0);
         sle_campo[1]->setFocus();
         return false;
@@ -399,25 +400,36 @@ bool w_abonados::wf_guardar()
 
     return saveShown(
         [&]() -> std::optional<int> {
-            if (ib_nuevo)
-                return subscribers::insert(m.db(), v, m.currentUser);
             try {
-                subscribers::update(m.db(), il_abonado, v, m_asRead);
+                for (;;) {
+                    try {
+                        if (ib_nuevo)
+                            return subscribers::insert(m.db(), v, m.currentUser, code);
+                        subscribers::update(m.db(), il_abonado, v, m_asRead, code);
+                        break;
+                    } catch (const subscribers::CodeTaken& e) {
+                        // Another station saved the code a moment ago: the
+                        // same question, and the save again when it is Yes.
+                        if (!m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(e.other())))
+                            return std::nullopt;
+                        code.accepted = e.other();
+                    }
+                }
             } catch (const subscribers::Changed& e) {
                 // What another station did meanwhile: a removed record keeps
                 // what was typed on screen, a changed one shows what is
                 // stored now.
-                m.f_mensaje(399, e.text());
+                m_ctx.messages.showError(e.text());
                 if (!e.removed())
                     wf_muestradatos(il_abonado);
                 return std::nullopt;
             }
             return il_abonado;
         },
-        [&] { m.f_mensaje(399); });
+        [&](const QString& why) { m.f_mensaje(399, why); });
 }
 
-bool w_abonados::codeMaySave(const QString& codigo)
+bool w_abonados::codeMaySave(const QString& codigo, int* accepted)
 {
     // Two records for one site must be a decision, not an accident.
     std::optional<int> other;
@@ -428,7 +440,10 @@ bool w_abonados::codeMaySave(const QString& codigo)
         qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
         return true;
     }
-    return !other || m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(*other));
+    if (!other)
+        return true;
+    *accepted = *other;
+    return m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1. ¿Guarda de todos modos?").arg(*other));
 }
 
 QStringList w_abonados::formState() const
