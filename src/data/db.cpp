@@ -71,6 +71,12 @@ bool driverLost(const QSqlDriver* d)
     return !d->isOpen() || !conn || PQstatus(conn) == CONNECTION_BAD;
 }
 
+// A server's SQLSTATE (five characters); SQLite's codes are shorter numbers.
+bool serverCode(const QString& code, const QSqlDriver* d)
+{
+    return code.size() == 5 || (serverDriver(d) && !code.isEmpty());
+}
+
 const QString& lostText()
 {
     static const QString t = QStringLiteral("Se perdió la conexión con el servidor; reintentando...");
@@ -88,7 +94,7 @@ Fault classify(const QSqlError& e, const QSqlDriver* d)
     // driver reports a failed commit by its text only.
     bool numeric = false;
     const int primary = code.toInt(&numeric) & 0xff;
-    const bool file = numeric && !serverDriver(d);
+    const bool file = numeric && !serverCode(code, d);
     if (code == QLatin1String("53100") || (file && primary == SQLITE_FULL) ||
         t.contains(QLatin1String("database or disk is full")))
         return Fault::DiskFull;
@@ -150,6 +156,8 @@ QString composeText(const QSqlError& e, Fault f, const QSqlDriver* d, const QStr
     if (engine.isEmpty())
         engine = e.text().trimmed();
     engine = engine.section(QLatin1Char('\n'), 0, 0).simplified();
+    if (serverCode(e.nativeErrorCode(), d))
+        engine += QStringLiteral(" (%1)").arg(e.nativeErrorCode());
     QString plain = faultText(f, d, databaseName, sql);
     if (plain.isEmpty())
         plain = constraintText(e.nativeErrorCode(), engine);

@@ -95,7 +95,7 @@ void mdl_main::retryServer()
         qWarning("base de datos: el servidor responde pero no se pudo reconectar: %s", qPrintable(why));
         return;
     }
-    if (!db::reconnect(ReportConnection, &why))
+    if (QSqlDatabase::contains(ReportConnection) && !db::reconnect(ReportConnection, &why))
         qWarning("base de datos: reportes: %s", qPrintable(why));
     m_serverLost = false;
     m_retry.stop();
@@ -238,7 +238,11 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         // A re-run keeps a working connection: windows and the link may be
         // using it, and the settings are read again all the same.
         QString notice;
-        if (!db().isOpen())
+        // A re-run finds a lost server here, before a second connection is
+        // tried (a lost server connection reads as closed).
+        if (const QSqlDatabase c = db(); c.isValid() && (c.isOpen() || db::isLost(c)))
+            db::scalar(c, QStringLiteral("SELECT 1"));
+        else
             notice = openStationDatabase();
         db::openAnother(ReportConnection, db());
         watchServer();

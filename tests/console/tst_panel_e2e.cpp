@@ -287,10 +287,19 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QVERIFY(locks::heldByOther(third, subscriber));
         QVERIFY(d.link.connected());
 
-        click(w, "st_end_t");
+        // Lost again, and another station takes the subscriber meanwhile:
+        // the console says so and ends the call with its end frames.
+        loseSession();
+        QVERIFY(locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
+        QTRY_VERIFY_WITH_TIMEOUT((d.st.main.retryServer(), !d.st.main.serverLost()), 20000);
+        QVERIFY2(d.st.messages.lastText().startsWith("Mientras no había conexión con el servidor otra estación tomó el "
+                                                     "abonado (En uso por LUIS en OFICINA desde "),
+                 qPrintable(d.st.messages.lastText()));
         QVERIFY(d.turn(false));
         QVERIFY(!d.link.connected());
-        QVERIFY(!locks::heldByOther(third, subscriber));
+        QVERIFY(locks::heldByOther(d.c, subscriber));
+        locks::release(third, subscriber);
+        QVERIFY(!locks::heldByOther(d.c, subscriber));
         // Waiting for the panel's call holds it too, moves with the subscriber
         // on show, and ends with the wait.
         QTest::mouseClick(w.Command1, Qt::LeftButton);
@@ -302,22 +311,6 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QTest::mouseClick(w.Command1, Qt::LeftButton);
         QVERIFY(!d.link.waitingForCall());
         QVERIFY(!locks::heldByOther(third, subscriberOf(QStringLiteral("0002"))));
-
-        // Lost again during a call, and another station takes the subscriber
-        // meanwhile: the console says so and ends the call with its end frames.
-        pick(w, QStringLiteral("0001"));
-        click(w, "img_connect");
-        QVERIFY(waitFor([&] { return d.link.connected(); }));
-        loseSession();
-        QVERIFY(locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
-        QTRY_VERIFY_WITH_TIMEOUT((d.st.main.retryServer(), !d.st.main.serverLost()), 20000);
-        QVERIFY2(d.st.messages.lastText().startsWith("Mientras no había conexión con el servidor otra estación tomó el "
-                                                     "abonado (En uso por LUIS en OFICINA desde "),
-                 qPrintable(d.st.messages.lastText()));
-        QVERIFY(d.turn(false));
-        QVERIFY(!d.link.connected());
-        QVERIFY(locks::heldByOther(d.c, subscriber));
-        locks::release(third, subscriber);
         third = QSqlDatabase();
         db::close(QStringLiteral("tercera-estacion"));
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
