@@ -27,6 +27,11 @@ int main(int argc, char** argv)
         return cl.exitCode;
     }
 
+    // Without a window system the toolkit would abort: say so in Spanish.
+    if (const QString why = diagnostics::noDisplay(); !why.isEmpty()) {
+        std::fprintf(stderr, "sorvent: %s\n", why.toLocal8Bit().constData());
+        return 1;
+    }
     diagnostics::hold();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sorvent"));
@@ -57,7 +62,8 @@ int main(int argc, char** argv)
     ui::KeyboardPolish keyboard;
     app.installEventFilter(&keyboard);
 
-    WidgetMessages messages;
+    WidgetMessages boxes;
+    LoggedMessages messages(boxes);
     Station station(messages, dir);
     installStartupHooks();
 

@@ -204,24 +204,25 @@ bool w_usuarios::wf_guardar()
             }
             if (ib_nuevo)
                 id = users::add(c, {0, name, password, nivel});
-            else if (full) {
+            else {
                 try {
-                    users::update(c, {id, name, password, nivel}, m_asRead);
+                    if (full)
+                        users::update(c, {id, name, password, nivel}, m_asRead);
+                    else
+                        users::setPassword(c, id, password, m_asRead);
                 } catch (const db::Changed& e) {
                     // A removed account keeps what was typed; a changed one
                     // shows what is stored now.
-                    m.f_mensaje(699, e.text());
+                    m_ctx.messages.showError(e.text());
                     if (!e.removed())
                         wf_muestradatos(id);
                     return std::nullopt;
                 }
             }
-            else
-                users::setPassword(c, id, password);
             t.commit();
             return id;
         },
-        [&] { m.f_mensaje(699); });
+        [&](const QString& why) { m.f_mensaje(699, why); });
 }
 
 void w_usuarios::wf_baja()

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QMutex>
 #include <cstdio>
+#include <cstdlib>
 
 namespace diagnostics {
 
@@ -58,9 +59,17 @@ const char* levelText(QtMsgType type)
     return "?";
 }
 
+// The toolkit's complaint at every start on a desktop without a runtime
+// directory says nothing about the station.
+bool noise(QtMsgType type, const QString& msg)
+{
+    return type == QtWarningMsg && msg.startsWith(QLatin1String("QStandardPaths:")) &&
+           msg.contains(QLatin1String("XDG_RUNTIME_DIR"));
+}
+
 void handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
 {
-    if (type == QtDebugMsg)
+    if (type == QtDebugMsg || noise(type, msg))
         return;
     QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     line += QLatin1Char(' ') + QString::fromUtf8(levelText(type));
@@ -82,6 +91,21 @@ void handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
     s.file.flush();
 }
 
+// A window system that cannot be reached ends the toolkit with a fatal
+// message (an abort): end with a Spanish line and an exit code instead.
+void fatalHandler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
+{
+    handler(type, ctx, msg);
+    if (type != QtFatalMsg || !msg.contains(QLatin1String("platform plugin")))
+        return;
+    State& s = state();
+    for (const QByteArray& line : std::as_const(s.held))
+        std::fputs(line.constData(), stderr);
+    std::fprintf(stderr, "sorvent: no se pudo abrir la pantalla: %s\n", qPrintable(msg.section(QLatin1Char('\n'), 0, 0)));
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
 
 void hold()
@@ -89,7 +113,7 @@ void hold()
     State& s = state();
     QMutexLocker lock(&s.mutex);
     if (!s.installed)
-        s.previous = qInstallMessageHandler(handler);
+        s.previous = qInstallMessageHandler(fatalHandler);
     s.installed = true;
 }
 
@@ -114,7 +138,7 @@ void install(const QString& programDir, qint64 maxBytes)
     s.held.clear();
     s.file.flush();
     if (!s.installed)
-        s.previous = qInstallMessageHandler(handler);
+        s.previous = qInstallMessageHandler(fatalHandler);
     s.installed = true;
 }
 
@@ -130,6 +154,20 @@ void uninstall()
     for (const QByteArray& line : std::as_const(s.held))
         std::fputs(line.constData(), stderr);
     s.held.clear();
+}
+
+QString noDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if ((platform.isEmpty() && !x11 && !wayland) || (platform.startsWith(QLatin1String("xcb")) && !x11) ||
+        (platform.startsWith(QLatin1String("wayland")) && !wayland))
+        return QStringLiteral("no hay pantalla (DISPLAY y WAYLAND_DISPLAY están vacías): inicie la estación en una "
+                              "sesión gráfica.");
+#endif
+    return {};
 }
 
 QString path()

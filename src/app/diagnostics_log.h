@@ -22,4 +22,8 @@ void uninstall();
 // The file in use, empty when not installed.
 QString path();
 
+// Why no window can be shown here (in Spanish), empty when one can: the
+// toolkit would abort without a word otherwise.
+QString noDisplay();
+
 } // namespace diagnostics

@@ -21,7 +21,7 @@ Station::~Station()
 
 std::unique_ptr<LinkStore> Station::linkStore()
 {
-    return std::make_unique<SqlLinkStore>(main.db(), main.currentUser);
+    return std::make_unique<SqlLinkStore>(main.db(), main.currentUser, &m_storeError);
 }
 
 bool Station::portOpen() const
@@ -42,4 +42,9 @@ void Station::showError(int number)
 void Station::showMessage(const QString& title, const QString& text)
 {
     main.messages().show(title, text, MessageService::Icon::Critical);
+}
+
+QString Station::takeStoreError()
+{
+    return std::exchange(m_storeError, QString());
 }

@@ -37,4 +37,8 @@ public:
     void portLost() override;
     void showError(int number) override;
     void showMessage(const QString& title, const QString& text) override;
+    QString takeStoreError() override;
+
+private:
+    QString m_storeError;
 };

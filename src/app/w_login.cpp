@@ -78,8 +78,11 @@ bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
             nivel = a->nivel;
             found = true;
         }
-    } catch (const db::Error&) {
-        found = false; // an unreadable table refuses the login like a wrong password
+    } catch (const db::Error& e) {
+        // An unreadable table refuses the login like a wrong password, and
+        // says why.
+        m_ctx.messages.showError(QStringLiteral("Acceso denegado\nNo se pudieron leer los usuarios:\n%1").arg(e.text()));
+        return false;
     }
     if (!found) {
         m_ctx.messages.showError(QStringLiteral("Acceso denegado"));
@@ -87,7 +90,15 @@ bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
     }
     m.currentUser = id;
     m.currentLevel = nivel;
-    m.f_log(1);
+    try {
+        m.logOrThrow(1);
+    } catch (const db::Error& e) {
+        // Nobody works unrecorded.
+        m.currentUser = m.currentLevel = 0;
+        m_ctx.messages.showError(QStringLiteral("No se pudo registrar el ingreso en el log de operaciones, y no se "
+                                                "permite trabajar sin ese registro.\n%1").arg(e.text()));
+        return false;
+    }
     if (nivel != 1) {
         if (MainFrame* w = m_ctx.frame) {
             for (const char* key : {"cb_parametros", "cb_log", "cb_configuracion"})

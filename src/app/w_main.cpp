@@ -90,10 +90,15 @@ w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ct
     // Why a call failed or the line dropped, where the operator sees it.
     connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
     // ... and in the diagnostics log, for support.
-    connect(&link, &mdl_trans::lineMessage, this, [](const QString& text) { qInfo("enlace: %s", qPrintable(text)); });
+    connect(&link, &mdl_trans::lineMessage, this, [](const QString& text) {
+        if (!text.isEmpty())
+            qInfo("enlace: %s", qPrintable(text));
+    });
     tmr_main->start();
 
     connect(&m_ctx.main, &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);
+    // A lost server and its return, where the line messages go.
+    connect(&m_ctx.main, &mdl_main::serverStatusChanged, this, [this] { sb_panel2->setText(m_ctx.main.serverStatusText); });
     refreshPortStatus();
 
     endProgram = [](int code) { QCoreApplication::exit(code); };

@@ -92,6 +92,7 @@ w_panel::w_panel(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(
     link.setConsole(this);
     connect(&link, &mdl_trans::viewChanged, this, &w_panel::render);
     connect(&link, &mdl_trans::viewChanged, this, &w_panel::releaseSubscriberWhenIdle);
+    connect(&m_ctx.main, &mdl_main::serverBack, this, &w_panel::holdAfterReconnect);
     // Queued: a message of the link is shown after its frame handler returned.
     connect(&link, &mdl_trans::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
     // Until a subscriber is picked the console is in its no-subscriber state.

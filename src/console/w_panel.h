@@ -215,6 +215,7 @@ private:
     bool takeSubscriber();
     void releaseSubscriberWhenIdle();
     void releaseSubscriber();
+    void holdAfterReconnect();
     void afterDialClick(bool dialled);
     // "Call-Back" and "IP": a wait that begins takes the subscriber.
     void waitClick(const std::function<void()>& click);

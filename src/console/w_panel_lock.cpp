@@ -122,3 +122,38 @@ void w_panel::releaseSubscriber()
     m_held = 0;
     m_heldLinkSeen = false;
 }
+
+void w_panel::holdAfterReconnect()
+{
+    // The server let go of the hold with the session it lost: take it again.
+    // When another station took the subscriber meanwhile this console's
+    // transfer must not go on: the call ends with its end frames.
+    if (m_held == 0)
+        return;
+    const qint32 held = std::exchange(m_held, 0);
+    const mdl_main& m = m_ctx.main;
+    std::optional<locks::Holder> other;
+    try {
+        const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
+        if (locks::acquire(m.db(), held, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
+            m_held = held;
+            return;
+        }
+        other = locks::heldByOther(m.db(), held);
+    } catch (const db::Error& e) {
+        // Lost again: the next reconnection tries once more.
+        m_held = held;
+        qWarning("w_panel: bloqueo tras reconectar: %s", qPrintable(e.text()));
+        return;
+    }
+    m_heldLinkSeen = false;
+    mdl_trans& link = m_ctx.trans;
+    if (link.phase() == mdl_trans::LinkPhase::Listening)
+        link.f_finespera();
+    else
+        link.img_end_Click();
+    heldElsewhere();
+    m_ctx.messages.showError(QStringLiteral("Mientras no había conexión con el servidor otra estación tomó el abonado "
+                                            "(%1): la comunicación con el panel termina.")
+                                 .arg(other ? other->text() : QStringLiteral("En uso por otra estación")));
+}

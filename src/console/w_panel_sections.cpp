@@ -156,6 +156,7 @@ void w_panel::markAll(int marca)
         values::setMarks(m_ctx.main.db(), marksOwner(), marca);
     } catch (const db::Error& e) {
         qWarning("w_panel: marcar todo: %s", qPrintable(e.text()));
+        m_ctx.messages.showError(QStringLiteral("No fué posible marcar las secciones.\n%1").arg(e.text()));
         return;
     }
     wf_muestraabonado(il_abonado);

@@ -115,7 +115,7 @@ void raiseLastItems(const QSqlDatabase& c, QHash<SectionKey, qint64>& last)
 {
     QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, MAX(id_item) FROM secciones_items "
                                              "GROUP BY id_panel, id_seccion"));
-    while (s.next()) {
+    while (db::next(s)) {
         qint64& l = last[{s.value(0).toLongLong(), s.value(1).toLongLong()}];
         l = qMax(l, s.value(2).toLongLong());
     }
@@ -125,7 +125,7 @@ QHash<SectionKey, QPair<int, int>> sectionPlaces(const QSqlDatabase& c)
 {
     QHash<SectionKey, QPair<int, int>> places;
     QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_panel, id_seccion, tipo, posicion FROM secciones"));
-    while (s.next())
+    while (db::next(s))
         places.insert({s.value(0).toLongLong(), s.value(1).toLongLong()}, {s.value(2).toInt(), s.value(3).toInt()});
     return places;
 }
@@ -212,7 +212,7 @@ qint64 RowWriter::applyMany(const std::vector<const QVariantList*>& rows)
     execute(q);
     qint64 inserted = 0;
     if (!m_table.templateOne) {
-        if (q.next())
+        if (db::next(q))
             inserted = q.value(0).toLongLong();
         q.finish();
         return inserted;
@@ -221,7 +221,7 @@ qint64 RowWriter::applyMany(const std::vector<const QVariantList*>& rows)
         return QStringLiteral("%1/%2/%3").arg(a.toLongLong()).arg(b.toLongLong()).arg(c.toLongLong());
     };
     QHash<QString, std::pair<bool, QVariant>> written; // key -> (new, value before)
-    while (q.next())
+    while (db::next(q))
         written.insert(keyOf(q.value(0), q.value(1), q.value(2)), {q.value(3).toBool(), q.value(4)});
     q.finish();
     // The history in the file's order, as row by row.
@@ -241,7 +241,7 @@ bool RowWriter::apply(const QVariantList& values)
     for (int k = 0; k < t.keyCount; ++k)
         m_count.bindValue(k, values.at(k));
     execute(m_count);
-    const bool found = m_count.next();
+    const bool found = db::next(m_count);
     const qint64 existing = found ? m_count.value(0).toLongLong() : 0;
     const QVariant before = found && t.templateOne ? m_count.value(1) : QVariant();
     m_count.finish();

@@ -23,7 +23,7 @@ QList<Entry> pickList(const QSqlDatabase& c, PickList list)
     }
     QSqlQuery q = db::exec(c, sql);
     QList<Entry> entries;
-    while (q.next())
+    while (db::next(q))
         entries << Entry{q.value(0).toInt(), q.value(1).toString()};
     return entries;
 }
@@ -32,7 +32,7 @@ int onlyPanel(const QSqlDatabase& c)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_panel FROM paneles LIMIT 2"));
     QList<int> ids;
-    while (q.next())
+    while (db::next(q))
         ids << q.value(0).toInt();
     return ids.size() == 1 ? ids.first() : 0;
 }
@@ -40,7 +40,7 @@ int onlyPanel(const QSqlDatabase& c)
 std::optional<QString> panelCaption(const QSqlDatabase& c, int panel)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT codigo, version FROM paneles WHERE id_panel = ?"), {panel});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return db::text(q, "codigo") + QLatin1Char(' ') + db::text(q, "version");
 }
@@ -50,7 +50,7 @@ std::optional<Section> section(const QSqlDatabase& c, int panel, int seccion)
     QSqlQuery q = db::exec(
         c, QStringLiteral("SELECT tipo, caracteres, descripcion, filler FROM secciones WHERE id_panel = ? AND id_seccion = ?"),
         {panel, seccion});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return Section{db::integer(q, "tipo"), db::integer(q, "caracteres"), db::text(q, "descripcion"),
                    db::text(q, "filler")};
@@ -66,7 +66,7 @@ QList<Item> templateItems(const QSqlDatabase& c, int configuracion, int panel, i
                                           "ORDER BY si.id_item LIMIT ?"),
                            {configuracion, panel, seccion, limit});
     QList<Item> items;
-    while (q.next())
+    while (db::next(q))
         items << Item{db::integer(q, "id_item"), db::text(q, "descripcion"), db::text(q, "valor")};
     return items;
 }
@@ -78,7 +78,7 @@ QList<ListValue> valueList(const QSqlDatabase& c, int panel, int seccion)
                                           "WHERE id_panel = ? AND id_seccion = ? ORDER BY id_valor"),
                            {panel, seccion});
     QList<ListValue> values;
-    while (q.next())
+    while (db::next(q))
         values << ListValue{db::text(q, "id_valor"), db::text(q, "descripcion")};
     return values;
 }
@@ -90,7 +90,7 @@ QHash<int, QList<ListValue>> valueLists(const QSqlDatabase& c, int panel)
                                           "WHERE id_panel = ? ORDER BY id_seccion, id_valor"),
                            {panel});
     QHash<int, QList<ListValue>> lists;
-    while (q.next())
+    while (db::next(q))
         lists[q.value(0).toInt()] << ListValue{db::text(q, "id_valor"), db::text(q, "descripcion")};
     return lists;
 }

@@ -72,7 +72,7 @@ void copyTable(const QSqlDatabase& source, const QSqlDatabase& target, const QSt
     QSqlQuery q = db::exec(source, QStringLiteral("SELECT %1 FROM %2").arg(quotedColumns.join(QStringLiteral(", ")), table));
     QVariantList batch;
     qint64 done = 0;
-    while (q.next()) {
+    while (db::next(q)) {
         for (int i = 0; i < columns.size(); ++i) {
             QVariant v = q.value(i);
             // Controls typed into an older station stay behind; only the

@@ -12,8 +12,11 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QHash>
+#include <QMutex>
 #include <QTimeZone>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 static void initDataResources() { Q_INIT_RESOURCE(data); }
@@ -44,25 +47,195 @@ QString constraintText(const QString& code, const QString& text)
     return {};
 }
 
+// QtSql names the handle by libpq's struct (pg_conn*) or its typedef.
+PGconn* pgHandle(const QSqlDriver* d)
+{
+    const QVariant v = d ? d->handle() : QVariant();
+    if (v.isValid() && (qstrcmp(v.typeName(), "PGconn*") == 0 || qstrcmp(v.typeName(), "pg_conn*") == 0))
+        return *static_cast<PGconn* const*>(v.constData());
+    return nullptr;
+}
+
+bool serverDriver(const QSqlDriver* d)
+{
+    return d && d->dbmsType() == QSqlDriver::PostgreSQL;
+}
+
+// The server is gone when libpq says so; a driver that refuses to run a
+// statement on a connection it has closed says nothing at all.
+bool driverLost(const QSqlDriver* d)
+{
+    if (!serverDriver(d))
+        return false;
+    const PGconn* conn = pgHandle(d);
+    return !d->isOpen() || !conn || PQstatus(conn) == CONNECTION_BAD;
+}
+
+// A server's SQLSTATE (five characters); SQLite's codes are shorter numbers.
+bool serverCode(const QString& code, const QSqlDriver* d)
+{
+    return code.size() == 5 || (serverDriver(d) && !code.isEmpty());
+}
+
+const QString& lostText()
+{
+    static const QString t = QStringLiteral("Se perdió la conexión con el servidor; reintentando...");
+    return t;
+}
+
+Fault classify(const QSqlError& e, const QSqlDriver* d)
+{
+    const QString code = e.nativeErrorCode();
+    const QString t = e.databaseText() + QLatin1Char(' ') + e.driverText();
+    if (driverLost(d) || code.startsWith(QLatin1String("08")) || code == QLatin1String("57P01") ||
+        code == QLatin1String("57P02") || code == QLatin1String("57P03"))
+        return Fault::Lost;
+    // SQLite's extended codes keep the primary one in the low byte; the
+    // driver reports a failed commit by its text only.
+    bool numeric = false;
+    const int primary = code.toInt(&numeric) & 0xff;
+    const bool file = numeric && !serverCode(code, d);
+    if (code == QLatin1String("53100") || (file && primary == SQLITE_FULL) ||
+        t.contains(QLatin1String("database or disk is full")))
+        return Fault::DiskFull;
+    if (code == QLatin1String("55P03") || (file && (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)) ||
+        t.contains(QLatin1String("database is locked")))
+        return Fault::Busy;
+    if (code == QLatin1String("57014"))
+        return Fault::TooLong;
+    if (code == QLatin1String("XX001") || code == QLatin1String("XX002") ||
+        (file && (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)) || t.contains(QLatin1String("malformed")) ||
+        t.contains(QLatin1String("not a database")))
+        return Fault::Damaged;
+    return Fault::Other;
+}
+
+// The table a statement names first, for a message about what is busy.
+QString tableOf(const QString& sql)
+{
+    static const QRegularExpression re(QStringLiteral("\\b(?:UPDATE|INTO|FROM)\\s+(\\w+)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(sql);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// The operator's words for a fault; empty where the engine's text (or a
+// constraint's words) must do.
+QString faultText(Fault f, const QSqlDriver* d, const QString& databaseName, const QString& sql)
+{
+    const bool server = serverDriver(d);
+    switch (f) {
+    case Fault::Lost:
+        return lostText();
+    case Fault::Busy: {
+        const QString table = tableOf(sql);
+        return QStringLiteral("Otra estación está usando %1 y no los liberó en %2 s: no se hizo nada. Intente de nuevo "
+                              "en un momento.")
+            .arg(table.isEmpty() ? QStringLiteral("los mismos datos") : QStringLiteral("los datos de «%1»").arg(table))
+            .arg(LockWaitMs / 1000);
+    }
+    case Fault::TooLong:
+        return QStringLiteral("La operación tardó más de %1 s y se canceló: no se hizo nada.").arg(StatementMs / 1000);
+    case Fault::DiskFull:
+        return QStringLiteral("No hay espacio en el disco de la base de datos (carpeta %1)")
+            .arg(server ? QStringLiteral("de datos del servidor") : QFileInfo(databaseName).absolutePath());
+    case Fault::Damaged:
+        return server ? QStringLiteral("Los datos del servidor están dañados: avise al administrador del servidor.")
+                      : QStringLiteral("La base de datos está dañada: al iniciar de nuevo, la estación ofrecerá "
+                                       "restaurar la copia de seguridad.");
+    case Fault::Other:
+        break;
+    }
+    return {};
+}
+
+QString composeText(const QSqlError& e, Fault f, const QSqlDriver* d, const QString& databaseName, const QString& sql)
+{
+    // One line of the engine's: a server adds its context on more.
+    QString engine = e.databaseText().trimmed();
+    if (engine.isEmpty())
+        engine = e.text().trimmed();
+    engine = engine.section(QLatin1Char('\n'), 0, 0).simplified();
+    if (serverCode(e.nativeErrorCode(), d))
+        engine += QStringLiteral(" (%1)").arg(e.nativeErrorCode());
+    QString plain = faultText(f, d, databaseName, sql);
+    if (plain.isEmpty())
+        plain = constraintText(e.nativeErrorCode(), engine);
+    if (engine.isEmpty())
+        return plain.isEmpty() ? QStringLiteral("Error desconocido de la base de datos") : plain;
+    return plain.isEmpty() ? engine : plain + QLatin1Char('\n') + engine;
+}
+
+struct LostHandlers {
+    QMutex mutex;
+    QHash<QString, std::function<void()>> byName;
+};
+
+LostHandlers& lostHandlers()
+{
+    static LostHandlers h;
+    return h;
+}
+
+void notifyLost(const QSqlDriver* d)
+{
+    std::function<void()> handler;
+    {
+        LostHandlers& h = lostHandlers();
+        QMutexLocker lock(&h.mutex);
+        for (auto it = h.byName.cbegin(); it != h.byName.cend(); ++it) {
+            if (QSqlDatabase::database(it.key(), false).driver() == d) {
+                handler = it.value();
+                break;
+            }
+        }
+    }
+    if (handler)
+        handler();
+}
+
+Error errorOf(const QSqlError& e, const QSqlDriver* d, const QString& databaseName = QString(),
+              const QString& sql = QString())
+{
+    const Fault f = classify(e, d);
+    if (f == Fault::Lost)
+        notifyLost(d);
+    return Error(composeText(e, f, d, databaseName, sql), isDuplicateKey(e.nativeErrorCode()), f);
+}
+
+Error errorOf(const QSqlError& e, const QSqlDatabase& c, const QString& sql = QString())
+{
+    return errorOf(e, c.driver(), c.databaseName(), sql);
+}
+
 } // namespace
 
-QString errorText(const QSqlError& e)
+QString errorText(const QSqlError& e, const QSqlDatabase& c)
 {
-    QString t = e.databaseText();
-    if (t.isEmpty())
-        t = e.text();
-    if (t.isEmpty())
-        return QStringLiteral("Error desconocido de la base de datos");
-    const QString plain = constraintText(e.nativeErrorCode(), t);
-    return plain.isEmpty() ? t : plain + QLatin1Char('\n') + t;
+    return composeText(e, classify(e, c.driver()), c.driver(), c.databaseName(), QString());
+}
+
+Fault faultOf(const QSqlError& e, const QSqlDatabase& c)
+{
+    return classify(e, c.driver());
+}
+
+void setLostHandler(const QString& name, std::function<void()> handler)
+{
+    LostHandlers& h = lostHandlers();
+    QMutexLocker lock(&h.mutex);
+    if (handler)
+        h.byName.insert(name, std::move(handler));
+    else
+        h.byName.remove(name);
+}
+
+bool isLost(const QSqlDatabase& c)
+{
+    return driverLost(c.driver());
 }
 
 namespace {
-
-Error errorOf(const QSqlError& e)
-{
-    return Error(errorText(e), isDuplicateKey(e.nativeErrorCode()));
-}
 
 sqlite3* sqliteHandle(const QSqlDatabase& c)
 {
@@ -87,9 +260,9 @@ QSqlDatabase connect(const QString& name, const QString& file)
         close(name);
     QSqlDatabase c = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     c.setDatabaseName(file);
-    c.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+    c.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(LockWaitMs));
     if (!c.open()) {
-        const QString t = errorText(c.lastError());
+        const QString t = errorText(c.lastError(), c);
         c = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
         throw Error(t);
@@ -108,6 +281,67 @@ bool plainValue(const QString& v)
     return !v.contains(bad);
 }
 
+// Why a connection to the server failed, in the operator's words first.
+QString connectFailure(const QSqlError& e)
+{
+    const QString engine = (e.databaseText().isEmpty() ? e.text() : e.databaseText()).simplified();
+    QString plain;
+    if (engine.contains(QLatin1String("password")) || engine.contains(QLatin1String("authentication")))
+        plain = QStringLiteral("El servidor no aceptó el usuario o falta su contraseña: póngala en ~/.pgpass del "
+                               "usuario que ejecuta la estación (servidor:puerto:base:usuario:contraseña, permisos "
+                               "600), o indique en sorvent20.ini la clave service de un servicio de "
+                               "~/.pg_service.conf.");
+    else if (engine.contains(QLatin1String("timeout expired")))
+        plain = QStringLiteral("El servidor no respondió a tiempo (red cortada, o el servidor está apagado).");
+    else if (engine.contains(QLatin1String("Connection refused")) ||
+             engine.contains(QLatin1String("No such file or directory")))
+        plain = QStringLiteral("El servidor no está en marcha en esa dirección y puerto.");
+    else if (engine.contains(QLatin1String("does not exist")))
+        plain = QStringLiteral("El servidor no tiene esa base de datos o ese usuario.");
+    return plain.isEmpty() ? engine : plain + QLatin1Char('\n') + engine;
+}
+
+// The servers the station's connections were opened on, by connection
+// name: a lost connection is opened again with the same settings.
+struct KnownServers {
+    QMutex mutex;
+    QHash<QString, Server> byName;
+};
+
+KnownServers& knownServers()
+{
+    static KnownServers k;
+    return k;
+}
+
+// What every session of the station sets on the server once connected.
+void setUpSession(const QSqlDatabase& c, const Server& s)
+{
+    // The server's notices ("already exists, skipping") are not for the operator.
+    exec(c, QStringLiteral("SET client_min_messages TO warning"));
+    // Who this is, for its settings and holds (and for the server's own lists).
+    exec(c, QStringLiteral("SELECT set_config('application_name', ?, false)"),
+         {s.estacion.isEmpty() ? QSysInfo::machineHostName() : s.estacion});
+    // Nobody waits without limit on another station's lock, nor on a
+    // statement that runs away; the messages say which.
+    exec(c, QStringLiteral("SELECT set_config('lock_timeout', ?, false), set_config('statement_timeout', ?, false)"),
+         {QString::number(LockWaitMs), QString::number(StatementMs)});
+    // A station whose network is gone is dropped by the server within a
+    // minute, and its subscriber holds with it (the client's own keepalives
+    // are in the connection options). A Unix socket ignores these.
+    exec(c, QStringLiteral("SELECT set_config('tcp_keepalives_idle', '20', false), "
+                           "set_config('tcp_keepalives_interval', '10', false), "
+                           "set_config('tcp_keepalives_count', '3', false), "
+                           "set_config('tcp_user_timeout', '50000', false)"));
+    // Stored dates are the station's local time, the server's defaults too.
+    try {
+        exec(c, QStringLiteral("SELECT set_config('TimeZone', ?, false)"),
+             {QString::fromLatin1(QTimeZone::systemTimeZoneId())});
+    } catch (const Error&) {
+        // A zone the server does not know: it keeps its own.
+    }
+}
+
 QSqlDatabase connectServer(const QString& name, const Server& s)
 {
     if (QSqlDatabase::contains(name))
@@ -119,8 +353,12 @@ QSqlDatabase connectServer(const QString& name, const Server& s)
     } else {
         // A station that loses the network is noticed within a minute, and
         // its subscriber locks end with its session.
+        // A statement sent into a network that is gone fails within
+        // tcp_user_timeout instead of holding the window until the
+        // keepalives notice.
         QStringList options{QStringLiteral("connect_timeout=10"), QStringLiteral("keepalives_idle=30"),
-                            QStringLiteral("keepalives_interval=10"), QStringLiteral("keepalives_count=3")};
+                            QStringLiteral("keepalives_interval=10"), QStringLiteral("keepalives_count=3"),
+                            QStringLiteral("tcp_user_timeout=15000")};
         if (!s.service.isEmpty())
             options << QStringLiteral("service=") + s.service;
         c.setConnectOptions(options.join(QLatin1Char(';')));
@@ -130,25 +368,17 @@ QSqlDatabase connectServer(const QString& name, const Server& s)
         c.setDatabaseName(s.dbname);
         c.setUserName(s.user);
         if (!c.open())
-            why = errorText(c.lastError()).simplified();
+            why = connectFailure(c.lastError());
     }
     if (!why.isEmpty()) {
         c = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
         throw Error(QStringLiteral("No se pudo conectar con el servidor de base de datos %1:\n%2").arg(s.describe(), why));
     }
-    // The server's notices ("already exists, skipping") are not for the operator.
-    exec(c, QStringLiteral("SET client_min_messages TO warning"));
-    // Who this is, for its settings and holds (and for the server's own lists).
-    exec(c, QStringLiteral("SELECT set_config('application_name', ?, false)"),
-         {s.estacion.isEmpty() ? QSysInfo::machineHostName() : s.estacion});
-    // Stored dates are the station's local time, the server's defaults too.
-    try {
-        exec(c, QStringLiteral("SELECT set_config('TimeZone', ?, false)"),
-             {QString::fromLatin1(QTimeZone::systemTimeZoneId())});
-    } catch (const Error&) {
-        // A zone the server does not know: it keeps its own.
-    }
+    setUpSession(c, s);
+    KnownServers& k = knownServers();
+    QMutexLocker lock(&k.mutex);
+    k.byName.insert(name, s);
     return c;
 }
 
@@ -161,6 +391,17 @@ Engine engine(const QSqlDatabase& c)
 {
     return c.driverName() == QLatin1String("QPSQL") ? Engine::PostgreSQL : Engine::SQLite;
 }
+
+namespace {
+
+// A statement not even tried: the connection was lost before it.
+Error lostError(const QSqlDatabase& c)
+{
+    notifyLost(c.driver());
+    return Error(lostText(), false, Fault::Lost);
+}
+
+} // namespace
 
 QString Server::describe() const
 {
@@ -224,18 +465,65 @@ QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like)
 {
     if (engine(like) == Engine::SQLite)
         return open(name, like.databaseName());
-    if (QSqlDatabase::contains(name))
-        close(name);
+    return connectServer(name, serverOf(like));
+}
+
+Server serverOf(const QSqlDatabase& c)
+{
+    {
+        KnownServers& k = knownServers();
+        QMutexLocker lock(&k.mutex);
+        if (k.byName.contains(c.connectionName()))
+            return k.byName.value(c.connectionName());
+    }
     Server s;
-    const QString options = like.connectOptions();
+    const QString options = c.connectOptions();
     if (options.contains(QLatin1String("service=")))
         s.service = options.section(QStringLiteral("service="), 1).section(QLatin1Char(';'), 0, 0);
-    s.host = like.hostName();
-    s.port = like.port() > 0 ? QString::number(like.port()) : QString();
-    s.dbname = like.databaseName();
-    s.user = like.userName();
-    s.estacion = stationName(like);
-    return connectServer(name, s);
+    s.host = c.hostName();
+    s.port = c.port() > 0 ? QString::number(c.port()) : QString();
+    s.dbname = c.databaseName();
+    s.user = c.userName();
+    s.estacion = stationName(c);
+    return s;
+}
+
+bool reconnect(const QString& name, QString* why)
+{
+    QSqlDatabase c = QSqlDatabase::database(name, false);
+    if (!c.isValid())
+        return false;
+    const Server s = serverOf(c);
+    c.close();
+    if (!c.open()) {
+        if (why)
+            *why = connectFailure(c.lastError());
+        return false;
+    }
+    try {
+        setUpSession(c, s);
+    } catch (const Error& e) {
+        if (why)
+            *why = e.text();
+        c.close();
+        return false;
+    }
+    return true;
+}
+
+bool serverAnswers(const Server& s)
+{
+    QStringList info{QStringLiteral("connect_timeout=5")};
+    const auto add = [&](const char* key, const QString& value) {
+        if (!value.isEmpty())
+            info << QLatin1String(key) + QLatin1Char('=') + value;
+    };
+    add("service", s.service);
+    add("host", s.host);
+    add("port", s.port);
+    add("dbname", s.dbname);
+    add("user", s.user);
+    return PQping(info.join(QLatin1Char(' ')).toUtf8().constData()) == PQPING_OK;
 }
 
 QString stationName(const QSqlDatabase& c)
@@ -347,34 +635,51 @@ void close(const QString& name)
 
 QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
 {
+    // A driver asked to run a statement on a lost connection fails without
+    // a word, or after sending it: say what happened instead.
+    if (isLost(c))
+        throw lostError(c);
     QSqlQuery q(c);
     q.setForwardOnly(true);
     // Without values the text runs as it is: a server prepares no schema
     // statements.
     if (values.isEmpty()) {
         if (!q.exec(sql))
-            throw errorOf(q.lastError());
+            throw errorOf(q.lastError(), c, sql);
         return q;
     }
     if (!q.prepare(sql))
-        throw errorOf(q.lastError());
+        throw errorOf(q.lastError(), c, sql);
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values.at(i));
     if (!q.exec())
-        throw errorOf(q.lastError());
+        throw errorOf(q.lastError(), c, sql);
     return q;
+}
+
+bool next(QSqlQuery& q)
+{
+    if (q.next())
+        return true;
+    // A forward-only query reads its rows as it goes: the end of the rows
+    // and a failure to read one look alike until the error is asked for.
+    if (q.lastError().isValid() || driverLost(q.driver()))
+        throw errorOf(q.lastError(), q.driver());
+    return false;
 }
 
 QVariant scalar(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
 {
     QSqlQuery q = exec(c, sql, values);
-    if (q.next())
+    if (next(q))
         return q.value(0);
     return {};
 }
 
 void execScript(const QSqlDatabase& c, const QString& script)
 {
+    if (isLost(c))
+        throw lostError(c);
     QString stmt;
     const QStringList lines = script.split(QLatin1Char('\n'));
     for (const QString& line : lines) {
@@ -385,14 +690,14 @@ void execScript(const QSqlDatabase& c, const QString& script)
         if (t.endsWith(QLatin1Char(';'))) {
             QSqlQuery q(c);
             if (!q.exec(stmt))
-                throw errorOf(q.lastError());
+                throw errorOf(q.lastError(), c, stmt);
             stmt.clear();
         }
     }
     if (!stmt.trimmed().isEmpty()) {
         QSqlQuery q(c);
         if (!q.exec(stmt))
-            throw Error(errorText(q.lastError()));
+            throw errorOf(q.lastError(), c, stmt);
     }
 }
 
@@ -474,7 +779,7 @@ Check quickCheck(const QSqlDatabase& c, int ms, QString* detail)
     while (ran && q.next())
         said << q.value(0).toString();
     ran = ran && !q.lastError().isValid();
-    const QString error = ran ? QString() : errorText(q.lastError());
+    const QString error = ran ? QString() : errorText(q.lastError(), c);
     q.finish();
     if (handle)
         sqlite3_progress_handler(handle, 0, nullptr, nullptr);
@@ -490,8 +795,10 @@ Check quickCheck(const QSqlDatabase& c, int ms, QString* detail)
 Transaction::Transaction(const QSqlDatabase& c) : m_c(c)
 {
     QSqlDatabase d = m_c;
+    if (isLost(d))
+        throw lostError(d);
     if (!d.transaction())
-        throw Error(errorText(d.lastError()));
+        throw errorOf(d.lastError(), d);
     m_open = true;
 }
 
@@ -507,7 +814,7 @@ void Transaction::commit()
 {
     QSqlDatabase d = m_c;
     if (!d.commit()) {
-        const Error e = errorOf(d.lastError());
+        const Error e = errorOf(d.lastError(), d);
         d.rollback();
         m_open = false;
         throw e;

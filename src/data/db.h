@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -16,24 +17,52 @@ class QSqlError;
 
 namespace db {
 
-// The engine's own text of an error, or a general one when it gives none.
-QString errorText(const QSqlError& e);
+// What kind of failure an error is, where the operator can do something
+// about it (or must wait) rather than read the engine's text.
+enum class Fault {
+    Other,
+    Lost,     // the connection to the server is gone
+    Busy,     // another station held what was needed longer than we wait
+    TooLong,  // the statement ran past the time a user waits
+    DiskFull, // no room left where the database is kept
+    Damaged,  // the file (or the server's data) is damaged
+};
+
+// The error in the operator's words where they exist, with the engine's own
+// (English) text as the last line for support; `c` names the folder of a
+// full disk. A general text when the engine gives none.
+QString errorText(const QSqlError& e, const QSqlDatabase& c = QSqlDatabase());
+Fault faultOf(const QSqlError& e, const QSqlDatabase& c = QSqlDatabase());
 
 class Error : public std::runtime_error {
 public:
-    explicit Error(const QString& text, bool keyTaken = false)
-        : std::runtime_error(text.toStdString()), m_text(text), m_keyTaken(keyTaken)
+    explicit Error(const QString& text, bool keyTaken = false, Fault fault = Fault::Other)
+        : std::runtime_error(text.toStdString()), m_text(text), m_keyTaken(keyTaken), m_fault(fault)
     {
     }
     const QString& text() const { return m_text; }
     // A unique key was taken meanwhile (another station inserted the same
     // number): the caller may compute a new one and try again.
     bool keyTaken() const { return m_keyTaken; }
+    Fault fault() const { return m_fault; }
+    bool connectionLost() const { return m_fault == Fault::Lost; }
 
 private:
     QString m_text;
     bool m_keyTaken = false;
+    Fault m_fault = Fault::Other;
 };
+
+// How long a statement waits for another station's lock, and how long one
+// a user waits on may run, in milliseconds (the file's busy wait is the
+// first one too).
+inline constexpr int LockWaitMs = 3000;
+inline constexpr int StatementMs = 20000;
+
+// Called when a statement on the connection `name` finds the server gone,
+// before the error reaches the caller: the station starts reconnecting.
+// It must not open a box (a handler may be half way through). Empty: none.
+void setLostHandler(const QString& name, std::function<void()> handler);
 
 // Another station changed or removed a record since it was read for editing.
 class Changed : public Error {
@@ -72,6 +101,16 @@ Server serverConfigFile(const QString& file);
 QSqlDatabase openServer(const QString& name, const Server& s);
 // A second connection `name` to the database `like` is connected to.
 QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like);
+// The server `c` is connected to, as openServer was given it.
+Server serverOf(const QSqlDatabase& c);
+// Opens the lost connection `name` to its server again, with the settings
+// of a new one; false (and `why`) while the server cannot be reached.
+bool reconnect(const QString& name, QString* why = nullptr);
+// Whether the server of `s` takes connections now. Blocks up to a few
+// seconds when the network is gone: call it off the interface thread.
+bool serverAnswers(const Server& s);
+// The connection to the server was lost (a file connection never is).
+bool isLost(const QSqlDatabase& c);
 // The station's name: on a server the one it connected with, on a file the
 // machine's.
 QString stationName(const QSqlDatabase& c);
@@ -89,6 +128,10 @@ QString schemaDialect(const QSqlDatabase& c, const QString& sql);
 
 // Prepares `sql`, binds `values` positionally and runs it; throws on failure.
 QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
+// The next row of a query db::exec ran; false at the end. A row that cannot
+// be read (the server gone half way, a damaged page) throws instead of
+// ending the rows early, so that a failure never reads as "no rows".
+bool next(QSqlQuery& q);
 // Runs a query and returns the first column of the first row (null when no row).
 QVariant scalar(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
 // Runs a script of statements separated by ";" at line ends (no values).

@@ -21,7 +21,7 @@ QList<Row> page(const QSqlDatabase& c, qint32 abonado, qint64 beforeOrden, int l
                                           "ORDER BY ae.orden DESC LIMIT ?"),
                            {abonado, beforeOrden > 0 ? beforeOrden : std::numeric_limits<qint64>::max(), limit});
     QList<Row> rows;
-    while (q.next())
+    while (db::next(q))
         rows.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toInt(), q.value(3).toString(),
                      q.value(4).toInt(), q.value(5).toString()});
     return rows;

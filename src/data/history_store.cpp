@@ -172,7 +172,7 @@ QList<Row> rows(const QSqlDatabase& c, const Filter& f)
         const QVariant x = q.value(column);
         return x.isNull() ? std::nullopt : std::optional<QString>(x.toString());
     };
-    while (q.next())
+    while (db::next(q))
         out.append({q.value(0).toString(), q.value(1).toInt(), q.value(2).toString(), q.value(3).toInt(),
                     q.value(4).toString(), q.value(5).toInt(), q.value(6).toInt(), q.value(7).toString(),
                     optionalText(8), optionalText(9), q.value(10).toString(), q.value(11).toString()});
@@ -188,7 +188,7 @@ QList<QPair<int, QString>> operators(const QSqlDatabase& c, const values::Owner&
                                .arg(ownerCondition(o)),
                            o.isSubscriber ? QVariantList{o.id} : QVariantList{o.id, o.panel});
     QList<QPair<int, QString>> out;
-    while (q.next())
+    while (db::next(q))
         out.append({q.value(0).toInt(), q.value(1).toString()});
     return out;
 }

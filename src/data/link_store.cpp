@@ -8,6 +8,15 @@
 #include <QHash>
 #include <functional>
 
+bool SqlLinkStore::failed(const db::Error& e)
+{
+    const QString text = e.text();
+    qWarning("enlace: no se pudo guardar: %s", qPrintable(text));
+    if (m_error)
+        *m_error = text;
+    return false;
+}
+
 std::optional<LinkIpSettings> SqlLinkStore::ipSettings()
 {
     try {
@@ -38,7 +47,7 @@ std::optional<QList<LinkValueRow>> SqlLinkStore::transferValues(qint32 abonado)
                                               "ORDER BY s.posicion, av.id_item"),
                                {abonado});
         QList<LinkValueRow> rows;
-        while (q.next())
+        while (db::next(q))
             rows.append({q.value(0).toInt(), q.value(1).toInt(), q.value(2).toInt(), q.value(3).toString().trimmed(),
                          q.value(4).toInt(), q.value(5).toInt(), q.value(6).toInt()});
         return rows;
@@ -53,47 +62,55 @@ namespace {
 bool markSections(const QSqlDatabase& c, qint32 abonado, const QList<int>& sections, int estado,
                   const std::function<void()>& trace = {})
 {
-    try {
-        db::Transaction t(c);
-        if (trace)
-            trace();
-        for (const int s : sections)
-            db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ? AND id_seccion = ?"),
-                     {estado, abonado, s});
-        t.commit();
-        return true;
-    } catch (const db::Error&) {
-        return false;
-    }
+    db::Transaction t(c);
+    if (trace)
+        trace();
+    for (const int s : sections)
+        db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ? AND id_seccion = ?"),
+                 {estado, abonado, s});
+    t.commit();
+    return true;
 }
 
 } // namespace
 
 bool SqlLinkStore::sectionsWritten(qint32 abonado, const QList<int>& sections)
 {
-    return markSections(m_c, abonado, sections, 0, [&] {
-        history::recordUpload(m_c, history::Stamp{history::origin::subida(), m_usuario}, abonado, sections, true);
-    });
+    try {
+        return markSections(m_c, abonado, sections, 0, [&] {
+            history::recordUpload(m_c, history::Stamp{history::origin::subida(), m_usuario}, abonado, sections, true);
+        });
+    } catch (const db::Error& e) {
+        return failed(e);
+    }
 }
 
 bool SqlLinkStore::sectionsVerified(qint32 abonado, const QList<int>& sections)
 {
-    return markSections(m_c, abonado, sections, 0, [&] {
-        history::recordUpload(m_c, history::Stamp{history::origin::subidaVerificada(), m_usuario}, abonado, sections,
-                              false);
-    });
+    try {
+        return markSections(m_c, abonado, sections, 0, [&] {
+            history::recordUpload(m_c, history::Stamp{history::origin::subidaVerificada(), m_usuario}, abonado, sections,
+                                  false);
+        });
+    } catch (const db::Error& e) {
+        return failed(e);
+    }
 }
 
 bool SqlLinkStore::remarkForUpload(qint32 abonado, const QList<int>& sections)
 {
-    return markSections(m_c, abonado, sections, 1);
+    try {
+        return markSections(m_c, abonado, sections, 1);
+    } catch (const db::Error& e) {
+        return failed(e);
+    }
 }
 
 bool SqlLinkStore::verifyUploads()
 {
     try {
         QSqlQuery q = db::exec(m_c, QStringLiteral("SELECT verificar_subidas FROM configuracion WHERE id_configuracion = 1"));
-        return !q.next() || q.value(0).isNull() || q.value(0).toInt() != 0;
+        return !db::next(q) || q.value(0).isNull() || q.value(0).toInt() != 0;
     } catch (const db::Error&) {
         return true;
     }
@@ -116,7 +133,7 @@ bool SqlLinkStore::storeSection(qint32 abonado, int seccion, const QList<QPair<i
                                               "FROM abonados_valores av JOIN abonados a ON a.id_abonado = av.id_abonado "
                                               "WHERE av.id_abonado = ? AND av.id_seccion = ?"),
                                {abonado, seccion});
-        while (q.next()) {
+        while (db::next(q)) {
             stored.insert(q.value(0).toInt(), {q.value(1).toString(), q.value(2).toInt()});
             panel = q.value(3).toInt();
         }
@@ -146,8 +163,8 @@ bool SqlLinkStore::storeSection(qint32 abonado, int seccion, const QList<QPair<i
         h.write();
         t.commit();
         return true;
-    } catch (const db::Error&) {
-        return false;
+    } catch (const db::Error& e) {
+        return failed(e);
     }
 }
 
@@ -194,8 +211,8 @@ bool SqlLinkStore::storeEvent(const LinkEventRow& e)
                      {e.abonado, e.panel, e.evento, e.parametro, e.fecha, e.tipo});
         t.commit();
         return true;
-    } catch (const db::Error&) {
-        return false;
+    } catch (const db::Error& e) {
+        return failed(e);
     }
 }
 
@@ -214,7 +231,7 @@ bool SqlLinkStore::rememberPanelBytes(qint32 abonado, const QByteArray& bytes, c
     try {
         panel_image::merge(m_c, abonado, bytes, known);
         return true;
-    } catch (const db::Error&) {
-        return false;
+    } catch (const db::Error& e) {
+        return failed(e);
     }
 }

@@ -11,6 +11,10 @@
 #include <QString>
 #include <optional>
 
+namespace db {
+class Error;
+}
+
 struct LinkIpSettings {
     int port = -1;      // -1 when the column does not hold a number
     QString allowed;    // ip_permitidas
@@ -69,8 +73,12 @@ public:
 
 class SqlLinkStore : public LinkStore {
 public:
-    // `usuario`: the operator the history names for transfers.
-    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase(), int usuario = 0) : m_c(c), m_usuario(usuario) {}
+    // `usuario`: the operator the history names for transfers; `error`, when
+    // given, gets the text of the last write that failed.
+    explicit SqlLinkStore(const QSqlDatabase& c = QSqlDatabase(), int usuario = 0, QString* error = nullptr)
+        : m_c(c), m_usuario(usuario), m_error(error)
+    {
+    }
     std::optional<LinkIpSettings> ipSettings() override;
     std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) override;
     bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
@@ -87,6 +95,8 @@ private:
     // the unchanged ones, in two statements at most.
     void writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& changed,
                       const QVariantList& marked);
+    bool failed(const db::Error& e);
     QSqlDatabase m_c;
     int m_usuario;
+    QString* m_error;
 };

@@ -72,7 +72,7 @@ std::optional<Holder> heldByOther(const QSqlDatabase& c, int abonado)
                                           "AND l.database = (SELECT oid FROM pg_database "
                                           "WHERE datname = current_database()))"),
                            {abonado, kSubscriberLock, abonado});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return Holder{db::text(q, "operador"), db::text(q, "estacion"), db::text(q, "desde")};
 }

@@ -1,6 +1,7 @@
 #include "data/messages.h"
 
 #include <QMap>
+#include <QtDebug>
 #include <cstdio>
 
 void ConsoleMessages::show(const QString& title, const QString& text, Icon)
@@ -12,6 +13,37 @@ bool ConsoleMessages::ask(const QString& title, const QString& text, Default)
 {
     std::fprintf(stderr, "[%s] %s -> No\n", qPrintable(title), qPrintable(text));
     return false;
+}
+
+namespace {
+
+void logBox(const QString& title, const QString& text, MessageService::Icon icon)
+{
+    // One line per box; its own lines stay apart.
+    const QString line = QStringLiteral("mensaje «%1»: %2").arg(title, QString(text).replace(QLatin1Char('\n'), QStringLiteral(" | ")));
+    if (icon == MessageService::Icon::Critical || icon == MessageService::Icon::Warning)
+        qWarning("%s", qPrintable(line));
+    else
+        qInfo("%s", qPrintable(line));
+}
+
+} // namespace
+
+void LoggedMessages::show(const QString& title, const QString& text, Icon icon)
+{
+    logBox(title, text, icon);
+    m_inner.show(title, text, icon);
+}
+
+void LoggedMessages::showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep)
+{
+    logBox(title, text, icon);
+    m_inner.showClearOf(title, text, icon, keep);
+}
+
+bool LoggedMessages::ask(const QString& title, const QString& text, Default defaultAnswer)
+{
+    return m_inner.ask(title, text, defaultAnswer);
 }
 
 void MessageService::showError(const QString& text, const QString& title)

@@ -39,5 +39,19 @@ public:
     bool ask(const QString& title, const QString& text, Default defaultAnswer) override;
 };
 
+// Writes every box shown through `inner` to the diagnostics log (Qt's
+// message handler), its title and text as shown, then shows it: what the
+// operator saw is what support reads.
+class LoggedMessages : public MessageService {
+public:
+    explicit LoggedMessages(MessageService& inner) : m_inner(inner) {}
+    void show(const QString& title, const QString& text, Icon icon) override;
+    void showClearOf(const QString& title, const QString& text, Icon icon, const QRect& keep) override;
+    bool ask(const QString& title, const QString& text, Default defaultAnswer) override;
+
+private:
+    MessageService& m_inner;
+};
+
 // The message catalogue: number -> text; empty for numbers outside it.
 QString catalogueText(int number);

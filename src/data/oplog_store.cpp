@@ -42,7 +42,7 @@ QList<Row> rows(const QSqlDatabase& c, const Filter& f)
     const Statement s = query(f);
     QList<Row> out;
     QSqlQuery q = db::exec(c, s.sql, s.values);
-    while (q.next()) {
+    while (db::next(q)) {
         Row r;
         r.id_usuario = db::integer(q, "id_usuario");
         r.id_operacion = db::integer(q, "id_operacion");

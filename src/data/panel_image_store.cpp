@@ -10,7 +10,7 @@ std::optional<Known> read(const QSqlDatabase& c, int abonado)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT memoria, conocida, fecha FROM abonados_imagen WHERE id_abonado = ?"),
                            {abonado});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     Known k{q.value(0).toByteArray(), q.value(1).toByteArray(), q.value(2).toString()};
     // A short or damaged row counts only for what it holds.

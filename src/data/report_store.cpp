@@ -23,7 +23,7 @@ QList<SectionRow> sectionsWithValues(const QSqlDatabase& c, int id_panel, const 
                                QStringLiteral("SELECT id_seccion, descripcion FROM secciones WHERE id_panel = ? "
                                               "ORDER BY id_seccion"),
                                {id_panel});
-        while (q.next()) {
+        while (db::next(q)) {
             SectionRow s;
             s.id_seccion = q.value(0).toInt();
             s.descripcion = q.value(1).toString();
@@ -32,7 +32,7 @@ QList<SectionRow> sectionsWithValues(const QSqlDatabase& c, int id_panel, const 
         }
     }
     QSqlQuery q = db::exec(c, valuesSql, valuesArgs);
-    while (q.next()) {
+    while (db::next(q)) {
         const auto at = index.constFind(q.value(0).toInt());
         if (at == index.constEnd())
             continue;
@@ -53,7 +53,7 @@ QList<ProgrammingData> parentRows(const QSqlDatabase& c, const QString& sql, con
     QList<ProgrammingData> parents;
     QSqlQuery q = db::exec(c, sql, values);
     const bool subscriber = q.record().indexOf(QStringLiteral("id_abonado")) >= 0;
-    while (q.next()) {
+    while (db::next(q)) {
         ProgrammingData d;
         d.panel = db::text(q, "panel");
         d.configuracion = db::text(q, "configuracion");
@@ -120,7 +120,7 @@ QList<SubscriberRow> abonados(const QSqlDatabase& c)
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT a.id_abonado, a.codigo, a.apellido, a.nombre, a.calle, a.numero as anumero, "
                                              "a.localidad, p.descripcion, a.tel_1 FROM abonados a, provincias p "
                                              "WHERE a.id_provincia = p.id_provincia ORDER BY a.id_abonado"));
-    while (q.next()) {
+    while (db::next(q)) {
         SubscriberRow r;
         r.id_abonado = db::integer(q, "id_abonado");
         r.codigo = db::text(q, "codigo");

@@ -32,7 +32,7 @@ Rows read(const QSqlDatabase& c, List list)
     QSqlQuery q = db::exec(c, statement(list));
     Rows rows;
     rows.columns = q.record().count();
-    while (q.next()) {
+    while (db::next(q)) {
         rows.ids << q.value(0).toInt();
         for (int i = 0; i < rows.columns; ++i)
             rows.cells << q.value(i).toString();

@@ -21,7 +21,7 @@ std::optional<Row> read(const QSqlDatabase& c)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT modem_port, modem_mode, ip_port, ip_permitidas, ip_escucha, "
                                              "verificar_subidas FROM configuracion WHERE id_configuracion = 1"));
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     Row r{q.value(0), q.value(1), q.value(2), db::text(q, "ip_permitidas"), db::text(q, "ip_escucha"),
           q.value(5).isNull() || q.value(5).toInt() != 0};
@@ -29,7 +29,7 @@ std::optional<Row> read(const QSqlDatabase& c)
         QSqlQuery own = db::exec(c, QStringLiteral("SELECT modem_port, modem_mode, ip_port, ip_permitidas, ip_escucha "
                                                    "FROM configuracion_estaciones WHERE estacion = ?"),
                                  {db::stationName(c)});
-        if (own.next()) {
+        if (db::next(own)) {
             r.modem_port = own.value(0);
             r.modem_mode = own.value(1);
             r.ip_port = own.value(2);

@@ -17,6 +17,10 @@ void prepareServer(const QSqlDatabase& c)
 {
     {
         Transaction t(c);
+        // Another station filling the database takes longer than a lock wait:
+        // this one waits for it, however long.
+        exec(c, QStringLiteral("SET LOCAL lock_timeout = 0"));
+        exec(c, QStringLiteral("SET LOCAL statement_timeout = 0"));
         exec(c, QStringLiteral("SELECT pg_advisory_xact_lock(CAST(? AS bigint))"), {kFillLock});
         if (schema::hasNoTables(c)) {
             createSchema(c);

@@ -9,15 +9,32 @@ namespace subscribers {
 std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?"), {abonado});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return q.record();
 }
 
-int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario)
+namespace {
+
+// In the saving transaction: a save of another station with the same code
+// waits for this one, so both cannot miss each other.
+void checkCode(const QSqlDatabase& c, const QString& codigo, int abonado, const std::optional<CodeCheck>& check)
+{
+    if (!check)
+        return;
+    db::lockNewKeys(c, QStringLiteral("abonados"));
+    const std::optional<CodeHolder> other = otherWithCode(c, codigo, abonado);
+    if (other && other->abonado != check->accepted)
+        throw CodeTaken(*other);
+}
+
+} // namespace
+
+int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario, const std::optional<CodeCheck>& codeCheck)
 {
     // Another station may take the same number meanwhile: then a new one.
     return db::withNewKey(c, [&] {
+        checkCode(c, fields.at(0).toString(), 0, codeCheck);
         const int id = nextKey(c, QStringLiteral("abonados"), QStringLiteral("id_abonado"), 1);
         db::exec(c,
                  QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
@@ -47,17 +64,20 @@ bool sameRow(const QSqlRecord& a, const QSqlRecord& b)
 
 } // namespace
 
-void update(const QSqlDatabase& c, int abonado, const QVariantList& fields, const std::optional<QSqlRecord>& asRead)
+void update(const QSqlDatabase& c, int abonado, const QVariantList& fields, const std::optional<QSqlRecord>& asRead,
+            const std::optional<CodeCheck>& codeCheck)
 {
     db::Transaction t(c);
+    checkCode(c, fields.at(0).toString(), abonado, codeCheck);
     if (asRead) {
         // Read again and kept from other stations' changes until the commit.
         QSqlQuery q = db::exec(c, QStringLiteral("SELECT * FROM abonados WHERE id_abonado = ?") + db::forUpdate(c), {abonado});
-        if (!q.next())
-            throw Changed(QStringLiteral("Otra estación eliminó el abonado mientras usted lo editaba: no se guardaron los cambios."), true);
+        if (!db::next(q))
+            throw Changed(QStringLiteral("Otra estación eliminó este registro mientras usted lo editaba: no se guardaron los "
+                                         "cambios."), true);
         if (!sameRow(q.record(), *asRead))
-            throw Changed(QStringLiteral("Otra estación modificó el abonado mientras usted lo editaba: no se guardaron los "
-                                         "cambios. Se muestran los datos actuales."), false);
+            throw Changed(QStringLiteral("Otra estación modificó este registro mientras usted lo editaba: no se guardaron "
+                                         "los cambios. Se muestran los datos actuales."), false);
     }
     QSqlQuery q = db::exec(
         c,
@@ -103,7 +123,7 @@ std::optional<ConsoleHeader> consoleHeader(const QSqlDatabase& c, int abonado)
                        "WHERE a.id_panel = p.id_panel AND a.id_abonado = av.id_abonado "
                        "AND p.id_seccionpwd = av.id_seccion AND av.id_item = 1 AND a.id_abonado = ?"),
         {abonado});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     ConsoleHeader h;
     h.abonado = db::integer(q, "id_abonado");

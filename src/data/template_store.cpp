@@ -12,7 +12,7 @@ std::optional<QString> name(const QSqlDatabase& c, int configuracion)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT descripcion FROM configuraciones WHERE id_configuracion = ?"),
                            {configuracion});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return db::text(q, "descripcion");
 }
@@ -23,7 +23,7 @@ int onlyTemplateOf(const QSqlDatabase& c, int panel)
         c, QStringLiteral("SELECT DISTINCT id_configuracion FROM configuraciones_valores WHERE id_panel = ? LIMIT 2"),
         {panel});
     QList<int> ids;
-    while (q.next())
+    while (db::next(q))
         ids << q.value(0).toInt();
     return ids.size() == 1 ? ids.first() : 0;
 }

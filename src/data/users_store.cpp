@@ -26,7 +26,7 @@ std::optional<Account> find(const QSqlDatabase& c, int id_usuario)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel FROM usuarios WHERE id_usuario = ?"),
                            {id_usuario});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return read(q);
 }
@@ -36,7 +36,7 @@ std::optional<Account> login(const QSqlDatabase& c, const QString& usuario, cons
     // Folded in the program: SQLite's NOCASE knows no letters beyond ASCII.
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, nivel, usuario, password FROM usuarios ORDER BY id_usuario"));
     const QString u = db::fold(usuario), p = db::fold(password);
-    while (q.next()) {
+    while (db::next(q)) {
         if (db::fold(db::text(q, "usuario")) == u && db::fold(db::text(q, "password")) == p)
             return read(q);
     }
@@ -47,7 +47,7 @@ bool nameTaken(const QSqlDatabase& c, const QString& usuario, int except)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario FROM usuarios"));
     const QString folded = db::fold(usuario);
-    while (q.next()) {
+    while (db::next(q)) {
         if (db::integer(q, "id_usuario") != except && db::fold(db::text(q, "usuario")) == folded)
             return true;
     }
@@ -64,28 +64,38 @@ int add(const QSqlDatabase& c, const Account& a)
     return id;
 }
 
+namespace {
+
+// Read again and kept from other stations' changes until the caller commits.
+void checkUnchanged(const QSqlDatabase& c, int id_usuario, const std::optional<Account>& asRead)
+{
+    if (!asRead)
+        return;
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, password, nivel FROM usuarios WHERE id_usuario = ?") +
+                                  db::forUpdate(c),
+                           {id_usuario});
+    if (!db::next(q))
+        throw db::Changed(QStringLiteral("Otra estación eliminó este registro mientras usted lo editaba: no se "
+                                         "guardaron los cambios."), true);
+    if (q.value(0).toString() != asRead->usuario || q.value(1).toString() != asRead->password ||
+        q.value(2).toInt() != asRead->nivel)
+        throw db::Changed(QStringLiteral("Otra estación modificó este registro mientras usted lo editaba: no se "
+                                         "guardaron los cambios. Se muestran los datos actuales."), false);
+}
+
+} // namespace
+
 void update(const QSqlDatabase& c, const Account& a, const std::optional<Account>& asRead)
 {
-    if (asRead) {
-        // Read again and kept from other stations' changes until the caller commits.
-        QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, password, nivel FROM usuarios WHERE id_usuario = ?") +
-                                      db::forUpdate(c),
-                               {a.id_usuario});
-        if (!q.next())
-            throw db::Changed(QStringLiteral("Otra estación eliminó el usuario mientras usted lo editaba: no se guardaron "
-                                             "los cambios."), true);
-        if (q.value(0).toString() != asRead->usuario || q.value(1).toString() != asRead->password ||
-            q.value(2).toInt() != asRead->nivel)
-            throw db::Changed(QStringLiteral("Otra estación modificó el usuario mientras usted lo editaba: no se guardaron "
-                                             "los cambios. Se muestran los datos actuales."), false);
-    }
+    checkUnchanged(c, a.id_usuario, asRead);
     expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET usuario = ?, password = ?, nivel = ? WHERE id_usuario = ?"),
                        {a.usuario, a.password, a.nivel, a.id_usuario}),
               a.id_usuario);
 }
 
-void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password)
+void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password, const std::optional<Account>& asRead)
 {
+    checkUnchanged(c, id_usuario, asRead);
     expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"), {password, id_usuario}),
               id_usuario);
 }

@@ -29,7 +29,8 @@ int add(const QSqlDatabase& c, const Account& a);
 // Saving over an account that is gone is a failure (db::Error), not a success;
 // db::Changed when it is no longer as the operator read it (`asRead`, when given).
 void update(const QSqlDatabase& c, const Account& a, const std::optional<Account>& asRead = std::nullopt);
-void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password);
+void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password,
+                 const std::optional<Account>& asRead = std::nullopt);
 
 void remove(const QSqlDatabase& c, int id_usuario);
 

@@ -36,7 +36,7 @@ QList<SectionMark> sectionMarks(const QSqlDatabase& c, const Owner& o)
                                           : QStringLiteral("v.id_configuracion = ? AND v.id_panel = s.id_panel"));
     QSqlQuery q = db::exec(c, sql, {o.id, o.panel});
     QList<SectionMark> rows;
-    while (q.next())
+    while (db::next(q))
         rows << SectionMark{db::integer(q, "id_seccion"), db::text(q, "descripcion"), db::integer(q, "estado")};
     return rows;
 }
@@ -86,7 +86,7 @@ std::optional<QString> itemValue(const QSqlDatabase& c, const Owner& o, int secc
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT valor FROM %1 WHERE %2 AND id_seccion = ? AND id_item = ?")
                                   .arg(table(o), ownerWhere(o)),
                            ownerKey(o) + QVariantList{seccion, item});
-    if (!q.next())
+    if (!db::next(q))
         return std::nullopt;
     return db::text(q, "valor");
 }

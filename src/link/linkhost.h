@@ -23,4 +23,6 @@ public:
     virtual void showError(int number) = 0;
     // Shows `text` under `title` in a critical box.
     virtual void showMessage(const QString& title, const QString& text) = 0;
+    // Why the store's last write failed (empty when unknown), and forgets it.
+    virtual QString takeStoreError() { return {}; }
 };

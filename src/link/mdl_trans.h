@@ -341,6 +341,7 @@ private:
     void progressStep();
     void showProgress();
     void unexpectedErrorInAnswer();
+    bool m_storeFailureSaid = false; // a store failure was said in this connection
     // "1 sección", "41 secciones".
     static QString counted(int n, const char* one, const char* many);
     enum class DropReason { NotSessionPanel, NotAllowed };

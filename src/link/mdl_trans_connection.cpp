@@ -333,6 +333,7 @@ void mdl_trans::enterConnected()
     m_doubledToReport = m_doubledReported = false;
     m_rereadSections.clear();
     m_taken = {};
+    m_storeFailureSaid = false;
     m_outstandingRequest = -1;
     if (m_console)
         m_console->wf_muestraabonado(m_console->il_abonado);

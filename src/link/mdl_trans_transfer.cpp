@@ -284,7 +284,34 @@ void mdl_trans::f_recibememoria(int count)
 
 void mdl_trans::unexpectedErrorInAnswer()
 {
-    m_messages.append({QStringLiteral("Error"), unexpectedError(), MessageService::Icon::Critical});
+    // A store that failed once (a full disk, a lost server) fails on the
+    // next answer too: the transfer stops here and the call ends with its
+    // end frames. What was not stored keeps its marks in the database, and
+    // the line counts only what was stored.
+    const bool events = m_eventsPending;
+    const int stored = sectionsDone;
+    const int marked = qMax(0, int(std::lround(m_progressTotal)) - sectionsDone);
+    const QString why = m_host ? m_host->takeStoreError() : QString();
+    m_transferMarks.fill(0);
+    m_writePending = m_readPending = m_eventsPending = false;
+    m_readBack = ReadBack::None;
+    m_progressTotal = 0;
+    progressPercent = 0;
+    showProgress();
+    if (connected() && m_pendingCommand != CmdEnd)
+        setPendingCommand(CmdEnd);
+    if (m_storeFailureSaid)
+        return;
+    m_storeFailureSaid = true;
+    setOutcome(events ? QStringLiteral("Descarga de eventos detenida. Eventos guardados: %1").arg(eventsStored)
+                      : QStringLiteral("Transferencia detenida. Secciones guardadas: %1; siguen marcadas: %2")
+                            .arg(stored)
+                            .arg(marked));
+    QString text = QStringLiteral("No se pudo guardar lo recibido del panel: la transferencia se detuvo y la "
+                                  "comunicación termina.\n%1.")
+                       .arg(m_outcome);
+    text += QLatin1Char('\n') + (why.isEmpty() ? unexpectedError() : why);
+    m_messages.append({QStringLiteral("Error"), text, MessageService::Icon::Critical});
     emit messageQueued();
 }
 
@@ -345,6 +372,8 @@ void mdl_trans::storeEvent(int eventByte, int parametro, const QString& fecha)
     // One transaction per record: a record that fails is left out silently.
     if (m_host && m_host->linkStore()->storeEvent(row))
         ++eventsStored;
+    else if (m_host && (m_eventsPending || !m_storeFailureSaid))
+        unexpectedErrorInAnswer();
 }
 
 void mdl_trans::eventsDone()

@@ -33,7 +33,10 @@ QString setAsideUpdateFile(const mdl_main& m, const QDateTime& now)
     db::close(mdl_main::UpdateConnection);
     const QString aside = m.pathOf(
         QStringLiteral("novedades20-apartado-%1.mdb").arg(now.toString(QStringLiteral("yyyyMMdd-HHmmss"))));
-    return QFile::rename(updateFilePath(m), aside) ? aside : QString();
+    if (!QFile::rename(updateFilePath(m), aside))
+        return {};
+    qWarning("novedades: archivo inutilizable apartado como %s", qPrintable(aside));
+    return aside;
 }
 
 UpdateCheck f_novedades(const mdl_main& m, ShellUi& ui)

@@ -58,14 +58,20 @@ void RecordForm::dispatch(const QString& key)
     }
 }
 
-bool RecordForm::saveShown(const std::function<std::optional<int>()>& write, const std::function<void()>& report)
+bool RecordForm::saveShown(const std::function<std::optional<int>()>& write,
+                           const std::function<void(const QString& why)>& report)
 {
     std::optional<int> id;
     try {
         id = write();
     } catch (const db::Error& e) {
         qWarning("%s::wf_guardar: %s", qPrintable(objectName()), qPrintable(e.text()));
-        report();
+        // A full disk, a lost server or a busy record is what the operator
+        // must read first; other failures under the form's own message.
+        if (e.fault() != db::Fault::Other)
+            m_ctx.messages.showError(e.text());
+        else
+            report(e.text());
         return false;
     }
     if (!id)
@@ -83,7 +89,7 @@ void RecordForm::removeShown(const std::function<void(int id)>& remove)
         remove(shownRecord());
     } catch (const db::Error& e) {
         qWarning("%s::wf_baja: %s", qPrintable(objectName()), qPrintable(e.text()));
-        m_ctx.messages.showError(QStringLiteral("No se pudo eliminar el item"));
+        m_ctx.messages.showError(QStringLiteral("No se pudo eliminar el item\n%1").arg(e.text()));
         return;
     }
     shownRecord() = 0;

@@ -52,7 +52,7 @@ protected:
     // The end of "Aceptar": `write` stores the record and returns its number,
     // or nothing when it refused (having said why). A database error is
     // logged and `report` shows it. The stored record is then shown again.
-    bool saveShown(const std::function<std::optional<int>()>& write, const std::function<void()>& report);
+    bool saveShown(const std::function<std::optional<int>()>& write, const std::function<void(const QString& why)>& report);
     // The end of "Baja": `remove` deletes the record on display. A database
     // error is logged and shown; otherwise no record is shown any more.
     void removeShown(const std::function<void(int id)>& remove);

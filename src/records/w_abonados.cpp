@@ -405,7 +405,8 @@ bool w_abonados::wf_guardar()
                 .arg(dial::describe(bad)));
         return false;
     }
-    if (!codeMaySave(v.at(0).toString())) {
+    subscribers::CodeCheck code;
+    if (!codeMaySave(v.at(0).toString(), &code.accepted)) {
         SSTab_abm->setCurrentIndex(0);
         sle_campo[1]->setFocus();
         return false;
@@ -413,25 +414,37 @@ bool w_abonados::wf_guardar()
 
     return saveShown(
         [&]() -> std::optional<int> {
-            if (ib_nuevo)
-                return subscribers::insert(m.db(), v, m.currentUser);
             try {
-                subscribers::update(m.db(), il_abonado, v, m_asRead);
+                for (;;) {
+                    try {
+                        if (ib_nuevo)
+                            return subscribers::insert(m.db(), v, m.currentUser, code);
+                        subscribers::update(m.db(), il_abonado, v, m_asRead, code);
+                        break;
+                    } catch (const subscribers::CodeTaken& e) {
+                        // Another station saved the code a moment ago: the
+                        // same question, and the save again when it is Yes.
+                        if (!m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?")
+                                                         .arg(e.other().codigo, e.other().apellido)))
+                            return std::nullopt;
+                        code.accepted = e.other().abonado;
+                    }
+                }
             } catch (const subscribers::Changed& e) {
                 // What another station did meanwhile: a removed record keeps
                 // what was typed on screen, a changed one shows what is
                 // stored now.
-                m.f_mensaje(399, e.text());
+                m_ctx.messages.showError(e.text());
                 if (!e.removed())
                     wf_muestradatos(il_abonado);
                 return std::nullopt;
             }
             return il_abonado;
         },
-        [&] { m.f_mensaje(399); });
+        [&](const QString& why) { m.f_mensaje(399, why); });
 }
 
-bool w_abonados::codeMaySave(const QString& codigo)
+bool w_abonados::codeMaySave(const QString& codigo, int* accepted)
 {
     // Two records for one site must be a decision, not an accident.
     std::optional<subscribers::CodeHolder> other;
@@ -442,9 +455,12 @@ bool w_abonados::codeMaySave(const QString& codigo)
         qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
         return true;
     }
+    if (!other)
+        return true;
+    *accepted = other->abonado;
     // Named as the operator knows it, not by its internal number.
-    return !other || m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?")
-                                                 .arg(other->codigo, other->apellido));
+    return m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?")
+                                       .arg(other->codigo, other->apellido));
 }
 
 QStringList w_abonados::formState() const

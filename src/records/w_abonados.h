@@ -62,7 +62,8 @@ private:
     void refreshCombos();
     // True to go on saving `codigo`: no other subscriber has it, or the user
     // saves it all the same.
-    bool codeMaySave(const QString& codigo);
+    // `accepted` gets the subscriber the operator let share the code (0: none).
+    bool codeMaySave(const QString& codigo, int* accepted);
     // The boxes of the 18 texts and the 6 pick lists.
     void buildFields();
     void buildTabs();

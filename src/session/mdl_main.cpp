@@ -25,6 +25,88 @@ const QString mdl_main::DbConnection = QStringLiteral("sorvent");
 const QString mdl_main::ReportConnection = QStringLiteral("sorvent-reportes");
 const QString mdl_main::UpdateConnection = QStringLiteral("sorvent-novedades");
 
+mdl_main::mdl_main(MessageService& messages) : m_messages(messages)
+{
+    m_retry.setInterval(RetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &mdl_main::retryServer);
+    // A station that sits idle notices a lost server before its operator
+    // does, and holds that ended with the session are taken again sooner.
+    m_watch.setInterval(WatchMs);
+    connect(&m_watch, &QTimer::timeout, this, [this] {
+        if (m_serverLost || !db().isOpen())
+            return;
+        try {
+            db::scalar(db(), QStringLiteral("SELECT 1"));
+        } catch (const db::Error&) {
+            // A lost connection has started its retries through the handler.
+        }
+    });
+}
+
+mdl_main::~mdl_main()
+{
+    db::setLostHandler(DbConnection, {});
+    db::setLostHandler(ReportConnection, {});
+    if (m_probe.valid())
+        m_probe.wait();
+}
+
+void mdl_main::watchServer()
+{
+    if (db::engine(db()) != db::Engine::PostgreSQL)
+        return;
+    db::setLostHandler(DbConnection, [this] { connectionLost(); });
+    db::setLostHandler(ReportConnection, [this] { connectionLost(); });
+    m_watch.start();
+}
+
+void mdl_main::connectionLost()
+{
+    if (m_serverLost)
+        return;
+    m_serverLost = true;
+    serverStatusText = QStringLiteral("Se perdió la conexión con el servidor; reintentando...");
+    qWarning("base de datos: se perdió la conexión con el servidor %s", qPrintable(db::serverOf(db()).describe()));
+    m_retry.start();
+    // Said from the event loop: the statement that noticed may be half way
+    // through a handler.
+    QTimer::singleShot(0, this, [this] {
+        emit serverStatusChanged();
+        if (m_serverLost)
+            m_messages.show(QStringLiteral("Atención"), serverStatusText, MessageService::Icon::Warning);
+    });
+}
+
+void mdl_main::retryServer()
+{
+    if (!m_serverLost)
+        return;
+    if (m_probe.valid()) {
+        if (m_probe.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        if (!m_probe.get()) {
+            m_probe = std::async(std::launch::async, serverProbe, db::serverOf(db()));
+            return;
+        }
+    } else {
+        m_probe = std::async(std::launch::async, serverProbe, db::serverOf(db()));
+        return;
+    }
+    QString why;
+    if (!db::reconnect(DbConnection, &why)) {
+        qWarning("base de datos: el servidor responde pero no se pudo reconectar: %s", qPrintable(why));
+        return;
+    }
+    if (QSqlDatabase::contains(ReportConnection) && !db::reconnect(ReportConnection, &why))
+        qWarning("base de datos: reportes: %s", qPrintable(why));
+    m_serverLost = false;
+    m_retry.stop();
+    serverStatusText = QStringLiteral("Conexión con el servidor restablecida");
+    qInfo("base de datos: %s", qPrintable(serverStatusText));
+    emit serverStatusChanged();
+    emit serverBack();
+}
+
 QString mdl_main::pathOf(const QString& fileName) const
 {
     return QDir(m_dir).filePath(fileName);
@@ -158,9 +240,14 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         // A re-run keeps a working connection: windows and the link may be
         // using it, and the settings are read again all the same.
         QString notice;
-        if (!db().isOpen())
+        // A re-run finds a lost server here, before a second connection is
+        // tried (a lost server connection reads as closed).
+        if (const QSqlDatabase c = db(); c.isValid() && (c.isOpen() || db::isLost(c)))
+            db::scalar(c, QStringLiteral("SELECT 1"));
+        else
             notice = openStationDatabase();
         db::openAnother(ReportConnection, db());
+        watchServer();
         if (!notice.isEmpty())
             m_messages.show(QStringLiteral("Atención"), notice, MessageService::Icon::Warning);
 
@@ -180,9 +267,15 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         modemMode = mode.toString();
 
         ui.setKeypadButtonVisible(modemMode == QLatin1String("Interface"));
-        if (!f_abrepuerto(1, modemPort, modemMode))
+        if (!f_abrepuerto(1, modemPort, modemMode)) {
+            qWarning("puerto: no se pudo abrir COM %d (modo %s)", modemPort, qPrintable(modemMode));
             f_mensaje(102);
+        }
     } catch (const db::Error& e) {
+        // A re-run while the server is away is no reason to end: the
+        // station is trying again already.
+        if (currentUser != 0 && e.connectionLost())
+            return InitResult::Ok;
         // The general text, and under it what actually went wrong.
         m_messages.showError(QStringLiteral("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\n%1").arg(e.text()));
         ui.endProgram(1);
@@ -288,9 +381,16 @@ void mdl_main::f_log(int id_operacion, const QString& parametro)
 {
     try {
         oplog::record(db(), currentUser, id_operacion, parametro);
-    } catch (const db::Error&) {
-        // The log never stops the operation that asked for it.
+    } catch (const db::Error& e) {
+        // The log never stops the operation that asked for it; support
+        // learns the row is missing.
+        qWarning("log de operaciones: no se registró la operación %d: %s", id_operacion, qPrintable(e.text()));
     }
+}
+
+void mdl_main::logOrThrow(int id_operacion, const QString& parametro)
+{
+    oplog::record(db(), currentUser, id_operacion, parametro);
 }
 
 bool mdl_main::f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion)

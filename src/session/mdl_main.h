@@ -4,13 +4,17 @@
 // shared procedures every window calls. The station owns one and hands it to
 // the windows.
 
+#include "data/db.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QRect>
 #include <QSqlDatabase>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <optional>
+#include <future>
 
 class MessageService;
 class SerialPort;
@@ -32,7 +36,8 @@ public:
 class mdl_main : public QObject {
     Q_OBJECT
 public:
-    explicit mdl_main(MessageService& messages) : m_messages(messages) {}
+    explicit mdl_main(MessageService& messages);
+    ~mdl_main() override;
     MessageService& messages() const { return m_messages; }
 
     // File names in the program directory.
@@ -64,6 +69,9 @@ public:
     // coordinates of what the user has to fix) when that is given.
     void f_mensaje(int number, const QString& detalle = QString(), const QRect& keep = QRect());
     void f_log(int id_operacion, const QString& parametro = QString());
+    // As f_log, for an operation that must not go on unrecorded (the
+    // login): throws db::Error when the row was not written.
+    void logOrThrow(int id_operacion, const QString& parametro = QString());
     bool f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
 
     // Opens the database, creating it with the demo catalogue on a first start
@@ -94,8 +102,26 @@ public:
     QString portStatusText;
     QString portStatusPicture = QStringLiteral("modem_no");
 
+    // The server connection. A lost one is said once (status bar and one
+    // box) and tried again every few seconds, without holding the window,
+    // until the server answers; then the holds are taken again by whoever
+    // had them (serverBack).
+    bool serverLost() const { return m_serverLost; }
+    QString serverStatusText;
+    // One retry: takes the answer of the last look at the server and, when
+    // it answered, opens the connections again; else looks again. The
+    // retry timer calls it (tests too, without waiting for the timer).
+    void retryServer();
+    // Looks whether the server is there; runs off the window's thread.
+    std::function<bool(const db::Server&)> serverProbe = db::serverAnswers;
+    static constexpr int RetryMs = 3000, WatchMs = 15000;
+    // Starts watching the server connection (start-up does, once open).
+    void watchServer();
+
 signals:
     void portStatusChanged();
+    void serverStatusChanged();
+    void serverBack();
 
 private:
     struct PortSettings {
@@ -104,6 +130,10 @@ private:
     };
     std::optional<PortSettings> m_deferredPort;
     QMetaObject::Connection m_deferredWatch;
+    void connectionLost();
     MessageService& m_messages;
     QString m_dir;
+    bool m_serverLost = false;
+    QTimer m_retry, m_watch;
+    std::future<bool> m_probe;
 };

@@ -3,10 +3,12 @@
 
 #include "app/command_line.h"
 #include "app/diagnostics_log.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -83,19 +85,55 @@ private slots:
         qWarning("puerto perdido");
         qCWarning(lcTest, "respuesta rechazada");
         qInfo("enlace: Marcando 5550001");
+        qWarning("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'");
+        // A box says in the log what it said on screen, every line of it.
+        RecordingMessages boxes;
+        LoggedMessages messages(boxes);
+        messages.showError("No hay espacio en el disco de la base de datos (carpeta /x)\ndatabase or disk is full");
+        QCOMPARE(boxes.shown.size(), 1);
         diagnostics::uninstall();
         qWarning("después de cerrar");
 
         QCOMPARE(QFile::permissions(log) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
                  QFile::Permissions());
         QStringList lines = read(log).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), 5);
         QVERIFY(lines.takeFirst().endsWith("aviso: antes del directorio"));
         const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
         QVERIFY(stamp.match(lines[0]).hasMatch());
         QVERIFY(lines[0].endsWith("aviso: puerto perdido"));
         QVERIFY(lines[1].endsWith("aviso sorvent.prueba: respuesta rechazada"));
         QVERIFY(lines[2].endsWith("información: enlace: Marcando 5550001"));
+        QVERIFY(lines[3].endsWith("aviso: mensaje «Error»: No hay espacio en el disco de la base de datos (carpeta /x) | "
+                                  "database or disk is full"));
+    }
+
+    // Without a window system the station says why in Spanish and ends
+    // with an error code; it does not abort.
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("ninguna") << QString() << "no hay pantalla";
+        QTest::newRow("inalcanzable") << ":97" << "no se pudo abrir la pantalla";
+    }
+    void withoutDisplay()
+    {
+        QFETCH(QString, display);
+        QFETCH(QString, said);
+        QTemporaryDir tmp;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(v);
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationDirPath() + "/sorvent", {"--directorio", tmp.path()});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(QString::fromLocal8Bit(p.readAllStandardError()).contains("sorvent: " + said), qPrintable(said));
     }
 
     void rotatesAtItsCap()

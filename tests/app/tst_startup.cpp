@@ -293,6 +293,17 @@ private slots:
         for (const char* k : {"cb_abonados", "cb_panel", "cb_usuarios", "cb_salir"})
             QVERIFY(r.key(k)->isEnabled());
         QCOMPARE(db::scalar(c, "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1 AND parametro IS NULL").toInt(), 2);
+
+        // No session goes unrecorded: a login whose log row cannot be
+        // written (a full disk) is refused, saying why.
+        st.main.currentUser = st.main.currentLevel = 0;
+        refuseAsFullDisk(c, "lleno", "BEFORE INSERT", "usuarios_operaciones");
+        QVERIFY(!login->wf_login("o'neil", "x'y1"));
+        QCOMPARE(st.main.currentUser, 0);
+        QCOMPARE(st.main.currentLevel, 0);
+        QVERIFY(st.messages.lastText().startsWith("No se pudo registrar el ingreso en el log de operaciones"));
+        QVERIFY(st.messages.lastText().contains("\nNo hay espacio en el disco de la base de datos"));
+        QCOMPARE(db::scalar(c, "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1").toInt(), 2);
     }
 
     void enterInPasswordLogsInAndCancelEnds()

@@ -437,6 +437,16 @@ void tst_panel::markKeys()
                  {marca, seccion});
     };
 
+    // A mark that cannot be written (a full disk) says so and changes nothing.
+    const int unmarked = scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> -1"));
+    refuseAsFullDisk(conn(), "lleno", "BEFORE UPDATE", "abonados_valores");
+    c.key(QStringLiteral("cb_bajar"));
+    QVERIFY2(c.st.messages.lastText().startsWith("No fué posible marcar las secciones.\nNo hay espacio en el disco de la base de datos"),
+             qPrintable(c.st.messages.lastText()));
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> -1")), unmarked);
+    dropTrigger(conn(), "lleno", "abonados_valores");
+    c.st.messages.clear();
+
     c.key(QStringLiteral("cb_bajar"));
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> -1")), 0);
     QCOMPARE(g->item(0, ui::ColEstado)->text(), QStringLiteral("-1"));
@@ -578,21 +588,22 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     QCoreApplication::processEvents();
     QCOMPARE(messages.shown.size(), 1);
     QCOMPARE(messages.lastTitle(), QStringLiteral("Error"));
-    QCOMPARE(messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
+    QVERIFY2(messages.lastText().startsWith("No se pudo guardar lo recibido del panel: la transferencia se detuvo y la "
+                                            "comunicación termina.\nTransferencia detenida. Secciones guardadas: 0; "
+                                            "siguen marcadas: 2.\n"),
+             qPrintable(messages.lastText()));
+    QVERIFY(messages.lastText().section('\n', -1).contains("refuse"));
     QCOMPARE(messages.shown.last().icon, MessageService::Icon::Critical);
 
-    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM stored GROUP BY id_seccion, id_item "
-                                      "HAVING count(*) > 1) AS twice")),
-             0);
-    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM stored WHERE id_seccion = ?"), {sections.at(1)}),
-             scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = ?"),
-                       {sections.at(1)}));
-    // The refused section keeps its marks for another read; the link is idle.
+    // The download stopped at the first answer it could not store: nothing
+    // was stored twice, or after it, and both sections keep their marks for
+    // another read; the call ends with its end frames.
+    QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM stored")), 0);
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
-    QCOMPARE(marks(1, sections.at(1)), QList<int>{0});
+    QCOMPARE(marks(1, sections.at(1)), QList<int>{-1});
     QVERIFY(!c.link.ticksSuspended() && !c.link.readPending());
+    QCOMPARE(c.link.pendingCommand(), int(LinkCommands::CmdEnd));
     QVERIFY(std::all_of(c.link.transferMarks().cbegin(), c.link.transferMarks().cend(), [](qint16 m) { return m == 0; }));
-    QVERIFY(c.w->cb_bajarsel->isEnabled());
     c.link.endSession();
 }
 

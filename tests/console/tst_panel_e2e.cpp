@@ -285,10 +285,33 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
         QVERIFY(locks::heldByOther(third, subscriber));
         QVERIFY(!locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
 
-        click(w, "st_end_t");
+        // The station's server session is lost under the call (the hold goes
+        // with it): once reconnected the console holds the subscriber again.
+        d.st.main.watchServer();
+        const auto loseSession = [&] {
+            db::exec(third, QStringLiteral("SELECT pg_terminate_backend(?)"), {db::scalar(d.c, QStringLiteral("SELECT pg_backend_pid()"))});
+            QVERIFY(waitFor([&] { return !locks::heldByOther(third, subscriber); }));
+            QVERIFY_THROWS_EXCEPTION(db::Error, db::scalar(d.c, QStringLiteral("SELECT 1")));
+            QVERIFY(d.st.main.serverLost());
+        };
+        loseSession();
+        QTRY_VERIFY_WITH_TIMEOUT((d.st.main.retryServer(), !d.st.main.serverLost()), 20000);
+        QVERIFY(locks::heldByOther(third, subscriber));
+        QVERIFY(d.link.connected());
+
+        // Lost again, and another station takes the subscriber meanwhile:
+        // the console says so and ends the call with its end frames.
+        loseSession();
+        QVERIFY(locks::acquire(third, subscriber, QStringLiteral("LUIS"), QStringLiteral("OFICINA")));
+        QTRY_VERIFY_WITH_TIMEOUT((d.st.main.retryServer(), !d.st.main.serverLost()), 20000);
+        QVERIFY2(d.st.messages.lastText().startsWith("Mientras no había conexión con el servidor otra estación tomó el "
+                                                     "abonado (En uso por LUIS en OFICINA desde "),
+                 qPrintable(d.st.messages.lastText()));
         QVERIFY(d.turn(false));
         QVERIFY(!d.link.connected());
-        QVERIFY(!locks::heldByOther(third, subscriber));
+        QVERIFY(locks::heldByOther(d.c, subscriber));
+        locks::release(third, subscriber);
+        QVERIFY(!locks::heldByOther(d.c, subscriber));
         // Waiting for the panel's call holds it too, moves with the subscriber
         // on show, and ends with the wait.
         QTest::mouseClick(w.Command1, Qt::LeftButton);

@@ -12,6 +12,7 @@
 #include "data/shared_ops.h"
 #include "data/station_db.h"
 #include "data/subscriber_store.h"
+#include "data/users_store.h"
 #include "data/value_store.h"
 
 #include <QtTest>
@@ -48,6 +49,70 @@ private slots:
         QString detail;
         QCOMPARE(db::quickCheck(c(), 10000, &detail), db::Check::Damaged);
         QVERIFY(!detail.isEmpty());
+        // Read at work, the damage is said in Spanish first, the engine's
+        // words last, and never as an empty list.
+        try {
+            QSqlQuery q = db::exec(c(), "SELECT * FROM provincias");
+            while (db::next(q)) {
+            }
+            QFAIL("rows read from a damaged table");
+        } catch (const db::Error& e) {
+            QCOMPARE(e.fault(), db::Fault::Damaged);
+            QVERIFY(e.text().startsWith("La base de datos está dañada"));
+            QVERIFY(e.text().section('\n', -1).contains("malformed"));
+        }
+    }
+
+    // A write the disk has no room for, and a record another station keeps
+    // busy: each says what happened (the engine's own words last), changes
+    // nothing, and nobody waits longer than the lock wait.
+    void writeFailuresSayWhatHappened_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("disco lleno") << int(db::Fault::DiskFull);
+        QTest::newRow("ocupado por otra estación") << int(db::Fault::Busy);
+    }
+    void writeFailuresSayWhatHappened()
+    {
+        QFETCH(int, fault);
+        TestStation st;
+        addSubscriber(1);
+        QSqlDatabase other = db::openAnother("otra-estacion", c());
+        QString expected;
+        if (fault == int(db::Fault::DiskFull)) {
+            if (testOnServer()) {
+                addTrigger(c(), "lleno", "BEFORE UPDATE", "abonados", {},
+                           "RAISE EXCEPTION 'could not extend file: No space left on device' USING ERRCODE = 'disk_full'");
+                expected = "No hay espacio en el disco de la base de datos (carpeta de datos del servidor)";
+            } else {
+                // The file may not grow by a page: a big value finds no room.
+                db::exec(c(), "PRAGMA max_page_count = " + db::scalar(c(), "PRAGMA page_count").toString());
+                expected = QString("No hay espacio en el disco de la base de datos (carpeta %1)").arg(st.dir());
+            }
+        } else {
+            db::exec(other, "BEGIN");
+            db::exec(other, "UPDATE abonados SET nombre = 'LUIS' WHERE id_abonado = 1");
+            expected = "Otra estación está usando los datos de «abonados»";
+        }
+        QElapsedTimer waited;
+        waited.start();
+        try {
+            db::Transaction t(c());
+            db::exec(c(), "UPDATE abonados SET nombre = ? WHERE id_abonado = 1", {QString(20000, 'X')});
+            t.commit();
+            QFAIL("the write went through");
+        } catch (const db::Error& e) {
+            QCOMPARE(int(e.fault()), fault);
+            QVERIFY2(e.text().startsWith(expected), qPrintable(e.text()));
+            const QString engine = e.text().section('\n', -1);
+            QVERIFY2(e.text().contains('\n') && !engine.contains("estación") && !engine.contains("disco"), qPrintable(engine));
+        }
+        QVERIFY(waited.elapsed() < db::LockWaitMs + 2000);
+        if (fault == int(db::Fault::Busy))
+            db::exec(other, "ROLLBACK");
+        QCOMPARE(db::scalar(other, "SELECT nombre FROM abonados WHERE id_abonado = 1").toString(), QString("B"));
+        other = QSqlDatabase();
+        db::close("otra-estacion");
     }
 
     // The known panel image takes only the bytes flagged known, keeps the
@@ -384,6 +449,39 @@ private slots:
         QCOMPARE(QSet<int>(all.begin(), all.end()).size(), 30);
         QCOMPARE(count("SELECT count(*) FROM abonados"), 30);
         QCOMPARE(count("SELECT count(DISTINCT id_abonado) FROM abonados_valores"), 30);
+
+        // The same new code saved at two stations at once: the later save
+        // waits for the earlier one, finds its code and asks.
+        QVariantList twin = fields;
+        twin[0] = "0777";
+        QSqlDatabase first = db::openAnother("primera", c());
+        db::exec(first, "BEGIN");
+        db::lockNewKeys(first, "abonados");
+        db::exec(first, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, "
+                        "numero, localidad, id_provincia, tel_1) VALUES (900, '0777', 1, 1, 'A', 'B', 'C', '1', 'D', 1, '1')");
+        int asked = 0;
+        QString failure;
+        std::thread second([&] {
+            try {
+                const QSqlDatabase own = db::openServer("segunda", server);
+                subscribers::insert(own, twin, 1, subscribers::CodeCheck{});
+            } catch (const subscribers::CodeTaken& e) {
+                asked = e.other().abonado;
+            } catch (const db::Error& e) {
+                failure = e.text();
+            }
+            db::close("segunda");
+        });
+        const bool waited = waitFor([&] { return count("SELECT count(*) FROM pg_locks WHERE NOT granted AND database = "
+                                                            "(SELECT oid FROM pg_database WHERE datname = current_database())") > 0; });
+        db::exec(first, "COMMIT");
+        second.join();
+        QVERIFY(waited);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        QCOMPARE(asked, 900);
+        QCOMPARE(count("SELECT count(*) FROM abonados WHERE codigo = '0777'"), 1);
+        first = QSqlDatabase();
+        db::close("primera");
     }
 
     // A subscriber held by one station's session is refused to the others,
@@ -435,8 +533,19 @@ private slots:
         QVariantList mine = fields;
         mine[3] = "GOMEZ";
         const std::optional<QSqlRecord> read = subscribers::record(c(), id);
-        subscribers::update(c(), id, mine, read); // nobody else changed it
+        subscribers::update(c(), id, mine, read, subscribers::CodeCheck{}); // nobody else changed it
         QCOMPARE(db::scalar(c(), "SELECT apellido FROM abonados WHERE id_abonado = ?", {id}).toString(), QString("GOMEZ"));
+        // A code another subscriber has is saved only once the operator
+        // said so for that subscriber.
+        try {
+            subscribers::insert(c(), fields, 1, subscribers::CodeCheck{});
+            QFAIL("a second subscriber took the code unasked");
+        } catch (const subscribers::CodeTaken& e) {
+            QCOMPARE(e.other().abonado, id);
+        }
+        QCOMPARE(count("SELECT count(*) FROM abonados"), 1);
+        const int twin = subscribers::insert(c(), fields, 1, subscribers::CodeCheck{id});
+        subscribers::remove(c(), twin);
 
         QSqlDatabase other = db::openAnother("otra-estacion", c());
         const std::optional<QSqlRecord> before = subscribers::record(c(), id);
@@ -446,7 +555,7 @@ private slots:
             subscribers::update(c(), id, mine, before);
             QFAIL("a changed record was overwritten");
         } catch (const subscribers::Changed& e) {
-            QVERIFY(e.text().contains("modificó"));
+            QVERIFY(e.text().startsWith("Otra estación modificó este registro"));
         }
         QCOMPARE(db::scalar(c(), "SELECT apellido FROM abonados WHERE id_abonado = ?", {id}).toString(), QString("GOMEZ"));
 
@@ -456,8 +565,22 @@ private slots:
             subscribers::update(c(), id, mine, again);
             QFAIL("a removed record was saved");
         } catch (const subscribers::Changed& e) {
-            QVERIFY(e.text().contains("eliminó"));
+            QVERIFY(e.text().startsWith("Otra estación eliminó este registro"));
         }
+
+        // A password saved alone (one's own, or the first operator's) is
+        // checked as the whole account is.
+        const std::optional<users::Account> admin = users::find(c(), 1);
+        db::exec(other, "UPDATE usuarios SET password = '9999' WHERE id_usuario = 1");
+        try {
+            db::Transaction t(c());
+            users::setPassword(c(), 1, "5555", admin);
+            t.commit();
+            QFAIL("a changed password was overwritten");
+        } catch (const db::Changed& e) {
+            QVERIFY(!e.removed());
+        }
+        QCOMPARE(db::scalar(c(), "SELECT password FROM usuarios WHERE id_usuario = 1").toString(), QString("9999"));
         other = QSqlDatabase();
         db::close("otra-estacion");
     }

@@ -93,7 +93,7 @@ private slots:
     void nothingMarkedAndAddressFiveThousand();
     void progressOfThreeSections();
     void badValuesStopLoadingAndSendNothing();
-    void failedAcknowledgementIsWrittenAgain();
+    void storeFailureStopsTheTransferOnce();
     void shortReadAnswerAsksAgain();
     void shortAndDatedEvents();
     void answersToOtherRequestsChangeNothing();
@@ -294,32 +294,50 @@ void tst_transfer::badValuesStopLoadingAndSendNothing()
     }
 }
 
-void tst_transfer::failedAcknowledgementIsWrittenAgain()
+void tst_transfer::storeFailureStopsTheTransferOnce()
 {
+    // A store that cannot write (a full disk) fails again on every answer:
+    // the transfer stops at the first, says so once with the reason, and
+    // the call ends with its end frames. What was not stored stays marked
+    // and no summary counts it.
     TransferRig r;
-    r.section(913, 2, 0, 800, {"11", "22"}, 1);
-    r.link.forTestSetWritePending(true);
+    r.section(913, 2, 0, 800, {"11", "22"}, -1);
+    r.section(916, 2, 0, 802, {"33"}, -1);
+    r.section(917, 2, 0, 900, {"44"}, -1);
+    r.link.forTestSetReadPending(true);
     QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    addTrigger(r.c, "refuse", "BEFORE UPDATE", "abonados_valores");
-    const QList<int> first = r.nextRequest();
+    refuseAsFullDisk(r.c, "lleno", "BEFORE UPDATE", "abonados_valores");
     QSignalSpy queued(&r.link, &mdl_trans::messageQueued);
-    r.com.receive(answerFrame({1}));
+    QCOMPARE(r.nextRequest().mid(3), QList<int>({0, 800 % 256, 800 / 256, 3}));
+    r.com.receive(answerFrame({0, 0xAA, 0xBB, 0xCC}));
     // No box from inside the answer: the message waits for the console.
     QVERIFY(r.st.messages.shown.isEmpty());
     QCOMPARE(queued.size(), 1);
     const QList<mdl_trans::Message> m = r.link.takeMessages();
     QCOMPARE(m.size(), 1);
-    QCOMPARE(m.first().text, QStringLiteral("Se produjo un error inesperado"));
     QCOMPARE(m.first().title, QStringLiteral("Error"));
-    QCOMPARE(m.first().icon, MessageService::Icon::Critical);
+    QVERIFY2(m.first().text.startsWith("No se pudo guardar lo recibido del panel") &&
+                 m.first().text.contains("\nTransferencia detenida. Secciones guardadas: 0; siguen marcadas: 3.\n") &&
+                 m.first().text.contains("\nNo hay espacio en el disco de la base de datos"),
+             qPrintable(m.first().text));
+    QVERIFY(!r.link.readPending());
     QVERIFY(!r.link.ticksSuspended());
-    QCOMPARE(int(r.link.transferMarks()[800]), 1);
+    QCOMPARE(r.link.pendingCommand(), int(LinkCommands::CmdEnd));
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
+    QCOMPARE(r.values(913), QStringList({"11", "22"}));
+    QCOMPARE(r.marked(913) + r.marked(916) + r.marked(917), 4);
 
-    dropTrigger(r.c, "refuse", "abonados_valores");
-    QCOMPARE(r.nextRequest(), first);
-    r.com.receive(answerFrame({1}));
-    QCOMPARE(r.marked(913), 0);
+    // Events of the same call that cannot be stored: stopped, not said again.
+    refuseAsFullDisk(r.c, "lleno_eventos", "BEFORE INSERT", "abonados_eventos");
+    r.console.is_strpanel = QStringLiteral("1");
+    r.link.forTestSetEventsPending(true);
+    r.link.setPendingCommand(0);
+    QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
+    r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
+    QVERIFY(!r.link.eventsPending());
+    QCOMPARE(queued.size(), 1);
+    QVERIFY(r.link.takeMessages().isEmpty());
+    QCOMPARE(r.link.pendingCommand(), int(LinkCommands::CmdEnd));
 }
 
 void tst_transfer::shortReadAnswerAsksAgain()

@@ -239,8 +239,8 @@ void tst_abonados::editingKeepsModelTemplateAndValues()
     w.cb_modificar->trigger();
     one("DELETE FROM abonados WHERE id_abonado = 1");
     w.cb_aceptar->trigger();
-    QCOMPARE(st.messages.lastTitle(), QString("Error 399"));
-    QVERIFY(st.messages.lastText().contains("Otra estación eliminó el abonado"));
+    QCOMPARE(st.messages.lastTitle(), QString("Error"));
+    QVERIFY(st.messages.lastText().startsWith("Otra estación eliminó este registro"));
     QCOMPARE(one("SELECT count(*) FROM abonados").toInt(), 1);
     QVERIFY(editing(w));
 }
@@ -256,7 +256,7 @@ void tst_abonados::deleteCascadesAndTheNumberIsReused()
     addTrigger(stationDb(), "no_baja", "BEFORE DELETE", "abonados");
     st.messages.answers.enqueue(true);
     w.cb_baja->trigger();
-    QCOMPARE(st.messages.lastText(), QString("No se pudo eliminar el item"));
+    QVERIFY(st.messages.lastText().startsWith("No se pudo eliminar el item\n"));
     QCOMPARE(w.campo(1), QString("0002"));
     QCOMPARE(one("SELECT count(*) FROM abonados").toInt(), 2);
 
@@ -289,7 +289,7 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
     fillForm(w);
     w.cb_aceptar->trigger();
     QCOMPARE(st.messages.lastTitle(), QString("Error 399"));
-    QCOMPARE(st.messages.lastText(), QString("Se produjo un error al crear los valores del panel"));
+    QVERIFY(st.messages.lastText().startsWith("Se produjo un error al crear los valores del panel\n"));
     QCOMPARE(one("SELECT count(*) FROM abonados").toInt(), 2);
     QCOMPARE(one("SELECT count(*) FROM abonados_valores WHERE id_abonado = 3").toInt(), 0);
     QVERIFY(editing(w));
@@ -301,8 +301,15 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
     QCOMPARE(w.campo(1), QString("0001"));
     QCOMPARE(w.cbx_campo[4]->currentData().toInt(), 1);
     dropTrigger(stationDb(), "falla", "abonados_valores");
+    // A full disk is said first, not under the form's own message.
+    refuseAsFullDisk(stationDb(), "lleno", "BEFORE INSERT", "abonados");
     w.cb_alta->trigger();
     fillForm(w);
+    w.cb_aceptar->trigger();
+    QCOMPARE(st.messages.lastTitle(), QString("Error"));
+    QVERIFY(st.messages.lastText().startsWith("No hay espacio en el disco de la base de datos (carpeta "));
+    QVERIFY(editing(w));
+    dropTrigger(stationDb(), "lleno", "abonados");
     w.cb_aceptar->trigger();
     QCOMPARE(w.il_abonado, 3);
     QCOMPARE(subscriberValues(3), templateValues(2));
