@@ -243,9 +243,13 @@ private slots:
         db::exec(st.main.db(), "DELETE FROM operaciones WHERE id_operacion = 17");
         st.main.closeConnections();
         QVERIFY(QFile::rename(st.path("sorvent20.mdb"), st.path("sorvent20.bkp")));
+        // A backup copied in by hand, readable by all: the database made from
+        // it is its owner's only.
+        QFile::setPermissions(st.path("sorvent20.bkp"), QFile::permissions(st.path("sorvent20.bkp")) | QFile::ReadOther);
         Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
         QVERIFY(st.messages.lastText().contains("sorvent20.bkp"));
+        QCOMPARE(QFile::permissions(st.path("sorvent20.mdb")) & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
         QCOMPARE(db::scalar(st.main.db(), "SELECT descripcion FROM provincias WHERE id_provincia = 1").toString(),
                  QString("MARCA"));
         QCOMPARE(db::scalar(st.main.db(), "SELECT count(*) FROM operaciones WHERE id_operacion = 17").toInt(), 1);

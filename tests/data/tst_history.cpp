@@ -79,15 +79,20 @@ private slots:
 
         db::exec(c(), "UPDATE abonados_valores SET valor = '123' WHERE id_abonado = ? AND id_seccion = 900 AND id_item = 4", {a});
         db::exec(c(), "INSERT INTO abonados_valores (id_abonado, id_seccion, id_item, valor) VALUES (?, 900, 21, '9')", {a});
+        // An item the template gained since, empty: new to the subscriber all the same.
+        db::exec(c(), "INSERT INTO secciones_items (id_panel, id_seccion, id_item, descripcion) VALUES (1, 900, 22, 'Nuevo')");
+        db::exec(c(), "INSERT INTO configuraciones_valores (id_configuracion, id_panel, id_seccion, id_item, valor, "
+                      "id_estado) VALUES (1, 1, 900, 22, '', 0)");
         const int before = count();
         {
             db::Transaction t(c());
             QVERIFY(f_copiavalores(c(), a, 1, 900, 1, 2));
             t.commit();
         }
-        QCOMPARE(count(), before + 2);
+        QCOMPARE(count(), before + 3);
         QCOMPARE(count("id_item = 4 AND valor_anterior = '123' AND valor_nuevo = '000' AND id_usuario = 2"), 1);
         QCOMPARE(count("id_item = 21 AND valor_anterior = '9' AND valor_nuevo IS NULL"), 1);
+        QCOMPARE(count("id_item = 22 AND valor_anterior IS NULL AND valor_nuevo = ''"), 1);
     }
 
     // Twenty items saved with two of them changed write two rows; a save

@@ -108,35 +108,42 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
 {
+    // Each frame comes while a request it could otherwise answer is
+    // outstanding: only its own fault refuses it.
     QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("answer code 3") << answerFrame({3, 1, 2});
-    QTest::newRow("answer code 14") << answerFrame({14});
-    QTest::newRow("odd length") << QByteArray(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}).insert(3, 'A'));
-    QTest::newRow("letter beyond P") << QByteArray(":ACQB\r");
-    QTest::newRow("lower case") << QByteArray(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}).toLower());
-    QTest::newRow("status of 8 bytes") << answerFrame({2, 1, 0, 0, 0, 0, 0, 0});
-    QTest::newRow("clock of 5 bytes") << answerFrame({10, 1, 2, 3, 4});
+    QTest::addColumn<int>("request");
+    QTest::newRow("answer code 3") << answerFrame({3, 1, 2}) << 2;
+    QTest::newRow("answer code 14") << answerFrame({14}) << 2;
+    QTest::newRow("odd length") << QByteArray(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}).insert(3, 'A')) << 2;
+    QTest::newRow("letter beyond P") << QByteArray(":ACQB\r") << 2;
+    QTest::newRow("lower case") << QByteArray(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}).toLower()) << 2;
+    QTest::newRow("status of 8 bytes") << answerFrame({2, 1, 0, 0, 0, 0, 0, 0}) << 2;
+    QTest::newRow("clock of 5 bytes") << answerFrame({10, 1, 2, 3, 4}) << 10;
+    QTest::newRow("dated events for short ones") << answerFrame({13, 1, 2, 3, 4, 5, 6}) << 6;
+    QTest::newRow("short events for dated ones") << answerFrame({6, 1, 2}) << 13;
     QList<int> big(300, 0);
     big[0] = 2;
-    QTest::newRow("300 bytes") << answerFrame(big);
-    QTest::newRow("only a checksum") << QByteArray(":AA\r");
+    QTest::newRow("300 bytes") << answerFrame(big) << 2;
+    QTest::newRow("only a checksum") << QByteArray(":AA\r") << 2;
     // Each wrong in one way only, the checksum still adding up.
     const QByteArray good = answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0});
-    QTest::newRow("one stray letter") << QByteArray(good).insert(good.size() - 1, 'A');
+    QTest::newRow("one stray letter") << QByteArray(good).insert(good.size() - 1, 'A') << 2;
     QByteArray beyond = good;
     beyond[3] = 'Q'; // 16 in the high place: 256, nothing modulo 256
-    QTest::newRow("letter beyond P, sum unchanged") << beyond;
+    QTest::newRow("letter beyond P, sum unchanged") << beyond << 2;
     QByteArray bit7 = good;
     bit7[3] = 'I'; // 8 in the high place: the sum is off by 128 only
-    QTest::newRow("checksum off in bit 7") << bit7;
+    QTest::newRow("checksum off in bit 7") << bit7 << 2;
 }
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
 {
     QFETCH(QByteArray, frame);
+    QFETCH(int, request);
     for (bool overIp : {false, true}) {
         LinkRig r;
         overIp ? r.connectIp() : r.connectModem();
+        r.link.forTestSetOutstandingRequest(request);
         r.link.forTestStatus().zoneState[3] = 1;
         r.link.forTestSetClockKnown(true);
         r.link.forTestSetRetryCounter(2);

@@ -430,12 +430,31 @@ void tst_transfer_e2e::unstoredWriteIsSentAgainOnce()
 }
 
 // What a download read is what the panel holds: "Subir cambios" then finds
-// nothing to send, and after one value changes sends that run alone.
+// nothing to send, and after one value changes sends that run alone. Before
+// that, with one section read, every address never read counts as
+// different, even where the stored value is what an unread byte would be.
 void tst_transfer_e2e::downloadIsTheKnownImage()
 {
     Session s(1, false);
     QVERIFY(s.connect());
     QVERIFY(s.turn());
+    s.scramblePanel(10);
+    s.markAll(0);
+    db::exec(s.c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = 1 AND id_seccion = 0"));
+    s.link.forTestSetReadPending(true);
+    QVERIFY(s.link.f_cargatransferencia(1));
+    QVERIFY(s.runWhile(&mdl_trans::readPending));
+    QCOMPARE(s.link.f_subircambios(1), mdl_trans::ChangesUpload::Started);
+    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    int zeros = 0;
+    for (const Row& r : s.rows())
+        if (r.section == 1) {
+            QCOMPARE(r.valor, QStringLiteral("00"));
+            QCOMPARE(int(s.panel.state.programMemory.at(r.pos + r.item - 1)), 0);
+            ++zeros;
+        }
+    QCOMPARE(zeros, 8);
+
     s.scramblePanel(11);
     QVERIFY(s.load(false));
     QVERIFY(s.runWhile(&mdl_trans::readPending));

@@ -136,6 +136,8 @@ private slots:
         const QString range = "valor fuera de rango en la columna %1 de la tabla %2 (%3): %4";
         QTest::newRow("tipo 99") << "UPDATE secciones SET tipo = 99 WHERE id_panel = 2 AND id_seccion = 3" << "secciones"
                                  << QVariantList{2, 3} << range.arg("tipo", "secciones", "id_panel = 2, id_seccion = 3", "99") << 10;
+        QTest::newRow("tipo 6") << "UPDATE secciones SET tipo = 6 WHERE id_panel = 2 AND id_seccion = 3" << "secciones"
+                                << QVariantList{2, 3} << range.arg("tipo", "secciones", "id_panel = 2, id_seccion = 3", "6") << 10;
         QTest::newRow("posicion -5") << "UPDATE secciones SET posicion = -5 WHERE id_panel = 2 AND id_seccion = 4" << "secciones"
                                      << QVariantList{2, 4} << range.arg("posicion", "secciones", "id_panel = 2, id_seccion = 4", "-5") << 2000;
         QTest::newRow("posicion 6000") << "UPDATE secciones SET posicion = 6000 WHERE id_panel = 1 AND id_seccion = 5"
@@ -149,6 +151,8 @@ private slots:
                                         << range.arg("caracteres", "secciones", "id_panel = 2, id_seccion = 25", "2000000000") << 2000;
         QTest::newRow("cadena") << "UPDATE paneles SET cadena = '3x' WHERE id_panel = 2" << "paneles" << QVariantList{2}
                                 << range.arg("cadena", "paneles", "id_panel = 2", "'3x'") << 2000;
+        QTest::newRow("cadena 256") << "UPDATE paneles SET cadena = '256' WHERE id_panel = 2" << "paneles" << QVariantList{2}
+                                    << range.arg("cadena", "paneles", "id_panel = 2", "'256'") << 2000;
         QTest::newRow("negative key") << "UPDATE secciones_items SET id_item = -1 WHERE id_panel = 1 AND id_seccion = 0 AND id_item = 3"
                                       << "secciones_items" << QVariantList{1, 0, -1}
                                       << range.arg("id_item", "secciones_items", "id_panel = 1, id_seccion = 0, id_item = -1", "-1") << 2000;
@@ -162,6 +166,9 @@ private slots:
         QTest::newRow("mark 7") << "UPDATE configuraciones_valores SET id_estado = 7 WHERE id_panel = 2 AND id_seccion = 0 AND id_item = 1"
                                 << "configuraciones_valores" << QVariantList{2, 0, 1}
                                 << range.arg("id_estado", "configuraciones_valores", "id_panel = 2, id_seccion = 0, id_item = 1", "7") << 2000;
+        QTest::newRow("mark 2") << "UPDATE configuraciones_valores SET id_estado = 2 WHERE id_panel = 2 AND id_seccion = 0 AND id_item = 1"
+                                << "configuraciones_valores" << QVariantList{2, 0, 1}
+                                << range.arg("id_estado", "configuraciones_valores", "id_panel = 2, id_seccion = 0, id_item = 1", "2") << 2000;
         // Refused by the station itself, inside an open batch (23503: the server's foreign key code).
         QTest::newRow("unknown section") << "INSERT INTO secciones_items VALUES (1, 200, 1, 'huérfano v2')"
                                          << "secciones_items" << QVariantList{1, 200, 1}
