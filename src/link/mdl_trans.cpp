@@ -314,6 +314,10 @@ void mdl_trans::appendOutcome(const QString& sentence)
 
 void mdl_trans::setOutcome(const QString& text)
 {
+    // How a dial, a call, a transfer or a read-back ended goes to the
+    // diagnostics log too, for support.
+    if (!text.isEmpty() && text != m_outcome)
+        qCInfo(lcLink, "%s", qPrintable(text));
     m_outcome = text;
     changed();
 }

@@ -100,6 +100,7 @@ void mdl_trans::f_llamar(const QString& phone, int wait)
         return;
     }
     writeModemCommand("ATDT" + phone.toLatin1());
+    qCInfo(lcLink, "marcando %s", qPrintable(phone));
     m_waitCountdown = wait;
     m_phase = LinkPhase::Calling;
     m_dialText.clear();
@@ -122,6 +123,7 @@ void mdl_trans::f_doblellamada(const QString& phone)
         return;
     }
     writeModemCommand("ATDT" + phone.toLatin1());
+    qCInfo(lcLink, "doble llamada: marcando %s", qPrintable(phone));
     m_waitCountdown = 100;
     m_phase = LinkPhase::Ringing;
     changed();
@@ -513,6 +515,9 @@ void mdl_trans::takeConnectLine()
     if (speed > 0) {
         m_lineSpeed = speed;
         f_muestraestado();
+        qCInfo(lcLink, "conectado por módem (%d bps)", speed);
+    } else {
+        qCInfo(lcLink, "conectado por módem");
     }
 }
 

@@ -126,6 +126,7 @@ void mdl_trans::onDatagram(const QByteArray& data, const QHostAddress& sender, q
         if (connected()) {
             m_peerHost = from;
             m_peerPort = senderPort;
+            qCInfo(lcLink, "conectado por IP con %s:%d", qPrintable(from.toString()), senderPort);
         }
         m_view.st_tx = LinkColour::ButtonFace;
     } else {
