@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-serialport-dev qt6-svg-dev
   qt6-translations-l10n qt6-qpa-plugins
   libsqlite3-dev libpq-dev
+  iproute2
   libqt6sql6-psql postgresql-15
   clang libclang-rt-14-dev
   dpkg-dev desktop-file-utils file librsvg2-bin
