@@ -668,6 +668,11 @@ bool next(QSqlQuery& q)
     return false;
 }
 
+void checkAlive(const QSqlDatabase& c)
+{
+    scalar(c, QStringLiteral("SELECT 1"));
+}
+
 QVariant scalar(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
 {
     QSqlQuery q = exec(c, sql, values);

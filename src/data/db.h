@@ -134,6 +134,9 @@ QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& va
 bool next(QSqlQuery& q);
 // Runs a query and returns the first column of the first row (null when no row).
 QVariant scalar(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
+// Runs the smallest statement there is: a lost connection throws, as any
+// statement would.
+void checkAlive(const QSqlDatabase& c);
 // Runs a script of statements separated by ";" at line ends (no values).
 void execScript(const QSqlDatabase& c, const QString& script);
 

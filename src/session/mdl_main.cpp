@@ -36,7 +36,7 @@ mdl_main::mdl_main(MessageService& messages) : m_messages(messages)
         if (m_serverLost || !db().isOpen())
             return;
         try {
-            db::scalar(db(), QStringLiteral("SELECT 1"));
+            db::checkAlive(db());
         } catch (const db::Error&) {
             // A lost connection has started its retries through the handler.
         }
@@ -243,7 +243,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         // A re-run finds a lost server here, before a second connection is
         // tried (a lost server connection reads as closed).
         if (const QSqlDatabase c = db(); c.isValid() && (c.isOpen() || db::isLost(c)))
-            db::scalar(c, QStringLiteral("SELECT 1"));
+            db::checkAlive(c);
         else
             notice = openStationDatabase();
         db::openAnother(ReportConnection, db());
