@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake
+  build-essential cmake python3
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-serialport-dev qt6-svg-dev
   qt6-translations-l10n qt6-qpa-plugins
   libsqlite3-dev libpq-dev
