@@ -42,7 +42,8 @@ QString indexed(const char* name, int i)
 
 } // namespace
 
-w_panel::w_panel(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
+w_panel::w_panel(StationContext& ctx, QWidget* parent)
+    : QWidget(parent), m_ctx(ctx), m_holdStore([this] { return m_ctx.main.db(); }, [this] { return operatorName(); })
 {
     setObjectName(QStringLiteral("w_panel"));
     setWindowTitle(QStringLiteral("Panel"));

@@ -4,6 +4,7 @@
 // computes (mdl_trans::view()), and keeps the subscriber's section marks and
 // downloaded events. It never builds frames: the link's scheduler sends.
 
+#include "data/subscriber_hold.h"
 #include "data/value_store.h"
 #include "link/linkconsole.h"
 #include "link/linkview.h"
@@ -212,6 +213,7 @@ private:
     // Subscriber locks (w_panel_lock.cpp).
     bool heldElsewhere();
     bool refuseWhenHeldElsewhere();
+    QString operatorName() const;
     bool takeSubscriber();
     void releaseSubscriberWhenIdle();
     void releaseSubscriber();
@@ -248,7 +250,8 @@ private:
     bool m_marksDown = false; // some section is marked "bajar"
     bool m_showingLinkMessages = false;
     bool m_unloaded = false;
-    qint32 m_held = 0; // the subscriber this console holds for its connection
-    bool m_heldLinkSeen = false; // the link left idle since it was taken
+    // The subscriber this console holds for its connection.
+    DatabaseHoldStore m_holdStore;
+    SubscriberHold m_hold{m_holdStore};
     EventsModel* m_eventos;
 };

@@ -44,18 +44,18 @@ bool w_panel::refuseWhenHeldElsewhere()
     return true;
 }
 
+QString w_panel::operatorName() const
+{
+    const mdl_main& m = m_ctx.main;
+    const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
+    return me ? me->usuario : QStringLiteral("?");
+}
+
 bool w_panel::takeSubscriber()
 {
-    if (il_abonado < 1 || m_held == il_abonado)
-        return true;
-    const mdl_main& m = m_ctx.main;
     try {
-        const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
-        if (locks::acquire(m.db(), il_abonado, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
-            m_held = il_abonado;
-            m_heldLinkSeen = false;
+        if (m_hold.take(il_abonado))
             return true;
-        }
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudo reservar el abonado para esta estación.\n%1").arg(e.text()));
         return false;
@@ -66,23 +66,14 @@ bool w_panel::takeSubscriber()
 
 void w_panel::releaseSubscriberWhenIdle()
 {
-    // The dial may begin a moment after the click: the hold ends when the
-    // link, having left idle, is idle again.
-    if (m_ctx.trans.phase() != mdl_trans::LinkPhase::Idle) {
-        m_heldLinkSeen = m_held != 0;
-        return;
-    }
-    if (m_heldLinkSeen)
-        releaseSubscriber();
+    m_hold.linkChanged(m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle);
 }
 
 void w_panel::afterDialClick(bool dialled)
 {
     if (dialled)
         logOperation(3, subscriberText());
-    // No dial under way (refused, or failed at once): nothing to hold.
-    if (m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
-        releaseSubscriber();
+    m_hold.afterDial(m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle);
 }
 
 void w_panel::waitClick(const std::function<void()>& click)
@@ -94,59 +85,33 @@ void w_panel::waitClick(const std::function<void()>& click)
     if (starting && !takeSubscriber())
         return;
     click();
-    if (starting && m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
-        releaseSubscriber();
+    if (starting)
+        m_hold.afterDial(m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle);
 }
 
 void w_panel::holdFollowsSubscriber()
 {
-    // The panel awaited is the one of the subscriber on show; a dial under
-    // way keeps the hold on the subscriber it calls.
-    if (m_held == 0 || m_held == il_abonado || m_ctx.trans.phase() != mdl_trans::LinkPhase::Listening)
-        return;
-    releaseSubscriber();
-    if (takeSubscriber())
-        m_heldLinkSeen = true; // the link left idle already: its return ends the hold
+    try {
+        if (!m_hold.follow(il_abonado, m_ctx.trans.phase() == mdl_trans::LinkPhase::Listening))
+            refuseWhenHeldElsewhere();
+    } catch (const db::Error& e) {
+        m_ctx.messages.showError(QStringLiteral("No se pudo reservar el abonado para esta estación.\n%1").arg(e.text()));
+    }
 }
 
 void w_panel::releaseSubscriber()
 {
-    if (m_held == 0)
-        return;
-    try {
-        locks::release(m_ctx.main.db(), m_held);
-    } catch (const db::Error& e) {
-        // The server frees it with the session all the same.
-        qWarning("w_panel: liberar abonado: %s", qPrintable(e.text()));
-    }
-    m_held = 0;
-    m_heldLinkSeen = false;
+    m_hold.release();
 }
 
 void w_panel::holdAfterReconnect()
 {
-    // The server let go of the hold with the session it lost: take it again.
-    // When another station took the subscriber meanwhile this console's
-    // transfer must not go on: the call ends with its end frames.
-    if (m_held == 0)
-        return;
-    const qint32 held = std::exchange(m_held, 0);
-    const mdl_main& m = m_ctx.main;
+    // When another station took the subscriber while the server was away
+    // this console's transfer must not go on: the call ends with its end
+    // frames.
     std::optional<locks::Holder> other;
-    try {
-        const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
-        if (locks::acquire(m.db(), held, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
-            m_held = held;
-            return;
-        }
-        other = locks::heldByOther(m.db(), held);
-    } catch (const db::Error& e) {
-        // Lost again: the next reconnection tries once more.
-        m_held = held;
-        qWarning("w_panel: bloqueo tras reconectar: %s", qPrintable(e.text()));
+    if (m_hold.afterReconnect(&other) != SubscriberHold::Reconnected::TakenByOther)
         return;
-    }
-    m_heldLinkSeen = false;
     mdl_trans& link = m_ctx.trans;
     if (link.phase() == mdl_trans::LinkPhase::Listening)
         link.f_finespera();

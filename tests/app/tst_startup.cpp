@@ -1,6 +1,7 @@
 // Start-up in each port mode, the re-run from the status bar, the fatal
 // paths, the database restore, login and levels.
 
+#include "fault_injector.h"
 #include "testsupport.h"
 
 #include "session/mdl_main.h"
@@ -301,7 +302,7 @@ private slots:
         // No session goes unrecorded: a login whose log row cannot be
         // written (a full disk) is refused, saying why.
         st.main.currentUser = st.main.currentLevel = 0;
-        refuseAsFullDisk(c, "lleno", "BEFORE INSERT", "usuarios_operaciones");
+        FaultInjector full(c, FaultInjector::Kind::DiskFull, 1, {"usuarios_operaciones"});
         QVERIFY(!login->wf_login("o'neil", "x'y1"));
         QCOMPARE(st.main.currentUser, 0);
         QCOMPARE(st.main.currentLevel, 0);

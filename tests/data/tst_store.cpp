@@ -1,6 +1,7 @@
 // The database as the station relies on it: keys and cascades, new numbers,
 // date order, the log, seeding from a template, and the demo catalogue.
 
+#include "fault_injector.h"
 #include "testsupport.h"
 
 #include "session/mdl_main.h"
@@ -11,6 +12,7 @@
 #include "data/panel_image_store.h"
 #include "data/shared_ops.h"
 #include "data/station_db.h"
+#include "data/subscriber_hold.h"
 #include "data/subscriber_store.h"
 #include "data/users_store.h"
 #include "data/value_store.h"
@@ -233,9 +235,12 @@ private slots:
         q.finish();
 
         // A failing insert is swallowed and leaves no open transaction behind.
-        db::exec(c(), "DROP TABLE usuarios_operaciones");
+        const int rows = count("SELECT count(*) FROM usuarios_operaciones");
+        FaultInjector full(c(), FaultInjector::Kind::DiskFull);
         m.f_log(4, "x");
+        full.heal();
         QVERIFY(st.messages.shown.isEmpty());
+        QCOMPARE(count("SELECT count(*) FROM usuarios_operaciones"), rows);
         db::exec(c(), "CREATE TABLE t (x INTEGER)");
         QVERIFY(c().transaction());
         c().rollback();
@@ -265,18 +270,31 @@ private slots:
         QVERIFY(f_copiavalores(c(), 1, 1, 999, 5, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), 0);
 
-        // A failure in the middle is undone by the caller's transaction.
+        // A write failing in the middle (a refused row, a full disk, the
+        // server gone) is undone by the caller's transaction, and the error
+        // says which fault it was.
         QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
-        addTrigger(c(), "boom", "BEFORE INSERT", "abonados_valores");
-        try {
-            db::Transaction t(c());
-            f_copiavalores(c(), 1, 1, 999, 1, 1);
-            t.commit();
-            QFAIL("the insert should have failed");
-        } catch (const db::Error& e) {
-            QVERIFY(e.text().contains("boom"));
+        const QList<QPair<FaultInjector::Kind, db::Fault>> faults = {
+            {FaultInjector::Kind::Constraint, db::Fault::Other},
+            {FaultInjector::Kind::DiskFull, db::Fault::DiskFull},
+            {FaultInjector::Kind::Lost, db::Fault::Lost}};
+        for (const auto& [kind, fault] : faults) {
+            if (kind == FaultInjector::Kind::Lost && !FaultInjector::lostSupported(c()))
+                continue;
+            FaultInjector failing(c(), kind, 3, {"abonados_valores"});
+            try {
+                db::Transaction t(c());
+                f_copiavalores(c(), 1, 1, 999, 1, 1);
+                t.commit();
+                QFAIL("the third write should have failed");
+            } catch (const db::Error& e) {
+                QCOMPARE(int(e.fault()), int(fault));
+            }
+            failing.heal();
+            if (kind == FaultInjector::Kind::Lost)
+                QVERIFY(db::reconnect(mdl_main::DbConnection));
+            QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
         }
-        QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
     }
 
     // One set of statements serves a subscriber's and a template's values and
@@ -521,6 +539,99 @@ private slots:
         QCOMPARE(count("SELECT count(*) FROM bloqueos"), 1);
         other = QSqlDatabase();
         db::close("otra-estacion");
+    }
+
+    // The hold rules without a server: a store that another station's holds
+    // and failures can be put in.
+    void holdRules()
+    {
+        struct FakeStore : HoldStore {
+            QSet<qint32> mine, others;
+            bool failing = false;
+            int acquired = 0;
+            bool acquire(qint32 s) override
+            {
+                if (failing)
+                    throw db::Error("servidor caído", false, db::Fault::Lost);
+                if (others.contains(s))
+                    return false;
+                ++acquired;
+                mine.insert(s);
+                return true;
+            }
+            void release(qint32 s) override
+            {
+                if (failing)
+                    throw db::Error("servidor caído", false, db::Fault::Lost);
+                mine.remove(s);
+            }
+            std::optional<locks::Holder> heldByOther(qint32 s) override
+            {
+                if (!others.contains(s))
+                    return std::nullopt;
+                return locks::Holder{"ANA", "TALLER", "2024-05-21 10:15:00"};
+            }
+        } store;
+        SubscriberHold hold(store);
+
+        // No subscriber: nothing to take. Taking twice asks the store once.
+        QVERIFY(hold.take(0));
+        QVERIFY(hold.take(5) && hold.take(5));
+        QCOMPARE(store.acquired, 1);
+        // The dial starts a moment after the click: an idle link before it
+        // left idle keeps the hold; its return to idle ends it.
+        hold.linkChanged(true);
+        QCOMPARE(hold.held(), 5);
+        hold.linkChanged(false);
+        hold.linkChanged(true);
+        QCOMPARE(hold.held(), 0);
+        QVERIFY(store.mine.isEmpty());
+        // A dial that did not start holds nothing; one that did keeps it.
+        QVERIFY(hold.take(5));
+        hold.afterDial(false);
+        QCOMPARE(hold.held(), 5);
+        hold.afterDial(true);
+        QCOMPARE(hold.held(), 0);
+
+        // A wait follows the subscriber on show; a dial keeps its own.
+        store.others.insert(7);
+        QVERIFY(!hold.take(7));
+        QCOMPARE(hold.held(), 0);
+        QVERIFY(hold.take(5));
+        QVERIFY(hold.follow(6, false));
+        QCOMPARE(hold.held(), 5);
+        QVERIFY(hold.follow(6, true));
+        QCOMPARE(hold.held(), 6);
+        QCOMPARE(store.mine, QSet<qint32>({6}));
+        hold.linkChanged(true); // the link was waiting already
+        QCOMPARE(hold.held(), 0);
+        QVERIFY(hold.take(5));
+        QVERIFY(!hold.follow(7, true)); // held elsewhere: nothing held here
+        QCOMPARE(hold.held(), 0);
+        QVERIFY(store.mine.isEmpty());
+
+        // After the server came back: taken again; still lost (tried again
+        // at the next reconnection); or taken by another station meanwhile.
+        QCOMPARE(hold.afterReconnect(), SubscriberHold::Reconnected::NothingHeld);
+        QVERIFY(hold.take(5));
+        store.failing = true;
+        QCOMPARE(hold.afterReconnect(), SubscriberHold::Reconnected::StillLost);
+        QCOMPARE(hold.held(), 5);
+        store.failing = false;
+        QCOMPARE(hold.afterReconnect(), SubscriberHold::Reconnected::Kept);
+        QCOMPARE(hold.held(), 5);
+        store.mine.clear(); // the server let go with the lost session
+        store.others.insert(5);
+        std::optional<locks::Holder> other;
+        QCOMPARE(hold.afterReconnect(&other), SubscriberHold::Reconnected::TakenByOther);
+        QCOMPARE(hold.held(), 0);
+        QVERIFY(other && other->text() == "En uso por ANA en TALLER desde 10:15");
+        // A release the store cannot make still ends the hold here.
+        store.others.clear();
+        QVERIFY(hold.take(8));
+        store.failing = true;
+        hold.release();
+        QCOMPARE(hold.held(), 0);
     }
 
     // Saving over a record another station changed or removed meanwhile is

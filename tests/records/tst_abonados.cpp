@@ -8,6 +8,7 @@
 #include "ui/ui_text_input.h"
 #include "ui/ui_unsaved.h"
 #include "app/w_main.h"
+#include "common/fault_injector.h"
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "records/search_context.h"
@@ -16,6 +17,7 @@
 #include "reports/w_reporte.h"
 
 #include <QAction>
+#include <memory>
 #include <QClipboard>
 #include <QPlainTextEdit>
 #include <QToolTip>
@@ -284,7 +286,8 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
     w_abonados w(st.ctx);
     w.wf_muestradatos(1);
     // The seeding fails after the row went in: the row must go too.
-    addTrigger(stationDb(), "falla", "BEFORE INSERT", "abonados_valores");
+    auto refused = std::make_unique<FaultInjector>(stationDb(), FaultInjector::Kind::Constraint, 1,
+                                                   QStringList{"abonados_valores"});
     w.cb_alta->trigger();
     fillForm(w);
     w.cb_aceptar->trigger();
@@ -300,16 +303,16 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
     QCOMPARE(w.il_abonado, 1);
     QCOMPARE(w.campo(1), QString("0001"));
     QCOMPARE(w.cbx_campo[4]->currentData().toInt(), 1);
-    dropTrigger(stationDb(), "falla", "abonados_valores");
+    refused.reset();
     // A full disk is said first, not under the form's own message.
-    refuseAsFullDisk(stationDb(), "lleno", "BEFORE INSERT", "abonados");
+    auto full = std::make_unique<FaultInjector>(stationDb(), FaultInjector::Kind::DiskFull, 1, QStringList{"abonados"});
     w.cb_alta->trigger();
     fillForm(w);
     w.cb_aceptar->trigger();
     QCOMPARE(st.messages.lastTitle(), QString("Error"));
     QVERIFY(st.messages.lastText().startsWith("No hay espacio en el disco de la base de datos (carpeta "));
     QVERIFY(editing(w));
-    dropTrigger(stationDb(), "lleno", "abonados");
+    full.reset();
     w.cb_aceptar->trigger();
     QCOMPARE(w.il_abonado, 3);
     QCOMPARE(subscriberValues(3), templateValues(2));
