@@ -2,7 +2,8 @@
 // (the seeds are small files exported by sorvent-catalogo), checked and
 // merged into a fresh demo station as at start-up. Mutations are libFuzzer's
 // byte changes, which reach the file's structure, or row edits made through
-// SQLite (a column set to an edge value, a row deleted), which keep the file
+// SQLite (a column set to an edge value, a row deleted or copied with a new
+// key, now and then a column or table gone), which mostly keep the file
 // readable and so reach the merge's own checks. Whatever the file holds,
 // the merged catalogue stays within the ranges the station works with, and
 // the editor and the link can use every section.
@@ -46,7 +47,7 @@ QVariant edgeValue(std::minstd_rand& rng)
 {
     static const qint64 ints[] = {-1, 0, 1, 2, 3, 5, 6, 8, 9, 255, 256, 4999, 5000, 5001, 10002, 10003,
                                   2147483647LL, 2147483648LL, -2147483648LL};
-    switch (rng() % 6) {
+    switch (rng() % 7) {
     case 0: return ints[rng() % std::size(ints)];
     case 1: return qint64(rng() % 64) - 8;
     case 2: return rng() % 2 ? 2.0 : 0.5;
@@ -55,8 +56,45 @@ QVariant edgeValue(std::minstd_rand& rng)
         return QString::fromLatin1(texts[rng() % std::size(texts)]);
     }
     case 4: return QByteArray("\xff\x00", 2);
+    case 5: {
+        // Imported text the station cleans or refuses: control characters,
+        // accents, a length past any field.
+        static const char* const texts[] = {"ZONA\x01\t1", "ÑANDÚ ÁREA", "  ", "\x7f", "%_'\""};
+        if (rng() % 4 == 0)
+            return QString(300, QLatin1Char('A'));
+        return QString::fromUtf8(texts[rng() % std::size(texts)]);
+    }
     default: return {};
     }
+}
+
+// The file's shape changed as an older or damaged update file would have it:
+// a column or table missing, a table of another name, a column more.
+void editSchema(const QSqlDatabase& c, const Table& t, std::minstd_rand& rng)
+{
+    const QString table = QString::fromLatin1(t.name);
+    const QString column = QString::fromLatin1(t.columns[rng() % t.columns.size()]);
+    switch (rng() % 4) {
+    case 0: db::exec(c, QStringLiteral("ALTER TABLE %1 DROP COLUMN \"%2\"").arg(table, column)); break;
+    case 1: db::exec(c, QStringLiteral("ALTER TABLE %1 RENAME TO %1_x").arg(table)); break;
+    case 2: db::exec(c, QStringLiteral("DROP TABLE %1").arg(table)); break;
+    default: db::exec(c, QStringLiteral("ALTER TABLE %1 ADD COLUMN extra INTEGER DEFAULT 7").arg(table)); break;
+    }
+}
+
+// A copy of a row with one column at an edge value: a new key the station
+// lacks, or the same key twice in the file.
+void copyRow(const QSqlDatabase& c, const Table& t, const QVariant& rowid, std::minstd_rand& rng)
+{
+    const QString table = QString::fromLatin1(t.name);
+    QStringList columns;
+    for (const char* col : t.columns)
+        columns << QStringLiteral("\"%1\"").arg(QLatin1String(col));
+    const QString list = columns.join(QLatin1Char(','));
+    db::exec(c, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %1 WHERE rowid = ?").arg(table, list), {rowid});
+    const QVariant copy = db::scalar(c, QStringLiteral("SELECT last_insert_rowid()"));
+    const QString column = QString::fromLatin1(t.columns[rng() % t.columns.size()]);
+    db::exec(c, QStringLiteral("UPDATE %1 SET \"%2\" = ? WHERE rowid = ?").arg(table, column), {edgeValue(rng), copy});
 }
 
 // One to three row edits on the update file in `data`; 0 when it is no
@@ -83,8 +121,17 @@ size_t editRows(uint8_t* data, size_t size, size_t maxSize, std::minstd_rand& rn
             const QVariant rowid =
                 db::scalar(c, QStringLiteral("SELECT rowid FROM %1 LIMIT 1 OFFSET ?").arg(table), {qint64(rng() % rows)});
             try {
-                if (rng() % 8 == 0) {
+                const unsigned kind = rng() % 16;
+                if (kind == 0) {
+                    editSchema(c, t, rng);
+                    continue;
+                }
+                if (kind < 3) {
                     db::exec(c, QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(table), {rowid});
+                    continue;
+                }
+                if (kind < 6) {
+                    copyRow(c, t, rowid, rng);
                     continue;
                 }
                 const QString column = QString::fromLatin1(t.columns[rng() % t.columns.size()]);

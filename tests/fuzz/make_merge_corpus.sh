@@ -3,7 +3,7 @@
 # sorvent-catalogo from a reduced catalogue, stored with 512-byte pages so
 # that each seed stays a few KB. Model 1 overlaps the demo catalogue the
 # harness merges into (rows updated, template values with history); model 3
-# is new to it (rows inserted).
+# is new to it (rows inserted); modelo13 holds both.
 # Usage: tests/fuzz/make_merge_corpus.sh [path to sorvent-catalogo]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -41,9 +41,12 @@ INSERT INTO configuraciones_valores VALUES
  (1, 3, 3, 1, 'FF', 0);
 SQL
 
-for m in 1 3; do
+# Each model alone, and both in one file (the merge's order across models).
+for m in 1 3 13; do
+  panels=()
+  for p in $(echo "$m" | grep -o .); do panels+=(--panel "$p"); done
   rm -f "$out/modelo$m"
-  "$tool" --panel "$m" "$tmp/estacion.mdb" "$tmp/modelo$m.mdb" >/dev/null
+  "$tool" "${panels[@]}" "$tmp/estacion.mdb" "$tmp/modelo$m.mdb" >/dev/null
   sqlite3 "$tmp/modelo$m.mdb" "PRAGMA page_size = 512; VACUUM;"
   cp "$tmp/modelo$m.mdb" "$out/modelo$m"
 done
