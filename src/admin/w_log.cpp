@@ -110,8 +110,8 @@ w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
     // The button sits beside the user's name, between the dates.
     setTabOrder(dp_hasta, img_todos);
     setTabOrder(img_todos, dp_borrar);
-    connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
-    m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
+    connect(img_todos, &QToolButton::clicked, this, [this] { showUser(0); });
+    m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { showUser(id); });
 
     showDefaults();
 }
@@ -124,7 +124,7 @@ void w_log::showDefaults()
     // it has no such day (31 March gives the end of February).
     dp_desde->setDate(today.addMonths(-1));
     dp_borrar->setDate(dp_desde->date());
-    wf_muestrausuario(0);
+    showUser(0);
 }
 
 QAction* w_log::boton(const QString& key, const QString& picture, const QString& caption, const QString& tip)
@@ -145,7 +145,7 @@ QDateEdit* w_log::datePicker(const char* name)
     return d;
 }
 
-void w_log::wf_muestrausuario(int id)
+void w_log::showUser(int id)
 {
     QString name;
     if (id >= 1) {
@@ -155,12 +155,12 @@ void w_log::wf_muestrausuario(int id)
             else
                 id = 0; // an account deleted since it was picked: all operators
         } catch (const db::Error& e) {
-            qWarning("w_log::wf_muestrausuario: %s", qPrintable(e.text()));
+            qWarning("w_log::showUser: %s", qPrintable(e.text()));
             id = 0;
         }
     }
-    il_usuario = qMax(id, 0);
-    st_usuario->setText(il_usuario > 0 ? name : QStringLiteral("TODOS"));
+    m_user = qMax(id, 0);
+    st_usuario->setText(m_user > 0 ? name : QStringLiteral("TODOS"));
 }
 
 void w_log::dispatch(const QString& key)
@@ -172,13 +172,13 @@ void w_log::dispatch(const QString& key)
         w_buscar::abrir(m_ctx, SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
         if (imprimir)
-            imprimir(m_ctx, oplog::Filter{desde, hasta, il_usuario});
+            imprimir(m_ctx, oplog::Filter{desde, hasta, m_user});
     } else if (key == QLatin1String("cb_baja")) {
-        wf_borrar(borrar);
+        deleteUpTo(borrar);
     }
 }
 
-void w_log::wf_borrar(const QDate& borrar)
+void w_log::deleteUpTo(const QDate& borrar)
 {
     const QSqlDatabase c = m_ctx.main.db();
     // The questions name the first day that stays.

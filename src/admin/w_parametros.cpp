@@ -113,7 +113,7 @@ w_parametros::w_parametros(StationContext& ctx, QWidget* parent) : QWidget(paren
 
     connect(cb_aceptar, &QAction::triggered, this, &w_parametros::aceptar);
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
-    connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::wf_muestradispositivo);
+    connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::showDevice);
 
     showSettings();
 }
@@ -149,13 +149,13 @@ void w_parametros::showSettings()
         found = false;
     }
     if (!found) {
-        m_ctx.main.f_mensaje(201);
+        m_ctx.main.showMessage(201);
         cb_aceptar->setEnabled(false);
     }
-    wf_muestradispositivo();
+    showDevice();
 }
 
-void w_parametros::wf_muestradispositivo()
+void w_parametros::showDevice()
 {
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
     const QString named = port > 0 ? samePathOf(serialDeviceFor(port, m_ctx.main.programDir())) : QString();
@@ -166,7 +166,7 @@ void w_parametros::wf_muestradispositivo()
     cbx_modem_device->setCurrentIndex(shown);
 }
 
-bool w_parametros::wf_enlazadispositivo(int port)
+bool w_parametros::linkDevice(int port)
 {
     const QString device = cbx_modem_device->currentData().toString();
     const QString dir = m_ctx.main.programDir();
@@ -179,7 +179,7 @@ bool w_parametros::wf_enlazadispositivo(int port)
     return false;
 }
 
-bool w_parametros::wf_guardadatos()
+bool w_parametros::saveData()
 {
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
     const int ipPort = wholeNumber(sle_IP_port->text(), 1, 65535);
@@ -220,9 +220,9 @@ void w_parametros::aceptar()
 {
     // The number names the picked device before the port opens on it.
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
-    if (port > 0 && !wf_enlazadispositivo(port))
+    if (port > 0 && !linkDevice(port))
         return;
-    if (!wf_guardadatos())
+    if (!saveData())
         return;
     mdl_main& m = m_ctx.main;
     const QString mode = cbx_modem_speed->currentText();

@@ -25,12 +25,12 @@ class w_parametros : public QWidget {
 public:
     explicit w_parametros(StationContext& ctx, QWidget* parent = nullptr);
 
-    bool wf_guardadatos();
+    bool saveData();
     // Shows the device the typed number names, when it is in the list.
-    void wf_muestradispositivo();
+    void showDevice();
     // Makes the number name the device picked; false (message shown) when the
     // link cannot be made.
-    bool wf_enlazadispositivo(int port);
+    bool linkDevice(int port);
 
     QFrame* frm_configuracion;
     QLabel* st_modem_port_t;

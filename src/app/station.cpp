@@ -36,7 +36,7 @@ void Station::portLost()
 
 void Station::showError(int number)
 {
-    main.f_mensaje(number);
+    main.showMessage(number);
 }
 
 void Station::showMessage(const QString& title, const QString& text)

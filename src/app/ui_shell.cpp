@@ -30,7 +30,7 @@ AppShell::~AppShell()
 void AppShell::start()
 {
     m_splash = new w_splash;
-    connect(m_splash, &w_splash::elapsed, this, [this] { m_station.main.f_inicializa(*this); });
+    connect(m_splash, &w_splash::elapsed, this, [this] { m_station.main.initialize(*this); });
     m_splash->show();
 }
 
@@ -41,7 +41,7 @@ SerialPort* AppShell::comMain()
         m_main->endProgram = [this](int code) { endProgram(code); };
         registerWindows(*m_main, m_station.ctx);
         // The modem panel re-runs start-up: settings re-read, port re-opened.
-        m_main->onModemPanelClicked = [this] { m_station.main.f_inicializa(*this); };
+        m_main->onModemPanelClicked = [this] { m_station.main.initialize(*this); };
     }
     return m_main->com_main;
 }

@@ -20,7 +20,7 @@ public:
     explicit AppShell(Station& station, QObject* parent = nullptr);
     ~AppShell() override;
 
-    // Shows the splash; its timer runs f_inicializa.
+    // Shows the splash; its timer runs initialize.
     void start();
 
     SerialPort* comMain() override;

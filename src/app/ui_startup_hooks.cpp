@@ -26,5 +26,5 @@ void registerWindows(w_main& w, StationContext& ctx)
 void installStartupHooks()
 {
     // Between the main window and the login: the catalogue update file.
-    AppShell::catalogueCheck = [](AppShell& shell) { w_migracion::f_novedades(shell.station().ctx, shell, shell.mainWindow()); };
+    AppShell::catalogueCheck = [](AppShell& shell) { w_migracion::mergeUpdate(shell.station().ctx, shell, shell.mainWindow()); };
 }

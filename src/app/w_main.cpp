@@ -234,18 +234,18 @@ bool w_main::requestExit()
         return false;
     if (!m_exiting) {
         m_exiting = true;
-        wf_compactar();
+        compact();
         endProgram(0);
     }
     return true;
 }
 
-void w_main::wf_compactar()
+void w_main::compact()
 {
     mdl_main& m = m_ctx.main;
     sb_panel2->setText(QStringLiteral("Compactando Base de Datos"));
     sb_panel2->repaint();
-    m.f_log(2);
+    m.logOperation(2);
     tmr_main->stop();
     if (com_main->isOpen())
         com_main->close();

@@ -56,7 +56,7 @@ public:
     void dispatch(const QString& key);
     // Runs the exit rule; returns false when the exit was refused.
     bool requestExit();
-    void wf_compactar();
+    void compact();
     // Called when the modem status panel is clicked.
     std::function<void()> onModemPanelClicked;
     // Ends the program (tests replace it).

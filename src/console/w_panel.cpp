@@ -374,7 +374,7 @@ QString w_panel::zoneText(int zone) const
 
 void w_panel::logOperation(int code, const QString& text) const
 {
-    m_ctx.main.f_log(code, text);
+    m_ctx.main.logOperation(code, text);
 }
 
 void w_panel::connectionFailed()

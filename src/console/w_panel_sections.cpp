@@ -104,7 +104,7 @@ void w_panel::wf_abonados_valores()
     try {
         const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
-        ok = f_copiavalores(c, il_abonado, il_panel, 999, il_configuracion, m_ctx.main.currentUser);
+        ok = copyValues(c, il_abonado, il_panel, 999, il_configuracion, m_ctx.main.currentUser);
         if (ok)
             t.commit();
     } catch (const db::Error& e) {

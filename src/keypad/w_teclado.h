@@ -90,13 +90,13 @@ public:
     QTimer* tmr_linea;
 
     // Window state.
-    keypad::LineBuffer is_buffer;
-    qint32 il_steady = 0;
-    qint32 il_blink = 0;
-    bool ib_phase = false;
+    keypad::LineBuffer m_buffer;
+    qint32 m_steady = 0;
+    qint32 m_blink = 0;
+    bool m_phase = false;
     qint16 ii_hold = 0;
-    QByteArray is_hold;
-    bool ib_keyheld = false;
+    QByteArray m_hold;
+    bool m_keyHeld = false;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;

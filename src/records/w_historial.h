@@ -40,9 +40,9 @@ public:
 
     // Shows another subscriber or template, on the last month of every section
     // and operator.
-    void wf_muestratitular(const values::Owner& owner, const QString& titular);
+    void showOwner(const values::Owner& owner, const QString& titular);
     // Refills the grid from the filters.
-    void wf_muestrahistorial();
+    void showHistory();
     // Lists again every open history window, after rows were purged.
     static void refreshOpen();
 

@@ -233,7 +233,7 @@ void mdl_main::restoreBackup(const QString& why)
     qWarning("base de datos dañada apartada como %s; restaurada la copia de seguridad", qPrintable(aside));
 }
 
-mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
+mdl_main::InitResult mdl_main::initialize(ShellUi& ui)
 {
     com_main = ui.comMain();
     try {
@@ -253,7 +253,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
 
         const std::optional<settings::Row> s = settings::read(db());
         if (!s) {
-            f_mensaje(101);
+            showMessage(101);
             throw db::Error(QStringLiteral("Falta la fila de configuración"));
         }
         const QVariant port = s->modem_port;
@@ -267,9 +267,9 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         modemMode = mode.toString();
 
         ui.setKeypadButtonVisible(modemMode == QLatin1String("Interface"));
-        if (!f_abrepuerto(1, modemPort, modemMode)) {
+        if (!openPort(1, modemPort, modemMode)) {
             qWarning("puerto: no se pudo abrir COM %d (modo %s)", modemPort, qPrintable(modemMode));
-            f_mensaje(102);
+            showMessage(102);
         }
     } catch (const db::Error& e) {
         // A re-run while the server is away is no reason to end: the
@@ -290,7 +290,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
     return InitResult::Ok;
 }
 
-bool mdl_main::f_abrepuerto(int accion, int& puerto, const QString& modo)
+bool mdl_main::openPort(int accion, int& puerto, const QString& modo)
 {
     const bool noPort = modo == QLatin1String("Sin Puerto Com");
     const int speed = modo == QLatin1String("Interface") ? 4800 : 110;
@@ -338,8 +338,8 @@ bool mdl_main::applyPortSettings(mdl_trans& link, int port, const QString& mode)
         disconnect(m_deferredWatch);
         modemPort = p.port;
         modemMode = p.mode;
-        if (!f_abrepuerto(1, modemPort, modemMode))
-            f_mensaje(202);
+        if (!openPort(1, modemPort, modemMode))
+            showMessage(202);
     };
     if (!usesPort(link)) {
         apply();
@@ -363,7 +363,7 @@ void mdl_main::portLost()
     emit portStatusChanged();
 }
 
-void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
+void mdl_main::showMessage(int number, const QString& detalle, const QRect& keep)
 {
     QString text = catalogueText(number);
     if (text.isEmpty())
@@ -377,7 +377,7 @@ void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
         m_messages.showError(text, title);
 }
 
-void mdl_main::f_log(int id_operacion, const QString& parametro)
+void mdl_main::logOperation(int id_operacion, const QString& parametro)
 {
     try {
         oplog::record(db(), currentUser, id_operacion, parametro);
@@ -393,7 +393,7 @@ void mdl_main::logOrThrow(int id_operacion, const QString& parametro)
     oplog::record(db(), currentUser, id_operacion, parametro);
 }
 
-bool mdl_main::f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion)
+bool mdl_main::copyValues(int id_abonado, int id_panel, int id_seccion, int id_configuracion)
 {
-    return ::f_copiavalores(db(), id_abonado, id_panel, id_seccion, id_configuracion, currentUser);
+    return ::copyValues(db(), id_abonado, id_panel, id_seccion, id_configuracion, currentUser);
 }

@@ -53,8 +53,8 @@ public:
 
     // Start-up (also re-run from the status bar's modem panel).
     enum class InitResult { Ok, Fatal };
-    InitResult f_inicializa(ShellUi& ui);
-    bool f_abrepuerto(int accion, int& puerto, const QString& modo);
+    InitResult initialize(ShellUi& ui);
+    bool openPort(int accion, int& puerto, const QString& modo);
     // New port settings: opened now, or, while the link uses the port (a
     // call, a dial or a wait), as soon as it is idle again, since reopening
     // the port hangs up the modem. True when they wait for the link.
@@ -67,12 +67,12 @@ public:
     // `detalle`, when given, follows the catalogue text on lines of its own
     // (what exactly is wrong); the box keeps clear of `keep` (screen
     // coordinates of what the user has to fix) when that is given.
-    void f_mensaje(int number, const QString& detalle = QString(), const QRect& keep = QRect());
-    void f_log(int id_operacion, const QString& parametro = QString());
-    // As f_log, for an operation that must not go on unrecorded (the
+    void showMessage(int number, const QString& detalle = QString(), const QRect& keep = QRect());
+    void logOperation(int id_operacion, const QString& parametro = QString());
+    // As logOperation, for an operation that must not go on unrecorded (the
     // login): throws db::Error when the row was not written.
     void logOrThrow(int id_operacion, const QString& parametro = QString());
-    bool f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
+    bool copyValues(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
 
     // Opens the database, creating it with the demo catalogue on a first start
     // or restoring it from its backup; returns a text to tell the user when it

@@ -1,6 +1,6 @@
 #pragma once
 // What a window gets from the station: one object, handed to its constructor,
-// through which it reaches the station's state (connection, operator, f_log),
+// through which it reaches the station's state (connection, operator, logOperation),
 // the link, the messages, the pick-list and editor contexts, the report
 // commands and the main window. The station (app/) owns every piece; this
 // header only names them, so that no folder below app/ depends on it.

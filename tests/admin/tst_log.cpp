@@ -180,7 +180,7 @@ private slots:
         const QStringList log = remaining();
         // A history window open meanwhile follows the purge.
         w_historial h(st.ctx);
-        h.wf_muestratitular(values::Owner::subscriber(1, 1), "Abonado 1");
+        h.showOwner(values::Owner::subscriber(1, 1), "Abonado 1");
         h.dp_desde->setDate(QDate(2024, 5, 1));
         h.dp_hasta->setDate(QDate(2024, 5, 31));
         QCOMPARE(h.lineas().size(), 2);

@@ -22,7 +22,7 @@ class tst_startup : public QObject {
         AppShell shell{st};
         int endCode = -1;
         explicit Run(TestStation& station) : st(station) { shell.onEnd = [this](int c) { endCode = c; }; }
-        mdl_main::InitResult init() { return st.main.f_inicializa(shell); }
+        mdl_main::InitResult init() { return st.main.initialize(shell); }
         QAction* key(const char* k) { return shell.mainWindow()->action(k); }
         QString statusText() { return shell.mainWindow()->sb_modem_text->text(); }
         QString statusPicture() { return shell.mainWindow()->sb_modem_pic->property("pictureKey").toString(); }
@@ -281,16 +281,16 @@ private slots:
         QCOMPARE(login->sle_password->echoMode(), QLineEdit::Password);
 
         // Wrong pairs, and quotes, are plain refusals.
-        QVERIFY(!login->wf_login("ADMINISTRADOR", "9999"));
-        QVERIFY(!login->wf_login("x' OR '1'='1", "x' OR '1'='1"));
+        QVERIFY(!login->checkLogin("ADMINISTRADOR", "9999"));
+        QVERIFY(!login->checkLogin("x' OR '1'='1", "x' OR '1'='1"));
         QCOMPARE(st.messages.lastText(), QString("Acceso denegado"));
         QCOMPARE(st.main.currentUser, 0);
 
         // Case is ignored, Spanish letters included; quotes are just characters.
-        QVERIFY(login->wf_login("o'neil", "x'y1"));
+        QVERIFY(login->checkLogin("o'neil", "x'y1"));
         QCOMPARE(st.main.currentUser, 1001);
         QCOMPARE(st.main.currentLevel, 3);
-        QVERIFY(login->wf_login("peña", "ab12"));
+        QVERIFY(login->checkLogin("peña", "ab12"));
         QCOMPARE(st.main.currentLevel, 2);
         for (const char* k : {"cb_parametros", "cb_log", "cb_configuracion"})
             QVERIFY(!r.key(k)->isEnabled());
@@ -302,7 +302,7 @@ private slots:
         // written (a full disk) is refused, saying why.
         st.main.currentUser = st.main.currentLevel = 0;
         refuseAsFullDisk(c, "lleno", "BEFORE INSERT", "usuarios_operaciones");
-        QVERIFY(!login->wf_login("o'neil", "x'y1"));
+        QVERIFY(!login->checkLogin("o'neil", "x'y1"));
         QCOMPARE(st.main.currentUser, 0);
         QCOMPARE(st.main.currentLevel, 0);
         QVERIFY(st.messages.lastText().startsWith("No se pudo registrar el ingreso en el log de operaciones"));

@@ -96,7 +96,7 @@ private slots:
         TestStation st(false);
         pointAt(st, false);
         NoShell shell;
-        QCOMPARE(st.main.f_inicializa(shell), mdl_main::InitResult::Ok);
+        QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         QVERIFY(!catalogue::pickList(st.main.db(), catalogue::PickList::ContactKinds).isEmpty());
 
         QVERIFY(cluster("halt"));
@@ -116,7 +116,7 @@ private slots:
         // A re-run of start-up meanwhile (the status bar's modem panel) does
         // not end the station.
         st.main.currentUser = 1;
-        QCOMPARE(st.main.f_inicializa(shell), mdl_main::InitResult::Ok);
+        QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         QCOMPARE(shell.ended, -1);
         st.main.retryServer();
         QVERIFY(st.main.serverLost());
@@ -143,7 +143,7 @@ private slots:
         TestStation st(false);
         pointAt(st, true);
         NoShell shell;
-        QCOMPARE(st.main.f_inicializa(shell), mdl_main::InitResult::Ok);
+        QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         // What the server's socket of this session really uses (the system's
         // default would be two hours).
         const auto seconds = [&](const char* setting) {

@@ -146,7 +146,7 @@ private slots:
                       "id_estado) SELECT 2, id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores "
                       "WHERE id_configuracion = 1");
         addSubscriber(1, 1, 2);
-        f_copiavalores(c(), 1, 1, 999, 2, 1);
+        copyValues(c(), 1, 1, 999, 2, 1);
         db::exec(c(), "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (1, 1, 4, 1, 0)");
         QVERIFY(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1") > 100);
 
@@ -187,7 +187,7 @@ private slots:
         addSubscriber(2);
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 3);
         // The highest number deleted is given again, without its old values.
-        f_copiavalores(c(), 2, 1, 999, 1, 1);
+        copyValues(c(), 2, 1, 999, 1, 1);
         db::exec(c(), "DELETE FROM abonados WHERE id_abonado = 2");
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 2);
         addSubscriber(2);
@@ -222,8 +222,8 @@ private slots:
         TestStation st;
         mdl_main& m = st.main;
         m.currentUser = 1;
-        m.f_log(1);
-        m.f_log(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
+        m.logOperation(1);
+        m.logOperation(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
         QSqlQuery q = db::exec(c(), "SELECT id_usuario, id_operacion, parametro FROM usuarios_operaciones ORDER BY id_operacion");
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
@@ -234,7 +234,7 @@ private slots:
 
         // A failing insert is swallowed and leaves no open transaction behind.
         db::exec(c(), "DROP TABLE usuarios_operaciones");
-        m.f_log(4, "x");
+        m.logOperation(4, "x");
         QVERIFY(st.messages.shown.isEmpty());
         db::exec(c(), "CREATE TABLE t (x INTEGER)");
         QVERIFY(c().transaction());
@@ -246,7 +246,7 @@ private slots:
         TestStation st;
         addSubscriber(1);
         const int all = count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1");
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
+        QVERIFY(copyValues(c(), 1, 1, 999, 1, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
         // Marks come along with the values.
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado = 1"),
@@ -254,7 +254,7 @@ private slots:
 
         // One section: only its rows are replaced.
         db::exec(c(), "UPDATE abonados_valores SET valor = 'X' WHERE id_abonado = 1");
-        QVERIFY(f_copiavalores(c(), 1, 1, 20, 1, 1));
+        QVERIFY(copyValues(c(), 1, 1, 20, 1, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND valor = 'X'"),
                  all - count("SELECT count(*) FROM secciones_items WHERE id_panel = 1 AND id_seccion = 20"));
         QCOMPARE(db::scalar(c(), "SELECT valor FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 20 AND id_item = 1").toString(),
@@ -262,15 +262,15 @@ private slots:
 
         // A template without rows for the model leaves the subscriber without values.
         db::exec(c(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (5, 'VACIA')");
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 5, 1));
+        QVERIFY(copyValues(c(), 1, 1, 999, 5, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), 0);
 
         // A failure in the middle is undone by the caller's transaction.
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
+        QVERIFY(copyValues(c(), 1, 1, 999, 1, 1));
         addTrigger(c(), "boom", "BEFORE INSERT", "abonados_valores");
         try {
             db::Transaction t(c());
-            f_copiavalores(c(), 1, 1, 999, 1, 1);
+            copyValues(c(), 1, 1, 999, 1, 1);
             t.commit();
             QFAIL("the insert should have failed");
         } catch (const db::Error& e) {
@@ -286,8 +286,8 @@ private slots:
         TestStation st;
         addSubscriber(1);
         addSubscriber(2);
-        f_copiavalores(c(), 1, 1, 999, 1, 1);
-        f_copiavalores(c(), 2, 1, 999, 1, 1);
+        copyValues(c(), 1, 1, 999, 1, 1);
+        copyValues(c(), 2, 1, 999, 1, 1);
         const values::Owner sub = values::Owner::subscriber(1, 1);
         const values::Owner tpl = values::Owner::templ(1, 1);
         values::setMarks(c(), tpl, 0);
@@ -331,13 +331,13 @@ private slots:
     {
         TestStation st;
         mdl_main& m = st.main;
-        m.f_mensaje(102);
+        m.showMessage(102);
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(st.messages.lastText(), QString("No se pudo abrir el puerto de comunicaciones"));
         QCOMPARE(st.messages.shown.last().icon, MessageService::Icon::Critical);
         st.messages.clear();
         for (int n : {0, 311, 100, 700, 32767})
-            m.f_mensaje(n);
+            m.showMessage(n);
         QVERIFY(st.messages.shown.isEmpty());
     }
 

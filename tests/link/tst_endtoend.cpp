@@ -372,7 +372,7 @@ void tst_endtoend::lostDeviceEndsTheCall()
     Pty again;
     QVERIFY(again.ok() && again.linkAs(s.st.dir(), 1));
     int port = 1;
-    QVERIFY(s.st.main.f_abrepuerto(1, port, QStringLiteral("Modem")));
+    QVERIFY(s.st.main.openPort(1, port, QStringLiteral("Modem")));
     QVERIFY(s.com.isOpen());
     QCOMPARE(s.st.main.portStatusPicture, QStringLiteral("modem_si"));
 }
