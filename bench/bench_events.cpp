@@ -24,7 +24,7 @@ constexpr int kHistory = 100000;
 w_panel* console(int history)
 {
     bench::freshStation();
-    bench::station().main.currentLevel = 1;
+    bench::station().main.logIn(bench::station().main.currentUser(), 1);
     QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "

@@ -101,7 +101,7 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
             qFatal("no login dialog");
         shell.login()->sle_password->setText(QStringLiteral("1234"));
         shell.login()->cb_aceptar->trigger();
-        if (shell.ended || bench::station().main.currentUser != 1)
+        if (shell.ended || bench::station().main.currentUser() != 1)
             qFatal("the login failed");
         w_main* main = shell.mainWindow();
         auto* console = qobject_cast<w_panel*>(main->showChild(QStringLiteral("cb_panel")));

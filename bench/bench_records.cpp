@@ -29,7 +29,7 @@ void prepare()
     if (!bench::firstOn(ready))
         return;
     bench::freshStation();
-    bench::station().main.currentLevel = 1;
+    bench::station().main.logIn(bench::station().main.currentUser(), 1);
     QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "CREATE TEMP TABLE apellidos (n INTEGER PRIMARY KEY, a TEXT)");

@@ -29,10 +29,6 @@ const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
 } // namespace
 
-std::function<void(StationContext&, const oplog::Filter&)> w_log::imprimir = [](StationContext& ctx, const oplog::Filter& f) {
-    reports::showLogReport(ctx, f);
-};
-
 w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_log"));
@@ -171,8 +167,11 @@ void w_log::dispatch(const QString& key)
     if (key == QLatin1String("cb_usuario")) {
         w_buscar::abrir(m_ctx, SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (imprimir)
-            imprimir(m_ctx, oplog::Filter{desde, hasta, m_user});
+        const oplog::Filter filter{desde, hasta, m_user};
+        if (m_ctx.printLog)
+            m_ctx.printLog(m_ctx, filter);
+        else
+            reports::showLogReport(m_ctx, filter);
     } else if (key == QLatin1String("cb_baja")) {
         deleteUpTo(borrar);
     }
@@ -192,7 +191,7 @@ void w_log::deleteUpTo(const QDate& borrar)
         }
     }
     // The value history has a question of its own, and only level 1 purges it.
-    if (m_ctx.main.currentLevel != 1)
+    if (m_ctx.main.currentLevel() != 1)
         return;
     if (!m_ctx.messages.askYesNo(QStringLiteral("Se borrará el historial de valores hasta el %1\n¿Continúa?").arg(first)))
         return;

@@ -22,9 +22,6 @@ class w_log : public QWidget {
 public:
     explicit w_log(StationContext& ctx, QWidget* parent = nullptr);
 
-    // Shows the log report for the chosen days and operator: the report window
-    // of the reports module (tests put their own in its place).
-    static std::function<void(StationContext&, const oplog::Filter&)> imprimir;
 
     void showUser(int id);
 

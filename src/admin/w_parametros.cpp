@@ -35,7 +35,7 @@ int wholeNumber(const QString& text, int lo, int hi)
 
 } // namespace
 
-w_parametros::w_parametros(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
+w_parametros::w_parametros(StationContext& ctx, mdl_trans& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
 {
     setObjectName(QStringLiteral("w_parametros"));
     setWindowTitle(QStringLiteral("Parámetros del sistema"));
@@ -227,13 +227,12 @@ void w_parametros::aceptar()
     mdl_main& m = m_ctx.main;
     const QString mode = cbx_modem_speed->currentText();
     if (MainFrame* w = m_ctx.frame)
-        w->action(QStringLiteral("cb_teclado"))->setVisible(mode == QLatin1String("Interface"));
-    m.ipPort = sle_IP_port->text().trimmed().toInt();
+        w->action(QStringLiteral("cb_teclado"))->setVisible(mdl_main::keypadAvailable(mode));
+    m.rememberIpPort(sle_IP_port->text().trimmed().toInt());
     const int newPort = cbx_modem_port->currentText().trimmed().toInt();
-    // Reopening the port hangs up the modem: only when something of it
-    // changed (or it is closed), and never under a call or a wait.
-    if (newPort != m.modemPort || mode != m.modemMode || !m.portOpen) {
-        if (m.applyPortSettings(m_ctx.trans, newPort, mode))
+    // Never reopened under a call or a wait: the link says when it is idle.
+    if (m.portNeedsReopen(newPort, mode)) {
+        if (m.applyPortSettings(m_link, newPort, mode))
             m_ctx.messages.show(QStringLiteral("Atención"),
                                 QStringLiteral("Los cambios del puerto se aplicarán al terminar la comunicación"),
                                 MessageService::Icon::Information);

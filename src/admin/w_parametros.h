@@ -10,6 +10,7 @@
 
 #include <QWidget>
 
+class mdl_trans;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -21,9 +22,10 @@ class QToolBar;
 class w_parametros : public QWidget {
     Q_OBJECT
     StationContext& m_ctx;
+    mdl_trans& m_link; // new port settings wait until it leaves the port
 
 public:
-    explicit w_parametros(StationContext& ctx, QWidget* parent = nullptr);
+    w_parametros(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
 
     bool saveData();
     // Shows the device the typed number names, when it is in the list.

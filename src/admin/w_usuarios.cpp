@@ -89,12 +89,12 @@ w_usuarios::w_usuarios(StationContext& ctx, QWidget* parent) : RecordForm(ctx, S
 
     fillCombos();
     // The window opens on the operator's own account.
-    showData(m_ctx.main.currentUser);
+    showData(m_ctx.main.currentUser());
 }
 
 bool w_usuarios::nameAndLevelOpen() const
 {
-    return m_ctx.main.currentLevel == 1 && (m_isNew || m_user != 1);
+    return m_ctx.main.currentLevel() == 1 && (m_isNew || m_user != 1);
 }
 
 void w_usuarios::fillCombos()
@@ -142,7 +142,7 @@ void w_usuarios::enableControls(const QString& modo)
     const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
     if (!editing && modo != QLatin1String("inicio"))
         return;
-    const bool admin = m_ctx.main.currentLevel == 1;
+    const bool admin = m_ctx.main.currentLevel() == 1;
     frm_usuario->setEnabled(editing);
     setEditing(editing);
     cb_buscar->setEnabled(!editing && admin);

@@ -36,8 +36,6 @@ public:
     w_login* login() const { return m_login; }
     Station& station() const { return m_station; }
 
-    // The catalogue update check, installed by the migration module.
-    static std::function<void(AppShell&)> catalogueCheck;
     // How the program ends (tests record it instead).
     std::function<void(int)> onEnd;
     bool ended = false;

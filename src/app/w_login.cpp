@@ -88,13 +88,12 @@ bool w_login::checkLogin(const QString& ls_usuario, const QString& ls_password)
         m_ctx.messages.showError(QStringLiteral("Acceso denegado"));
         return false;
     }
-    m.currentUser = id;
-    m.currentLevel = nivel;
+    m.logIn(id, nivel);
     try {
         m.logOrThrow(1);
     } catch (const db::Error& e) {
         // Nobody works unrecorded.
-        m.currentUser = m.currentLevel = 0;
+        m.logOut();
         m_ctx.messages.showError(QStringLiteral("No se pudo registrar el ingreso en el log de operaciones, y no se "
                                                 "permite trabajar sin ese registro.\n%1").arg(e.text()));
         return false;

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <functional>
 
+class mdl_trans;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -21,9 +22,10 @@ class SerialPort;
 class w_main : public QMainWindow, public MainFrame {
     Q_OBJECT
     StationContext& m_ctx;
+    mdl_trans& m_link;
 
 public:
-    explicit w_main(StationContext& ctx, QWidget* parent = nullptr);
+    w_main(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
     ~w_main() override;
 
     QToolBar* tb_main;

@@ -50,7 +50,7 @@ bool w_panel::takeSubscriber()
         return true;
     const mdl_main& m = m_ctx.main;
     try {
-        const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
+        const std::optional<users::Account> me = users::find(m.db(), m.currentUser());
         if (locks::acquire(m.db(), il_abonado, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
             m_held = il_abonado;
             m_heldLinkSeen = false;
@@ -134,7 +134,7 @@ void w_panel::holdAfterReconnect()
     const mdl_main& m = m_ctx.main;
     std::optional<locks::Holder> other;
     try {
-        const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
+        const std::optional<users::Account> me = users::find(m.db(), m.currentUser());
         if (locks::acquire(m.db(), held, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
             m_held = held;
             return;

@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-std::function<void()> w_teclado::beep = [] { QApplication::beep(); };
 
 namespace {
 
@@ -96,7 +95,7 @@ void KeypadLed::paintEvent(QPaintEvent*)
     p.drawEllipse(r);
 }
 
-w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
+w_teclado::w_teclado(StationContext& ctx, mdl_trans& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
 {
     setObjectName(QStringLiteral("w_teclado"));
     setWindowTitle(QStringLiteral("QUENDAL                VXA-410"));
@@ -154,7 +153,6 @@ w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
 
     // Opening: the keypad takes the port over from the link and asks the
     // interface for the LED state.
-    mdl_trans& link = m_ctx.trans;
     SerialPort* com = port();
     if (com && com->isOpen())
         com->close();
@@ -233,13 +231,13 @@ void w_teclado::release()
     Timer1->stop();
     Timer2->stop();
     tmr_linea->stop();
-    mdl_trans& link = m_ctx.trans;
+    mdl_trans& link = m_link;
     link.clearKeypad();
 }
 
 SerialPort* w_teclado::port() const
 {
-    return m_ctx.trans.comPort();
+    return m_link.comPort();
 }
 
 void w_teclado::send(const QByteArray& command)
@@ -303,8 +301,11 @@ void w_teclado::rx_decode()
         m_blink = d.blink;
         m_ledsKnown = true;
         show_leds();
-    } else if (d.kind == keypad::Decoded::Beep && beep) {
-        beep();
+    } else if (d.kind == keypad::Decoded::Beep) {
+        if (m_ctx.beep)
+            m_ctx.beep();
+        else
+            QApplication::beep();
     }
 }
 

@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 
+class mdl_trans;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -45,13 +46,12 @@ private:
 class w_teclado : public QWidget {
     Q_OBJECT
     StationContext& m_ctx;
+    mdl_trans& m_link;
 
 public:
-    explicit w_teclado(StationContext& ctx, QWidget* parent = nullptr);
+    w_teclado(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
     ~w_teclado() override;
 
-    // The system beep (tests count them instead).
-    static std::function<void()> beep;
 
     QSize sizeHint() const override;
 

@@ -312,12 +312,12 @@ void w_abonados::enableControls(const QString& modo)
     cb_cancelar->setEnabled(editing);
     // Level 3 (and anything above, which the station treats alike) may look
     // subscribers up but not change them.
-    const bool mayChange = m_ctx.main.currentLevel < 3;
+    const bool mayChange = m_ctx.main.currentLevel() < 3;
     cb_buscar->setEnabled(!editing);
     cb_alta->setEnabled(!editing && mayChange);
     cb_baja->setEnabled(!editing && mayChange && m_subscriber > 0);
     cb_modificar->setEnabled(!editing && mayChange && m_subscriber > 0);
-    cb_historial->setEnabled(!editing && m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel));
+    cb_historial->setEnabled(!editing && m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
     if (!editing && m_subscriber <= 0)
         SSTab_abm->setCurrentIndex(0);
 }
@@ -347,7 +347,7 @@ void w_abonados::dispatch(const QString& key)
         // The list of every subscriber, read afresh, in its own window.
         reports::showSubscriberReport(m_ctx);
     } else if (key == QLatin1String("cb_historial")) {
-        if (m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel))
+        if (m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
             w_historial::abrirAbonado(m_ctx, m_subscriber);
     } else {
         RecordForm::dispatch(key);
@@ -418,7 +418,7 @@ bool w_abonados::save()
                 for (;;) {
                     try {
                         if (m_isNew)
-                            return subscribers::insert(m.db(), v, m.currentUser, code);
+                            return subscribers::insert(m.db(), v, m.currentUser(), code);
                         subscribers::update(m.db(), m_subscriber, v, m_asRead, code);
                         break;
                     } catch (const subscribers::CodeTaken& e) {

@@ -82,7 +82,7 @@ bool w_configuracion_abm::saveData()
         try {
             const QSqlDatabase c = m_ctx.main.db();
             if (copying())
-                shown = templates::copy(c, source, name, m_ctx.main.currentUser);
+                shown = templates::copy(c, source, name, m_ctx.main.currentUser());
             else
                 templates::rename(c, m_template, name);
         } catch (const db::Error& e) {

@@ -41,11 +41,6 @@ QString dayFirst(const QString& stored)
 
 } // namespace
 
-std::function<void(StationContext&, const QString&, const QList<QStringList>&)> w_historial::imprimir =
-    [](StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows) {
-        reports::showHistoryReport(ctx, subtitle, rows);
-    };
-
 w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_historial"));
@@ -61,8 +56,10 @@ w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent)
     cb_imprimir->setObjectName(QStringLiteral("cb_imprimir"));
     cb_imprimir->setToolTip(QStringLiteral("Imprimir Reporte"));
     connect(cb_imprimir, &QAction::triggered, this, [this] {
-        if (imprimir)
-            imprimir(m_ctx, subtitle(), m_lines);
+        if (m_ctx.printHistory)
+            m_ctx.printHistory(m_ctx, subtitle(), m_lines);
+        else
+            reports::showHistoryReport(m_ctx, subtitle(), m_lines);
     });
     layout->addWidget(tb_historial);
 

@@ -46,8 +46,6 @@ public:
     // Lists again every open history window, after rows were purged.
     static void refreshOpen();
 
-    // Shows the report of what the grid lists (tests put their own in place).
-    static std::function<void(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)> imprimir;
 
     // The grid's rows as texts, in the report's columns.
     const QList<QStringList>& lineas() const { return m_lines; }

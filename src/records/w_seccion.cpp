@@ -372,7 +372,7 @@ bool w_seccion::save(int marca)
             }
         }
         const values::Owner owner = valuesOwner(m_subscriber);
-        const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser};
+        const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser()};
         db::Transaction t(c);
         for (int k = 1; k <= m_rows; ++k) {
             if (!sle_valor.at(k) && !cbx_valor.at(k))
@@ -421,7 +421,7 @@ void w_seccion::restoreTemplateValues()
     try {
         const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
-        copyValues(c, m_subscriber, m_panel, m_section, m_template, m_ctx.main.currentUser);
+        copyValues(c, m_subscriber, m_panel, m_section, m_template, m_ctx.main.currentUser());
         t.commit();
     } catch (const db::Error& e) {
         qWarning("w_seccion::restoreTemplateValues: %s", qPrintable(e.text()));

@@ -45,8 +45,7 @@ QStringList accounts()
 
 void logIn(TestStation& st, int id, int level)
 {
-    st.main.currentUser = id;
-    st.main.currentLevel = level;
+    st.main.logIn(id, level);
 }
 
 bool editing(const w_usuarios& w)
@@ -77,8 +76,8 @@ private slots:
         TestStation st;
         addUser(1000, "ANA", "ABCD", 2);
         logIn(st, 1, 1);
-        w_main m(st.ctx);
-        registerWindows(m, st.ctx);
+        w_main m(st.ctx, st.trans);
+        registerWindows(m, st);
         m.action("cb_usuarios")->trigger();
         auto* w = qobject_cast<w_usuarios*>(m.child("cb_usuarios"));
         QVERIFY(w);

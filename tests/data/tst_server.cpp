@@ -111,11 +111,11 @@ private slots:
         }
         QTRY_COMPARE(st.messages.shown.size(), 1);
         QCOMPARE(st.messages.lastText(), QString("Se perdió la conexión con el servidor; reintentando..."));
-        QCOMPARE(st.main.serverStatusText, st.messages.lastText());
+        QCOMPARE(st.main.serverStatusText(), st.messages.lastText());
         QVERIFY(st.main.serverLost());
         // A re-run of start-up meanwhile (the status bar's modem panel) does
         // not end the station.
-        st.main.currentUser = 1;
+        st.main.logIn(1, st.main.currentLevel());
         QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         QCOMPARE(shell.ended, -1);
         st.main.retryServer();
@@ -125,7 +125,7 @@ private slots:
         QSignalSpy back(&st.main, &mdl_main::serverBack);
         QTRY_VERIFY_WITH_TIMEOUT((st.main.retryServer(), !st.main.serverLost()), 20000);
         QCOMPARE(back.size(), 1);
-        QCOMPARE(st.main.serverStatusText, QString("Conexión con el servidor restablecida"));
+        QCOMPARE(st.main.serverStatusText(), QString("Conexión con el servidor restablecida"));
         QCOMPARE(st.messages.shown.size(), 1);
         QVERIFY(!catalogue::pickList(st.main.db(), catalogue::PickList::ContactKinds).isEmpty());
         QCOMPARE(db::scalar(st.main.db(), "SHOW lock_timeout").toString(), QString("3s"));

@@ -221,7 +221,7 @@ private slots:
     {
         TestStation st;
         mdl_main& m = st.main;
-        m.currentUser = 1;
+        m.logIn(1, m.currentLevel());
         m.logOperation(1);
         m.logOperation(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
         QSqlQuery q = db::exec(c(), "SELECT id_usuario, id_operacion, parametro FROM usuarios_operaciones ORDER BY id_operacion");

@@ -34,7 +34,7 @@ struct Rig {
     {
         com.open();
         st.trans.setDevices(&com, nullptr);
-        w = std::make_unique<w_teclado>(st.ctx);
+        w = std::make_unique<w_teclado>(st.ctx, st.trans);
         w->show();
         w->Timer1->stop();
         w->Timer2->stop();
@@ -201,8 +201,8 @@ void tst_teclado::receivedLinesLightTheLeds()
 void tst_teclado::toolbarOpensTheRealKeypad()
 {
     TestStation st;
-    w_main w(st.ctx);
-    registerWindows(w, st.ctx);
+    w_main w(st.ctx, st.trans);
+    registerWindows(w, st);
     w.registerWindow("cb_panel", [] { return new QWidget; });
     w.show();
     w.com_main->setSettings(QStringLiteral("4800,N,8,2"));
@@ -229,9 +229,9 @@ void tst_teclado::drivesTheSimulatedInterface()
     com.setSettings(QStringLiteral("4800,N,8,2"));
     st.trans.setDevices(&com, nullptr);
     int beeps = 0;
-    w_teclado::beep = [&beeps] { ++beeps; };
+    st.ctx.beep = [&beeps] { ++beeps; };
     {
-        w_teclado w(st.ctx);
+        w_teclado w(st.ctx, st.trans);
         w.show();
         w.Timer1->stop();
         w.Timer2->stop();
@@ -288,7 +288,6 @@ void tst_teclado::drivesTheSimulatedInterface()
         QTRY_COMPARE(iface->commands, (QStringList{"AT@L", "AT@T1"}));
         QTRY_VERIFY(!w.led[17]->isUnknown());
     }
-    w_teclado::beep = [] {};
     st.trans.setDevices(nullptr, nullptr);
     com.close();
 }

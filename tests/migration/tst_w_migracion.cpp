@@ -97,7 +97,7 @@ private slots:
         Maintainer m(st);
         m.exec(QStringLiteral("UPDATE paneles SET version = '9.9'"));
         m.exportUpdate();
-        installStartupHooks();
+        installStartupHooks(st);
         AppShell app(st);
         int ended = -1;
         app.onEnd = [&ended](int code) { ended = code; };

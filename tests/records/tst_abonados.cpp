@@ -89,8 +89,8 @@ private slots:
 void tst_abonados::opensFromTheMainToolbarByLevel()
 {
     TestStation st(true, true);
-    w_main m(st.ctx);
-    registerWindows(m, st.ctx);
+    w_main m(st.ctx, st.trans);
+    registerWindows(m, st);
     m.action("cb_abonados")->trigger();
     auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));
     QVERIFY(w);
@@ -111,7 +111,7 @@ void tst_abonados::opensFromTheMainToolbarByLevel()
     QCOMPARE(w->m_subscriber, 2);
     QCOMPARE(w->campo(3), QString("SAN MARTÍN"));
 
-    st.main.currentLevel = 3;
+    st.main.logIn(st.main.currentUser(), 3);
     w->showData(1);
     QVERIFY(w->cb_buscar->isEnabled() && !w->cb_alta->isEnabled() && !w->cb_baja->isEnabled() && !w->cb_modificar->isEnabled());
     // Printing is allowed at every level: the subscriber list, beside the record.
@@ -401,10 +401,10 @@ void tst_abonados::inTheMainWindow()
 {
     TestStation st(true, true);
     one("UPDATE abonados SET calle = ? WHERE id_abonado = 1", {QString("AVENIDA ") + QString("X").repeated(70)});
-    w_main m(st.ctx);
+    w_main m(st.ctx, st.trans);
     int ended = -1;
     m.endProgram = [&](int c) { ended = c; };
-    registerWindows(m, st.ctx);
+    registerWindows(m, st);
     m.show();
     m.action("cb_abonados")->trigger();
     auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));

@@ -98,9 +98,9 @@ private slots:
 void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
 {
     TestStation st(true, true);
-    w_main m(st.ctx);
+    w_main m(st.ctx, st.trans);
     m.endProgram = [](int) {};
-    registerWindows(m, st.ctx);
+    registerWindows(m, st);
     m.action("cb_configuracion")->trigger();
     auto* w = qobject_cast<w_configuracion*>(m.child("cb_configuracion"));
     QVERIFY(w);
