@@ -362,28 +362,20 @@ bool w_seccion::save(int marca)
     }
 
     try {
-        const QSqlDatabase c = m_ctx.main.db();
-        // The panel of the subscriber is connected at another station: its
-        // values are not changed under that connection.
-        if (m_mode == EditorMode::abonado) {
-            if (const std::optional<locks::Holder> h = locks::heldByOther(c, m_subscriber)) {
-                m_ctx.messages.showError(QStringLiteral("No se guardaron los valores.\n%1").arg(h->text()));
-                return false;
-            }
-        }
-        const values::Owner owner = valuesOwner(m_subscriber);
+        QList<std::pair<int, QString>> values;
+        for (int k = 1; k <= m_rows; ++k)
+            if (sle_valor.at(k) || cbx_valor.at(k))
+                values.append({m_items.at(k), entered.at(k)});
         const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser()};
-        db::Transaction t(c);
-        for (int k = 1; k <= m_rows; ++k) {
-            if (!sle_valor.at(k) && !cbx_valor.at(k))
-                continue;
-            // A value row that is not there is not saved by pretending.
-            if (!values::writeItemValue(c, owner, m_section, m_items.at(k), entered.at(k), stamp))
-                throw db::Error(QStringLiteral("No existe el valor del item %1").arg(m_items.at(k)));
+        // The panel of the subscriber is connected at another station: its
+        // values are not changed under that connection. The store sees it in
+        // the save's own transaction, so a hold taken since the editor opened
+        // counts too.
+        if (const std::optional<locks::Holder> h
+            = values::saveSection(m_ctx.main.db(), valuesOwner(m_subscriber), m_section, values, marca, stamp)) {
+            m_ctx.messages.showError(QStringLiteral("No se guardaron los valores.\n%1").arg(h->text()));
+            return false;
         }
-        if (marca > 0)
-            values::writeMarks(c, owner, marca, m_section);
-        t.commit();
     } catch (const db::Error& e) {
         qWarning("w_seccion::save: %s", qPrintable(e.text()));
         fail();

@@ -523,6 +523,41 @@ private slots:
         db::close("otra-estacion");
     }
 
+    // The section editor's save looks for another station's hold in its own
+    // transaction: one taken just before refuses it and writes nothing, and
+    // while a save runs nobody else can take the hold.
+    void sectionSaveSeesAHoldTakenJustBefore()
+    {
+        TestStation st(true, true);
+        QSqlQuery q = db::exec(c(), "SELECT id_seccion, id_item FROM abonados_valores WHERE id_abonado = 1 "
+                                    "ORDER BY id_seccion, id_item");
+        QVERIFY(db::next(q));
+        const int seccion = q.value(0).toInt(), item = q.value(1).toInt();
+        const values::Owner owner = values::Owner::subscriber(1, 1);
+        const history::Stamp stamp{history::origin::editor(), 1};
+        const auto save = [&] { return values::saveSection(c(), owner, seccion, {{item, "Z9"}}, 0, stamp); };
+        if (testOnServer()) {
+            QSqlDatabase other = db::openAnother("otra-estacion", c());
+            QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+            const std::optional<locks::Holder> h = save();
+            QVERIFY(h && h->operador == "ANA" && h->estacion == "TALLER");
+            QVERIFY(values::itemValue(c(), owner, seccion, item) != std::optional<QString>("Z9"));
+            locks::release(other, 1);
+            {
+                db::Transaction t(c());
+                QVERIFY(!locks::heldByOtherUntilCommit(c(), 1));
+                QVERIFY(!locks::acquire(other, 1, "ANA", "TALLER"));
+                t.commit();
+            }
+            QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+            locks::release(other, 1);
+            other = QSqlDatabase();
+            db::close("otra-estacion");
+        }
+        QVERIFY(!save());
+        QCOMPARE(values::itemValue(c(), owner, seccion, item), std::optional<QString>("Z9"));
+    }
+
     // Saving over a record another station changed or removed meanwhile is
     // refused with a clear text, and changes nothing.
     void staleRecordIsNotOverwritten()
