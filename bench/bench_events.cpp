@@ -24,12 +24,12 @@ constexpr int kHistory = 100000;
 w_panel* console(int history)
 {
     bench::freshStation();
-    bench::station().main.currentLevel = 1;
+    bench::station().main.logIn(bench::station().main.currentUser(), 1);
     QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, numero, "
                 "localidad, id_provincia, tel_1) VALUES (1, '0001', 1, 1, 'A', 'B', 'C', '1', 'D', 6, '5550001')");
-    f_copiavalores(c, 1, 1, 999, 1, 1);
+    copyValues(c, 1, 1, 999, 1, 1);
     db::exec(c, "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < ?) "
                 "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, fecha, id_tipo) "
                 "SELECT 1, 1, i % 24, i % 1000, printf('2024-%02d-%02d 10:00:00', 1 + i % 12, 1 + i % 28), 0 FROM k",

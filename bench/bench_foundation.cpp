@@ -42,13 +42,13 @@ bench::Register startup("start-up to login, 5,000 subscribers (+1000 ms splash)"
     {
         AppShell shell(bench::station());
         shell.onEnd = [](int) {};
-        bench::station().main.f_inicializa(shell);
+        bench::station().main.initialize(shell);
         while (!shell.login() || !shell.login()->isVisible())
             QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         ms = t.nsecsElapsed() / 1e6;
     }
-    bench::station().main.currentUser = 0;
+    bench::station().main.logIn(0, bench::station().main.currentLevel());
     return ms;
 });
 
@@ -69,7 +69,7 @@ bench::Register seeding("seed one subscriber with 2,000 values", "20 ms", 9, [] 
     QElapsedTimer t;
     t.start();
     db::Transaction tr(c);
-    f_copiavalores(c, 1, 9, 999, 1, 1);
+    copyValues(c, 1, 9, 999, 1, 1);
     tr.commit();
     return t.nsecsElapsed() / 1e6;
 });

@@ -67,7 +67,7 @@ bench::Register atLogin("idle at the login dialog (CPU ms in 30 s)", "600 ms, 2 
     {
         AppShell shell(bench::station());
         shell.onEnd = [](int) {};
-        bench::station().main.f_inicializa(shell);
+        bench::station().main.initialize(shell);
         if (!shell.login() || !shell.login()->isVisible())
             qFatal("no login dialog");
         used = idleCpu();
@@ -96,12 +96,12 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
     {
         AppShell shell(bench::station());
         shell.onEnd = [](int) {};
-        bench::station().main.f_inicializa(shell);
+        bench::station().main.initialize(shell);
         if (!shell.login())
             qFatal("no login dialog");
         shell.login()->sle_password->setText(QStringLiteral("1234"));
         shell.login()->cb_aceptar->trigger();
-        if (shell.ended || bench::station().main.currentUser != 1)
+        if (shell.ended || bench::station().main.currentUser() != 1)
             qFatal("the login failed");
         w_main* main = shell.mainWindow();
         auto* console = qobject_cast<w_panel*>(main->showChild(QStringLiteral("cb_panel")));

@@ -29,7 +29,7 @@ void prepare()
     if (!bench::firstOn(ready))
         return;
     bench::freshStation();
-    bench::station().main.currentLevel = 1;
+    bench::station().main.logIn(bench::station().main.currentUser(), 1);
     QSqlDatabase c = bench::station().main.db();
     db::Transaction t(c);
     db::exec(c, "CREATE TEMP TABLE apellidos (n INTEGER PRIMARY KEY, a TEXT)");
@@ -109,7 +109,7 @@ bench::Register saveNew("subscriber record: save a new one, template of 2,000 va
     w->cb_aceptar->trigger();
     const double ms = msSince(t);
     if (db::scalar(bench::station().main.db(), "SELECT count(*) FROM abonados_valores WHERE id_abonado = ?",
-                   {w->il_abonado})
+                   {w->m_subscriber})
             .toInt() != 2000)
         qFatal("the new subscriber was not seeded");
     return ms;

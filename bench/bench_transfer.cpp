@@ -105,7 +105,7 @@ public:
         db::exec(c, "INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, nombre, calle, "
                     "numero, localidad, id_provincia, tel_1) VALUES (2, '0002', 8, 1, 'A', 'N', 'C', '1', 'L', 1, '5')");
         db::exec(c, "INSERT INTO abonados_valores VALUES (2, 1, 1, ?, 1)", {QString(4000, QLatin1Char('A'))});
-        bench::station().main.portOpen = true;
+        bench::station().main.portOpened();
         console.il_abonado = 2;
         console.il_panel = 8;
         console.is_password_db = "1234";

@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     WidgetMessages boxes;
     LoggedMessages messages(boxes);
     Station station(messages, dir);
-    installStartupHooks();
+    installStartupHooks(station);
 
     AppShell shell(station);
     shell.start();

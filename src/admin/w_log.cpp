@@ -29,10 +29,6 @@ const QString kDayFormat = QStringLiteral("dd/MM/yyyy");
 
 } // namespace
 
-std::function<void(StationContext&, const oplog::Filter&)> w_log::imprimir = [](StationContext& ctx, const oplog::Filter& f) {
-    reports::showLogReport(ctx, f);
-};
-
 w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_log"));
@@ -110,8 +106,8 @@ w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
     // The button sits beside the user's name, between the dates.
     setTabOrder(dp_hasta, img_todos);
     setTabOrder(img_todos, dp_borrar);
-    connect(img_todos, &QToolButton::clicked, this, [this] { wf_muestrausuario(0); });
-    m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { wf_muestrausuario(id); });
+    connect(img_todos, &QToolButton::clicked, this, [this] { showUser(0); });
+    m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { showUser(id); });
 
     showDefaults();
 }
@@ -124,7 +120,7 @@ void w_log::showDefaults()
     // it has no such day (31 March gives the end of February).
     dp_desde->setDate(today.addMonths(-1));
     dp_borrar->setDate(dp_desde->date());
-    wf_muestrausuario(0);
+    showUser(0);
 }
 
 QAction* w_log::boton(const QString& key, const QString& picture, const QString& caption, const QString& tip)
@@ -145,7 +141,7 @@ QDateEdit* w_log::datePicker(const char* name)
     return d;
 }
 
-void w_log::wf_muestrausuario(int id)
+void w_log::showUser(int id)
 {
     QString name;
     if (id >= 1) {
@@ -155,12 +151,12 @@ void w_log::wf_muestrausuario(int id)
             else
                 id = 0; // an account deleted since it was picked: all operators
         } catch (const db::Error& e) {
-            qWarning("w_log::wf_muestrausuario: %s", qPrintable(e.text()));
+            qWarning("w_log::showUser: %s", qPrintable(e.text()));
             id = 0;
         }
     }
-    il_usuario = qMax(id, 0);
-    st_usuario->setText(il_usuario > 0 ? name : QStringLiteral("TODOS"));
+    m_user = qMax(id, 0);
+    st_usuario->setText(m_user > 0 ? name : QStringLiteral("TODOS"));
 }
 
 void w_log::dispatch(const QString& key)
@@ -171,14 +167,17 @@ void w_log::dispatch(const QString& key)
     if (key == QLatin1String("cb_usuario")) {
         w_buscar::abrir(m_ctx, SearchMode::log_usuario, this);
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (imprimir)
-            imprimir(m_ctx, oplog::Filter{desde, hasta, il_usuario});
+        const oplog::Filter filter{desde, hasta, m_user};
+        if (m_ctx.printLog)
+            m_ctx.printLog(m_ctx, filter);
+        else
+            reports::showLogReport(m_ctx, filter);
     } else if (key == QLatin1String("cb_baja")) {
-        wf_borrar(borrar);
+        deleteUpTo(borrar);
     }
 }
 
-void w_log::wf_borrar(const QDate& borrar)
+void w_log::deleteUpTo(const QDate& borrar)
 {
     const QSqlDatabase c = m_ctx.main.db();
     // The questions name the first day that stays.
@@ -192,7 +191,7 @@ void w_log::wf_borrar(const QDate& borrar)
         }
     }
     // The value history has a question of its own, and only level 1 purges it.
-    if (m_ctx.main.currentLevel != 1)
+    if (m_ctx.main.currentLevel() != 1)
         return;
     if (!m_ctx.messages.askYesNo(QStringLiteral("Se borrará el historial de valores hasta el %1\n¿Continúa?").arg(first)))
         return;

@@ -22,19 +22,16 @@ class w_log : public QWidget {
 public:
     explicit w_log(StationContext& ctx, QWidget* parent = nullptr);
 
-    // Shows the log report for the chosen days and operator: the report window
-    // of the reports module (tests put their own in its place).
-    static std::function<void(StationContext&, const oplog::Filter&)> imprimir;
 
-    void wf_muestrausuario(int id);
+    void showUser(int id);
 
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);
     // Purges the log, then (its own question, level 1 only) the value
     // history, through the whole day `borrar`.
-    void wf_borrar(const QDate& borrar);
+    void deleteUpTo(const QDate& borrar);
 
-    int il_usuario = 0; // operator filter; 0 = all operators
+    int m_user = 0; // operator filter; 0 = all operators
 
     QToolBar* tb_log;
     QAction* cb_usuario;

@@ -35,7 +35,7 @@ int wholeNumber(const QString& text, int lo, int hi)
 
 } // namespace
 
-w_parametros::w_parametros(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
+w_parametros::w_parametros(StationContext& ctx, mdl_trans& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
 {
     setObjectName(QStringLiteral("w_parametros"));
     setWindowTitle(QStringLiteral("Parámetros del sistema"));
@@ -113,7 +113,7 @@ w_parametros::w_parametros(StationContext& ctx, QWidget* parent) : QWidget(paren
 
     connect(cb_aceptar, &QAction::triggered, this, &w_parametros::aceptar);
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
-    connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::wf_muestradispositivo);
+    connect(cbx_modem_port, &QComboBox::currentTextChanged, this, &w_parametros::showDevice);
 
     showSettings();
 }
@@ -149,13 +149,13 @@ void w_parametros::showSettings()
         found = false;
     }
     if (!found) {
-        m_ctx.main.f_mensaje(201);
+        m_ctx.main.showMessage(201);
         cb_aceptar->setEnabled(false);
     }
-    wf_muestradispositivo();
+    showDevice();
 }
 
-void w_parametros::wf_muestradispositivo()
+void w_parametros::showDevice()
 {
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
     const QString named = port > 0 ? samePathOf(serialDeviceFor(port, m_ctx.main.programDir())) : QString();
@@ -166,7 +166,7 @@ void w_parametros::wf_muestradispositivo()
     cbx_modem_device->setCurrentIndex(shown);
 }
 
-bool w_parametros::wf_enlazadispositivo(int port)
+bool w_parametros::linkDevice(int port)
 {
     const QString device = cbx_modem_device->currentData().toString();
     const QString dir = m_ctx.main.programDir();
@@ -179,7 +179,7 @@ bool w_parametros::wf_enlazadispositivo(int port)
     return false;
 }
 
-bool w_parametros::wf_guardadatos()
+bool w_parametros::saveData()
 {
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
     const int ipPort = wholeNumber(sle_IP_port->text(), 1, 65535);
@@ -220,20 +220,19 @@ void w_parametros::aceptar()
 {
     // The number names the picked device before the port opens on it.
     const int port = wholeNumber(cbx_modem_port->currentText(), 1, 99);
-    if (port > 0 && !wf_enlazadispositivo(port))
+    if (port > 0 && !linkDevice(port))
         return;
-    if (!wf_guardadatos())
+    if (!saveData())
         return;
     mdl_main& m = m_ctx.main;
     const QString mode = cbx_modem_speed->currentText();
     if (MainFrame* w = m_ctx.frame)
-        w->action(QStringLiteral("cb_teclado"))->setVisible(mode == QLatin1String("Interface"));
-    m.ipPort = sle_IP_port->text().trimmed().toInt();
+        w->action(QStringLiteral("cb_teclado"))->setVisible(mdl_main::keypadAvailable(mode));
+    m.rememberIpPort(sle_IP_port->text().trimmed().toInt());
     const int newPort = cbx_modem_port->currentText().trimmed().toInt();
-    // Reopening the port hangs up the modem: only when something of it
-    // changed (or it is closed), and never under a call or a wait.
-    if (newPort != m.modemPort || mode != m.modemMode || !m.portOpen) {
-        if (m.applyPortSettings(m_ctx.trans, newPort, mode))
+    // Never reopened under a call or a wait: the link says when it is idle.
+    if (m.portNeedsReopen(newPort, mode)) {
+        if (m.applyPortSettings(m_link, newPort, mode))
             m_ctx.messages.show(QStringLiteral("Atención"),
                                 QStringLiteral("Los cambios del puerto se aplicarán al terminar la comunicación"),
                                 MessageService::Icon::Information);

@@ -10,6 +10,7 @@
 
 #include <QWidget>
 
+class mdl_trans;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -21,16 +22,17 @@ class QToolBar;
 class w_parametros : public QWidget {
     Q_OBJECT
     StationContext& m_ctx;
+    mdl_trans& m_link; // new port settings wait until it leaves the port
 
 public:
-    explicit w_parametros(StationContext& ctx, QWidget* parent = nullptr);
+    w_parametros(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
 
-    bool wf_guardadatos();
+    bool saveData();
     // Shows the device the typed number names, when it is in the list.
-    void wf_muestradispositivo();
+    void showDevice();
     // Makes the number name the device picked; false (message shown) when the
     // link cannot be made.
-    bool wf_enlazadispositivo(int port);
+    bool linkDevice(int port);
 
     QFrame* frm_configuracion;
     QLabel* st_modem_port_t;

@@ -85,26 +85,26 @@ w_usuarios::w_usuarios(StationContext& ctx, QWidget* parent) : RecordForm(ctx, S
 
     ui::sizeWindow(this, 4800, 3500);
 
-    m_ctx.search.registerDisplay(SearchMode::usuario, this, [this](int id) { wf_muestradatos(id); });
+    m_ctx.search.registerDisplay(SearchMode::usuario, this, [this](int id) { showData(id); });
 
-    wf_llenacombos();
+    fillCombos();
     // The window opens on the operator's own account.
-    wf_muestradatos(m_ctx.main.currentUser);
+    showData(m_ctx.main.currentUser());
 }
 
 bool w_usuarios::nameAndLevelOpen() const
 {
-    return m_ctx.main.currentLevel == 1 && (ib_nuevo || il_usuario != 1);
+    return m_ctx.main.currentLevel() == 1 && (m_isNew || m_user != 1);
 }
 
-void w_usuarios::wf_llenacombos()
+void w_usuarios::fillCombos()
 {
     cbx_nivel->clear();
     for (int n = 1; n <= 3; ++n)
         cbx_nivel->addItem(QString::number(n), n);
 }
 
-void w_usuarios::wf_muestradatos(int id)
+void w_usuarios::showData(int id)
 {
     bool found = false;
     QString name, password;
@@ -120,8 +120,8 @@ void w_usuarios::wf_muestradatos(int id)
                 nivel = a->nivel;
             }
         } catch (const db::Error& e) {
-            qWarning("w_usuarios::wf_muestradatos: %s", qPrintable(e.text()));
-            m_ctx.main.f_mensaje(699);
+            qWarning("w_usuarios::showData: %s", qPrintable(e.text()));
+            m_ctx.main.showMessage(699);
         }
     }
     st_usuario->setText(found ? QString::number(id) : QString());
@@ -133,22 +133,22 @@ void w_usuarios::wf_muestradatos(int id)
     // A number that names no account leaves none shown, so that "Baja" and
     // "Editar" never act on a row that is not there.
     if (id > 0)
-        il_usuario = found ? id : 0;
-    wf_habilitacontroles(QStringLiteral("inicio"));
+        m_user = found ? id : 0;
+    enableControls(QStringLiteral("inicio"));
 }
 
-void w_usuarios::wf_habilitacontroles(const QString& modo)
+void w_usuarios::enableControls(const QString& modo)
 {
     const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
     if (!editing && modo != QLatin1String("inicio"))
         return;
-    const bool admin = m_ctx.main.currentLevel == 1;
+    const bool admin = m_ctx.main.currentLevel() == 1;
     frm_usuario->setEnabled(editing);
     setEditing(editing);
     cb_buscar->setEnabled(!editing && admin);
     cb_alta->setEnabled(!editing && admin);
-    cb_baja->setEnabled(!editing && admin && il_usuario > 0);
-    cb_modificar->setEnabled(!editing && il_usuario > 0);
+    cb_baja->setEnabled(!editing && admin && m_user > 0);
+    cb_modificar->setEnabled(!editing && m_user > 0);
     cb_aceptar->setEnabled(editing);
     cb_cancelar->setEnabled(editing);
     if (editing) {
@@ -166,19 +166,19 @@ void w_usuarios::editingStarted()
         sle_password->setFocus();
 }
 
-bool w_usuarios::wf_guardar()
+bool w_usuarios::save()
 {
     mdl_main& m = m_ctx.main;
     // Below the administrator level, and on the built-in account, only the
     // password is stored, whatever the disabled boxes hold.
     const bool full = nameAndLevelOpen();
-    if (ib_nuevo && !full)
+    if (m_isNew && !full)
         return false;
     const QString name = sle_usuario->text().trimmed().toUpper();
     const QString password = sle_password->text().toUpper();
     auto refuse = [&](QWidget* field, int message, const QString& detalle = QString()) {
         field->setFocus();
-        m.f_mensaje(message, detalle);
+        m.showMessage(message, detalle);
         return false;
     };
     if (full && name.isEmpty())
@@ -192,17 +192,17 @@ bool w_usuarios::wf_guardar()
 
     return saveShown(
         [&]() -> std::optional<int> {
-            int id = il_usuario;
+            int id = m_user;
             const QSqlDatabase c = m.db();
             db::Transaction t(c);
             // The login takes the first account whose name and password match
             // regardless of case, so two accounts must never share a name.
-            if (full && users::nameTaken(c, name, ib_nuevo ? 0 : id)) {
+            if (full && users::nameTaken(c, name, m_isNew ? 0 : id)) {
                 sle_usuario->setFocus();
                 m_ctx.messages.showError(QStringLiteral("Ya existe otro usuario con el nombre %1").arg(name));
                 return std::nullopt;
             }
-            if (ib_nuevo)
+            if (m_isNew)
                 id = users::add(c, {0, name, password, nivel});
             else {
                 try {
@@ -215,19 +215,19 @@ bool w_usuarios::wf_guardar()
                     // shows what is stored now.
                     m_ctx.messages.showError(e.text());
                     if (!e.removed())
-                        wf_muestradatos(id);
+                        showData(id);
                     return std::nullopt;
                 }
             }
             t.commit();
             return id;
         },
-        [&](const QString& why) { m.f_mensaje(699, why); });
+        [&](const QString& why) { m.showMessage(699, why); });
 }
 
-void w_usuarios::wf_baja()
+void w_usuarios::deleteRecord()
 {
-    if (il_usuario == 1) {
+    if (m_user == 1) {
         m_ctx.messages.showError(QStringLiteral("No se puede borrar este usuario"));
         return;
     }

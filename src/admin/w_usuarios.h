@@ -18,13 +18,13 @@ class w_usuarios : public RecordForm {
 public:
     explicit w_usuarios(StationContext& ctx, QWidget* parent = nullptr);
 
-    void wf_llenacombos();
-    void wf_muestradatos(int id) override;
-    void wf_habilitacontroles(const QString& modo) override;
-    bool wf_guardar() override;
-    void wf_baja() override;
+    void fillCombos();
+    void showData(int id) override;
+    void enableControls(const QString& modo) override;
+    bool save() override;
+    void deleteRecord() override;
 
-    int il_usuario = 0; // account on display; 0 when none
+    int m_user = 0; // account on display; 0 when none
     // The account as read for display: a save checks nobody changed it since.
     std::optional<users::Account> m_asRead;
 
@@ -41,7 +41,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     QStringList formState() const override;
-    int& shownRecord() override { return il_usuario; }
+    int& shownRecord() override { return m_user; }
     void editingStarted() override;
 
 private:

@@ -15,18 +15,21 @@ Station::~Station()
 {
     trans.setHost(nullptr);
     trans.setConsole(nullptr);
+    // Report windows of their own refer to this station: they go with it.
+    for (const QPointer<QObject>& w : std::as_const(ctx.reportWindows))
+        delete w.data();
     reports.closeAll();
     main.closeConnections();
 }
 
 std::unique_ptr<LinkStore> Station::linkStore()
 {
-    return std::make_unique<SqlLinkStore>(main.db(), main.currentUser, &m_storeError);
+    return std::make_unique<SqlLinkStore>(main.db(), main.currentUser(), &m_storeError);
 }
 
 bool Station::portOpen() const
 {
-    return main.portOpen;
+    return main.portOpen();
 }
 
 void Station::portLost()
@@ -36,7 +39,7 @@ void Station::portLost()
 
 void Station::showError(int number)
 {
-    main.f_mensaje(number);
+    main.showMessage(number);
 }
 
 void Station::showMessage(const QString& title, const QString& text)

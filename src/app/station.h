@@ -13,6 +13,9 @@
 #include "session/mdl_main.h"
 #include "session/station_context.h"
 
+#include <functional>
+
+class AppShell;
 class MessageService;
 
 class Station : public LinkHost {
@@ -30,6 +33,9 @@ public:
     EditorContext editor;
     reports::de_reportes reports;
     StationContext ctx;
+    // The catalogue update check between the main window and the login;
+    // main.cpp installs the migration module's (none in most tests).
+    std::function<void(AppShell&)> catalogueCheck;
 
     // LinkHost
     std::unique_ptr<LinkStore> linkStore() override;

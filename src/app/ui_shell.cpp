@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-std::function<void(AppShell&)> AppShell::catalogueCheck;
 
 AppShell::AppShell(Station& station, QObject* parent) : QObject(parent), m_station(station)
 {
@@ -30,18 +29,18 @@ AppShell::~AppShell()
 void AppShell::start()
 {
     m_splash = new w_splash;
-    connect(m_splash, &w_splash::elapsed, this, [this] { m_station.main.f_inicializa(*this); });
+    connect(m_splash, &w_splash::elapsed, this, [this] { m_station.main.initialize(*this); });
     m_splash->show();
 }
 
 SerialPort* AppShell::comMain()
 {
     if (!m_main) {
-        m_main = new w_main(m_station.ctx);
+        m_main = new w_main(m_station.ctx, m_station.trans);
         m_main->endProgram = [this](int code) { endProgram(code); };
-        registerWindows(*m_main, m_station.ctx);
+        registerWindows(*m_main, m_station);
         // The modem panel re-runs start-up: settings re-read, port re-opened.
-        m_main->onModemPanelClicked = [this] { m_station.main.f_inicializa(*this); };
+        m_main->onModemPanelClicked = [this] { m_station.main.initialize(*this); };
     }
     return m_main->com_main;
 }
@@ -68,8 +67,8 @@ void AppShell::closeSplash()
 
 void AppShell::runCatalogueCheck()
 {
-    if (catalogueCheck)
-        catalogueCheck(*this);
+    if (m_station.catalogueCheck)
+        m_station.catalogueCheck(*this);
 }
 
 void AppShell::runLogin()

@@ -20,7 +20,7 @@ public:
     explicit AppShell(Station& station, QObject* parent = nullptr);
     ~AppShell() override;
 
-    // Shows the splash; its timer runs f_inicializa.
+    // Shows the splash; its timer runs initialize.
     void start();
 
     SerialPort* comMain() override;
@@ -36,8 +36,6 @@ public:
     w_login* login() const { return m_login; }
     Station& station() const { return m_station; }
 
-    // The catalogue update check, installed by the migration module.
-    static std::function<void(AppShell&)> catalogueCheck;
     // How the program ends (tests record it instead).
     std::function<void(int)> onEnd;
     bool ended = false;

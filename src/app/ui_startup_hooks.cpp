@@ -12,19 +12,21 @@
 #include "migration/w_migracion.h"
 #include "records/w_configuracion.h"
 
-void registerWindows(w_main& w, StationContext& ctx)
+void registerWindows(w_main& w, Station& station)
 {
-    w.registerWindow("cb_parametros", [&ctx] { return new w_parametros(ctx); });
+    StationContext& ctx = station.ctx;
+    mdl_trans& link = station.trans;
+    w.registerWindow("cb_parametros", [&ctx, &link] { return new w_parametros(ctx, link); });
     w.registerWindow("cb_panel", [&ctx] { return new w_panel(ctx); });
     w.registerWindow("cb_abonados", [&ctx] { return new w_abonados(ctx); });
     w.registerWindow("cb_configuracion", [&ctx] { return new w_configuracion(ctx); });
     w.registerWindow("cb_usuarios", [&ctx] { return new w_usuarios(ctx); });
     w.registerWindow("cb_log", [&ctx] { return new w_log(ctx); });
-    w.registerWindow("cb_teclado", [&ctx] { return new w_teclado(ctx); });
+    w.registerWindow("cb_teclado", [&ctx, &link] { return new w_teclado(ctx, link); });
 }
 
-void installStartupHooks()
+void installStartupHooks(Station& station)
 {
     // Between the main window and the login: the catalogue update file.
-    AppShell::catalogueCheck = [](AppShell& shell) { w_migracion::f_novedades(shell.station().ctx, shell, shell.mainWindow()); };
+    station.catalogueCheck = [](AppShell& shell) { w_migracion::mergeUpdate(shell.station().ctx, shell, shell.mainWindow()); };
 }

@@ -60,12 +60,12 @@ w_login::w_login(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ctx(
 
 void w_login::aceptar()
 {
-    m_accepted = wf_login(sle_usuario->text(), sle_password->text());
+    m_accepted = checkLogin(sle_usuario->text(), sle_password->text());
     if (m_accepted)
         accept();
 }
 
-bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
+bool w_login::checkLogin(const QString& ls_usuario, const QString& ls_password)
 {
     mdl_main& m = m_ctx.main;
     int id = 0, nivel = 0;
@@ -88,13 +88,12 @@ bool w_login::wf_login(const QString& ls_usuario, const QString& ls_password)
         m_ctx.messages.showError(QStringLiteral("Acceso denegado"));
         return false;
     }
-    m.currentUser = id;
-    m.currentLevel = nivel;
+    m.logIn(id, nivel);
     try {
         m.logOrThrow(1);
     } catch (const db::Error& e) {
         // Nobody works unrecorded.
-        m.currentUser = m.currentLevel = 0;
+        m.logOut();
         m_ctx.messages.showError(QStringLiteral("No se pudo registrar el ingreso en el log de operaciones, y no se "
                                                 "permite trabajar sin ese registro.\n%1").arg(e.text()));
         return false;

@@ -19,7 +19,7 @@ class w_login : public QDialog {
 public:
     explicit w_login(StationContext& ctx, QWidget* parent = nullptr);
 
-    bool wf_login(const QString& ls_usuario, const QString& ls_password);
+    bool checkLogin(const QString& ls_usuario, const QString& ls_password);
     bool accepted() const { return m_accepted; }
 
     QFrame* frm_configuracion;

@@ -21,7 +21,7 @@
 #include <QTimer>
 #include <QToolBar>
 
-w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ctx(ctx)
+w_main::w_main(StationContext& ctx, mdl_trans& link, QWidget* parent) : QMainWindow(parent), m_ctx(ctx), m_link(link)
 {
     m_ctx.frame = this;
     setObjectName(QStringLiteral("w_main"));
@@ -84,7 +84,6 @@ w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ct
 
     // The panel link: serial events and datagrams go to its handlers (or to
     // the keypad while it is open), and the timer drives its scheduler.
-    mdl_trans& link = m_ctx.trans;
     link.setDevices(com_main, IP_server);
     connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
     // Why a call failed or the line dropped, where the operator sees it.
@@ -98,7 +97,7 @@ w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ct
 
     connect(&m_ctx.main, &mdl_main::portStatusChanged, this, &w_main::refreshPortStatus);
     // A lost server and its return, where the line messages go.
-    connect(&m_ctx.main, &mdl_main::serverStatusChanged, this, [this] { sb_panel2->setText(m_ctx.main.serverStatusText); });
+    connect(&m_ctx.main, &mdl_main::serverStatusChanged, this, [this] { sb_panel2->setText(m_ctx.main.serverStatusText()); });
     refreshPortStatus();
 
     endProgram = [](int code) { QCoreApplication::exit(code); };
@@ -112,21 +111,20 @@ w_main::~w_main()
 {
     if (m_ctx.frame == this)
         m_ctx.frame = nullptr;
-    if (m_ctx.main.com_main == com_main)
-        m_ctx.main.com_main = nullptr;
-    mdl_trans& link = m_ctx.trans;
+    m_ctx.main.detachPort(com_main);
+    mdl_trans& link = m_link;
     if (link.comPort() == com_main)
         link.setDevices(nullptr, nullptr);
 }
 
 bool w_main::Open_IP()
 {
-    return m_ctx.trans.Open_IP();
+    return m_link.Open_IP();
 }
 
 void w_main::Close_IP()
 {
-    m_ctx.trans.Close_IP();
+    m_link.Close_IP();
 }
 
 void w_main::addButton(const QString& caption, const QString& key, const QString& tip)
@@ -213,7 +211,7 @@ void w_main::dispatch(const QString& key)
         // Only in interface mode (the port runs at 4800 baud).
         if (!com_main->settings().startsWith(QLatin1String("48")))
             return;
-        if (m_ctx.trans.connected()) {
+        if (m_link.connected()) {
             m_ctx.messages.showError(QStringLiteral("Primero debe desconectarse"));
             return;
         }
@@ -226,7 +224,7 @@ void w_main::dispatch(const QString& key)
 
 bool w_main::requestExit()
 {
-    if (m_ctx.trans.connected()) {
+    if (m_link.connected()) {
         m_ctx.messages.showError(QStringLiteral("Primero debe desconectarse"));
         return false;
     }
@@ -234,18 +232,18 @@ bool w_main::requestExit()
         return false;
     if (!m_exiting) {
         m_exiting = true;
-        wf_compactar();
+        compact();
         endProgram(0);
     }
     return true;
 }
 
-void w_main::wf_compactar()
+void w_main::compact()
 {
     mdl_main& m = m_ctx.main;
     sb_panel2->setText(QStringLiteral("Compactando Base de Datos"));
     sb_panel2->repaint();
-    m.f_log(2);
+    m.logOperation(2);
     tmr_main->stop();
     if (com_main->isOpen())
         com_main->close();
@@ -282,7 +280,7 @@ bool w_main::eventFilter(QObject* o, QEvent* e)
 void w_main::refreshPortStatus()
 {
     const mdl_main& m = m_ctx.main;
-    sb_modem_pic->setPixmap(ui::picture(m.portStatusPicture));
-    sb_modem_pic->setProperty("pictureKey", m.portStatusPicture);
-    sb_modem_text->setText(m.portStatusText);
+    sb_modem_pic->setPixmap(ui::picture(m.portStatusPicture()));
+    sb_modem_pic->setProperty("pictureKey", m.portStatusPicture());
+    sb_modem_text->setText(m.portStatusText());
 }

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <functional>
 
+class mdl_trans;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -21,9 +22,10 @@ class SerialPort;
 class w_main : public QMainWindow, public MainFrame {
     Q_OBJECT
     StationContext& m_ctx;
+    mdl_trans& m_link;
 
 public:
-    explicit w_main(StationContext& ctx, QWidget* parent = nullptr);
+    w_main(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
     ~w_main() override;
 
     QToolBar* tb_main;
@@ -56,7 +58,7 @@ public:
     void dispatch(const QString& key);
     // Runs the exit rule; returns false when the exit was refused.
     bool requestExit();
-    void wf_compactar();
+    void compact();
     // Called when the modem status panel is clicked.
     std::function<void()> onModemPanelClicked;
     // Ends the program (tests replace it).

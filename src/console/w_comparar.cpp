@@ -135,7 +135,7 @@ void w_comparar::takeFromPanel()
         taken << QString::number(r.seccion);
     }
     if (!taken.isEmpty())
-        m_ctx.main.f_log(OpTakenFromPanel, m_subscriber + QStringLiteral(" Secciones: ") + taken.join(QStringLiteral(", ")));
+        m_ctx.main.logOperation(OpTakenFromPanel, m_subscriber + QStringLiteral(" Secciones: ") + taken.join(QStringLiteral(", ")));
     fill();
     emit valuesChanged();
 }
@@ -157,7 +157,7 @@ void w_comparar::markForUpload()
         m_ctx.messages.showError(QStringLiteral("No fue posible marcar las secciones.\n%1").arg(e.text()));
         return;
     }
-    m_ctx.main.f_log(OpMarkedFromComparison, m_subscriber + QStringLiteral(" Secciones: ") + marked.join(QStringLiteral(", ")));
+    m_ctx.main.logOperation(OpMarkedFromComparison, m_subscriber + QStringLiteral(" Secciones: ") + marked.join(QStringLiteral(", ")));
     emit valuesChanged();
 }
 

@@ -223,7 +223,7 @@ void w_panel::buildLinkLine()
 
 void w_panel::hideForLevel()
 {
-    const int level = m_ctx.main.currentLevel;
+    const int level = m_ctx.main.currentLevel();
     if (level >= 3) {
         // Such a user cannot bypass zones, set the clock or disarm.
         SSTab_panel->setTabEnabled(1, false);
@@ -375,7 +375,7 @@ QString w_panel::zoneText(int zone) const
 
 void w_panel::logOperation(int code, const QString& text) const
 {
-    m_ctx.main.f_log(code, text);
+    m_ctx.main.logOperation(code, text);
 }
 
 void w_panel::connectionFailed()
@@ -425,7 +425,7 @@ void w_panel::dispatch(const QString& key)
         if (il_abonado > 0)
             reports::showPanelReport(m_ctx, il_abonado, il_panel, il_configuracion);
     } else if (key == QLatin1String("cb_historial")) {
-        if (il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel))
+        if (il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
             w_historial::abrirAbonado(m_ctx, il_abonado);
     }
 }

@@ -68,7 +68,7 @@ void w_panel::updateTransferKeys()
     cb_eventos->setEnabled(il_abonado >= 1 && !busy);
     // Reading the panel needs the link up and idle; the comparison window
     // changes values and marks, which a level 3 user may not.
-    const bool idle = il_abonado >= 1 && link.connected() && !busy && m_ctx.main.currentLevel < 3;
+    const bool idle = il_abonado >= 1 && link.connected() && !busy && m_ctx.main.currentLevel() < 3;
     cb_comparar->setEnabled(idle);
     cb_subircambios->setEnabled(idle);
 }
@@ -99,7 +99,7 @@ QDate w_panel::defaultDeleteDate(const QDate& today)
 
 void w_panel::deleteEvents()
 {
-    if (m_ctx.main.currentLevel > 1 || il_abonado < 1)
+    if (m_ctx.main.currentLevel() > 1 || il_abonado < 1)
         return;
     // Up to the start of the picked day, as the dates are compared.
     const QDate day = dp_borraeventos->date();

@@ -47,7 +47,7 @@ bool w_panel::refuseWhenHeldElsewhere()
 QString w_panel::operatorName() const
 {
     const mdl_main& m = m_ctx.main;
-    const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
+    const std::optional<users::Account> me = users::find(m.db(), m.currentUser());
     return me ? me->usuario : QStringLiteral("?");
 }
 

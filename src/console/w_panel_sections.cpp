@@ -43,8 +43,8 @@ void w_panel::wf_muestrasecciones()
         a->setEnabled(false);
     m_marksUp = m_marksDown = false;
     updateTransferKeys();
-    cb_historial->setEnabled(il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel));
-    if (m_ctx.main.currentLevel >= 3) {
+    cb_historial->setEnabled(il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
+    if (m_ctx.main.currentLevel() >= 3) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);
         return;
@@ -104,7 +104,7 @@ void w_panel::wf_abonados_valores()
     try {
         const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
-        ok = f_copiavalores(c, il_abonado, il_panel, 999, il_configuracion, m_ctx.main.currentUser);
+        ok = copyValues(c, il_abonado, il_panel, 999, il_configuracion, m_ctx.main.currentUser());
         if (ok)
             t.commit();
     } catch (const db::Error& e) {

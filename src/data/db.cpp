@@ -12,14 +12,17 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
-#include <QHash>
-#include <QMutex>
 #include <QTimeZone>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
 static void initDataResources() { Q_INIT_RESOURCE(data); }
+
+// Who is told that a connection was lost.
+using LostHandler = std::function<void()>;
+Q_DECLARE_METATYPE(LostHandler)
+Q_DECLARE_METATYPE(db::Server)
 
 namespace db {
 
@@ -166,30 +169,17 @@ QString composeText(const QSqlError& e, Fault f, const QSqlDriver* d, const QStr
     return plain.isEmpty() ? engine : plain + QLatin1Char('\n') + engine;
 }
 
-struct LostHandlers {
-    QMutex mutex;
-    QHash<QString, std::function<void()>> byName;
-};
-
-LostHandlers& lostHandlers()
-{
-    static LostHandlers h;
-    return h;
-}
+// What the station keeps for a connection beyond what QtSql does (who is
+// told when it is lost, the server it was opened on) lives on the
+// connection's driver, and goes with the connection.
+constexpr const char* kLostHandler = "sorvent_lost_handler";
+constexpr const char* kServer = "sorvent_server";
 
 void notifyLost(const QSqlDriver* d)
 {
-    std::function<void()> handler;
-    {
-        LostHandlers& h = lostHandlers();
-        QMutexLocker lock(&h.mutex);
-        for (auto it = h.byName.cbegin(); it != h.byName.cend(); ++it) {
-            if (QSqlDatabase::database(it.key(), false).driver() == d) {
-                handler = it.value();
-                break;
-            }
-        }
-    }
+    if (!d)
+        return;
+    const LostHandler handler = d->property(kLostHandler).value<LostHandler>();
     if (handler)
         handler();
 }
@@ -222,12 +212,10 @@ Fault faultOf(const QSqlError& e, const QSqlDatabase& c)
 
 void setLostHandler(const QString& name, std::function<void()> handler)
 {
-    LostHandlers& h = lostHandlers();
-    QMutexLocker lock(&h.mutex);
-    if (handler)
-        h.byName.insert(name, std::move(handler));
-    else
-        h.byName.remove(name);
+    if (!QSqlDatabase::contains(name))
+        return;
+    if (QSqlDriver* d = QSqlDatabase::database(name, false).driver())
+        d->setProperty(kLostHandler, handler ? QVariant::fromValue(LostHandler(std::move(handler))) : QVariant());
 }
 
 bool isLost(const QSqlDatabase& c)
@@ -301,19 +289,6 @@ QString connectFailure(const QSqlError& e)
     return plain.isEmpty() ? engine : plain + QLatin1Char('\n') + engine;
 }
 
-// The servers the station's connections were opened on, by connection
-// name: a lost connection is opened again with the same settings.
-struct KnownServers {
-    QMutex mutex;
-    QHash<QString, Server> byName;
-};
-
-KnownServers& knownServers()
-{
-    static KnownServers k;
-    return k;
-}
-
 // What every session of the station sets on the server once connected.
 void setUpSession(const QSqlDatabase& c, const Server& s)
 {
@@ -376,9 +351,8 @@ QSqlDatabase connectServer(const QString& name, const Server& s)
         throw Error(QStringLiteral("No se pudo conectar con el servidor de base de datos %1:\n%2").arg(s.describe(), why));
     }
     setUpSession(c, s);
-    KnownServers& k = knownServers();
-    QMutexLocker lock(&k.mutex);
-    k.byName.insert(name, s);
+    // A lost connection is opened again with the same settings.
+    c.driver()->setProperty(kServer, QVariant::fromValue(s));
     return c;
 }
 
@@ -470,12 +444,9 @@ QSqlDatabase openAnother(const QString& name, const QSqlDatabase& like)
 
 Server serverOf(const QSqlDatabase& c)
 {
-    {
-        KnownServers& k = knownServers();
-        QMutexLocker lock(&k.mutex);
-        if (k.byName.contains(c.connectionName()))
-            return k.byName.value(c.connectionName());
-    }
+    if (const QSqlDriver* d = c.driver())
+        if (const QVariant known = d->property(kServer); known.isValid())
+            return known.value<Server>();
     Server s;
     const QString options = c.connectOptions();
     if (options.contains(QLatin1String("service=")))

@@ -18,6 +18,8 @@ bool onServer(const QSqlDatabase& c)
 
 QString Holder::text() const
 {
+    if (operador.isEmpty() && estacion.isEmpty())
+        return QStringLiteral("En uso en otra estación");
     return QStringLiteral("En uso por %1 en %2 desde %3").arg(operador, estacion, desde.mid(11, 5));
 }
 
@@ -75,6 +77,20 @@ std::optional<Holder> heldByOther(const QSqlDatabase& c, int abonado)
     if (!db::next(q))
         return std::nullopt;
     return Holder{db::text(q, "operador"), db::text(q, "estacion"), db::text(q, "desde")};
+}
+
+std::optional<Holder> heldByOtherUntilCommit(const QSqlDatabase& c, int abonado)
+{
+    if (!onServer(c))
+        return std::nullopt;
+    // A shared hold for the transaction: it waits for nobody, and keeps out
+    // another station's acquire (which wants the key alone) until commit.
+    if (db::scalar(c, QStringLiteral("SELECT pg_try_advisory_xact_lock_shared(CAST(? AS integer), CAST(? AS integer))"),
+                   {kSubscriberLock, abonado})
+            .toBool())
+        return std::nullopt;
+    // Taken by another session whose row may not be written yet.
+    return heldByOther(c, abonado).value_or(Holder{});
 }
 
 } // namespace locks

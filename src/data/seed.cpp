@@ -244,8 +244,8 @@ void loadDemoSubscribers(const QSqlDatabase& c)
     db::exec(c, insert,
              {2, "0002", 2, "DEMOSTRACIÓN", "PANEL NX", "SAN MARTÍN", "1050", "ROSARIO", 21, "2000", "5550002",
               "TITULAR DEMO", "5550102", "ABONADO DE DEMOSTRACIÓN (MODELO NX-16)"});
-    f_copiavalores(c, 1, 1, 999, 1, 0);
-    f_copiavalores(c, 2, 2, 999, 1, 0);
+    copyValues(c, 1, 1, 999, 1, 0);
+    copyValues(c, 2, 2, 999, 1, 0);
 }
 
 void createStationDatabase(const QString& file, bool demoSubscribers)

@@ -3,7 +3,7 @@
 #include "data/db.h"
 #include "data/history_store.h"
 
-bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion,
+bool copyValues(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion,
                     int id_usuario)
 {
     history::recordSeeding(c, history::Stamp{history::origin::plantilla(), id_usuario}, id_abonado, id_panel,

@@ -7,7 +7,7 @@
 // sections), with a history row (origin "plantilla", operator `id_usuario`)
 // for every value that changes. Opens no transaction: the caller wraps it
 // and rolls back on a db::Error. Returns true when every statement ran.
-bool f_copiavalores(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion,
+bool copyValues(const QSqlDatabase& c, int id_abonado, int id_panel, int id_seccion, int id_configuracion,
                     int id_usuario);
 
 // New key: the column maximum plus one, or `firstKey` in an empty table. Read

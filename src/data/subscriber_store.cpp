@@ -43,7 +43,7 @@ int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario, const
                                 "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
                  QVariantList{id} + fields);
-        f_copiavalores(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt(), usuario);
+        copyValues(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt(), usuario);
         return id;
     });
 }

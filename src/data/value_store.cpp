@@ -108,6 +108,23 @@ bool writeItemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item
     return true;
 }
 
+std::optional<locks::Holder> saveSection(const QSqlDatabase& c, const Owner& o, int seccion,
+                                         const QList<std::pair<int, QString>>& values, int marca,
+                                         const history::Stamp& stamp)
+{
+    db::Transaction t(c);
+    if (o.isSubscriber)
+        if (std::optional<locks::Holder> h = locks::heldByOtherUntilCommit(c, o.id))
+            return h;
+    for (const auto& [item, valor] : values)
+        if (!writeItemValue(c, o, seccion, item, valor, stamp))
+            throw db::Error(QStringLiteral("No existe el valor del item %1").arg(item));
+    if (marca > 0)
+        writeMarks(c, o, marca, seccion);
+    t.commit();
+    return std::nullopt;
+}
+
 bool takeFromPanel(const QSqlDatabase& c, int abonado, int panel, int seccion, int item, const QString& valor,
                    int usuario)
 {

@@ -4,6 +4,8 @@
 // seeded from). The same statements serve both: only the table and the key
 // differ, so an Owner names which.
 
+#include "data/lock_store.h"
+
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -60,6 +62,16 @@ std::optional<QString> itemValue(const QSqlDatabase& c, const Owner& o, int secc
 // db::Error.
 bool writeItemValue(const QSqlDatabase& c, const Owner& o, int seccion, int item, const QString& valor,
                     const history::Stamp& stamp);
+// The section editor's save: each item's value (`values`, by id_item) with
+// its history row, and the section's mark when `marca` is not 0, in one
+// transaction. A subscriber held by another station is refused inside that
+// transaction: the holder comes back and nothing is written, even when the
+// hold was taken after the editor opened; and while the save runs no other
+// station can take it. Throws db::Error (a value row that is not there
+// too: it is not saved by pretending).
+std::optional<locks::Holder> saveSection(const QSqlDatabase& c, const Owner& o, int seccion,
+                                         const QList<std::pair<int, QString>>& values, int marca,
+                                         const history::Stamp& stamp);
 // A value taken from the panel by the operator `usuario` into a subscriber's
 // values, as writeItemValue (history origin "panel").
 bool takeFromPanel(const QSqlDatabase& c, int abonado, int panel, int seccion, int item, const QString& valor,

@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-std::function<void()> w_teclado::beep = [] { QApplication::beep(); };
 
 namespace {
 
@@ -96,7 +95,7 @@ void KeypadLed::paintEvent(QPaintEvent*)
     p.drawEllipse(r);
 }
 
-w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
+w_teclado::w_teclado(StationContext& ctx, mdl_trans& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
 {
     setObjectName(QStringLiteral("w_teclado"));
     setWindowTitle(QStringLiteral("QUENDAL                VXA-410"));
@@ -154,18 +153,17 @@ w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
 
     // Opening: the keypad takes the port over from the link and asks the
     // interface for the LED state.
-    mdl_trans& link = m_ctx.trans;
     SerialPort* com = port();
     if (com && com->isOpen())
         com->close();
     link.setKeypad([this](int event) { teclado_Comm(event); });
-    is_buffer.clear();
-    ib_phase = false;
-    il_steady = il_blink = 0;
+    m_buffer.clear();
+    m_phase = false;
+    m_steady = m_blink = 0;
     setLine(com && com->open());
     if (m_lineUp)
         send("AT@L");
-    ib_keyheld = false;
+    m_keyHeld = false;
     Timer1->start();
     Timer2->start();
     tmr_linea->start();
@@ -233,13 +231,13 @@ void w_teclado::release()
     Timer1->stop();
     Timer2->stop();
     tmr_linea->stop();
-    mdl_trans& link = m_ctx.trans;
+    mdl_trans& link = m_link;
     link.clearKeypad();
 }
 
 SerialPort* w_teclado::port() const
 {
-    return m_ctx.trans.comPort();
+    return m_link.comPort();
 }
 
 void w_teclado::send(const QByteArray& command)
@@ -265,7 +263,7 @@ void w_teclado::teclado_Comm(int event)
     const QByteArray c = com->input();
     if (c.isEmpty())
         return;
-    if (is_buffer.feed(c.at(0), &m_line))
+    if (m_buffer.feed(c.at(0), &m_line))
         rx_decode();
 }
 
@@ -299,18 +297,21 @@ void w_teclado::rx_decode()
     const keypad::Decoded d = keypad::rx_decode(m_line);
     m_line.clear();
     if (d.kind == keypad::Decoded::Leds) {
-        il_steady = d.steady;
-        il_blink = d.blink;
+        m_steady = d.steady;
+        m_blink = d.blink;
         m_ledsKnown = true;
         show_leds();
-    } else if (d.kind == keypad::Decoded::Beep && beep) {
-        beep();
+    } else if (d.kind == keypad::Decoded::Beep) {
+        if (m_ctx.beep)
+            m_ctx.beep();
+        else
+            QApplication::beep();
     }
 }
 
 void w_teclado::show_leds()
 {
-    const quint32 shown = keypad::shownLeds(il_steady, il_blink, ib_phase);
+    const quint32 shown = keypad::shownLeds(m_steady, m_blink, m_phase);
     const bool known = m_lineUp && m_ledsKnown;
     for (int k = 0; k < 20; ++k) {
         led[k]->setUnknown(!known);
@@ -320,14 +321,14 @@ void w_teclado::show_leds()
 
 void w_teclado::Timer1_Timer()
 {
-    ib_phase = !ib_phase;
+    m_phase = !m_phase;
     show_leds();
 }
 
 void w_teclado::Timer2_Timer()
 {
     if (ii_hold > 0 && --ii_hold == 0)
-        send(is_hold);
+        send(m_hold);
 }
 
 void w_teclado::keyDown(char key)
@@ -335,7 +336,7 @@ void w_teclado::keyDown(char key)
     m_holdKey = 0;
     ii_hold = 15;
     send(QByteArray("AT@T") + key);
-    is_hold = QByteArray("AT@F") + key;
+    m_hold = QByteArray("AT@F") + key;
 }
 
 void w_teclado::keyUp()
@@ -385,7 +386,7 @@ void w_teclado::keyPressEvent(QKeyEvent* e)
     if (e->isAutoRepeat() || m_held.contains(id))
         return;
     m_held.insert(id);
-    ib_keyheld = true;
+    m_keyHeld = true;
     keyDown(mappedKey(e->key(), e->modifiers()));
     m_holdKey = id;
 }
@@ -398,7 +399,7 @@ void w_teclado::keyReleaseEvent(QKeyEvent* e)
         return;
     const quint32 id = keyId(e);
     m_held.remove(id);
-    ib_keyheld = !m_held.isEmpty();
+    m_keyHeld = !m_held.isEmpty();
     if (id == m_holdKey)
         keyUp();
 }
@@ -408,7 +409,7 @@ void w_teclado::focusOutEvent(QFocusEvent* e)
     // Keys released in another window never come back here as releases:
     // none counts as held any more, and no hold command goes out for one.
     m_held.clear();
-    ib_keyheld = false;
+    m_keyHeld = false;
     if (m_holdKey != 0)
         keyUp();
     QWidget::focusOutEvent(e);

@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 
+class mdl_trans;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -45,13 +46,12 @@ private:
 class w_teclado : public QWidget {
     Q_OBJECT
     StationContext& m_ctx;
+    mdl_trans& m_link;
 
 public:
-    explicit w_teclado(StationContext& ctx, QWidget* parent = nullptr);
+    w_teclado(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
     ~w_teclado() override;
 
-    // The system beep (tests count them instead).
-    static std::function<void()> beep;
 
     QSize sizeHint() const override;
 
@@ -90,13 +90,13 @@ public:
     QTimer* tmr_linea;
 
     // Window state.
-    keypad::LineBuffer is_buffer;
-    qint32 il_steady = 0;
-    qint32 il_blink = 0;
-    bool ib_phase = false;
+    keypad::LineBuffer m_buffer;
+    qint32 m_steady = 0;
+    qint32 m_blink = 0;
+    bool m_phase = false;
     qint16 ii_hold = 0;
-    QByteArray is_hold;
-    bool ib_keyheld = false;
+    QByteArray m_hold;
+    bool m_keyHeld = false;
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;

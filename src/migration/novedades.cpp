@@ -39,7 +39,7 @@ QString setAsideUpdateFile(const mdl_main& m, const QDateTime& now)
     return aside;
 }
 
-UpdateCheck f_novedades(const mdl_main& m, ShellUi& ui)
+UpdateCheck mergeUpdate(const mdl_main& m, ShellUi& ui)
 {
     MessageService& messages = m.messages();
     const QString file = updateFilePath(m);

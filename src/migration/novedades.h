@@ -20,7 +20,7 @@ enum class UpdateCheck {
 
 // Opens the update connection and asks the operator. On No, closes the
 // connection and deletes the file, ending the program when that fails.
-UpdateCheck f_novedades(const mdl_main& m, ShellUi& ui);
+UpdateCheck mergeUpdate(const mdl_main& m, ShellUi& ui);
 
 // Deletes the update file without forcing a read-only one. Closes the update
 // connection first. Returns false when the file is still there.

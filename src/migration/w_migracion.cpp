@@ -90,7 +90,7 @@ void w_migracion::tmr_migracion_Timer()
     if (m_started)
         return;
     m_started = true;
-    wf_migrar();
+    migrate();
 }
 
 void w_migracion::showCaption(const QString& caption)
@@ -127,7 +127,7 @@ void w_migracion::keepAlive(bool force)
     }
 }
 
-void w_migracion::wf_migrar()
+void w_migracion::migrate()
 {
     pb_migracion->setValue(0);
     m_shown = -1;
@@ -184,9 +184,9 @@ void w_migracion::reject()
         QDialog::reject();
 }
 
-void w_migracion::f_novedades(StationContext& ctx, ShellUi& shell, QWidget* parent)
+void w_migracion::mergeUpdate(StationContext& ctx, ShellUi& shell, QWidget* parent)
 {
-    if (migration::f_novedades(ctx.main, shell) != migration::UpdateCheck::Accepted)
+    if (migration::mergeUpdate(ctx.main, shell) != migration::UpdateCheck::Accepted)
         return;
     w_migracion w(ctx, parent);
     w.endProgram = [&shell](int code) { shell.endProgram(code); };

@@ -23,9 +23,9 @@ public:
 
     // The start-up check with its window: asks about an update file and runs
     // the migration modally when accepted.
-    static void f_novedades(StationContext& ctx, ShellUi& ui, QWidget* parent);
+    static void mergeUpdate(StationContext& ctx, ShellUi& ui, QWidget* parent);
 
-    void wf_migrar();
+    void migrate();
     // The timer's handler: stops the timer and runs the merge (once).
     void tmr_migracion_Timer();
 

@@ -3,12 +3,12 @@
 // its caller right before opening it, and the section's mark as the editor
 // leaves it, read back by the caller when the editor has closed.
 //
-//   m_ctx.editor = EditorContext::forSubscriber(il_abonado, il_panel, seccion,
-//                                               il_configuracion, marca);
+//   m_ctx.editor = EditorContext::forSubscriber(abonado, panel, seccion,
+//                                               configuracion, marca);
 //   auto* editor = w_seccion::abrir(m_ctx, this);
 //   connect(editor, &QDialog::finished, this, [this] {
 //       const int marca = m_ctx.editor.marca; // 1, -1 or as it was
-//       wf_muestrasecciones();
+//       showSections();
 //   });
 //
 // The templates copy/rename dialog (w_configuracion_abm) reads only the

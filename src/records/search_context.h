@@ -5,7 +5,7 @@
 // live window registered is reported loudly, never dropped.
 //
 //   m_ctx.search.registerDisplay(SearchMode::panel_abonado, this,
-//                                [this](int id) { wf_muestraabonado(id); });
+//                                [this](int id) { showSubscriber(id); });
 //   w_buscar::abrir(m_ctx, SearchMode::panel_abonado, this);
 
 #include "data/search_store.h"

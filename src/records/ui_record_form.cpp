@@ -40,21 +40,21 @@ void RecordForm::dispatch(const QString& key)
     if (key == QLatin1String("cb_buscar")) {
         w_buscar::abrir(m_ctx, m_mode, this);
     } else if (key == QLatin1String("cb_alta")) {
-        ib_nuevo = true;
-        wf_muestradatos(0);
-        wf_habilitacontroles(QStringLiteral("alta"));
+        m_isNew = true;
+        showData(0);
+        enableControls(QStringLiteral("alta"));
         editingStarted();
     } else if (key == QLatin1String("cb_baja")) {
         if (m_ctx.messages.askYesNo(QStringLiteral("¿Está seguro de borrar este item?")))
-            wf_baja();
+            deleteRecord();
     } else if (key == QLatin1String("cb_modificar")) {
-        ib_nuevo = false;
-        wf_habilitacontroles(QStringLiteral("modificar"));
+        m_isNew = false;
+        enableControls(QStringLiteral("modificar"));
         editingStarted();
     } else if (key == QLatin1String("cb_aceptar")) {
-        wf_guardar();
+        save();
     } else if (key == QLatin1String("cb_cancelar")) {
-        wf_muestradatos(shownRecord());
+        showData(shownRecord());
     }
 }
 
@@ -65,7 +65,7 @@ bool RecordForm::saveShown(const std::function<std::optional<int>()>& write,
     try {
         id = write();
     } catch (const db::Error& e) {
-        qWarning("%s::wf_guardar: %s", qPrintable(objectName()), qPrintable(e.text()));
+        qWarning("%s::save: %s", qPrintable(objectName()), qPrintable(e.text()));
         // A full disk, a lost server or a busy record is what the operator
         // must read first; other failures under the form's own message.
         if (e.fault() != db::Fault::Other)
@@ -77,7 +77,7 @@ bool RecordForm::saveShown(const std::function<std::optional<int>()>& write,
     if (!id)
         return false;
     shownRecord() = *id;
-    wf_muestradatos(*id);
+    showData(*id);
     return true;
 }
 
@@ -88,10 +88,10 @@ void RecordForm::removeShown(const std::function<void(int id)>& remove)
     try {
         remove(shownRecord());
     } catch (const db::Error& e) {
-        qWarning("%s::wf_baja: %s", qPrintable(objectName()), qPrintable(e.text()));
+        qWarning("%s::deleteRecord: %s", qPrintable(objectName()), qPrintable(e.text()));
         m_ctx.messages.showError(QStringLiteral("No se pudo eliminar el item\n%1").arg(e.text()));
         return;
     }
     shownRecord() = 0;
-    wf_muestradatos(0);
+    showData(0);
 }

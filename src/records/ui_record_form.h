@@ -3,7 +3,7 @@
 // "Buscar", "Alta", "Baja", "Editar", "Aceptar", "Cancelar" and what its
 // buttons do, and the end of a save or a delete: the store write, a failure
 // logged and shown, the record shown again. Each window keeps its own
-// checks, its store calls and its own record number (il_usuario, il_abonado).
+// checks, its store calls and its own record number (m_user, m_subscriber).
 
 #include "records/search_context.h"
 #include "session/station_context.h"
@@ -19,15 +19,15 @@ class QToolBar;
 class RecordForm : public QWidget, public EditedForm {
     Q_OBJECT
 public:
-    virtual void wf_muestradatos(int id) = 0;
-    virtual void wf_habilitacontroles(const QString& modo) = 0;
-    virtual bool wf_guardar() = 0;
-    virtual void wf_baja() = 0;
+    virtual void showData(int id) = 0;
+    virtual void enableControls(const QString& modo) = 0;
+    virtual bool save() = 0;
+    virtual void deleteRecord() = 0;
 
     // Toolbar dispatch on the button's key.
     virtual void dispatch(const QString& key);
 
-    bool ib_nuevo = false; // a new record is being entered
+    bool m_isNew = false; // a new record is being entered
 
     QToolBar* tb_abm;
     QAction* cb_buscar;
@@ -46,7 +46,7 @@ protected:
 
     // The record on display; 0 when none.
     virtual int& shownRecord() = 0;
-    // "Alta" or "Editar" has opened the form (ib_nuevo says which).
+    // "Alta" or "Editar" has opened the form (m_isNew says which).
     virtual void editingStarted() = 0;
 
     // The end of "Aceptar": `write` stores the record and returns its number,

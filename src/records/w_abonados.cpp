@@ -110,15 +110,15 @@ w_abonados::w_abonados(StationContext& ctx, QWidget* parent) : RecordForm(ctx, S
     layout->addWidget(SSTab_abm, 1);
     buildTabs();
 
-    m_ctx.search.registerDisplay(SearchMode::abonado, this, [this](int id) { wf_muestradatos(id); });
+    m_ctx.search.registerDisplay(SearchMode::abonado, this, [this](int id) { showData(id); });
 
     try {
-        wf_llenacombos();
+        fillCombos();
     } catch (const db::Error& e) {
         qWarning("w_abonados: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(101);
+        m_ctx.main.showMessage(101);
     }
-    wf_muestradatos(il_abonado);
+    showData(m_subscriber);
 }
 
 QLabel* w_abonados::etiqueta(const QString& text, QWidget* parent, QWidget* buddy)
@@ -261,7 +261,7 @@ void w_abonados::setCampo(int i, const QString& text)
     }
 }
 
-void w_abonados::wf_llenacombos()
+void w_abonados::fillCombos()
 {
     const QSqlDatabase c = m_ctx.main.db();
     fillCombo(c, cbx_campo[0], catalogue::PickList::Provinces, false);
@@ -271,7 +271,7 @@ void w_abonados::wf_llenacombos()
     fillCombo(c, cbx_campo[4], catalogue::PickList::PanelModels, false);
 }
 
-void w_abonados::wf_muestradatos(int id)
+void w_abonados::showData(int id)
 {
     std::optional<QSqlRecord> r;
     if (id >= 1) {
@@ -279,7 +279,7 @@ void w_abonados::wf_muestradatos(int id)
             r = subscribers::record(m_ctx.main.db(), id);
         } catch (const db::Error& e) {
             qWarning("w_abonados: %s", qPrintable(e.text()));
-            m_ctx.main.f_mensaje(101);
+            m_ctx.main.showMessage(101);
         }
     }
     const bool found = r.has_value();
@@ -293,16 +293,16 @@ void w_abonados::wf_muestradatos(int id)
     // A number that no longer names a subscriber leaves none current, so
     // "Baja" and "Editar" never act on a row that is not there.
     if (id > 0)
-        il_abonado = found ? id : 0;
-    wf_habilitacontroles(QStringLiteral("inicio"));
+        m_subscriber = found ? id : 0;
+    enableControls(QStringLiteral("inicio"));
 }
 
-void w_abonados::wf_habilitacontroles(const QString& modo)
+void w_abonados::enableControls(const QString& modo)
 {
     const bool editing = modo == QLatin1String("alta") || modo == QLatin1String("modificar");
     if (!editing && modo != QLatin1String("inicio")) {
         if (modo != QLatin1String("aceptar") && modo != QLatin1String("cancelar"))
-            qWarning("w_abonados::wf_habilitacontroles: modo desconocido \"%s\"", qPrintable(modo));
+            qWarning("w_abonados::enableControls: modo desconocido \"%s\"", qPrintable(modo));
         return;
     }
     for (QFrame* f : {frm_1, frm_2, frm_3})
@@ -312,19 +312,19 @@ void w_abonados::wf_habilitacontroles(const QString& modo)
     cb_cancelar->setEnabled(editing);
     // Level 3 (and anything above, which the station treats alike) may look
     // subscribers up but not change them.
-    const bool mayChange = m_ctx.main.currentLevel < 3;
+    const bool mayChange = m_ctx.main.currentLevel() < 3;
     cb_buscar->setEnabled(!editing);
     cb_alta->setEnabled(!editing && mayChange);
-    cb_baja->setEnabled(!editing && mayChange && il_abonado > 0);
-    cb_modificar->setEnabled(!editing && mayChange && il_abonado > 0);
-    cb_historial->setEnabled(!editing && il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel));
-    if (!editing && il_abonado <= 0)
+    cb_baja->setEnabled(!editing && mayChange && m_subscriber > 0);
+    cb_modificar->setEnabled(!editing && mayChange && m_subscriber > 0);
+    cb_historial->setEnabled(!editing && m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
+    if (!editing && m_subscriber <= 0)
         SSTab_abm->setCurrentIndex(0);
 }
 
 void w_abonados::editingStarted()
 {
-    if (ib_nuevo) {
+    if (m_isNew) {
         SSTab_abm->setCurrentIndex(0);
         cbx_campo[4]->setEnabled(true);
         cbx_campo[5]->setEnabled(true);
@@ -341,20 +341,20 @@ void w_abonados::editingStarted()
 void w_abonados::dispatch(const QString& key)
 {
     if (key == QLatin1String("cb_aceptar")) {
-        if (wf_guardar() && ib_nuevo)
+        if (save() && m_isNew)
             SSTab_abm->setCurrentIndex(0);
     } else if (key == QLatin1String("cb_imprimir")) {
         // The list of every subscriber, read afresh, in its own window.
         reports::showSubscriberReport(m_ctx);
     } else if (key == QLatin1String("cb_historial")) {
-        if (il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel))
-            w_historial::abrirAbonado(m_ctx, il_abonado);
+        if (m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
+            w_historial::abrirAbonado(m_ctx, m_subscriber);
     } else {
         RecordForm::dispatch(key);
     }
 }
 
-bool w_abonados::wf_guardar()
+bool w_abonados::save()
 {
     mdl_main& m = m_ctx.main;
 
@@ -389,7 +389,7 @@ bool w_abonados::wf_guardar()
     if (faulty) {
         SSTab_abm->setCurrentIndex(0);
         faulty->setFocus();
-        m.f_mensaje(message);
+        m.showMessage(message);
         return false;
     }
     // The panel's numbers go to the modem as they are: a character that is
@@ -417,9 +417,9 @@ bool w_abonados::wf_guardar()
             try {
                 for (;;) {
                     try {
-                        if (ib_nuevo)
-                            return subscribers::insert(m.db(), v, m.currentUser, code);
-                        subscribers::update(m.db(), il_abonado, v, m_asRead, code);
+                        if (m_isNew)
+                            return subscribers::insert(m.db(), v, m.currentUser(), code);
+                        subscribers::update(m.db(), m_subscriber, v, m_asRead, code);
                         break;
                     } catch (const subscribers::CodeTaken& e) {
                         // Another station saved the code a moment ago: the
@@ -436,12 +436,12 @@ bool w_abonados::wf_guardar()
                 // stored now.
                 m_ctx.messages.showError(e.text());
                 if (!e.removed())
-                    wf_muestradatos(il_abonado);
+                    showData(m_subscriber);
                 return std::nullopt;
             }
-            return il_abonado;
+            return m_subscriber;
         },
-        [&](const QString& why) { m.f_mensaje(399, why); });
+        [&](const QString& why) { m.showMessage(399, why); });
 }
 
 bool w_abonados::codeMaySave(const QString& codigo, int* accepted)
@@ -449,7 +449,7 @@ bool w_abonados::codeMaySave(const QString& codigo, int* accepted)
     // Two records for one site must be a decision, not an accident.
     std::optional<subscribers::CodeHolder> other;
     try {
-        other = subscribers::otherWithCode(m_ctx.main.db(), codigo, ib_nuevo ? 0 : il_abonado);
+        other = subscribers::otherWithCode(m_ctx.main.db(), codigo, m_isNew ? 0 : m_subscriber);
     } catch (const db::Error& e) {
         // The save itself reports a store that cannot be read.
         qWarning("w_abonados::codeMaySave: %s", qPrintable(e.text()));
@@ -476,7 +476,7 @@ QStringList w_abonados::formState() const
 void w_abonados::refreshCombos()
 {
     try {
-        wf_llenacombos();
+        fillCombos();
     } catch (const db::Error& e) {
         // Activation is no moment for a message box: the lists stay as they were.
         qWarning("w_abonados::refreshCombos: %s", qPrintable(e.text()));
@@ -503,7 +503,7 @@ void w_abonados::closeEvent(QCloseEvent* e)
     e->setAccepted(ui::mayClose(m_ctx.messages, *this));
 }
 
-void w_abonados::wf_baja()
+void w_abonados::deleteRecord()
 {
     // The store's cascade removes the subscriber's values and events.
     removeShown([this](int id) { subscribers::remove(m_ctx.main.db(), id); });

@@ -19,18 +19,18 @@ class w_abonados : public RecordForm {
 public:
     explicit w_abonados(StationContext& ctx, QWidget* parent = nullptr);
 
-    void wf_llenacombos();
-    void wf_muestradatos(int id) override;
-    void wf_habilitacontroles(const QString& modo) override;
-    bool wf_guardar() override;
-    void wf_baja() override;
+    void fillCombos();
+    void showData(int id) override;
+    void enableControls(const QString& modo) override;
+    bool save() override;
+    void deleteRecord() override;
     void dispatch(const QString& key) override;
 
     // Text of sle_campo(i), whichever kind of box it is.
     QString campo(int i) const;
     void setCampo(int i, const QString& text);
 
-    int il_abonado = 0; // subscriber on display; 0 when none
+    int m_subscriber = 0; // subscriber on display; 0 when none
 
     QAction* cb_imprimir;
     QAction* cb_historial;
@@ -52,7 +52,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     QStringList formState() const override;
     void showEvent(QShowEvent* e) override;
-    int& shownRecord() override { return il_abonado; }
+    int& shownRecord() override { return m_subscriber; }
     void editingStarted() override;
 
 private:

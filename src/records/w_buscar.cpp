@@ -103,7 +103,7 @@ void w_buscar::wp_inicializa()
         m_rows->load(m_ctx.main.db(), m_mode);
     } catch (const db::Error&) {
         // An unreadable table shows an empty list; the caller's data is untouched.
-        m_ctx.main.f_mensaje(101);
+        m_ctx.main.showMessage(101);
     }
     medirColumnas();
     wp_datagrid();

@@ -85,7 +85,7 @@ w_configuracion::w_configuracion(StationContext& ctx, QWidget* parent) : QWidget
     img_cbconfiguracion->setCursor(Qt::PointingHandCursor);
     img_cbconfiguracion->installEventFilter(this);
     const ui::SectionGrid grid = ui::buildSectionGrid(
-        this, {[this] { wf_muestrasecciones(); }, [this](int row) { ciclarMarca(row); }, [this] { wf_modificar(); }});
+        this, {[this] { showSections(); }, [this](int row) { ciclarMarca(row); }, [this] { editSection(); }});
     st_filtroseccion_t = grid.caption;
     sle_filtroseccion = grid.filter;
     fg_secciones = grid.grid;
@@ -110,11 +110,11 @@ w_configuracion::w_configuracion(StationContext& ctx, QWidget* parent) : QWidget
     layout->addWidget(fg_secciones, 1);
 
     SearchContext& search = m_ctx.search;
-    search.registerDisplay(SearchMode::panel, this, [this](int id) { wf_muestrapanel(id); });
-    search.registerDisplay(SearchMode::configuracion, this, [this](int id) { wf_muestraconfiguracion(id); });
+    search.registerDisplay(SearchMode::panel, this, [this](int id) { showPanel(id); });
+    search.registerDisplay(SearchMode::configuracion, this, [this](int id) { showTemplate(id); });
 
     ui::sizeWindow(this, 8200, 5700);
-    wf_muestrapanel(0);
+    showPanel(0);
 }
 
 QAction* w_configuracion::boton(const QString& key, const QString& caption, const QString& tip)
@@ -127,7 +127,7 @@ QAction* w_configuracion::boton(const QString& key, const QString& caption, cons
     return a;
 }
 
-void w_configuracion::wf_muestrapanel(int panel)
+void w_configuracion::showPanel(int panel)
 {
     const QSqlDatabase c = m_ctx.main.db();
     QString shown;
@@ -143,18 +143,18 @@ void w_configuracion::wf_muestrapanel(int panel)
                 panel = 0;
         }
     } catch (const db::Error& e) {
-        qWarning("w_configuracion::wf_muestrapanel: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(101);
+        qWarning("w_configuracion::showPanel: %s", qPrintable(e.text()));
+        m_ctx.main.showMessage(101);
         panel = 0;
         shown.clear();
     }
-    il_panel = panel >= 1 ? panel : 0;
-    st_panel->setText(il_panel ? shown : QString());
-    cb_configuracion->setEnabled(il_panel > 0);
-    wf_muestraconfiguracion(0);
+    m_panel = panel >= 1 ? panel : 0;
+    st_panel->setText(m_panel ? shown : QString());
+    cb_configuracion->setEnabled(m_panel > 0);
+    showTemplate(0);
 }
 
-void w_configuracion::wf_muestraconfiguracion(int configuracion)
+void w_configuracion::showTemplate(int configuracion)
 {
     for (QAction* a : {cb_bajar, cb_subir, cb_desmarcar, cb_copiar, cb_modificar, cb_baja, cb_imprimir, cb_historial})
         a->setEnabled(false);
@@ -166,51 +166,51 @@ void w_configuracion::wf_muestraconfiguracion(int configuracion)
     try {
         // The only template that covers the model is taken without asking.
         if (configuracion == 0)
-            configuracion = templates::onlyTemplateOf(c, il_panel);
+            configuracion = templates::onlyTemplateOf(c, m_panel);
         if (configuracion >= 1) {
             const std::optional<QString> stored = templates::name(c, configuracion);
             found = stored.has_value();
             name = stored.value_or(QString());
         }
     } catch (const db::Error& e) {
-        qWarning("w_configuracion::wf_muestraconfiguracion: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(101);
+        qWarning("w_configuracion::showTemplate: %s", qPrintable(e.text()));
+        m_ctx.main.showMessage(101);
         found = false;
     }
 
     if (!found) {
         st_configuracion->clear();
-        il_configuracion = 0;
+        m_template = 0;
     } else {
         st_configuracion->setText(name);
-        il_configuracion = configuracion;
+        m_template = configuracion;
         cb_copiar->setEnabled(true);
         cb_imprimir->setEnabled(true);
-        cb_historial->setEnabled(w_historial::permitido(m_ctx.main.currentLevel));
+        cb_historial->setEnabled(w_historial::permitido(m_ctx.main.currentLevel()));
         // The catalogue template is kept by the catalogue update alone.
-        if (il_configuracion >= 2) {
+        if (m_template >= 2) {
             for (QAction* a : {cb_modificar, cb_subir, cb_bajar, cb_baja})
                 a->setEnabled(true);
             fg_secciones->setEnabled(true);
         }
     }
-    wf_muestrasecciones();
+    showSections();
 }
 
-void w_configuracion::wf_muestrasecciones()
+void w_configuracion::showSections()
 {
     QList<ui::SectionRow> rows;
     try {
         rows = values::sectionMarks(m_ctx.main.db(), marksOwner());
     } catch (const db::Error& e) {
-        qWarning("w_configuracion::wf_muestrasecciones: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(101);
+        qWarning("w_configuracion::showSections: %s", qPrintable(e.text()));
+        m_ctx.main.showMessage(101);
         rows.clear();
     }
 
     cb_desmarcar->setEnabled(false);
     for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), false))
-        if (r.marca != 0 && il_configuracion >= 2)
+        if (r.marca != 0 && m_template >= 2)
             cb_desmarcar->setEnabled(true);
 }
 
@@ -218,7 +218,7 @@ void w_configuracion::ciclarMarca(int row)
 {
     int seccion = 0;
     int marca = 0;
-    if (il_configuracion < 2 || !fg_secciones->isEnabled() || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
+    if (m_template < 2 || !fg_secciones->isEnabled() || !ui::sectionAt(fg_secciones, row, &seccion, &marca))
         return;
     setMarks(values::nextMark(marca), seccion);
     fg_secciones->setCurrentCell(row, ColMarca);
@@ -226,7 +226,7 @@ void w_configuracion::ciclarMarca(int row)
 
 values::Owner w_configuracion::marksOwner() const
 {
-    return values::Owner::templ(il_configuracion, il_panel);
+    return values::Owner::templ(m_template, m_panel);
 }
 
 void w_configuracion::setMarks(int marca, int seccion)
@@ -235,56 +235,56 @@ void w_configuracion::setMarks(int marca, int seccion)
         values::setMarks(m_ctx.main.db(), marksOwner(), marca, seccion);
     } catch (const db::Error& e) {
         qWarning("w_configuracion: marcas: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(203);
+        m_ctx.main.showMessage(203);
     }
-    wf_muestrasecciones();
+    showSections();
 }
 
 void w_configuracion::marcarTodo(const QString& pregunta, int marca)
 {
     // The catalogue template's marks seed every new subscriber: only a
     // catalogue update changes them, clearing included.
-    if (il_configuracion < 2)
+    if (m_template < 2)
         return;
     if (m_ctx.messages.askYesNo(pregunta))
         setMarks(marca, -1);
 }
 
-void w_configuracion::wf_modificar()
+void w_configuracion::editSection()
 {
     const int row = fg_secciones->currentRow();
-    if (il_configuracion < 2 || row < 0 || row >= fg_secciones->rowCount())
+    if (m_template < 2 || row < 0 || row >= fg_secciones->rowCount())
         return;
     QTableWidgetItem* number = fg_secciones->item(row, ColSeccion);
     if (!number || number->text().isEmpty())
         return;
-    m_ctx.editor = EditorContext::forTemplate(il_panel, il_configuracion, number->text().toInt(),
+    m_ctx.editor = EditorContext::forTemplate(m_panel, m_template, number->text().toInt(),
                                               fg_secciones->item(row, ColEstado)->text().toInt());
-    ui::editSection(m_ctx, this, fg_secciones, row, [this] { wf_muestrasecciones(); });
+    ui::editSection(m_ctx, this, fg_secciones, row, [this] { showSections(); });
 }
 
-void w_configuracion::wf_baja()
+void w_configuracion::deleteTemplate()
 {
-    if (il_configuracion < 2)
+    if (m_template < 2)
         return;
     try {
-        templates::remove(m_ctx.main.db(), il_configuracion);
+        templates::remove(m_ctx.main.db(), m_template);
     } catch (const db::Error& e) {
-        qWarning("w_configuracion::wf_baja: %s", qPrintable(e.text()));
+        qWarning("w_configuracion::deleteTemplate: %s", qPrintable(e.text()));
         m_ctx.messages.showError(QStringLiteral("No fué posible eliminar esta configuración. Asegúrese de que no la está "
                                                 "utiliando ningún abonado."));
         return;
     }
-    wf_muestraconfiguracion(0);
+    showTemplate(0);
 }
 
 void w_configuracion::editarDescripcion()
 {
-    if (il_configuracion < 2) {
+    if (m_template < 2) {
         m_ctx.messages.showError(QStringLiteral("No puede modificar esta descripción"));
         return;
     }
-    m_ctx.editor.configuracion = il_configuracion;
+    m_ctx.editor.configuracion = m_template;
     w_configuracion_abm::abrir(m_ctx, this);
 }
 
@@ -295,15 +295,15 @@ void w_configuracion::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_configuracion")) {
         w_buscar::abrir(m_ctx, SearchMode::configuracion, this);
     } else if (key == QLatin1String("cb_copiar")) {
-        if (il_configuracion < 1)
+        if (m_template < 1)
             return;
         m_ctx.editor.configuracion = 0;
         w_configuracion_abm::abrir(m_ctx, this);
     } else if (key == QLatin1String("cb_baja")) {
-        if (il_configuracion >= 2 && m_ctx.messages.askYesNo(QStringLiteral("¿Está seguro de dar de baja esta configuración?")))
-            wf_baja();
+        if (m_template >= 2 && m_ctx.messages.askYesNo(QStringLiteral("¿Está seguro de dar de baja esta configuración?")))
+            deleteTemplate();
     } else if (key == QLatin1String("cb_modificar")) {
-        wf_modificar();
+        editSection();
     } else if (key == QLatin1String("cb_subir")) {
         marcarTodo(QStringLiteral("¿Está seguro de marcar todo para subir?"), 1);
     } else if (key == QLatin1String("cb_bajar")) {
@@ -311,11 +311,11 @@ void w_configuracion::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_desmarcar")) {
         marcarTodo(QStringLiteral("¿Está seguro de desmarcar todo?"), 0);
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (il_configuracion >= 1)
-            reports::showTemplateReport(m_ctx, il_panel, il_configuracion);
+        if (m_template >= 1)
+            reports::showTemplateReport(m_ctx, m_panel, m_template);
     } else if (key == QLatin1String("cb_historial")) {
-        if (il_configuracion >= 1 && w_historial::permitido(m_ctx.main.currentLevel))
-            w_historial::abrirConfiguracion(m_ctx, il_configuracion, il_panel);
+        if (m_template >= 1 && w_historial::permitido(m_ctx.main.currentLevel()))
+            w_historial::abrirConfiguracion(m_ctx, m_template, m_panel);
     }
 }
 

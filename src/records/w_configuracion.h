@@ -26,17 +26,17 @@ public:
     // Grid columns.
     enum { ColMarca = 0, ColSeccion = 1, ColDescripcion = 2, ColEstado = 3 };
 
-    void wf_muestrapanel(int panel);
-    void wf_muestraconfiguracion(int configuracion);
-    void wf_muestrasecciones();
-    void wf_modificar();
-    void wf_baja();
+    void showPanel(int panel);
+    void showTemplate(int configuracion);
+    void showSections();
+    void editSection();
+    void deleteTemplate();
 
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);
 
-    int il_panel = 0;          // model on display; 0 when none
-    int il_configuracion = 0;  // template on display; 0 when none
+    int m_panel = 0;          // model on display; 0 when none
+    int m_template = 0;  // template on display; 0 when none
 
     QToolBar* tb_configuracion;
     QAction* cb_panel;

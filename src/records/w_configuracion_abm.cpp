@@ -29,7 +29,7 @@ w_configuracion_abm::w_configuracion_abm(StationContext& ctx, w_configuracion* o
 {
     setObjectName(QStringLiteral("w_configuracion_abm"));
     setWindowTitle(QStringLiteral("Configuración"));
-    il_configuracion = m_ctx.editor.configuracion;
+    m_template = m_ctx.editor.configuracion;
 
     st_configuracion_t = new QLabel(QStringLiteral("Nombre de la configuración:"), this);
     st_configuracion_t->setObjectName(QStringLiteral("st_configuracion_t"));
@@ -51,7 +51,7 @@ w_configuracion_abm::w_configuracion_abm(StationContext& ctx, w_configuracion* o
     layout->addWidget(tb_configuracion);
 
     connect(cb_aceptar, &QAction::triggered, this, [this] {
-        if (wf_guardadatos())
+        if (saveData())
             accept();
     });
     connect(cb_cancelar, &QAction::triggered, this, [this] { QDialog::reject(); });
@@ -59,7 +59,7 @@ w_configuracion_abm::w_configuracion_abm(StationContext& ctx, w_configuracion* o
 
     if (!copying()) {
         try {
-            sle_configuracion->setText(templates::name(m_ctx.main.db(), il_configuracion).value_or(QString()));
+            sle_configuracion->setText(templates::name(m_ctx.main.db(), m_template).value_or(QString()));
         } catch (const db::Error& e) {
             qWarning("w_configuracion_abm: %s", qPrintable(e.text()));
         }
@@ -71,32 +71,32 @@ w_configuracion_abm::w_configuracion_abm(StationContext& ctx, w_configuracion* o
     sle_configuracion->setFocus();
 }
 
-bool w_configuracion_abm::wf_guardadatos()
+bool w_configuracion_abm::saveData()
 {
     const QString name = sle_configuracion->text().toUpper();
-    const int source = m_owner ? m_owner->il_configuracion : 0;
-    int shown = il_configuracion;
+    const int source = m_owner ? m_owner->m_template : 0;
+    int shown = m_template;
     // A name of blanks is as empty as no name; template 1 keeps its name.
-    bool ok = !name.trimmed().isEmpty() && (copying() ? source >= 1 : il_configuracion >= 2);
+    bool ok = !name.trimmed().isEmpty() && (copying() ? source >= 1 : m_template >= 2);
     if (ok) {
         try {
             const QSqlDatabase c = m_ctx.main.db();
             if (copying())
-                shown = templates::copy(c, source, name, m_ctx.main.currentUser);
+                shown = templates::copy(c, source, name, m_ctx.main.currentUser());
             else
-                templates::rename(c, il_configuracion, name);
+                templates::rename(c, m_template, name);
         } catch (const db::Error& e) {
-            qWarning("w_configuracion_abm::wf_guardadatos: %s", qPrintable(e.text()));
+            qWarning("w_configuracion_abm::saveData: %s", qPrintable(e.text()));
             ok = false;
         }
     }
     if (!ok) {
-        m_ctx.main.f_mensaje(701);
+        m_ctx.main.showMessage(701);
         sle_configuracion->setFocus();
         return false;
     }
     if (m_owner)
-        m_owner->wf_muestraconfiguracion(shown);
+        m_owner->showTemplate(shown);
     return true;
 }
 

@@ -29,9 +29,9 @@ public:
 
     // Saves the copy or the new name and shows it in the templates window;
     // false (with the message shown) when nothing was saved.
-    bool wf_guardadatos();
+    bool saveData();
 
-    bool copying() const { return il_configuracion == 0; }
+    bool copying() const { return m_template == 0; }
 
     // A name typed and not saved.
     bool hasUnsavedChanges() const override;
@@ -47,6 +47,6 @@ public:
 
 private:
     QPointer<w_configuracion> m_owner;
-    int il_configuracion = 0; // template being renamed; 0 when copying
+    int m_template = 0; // template being renamed; 0 when copying
     QString m_nombre;         // the name the dialog opened with
 };

@@ -41,11 +41,6 @@ QString dayFirst(const QString& stored)
 
 } // namespace
 
-std::function<void(StationContext&, const QString&, const QList<QStringList>&)> w_historial::imprimir =
-    [](StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows) {
-        reports::showHistoryReport(ctx, subtitle, rows);
-    };
-
 w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
 {
     setObjectName(QStringLiteral("w_historial"));
@@ -61,8 +56,10 @@ w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent)
     cb_imprimir->setObjectName(QStringLiteral("cb_imprimir"));
     cb_imprimir->setToolTip(QStringLiteral("Imprimir Reporte"));
     connect(cb_imprimir, &QAction::triggered, this, [this] {
-        if (imprimir)
-            imprimir(m_ctx, subtitle(), m_lines);
+        if (m_ctx.printHistory)
+            m_ctx.printHistory(m_ctx, subtitle(), m_lines);
+        else
+            reports::showHistoryReport(m_ctx, subtitle(), m_lines);
     });
     layout->addWidget(tb_historial);
 
@@ -85,7 +82,7 @@ w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent)
         d->setObjectName(QLatin1String(name));
         d->setCalendarPopup(true);
         d->setDisplayFormat(kDayFormat);
-        connect(d, &QDateEdit::dateChanged, this, [this] { wf_muestrahistorial(); });
+        connect(d, &QDateEdit::dateChanged, this, [this] { showHistory(); });
         return d;
     };
     dp_desde = picker("dp_desde");
@@ -94,7 +91,7 @@ w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent)
         auto* b = new QComboBox(this);
         b->setObjectName(QLatin1String(name));
         b->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        connect(b, &QComboBox::currentIndexChanged, this, [this] { wf_muestrahistorial(); });
+        connect(b, &QComboBox::currentIndexChanged, this, [this] { showHistory(); });
         return b;
     };
     cbx_seccion = combo("cbx_seccion");
@@ -159,7 +156,7 @@ w_historial* w_historial::abrir(StationContext& ctx, const values::Owner& owner,
         w->show();
     }
     if (w)
-        w->wf_muestratitular(owner, titular);
+        w->showOwner(owner, titular);
     return w;
 }
 
@@ -195,7 +192,7 @@ w_historial* w_historial::abrirConfiguracion(StationContext& ctx, int configurac
     return abrir(ctx, values::Owner::templ(configuracion, panel), titular);
 }
 
-void w_historial::wf_muestratitular(const values::Owner& owner, const QString& titular)
+void w_historial::showOwner(const values::Owner& owner, const QString& titular)
 {
     m_owner = owner;
     m_titular = titular;
@@ -207,7 +204,7 @@ void w_historial::wf_muestratitular(const values::Owner& owner, const QString& t
     dp_desde->setDate(today.addMonths(-1));
     fillFilters();
     m_filling = false;
-    wf_muestrahistorial();
+    showHistory();
 }
 
 void w_historial::fillFilters()
@@ -249,7 +246,7 @@ QString w_historial::shown(int seccion, const SectionFormat& f, const std::optio
     return *stored;
 }
 
-void w_historial::wf_muestrahistorial()
+void w_historial::showHistory()
 {
     if (m_filling)
         return;
@@ -294,5 +291,5 @@ void w_historial::refreshOpen()
 {
     for (QWidget* w : QApplication::allWidgets())
         if (auto* h = qobject_cast<w_historial*>(w))
-            h->wf_muestrahistorial();
+            h->showHistory();
 }

@@ -40,14 +40,12 @@ public:
 
     // Shows another subscriber or template, on the last month of every section
     // and operator.
-    void wf_muestratitular(const values::Owner& owner, const QString& titular);
+    void showOwner(const values::Owner& owner, const QString& titular);
     // Refills the grid from the filters.
-    void wf_muestrahistorial();
+    void showHistory();
     // Lists again every open history window, after rows were purged.
     static void refreshOpen();
 
-    // Shows the report of what the grid lists (tests put their own in place).
-    static std::function<void(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)> imprimir;
 
     // The grid's rows as texts, in the report's columns.
     const QList<QStringList>& lineas() const { return m_lines; }

@@ -41,10 +41,10 @@ w_seccion::w_seccion(StationContext& station, QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("w_seccion"));
     const EditorContext& ctx = m_ctx.editor;
     m_mode = ctx.mode;
-    il_abonado = ctx.abonado;
-    il_panel = ctx.panel;
-    il_seccion = ctx.seccion;
-    il_configuracion = ctx.configuracion;
+    m_subscriber = ctx.abonado;
+    m_panel = ctx.panel;
+    m_section = ctx.seccion;
+    m_template = ctx.configuracion;
 
     tb_seccion = new QToolBar(this);
     tb_seccion->setObjectName(QStringLiteral("tb_seccion"));
@@ -84,7 +84,7 @@ w_seccion::w_seccion(StationContext& station, QWidget* parent) : QDialog(parent)
 
     // Loading the rows is no change of theirs.
     m_changed = true;
-    wf_armapantalla();
+    buildScreen();
     m_changed = false;
     if (m_mode == EditorMode::configuracion) {
         cb_restaurar->setEnabled(false);
@@ -102,29 +102,29 @@ QAction* w_seccion::boton(const QString& key, const QString& caption, const QStr
     return a;
 }
 
-void w_seccion::wf_armapantalla()
+void w_seccion::buildScreen()
 {
     const QSqlDatabase c = m_ctx.main.db();
     QStringList titles, defaults;
     try {
         QString descripcion;
-        if (const std::optional<catalogue::Section> head = catalogue::section(c, il_panel, il_seccion)) {
+        if (const std::optional<catalogue::Section> head = catalogue::section(c, m_panel, m_section)) {
             m_format.tipo = head->tipo;
             m_format.caracteres = head->caracteres;
             m_format.filler = head->filler;
             descripcion = head->descripcion;
         }
-        setWindowTitle(QStringLiteral("[%1] %2").arg(il_seccion, 3, 10, QLatin1Char('0')).arg(descripcion));
+        setWindowTitle(QStringLiteral("[%1] %2").arg(m_section, 3, 10, QLatin1Char('0')).arg(descripcion));
 
         // Only the items that the template has a value for.
-        for (const catalogue::Item& item : catalogue::templateItems(c, il_configuracion, il_panel, il_seccion, MaxRows)) {
+        for (const catalogue::Item& item : catalogue::templateItems(c, m_template, m_panel, m_section, MaxRows)) {
             m_items << item.item;
             titles << item.descripcion + QLatin1Char(':');
             defaults << m_format.defaultShown(item.valor);
         }
     } catch (const db::Error& e) {
-        qWarning("w_seccion::wf_armapantalla: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(101);
+        qWarning("w_seccion::buildScreen: %s", qPrintable(e.text()));
+        m_ctx.main.showMessage(101);
         m_items.resize(1);
         titles.clear();
         frm_seccion->setEnabled(false);
@@ -159,15 +159,15 @@ void w_seccion::wf_armapantalla()
     }
 
     if (input == SectionFormat::Input::list) {
-        wf_llenacombos();
+        fillLists();
         for (int k = 1; k <= m_rows; ++k)
             connect(cbx_valor.at(k), &QComboBox::currentIndexChanged, this, &w_seccion::onEdited);
     }
     for (int k = 1; k <= m_rows; ++k)
-        wf_muestradatos(il_abonado, il_seccion, m_items.at(k), k);
+        showData(m_subscriber, m_section, m_items.at(k), k);
     placeRows(titles, defaults);
     if (!frm_seccion->isEnabled())
-        m_ctx.main.f_mensaje(501);
+        m_ctx.main.showMessage(501);
 }
 
 void w_seccion::placeRows(const QStringList& titles, const QStringList& defaults)
@@ -227,21 +227,21 @@ void w_seccion::placeRows(const QStringList& titles, const QStringList& defaults
     resize(w, h);
 }
 
-void w_seccion::wf_llenacombos()
+void w_seccion::fillLists()
 {
     QStringList texts;
     QList<QVariant> keys;
     m_valores.clear();
     try {
-        for (const catalogue::ListValue& v : catalogue::valueList(m_ctx.main.db(), il_panel, il_seccion)) {
+        for (const catalogue::ListValue& v : catalogue::valueList(m_ctx.main.db(), m_panel, m_section)) {
             m_valores << v.valor;
             texts << v.valor + QStringLiteral(" - ") + v.descripcion;
             const std::optional<qint64> key = listKey(v.valor);
             keys << (key ? QVariant(*key) : QVariant());
         }
     } catch (const db::Error& e) {
-        qWarning("w_seccion::wf_llenacombos: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(101);
+        qWarning("w_seccion::fillLists: %s", qPrintable(e.text()));
+        m_ctx.main.showMessage(101);
         m_valores.clear();
         texts.clear();
         keys.clear();
@@ -259,17 +259,17 @@ void w_seccion::wf_llenacombos()
 
 values::Owner w_seccion::valuesOwner(int abonado) const
 {
-    return m_mode == EditorMode::abonado ? values::Owner::subscriber(abonado, il_panel)
-                                         : values::Owner::templ(il_configuracion, il_panel);
+    return m_mode == EditorMode::abonado ? values::Owner::subscriber(abonado, m_panel)
+                                         : values::Owner::templ(m_template, m_panel);
 }
 
-void w_seccion::wf_muestradatos(int abonado, int seccion, int item, int fila)
+void w_seccion::showData(int abonado, int seccion, int item, int fila)
 {
     std::optional<QString> stored;
     try {
         stored = values::itemValue(m_ctx.main.db(), valuesOwner(abonado), seccion, item);
     } catch (const db::Error& e) {
-        qWarning("w_seccion::wf_muestradatos: %s", qPrintable(e.text()));
+        qWarning("w_seccion::showData: %s", qPrintable(e.text()));
     }
     if (!stored) {
         // A value that is not stored cannot be saved: the section is read-only.
@@ -310,7 +310,7 @@ void w_seccion::onEdited()
 void w_seccion::fail(int row, const QString& problem)
 {
     if (row < 1 || row > m_rows) {
-        m_ctx.main.f_mensaje(502);
+        m_ctx.main.showMessage(502);
         return;
     }
     QWidget* input = sle_valor.at(row) ? static_cast<QWidget*>(sle_valor.at(row)) : cbx_valor.at(row);
@@ -319,7 +319,7 @@ void w_seccion::fail(int row, const QString& problem)
     QRect keep;
     for (QWidget* w : {static_cast<QWidget*>(st_titulo.at(row)), input, static_cast<QWidget*>(st_defecto.at(row))})
         keep |= QRect(w->mapToGlobal(QPoint(0, 0)), w->size());
-    m_ctx.main.f_mensaje(502, ui::withoutMnemonic(st_titulo.at(row)->text()) + QLatin1Char(' ') + problem, keep);
+    m_ctx.main.showMessage(502, ui::withoutMnemonic(st_titulo.at(row)->text()) + QLatin1Char(' ') + problem, keep);
 }
 
 void w_seccion::reject()
@@ -328,7 +328,7 @@ void w_seccion::reject()
         QDialog::reject();
 }
 
-bool w_seccion::wf_guardar(int marca)
+bool w_seccion::save(int marca)
 {
     // A section with a value missing in the store cannot be saved.
     if (!frm_seccion->isEnabled()) {
@@ -362,30 +362,22 @@ bool w_seccion::wf_guardar(int marca)
     }
 
     try {
-        const QSqlDatabase c = m_ctx.main.db();
+        QList<std::pair<int, QString>> values;
+        for (int k = 1; k <= m_rows; ++k)
+            if (sle_valor.at(k) || cbx_valor.at(k))
+                values.append({m_items.at(k), entered.at(k)});
+        const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser()};
         // The panel of the subscriber is connected at another station: its
-        // values are not changed under that connection.
-        if (m_mode == EditorMode::abonado) {
-            if (const std::optional<locks::Holder> h = locks::heldByOther(c, il_abonado)) {
-                m_ctx.messages.showError(QStringLiteral("No se guardaron los valores.\n%1").arg(h->text()));
-                return false;
-            }
+        // values are not changed under that connection. The store sees it in
+        // the save's own transaction, so a hold taken since the editor opened
+        // counts too.
+        if (const std::optional<locks::Holder> h
+            = values::saveSection(m_ctx.main.db(), valuesOwner(m_subscriber), m_section, values, marca, stamp)) {
+            m_ctx.messages.showError(QStringLiteral("No se guardaron los valores.\n%1").arg(h->text()));
+            return false;
         }
-        const values::Owner owner = valuesOwner(il_abonado);
-        const history::Stamp stamp{history::origin::editor(), m_ctx.main.currentUser};
-        db::Transaction t(c);
-        for (int k = 1; k <= m_rows; ++k) {
-            if (!sle_valor.at(k) && !cbx_valor.at(k))
-                continue;
-            // A value row that is not there is not saved by pretending.
-            if (!values::writeItemValue(c, owner, il_seccion, m_items.at(k), entered.at(k), stamp))
-                throw db::Error(QStringLiteral("No existe el valor del item %1").arg(m_items.at(k)));
-        }
-        if (marca > 0)
-            values::writeMarks(c, owner, marca, il_seccion);
-        t.commit();
     } catch (const db::Error& e) {
-        qWarning("w_seccion::wf_guardar: %s", qPrintable(e.text()));
+        qWarning("w_seccion::save: %s", qPrintable(e.text()));
         fail();
         return false;
     }
@@ -395,24 +387,24 @@ bool w_seccion::wf_guardar(int marca)
     return true;
 }
 
-void w_seccion::wf_bajar()
+void w_seccion::markForDownload()
 {
     if (m_mode != EditorMode::abonado)
         return;
     if (!m_ctx.messages.askYesNo(QStringLiteral("¿Realmente desea marcar la sección para bajar?")))
         return;
     try {
-        values::setMarks(m_ctx.main.db(), valuesOwner(il_abonado), -1, il_seccion);
+        values::setMarks(m_ctx.main.db(), valuesOwner(m_subscriber), -1, m_section);
     } catch (const db::Error& e) {
-        qWarning("w_seccion::wf_bajar: %s", qPrintable(e.text()));
-        m_ctx.main.f_mensaje(203);
+        qWarning("w_seccion::markForDownload: %s", qPrintable(e.text()));
+        m_ctx.main.showMessage(203);
         return;
     }
     m_ctx.editor.marca = -1;
     accept();
 }
 
-void w_seccion::wf_abonados_valores()
+void w_seccion::restoreTemplateValues()
 {
     if (m_mode != EditorMode::abonado)
         return;
@@ -421,10 +413,10 @@ void w_seccion::wf_abonados_valores()
     try {
         const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
-        f_copiavalores(c, il_abonado, il_panel, il_seccion, il_configuracion, m_ctx.main.currentUser);
+        copyValues(c, m_subscriber, m_panel, m_section, m_template, m_ctx.main.currentUser());
         t.commit();
     } catch (const db::Error& e) {
-        qWarning("w_seccion::wf_abonados_valores: %s", qPrintable(e.text()));
+        qWarning("w_seccion::restoreTemplateValues: %s", qPrintable(e.text()));
         m_ctx.messages.show(QStringLiteral("Atención"), QStringLiteral("Error"),
                             MessageService::Icon::Critical);
         return;
@@ -437,13 +429,13 @@ void w_seccion::dispatch(const QString& key)
 {
     if (key == QLatin1String("cb_aceptar")) {
         if (cb_aceptar->isEnabled())
-            wf_guardar(0);
+            save(0);
     } else if (key == QLatin1String("cb_subir")) {
-        wf_guardar(1);
+        save(1);
     } else if (key == QLatin1String("cb_bajar")) {
-        wf_bajar();
+        markForDownload();
     } else if (key == QLatin1String("cb_restaurar")) {
-        wf_abonados_valores();
+        restoreTemplateValues();
     } else if (key == QLatin1String("cb_cancelar")) {
         QDialog::reject();
     }

@@ -37,12 +37,12 @@ public:
 
     static constexpr int MaxRows = 100;
 
-    void wf_armapantalla();
-    void wf_llenacombos();
-    void wf_muestradatos(int abonado, int seccion, int item, int fila);
-    bool wf_guardar(int marca);
-    void wf_abonados_valores();
-    void wf_bajar();
+    void buildScreen();
+    void fillLists();
+    void showData(int abonado, int seccion, int item, int fila);
+    bool save(int marca);
+    void restoreTemplateValues();
+    void markForDownload();
 
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);
@@ -87,10 +87,10 @@ private:
     void fail(int row = 0, const QString& problem = QString());
 
     EditorMode m_mode = EditorMode::configuracion;
-    int il_abonado = 0;
-    int il_panel = 0;
-    int il_seccion = 0;
-    int il_configuracion = 0;
+    int m_subscriber = 0;
+    int m_panel = 0;
+    int m_section = 0;
+    int m_template = 0;
     SectionFormat m_format;
     int m_rows = 0;
     QList<int> m_items;     // id_item of row k, index 0 unused

@@ -1,13 +1,11 @@
 #include "reports/layout.h"
 
 #include <QFontMetricsF>
-#include <QHash>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <QPdfWriter>
 #include <cmath>
-#include <memory>
 
 namespace reports {
 
@@ -41,14 +39,15 @@ StyleFont fontOf(TextStyle s)
     return {9, false};
 }
 
-// Metrics are asked for every text of every report: keep one per style.
-const QFontMetricsF& metricsOf(TextStyle s)
+// Measured once per text placed (the toolkit keeps the font itself).
+QFontMetricsF metricsOf(TextStyle s)
 {
-    static QHash<int, std::shared_ptr<QFontMetricsF>> cache;
-    auto& m = cache[int(s)];
-    if (!m)
-        m = std::make_shared<QFontMetricsF>(fontFor(s));
-    return *m;
+    return QFontMetricsF(fontFor(s));
+}
+
+qreal heightOf(const QFontMetricsF& fm)
+{
+    return std::ceil(fm.height()) + LinePadding;
 }
 
 QString oneLine(QString s)
@@ -62,9 +61,8 @@ QString oneLine(QString s)
 // The lines of a text set in a column `width` wide, broken between words. A
 // word wider than the column is the only thing cut, and each cut ends in a
 // hyphen, so that a reader sees the word goes on.
-QStringList wrapped(const QString& text, TextStyle style, qreal width)
+QStringList wrapped(const QString& text, const QFontMetricsF& fm, qreal width)
 {
-    const QFontMetricsF& fm = metricsOf(style);
     const auto fits = [&](const QString& s) { return fm.horizontalAdvance(s) <= width; };
     QStringList lines;
     QString line;
@@ -106,7 +104,7 @@ QFont fontFor(TextStyle style)
 
 qreal lineHeight(TextStyle style)
 {
-    return std::ceil(metricsOf(style).height()) + LinePadding;
+    return heightOf(metricsOf(style));
 }
 
 PageSetup PageSetup::fromPageLayout(const QPageLayout& layout)
@@ -126,9 +124,9 @@ PageSetup PageSetup::fromPageLayout(const QPageLayout& layout)
 Band& Band::text(qreal x, qreal width, const QString& text, TextStyle style, qreal y, Qt::Alignment align)
 {
     const QString one = oneLine(text);
-    const QStringList lines =
-        metricsOf(style).horizontalAdvance(one) <= width ? QStringList{one} : wrapped(one, style, width);
-    const qreal h = lineHeight(style);
+    const QFontMetricsF fm = metricsOf(style);
+    const QStringList lines = fm.horizontalAdvance(one) <= width ? QStringList{one} : wrapped(one, fm, width);
+    const qreal h = heightOf(fm);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         PlacedText t;
         t.rect = QRectF(x, y + h * qreal(i), width, h);

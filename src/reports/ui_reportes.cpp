@@ -36,14 +36,15 @@ w_reporte* reportWindow(StationContext& ctx, const QString& key)
                 sub->setWindowIcon(ui::icon(QStringLiteral("reporte")));
         return w;
     }
-    static QHash<QString, QPointer<w_reporte>> own;
-    QPointer<w_reporte>& w = own[key];
+    QPointer<QObject>& own = ctx.reportWindows[key];
+    auto* w = qobject_cast<w_reporte*>(own.data());
     if (!w) {
         w = new w_reporte(ctx);
         w->setObjectName(key);
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->setWindowIcon(ui::icon(QStringLiteral("reporte")));
         ui::centreOnScreen(w);
+        own = w;
     }
     w->show();
     w->raise();

@@ -65,7 +65,7 @@ void mdl_main::connectionLost()
     if (m_serverLost)
         return;
     m_serverLost = true;
-    serverStatusText = QStringLiteral("Se perdió la conexión con el servidor; reintentando...");
+    m_serverStatusText = QStringLiteral("Se perdió la conexión con el servidor; reintentando...");
     qWarning("base de datos: se perdió la conexión con el servidor %s", qPrintable(db::serverOf(db()).describe()));
     m_retry.start();
     // Said from the event loop: the statement that noticed may be half way
@@ -73,7 +73,7 @@ void mdl_main::connectionLost()
     QTimer::singleShot(0, this, [this] {
         emit serverStatusChanged();
         if (m_serverLost)
-            m_messages.show(QStringLiteral("Atención"), serverStatusText, MessageService::Icon::Warning);
+            m_messages.show(QStringLiteral("Atención"), m_serverStatusText, MessageService::Icon::Warning);
     });
 }
 
@@ -85,11 +85,11 @@ void mdl_main::retryServer()
         if (m_probe.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
             return;
         if (!m_probe.get()) {
-            m_probe = std::async(std::launch::async, serverProbe, db::serverOf(db()));
+            m_probe = std::async(std::launch::async, m_serverProbe, db::serverOf(db()));
             return;
         }
     } else {
-        m_probe = std::async(std::launch::async, serverProbe, db::serverOf(db()));
+        m_probe = std::async(std::launch::async, m_serverProbe, db::serverOf(db()));
         return;
     }
     QString why;
@@ -101,8 +101,8 @@ void mdl_main::retryServer()
         qWarning("base de datos: reportes: %s", qPrintable(why));
     m_serverLost = false;
     m_retry.stop();
-    serverStatusText = QStringLiteral("Conexión con el servidor restablecida");
-    qInfo("base de datos: %s", qPrintable(serverStatusText));
+    m_serverStatusText = QStringLiteral("Conexión con el servidor restablecida");
+    qInfo("base de datos: %s", qPrintable(m_serverStatusText));
     emit serverStatusChanged();
     emit serverBack();
 }
@@ -233,9 +233,9 @@ void mdl_main::restoreBackup(const QString& why)
     qWarning("base de datos dañada apartada como %s; restaurada la copia de seguridad", qPrintable(aside));
 }
 
-mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
+mdl_main::InitResult mdl_main::initialize(ShellUi& ui)
 {
-    com_main = ui.comMain();
+    m_port = ui.comMain();
     try {
         // A re-run keeps a working connection: windows and the link may be
         // using it, and the settings are read again all the same.
@@ -253,7 +253,7 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
 
         const std::optional<settings::Row> s = settings::read(db());
         if (!s) {
-            f_mensaje(101);
+            showMessage(101);
             throw db::Error(QStringLiteral("Falta la fila de configuración"));
         }
         const QVariant port = s->modem_port;
@@ -261,27 +261,27 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
         if (port.isNull() || mode.isNull())
             throw db::Error(QStringLiteral("Configuración incompleta"));
         bool ok = false;
-        modemPort = port.toInt(&ok);
-        if (!ok || modemPort < -32768 || modemPort > 32767)
+        m_modemPort = port.toInt(&ok);
+        if (!ok || m_modemPort < -32768 || m_modemPort > 32767)
             throw db::Error(QStringLiteral("Puerto de comunicaciones inválido"));
-        modemMode = mode.toString();
+        m_modemMode = mode.toString();
 
-        ui.setKeypadButtonVisible(modemMode == QLatin1String("Interface"));
-        if (!f_abrepuerto(1, modemPort, modemMode)) {
-            qWarning("puerto: no se pudo abrir COM %d (modo %s)", modemPort, qPrintable(modemMode));
-            f_mensaje(102);
+        ui.setKeypadButtonVisible(keypadAvailable(m_modemMode));
+        if (!openPort(1, m_modemPort, m_modemMode)) {
+            qWarning("puerto: no se pudo abrir COM %d (modo %s)", m_modemPort, qPrintable(m_modemMode));
+            showMessage(102);
         }
     } catch (const db::Error& e) {
         // A re-run while the server is away is no reason to end: the
         // station is trying again already.
-        if (currentUser != 0 && e.connectionLost())
+        if (m_currentUser != 0 && e.connectionLost())
             return InitResult::Ok;
         // The general text, and under it what actually went wrong.
         m_messages.showError(QStringLiteral("Ha ocurrido un error grave por lo que la aplicación se cerrará\n\n%1").arg(e.text()));
         ui.endProgram(1);
         return InitResult::Fatal;
     }
-    if (currentUser != 0)
+    if (m_currentUser != 0)
         return InitResult::Ok;
     ui.showMainWindow();
     ui.closeSplash();
@@ -290,29 +290,29 @@ mdl_main::InitResult mdl_main::f_inicializa(ShellUi& ui)
     return InitResult::Ok;
 }
 
-bool mdl_main::f_abrepuerto(int accion, int& puerto, const QString& modo)
+bool mdl_main::openPort(int accion, int& puerto, const QString& modo)
 {
     const bool noPort = modo == QLatin1String("Sin Puerto Com");
     const int speed = modo == QLatin1String("Interface") ? 4800 : 110;
     if (noPort)
         puerto = 0;
-    portStatusPicture = QStringLiteral("modem_no");
-    portStatusText = QStringLiteral("COM %1").arg(puerto);
-    portOpen = false;
+    m_portStatusPicture = QStringLiteral("modem_no");
+    m_portStatusText = QStringLiteral("COM %1").arg(puerto);
+    m_portOpen = false;
     bool result = false;
-    if (com_main) {
-        if (com_main->isOpen())
-            com_main->close();
-        com_main->setSettings(serialSettingsFor(speed));
+    if (m_port) {
+        if (m_port->isOpen())
+            m_port->close();
+        m_port->setSettings(serialSettingsFor(speed));
     }
     if (accion == 1) {
         if (noPort) {
             result = true;
-        } else if (com_main) {
-            com_main->setCommPort(puerto);
-            if (com_main->open()) {
-                portOpen = true;
-                portStatusPicture = QStringLiteral("modem_si");
+        } else if (m_port) {
+            m_port->setCommPort(puerto);
+            if (m_port->open()) {
+                m_portOpen = true;
+                m_portStatusPicture = QStringLiteral("modem_si");
                 result = true;
             }
         }
@@ -336,10 +336,10 @@ bool mdl_main::applyPortSettings(mdl_trans& link, int port, const QString& mode)
             return;
         const PortSettings p = *std::exchange(m_deferredPort, std::nullopt);
         disconnect(m_deferredWatch);
-        modemPort = p.port;
-        modemMode = p.mode;
-        if (!f_abrepuerto(1, modemPort, modemMode))
-            f_mensaje(202);
+        m_modemPort = p.port;
+        m_modemMode = p.mode;
+        if (!openPort(1, m_modemPort, m_modemMode))
+            showMessage(202);
     };
     if (!usesPort(link)) {
         apply();
@@ -356,14 +356,46 @@ bool mdl_main::applyPortSettings(mdl_trans& link, int port, const QString& mode)
     return true;
 }
 
+void mdl_main::logIn(int user, int level)
+{
+    m_currentUser = user;
+    m_currentLevel = level;
+}
+
+void mdl_main::logOut()
+{
+    m_currentUser = m_currentLevel = 0;
+}
+
+void mdl_main::detachPort(SerialPort* port)
+{
+    if (m_port == port)
+        m_port = nullptr;
+}
+
+void mdl_main::portOpened()
+{
+    m_portOpen = true;
+}
+
+bool mdl_main::portNeedsReopen(int port, const QString& mode) const
+{
+    return port != m_modemPort || mode != m_modemMode || !m_portOpen;
+}
+
+bool mdl_main::keypadAvailable(const QString& mode)
+{
+    return mode == QLatin1String("Interface");
+}
+
 void mdl_main::portLost()
 {
-    portOpen = false;
-    portStatusPicture = QStringLiteral("modem_no");
+    m_portOpen = false;
+    m_portStatusPicture = QStringLiteral("modem_no");
     emit portStatusChanged();
 }
 
-void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
+void mdl_main::showMessage(int number, const QString& detalle, const QRect& keep)
 {
     QString text = catalogueText(number);
     if (text.isEmpty())
@@ -377,10 +409,10 @@ void mdl_main::f_mensaje(int number, const QString& detalle, const QRect& keep)
         m_messages.showError(text, title);
 }
 
-void mdl_main::f_log(int id_operacion, const QString& parametro)
+void mdl_main::logOperation(int id_operacion, const QString& parametro)
 {
     try {
-        oplog::record(db(), currentUser, id_operacion, parametro);
+        oplog::record(db(), m_currentUser, id_operacion, parametro);
     } catch (const db::Error& e) {
         // The log never stops the operation that asked for it; support
         // learns the row is missing.
@@ -390,10 +422,10 @@ void mdl_main::f_log(int id_operacion, const QString& parametro)
 
 void mdl_main::logOrThrow(int id_operacion, const QString& parametro)
 {
-    oplog::record(db(), currentUser, id_operacion, parametro);
+    oplog::record(db(), m_currentUser, id_operacion, parametro);
 }
 
-bool mdl_main::f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion)
+bool mdl_main::copyValues(int id_abonado, int id_panel, int id_seccion, int id_configuracion)
 {
-    return ::f_copiavalores(db(), id_abonado, id_panel, id_seccion, id_configuracion, currentUser);
+    return ::copyValues(db(), id_abonado, id_panel, id_seccion, id_configuracion, m_currentUser);
 }

@@ -53,8 +53,8 @@ public:
 
     // Start-up (also re-run from the status bar's modem panel).
     enum class InitResult { Ok, Fatal };
-    InitResult f_inicializa(ShellUi& ui);
-    bool f_abrepuerto(int accion, int& puerto, const QString& modo);
+    InitResult initialize(ShellUi& ui);
+    bool openPort(int accion, int& puerto, const QString& modo);
     // New port settings: opened now, or, while the link uses the port (a
     // call, a dial or a wait), as soon as it is idle again, since reopening
     // the port hangs up the modem. True when they wait for the link.
@@ -67,12 +67,12 @@ public:
     // `detalle`, when given, follows the catalogue text on lines of its own
     // (what exactly is wrong); the box keeps clear of `keep` (screen
     // coordinates of what the user has to fix) when that is given.
-    void f_mensaje(int number, const QString& detalle = QString(), const QRect& keep = QRect());
-    void f_log(int id_operacion, const QString& parametro = QString());
-    // As f_log, for an operation that must not go on unrecorded (the
+    void showMessage(int number, const QString& detalle = QString(), const QRect& keep = QRect());
+    void logOperation(int id_operacion, const QString& parametro = QString());
+    // As logOperation, for an operation that must not go on unrecorded (the
     // login): throws db::Error when the row was not written.
     void logOrThrow(int id_operacion, const QString& parametro = QString());
-    bool f_copiavalores(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
+    bool copyValues(int id_abonado, int id_panel, int id_seccion, int id_configuracion);
 
     // Opens the database, creating it with the demo catalogue on a first start
     // or restoring it from its backup; returns a text to tell the user when it
@@ -86,34 +86,48 @@ public:
 
     // The station's clock: the link, the log viewer's and the console's
     // default days and the reports' printing date read it (tests set another).
-    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
-    QDateTime now() const { return clock(); }
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    QDateTime now() const { return m_clock(); }
 
-    // Shell state.
-    int currentUser = 0;
-    int currentLevel = 0;
-    bool portOpen = false;
-    int modemPort = 0;
-    int ipPort = 0; // local port of the IP link, as last stored
-    QString modemMode;
-    SerialPort* com_main = nullptr;
+    // The operator: set by the login, cleared when it fails; 0 before one.
+    int currentUser() const { return m_currentUser; }
+    int currentLevel() const { return m_currentLevel; }
+    void logIn(int user, int level);
+    void logOut();
+
+    // The modem port as start-up and the parameters window left it.
+    bool portOpen() const { return m_portOpen; }
+    int modemPort() const { return m_modemPort; }
+    const QString& modemMode() const { return m_modemMode; }
+    SerialPort* port() const { return m_port; }
+    // The main window hands over its port, and takes it back when it goes.
+    void attachPort(SerialPort* port) { m_port = port; }
+    void detachPort(SerialPort* port);
+    // A port opened by other means than openPort (a link on a device of its own).
+    void portOpened();
+    // Whether saving `port` and `mode` means opening the port again: only
+    // when something of it changed or it is closed, since that hangs up the modem.
+    bool portNeedsReopen(int port, const QString& mode) const;
+    // The local port of the IP link, as last stored.
+    int ipPort() const { return m_ipPort; }
+    void rememberIpPort(int port) { m_ipPort = port; }
+    // The keypad button shows only on a port in keypad-interface mode.
+    static bool keypadAvailable(const QString& mode);
 
     // Status bar panel 1 ("modem"): text and picture key.
-    QString portStatusText;
-    QString portStatusPicture = QStringLiteral("modem_no");
+    const QString& portStatusText() const { return m_portStatusText; }
+    const QString& portStatusPicture() const { return m_portStatusPicture; }
 
     // The server connection. A lost one is said once (status bar and one
     // box) and tried again every few seconds, without holding the window,
     // until the server answers; then the holds are taken again by whoever
     // had them (serverBack).
     bool serverLost() const { return m_serverLost; }
-    QString serverStatusText;
+    const QString& serverStatusText() const { return m_serverStatusText; }
     // One retry: takes the answer of the last look at the server and, when
     // it answered, opens the connections again; else looks again. The
     // retry timer calls it (tests too, without waiting for the timer).
     void retryServer();
-    // Looks whether the server is there; runs off the window's thread.
-    std::function<bool(const db::Server&)> serverProbe = db::serverAnswers;
     static constexpr int RetryMs = 3000, WatchMs = 15000;
     // Starts watching the server connection (start-up does, once open).
     void watchServer();
@@ -133,6 +147,19 @@ private:
     void connectionLost();
     MessageService& m_messages;
     QString m_dir;
+    std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
+    int m_currentUser = 0;
+    int m_currentLevel = 0;
+    bool m_portOpen = false;
+    int m_modemPort = 0;
+    int m_ipPort = 0;
+    QString m_modemMode;
+    SerialPort* m_port = nullptr;
+    QString m_portStatusText;
+    QString m_portStatusPicture = QStringLiteral("modem_no");
+    QString m_serverStatusText;
+    // Looks whether the server is there; runs off the window's thread.
+    std::function<bool(const db::Server&)> m_serverProbe = db::serverAnswers;
     bool m_serverLost = false;
     QTimer m_retry, m_watch;
     std::future<bool> m_probe;

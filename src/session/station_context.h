@@ -1,11 +1,16 @@
 #pragma once
 // What a window gets from the station: one object, handed to its constructor,
-// through which it reaches the station's state (connection, operator, f_log),
+// through which it reaches the station's state (connection, operator, logOperation),
 // the link, the messages, the pick-list and editor contexts, the report
 // commands and the main window. The station (app/) owns every piece; this
 // header only names them, so that no folder below app/ depends on it.
 
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QAction;
@@ -17,6 +22,9 @@ class mdl_trans;
 struct EditorContext;
 namespace reports {
 class de_reportes;
+}
+namespace oplog {
+struct Filter;
 }
 
 // The main window as the other windows see it: its toolbar buttons and its
@@ -34,6 +42,8 @@ public:
 
 struct StationContext {
     mdl_main& main;
+    // The panel console's way to the link (the console takes it from here
+    // until it is given the link like the other windows that drive it).
     mdl_trans& trans;
     MessageService& messages;
     SearchContext& search;
@@ -42,4 +52,15 @@ struct StationContext {
     // The main window while there is one; windows shown without it (tests,
     // the start-up dialogs) stand on their own.
     MainFrame* frame = nullptr;
+
+    // Where a window hands its work outside itself. Empty means the usual:
+    // the report window of the reports module, the system beep. Tests put
+    // their own in place on their own station.
+    std::function<void(StationContext&, const oplog::Filter&)> printLog{};
+    std::function<void(StationContext&, const QString& subtitle, const QList<QStringList>& rows)> printHistory{};
+    std::function<void()> beep{};
+
+    // Report windows that stand on their own (no main window), by report
+    // key: one each, brought forward when asked again.
+    QHash<QString, QPointer<QObject>> reportWindows{};
 };

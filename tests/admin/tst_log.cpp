@@ -64,7 +64,7 @@ private slots:
         QFETCH(QDate, today);
         QFETCH(QDate, from);
         TestStation st;
-        st.main.clock = [today] { return QDateTime(today, QTime(12, 0)); };
+        st.main.setClock([today] { return QDateTime(today, QTime(12, 0)); });
         w_log w(st.ctx);
         QCOMPARE(w.dp_hasta->date(), today);
         QCOMPARE(w.dp_desde->date(), from);
@@ -82,16 +82,15 @@ private slots:
         addRow(1000, 3, "2024-05-20 12:30:00");
         addRow(1, 99, "2024-05-20 13:00:00"); // not in operaciones
         addRow(7, 1, "2024-05-20 14:00:00");  // account gone
-        st.main.currentLevel = 1;
-        w_main m(st.ctx);
-        registerWindows(m, st.ctx);
+        st.main.logIn(st.main.currentUser(), 1);
+        w_main m(st.ctx, st.trans);
+        registerWindows(m, st);
         m.action("cb_log")->trigger();
         auto* w = qobject_cast<w_log*>(m.child("cb_log"));
         QVERIFY(w);
 
         oplog::Filter last;
-        const auto report = w_log::imprimir;
-        w_log::imprimir = [&](StationContext&, const oplog::Filter& f) { last = f; };
+        st.ctx.printLog = [&](StationContext&, const oplog::Filter& f) { last = f; };
         auto print = [&] {
             w->cb_imprimir->trigger();
             QStringList out;
@@ -122,7 +121,7 @@ private slots:
         QCOMPARE(print().size(), 5);
 
         // The station's own hook opens the log report beside the viewer.
-        w_log::imprimir = report;
+        st.ctx.printLog = nullptr;
         w->cb_imprimir->trigger();
         QVERIFY(qobject_cast<w_reporte*>(m.child("dr_log")));
     }
@@ -169,18 +168,18 @@ private slots:
         const int before = left();
         w_log w(st.ctx);
         w.dp_borrar->setDate(QDate(2024, 5, 20));
-        st.main.currentLevel = 2;
+        st.main.logIn(st.main.currentUser(), 2);
         st.messages.answers.enqueue(true);
         w.cb_baja->trigger();
         QCOMPARE(st.messages.asked.size(), 1);
         QCOMPARE(left(), before);
 
-        st.main.currentLevel = 1;
+        st.main.logIn(st.main.currentUser(), 1);
         st.messages.asked.clear();
         const QStringList log = remaining();
         // A history window open meanwhile follows the purge.
         w_historial h(st.ctx);
-        h.wf_muestratitular(values::Owner::subscriber(1, 1), "Abonado 1");
+        h.showOwner(values::Owner::subscriber(1, 1), "Abonado 1");
         h.dp_desde->setDate(QDate(2024, 5, 1));
         h.dp_hasta->setDate(QDate(2024, 5, 31));
         QCOMPARE(h.lineas().size(), 2);
@@ -193,7 +192,7 @@ private slots:
                             "SELECT count(*) FROM valores_historial WHERE fecha = '2024-05-21 00:00:01'").toInt(), 1);
         QCOMPARE(remaining(), log);
         QCOMPARE(h.lineas().size(), 1);
-        st.main.currentLevel = 0;
+        st.main.logIn(st.main.currentUser(), 0);
     }
 };
 

@@ -38,11 +38,11 @@ class tst_parametros : public QObject {
 
     struct Frame {
         TestStation& st;
-        w_main w{st.ctx};
+        w_main w{st.ctx, st.trans};
         explicit Frame(TestStation& station) : st(station)
         {
-            st.main.com_main = w.com_main;
-            w.registerWindow("cb_parametros", [&] { return new w_parametros(st.ctx); });
+            st.main.attachPort(w.com_main);
+            w.registerWindow("cb_parametros", [&] { return new w_parametros(st.ctx, st.trans); });
         }
         w_parametros* open()
         {
@@ -72,7 +72,7 @@ private slots:
         QCOMPARE(settingsRow(), (QVariantList{7, "Modem", 40000}));
         QCOMPARE(st.messages.lastTitle(), QString("Error 202"));
         QTRY_VERIFY(!f.w.child("cb_parametros"));
-        QCOMPARE(st.main.ipPort, 40000);
+        QCOMPARE(st.main.ipPort(), 40000);
         QVERIFY(!f.w.action("cb_teclado")->isVisible());
         QCOMPARE(f.w.sb_modem_text->text(), QString("COM 7"));
 

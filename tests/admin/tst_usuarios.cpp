@@ -45,8 +45,7 @@ QStringList accounts()
 
 void logIn(TestStation& st, int id, int level)
 {
-    st.main.currentUser = id;
-    st.main.currentLevel = level;
+    st.main.logIn(id, level);
 }
 
 bool editing(const w_usuarios& w)
@@ -63,7 +62,7 @@ int create(w_usuarios& w, const QString& name, const QString& password, int leve
     w.sle_password->setText(password);
     w.cbx_nivel->setCurrentIndex(w.cbx_nivel->findData(level));
     w.cb_aceptar->trigger();
-    return w.il_usuario;
+    return w.m_user;
 }
 
 } // namespace
@@ -77,8 +76,8 @@ private slots:
         TestStation st;
         addUser(1000, "ANA", "ABCD", 2);
         logIn(st, 1, 1);
-        w_main m(st.ctx);
-        registerWindows(m, st.ctx);
+        w_main m(st.ctx, st.trans);
+        registerWindows(m, st);
         m.action("cb_usuarios")->trigger();
         auto* w = qobject_cast<w_usuarios*>(m.child("cb_usuarios"));
         QVERIFY(w);
@@ -190,7 +189,7 @@ private slots:
         QCOMPARE(accounts().size(), 2);
 
         // Any other account: name and level open; "No" keeps it, "Sí" deletes it.
-        w.wf_muestradatos(1000);
+        w.showData(1000);
         w.cb_modificar->trigger();
         QVERIFY(w.sle_usuario->isEnabled() && w.cbx_nivel->isEnabled());
         w.cb_cancelar->trigger();
@@ -199,16 +198,16 @@ private slots:
         st.messages.answers.enqueue(true);
         w.cb_baja->trigger();
         QCOMPARE(accounts().size(), 1);
-        QVERIFY(w.il_usuario == 0 && w.sle_usuario->text().isEmpty());
+        QVERIFY(w.m_user == 0 && w.sle_usuario->text().isEmpty());
         QVERIFY(!w.cb_baja->isEnabled() && !w.cb_modificar->isEnabled() && w.cb_alta->isEnabled());
 
         addUser(1000, "ANA", "ABCD", 2);
-        w.wf_muestradatos(1000);
+        w.showData(1000);
         addTrigger(stationDb(), "no_borrar", "BEFORE DELETE", "usuarios");
         st.messages.answers.enqueue(true);
         w.cb_baja->trigger();
         QVERIFY(st.messages.lastText().startsWith("No se pudo eliminar el item\n"));
-        QCOMPARE(w.il_usuario, 1000);
+        QCOMPARE(w.m_user, 1000);
     }
 
     void namesAreUniqueWhateverTheirCase()
@@ -224,7 +223,7 @@ private slots:
         QCOMPARE(accounts().size(), 2);
 
         // Saving an account under its own name is no clash (and stores it in capitals).
-        w.wf_muestradatos(1000);
+        w.showData(1000);
         w.cb_modificar->trigger();
         w.cb_aceptar->trigger();
         QCOMPARE(accounts().last(), QString("1000 PEÑA ABCD 2"));

@@ -227,7 +227,7 @@ private slots:
     void everyWindow()
     {
         TestStation st(true, true);
-        st.main.currentLevel = 1;
+        st.main.logIn(st.main.currentUser(), 1);
         AppShell shell{st};
         shell.comMain();
         w_main* m = shell.mainWindow();
@@ -263,7 +263,7 @@ private slots:
         ui::KeyboardPolish polish;
         qApp->installEventFilter(&polish);
         TestStation st(true, true);
-        st.main.currentLevel = 1;
+        st.main.logIn(st.main.currentUser(), 1);
         AppShell shell{st};
         shell.comMain();
         w_main* m = shell.mainWindow();

@@ -48,7 +48,7 @@ private slots:
     void childWindowsOpenOnceAndExclude()
     {
         TestStation st;
-        w_main w(st.ctx);
+        w_main w(st.ctx, st.trans);
         int made = 0;
         w.registerWindow("cb_abonados", [&] { ++made; return new QWidget; });
         w.registerWindow("cb_panel", [] { return new QWidget; });
@@ -83,7 +83,7 @@ private slots:
     void sizeStaysPutAndChildrenCentred()
     {
         TestStation st;
-        w_main w(st.ctx);
+        w_main w(st.ctx, st.trans);
         w.registerWindow("cb_abonados", [] {
             auto* c = new QWidget;
             c->setFixedSize(300, 200);
@@ -146,7 +146,7 @@ private slots:
     void exitRefusedWhileConnected()
     {
         TestStation st;
-        w_main w(st.ctx);
+        w_main w(st.ctx, st.trans);
         int ended = -1;
         w.endProgram = [&](int c) { ended = c; };
         w.show();
@@ -166,11 +166,11 @@ private slots:
         const mode_t mask = ::umask(022);
         const auto restoreMask = qScopeGuard([mask] { ::umask(mask); });
         TestStation st;
-        st.main.currentUser = 1;
+        st.main.logIn(1, st.main.currentLevel());
         const QString dbf = st.path("sorvent20.mdb"), bkp = st.path("sorvent20.bkp");
         if (testOnServer()) {
             // A server keeps its own files: the exit is logged, nothing is copied.
-            w_main w(st.ctx);
+            w_main w(st.ctx, st.trans);
             int ended = -1;
             w.endProgram = [&](int c) { ended = c; };
             w.close();
@@ -197,7 +197,7 @@ private slots:
         db::exec(st.main.db(), "DROP TABLE filler");
         const qint64 before = QFileInfo(dbf).size();
         {
-            w_main w(st.ctx);
+            w_main w(st.ctx, st.trans);
             int ended = -1;
             w.endProgram = [&](int c) { ended = c; };
             w.close();
@@ -217,7 +217,7 @@ private slots:
         db::open(mdl_main::DbConnection, dbf);
         db::exec(st.main.db(), "INSERT INTO provincias VALUES (99, 'SEGUNDA')");
         {
-            w_main w(st.ctx);
+            w_main w(st.ctx, st.trans);
             w.endProgram = [](int) {};
             w.action("cb_salir")->trigger();
         }
@@ -281,7 +281,7 @@ private slots:
         const QByteArray before = bytes(dbf), backup = bytes(bkp);
         db::open(mdl_main::DbConnection, dbf);
         {
-            w_main w(st.ctx);
+            w_main w(st.ctx, st.trans);
             int ended = -1;
             w.endProgram = [&](int c) { ended = c; };
             w.action("cb_salir")->trigger();

@@ -23,7 +23,7 @@ class tst_startup : public QObject {
         AppShell shell{st};
         int endCode = -1;
         explicit Run(TestStation& station) : st(station) { shell.onEnd = [this](int c) { endCode = c; }; }
-        mdl_main::InitResult init() { return st.main.f_inicializa(shell); }
+        mdl_main::InitResult init() { return st.main.initialize(shell); }
         QAction* key(const char* k) { return shell.mainWindow()->action(k); }
         QString statusText() { return shell.mainWindow()->sb_modem_text->text(); }
         QString statusPicture() { return shell.mainWindow()->sb_modem_pic->property("pictureKey").toString(); }
@@ -61,11 +61,11 @@ private slots:
         setMode(3, "Interface");
         Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
-        SerialPort* port = st.main.com_main;
+        SerialPort* port = st.main.port();
         QVERIFY(port->isOpen());
         QCOMPARE(port->commPort(), 3);
         QCOMPARE(port->settings(), QString("4800,N,8,2"));
-        QVERIFY(st.main.portOpen);
+        QVERIFY(st.main.portOpen());
         QCOMPARE(r.statusText(), QString("COM 3"));
         QCOMPARE(r.statusPicture(), QString("modem_si"));
         QVERIFY(r.key("cb_teclado")->isVisible());
@@ -82,12 +82,12 @@ private slots:
         setMode(97, ""); // any other mode is modem mode; no COM97 link, no /dev/ttyS96
         Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
-        QCOMPARE(st.main.com_main->settings(), QString("110,N,8,2"));
+        QCOMPARE(st.main.port()->settings(), QString("110,N,8,2"));
         QCOMPARE(st.messages.shown.size(), 1);
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(r.statusText(), QString("COM 97"));
         QCOMPARE(r.statusPicture(), QString("modem_no"));
-        QVERIFY(!st.main.portOpen);
+        QVERIFY(!st.main.portOpen());
         QVERIFY(!r.key("cb_teclado")->isVisible());
         // Start-up went on to the login.
         QVERIFY(r.shell.login());
@@ -108,7 +108,7 @@ private slots:
         QVERIFY(pty.linkAs(st.dir(), 2));
         setMode(2, "Modem");
         QTest::mouseClick(r.shell.mainWindow()->sb_modem, Qt::LeftButton);
-        QVERIFY(st.main.com_main->isOpen());
+        QVERIFY(st.main.port()->isOpen());
         QCOMPARE(r.statusText(), QString("COM 2"));
         QCOMPARE(r.statusPicture(), QString("modem_si"));
         QVERIFY(!r.shell.login());
@@ -119,7 +119,7 @@ private slots:
         // A port that fails again shows 102 again; the port that was open is closed first.
         setMode(96, "Modem");
         QTest::mouseClick(r.shell.mainWindow()->sb_modem, Qt::LeftButton);
-        QVERIFY(!st.main.com_main->isOpen());
+        QVERIFY(!st.main.port()->isOpen());
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(r.endCode, -1);
     }
@@ -282,17 +282,17 @@ private slots:
         QCOMPARE(login->sle_password->echoMode(), QLineEdit::Password);
 
         // Wrong pairs, and quotes, are plain refusals.
-        QVERIFY(!login->wf_login("ADMINISTRADOR", "9999"));
-        QVERIFY(!login->wf_login("x' OR '1'='1", "x' OR '1'='1"));
+        QVERIFY(!login->checkLogin("ADMINISTRADOR", "9999"));
+        QVERIFY(!login->checkLogin("x' OR '1'='1", "x' OR '1'='1"));
         QCOMPARE(st.messages.lastText(), QString("Acceso denegado"));
-        QCOMPARE(st.main.currentUser, 0);
+        QCOMPARE(st.main.currentUser(), 0);
 
         // Case is ignored, Spanish letters included; quotes are just characters.
-        QVERIFY(login->wf_login("o'neil", "x'y1"));
-        QCOMPARE(st.main.currentUser, 1001);
-        QCOMPARE(st.main.currentLevel, 3);
-        QVERIFY(login->wf_login("peña", "ab12"));
-        QCOMPARE(st.main.currentLevel, 2);
+        QVERIFY(login->checkLogin("o'neil", "x'y1"));
+        QCOMPARE(st.main.currentUser(), 1001);
+        QCOMPARE(st.main.currentLevel(), 3);
+        QVERIFY(login->checkLogin("peña", "ab12"));
+        QCOMPARE(st.main.currentLevel(), 2);
         for (const char* k : {"cb_parametros", "cb_log", "cb_configuracion"})
             QVERIFY(!r.key(k)->isEnabled());
         for (const char* k : {"cb_abonados", "cb_panel", "cb_usuarios", "cb_salir"})
@@ -301,11 +301,11 @@ private slots:
 
         // No session goes unrecorded: a login whose log row cannot be
         // written (a full disk) is refused, saying why.
-        st.main.currentUser = st.main.currentLevel = 0;
+        st.main.logOut();
         FaultInjector full(c, FaultInjector::Kind::DiskFull, 1, {"usuarios_operaciones"});
-        QVERIFY(!login->wf_login("o'neil", "x'y1"));
-        QCOMPARE(st.main.currentUser, 0);
-        QCOMPARE(st.main.currentLevel, 0);
+        QVERIFY(!login->checkLogin("o'neil", "x'y1"));
+        QCOMPARE(st.main.currentUser(), 0);
+        QCOMPARE(st.main.currentLevel(), 0);
         QVERIFY(st.messages.lastText().startsWith("No se pudo registrar el ingreso en el log de operaciones"));
         QVERIFY(st.messages.lastText().contains("\nNo hay espacio en el disco de la base de datos"));
         QCOMPARE(db::scalar(c, "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1").toInt(), 2);
@@ -321,11 +321,11 @@ private slots:
             login->sle_password->setText("1234");
             QTest::keyClick(login->sle_password, Qt::Key_Return);
             QTRY_VERIFY(!r.shell.login());
-            QCOMPARE(st.main.currentLevel, 1);
+            QCOMPARE(st.main.currentLevel(), 1);
             QVERIFY(r.key("cb_parametros")->isEnabled());
             QCOMPARE(r.endCode, -1);
         }
-        st.main.currentUser = 0;
+        st.main.logIn(0, st.main.currentLevel());
         {
             Run r(st);
             r.init();

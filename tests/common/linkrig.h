@@ -19,7 +19,7 @@ struct LinkRig {
     LinkRig()
     {
         db::exec(st.main.db(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
-        st.main.portOpen = true;
+        st.main.portOpened();
         com.setSettings(QStringLiteral("110,N,8,2"));
         link.setHost(&st);
         link.setDevices(&com, &ip);

@@ -83,9 +83,8 @@ struct Console {
     explicit Console(int level = 1)
     {
         db::exec(conn(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
-        st.main.portOpen = true;
-        st.main.currentUser = 1;
-        st.main.currentLevel = level;
+        st.main.portOpened();
+        st.main.logIn(1, level);
         link.setDevices(&com, &ip);
         link.reset();
         w = std::make_unique<w_panel>(st.ctx);

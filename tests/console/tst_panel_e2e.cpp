@@ -54,9 +54,8 @@ struct Desk {
 
     Desk()
     {
-        st.main.portOpen = true;
-        st.main.currentUser = 1;
-        st.main.currentLevel = 1;
+        st.main.portOpened();
+        st.main.logIn(1, 1);
         const quint16 ipPort = freeUdpPort();
         db::exec(c, QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
         com.setCommPort(1);

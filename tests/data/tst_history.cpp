@@ -86,7 +86,7 @@ private slots:
         const int before = count();
         {
             db::Transaction t(c());
-            QVERIFY(f_copiavalores(c(), a, 1, 900, 1, 2));
+            QVERIFY(copyValues(c(), a, 1, 900, 1, 2));
             t.commit();
         }
         QCOMPARE(count(), before + 3);

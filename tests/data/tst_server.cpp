@@ -96,7 +96,7 @@ private slots:
         TestStation st(false);
         pointAt(st, false);
         NoShell shell;
-        QCOMPARE(st.main.f_inicializa(shell), mdl_main::InitResult::Ok);
+        QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         QVERIFY(!catalogue::pickList(st.main.db(), catalogue::PickList::ContactKinds).isEmpty());
 
         QVERIFY(cluster("halt"));
@@ -111,12 +111,12 @@ private slots:
         }
         QTRY_COMPARE(st.messages.shown.size(), 1);
         QCOMPARE(st.messages.lastText(), QString("Se perdió la conexión con el servidor; reintentando..."));
-        QCOMPARE(st.main.serverStatusText, st.messages.lastText());
+        QCOMPARE(st.main.serverStatusText(), st.messages.lastText());
         QVERIFY(st.main.serverLost());
         // A re-run of start-up meanwhile (the status bar's modem panel) does
         // not end the station.
-        st.main.currentUser = 1;
-        QCOMPARE(st.main.f_inicializa(shell), mdl_main::InitResult::Ok);
+        st.main.logIn(1, st.main.currentLevel());
+        QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         QCOMPARE(shell.ended, -1);
         st.main.retryServer();
         QVERIFY(st.main.serverLost());
@@ -125,7 +125,7 @@ private slots:
         QSignalSpy back(&st.main, &mdl_main::serverBack);
         QTRY_VERIFY_WITH_TIMEOUT((st.main.retryServer(), !st.main.serverLost()), 20000);
         QCOMPARE(back.size(), 1);
-        QCOMPARE(st.main.serverStatusText, QString("Conexión con el servidor restablecida"));
+        QCOMPARE(st.main.serverStatusText(), QString("Conexión con el servidor restablecida"));
         QCOMPARE(st.messages.shown.size(), 1);
         QVERIFY(!catalogue::pickList(st.main.db(), catalogue::PickList::ContactKinds).isEmpty());
         QCOMPARE(db::scalar(st.main.db(), "SHOW lock_timeout").toString(), QString("3s"));
@@ -143,7 +143,7 @@ private slots:
         TestStation st(false);
         pointAt(st, true);
         NoShell shell;
-        QCOMPARE(st.main.f_inicializa(shell), mdl_main::InitResult::Ok);
+        QCOMPARE(st.main.initialize(shell), mdl_main::InitResult::Ok);
         // What the server's socket of this session really uses (the system's
         // default would be two hours).
         const auto seconds = [&](const char* setting) {

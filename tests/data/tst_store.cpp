@@ -148,7 +148,7 @@ private slots:
                       "id_estado) SELECT 2, id_panel, id_seccion, id_item, valor, id_estado FROM configuraciones_valores "
                       "WHERE id_configuracion = 1");
         addSubscriber(1, 1, 2);
-        f_copiavalores(c(), 1, 1, 999, 2, 1);
+        copyValues(c(), 1, 1, 999, 2, 1);
         db::exec(c(), "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (1, 1, 4, 1, 0)");
         QVERIFY(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1") > 100);
 
@@ -189,7 +189,7 @@ private slots:
         addSubscriber(2);
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 3);
         // The highest number deleted is given again, without its old values.
-        f_copiavalores(c(), 2, 1, 999, 1, 1);
+        copyValues(c(), 2, 1, 999, 1, 1);
         db::exec(c(), "DELETE FROM abonados WHERE id_abonado = 2");
         QCOMPARE(nextKey(c(), "abonados", "id_abonado"), 2);
         addSubscriber(2);
@@ -223,9 +223,9 @@ private slots:
     {
         TestStation st;
         mdl_main& m = st.main;
-        m.currentUser = 1;
-        m.f_log(1);
-        m.f_log(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
+        m.logIn(1, m.currentLevel());
+        m.logOperation(1);
+        m.logOperation(3, "Abonado: 0001 - O'BRIEN ÑANDÚ");
         QSqlQuery q = db::exec(c(), "SELECT id_usuario, id_operacion, parametro FROM usuarios_operaciones ORDER BY id_operacion");
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
@@ -237,7 +237,7 @@ private slots:
         // A failing insert is swallowed and leaves no open transaction behind.
         const int rows = count("SELECT count(*) FROM usuarios_operaciones");
         FaultInjector full(c(), FaultInjector::Kind::DiskFull);
-        m.f_log(4, "x");
+        m.logOperation(4, "x");
         full.heal();
         QVERIFY(st.messages.shown.isEmpty());
         QCOMPARE(count("SELECT count(*) FROM usuarios_operaciones"), rows);
@@ -251,7 +251,7 @@ private slots:
         TestStation st;
         addSubscriber(1);
         const int all = count("SELECT count(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND id_panel = 1");
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
+        QVERIFY(copyValues(c(), 1, 1, 999, 1, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), all);
         // Marks come along with the values.
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado = 1"),
@@ -259,7 +259,7 @@ private slots:
 
         // One section: only its rows are replaced.
         db::exec(c(), "UPDATE abonados_valores SET valor = 'X' WHERE id_abonado = 1");
-        QVERIFY(f_copiavalores(c(), 1, 1, 20, 1, 1));
+        QVERIFY(copyValues(c(), 1, 1, 20, 1, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND valor = 'X'"),
                  all - count("SELECT count(*) FROM secciones_items WHERE id_panel = 1 AND id_seccion = 20"));
         QCOMPARE(db::scalar(c(), "SELECT valor FROM abonados_valores WHERE id_abonado = 1 AND id_seccion = 20 AND id_item = 1").toString(),
@@ -267,13 +267,13 @@ private slots:
 
         // A template without rows for the model leaves the subscriber without values.
         db::exec(c(), "INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (5, 'VACIA')");
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 5, 1));
+        QVERIFY(copyValues(c(), 1, 1, 999, 5, 1));
         QCOMPARE(count("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1"), 0);
 
         // A write failing in the middle (a refused row, a full disk, the
         // server gone) is undone by the caller's transaction, and the error
         // says which fault it was.
-        QVERIFY(f_copiavalores(c(), 1, 1, 999, 1, 1));
+        QVERIFY(copyValues(c(), 1, 1, 999, 1, 1));
         const QList<QPair<FaultInjector::Kind, db::Fault>> faults = {
             {FaultInjector::Kind::Constraint, db::Fault::Other},
             {FaultInjector::Kind::DiskFull, db::Fault::DiskFull},
@@ -284,7 +284,7 @@ private slots:
             FaultInjector failing(c(), kind, 3, {"abonados_valores"});
             try {
                 db::Transaction t(c());
-                f_copiavalores(c(), 1, 1, 999, 1, 1);
+                copyValues(c(), 1, 1, 999, 1, 1);
                 t.commit();
                 QFAIL("the third write should have failed");
             } catch (const db::Error& e) {
@@ -304,8 +304,8 @@ private slots:
         TestStation st;
         addSubscriber(1);
         addSubscriber(2);
-        f_copiavalores(c(), 1, 1, 999, 1, 1);
-        f_copiavalores(c(), 2, 1, 999, 1, 1);
+        copyValues(c(), 1, 1, 999, 1, 1);
+        copyValues(c(), 2, 1, 999, 1, 1);
         const values::Owner sub = values::Owner::subscriber(1, 1);
         const values::Owner tpl = values::Owner::templ(1, 1);
         values::setMarks(c(), tpl, 0);
@@ -349,13 +349,13 @@ private slots:
     {
         TestStation st;
         mdl_main& m = st.main;
-        m.f_mensaje(102);
+        m.showMessage(102);
         QCOMPARE(st.messages.lastTitle(), QString("Error 102"));
         QCOMPARE(st.messages.lastText(), QString("No se pudo abrir el puerto de comunicaciones"));
         QCOMPARE(st.messages.shown.last().icon, MessageService::Icon::Critical);
         st.messages.clear();
         for (int n : {0, 311, 100, 700, 32767})
-            m.f_mensaje(n);
+            m.showMessage(n);
         QVERIFY(st.messages.shown.isEmpty());
     }
 
@@ -632,6 +632,41 @@ private slots:
         store.failing = true;
         hold.release();
         QCOMPARE(hold.held(), 0);
+    }
+
+    // The section editor's save looks for another station's hold in its own
+    // transaction: one taken just before refuses it and writes nothing, and
+    // while a save runs nobody else can take the hold.
+    void sectionSaveSeesAHoldTakenJustBefore()
+    {
+        TestStation st(true, true);
+        QSqlQuery q = db::exec(c(), "SELECT id_seccion, id_item FROM abonados_valores WHERE id_abonado = 1 "
+                                    "ORDER BY id_seccion, id_item");
+        QVERIFY(db::next(q));
+        const int seccion = q.value(0).toInt(), item = q.value(1).toInt();
+        const values::Owner owner = values::Owner::subscriber(1, 1);
+        const history::Stamp stamp{history::origin::editor(), 1};
+        const auto save = [&] { return values::saveSection(c(), owner, seccion, {{item, "Z9"}}, 0, stamp); };
+        if (testOnServer()) {
+            QSqlDatabase other = db::openAnother("otra-estacion", c());
+            QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+            const std::optional<locks::Holder> h = save();
+            QVERIFY(h && h->operador == "ANA" && h->estacion == "TALLER");
+            QVERIFY(values::itemValue(c(), owner, seccion, item) != std::optional<QString>("Z9"));
+            locks::release(other, 1);
+            {
+                db::Transaction t(c());
+                QVERIFY(!locks::heldByOtherUntilCommit(c(), 1));
+                QVERIFY(!locks::acquire(other, 1, "ANA", "TALLER"));
+                t.commit();
+            }
+            QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+            locks::release(other, 1);
+            other = QSqlDatabase();
+            db::close("otra-estacion");
+        }
+        QVERIFY(!save());
+        QCOMPARE(values::itemValue(c(), owner, seccion, item), std::optional<QString>("Z9"));
     }
 
     // Saving over a record another station changed or removed meanwhile is

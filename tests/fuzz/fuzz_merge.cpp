@@ -246,7 +246,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         f.shown(QStringLiteral("12FF"));
     }
     try {
-        f_copiavalores(station, 1, 1, 999, 1, 1);
+        copyValues(station, 1, 1, 999, 1, 1);
         db::exec(station, QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1"));
         static mdl_trans link;
         link.setHost(&fuzz::station());

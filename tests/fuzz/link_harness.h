@@ -23,7 +23,7 @@ public:
 
     LinkHarness()
     {
-        st.main.portOpen = true;
+        st.main.portOpened();
         com.setSettings(QStringLiteral("110,N,8,2"));
         link.setDevices(&com, &ip);
         link.setConsole(&console);
@@ -75,7 +75,7 @@ private:
     {
         link.reset();
         link.setHost(&st);
-        st.main.portOpen = true;
+        st.main.portOpened();
         com.close();
         ip.close();
         com.takeWritten();

@@ -34,7 +34,7 @@ struct Rig {
     {
         com.open();
         st.trans.setDevices(&com, nullptr);
-        w = std::make_unique<w_teclado>(st.ctx);
+        w = std::make_unique<w_teclado>(st.ctx, st.trans);
         w->show();
         w->Timer1->stop();
         w->Timer2->stop();
@@ -99,7 +99,7 @@ void tst_teclado::portFromOpeningToClosing()
     emit r.com.commEvent(SerialPort::ErFrame);
     QCOMPARE(r.w->Text1->text(), QStringLiteral("1004"));
     QCOMPARE(r.com.opens, 3);
-    QCOMPARE(r.w->is_buffer.text(), QByteArray("LEDS 2,"));
+    QCOMPARE(r.w->m_buffer.text(), QByteArray("LEDS 2,"));
     r.com.receive("0,0,0,0\r");
     QCOMPARE(r.lit(), 1 << 17);
 
@@ -195,14 +195,14 @@ void tst_teclado::receivedLinesLightTheLeds()
     QCOMPARE(r.lit(), 0x10001);
     // A line it cannot use changes nothing.
     r.com.receive("LEDS 1,0,0,9999999999,0\r");
-    QCOMPARE(r.w->il_blink, 0x20003);
+    QCOMPARE(r.w->m_blink, 0x20003);
 }
 
 void tst_teclado::toolbarOpensTheRealKeypad()
 {
     TestStation st;
-    w_main w(st.ctx);
-    registerWindows(w, st.ctx);
+    w_main w(st.ctx, st.trans);
+    registerWindows(w, st);
     w.registerWindow("cb_panel", [] { return new QWidget; });
     w.show();
     w.com_main->setSettings(QStringLiteral("4800,N,8,2"));
@@ -229,9 +229,9 @@ void tst_teclado::drivesTheSimulatedInterface()
     com.setSettings(QStringLiteral("4800,N,8,2"));
     st.trans.setDevices(&com, nullptr);
     int beeps = 0;
-    w_teclado::beep = [&beeps] { ++beeps; };
+    st.ctx.beep = [&beeps] { ++beeps; };
     {
-        w_teclado w(st.ctx);
+        w_teclado w(st.ctx, st.trans);
         w.show();
         w.Timer1->stop();
         w.Timer2->stop();
@@ -239,8 +239,8 @@ void tst_teclado::drivesTheSimulatedInterface()
         QCOMPARE(w.st_linea->text(), QStringLiteral("Línea: conectada"));
         // "AT@L" brings the LED line: zone 3 steady, zone 9 blinking (memory);
         // not ready while a zone is open.
-        QTRY_COMPARE(w.il_steady, 0x0004);
-        QCOMPARE(w.il_blink, 0x0100);
+        QTRY_COMPARE(w.m_steady, 0x0004);
+        QCOMPARE(w.m_blink, 0x0100);
         QCOMPARE(iface->commands.value(0), QStringLiteral("AT@L"));
 
         // Arming is refused with a zone open (long beep), then works with
@@ -257,13 +257,13 @@ void tst_teclado::drivesTheSimulatedInterface()
         QVERIFY(!panel.state.armed);
         panel.state.zonesOpen = 0;
         emit panel.changed();
-        QTRY_COMPARE(w.il_steady, 0x10000); // LISTO
+        QTRY_COMPARE(w.m_steady, 0x10000); // LISTO
         code("1234");
-        QTRY_VERIFY(w.il_steady & 0x20000); // ARMADO
+        QTRY_VERIFY(w.m_steady & 0x20000); // ARMADO
         QVERIFY(panel.state.armed);
         QTRY_COMPARE(beeps, 2);
         // Arming clears the alarm memory.
-        QCOMPARE(w.il_blink, 0);
+        QCOMPARE(w.m_blink, 0);
         w.Timer1_Timer();
         QVERIFY(w.led[17]->isLit() && !w.led[8]->isLit());
         QCOMPARE(iface->commands.size(), 9);
@@ -288,7 +288,6 @@ void tst_teclado::drivesTheSimulatedInterface()
         QTRY_COMPARE(iface->commands, (QStringList{"AT@L", "AT@T1"}));
         QTRY_VERIFY(!w.led[17]->isUnknown());
     }
-    w_teclado::beep = [] {};
     st.trans.setDevices(nullptr, nullptr);
     com.close();
 }

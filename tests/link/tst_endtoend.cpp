@@ -38,7 +38,7 @@ struct Session {
     Session()
     {
         db::exec(st.main.db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
-        st.main.portOpen = true;
+        st.main.portOpened();
         link.setHost(&st);
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
@@ -350,7 +350,7 @@ void tst_endtoend::lostDeviceEndsTheCall()
     Session s;
     Pty line;
     QVERIFY(line.ok() && line.linkAs(s.st.dir(), 1));
-    s.st.main.com_main = &s.com;
+    s.st.main.attachPort(&s.com);
     QVERIFY(s.link.img_connect_Click());
     QByteArray heard;
     QVERIFY(waitFor([&] { return (heard += line.readAvailable()).contains("ATDT5550101\r"); }));
@@ -362,7 +362,7 @@ void tst_endtoend::lostDeviceEndsTheCall()
     QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
     QCOMPARE(s.st.messages.lastTitle(), QStringLiteral("Error 102"));
     QVERIFY(!s.com.isOpen());
-    QCOMPARE(s.st.main.portStatusPicture, QStringLiteral("modem_no"));
+    QCOMPARE(s.st.main.portStatusPicture(), QStringLiteral("modem_no"));
     for (int i = 0; i < 200; ++i)
         s.link.tick();
     QCoreApplication::processEvents();
@@ -372,9 +372,9 @@ void tst_endtoend::lostDeviceEndsTheCall()
     Pty again;
     QVERIFY(again.ok() && again.linkAs(s.st.dir(), 1));
     int port = 1;
-    QVERIFY(s.st.main.f_abrepuerto(1, port, QStringLiteral("Modem")));
+    QVERIFY(s.st.main.openPort(1, port, QStringLiteral("Modem")));
     QVERIFY(s.com.isOpen());
-    QCOMPARE(s.st.main.portStatusPicture, QStringLiteral("modem_si"));
+    QCOMPARE(s.st.main.portStatusPicture(), QStringLiteral("modem_si"));
 }
 
 // The modem hung up without a word (its port was reopened under the call)

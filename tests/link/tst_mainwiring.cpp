@@ -32,7 +32,7 @@ void tst_mainwiring::devicesReachTheLink()
 
     mdl_trans& link = st.trans;
     {
-        w_main w(st.ctx);
+        w_main w(st.ctx, st.trans);
         QCOMPARE(link.comPort(), w.com_main);
         QCOMPARE(link.ipSocket(), w.IP_server);
         QCOMPARE(w.IP_server->objectName(), QStringLiteral("IP_server"));

@@ -41,7 +41,7 @@ struct Session {
     Session(int subscriber, bool overIp)
         : overIp(overIp)
     {
-        st.main.portOpen = true;
+        st.main.portOpened();
         link.setHost(&st);
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());

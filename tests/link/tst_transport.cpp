@@ -36,7 +36,7 @@ void tst_transport::modemReset()
     r.link.f_reseteamodem();
     QCOMPARE(r.com.closes, 1);
     QCOMPARE(r.com.takeWritten(), QByteArray("ATZ\r"));
-    r.st.main.portOpen = false;
+    r.st.main.portLost();
     r.link.f_reseteamodem();
     QVERIFY(!r.com.isOpen());
     QVERIFY(r.com.written.isEmpty());
@@ -520,7 +520,7 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QFETCH(int, state);
     QFETCH(QString, red);
     LinkRig r;
-    r.st.main.com_main = &r.com;
+    r.st.main.attachPort(&r.com);
     switch (state) {
     case 0: r.link.f_llamar(QStringLiteral("1"), 900); break;
     case 1: r.link.f_doblellamada(QStringLiteral("1")); break;
@@ -533,8 +533,8 @@ void tst_transport::lostSerialDeviceEndsTheLink()
         emit r.com.commEvent(SerialPort::ErDevice);
     QCoreApplication::processEvents();
     QVERIFY(!r.com.isOpen());
-    QVERIFY(!r.st.main.portOpen);
-    QCOMPARE(r.st.main.portStatusPicture, QStringLiteral("modem_no"));
+    QVERIFY(!r.st.main.portOpen());
+    QCOMPARE(r.st.main.portStatusPicture(), QStringLiteral("modem_no"));
     QVERIFY(!r.link.connected() && !r.link.dialling() && !r.link.waitingForConnect() && !r.link.waitingForCall());
     if (red.isEmpty()) {
         QVERIFY(r.st.messages.shown.isEmpty());

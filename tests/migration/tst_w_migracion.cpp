@@ -54,7 +54,7 @@ class tst_w_migracion : public QObject {
             seen.percent = w->st_progreso->text();
             seen.visibleAfter = w->isVisible();
         });
-        w_migracion::f_novedades(st.ctx, shell, nullptr);
+        w_migracion::mergeUpdate(st.ctx, shell, nullptr);
         return seen;
     }
     static int count(const QString& sql) { return db::scalar(stationDb(), sql).toInt(); }
@@ -72,7 +72,7 @@ private slots:
         };
         FakeShell shell;
         QVERIFY(write("basura que no es una base de datos"));
-        QCOMPARE(migration::f_novedades(st.main, shell), migration::UpdateCheck::Unusable);
+        QCOMPARE(migration::mergeUpdate(st.main, shell), migration::UpdateCheck::Unusable);
         QCOMPARE(st.messages.asked.value(0), QStringLiteral("El archivo de novedades novedades20.mdb no se puede usar: no es una "
                                                             "base de datos.\n¿Lo aparta, renombrado con la fecha de hoy, para "
                                                             "que no se vuelva a ofrecer?"));
@@ -80,7 +80,7 @@ private slots:
 
         QVERIFY(write(QByteArray()));
         st.messages.answers << true;
-        QCOMPARE(migration::f_novedades(st.main, shell), migration::UpdateCheck::Unusable);
+        QCOMPARE(migration::mergeUpdate(st.main, shell), migration::UpdateCheck::Unusable);
         QVERIFY(st.messages.asked.value(1).contains(QStringLiteral("no tiene la tabla paneles con sus columnas")));
         QVERIFY(!QFile::exists(file));
         QCOMPARE(QDir(st.dir()).entryList({"novedades20-apartado-*.mdb"}).size(), 1);
@@ -97,7 +97,7 @@ private slots:
         Maintainer m(st);
         m.exec(QStringLiteral("UPDATE paneles SET version = '9.9'"));
         m.exportUpdate();
-        installStartupHooks();
+        installStartupHooks(st);
         AppShell app(st);
         int ended = -1;
         app.onEnd = [&ended](int code) { ended = code; };
@@ -123,7 +123,7 @@ private slots:
         QFile::setPermissions(st.path(mdl_main::UpdateFile), QFileDevice::ReadOwner);
         FakeShell shell;
         st.messages.answers << false;
-        QCOMPARE(migration::f_novedades(st.main, shell), migration::UpdateCheck::Ended);
+        QCOMPARE(migration::mergeUpdate(st.main, shell), migration::UpdateCheck::Ended);
         QCOMPARE(st.messages.lastText(), QStringLiteral("No se pudo acceder en modo exclusivo al archivo."));
         QCOMPARE(st.messages.lastTitle(), QStringLiteral("Error"));
         QCOMPARE(shell.endedWith, 1);

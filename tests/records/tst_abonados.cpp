@@ -91,8 +91,8 @@ private slots:
 void tst_abonados::opensFromTheMainToolbarByLevel()
 {
     TestStation st(true, true);
-    w_main m(st.ctx);
-    registerWindows(m, st.ctx);
+    w_main m(st.ctx, st.trans);
+    registerWindows(m, st);
     m.action("cb_abonados")->trigger();
     auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));
     QVERIFY(w);
@@ -110,11 +110,11 @@ void tst_abonados::opensFromTheMainToolbarByLevel()
     list->tx_buscar->setText("0002");
     QTest::keyClick(list->tx_buscar, Qt::Key_Return);
     list->cb_aceptar->trigger();
-    QCOMPARE(w->il_abonado, 2);
+    QCOMPARE(w->m_subscriber, 2);
     QCOMPARE(w->campo(3), QString("SAN MARTÍN"));
 
-    st.main.currentLevel = 3;
-    w->wf_muestradatos(1);
+    st.main.logIn(st.main.currentUser(), 3);
+    w->showData(1);
     QVERIFY(w->cb_buscar->isEnabled() && !w->cb_alta->isEnabled() && !w->cb_baja->isEnabled() && !w->cb_modificar->isEnabled());
     // Printing is allowed at every level: the subscriber list, beside the record.
     w->cb_imprimir->trigger();
@@ -159,7 +159,7 @@ void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
 
     // Number 1 in an empty table, capitals, nulls for what was left empty,
     // and the template's values and marks for its model.
-    QCOMPARE(w.il_abonado, 1);
+    QCOMPARE(w.m_subscriber, 1);
     QCOMPARE(one("SELECT codigo || apellido FROM abonados WHERE id_abonado = 1").toString(), QString("C-1PEÑA"));
     QCOMPARE(one("SELECT count(*) FROM abonados WHERE piso IS NULL AND depto IS NULL AND cp IS NULL AND tel_2 IS NULL "
                  "AND ref_contacto1 IS NULL AND id_contacto1 IS NULL AND tel_contacto1 IS NULL AND id_contacto2 IS NULL "
@@ -206,7 +206,7 @@ void tst_abonados::checksInOrderThenFirstSubscriberIsSeeded()
     // A stored text longer than a box allows is shown and saved back whole.
     const QString longer = QString("X").repeated(300);
     one("UPDATE abonados SET calle = ?", {longer});
-    w.wf_muestradatos(1);
+    w.showData(1);
     w.cb_modificar->trigger();
     w.cb_aceptar->trigger();
     QCOMPARE(one("SELECT calle FROM abonados").toString(), longer);
@@ -220,7 +220,7 @@ void tst_abonados::editingKeepsModelTemplateAndValues()
     w_abonados w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    w.wf_muestradatos(1);
+    w.showData(1);
     // Contact 1 is of kind 1; 2 and 3 have none and show no selection.
     QCOMPARE(w.cbx_campo[1]->currentData().toInt(), 1);
     QVERIFY(w.cbx_campo[2]->currentIndex() == -1 && w.cbx_campo[3]->currentIndex() == -1);
@@ -252,7 +252,7 @@ void tst_abonados::deleteCascadesAndTheNumberIsReused()
     TestStation st(true, true);
     one("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) VALUES (2, 2, 5, 1, 0)");
     w_abonados w(st.ctx);
-    w.wf_muestradatos(2);
+    w.showData(2);
     w.cb_baja->trigger(); // answered No
     QCOMPARE(st.messages.asked, QStringList{"¿Está seguro de borrar este item?"});
     addTrigger(stationDb(), "no_baja", "BEFORE DELETE", "abonados");
@@ -267,7 +267,7 @@ void tst_abonados::deleteCascadesAndTheNumberIsReused()
     w.cb_baja->trigger();
     QCOMPARE(one("SELECT (SELECT count(*) FROM abonados WHERE id_abonado = 2) + (SELECT count(*) FROM abonados_valores "
                  "WHERE id_abonado = 2) + (SELECT count(*) FROM abonados_eventos)").toInt(), 0);
-    QCOMPARE(w.il_abonado, 0);
+    QCOMPARE(w.m_subscriber, 0);
     QVERIFY(w.campo(1).isEmpty() && !w.cb_baja->isEnabled() && !w.cb_modificar->isEnabled());
 
     // The highest number is free again and comes back clean, on model 1.
@@ -275,7 +275,7 @@ void tst_abonados::deleteCascadesAndTheNumberIsReused()
     fillForm(w);
     choose(w.cbx_campo[4], 1);
     w.cb_aceptar->trigger();
-    QCOMPARE(w.il_abonado, 2);
+    QCOMPARE(w.m_subscriber, 2);
     QCOMPARE(subscriberValues(2), templateValues(1));
     QCOMPARE(one("SELECT count(*) FROM abonados_eventos").toInt(), 0);
 }
@@ -284,7 +284,7 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
 {
     TestStation st(true, true);
     w_abonados w(st.ctx);
-    w.wf_muestradatos(1);
+    w.showData(1);
     // The seeding fails after the row went in: the row must go too.
     auto refused = std::make_unique<FaultInjector>(stationDb(), FaultInjector::Kind::Constraint, 1,
                                                    QStringList{"abonados_valores"});
@@ -300,7 +300,7 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
     // "Cancelar" goes back to the subscriber shown before "Alta".
     w.cb_cancelar->trigger();
     QVERIFY(!editing(w) && w.cb_baja->isEnabled());
-    QCOMPARE(w.il_abonado, 1);
+    QCOMPARE(w.m_subscriber, 1);
     QCOMPARE(w.campo(1), QString("0001"));
     QCOMPARE(w.cbx_campo[4]->currentData().toInt(), 1);
     refused.reset();
@@ -314,7 +314,7 @@ void tst_abonados::failedSaveChangesNothingCancelRestores()
     QVERIFY(editing(w));
     full.reset();
     w.cb_aceptar->trigger();
-    QCOMPARE(w.il_abonado, 3);
+    QCOMPARE(w.m_subscriber, 3);
     QCOMPARE(subscriberValues(3), templateValues(2));
 }
 
@@ -324,7 +324,7 @@ void tst_abonados::enteringABoxSelectsItsText()
     w_abonados w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    w.wf_muestradatos(1);
+    w.showData(1);
     w.cb_modificar->trigger();
     // Entered with the mouse: the click must not undo the selection.
     auto* calle = qobject_cast<QLineEdit*>(w.sle_campo[3]);
@@ -339,7 +339,7 @@ void tst_abonados::pastesKeepWhatFitsWithoutControls()
     w.show();
     QVERIFY(QTest::qWaitForWindowActive(&w));
     ui::polishWindow(&w);
-    w.wf_muestradatos(1);
+    w.showData(1);
     w.cb_modificar->trigger();
     auto* apellido = qobject_cast<QLineEdit*>(w.sle_campo[0]);
     apellido->clear();
@@ -378,7 +378,7 @@ void tst_abonados::repeatedCodeIsADecision()
 {
     TestStation st(true, true);
     w_abonados w(st.ctx);
-    w.wf_muestradatos(1);
+    w.showData(1);
     // Its own code, or a new one, asks nothing.
     w.cb_modificar->trigger();
     w.cb_aceptar->trigger();
@@ -387,7 +387,7 @@ void tst_abonados::repeatedCodeIsADecision()
     w.cb_aceptar->trigger();
     QVERIFY(st.messages.asked.isEmpty() && !editing(w));
 
-    w.wf_muestradatos(1);
+    w.showData(1);
     w.cb_modificar->trigger();
     w.setCampo(1, "0002"); // subscriber 2's code
     w.cb_aceptar->trigger(); // answered No
@@ -404,16 +404,16 @@ void tst_abonados::inTheMainWindow()
 {
     TestStation st(true, true);
     one("UPDATE abonados SET calle = ? WHERE id_abonado = 1", {QString("AVENIDA ") + QString("X").repeated(70)});
-    w_main m(st.ctx);
+    w_main m(st.ctx, st.trans);
     int ended = -1;
     m.endProgram = [&](int c) { ended = c; };
-    registerWindows(m, st.ctx);
+    registerWindows(m, st);
     m.show();
     m.action("cb_abonados")->trigger();
     auto* w = qobject_cast<w_abonados*>(m.child("cb_abonados"));
     auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
     // A long text shows its start when viewed.
-    w->wf_muestradatos(1);
+    w->showData(1);
     QCOMPARE(qobject_cast<QLineEdit*>(w->sle_campo[3])->cursorPosition(), 0);
 
     // Rows added meanwhile in other windows are there when the record comes

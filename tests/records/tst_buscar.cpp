@@ -186,13 +186,13 @@ void tst_buscar::pickGoesToTheModesWindowOnly()
     search(w, "san martín");
     doubleClick(w->dgr_buscar, w->dgr_buscar->visualRect(w->dgr_buscar->model()->index(0, 1)).center());
     QCOMPARE(console, QList<int>{2});
-    QCOMPARE(record.il_abonado, 0);
+    QCOMPARE(record.m_subscriber, 0);
     QTRY_VERIFY(w.isNull());
 
     w = w_buscar::abrir(st.ctx, SearchMode::abonado, &record);
     search(w, "siempre viva");
     w->cb_aceptar->trigger();
-    QCOMPARE(record.il_abonado, 1);
+    QCOMPARE(record.m_subscriber, 1);
     QCOMPARE(console.size(), 1);
     QTRY_VERIFY(w.isNull());
 }

@@ -98,9 +98,9 @@ private slots:
 void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
 {
     TestStation st(true, true);
-    w_main m(st.ctx);
+    w_main m(st.ctx, st.trans);
     m.endProgram = [](int) {};
-    registerWindows(m, st.ctx);
+    registerWindows(m, st);
     m.action("cb_configuracion")->trigger();
     auto* w = qobject_cast<w_configuracion*>(m.child("cb_configuracion"));
     QVERIFY(w);
@@ -116,7 +116,7 @@ void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
     QTest::keyClick(list->tx_buscar, Qt::Key_Return);
     list->cb_aceptar->trigger();
     QCOMPARE(w->st_panel->text(), QString("NX-16 2.3"));
-    QVERIFY(w->il_panel == 2 && w->il_configuracion == 1);
+    QVERIFY(w->m_panel == 2 && w->m_template == 1);
     QCOMPARE(w->fg_secciones->rowCount(), one("SELECT count(*) FROM secciones WHERE id_panel = 2").toInt());
 
     // A second template, picked by name.
@@ -128,7 +128,7 @@ void tst_configuracion::pickedFromTheMainToolbarAndPrinted()
     QTest::keyClick(list->tx_buscar, Qt::Key_Return);
     list->cb_aceptar->trigger();
     QCOMPARE(w->st_configuracion->text(), QString("PRUEBA"));
-    QVERIFY(w->il_configuracion == 2 && writable(*w));
+    QVERIFY(w->m_template == 2 && writable(*w));
 
     w->cb_imprimir->trigger();
     QVERIFY(m.child("dr_configuracion"));
@@ -143,7 +143,7 @@ void tst_configuracion::oneModelAndTheCatalogueTemplateReadOnly()
     w_configuracion w(st.ctx);
     QCOMPARE(w.st_panel->text(), QString("PX-16 1.0"));
     QCOMPARE(w.st_configuracion->text(), one("SELECT descripcion FROM configuraciones WHERE id_configuracion = 1").toString());
-    QVERIFY(w.il_panel == 1 && w.il_configuracion == 1 && w.fg_secciones->rowCount() == 41);
+    QVERIFY(w.m_panel == 1 && w.m_template == 1 && w.fg_secciones->rowCount() == 41);
     // Viewed, copied and printed only.
     QVERIFY(!writable(w) && w.cb_copiar->isEnabled() && w.cb_imprimir->isEnabled() && w.cb_configuracion->isEnabled());
     const QString before = templateRows(1);
@@ -175,8 +175,8 @@ void tst_configuracion::marksFiltersAndEditing()
     w_configuracion w(st.ctx);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.wf_muestrapanel(1);
-    w.wf_muestraconfiguracion(2);
+    w.showPanel(1);
+    w.showTemplate(2);
     QVERIFY(writable(w) && w.cb_desmarcar->isEnabled());
     QTableWidget* g = w.fg_secciones;
 
@@ -258,7 +258,7 @@ void tst_configuracion::copyRenameAndDelete()
 {
     TestStation st(true, true);
     w_configuracion w(st.ctx);
-    w.wf_muestrapanel(1);
+    w.showPanel(1);
     // Template 1 can be copied: a name is needed.
     w.cb_copiar->trigger();
     auto* abm = modal<w_configuracion_abm>();
@@ -275,7 +275,7 @@ void tst_configuracion::copyRenameAndDelete()
     abm->cb_aceptar->trigger();
     QTRY_VERIFY(!modal<w_configuracion_abm>());
     QCOMPARE(w.st_configuracion->text(), QString("CAÑERÍA NUEVA"));
-    QVERIFY(w.il_configuracion == 2 && writable(w));
+    QVERIFY(w.m_template == 2 && writable(w));
     QCOMPARE(templateRows(2), templateRows(1));
 
     // A copy that fails half-way leaves no template behind.
@@ -314,7 +314,7 @@ void tst_configuracion::copyRenameAndDelete()
     w.cb_baja->trigger();
     QCOMPARE(st.messages.lastText(),
              QString("No fué posible eliminar esta configuración. Asegúrese de que no la está utiliando ningún abonado."));
-    QCOMPARE(w.il_configuracion, 2);
+    QCOMPARE(w.m_template, 2);
     QCOMPARE(templateRows(2), templateRows(1));
 
     // Unused, it goes with its values; the model's only template is shown.
@@ -322,7 +322,7 @@ void tst_configuracion::copyRenameAndDelete()
     st.messages.answers.enqueue(true);
     w.cb_baja->trigger();
     QVERIFY(one("SELECT count(*) FROM configuraciones WHERE id_configuracion = 2").toInt() == 0 && templateRows(2).isEmpty());
-    QVERIFY(w.il_configuracion == 1 && !writable(w));
+    QVERIFY(w.m_template == 1 && !writable(w));
 }
 
 QTEST_MAIN(tst_configuracion)

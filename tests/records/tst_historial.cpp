@@ -61,9 +61,9 @@ private slots:
                 entry = v.valor + " - " + v.descripcion;
         QVERIFY(!entry.isEmpty());
 
-        st.main.clock = [today] { return QDateTime(today, QTime(12, 0)); };
+        st.main.setClock([today] { return QDateTime(today, QTime(12, 0)); });
         QList<QStringList> printed;
-        w_historial::imprimir = [&printed](StationContext&, const QString&, const QList<QStringList>& rows) {
+        st.ctx.printHistory = [&printed](StationContext&, const QString&, const QList<QStringList>& rows) {
             printed = rows;
         };
         w_historial* w = w_historial::abrirAbonado(st.ctx, 1);

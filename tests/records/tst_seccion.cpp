@@ -9,6 +9,7 @@
 #include "ui/ui_unsaved.h"
 #include "common/testsupport.h"
 #include "data/db.h"
+#include "data/lock_store.h"
 #include "records/editor_context.h"
 #include "records/section_format.h"
 #include "records/w_seccion.h"
@@ -92,6 +93,7 @@ private slots:
     void catalogueSurvivesUnchangedSaves();
     void listRowsRowCountAndUnchangedSaves();
     void subscriberMarksAndRestore();
+    void heldByAnotherStationWhileEditing();
     void messageKeepsClearOfTheRow();
     void closingWithChangesAsks();
     void sizeFromADamagedCatalogue();
@@ -370,6 +372,33 @@ void tst_seccion::subscriberMarksAndRestore()
                  "AND cv.id_panel = 1 AND cv.id_seccion = av.id_seccion AND cv.id_item = av.id_item "
                  "AND cv.valor = av.valor AND cv.id_estado = av.id_estado WHERE av.id_abonado = 1 AND av.id_seccion = 0")
                  .toInt(), 8);
+}
+
+// Another station takes the subscriber while one of its sections is being
+// edited: the save is refused with who holds it, nothing is written and the
+// editor stays open.
+void tst_seccion::heldByAnotherStationWhileEditing()
+{
+    if (!testOnServer())
+        QSKIP("one station works on a file: nobody else holds a subscriber");
+    TestStation st(true, true);
+    const QStringList before = subscriberSection(1, 20);
+    st.editor = EditorContext::forSubscriber(1, 1, 20, 1, 0);
+    QSqlDatabase other = db::openAnother("otra-estacion", stationDb());
+    {
+        w_seccion w(st.ctx);
+        w.show();
+        box(w, 1)->setText("007");
+        QVERIFY(locks::acquire(other, 1, "ANA", "TALLER"));
+        w.cb_subir->trigger();
+        QVERIFY(w.isVisible());
+        QVERIFY2(QRegularExpression("^No se guardaron los valores\\.\nEn uso por ANA en TALLER desde \\d\\d:\\d\\d$")
+                     .match(st.messages.lastText()).hasMatch(),
+                 qPrintable(st.messages.lastText()));
+        QCOMPARE(subscriberSection(1, 20), before);
+    }
+    other = QSqlDatabase();
+    db::close("otra-estacion");
 }
 
 void tst_seccion::messageKeepsClearOfTheRow()

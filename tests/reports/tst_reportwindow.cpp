@@ -40,7 +40,7 @@ int reportWindows(w_main& w, const QString& name)
 
 // The main window, large enough for a report window to be centred on it.
 struct Frame : w_main {
-    explicit Frame(StationContext& ctx) : w_main(ctx)
+    explicit Frame(TestStation& st) : w_main(st.ctx, st.trans)
     {
         endProgram = [](int) {};
         resize(1400, 1000);
@@ -59,7 +59,7 @@ private slots:
     void panelReportOpensBesideItsCallerAndShowsTheNewResult()
     {
         TestStation st(true, true);
-        Frame w(st.ctx);
+        Frame w(st);
 
         db::exec(main(), "UPDATE abonados_valores SET id_estado = 0");
         db::exec(main(), "UPDATE abonados_valores SET valor = 'A1', id_estado = 1 WHERE id_abonado = 1 AND id_seccion = 0 AND id_item = 1");
@@ -101,7 +101,7 @@ private slots:
     void logReportPagesAndExports()
     {
         TestStation st(true, false);
-        Frame w(st.ctx);
+        Frame w(st);
         {
             db::Transaction t(main());
             for (int i = 0; i < 200; ++i)
