@@ -7,7 +7,7 @@
 #include "ui/ui_unsaved.h"
 #include "data/messages.h"
 #include "link/datagramsocket_qt.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport_qt.h"
 
 #include <QAction>
@@ -84,13 +84,13 @@ w_main::w_main(StationContext& ctx, QWidget* parent) : QMainWindow(parent), m_ct
 
     // The panel link: serial events and datagrams go to its handlers (or to
     // the keypad while it is open), and the timer drives its scheduler.
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     link.setDevices(com_main, IP_server);
-    connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
+    connect(tmr_main, &QTimer::timeout, &link, &PanelLink::tick);
     // Why a call failed or the line dropped, where the operator sees it.
-    connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
+    connect(&link, &PanelLink::lineMessage, sb_panel2, &QLabel::setText);
     // ... and in the diagnostics log, for support.
-    connect(&link, &mdl_trans::lineMessage, this, [](const QString& text) {
+    connect(&link, &PanelLink::lineMessage, this, [](const QString& text) {
         if (!text.isEmpty())
             qInfo("enlace: %s", qPrintable(text));
     });
@@ -114,19 +114,19 @@ w_main::~w_main()
         m_ctx.frame = nullptr;
     if (m_ctx.main.com_main == com_main)
         m_ctx.main.com_main = nullptr;
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     if (link.comPort() == com_main)
         link.setDevices(nullptr, nullptr);
 }
 
 bool w_main::Open_IP()
 {
-    return m_ctx.trans.Open_IP();
+    return m_ctx.trans.openIpSocket();
 }
 
 void w_main::Close_IP()
 {
-    m_ctx.trans.Close_IP();
+    m_ctx.trans.closeIpSocket();
 }
 
 void w_main::addButton(const QString& caption, const QString& key, const QString& tip)

@@ -10,7 +10,7 @@
 #include "data/lock_store.h"
 #include "data/messages.h"
 #include "data/users_store.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -18,9 +18,9 @@
 bool w_panel::heldElsewhere()
 {
     std::optional<locks::Holder> h;
-    if (il_abonado >= 1) {
+    if (m_subscriber.number >= 1) {
         try {
-            h = locks::heldByOther(m_ctx.main.db(), il_abonado);
+            h = locks::heldByOther(m_ctx.main.db(), m_subscriber.number);
         } catch (const db::Error& e) {
             qWarning("w_panel: bloqueo: %s", qPrintable(e.text()));
         }
@@ -46,13 +46,13 @@ bool w_panel::refuseWhenHeldElsewhere()
 
 bool w_panel::takeSubscriber()
 {
-    if (il_abonado < 1 || m_held == il_abonado)
+    if (m_subscriber.number < 1 || m_held == m_subscriber.number)
         return true;
     const mdl_main& m = m_ctx.main;
     try {
         const std::optional<users::Account> me = users::find(m.db(), m.currentUser);
-        if (locks::acquire(m.db(), il_abonado, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
-            m_held = il_abonado;
+        if (locks::acquire(m.db(), m_subscriber.number, me ? me->usuario : QStringLiteral("?"), db::stationName(m.db()))) {
+            m_held = m_subscriber.number;
             m_heldLinkSeen = false;
             return true;
         }
@@ -68,7 +68,7 @@ void w_panel::releaseSubscriberWhenIdle()
 {
     // The dial may begin a moment after the click: the hold ends when the
     // link, having left idle, is idle again.
-    if (m_ctx.trans.phase() != mdl_trans::LinkPhase::Idle) {
+    if (m_ctx.trans.phase() != PanelLink::LinkPhase::Idle) {
         m_heldLinkSeen = m_held != 0;
         return;
     }
@@ -81,7 +81,7 @@ void w_panel::afterDialClick(bool dialled)
     if (dialled)
         logOperation(3, subscriberText());
     // No dial under way (refused, or failed at once): nothing to hold.
-    if (m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
+    if (m_ctx.trans.phase() == PanelLink::LinkPhase::Idle)
         releaseSubscriber();
 }
 
@@ -90,11 +90,11 @@ void w_panel::waitClick(const std::function<void()>& click)
     // Waiting for the panel's call holds the subscriber as a dial does: the
     // panel that calls in is this subscriber's. A click that ends the wait
     // (or, connected, only switches the call-back to IP) takes nothing.
-    const bool starting = m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle;
+    const bool starting = m_ctx.trans.phase() == PanelLink::LinkPhase::Idle;
     if (starting && !takeSubscriber())
         return;
     click();
-    if (starting && m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle)
+    if (starting && m_ctx.trans.phase() == PanelLink::LinkPhase::Idle)
         releaseSubscriber();
 }
 
@@ -102,7 +102,7 @@ void w_panel::holdFollowsSubscriber()
 {
     // The panel awaited is the one of the subscriber on show; a dial under
     // way keeps the hold on the subscriber it calls.
-    if (m_held == 0 || m_held == il_abonado || m_ctx.trans.phase() != mdl_trans::LinkPhase::Listening)
+    if (m_held == 0 || m_held == m_subscriber.number || m_ctx.trans.phase() != PanelLink::LinkPhase::Listening)
         return;
     releaseSubscriber();
     if (takeSubscriber())
@@ -147,11 +147,11 @@ void w_panel::holdAfterReconnect()
         return;
     }
     m_heldLinkSeen = false;
-    mdl_trans& link = m_ctx.trans;
-    if (link.phase() == mdl_trans::LinkPhase::Listening)
-        link.f_finespera();
+    PanelLink& link = m_ctx.trans;
+    if (link.phase() == PanelLink::LinkPhase::Listening)
+        link.stopWaiting();
     else
-        link.img_end_Click();
+        link.hangUp();
     heldElsewhere();
     m_ctx.messages.showError(QStringLiteral("Mientras no había conexión con el servidor otra estación tomó el abonado "
                                             "(%1): la comunicación con el panel termina.")

@@ -1,7 +1,7 @@
 #include "keypad/w_teclado.h"
 
 #include "ui/ui_geometry.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport.h"
 
 #include <QApplication>
@@ -154,7 +154,7 @@ w_teclado::w_teclado(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
 
     // Opening: the keypad takes the port over from the link and asks the
     // interface for the LED state.
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     SerialPort* com = port();
     if (com && com->isOpen())
         com->close();
@@ -233,7 +233,7 @@ void w_teclado::release()
     Timer1->stop();
     Timer2->stop();
     tmr_linea->stop();
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     link.clearKeypad();
 }
 

@@ -13,7 +13,7 @@ class QWidget;
 class MessageService;
 class SearchContext;
 class mdl_main;
-class mdl_trans;
+class PanelLink;
 struct EditorContext;
 namespace reports {
 class de_reportes;
@@ -34,7 +34,7 @@ public:
 
 struct StationContext {
     mdl_main& main;
-    mdl_trans& trans;
+    PanelLink& trans;
     MessageService& messages;
     SearchContext& search;
     EditorContext& editor;
