@@ -232,7 +232,7 @@ private:
     void onCommEvent(int event);
     void onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort);
 
-    // Connection (panel_link_connection.cpp, panel_link_ip.cpp).
+    // Connection (panel_link_connection.cpp, panel_link_serial.cpp, panel_link_ip.cpp).
     void enterConnected();
     void chooseAccessCode();
     void scanForConnect(const QByteArray& received);
