@@ -115,10 +115,10 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
             runEventLoop(50);
         if (!link.connected())
             qFatal("the simulator did not connect");
-        const int before = link.answersReceived()[2];
+        const int before = link.scheduler().answersReceived[2];
         used = idleCpu();
-        if (link.answersReceived()[2] - before < 40)
-            qFatal("the console did not poll (%d status answers)", link.answersReceived()[2] - before);
+        if (link.scheduler().answersReceived[2] - before < 40)
+            qFatal("the console did not poll (%d status answers)", link.scheduler().answersReceived[2] - before);
         link.endSession();
         link.closeIpSocket();
     }

@@ -52,7 +52,7 @@ bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
     t.start();
     const bool ok = link.loadTransfer({1, 1, QString(), QString()});
     const double ms = t.nsecsElapsed() / 1e6;
-    if (!ok || link.progressTotal() != 100)
+    if (!ok || link.transfer().progressTotal != 100)
         qFatal("the image was not loaded");
     return ms;
 });
@@ -128,13 +128,13 @@ public:
         UploadCount n;
         const int writes = panel.requestsOf(1), reads = panel.requestsOf(0);
         while (link.connected() && link.writePending() && wait.elapsed() < 60000) {
-            const int before = link.framesSent();
-            while (link.framesSent() == before && link.writePending()) {
+            const int before = link.scheduler().framesSent;
+            while (link.scheduler().framesSent == before && link.writePending()) {
                 link.tick();
                 ++n.ticks;
             }
             ++n.turns;
-            pump([&] { return link.awaitingAnswer() == 0; });
+            pump([&] { return link.scheduler().awaitingAnswer == 0; });
         }
         n.writes = panel.requestsOf(1) - writes;
         n.reads = panel.requestsOf(0) - reads;

@@ -85,6 +85,14 @@ public:
     // The protocol code (cadena) as sent in byte 2; 0 when it is not 0-255.
     int protocolCode() const;
 
+    // ---- What the parts hold, read only -------------------------------------
+    // The connection (line speed and reason, the UDP peer, dropped
+    // datagrams), the scheduler (queued command, countdown, unanswered turns,
+    // answers counted) and the transfer (image, marks, runs, progress).
+    const LinkConnection& connection() const { return m_connection; }
+    const RequestScheduler& scheduler() const { return m_scheduler; }
+    const TransferSession& transfer() const { return m_transfer; }
+
     // ---- Connection -------------------------------------------------------
     LinkPhase phase() const { return m_connection.phase; }
     bool connected() const { return m_connection.connected(); } // the scheduler runs
@@ -93,17 +101,6 @@ public:
     bool ipMode() const { return m_connection.ipMode; }
     // Call-back mode: the panel is to call us. It outlasts the phases.
     bool waitingForCall() const { return m_connection.waitingForCall; }
-    bool endAfterConnect() const { return m_connection.endAfterConnect; }
-    bool ipCallBack() const { return m_connection.ipCallBack; }
-    const QByteArray& receiveBuffer() const { return m_connection.receiveBuffer; }
-    int lineSpeed() const { return m_connection.lineSpeed; }
-    const QString& lineReason() const { return m_connection.lineReason; }
-    quint16 replyPort() const { return m_connection.replyPort; }
-    // The address and port that sent "CONNECT IP"; null while no IP session is up.
-    const QHostAddress& peerHost() const { return m_connection.peerHost; }
-    quint16 peerPort() const { return m_connection.peerPort; }
-    int strangerDatagrams() const { return m_connection.strangerDatagrams; }
-    int refusedPanels() const { return m_connection.refusedPanels; }
 
     void resetModem();
     void dial(const QString& phone, int wait);
@@ -141,28 +138,15 @@ public:
 
     // ---- Scheduler --------------------------------------------------------
     void tick();
-    int pendingCommand() const { return m_scheduler.pendingCommand; }
-    int waitCountdown() const { return m_scheduler.waitCountdown; }
-    int awaitingAnswer() const { return m_scheduler.awaitingAnswer; }
-    int retryCounter() const { return m_scheduler.retryCounter; }
-    // Code of the request whose answer is awaited, -1 when none.
-    int outstandingRequest() const { return m_scheduler.outstandingCode(); }
-    int rejectedAnswers() const { return m_scheduler.rejectedAnswers; }
-    int doubledAnswers() const { return m_scheduler.doubledAnswers; }
-    bool frameError() const { return m_scheduler.frameError; }
     bool clockKnown() const { return m_clockKnown; }
-    bool ticksSuspended() const { return m_scheduler.ticksSuspended; }
     // The last answer taken: code first, then rxCount bytes (checksum excluded).
     const std::array<int, MaxFrameBytes>& rxFrame() const { return m_rxFrame; }
     int rxCount() const { return m_rxCount; }
-    const std::array<int, 16>& answersReceived() const { return m_scheduler.answersReceived; }
-    int framesSent() const { return m_scheduler.framesSent; }
 
     // ---- Transfer ---------------------------------------------------------
     bool writePending() const { return m_transfer.writePending; }
     bool readPending() const { return m_transfer.readPending; }
     bool eventsPending() const { return m_transfer.eventsPending; }
-    double progressTotal() const { return m_transfer.progressTotal; }
     // The console starts a write, read or event download; the scheduler
     // takes it on its next turn.
     enum class Transfer { Write, Read, Events };
@@ -171,14 +155,8 @@ public:
     // and makes it the session's subscriber. False when a value cannot be
     // encoded: the message has been shown and no mark is left.
     bool loadTransfer(const LinkSubscriber& subscriber);
-    const std::array<qint16, MemorySize>& memoryImage() const { return m_transfer.memoryImage; }
-    const std::array<qint16, MemorySize>& transferMarks() const { return m_transfer.transferMarks; }
-    const std::array<qint16, MemorySize>& addressSection() const { return m_transfer.addressSection; }
-    int runStart() const { return m_transfer.runStart; }
-    int runEnd() const { return m_transfer.runEnd; }
 
     // ---- Read-back: verified uploads and comparison -----------------------
-    ReadBack readBack() const { return m_transfer.readBack; }
     const ComparisonImage& comparison() const { return m_transfer.comparison; }
     // Reads every address of the subscriber's sections into comparison()
     // (only while connected with nothing pending); the console hears

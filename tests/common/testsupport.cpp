@@ -259,10 +259,10 @@ quint16 freeUdpPort()
 
 bool linkTurn(PanelLink& link, bool answered)
 {
-    const int before = link.framesSent();
-    for (int i = 0; i < 2000 && link.framesSent() == before; ++i)
+    const int before = link.scheduler().framesSent;
+    for (int i = 0; i < 2000 && link.scheduler().framesSent == before; ++i)
         link.tick();
-    return link.framesSent() != before && (!answered || waitFor([&link] { return link.awaitingAnswer() == 0; }));
+    return link.scheduler().framesSent != before && (!answered || waitFor([&link] { return link.scheduler().awaitingAnswer == 0; }));
 }
 
 bool linkTurnsWhile(PanelLink& link, bool (PanelLink::*pending)() const)

@@ -250,7 +250,7 @@ void tst_panel::linkButtons()
     c.com.takeWritten();
     c.click(QStringLiteral("st_connect_t")); // the label acts like its image
     QVERIFY(!c.link.ipMode());
-    QVERIFY(c.link.ipCallBack());
+    QVERIFY(c.link.connection().ipCallBack);
     QVERIFY(c.link.dialling());
     QVERIFY(c.com.written.contains("ATDT5550001"));
     QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
@@ -261,12 +261,12 @@ void tst_panel::linkButtons()
     // During a modem link the IP button switches the call-back request.
     c.link.reset();
     c.connectModem();
-    QVERIFY(c.link.connected() && !c.link.ipCallBack());
+    QVERIFY(c.link.connected() && !c.link.connection().ipCallBack);
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.ipCallBack());
+    QVERIFY(c.link.connection().ipCallBack);
     QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(!c.link.ipCallBack());
+    QVERIFY(!c.link.connection().ipCallBack);
     // The console shows what the link computed.
     c.firstTurn();
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
@@ -275,7 +275,7 @@ void tst_panel::linkButtons()
 
     // "Cortar" ends the call; the picking of another subscriber waits for it.
     c.click(QStringLiteral("st_end_t"));
-    QCOMPARE(c.link.pendingCommand(), int(PanelLink::CmdEnd));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 
@@ -284,7 +284,7 @@ void tst_panel::linkButtons()
     c.ip.arrive("CONNECT IP");
     QVERIFY(c.link.connected() && c.link.ipMode());
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.connected() && c.link.ipMode() && !c.link.ipCallBack());
+    QVERIFY(c.link.connected() && c.link.ipMode() && !c.link.connection().ipCallBack);
     c.link.endSession();
 }
 
@@ -308,7 +308,7 @@ void tst_panel::commandsQueueOneAtATime()
     c.w->showSubscriber(1);
     // Not connected: ignored.
     c.click(QStringLiteral("img_arm"));
-    QCOMPARE(c.link.pendingCommand(), 0);
+    QCOMPARE(c.link.scheduler().pendingCommand, 0);
     QVERIFY(logged(8).isEmpty());
 
     c.connectModem();
@@ -317,7 +317,7 @@ void tst_panel::commandsQueueOneAtATime()
     QCOMPARE(c.find<QComboBox>(QStringLiteral("Combo_armado"))->itemText(3), QStringLiteral("Presente s/demora"));
     c.click(QStringLiteral("st_arm_t"));
     c.click(QStringLiteral("img_panico")); // still pending: ignored
-    QCOMPARE(c.link.pendingCommand(), int(PanelLink::CmdArm));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdArm));
     QCOMPARE(logged(8), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     QVERIFY(logged(12).isEmpty());
     const auto sent = c.turn();
@@ -328,11 +328,11 @@ void tst_panel::commandsQueueOneAtATime()
 
     // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
     c.click(QStringLiteral("img_cbpgm_6"));
-    QCOMPARE(c.link.pendingCommand(), int(PanelLink::CmdPgm));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdPgm));
     QCOMPARE(c.link.status().pgmIndex, 6);
     QCOMPARE(logged(15).size(), 1);
     c.click(QStringLiteral("img_end"));
-    QCOMPARE(c.link.pendingCommand(), int(PanelLink::CmdEnd));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 }
@@ -347,7 +347,7 @@ void tst_panel::bypassAndPartitions()
     LinkTestAccess::status(c.link).partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status().zoneBypass[4], 0);
-    QCOMPARE(c.link.pendingCommand(), 0);
+    QCOMPARE(c.link.scheduler().pendingCommand, 0);
     QCOMPARE(c.link.status().partition, 0);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
@@ -603,9 +603,9 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM stored")), 0);
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
     QCOMPARE(marks(1, sections.at(1)), QList<int>{-1});
-    QVERIFY(!c.link.ticksSuspended() && !c.link.readPending());
-    QCOMPARE(c.link.pendingCommand(), int(LinkCommands::CmdEnd));
-    QVERIFY(std::all_of(c.link.transferMarks().cbegin(), c.link.transferMarks().cend(), [](qint16 m) { return m == 0; }));
+    QVERIFY(!c.link.scheduler().ticksSuspended && !c.link.readPending());
+    QCOMPARE(c.link.scheduler().pendingCommand, int(LinkCommands::CmdEnd));
+    QVERIFY(std::all_of(c.link.transfer().transferMarks.cbegin(), c.link.transfer().transferMarks.cend(), [](qint16 m) { return m == 0; }));
     c.link.endSession();
 }
 

@@ -442,7 +442,7 @@ void tst_panel_e2e::ipCallBackSession()
         QTest::mouseClick(w.Command1, Qt::LeftButton);
         QVERIFY(d.link.waitingForCall() && d.link.ipMode());
         click(w, "st_connect_t");
-        QVERIFY(d.link.ipCallBack());
+        QVERIFY(d.link.connection().ipCallBack);
         QVERIFY(waitFor([&] { return d.link.connected(); }));
         QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550002")});
         QVERIFY(d.turn(false)); // the end request that asks for the call-back

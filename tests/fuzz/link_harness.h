@@ -109,19 +109,19 @@ private:
     void check()
     {
         using fuzz::require;
-        require(link.receiveBuffer().size() <= 2 * PanelLink::MaxFrameBytes, "el búfer de recepción creció sin límite");
+        require(link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes, "el búfer de recepción creció sin límite");
         require(link.rxCount() >= 0 && link.rxCount() < PanelLink::MaxFrameBytes, "rxCount fuera de la trama");
         require(link.status().partition >= -1 && link.status().partition <= 7, "partición fuera de rango");
         require(link.status().pgmMask >= 0 && link.status().pgmMask <= 255, "máscara PGM fuera de rango");
-        require(link.waitCountdown() >= 0 && link.waitCountdown() <= 1000, "cuenta de espera fuera de rango");
-        require(link.outstandingRequest() >= -1 && link.outstandingRequest() <= 15, "petición pendiente fuera de rango");
+        require(link.scheduler().waitCountdown >= 0 && link.scheduler().waitCountdown <= 1000, "cuenta de espera fuera de rango");
+        require(link.scheduler().outstandingCode() >= -1 && link.scheduler().outstandingCode() <= 15, "petición pendiente fuera de rango");
         for (size_t i = 0; i < 16; ++i) {
             require(link.status().zoneState[i] == 0 || link.status().zoneState[i] == 1, "estado de zona fuera de rango");
             require(link.status().zoneBypass[i] >= 0 && link.status().zoneBypass[i] <= 3, "anulación fuera de rango");
             require(link.status().systemFlags[i] == 0 || link.status().systemFlags[i] == 1, "indicador fuera de rango");
         }
         for (size_t a = 0; a < size_t(PanelLink::MemorySize); ++a)
-            require(link.memoryImage()[a] >= 0 && link.memoryImage()[a] <= 255, "byte de memoria fuera de rango");
-        require(!link.ticksSuspended(), "los turnos quedaron detenidos");
+            require(link.transfer().memoryImage[a] >= 0 && link.transfer().memoryImage[a] <= 255, "byte de memoria fuera de rango");
+        require(!link.scheduler().ticksSuspended, "los turnos quedaron detenidos");
     }
 };

@@ -96,15 +96,15 @@ void tst_endtoend::modemSession()
     for (const char* line : {"marcando 5550101", "conectado por módem \\(9600 bps\\)", "Comunicación terminada"})
         QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QString::fromUtf8(line)));
     QVERIFY(s.link.dialDirect(s.console.subscriber));
-    QVERIFY(waitFor([&] { return s.link.lineSpeed() == 9600; }));
+    QVERIFY(waitFor([&] { return s.link.connection().lineSpeed == 9600; }));
     QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Conectado por módem (9600 bps)"));
-    QVERIFY(!s.link.frameError());
+    QVERIFY(!s.link.scheduler().frameError);
     // The rest of the connect line was the modem's: the first request still
     // waits its 15 ticks.
     for (int i = 0; i < 15; ++i)
         s.link.tick();
-    QCOMPARE(s.link.framesSent(), 0);
+    QCOMPARE(s.link.scheduler().framesSent, 0);
 
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown());
@@ -130,7 +130,7 @@ void tst_endtoend::modemSession()
     QVERIFY(s.panel.state.armed);
     QCOMPARE(s.panel.state.armMode, 3);
     QCOMPARE(s.link.view().picture("img_armado"), QStringLiteral("rojo"));
-    QVERIFY(!s.link.frameError());
+    QVERIFY(!s.link.scheduler().frameError);
     QCOMPARE(s.panel.ignored, 0);
 
     QVERIFY(s.link.hangUp());
@@ -152,14 +152,14 @@ void tst_endtoend::modemCallBack()
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     QVERIFY(s.link.dialDirect(s.console.subscriber));
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.endAfterConnect());
+    QVERIFY(s.link.connection().endAfterConnect);
     // The first turn is the end request: the panel calls back, the modem
     // answers (auto-answer armed again) and the link comes up normally.
     QVERIFY(s.turn(false));
     QVERIFY(!s.link.connected());
     QVERIFY(s.link.waitingForConnect());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(!s.link.endAfterConnect());
+    QVERIFY(!s.link.connection().endAfterConnect);
     QVERIFY(s.modem.commands.count(QStringLiteral("ATS0=1")) >= 2);
     QVERIFY(s.turn());
     QCOMPARE(s.link.rxFrame()[0], 10);
@@ -198,7 +198,7 @@ void tst_endtoend::ipSession()
     QCOMPARE(s.ip.localPort(), s.ipPort);
     s.comm.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.ipMode() && !s.link.endAfterConnect());
+    QVERIFY(s.link.ipMode() && !s.link.connection().endAfterConnect);
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown());
     QVERIFY(s.turn());
@@ -232,9 +232,9 @@ void tst_endtoend::modemDialThenIpCallBack()
     s.link.pressIpButton(s.console.subscriber);
     // Dialling while waiting over IP: the panel is to call back over IP.
     QVERIFY(s.link.dialDirect(s.console.subscriber));
-    QVERIFY(s.link.ipCallBack());
+    QVERIFY(s.link.connection().ipCallBack);
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(!s.link.ipMode() && s.link.endAfterConnect());
+    QVERIFY(!s.link.ipMode() && s.link.connection().endAfterConnect);
     QVERIFY(s.turn(false));
     QVERIFY(s.link.ipMode() && s.link.waitingForConnect());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
@@ -264,8 +264,8 @@ void tst_endtoend::simulatorProgram()
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
     // By default it speaks like a real modem: a speed after CONNECT.
-    QCOMPARE(s.link.lineSpeed(), 2400);
-    QVERIFY(!s.link.frameError());
+    QCOMPARE(s.link.connection().lineSpeed, 2400);
+    QVERIFY(!s.link.scheduler().frameError);
     s.link.hangUp();
     QVERIFY(s.turn(false));
     QJsonArray received;
@@ -329,7 +329,7 @@ void tst_endtoend::lineDrops()
 
     // In call-back mode the station waits for the panel's call again.
     s.link.toggleModemWait(s.console.subscriber);
-    QVERIFY(s.link.lineReason().isEmpty());
+    QVERIFY(s.link.connection().lineReason.isEmpty());
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     s.modem.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));
@@ -393,10 +393,10 @@ void tst_endtoend::echoesAreNoAnswer()
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command; }));
     QVERIFY(s.com.open());
     for (int i = 0; i < 15 && s.link.connected(); ++i) {
-        const int echoes = s.link.rejectedAnswers();
+        const int echoes = s.link.scheduler().rejectedAnswers;
         QVERIFY(s.turn(false));
         if (s.link.connected())
-            QVERIFY(waitFor([&] { return s.link.rejectedAnswers() > echoes; }));
+            QVERIFY(waitFor([&] { return s.link.scheduler().rejectedAnswers > echoes; }));
     }
     QVERIFY(!s.link.connected());
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
@@ -455,7 +455,7 @@ void tst_endtoend::refusedPanelIsSaid()
     s.link.pressIpButton(s.console.subscriber);
     QVERIFY(s.link.waitingForConnect() && s.link.ipMode());
     s.comm.callStation();
-    QVERIFY(waitFor([&] { return s.link.refusedPanels() == 1; }));
+    QVERIFY(waitFor([&] { return s.link.connection().refusedPanels == 1; }));
     QVERIFY(!s.link.connected());
     QCOMPARE(s.link.view().statusLine,
              QStringLiteral("Se rechazó un panel no permitido: 127.0.0.1. Esperando la llamada del panel por IP en el puerto %1")

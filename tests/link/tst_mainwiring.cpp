@@ -43,7 +43,7 @@ void tst_mainwiring::devicesReachTheLink()
 
         LinkTestAccess::setWaitCountdown(link, 5);
         QMetaObject::invokeMethod(w.tmr_main, "timeout");
-        QCOMPARE(link.waitCountdown(), 4);
+        QCOMPARE(link.scheduler().waitCountdown, 4);
 
         LinkTestAccess::setPhase(link, PanelLink::LinkPhase::Connected); // the lamps show a call's traffic only
         emit w.com_main->commEvent(SerialPort::EvSend);
@@ -68,7 +68,7 @@ void tst_mainwiring::devicesReachTheLink()
         panel.bind(QHostAddress::LocalHost, 0);
         panel.writeDatagram("CONNECT IP", QHostAddress::LocalHost, port);
         QTRY_VERIFY(link.connected());
-        QCOMPARE(link.replyPort(), panel.localPort());
+        QCOMPARE(link.connection().replyPort, panel.localPort());
         QVERIFY(!w.requestExit());
         QCOMPARE(st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
         link.endSession();

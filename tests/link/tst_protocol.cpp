@@ -78,8 +78,8 @@ void tst_protocol::encodesTheReferenceFrame()
     r.link.setPendingCommand(PanelLink::CmdArm);
     LinkTestAccess::sendRequest(r.link, {0x02, 0x81, 0x00}, 3);
     QCOMPARE(r.com.takeWritten(), QByteArray(":ACIBAAHN\r"));
-    QCOMPARE(r.link.awaitingAnswer(), 1);
-    QCOMPARE(r.link.pendingCommand(), 0);
+    QCOMPARE(r.link.scheduler().awaitingAnswer, 1);
+    QCOMPARE(r.link.scheduler().pendingCommand, 0);
 }
 
 void tst_protocol::oneChangedLetterFailsTheChecksum()
@@ -88,22 +88,22 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
     r.connectModem();
     const QByteArray good = LinkRig::status(2, {0x81, 0, 0, 0, 0, 0, 0, 0});
     r.answer(2, good);
-    QVERIFY(!r.link.frameError());
-    QCOMPARE(r.link.answersReceived()[2], 1);
+    QVERIFY(!r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().answersReceived[2], 1);
     for (qsizetype i = 1; i < good.size() - 1; ++i) {
         for (int delta : {1, 7, 15}) {
             QByteArray bad = good;
             bad[i] = char('A' + (bad.at(i) - 'A' + delta) % 16);
             LinkTestAccess::setRetryCounter(r.link, 4);
             r.com.receive(bad);
-            QVERIFY2(r.link.frameError(), qPrintable(QString::fromLatin1(bad)));
-            QCOMPARE(r.link.retryCounter(), 4);
+            QVERIFY2(r.link.scheduler().frameError, qPrintable(QString::fromLatin1(bad)));
+            QCOMPARE(r.link.scheduler().retryCounter, 4);
             r.answer(2, good);
-            QVERIFY(!r.link.frameError());
-            QCOMPARE(r.link.retryCounter(), 0);
+            QVERIFY(!r.link.scheduler().frameError);
+            QCOMPARE(r.link.scheduler().retryCounter, 0);
         }
     }
-    QCOMPARE(r.link.answersReceived()[2], 1 + int(good.size() - 2) * 3);
+    QCOMPARE(r.link.scheduler().answersReceived[2], 1 + int(good.size() - 2) * 3);
 }
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
@@ -149,16 +149,16 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
         LinkTestAccess::setRetryCounter(r.link, 2);
         LinkTestAccess::setAwaitingAnswer(r.link, 1);
         overIp ? r.ip.arrive(frame) : r.com.receive(frame);
-        QVERIFY(r.link.frameError());
+        QVERIFY(r.link.scheduler().frameError);
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
-        QCOMPARE(r.link.retryCounter(), 2);
-        QCOMPARE(r.link.awaitingAnswer(), 1); // no answer came: the turn still counts as missed
+        QCOMPARE(r.link.scheduler().retryCounter, 2);
+        QCOMPARE(r.link.scheduler().awaitingAnswer, 1); // no answer came: the turn still counts as missed
         QCOMPARE(r.link.status().zoneState[3], 1);
         QVERIFY(r.link.clockKnown());
-        for (int n : r.link.answersReceived())
+        for (int n : r.link.scheduler().answersReceived)
             QCOMPARE(n, 0);
         QCOMPARE(r.console.sectionRefreshes + r.console.eventRefreshes, 0);
-        QVERIFY(r.link.receiveBuffer().size() <= 2 * PanelLink::MaxFrameBytes);
+        QVERIFY(r.link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes);
     }
 }
 
@@ -171,23 +171,23 @@ void tst_protocol::serialNoiseAndShortFrames()
     // Fewer than 2 characters between ":" and the carriage return: ignored.
     r.com.receive(":A\r");
     r.com.receive(":\r");
-    QCOMPARE(r.link.awaitingAnswer(), 1);
-    QCOMPARE(r.link.waitCountdown(), 40);
-    QVERIFY(!r.link.frameError());
+    QCOMPARE(r.link.scheduler().awaitingAnswer, 1);
+    QCOMPARE(r.link.scheduler().waitCountdown, 40);
+    QVERIFY(!r.link.scheduler().frameError);
     // Noise before ":" goes; the frame after it is taken.
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
     QCOMPARE(r.link.status().zoneState[0], 1);
-    QCOMPARE(r.link.waitCountdown(), 3);
+    QCOMPARE(r.link.scheduler().waitCountdown, 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
-    QCOMPARE(r.link.answersReceived()[2], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[2], 1);
     // Endless noise without ":" never grows the buffer past a frame.
     r.com.receive(QByteArray(5000, 'B'));
-    QVERIFY(r.link.receiveBuffer().size() <= 2 * PanelLink::MaxFrameBytes);
+    QVERIFY(r.link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes);
     r.com.receive("\r");
-    QVERIFY(r.link.frameError());
+    QVERIFY(r.link.scheduler().frameError);
 }
 
 void tst_protocol::answersGoToTheirHandlers()
@@ -201,14 +201,14 @@ void tst_protocol::answersGoToTheirHandlers()
     r.answer(6, answerFrame({6, 0x85, 4}));
     r.answer(13, answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
     QCOMPARE(r.console.eventRefreshes, 2);
-    QCOMPARE(r.link.answersReceived()[0], 1);
-    QCOMPARE(r.link.answersReceived()[1], 1);
-    QCOMPARE(r.link.answersReceived()[6], 1);
-    QCOMPARE(r.link.answersReceived()[13], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[0], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[1], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[6], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[13], 1);
     // The handlers read the answer from rxFrame.
     QCOMPARE(r.link.rxCount(), 7);
     QCOMPARE(r.link.rxFrame()[3], 0x2A);
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
 }
 
 void tst_protocol::firstRequestAndAnswerTiming()
@@ -225,8 +225,8 @@ void tst_protocol::firstRequestAndAnswerTiming()
     QCOMPARE(r.ticksUntilSent(), 4);
     QCOMPARE(r.takeRequests().value(0).value(3), 2);
     QCOMPARE(r.ticksUntilSent(), 51);
-    QVERIFY(r.link.frameError());
-    QCOMPARE(r.link.retryCounter(), 1);
+    QVERIFY(r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().retryCounter, 1);
 }
 
 void tst_protocol::requestLayouts()
@@ -312,7 +312,7 @@ void tst_protocol::schedulerOrder()
     LinkTestAccess::setWaitCountdown(r.link, 0);
     r.link.tick();
     QVERIFY(!r.link.writePending());
-    QCOMPARE(r.link.waitCountdown(), 1);
+    QCOMPARE(r.link.scheduler().waitCountdown, 1);
     r.ticks(2);
     QVERIFY(!r.link.readPending());
     QVERIFY(r.com.written.isEmpty());
@@ -335,7 +335,7 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
         codes << reqs.value(0).value(3);
         if (turn < 11) {
             QCOMPARE(reqs.size(), 1);
-            QCOMPARE(r.link.retryCounter(), turn - 1);
+            QCOMPARE(r.link.scheduler().retryCounter, turn - 1);
             // Never answered (a wrong access code or model): not shown as a
             // working link, and the partition stays unknown.
             QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
@@ -403,7 +403,7 @@ void tst_protocol::panelClock()
     // 31 February is no date: the clock is unknown again.
     r.answer(10, answerFrame({10, 0, 0, 31, 2, 24}));
     QVERIFY(!r.link.clockKnown());
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 60, 0, 1, 1, 24}));

@@ -108,14 +108,14 @@ void tst_transfer::encodingsLoadAndReadBack()
     r.section(904, 2, 0, 130, {"0a", "FF"}, 1);
     r.link.requestTransfer(PanelLink::Transfer::Write);
     QVERIFY(r.link.loadTransfer(r.console.subscriber));
-    QCOMPARE(r.link.progressTotal(), 4.0);
-    const auto& m = r.link.memoryImage();
+    QCOMPARE(r.link.transfer().progressTotal, 4.0);
+    const auto& m = r.link.transfer().memoryImage;
     QCOMPARE(int(m[100]), 5);
     QCOMPARE(QList<int>({m[110], m[111], m[112], m[113]}), QList<int>({0xA1, 0xB2, 0x0C, 0}));
     QCOMPARE(QList<int>({m[120], m[121], m[122]}), QList<int>({12, 255, 7}));
     QCOMPARE(QList<int>({m[130], m[131]}), QList<int>({10, 255}));
-    QCOMPARE(int(r.link.addressSection()[113]), int(PanelLink::NoSection));
-    QCOMPARE(int(r.link.transferMarks()[112]), 1);
+    QCOMPARE(int(r.link.transfer().addressSection[113]), int(PanelLink::NoSection));
+    QCOMPARE(int(r.link.transfer().transferMarks[112]), 1);
 
     // Marked for reading, the same image comes back as the stored texts.
     LinkTestAccess::setWritePending(r.link, false);
@@ -190,7 +190,7 @@ void tst_transfer::whatTheEditorTakesTheLinkSends()
     QVERIFY(r.link.loadTransfer(r.console.subscriber));
     QList<int> sent;
     for (int a = 900; a < 900 + bytes.size(); ++a)
-        sent << r.link.memoryImage()[a];
+        sent << r.link.transfer().memoryImage[a];
     QCOMPARE(sent, bytes);
 }
 
@@ -226,7 +226,7 @@ void tst_transfer::writeRunsAndSectionMarks()
     r.ticks(3);
     r.link.tick();
     QVERIFY(!r.link.writePending());
-    QCOMPARE(r.link.waitCountdown(), 1);
+    QCOMPARE(r.link.scheduler().waitCountdown, 1);
     QVERIFY(r.com.written.isEmpty());
     r.link.tick();
     r.link.tick();
@@ -239,11 +239,11 @@ void tst_transfer::nothingMarkedAndAddressFiveThousand()
     r.section(906, 2, 0, 5000, {"01"}, 1);
     r.link.requestTransfer(PanelLink::Transfer::Write);
     QVERIFY(r.link.loadTransfer(r.console.subscriber));
-    QCOMPARE(r.link.transferMarks()[5000], 1);
+    QCOMPARE(r.link.transfer().transferMarks[5000], 1);
     const QList<int> q = r.nextRequest();
     QVERIFY(!r.link.writePending());
     QCOMPARE(q.value(3), 2); // the status poll, not a write
-    QCOMPARE(r.link.answersReceived()[1], 0);
+    QCOMPARE(r.link.scheduler().answersReceived[1], 0);
 }
 
 void tst_transfer::progressOfThreeSections()
@@ -255,7 +255,7 @@ void tst_transfer::progressOfThreeSections()
     r.section(910, 2, 0, 500, {"04"}, 0); // not marked: not counted
     r.link.requestTransfer(PanelLink::Transfer::Write);
     QVERIFY(r.link.loadTransfer(r.console.subscriber));
-    QCOMPARE(r.link.progressTotal(), 3.0);
+    QCOMPARE(r.link.transfer().progressTotal, 3.0);
     QStringList captions, lines;
     QList<int> bars;
     for (int i = 0; i < 3; ++i) {
@@ -288,7 +288,7 @@ void tst_transfer::badValuesStopLoadingAndSendNothing()
         QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("error"));
         QVERIFY(!r.link.writePending());
         // The section loaded before the bad one is kept but not sent.
-        QCOMPARE(int(r.link.memoryImage()[600]), 1);
+        QCOMPARE(int(r.link.transfer().memoryImage[600]), 1);
         QCOMPARE(r.nextRequest().value(3), 2);
         QCOMPARE(r.marked(911), 1);
     }
@@ -321,8 +321,8 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
                  m.first().text.contains("\nNo hay espacio en el disco de la base de datos"),
              qPrintable(m.first().text));
     QVERIFY(!r.link.readPending());
-    QVERIFY(!r.link.ticksSuspended());
-    QCOMPARE(r.link.pendingCommand(), int(LinkCommands::CmdEnd));
+    QVERIFY(!r.link.scheduler().ticksSuspended);
+    QCOMPARE(r.link.scheduler().pendingCommand, int(LinkCommands::CmdEnd));
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
     QCOMPARE(r.values(913), QStringList({"11", "22"}));
     QCOMPARE(r.marked(913) + r.marked(916) + r.marked(917), 4);
@@ -337,7 +337,7 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
     QVERIFY(!r.link.eventsPending());
     QCOMPARE(queued.size(), 1);
     QVERIFY(r.link.takeMessages().isEmpty());
-    QCOMPARE(r.link.pendingCommand(), int(LinkCommands::CmdEnd));
+    QCOMPARE(r.link.scheduler().pendingCommand, int(LinkCommands::CmdEnd));
 }
 
 void tst_transfer::shortReadAnswerAsksAgain()
@@ -349,8 +349,8 @@ void tst_transfer::shortReadAnswerAsksAgain()
     const QList<int> q = r.nextRequest();
     QCOMPARE(q.mid(3), QList<int>({0, 900 % 256, 900 / 256, 3}));
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
-    QVERIFY(r.link.frameError());
-    QCOMPARE(int(r.link.transferMarks()[902]), -1);
+    QVERIFY(r.link.scheduler().frameError);
+    QCOMPARE(int(r.link.transfer().transferMarks[902]), -1);
     QCOMPARE(r.values(914), QStringList({"00", "00", "00"}));
     QCOMPARE(r.nextRequest(), q);
     r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
@@ -429,10 +429,10 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     const QList<int> write = r.nextRequest();
     QCOMPARE(write.value(3), 1);
     r.com.receive(answerFrame({0, 0x99, 0x98}));
-    QVERIFY(r.link.frameError());
+    QVERIFY(r.link.scheduler().frameError);
     QCOMPARE(r.values(915), QStringList({"11", "22"}));
     QCOMPARE(r.marked(915), 2);
-    QCOMPARE(int(r.link.transferMarks()[1000]), 1);
+    QCOMPARE(int(r.link.transfer().transferMarks[1000]), 1);
     QCOMPARE(r.nextRequest(), write);
     r.com.receive(answerFrame({1}));
     QCOMPARE(r.marked(915), 0);
@@ -448,7 +448,7 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     QCOMPARE(r.nextRequest(), read);
     r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
     QCOMPARE(r.marked(916), 2);
-    QCOMPARE(int(r.link.transferMarks()[1100]), -1);
+    QCOMPARE(int(r.link.transfer().transferMarks[1100]), -1);
     QCOMPARE(r.nextRequest(), read);
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
     QCOMPARE(r.values(916), QStringList({"AB", "CD"}));
@@ -465,12 +465,12 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     for (int i = 0; i < 100; ++i)
         r.com.receive(answerFrame(records));
     QCOMPARE(events(), 0);
-    QCOMPARE(r.link.rejectedAnswers(), 104);
+    QCOMPARE(r.link.scheduler().rejectedAnswers, 104);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("st_err")), QStringLiteral("Respuestas rechazadas en esta conexión: 104"));
     // A new connection counts afresh.
     r.link.endSession();
     r.connectModem();
-    QCOMPARE(r.link.rejectedAnswers(), 0);
+    QCOMPARE(r.link.scheduler().rejectedAnswers, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_transfer)

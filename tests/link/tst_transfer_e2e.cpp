@@ -153,7 +153,7 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     QVERIFY(s.load(false));
     QVERIFY(s.runWhile(&PanelLink::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
-    QVERIFY(!s.link.frameError());
+    QVERIFY(!s.link.scheduler().frameError);
     QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
 }
 
@@ -231,7 +231,7 @@ void tst_transfer_e2e::doubledAnswersAreReadAgain()
     QVERIFY(s.load(false));
     for (int i = 0; i < 2000 && s.link.readPending(); ++i) {
         QVERIFY(s.turn());
-        QVERIFY(waitFor([&] { return s.link.doubledAnswers() == forged; }));
+        QVERIFY(waitFor([&] { return s.link.scheduler().doubledAnswers == forged; }));
     }
     QVERIFY(!s.link.readPending());
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
@@ -297,8 +297,8 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         return r.code == 1 && wrongAnswers-- > 0 ? forged : answer;
     };
     const auto turn = [&] {
-        const int before = s.link.framesSent();
-        for (int i = 0; i < 2000 && s.link.framesSent() == before; ++i)
+        const int before = s.link.scheduler().framesSent;
+        for (int i = 0; i < 2000 && s.link.scheduler().framesSent == before; ++i)
             s.link.tick();
         if (overIp) {
             stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
@@ -306,8 +306,8 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         }
         // A refused answer does not end the wait: the turn is over when it
         // has been refused.
-        const int refused = s.link.rejectedAnswers();
-        return waitFor([&] { return s.link.awaitingAnswer() == 0 || s.link.rejectedAnswers() > refused; });
+        const int refused = s.link.scheduler().rejectedAnswers;
+        return waitFor([&] { return s.link.scheduler().awaitingAnswer == 0 || s.link.scheduler().rejectedAnswers > refused; });
     };
     QVERIFY(s.connect());
     QVERIFY(turn());
@@ -316,7 +316,7 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
     QVERIFY(s.load(true));
     for (int i = 0; i < 2000 && s.link.writePending(); ++i)
         QVERIFY(turn());
-    QCOMPARE(s.link.rejectedAnswers(), 3);
+    QCOMPARE(s.link.scheduler().rejectedAnswers, 3);
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(storedValues(s.rows()), storedValues(rows));
     QCOMPARE(s.markedRows(), 0);
@@ -328,7 +328,7 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QCOMPARE(s.panel.ignored, 0);
     if (overIp) {
-        QVERIFY(s.link.strangerDatagrams() > 100);
+        QVERIFY(s.link.connection().strangerDatagrams > 100);
         QVERIFY(!stranger.hasPendingDatagrams());
         QVERIFY(s.link.view().toolTip(QStringLiteral("img_IP")).startsWith(QStringLiteral("Datagramas descartados")));
     }

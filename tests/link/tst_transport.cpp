@@ -58,9 +58,9 @@ void tst_transport::dialConnectsOnSplitKeyword()
     r.com.receive("T");
     QVERIFY(r.link.connected());
     QVERIFY(!r.link.dialling());
-    QCOMPARE(r.link.pendingCommand(), int(PanelLink::CmdReadClock));
-    QCOMPARE(r.link.waitCountdown(), 15);
-    QVERIFY(!r.link.endAfterConnect());
+    QCOMPARE(r.link.scheduler().pendingCommand, int(PanelLink::CmdReadClock));
+    QCOMPARE(r.link.scheduler().waitCountdown, 15);
+    QVERIFY(!r.link.connection().endAfterConnect);
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
     QCOMPARE(r.link.accessCode(), QStringLiteral("1234"));
     // Not green before the panel has answered once.
@@ -68,8 +68,8 @@ void tst_transport::dialConnectsOnSplitKeyword()
     QCOMPARE(r.link.view().toolTip("img_connect"), QStringLiteral("Conectado, sin respuesta del panel"));
     // The rest of the modem's line is no frame: it gives the speed.
     r.com.receive(" 1200/ARQ\r\n");
-    QVERIFY(!r.link.frameError());
-    QCOMPARE(r.link.waitCountdown(), 15);
+    QVERIFY(!r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().waitCountdown, 15);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Conectado por módem (1200 bps)"));
     r.firstTurn();
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
@@ -105,7 +105,7 @@ void tst_transport::endDuringDialStopsAtOnce()
     QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
-    QCOMPARE(r.link.pendingCommand(), 0);
+    QCOMPARE(r.link.scheduler().pendingCommand, 0);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Llamada cancelada"));
     // A CONNECT arriving late changes nothing.
     r.com.receive("CONNECT");
@@ -136,10 +136,10 @@ void tst_transport::failedDialGoesBackToWaiting()
         QVERIFY(r.link.ipMode() && r.link.waitingForCall());
         QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("amarillo"));
         r.link.dialDirect(r.console.subscriber);
-        QVERIFY(r.link.ipCallBack() && !r.link.ipMode());
+        QVERIFY(r.link.connection().ipCallBack && !r.link.ipMode());
         r.ticks(900);
         QVERIFY(r.link.ipMode() && r.link.waitingForCall() && r.link.waitingForConnect());
-        QVERIFY(!r.link.ipCallBack());
+        QVERIFY(!r.link.connection().ipCallBack);
         QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s. "
                                                           "Esperando la llamada del panel por IP en el puerto 5000"));
         QCOMPARE(r.ip.binds, (QList<quint16>{5000, 5000}));
@@ -154,7 +154,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     r.link.dialDirect(r.console.subscriber);
     r.com.takeWritten();
     r.com.receive("CONNECT");
-    QVERIFY(r.link.connected() && r.link.endAfterConnect());
+    QVERIFY(r.link.connected() && r.link.connection().endAfterConnect);
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
     QCOMPARE(r.ticksUntilSent(), 16);
     const QByteArray written = r.com.takeWritten();
@@ -170,7 +170,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     QCOMPARE(r.console.failedConnections, 0);
     // The panel calls back: a normal connection, no end on the first turn.
     r.com.receive("RING\r\nCONNECT\r\n");
-    QVERIFY(r.link.connected() && !r.link.endAfterConnect());
+    QVERIFY(r.link.connected() && !r.link.connection().endAfterConnect);
     r.ticks(16);
     QCOMPARE(requestBytes(r.com.takeWritten()).value(3), 10);
 }
@@ -216,13 +216,13 @@ void tst_transport::waitingScansForTheKeyword()
     LinkRig r;
     r.link.waitForModemCall();
     // Characters arriving before the wait are not the link's.
-    QCOMPARE(r.link.receiveBuffer().size(), 0);
+    QCOMPARE(r.link.connection().receiveBuffer.size(), 0);
     QRandomGenerator rng(7);
     for (int i = 0; i < 3000; ++i) {
         r.com.receive(QByteArray(1, char("CONECT ORING\r\n"[rng.bounded(14)])));
         if (r.link.connected())
             break;
-        QVERIFY(r.link.receiveBuffer().size() <= 7);
+        QVERIFY(r.link.connection().receiveBuffer.size() <= 7);
     }
     if (!r.link.connected()) {
         for (char c : QByteArray("CONNECT"))
@@ -245,7 +245,7 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     r.ip.arrive("CONNECT", 4001);
     r.ip.arrive("xxxxxxxxxxxxxxxxxxxxxxxxxCONNECT", 4001);
     QVERIFY(!r.link.connected());
-    QVERIFY(r.link.receiveBuffer().size() <= 10);
+    QVERIFY(r.link.connection().receiveBuffer.size() <= 10);
     // Serial text is not the link's while it waits on the socket.
     r.com.open();
     r.com.receive("CONNECT IP");
@@ -264,11 +264,11 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     // dropped and the replies stay with the panel.
     const QHostAddress panel(QStringLiteral("127.0.0.2"));
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
-    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
-    QCOMPARE(r.link.strangerDatagrams(), 1);
+    QVERIFY(!r.link.clockKnown() && !r.link.scheduler().frameError);
+    QCOMPARE(r.link.connection().strangerDatagrams, 1);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
-    QVERIFY(r.link.clockKnown() && !r.link.frameError());
-    QCOMPARE(r.link.waitCountdown(), 3);
+    QVERIFY(r.link.clockKnown() && !r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().waitCountdown, 3);
     r.ticks(4);
     QCOMPARE(r.ip.sent.last().port, quint16(4002));
     QCOMPARE(r.ip.sent.last().host, panel);
@@ -291,10 +291,10 @@ void tst_transport::endingVariants()
         LinkRig r;
         r.connectModem();
         r.link.pressIpButton(r.console.subscriber);
-        QVERIFY(r.link.ipCallBack());
+        QVERIFY(r.link.connection().ipCallBack);
         QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("naranja"));
         r.link.pressIpButton(r.console.subscriber);
-        QVERIFY(!r.link.ipCallBack());
+        QVERIFY(!r.link.connection().ipCallBack);
         r.link.pressIpButton(r.console.subscriber);
         r.link.hangUp();
         r.ticks(16);
@@ -325,10 +325,10 @@ void tst_transport::consoleToggles()
 
     r.connectIp();
     QVERIFY(!r.link.dialDirect(r.console.subscriber));
-    QVERIFY(r.link.ipMode() && !r.link.ipCallBack());
+    QVERIFY(r.link.ipMode() && !r.link.connection().ipCallBack);
     r.link.toggleModemWait(r.console.subscriber);
     r.link.pressIpButton(r.console.subscriber); // an IP link: no call-back switch
-    QVERIFY(r.link.connected() && r.link.waitingForCall() && !r.link.ipCallBack());
+    QVERIFY(r.link.connected() && r.link.waitingForCall() && !r.link.connection().ipCallBack);
     r.link.stopWaiting();
     r.link.waitForModemCall();
     QVERIFY(r.link.ipMode() && r.link.connected());
@@ -344,7 +344,7 @@ void tst_transport::consoleToggles()
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("verde"));
     // "Cortar" replaces whatever was pending.
     QVERIFY(r.link.hangUp());
-    QCOMPARE(r.link.pendingCommand(), int(PanelLink::CmdEnd));
+    QCOMPARE(r.link.scheduler().pendingCommand, int(PanelLink::CmdEnd));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().picture("img_end"), QStringLiteral("verde"));
 }
@@ -438,15 +438,15 @@ void tst_transport::modemWordsOnlyOutsideFrames()
     r.com.receive("RING\r\nCONNECT 9600/V42");
     r.ticks(16);
     r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
-    QCOMPARE(r.link.lineSpeed(), 9600);
+    QCOMPARE(r.link.connection().lineSpeed, 9600);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
-    QVERIFY(r.link.clockKnown() && !r.link.frameError());
+    QVERIFY(r.link.clockKnown() && !r.link.scheduler().frameError);
     // Result-code words inside a frame, or not on a line of their own, end nothing.
     r.com.receive(":NO CARRIER\r");
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
     r.com.receive("BUSY\r\n");
     QVERIFY(r.link.connected() && r.link.clockKnown());
-    QVERIFY(r.link.lineReason().isEmpty());
+    QVERIFY(r.link.connection().lineReason.isEmpty());
     // The line drops: ended at once, no end request, back to waiting.
     r.com.takeWritten();
     r.com.receive("\r\nNO CARRIER\r\n");
@@ -470,33 +470,33 @@ void tst_transport::ipSessionBelongsToItsPanel()
     r.ip.arrive("CONNECT", 4000, other);
     r.ip.arrive(" IP", 4000, panel);
     QVERIFY(!r.link.connected());
-    QCOMPARE(r.link.strangerDatagrams(), 1);
+    QCOMPARE(r.link.connection().strangerDatagrams, 1);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
              QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)\n"
                             "Paneles no permitidos: 1 (el último 192.168.1.9)"));
     QCOMPARE(r.link.view().statusLine.left(45), QStringLiteral("Se rechazó un panel no permitido: 192.168.1.9"));
     r.ip.arrive("CONNECT IP", 4500, panel);
     QVERIFY(r.link.connected());
-    QCOMPARE(r.link.peerHost(), panel);
-    QCOMPARE(r.link.peerPort(), quint16(4500));
+    QCOMPARE(r.link.connection().peerHost, panel);
+    QCOMPARE(r.link.connection().peerPort, quint16(4500));
 
     // An allowed address on another port, and the same port elsewhere, are
     // strangers: nothing of theirs is decoded and replies stay with the panel.
     r.ticks(16);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
-    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
-    QCOMPARE(r.link.strangerDatagrams(), 3);
+    QVERIFY(!r.link.clockKnown() && !r.link.scheduler().frameError);
+    QCOMPARE(r.link.connection().strangerDatagrams, 3);
     r.ticks(60);
     QCOMPARE(r.ip.sent.size(), 2);
     for (const auto& sent : r.ip.sent)
         QVERIFY(sent.host == panel && sent.port == 4500);
     r.ip.arrive(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}), 4500, panel);
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
 
     // The session over, the panel is nobody's until the next CONNECT IP.
     r.link.endSession();
-    QVERIFY(r.link.peerHost().isNull());
+    QVERIFY(r.link.connection().peerHost.isNull());
 
     // A list that cannot be read keeps the socket closed.
     db::exec(r.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
@@ -544,9 +544,9 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QCOMPARE(r.st.messages.shown.size(), 1);
     QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 102"));
     // Nothing runs on afterwards: no dial result, no request, no reopening.
-    const int sent = r.link.framesSent(), opens = r.com.opens;
+    const int sent = r.link.scheduler().framesSent, opens = r.com.opens;
     r.ticks(1200);
-    QCOMPARE(r.link.framesSent(), sent);
+    QCOMPARE(r.link.scheduler().framesSent, sent);
     QCOMPARE(r.com.opens, opens);
     QVERIFY(!r.link.connected());
     QCOMPARE(r.st.messages.shown.size(), 1);
