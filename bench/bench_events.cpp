@@ -3,6 +3,7 @@
 // of 100,000 events.
 
 #include "bench.h"
+#include "link_test_access.h"
 
 #include "app/station.h"
 
@@ -10,7 +11,7 @@
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -37,7 +38,7 @@ w_panel* console(int history)
     t.commit();
     auto* w = new w_panel(bench::station().ctx);
     w->show();
-    w->wf_muestraabonado(1);
+    w->showSubscriber(1);
     w->SSTab_panel->setCurrentIndex(2);
     QCoreApplication::processEvents();
     return w;
@@ -46,13 +47,13 @@ w_panel* console(int history)
 // One short-record answer of 8 events, stored and shown as the link does.
 void eventAnswer(w_panel* w, int n)
 {
-    mdl_trans& link = bench::station().trans;
+    PanelLink& link = bench::station().trans;
     QList<int> answer{6};
     for (int k = 0; k < 8; ++k)
         answer << (n + k) % 24 << k;
-    link.forTestSetAnswer(answer);
-    link.f_guardaeventos(17);
-    w->wf_muestraeventos();
+    LinkTestAccess::setAnswer(link, answer);
+    LinkTestAccess::storeShortEvents(link, 17);
+    w->showEvents();
     QCoreApplication::processEvents();
 }
 
@@ -81,7 +82,7 @@ bench::Register refresh("events view: refresh after an answer, 100,000 events", 
         g_long = console(kHistory);
     QElapsedTimer t;
     t.start();
-    g_long->wf_muestraeventos();
+    g_long->showEvents();
     QCoreApplication::processEvents();
     return t.nsecsElapsed() / 1e6;
 });

@@ -12,7 +12,7 @@
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "data/seed.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "panel.h"
 
 #include <QAction>
@@ -105,22 +105,22 @@ bench::Register consolePolling("idle console polling the simulator by IP (CPU ms
             qFatal("the login failed");
         w_main* main = shell.mainWindow();
         auto* console = qobject_cast<w_panel*>(main->showChild(QStringLiteral("cb_panel")));
-        console->wf_muestraabonado(1);
-        panel.state.panelCode = console->is_strpanel.toInt();
-        panel.state.accessCode = console->is_password_db;
+        console->showSubscriber(1);
+        panel.state.panelCode = console->m_subscriber.protocolCode.toInt();
+        panel.state.accessCode = console->m_subscriber.accessCode;
         console->Command1->click();
         comm.callStation();
-        mdl_trans& link = bench::station().trans;
+        PanelLink& link = bench::station().trans;
         for (int i = 0; i < 100 && !link.connected(); ++i)
             runEventLoop(50);
         if (!link.connected())
             qFatal("the simulator did not connect");
-        const int before = link.answersReceived()[2];
+        const int before = link.scheduler().answersReceived[2];
         used = idleCpu();
-        if (link.answersReceived()[2] - before < 40)
-            qFatal("the console did not poll (%d status answers)", link.answersReceived()[2] - before);
+        if (link.scheduler().answersReceived[2] - before < 40)
+            qFatal("the console did not poll (%d status answers)", link.scheduler().answersReceived[2] - before);
         link.endSession();
-        link.Close_IP();
+        link.closeIpSocket();
     }
     bench::endStation();
     return used;

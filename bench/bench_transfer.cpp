@@ -3,6 +3,7 @@
 // against the simulator, counting scheduler turns.
 
 #include "bench.h"
+#include "link_test_access.h"
 #include "big_subscriber.h"
 
 #include "app/station.h"
@@ -11,7 +12,7 @@
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
 #include "link/linkconsole.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "panel.h"
 
 #include <QCoreApplication>
@@ -25,9 +26,9 @@ struct Console : LinkConsole {
     bool restrictedCodeChecked() const override { return false; }
     QString restrictedCode() const override { return {}; }
     QString telephone() const override { return {}; }
-    void wf_muestraabonado(qint32) override {}
-    void wf_muestrasecciones() override {}
-    void wf_muestraeventos() override {}
+    void sessionStarted(qint32) override {}
+    void showSections() override {}
+    void showEvents() override {}
 };
 
 // The big subscriber with every value marked for upload, built once.
@@ -44,38 +45,38 @@ void bigSubscriber()
 
 bench::Register loadImage("memory image of 3,000 values", "10 ms", 9, [] {
     bigSubscriber();
-    mdl_trans link;
+    PanelLink link;
     link.setHost(&bench::station());
-    link.forTestSetWritePending(true);
+    link.requestTransfer(PanelLink::Transfer::Write);
     QElapsedTimer t;
     t.start();
-    const bool ok = link.f_cargatransferencia(1);
+    const bool ok = link.loadTransfer({1, 1, QString(), QString()});
     const double ms = t.nsecsElapsed() / 1e6;
-    if (!ok || link.progressTotal() != 100)
+    if (!ok || link.transfer().progressTotal != 100)
         qFatal("the image was not loaded");
     return ms;
 });
 
 bench::Register storeAnswer("read answer of 16 bytes completing sections", "5 ms", 9, [] {
     bigSubscriber();
-    mdl_trans link;
+    PanelLink link;
     link.setHost(&bench::station());
-    link.forTestSetReadPending(true);
-    link.f_cargatransferencia(1);
+    link.requestTransfer(PanelLink::Transfer::Read);
+    link.loadTransfer({1, 1, QString(), QString()});
     // A run over the last bytes of one section, the gap and the start of the
     // next, after marks that make three sections end within it: sections
     // shortened to 8 bytes at 0, 8 and 16 of the image.
     for (int a = 0; a < 24; ++a)
-        link.forTestSetAddress(a, a / 8, 2);
-    link.forTestSetAddress(24, mdl_trans::NoSection, 0);
-    link.forTestSetRun(4, 20);
+        LinkTestAccess::setAddress(link, a, a / 8, 2);
+    LinkTestAccess::setAddress(link, 24, PanelLink::NoSection, 0);
+    LinkTestAccess::setRun(link, 4, 20);
     QList<int> answer{0};
     for (int k = 1; k <= 16; ++k)
         answer << k;
-    link.forTestSetAnswer(answer);
+    LinkTestAccess::setAnswer(link, answer);
     QElapsedTimer t;
     t.start();
-    link.f_recibememoria(17);
+    LinkTestAccess::takeMemoryAnswer(link, 17);
     return t.nsecsElapsed() / 1e6;
 });
 
@@ -106,10 +107,7 @@ public:
                     "numero, localidad, id_provincia, tel_1) VALUES (2, '0002', 8, 1, 'A', 'N', 'C', '1', 'L', 1, '5')");
         db::exec(c, "INSERT INTO abonados_valores VALUES (2, 1, 1, ?, 1)", {QString(4000, QLatin1Char('A'))});
         bench::station().main.portOpened();
-        console.il_abonado = 2;
-        console.il_panel = 8;
-        console.is_password_db = "1234";
-        console.is_strpanel = "1";
+        subscriber = {2, 8, QStringLiteral("1234"), QStringLiteral("1")};
         comm.options.stationPort = port;
         comm.options.callBackDelayMs = 0;
         ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
@@ -118,7 +116,8 @@ public:
         link.setDevices(nullptr, &ip);
         if (!comm.open())
             qFatal("no communicator");
-        link.f_esperaip();
+        link.setSubscriber(subscriber);
+        link.waitForIpCall();
         comm.callStation();
         wait.start();
         pump([&] { return link.connected(); });
@@ -129,13 +128,13 @@ public:
         UploadCount n;
         const int writes = panel.requestsOf(1), reads = panel.requestsOf(0);
         while (link.connected() && link.writePending() && wait.elapsed() < 60000) {
-            const int before = link.framesSent();
-            while (link.framesSent() == before && link.writePending()) {
+            const int before = link.scheduler().framesSent;
+            while (link.scheduler().framesSent == before && link.writePending()) {
                 link.tick();
                 ++n.ticks;
             }
             ++n.turns;
-            pump([&] { return link.awaitingAnswer() == 0; });
+            pump([&] { return link.scheduler().awaitingAnswer == 0; });
         }
         n.writes = panel.requestsOf(1) - writes;
         n.reads = panel.requestsOf(0) - reads;
@@ -144,10 +143,11 @@ public:
     bool panelHolds(char byte) const { return panel.state.programMemory.mid(100, 2000) == QByteArray(2000, byte); }
 
     Console console;
+    LinkSubscriber subscriber;
     panelsim::Panel panel;
     panelsim::Communicator comm{&panel};
     QtUdpSocketAdapter ip;
-    mdl_trans link;
+    PanelLink link;
 
 private:
     void pump(const std::function<bool()>& done)
@@ -161,8 +161,8 @@ private:
 double timedUpload(bool verify, UploadCount& out)
 {
     UploadRig rig(verify);
-    rig.link.forTestSetWritePending(true);
-    rig.link.f_cargatransferencia(2);
+    rig.link.requestTransfer(PanelLink::Transfer::Write);
+    rig.link.loadTransfer(rig.subscriber);
     QElapsedTimer t;
     t.start();
     out = rig.writeAll();
@@ -193,15 +193,15 @@ bench::Register changesUpload(
     "\"Subir cambios\" after one changed value (runs)", "1 write run + 1 read run", 1,
     [] {
         UploadRig rig(true);
-        rig.link.forTestSetWritePending(true);
-        rig.link.f_cargatransferencia(2);
+        rig.link.requestTransfer(PanelLink::Transfer::Write);
+        rig.link.loadTransfer(rig.subscriber);
         rig.writeAll();
         // One byte changed in the station.
         db::exec(bench::station().main.db(), "UPDATE abonados_valores SET valor = ? WHERE id_abonado = 2",
                  {QStringLiteral("AB") + QString(3998, QLatin1Char('A'))});
         QElapsedTimer t;
         t.start();
-        if (rig.link.f_subircambios(2) != mdl_trans::ChangesUpload::Started)
+        if (rig.link.uploadChanges(rig.subscriber) != PanelLink::ChangesUpload::Started)
             qFatal("nothing to send");
         lastChanges = rig.writeAll();
         const double ms = t.nsecsElapsed() / 1e6;

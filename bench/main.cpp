@@ -5,7 +5,7 @@
 #include "data/messages.h"
 #include "data/seed.h"
 #include "data/station_db.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QApplication>
 #include <QDir>

@@ -12,7 +12,7 @@ import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 repo = os.path.normpath(os.path.join(here, ".."))
-entry = re.compile(r"^([a-z][a-z0-9_]*) -> ([A-Za-z_][A-Za-z0-9_]*(::[A-Za-z_][A-Za-z0-9_]*)*)$")
+entry = re.compile(r"^([A-Za-z][A-Za-z0-9_]*) -> ([A-Za-z_][A-Za-z0-9_]*(::[A-Za-z_][A-Za-z0-9_]*)*)$")
 
 
 def code_only(text):

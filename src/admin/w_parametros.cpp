@@ -7,7 +7,7 @@
 #include "data/messages.h"
 #include "data/settings_store.h"
 #include "link/serialport_qt.h"
-#include "link/mdl_trans.h"
+#include "link/link_connection.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -35,7 +35,7 @@ int wholeNumber(const QString& text, int lo, int hi)
 
 } // namespace
 
-w_parametros::w_parametros(StationContext& ctx, mdl_trans& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
+w_parametros::w_parametros(StationContext& ctx, PanelLink& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
 {
     setObjectName(QStringLiteral("w_parametros"));
     setWindowTitle(QStringLiteral("Parámetros del sistema"));
@@ -196,7 +196,7 @@ bool w_parametros::saveData()
     }
     const QString allowed = sle_IP_permitidas->text().trimmed();
     QString bad;
-    if (!mdl_trans::parseAllowedPanels(allowed, nullptr, &bad)) {
+    if (!LinkConnection::parseAllowedPanels(allowed, nullptr, &bad)) {
         m_ctx.messages.showError(QStringLiteral("«%1» no es una dirección ni una red válida (por ejemplo 192.168.1.20 o 10.0.0.0/8)").arg(bad));
         sle_IP_permitidas->setFocus();
         return false;

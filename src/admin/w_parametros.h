@@ -10,7 +10,7 @@
 
 #include <QWidget>
 
-class mdl_trans;
+class PanelLink;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -22,10 +22,10 @@ class QToolBar;
 class w_parametros : public QWidget {
     Q_OBJECT
     StationContext& m_ctx;
-    mdl_trans& m_link; // new port settings wait until it leaves the port
+    PanelLink& m_link; // new port settings wait until it leaves the port
 
 public:
-    w_parametros(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
+    w_parametros(StationContext& ctx, PanelLink& link, QWidget* parent = nullptr);
 
     bool saveData();
     // Shows the device the typed number names, when it is in the list.

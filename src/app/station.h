@@ -6,7 +6,7 @@
 // host: the link's store, the port state and its messages come from here.
 
 #include "link/linkhost.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "records/editor_context.h"
 #include "records/search_context.h"
 #include "reports/de_reportes.h"
@@ -28,7 +28,7 @@ public:
     Station& operator=(const Station&) = delete;
 
     mdl_main main;
-    mdl_trans trans;
+    PanelLink trans;
     SearchContext search;
     EditorContext editor;
     reports::de_reportes reports;

@@ -15,7 +15,7 @@
 void registerWindows(w_main& w, Station& station)
 {
     StationContext& ctx = station.ctx;
-    mdl_trans& link = station.trans;
+    PanelLink& link = station.trans;
     w.registerWindow("cb_parametros", [&ctx, &link] { return new w_parametros(ctx, link); });
     w.registerWindow("cb_panel", [&ctx] { return new w_panel(ctx); });
     w.registerWindow("cb_abonados", [&ctx] { return new w_abonados(ctx); });

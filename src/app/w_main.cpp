@@ -7,7 +7,7 @@
 #include "ui/ui_unsaved.h"
 #include "data/messages.h"
 #include "link/datagramsocket_qt.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport_qt.h"
 
 #include <QAction>
@@ -21,7 +21,7 @@
 #include <QTimer>
 #include <QToolBar>
 
-w_main::w_main(StationContext& ctx, mdl_trans& link, QWidget* parent) : QMainWindow(parent), m_ctx(ctx), m_link(link)
+w_main::w_main(StationContext& ctx, PanelLink& link, QWidget* parent) : QMainWindow(parent), m_ctx(ctx), m_link(link)
 {
     m_ctx.frame = this;
     setObjectName(QStringLiteral("w_main"));
@@ -85,11 +85,11 @@ w_main::w_main(StationContext& ctx, mdl_trans& link, QWidget* parent) : QMainWin
     // The panel link: serial events and datagrams go to its handlers (or to
     // the keypad while it is open), and the timer drives its scheduler.
     link.setDevices(com_main, IP_server);
-    connect(tmr_main, &QTimer::timeout, &link, &mdl_trans::tick);
+    connect(tmr_main, &QTimer::timeout, &link, &PanelLink::tick);
     // Why a call failed or the line dropped, where the operator sees it.
-    connect(&link, &mdl_trans::lineMessage, sb_panel2, &QLabel::setText);
+    connect(&link, &PanelLink::lineMessage, sb_panel2, &QLabel::setText);
     // ... and in the diagnostics log, for support.
-    connect(&link, &mdl_trans::lineMessage, this, [](const QString& text) {
+    connect(&link, &PanelLink::lineMessage, this, [](const QString& text) {
         if (!text.isEmpty())
             qInfo("enlace: %s", qPrintable(text));
     });
@@ -112,19 +112,19 @@ w_main::~w_main()
     if (m_ctx.frame == this)
         m_ctx.frame = nullptr;
     m_ctx.main.detachPort(com_main);
-    mdl_trans& link = m_link;
+    PanelLink& link = m_link;
     if (link.comPort() == com_main)
         link.setDevices(nullptr, nullptr);
 }
 
-bool w_main::Open_IP()
+bool w_main::openIpSocket()
 {
-    return m_link.Open_IP();
+    return m_link.openIpSocket();
 }
 
-void w_main::Close_IP()
+void w_main::closeIpSocket()
 {
-    m_link.Close_IP();
+    m_link.closeIpSocket();
 }
 
 void w_main::addButton(const QString& caption, const QString& key, const QString& tip)

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <functional>
 
-class mdl_trans;
+class PanelLink;
 class QAction;
 class QLabel;
 class QMdiArea;
@@ -22,10 +22,10 @@ class SerialPort;
 class w_main : public QMainWindow, public MainFrame {
     Q_OBJECT
     StationContext& m_ctx;
-    mdl_trans& m_link;
+    PanelLink& m_link;
 
 public:
-    w_main(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
+    w_main(StationContext& ctx, PanelLink& link, QWidget* parent = nullptr);
     ~w_main() override;
 
     QToolBar* tb_main;
@@ -51,8 +51,8 @@ public:
     void closeChild(const QString& key);
 
     // Bind the datagram socket on ip_port of the settings, and close it.
-    bool Open_IP();
-    void Close_IP();
+    bool openIpSocket();
+    void closeIpSocket();
 
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);

@@ -7,7 +7,7 @@
 #include "data/messages.h"
 #include "data/subscriber_store.h"
 #include "link/dial_string.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 #include "records/w_historial.h"
@@ -87,18 +87,18 @@ w_panel::w_panel(StationContext& ctx, QWidget* parent)
     Combo_armado->setCurrentIndex(0);
     dp_borraeventos->setDate(defaultDeleteDate(m_ctx.main.now().date()));
     m_ctx.search.registerDisplay(SearchMode::panel_abonado, this,
-                                 [this](int id) { wf_muestraabonado(id); });
+                                 [this](int id) { showSubscriber(id); });
 
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     link.setConsole(this);
-    connect(&link, &mdl_trans::viewChanged, this, &w_panel::render);
-    connect(&link, &mdl_trans::viewChanged, this, &w_panel::releaseSubscriberWhenIdle);
+    connect(&link, &PanelLink::viewChanged, this, &w_panel::render);
+    connect(&link, &PanelLink::viewChanged, this, &w_panel::releaseSubscriberWhenIdle);
     connect(&m_ctx.main, &mdl_main::serverBack, this, &w_panel::holdAfterReconnect);
     // Queued: a message of the link is shown after its frame handler returned.
-    connect(&link, &mdl_trans::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
+    connect(&link, &PanelLink::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
     // Until a subscriber is picked the console is in its no-subscriber state.
-    wf_muestraabonado(0);
-    link.f_reseteamodem();
+    showSubscriber(0);
+    link.resetModem();
     link.endSession();
     render();
 }
@@ -325,7 +325,7 @@ QString w_panel::telephone() const
 // ---------------------------------------------------------------------------
 // Subscriber
 
-void w_panel::wf_muestraabonado(qint32 id)
+void w_panel::showSubscriber(qint32 id)
 {
     std::optional<subscribers::ConsoleHeader> h;
     if (id >= 1) {
@@ -334,32 +334,38 @@ void w_panel::wf_muestraabonado(qint32 id)
             // subscriber is not shown.
             h = subscribers::consoleHeader(m_ctx.main.db(), id);
         } catch (const db::Error& e) {
-            qWarning("w_panel::wf_muestraabonado: %s", qPrintable(e.text()));
+            qWarning("w_panel::showSubscriber: %s", qPrintable(e.text()));
             h.reset();
         }
     }
     const bool found = h.has_value();
     if (found) {
-        is_strpanel = h->cadena;
-        il_abonado = h->abonado;
-        il_panel = h->panel;
-        il_configuracion = h->configuracion;
-        is_password_db = h->password;
+        m_subscriber.protocolCode = h->cadena;
+        m_subscriber.number = h->abonado;
+        m_subscriber.model = h->panel;
+        m_configuration = h->configuracion;
+        m_subscriber.accessCode = h->password;
     }
     if (!found)
-        il_abonado = 0;
+        m_subscriber.number = 0;
+    m_ctx.trans.setSubscriber(m_subscriber);
     // 9 to 11 follow the marks and the link (updateTransferKeys).
     for (int pos : {3, 6, 7, 8, 12})
         button(pos)->setEnabled(found);
-    SSTab_panel->setEnabled(il_abonado >= 1);
+    SSTab_panel->setEnabled(m_subscriber.number >= 1);
     st_abonado[0]->setText(found ? h->codigo : QString());
     st_abonado[1]->setText(found ? h->nombre : QString());
     sle_telefono->setText(found ? h->telefono : QString());
     st_abonado[2]->setText(found ? h->modelo : QString());
     heldElsewhere();
     holdFollowsSubscriber();
-    wf_muestrasecciones();
-    wf_muestraeventos();
+    showSections();
+    showEvents();
+}
+
+void w_panel::sessionStarted(qint32 subscriber)
+{
+    showSubscriber(subscriber);
 }
 
 QString w_panel::subscriberText() const
@@ -388,23 +394,23 @@ void w_panel::connectionFailed()
 
 void w_panel::dispatch(const QString& key)
 {
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     if (key == QLatin1String("cb_buscar")) {
         if (!link.connected())
             w_buscar::abrir(m_ctx, SearchMode::panel_abonado, this);
     } else if (key == QLatin1String("cb_modificar")) {
-        wf_modificar();
+        editSelectedSection();
     } else if (key != QLatin1String("cb_imprimir") && refuseWhenHeldElsewhere()) {
         // Another station holds the subscriber: looking only.
     } else if (key == QLatin1String("cb_restaurar")) {
-        if (il_abonado > 0)
-            wf_abonados_valores();
+        if (m_subscriber.number > 0)
+            restoreTemplateValues();
     } else if (key == QLatin1String("cb_premarcar")) {
-        if (il_abonado > 0)
-            wf_premarcar();
+        if (m_subscriber.number > 0)
+            presetMarks();
     } else if (key == QLatin1String("cb_invertir")) {
-        if (il_abonado > 0)
-            wf_invertir();
+        if (m_subscriber.number > 0)
+            invertMarks();
     } else if (key == QLatin1String("cb_subir")) {
         markAll(1);
     } else if (key == QLatin1String("cb_bajar")) {
@@ -412,21 +418,21 @@ void w_panel::dispatch(const QString& key)
     } else if (key == QLatin1String("cb_desmarcar")) {
         markAll(0);
     } else if (key == QLatin1String("cb_subirch")) {
-        startTransfer(mdl_trans::Transfer::Write, 5, true);
+        startTransfer(PanelLink::Transfer::Write, 5, true);
     } else if (key == QLatin1String("cb_bajarsel")) {
-        startTransfer(mdl_trans::Transfer::Read, 6, true);
+        startTransfer(PanelLink::Transfer::Read, 6, true);
     } else if (key == QLatin1String("cb_eventos")) {
-        startTransfer(mdl_trans::Transfer::Events, 7, false);
+        startTransfer(PanelLink::Transfer::Events, 7, false);
     } else if (key == QLatin1String("cb_comparar")) {
         compare();
     } else if (key == QLatin1String("cb_subircambios")) {
         uploadChanges();
     } else if (key == QLatin1String("cb_imprimir")) {
-        if (il_abonado > 0)
-            reports::showPanelReport(m_ctx, il_abonado, il_panel, il_configuracion);
+        if (m_subscriber.number > 0)
+            reports::showPanelReport(m_ctx, m_subscriber.number, m_subscriber.model, m_configuration);
     } else if (key == QLatin1String("cb_historial")) {
-        if (il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
-            w_historial::abrirAbonado(m_ctx, il_abonado);
+        if (m_subscriber.number > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
+            w_historial::abrirAbonado(m_ctx, m_subscriber.number);
     }
 }
 
@@ -462,12 +468,11 @@ void w_panel::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     if (link.console() == this)
         link.setConsole(nullptr);
     disconnect(&link, nullptr, this, nullptr);
     releaseSubscriber();
-    il_abonado = il_panel = il_configuracion = 0;
-    is_password_db.clear();
-    is_strpanel.clear();
+    m_subscriber = {};
+    m_configuration = 0;
 }

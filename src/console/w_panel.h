@@ -1,14 +1,15 @@
 #pragma once
 // The panel console: one subscriber's alarm panel. It starts and ends the
 // link, queues commands and transfers in the link state, shows what the link
-// computes (mdl_trans::view()), and keeps the subscriber's section marks and
+// computes (PanelLink::view()), and keeps the subscriber's section marks and
 // downloaded events. It never builds frames: the link's scheduler sends.
 
 #include "data/subscriber_hold.h"
 #include "data/value_store.h"
+#include "link/link_subscriber.h"
 #include "link/linkconsole.h"
 #include "link/linkview.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "session/station_context.h"
 
 #include <QDate>
@@ -49,20 +50,25 @@ public:
     bool restrictedCodeChecked() const override;
     QString restrictedCode() const override;
     QString telephone() const override;
-    void wf_muestraabonado(qint32 id) override;
-    void wf_muestrasecciones() override;
-    void wf_muestraeventos() override;
+    void sessionStarted(qint32 subscriber) override;
+    void showSections() override;
+    void showEvents() override;
     void connectionFailed() override;
     void uploadChecked(const QString& outcome, bool stopped) override;
     void comparisonDone() override;
     void downloadStored() override;
 
-    qint32 il_configuracion = 0;
+    // Shows subscriber `id` (none when it is 0 or cannot be read) and tells
+    // the link whom the console works on.
+    void showSubscriber(qint32 id);
+    // The subscriber on display (number 0: none) and its template.
+    LinkSubscriber m_subscriber;
+    qint32 m_configuration = 0;
 
-    void wf_modificar();
-    void wf_abonados_valores();
-    void wf_premarcar();
-    void wf_invertir();
+    void editSelectedSection();
+    void restoreTemplateValues();
+    void presetMarks();
+    void invertMarks();
     // Toolbar dispatch on the button's key.
     void dispatch(const QString& key);
     // Toolbar button by its position, 1 to 14.
@@ -232,7 +238,7 @@ private:
     values::Owner marksOwner() const;
     void markAll(int marca);
     void cycleMark(int row);
-    void startTransfer(mdl_trans::Transfer kind, int log, bool loadImage);
+    void startTransfer(PanelLink::Transfer kind, int log, bool loadImage);
     // "Comparar" and "Subir cambios" (w_panel_compare.cpp).
     void compare();
     void uploadChanges();

@@ -34,8 +34,8 @@ void w_panel::uploadChecked(const QString& outcome, bool stopped)
 
 void w_panel::compare()
 {
-    mdl_trans& link = m_ctx.trans;
-    if (il_abonado < 1 || !link.f_comparar(il_abonado))
+    PanelLink& link = m_ctx.trans;
+    if (m_subscriber.number < 1 || !link.compare(m_subscriber))
         return;
     logOperation(OpCompared, subscriberText());
     updateTransferKeys();
@@ -43,7 +43,7 @@ void w_panel::compare()
 
 void w_panel::comparisonDone()
 {
-    const mdl_trans& link = m_ctx.trans;
+    const PanelLink& link = m_ctx.trans;
     QList<values::SectionMark> sections;
     try {
         sections = values::sectionMarks(m_ctx.main.db(), marksOwner());
@@ -65,7 +65,7 @@ void w_panel::comparisonDone()
     auto make = [=, this]() -> QWidget* {
         auto* w = new w_comparar(m_ctx, owner, subscriber, rows);
         connect(w, &w_comparar::valuesChanged, this, [this] {
-            wf_muestrasecciones();
+            showSections();
             checkAccessCode();
         });
         return w;
@@ -87,30 +87,30 @@ void w_panel::comparisonDone()
 
 void w_panel::uploadChanges()
 {
-    mdl_trans& link = m_ctx.trans;
-    if (il_abonado < 1)
+    PanelLink& link = m_ctx.trans;
+    if (m_subscriber.number < 1)
         return;
-    switch (link.f_subircambios(il_abonado)) {
-    case mdl_trans::ChangesUpload::Started:
+    switch (link.uploadChanges(m_subscriber)) {
+    case PanelLink::ChangesUpload::Started:
         logOperation(OpChangesUploaded, subscriberText());
         break;
-    case mdl_trans::ChangesUpload::NoKnownImage:
+    case PanelLink::ChangesUpload::NoKnownImage:
         // Nothing proven about this panel yet: the whole marked upload is
         // the safe way, and the operator chooses it.
         if (m_ctx.messages.askYesNo(QStringLiteral("No hay una imagen verificada del panel de este abonado: no se sabe qué "
                                     "difiere.\n¿Sube todas las secciones marcadas?")))
-            startTransfer(mdl_trans::Transfer::Write, 5, true);
+            startTransfer(PanelLink::Transfer::Write, 5, true);
         break;
-    case mdl_trans::ChangesUpload::NeedsVerification:
+    case PanelLink::ChangesUpload::NeedsVerification:
         m_ctx.messages.show(QStringLiteral("Atención"),
                             QStringLiteral("Subir cambios necesita la verificación de las subidas (Parámetros)"),
                             MessageService::Icon::Information);
         break;
-    case mdl_trans::ChangesUpload::NothingToSend:
-    case mdl_trans::ChangesUpload::NotStarted:
+    case PanelLink::ChangesUpload::NothingToSend:
+    case PanelLink::ChangesUpload::NotStarted:
         break;
     }
-    wf_muestrasecciones();
+    showSections();
 }
 
 void w_panel::downloadStored()
@@ -120,20 +120,21 @@ void w_panel::downloadStored()
 
 void w_panel::checkAccessCode()
 {
-    if (il_abonado < 1)
+    if (m_subscriber.number < 1)
         return;
     std::optional<subscribers::ConsoleHeader> h;
     try {
-        h = subscribers::consoleHeader(m_ctx.main.db(), il_abonado);
+        h = subscribers::consoleHeader(m_ctx.main.db(), m_subscriber.number);
     } catch (const db::Error& e) {
         qWarning("w_panel::checkAccessCode: %s", qPrintable(e.text()));
         return;
     }
-    if (!h || h->password == is_password_db)
+    if (!h || h->password == m_subscriber.accessCode)
         return;
     // The panel's own code was stored: the next call uses it. Neither code
     // is written anywhere.
-    is_password_db = h->password;
+    m_subscriber.accessCode = h->password;
+    m_ctx.trans.setSubscriber(m_subscriber);
     const QString text = QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
     logOperation(OpAccessCodeChanged, subscriberText() + QStringLiteral(". ") + text);
     m_ctx.trans.appendOutcome(text);

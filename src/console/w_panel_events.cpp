@@ -7,7 +7,7 @@
 #include "data/db.h"
 #include "data/event_store.h"
 #include "data/messages.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QAction>
 #include <QDateEdit>
@@ -61,34 +61,34 @@ void w_panel::updateTransferKeys()
 {
     // While a transfer or an event download is pending a click would be
     // ignored: the keys say so.
-    const mdl_trans& link = m_ctx.trans;
+    const PanelLink& link = m_ctx.trans;
     const bool busy = link.writePending() || link.readPending() || link.eventsPending();
     cb_subirch->setEnabled(m_marksUp && !busy);
     cb_bajarsel->setEnabled(m_marksDown && !busy);
-    cb_eventos->setEnabled(il_abonado >= 1 && !busy);
+    cb_eventos->setEnabled(m_subscriber.number >= 1 && !busy);
     // Reading the panel needs the link up and idle; the comparison window
     // changes values and marks, which a level 3 user may not.
-    const bool idle = il_abonado >= 1 && link.connected() && !busy && m_ctx.main.currentLevel() < 3;
+    const bool idle = m_subscriber.number >= 1 && link.connected() && !busy && m_ctx.main.currentLevel() < 3;
     cb_comparar->setEnabled(idle);
     cb_subircambios->setEnabled(idle);
 }
 
-void w_panel::startTransfer(mdl_trans::Transfer kind, int log, bool loadImage)
+void w_panel::startTransfer(PanelLink::Transfer kind, int log, bool loadImage)
 {
-    mdl_trans& link = m_ctx.trans;
+    PanelLink& link = m_ctx.trans;
     if (!link.connected() || link.writePending() || link.readPending() || link.eventsPending())
         return;
     logOperation(log, subscriberText());
     // The flag first: the image counts the sections of the pending direction.
     link.requestTransfer(kind);
     if (loadImage)
-        link.f_cargatransferencia(il_abonado);
+        link.loadTransfer(m_subscriber);
     updateTransferKeys();
 }
 
-void w_panel::wf_muestraeventos()
+void w_panel::showEvents()
 {
-    m_eventos->show(il_abonado);
+    m_eventos->show(m_subscriber.number);
 }
 
 QDate w_panel::defaultDeleteDate(const QDate& today)
@@ -99,7 +99,7 @@ QDate w_panel::defaultDeleteDate(const QDate& today)
 
 void w_panel::deleteEvents()
 {
-    if (m_ctx.main.currentLevel() > 1 || il_abonado < 1)
+    if (m_ctx.main.currentLevel() > 1 || m_subscriber.number < 1)
         return;
     // Up to the start of the picked day, as the dates are compared.
     const QDate day = dp_borraeventos->date();
@@ -107,7 +107,7 @@ void w_panel::deleteEvents()
     const QString shown = day.toString(QStringLiteral("dd/MM/yyyy"));
     try {
         const QSqlDatabase c = m_ctx.main.db();
-        const int n = events::countUntil(c, il_abonado, until);
+        const int n = events::countUntil(c, m_subscriber.number, until);
         if (n == 0) {
             m_ctx.messages.show(QStringLiteral("Atención"),
                                 QStringLiteral("No hay eventos anteriores al %1.").arg(shown),
@@ -118,10 +118,10 @@ void w_panel::deleteEvents()
         if (!m_ctx.messages.askYesNo(n == 1 ? QStringLiteral("¿Borra 1 evento anterior al %1?").arg(shown)
                              : QStringLiteral("¿Borra %1 eventos anteriores al %2?").arg(n).arg(shown)))
             return;
-        events::removeUntil(c, il_abonado, until);
+        events::removeUntil(c, m_subscriber.number, until);
     } catch (const db::Error& e) {
         qWarning("w_panel: borrar eventos: %s", qPrintable(e.text()));
         return;
     }
-    wf_muestraeventos();
+    showEvents();
 }

@@ -10,7 +10,7 @@
 #include "data/lock_store.h"
 #include "data/messages.h"
 #include "data/users_store.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -18,9 +18,9 @@
 bool w_panel::heldElsewhere()
 {
     std::optional<locks::Holder> h;
-    if (il_abonado >= 1) {
+    if (m_subscriber.number >= 1) {
         try {
-            h = locks::heldByOther(m_ctx.main.db(), il_abonado);
+            h = locks::heldByOther(m_ctx.main.db(), m_subscriber.number);
         } catch (const db::Error& e) {
             qWarning("w_panel: bloqueo: %s", qPrintable(e.text()));
         }
@@ -54,7 +54,7 @@ QString w_panel::operatorName() const
 bool w_panel::takeSubscriber()
 {
     try {
-        if (m_hold.take(il_abonado))
+        if (m_hold.take(m_subscriber.number))
             return true;
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudo reservar el abonado para esta estación.\n%1").arg(e.text()));
@@ -66,14 +66,14 @@ bool w_panel::takeSubscriber()
 
 void w_panel::releaseSubscriberWhenIdle()
 {
-    m_hold.linkChanged(m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle);
+    m_hold.linkChanged(m_ctx.trans.phase() == PanelLink::LinkPhase::Idle);
 }
 
 void w_panel::afterDialClick(bool dialled)
 {
     if (dialled)
         logOperation(3, subscriberText());
-    m_hold.afterDial(m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle);
+    m_hold.afterDial(m_ctx.trans.phase() == PanelLink::LinkPhase::Idle);
 }
 
 void w_panel::waitClick(const std::function<void()>& click)
@@ -81,18 +81,18 @@ void w_panel::waitClick(const std::function<void()>& click)
     // Waiting for the panel's call holds the subscriber as a dial does: the
     // panel that calls in is this subscriber's. A click that ends the wait
     // (or, connected, only switches the call-back to IP) takes nothing.
-    const bool starting = m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle;
+    const bool starting = m_ctx.trans.phase() == PanelLink::LinkPhase::Idle;
     if (starting && !takeSubscriber())
         return;
     click();
     if (starting)
-        m_hold.afterDial(m_ctx.trans.phase() == mdl_trans::LinkPhase::Idle);
+        m_hold.afterDial(m_ctx.trans.phase() == PanelLink::LinkPhase::Idle);
 }
 
 void w_panel::holdFollowsSubscriber()
 {
     try {
-        if (!m_hold.follow(il_abonado, m_ctx.trans.phase() == mdl_trans::LinkPhase::Listening))
+        if (!m_hold.follow(m_subscriber.number, m_ctx.trans.phase() == PanelLink::LinkPhase::Listening))
             refuseWhenHeldElsewhere();
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudo reservar el abonado para esta estación.\n%1").arg(e.text()));
@@ -112,11 +112,11 @@ void w_panel::holdAfterReconnect()
     std::optional<locks::Holder> other;
     if (m_hold.afterReconnect(&other) != SubscriberHold::Reconnected::TakenByOther)
         return;
-    mdl_trans& link = m_ctx.trans;
-    if (link.phase() == mdl_trans::LinkPhase::Listening)
-        link.f_finespera();
+    PanelLink& link = m_ctx.trans;
+    if (link.phase() == PanelLink::LinkPhase::Listening)
+        link.stopWaiting();
     else
-        link.img_end_Click();
+        link.hangUp();
     heldElsewhere();
     m_ctx.messages.showError(QStringLiteral("Mientras no había conexión con el servidor otra estación tomó el abonado "
                                             "(%1): la comunicación con el panel termina.")

@@ -22,7 +22,7 @@ QWidget* w_panel::buildSecciones()
 {
     auto* page = new QWidget;
     const ui::SectionGrid grid = ui::buildSectionGrid(
-        page, {[this] { wf_muestrasecciones(); }, [this](int row) { cycleMark(row); }, [this] { wf_modificar(); }});
+        page, {[this] { showSections(); }, [this](int row) { cycleMark(row); }, [this] { editSelectedSection(); }});
     st_filtroseccion_t = grid.caption;
     sle_filtroseccion = grid.filter;
     fg_secciones = grid.grid;
@@ -37,13 +37,13 @@ QWidget* w_panel::buildSecciones()
     return page;
 }
 
-void w_panel::wf_muestrasecciones()
+void w_panel::showSections()
 {
     for (QAction* a : {cb_desmarcar, cb_invertir})
         a->setEnabled(false);
     m_marksUp = m_marksDown = false;
     updateTransferKeys();
-    cb_historial->setEnabled(il_abonado > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
+    cb_historial->setEnabled(m_subscriber.number > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
     if (m_ctx.main.currentLevel() >= 3) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);
@@ -54,10 +54,10 @@ void w_panel::wf_muestrasecciones()
     try {
         rows = values::sectionMarks(m_ctx.main.db(), marksOwner());
     } catch (const db::Error& e) {
-        qWarning("w_panel::wf_muestrasecciones: %s", qPrintable(e.text()));
+        qWarning("w_panel::showSections: %s", qPrintable(e.text()));
         rows.clear();
     }
-    if (il_abonado < 1)
+    if (m_subscriber.number < 1)
         rows.clear();
 
     for (const ui::SectionRow& r : ui::fillSectionGrid(fg_secciones, rows, ui::SectionFilter(sle_filtroseccion->text()), true)) {
@@ -73,30 +73,30 @@ void w_panel::cycleMark(int row)
 {
     int seccion = 0;
     int marca = 0;
-    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
+    if (m_subscriber.number < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
         return;
     try {
         values::setMarks(m_ctx.main.db(), marksOwner(), values::nextMark(marca), seccion);
     } catch (const db::Error& e) {
         qWarning("w_panel: marca: %s", qPrintable(e.text()));
     }
-    wf_muestrasecciones();
+    showSections();
     if (row < fg_secciones->rowCount())
         fg_secciones->setCurrentCell(row, ui::ColMarca);
 }
 
-void w_panel::wf_modificar()
+void w_panel::editSelectedSection()
 {
     const int row = fg_secciones->currentRow();
     int seccion = 0;
     int marca = 0;
-    if (il_abonado < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
+    if (m_subscriber.number < 1 || !ui::sectionAt(fg_secciones, row, &seccion, &marca) || refuseWhenHeldElsewhere())
         return;
-    m_ctx.editor = EditorContext::forSubscriber(il_abonado, il_panel, seccion, il_configuracion, marca);
-    ui::editSection(m_ctx, this, fg_secciones, row, [this] { wf_muestrasecciones(); });
+    m_ctx.editor = EditorContext::forSubscriber(m_subscriber.number, m_subscriber.model, seccion, m_configuration, marca);
+    ui::editSection(m_ctx, this, fg_secciones, row, [this] { showSections(); });
 }
 
-void w_panel::wf_abonados_valores()
+void w_panel::restoreTemplateValues()
 {
     if (!m_ctx.messages.askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
         return;
@@ -104,11 +104,11 @@ void w_panel::wf_abonados_valores()
     try {
         const QSqlDatabase c = m_ctx.main.db();
         db::Transaction t(c);
-        ok = copyValues(c, il_abonado, il_panel, 999, il_configuracion, m_ctx.main.currentUser());
+        ok = copyValues(c, m_subscriber.number, m_subscriber.model, 999, m_configuration, m_ctx.main.currentUser());
         if (ok)
             t.commit();
     } catch (const db::Error& e) {
-        qWarning("w_panel::wf_abonados_valores: %s", qPrintable(e.text()));
+        qWarning("w_panel::restoreTemplateValues: %s", qPrintable(e.text()));
         ok = false;
     }
     if (!ok) {
@@ -116,38 +116,38 @@ void w_panel::wf_abonados_valores()
                             MessageService::Icon::Information);
         return;
     }
-    wf_muestrasecciones();
+    showSections();
 }
 
-void w_panel::wf_premarcar()
+void w_panel::presetMarks()
 {
     if (!m_ctx.messages.askYesNo(QStringLiteral("¿Restaura marcas según configuración?.\r\n Esta acción no puede deshacerse.")))
         return;
     try {
-        values::presetMarks(m_ctx.main.db(), il_abonado, il_panel, il_configuracion);
+        values::presetMarks(m_ctx.main.db(), m_subscriber.number, m_subscriber.model, m_configuration);
     } catch (const db::Error& e) {
-        qWarning("w_panel::wf_premarcar: %s", qPrintable(e.text()));
+        qWarning("w_panel::presetMarks: %s", qPrintable(e.text()));
         m_ctx.messages.showError(QStringLiteral("No fué posible reestablecer las marcas."));
         return;
     }
-    wf_muestrasecciones();
+    showSections();
 }
 
-void w_panel::wf_invertir()
+void w_panel::invertMarks()
 {
     try {
-        values::invertMarks(m_ctx.main.db(), il_abonado);
+        values::invertMarks(m_ctx.main.db(), m_subscriber.number);
     } catch (const db::Error& e) {
-        qWarning("w_panel::wf_invertir: %s", qPrintable(e.text()));
+        qWarning("w_panel::invertMarks: %s", qPrintable(e.text()));
         m_ctx.messages.showError(QStringLiteral("No fué posible invertir las marcas."));
         return;
     }
-    wf_muestrasecciones();
+    showSections();
 }
 
 values::Owner w_panel::marksOwner() const
 {
-    return values::Owner::subscriber(il_abonado, il_panel);
+    return values::Owner::subscriber(m_subscriber.number, m_subscriber.model);
 }
 
 void w_panel::markAll(int marca)
@@ -159,5 +159,5 @@ void w_panel::markAll(int marca)
         m_ctx.messages.showError(QStringLiteral("No fué posible marcar las secciones.\n%1").arg(e.text()));
         return;
     }
-    wf_muestraabonado(il_abonado);
+    showSubscriber(m_subscriber.number);
 }

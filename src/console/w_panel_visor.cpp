@@ -4,7 +4,7 @@
 #include "ui/ui_pictures.h"
 #include "console/lamp_text.h"
 #include "data/messages.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -172,7 +172,7 @@ QLayout* w_panel::buildOutputs()
         img_cbpgm[size_t(i)] = lamp(indexed("img_cbpgm", i), QStringLiteral("Cambiar PGM %1").arg(i + 1));
         outputs->addWidget(img_pgm[size_t(i)], 0, i + 7);
         outputs->addWidget(img_cbpgm[size_t(i)], 1, i + 7);
-        clickable(img_cbpgm[size_t(i)], nullptr, [this, i] { command(mdl_trans::CmdPgm, 15, i); });
+        clickable(img_cbpgm[size_t(i)], nullptr, [this, i] { command(PanelLink::CmdPgm, 15, i); });
     }
     outputs->setColumnStretch(15, 1);
     return outputs;
@@ -247,25 +247,25 @@ void w_panel::addLinkButtons(QGridLayout* links)
          QStringLiteral("Enlazar Directo"), 0, [this] {
              if (!takeSubscriber())
                  return;
-             afterDialClick(m_ctx.trans.img_connect_Click());
+             afterDialClick(m_ctx.trans.dialDirect(m_subscriber));
          });
     pair(links, img_connect_AMO, st_connect_AMO_t, "img_connect_AMO", "st_connect_AMO_t", QStringLiteral("Doble \"Call\""),
          QStringLiteral("Enlazar Doble Call"), 1, [this] {
              if (!takeSubscriber())
                  return;
-             afterDialClick(m_ctx.trans.img_connect_AMO_Click());
+             afterDialClick(m_ctx.trans.dialDoubleCall(m_subscriber));
          });
     pair(links, Img_wait_call, st_wait_call, "Img_wait_call", "st_wait_call", QStringLiteral(" \"Call-Back\""),
-         QStringLiteral("Modo Call-Back"), 2, [this] { waitClick([this] { m_ctx.trans.Img_wait_call_Click(); }); });
+         QStringLiteral("Modo Call-Back"), 2, [this] { waitClick([this] { m_ctx.trans.toggleModemWait(m_subscriber); }); });
     pair(links, img_end, st_end_t, "img_end", "st_end_t", QStringLiteral("Cortar"), QStringLiteral("Terminar Comunicación"),
          3, [this] {
-             if (m_ctx.trans.img_end_Click())
+             if (m_ctx.trans.hangUp())
                  logOperation(4, subscriberText());
          });
     Command1 = new QPushButton(QStringLiteral("IP"), frm_comandos);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setFocusPolicy(Qt::NoFocus);
-    connect(Command1, &QPushButton::clicked, this, [this] { waitClick([this] { m_ctx.trans.Command1_Click(); }); });
+    connect(Command1, &QPushButton::clicked, this, [this] { waitClick([this] { m_ctx.trans.pressIpButton(m_subscriber); }); });
     Command1->setToolTip(QStringLiteral("Esperar la conexión del panel por IP"));
     ui::keyCommand(this, Command1, QStringLiteral("Command1"), [this] { Command1->click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));
@@ -276,15 +276,15 @@ void w_panel::addLinkButtons(QGridLayout* links)
 void w_panel::addCommandButtons(QGridLayout* commands)
 {
     pair(commands, img_arm, st_arm_t, "img_arm", "st_arm_t", QStringLiteral("Activar"), QStringLiteral("Activar Panel"), 0,
-         [this] { command(mdl_trans::CmdArm, 8); });
+         [this] { command(PanelLink::CmdArm, 8); });
     pair(commands, img_disarm, st_disarm_t, "img_disarm", "st_disarm_t", QStringLiteral("Desact."),
-         QStringLiteral("Desactivar Panel"), 1, [this] { command(mdl_trans::CmdDisarm, 9); });
+         QStringLiteral("Desactivar Panel"), 1, [this] { command(PanelLink::CmdDisarm, 9); });
     pair(commands, img_panico, st_panico_t, "img_panico", "st_panico_t", QStringLiteral("Pánico"),
-         QStringLiteral("Activar Sirena"), 2, [this] { command(mdl_trans::CmdPanic, 12); });
+         QStringLiteral("Activar Sirena"), 2, [this] { command(PanelLink::CmdPanic, 12); });
     pair(commands, img_falla, st_cbfallas_t, "img_falla", "st_cbfallas_t", QStringLiteral("Fallas"),
-         QStringLiteral("Pedir Fallas"), 3, [this] { command(mdl_trans::CmdFaults, 16); });
+         QStringLiteral("Pedir Fallas"), 3, [this] { command(PanelLink::CmdFaults, 16); });
     pair(commands, img_stime, st_stime_t, "img_stime", "st_stime_t", QStringLiteral("Hora"), QStringLiteral("Enviar Hora PC"),
-         4, [this] { command(mdl_trans::CmdSetClock, 13); });
+         4, [this] { command(PanelLink::CmdSetClock, 13); });
 }
 
 void w_panel::pair(QGridLayout* g, QLabel*& image, QLabel*& label, const char* imageName, const char* labelName,
@@ -358,9 +358,9 @@ void w_panel::showLinkMessages()
     if (m_showingLinkMessages)
         return;
     m_showingLinkMessages = true;
-    for (QList<mdl_trans::Message> m = m_ctx.trans.takeMessages(); !m.isEmpty();
+    for (QList<PanelLink::Message> m = m_ctx.trans.takeMessages(); !m.isEmpty();
          m = m_ctx.trans.takeMessages())
-        for (const mdl_trans::Message& one : m)
+        for (const PanelLink::Message& one : m)
             m_ctx.messages.show(one.title, one.text, one.icon);
     m_showingLinkMessages = false;
 }

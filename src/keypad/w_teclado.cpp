@@ -1,7 +1,7 @@
 #include "keypad/w_teclado.h"
 
 #include "ui/ui_geometry.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport.h"
 
 #include <QApplication>
@@ -95,7 +95,7 @@ void KeypadLed::paintEvent(QPaintEvent*)
     p.drawEllipse(r);
 }
 
-w_teclado::w_teclado(StationContext& ctx, mdl_trans& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
+w_teclado::w_teclado(StationContext& ctx, PanelLink& link, QWidget* parent) : QWidget(parent), m_ctx(ctx), m_link(link)
 {
     setObjectName(QStringLiteral("w_teclado"));
     setWindowTitle(QStringLiteral("QUENDAL                VXA-410"));
@@ -231,7 +231,7 @@ void w_teclado::release()
     Timer1->stop();
     Timer2->stop();
     tmr_linea->stop();
-    mdl_trans& link = m_link;
+    PanelLink& link = m_link;
     link.clearKeypad();
 }
 

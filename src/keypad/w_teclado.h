@@ -14,7 +14,7 @@
 #include <array>
 #include <functional>
 
-class mdl_trans;
+class PanelLink;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -46,10 +46,10 @@ private:
 class w_teclado : public QWidget {
     Q_OBJECT
     StationContext& m_ctx;
-    mdl_trans& m_link;
+    PanelLink& m_link;
 
 public:
-    w_teclado(StationContext& ctx, mdl_trans& link, QWidget* parent = nullptr);
+    w_teclado(StationContext& ctx, PanelLink& link, QWidget* parent = nullptr);
     ~w_teclado() override;
 
 

@@ -2,7 +2,7 @@
 // What the link needs from the station around it: the store it reads and
 // writes, the state of the serial port in the station's settings, and the
 // station's numbered error messages. The station hands one to
-// mdl_trans::setHost; a link without one has no port and no database.
+// PanelLink::setHost; a link without one has no port and no database.
 
 #include <QString>
 #include <memory>

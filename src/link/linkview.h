@@ -1,5 +1,5 @@
 #pragma once
-// What f_muestraestado computes for the console to render: for every
+// What updateView computes for the console to render: for every
 // indicator (by its control name, arrays as name_index: "img_zona_0") the
 // picture key of the image list, the tool-tip and the caption, plus the
 // colours of the traffic and error labels and the progress bar value.

@@ -2,7 +2,7 @@
 
 #include "data/text_rules.h"
 #include "data/db.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -184,7 +184,7 @@ QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& valu
 {
     // One memory map of addresses 0-5000; a text section holds at most two
     // hexadecimal digits for every byte from its position to the end.
-    constexpr qlonglong lastAddress = mdl_trans::MemorySize - 1;
+    constexpr qlonglong lastAddress = PanelLink::MemorySize - 1;
     const auto at = [&](const char* column) -> QVariant {
         for (size_t j = 0; j < t.columns.size(); ++j)
             if (qstrcmp(t.columns[j].name, column) == 0)

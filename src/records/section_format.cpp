@@ -1,9 +1,9 @@
 #include "records/section_format.h"
 
 #include "data/panel_bytes.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
-const int SectionFormat::MaxCharacters = 2 * mdl_trans::MemorySize;
+const int SectionFormat::MaxCharacters = 2 * PanelLink::MemorySize;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "session/mdl_main.h"
 
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include "data/db.h"
 #include "data/messages.h"
@@ -322,13 +322,13 @@ bool mdl_main::openPort(int accion, int& puerto, const QString& modo)
 }
 
 namespace {
-bool usesPort(const mdl_trans& link)
+bool usesPort(const PanelLink& link)
 {
-    return link.phase() != mdl_trans::LinkPhase::Idle || link.waitingForCall();
+    return link.phase() != PanelLink::LinkPhase::Idle || link.waitingForCall();
 }
 } // namespace
 
-bool mdl_main::applyPortSettings(mdl_trans& link, int port, const QString& mode)
+bool mdl_main::applyPortSettings(PanelLink& link, int port, const QString& mode)
 {
     m_deferredPort = PortSettings{port, mode};
     const auto apply = [this] {
@@ -348,7 +348,7 @@ bool mdl_main::applyPortSettings(mdl_trans& link, int port, const QString& mode)
     if (!m_deferredWatch) {
         // Applied after the link's handler has returned: opening the port
         // or a box inside it would pull the rug from under the link.
-        m_deferredWatch = connect(&link, &mdl_trans::viewChanged, this, [this, &link, apply] {
+        m_deferredWatch = connect(&link, &PanelLink::viewChanged, this, [this, &link, apply] {
             if (m_deferredPort && !usesPort(link))
                 QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
         });

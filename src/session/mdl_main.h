@@ -18,7 +18,7 @@
 
 class MessageService;
 class SerialPort;
-class mdl_trans;
+class PanelLink;
 
 // What start-up needs from the windows; the window layer implements it.
 class ShellUi {
@@ -58,7 +58,7 @@ public:
     // New port settings: opened now, or, while the link uses the port (a
     // call, a dial or a wait), as soon as it is idle again, since reopening
     // the port hangs up the modem. True when they wait for the link.
-    bool applyPortSettings(mdl_trans& link, int port, const QString& mode);
+    bool applyPortSettings(PanelLink& link, int port, const QString& mode);
     // The port's device went away and the port was closed: the status bar
     // shows it; a click on the modem panel opens it again.
     void portLost();

@@ -18,7 +18,7 @@ class QWidget;
 class MessageService;
 class SearchContext;
 class mdl_main;
-class mdl_trans;
+class PanelLink;
 struct EditorContext;
 namespace reports {
 class de_reportes;
@@ -44,7 +44,7 @@ struct StationContext {
     mdl_main& main;
     // The panel console's way to the link (the console takes it from here
     // until it is given the link like the other windows that drive it).
-    mdl_trans& trans;
+    PanelLink& trans;
     MessageService& messages;
     SearchContext& search;
     EditorContext& editor;

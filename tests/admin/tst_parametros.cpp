@@ -1,13 +1,14 @@
 // Communication parameters: stored, validated, and applied at once.
 
 #include "testsupport.h"
+#include "link_test_access.h"
 
 #include "admin/w_parametros.h"
 #include "session/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/settings_store.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport.h"
 
 #include <QAction>
@@ -130,7 +131,7 @@ private slots:
 
         // Under a call the port is not reopened (that would hang the modem
         // up): the change waits for the link to be idle.
-        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        LinkTestAccess::setPhase(st.trans, PanelLink::LinkPhase::Connected);
         p = f.open();
         p->cbx_modem_speed->setCurrentText("Interface");
         p->cb_aceptar->trigger();
@@ -142,7 +143,7 @@ private slots:
         QTRY_COMPARE(f.w.com_main->settings(), QString("4800,N,8,2"));
         QVERIFY(f.w.com_main->isOpen());
         // Nothing of the port changed: "Aceptar" leaves a call alone.
-        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        LinkTestAccess::setPhase(st.trans, PanelLink::LinkPhase::Connected);
         const qsizetype boxes = st.messages.shown.size();
         QSignalSpy reopened(&st.main, &mdl_main::portStatusChanged);
         p = f.open();

@@ -3,6 +3,7 @@
 // while connected) and compaction with backup into owner-only files.
 
 #include "testsupport.h"
+#include "link_test_access.h"
 
 #include "app/compaction.h"
 #include "session/mdl_main.h"
@@ -10,7 +11,7 @@
 #include "app/w_main.h"
 #include "data/db.h"
 #include "data/station_db.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport.h"
 
 #include <QAction>
@@ -67,11 +68,11 @@ private slots:
         w.action("cb_teclado")->trigger();
         QVERIFY(!w.child("cb_teclado"));
         w.com_main->setSettings("4800,N,8,2");
-        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        LinkTestAccess::setPhase(st.trans, PanelLink::LinkPhase::Connected);
         w.action("cb_teclado")->trigger();
         QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
         QVERIFY(!w.child("cb_teclado"));
-        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Idle);
+        LinkTestAccess::setPhase(st.trans, PanelLink::LinkPhase::Idle);
         w.action("cb_teclado")->trigger();
         QTRY_VERIFY(!w.child("cb_panel"));
         QVERIFY(w.child("cb_teclado"));
@@ -150,14 +151,14 @@ private slots:
         int ended = -1;
         w.endProgram = [&](int c) { ended = c; };
         w.show();
-        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Connected);
+        LinkTestAccess::setPhase(st.trans, PanelLink::LinkPhase::Connected);
         w.action("cb_salir")->trigger();
         QVERIFY(!w.close());
         QCOMPARE(st.messages.lastText(), QString("Primero debe desconectarse"));
         QCOMPARE(ended, -1);
         QVERIFY(st.main.db().isOpen());
         QVERIFY(!QFile::exists(st.path("sorvent20.bkp")));
-        st.trans.forTestSetPhase(mdl_trans::LinkPhase::Idle);
+        LinkTestAccess::setPhase(st.trans, PanelLink::LinkPhase::Idle);
     }
 
     void exitCompactsWithOneBackupGeneration()

@@ -56,14 +56,6 @@ void FakeDatagramSocket::arrive(const QByteArray& data, quint16 fromPort, const 
     emit datagramReceived(data, from, fromPort);
 }
 
-FakeConsole::FakeConsole()
-{
-    il_abonado = 1;
-    il_panel = 1;
-    is_password_db = QStringLiteral("1234");
-    is_strpanel = QStringLiteral("1");
-}
-
 QByteArray answerFrame(const QList<int>& bytes)
 {
     static const char letters[] = "ABCDEFGHIJKLMNOP";

@@ -5,7 +5,9 @@
 // plain fields.
 
 #include "link/datagramsocket.h"
+#include "link/link_subscriber.h"
 #include "link/linkconsole.h"
+#include "link/panel_link.h"
 #include "link/serialport.h"
 
 #include <QDateTime>
@@ -68,18 +70,35 @@ private:
 
 class FakeConsole : public LinkConsole {
 public:
-    FakeConsole();
+    static LinkSubscriber demoSubscriber()
+    {
+        LinkSubscriber s;
+        s.number = s.model = 1;
+        s.accessCode = QStringLiteral("1234");
+        s.protocolCode = QStringLiteral("1");
+        return s;
+    }
     int armingModeIndex() const override { return armingMode; }
     bool restrictedCodeChecked() const override { return restrictedChecked; }
     QString restrictedCode() const override { return restricted; }
     QString telephone() const override { return phone; }
-    void wf_muestraabonado(qint32 id) override { shownSubscribers << id; }
-    void wf_muestrasecciones() override { ++sectionRefreshes; }
-    void wf_muestraeventos() override { ++eventRefreshes; }
+    // As the console does: the subscriber shown goes back to the link.
+    void sessionStarted(qint32 id) override
+    {
+        shownSubscribers << id;
+        if (link)
+            link->setSubscriber(subscriber);
+    }
+    void showSections() override { ++sectionRefreshes; }
+    void showEvents() override { ++eventRefreshes; }
     void connectionFailed() override { ++failedConnections; }
     void uploadChecked(const QString& outcome, bool stopped) override { checks << outcome + (stopped ? "!" : ""); }
     void comparisonDone() override { ++comparisons; }
 
+    // The subscriber this console shows (the demo's first), and the link it
+    // hands it to when a session starts.
+    LinkSubscriber subscriber = demoSubscriber();
+    PanelLink* link = nullptr;
     int armingMode = 0;
     bool restrictedChecked = false;
     QString restricted;
@@ -92,7 +111,7 @@ public:
     int comparisons = 0;
 };
 
-// A settable clock for mdl_trans::setClock.
+// A settable clock for PanelLink::setClock.
 struct FakeClock {
     QDateTime t = QDateTime(QDate(2024, 8, 15), QTime(20, 25, 0));
     std::function<QDateTime()> fn() { return [this] { return t; }; }

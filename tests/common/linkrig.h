@@ -1,10 +1,11 @@
 #pragma once
-// A link under test: its own mdl_trans on fake devices, a fake console and a
+// A link under test: its own PanelLink on fake devices, a fake console and a
 // settable clock, in a fresh station (ip_port 5000).
 
 #include "session/mdl_main.h"
+#include "link_test_access.h"
 #include "data/db.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "linkfakes.h"
 #include "testsupport.h"
 
@@ -14,7 +15,7 @@ struct LinkRig {
     FakeDatagramSocket ip;
     FakeConsole console;
     FakeClock clock;
-    mdl_trans link;
+    PanelLink link;
 
     LinkRig()
     {
@@ -25,6 +26,8 @@ struct LinkRig {
         link.setDevices(&com, &ip);
         link.setConsole(&console);
         link.setClock(clock.fn());
+        console.link = &link;
+        link.setSubscriber(console.subscriber);
     }
 
     void ticks(int n)
@@ -47,7 +50,7 @@ struct LinkRig {
     // A modem connection by a direct call.
     void connectModem()
     {
-        link.f_llamar(QStringLiteral("5550101"), 900);
+        link.dial(QStringLiteral("5550101"), 900);
         com.receive("\r\nCONNECT\r\n");
         com.takeWritten();
     }
@@ -60,15 +63,21 @@ struct LinkRig {
     }
     void connectIp(quint16 from = 40000)
     {
-        link.f_esperaip();
+        link.waitForIpCall();
         ip.arrive("CONNECT IP", from);
         ip.sent.clear();
+    }
+    // The console shows another subscriber (or the same one changed).
+    void show(const LinkSubscriber& s)
+    {
+        console.subscriber = s;
+        link.setSubscriber(s);
     }
     // An answer delivered as the answer to `request`, as if that request
     // were the one outstanding.
     void answer(int request, const QByteArray& frame)
     {
-        link.forTestSetOutstandingRequest(request);
+        LinkTestAccess::setOutstandingRequest(link, request);
         com.receive(frame);
     }
     // The request frames written on the serial port since the last take.

@@ -3,7 +3,7 @@
 #include "data/db.h"
 #include "data/seed.h"
 #include "data/station_db.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 
 #include <QAbstractItemModelTester>
 #include <QElapsedTimer>
@@ -257,15 +257,15 @@ quint16 freeUdpPort()
     return s.localPort();
 }
 
-bool linkTurn(mdl_trans& link, bool answered)
+bool linkTurn(PanelLink& link, bool answered)
 {
-    const int before = link.framesSent();
-    for (int i = 0; i < 2000 && link.framesSent() == before; ++i)
+    const int before = link.scheduler().framesSent;
+    for (int i = 0; i < 2000 && link.scheduler().framesSent == before; ++i)
         link.tick();
-    return link.framesSent() != before && (!answered || waitFor([&link] { return link.awaitingAnswer() == 0; }));
+    return link.scheduler().framesSent != before && (!answered || waitFor([&link] { return link.scheduler().awaitingAnswer == 0; }));
 }
 
-bool linkTurnsWhile(mdl_trans& link, bool (mdl_trans::*pending)() const)
+bool linkTurnsWhile(PanelLink& link, bool (PanelLink::*pending)() const)
 {
     for (int i = 0; i < 2000 && (link.*pending)(); ++i)
         if (!linkTurn(link))

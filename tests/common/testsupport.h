@@ -115,13 +115,13 @@ private:
 // own time is always driven by hand.
 bool waitFor(const std::function<bool()>& done, int ms = 5000);
 
-class mdl_trans;
+class PanelLink;
 
 // One scheduler turn on a link with real devices: ticks until a request goes
 // out, then waits for the panel's answer when one is expected.
-bool linkTurn(mdl_trans& link, bool answered = true);
+bool linkTurn(PanelLink& link, bool answered = true);
 // Turns until `pending` drops; false when a turn goes unanswered.
-bool linkTurnsWhile(mdl_trans& link, bool (mdl_trans::*pending)() const);
+bool linkTurnsWhile(PanelLink& link, bool (PanelLink::*pending)() const);
 
 // Overwrites the first page of `table` in the closed database `file` with
 // garbage, as a failing disk leaves a page. False when it could not.

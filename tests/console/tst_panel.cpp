@@ -2,13 +2,14 @@
 // the station's link, with fake devices whose ticks the test drives.
 
 #include "common/linkfakes.h"
+#include "link_test_access.h"
 #include "common/testsupport.h"
 
 #include "session/mdl_main.h"
 #include "ui/ui_pictures.h"
 #include "console/w_panel.h"
 #include "data/db.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "records/ui_section_grid.h"
 
 #include <QAbstractItemModelTester>
@@ -77,7 +78,7 @@ struct Console {
     TestStation st{true, true};
     FakeSerialPort com;
     FakeDatagramSocket ip;
-    mdl_trans& link = st.trans;
+    PanelLink& link = st.trans;
     std::unique_ptr<w_panel> w;
 
     explicit Console(int level = 1)
@@ -154,7 +155,7 @@ void tst_panel::subscriberAndNoSubscriberState()
     // The modem was reset when the console opened.
     QVERIFY(c.com.written.contains("ATZ"));
     auto noSubscriber = [&c] {
-        QCOMPARE(c.w->il_abonado, 0);
+        QCOMPARE(c.w->m_subscriber.number, 0);
         QVERIFY(!c.find(QStringLiteral("SSTab_panel"))->isEnabled());
         for (int pos : {3, 6, 7, 8, 9, 10, 11, 12})
             QVERIFY2(!c.w->button(pos)->isEnabled(), qPrintable(QString::number(pos)));
@@ -162,11 +163,12 @@ void tst_panel::subscriberAndNoSubscriberState()
     };
     noSubscriber();
 
-    c.w->wf_muestraabonado(2);
-    QCOMPARE(c.w->il_abonado, 2);
-    QCOMPARE(c.w->il_panel, 2);
-    QCOMPARE(c.w->is_strpanel, QStringLiteral("2"));
-    QCOMPARE(c.w->is_password_db, QStringLiteral("1234"));
+    c.w->showSubscriber(2);
+    QCOMPARE(c.w->m_subscriber.number, 2);
+    QCOMPARE(c.w->m_subscriber.model, 2);
+    QCOMPARE(c.w->m_subscriber.protocolCode, QStringLiteral("2"));
+    QCOMPARE(c.w->m_subscriber.accessCode, QStringLiteral("1234"));
+    QCOMPARE(c.link.subscriber().number, 2); // the link knows whom the console works on
     QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_0"))->text(), QStringLiteral("0002"));
     QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_1"))->text(), QStringLiteral("DEMOSTRACIÓN PANEL NX"));
     QCOMPARE(c.find<QLabel>(QStringLiteral("st_abonado_2"))->text(), QStringLiteral("NX-16 ") +
@@ -186,13 +188,13 @@ void tst_panel::subscriberAndNoSubscriberState()
     // Without the stored access code the subscriber cannot be shown.
     db::exec(conn(), QStringLiteral("DELETE FROM abonados_valores WHERE id_abonado = 1 AND id_item = 1 AND "
                                     "id_seccion = (SELECT id_seccionpwd FROM paneles WHERE id_panel = 1)"));
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     noSubscriber();
-    c.w->wf_muestraabonado(77);
+    c.w->showSubscriber(77);
     noSubscriber();
 
     // Tab "Secciones" enables the editing keys; the others disable them.
-    c.w->wf_muestraabonado(2);
+    c.w->showSubscriber(2);
     auto* tabs = c.find<QTabWidget>(QStringLiteral("SSTab_panel"));
     tabs->setCurrentIndex(1);
     QVERIFY(c.w->cb_modificar->isEnabled() && c.w->cb_premarcar->isEnabled());
@@ -201,8 +203,8 @@ void tst_panel::subscriberAndNoSubscriberState()
 
     c.w->close();
     QCOMPARE(c.link.console(), nullptr);
-    QCOMPARE(c.w->il_abonado, 0);
-    QVERIFY(c.w->is_strpanel.isEmpty());
+    QCOMPARE(c.w->m_subscriber.number, 0);
+    QVERIFY(c.w->m_subscriber.protocolCode.isEmpty());
 }
 
 void tst_panel::levelsHideTheirControls()
@@ -211,9 +213,9 @@ void tst_panel::levelsHideTheirControls()
                                  "st_stime_t", "img_disarm", "st_disarm_t"};
     {
         Console c(3);
-        c.w->wf_muestraabonado(1);
+        c.w->showSubscriber(1);
         // Redrawing the indicators must not bring them back.
-        c.link.f_muestraestado();
+        c.link.updateView();
         QVERIFY(!c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->isTabEnabled(1));
         for (const QString& n : levelThree)
             QVERIFY2(c.find(n)->isHidden(), qPrintable(n));
@@ -226,7 +228,7 @@ void tst_panel::levelsHideTheirControls()
     }
     {
         Console c(2);
-        c.w->wf_muestraabonado(1);
+        c.w->showSubscriber(1);
         QVERIFY(c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->isTabEnabled(1));
         for (const QString& n : levelThree)
             QVERIFY2(!c.find(n)->isHidden(), qPrintable(n));
@@ -239,7 +241,7 @@ void tst_panel::levelsHideTheirControls()
 void tst_panel::linkButtons()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
 
     // "Llamar" while waiting for an IP call asks the panel to call back by IP.
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
@@ -247,7 +249,7 @@ void tst_panel::linkButtons()
     c.com.takeWritten();
     c.click(QStringLiteral("st_connect_t")); // the label acts like its image
     QVERIFY(!c.link.ipMode());
-    QVERIFY(c.link.ipCallBack());
+    QVERIFY(c.link.connection().ipCallBack);
     QVERIFY(c.link.dialling());
     QVERIFY(c.com.written.contains("ATDT5550001"));
     QCOMPARE(logged(3), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
@@ -258,12 +260,12 @@ void tst_panel::linkButtons()
     // During a modem link the IP button switches the call-back request.
     c.link.reset();
     c.connectModem();
-    QVERIFY(c.link.connected() && !c.link.ipCallBack());
+    QVERIFY(c.link.connected() && !c.link.connection().ipCallBack);
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.ipCallBack());
+    QVERIFY(c.link.connection().ipCallBack);
     QCOMPARE(c.link.view().picture(QStringLiteral("img_IP")), QStringLiteral("naranja"));
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(!c.link.ipCallBack());
+    QVERIFY(!c.link.connection().ipCallBack);
     // The console shows what the link computed.
     c.firstTurn();
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_connect"))->pixmap().toImage(),
@@ -272,7 +274,7 @@ void tst_panel::linkButtons()
 
     // "Cortar" ends the call; the picking of another subscriber waits for it.
     c.click(QStringLiteral("st_end_t"));
-    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 
@@ -281,14 +283,14 @@ void tst_panel::linkButtons()
     c.ip.arrive("CONNECT IP");
     QVERIFY(c.link.connected() && c.link.ipMode());
     c.find<QPushButton>(QStringLiteral("Command1"))->click();
-    QVERIFY(c.link.connected() && c.link.ipMode() && !c.link.ipCallBack());
+    QVERIFY(c.link.connected() && c.link.ipMode() && !c.link.connection().ipCallBack);
     c.link.endSession();
 }
 
 void tst_panel::closeRefusedWhileConnected()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     c.connectModem();
     QVERIFY(!c.w->close());
     QCOMPARE(c.st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
@@ -302,10 +304,10 @@ void tst_panel::closeRefusedWhileConnected()
 void tst_panel::commandsQueueOneAtATime()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     // Not connected: ignored.
     c.click(QStringLiteral("img_arm"));
-    QCOMPARE(c.link.pendingCommand(), 0);
+    QCOMPARE(c.link.scheduler().pendingCommand, 0);
     QVERIFY(logged(8).isEmpty());
 
     c.connectModem();
@@ -314,7 +316,7 @@ void tst_panel::commandsQueueOneAtATime()
     QCOMPARE(c.find<QComboBox>(QStringLiteral("Combo_armado"))->itemText(3), QStringLiteral("Presente s/demora"));
     c.click(QStringLiteral("st_arm_t"));
     c.click(QStringLiteral("img_panico")); // still pending: ignored
-    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdArm));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdArm));
     QCOMPARE(logged(8), QStringList{QStringLiteral("Abonado: 0001 - DEMOSTRACIÓN PANEL PX")});
     QVERIFY(logged(12).isEmpty());
     const auto sent = c.turn();
@@ -325,11 +327,11 @@ void tst_panel::commandsQueueOneAtATime()
 
     // PGM keeps the output clicked; "Cortar" replaces whatever is pending.
     c.click(QStringLiteral("img_cbpgm_6"));
-    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdPgm));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdPgm));
     QCOMPARE(c.link.status().pgmIndex, 6);
     QCOMPARE(logged(15).size(), 1);
     c.click(QStringLiteral("img_end"));
-    QCOMPARE(c.link.pendingCommand(), int(mdl_trans::CmdEnd));
+    QCOMPARE(c.link.scheduler().pendingCommand, int(PanelLink::CmdEnd));
     QCOMPARE(logged(4).size(), 1);
     c.link.endSession();
 }
@@ -337,14 +339,14 @@ void tst_panel::commandsQueueOneAtATime()
 void tst_panel::bypassAndPartitions()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     // Not connected: nothing would be sent, so nothing changes or is logged.
     c.click(QStringLiteral("img_cbexclusion_4"));
     c.click(QStringLiteral("img_cbpgm_1"));
-    c.link.forTestStatus().partition = 0;
+    LinkTestAccess::status(c.link).partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status().zoneBypass[4], 0);
-    QCOMPARE(c.link.pendingCommand(), 0);
+    QCOMPARE(c.link.scheduler().pendingCommand, 0);
     QCOMPARE(c.link.status().partition, 0);
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM usuarios_operaciones")), 0);
     QCOMPARE(c.find<QLabel>(QStringLiteral("img_cbexclusion_4"))->pixmap().toImage(),
@@ -365,10 +367,10 @@ void tst_panel::bypassAndPartitions()
     // Unknown partition: nothing; otherwise once per change.
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status().partition, -1);
-    c.link.forTestStatus().partition = 0;
+    LinkTestAccess::status(c.link).partition = 0;
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status().partition, 6);
-    c.link.forTestStatus().partition = 2;
+    LinkTestAccess::status(c.link).partition = 2;
     c.click(QStringLiteral("img_cbparticion_2"));
     QCOMPARE(c.link.status().partition, 6);
     c.click(QStringLiteral("img_cbparticion_2"));
@@ -379,7 +381,7 @@ void tst_panel::bypassAndPartitions()
 void tst_panel::sectionListFiltersAndMarks()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     auto* g = c.find<QTableWidget>(QStringLiteral("fg_secciones"));
     c.find<QTabWidget>(QStringLiteral("SSTab_panel"))->setCurrentIndex(1);
     const int sections = scalarInt(QStringLiteral("SELECT count(*) FROM secciones WHERE id_panel = 1"));
@@ -405,7 +407,7 @@ void tst_panel::sectionListFiltersAndMarks()
     db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1"));
     db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = 1 AND "
                                     "id_seccion = 5 AND id_item = 2"));
-    c.w->wf_muestrasecciones();
+    c.w->showSections();
     // Items mixing 0 and -1 show no mark, and the transfer keys stay off.
     QCOMPARE(g->item(rowOf(g, 5), ui::ColEstado)->text(), QStringLiteral("0"));
     QVERIFY(!c.w->cb_subirch->isEnabled() && !c.w->cb_bajarsel->isEnabled() && !c.w->cb_desmarcar->isEnabled());
@@ -419,8 +421,8 @@ void tst_panel::sectionListFiltersAndMarks()
     }
 
     // A model without sections: one empty row that a click leaves alone.
-    c.w->il_panel = 99;
-    c.w->wf_muestrasecciones();
+    c.w->m_subscriber.model = 99;
+    c.w->showSections();
     QCOMPARE(g->rowCount(), 1);
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(g->model()->index(0, 0)).center());
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> 0")), 0);
@@ -429,7 +431,7 @@ void tst_panel::sectionListFiltersAndMarks()
 void tst_panel::markKeys()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     auto* g = c.find<QTableWidget>(QStringLiteral("fg_secciones"));
     auto setMark = [](int seccion, int marca) {
         db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = 1 AND id_seccion = ?"),
@@ -456,7 +458,7 @@ void tst_panel::markKeys()
     // Invertir swaps subir and bajar and leaves the rest.
     setMark(3, 1);
     setMark(4, -1);
-    c.w->wf_muestrasecciones();
+    c.w->showSections();
     c.key(QStringLiteral("cb_invertir"));
     QCOMPARE(marks(1, 3), QList<int>{-1});
     QCOMPARE(marks(1, 4), QList<int>{1});
@@ -494,24 +496,24 @@ void tst_panel::markKeys()
 void tst_panel::transferKeysOnlyWhenIdle()
 {
     Console c;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     c.key(QStringLiteral("cb_subir"));
     c.key(QStringLiteral("cb_subirch"));
     QVERIFY(!c.link.writePending()); // not connected
     c.connectModem();
     c.firstTurn();
-    c.link.forTestSetReadPending(true);
+    c.link.requestTransfer(PanelLink::Transfer::Read);
     c.key(QStringLiteral("cb_subirch"));
     QVERIFY(!c.link.writePending());
     QVERIFY(logged(5).isEmpty());
-    c.link.forTestSetReadPending(false);
+    LinkTestAccess::setReadPending(c.link, false);
 
     // One section to send: the keys are off from the click until the turn
     // after the acknowledgement, when the link finds nothing left to write
     // (no read-back here: the simulator answers those end to end).
     db::exec(conn(), QStringLiteral("UPDATE configuracion SET verificar_subidas = 0"));
     db::exec(conn(), QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = 1 AND id_seccion <> 3"));
-    c.w->wf_muestrasecciones();
+    c.w->showSections();
     const auto keysOn = [&c] {
         return QList<bool>{c.w->cb_subirch->isEnabled(), c.w->cb_bajarsel->isEnabled(), c.w->cb_eventos->isEnabled()};
     };
@@ -547,7 +549,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     // while the first box is shown.
     Console c;
     RecordingMessages& messages = c.st.messages;
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
 
     // The first two sections of the memory are read; the first cannot be
     // stored. Every stored value is counted.
@@ -564,7 +566,7 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
                "INSERT INTO stored VALUES (NEW.id_seccion, NEW.id_item)");
     c.connectModem();
     c.firstTurn();
-    c.w->wf_muestrasecciones();
+    c.w->showSections();
     c.key(QStringLiteral("cb_bajarsel"));
     QVERIFY(c.link.readPending());
 
@@ -600,9 +602,9 @@ void tst_panel::failedStoreShownOnceAfterTheAnswer()
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM stored")), 0);
     QCOMPARE(marks(1, sections.at(0)), QList<int>{-1});
     QCOMPARE(marks(1, sections.at(1)), QList<int>{-1});
-    QVERIFY(!c.link.ticksSuspended() && !c.link.readPending());
-    QCOMPARE(c.link.pendingCommand(), int(LinkCommands::CmdEnd));
-    QVERIFY(std::all_of(c.link.transferMarks().cbegin(), c.link.transferMarks().cend(), [](qint16 m) { return m == 0; }));
+    QVERIFY(!c.link.scheduler().ticksSuspended && !c.link.readPending());
+    QCOMPARE(c.link.scheduler().pendingCommand, int(LinkCommands::CmdEnd));
+    QVERIFY(std::all_of(c.link.transfer().transferMarks.cbegin(), c.link.transfer().transferMarks.cend(), [](qint16 m) { return m == 0; }));
     c.link.endSession();
 }
 
@@ -627,7 +629,7 @@ void tst_panel::eventsListAndDelete()
     // The checker fetches pages itself: it watches the short list and the
     // deletes, then the paging of the long history after the count checks.
     QAbstractItemModelTester* checker = checkModel(g);
-    c.w->wf_muestraabonado(1);
+    c.w->showSubscriber(1);
     QCOMPARE(g->rowCount(), 4);
     QCOMPARE(g->index(0, 1).data().toString(), QStringLiteral("Evento 127 (sin descripción)"));
     QCOMPARE(g->index(0, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("Fecha de descarga: el panel no envía la fecha"));
@@ -660,7 +662,7 @@ void tst_panel::eventsListAndDelete()
                                     "INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) "
                                     "SELECT 1, 1, 2, i, 0 FROM k"));
     delete checker;
-    c.w->wf_muestraeventos();
+    c.w->showEvents();
     QCOMPARE(g->rowCount(), 200);
     for (int i = 0; i < 10 && g->canFetchMore({}); ++i) {
         view->scrollToBottom();
@@ -672,7 +674,7 @@ void tst_panel::eventsListAndDelete()
     QCOMPARE(g->index(450, 0).data().toString(), QStringLiteral("20/02/2026 08:00"));
     // Attached after the refresh: the checker's own fetch during a reset
     // would be taken for an insert inside the reset.
-    c.w->wf_muestraeventos();
+    c.w->showEvents();
     checkModel(g);
     while (g->canFetchMore({}))
         g->fetchMore({});

@@ -15,7 +15,7 @@
 #include "data/db.h"
 #include "data/lock_store.h"
 #include "link/datagramsocket_qt.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport_qt.h"
 #include "modem.h"
 #include "panel.h"
@@ -46,7 +46,7 @@ struct Desk {
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
     QtUdpSocketAdapter ip;
-    mdl_trans& link = st.trans;
+    PanelLink& link = st.trans;
     Panel panel;
     Modem modem{&panel};
     Communicator comm{&panel};
@@ -79,7 +79,7 @@ struct Desk {
     bool start() { return modem.open() && modem.linkAs(st.dir(), 1) && comm.open(); }
 
     bool turn(bool answered = true) { return linkTurn(link, answered); }
-    bool runWhile(bool (mdl_trans::*pending)() const) { return linkTurnsWhile(link, pending); }
+    bool runWhile(bool (PanelLink::*pending)() const) { return linkTurnsWhile(link, pending); }
 };
 
 void click(w_panel& w, const char* name)
@@ -134,7 +134,7 @@ void job(Desk& d, w_panel& w, int subscriber)
     press(w, w.cb_subir);
     press(w, w.cb_subirch);
     QVERIFY(d.link.writePending());
-    QVERIFY(d.runWhile(&mdl_trans::writePending));
+    QVERIFY(d.runWhile(&PanelLink::writePending));
     QCOMPARE(d.panel.state.programMemory, expectedImage(rows));
     QCOMPARE(markedRows(d.c, subscriber), 0);
     // The bar has emptied itself; the status line says the upload is over.
@@ -157,12 +157,12 @@ void job(Desk& d, w_panel& w, int subscriber)
     press(w, w.cb_bajar);
     press(w, w.cb_bajarsel);
     QVERIFY(d.link.readPending());
-    QVERIFY(d.runWhile(&mdl_trans::readPending));
+    QVERIFY(d.runWhile(&PanelLink::readPending));
     QCOMPARE(storedValues(panelimage::rows(d.c, subscriber)), expectedValues(rows, onSite));
     QCOMPARE(markedRows(d.c, subscriber), 0);
     const QString codeChanged = QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
     QCOMPARE(w.st_enlace->text(), QStringLiteral("Bajada terminada: %1 secciones. %2").arg(sections).arg(codeChanged));
-    QCOMPARE(w.is_password_db, QStringLiteral("4321"));
+    QCOMPARE(w.m_subscriber.accessCode, QStringLiteral("4321"));
     QCOMPARE(loggedRows(QStringLiteral("parametro"), QStringLiteral("WHERE id_operacion = 23")),
              QStringLiteral("Abonado: %1 - %2. %3").arg(w.st_abonado[0]->text(), w.st_abonado[1]->text(), codeChanged));
 
@@ -171,7 +171,7 @@ void job(Desk& d, w_panel& w, int subscriber)
                               {0x85, 7, QDateTime(QDate(2024, 8, 15), QTime(20, 0))}};
     press(w, w.cb_eventos);
     QVERIFY(d.link.eventsPending());
-    QVERIFY(d.runWhile(&mdl_trans::eventsPending));
+    QVERIFY(d.runWhile(&PanelLink::eventsPending));
     const QAbstractItemModel* events = w.dg_eventos->model();
     QCOMPARE(events->rowCount(), 2);
     QCOMPARE(w.st_enlace->text(), QStringLiteral("Descarga de eventos terminada: 2 eventos"));
@@ -412,9 +412,9 @@ void tst_panel_e2e::downloadThenCallAgain()
     QVERIFY(d.turn());
     press(w, w.cb_bajar);
     press(w, w.cb_bajarsel);
-    QVERIFY(d.runWhile(&mdl_trans::readPending));
+    QVERIFY(d.runWhile(&PanelLink::readPending));
     QVERIFY(w.st_enlace->text().startsWith(QStringLiteral("Bajada terminada: ")));
-    QCOMPARE(w.is_password_db, QStringLiteral("1234"));
+    QCOMPARE(w.m_subscriber.accessCode, QStringLiteral("1234"));
     click(w, "img_end");
     QVERIFY(d.turn(false));
     QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
@@ -441,7 +441,7 @@ void tst_panel_e2e::ipCallBackSession()
         QTest::mouseClick(w.Command1, Qt::LeftButton);
         QVERIFY(d.link.waitingForCall() && d.link.ipMode());
         click(w, "st_connect_t");
-        QVERIFY(d.link.ipCallBack());
+        QVERIFY(d.link.connection().ipCallBack);
         QVERIFY(waitFor([&] { return d.link.connected(); }));
         QCOMPARE(d.modem.dialled, QStringList{QStringLiteral("5550002")});
         QVERIFY(d.turn(false)); // the end request that asks for the call-back
@@ -530,7 +530,7 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
 
     press(w, w.cb_subir);
     press(w, w.cb_subirch);
-    QVERIFY(d.runWhile(&mdl_trans::writePending));
+    QVERIFY(d.runWhile(&PanelLink::writePending));
     const QList<Row> rows = panelimage::rows(d.c, subscriber);
     const QByteArray image = expectedImage(rows);
     // Two bytes of two sections (type 2: one item per address) change on site.
@@ -548,7 +548,7 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
 
     press(w, w.cb_comparar);
     QVERIFY(d.link.readPending());
-    QVERIFY(d.runWhile(&mdl_trans::readPending));
+    QVERIFY(d.runWhile(&PanelLink::readPending));
     auto* cmp = w.findChild<w_comparar*>();
     QVERIFY(cmp);
     QList<int> differing;
@@ -586,7 +586,7 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
     const int writes = d.panel.requestsOf(1), reads = d.panel.requestsOf(0);
     press(w, w.cb_subircambios);
     QVERIFY(d.link.writePending());
-    QVERIFY(d.runWhile(&mdl_trans::writePending));
+    QVERIFY(d.runWhile(&PanelLink::writePending));
     QCOMPARE(d.panel.requestsOf(1) - writes, 1);
     QCOMPARE(d.panel.requestsOf(0) - reads, 1);
     QCOMPARE(d.panel.state.programMemory.at(address(edited)), char(0x5A));

@@ -25,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return;
         }
         if (peer.isNull()) {
-            peer = h.link.peerHost();
-            peerPort = h.link.peerPort();
+            peer = h.link.connection().peerHost;
+            peerPort = h.link.connection().peerPort;
         }
-        fuzz::require(h.link.peerHost() == peer && h.link.peerPort() == peerPort, "el panel de la sesión cambió");
+        fuzz::require(h.link.connection().peerHost == peer && h.link.connection().peerPort == peerPort, "el panel de la sesión cambió");
         for (const auto& sent : h.ip.sent)
             fuzz::require(sent.host == peer && sent.port == peerPort, "una respuesta fue a otro destino");
         h.ip.sent.clear();

@@ -9,11 +9,12 @@
 // the editor and the link can use every section.
 
 #include "fuzz_support.h"
+#include "common/link_test_access.h"
 
 #include "app/station.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "migration/catalogue_merge.h"
 #include "records/section_format.h"
 
@@ -248,11 +249,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     try {
         copyValues(station, 1, 1, 999, 1, 1);
         db::exec(station, QStringLiteral("UPDATE abonados_valores SET id_estado = 1 WHERE id_abonado = 1"));
-        static mdl_trans link;
+        static PanelLink link;
         link.setHost(&fuzz::station());
-        link.forTestSetWritePending(true);
-        link.f_cargatransferencia(1);
-        link.forTestSetWritePending(false);
+        link.requestTransfer(PanelLink::Transfer::Write);
+        link.loadTransfer({1, 1, QString(), QString()});
+        LinkTestAccess::setWritePending(link, false);
     } catch (const db::Error&) {
     }
     return 0;

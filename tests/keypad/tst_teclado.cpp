@@ -10,7 +10,7 @@
 #include "app/w_main.h"
 #include "keypad/w_teclado.h"
 #include "keypadinterface.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport_qt.h"
 #include "panel.h"
 
@@ -87,7 +87,7 @@ private slots:
 void tst_teclado::portFromOpeningToClosing()
 {
     Rig r;
-    mdl_trans& link = r.st.trans;
+    PanelLink& link = r.st.trans;
     // The open port is closed and reopened, and the LED state asked for.
     QCOMPARE(r.com.closes, 1);
     QCOMPARE(r.opening, QByteArray("AT@L\r"));

@@ -10,7 +10,7 @@
 #include "communicator.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport_qt.h"
 #include "modem.h"
 #include "panel.h"
@@ -29,7 +29,7 @@ struct Session {
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
     QtUdpSocketAdapter ip;
-    mdl_trans link;
+    PanelLink link;
     Panel panel;
     Modem modem{&panel};
     Communicator comm{&panel};
@@ -43,6 +43,8 @@ struct Session {
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
         link.setConsole(&console);
+        console.link = &link;
+        link.setSubscriber(console.subscriber);
         com.setCommPort(1);
         com.setSettings(QStringLiteral("110,N,8,2"));
         ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
@@ -87,22 +89,22 @@ void tst_endtoend::modemSession()
     QVERIFY(s.start());
     s.panel.state.zonesOpen = 0x0011;
     s.panel.setClock(QDateTime(QDate(2024, 8, 15), QTime(20, 25)));
-    s.link.f_reseteamodem();
+    s.link.resetModem();
     QVERIFY(waitFor([&] { return s.modem.commands.contains(QStringLiteral("ATZ")); }));
 
     // The call's events go to the diagnostics log.
     for (const char* line : {"marcando 5550101", "conectado por módem \\(9600 bps\\)", "Comunicación terminada"})
         QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QString::fromUtf8(line)));
-    QVERIFY(s.link.img_connect_Click());
-    QVERIFY(waitFor([&] { return s.link.lineSpeed() == 9600; }));
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
+    QVERIFY(waitFor([&] { return s.link.connection().lineSpeed == 9600; }));
     QCOMPARE(s.modem.dialled, QStringList{QStringLiteral("5550101")});
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Conectado por módem (9600 bps)"));
-    QVERIFY(!s.link.frameError());
+    QVERIFY(!s.link.scheduler().frameError);
     // The rest of the connect line was the modem's: the first request still
     // waits its 15 ticks.
     for (int i = 0; i < 15; ++i)
         s.link.tick();
-    QCOMPARE(s.link.framesSent(), 0);
+    QCOMPARE(s.link.scheduler().framesSent, 0);
 
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown());
@@ -123,15 +125,15 @@ void tst_endtoend::modemSession()
     QCOMPARE(s.link.view().picture("img_listo"), QStringLiteral("verde"));
 
     s.console.armingMode = 3;
-    QVERIFY(s.link.queueCommand(mdl_trans::CmdArm));
+    QVERIFY(s.link.queueCommand(PanelLink::CmdArm));
     QVERIFY(s.turn());
     QVERIFY(s.panel.state.armed);
     QCOMPARE(s.panel.state.armMode, 3);
     QCOMPARE(s.link.view().picture("img_armado"), QStringLiteral("rojo"));
-    QVERIFY(!s.link.frameError());
+    QVERIFY(!s.link.scheduler().frameError);
     QCOMPARE(s.panel.ignored, 0);
 
-    QVERIFY(s.link.img_end_Click());
+    QVERIFY(s.link.hangUp());
     QVERIFY(s.turn(false));
     QVERIFY(!s.link.connected());
     QVERIFY(!s.com.isOpen());
@@ -146,18 +148,18 @@ void tst_endtoend::modemCallBack()
 {
     Session s;
     QVERIFY(s.start());
-    s.link.Img_wait_call_Click();
+    s.link.toggleModemWait(s.console.subscriber);
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
-    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.endAfterConnect());
+    QVERIFY(s.link.connection().endAfterConnect);
     // The first turn is the end request: the panel calls back, the modem
     // answers (auto-answer armed again) and the link comes up normally.
     QVERIFY(s.turn(false));
     QVERIFY(!s.link.connected());
     QVERIFY(s.link.waitingForConnect());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(!s.link.endAfterConnect());
+    QVERIFY(!s.link.connection().endAfterConnect);
     QVERIFY(s.modem.commands.count(QStringLiteral("ATS0=1")) >= 2);
     QVERIFY(s.turn());
     QCOMPARE(s.link.rxFrame()[0], 10);
@@ -170,7 +172,7 @@ void tst_endtoend::doubleCall()
     Session s;
     s.modem.options.requireDoubleCall = true;
     QVERIFY(s.start());
-    QVERIFY(s.link.img_connect_AMO_Click());
+    QVERIFY(s.link.dialDoubleCall(s.console.subscriber));
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Dialling; }));
     for (int i = 0; i < 100; ++i)
         s.link.tick();
@@ -191,12 +193,12 @@ void tst_endtoend::ipSession()
     s.panel.state.faults = 0x05;
     s.panel.state.pgm = 0x05;
     s.panel.state.partition = 2;
-    s.link.Command1_Click();
+    s.link.pressIpButton(s.console.subscriber);
     QVERIFY(s.link.ipMode() && s.ip.isBound());
     QCOMPARE(s.ip.localPort(), s.ipPort);
     s.comm.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(s.link.ipMode() && !s.link.endAfterConnect());
+    QVERIFY(s.link.ipMode() && !s.link.connection().endAfterConnect);
     QVERIFY(s.turn());
     QVERIFY(s.link.clockKnown());
     QVERIFY(s.turn());
@@ -204,7 +206,7 @@ void tst_endtoend::ipSession()
     QCOMPARE(s.link.status().partition, 2);
     QCOMPARE(s.link.status().pgmMask, 0x05);
     // The fault lamp is lit: asking for faults shows them on the zones.
-    QVERIFY(s.link.queueCommand(mdl_trans::CmdFaults));
+    QVERIFY(s.link.queueCommand(PanelLink::CmdFaults));
     QVERIFY(s.turn());
     QVERIFY(s.link.status().faultView);
     QCOMPARE(s.link.view().picture("img_zona_0"), QStringLiteral("azul"));
@@ -216,7 +218,7 @@ void tst_endtoend::ipSession()
     QVERIFY(s.turn());
     QCOMPARE(s.link.status().partition, 1);
 
-    QVERIFY(s.link.img_end_Click());
+    QVERIFY(s.link.hangUp());
     QVERIFY(s.turn(false));
     QVERIFY(waitFor([&] { return s.panel.requestsOf(5) == 3; }));
     // Waiting for the panel was the way in: it ends too.
@@ -227,12 +229,12 @@ void tst_endtoend::modemDialThenIpCallBack()
 {
     Session s;
     QVERIFY(s.start());
-    s.link.Command1_Click();
+    s.link.pressIpButton(s.console.subscriber);
     // Dialling while waiting over IP: the panel is to call back over IP.
-    QVERIFY(s.link.img_connect_Click());
-    QVERIFY(s.link.ipCallBack());
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
+    QVERIFY(s.link.connection().ipCallBack);
     QVERIFY(waitFor([&] { return s.link.connected(); }));
-    QVERIFY(!s.link.ipMode() && s.link.endAfterConnect());
+    QVERIFY(!s.link.ipMode() && s.link.connection().endAfterConnect);
     QVERIFY(s.turn(false));
     QVERIFY(s.link.ipMode() && s.link.waitingForConnect());
     QVERIFY(waitFor([&] { return s.link.connected(); }));
@@ -255,16 +257,16 @@ void tst_endtoend::simulatorProgram()
                         QStringLiteral("--quiet"), QStringLiteral("--state-out"), s.st.path(QStringLiteral("sim.json"))});
     QVERIFY(sim.waitForStarted());
     QVERIFY(waitFor([&] { return QFileInfo(s.st.path(QStringLiteral("COM1"))).isSymLink(); }));
-    s.console.is_password_db = QStringLiteral("AB12");
-    QVERIFY(s.link.img_connect_Click());
+    s.console.subscriber.accessCode = QStringLiteral("AB12");
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     QVERIFY(s.turn());
     QCOMPARE(s.link.view().picture("img_zona_2"), QStringLiteral("rojo"));
     // By default it speaks like a real modem: a speed after CONNECT.
-    QCOMPARE(s.link.lineSpeed(), 2400);
-    QVERIFY(!s.link.frameError());
-    s.link.img_end_Click();
+    QCOMPARE(s.link.connection().lineSpeed, 2400);
+    QVERIFY(!s.link.scheduler().frameError);
+    s.link.hangUp();
     QVERIFY(s.turn(false));
     QJsonArray received;
     QVERIFY(waitFor([&] {
@@ -285,7 +287,7 @@ void tst_endtoend::dialResultCodes()
 {
     Session s;
     QVERIFY(s.start());
-    QSignalSpy status(&s.link, &mdl_trans::lineMessage);
+    QSignalSpy status(&s.link, &PanelLink::lineMessage);
     const std::pair<const char*, const char*> codes[] = {
         {"BUSY", "Ocupado"}, {"NO DIALTONE", "Sin tono de marcado"}, {"NO ANSWER", "No contesta"},
         {"NO CARRIER", "Sin portadora"}, {"ERROR", "Error del módem"},
@@ -293,7 +295,7 @@ void tst_endtoend::dialResultCodes()
     // No tick is driven: only the modem's answer can end these dials.
     for (const auto& [code, reason] : codes) {
         s.modem.options.dialResult = code;
-        QVERIFY(s.link.img_connect_Click());
+        QVERIFY(s.link.dialDirect(s.console.subscriber));
         QVERIFY2(waitFor([&] { return !s.link.dialling(); }), code);
         QVERIFY(!s.link.connected() && !s.com.isOpen());
         QCOMPARE(s.link.view().picture("img_connect"), QStringLiteral("rojo"));
@@ -302,8 +304,8 @@ void tst_endtoend::dialResultCodes()
     }
     // In call-back mode a busy line goes back to waiting for the panel.
     s.modem.options.dialResult = "BUSY";
-    s.link.Img_wait_call_Click();
-    QVERIFY(s.link.img_connect_Click());
+    s.link.toggleModemWait(s.console.subscriber);
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QVERIFY(waitFor([&] { return !s.link.dialling(); }));
     QVERIFY(s.link.waitingForConnect() && s.com.isOpen());
     QCOMPARE(s.link.view().toolTip("Img_wait_call"), QStringLiteral("Ocupado"));
@@ -314,7 +316,7 @@ void tst_endtoend::lineDrops()
 {
     Session s;
     QVERIFY(s.start());
-    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     // The line drops under the session: ended at once, without an end
@@ -326,8 +328,8 @@ void tst_endtoend::lineDrops()
     QCOMPARE(s.panel.requestsOf(5), 0);
 
     // In call-back mode the station waits for the panel's call again.
-    s.link.Img_wait_call_Click();
-    QVERIFY(s.link.lineReason().isEmpty());
+    s.link.toggleModemWait(s.console.subscriber);
+    QVERIFY(s.link.connection().lineReason.isEmpty());
     QVERIFY(waitFor([&] { return s.modem.autoAnswer() == 1; }));
     s.modem.callStation();
     QVERIFY(waitFor([&] { return s.link.connected(); }));
@@ -351,7 +353,7 @@ void tst_endtoend::lostDeviceEndsTheCall()
     Pty line;
     QVERIFY(line.ok() && line.linkAs(s.st.dir(), 1));
     s.st.main.attachPort(&s.com);
-    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QByteArray heard;
     QVERIFY(waitFor([&] { return (heard += line.readAvailable()).contains("ATDT5550101\r"); }));
     line.write("\r\nCONNECT\r\n");
@@ -384,17 +386,17 @@ void tst_endtoend::echoesAreNoAnswer()
 {
     Session s;
     QVERIFY(s.start());
-    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QVERIFY(waitFor([&] { return s.link.connected(); }));
     QVERIFY(s.turn());
     s.com.close();
     QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command; }));
     QVERIFY(s.com.open());
     for (int i = 0; i < 15 && s.link.connected(); ++i) {
-        const int echoes = s.link.rejectedAnswers();
+        const int echoes = s.link.scheduler().rejectedAnswers;
         QVERIFY(s.turn(false));
         if (s.link.connected())
-            QVERIFY(waitFor([&] { return s.link.rejectedAnswers() > echoes; }));
+            QVERIFY(waitFor([&] { return s.link.scheduler().rejectedAnswers > echoes; }));
     }
     QVERIFY(!s.link.connected());
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Colgado: el panel no respondió a 10 pedidos"));
@@ -408,10 +410,10 @@ void tst_endtoend::callAgainAfterHangingUp()
     Session s;
     QVERIFY(s.start());
     for (int call = 1; call <= 2; ++call) {
-        QVERIFY(s.link.img_connect_Click());
+        QVERIFY(s.link.dialDirect(s.console.subscriber));
         QVERIFY2(waitFor([&] { return s.link.connected(); }), qPrintable(s.link.view().statusLine));
         QVERIFY(s.turn());
-        QVERIFY(s.link.img_end_Click());
+        QVERIFY(s.link.hangUp());
         QVERIFY(s.turn(false));
         QVERIFY(waitFor([&] { return s.modem.line() == Modem::Line::Command && s.panel.requestsOf(5) == call; }));
     }
@@ -427,7 +429,7 @@ void tst_endtoend::numbersCarryNoCommands()
     QVERIFY(line.ok() && line.linkAs(s.st.dir(), 1));
     for (const char* bad : {"5550001\rATH\rAT&F\rATDT666", "555\n0001", "5550001 x"}) {
         s.console.phone = QString::fromLatin1(bad);
-        QVERIFY(!s.link.img_connect_Click());
+        QVERIFY(!s.link.dialDirect(s.console.subscriber));
         QVERIFY(!s.link.dialling() && !s.com.isOpen());
         QVERIFY2(s.link.view().statusLine.startsWith(
                      QStringLiteral("No se marcó: el número de teléfono tiene un carácter que no se puede marcar")),
@@ -436,7 +438,7 @@ void tst_endtoend::numbersCarryNoCommands()
     QVERIFY(s.link.view().statusLine.endsWith(QStringLiteral("(«x»)")));
     // Every dial character goes out as it is, and nothing went before it.
     s.console.phone = QStringLiteral("(011) 555-0001,W*#!@;P2T");
-    QVERIFY(s.link.img_connect_Click());
+    QVERIFY(s.link.dialDirect(s.console.subscriber));
     QByteArray heard;
     QVERIFY(waitFor([&] { return (heard += line.readAvailable()).endsWith('\r'); }));
     QCOMPARE(heard, QByteArray("ATDT(011) 555-0001,W*#!@;P2T\r"));
@@ -450,10 +452,10 @@ void tst_endtoend::refusedPanelIsSaid()
     QVERIFY(s.start());
     db::exec(s.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.7'"));
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("panel no permitido \\(127\\.0\\.0\\.1\\)")));
-    s.link.Command1_Click();
+    s.link.pressIpButton(s.console.subscriber);
     QVERIFY(s.link.waitingForConnect() && s.link.ipMode());
     s.comm.callStation();
-    QVERIFY(waitFor([&] { return s.link.refusedPanels() == 1; }));
+    QVERIFY(waitFor([&] { return s.link.connection().refusedPanels == 1; }));
     QVERIFY(!s.link.connected());
     QCOMPARE(s.link.view().statusLine,
              QStringLiteral("Se rechazó un panel no permitido: 127.0.0.1. Esperando la llamada del panel por IP en el puerto %1")

@@ -3,6 +3,7 @@
 // without bound, and the decoded state stays within its ranges.
 
 #include "common/linkrig.h"
+#include "link_test_access.h"
 
 #include <QtTest>
 
@@ -34,10 +35,10 @@ QByteArray randomAnswer(QRandomGenerator& rng)
     return answerFrame(bytes);
 }
 
-void checkInvariants(const mdl_trans& link)
+void checkInvariants(const PanelLink& link)
 {
-    QVERIFY(link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
-    QVERIFY(link.rxCount() >= 0 && link.rxCount() < mdl_trans::MaxFrameBytes);
+    QVERIFY(link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes);
+    QVERIFY(link.rxCount() >= 0 && link.rxCount() < PanelLink::MaxFrameBytes);
     QVERIFY(link.status().partition >= -1 && link.status().partition <= 7);
     QVERIFY(link.status().pgmMask >= 0 && link.status().pgmMask <= 255);
     for (int i = 0; i < 16; ++i) {
@@ -45,7 +46,7 @@ void checkInvariants(const mdl_trans& link)
         QVERIFY(link.status().zoneBypass[size_t(i)] >= 0 && link.status().zoneBypass[size_t(i)] <= 3);
         QVERIFY(link.status().systemFlags[size_t(i)] == 0 || link.status().systemFlags[size_t(i)] == 1);
     }
-    QVERIFY(link.waitCountdown() >= 0 && link.waitCountdown() <= 1000);
+    QVERIFY(link.scheduler().waitCountdown >= 0 && link.scheduler().waitCountdown <= 1000);
 }
 
 } // namespace
@@ -65,25 +66,25 @@ void tst_fuzz::serialPaths()
     for (int round = 0; round < 3000; ++round) {
         // Take turns between connected, waiting and dialling.
         if (round % 100 == 0) {
-            r.link.img_end_Click();
+            r.link.hangUp();
             r.link.endSession();
-            r.link.f_finespera();
+            r.link.stopWaiting();
             switch (rng.bounded(4)) {
-            case 0: r.link.f_esperallamada(); break;
-            case 1: r.link.f_llamar(QStringLiteral("1"), 900); break;
+            case 0: r.link.waitForModemCall(); break;
+            case 1: r.link.dial(QStringLiteral("1"), 900); break;
             default: r.connectModem(); break;
             }
         }
-        const int before = r.link.answersReceived()[2] + r.link.answersReceived()[12];
+        const int before = r.link.scheduler().answersReceived[2] + r.link.scheduler().answersReceived[12];
         // Now and then an answer is awaited, so that some answers fit.
         if (rng.bounded(2) == 0)
-            r.link.forTestSetOutstandingRequest(int(rng.bounded(-1, 16)));
+            LinkTestAccess::setOutstandingRequest(r.link, int(rng.bounded(-1, 16)));
         r.com.receive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 700));
-        goodFrames += r.link.answersReceived()[2] + r.link.answersReceived()[12] - before;
+        goodFrames += r.link.scheduler().answersReceived[2] + r.link.scheduler().answersReceived[12] - before;
         for (int t = int(rng.bounded(4)); t > 0; --t)
             r.link.tick();
         if (rng.bounded(50) == 0)
-            r.link.img_end_Click();
+            r.link.hangUp();
         r.com.takeWritten();
         r.com.clearInput();
         checkInvariants(r.link);
@@ -102,25 +103,25 @@ void tst_fuzz::datagramPaths()
     for (int round = 0; round < 3000; ++round) {
         if (round % 100 == 0) {
             r.link.endSession();
-            r.link.f_finespera();
+            r.link.stopWaiting();
             peer = quint16(rng.bounded(1, 65536));
-            rng.bounded(4) ? r.connectIp(peer) : r.link.f_esperaip();
+            rng.bounded(4) ? r.connectIp(peer) : r.link.waitForIpCall();
         }
-        const bool wasError = r.link.frameError();
+        const bool wasError = r.link.scheduler().frameError;
         if (rng.bounded(2) == 0)
-            r.link.forTestSetOutstandingRequest(int(rng.bounded(-1, 16)));
+            LinkTestAccess::setOutstandingRequest(r.link, int(rng.bounded(-1, 16)));
         // Mostly the panel, sometimes strangers.
         r.ip.arrive(rng.bounded(3) == 0 ? randomAnswer(rng) : randomText(rng, 1500),
                     rng.bounded(4) ? peer : quint16(rng.bounded(65536)));
-        errors += !wasError && r.link.frameError();
-        QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
+        errors += !wasError && r.link.scheduler().frameError;
+        QVERIFY(r.link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes);
         for (int t = int(rng.bounded(3)); t > 0; --t)
             r.link.tick();
         if (rng.bounded(60) == 0)
-            r.link.img_end_Click();
+            r.link.hangUp();
         // Replies only ever go to the session's panel.
         for (const auto& sent : r.ip.sent)
-            QVERIFY(!r.link.connected() || r.link.peerPort() == 0 || sent.port == r.link.peerPort());
+            QVERIFY(!r.link.connected() || r.link.connection().peerPort == 0 || sent.port == r.link.connection().peerPort);
         r.ip.sent.clear();
         checkInvariants(r.link);
         if (QTest::currentTestFailed())

@@ -1,14 +1,15 @@
 // The main window hands its devices to the station's link: the timer drives
 // the scheduler, serial events and datagrams reach the link (or the keypad),
-// and Open_IP/Close_IP bind the socket on ip_port.
+// and openIpSocket/closeIpSocket bind the socket on ip_port.
 
 #include "common/testsupport.h"
+#include "link_test_access.h"
 
 #include "session/mdl_main.h"
 #include "app/w_main.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport.h"
 
 #include <QTimer>
@@ -30,7 +31,7 @@ void tst_mainwiring::devicesReachTheLink()
     probe.close();
     db::exec(st.main.db(), QStringLiteral("UPDATE configuracion SET ip_port = ?"), {port});
 
-    mdl_trans& link = st.trans;
+    PanelLink& link = st.trans;
     {
         w_main w(st.ctx, st.trans);
         QCOMPARE(link.comPort(), w.com_main);
@@ -40,14 +41,14 @@ void tst_mainwiring::devicesReachTheLink()
         QCOMPARE(w.tmr_main->interval(), 100);
         w.tmr_main->stop();
 
-        link.forTestSetWaitCountdown(5);
+        LinkTestAccess::setWaitCountdown(link, 5);
         QMetaObject::invokeMethod(w.tmr_main, "timeout");
-        QCOMPARE(link.waitCountdown(), 4);
+        QCOMPARE(link.scheduler().waitCountdown, 4);
 
-        link.forTestSetPhase(mdl_trans::LinkPhase::Connected); // the lamps show a call's traffic only
+        LinkTestAccess::setPhase(link, PanelLink::LinkPhase::Connected); // the lamps show a call's traffic only
         emit w.com_main->commEvent(SerialPort::EvSend);
         QCOMPARE(link.view().st_tx, LinkColour::Green);
-        link.forTestSetPhase(mdl_trans::LinkPhase::Idle);
+        LinkTestAccess::setPhase(link, PanelLink::LinkPhase::Idle);
         QList<int> keypad;
         link.setKeypad([&keypad](int e) { keypad << e; });
         emit w.com_main->commEvent(SerialPort::EvReceive);
@@ -56,18 +57,18 @@ void tst_mainwiring::devicesReachTheLink()
         link.clearKeypad();
 
         static_cast<QtUdpSocketAdapter*>(w.IP_server)->setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        QVERIFY(w.Open_IP());
+        QVERIFY(w.openIpSocket());
         QCOMPARE(w.IP_server->localPort(), port);
-        w.Close_IP();
+        w.closeIpSocket();
         QVERIFY(!w.IP_server->isBound());
 
         // A panel's "CONNECT IP" over the real socket connects the waiting link.
-        link.f_esperaip();
+        link.waitForIpCall();
         QUdpSocket panel;
         panel.bind(QHostAddress::LocalHost, 0);
         panel.writeDatagram("CONNECT IP", QHostAddress::LocalHost, port);
         QTRY_VERIFY(link.connected());
-        QCOMPARE(link.replyPort(), panel.localPort());
+        QCOMPARE(link.connection().replyPort, panel.localPort());
         QVERIFY(!w.requestExit());
         QCOMPARE(st.messages.lastText(), QStringLiteral("Primero debe desconectarse"));
         link.endSession();

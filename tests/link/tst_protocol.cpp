@@ -2,6 +2,7 @@
 // ticks driven by hand.
 
 #include "common/linkrig.h"
+#include "link_test_access.h"
 #include "link/link_view_builder.h"
 
 #include <QtTest>
@@ -51,7 +52,7 @@ void tst_protocol::indicatorViewKeepsWhatTheStateDoesNotDecide()
     IndicatorState s;
     s.connected = s.answeredSinceConnect = true;
     s.status.zoneState[3] = 1;
-    s.pendingCommand = mdl_trans::CmdArm;
+    s.pendingCommand = PanelLink::CmdArm;
     LinkView before;
     before.items[QStringLiteral("st_hora")].caption = QStringLiteral("01/02/2026 10:00");
     before.items[LinkView::indexed("img_zona", 3)].picture = QStringLiteral("gris");
@@ -74,12 +75,11 @@ void tst_protocol::encodesTheReferenceFrame()
 
     LinkRig r;
     r.connectModem();
-    r.link.forTestSetRequest({0x02, 0x81, 0x00});
-    r.link.setPendingCommand(mdl_trans::CmdArm);
-    r.link.f_enviatrama(3);
+    r.link.setPendingCommand(PanelLink::CmdArm);
+    LinkTestAccess::sendRequest(r.link, {0x02, 0x81, 0x00}, 3);
     QCOMPARE(r.com.takeWritten(), QByteArray(":ACIBAAHN\r"));
-    QCOMPARE(r.link.awaitingAnswer(), 1);
-    QCOMPARE(r.link.pendingCommand(), 0);
+    QCOMPARE(r.link.scheduler().awaitingAnswer, 1);
+    QCOMPARE(r.link.scheduler().pendingCommand, 0);
 }
 
 void tst_protocol::oneChangedLetterFailsTheChecksum()
@@ -88,22 +88,22 @@ void tst_protocol::oneChangedLetterFailsTheChecksum()
     r.connectModem();
     const QByteArray good = LinkRig::status(2, {0x81, 0, 0, 0, 0, 0, 0, 0});
     r.answer(2, good);
-    QVERIFY(!r.link.frameError());
-    QCOMPARE(r.link.answersReceived()[2], 1);
+    QVERIFY(!r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().answersReceived[2], 1);
     for (qsizetype i = 1; i < good.size() - 1; ++i) {
         for (int delta : {1, 7, 15}) {
             QByteArray bad = good;
             bad[i] = char('A' + (bad.at(i) - 'A' + delta) % 16);
-            r.link.forTestSetRetryCounter(4);
+            LinkTestAccess::setRetryCounter(r.link, 4);
             r.com.receive(bad);
-            QVERIFY2(r.link.frameError(), qPrintable(QString::fromLatin1(bad)));
-            QCOMPARE(r.link.retryCounter(), 4);
+            QVERIFY2(r.link.scheduler().frameError, qPrintable(QString::fromLatin1(bad)));
+            QCOMPARE(r.link.scheduler().retryCounter, 4);
             r.answer(2, good);
-            QVERIFY(!r.link.frameError());
-            QCOMPARE(r.link.retryCounter(), 0);
+            QVERIFY(!r.link.scheduler().frameError);
+            QCOMPARE(r.link.scheduler().retryCounter, 0);
         }
     }
-    QCOMPARE(r.link.answersReceived()[2], 1 + int(good.size() - 2) * 3);
+    QCOMPARE(r.link.scheduler().answersReceived[2], 1 + int(good.size() - 2) * 3);
 }
 
 void tst_protocol::badFramesSetTheErrorAndCallNoHandler_data()
@@ -143,22 +143,22 @@ void tst_protocol::badFramesSetTheErrorAndCallNoHandler()
     for (bool overIp : {false, true}) {
         LinkRig r;
         overIp ? r.connectIp() : r.connectModem();
-        r.link.forTestSetOutstandingRequest(request);
-        r.link.forTestStatus().zoneState[3] = 1;
-        r.link.forTestSetClockKnown(true);
-        r.link.forTestSetRetryCounter(2);
-        r.link.forTestSetAwaitingAnswer(1);
+        LinkTestAccess::setOutstandingRequest(r.link, request);
+        LinkTestAccess::status(r.link).zoneState[3] = 1;
+        LinkTestAccess::setClockKnown(r.link, true);
+        LinkTestAccess::setRetryCounter(r.link, 2);
+        LinkTestAccess::setAwaitingAnswer(r.link, 1);
         overIp ? r.ip.arrive(frame) : r.com.receive(frame);
-        QVERIFY(r.link.frameError());
+        QVERIFY(r.link.scheduler().frameError);
         QCOMPARE(r.link.view().st_err, LinkColour::Red);
-        QCOMPARE(r.link.retryCounter(), 2);
-        QCOMPARE(r.link.awaitingAnswer(), 1); // no answer came: the turn still counts as missed
+        QCOMPARE(r.link.scheduler().retryCounter, 2);
+        QCOMPARE(r.link.scheduler().awaitingAnswer, 1); // no answer came: the turn still counts as missed
         QCOMPARE(r.link.status().zoneState[3], 1);
         QVERIFY(r.link.clockKnown());
-        for (int n : r.link.answersReceived())
+        for (int n : r.link.scheduler().answersReceived)
             QCOMPARE(n, 0);
         QCOMPARE(r.console.sectionRefreshes + r.console.eventRefreshes, 0);
-        QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
+        QVERIFY(r.link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes);
     }
 }
 
@@ -166,49 +166,49 @@ void tst_protocol::serialNoiseAndShortFrames()
 {
     LinkRig r;
     r.connectModem();
-    r.link.forTestSetAwaitingAnswer(1);
-    r.link.forTestSetWaitCountdown(40);
+    LinkTestAccess::setAwaitingAnswer(r.link, 1);
+    LinkTestAccess::setWaitCountdown(r.link, 40);
     // Fewer than 2 characters between ":" and the carriage return: ignored.
     r.com.receive(":A\r");
     r.com.receive(":\r");
-    QCOMPARE(r.link.awaitingAnswer(), 1);
-    QCOMPARE(r.link.waitCountdown(), 40);
-    QVERIFY(!r.link.frameError());
+    QCOMPARE(r.link.scheduler().awaitingAnswer, 1);
+    QCOMPARE(r.link.scheduler().waitCountdown, 40);
+    QVERIFY(!r.link.scheduler().frameError);
     // Noise before ":" goes; the frame after it is taken.
     r.com.receive("\n\x07garbage NO CARRIER");
     r.answer(2, LinkRig::status(2, {1, 0, 0, 0, 0, 0, 0, 0}));
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
     QCOMPARE(r.link.status().zoneState[0], 1);
-    QCOMPARE(r.link.waitCountdown(), 3);
+    QCOMPARE(r.link.scheduler().waitCountdown, 3);
     // A second carriage return does not hand the same answer over again.
     r.com.receive("\r");
-    QCOMPARE(r.link.answersReceived()[2], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[2], 1);
     // Endless noise without ":" never grows the buffer past a frame.
     r.com.receive(QByteArray(5000, 'B'));
-    QVERIFY(r.link.receiveBuffer().size() <= 2 * mdl_trans::MaxFrameBytes);
+    QVERIFY(r.link.connection().receiveBuffer.size() <= 2 * PanelLink::MaxFrameBytes);
     r.com.receive("\r");
-    QVERIFY(r.link.frameError());
+    QVERIFY(r.link.scheduler().frameError);
 }
 
 void tst_protocol::answersGoToTheirHandlers()
 {
     LinkRig r;
     r.connectModem();
-    r.link.forTestSetRun(10, 13);
+    LinkTestAccess::setRun(r.link, 10, 13);
     r.answer(0, answerFrame({0, 1, 2, 3}));
     r.answer(1, answerFrame({1}));
     QCOMPARE(r.console.sectionRefreshes, 2);
     r.answer(6, answerFrame({6, 0x85, 4}));
     r.answer(13, answerFrame({13, 1, 2, 0x2A, 0xA3, 0x0F, 0x31}));
     QCOMPARE(r.console.eventRefreshes, 2);
-    QCOMPARE(r.link.answersReceived()[0], 1);
-    QCOMPARE(r.link.answersReceived()[1], 1);
-    QCOMPARE(r.link.answersReceived()[6], 1);
-    QCOMPARE(r.link.answersReceived()[13], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[0], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[1], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[6], 1);
+    QCOMPARE(r.link.scheduler().answersReceived[13], 1);
     // The handlers read the answer from rxFrame.
     QCOMPARE(r.link.rxCount(), 7);
     QCOMPARE(r.link.rxFrame()[3], 0x2A);
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
 }
 
 void tst_protocol::firstRequestAndAnswerTiming()
@@ -225,15 +225,14 @@ void tst_protocol::firstRequestAndAnswerTiming()
     QCOMPARE(r.ticksUntilSent(), 4);
     QCOMPARE(r.takeRequests().value(0).value(3), 2);
     QCOMPARE(r.ticksUntilSent(), 51);
-    QVERIFY(r.link.frameError());
-    QCOMPARE(r.link.retryCounter(), 1);
+    QVERIFY(r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().retryCounter, 1);
 }
 
 void tst_protocol::requestLayouts()
 {
     LinkRig r;
-    r.console.is_password_db = QStringLiteral("A1f3");
-    r.console.is_strpanel = QStringLiteral(" 2 ");
+    r.show({1, 1, QStringLiteral("A1f3"), QStringLiteral(" 2 ")});
     r.connectModem();
     r.ticks(16);
     QCOMPARE(r.takeRequests(), (QList<QList<int>>{{0xA1, 0xF3, 2, 10}}));
@@ -250,22 +249,22 @@ void tst_protocol::requestLayouts()
         {"disarm", [&] { r.link.queueCommand(2); }, {0xA1, 0xF3, 2, 4}},
         {"panic", [&] { r.link.queueCommand(6); }, {0xA1, 0xF3, 2, 11}},
         {"set clock", [&] { r.link.queueCommand(9); }, {0xA1, 0xF3, 2, 8, 59, 23, 24, 12, 31}},
-        {"pgm", [&] { r.link.forTestStatus().pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
-        {"faults", [&] { r.link.forTestStatus().systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
+        {"pgm", [&] { LinkTestAccess::status(r.link).pgmMask = 0x0C; r.link.queueCommand(12, 3); }, {0xA1, 0xF3, 2, 9, 0x04}},
+        {"faults", [&] { LinkTestAccess::status(r.link).systemFlags[13] = 1; r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 12}},
         {"status", [&] {}, {0xA1, 0xF3, 2, 2}},
-        {"fault status", [&] { r.link.forTestStatus().faultView = true; }, {0xA1, 0xF3, 2, 12}},
+        {"fault status", [&] { LinkTestAccess::status(r.link).faultView = true; }, {0xA1, 0xF3, 2, 12}},
         {"faults back", [&] { r.link.queueCommand(14); }, {0xA1, 0xF3, 2, 2}},
-        {"dated events", [&] { r.link.forTestStatus().faultView = false; r.link.forTestSetEventsPending(true); }, {0xA1, 0xF3, 2, 13, 2}},
-        {"short events", [&] { r.console.is_strpanel = QStringLiteral("1"); }, {0xA1, 0xF3, 1, 6, 8}},
-        {"bypass", [&] { r.link.forTestSetEventsPending(false); r.link.forTestStatus().zoneBypass[0] = 3; r.link.forTestStatus().zoneBypass[9] = 1; r.link.forTestStatus().zoneBypass[15] = 3; },
+        {"dated events", [&] { LinkTestAccess::status(r.link).faultView = false; r.link.requestTransfer(PanelLink::Transfer::Events); }, {0xA1, 0xF3, 2, 13, 2}},
+        {"short events", [&] { r.show({1, 1, QStringLiteral("A1f3"), QStringLiteral("1")}); }, {0xA1, 0xF3, 1, 6, 8}},
+        {"bypass", [&] { LinkTestAccess::setEventsPending(r.link, false); LinkTestAccess::status(r.link).zoneBypass[0] = 3; LinkTestAccess::status(r.link).zoneBypass[9] = 1; LinkTestAccess::status(r.link).zoneBypass[15] = 3; },
          {0xA1, 0xF3, 1, 7, 0x01, 0x82}},
-        {"partition", [&] { r.link.forTestStatus().partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
-        {"read memory", [&] { r.link.f_pidememoria(4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
-        {"write memory", [&] { r.link.f_escribememoria(300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
+        {"partition", [&] { LinkTestAccess::status(r.link).partition = 6; }, {0xA1, 0xF3, 1, 15, 2}},
+        {"read memory", [&] { LinkTestAccess::requestMemory(r.link, 4660, 16); }, {0xA1, 0xF3, 1, 0, 0x34, 0x12, 16}},
+        {"write memory", [&] { LinkTestAccess::writeMemory(r.link, 300, {1, 2, 255}); }, {0xA1, 0xF3, 1, 1, 44, 1, 1, 2, 255}},
     };
     for (const Case& c : cases) {
-        r.link.forTestSetAwaitingAnswer(0);
-        r.link.forTestSetWaitCountdown(0);
+        LinkTestAccess::setAwaitingAnswer(r.link, 0);
+        LinkTestAccess::setWaitCountdown(r.link, 0);
         c.prepare();
         if (r.com.written.isEmpty())
             r.link.tick();
@@ -284,41 +283,41 @@ void tst_protocol::schedulerOrder()
     r.ticks(16);
     r.takeRequests();
     auto nextCode = [&r] {
-        r.link.forTestSetWaitCountdown(0);
+        LinkTestAccess::setWaitCountdown(r.link, 0);
         r.link.tick();
         return r.takeRequests().value(0).value(3, -1);
     };
     // Pending end before a write; the end closes the port.
-    r.link.forTestSetWritePending(true);
-    r.link.forTestStatus().zoneBypass[2] = 3;
-    r.link.setPendingCommand(mdl_trans::CmdEnd);
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    LinkTestAccess::status(r.link).zoneBypass[2] = 3;
+    r.link.setPendingCommand(PanelLink::CmdEnd);
     QCOMPARE(nextCode(), 5);
     QVERIFY(!r.link.connected());
 
     r.connectModem();
-    r.link.forTestSetEndAfterConnect(true);
-    r.link.setPendingCommand(mdl_trans::CmdArm);
+    LinkTestAccess::setEndAfterConnect(r.link, true);
+    r.link.setPendingCommand(PanelLink::CmdArm);
     QCOMPARE(nextCode(), 5);
 
     r.connectModem();
-    r.link.setPendingCommand(mdl_trans::CmdDisarm);
-    r.link.forTestSetWritePending(true);
-    r.link.forTestSetReadPending(true);
-    r.link.forTestSetEventsPending(true);
-    r.link.forTestStatus().zoneBypass[2] = 3;
-    r.link.forTestStatus().partition = 5;
+    r.link.setPendingCommand(PanelLink::CmdDisarm);
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    r.link.requestTransfer(PanelLink::Transfer::Read);
+    r.link.requestTransfer(PanelLink::Transfer::Events);
+    LinkTestAccess::status(r.link).zoneBypass[2] = 3;
+    LinkTestAccess::status(r.link).partition = 5;
     QCOMPARE(nextCode(), 4);
     // An empty write, then an empty read: nothing is sent and the next turn
     // comes 100 ms later.
-    r.link.forTestSetWaitCountdown(0);
+    LinkTestAccess::setWaitCountdown(r.link, 0);
     r.link.tick();
     QVERIFY(!r.link.writePending());
-    QCOMPARE(r.link.waitCountdown(), 1);
+    QCOMPARE(r.link.scheduler().waitCountdown, 1);
     r.ticks(2);
     QVERIFY(!r.link.readPending());
     QVERIFY(r.com.written.isEmpty());
     QCOMPARE(nextCode(), 6);  // events before bypass and partition
-    r.link.forTestSetEventsPending(false);
+    LinkTestAccess::setEventsPending(r.link, false);
     QCOMPARE(nextCode(), 7);
     QCOMPARE(nextCode(), 15);
     QCOMPARE(nextCode(), 2);
@@ -327,7 +326,7 @@ void tst_protocol::schedulerOrder()
 void tst_protocol::tenUnansweredTurnsEndTheConnection()
 {
     LinkRig r;
-    r.link.forTestSetIpCallBack(true); // the end request carries it
+    LinkTestAccess::setIpCallBack(r.link, true); // the end request carries it
     r.connectModem();
     QList<int> codes;
     for (int turn = 1; turn <= 11; ++turn) {
@@ -336,7 +335,7 @@ void tst_protocol::tenUnansweredTurnsEndTheConnection()
         codes << reqs.value(0).value(3);
         if (turn < 11) {
             QCOMPARE(reqs.size(), 1);
-            QCOMPARE(r.link.retryCounter(), turn - 1);
+            QCOMPARE(r.link.scheduler().retryCounter, turn - 1);
             // Never answered (a wrong access code or model): not shown as a
             // working link, and the partition stays unknown.
             QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
@@ -382,7 +381,7 @@ void tst_protocol::endFramesAtFourThousandEightHundredBaud()
     LinkRig r;
     r.com.setSettings(QStringLiteral("4800,N,8,2"));
     r.connectModem();
-    r.link.setPendingCommand(mdl_trans::CmdEnd);
+    r.link.setPendingCommand(PanelLink::CmdEnd);
     r.ticks(16);
     const auto reqs = r.takeRequests();
     QCOMPARE(reqs.size(), 30);
@@ -404,7 +403,7 @@ void tst_protocol::panelClock()
     // 31 February is no date: the clock is unknown again.
     r.answer(10, answerFrame({10, 0, 0, 31, 2, 24}));
     QVERIFY(!r.link.clockKnown());
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
     r.ticks(4);
     QCOMPARE(r.link.view().caption("st_hora"), QStringLiteral("--/--/-- --:--"));
     r.answer(10, answerFrame({10, 60, 0, 1, 1, 24}));
@@ -442,7 +441,7 @@ void tst_protocol::statusViews()
     QCOMPARE(v.toolTip("img_zona_8"), QString());
     QCOMPARE(v.caption("st_estado_t"), QStringLiteral("Fallas"));
     // Fault view plus the fault lamp: the next poll asks for faults again.
-    r.link.forTestSetWaitCountdown(0);
+    LinkTestAccess::setWaitCountdown(r.link, 0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0).value(3), 12);
 
@@ -481,17 +480,17 @@ void tst_protocol::extensionBytesPartitionAndPgm()
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}, {0x03}));
     QCOMPARE(r.link.status().partition, 5);
     QCOMPARE(r.link.view().picture("img_cbparticion_1"), QStringLiteral("verde"));
-    r.link.forTestStatus().partition = 3;
+    LinkTestAccess::status(r.link).partition = 3;
     r.answer(2, LinkRig::status(2, {0, 0, 0, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.status().partition, -1);
     QCOMPARE(r.link.status().pgmMask, 0);
     QVERIFY(!r.link.partitionClick(0)); // nothing reported: no change asked
 
     // PGM index 3 pending: its picture is green until the request goes out.
-    QVERIFY(r.link.queueCommand(mdl_trans::CmdPgm, 3));
-    QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm)); // one at a time
+    QVERIFY(r.link.queueCommand(PanelLink::CmdPgm, 3));
+    QVERIFY(!r.link.queueCommand(PanelLink::CmdArm)); // one at a time
     QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("verde"));
-    r.link.forTestSetWaitCountdown(0);
+    LinkTestAccess::setWaitCountdown(r.link, 0);
     r.link.tick();
     QCOMPARE(r.link.view().picture("img_cbpgm_3"), QStringLiteral("gris"));
     QCOMPARE(r.takeRequests().value(0).value(4), 0x08);
@@ -514,7 +513,7 @@ void tst_protocol::bypassRoundTrip()
     r.answer(2, LinkRig::status(2, {0, 0, 0x10, 0, 0, 0, 0, 0}));
     QCOMPARE(r.link.status().zoneBypass[4], 2);
     QCOMPARE(r.link.view().picture("img_cbexclusion_4"), QStringLiteral("amarillo"));
-    r.link.forTestSetWaitCountdown(0);
+    LinkTestAccess::setWaitCountdown(r.link, 0);
     r.link.tick();
     QCOMPARE(r.takeRequests().value(0), (QList<int>{0x12, 0x34, 1, 7, 0, 0}));
     QCOMPARE(r.link.status().zoneBypass[4], 0);
@@ -530,21 +529,20 @@ void tst_protocol::accessCodeChoiceAndOddCodes()
     r.console.restrictedChecked = true;
     r.console.restricted = QStringLiteral("987");  // too short: the stored code
     r.connectModem();
-    QCOMPARE(r.console.is_password, QStringLiteral("1234"));
+    QCOMPARE(r.link.accessCode(), QStringLiteral("1234"));
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{1});
     r.link.endSession();
 
     r.console.restricted = QStringLiteral("9876");
     r.connectModem();
-    QCOMPARE(r.console.is_password, QStringLiteral("9876"));
+    QCOMPARE(r.link.accessCode(), QStringLiteral("9876"));
     r.link.endSession();
 
     // Codes that are not four hexadecimal digits and a cadena that is not a
     // number still give a well-formed request (the panel ignores it).
     for (const QString& code : {QStringLiteral("12G4"), QStringLiteral("1"), QString(), QStringLiteral("+1-2")}) {
         r.console.restricted.clear();
-        r.console.is_password_db = code;
-        r.console.is_strpanel = QStringLiteral("PX");
+        r.show({1, 1, code, QStringLiteral("PX")});
         r.connectModem();
         r.ticks(16);
         const auto reqs = r.takeRequests();
@@ -554,7 +552,7 @@ void tst_protocol::accessCodeChoiceAndOddCodes()
         QCOMPARE(reqs[0][1], 0);
         r.link.endSession();
     }
-    r.console.is_strpanel = QStringLiteral("300");
+    r.show({1, 1, QString(), QStringLiteral("300")});
     QCOMPARE(r.link.protocolCode(), 0);
 }
 

@@ -2,6 +2,7 @@
 // built from the values, the runs the scheduler sends, the answers stored.
 
 #include "common/linkrig.h"
+#include "link_test_access.h"
 #include "records/section_format.h"
 
 #include <QtTest>
@@ -23,10 +24,9 @@ struct TransferRig : LinkRig {
         // The runs as the protocol moves them; the read-back of an upload is
         // tested end to end against the simulator.
         db::exec(c, QStringLiteral("UPDATE configuracion SET verificar_subidas = 0"));
+        show({Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
         connectModem();
         firstTurn();
-        console.il_abonado = Subscriber;
-        console.il_panel = 1;
     }
     void section(int id, int tipo, int lng, int pos, const QStringList& values, int estado)
     {
@@ -106,23 +106,23 @@ void tst_transfer::encodingsLoadAndReadBack()
     r.section(902, 4, 5, 110, {"A1B2C"}, 1);
     r.section(903, 3, 0, 120, {"12FFFFFF", "255", "007"}, 1);
     r.section(904, 2, 0, 130, {"0a", "FF"}, 1);
-    r.link.forTestSetWritePending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    QCOMPARE(r.link.progressTotal(), 4.0);
-    const auto& m = r.link.memoryImage();
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
+    QCOMPARE(r.link.transfer().progressTotal, 4.0);
+    const auto& m = r.link.transfer().memoryImage;
     QCOMPARE(int(m[100]), 5);
     QCOMPARE(QList<int>({m[110], m[111], m[112], m[113]}), QList<int>({0xA1, 0xB2, 0x0C, 0}));
     QCOMPARE(QList<int>({m[120], m[121], m[122]}), QList<int>({12, 255, 7}));
     QCOMPARE(QList<int>({m[130], m[131]}), QList<int>({10, 255}));
-    QCOMPARE(int(r.link.addressSection()[113]), int(mdl_trans::NoSection));
-    QCOMPARE(int(r.link.transferMarks()[112]), 1);
+    QCOMPARE(int(r.link.transfer().addressSection[113]), int(PanelLink::NoSection));
+    QCOMPARE(int(r.link.transfer().transferMarks[112]), 1);
 
     // Marked for reading, the same image comes back as the stored texts.
-    r.link.forTestSetWritePending(false);
+    LinkTestAccess::setWritePending(r.link, false);
     db::exec(r.c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1"));
     db::exec(r.c, QStringLiteral("UPDATE abonados_valores SET valor = '0' WHERE id_seccion IN (901, 902)"));
-    r.link.forTestSetReadPending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Read);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
     const QList<int> panel{5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA1, 0xB2, 0x0C, 0, 0, 0, 0, 0, 0, 0,
                            13, 254, 8, 0, 0, 0, 0, 0, 0, 0, 0x1B, 0};
     r.readAll([&](int a) { return a >= 100 && a < 132 ? panel.at(a - 100) : 0x77; });
@@ -186,11 +186,11 @@ void tst_transfer::whatTheEditorTakesTheLinkSends()
                                  "descripcion, filler) VALUES (1, 930, ?, ?, ?, 900, 'x', ?)"),
              {tipo, tipo >= 4 ? caracteres : 1, caracteres, fill.isEmpty() ? QVariant() : QVariant(fill)});
     db::exec(r.c, QStringLiteral("INSERT INTO abonados_valores VALUES (?, 930, 1, ?, 1)"), {TransferRig::Subscriber, *stored});
-    r.link.forTestSetWritePending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
     QList<int> sent;
     for (int a = 900; a < 900 + bytes.size(); ++a)
-        sent << r.link.memoryImage()[a];
+        sent << r.link.transfer().memoryImage[a];
     QCOMPARE(sent, bytes);
 }
 
@@ -201,8 +201,8 @@ void tst_transfer::writeRunsAndSectionMarks()
     for (int i = 0; i < 31; ++i)
         items << QStringLiteral("%1").arg(i, 2, 16, QLatin1Char('0'));
     r.section(905, 2, 0, 10, items, 1);
-    r.link.forTestSetWritePending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
 
     QList<int> q = r.nextRequest();
     QCOMPARE(q.mid(3, 3), QList<int>({1, 10, 0}));
@@ -226,7 +226,7 @@ void tst_transfer::writeRunsAndSectionMarks()
     r.ticks(3);
     r.link.tick();
     QVERIFY(!r.link.writePending());
-    QCOMPARE(r.link.waitCountdown(), 1);
+    QCOMPARE(r.link.scheduler().waitCountdown, 1);
     QVERIFY(r.com.written.isEmpty());
     r.link.tick();
     r.link.tick();
@@ -237,13 +237,13 @@ void tst_transfer::nothingMarkedAndAddressFiveThousand()
 {
     TransferRig r;
     r.section(906, 2, 0, 5000, {"01"}, 1);
-    r.link.forTestSetWritePending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    QCOMPARE(r.link.transferMarks()[5000], 1);
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
+    QCOMPARE(r.link.transfer().transferMarks[5000], 1);
     const QList<int> q = r.nextRequest();
     QVERIFY(!r.link.writePending());
     QCOMPARE(q.value(3), 2); // the status poll, not a write
-    QCOMPARE(r.link.answersReceived()[1], 0);
+    QCOMPARE(r.link.scheduler().answersReceived[1], 0);
 }
 
 void tst_transfer::progressOfThreeSections()
@@ -253,9 +253,9 @@ void tst_transfer::progressOfThreeSections()
     r.section(908, 2, 0, 300, {"02"}, 1);
     r.section(909, 2, 0, 400, {"03"}, 1);
     r.section(910, 2, 0, 500, {"04"}, 0); // not marked: not counted
-    r.link.forTestSetWritePending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
-    QCOMPARE(r.link.progressTotal(), 3.0);
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
+    QCOMPARE(r.link.transfer().progressTotal, 3.0);
     QStringList captions, lines;
     QList<int> bars;
     for (int i = 0; i < 3; ++i) {
@@ -282,13 +282,13 @@ void tst_transfer::badValuesStopLoadingAndSendNothing()
         TransferRig r;
         r.section(911, 2, 0, 600, {"01"}, 1);
         r.section(912, tipo, 4, 700, {valor}, 1);
-        r.link.forTestSetWritePending(true);
-        QVERIFY2(!r.link.f_cargatransferencia(TransferRig::Subscriber), qPrintable(valor));
+        r.link.requestTransfer(PanelLink::Transfer::Write);
+        QVERIFY2(!r.link.loadTransfer(r.console.subscriber), qPrintable(valor));
         QCOMPARE(r.st.messages.lastText(), QStringLiteral("Se produjo un error inesperado"));
         QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("error"));
         QVERIFY(!r.link.writePending());
         // The section loaded before the bad one is kept but not sent.
-        QCOMPARE(int(r.link.memoryImage()[600]), 1);
+        QCOMPARE(int(r.link.transfer().memoryImage[600]), 1);
         QCOMPARE(r.nextRequest().value(3), 2);
         QCOMPARE(r.marked(911), 1);
     }
@@ -304,16 +304,16 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
     r.section(913, 2, 0, 800, {"11", "22"}, -1);
     r.section(916, 2, 0, 802, {"33"}, -1);
     r.section(917, 2, 0, 900, {"44"}, -1);
-    r.link.forTestSetReadPending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Read);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
     refuseAsFullDisk(r.c, "lleno", "BEFORE UPDATE", "abonados_valores");
-    QSignalSpy queued(&r.link, &mdl_trans::messageQueued);
+    QSignalSpy queued(&r.link, &PanelLink::messageQueued);
     QCOMPARE(r.nextRequest().mid(3), QList<int>({0, 800 % 256, 800 / 256, 3}));
     r.com.receive(answerFrame({0, 0xAA, 0xBB, 0xCC}));
     // No box from inside the answer: the message waits for the console.
     QVERIFY(r.st.messages.shown.isEmpty());
     QCOMPARE(queued.size(), 1);
-    const QList<mdl_trans::Message> m = r.link.takeMessages();
+    const QList<PanelLink::Message> m = r.link.takeMessages();
     QCOMPARE(m.size(), 1);
     QCOMPARE(m.first().title, QStringLiteral("Error"));
     QVERIFY2(m.first().text.startsWith("No se pudo guardar lo recibido del panel") &&
@@ -321,36 +321,36 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
                  m.first().text.contains("\nNo hay espacio en el disco de la base de datos"),
              qPrintable(m.first().text));
     QVERIFY(!r.link.readPending());
-    QVERIFY(!r.link.ticksSuspended());
-    QCOMPARE(r.link.pendingCommand(), int(LinkCommands::CmdEnd));
+    QVERIFY(!r.link.scheduler().ticksSuspended);
+    QCOMPARE(r.link.scheduler().pendingCommand, int(LinkCommands::CmdEnd));
     QCOMPARE(r.link.view().caption(QStringLiteral("st_progreso")), QString());
     QCOMPARE(r.values(913), QStringList({"11", "22"}));
     QCOMPARE(r.marked(913) + r.marked(916) + r.marked(917), 4);
 
     // Events of the same call that cannot be stored: stopped, not said again.
     refuseAsFullDisk(r.c, "lleno_eventos", "BEFORE INSERT", "abonados_eventos");
-    r.console.is_strpanel = QStringLiteral("1");
-    r.link.forTestSetEventsPending(true);
+    r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
+    r.link.requestTransfer(PanelLink::Transfer::Events);
     r.link.setPendingCommand(0);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
     r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
     QVERIFY(!r.link.eventsPending());
     QCOMPARE(queued.size(), 1);
     QVERIFY(r.link.takeMessages().isEmpty());
-    QCOMPARE(r.link.pendingCommand(), int(LinkCommands::CmdEnd));
+    QCOMPARE(r.link.scheduler().pendingCommand, int(LinkCommands::CmdEnd));
 }
 
 void tst_transfer::shortReadAnswerAsksAgain()
 {
     TransferRig r;
     r.section(914, 2, 0, 900, {"00", "00", "00"}, -1);
-    r.link.forTestSetReadPending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Read);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
     const QList<int> q = r.nextRequest();
     QCOMPARE(q.mid(3), QList<int>({0, 900 % 256, 900 / 256, 3}));
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
-    QVERIFY(r.link.frameError());
-    QCOMPARE(int(r.link.transferMarks()[902]), -1);
+    QVERIFY(r.link.scheduler().frameError);
+    QCOMPARE(int(r.link.transfer().transferMarks[902]), -1);
     QCOMPARE(r.values(914), QStringList({"00", "00", "00"}));
     QCOMPARE(r.nextRequest(), q);
     r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
@@ -373,8 +373,8 @@ void tst_transfer::shortAndDatedEvents()
     };
 
     // Short records (protocol code 1): request 6 with 8.
-    r.console.is_strpanel = QStringLiteral("1");
-    r.link.forTestSetEventsPending(true);
+    r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
+    r.link.requestTransfer(PanelLink::Transfer::Events);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
     r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
     QCOMPARE(rows().size(), 2);
@@ -391,8 +391,8 @@ void tst_transfer::shortAndDatedEvents()
 
     // Dated records (protocol code 2): request 13 with 2.
     db::exec(r.c, QStringLiteral("DELETE FROM abonados_eventos"));
-    r.console.is_strpanel = QStringLiteral("2");
-    r.link.forTestSetEventsPending(true);
+    r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("2")});
+    r.link.requestTransfer(PanelLink::Transfer::Events);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({2, 13, 2}));
     r.com.receive(answerFrame({13, 0x2A, 7, 0x2A, 0xA3, 0x0F, 0x31,
                                // day 0: stored with the time of storing
@@ -424,15 +424,15 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
 
     // Upload: a read answer in place of the acknowledgement stores nothing,
     // and the run goes out again.
-    r.link.forTestSetWritePending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Write);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
     const QList<int> write = r.nextRequest();
     QCOMPARE(write.value(3), 1);
     r.com.receive(answerFrame({0, 0x99, 0x98}));
-    QVERIFY(r.link.frameError());
+    QVERIFY(r.link.scheduler().frameError);
     QCOMPARE(r.values(915), QStringList({"11", "22"}));
     QCOMPARE(r.marked(915), 2);
-    QCOMPARE(int(r.link.transferMarks()[1000]), 1);
+    QCOMPARE(int(r.link.transfer().transferMarks[1000]), 1);
     QCOMPARE(r.nextRequest(), write);
     r.com.receive(answerFrame({1}));
     QCOMPARE(r.marked(915), 0);
@@ -440,15 +440,15 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
 
     // Download: an acknowledgement, or a read answer longer than the run,
     // clears no mark; only the run's own length is stored.
-    r.link.forTestSetReadPending(true);
-    QVERIFY(r.link.f_cargatransferencia(TransferRig::Subscriber));
+    r.link.requestTransfer(PanelLink::Transfer::Read);
+    QVERIFY(r.link.loadTransfer(r.console.subscriber));
     const QList<int> read = r.nextRequest();
     QCOMPARE(read.mid(3), QList<int>({0, 1100 % 256, 1100 / 256, 2}));
     r.com.receive(answerFrame({1}));
     QCOMPARE(r.nextRequest(), read);
     r.com.receive(answerFrame({0, 0xAB, 0xCD, 0xEF}));
     QCOMPARE(r.marked(916), 2);
-    QCOMPARE(int(r.link.transferMarks()[1100]), -1);
+    QCOMPARE(int(r.link.transfer().transferMarks[1100]), -1);
     QCOMPARE(r.nextRequest(), read);
     r.com.receive(answerFrame({0, 0xAB, 0xCD}));
     QCOMPARE(r.values(916), QStringList({"AB", "CD"}));
@@ -465,12 +465,12 @@ void tst_transfer::answersToOtherRequestsChangeNothing()
     for (int i = 0; i < 100; ++i)
         r.com.receive(answerFrame(records));
     QCOMPARE(events(), 0);
-    QCOMPARE(r.link.rejectedAnswers(), 104);
+    QCOMPARE(r.link.scheduler().rejectedAnswers, 104);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("st_err")), QStringLiteral("Respuestas rechazadas en esta conexión: 104"));
     // A new connection counts afresh.
     r.link.endSession();
     r.connectModem();
-    QCOMPARE(r.link.rejectedAnswers(), 0);
+    QCOMPARE(r.link.scheduler().rejectedAnswers, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_transfer)

@@ -3,6 +3,7 @@
 // communicator), ticks driven by hand.
 
 #include "common/linkfakes.h"
+#include "link_test_access.h"
 #include "common/panelimage.h"
 #include "common/testsupport.h"
 
@@ -10,7 +11,7 @@
 #include "communicator.h"
 #include "data/db.h"
 #include "link/datagramsocket_qt.h"
-#include "link/mdl_trans.h"
+#include "link/panel_link.h"
 #include "link/serialport_qt.h"
 #include "modem.h"
 #include "panel.h"
@@ -30,7 +31,7 @@ struct Session {
     FakeClock clock;
     QtSerialPortAdapter com{st.dir()};
     QtUdpSocketAdapter ip;
-    mdl_trans link;
+    PanelLink link;
     Panel panel;
     Modem modem{&panel};
     Communicator comm{&panel};
@@ -45,11 +46,12 @@ struct Session {
         link.setHost(&st);
         panel.hostClock = clock.fn();
         link.setClock(clock.fn());
-        console.il_abonado = subscriber;
-        console.il_panel = subscriber; // demo subscriber n has model n
-        console.is_strpanel = QString::number(subscriber);
+        // Demo subscriber n has model n.
+        console.subscriber = {subscriber, subscriber, QStringLiteral("1234"), QString::number(subscriber)};
         panel.fromJson({{"panelCode", subscriber}});
         link.setConsole(&console);
+        console.link = &link;
+        link.setSubscriber(console.subscriber);
         com.setCommPort(1);
         com.setSettings(QStringLiteral("110,N,8,2"));
         const quint16 ipPort = freeUdpPort();
@@ -66,28 +68,28 @@ struct Session {
             return false;
         started = true;
         if (overIp) {
-            link.f_esperaip();
+            link.waitForIpCall();
             comm.callStation();
-        } else if (!link.img_connect_Click()) {
+        } else if (!link.dialDirect(console.subscriber)) {
             return false;
         }
         return waitFor([this] { return link.connected(); });
     }
     bool turn(bool answered = true) { return linkTurn(link, answered); }
-    bool runWhile(bool (mdl_trans::*pending)() const) { return linkTurnsWhile(link, pending); }
-    QList<Row> rows() { return panelimage::rows(c, console.il_abonado); }
-    int markedRows() { return panelimage::markedRows(c, console.il_abonado); }
+    bool runWhile(bool (PanelLink::*pending)() const) { return linkTurnsWhile(link, pending); }
+    QList<Row> rows() { return panelimage::rows(c, console.subscriber.number); }
+    int markedRows() { return panelimage::markedRows(c, console.subscriber.number); }
     void markAll(int estado)
     {
         db::exec(c, QStringLiteral("UPDATE abonados_valores SET id_estado = ? WHERE id_abonado = ?"),
-                 {estado, console.il_abonado});
+                 {estado, console.subscriber.number});
     }
     // Every value marked for upload (or download) and the image loaded.
     bool load(bool upload)
     {
         markAll(upload ? 1 : -1);
-        upload ? link.forTestSetWritePending(true) : link.forTestSetReadPending(true);
-        return link.f_cargatransferencia(console.il_abonado);
+        link.requestTransfer(upload ? PanelLink::Transfer::Write : PanelLink::Transfer::Read);
+        return link.loadTransfer(console.subscriber);
     }
     // Other programming in the panel.
     void scramblePanel(quint32 seed)
@@ -141,7 +143,7 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     QVERIFY(rows.size() > 100);
 
     QVERIFY(s.load(true));
-    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QVERIFY(s.runWhile(&PanelLink::writePending));
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(s.markedRows(), 0);
     QCOMPARE(s.panel.ignored, 0);
@@ -149,9 +151,9 @@ void tst_transfer_e2e::uploadAndDownloadEverySection()
     // Other programming in the panel comes back into every section.
     s.scramblePanel(4);
     QVERIFY(s.load(false));
-    QVERIFY(s.runWhile(&mdl_trans::readPending));
+    QVERIFY(s.runWhile(&PanelLink::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
-    QVERIFY(!s.link.frameError());
+    QVERIFY(!s.link.scheduler().frameError);
     QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
 }
 
@@ -187,13 +189,13 @@ void tst_transfer_e2e::cutOffRequestsEndWithTheirSession()
     QCOMPARE(s.panel.requestsOf(0), runsBefore);
     QCOMPARE(s.markedRows(), left);
     // The operator downloads what is still marked.
-    s.link.forTestSetReadPending(true);
-    QVERIFY(s.link.f_cargatransferencia(s.console.il_abonado));
-    QVERIFY(s.runWhile(&mdl_trans::readPending));
+    s.link.requestTransfer(PanelLink::Transfer::Read);
+    QVERIFY(s.link.loadTransfer(s.console.subscriber));
+    QVERIFY(s.runWhile(&PanelLink::readPending));
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QCOMPARE(s.markedRows(), 0);
 
-    QVERIFY(s.link.f_comparar(s.console.il_abonado));
+    QVERIFY(s.link.compare(s.console.subscriber));
     QVERIFY(s.turn());
     QVERIFY(s.modem.dropLine());
     QVERIFY(waitFor([&] { return !s.link.connected(); }));
@@ -217,7 +219,7 @@ void tst_transfer_e2e::doubledAnswersAreReadAgain()
     const QList<Row> rows = s.rows();
     s.scramblePanel(7);
     int forged = 0;
-    s.panel.rewrite = [&](const Request& r, const QByteArray& answer) {
+    s.panel.rewrite = [&](const panelsim::Request& r, const QByteArray& answer) {
         if (r.code != 0 || forged >= 2)
             return answer;
         ++forged;
@@ -229,7 +231,7 @@ void tst_transfer_e2e::doubledAnswersAreReadAgain()
     QVERIFY(s.load(false));
     for (int i = 0; i < 2000 && s.link.readPending(); ++i) {
         QVERIFY(s.turn());
-        QVERIFY(waitFor([&] { return s.link.doubledAnswers() == forged; }));
+        QVERIFY(waitFor([&] { return s.link.scheduler().doubledAnswers == forged; }));
     }
     QVERIFY(!s.link.readPending());
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
@@ -237,7 +239,7 @@ void tst_transfer_e2e::doubledAnswersAreReadAgain()
                                                          "WHERE id_abonado = 1")).toInt();
     QCOMPARE(s.link.view().statusLine, QStringLiteral("Bajada terminada: %1 secciones").arg(sections));
     QVERIFY(s.link.view().toolTip(QStringLiteral("st_err")).contains(QStringLiteral("Pedidos con dos respuestas distintas: 2")));
-    const QList<mdl_trans::Message> told = s.link.takeMessages();
+    const QList<PanelLink::Message> told = s.link.takeMessages();
     QCOMPARE(told.size(), 1);
     QCOMPARE(told.first().text, QStringLiteral("Se recibieron respuestas distintas a un mismo pedido: posible "
                                                "interferencia en la línea o en la red. Se volvió a leer 1 sección."));
@@ -255,8 +257,8 @@ void tst_transfer_e2e::eventLogInBothFormats()
         s.panel.state.eventLog = log;
         QVERIFY(s.connect());
         QVERIFY(s.turn());
-        s.link.forTestSetEventsPending(true);
-        QVERIFY(s.runWhile(&mdl_trans::eventsPending));
+        s.link.requestTransfer(PanelLink::Transfer::Events);
+        QVERIFY(s.runWhile(&PanelLink::eventsPending));
         QVERIFY(s.panel.state.eventLog.isEmpty());
         QCOMPARE(s.panel.received.last().via, overIp ? Via::Ip : Via::Modem);
         QCOMPARE(s.panel.requestsOf(model == 1 ? 6 : 13), 4); // 3 + 3 + 2 records, then none
@@ -291,12 +293,12 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         forgedRead << 0xEE;
     const QByteArray forged = Panel::encode(forgedRead), forgedAck = Panel::encode({1});
     int wrongAnswers = 3;
-    s.panel.rewrite = [&](const Request& r, const QByteArray& answer) {
+    s.panel.rewrite = [&](const panelsim::Request& r, const QByteArray& answer) {
         return r.code == 1 && wrongAnswers-- > 0 ? forged : answer;
     };
     const auto turn = [&] {
-        const int before = s.link.framesSent();
-        for (int i = 0; i < 2000 && s.link.framesSent() == before; ++i)
+        const int before = s.link.scheduler().framesSent;
+        for (int i = 0; i < 2000 && s.link.scheduler().framesSent == before; ++i)
             s.link.tick();
         if (overIp) {
             stranger.writeDatagram(forged, QHostAddress::LocalHost, s.comm.options.stationPort);
@@ -304,8 +306,8 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
         }
         // A refused answer does not end the wait: the turn is over when it
         // has been refused.
-        const int refused = s.link.rejectedAnswers();
-        return waitFor([&] { return s.link.awaitingAnswer() == 0 || s.link.rejectedAnswers() > refused; });
+        const int refused = s.link.scheduler().rejectedAnswers;
+        return waitFor([&] { return s.link.scheduler().awaitingAnswer == 0 || s.link.scheduler().rejectedAnswers > refused; });
     };
     QVERIFY(s.connect());
     QVERIFY(turn());
@@ -314,7 +316,7 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
     QVERIFY(s.load(true));
     for (int i = 0; i < 2000 && s.link.writePending(); ++i)
         QVERIFY(turn());
-    QCOMPARE(s.link.rejectedAnswers(), 3);
+    QCOMPARE(s.link.scheduler().rejectedAnswers, 3);
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(storedValues(s.rows()), storedValues(rows));
     QCOMPARE(s.markedRows(), 0);
@@ -326,7 +328,7 @@ void tst_transfer_e2e::hostileWorldChangesNothing()
     QCOMPARE(storedValues(s.rows()), expectedValues(rows, s.panel.state.programMemory));
     QCOMPARE(s.panel.ignored, 0);
     if (overIp) {
-        QVERIFY(s.link.strangerDatagrams() > 100);
+        QVERIFY(s.link.connection().strangerDatagrams > 100);
         QVERIFY(!stranger.hasPendingDatagrams());
         QVERIFY(s.link.view().toolTip(QStringLiteral("img_IP")).startsWith(QStringLiteral("Datagramas descartados")));
     }
@@ -363,7 +365,7 @@ void tst_transfer_e2e::lateAcknowledgementNeedsVerification()
     s.panel.state.lateAcks = 1;
     QVERIFY(s.load(true));
     QVERIFY(s.turn(false)); // the first run: its acknowledgement is held
-    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QVERIFY(s.runWhile(&PanelLink::writePending));
     QCOMPARE(s.panel.lost, 1);
     QCOMPARE(s.markedRows(), 0);
     QCOMPARE(s.panelHolds(rows), verify);
@@ -396,7 +398,7 @@ void tst_transfer_e2e::unstoredWriteIsSentAgainOnce()
     s.panel.state.unstoredWrites = 1;
     s.panel.state.unstoredAddress = address;
     QVERIFY(s.load(true));
-    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QVERIFY(s.runWhile(&PanelLink::writePending));
     QVERIFY(s.panelHolds(rows));
     QCOMPARE(s.markedRows(), 0);
     QCOMPARE(s.console.checks.value(0), QStringLiteral("1 sección no coincide, vuelve a marcarse"));
@@ -407,11 +409,11 @@ void tst_transfer_e2e::unstoredWriteIsSentAgainOnce()
     s.panel.state.unstoredWrites = 2;
     s.console.checks.clear();
     QVERIFY(s.load(true));
-    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QVERIFY(s.runWhile(&PanelLink::writePending));
     const QString stop = QStringLiteral("La verificación volvió a fallar: 1 sección no coincide; la subida se detiene");
     QCOMPARE(s.console.checks.value(1), stop + QLatin1Char('!'));
     QCOMPARE(s.link.view().statusLine, stop);
-    const QList<mdl_trans::Message> shown = s.link.takeMessages();
+    const QList<PanelLink::Message> shown = s.link.takeMessages();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.at(0).text, stop + QLatin1Char('.'));
     // Only the rows of the section that holds the address stay marked.
@@ -441,11 +443,11 @@ void tst_transfer_e2e::downloadIsTheKnownImage()
     s.scramblePanel(10);
     s.markAll(0);
     db::exec(s.c, QStringLiteral("UPDATE abonados_valores SET id_estado = -1 WHERE id_abonado = 1 AND id_seccion = 0"));
-    s.link.forTestSetReadPending(true);
-    QVERIFY(s.link.f_cargatransferencia(1));
-    QVERIFY(s.runWhile(&mdl_trans::readPending));
-    QCOMPARE(s.link.f_subircambios(1), mdl_trans::ChangesUpload::Started);
-    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    s.link.requestTransfer(PanelLink::Transfer::Read);
+    QVERIFY(s.link.loadTransfer(s.console.subscriber));
+    QVERIFY(s.runWhile(&PanelLink::readPending));
+    QCOMPARE(s.link.uploadChanges(s.console.subscriber), PanelLink::ChangesUpload::Started);
+    QVERIFY(s.runWhile(&PanelLink::writePending));
     int zeros = 0;
     for (const Row& r : s.rows())
         if (r.section == 1) {
@@ -457,10 +459,10 @@ void tst_transfer_e2e::downloadIsTheKnownImage()
 
     s.scramblePanel(11);
     QVERIFY(s.load(false));
-    QVERIFY(s.runWhile(&mdl_trans::readPending));
+    QVERIFY(s.runWhile(&PanelLink::readPending));
     QCOMPARE(s.markedRows(), 0);
     const int writes = s.panel.requestsOf(1), reads = s.panel.requestsOf(0);
-    QCOMPARE(s.link.f_subircambios(1), mdl_trans::ChangesUpload::NothingToSend);
+    QCOMPARE(s.link.uploadChanges(s.console.subscriber), PanelLink::ChangesUpload::NothingToSend);
     QVERIFY(!s.link.writePending());
 
     Row edited{};
@@ -474,8 +476,8 @@ void tst_transfer_e2e::downloadIsTheKnownImage()
                                  "AND id_item = ?"),
              {QStringLiteral("%1").arg(quint8(value), 2, 16, QLatin1Char('0')).toUpper(), edited.section, edited.item});
     const QByteArray before = s.panel.state.programMemory;
-    QCOMPARE(s.link.f_subircambios(1), mdl_trans::ChangesUpload::Started);
-    QVERIFY(s.runWhile(&mdl_trans::writePending));
+    QCOMPARE(s.link.uploadChanges(s.console.subscriber), PanelLink::ChangesUpload::Started);
+    QVERIFY(s.runWhile(&PanelLink::writePending));
     QCOMPARE(s.panel.requestsOf(1) - writes, 1);
     QCOMPARE(s.panel.requestsOf(0) - reads, 1); // its read-back
     QByteArray expected = before;

@@ -33,11 +33,11 @@ void tst_transport::modemReset()
 {
     LinkRig r;
     r.com.open();
-    r.link.f_reseteamodem();
+    r.link.resetModem();
     QCOMPARE(r.com.closes, 1);
     QCOMPARE(r.com.takeWritten(), QByteArray("ATZ\r"));
     r.st.main.portLost();
-    r.link.f_reseteamodem();
+    r.link.resetModem();
     QVERIFY(!r.com.isOpen());
     QVERIFY(r.com.written.isEmpty());
 }
@@ -45,8 +45,8 @@ void tst_transport::modemReset()
 void tst_transport::dialConnectsOnSplitKeyword()
 {
     LinkRig r;
-    r.console.il_abonado = 7;
-    r.link.f_llamar(QStringLiteral("5550101"), 900);
+    r.show({7, 1, QStringLiteral("1234"), QStringLiteral("1")});
+    r.link.dial(QStringLiteral("5550101"), 900);
     QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
     QVERIFY(r.link.dialling());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
@@ -58,18 +58,18 @@ void tst_transport::dialConnectsOnSplitKeyword()
     r.com.receive("T");
     QVERIFY(r.link.connected());
     QVERIFY(!r.link.dialling());
-    QCOMPARE(r.link.pendingCommand(), int(mdl_trans::CmdReadClock));
-    QCOMPARE(r.link.waitCountdown(), 15);
-    QVERIFY(!r.link.endAfterConnect());
+    QCOMPARE(r.link.scheduler().pendingCommand, int(PanelLink::CmdReadClock));
+    QCOMPARE(r.link.scheduler().waitCountdown, 15);
+    QVERIFY(!r.link.connection().endAfterConnect);
     QCOMPARE(r.console.shownSubscribers, QList<qint32>{7});
-    QCOMPARE(r.console.is_password, QStringLiteral("1234"));
+    QCOMPARE(r.link.accessCode(), QStringLiteral("1234"));
     // Not green before the panel has answered once.
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("amarillo"));
     QCOMPARE(r.link.view().toolTip("img_connect"), QStringLiteral("Conectado, sin respuesta del panel"));
     // The rest of the modem's line is no frame: it gives the speed.
     r.com.receive(" 1200/ARQ\r\n");
-    QVERIFY(!r.link.frameError());
-    QCOMPARE(r.link.waitCountdown(), 15);
+    QVERIFY(!r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().waitCountdown, 15);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Conectado por módem (1200 bps)"));
     r.firstTurn();
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("verde"));
@@ -79,7 +79,7 @@ void tst_transport::dialConnectsOnSplitKeyword()
 void tst_transport::dialTimesOutRed()
 {
     LinkRig r;
-    r.link.f_llamar(QStringLiteral("1"), 900);
+    r.link.dial(QStringLiteral("1"), 900);
     r.ticks(899);
     QVERIFY(r.link.dialling());
     r.link.tick();
@@ -97,15 +97,15 @@ void tst_transport::dialTimesOutRed()
 void tst_transport::endDuringDialStopsAtOnce()
 {
     LinkRig r;
-    QVERIFY(!r.link.img_end_Click()); // nothing to end
-    QVERIFY(r.link.img_connect_Click());
-    QVERIFY(!r.link.img_connect_Click()); // a second click while dialling
+    QVERIFY(!r.link.hangUp()); // nothing to end
+    QVERIFY(r.link.dialDirect(r.console.subscriber));
+    QVERIFY(!r.link.dialDirect(r.console.subscriber)); // a second click while dialling
     QCOMPARE(r.com.opens, 1);
-    QVERIFY(r.link.img_end_Click());
+    QVERIFY(r.link.hangUp());
     QVERIFY(!r.link.dialling());
     QVERIFY(!r.com.isOpen());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("gris"));
-    QCOMPARE(r.link.pendingCommand(), 0);
+    QCOMPARE(r.link.scheduler().pendingCommand, 0);
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Llamada cancelada"));
     // A CONNECT arriving late changes nothing.
     r.com.receive("CONNECT");
@@ -117,11 +117,11 @@ void tst_transport::failedDialGoesBackToWaiting()
     // Over the modem.
     {
         LinkRig r;
-        r.link.Img_wait_call_Click();
+        r.link.toggleModemWait(r.console.subscriber);
         QVERIFY(r.link.waitingForCall() && r.link.waitingForConnect());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATS0=1\r"));
         QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
-        r.link.img_connect_Click();
+        r.link.dialDirect(r.console.subscriber);
         QVERIFY(!r.link.waitingForConnect());
         QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
         r.ticks(900);
@@ -132,14 +132,14 @@ void tst_transport::failedDialGoesBackToWaiting()
     // Over IP: dialling while waiting on the socket asks for an IP call-back.
     {
         LinkRig r;
-        r.link.Command1_Click();
+        r.link.pressIpButton(r.console.subscriber);
         QVERIFY(r.link.ipMode() && r.link.waitingForCall());
         QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("amarillo"));
-        r.link.img_connect_Click();
-        QVERIFY(r.link.ipCallBack() && !r.link.ipMode());
+        r.link.dialDirect(r.console.subscriber);
+        QVERIFY(r.link.connection().ipCallBack && !r.link.ipMode());
         r.ticks(900);
         QVERIFY(r.link.ipMode() && r.link.waitingForCall() && r.link.waitingForConnect());
-        QVERIFY(!r.link.ipCallBack());
+        QVERIFY(!r.link.connection().ipCallBack);
         QCOMPARE(r.link.view().statusLine, QStringLiteral("No se pudo conectar: no hubo conexión en 90 s. "
                                                           "Esperando la llamada del panel por IP en el puerto 5000"));
         QCOMPARE(r.ip.binds, (QList<quint16>{5000, 5000}));
@@ -150,11 +150,11 @@ void tst_transport::failedDialGoesBackToWaiting()
 void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
 {
     LinkRig r;
-    r.link.Img_wait_call_Click();
-    r.link.img_connect_Click();
+    r.link.toggleModemWait(r.console.subscriber);
+    r.link.dialDirect(r.console.subscriber);
     r.com.takeWritten();
     r.com.receive("CONNECT");
-    QVERIFY(r.link.connected() && r.link.endAfterConnect());
+    QVERIFY(r.link.connected() && r.link.connection().endAfterConnect);
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("amarillo"));
     QCOMPARE(r.ticksUntilSent(), 16);
     const QByteArray written = r.com.takeWritten();
@@ -170,7 +170,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
     QCOMPARE(r.console.failedConnections, 0);
     // The panel calls back: a normal connection, no end on the first turn.
     r.com.receive("RING\r\nCONNECT\r\n");
-    QVERIFY(r.link.connected() && !r.link.endAfterConnect());
+    QVERIFY(r.link.connected() && !r.link.connection().endAfterConnect);
     r.ticks(16);
     QCOMPARE(requestBytes(r.com.takeWritten()).value(3), 10);
 }
@@ -178,7 +178,7 @@ void tst_transport::callBackDialEndsOnFirstTurnThenWaits()
 void tst_transport::doubleCall()
 {
     LinkRig r;
-    QVERIFY(r.link.img_connect_AMO_Click());
+    QVERIFY(r.link.dialDoubleCall(r.console.subscriber));
     QCOMPARE(r.com.takeWritten(), QByteArray("ATDT5550101\r"));
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("amarillo"));
     // Ringing: the modem's answers are not read.
@@ -201,10 +201,10 @@ void tst_transport::doubleCall()
     // Cancelled during the pause in call-back mode with an IP call-back
     // asked: back to waiting on the socket.
     LinkRig c;
-    c.link.Command1_Click();
-    c.link.img_connect_AMO_Click();
+    c.link.pressIpButton(c.console.subscriber);
+    c.link.dialDoubleCall(c.console.subscriber);
     c.ticks(150);
-    QVERIFY(c.link.img_end_Click());
+    QVERIFY(c.link.hangUp());
     QVERIFY(!c.link.dialling());
     QVERIFY(c.link.ipMode() && c.link.waitingForConnect());
     c.ticks(400);
@@ -214,15 +214,15 @@ void tst_transport::doubleCall()
 void tst_transport::waitingScansForTheKeyword()
 {
     LinkRig r;
-    r.link.f_esperallamada();
+    r.link.waitForModemCall();
     // Characters arriving before the wait are not the link's.
-    QCOMPARE(r.link.receiveBuffer().size(), 0);
+    QCOMPARE(r.link.connection().receiveBuffer.size(), 0);
     QRandomGenerator rng(7);
     for (int i = 0; i < 3000; ++i) {
         r.com.receive(QByteArray(1, char("CONECT ORING\r\n"[rng.bounded(14)])));
         if (r.link.connected())
             break;
-        QVERIFY(r.link.receiveBuffer().size() <= 7);
+        QVERIFY(r.link.connection().receiveBuffer.size() <= 7);
     }
     if (!r.link.connected()) {
         for (char c : QByteArray("CONNECT"))
@@ -240,12 +240,12 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     // Not waiting: datagrams are dropped.
     r.ip.arrive("CONNECT IP");
     QVERIFY(!r.link.connected());
-    r.link.f_esperaip();
+    r.link.waitForIpCall();
     QCOMPARE(r.ip.binds, QList<quint16>{5000});
     r.ip.arrive("CONNECT", 4001);
     r.ip.arrive("xxxxxxxxxxxxxxxxxxxxxxxxxCONNECT", 4001);
     QVERIFY(!r.link.connected());
-    QVERIFY(r.link.receiveBuffer().size() <= 10);
+    QVERIFY(r.link.connection().receiveBuffer.size() <= 10);
     // Serial text is not the link's while it waits on the socket.
     r.com.open();
     r.com.receive("CONNECT IP");
@@ -264,11 +264,11 @@ void tst_transport::datagramsConnectOnlyWithConnectIp()
     // dropped and the replies stay with the panel.
     const QHostAddress panel(QStringLiteral("127.0.0.2"));
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4003, panel);
-    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
-    QCOMPARE(r.link.strangerDatagrams(), 1);
+    QVERIFY(!r.link.clockKnown() && !r.link.scheduler().frameError);
+    QCOMPARE(r.link.connection().strangerDatagrams, 1);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4002, panel);
-    QVERIFY(r.link.clockKnown() && !r.link.frameError());
-    QCOMPARE(r.link.waitCountdown(), 3);
+    QVERIFY(r.link.clockKnown() && !r.link.scheduler().frameError);
+    QCOMPARE(r.link.scheduler().waitCountdown, 3);
     r.ticks(4);
     QCOMPARE(r.ip.sent.last().port, quint16(4002));
     QCOMPARE(r.ip.sent.last().host, panel);
@@ -280,7 +280,7 @@ void tst_transport::endingVariants()
     {
         LinkRig r;
         r.connectIp();
-        r.link.img_end_Click();
+        r.link.hangUp();
         r.ticks(16);
         QCOMPARE(r.ip.sent.size(), 3);
         QVERIFY(!r.link.connected() && !r.link.waitingForCall() && !r.link.ipMode());
@@ -290,13 +290,13 @@ void tst_transport::endingVariants()
     {
         LinkRig r;
         r.connectModem();
-        r.link.Command1_Click();
-        QVERIFY(r.link.ipCallBack());
+        r.link.pressIpButton(r.console.subscriber);
+        QVERIFY(r.link.connection().ipCallBack);
         QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("naranja"));
-        r.link.Command1_Click();
-        QVERIFY(!r.link.ipCallBack());
-        r.link.Command1_Click();
-        r.link.img_end_Click();
+        r.link.pressIpButton(r.console.subscriber);
+        QVERIFY(!r.link.connection().ipCallBack);
+        r.link.pressIpButton(r.console.subscriber);
+        r.link.hangUp();
         r.ticks(16);
         const auto reqs = r.takeRequests();
         QCOMPARE(reqs.size(), 3);
@@ -307,7 +307,7 @@ void tst_transport::endingVariants()
     {
         LinkRig r;
         r.connectModem();
-        r.link.img_end_Click();
+        r.link.hangUp();
         r.ticks(16);
         QVERIFY(!r.link.connected() && !r.link.waitingForCall() && !r.com.isOpen());
         QCOMPARE(r.link.view().statusLine, QStringLiteral("Comunicación terminada"));
@@ -317,34 +317,34 @@ void tst_transport::endingVariants()
 void tst_transport::consoleToggles()
 {
     LinkRig r;
-    r.link.Img_wait_call_Click();
+    r.link.toggleModemWait(r.console.subscriber);
     QVERIFY(r.link.waitingForCall());
-    r.link.Img_wait_call_Click();
+    r.link.toggleModemWait(r.console.subscriber);
     QVERIFY(!r.link.waitingForCall() && !r.link.waitingForConnect() && !r.com.isOpen());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("gris"));
 
     r.connectIp();
-    QVERIFY(!r.link.img_connect_Click());
-    QVERIFY(r.link.ipMode() && !r.link.ipCallBack());
-    r.link.Img_wait_call_Click();
-    r.link.Command1_Click(); // an IP link: no call-back switch
-    QVERIFY(r.link.connected() && r.link.waitingForCall() && !r.link.ipCallBack());
-    r.link.f_finespera();
-    r.link.f_esperallamada();
+    QVERIFY(!r.link.dialDirect(r.console.subscriber));
+    QVERIFY(r.link.ipMode() && !r.link.connection().ipCallBack);
+    r.link.toggleModemWait(r.console.subscriber);
+    r.link.pressIpButton(r.console.subscriber); // an IP link: no call-back switch
+    QVERIFY(r.link.connected() && r.link.waitingForCall() && !r.link.connection().ipCallBack);
+    r.link.stopWaiting();
+    r.link.waitForModemCall();
     QVERIFY(r.link.ipMode() && r.link.connected());
 
     // Commands need a link and nothing pending.
     r.link.endSession();
-    QVERIFY(!r.link.queueCommand(mdl_trans::CmdArm));
+    QVERIFY(!r.link.queueCommand(PanelLink::CmdArm));
     r.connectModem();
     r.link.setPendingCommand(0);
     QVERIFY(!r.link.queueCommand(5));
-    QVERIFY(!r.link.queueCommand(mdl_trans::CmdPgm, 8));
-    QVERIFY(r.link.queueCommand(mdl_trans::CmdPanic));
+    QVERIFY(!r.link.queueCommand(PanelLink::CmdPgm, 8));
+    QVERIFY(r.link.queueCommand(PanelLink::CmdPanic));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("verde"));
     // "Cortar" replaces whatever was pending.
-    QVERIFY(r.link.img_end_Click());
-    QCOMPARE(r.link.pendingCommand(), int(mdl_trans::CmdEnd));
+    QVERIFY(r.link.hangUp());
+    QCOMPARE(r.link.scheduler().pendingCommand, int(PanelLink::CmdEnd));
     QCOMPARE(r.link.view().picture("img_panico"), QStringLiteral("gris"));
     QCOMPARE(r.link.view().picture("img_end"), QStringLiteral("verde"));
 }
@@ -353,20 +353,20 @@ void tst_transport::portOrSocketUnavailable()
 {
     LinkRig r;
     r.com.canOpen = false;
-    r.link.f_llamar(QStringLiteral("1"), 900);
+    r.link.dial(QStringLiteral("1"), 900);
     QVERIFY(!r.link.dialling() && !r.link.connected());
     QCOMPARE(r.link.view().picture("img_connect"), QStringLiteral("rojo"));
-    r.link.f_doblellamada(QStringLiteral("1"));
+    r.link.dialTwice(QStringLiteral("1"));
     QVERIFY(!r.link.dialling());
     QCOMPARE(r.link.view().picture("img_connect_AMO"), QStringLiteral("rojo"));
-    r.link.f_esperallamada();
+    r.link.waitForModemCall();
     QVERIFY(!r.link.waitingForCall() && !r.link.waitingForConnect());
     QCOMPARE(r.link.view().picture("Img_wait_call"), QStringLiteral("rojo"));
     r.ticks(2000);
     QVERIFY(!r.link.dialling() && !r.link.connected());
 
     r.ip.canBind = false;
-    r.link.f_esperaip();
+    r.link.waitForIpCall();
     QVERIFY(!r.link.waitingForCall() && !r.link.ipMode());
     QCOMPARE(r.link.view().picture("img_IP"), QStringLiteral("rojo"));
     QVERIFY(r.st.messages.shown.isEmpty());
@@ -374,7 +374,7 @@ void tst_transport::portOrSocketUnavailable()
     // No settings row: message 101 and no wait either.
     r.ip.canBind = true;
     db::exec(r.st.main.db(), QStringLiteral("DELETE FROM configuracion"));
-    r.link.f_esperaip();
+    r.link.waitForIpCall();
     QVERIFY(!r.link.waitingForCall());
     QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 101"));
     QVERIFY(r.ip.binds.size() == 1);
@@ -383,7 +383,7 @@ void tst_transport::portOrSocketUnavailable()
 void tst_transport::keypadOwnsTheSerialEvents()
 {
     LinkRig r;
-    r.link.f_esperallamada();
+    r.link.waitForModemCall();
     QList<int> events;
     r.link.setKeypad([&events](int e) { events << e; });
     r.com.receive("CONNECT");
@@ -391,13 +391,13 @@ void tst_transport::keypadOwnsTheSerialEvents()
     QCOMPARE(events.size(), 7);
     QCOMPARE(r.com.inBufferCount(), 7); // the keypad reads them itself
     QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
-    QVERIFY(!r.link.img_connect_Click());
-    r.link.Img_wait_call_Click();
+    QVERIFY(!r.link.dialDirect(r.console.subscriber));
+    r.link.toggleModemWait(r.console.subscriber);
     QVERIFY(r.link.waitingForCall());
 
     // Idle: characters stay in the port's buffer.
     r.link.clearKeypad();
-    r.link.f_finespera();
+    r.link.stopWaiting();
     r.com.open();
     r.com.receive("RING");
     QCOMPARE(r.com.inBufferCount(), 4);
@@ -407,7 +407,7 @@ void tst_transport::trafficColours()
 {
     LinkRig r;
     // Idle: the modem's answer to its reset lights nothing.
-    r.link.f_reseteamodem();
+    r.link.resetModem();
     r.com.receive("OK\r\n");
     QCOMPARE(r.link.view().st_rx, LinkColour::ButtonFace);
     r.connectModem();
@@ -432,21 +432,21 @@ void tst_transport::trafficColours()
 void tst_transport::modemWordsOnlyOutsideFrames()
 {
     LinkRig r;
-    r.link.f_esperallamada();
+    r.link.waitForModemCall();
     // A connect line that ends with the first frame rather than a line end:
     // the clock answer to the request sent once the 15 ticks have run.
     r.com.receive("RING\r\nCONNECT 9600/V42");
     r.ticks(16);
     r.com.receive(answerFrame({10, 25, 20, 15, 8, 24}));
-    QCOMPARE(r.link.lineSpeed(), 9600);
+    QCOMPARE(r.link.connection().lineSpeed, 9600);
     QCOMPARE(r.link.view().toolTip("Img_wait_call"), QStringLiteral("Conectado a 9600 bps"));
-    QVERIFY(r.link.clockKnown() && !r.link.frameError());
+    QVERIFY(r.link.clockKnown() && !r.link.scheduler().frameError);
     // Result-code words inside a frame, or not on a line of their own, end nothing.
     r.com.receive(":NO CARRIER\r");
     r.com.receive("NO CARRIER" + answerFrame({10, 25, 20, 15, 8, 24}));
     r.com.receive("BUSY\r\n");
     QVERIFY(r.link.connected() && r.link.clockKnown());
-    QVERIFY(r.link.lineReason().isEmpty());
+    QVERIFY(r.link.connection().lineReason.isEmpty());
     // The line drops: ended at once, no end request, back to waiting.
     r.com.takeWritten();
     r.com.receive("\r\nNO CARRIER\r\n");
@@ -463,44 +463,44 @@ void tst_transport::ipSessionBelongsToItsPanel()
     LinkRig r;
     db::exec(r.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/8; 127.0.0.2', "
                                             "ip_escucha = '127.0.0.1'"));
-    r.link.f_esperaip();
+    r.link.waitForIpCall();
     QCOMPARE(r.ip.boundAddress, QHostAddress(QStringLiteral("127.0.0.1")));
     const QHostAddress panel(QStringLiteral("10.1.2.3")), other(QStringLiteral("127.0.0.2"));
     r.ip.arrive("CONNECT IP", 4000, QHostAddress(QStringLiteral("192.168.1.9")));
     r.ip.arrive("CONNECT", 4000, other);
     r.ip.arrive(" IP", 4000, panel);
     QVERIFY(!r.link.connected());
-    QCOMPARE(r.link.strangerDatagrams(), 1);
+    QCOMPARE(r.link.connection().strangerDatagrams, 1);
     QCOMPARE(r.link.view().toolTip(QStringLiteral("img_IP")),
              QStringLiteral("Datagramas descartados de otros orígenes: 1 (el último de 192.168.1.9:4000)\n"
                             "Paneles no permitidos: 1 (el último 192.168.1.9)"));
     QCOMPARE(r.link.view().statusLine.left(45), QStringLiteral("Se rechazó un panel no permitido: 192.168.1.9"));
     r.ip.arrive("CONNECT IP", 4500, panel);
     QVERIFY(r.link.connected());
-    QCOMPARE(r.link.peerHost(), panel);
-    QCOMPARE(r.link.peerPort(), quint16(4500));
+    QCOMPARE(r.link.connection().peerHost, panel);
+    QCOMPARE(r.link.connection().peerPort, quint16(4500));
 
     // An allowed address on another port, and the same port elsewhere, are
     // strangers: nothing of theirs is decoded and replies stay with the panel.
     r.ticks(16);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4000, other);
     r.ip.arrive(answerFrame({10, 25, 20, 15, 8, 24}), 4500, QHostAddress(QStringLiteral("10.1.2.4")));
-    QVERIFY(!r.link.clockKnown() && !r.link.frameError());
-    QCOMPARE(r.link.strangerDatagrams(), 3);
+    QVERIFY(!r.link.clockKnown() && !r.link.scheduler().frameError);
+    QCOMPARE(r.link.connection().strangerDatagrams, 3);
     r.ticks(60);
     QCOMPARE(r.ip.sent.size(), 2);
     for (const auto& sent : r.ip.sent)
         QVERIFY(sent.host == panel && sent.port == 4500);
     r.ip.arrive(answerFrame({2, 0, 0, 0, 0, 0, 0, 0, 0}), 4500, panel);
-    QVERIFY(!r.link.frameError());
+    QVERIFY(!r.link.scheduler().frameError);
 
     // The session over, the panel is nobody's until the next CONNECT IP.
     r.link.endSession();
-    QVERIFY(r.link.peerHost().isNull());
+    QVERIFY(r.link.connection().peerHost.isNull());
 
     // A list that cannot be read keeps the socket closed.
     db::exec(r.st.main.db(), QStringLiteral("UPDATE configuracion SET ip_permitidas = '10.0.0.0/40'"));
-    r.link.f_esperaip();
+    r.link.waitForIpCall();
     QVERIFY(!r.ip.isBound() && !r.link.waitingForCall());
 }
 
@@ -522,10 +522,10 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     LinkRig r;
     r.st.main.attachPort(&r.com);
     switch (state) {
-    case 0: r.link.f_llamar(QStringLiteral("1"), 900); break;
-    case 1: r.link.f_doblellamada(QStringLiteral("1")); break;
+    case 0: r.link.dial(QStringLiteral("1"), 900); break;
+    case 1: r.link.dialTwice(QStringLiteral("1")); break;
     case 2: r.connectModem(); break;
-    case 3: r.link.f_esperallamada(); break;
+    case 3: r.link.waitForModemCall(); break;
     default: r.com.open(); break;
     }
     QVERIFY(r.com.isOpen());
@@ -544,9 +544,9 @@ void tst_transport::lostSerialDeviceEndsTheLink()
     QCOMPARE(r.st.messages.shown.size(), 1);
     QCOMPARE(r.st.messages.lastTitle(), QStringLiteral("Error 102"));
     // Nothing runs on afterwards: no dial result, no request, no reopening.
-    const int sent = r.link.framesSent(), opens = r.com.opens;
+    const int sent = r.link.scheduler().framesSent, opens = r.com.opens;
     r.ticks(1200);
-    QCOMPARE(r.link.framesSent(), sent);
+    QCOMPARE(r.link.scheduler().framesSent, sent);
     QCOMPARE(r.com.opens, opens);
     QVERIFY(!r.link.connected());
     QCOMPARE(r.st.messages.shown.size(), 1);

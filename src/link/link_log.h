@@ -1,5 +1,5 @@
 #pragma once
-// The link's log category, shared by the files of mdl_trans.
+// The link's log category, shared by the files of PanelLink.
 
 #include <QLoggingCategory>
 
