@@ -128,14 +128,6 @@ void addTrigger(const QSqlDatabase& c, const QString& name, const QString& when,
                     .arg(name, when, table, condition.isEmpty() ? QString() : QStringLiteral("WHEN (%1)").arg(condition)));
 }
 
-void refuseAsFullDisk(const QSqlDatabase& c, const QString& name, const QString& when, const QString& table)
-{
-    addTrigger(c, name, when, table, {},
-               db::engine(c) == db::Engine::SQLite
-                   ? QStringLiteral("SELECT RAISE(ABORT, 'database or disk is full')")
-                   : QStringLiteral("RAISE EXCEPTION 'could not extend file: No space left on device' USING ERRCODE = 'disk_full'"));
-}
-
 void dropTrigger(const QSqlDatabase& c, const QString& name, const QString& table)
 {
     db::exec(c, db::engine(c) == db::Engine::SQLite ? QStringLiteral("DROP TRIGGER %1").arg(name)

@@ -52,9 +52,6 @@ void serverAdmin(const QString& sql);
 void addTrigger(const QSqlDatabase& c, const QString& name, const QString& when, const QString& table,
                 const QString& condition = {}, const QString& statement = {});
 void dropTrigger(const QSqlDatabase& c, const QString& name, const QString& table);
-// A trigger `name` that refuses `when` on `table` as a full disk does, in
-// each engine's words (SQLite's text, the server's disk_full code).
-void refuseAsFullDisk(const QSqlDatabase& c, const QString& name, const QString& when, const QString& table);
 
 // What a test station is built on: its own program directory and a message
 // service that records.

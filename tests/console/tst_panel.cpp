@@ -1,6 +1,7 @@
 // The panel console driven through its controls (found by object name) on
 // the station's link, with fake devices whose ticks the test drives.
 
+#include "common/fault_injector.h"
 #include "common/linkfakes.h"
 #include "link_test_access.h"
 #include "common/testsupport.h"
@@ -14,6 +15,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <memory>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -438,14 +440,15 @@ void tst_panel::markKeys()
                  {marca, seccion});
     };
 
-    // A mark that cannot be written (a full disk) says so and changes nothing.
+    // A mark that cannot be written (the disk full from the fifth row on)
+    // says so and changes nothing, not even the rows before.
     const int unmarked = scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> -1"));
-    refuseAsFullDisk(conn(), "lleno", "BEFORE UPDATE", "abonados_valores");
+    auto full = std::make_unique<FaultInjector>(conn(), FaultInjector::Kind::DiskFull, 5, QStringList{"abonados_valores"});
     c.key(QStringLiteral("cb_bajar"));
     QVERIFY2(c.st.messages.lastText().startsWith("No fué posible marcar las secciones.\nNo hay espacio en el disco de la base de datos"),
              qPrintable(c.st.messages.lastText()));
     QCOMPARE(scalarInt(QStringLiteral("SELECT count(*) FROM abonados_valores WHERE id_abonado = 1 AND id_estado <> -1")), unmarked);
-    dropTrigger(conn(), "lleno", "abonados_valores");
+    full.reset();
     c.st.messages.clear();
 
     c.key(QStringLiteral("cb_bajar"));

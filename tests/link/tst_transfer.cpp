@@ -1,6 +1,7 @@
 // Memory map transfer and event log download on fake devices: the image
 // built from the values, the runs the scheduler sends, the answers stored.
 
+#include "common/fault_injector.h"
 #include "common/linkrig.h"
 #include "link_test_access.h"
 #include "records/section_format.h"
@@ -306,7 +307,9 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
     r.section(917, 2, 0, 900, {"44"}, -1);
     r.link.requestTransfer(PanelLink::Transfer::Read);
     QVERIFY(r.link.loadTransfer(r.console.subscriber));
-    refuseAsFullDisk(r.c, "lleno", "BEFORE UPDATE", "abonados_valores");
+    // The second value of 913 finds the disk full: the first one, written
+    // already, goes back with it.
+    FaultInjector full(r.c, FaultInjector::Kind::DiskFull, 2, {"abonados_valores"});
     QSignalSpy queued(&r.link, &PanelLink::messageQueued);
     QCOMPARE(r.nextRequest().mid(3), QList<int>({0, 800 % 256, 800 / 256, 3}));
     r.com.receive(answerFrame({0, 0xAA, 0xBB, 0xCC}));
@@ -328,7 +331,7 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
     QCOMPARE(r.marked(913) + r.marked(916) + r.marked(917), 4);
 
     // Events of the same call that cannot be stored: stopped, not said again.
-    refuseAsFullDisk(r.c, "lleno_eventos", "BEFORE INSERT", "abonados_eventos");
+    FaultInjector fullEvents(r.c, FaultInjector::Kind::DiskFull, 1, {"abonados_eventos"});
     r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
     r.link.requestTransfer(PanelLink::Transfer::Events);
     r.link.setPendingCommand(0);
