@@ -36,7 +36,7 @@ w_panel* console(int history)
                 "SELECT 1, 1, i % 24, i % 1000, printf('2024-%02d-%02d 10:00:00', 1 + i % 12, 1 + i % 28), 0 FROM k",
              {history});
     t.commit();
-    auto* w = new w_panel(bench::station().ctx);
+    auto* w = new w_panel(bench::station().ctx, bench::station().trans);
     w->show();
     w->showSubscriber(1);
     w->SSTab_panel->setCurrentIndex(2);

@@ -4,7 +4,7 @@
 #include "data/messages.h"
 
 Station::Station(MessageService& messages, const QString& programDir)
-    : main(messages), search(messages), reports(main), ctx{main, trans, messages, search, editor, reports}
+    : main(messages), search(messages), reports(main), ctx{main, messages, search, editor, reports}
 {
     main.setProgramDir(programDir);
     trans.setHost(this);

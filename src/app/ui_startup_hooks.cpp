@@ -17,7 +17,7 @@ void registerWindows(w_main& w, Station& station)
     StationContext& ctx = station.ctx;
     PanelLink& link = station.trans;
     w.registerWindow("cb_parametros", [&ctx, &link] { return new w_parametros(ctx, link); });
-    w.registerWindow("cb_panel", [&ctx] { return new w_panel(ctx); });
+    w.registerWindow("cb_panel", [&ctx, &link] { return new w_panel(ctx, link); });
     w.registerWindow("cb_abonados", [&ctx] { return new w_abonados(ctx); });
     w.registerWindow("cb_configuracion", [&ctx] { return new w_configuracion(ctx); });
     w.registerWindow("cb_usuarios", [&ctx] { return new w_usuarios(ctx); });

@@ -42,8 +42,8 @@ QString indexed(const char* name, int i)
 
 } // namespace
 
-w_panel::w_panel(StationContext& ctx, QWidget* parent)
-    : QWidget(parent), m_ctx(ctx), m_holdStore([this] { return m_ctx.main.db(); }, [this] { return operatorName(); })
+w_panel::w_panel(StationContext& ctx, PanelLink& link, QWidget* parent)
+    : QWidget(parent), m_ctx(ctx), m_link(link), m_holdStore([this] { return m_ctx.main.db(); }, [this] { return operatorName(); })
 {
     setObjectName(QStringLiteral("w_panel"));
     setWindowTitle(QStringLiteral("Panel"));
@@ -89,7 +89,6 @@ w_panel::w_panel(StationContext& ctx, QWidget* parent)
     m_ctx.search.registerDisplay(SearchMode::panel_abonado, this,
                                  [this](int id) { showSubscriber(id); });
 
-    PanelLink& link = m_ctx.trans;
     link.setConsole(this);
     connect(&link, &PanelLink::viewChanged, this, &w_panel::render);
     connect(&link, &PanelLink::viewChanged, this, &w_panel::releaseSubscriberWhenIdle);
@@ -348,7 +347,7 @@ void w_panel::showSubscriber(qint32 id)
     }
     if (!found)
         m_subscriber.number = 0;
-    m_ctx.trans.setSubscriber(m_subscriber);
+    m_link.setSubscriber(m_subscriber);
     // 9 to 11 follow the marks and the link (updateTransferKeys).
     for (int pos : {3, 6, 7, 8, 12})
         button(pos)->setEnabled(found);
@@ -394,7 +393,7 @@ void w_panel::connectionFailed()
 
 void w_panel::dispatch(const QString& key)
 {
-    PanelLink& link = m_ctx.trans;
+    PanelLink& link = m_link;
     if (key == QLatin1String("cb_buscar")) {
         if (!link.connected())
             w_buscar::abrir(m_ctx, SearchMode::panel_abonado, this);
@@ -454,7 +453,7 @@ bool w_panel::eventFilter(QObject* o, QEvent* e)
 
 void w_panel::closeEvent(QCloseEvent* e)
 {
-    if (m_ctx.trans.connected()) {
+    if (m_link.connected()) {
         e->ignore();
         m_ctx.messages.showError(QStringLiteral("Primero debe desconectarse"));
         return;
@@ -468,7 +467,7 @@ void w_panel::unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    PanelLink& link = m_ctx.trans;
+    PanelLink& link = m_link;
     if (link.console() == this)
         link.setConsole(nullptr);
     disconnect(&link, nullptr, this, nullptr);

@@ -40,9 +40,10 @@ class QToolBar;
 class w_panel : public QWidget, public LinkConsole {
     Q_OBJECT
     StationContext& m_ctx;
+    PanelLink& m_link; // the console drives the panel link
 
 public:
-    explicit w_panel(StationContext& ctx, QWidget* parent = nullptr);
+    w_panel(StationContext& ctx, PanelLink& link, QWidget* parent = nullptr);
     ~w_panel() override;
 
     // ---- LinkConsole ------------------------------------------------------

@@ -34,7 +34,7 @@ void w_panel::uploadChecked(const QString& outcome, bool stopped)
 
 void w_panel::compare()
 {
-    PanelLink& link = m_ctx.trans;
+    PanelLink& link = m_link;
     if (m_subscriber.number < 1 || !link.compare(m_subscriber))
         return;
     logOperation(OpCompared, subscriberText());
@@ -43,7 +43,7 @@ void w_panel::compare()
 
 void w_panel::comparisonDone()
 {
-    const PanelLink& link = m_ctx.trans;
+    const PanelLink& link = m_link;
     QList<values::SectionMark> sections;
     try {
         sections = values::sectionMarks(m_ctx.main.db(), marksOwner());
@@ -87,7 +87,7 @@ void w_panel::comparisonDone()
 
 void w_panel::uploadChanges()
 {
-    PanelLink& link = m_ctx.trans;
+    PanelLink& link = m_link;
     if (m_subscriber.number < 1)
         return;
     switch (link.uploadChanges(m_subscriber)) {
@@ -134,8 +134,8 @@ void w_panel::checkAccessCode()
     // The panel's own code was stored: the next call uses it. Neither code
     // is written anywhere.
     m_subscriber.accessCode = h->password;
-    m_ctx.trans.setSubscriber(m_subscriber);
+    m_link.setSubscriber(m_subscriber);
     const QString text = QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
     logOperation(OpAccessCodeChanged, subscriberText() + QStringLiteral(". ") + text);
-    m_ctx.trans.appendOutcome(text);
+    m_link.appendOutcome(text);
 }

@@ -61,7 +61,7 @@ void w_panel::updateTransferKeys()
 {
     // While a transfer or an event download is pending a click would be
     // ignored: the keys say so.
-    const PanelLink& link = m_ctx.trans;
+    const PanelLink& link = m_link;
     const bool busy = link.writePending() || link.readPending() || link.eventsPending();
     cb_subirch->setEnabled(m_marksUp && !busy);
     cb_bajarsel->setEnabled(m_marksDown && !busy);
@@ -75,7 +75,7 @@ void w_panel::updateTransferKeys()
 
 void w_panel::startTransfer(PanelLink::Transfer kind, int log, bool loadImage)
 {
-    PanelLink& link = m_ctx.trans;
+    PanelLink& link = m_link;
     if (!link.connected() || link.writePending() || link.readPending() || link.eventsPending())
         return;
     logOperation(log, subscriberText());

@@ -66,14 +66,14 @@ bool w_panel::takeSubscriber()
 
 void w_panel::releaseSubscriberWhenIdle()
 {
-    m_hold.linkChanged(m_ctx.trans.phase() == PanelLink::LinkPhase::Idle);
+    m_hold.linkChanged(m_link.phase() == PanelLink::LinkPhase::Idle);
 }
 
 void w_panel::afterDialClick(bool dialled)
 {
     if (dialled)
         logOperation(3, subscriberText());
-    m_hold.afterDial(m_ctx.trans.phase() == PanelLink::LinkPhase::Idle);
+    m_hold.afterDial(m_link.phase() == PanelLink::LinkPhase::Idle);
 }
 
 void w_panel::waitClick(const std::function<void()>& click)
@@ -81,18 +81,18 @@ void w_panel::waitClick(const std::function<void()>& click)
     // Waiting for the panel's call holds the subscriber as a dial does: the
     // panel that calls in is this subscriber's. A click that ends the wait
     // (or, connected, only switches the call-back to IP) takes nothing.
-    const bool starting = m_ctx.trans.phase() == PanelLink::LinkPhase::Idle;
+    const bool starting = m_link.phase() == PanelLink::LinkPhase::Idle;
     if (starting && !takeSubscriber())
         return;
     click();
     if (starting)
-        m_hold.afterDial(m_ctx.trans.phase() == PanelLink::LinkPhase::Idle);
+        m_hold.afterDial(m_link.phase() == PanelLink::LinkPhase::Idle);
 }
 
 void w_panel::holdFollowsSubscriber()
 {
     try {
-        if (!m_hold.follow(m_subscriber.number, m_ctx.trans.phase() == PanelLink::LinkPhase::Listening))
+        if (!m_hold.follow(m_subscriber.number, m_link.phase() == PanelLink::LinkPhase::Listening))
             refuseWhenHeldElsewhere();
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudo reservar el abonado para esta estación.\n%1").arg(e.text()));
@@ -112,7 +112,7 @@ void w_panel::holdAfterReconnect()
     std::optional<locks::Holder> other;
     if (m_hold.afterReconnect(&other) != SubscriberHold::Reconnected::TakenByOther)
         return;
-    PanelLink& link = m_ctx.trans;
+    PanelLink& link = m_link;
     if (link.phase() == PanelLink::LinkPhase::Listening)
         link.stopWaiting();
     else

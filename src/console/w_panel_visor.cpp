@@ -103,7 +103,7 @@ QLayout* w_panel::buildZones()
         zones->addWidget(img_memo[z], 3, i + 1);
         zones->addWidget(img_cbexclusion[z], 4, i + 1);
         clickable(img_cbexclusion[z], nullptr, [this, i] {
-            const int log = m_ctx.trans.zoneBypassClick(i);
+            const int log = m_link.zoneBypassClick(i);
             if (log)
                 logOperation(log, zoneText(i));
         });
@@ -160,7 +160,7 @@ QLayout* w_panel::buildOutputs()
             lamp(indexed("img_cbparticion", k), QStringLiteral("Elegir partición %1").arg(k + 1));
         outputs->addWidget(img_particion[size_t(k)], 0, k + 1);
         outputs->addWidget(img_cbparticion[size_t(k)], 1, k + 1);
-        clickable(img_cbparticion[size_t(k)], nullptr, [this, k] { m_ctx.trans.partitionClick(k); });
+        clickable(img_cbparticion[size_t(k)], nullptr, [this, k] { m_link.partitionClick(k); });
     }
     outputs->setColumnMinimumWidth(5, 12);
     st_pgm_t = text(QStringLiteral("st_pgm_t"), QStringLiteral("Salidas"));
@@ -247,25 +247,25 @@ void w_panel::addLinkButtons(QGridLayout* links)
          QStringLiteral("Enlazar Directo"), 0, [this] {
              if (!takeSubscriber())
                  return;
-             afterDialClick(m_ctx.trans.dialDirect(m_subscriber));
+             afterDialClick(m_link.dialDirect(m_subscriber));
          });
     pair(links, img_connect_AMO, st_connect_AMO_t, "img_connect_AMO", "st_connect_AMO_t", QStringLiteral("Doble \"Call\""),
          QStringLiteral("Enlazar Doble Call"), 1, [this] {
              if (!takeSubscriber())
                  return;
-             afterDialClick(m_ctx.trans.dialDoubleCall(m_subscriber));
+             afterDialClick(m_link.dialDoubleCall(m_subscriber));
          });
     pair(links, Img_wait_call, st_wait_call, "Img_wait_call", "st_wait_call", QStringLiteral(" \"Call-Back\""),
-         QStringLiteral("Modo Call-Back"), 2, [this] { waitClick([this] { m_ctx.trans.toggleModemWait(m_subscriber); }); });
+         QStringLiteral("Modo Call-Back"), 2, [this] { waitClick([this] { m_link.toggleModemWait(m_subscriber); }); });
     pair(links, img_end, st_end_t, "img_end", "st_end_t", QStringLiteral("Cortar"), QStringLiteral("Terminar Comunicación"),
          3, [this] {
-             if (m_ctx.trans.hangUp())
+             if (m_link.hangUp())
                  logOperation(4, subscriberText());
          });
     Command1 = new QPushButton(QStringLiteral("IP"), frm_comandos);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setFocusPolicy(Qt::NoFocus);
-    connect(Command1, &QPushButton::clicked, this, [this] { waitClick([this] { m_ctx.trans.pressIpButton(m_subscriber); }); });
+    connect(Command1, &QPushButton::clicked, this, [this] { waitClick([this] { m_link.pressIpButton(m_subscriber); }); });
     Command1->setToolTip(QStringLiteral("Esperar la conexión del panel por IP"));
     ui::keyCommand(this, Command1, QStringLiteral("Command1"), [this] { Command1->click(); });
     img_IP = lamp(QStringLiteral("img_IP"), QStringLiteral("IP"));
@@ -309,7 +309,7 @@ void w_panel::render()
 {
     // Only what changed since the last drawing is touched: a turn that changes
     // nothing must not repaint or lay out anything.
-    const LinkView& v = m_ctx.trans.view();
+    const LinkView& v = m_link.view();
     for (auto it = v.items.cbegin(); it != v.items.cend(); ++it) {
         const auto last = m_rendered.constFind(it.key());
         if (last != m_rendered.cend() && *last == it.value())
@@ -358,8 +358,8 @@ void w_panel::showLinkMessages()
     if (m_showingLinkMessages)
         return;
     m_showingLinkMessages = true;
-    for (QList<PanelLink::Message> m = m_ctx.trans.takeMessages(); !m.isEmpty();
-         m = m_ctx.trans.takeMessages())
+    for (QList<PanelLink::Message> m = m_link.takeMessages(); !m.isEmpty();
+         m = m_link.takeMessages())
         for (const PanelLink::Message& one : m)
             m_ctx.messages.show(one.title, one.text, one.icon);
     m_showingLinkMessages = false;
@@ -370,6 +370,6 @@ void w_panel::showLinkMessages()
 
 void w_panel::command(int code, int log, int pgm)
 {
-    if (m_ctx.trans.queueCommand(code, pgm))
+    if (m_link.queueCommand(code, pgm))
         logOperation(log, subscriberText());
 }

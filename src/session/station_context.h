@@ -18,7 +18,6 @@ class QWidget;
 class MessageService;
 class SearchContext;
 class mdl_main;
-class PanelLink;
 struct EditorContext;
 namespace reports {
 class de_reportes;
@@ -42,9 +41,6 @@ public:
 
 struct StationContext {
     mdl_main& main;
-    // The panel console's way to the link (the console takes it from here
-    // until it is given the link like the other windows that drive it).
-    PanelLink& trans;
     MessageService& messages;
     SearchContext& search;
     EditorContext& editor;

@@ -90,7 +90,7 @@ struct Console {
         st.main.logIn(1, level);
         link.setDevices(&com, &ip);
         link.reset();
-        w = std::make_unique<w_panel>(st.ctx);
+        w = std::make_unique<w_panel>(st.ctx, st.trans);
         w->show();
     }
     ~Console()

@@ -249,7 +249,7 @@ void tst_panel_e2e::subscriberHeldByAnotherStation()
     QSqlDatabase other = db::openAnother(QStringLiteral("otra-estacion"), d.c);
     QVERIFY(locks::acquire(other, subscriber, QStringLiteral("ANA"), QStringLiteral("TALLER")));
     {
-        w_panel w(d.st.ctx);
+        w_panel w(d.st.ctx, d.st.trans);
         w.show();
         QVERIFY(waitFor([&] { return d.modem.commands.contains(QStringLiteral("ATZ")); }));
         pick(w, QStringLiteral("0001"));
@@ -372,7 +372,7 @@ void tst_panel_e2e::modemSession()
     Desk d;
     QVERIFY(d.start());
     {
-        w_panel w(d.st.ctx);
+        w_panel w(d.st.ctx, d.st.trans);
         w.show();
         QVERIFY(waitFor([&] { return d.modem.commands.contains(QStringLiteral("ATZ")); }));
         pick(w, QStringLiteral("0001"));
@@ -403,7 +403,7 @@ void tst_panel_e2e::downloadThenCallAgain()
 {
     Desk d;
     QVERIFY(d.start());
-    w_panel w(d.st.ctx);
+    w_panel w(d.st.ctx, d.st.trans);
     w.show();
     pick(w, QStringLiteral("0001"));
     QVERIFY(!QTest::currentTestFailed());
@@ -433,7 +433,7 @@ void tst_panel_e2e::ipCallBackSession()
     QVERIFY(d.panel.fromJson({{"panelCode", 2}})); // the NX-16 model of subscriber 0002
     QVERIFY(d.start());
     {
-        w_panel w(d.st.ctx);
+        w_panel w(d.st.ctx, d.st.trans);
         w.show();
         pick(w, QStringLiteral("0002"));
         QVERIFY(!QTest::currentTestFailed());
@@ -469,7 +469,7 @@ void tst_panel_e2e::wrongAccessCodeIsNoSession()
     d.panel.state.accessCode = QStringLiteral("9999"); // the station has 1234
     QVERIFY(d.start());
     {
-        w_panel w(d.st.ctx);
+        w_panel w(d.st.ctx, d.st.trans);
         w.show();
         pick(w, QStringLiteral("0001"));
         QVERIFY(!QTest::currentTestFailed());
@@ -512,7 +512,7 @@ void tst_panel_e2e::compareTakeMarkAndSendChanges()
 {
     Desk d;
     QVERIFY(d.start());
-    w_panel w(d.st.ctx);
+    w_panel w(d.st.ctx, d.st.trans);
     w.show();
     pick(w, QStringLiteral("0001"));
     QVERIFY(!QTest::currentTestFailed());
