@@ -36,6 +36,7 @@
 class DatagramSocket;
 class LinkConsole;
 class LinkHost;
+struct LinkEventRow;
 class SerialPort;
 
 class mdl_trans : public QObject, public LinkCommands {
@@ -336,7 +337,8 @@ private:
     }
     void nextRun(int mark);
     bool loadFailed();
-    void storeEvent(int eventByte, int parametro, const QString& fecha);
+    LinkEventRow eventRow(int eventByte, int parametro, const QString& fecha) const;
+    void storeEvents(const QList<LinkEventRow>& rows);
     void eventsDone(); // an answer without records ends the download
     void progressStep();
     void showProgress();

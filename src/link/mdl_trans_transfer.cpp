@@ -365,13 +365,18 @@ void mdl_trans::showProgress()
 // ---------------------------------------------------------------------------
 // Event log
 
-void mdl_trans::storeEvent(int eventByte, int parametro, const QString& fecha)
+LinkEventRow mdl_trans::eventRow(int eventByte, int parametro, const QString& fecha) const
 {
-    const LinkEventRow row{m_console ? m_console->il_abonado : 0, m_console ? m_console->il_panel : 0, eventByte & 127,
-                           parametro, fecha, eventByte >= 128 ? 1 : 0};
-    // One transaction per record: a record that fails is left out silently.
-    if (m_host && m_host->linkStore()->storeEvent(row))
-        ++eventsStored;
+    return {m_console ? m_console->il_abonado : 0, m_console ? m_console->il_panel : 0, eventByte & 127, parametro, fecha,
+            eventByte >= 128 ? 1 : 0};
+}
+
+void mdl_trans::storeEvents(const QList<LinkEventRow>& rows)
+{
+    // One transaction per answer: when it fails nothing of the answer is
+    // stored, and the failure is said once.
+    if (m_host && m_host->linkStore()->storeEvents(rows))
+        eventsStored += int(rows.size());
     else if (m_host && (m_eventsPending || !m_storeFailureSaid))
         unexpectedErrorInAnswer();
 }
@@ -391,8 +396,10 @@ void mdl_trans::f_guardaeventos(int count)
         eventsDone();
         return;
     }
+    QList<LinkEventRow> rows;
     for (int k = 0; k < (count - 1) / 2; ++k)
-        storeEvent(m_rxFrame[size_t(2 * k + 1)], m_rxFrame[size_t(2 * k + 2)], QString());
+        rows << eventRow(m_rxFrame[size_t(2 * k + 1)], m_rxFrame[size_t(2 * k + 2)], QString());
+    storeEvents(rows);
 }
 
 void mdl_trans::f_guardaeventosfecha(int count)
@@ -401,6 +408,7 @@ void mdl_trans::f_guardaeventosfecha(int count)
         eventsDone();
         return;
     }
+    QList<LinkEventRow> rows;
     for (int k = 0; k < (count - 1) / 6; ++k) {
         const size_t b = size_t(6 * k + 1);
         const int e = m_rxFrame[b];
@@ -408,6 +416,7 @@ void mdl_trans::f_guardaeventosfecha(int count)
         const quint32 t = quint32(m_rxFrame[b + 2]) | quint32(m_rxFrame[b + 3]) << 8 | quint32(m_rxFrame[b + 4]) << 16 |
                           quint32(m_rxFrame[b + 5]) << 24;
         const int parametro = int((t & 12) >> 2) * 1000 + int(t & 3) * 256 + p;
-        storeEvent(e, parametro, codec::eventDate(t));
+        rows << eventRow(e, parametro, codec::eventDate(t));
     }
+    storeEvents(rows);
 }
