@@ -50,7 +50,7 @@ public:
     // row); a failure still leaves every row before the failing one merged,
     // and a run stopped by force loses at most one batch, which the next run
     // (the file is still there) writes again.
-    int batchRows = 20000;
+    int batchRows = 100000;
 
     // Runs the whole merge. Throws db::Error at the first row that cannot be
     // read or written; the rows before it stay merged.
