@@ -26,7 +26,9 @@ for ((r = 1; r <= rounds; r++)); do
   if ((r % 2)); then order=("$this" "$other"); else order=("$other" "$this"); fi
   for b in "${order[@]}"; do
     tag=$([[ $b == "$this" ]] && echo this || echo other)
-    "$b/bin/sorvent-bench" "$@" 2>/dev/null | sed "s/^/$tag $r /" | tee -a "$out"
+    # A run that fails is said and the rounds go on; its messages go to stderr.
+    "$b/bin/sorvent-bench" "$@" 2> >(grep -v '^QStandardPaths' >&2) | sed "s/^/$tag $r /" | tee -a "$out" \
+      || echo "$tag $r: sorvent-bench terminó con error" >&2
   done
 done
 echo
