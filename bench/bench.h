@@ -27,6 +27,10 @@ struct Case {
     std::function<double()> runOnce;
     std::function<QString()> note; // optional, printed after the result (e.g. a comparison)
     On on = On::file;
+    // Optional: the median milliseconds of the same work as bare SQL, measured
+    // beside the case's own runs; 0 when there is none on this engine. The
+    // result line then shows the case's ratio to it.
+    std::function<double()> bare;
 };
 
 std::vector<Case>& cases();
@@ -34,12 +38,12 @@ std::vector<Case>& cases();
 struct Register {
     Register(const QString& name, const QString& goal, int runs, std::function<double()> f, On on = On::file)
     {
-        cases().push_back({name, goal, runs, std::move(f), {}, on});
+        cases().push_back({name, goal, runs, std::move(f), {}, on, {}});
     }
     Register(const QString& name, const QString& goal, int runs, std::function<double()> f, std::function<QString()> note,
-             On on = On::file)
+             On on = On::file, std::function<double()> bare = {})
     {
-        cases().push_back({name, goal, runs, std::move(f), std::move(note), on});
+        cases().push_back({name, goal, runs, std::move(f), std::move(note), on, std::move(bare)});
     }
 };
 

@@ -153,7 +153,13 @@ int main(int argc, char** argv)
                 std::vector<double> t;
                 for (int i = 0; i < c.runs; ++i)
                     t.push_back(c.runOnce());
-                const QString note = c.note ? c.note() : QString();
+                QString note = c.note ? c.note() : QString();
+                const double bare = c.bare ? c.bare() : 0;
+                if (bare > 0)
+                    note += QStringLiteral("%1ratio %2 to bare SQL (%3 ms)")
+                                .arg(note.isEmpty() ? "" : "; ")
+                                .arg(bench::median(t) / bare, 0, 'f', 2)
+                                .arg(bare, 0, 'f', 1);
                 std::printf("%-10s %-55s median %10.2f ms  (%d runs; goal %s%s%s)\n",
                             e == bench::Engine::file ? "sqlite" : "postgresql", qPrintable(c.name), bench::median(t), c.runs,
                             qPrintable(c.goal), note.isEmpty() ? "" : "; ", qPrintable(note));

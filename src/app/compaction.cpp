@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace compaction {
@@ -56,6 +57,19 @@ bool copyOwnerOnly(const QString& from, const QString& to)
     if (!ok)
         out.remove();
     return ok;
+}
+
+// The new backup is the database file itself, under a second name: it is
+// about to be replaced by the compacted copy, so its bytes need not be
+// written again. Narrowed to its owner first (the database may come from a
+// copy readable by all; the name that stays is the backup's). Where the disk
+// has no second names, a flushed owner-only copy.
+bool keepAsBackup(const QString& dbPath, const QString& to)
+{
+    const QByteArray from = QFile::encodeName(dbPath);
+    if (::chmod(from.constData(), S_IRUSR | S_IWUSR) == 0 && ::link(from.constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    return copyOwnerOnly(dbPath, to);
 }
 
 } // namespace
@@ -117,7 +131,7 @@ Step run(const QString& dir, Step failAt, QString* reason)
         return fail(Step::Compact, QStringLiteral("No se pudo escribir la copia compactada.\n%1").arg(untouched));
 
     // The new backup is the database as it was before this compaction.
-    if (failAt == Step::CopyBackup || !copyOwnerOnly(dbPath, newBkpPath))
+    if (failAt == Step::CopyBackup || !keepAsBackup(dbPath, newBkpPath))
         return fail(Step::CopyBackup, QStringLiteral("No se pudo escribir la copia de seguridad.\n%1").arg(untouched));
 
     const auto renameOver = [](const QString& from, const QString& to) {

@@ -1,9 +1,14 @@
 #include "data/catalogue_merge_store.h"
 
 #include "data/db.h"
+#include "data/db_file.h"
 #include "data/history_store.h"
 
+#include <QSet>
 #include <QSqlError>
+#include <QStringList>
+
+#include <sqlite3.h>
 
 namespace merge_store {
 
@@ -151,87 +156,153 @@ RowWriter::RowWriter(const QSqlDatabase& station, const MergeTable& t)
     m_insert = prepare(station, QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                     .arg(table, cols.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
     m_update = prepare(station, QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table, sets.join(QStringLiteral(", ")), whereKeys(t)));
-    m_chunked = db::engine(station) == db::Engine::PostgreSQL;
 }
 
-// One statement for `rows` rows: an upsert on the table's key that answers
-// how many rows were new or, for template 1, each row's key, whether it was
-// new and its value before (every part of one statement sees the table as
-// it was when the statement began).
-QString RowWriter::chunkSql(int rows) const
+namespace {
+
+// The rows of the batch being merged, in the station's connection.
+const QString kLoaded = QStringLiteral("novedades_filas");
+
+// Bound values per statement that loads rows: well under either engine's limit.
+constexpr int kLoadValues = 900;
+
+} // namespace
+
+namespace {
+
+// The same rows into the temporary table of a file, statement by statement
+// through the engine itself: there a row costs less than QtSql's binding.
+void loadRowsIntoFile(sqlite3* h, const std::vector<const QVariantList*>& rows, int width,
+                      const std::function<void()>& loaded)
+{
+    const QByteArray sql = QStringLiteral("INSERT INTO %1 VALUES (%2)")
+                               .arg(kLoaded, QStringList(width, QStringLiteral("?")).join(QStringLiteral(", ")))
+                               .toUtf8();
+    sqlite3_stmt* st = nullptr;
+    const auto fail = [&] {
+        const QString why = QString::fromUtf8(sqlite3_errmsg(h));
+        sqlite3_finalize(st);
+        throw db::Error(why);
+    };
+    if (sqlite3_prepare_v2(h, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+        fail();
+    QByteArray text;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        sqlite3_bind_int64(st, 1, sqlite3_int64(r));
+        int p = 2;
+        for (const QVariant& v : *rows[r]) {
+            if (v.isNull()) {
+                sqlite3_bind_null(st, p);
+            } else if (v.typeId() == QMetaType::LongLong) {
+                sqlite3_bind_int64(st, p, v.toLongLong());
+            } else {
+                text = v.toString().toUtf8();
+                sqlite3_bind_text(st, p, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            }
+            ++p;
+        }
+        if (sqlite3_step(st) != SQLITE_DONE)
+            fail();
+        sqlite3_reset(st);
+        if (loaded)
+            loaded();
+    }
+    sqlite3_finalize(st);
+}
+
+} // namespace
+
+void RowWriter::loadRows(const std::vector<const QVariantList*>& rows, const std::function<void()>& loaded)
 {
     const MergeTable& t = m_table;
-    QStringList cols, casts, keys, oldKeys, sets, keyJoin, oldJoin;
+    QStringList defs{QStringLiteral("n BIGINT PRIMARY KEY")}, cols{QStringLiteral("n")};
+    for (const MergeColumn& c : t.columns) {
+        defs << columnSql(c.name) + (c.numeric ? QStringLiteral(" BIGINT") : QStringLiteral(" TEXT"));
+        cols << columnSql(c.name);
+    }
+    // Made anew in the batch's transaction: a batch rolled back on a server
+    // takes its table with it.
+    db::exec(m_station, QStringLiteral("DROP TABLE IF EXISTS %1").arg(kLoaded));
+    db::exec(m_station, QStringLiteral("CREATE TEMPORARY TABLE %1 (%2)").arg(kLoaded, defs.join(QStringLiteral(", "))));
+    if (sqlite3* h = db::sqliteHandle(m_station)) {
+        loadRowsIntoFile(h, rows, int(cols.size()), loaded);
+        return;
+    }
+    const int width = int(cols.size());
+    const int perStatement = qMax(1, kLoadValues / width);
+    const QString tuple = QLatin1Char('(') + QStringList(width, QStringLiteral("?")).join(QStringLiteral(", ")) + QLatin1Char(')');
+    const auto statement = [&](int n) {
+        return prepare(m_station, QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                                      .arg(kLoaded, cols.join(QStringLiteral(", ")),
+                                           QStringList(n, tuple).join(QStringLiteral(", "))));
+    };
+    std::optional<QSqlQuery> full;
+    for (size_t from = 0; from < rows.size(); from += size_t(perStatement)) {
+        const int n = int(qMin(rows.size() - from, size_t(perStatement)));
+        std::optional<QSqlQuery> once;
+        if (n == perStatement && !full)
+            full.emplace(statement(n));
+        if (n != perStatement)
+            once.emplace(statement(n));
+        QSqlQuery& q = n == perStatement ? *full : *once;
+        int p = 0;
+        for (size_t r = from; r < from + size_t(n); ++r) {
+            q.bindValue(p++, qlonglong(r));
+            for (const QVariant& v : *rows[r])
+                q.bindValue(p++, v);
+        }
+        execute(q);
+        if (loaded)
+            for (int r = 0; r < n; ++r)
+                loaded();
+    }
+}
+
+std::optional<qint64> RowWriter::applyAll(const std::vector<const QVariantList*>& rows, const std::function<void()>& loaded)
+{
+    if (rows.empty())
+        return 0;
+    const MergeTable& t = m_table;
+    // A key the batch repeats: looked for here, where it costs a hash per row.
+    QSet<QString> seen;
+    seen.reserve(qsizetype(rows.size()));
+    for (const QVariantList* r : rows) {
+        QString key;
+        for (int k = 0; k < t.keyCount; ++k)
+            key += r->at(k).toString() + QChar(0x1f);
+        if (seen.contains(key))
+            return std::nullopt;
+        seen.insert(key);
+    }
+    loadRows(rows, loaded);
+    QStringList keys, same, cols, sets;
     for (size_t j = 0; j < t.columns.size(); ++j) {
         const QString c = columnSql(t.columns[j].name);
         cols << c;
-        // A bare placeholder in VALUES would be taken as text.
-        casts << QStringLiteral("CAST(? AS %1)").arg(t.columns[j].numeric ? QStringLiteral("INTEGER") : QStringLiteral("TEXT"));
         if (int(j) < t.keyCount) {
             keys << c;
-            oldKeys << QStringLiteral("s.") + c;
-            keyJoin << QStringLiteral("u.%1 = o.%1").arg(c);
-            oldJoin << QStringLiteral("s.%1 = v.%1").arg(c);
+            same << QStringLiteral("s.%1 = u.%1").arg(c);
         } else {
-            sets << QStringLiteral("%1 = EXCLUDED.%1").arg(c);
+            sets << QStringLiteral("%1 = excluded.%1").arg(c);
         }
     }
-    const QString table = QString::fromLatin1(t.table), sep = QStringLiteral(", ");
-    const QString tuple = QLatin1Char('(') + casts.join(sep) + QLatin1Char(')');
-    QStringList tuples;
-    for (int r = 0; r < rows; ++r)
-        tuples << tuple;
-    const QString one = t.templateOne ? QStringLiteral("1, ") : QString();
+    if (t.templateOne)
+        same.prepend(QStringLiteral("s.id_configuracion = 1"));
+    const QString sep = QStringLiteral(", "), table = QString::fromLatin1(t.table);
+    const qint64 inserted =
+        db::scalar(m_station, QStringLiteral("SELECT COUNT(*) FROM %1 u WHERE NOT EXISTS (SELECT 1 FROM %2 s WHERE %3)")
+                                  .arg(kLoaded, table, same.join(QStringLiteral(" AND "))))
+            .toLongLong();
+    if (t.templateOne)
+        history::recordMerged(m_station, history::Stamp{history::origin::migracion(), 0, m_fecha}, kLoaded);
+    // In the file's order, as row by row. "WHERE true" keeps a file's parser
+    // from reading ON CONFLICT as a join's condition.
     const QString owner = t.templateOne ? QStringLiteral("id_configuracion, ") : QString();
-    const QString values = QStringLiteral("v (%1) AS (VALUES %2)").arg(cols.join(sep), tuples.join(sep));
-    const QString upsert = QStringLiteral("up AS (INSERT INTO %1 (%2%3) SELECT %4%3 FROM v ON CONFLICT (%2%5) "
-                                          "DO UPDATE SET %6 RETURNING %5, (xmax = 0) AS nuevo)")
-                               .arg(table, owner, cols.join(sep), one, keys.join(sep), sets.join(sep));
-    if (!t.templateOne)
-        return QStringLiteral("WITH %1, %2 SELECT COUNT(*) FILTER (WHERE nuevo) FROM up").arg(values, upsert);
-    const QString old = QStringLiteral("o AS (SELECT %1, s.valor FROM %2 s JOIN v ON s.id_configuracion = 1 AND %3)")
-                            .arg(oldKeys.join(sep), table, oldJoin.join(QStringLiteral(" AND ")));
-    return QStringLiteral("WITH %1, %2, %3 SELECT u.id_panel, u.id_seccion, u.id_item, u.nuevo, o.valor FROM up u "
-                          "LEFT JOIN o ON %4")
-        .arg(values, old, upsert, keyJoin.join(QStringLiteral(" AND ")));
-}
-
-qint64 RowWriter::applyMany(const std::vector<const QVariantList*>& rows)
-{
-    const int n = int(rows.size());
-    std::optional<QSqlQuery> once;
-    if (n == ChunkRows && !m_chunk)
-        m_chunk.emplace(prepare(m_station, chunkSql(n)));
-    if (n != ChunkRows)
-        once.emplace(prepare(m_station, chunkSql(n)));
-    QSqlQuery& q = n == ChunkRows ? *m_chunk : *once;
-    int p = 0;
-    for (const QVariantList* r : rows)
-        for (const QVariant& v : *r)
-            q.bindValue(p++, v);
-    execute(q);
-    qint64 inserted = 0;
-    if (!m_table.templateOne) {
-        if (db::next(q))
-            inserted = q.value(0).toLongLong();
-        q.finish();
-        return inserted;
-    }
-    const auto keyOf = [](const QVariant& a, const QVariant& b, const QVariant& c) {
-        return QStringLiteral("%1/%2/%3").arg(a.toLongLong()).arg(b.toLongLong()).arg(c.toLongLong());
-    };
-    QHash<QString, std::pair<bool, QVariant>> written; // key -> (new, value before)
-    while (db::next(q))
-        written.insert(keyOf(q.value(0), q.value(1), q.value(2)), {q.value(3).toBool(), q.value(4)});
-    q.finish();
-    // The history in the file's order, as row by row.
-    for (const QVariantList* r : rows) {
-        const auto w = written.constFind(keyOf(r->at(0), r->at(1), r->at(2)));
-        if (w == written.cend())
-            throw db::Error(QStringLiteral("El servidor no confirmó una fila escrita."));
-        inserted += w->first ? 1 : 0;
-        recordValue(*r, !w->first, w->second);
-    }
+    const QString one = t.templateOne ? QStringLiteral("1, ") : QString();
+    db::exec(m_station, QStringLiteral("INSERT INTO %1 (%2%3) SELECT %4%3 FROM %5 WHERE true ORDER BY n "
+                                       "ON CONFLICT (%2%6) DO UPDATE SET %7")
+                            .arg(table, owner, cols.join(sep), one, kLoaded, keys.join(sep), sets.join(sep)));
+    db::exec(m_station, QStringLiteral("DROP TABLE %1").arg(kLoaded));
     return inserted;
 }
 

@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -55,14 +56,14 @@ public:
     RowWriter(const QSqlDatabase& station, const MergeTable& t);
     // `values` in the table's column order; true when the row was inserted.
     bool apply(const QVariantList& values);
-    // On a server every statement is a round trip, so rows go there a chunk
-    // per statement through applyMany(); a file takes them one by one.
-    bool takesChunks() const { return m_chunked; }
-    static constexpr int ChunkRows = 64;
-    // Up to ChunkRows rows in one statement (server only); how many were
-    // inserted. A failure names no row (a duplicate key within the chunk
-    // fails too): the caller rolls back and applies the rows one by one.
-    qint64 applyMany(const std::vector<const QVariantList*>& rows);
+    // The rows in one go: loaded into a temporary table, then one statement
+    // counts the new keys, one writes template 1's history and one upserts
+    // the table, so that the cost does not grow by a statement per row.
+    // nullopt when the rows repeat a key (the row-by-row way gives the later
+    // row the last word); otherwise how many were inserted. A failure names
+    // no row: the caller rolls back and applies the rows one by one. Opens no
+    // transaction. `loaded` is called after each row is taken.
+    std::optional<qint64> applyAll(const std::vector<const QVariantList*>& rows, const std::function<void()>& loaded = {});
     // Writes the history rows of the rows applied since the last flush, a
     // few per statement: one round trip per row would dominate on a server.
     // Call it inside the transaction of those rows, before it commits.
@@ -74,14 +75,12 @@ private:
     // Template 1's value history for a row just written.
     void recordValue(const QVariantList& values, bool existed, const QVariant& before);
 
-    QString chunkSql(int rows) const;
+    void loadRows(const std::vector<const QVariantList*>& rows, const std::function<void()>& loaded);
 
     const MergeTable& m_table;
     QSqlDatabase m_station;
     QString m_fecha; // one time for the whole merge of the table
     QSqlQuery m_count, m_insert, m_update;
-    bool m_chunked = false;
-    std::optional<QSqlQuery> m_chunk; // prepared for ChunkRows rows
     std::optional<history::Batch> m_history;
 };
 

@@ -1,4 +1,5 @@
 #include "data/db.h"
+#include "data/db_file.h"
 
 #include <QCollator>
 #include <QDateTime>
@@ -223,8 +224,6 @@ bool isLost(const QSqlDatabase& c)
     return driverLost(c.driver());
 }
 
-namespace {
-
 sqlite3* sqliteHandle(const QSqlDatabase& c)
 {
     const QVariant v = c.driver() ? c.driver()->handle() : QVariant();
@@ -232,6 +231,8 @@ sqlite3* sqliteHandle(const QSqlDatabase& c)
         return *static_cast<sqlite3* const*>(v.constData());
     return nullptr;
 }
+
+namespace {
 
 // Spanish order (ñ after n, accents beside their letter), the collation the
 // server knows by the same name from its schema.

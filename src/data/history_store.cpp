@@ -106,6 +106,20 @@ void recordSeeding(const QSqlDatabase& c, const Stamp& s, int abonado, int panel
     db::exec(c, dropped, v);
 }
 
+void recordMerged(const QSqlDatabase& c, const Stamp& s, const QString& rows)
+{
+    // As Batch::add keeps them: a new value always, a stored one when it
+    // changes (null and empty read alike).
+    db::exec(c,
+             kColumns + QStringLiteral("SELECT ? + ROW_NUMBER() OVER (ORDER BY u.n), ?, NULL, 1, u.id_panel, u.id_seccion, "
+                                       "u.id_item, cv.valor, u.valor, ?, ? FROM %1 u LEFT JOIN configuraciones_valores cv "
+                                       "ON cv.id_configuracion = 1 AND cv.id_panel = u.id_panel "
+                                       "AND cv.id_seccion = u.id_seccion AND cv.id_item = u.id_item "
+                                       "WHERE cv.id_item IS NULL OR COALESCE(cv.valor, '') <> COALESCE(u.valor, '')")
+                            .arg(rows),
+             {lastKey(c), s.fecha, s.origen, user(s)});
+}
+
 void recordTemplateCreated(const QSqlDatabase& c, const Stamp& s, int configuracion)
 {
     db::exec(c,

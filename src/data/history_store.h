@@ -62,6 +62,11 @@ private:
 // template's values: a row for every value the copy will change, add or
 // remove. Call it before the copy. Throws db::Error.
 void recordSeeding(const QSqlDatabase& c, const Stamp& s, int abonado, int panel, int seccion, int configuracion);
+// Template 1's values about to be written by the catalogue merge from
+// `rows` (a table of the merge's own: n in the file's order, id_panel,
+// id_seccion, id_item, valor): a row for each new or changed one, numbered
+// in the file's order. Call it before the write. Throws db::Error.
+void recordMerged(const QSqlDatabase& c, const Stamp& s, const QString& rows);
 // Every value of a new template, copied from another. Throws db::Error.
 void recordTemplateCreated(const QSqlDatabase& c, const Stamp& s, int configuracion);
 // The values of these sections that went to the panel: those still marked

@@ -195,20 +195,27 @@ void SqlLinkStore::writeSection(qint32 abonado, int seccion, const QList<QPair<i
                  QVariantList{abonado, seccion} + marked);
 }
 
-bool SqlLinkStore::storeEvent(const LinkEventRow& e)
+bool SqlLinkStore::storeEvents(const QList<LinkEventRow>& rows)
 {
+    if (rows.isEmpty())
+        return true;
     try {
+        // One transaction for the answer: a commit (a disk sync) per record
+        // cost more than everything else of a download. Inserted in the
+        // answer's order, which `orden` keeps.
         db::Transaction t(m_c);
-        if (e.fecha.isEmpty())
-            db::exec(m_c,
-                     QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, id_tipo) "
-                                    "VALUES (?, ?, ?, ?, ?)"),
-                     {e.abonado, e.panel, e.evento, e.parametro, e.tipo});
-        else
-            db::exec(m_c,
-                     QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, fecha, "
-                                    "id_tipo) VALUES (?, ?, ?, ?, ?, ?)"),
-                     {e.abonado, e.panel, e.evento, e.parametro, e.fecha, e.tipo});
+        for (const LinkEventRow& e : rows) {
+            if (e.fecha.isEmpty())
+                db::exec(m_c,
+                         QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, "
+                                        "id_tipo) VALUES (?, ?, ?, ?, ?)"),
+                         {e.abonado, e.panel, e.evento, e.parametro, e.tipo});
+            else
+                db::exec(m_c,
+                         QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, "
+                                        "fecha, id_tipo) VALUES (?, ?, ?, ?, ?, ?)"),
+                         {e.abonado, e.panel, e.evento, e.parametro, e.fecha, e.tipo});
+        }
         t.commit();
         return true;
     } catch (const db::Error& e) {

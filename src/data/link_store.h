@@ -59,7 +59,8 @@ public:
     // whole section) and clears its marks, all or none; a value that changes
     // gets its history row.
     virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
-    virtual bool storeEvent(const LinkEventRow& e) = 0;
+    // Stores the records of one answer in order, all or none.
+    virtual bool storeEvents(const QList<LinkEventRow>& rows) = 0;
     // The station's setting: uploads are read back (true when unreadable).
     virtual bool verifyUploads() = 0;
     // Marks these sections for upload again, all or none.
@@ -84,7 +85,7 @@ public:
     bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
     bool sectionsVerified(qint32 abonado, const QList<int>& sections) override;
     bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) override;
-    bool storeEvent(const LinkEventRow& e) override;
+    bool storeEvents(const QList<LinkEventRow>& rows) override;
     bool verifyUploads() override;
     bool remarkForUpload(qint32 abonado, const QList<int>& sections) override;
     std::optional<QPair<QByteArray, QByteArray>> knownPanelImage(qint32 abonado) override;

@@ -38,6 +38,7 @@
 class DatagramSocket;
 class LinkConsole;
 class LinkHost;
+struct LinkEventRow;
 class SerialPort;
 
 class PanelLink : public QObject, public LinkCommands {
@@ -259,7 +260,8 @@ private:
     void takeWriteAnswer(int count);
     void storeShortEvents(int count);
     void storeDatedEvents(int count);
-    void storeEvent(int eventByte, int parametro, const QString& fecha);
+    LinkEventRow eventRow(int eventByte, int parametro, const QString& fecha) const;
+    void storeEvents(const QList<LinkEventRow>& rows);
     void eventsDone();
     bool storeSection(int section);
     void progressStep();

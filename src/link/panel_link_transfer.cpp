@@ -280,13 +280,17 @@ void PanelLink::showProgress()
 // ---------------------------------------------------------------------------
 // Event log
 
-void PanelLink::storeEvent(int eventByte, int parametro, const QString& fecha)
+LinkEventRow PanelLink::eventRow(int eventByte, int parametro, const QString& fecha) const
 {
-    const LinkEventRow row{m_subscriber.number, m_subscriber.model, eventByte & 127, parametro, fecha,
-                           eventByte >= 128 ? 1 : 0};
-    // One transaction per record: a record that fails is left out silently.
-    if (m_host && m_host->linkStore()->storeEvent(row))
-        ++m_transfer.eventsStored;
+    return {m_subscriber.number, m_subscriber.model, eventByte & 127, parametro, fecha, eventByte >= 128 ? 1 : 0};
+}
+
+void PanelLink::storeEvents(const QList<LinkEventRow>& rows)
+{
+    // One transaction per answer: when it fails nothing of the answer is
+    // stored, and the failure is said once.
+    if (m_host && m_host->linkStore()->storeEvents(rows))
+        m_transfer.eventsStored += int(rows.size());
     else if (m_host && (m_transfer.eventsPending || !m_transfer.storeFailureSaid))
         unexpectedErrorInAnswer();
 }
@@ -306,8 +310,10 @@ void PanelLink::storeShortEvents(int count)
         eventsDone();
         return;
     }
+    QList<LinkEventRow> rows;
     for (int k = 0; k < (count - 1) / 2; ++k)
-        storeEvent(m_rxFrame[size_t(2 * k + 1)], m_rxFrame[size_t(2 * k + 2)], QString());
+        rows << eventRow(m_rxFrame[size_t(2 * k + 1)], m_rxFrame[size_t(2 * k + 2)], QString());
+    storeEvents(rows);
 }
 
 void PanelLink::storeDatedEvents(int count)
@@ -316,6 +322,7 @@ void PanelLink::storeDatedEvents(int count)
         eventsDone();
         return;
     }
+    QList<LinkEventRow> rows;
     for (int k = 0; k < (count - 1) / 6; ++k) {
         const size_t b = size_t(6 * k + 1);
         const int e = m_rxFrame[b];
@@ -323,6 +330,7 @@ void PanelLink::storeDatedEvents(int count)
         const quint32 t = quint32(m_rxFrame[b + 2]) | quint32(m_rxFrame[b + 3]) << 8 | quint32(m_rxFrame[b + 4]) << 16 |
                           quint32(m_rxFrame[b + 5]) << 24;
         const int parametro = int((t & 12) >> 2) * 1000 + int(t & 3) * 256 + p;
-        storeEvent(e, parametro, codec::eventDate(t));
+        rows << eventRow(e, parametro, codec::eventDate(t));
     }
+    storeEvents(rows);
 }

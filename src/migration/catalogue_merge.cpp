@@ -94,6 +94,7 @@ void CatalogueMerge::run()
         throw db::Error(QStringLiteral("No está abierto el archivo de novedades"));
     if (!m_station.isValid() || !m_station.isOpen())
         throw db::Error(QStringLiteral("No está abierta la base de datos"));
+    m_shown = 0;
     const std::vector<MergeTable>& tables = merge_store::mergeTables();
     for (size_t k = 0; k < tables.size(); ++k)
         mergeTable(tables[k], mergeStages()[k]);
@@ -256,38 +257,38 @@ QString CatalogueMerge::unreadable(const QSqlDatabase& update)
     return QStringLiteral("no tiene la tabla %1 con sus columnas").arg(table);
 }
 
+void CatalogueMerge::showProgress(const MergeStage& stage, qint64 i, qint64 total)
+{
+    // A batch written again row by row after its one-go write failed goes
+    // over rows already shown: the bar waits instead of going back.
+    m_shown = qMax(m_shown, progressOf(stage, i, total));
+    if (onProgress)
+        onProgress(m_shown);
+}
+
 void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, const std::vector<Row>& batch, qint64& i,
                                 qint64 total)
 {
-    if (m_writer->takesChunks()) {
+    {
         const qint64 from = i;
         try {
             db::Transaction tr(m_station);
-            qint64 inserted = 0;
-            std::vector<const QVariantList*> chunk;
-            for (size_t j = 0; j < batch.size(); j += size_t(chunk.size())) {
-                chunk.clear();
-                for (size_t k = j; k < batch.size() && chunk.size() < size_t(merge_store::RowWriter::ChunkRows); ++k)
-                    chunk.push_back(&batch[k].values);
-                inserted += m_writer->applyMany(chunk);
-                // Row by row as in the file, so that a small merge moves the bar as smoothly.
-                for (size_t k = 0; k < chunk.size(); ++k) {
-                    ++i;
-                    if (onProgress)
-                        onProgress(progressOf(stage, i, total));
-                }
+            std::vector<const QVariantList*> rows;
+            rows.reserve(batch.size());
+            for (const Row& r : batch)
+                rows.push_back(&r.values);
+            // Row by row as read, so that a small merge moves the bar as smoothly.
+            const std::optional<qint64> inserted = m_writer->applyAll(rows, [&] { showProgress(stage, ++i, total); });
+            if (inserted) {
+                tr.commit();
+                m_merged += qint64(batch.size());
+                m_inserted += *inserted;
+                return;
             }
-            m_writer->flush();
-            tr.commit();
-            m_merged += qint64(batch.size());
-            m_inserted += inserted;
-            return;
         } catch (const db::Error&) {
-            // Row by row below, which names the row at fault (or takes a
-            // key the file repeats within one chunk).
-            m_writer->discard();
-            i = from;
+            // Row by row below, which names the row at fault.
         }
+        i = from;
     }
     size_t failed = batch.size();
     QString error;
@@ -304,9 +305,7 @@ void CatalogueMerge::applyBatch(const MergeTable& t, const MergeStage& stage, co
                             .arg(e.text(), QString::fromLatin1(t.table), keyText(t, batch[j].values));
                 break;
             }
-            ++i;
-            if (onProgress)
-                onProgress(progressOf(stage, i, total));
+            showProgress(stage, ++i, total);
         }
         if (failed == batch.size()) {
             m_writer->flush();

@@ -45,11 +45,12 @@ public:
     std::function<void(const QString& caption)> onTable;
     std::function<void(double progress)> onProgress;
 
-    // Rows written per transaction. Committing row by row makes a large merge
-    // take minutes (a disk sync per row); a failure still leaves every row
-    // before the failing one merged, and a run stopped by force loses at most
-    // one batch, which the next run (the file is still there) writes again.
-    int batchRows = 20000;
+    // Rows written per transaction, in a few statements for the whole batch.
+    // Committing row by row makes a large merge take minutes (a disk sync per
+    // row); a failure still leaves every row before the failing one merged,
+    // and a run stopped by force loses at most one batch, which the next run
+    // (the file is still there) writes again.
+    int batchRows = 100000;
 
     // Runs the whole merge. Throws db::Error at the first row that cannot be
     // read or written; the rows before it stay merged.
@@ -72,11 +73,13 @@ private:
     // column and key), or empty.
     QString outOfRange(const MergeTable& t, const QVariantList& values) const;
     void applyBatch(const MergeTable& t, const MergeStage& stage, const std::vector<Row>& batch, qint64& i, qint64 total);
+    void showProgress(const MergeStage& stage, qint64 i, qint64 total);
 
     QSqlDatabase m_update;
     QSqlDatabase m_station;
     qint64 m_merged = 0;
     qint64 m_inserted = 0;
+    double m_shown = 0; // the progress shown last
     // Writes of the table being merged, prepared once per table.
     std::optional<merge_store::RowWriter> m_writer;
     // Sections already in the station, for the items' memory addresses:

@@ -214,7 +214,9 @@ private slots:
         QCOMPARE(count(bkp, exits), 1);
         QVERIFY(ownerOnly(dbf) && ownerOnly(bkp));
 
-        // Second run: the backup is this run's database, not the first one's.
+        // Second run: the backup is this run's database, not the first one's,
+        // owner-only even when the database had been made readable by all.
+        QVERIFY(QFile::setPermissions(dbf, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
         db::open(mdl_main::DbConnection, dbf);
         db::exec(st.main.db(), "INSERT INTO provincias VALUES (99, 'SEGUNDA')");
         {

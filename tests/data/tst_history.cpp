@@ -197,6 +197,21 @@ private slots:
         QCOMPARE(count("origen = 'migración' AND id_configuracion = 1 AND id_item = 1 AND valor_anterior = ? "
                        "AND valor_nuevo = '7' AND id_usuario IS NULL", {old}), 1);
         QCOMPARE(count("origen = 'migración' AND id_item = 99 AND valor_anterior IS NULL"), 1);
+
+        // The same rule when a batch is written in one go: a changed value
+        // and a new one get their rows, an unchanged one none.
+        const QVariantList changed{1, 0, 1, QStringLiteral("8"), 0}, same{1, 0, 2, QStringLiteral("7"), 0},
+            added{1, 0, 98, QVariant(QMetaType::fromType<QString>()), 0}, unchanged{1, 0, 99, QStringLiteral("1"), 0};
+        db::exec(c(), "INSERT INTO secciones_items (id_panel, id_seccion, id_item, descripcion) VALUES (1, 0, 98, 'Y')");
+        db::exec(c(), "UPDATE configuraciones_valores SET valor = '7' WHERE id_configuracion = 1 AND id_panel = 1 "
+                      "AND id_seccion = 0 AND id_item = 2");
+        // A key twice in one batch is left to the row-by-row way.
+        QVERIFY(!w.applyAll({&changed, &same, &changed}));
+        QCOMPARE(w.applyAll({&changed, &same, &added, &unchanged}), std::optional<qint64>(1));
+        QCOMPARE(count("origen = 'migración'"), 4);
+        QCOMPARE(count("origen = 'migración' AND id_item = 1 AND valor_anterior = '7' AND valor_nuevo = '8'"), 1);
+        QCOMPARE(count("origen = 'migración' AND id_item = 98 AND valor_anterior IS NULL AND valor_nuevo IS NULL"), 1);
+        QCOMPARE(values::itemValue(c(), values::Owner::templ(1, 1), 0, 1).value(), QStringLiteral("8"));
     }
 
     // Filters of the window, deleted owners, and the purge.

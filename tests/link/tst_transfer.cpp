@@ -414,6 +414,19 @@ void tst_transfer::shortAndDatedEvents()
     r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
     QVERIFY(!r.link.eventsPending());
     QCOMPARE(rows().size(), 3);
+
+    // An answer is stored whole or not at all: its second record refused,
+    // its first is not kept either, and the download stops saying so once.
+    FaultInjector full(r.c, FaultInjector::Kind::DiskFull, 2, {"abonados_eventos"});
+    r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
+    r.link.requestTransfer(PanelLink::Transfer::Events);
+    r.nextRequest();
+    r.com.receive(answerFrame({6, 0x07, 9, 0x05, 200}));
+    QCOMPARE(rows().size(), 3);
+    QVERIFY(!r.link.eventsPending());
+    const QList<PanelLink::Message> said = r.link.takeMessages();
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().text.contains("\nDescarga de eventos detenida. Eventos guardados: 0.\n"), qPrintable(said.first().text));
 }
 
 void tst_transfer::answersToOtherRequestsChangeNothing()
