@@ -23,14 +23,31 @@ bash scripts/install-deps.sh
 # touched; unchanged files keep their times and are not rebuilt.
 mkdir -p "$src"
 git ls-files -co --exclude-standard -z | xargs -0 cp --parents -p -u -t "$src"
+# Files gone from the tree go from the copy too (a build globs its sources).
+git ls-files -co --exclude-standard >"$work/files"
+(cd "$src" && find . -type f -printf '%P\n' | grep -vxF -f "$work/files" | xargs -r -d '\n' rm -f)
 launcher=()
 if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=Debug -DSORVENT_TESTS=ON "${launcher[@]}" >/dev/null
 
+# A mutant's tests run on a file, or on the throw-away server when the list
+# names their postgresql runs (a rule only a server has).
+label_of() {
+  if [[ "$1" == *postgresql* ]]; then echo postgresql; else echo sqlite; fi
+}
+
 # The test programs a mutant's tests run: only those are rebuilt for it.
 targets_of() {
-  (cd "$bld" && ctest -N -L sqlite -R "$1") | sed -n 's|^ *Test *#[0-9]*: *\([^ ]*\)$|\1|p' | tr '/' '_'
+  (cd "$bld" && ctest -N -L "$(label_of "$1")" -R "$1") | sed -n 's|^ *Test *#[0-9]*: *\([^ ]*\)$|\1|p' |
+    grep -v '^postgresql/' | sed 's|/postgresql$||' | tr '/' '_'
 }
+
+# The unchanged tree must build: otherwise every mutant would count as
+# killed for not compiling.
+if ! cmake --build "$bld" -j"$(nproc)" >"$work/build.log" 2>&1; then
+  echo "El árbol sin mutantes no compila (build/mutants/build.log)" >&2
+  exit 1
+fi
 
 killed=0
 survived=0
@@ -64,10 +81,14 @@ EOF
     cp -p "$backup" "$target"
     continue
   fi
+  label=$(label_of "$tests")
+  # On the server the cluster's stop must run whatever the tests gave.
+  stop=(--stop-on-failure)
+  [ "$label" = postgresql ] && stop=()
   if ! cmake --build "$bld" -j"$(nproc)" --target "${wanted[@]}" >"$work/build.log" 2>&1; then
     result="muerto (no compila)"
     killed=$((killed + 1))
-  elif (cd "$bld" && QT_QPA_PLATFORM=offscreen ctest -L sqlite -R "$tests" --stop-on-failure >"$work/test.log" 2>&1); then
+  elif (cd "$bld" && QT_QPA_PLATFORM=offscreen ctest -L "$label" -R "$tests" "${stop[@]}" >"$work/test.log" 2>&1); then
     result="SOBREVIVIÓ"
     survived=$((survived + 1))
     survivors+=("$file: $rule")
