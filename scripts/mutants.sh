@@ -20,12 +20,27 @@ list=$root/tests/mutants.txt
 bash scripts/install-deps.sh
 
 # A copy of the working tree (committed or not), so the tree itself is never
-# touched; unchanged files keep their times and are not rebuilt.
+# touched; unchanged files are left alone and not rebuilt.
 mkdir -p "$src"
-git ls-files -co --exclude-standard -z | xargs -0 cp --parents -p -u -t "$src"
-# Files gone from the tree go from the copy too (a build globs its sources).
-git ls-files -co --exclude-standard >"$work/files"
-(cd "$src" && find . -type f -printf '%P\n' | grep -vxF -f "$work/files" | xargs -r -d '\n' rm -f)
+git ls-files -co --exclude-standard -z >"$work/files"
+# Files whose content differs are copied (and so rebuilt); files gone from
+# the tree go from the copy too (a build globs its sources).
+python3 - "$src" "$work/files" <<'PY'
+import filecmp, os, shutil, sys
+src, listing = sys.argv[1:3]
+files = [f for f in open(listing, encoding="utf-8").read().split("\0") if f]
+for f in files:
+    to = os.path.join(src, f)
+    if not os.path.exists(to) or not filecmp.cmp(f, to, shallow=False):
+        os.makedirs(os.path.dirname(to), exist_ok=True)
+        shutil.copy(f, to)
+keep = set(files)
+for d, _, names in os.walk(src):
+    for n in names:
+        rel = os.path.relpath(os.path.join(d, n), src)
+        if rel not in keep:
+            os.remove(os.path.join(d, n))
+PY
 launcher=()
 if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
 cmake -S "$src" -B "$bld" -DCMAKE_BUILD_TYPE=Debug -DSORVENT_TESTS=ON "${launcher[@]}" >/dev/null
