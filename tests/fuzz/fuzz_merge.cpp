@@ -12,6 +12,7 @@
 #include "common/link_test_access.h"
 
 #include "app/station.h"
+#include "data/catalogue_export_store.h"
 #include "data/db.h"
 #include "data/shared_ops.h"
 #include "link/panel_link.h"
@@ -155,6 +156,70 @@ size_t editRows(uint8_t* data, size_t size, size_t maxSize, std::minstd_rand& rn
     return size_t(edited.size());
 }
 
+// The rows of `panels` in the catalogue tables (template 1's values only, as
+// an update file carries them), table by table.
+QList<qint64> catalogueRows(const QSqlDatabase& c, const QString& panels)
+{
+    QList<qint64> n;
+    for (const char* t : {"paneles", "secciones", "secciones_valores", "secciones_items"})
+        n << db::scalar(c, QStringLiteral("SELECT COUNT(*) FROM %1 WHERE id_panel IN (%2)").arg(QLatin1String(t), panels))
+                 .toLongLong();
+    n << db::scalar(c, QStringLiteral("SELECT COUNT(*) FROM configuraciones_valores WHERE id_configuracion = 1 AND "
+                                      "id_panel IN (%1)")
+                           .arg(panels))
+             .toLongLong();
+    return n;
+}
+
+// What the station holds of the models the file brought, it can ship again:
+// exported and merged into the station as it was before the file, it gives
+// the same catalogue rows.
+void roundTrip(const QSqlDatabase& update, const QSqlDatabase& station, const QString& stationFile,
+               const QString& pristine, const QString& dir)
+{
+    QList<int> panels;
+    QStringList keys;
+    try {
+        QSqlQuery q = db::exec(update, QStringLiteral("SELECT DISTINCT id_panel FROM paneles"));
+        while (db::next(q)) {
+            const int p = q.value(0).toInt();
+            if (db::scalar(station, QStringLiteral("SELECT COUNT(*) FROM paneles WHERE id_panel = ?"), {p}).toInt() == 1) {
+                panels << p;
+                keys << QString::number(p);
+            }
+        }
+    } catch (const db::Error&) {
+        return; // a file whose models cannot be listed brought none
+    }
+    if (panels.isEmpty())
+        return;
+    const QString shipped = QDir(dir).filePath(QStringLiteral("reenvio.mdb"));
+    const QString second = QDir(dir).filePath(QStringLiteral("segunda.mdb"));
+    QFile::remove(shipped);
+    QFile::remove(second);
+    QFile::copy(pristine, second);
+    QFile::setPermissions(second, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString names[] = {QStringLiteral("fuzz-reenvio"), QStringLiteral("fuzz-segunda")};
+    bool merged = true;
+    QList<qint64> again;
+    try {
+        export_store::exportCatalogue(stationFile, shipped, panels);
+        const QSqlDatabase file = db::open(names[0], shipped);
+        const QSqlDatabase other = db::open(names[1], second);
+        db::exec(other, QStringLiteral("PRAGMA synchronous = OFF"));
+        migration::CatalogueMerge m(file, other);
+        m.run();
+        again = catalogueRows(other, keys.join(QLatin1Char(',')));
+    } catch (const db::Error&) {
+        merged = false;
+    }
+    for (const QString& n : names)
+        db::close(n);
+    fuzz::require(merged, "el catálogo que la estación exporta no se puede volver a fusionar");
+    fuzz::require(again == catalogueRows(station, keys.join(QLatin1Char(','))),
+                  "el catálogo exportado y fusionado de nuevo no es el de la estación");
+}
+
 } // namespace
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t maxSize);
@@ -237,6 +302,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                 "(s.tipo = 1 AND i.id_item > 8) OR (s.tipo IN (2, 3) AND s.posicion + i.id_item > 5001))"))
             .toInt();
     fuzz::require(outside == 0, "el catálogo fusionado tiene valores fuera de rango");
+
+    roundTrip(update, station, dbFile, pristineDb, dir);
 
     // The editor's formats and the link's memory image from every section.
     QSqlQuery q = db::exec(station, QStringLiteral("SELECT tipo, caracteres, filler FROM secciones"));
