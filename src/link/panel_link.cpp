@@ -102,9 +102,9 @@ void PanelLink::setSubscriber(const LinkSubscriber& subscriber)
         m_subscriber = subscriber;
 }
 
-bool PanelLink::dialDirect(const LinkSubscriber& subscriber)
+bool PanelLink::beginDial(const LinkSubscriber& subscriber, QString* phone)
 {
-    // While a link is up (or a dial runs) the button does nothing at all: an
+    // While a link is up (or a dial runs) the buttons do nothing at all: an
     // IP link must not lose its IP mode to a stray click.
     if (connected() || keypadOpen() || dialling())
         return false;
@@ -113,7 +113,15 @@ bool PanelLink::dialDirect(const LinkSubscriber& subscriber)
         m_connection.ipCallBack = true;
         m_connection.ipMode = false;
     }
-    const QString phone = m_console ? m_console->telephone() : QString();
+    *phone = m_console ? m_console->telephone() : QString();
+    return true;
+}
+
+bool PanelLink::dialDirect(const LinkSubscriber& subscriber)
+{
+    QString phone;
+    if (!beginDial(subscriber, &phone))
+        return false;
     dial(phone, 900);
     // A number refused before dialling is no call to log.
     return dial::forbiddenCharacter(phone).isNull();
@@ -121,14 +129,9 @@ bool PanelLink::dialDirect(const LinkSubscriber& subscriber)
 
 bool PanelLink::dialDoubleCall(const LinkSubscriber& subscriber)
 {
-    if (connected() || keypadOpen() || dialling())
+    QString phone;
+    if (!beginDial(subscriber, &phone))
         return false;
-    m_subscriber = subscriber;
-    if (m_connection.ipMode) {
-        m_connection.ipCallBack = true;
-        m_connection.ipMode = false;
-    }
-    const QString phone = m_console ? m_console->telephone() : QString();
     dialTwice(phone);
     return dial::forbiddenCharacter(phone).isNull();
 }
