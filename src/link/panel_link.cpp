@@ -136,30 +136,31 @@ bool PanelLink::dialDoubleCall(const LinkSubscriber& subscriber)
     return dial::forbiddenCharacter(phone).isNull();
 }
 
-void PanelLink::toggleModemWait(const LinkSubscriber& subscriber)
+void PanelLink::toggleWait(const LinkSubscriber& subscriber, bool overIp)
 {
-    // Not while dialling either: reopening the port would hang up the call.
-    if (connected() || keypadOpen() || dialling())
-        return;
     m_subscriber = subscriber;
     setLineReason(QString());
     m_outcome.clear();
     if (m_connection.waitingForCall)
         stopWaiting();
+    else if (overIp)
+        waitForIpCall();
     else
         waitForModemCall();
+}
+
+void PanelLink::toggleModemWait(const LinkSubscriber& subscriber)
+{
+    // Not while dialling either: reopening the port would hang up the call.
+    if (connected() || keypadOpen() || dialling())
+        return;
+    toggleWait(subscriber, false);
 }
 
 void PanelLink::pressIpButton(const LinkSubscriber& subscriber)
 {
     if (!connected() && !dialling() && !keypadOpen()) {
-        m_subscriber = subscriber;
-        setLineReason(QString());
-        m_outcome.clear();
-        if (m_connection.waitingForCall)
-            stopWaiting();
-        else
-            waitForIpCall();
+        toggleWait(subscriber, true);
         return;
     }
     if (connected() && !m_connection.waitingForCall && !m_connection.ipMode) {

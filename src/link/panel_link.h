@@ -203,6 +203,8 @@ signals:
 private:
     // What both dial buttons do first; false when no dial may start now.
     bool beginDial(const LinkSubscriber& subscriber, QString* phone);
+    // What both wait buttons do when idle: start the wait, or end the one running.
+    void toggleWait(const LinkSubscriber& subscriber, bool overIp);
     // Tests put a part in a state no short exchange of frames reaches (a
     // retry count, a run, a status as an earlier answer left it) and call a
     // handler on an answer directly. One friend, defined in tests/common,
