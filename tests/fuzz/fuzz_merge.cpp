@@ -5,8 +5,10 @@
 // SQLite (a column set to an edge value, a row deleted or copied with a new
 // key, now and then a column or table gone), which mostly keep the file
 // readable and so reach the merge's own checks. Whatever the file holds,
-// the merged catalogue stays within the ranges the station works with, and
-// the editor and the link can use every section.
+// the merged catalogue stays within the ranges the station works with, the
+// editor and the link can use every section, an editor opened and saved on
+// a merged value stores it again unchanged, and the reports of the merged
+// models set every text inside its column.
 
 #include "fuzz_support.h"
 #include "common/link_test_access.h"
@@ -18,8 +20,10 @@
 #include "link/panel_link.h"
 #include "migration/catalogue_merge.h"
 #include "records/section_format.h"
+#include "reports/dr_layouts.h"
 
 #include <QDir>
+#include <QFontMetricsF>
 #include <QFile>
 #include <cstddef>
 #include <cstdint>
@@ -171,26 +175,38 @@ QList<qint64> catalogueRows(const QSqlDatabase& c, const QString& panels)
     return n;
 }
 
-// What the station holds of the models the file brought, it can ship again:
-// exported and merged into the station as it was before the file, it gives
-// the same catalogue rows.
-void roundTrip(const QSqlDatabase& update, const QSqlDatabase& station, const QString& stationFile,
-               const QString& pristine, const QString& dir)
+// The models of the file that the station now holds, as ids and as an SQL
+// list of them.
+QList<int> broughtModels(const QSqlDatabase& update, const QSqlDatabase& station)
 {
     QList<int> panels;
-    QStringList keys;
     try {
         QSqlQuery q = db::exec(update, QStringLiteral("SELECT DISTINCT id_panel FROM paneles"));
         while (db::next(q)) {
             const int p = q.value(0).toInt();
-            if (db::scalar(station, QStringLiteral("SELECT COUNT(*) FROM paneles WHERE id_panel = ?"), {p}).toInt() == 1) {
+            if (db::scalar(station, QStringLiteral("SELECT COUNT(*) FROM paneles WHERE id_panel = ?"), {p}).toInt() == 1)
                 panels << p;
-                keys << QString::number(p);
-            }
         }
     } catch (const db::Error&) {
-        return; // a file whose models cannot be listed brought none
+        return {}; // a file whose models cannot be listed brought none
     }
+    return panels;
+}
+
+QString sqlList(const QList<int>& ids)
+{
+    QStringList keys;
+    for (int id : ids)
+        keys << QString::number(id);
+    return keys.join(QLatin1Char(','));
+}
+
+// What the station holds of the models the file brought, it can ship again:
+// exported and merged into the station as it was before the file, it gives
+// the same catalogue rows.
+void roundTrip(const QList<int>& panels, const QSqlDatabase& station, const QString& stationFile,
+               const QString& pristine, const QString& dir)
+{
     if (panels.isEmpty())
         return;
     const QString shipped = QDir(dir).filePath(QStringLiteral("reenvio.mdb"));
@@ -209,15 +225,71 @@ void roundTrip(const QSqlDatabase& update, const QSqlDatabase& station, const QS
         db::exec(other, QStringLiteral("PRAGMA synchronous = OFF"));
         migration::CatalogueMerge m(file, other);
         m.run();
-        again = catalogueRows(other, keys.join(QLatin1Char(',')));
+        again = catalogueRows(other, sqlList(panels));
     } catch (const db::Error&) {
         merged = false;
     }
     for (const QString& n : names)
         db::close(n);
     fuzz::require(merged, "el catálogo que la estación exporta no se puede volver a fusionar");
-    fuzz::require(again == catalogueRows(station, keys.join(QLatin1Char(','))),
+    fuzz::require(again == catalogueRows(station, sqlList(panels)),
                   "el catálogo exportado y fusionado de nuevo no es el de la estación");
+}
+
+// An editor opened on a merged template value and saved without a change
+// stores what it stored the first time: the fill it hides is the fill it
+// adds back.
+void editorKeepsValues(const QSqlDatabase& station, const QList<int>& panels)
+{
+    QSqlQuery q = db::exec(station, QStringLiteral("SELECT s.tipo, s.caracteres, s.filler, v.valor FROM "
+                                                   "configuraciones_valores v JOIN secciones s USING (id_panel, "
+                                                   "id_seccion) WHERE v.id_configuracion = 1 AND v.id_panel IN (%1)")
+                                         .arg(sqlList(panels)));
+    while (db::next(q)) {
+        const SectionFormat f{q.value(0).toInt(), q.value(1).toInt(), q.value(2).toString()};
+        if (!f.sizeKnown())
+            continue;
+        const std::optional<QString> first = f.saved(f.shown(q.value(3).toString()));
+        if (!first)
+            continue;
+        fuzz::require(f.saved(f.shown(*first)) == first, "abrir y guardar un valor sin cambios lo cambia");
+        f.defaultShown(*first);
+    }
+}
+
+// Every text of a report inside the page's margins and no wider than its
+// column (a cut word ends in a hyphen on its line; a column narrower than
+// one letter and the hyphen is the only overflow allowed).
+void requireLaidOut(const reports::Document& doc)
+{
+    const reports::PageSetup& s = doc.setup;
+    for (const reports::Page& page : doc.pages)
+        for (const reports::PlacedText& t : page.texts) {
+            fuzz::require(t.rect.left() >= s.margins.left() - 0.5 &&
+                              t.rect.right() <= s.paper.width() - s.margins.right() + 0.5,
+                          "un texto del reporte fuera de los márgenes");
+            const qreal width = QFontMetricsF(reports::fontFor(t.style)).horizontalAdvance(t.text);
+            fuzz::require(width <= t.rect.width() + 0.5 || t.text.size() <= 2, "un texto del reporte más ancho que su columna");
+        }
+}
+
+// The template report of each merged model, and the panel report of a
+// subscriber given the first of them.
+void printModels(const QSqlDatabase& station, const QList<int>& panels)
+{
+    const QDate printed(2026, 1, 2);
+    for (int p : panels)
+        requireLaidOut(reports::dr_configuracion(report_store::configuracion(station, p, 1), {}, printed));
+    if (panels.isEmpty())
+        return;
+    db::exec(station, QStringLiteral("UPDATE abonados SET id_panel = ?, id_configuracion = 1 WHERE id_abonado = 2"),
+             {panels.first()});
+    {
+        db::Transaction tr(station);
+        if (copyValues(station, 2, panels.first(), 999, 1, 1))
+            tr.commit();
+    }
+    requireLaidOut(reports::dr_panel(report_store::panel(station, 2, panels.first(), 1), {}, printed));
 }
 
 } // namespace
@@ -303,7 +375,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             .toInt();
     fuzz::require(outside == 0, "el catálogo fusionado tiene valores fuera de rango");
 
-    roundTrip(update, station, dbFile, pristineDb, dir);
+    const QList<int> brought = broughtModels(update, station);
+    roundTrip(brought, station, dbFile, pristineDb, dir);
+    try {
+        editorKeepsValues(station, brought);
+        printModels(station, brought);
+    } catch (const db::Error&) {
+        // A failed query reaches the operator as a message, not as a wrong
+        // value or a crash, which is what these checks look for.
+    }
 
     // The editor's formats and the link's memory image from every section.
     QSqlQuery q = db::exec(station, QStringLiteral("SELECT tipo, caracteres, filler FROM secciones"));

@@ -5,8 +5,10 @@
 #include "data/messages.h"
 #include "data/seed.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QDir>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -29,7 +31,19 @@ Station& station()
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
+    // The reports measure their texts, which takes the font database.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication* app = nullptr;
+    if (!app) {
+        app = new QGuiApplication(argc, argv);
+        // The toolkit's per-thread font cache, made on first use, is freed by
+        // the application object's end; static objects end in the reverse
+        // order of their making, so the cache is made first and the
+        // application ends at exit before it.
+        QFontMetricsF(QFont()).height();
+        std::atexit([] { delete app; });
+    }
     // The link's diagnostics would flood the fuzzer's output.
     QLoggingCategory::setFilterRules(QStringLiteral("sorvent.*=false"));
     static Silent silent;

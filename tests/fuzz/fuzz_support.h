@@ -9,8 +9,9 @@ class Station;
 
 namespace fuzz {
 
-// Once per process: the application object and a station with a silent
-// message service and its database (demo catalogue and subscribers).
+// Once per process: the application object (with fonts, for the reports)
+// and a station with a silent message service and its database (demo
+// catalogue and subscribers).
 Station& station();
 
 // A broken invariant is a finding: the harness aborts with `what`.
