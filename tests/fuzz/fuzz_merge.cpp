@@ -23,9 +23,9 @@
 #include "reports/dr_layouts.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFontMetricsF>
 #include <QSet>
-#include <QFile>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -176,8 +176,7 @@ QList<qint64> catalogueRows(const QSqlDatabase& c, const QString& panels)
     return n;
 }
 
-// The models of the file that the station now holds, as ids and as an SQL
-// list of them.
+// The models of the file that the station now holds.
 QList<int> broughtModels(const QSqlDatabase& update, const QSqlDatabase& station)
 {
     QList<int> panels;
