@@ -97,13 +97,69 @@ qint64 countRows(const QSqlDatabase& update, const MergeTable& t)
     return db::scalar(update, QString::fromLatin1(t.countSql)).toLongLong();
 }
 
-QSqlQuery readRows(const QSqlDatabase& update, const MergeTable& t)
+RowReader::RowReader(const QSqlDatabase& update, const MergeTable& t) : m_columns(int(t.columns.size()))
 {
-    QSqlQuery q(update);
-    q.setForwardOnly(true);
-    if (!q.exec(QString::fromLatin1(t.selectSql)))
-        throw db::Error(db::errorText(q.lastError()));
-    return q;
+    if (sqlite3* h = db::sqliteHandle(update)) {
+        if (sqlite3_prepare_v2(h, t.selectSql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+            const QString why = QString::fromUtf8(sqlite3_errmsg(h));
+            sqlite3_finalize(m_stmt);
+            m_stmt = nullptr;
+            throw db::Error(why);
+        }
+        return;
+    }
+    m_query = QSqlQuery(update);
+    m_query.setForwardOnly(true);
+    if (!m_query.exec(QString::fromLatin1(t.selectSql)))
+        throw db::Error(db::errorText(m_query.lastError()));
+}
+
+RowReader::~RowReader()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+bool RowReader::next(QVariantList& values)
+{
+    values.clear();
+    values.reserve(m_columns);
+    if (!m_stmt) {
+        if (!m_query.next()) {
+            if (m_query.lastError().isValid())
+                m_error = db::errorText(m_query.lastError());
+            return false;
+        }
+        for (int j = 0; j < m_columns; ++j)
+            values << m_query.value(j);
+        return true;
+    }
+    const int rc = sqlite3_step(m_stmt);
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE)
+            m_error = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_stmt)));
+        return false;
+    }
+    for (int j = 0; j < m_columns; ++j) {
+        switch (sqlite3_column_type(m_stmt, j)) {
+        case SQLITE_INTEGER:
+            values << QVariant(qlonglong(sqlite3_column_int64(m_stmt, j)));
+            break;
+        case SQLITE_FLOAT:
+            values << QVariant(sqlite3_column_double(m_stmt, j));
+            break;
+        case SQLITE_BLOB:
+            values << QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(m_stmt, j)),
+                                          sqlite3_column_bytes(m_stmt, j)));
+            break;
+        case SQLITE_NULL:
+            values << QVariant();
+            break;
+        default:
+            values << QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, j)),
+                                                 sqlite3_column_bytes(m_stmt, j)));
+        }
+    }
+    return true;
 }
 
 QString missingTable(const QSqlDatabase& update)

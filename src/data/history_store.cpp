@@ -149,6 +149,37 @@ void recordUpload(const QSqlDatabase& c, const Stamp& s, int abonado, const QLis
              v);
 }
 
+QString sectionItems(const QList<QPair<int, QString>>& items, QVariantList& params)
+{
+    // Typed in every row: a server takes a bare parameter for text.
+    const QString row = QStringLiteral("(CAST(? AS INTEGER), CAST(? AS TEXT))");
+    for (const auto& [item, valor] : items)
+        params << item << valor;
+    return QStringLiteral("(VALUES %1)").arg(QStringList(items.size(), row).join(QStringLiteral(", ")));
+}
+
+void recordSection(const QSqlDatabase& c, const Stamp& s, int abonado, int seccion, const QList<QPair<int, QString>>& items)
+{
+    if (items.isEmpty())
+        return;
+    // As Batch::add keeps them: a stored value that changes (null and empty
+    // read alike), numbered after the highest so far in the same statement.
+    db::lockNewKeys(c, QStringLiteral("valores_historial"));
+    QVariantList v{s.fecha, s.origen, user(s)};
+    const QString sent = sectionItems(items, v);
+    v << abonado << seccion;
+    db::exec(c,
+             kColumns + QStringLiteral("SELECT (SELECT COALESCE(max(id_historial), 0) FROM valores_historial) + "
+                                       "ROW_NUMBER() OVER (ORDER BY av.id_item), ?, av.id_abonado, NULL, a.id_panel, "
+                                       "av.id_seccion, av.id_item, av.valor, n.column2, ?, ? "
+                                       "FROM abonados_valores av JOIN abonados a ON a.id_abonado = av.id_abonado "
+                                       "JOIN %1 AS n ON n.column1 = av.id_item OR n.column1 < 1 "
+                                       "WHERE av.id_abonado = ? AND av.id_seccion = ? "
+                                       "AND COALESCE(av.valor, '') <> COALESCE(n.column2, '')")
+                            .arg(sent),
+             v);
+}
+
 void markDeleted(const QSqlDatabase& c, const values::Owner& o)
 {
     if (o.isSubscriber)

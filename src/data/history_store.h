@@ -73,6 +73,14 @@ void recordTemplateCreated(const QSqlDatabase& c, const Stamp& s, int configurac
 // "subir" when it acknowledged them (onlyMarked), or all of them once a
 // read-back has proven the sections. Call it before the marks are cleared.
 void recordUpload(const QSqlDatabase& c, const Stamp& s, int abonado, const QList<int>& sections, bool onlyMarked);
+// A subscriber's section about to be stored from the panel (`items`: item
+// and value; item 0 gives every item of the section that value): a row for
+// every stored value that will change, in one statement. Throws db::Error.
+void recordSection(const QSqlDatabase& c, const Stamp& s, int abonado, int seccion,
+                   const QList<QPair<int, QString>>& items);
+// `items` as a table of the statement (column1 the item, column2 the
+// value), its values appended to `params`.
+QString sectionItems(const QList<QPair<int, QString>>& items, QVariantList& params);
 // The owner is gone; its rows stay, marked as deleted, until purged.
 void markDeleted(const QSqlDatabase& c, const values::Owner& o);
 

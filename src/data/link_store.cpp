@@ -5,7 +5,6 @@
 #include "data/panel_image_store.h"
 #include "data/settings_store.h"
 
-#include <QHash>
 #include <functional>
 
 bool SqlLinkStore::failed(const db::Error& e)
@@ -118,49 +117,16 @@ bool SqlLinkStore::verifyUploads()
 
 bool SqlLinkStore::storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items)
 {
+    if (items.isEmpty())
+        return true;
     try {
+        // Two statements, however many values: the history of the values
+        // that change, read from the stored ones, then the values and their
+        // marks. Reading the section first and writing row by row cost more
+        // than the values themselves.
         db::Transaction t(m_c);
-        // The section as stored: only what differs is written, and each
-        // value that changes gets its history row.
-        struct Stored {
-            QString valor;
-            int estado;
-        };
-        QHash<int, Stored> stored;
-        int panel = 0;
-        QSqlQuery q = db::exec(m_c,
-                               QStringLiteral("SELECT av.id_item, av.valor, av.id_estado, a.id_panel "
-                                              "FROM abonados_valores av JOIN abonados a ON a.id_abonado = av.id_abonado "
-                                              "WHERE av.id_abonado = ? AND av.id_seccion = ?"),
-                               {abonado, seccion});
-        while (db::next(q)) {
-            stored.insert(q.value(0).toInt(), {q.value(1).toString(), q.value(2).toInt()});
-            panel = q.value(3).toInt();
-        }
-        q.finish();
-        history::Batch h(m_c, history::Stamp{history::origin::panel(), m_usuario});
-        const values::Owner owner = values::Owner::subscriber(abonado, panel);
-        QList<QPair<int, QString>> changed; // one statement sets them all
-        QVariantList marked;                // unchanged, their mark cleared
-        auto store = [&](int item, const Stored& now, const QString& valor) {
-            if (now.valor != valor) {
-                changed.append({item, valor});
-                h.add(owner, seccion, item, now.valor, valor);
-            } else if (now.estado != 0) {
-                marked << item;
-            }
-        };
-        for (const auto& [item, valor] : items) {
-            if (item > 0) {
-                if (const auto it = stored.constFind(item); it != stored.cend())
-                    store(item, *it, valor);
-            } else {
-                for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-                    store(it.key(), *it, valor);
-            }
-        }
-        writeSection(abonado, seccion, changed, marked);
-        h.write();
+        history::recordSection(m_c, history::Stamp{history::origin::panel(), m_usuario}, abonado, seccion, items);
+        writeSection(abonado, seccion, items);
         t.commit();
         return true;
     } catch (const db::Error& e) {
@@ -168,31 +134,20 @@ bool SqlLinkStore::storeSection(qint32 abonado, int seccion, const QList<QPair<i
     }
 }
 
-void SqlLinkStore::writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& changed,
-                                const QVariantList& marked)
+void SqlLinkStore::writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items)
 {
-    auto marks = [](qsizetype n) { return QStringList(n, QStringLiteral("?")).join(QStringLiteral(", ")); };
-    if (!changed.isEmpty()) {
-        QString cases;
-        QVariantList v;
-        QVariantList keys;
-        for (const auto& [item, valor] : changed) {
-            cases += QStringLiteral(" WHEN ? THEN ?");
-            v << item << valor;
-            keys << item;
-        }
-        db::exec(m_c,
-                 QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = CASE id_item%1 ELSE valor END "
-                                "WHERE id_abonado = ? AND id_seccion = ? AND id_item IN (%2)")
-                     .arg(cases, marks(keys.size())),
-                 v + QVariantList{abonado, seccion} + keys);
-    }
-    if (!marked.isEmpty())
-        db::exec(m_c,
-                 QStringLiteral("UPDATE abonados_valores SET id_estado = 0 WHERE id_abonado = ? AND id_seccion = ? "
-                                "AND id_item IN (%1)")
-                     .arg(marks(marked.size())),
-                 QVariantList{abonado, seccion} + marked);
+    // Only what differs is written (null and empty read alike); an
+    // unchanged value only loses its mark.
+    QVariantList v;
+    const QString sent = history::sectionItems(items, v);
+    v << abonado << seccion;
+    db::exec(m_c,
+             QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = CASE WHEN COALESCE(valor, '') = "
+                            "COALESCE(n.column2, '') THEN valor ELSE n.column2 END FROM %1 AS n "
+                            "WHERE id_abonado = ? AND id_seccion = ? AND (n.column1 = id_item OR n.column1 < 1) "
+                            "AND (id_estado <> 0 OR COALESCE(valor, '') <> COALESCE(n.column2, ''))")
+                 .arg(sent),
+             v);
 }
 
 bool SqlLinkStore::storeEvents(const QList<LinkEventRow>& rows)
@@ -200,23 +155,36 @@ bool SqlLinkStore::storeEvents(const QList<LinkEventRow>& rows)
     if (rows.isEmpty())
         return true;
     try {
-        // One transaction for the answer: a commit (a disk sync) per record
-        // cost more than everything else of a download. Inserted in the
-        // answer's order, which `orden` keeps.
-        db::Transaction t(m_c);
-        for (const LinkEventRow& e : rows) {
-            if (e.fecha.isEmpty())
-                db::exec(m_c,
-                         QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, "
-                                        "id_tipo) VALUES (?, ?, ?, ?, ?)"),
-                         {e.abonado, e.panel, e.evento, e.parametro, e.tipo});
-            else
-                db::exec(m_c,
-                         QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, "
-                                        "fecha, id_tipo) VALUES (?, ?, ?, ?, ?, ?)"),
-                         {e.abonado, e.panel, e.evento, e.parametro, e.fecha, e.tipo});
+        // One transaction for all the rows, a statement per batch of them:
+        // a commit (a disk sync) or a statement per record cost more than
+        // everything else of a download. `orden` follows the order given,
+        // which the statement keeps by each row's place; a record without a
+        // date gets the time of storing, as the column's default would.
+        const QString now = db::engine(m_c) == db::Engine::PostgreSQL
+                                ? QStringLiteral("to_char(localtimestamp(0), 'YYYY-MM-DD HH24:MI:SS')")
+                                : QStringLiteral("strftime('%Y-%m-%d %H:%M:%S', 'now', 'localtime')");
+        const QString tuple = QStringLiteral("(CAST(? AS INTEGER), CAST(? AS INTEGER), CAST(? AS INTEGER), "
+                                             "CAST(? AS INTEGER), CAST(? AS INTEGER), CAST(? AS TEXT), CAST(? AS INTEGER))");
+        constexpr qsizetype perStatement = 128; // 896 bound values, under either engine's limit
+        const QVariant noDate = QVariant(QMetaType(QMetaType::QString));
+        db::Transaction all(m_c);
+        for (qsizetype from = 0; from < rows.size(); from += perStatement) {
+            const qsizetype n = qMin(perStatement, rows.size() - from);
+            QVariantList v;
+            v.reserve(n * 7);
+            for (qsizetype i = from; i < from + n; ++i) {
+                const LinkEventRow& e = rows.at(i);
+                v << qlonglong(i) << e.abonado << e.panel << e.evento << e.parametro
+                  << (e.fecha.isEmpty() ? noDate : QVariant(e.fecha)) << e.tipo;
+            }
+            db::exec(m_c,
+                     QStringLiteral("INSERT INTO abonados_eventos (id_abonado, id_panel, id_evento, parametro, fecha, "
+                                    "id_tipo) SELECT column2, column3, column4, column5, COALESCE(column6, %1), column7 "
+                                    "FROM (VALUES %2) AS v ORDER BY column1")
+                         .arg(now, QStringList(n, tuple).join(QStringLiteral(", "))),
+                     v);
         }
-        t.commit();
+        all.commit();
         return true;
     } catch (const db::Error& e) {
         return failed(e);

@@ -59,7 +59,7 @@ public:
     // whole section) and clears its marks, all or none; a value that changes
     // gets its history row.
     virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
-    // Stores the records of one answer in order, all or none.
+    // Stores event records (those of one or more answers) in order, all or none.
     virtual bool storeEvents(const QList<LinkEventRow>& rows) = 0;
     // The station's setting: uploads are read back (true when unreadable).
     virtual bool verifyUploads() = 0;
@@ -92,10 +92,9 @@ public:
     bool rememberPanelBytes(qint32 abonado, const QByteArray& bytes, const QByteArray& known) override;
 
 private:
-    // Sets the changed values (clearing their marks) and clears the marks of
-    // the unchanged ones, in two statements at most.
-    void writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& changed,
-                      const QVariantList& marked);
+    // Sets the values that differ and clears the marks of all of them, in
+    // one statement.
+    void writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items);
     bool failed(const db::Error& e);
     QSqlDatabase m_c;
     int m_usuario;

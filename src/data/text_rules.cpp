@@ -1,5 +1,7 @@
 #include "data/text_rules.h"
 
+#include <algorithm>
+
 namespace textrules {
 
 QString searchKey(const QString& s)
@@ -28,6 +30,14 @@ bool reorders(char16_t u)
 
 QString withoutControls(const QString& s, bool multiLine)
 {
+    // Most texts hold nothing to remove: handed back as they are, without
+    // a copy (a catalogue merge passes hundreds of thousands).
+    const auto removes = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u < 0x20 || (u >= 0x7F && u <= 0x9F) || reorders(u);
+    };
+    if (!s.isEmpty() && std::none_of(s.cbegin(), s.cend(), removes))
+        return s;
     QString out;
     out.reserve(s.size());
     for (qsizetype i = 0; i < s.size(); ++i) {

@@ -55,6 +55,7 @@ void PanelLink::setClock(std::function<QDateTime()> now)
 
 void PanelLink::reset()
 {
+    storeHeldEvents();
     m_keypadHandler = nullptr;
     // Said before the connection forgets it, so the status bar clears too.
     setLineReason(QString());
@@ -244,6 +245,9 @@ void PanelLink::storeStatus(int count)
 
 void PanelLink::clearSession()
 {
+    // What the panel sent before the session ended is stored all the same.
+    if (!m_transfer.heldEvents.isEmpty())
+        storeHeldEvents();
     const int pgmIndex = m_status.pgmIndex;
     m_status = LinkStatus{};
     m_status.pgmIndex = pgmIndex;
@@ -346,7 +350,7 @@ QString PanelLink::statusText() const
         if (m_transfer.readPending)
             return sections("Bajando");
         if (m_transfer.eventsPending)
-            return QStringLiteral("Bajando eventos: %1").arg(counted(m_transfer.eventsStored, "evento", "eventos"));
+            return QStringLiteral("Bajando eventos: %1").arg(counted(m_transfer.eventsStored + int(m_transfer.heldEvents.size()), "evento", "eventos"));
         if (!m_outcome.isEmpty())
             return m_outcome;
         if (m_connection.ipMode)

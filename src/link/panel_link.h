@@ -265,7 +265,8 @@ private:
     void storeShortEvents(int count);
     void storeDatedEvents(int count);
     LinkEventRow eventRow(int eventByte, int parametro, const QString& fecha) const;
-    void storeEvents(const QList<LinkEventRow>& rows);
+    void holdEvents(const QList<LinkEventRow>& rows);
+    bool storeHeldEvents();
     void eventsDone();
     bool storeSection(int section);
     void progressStep();

@@ -119,17 +119,14 @@ bool PanelLink::decodeFrame()
             storeStatus(m_rxCount);
             break;
         case 6:
+            // The console is shown the events once they are stored.
             storeShortEvents(m_rxCount);
-            if (m_console)
-                m_console->showEvents();
             break;
         case 10:
             panelClock(m_rxCount);
             break;
         case 13:
             storeDatedEvents(m_rxCount);
-            if (m_console)
-                m_console->showEvents();
             break;
         default:
             bad = true;
@@ -180,6 +177,8 @@ void PanelLink::tick()
 {
     if (m_scheduler.ticksSuspended)
         return;
+    if (!m_transfer.heldEvents.isEmpty() && ++m_transfer.heldTicks >= TransferSession::heldEventsTicks)
+        storeHeldEvents();
     if (m_scheduler.waitCountdown >= 1) {
         --m_scheduler.waitCountdown;
         advanceDial();

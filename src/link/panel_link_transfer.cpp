@@ -17,6 +17,7 @@
 #include <QTime>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -285,18 +286,43 @@ LinkEventRow PanelLink::eventRow(int eventByte, int parametro, const QString& fe
     return {m_subscriber.number, m_subscriber.model, eventByte & 127, parametro, fecha, eventByte >= 128 ? 1 : 0};
 }
 
-void PanelLink::storeEvents(const QList<LinkEventRow>& rows)
+void PanelLink::holdEvents(const QList<LinkEventRow>& rows)
 {
-    // One transaction per answer: when it fails nothing of the answer is
-    // stored, and the failure is said once.
-    if (m_host && m_host->linkStore()->storeEvents(rows))
+    if (m_transfer.heldEvents.isEmpty())
+        m_transfer.heldTicks = 0;
+    m_transfer.heldEvents += rows;
+    if (m_transfer.heldEvents.size() >= TransferSession::heldEventsMax)
+        storeHeldEvents();
+    else
+        changed(); // the status line counts them
+}
+
+bool PanelLink::storeHeldEvents()
+{
+    if (!m_host)
+        m_transfer.heldEvents.clear(); // nowhere to store them
+    if (m_transfer.heldEvents.isEmpty())
+        return true;
+    // One transaction for the answers held: when it fails nothing of them is
+    // stored (an answer is never stored in part), and the failure is said
+    // once.
+    const QList<LinkEventRow> rows = std::exchange(m_transfer.heldEvents, {});
+    if (m_host->linkStore()->storeEvents(rows)) {
         m_transfer.eventsStored += int(rows.size());
-    else if (m_host && (m_transfer.eventsPending || !m_transfer.storeFailureSaid))
+        if (m_console)
+            m_console->showEvents();
+        changed();
+        return true;
+    }
+    if (m_transfer.eventsPending || !m_transfer.storeFailureSaid)
         unexpectedErrorInAnswer();
+    return false;
 }
 
 void PanelLink::eventsDone()
 {
+    if (!storeHeldEvents())
+        return; // stopped, and said so
     m_transfer.eventsPending = false;
     finishProgress();
     reportDoubledAnswers();
@@ -313,7 +339,7 @@ void PanelLink::storeShortEvents(int count)
     QList<LinkEventRow> rows;
     for (int k = 0; k < (count - 1) / 2; ++k)
         rows << eventRow(m_rxFrame[size_t(2 * k + 1)], m_rxFrame[size_t(2 * k + 2)], QString());
-    storeEvents(rows);
+    holdEvents(rows);
 }
 
 void PanelLink::storeDatedEvents(int count)
@@ -332,5 +358,5 @@ void PanelLink::storeDatedEvents(int count)
         const int parametro = int((t & 12) >> 2) * 1000 + int(t & 3) * 256 + p;
         rows << eventRow(e, parametro, codec::eventDate(t));
     }
-    storeEvents(rows);
+    holdEvents(rows);
 }

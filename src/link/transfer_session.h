@@ -5,6 +5,7 @@
 // verified uploads and comparisons. PanelLink moves the runs and stores
 // the answers; the image, the runs and the section bookkeeping are here.
 
+#include "data/link_store.h"
 #include "link/comparison_image.h"
 
 #include <QByteArray>
@@ -13,8 +14,6 @@
 #include <QSet>
 #include <QString>
 #include <array>
-
-struct LinkValueRow;
 
 class TransferSession {
 public:
@@ -50,6 +49,15 @@ public:
     double progressPercent = 0;
     int sectionsDone = 0; // sections of the transfer completed so far
     int eventsStored = 0; // event records stored by the download so far
+    // Records received and not stored yet: a commit per answer (a disk sync
+    // each) cost more than the rest of a download, so the answers are
+    // stored together, in the order received, at the end of the download,
+    // when heldEventsMax are held, once heldEventsTicks ticks have passed
+    // since the first of them, or when the session ends.
+    QList<LinkEventRow> heldEvents;
+    int heldTicks = 0;
+    static constexpr int heldEventsMax = 1000;
+    static constexpr int heldEventsTicks = 10;
     QSet<int> storedSections; // sections the download has stored (progress counts each once)
     QSet<int> rereadSections; // sections read again after a doubled answer
     bool storeFailureSaid = false; // a store failure was said in this connection

@@ -117,8 +117,9 @@ void CatalogueMerge::mergeTable(const MergeTable& t, const MergeStage& stage)
     if (t.columns.size() > 2 && QLatin1String(t.columns[2].name) == QLatin1String("id_item"))
         m_sections = merge_store::sectionPlaces(m_station);
 
+    m_places = placesOf(t);
     m_writer.emplace(m_station, t);
-    QSqlQuery q = merge_store::readRows(m_update, t);
+    merge_store::RowReader reader(m_update, t);
 
     const int perBatch = qMax(1, batchRows);
     qint64 i = 0;
@@ -128,14 +129,13 @@ void CatalogueMerge::mergeTable(const MergeTable& t, const MergeStage& stage)
         batch.reserve(size_t(perBatch));
         QString readError;
         while (int(batch.size()) < perBatch) {
-            if (!q.next()) {
-                if (q.lastError().isValid())
-                    readError = db::errorText(q.lastError());
+            Row row;
+            if (!reader.next(row.values)) {
+                readError = reader.error();
                 more = false;
                 break;
             }
-            Row row;
-            readError = readRow(t, q, row);
+            readError = readRow(t, row);
             if (!readError.isEmpty()) {
                 more = false;
                 break;
@@ -150,12 +150,8 @@ void CatalogueMerge::mergeTable(const MergeTable& t, const MergeStage& stage)
     m_writer.reset();
 }
 
-QString CatalogueMerge::readRow(const MergeTable& t, const QSqlQuery& q, Row& row) const
+QString CatalogueMerge::readRow(const MergeTable& t, Row& row) const
 {
-    row.values.clear();
-    row.values.reserve(qsizetype(t.columns.size()));
-    for (size_t j = 0; j < t.columns.size(); ++j)
-        row.values << q.value(int(j));
     // Only the columns of the null rule may be null; anything else would
     // write a half-valid catalogue, so the row is refused.
     for (size_t j = 0; j < t.columns.size(); ++j) {
@@ -181,25 +177,36 @@ QString CatalogueMerge::readRow(const MergeTable& t, const QSqlQuery& q, Row& ro
     return outOfRange(t, row.values);
 }
 
+CatalogueMerge::Places CatalogueMerge::placesOf(const MergeTable& t)
+{
+    const auto place = [&](const char* column) {
+        for (size_t j = 0; j < t.columns.size(); ++j)
+            if (qstrcmp(t.columns[j].name, column) == 0)
+                return int(j);
+        return -1;
+    };
+    return {place("id_panel"), place("id_seccion"), place("id_item"),   place("id_seccionpwd"), place("tipo"),
+            place("posicion"), place("long"),       place("caracteres"), place("id_estado"),    place("cadena")};
+}
+
 QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& values) const
 {
     // One memory map of addresses 0-5000; a text section holds at most two
     // hexadecimal digits for every byte from its position to the end.
     constexpr qlonglong lastAddress = PanelLink::MemorySize - 1;
-    const auto at = [&](const char* column) -> QVariant {
-        for (size_t j = 0; j < t.columns.size(); ++j)
-            if (qstrcmp(t.columns[j].name, column) == 0)
-                return values.at(qsizetype(j));
-        return {};
-    };
+    // The table's columns by place, found once per table: by name for
+    // every row they cost more than the checks.
+    const Places& p = m_places;
+    const QVariant none;
+    const auto at = [&](int place) -> const QVariant& { return place < 0 ? none : values.at(place); };
     const auto refuse = [&](const char* column, const QString& value, const QString& allowed) {
         return QStringLiteral("El archivo de novedades tiene un valor fuera de rango en la columna %1 de la tabla %2 "
                               "(%3): %4; %5.")
             .arg(QString::fromLatin1(column), QString::fromLatin1(t.table), keyText(t, values), value, allowed);
     };
     QString error;
-    const auto check = [&](const char* column, qlonglong lo, qlonglong hi) {
-        const QVariant v = at(column);
+    const auto check = [&](const char* column, int place, qlonglong lo, qlonglong hi) {
+        const QVariant& v = at(place);
         if (!error.isEmpty() || !v.isValid() || v.isNull())
             return;
         const qlonglong n = v.toLongLong();
@@ -207,39 +214,39 @@ QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& valu
             error = refuse(column, QString::number(n), QStringLiteral("se admite de %1 a %2").arg(lo).arg(hi));
     };
 
-    check("id_panel", 1, INT_MAX);
-    check("id_seccion", 0, INT_MAX);
-    check("id_item", 1, INT_MAX);
-    check("id_seccionpwd", 0, INT_MAX);
-    check("tipo", 1, 5);
-    check("posicion", 0, lastAddress);
-    if (error.isEmpty() && at("posicion").isValid()) {
-        const qlonglong room = 2 * (lastAddress + 1 - at("posicion").toLongLong());
-        check("long", 0, room);
-        check("caracteres", 0, room);
+    check("id_panel", p.id_panel, 1, INT_MAX);
+    check("id_seccion", p.id_seccion, 0, INT_MAX);
+    check("id_item", p.id_item, 1, INT_MAX);
+    check("id_seccionpwd", p.id_seccionpwd, 0, INT_MAX);
+    check("tipo", p.tipo, 1, 5);
+    check("posicion", p.posicion, 0, lastAddress);
+    if (error.isEmpty() && at(p.posicion).isValid()) {
+        const qlonglong room = 2 * (lastAddress + 1 - at(p.posicion).toLongLong());
+        check("long", p.length, 0, room);
+        check("caracteres", p.caracteres, 0, room);
     }
-    check("id_estado", -1, 1);
-    if (error.isEmpty() && at("tipo").isValid()) {
+    check("id_estado", p.id_estado, -1, 1);
+    if (error.isEmpty() && at(p.tipo).isValid()) {
         // The section's items, where they are already, must stay on the map.
-        const qint64 last = m_lastItems.value({at("id_panel").toLongLong(), at("id_seccion").toLongLong()});
-        const qint64 tipo = at("tipo").toLongLong(), posicion = at("posicion").toLongLong();
+        const qint64 last = m_lastItems.value({at(p.id_panel).toLongLong(), at(p.id_seccion).toLongLong()});
+        const qint64 tipo = at(p.tipo).toLongLong(), posicion = at(p.posicion).toLongLong();
         if (tipo == 1 && last > 8)
             error = refuse("tipo", QString::number(tipo), QStringLiteral("la sección tiene el ítem %1 y una de bits llega al 8").arg(last));
         else if ((tipo == 2 || tipo == 3) && posicion + last - 1 > lastAddress)
             error = refuse("posicion", QString::number(posicion),
                            QStringLiteral("su ítem %1 quedaría fuera de la memoria del panel (0 a %2)").arg(last).arg(lastAddress));
     }
-    if (error.isEmpty() && at("cadena").isValid()) {
+    if (error.isEmpty() && at(p.cadena).isValid()) {
         // The protocol code goes into one byte of every request.
         bool ok = false;
-        const int code = at("cadena").toString().trimmed().toInt(&ok);
+        const int code = at(p.cadena).toString().trimmed().toInt(&ok);
         if (!ok || code < 0 || code > 255)
-            error = refuse("cadena", QLatin1Char('\'') + at("cadena").toString() + QLatin1Char('\''),
+            error = refuse("cadena", QLatin1Char('\'') + at(p.cadena).toString() + QLatin1Char('\''),
                            QStringLiteral("debe ser un número entero de 0 a 255"));
     }
-    if (error.isEmpty() && at("id_item").isValid()) {
-        const auto s = m_sections.constFind({at("id_panel").toLongLong(), at("id_seccion").toLongLong()});
-        const qlonglong item = at("id_item").toLongLong();
+    if (error.isEmpty() && at(p.id_item).isValid()) {
+        const auto s = m_sections.constFind({at(p.id_panel).toLongLong(), at(p.id_seccion).toLongLong()});
+        const qlonglong item = at(p.id_item).toLongLong();
         if (s != m_sections.cend() && s->first == 1 && item > 8)
             error = refuse("id_item", QString::number(item), QStringLiteral("una sección de bits tiene los ítems 1 a 8"));
         else if (s != m_sections.cend() && (s->first == 2 || s->first == 3) && s->second + item - 1 > lastAddress)

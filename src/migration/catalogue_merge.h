@@ -67,8 +67,17 @@ private:
     struct Row {
         QVariantList values; // in the table's column order
     };
+    // Where the columns the range checks read are in a table's rows (-1:
+    // the table has none).
+    struct Places {
+        int id_panel, id_seccion, id_item, id_seccionpwd, tipo, posicion, length, caracteres, id_estado, cadena;
+    };
+    static Places placesOf(const MergeTable& t);
+
     void mergeTable(const MergeTable& t, const MergeStage& stage);
-    QString readRow(const MergeTable& t, const QSqlQuery& q, Row& row) const;
+    // Checks the values read into `row` and brings them to the column's
+    // type; the reason when they cannot be merged, or empty.
+    QString readRow(const MergeTable& t, Row& row) const;
     // A value the station cannot work with (Spanish text naming table,
     // column and key), or empty.
     QString outOfRange(const MergeTable& t, const QVariantList& values) const;
@@ -80,6 +89,7 @@ private:
     qint64 m_merged = 0;
     qint64 m_inserted = 0;
     double m_shown = 0; // the progress shown last
+    Places m_places{};  // of the table being merged
     // Writes of the table being merged, prepared once per table.
     std::optional<merge_store::RowWriter> m_writer;
     // Sections already in the station, for the items' memory addresses:

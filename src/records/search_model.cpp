@@ -36,24 +36,34 @@ void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
 
     beginResetModel();
     m_columns = info.columns;
+    m_filterAt = filterAt;
     m_ids.clear();
     m_cells.clear();
+    // Folded when first filtered: opening does not wait for it.
     m_folded.clear();
     m_ids.reserve(rows);
     m_cells.reserve(cells.size());
-    m_folded.reserve(rows);
-    QString joined;
     for (int r : sorted) {
         m_ids << ids.at(r);
         const QString* row = cells.constData() + qsizetype(r) * columns;
         for (int i = 0; i < columns; ++i)
             m_cells << row[i];
-        joined.clear();
-        for (int i : filterAt)
-            joined += row[i] + kSeparator;
-        m_folded << textrules::searchKey(joined);
     }
     endResetModel();
+}
+
+void SearchRowsModel::foldRows() const
+{
+    const qsizetype columns = m_columns.size();
+    m_folded.clear();
+    m_folded.reserve(m_ids.size());
+    QString joined;
+    for (qsizetype r = 0; r < m_ids.size(); ++r) {
+        joined.clear();
+        for (int i : m_filterAt)
+            joined += m_cells.at(r * columns + i) + kSeparator;
+        m_folded << textrules::searchKey(joined);
+    }
 }
 
 void SearchRowsModel::sortBy(int column, Qt::SortOrder order)
@@ -68,11 +78,13 @@ void SearchRowsModel::sortBy(int column, Qt::SortOrder order)
     ids.reserve(m_ids.size());
     cells.reserve(m_cells.size());
     folded.reserve(m_folded.size());
+    const bool wasFolded = m_folded.size() == m_ids.size();
     for (int r : sorted) {
         ids << m_ids.at(r);
         for (qsizetype i = 0; i < columns; ++i)
             cells << m_cells.at(r * columns + i);
-        folded << m_folded.at(r);
+        if (wasFolded)
+            folded << m_folded.at(r);
     }
     beginResetModel();
     m_ids = std::move(ids);
@@ -115,6 +127,8 @@ Qt::ItemFlags SearchRowsModel::flags(const QModelIndex& index) const
 
 bool SearchRowsModel::matches(int row, const QString& foldedText) const
 {
+    if (m_folded.size() != m_ids.size())
+        foldRows();
     return !foldedText.contains(kSeparator) && m_folded.at(row).contains(foldedText);
 }
 

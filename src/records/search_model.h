@@ -34,12 +34,17 @@ public:
     bool matches(int row, const QString& foldedText) const;
 
 private:
+    // Fills m_folded from the rows as they are now.
+    void foldRows() const;
+
     QList<SearchModeInfo::Column> m_columns;
+    QList<int> m_filterAt; // the mode's filter columns
     QList<int> m_ids;
     QList<QString> m_cells;  // display texts, row after row
     // Per row, the folded filter columns joined by a character no typed
     // text holds, so one search covers them all without matching across two.
-    QList<QString> m_folded;
+    // Empty until the first filter needs it.
+    mutable QList<QString> m_folded;
 };
 
 class SearchFilterProxy : public QSortFilterProxyModel {

@@ -147,9 +147,12 @@ private slots:
         QList<QPair<int, QString>> read;
         for (int i = 1; i <= 20; ++i)
             read.append({i, i <= 5 ? QStringLiteral("%1").arg(i * 11, 3, 10, QLatin1Char('0')) : QStringLiteral("000")});
+        const qint64 lastKey = db::scalar(c(), "SELECT max(id_historial) FROM valores_historial").toLongLong();
         QVERIFY(link.storeSection(a, 900, read));
         QCOMPARE(count(), before + 5);
         QCOMPARE(count("origen = 'panel' AND id_usuario = 3 AND id_item = 2 AND valor_anterior = '000' AND valor_nuevo = '022'"), 1);
+        // Numbered on from the highest, in item order.
+        QCOMPARE(count("id_historial > ? AND id_historial = ? + id_item", {lastKey, lastKey}), 5);
         QCOMPARE(value(a, 900, 2), QStringLiteral("022"));
         QCOMPARE(db::scalar(c(), "SELECT count(*) FROM abonados_valores WHERE id_abonado = ? AND id_seccion = 900 "
                                  "AND id_estado <> 0", {a}).toInt(), 0);
@@ -160,6 +163,16 @@ private slots:
         QVERIFY(link.storeSection(a, 900, {{0, QStringLiteral("000")}}));
         QCOMPARE(count(), before + 10);
         QCOMPARE(value(a, 900, 5), QStringLiteral("000"));
+        // A null stored value and an empty one read alike: no row, the null
+        // kept, only the mark cleared.
+        db::exec(c(), "UPDATE abonados_valores SET valor = NULL, id_estado = -1 WHERE id_abonado = ? AND id_seccion = 900 "
+                      "AND id_item = 3", {a});
+        QVERIFY(link.storeSection(a, 900, {{3, QString("")}, {4, QStringLiteral("044")}}));
+        QCOMPARE(count(), before + 11);
+        QCOMPARE(db::scalar(c(), "SELECT count(*) FROM abonados_valores WHERE id_abonado = ? AND id_seccion = 900 "
+                                 "AND id_item = 3 AND valor IS NULL AND id_estado = 0", {a}).toInt(), 1);
+        QCOMPARE(value(a, 900, 4), QStringLiteral("044"));
+        QVERIFY(link.storeSection(a, 900, {{3, QStringLiteral("000")}, {4, QStringLiteral("000")}}));
 
         values::setMarks(c(), values::Owner::subscriber(a, 1), 1, 900);
         QVERIFY(link.sectionsWritten(a, {900}));

@@ -337,6 +337,8 @@ void tst_transfer::storeFailureStopsTheTransferOnce()
     r.link.setPendingCommand(0);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
     r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
+    r.nextRequest();
+    r.com.receive(answerFrame({6, 0x33}));
     QVERIFY(!r.link.eventsPending());
     QCOMPARE(queued.size(), 1);
     QVERIFY(r.link.takeMessages().isEmpty());
@@ -375,22 +377,59 @@ void tst_transfer::shortAndDatedEvents()
         return out;
     };
 
-    // Short records (protocol code 1): request 6 with 8.
+    // Short records (protocol code 1): request 6 with 8. The answers are
+    // held and counted, and stored together, in order, when the download
+    // ends; the console is shown them then.
     r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
     r.link.requestTransfer(PanelLink::Transfer::Events);
     QCOMPARE(r.nextRequest().mid(2), QList<int>({1, 6, 8}));
     r.com.receive(answerFrame({6, 0x85, 3, 0x05, 200}));
-    QCOMPARE(rows().size(), 2);
-    QCOMPARE(rows().at(0).mid(0, 4), QStringList({"1", "5", "3", "1"}));
-    QCOMPARE(rows().at(1).mid(0, 4), QStringList({"1", "5", "200", "0"}));
+    QCOMPARE(rows().size(), 0);
     QVERIFY(r.link.eventsPending());
     QCOMPARE(r.link.view().statusLine, QStringLiteral("Bajando eventos: 2 eventos"));
     r.nextRequest();
+    r.com.receive(answerFrame({6, 0x07, 9}));
+    r.nextRequest();
     r.com.receive(answerFrame({6, 0x33}));
     QVERIFY(!r.link.eventsPending());
+    QCOMPARE(rows().size(), 3);
+    QCOMPARE(rows().at(0).mid(0, 4), QStringList({"1", "5", "3", "1"}));
+    QCOMPARE(rows().at(1).mid(0, 4), QStringList({"1", "5", "200", "0"}));
+    QCOMPARE(rows().at(2).mid(0, 4), QStringList({"1", "7", "9", "0"}));
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Descarga de eventos terminada: 3 eventos"));
+    QCOMPARE(r.console.eventRefreshes, 1);
+
+    // Held records wait a second of ticks at most, and no longer than the
+    // session; a long download is stored every thousand records.
+    db::exec(r.c, QStringLiteral("DELETE FROM abonados_eventos"));
+    r.link.requestTransfer(PanelLink::Transfer::Events);
+    r.nextRequest();
+    r.com.receive(answerFrame({6, 0x01, 1}));
+    r.ticks(TransferSession::heldEventsTicks - 1);
+    QCOMPARE(rows().size(), 0);
+    r.link.tick();
+    QCOMPARE(rows().size(), 1);
+    r.nextRequest();
+    r.com.receive(answerFrame({6, 0x02, 2}));
+    r.link.endSession();
     QCOMPARE(rows().size(), 2);
-    QCOMPARE(r.link.view().statusLine, QStringLiteral("Descarga de eventos terminada: 2 eventos"));
-    QCOMPARE(r.console.eventRefreshes, 2);
+    QCOMPARE(rows().at(1).mid(1, 2), QStringList({"2", "2"}));
+    r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
+    r.connectModem();
+    r.firstTurn();
+    r.link.requestTransfer(PanelLink::Transfer::Events);
+    r.nextRequest();
+    QList<int> full{6};
+    for (int k = 0; k < 127; ++k)
+        full << k << k;
+    // Answers back to back, without a tick between them: only their count
+    // has them stored.
+    for (int a = 1; a <= 8; ++a) {
+        LinkTestAccess::setOutstandingRequest(r.link, 6);
+        r.com.receive(answerFrame(full));
+        QCOMPARE(rows().size(), a < 8 ? 2 : 2 + 8 * 127);
+    }
+    QCOMPARE(rows().last().mid(1, 2), QStringList({"126", "126"}));
 
     // Dated records (protocol code 2): request 13 with 2.
     db::exec(r.c, QStringLiteral("DELETE FROM abonados_eventos"));
@@ -402,6 +441,9 @@ void tst_transfer::shortAndDatedEvents()
                                0x81, 1, 0x00, 0x00, 0x00, 0x00,
                                // top bit set: 31/12/2127 23:59
                                0x02, 2, 0x60, 0xBF, 0x9F, 0xFF}));
+    r.nextRequest();
+    r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
+    QVERIFY(!r.link.eventsPending());
     const QList<QStringList> got = rows();
     QCOMPARE(got.size(), 3);
     QCOMPARE(got.at(0), QStringList({"1", "42", QString::number(2512 + 7), "0", "2024-08-15 20:25:00"}));
@@ -410,19 +452,24 @@ void tst_transfer::shortAndDatedEvents()
     QCOMPARE(got.at(2).at(4), QStringLiteral("2127-12-31 23:59:00"));
     QCOMPARE(codec::eventDate(0x80000000u | (1u << 21) | (1u << 16)), QStringLiteral("2064-01-01 00:00:00"));
     QCOMPARE(codec::eventDate(13u << 21 | 1u << 16), QString());
-    r.nextRequest();
-    r.com.receive(answerFrame({13, 1, 2, 3, 4, 5}));
-    QVERIFY(!r.link.eventsPending());
-    QCOMPARE(rows().size(), 3);
 
-    // An answer is stored whole or not at all: its second record refused,
-    // its first is not kept either, and the download stops saying so once.
-    FaultInjector full(r.c, FaultInjector::Kind::DiskFull, 2, {"abonados_eventos"});
+    // The answers held are stored whole or not at all: the 200th record
+    // refused, the first answer is not kept either, and the download stops
+    // saying so once.
+    r.link.endSession();
+    db::exec(r.c, QStringLiteral("DELETE FROM abonados_eventos"));
+    FaultInjector diskFull(r.c, FaultInjector::Kind::DiskFull, 200, {"abonados_eventos"});
     r.show({TransferRig::Subscriber, 1, QStringLiteral("1234"), QStringLiteral("1")});
+    r.connectModem();
+    r.firstTurn();
     r.link.requestTransfer(PanelLink::Transfer::Events);
     r.nextRequest();
-    r.com.receive(answerFrame({6, 0x07, 9, 0x05, 200}));
-    QCOMPARE(rows().size(), 3);
+    for (const QList<int>& answer : {full, full, QList<int>{6, 0x33}}) {
+        LinkTestAccess::setOutstandingRequest(r.link, 6);
+        r.com.receive(answerFrame(answer));
+    }
+    QCOMPARE(rows().size(), 0);
+    QCOMPARE(r.link.view().statusLine, QStringLiteral("Descarga de eventos detenida. Eventos guardados: 0"));
     QVERIFY(!r.link.eventsPending());
     const QList<PanelLink::Message> said = r.link.takeMessages();
     QCOMPARE(said.size(), 1);
