@@ -486,11 +486,11 @@ QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& f, const QDateTi
         values << f.configuracion;
     }
     if (!f.codeFrom.trimmed().isEmpty()) {
-        where << QStringLiteral("a.codigo >= ?");
+        where << QStringLiteral("(a.codigo >= ? AND a.codigo IS NOT NULL)");
         values << f.codeFrom.trimmed();
     }
     if (!f.codeTo.trimmed().isEmpty()) {
-        where << QStringLiteral("a.codigo <= ?");
+        where << QStringLiteral("(a.codigo <= ? AND a.codigo IS NOT NULL)");
         values << f.codeTo.trimmed();
     }
     if (f.daysWithoutDownload > 0) {
@@ -506,25 +506,6 @@ QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& f, const QDateTi
     while (db::next(q))
         ids << q.value(0).toInt();
     return ids;
-}
-
-bool countsAsTry(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Busy:
-    case Outcome::NoAnswer:
-    case Outcome::NoPanelAnswer:
-    case Outcome::VerifyFailed:
-    case Outcome::Cancelled:
-    case Outcome::Failed:
-        return true;
-    case Outcome::Done:
-    case Outcome::HeldElsewhere:
-    case Outcome::Refused:
-    case Outcome::SubscriberGone:
-        return false;
-    }
-    return true;
 }
 
 Retry retryAfter(const Job& job, int tries, const QDateTime& end)

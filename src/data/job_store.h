@@ -107,8 +107,6 @@ struct Retry {
     QDateTime at;
 };
 Retry retryAfter(const Job& job, int tries, const QDateTime& end);
-// Whether the outcome counts as a try that may be repeated.
-bool countsAsTry(Outcome outcome);
 
 // The results tab.
 struct ResultFilter {

@@ -36,8 +36,9 @@ const char* const kJobTables[] = {
     "reclamo TEXT, cerrado TEXT)",
     "CREATE INDEX IF NOT EXISTS tareas_cola_proximo ON tareas_cola(estado, proximo)",
     "CREATE TABLE IF NOT EXISTS tareas_resultados (id_resultado INTEGER PRIMARY KEY AUTOINCREMENT, "
-    "id_tarea INTEGER NOT NULL, id_cola INTEGER, id_abonado INTEGER, intento INTEGER NOT NULL DEFAULT 0, "
-    "inicio TEXT NOT NULL, fin TEXT NOT NULL, estacion TEXT NOT NULL, resultado TEXT NOT NULL, detalle TEXT, "
+    "id_tarea INTEGER NOT NULL, id_cola INTEGER, "
+    "id_abonado INTEGER, intento INTEGER NOT NULL DEFAULT 0, inicio TEXT NOT NULL, fin TEXT NOT NULL, estacion TEXT NOT NULL, "
+    "resultado TEXT NOT NULL, detalle TEXT, "
     "eventos INTEGER NOT NULL DEFAULT 0, diferencias INTEGER NOT NULL DEFAULT 0, secciones INTEGER NOT NULL DEFAULT 0, "
     "descarga INTEGER NOT NULL DEFAULT 0)",
     "CREATE INDEX IF NOT EXISTS tareas_resultados_abonado ON tareas_resultados(id_abonado, fin)",

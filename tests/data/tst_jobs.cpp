@@ -7,6 +7,7 @@
 
 #include "data/db.h"
 #include "data/job_store.h"
+#include "data/schema_upgrade.h"
 #include "data/settings_store.h"
 
 #include <QtTest>
@@ -110,6 +111,27 @@ private slots:
             j.byFilter = true;
             QCOMPARE(saveJob(c(), j, T), QString());
         }
+    }
+
+    // A database from before the queue gains it, and upgrading twice
+    // changes nothing.
+    void olderDatabaseGainsTheQueue()
+    {
+        TestStation st;
+        db::execScript(c(), "DROP TABLE tareas_resultados;\nDROP TABLE tareas_cola;\nDROP TABLE tareas_abonados;\n"
+                            "DROP TABLE tareas;\nALTER TABLE configuracion DROP COLUMN tareas_estacion;\n"
+                            "ALTER TABLE configuracion DROP COLUMN dias_atencion;\n"
+                            "ALTER TABLE configuracion_estaciones DROP COLUMN tareas_estacion;\n");
+        schema::upgrade(c());
+        schema::upgrade(c());
+        addSubscriber(1, "0001");
+        saved(jobFor({1}));
+        DatabaseJobQueue queue(c());
+        const auto item = queue.claimNext(T);
+        QVERIFY(item);
+        queue.record(*item, outcome(Outcome::Done));
+        QCOMPARE(settings::read(c())->dias_atencion, 7);
+        QCOMPARE(count("SELECT count(*) FROM tareas_resultados WHERE resultado = 'hecha'"), 1);
     }
 
     void schedulesAndWindows()
