@@ -19,6 +19,7 @@
 #include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QMdiSubWindow>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -107,9 +108,24 @@ w_parametros::w_parametros(StationContext& ctx, PanelLink& link, QWidget* parent
     chk_verificar->setToolTip(QStringLiteral("Al terminar una subida se lee del panel todo lo escrito y se vuelve a "
                                              "marcar lo que no coincide."));
     grid->addWidget(chk_verificar, 5, 1);
+    chk_tareas = new QCheckBox(QStringLiteral("Ejecutar las tareas en esta estación"), frm_configuracion);
+    chk_tareas->setObjectName(QStringLiteral("chk_tareas"));
+    chk_tareas->setToolTip(QStringLiteral("Esta estación llama a los paneles de las tareas programadas cuando la "
+                                          "línea está libre."));
+    grid->addWidget(chk_tareas, 6, 1);
+    st_dias_atencion_t = new QLabel(QStringLiteral("Atención tras:"), frm_configuracion);
+    spn_dias_atencion = new QSpinBox(frm_configuracion);
+    spn_dias_atencion->setObjectName(QStringLiteral("spn_dias_atencion"));
+    spn_dias_atencion->setRange(1, 365);
+    spn_dias_atencion->setValue(7);
+    spn_dias_atencion->setSuffix(QStringLiteral(" días sin descarga de eventos"));
+    spn_dias_atencion->setToolTip(QStringLiteral("La lista «Atención» de las tareas muestra los abonados sin descarga "
+                                                 "de eventos en estos días."));
+    grid->addWidget(st_dias_atencion_t, 7, 0);
+    grid->addWidget(spn_dias_atencion, 7, 1);
     layout->addWidget(frm_configuracion, 1);
 
-    ui::sizeWindow(this, 4600, 3400);
+    ui::sizeWindow(this, 4600, 3900);
 
     connect(cb_aceptar, &QAction::triggered, this, &w_parametros::aceptar);
     connect(cb_cancelar, &QAction::triggered, this, &w_parametros::closeWindow);
@@ -144,6 +160,8 @@ void w_parametros::showSettings()
             sle_IP_permitidas->setText(s->ip_permitidas);
             sle_IP_escucha->setText(s->ip_escucha);
             chk_verificar->setChecked(s->verificar_subidas);
+            chk_tareas->setChecked(s->tareas_estacion);
+            spn_dias_atencion->setValue(s->dias_atencion);
         }
     } catch (const db::Error&) {
         found = false;
@@ -210,6 +228,7 @@ bool w_parametros::saveData()
     try {
         settings::writeCommunication(m_ctx.main.db(), port, cbx_modem_speed->currentText(), ipPort, allowed,
                                      listen, chk_verificar->isChecked());
+        settings::writeJobs(m_ctx.main.db(), chk_tareas->isChecked(), spn_dias_atencion->value());
     } catch (const db::Error&) {
         return false;
     }

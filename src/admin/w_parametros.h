@@ -4,7 +4,8 @@
 // stored in the settings row and applied at once. Beside the number, the
 // serial devices of the system: picking one makes the number name it (a
 // "COMn" link in the program directory). Also whether uploads are read back
-// to prove them.
+// to prove them, whether this station runs the job queue, and the days
+// after which the jobs' health view lists a subscriber without a download.
 
 #include "session/station_context.h"
 
@@ -17,6 +18,7 @@ class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QToolBar;
 
 class w_parametros : public QWidget {
@@ -47,6 +49,9 @@ public:
     QLineEdit* sle_IP_permitidas; // addresses or networks (CIDR); empty: any panel
     QLineEdit* sle_IP_escucha;    // address to bind; empty: every interface
     QCheckBox* chk_verificar;     // uploads are read back from the panel
+    QCheckBox* chk_tareas;        // this station runs the job queue
+    QLabel* st_dias_atencion_t;
+    QSpinBox* spn_dias_atencion;  // the jobs' health view: days without a download
     QToolBar* tb_configuracion;
     QAction* cb_aceptar;
     QAction* cb_cancelar;

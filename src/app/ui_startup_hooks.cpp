@@ -5,6 +5,7 @@
 #include "app/w_main.h"
 #include "admin/w_log.h"
 #include "admin/w_parametros.h"
+#include "admin/w_tareas.h"
 #include "admin/w_usuarios.h"
 #include "console/w_panel.h"
 #include "keypad/w_teclado.h"
@@ -23,6 +24,7 @@ void registerWindows(w_main& w, Station& station)
     w.registerWindow("cb_usuarios", [&ctx] { return new w_usuarios(ctx); });
     w.registerWindow("cb_log", [&ctx] { return new w_log(ctx); });
     w.registerWindow("cb_teclado", [&ctx, &link] { return new w_teclado(ctx, link); });
+    w.registerWindow("cb_tareas", [&ctx] { return new w_tareas(ctx); });
 }
 
 void installStartupHooks(Station& station)

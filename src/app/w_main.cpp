@@ -46,6 +46,8 @@ w_main::w_main(StationContext& ctx, PanelLink& link, QWidget* parent) : QMainWin
     addButton(QStringLiteral("Log"), QStringLiteral("cb_log"), QStringLiteral("Log de operaciones"));
     addButton(QStringLiteral("Teclado"), QStringLiteral("cb_teclado"), QStringLiteral("Arir Teclado Virtual"));
     addButton(QStringLiteral("Salir"), QStringLiteral("cb_salir"), QStringLiteral("Salir del sistema"));
+    // After the others, so that their positions stay as they were.
+    addButton(QStringLiteral("Tareas"), QStringLiteral("cb_tareas"), QStringLiteral("Tareas programadas y sus resultados"));
     action(QStringLiteral("cb_teclado"))->setVisible(false);
 
     sb_main = new QStatusBar(this);

@@ -10,13 +10,13 @@ namespace copy_store {
 
 namespace {
 
-// Parents before the rows that refer to them. The last three came with later
+// Parents before the rows that refer to them. The last ones came with later
 // stations: a file from before them has none to copy.
 const char* const kOrder[] = {
     "provincias", "contactos", "operaciones", "usuarios", "paneles", "secciones", "secciones_items",
     "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
     "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones", "abonados_imagen",
-    "valores_historial", "configuracion_estaciones",
+    "valores_historial", "configuracion_estaciones", "tareas", "tareas_abonados", "tareas_cola", "tareas_resultados",
 };
 
 // The tables of kOrder that `source` has, in that order.
@@ -117,6 +117,10 @@ QList<TableCount> copyStation(const QSqlDatabase& source, const QSqlDatabase& ta
         // goes on after the highest.
         db::exec(target, QStringLiteral("SELECT setval(pg_get_serial_sequence('abonados_eventos', 'orden'), "
                                         "COALESCE(max(orden), 0) + 1, false) FROM abonados_eventos"));
+        for (const auto& [table, column] : {std::pair{"tareas", "id_tarea"}, std::pair{"tareas_cola", "id_cola"},
+                                            std::pair{"tareas_resultados", "id_resultado"}})
+            db::exec(target, QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', '%2'), COALESCE(max(%2), 0) + 1, "
+                                            "false) FROM %1").arg(QLatin1String(table), QLatin1String(column)));
         t.commit();
     }
     QList<TableCount> counts;

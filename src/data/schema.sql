@@ -138,7 +138,12 @@ CREATE TABLE configuracion (
   ip_permitidas    TEXT,
   ip_escucha       TEXT,
   -- Uploads are read back from the panel and compared (1) or not (0).
-  verificar_subidas INTEGER NOT NULL DEFAULT 1
+  verificar_subidas INTEGER NOT NULL DEFAULT 1,
+  -- This station runs the job queue (1) or not; on a server each station's
+  -- own choice is in configuracion_estaciones.
+  tareas_estacion  INTEGER NOT NULL DEFAULT 0,
+  -- The health view lists subscribers without a download for this many days.
+  dias_atencion    INTEGER NOT NULL DEFAULT 7
 );
 
 -- On a shared server each station's own port settings, by station name; a
@@ -149,7 +154,8 @@ CREATE TABLE configuracion_estaciones (
   modem_mode    TEXT NOT NULL,
   ip_port       INTEGER NOT NULL,
   ip_permitidas TEXT,
-  ip_escucha    TEXT
+  ip_escucha    TEXT,
+  tareas_estacion INTEGER NOT NULL DEFAULT 0
 );
 
 CREATE TABLE usuarios (
@@ -204,3 +210,73 @@ CREATE TABLE valores_historial (
 CREATE INDEX valores_historial_abonado ON valores_historial(id_abonado, fecha) WHERE id_abonado IS NOT NULL;
 CREATE INDEX valores_historial_configuracion ON valores_historial(id_configuracion, id_panel, fecha)
   WHERE id_configuracion IS NOT NULL;
+
+-- Jobs ("Tareas"): actions on many panels, run by the queue. acciones lists
+-- the action codes in the order they run ("hora,eventos,comparar,cambios,
+-- marcados"); alcance is how the panel is reached (0 a dial, 1 a double
+-- call, 2 a dial that asks for the IP call-back). The subscribers are the
+-- rows of tareas_abonados or, with por_filtro = 1, those the filter columns
+-- select when a run starts. programa and ventana are texts the station reads
+-- ("ahora", "una vez 2026-12-08 22:00", "cada 1 días a las 22:00";
+-- "22:00-06:00"); proxima is when the next run starts, null when none. A job
+-- with results is only marked borrada, so that its results keep their name.
+CREATE TABLE tareas (
+  id_tarea             INTEGER PRIMARY KEY AUTOINCREMENT,
+  nombre               TEXT NOT NULL,
+  acciones             TEXT NOT NULL,
+  alcance              INTEGER NOT NULL DEFAULT 0,
+  por_filtro           INTEGER NOT NULL DEFAULT 0,
+  filtro_panel         INTEGER,
+  filtro_configuracion INTEGER,
+  filtro_desde         TEXT,
+  filtro_hasta         TEXT,
+  filtro_dias          INTEGER,
+  programa             TEXT NOT NULL,
+  ventana              TEXT,
+  intentos_seguidos    INTEGER NOT NULL DEFAULT 2,
+  intentos_mas         INTEGER NOT NULL DEFAULT 6,
+  espera_minutos       INTEGER NOT NULL DEFAULT 10,
+  proxima              TEXT,
+  borrada              INTEGER NOT NULL DEFAULT 0
+);
+-- No key to abonados: a subscriber deleted meanwhile is recorded as such.
+CREATE TABLE tareas_abonados (
+  id_tarea   INTEGER NOT NULL REFERENCES tareas(id_tarea) ON DELETE CASCADE,
+  id_abonado INTEGER NOT NULL,
+  PRIMARY KEY (id_tarea, id_abonado)
+);
+-- One row per subscriber and run. estado: 'pendiente', 'en curso', 'hecha',
+-- 'fallida', 'cerrada'; intentos counts the tries made; proximo is when the
+-- next try may start; reclamo names the runner that holds the item.
+CREATE TABLE tareas_cola (
+  id_cola    INTEGER PRIMARY KEY AUTOINCREMENT,
+  id_tarea   INTEGER NOT NULL REFERENCES tareas(id_tarea) ON DELETE CASCADE,
+  corrida    TEXT NOT NULL,
+  id_abonado INTEGER NOT NULL,
+  estado     TEXT NOT NULL DEFAULT 'pendiente',
+  intentos   INTEGER NOT NULL DEFAULT 0,
+  proximo    TEXT NOT NULL,
+  reclamo    TEXT,
+  cerrado    TEXT
+);
+CREATE INDEX tareas_cola_proximo ON tareas_cola(estado, proximo);
+-- One row per try (and one "sin abonados" row for a run that found none).
+-- descarga = 1: the try downloaded the panel's events.
+CREATE TABLE tareas_resultados (
+  id_resultado INTEGER PRIMARY KEY AUTOINCREMENT,
+  id_tarea     INTEGER NOT NULL,
+  id_cola      INTEGER,
+  id_abonado   INTEGER,
+  intento      INTEGER NOT NULL DEFAULT 0,
+  inicio       TEXT NOT NULL,
+  fin          TEXT NOT NULL,
+  estacion     TEXT NOT NULL,
+  resultado    TEXT NOT NULL,
+  detalle      TEXT,
+  eventos      INTEGER NOT NULL DEFAULT 0,
+  diferencias  INTEGER NOT NULL DEFAULT 0,
+  secciones    INTEGER NOT NULL DEFAULT 0,
+  descarga     INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX tareas_resultados_abonado ON tareas_resultados(id_abonado, fin);
+CREATE INDEX tareas_resultados_tarea ON tareas_resultados(id_tarea, id_resultado);

@@ -20,6 +20,31 @@ const char* const kTables[] = {
     "usuarios", "usuarios_operaciones", "operaciones", "provincias", "contactos",
 };
 
+// As in schema.sql.
+const char* const kJobTables[] = {
+    "CREATE TABLE IF NOT EXISTS tareas (id_tarea INTEGER PRIMARY KEY AUTOINCREMENT, nombre TEXT NOT NULL, "
+    "acciones TEXT NOT NULL, alcance INTEGER NOT NULL DEFAULT 0, por_filtro INTEGER NOT NULL DEFAULT 0, "
+    "filtro_panel INTEGER, filtro_configuracion INTEGER, filtro_desde TEXT, filtro_hasta TEXT, filtro_dias INTEGER, "
+    "programa TEXT NOT NULL, ventana TEXT, intentos_seguidos INTEGER NOT NULL DEFAULT 2, "
+    "intentos_mas INTEGER NOT NULL DEFAULT 6, espera_minutos INTEGER NOT NULL DEFAULT 10, proxima TEXT, "
+    "borrada INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE IF NOT EXISTS tareas_abonados (id_tarea INTEGER NOT NULL REFERENCES tareas(id_tarea) "
+    "ON DELETE CASCADE, id_abonado INTEGER NOT NULL, PRIMARY KEY (id_tarea, id_abonado))",
+    "CREATE TABLE IF NOT EXISTS tareas_cola (id_cola INTEGER PRIMARY KEY AUTOINCREMENT, id_tarea INTEGER NOT NULL "
+    "REFERENCES tareas(id_tarea) ON DELETE CASCADE, corrida TEXT NOT NULL, id_abonado INTEGER NOT NULL, "
+    "estado TEXT NOT NULL DEFAULT 'pendiente', intentos INTEGER NOT NULL DEFAULT 0, proximo TEXT NOT NULL, "
+    "reclamo TEXT, cerrado TEXT)",
+    "CREATE INDEX IF NOT EXISTS tareas_cola_proximo ON tareas_cola(estado, proximo)",
+    "CREATE TABLE IF NOT EXISTS tareas_resultados (id_resultado INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "id_tarea INTEGER NOT NULL, id_cola INTEGER, "
+    "id_abonado INTEGER, intento INTEGER NOT NULL DEFAULT 0, inicio TEXT NOT NULL, fin TEXT NOT NULL, estacion TEXT NOT NULL, "
+    "resultado TEXT NOT NULL, detalle TEXT, "
+    "eventos INTEGER NOT NULL DEFAULT 0, diferencias INTEGER NOT NULL DEFAULT 0, secciones INTEGER NOT NULL DEFAULT 0, "
+    "descarga INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX IF NOT EXISTS tareas_resultados_abonado ON tareas_resultados(id_abonado, fin)",
+    "CREATE INDEX IF NOT EXISTS tareas_resultados_tarea ON tareas_resultados(id_tarea, id_resultado)",
+};
+
 } // namespace
 
 void upgrade(const QSqlDatabase& c)
@@ -30,6 +55,10 @@ void upgrade(const QSqlDatabase& c)
             db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN %1 TEXT").arg(QLatin1String(column)));
     if (!settings.contains(QStringLiteral("verificar_subidas")))
         db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN verificar_subidas INTEGER NOT NULL DEFAULT 1"));
+    if (!settings.contains(QStringLiteral("tareas_estacion")))
+        db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN tareas_estacion INTEGER NOT NULL DEFAULT 0"));
+    if (!settings.contains(QStringLiteral("dias_atencion")))
+        db::exec(c, QStringLiteral("ALTER TABLE configuracion ADD COLUMN dias_atencion INTEGER NOT NULL DEFAULT 7"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_eventos_orden ON abonados_eventos(id_abonado, orden)"));
     if (!db::tableNames(c).contains(QStringLiteral("abonados_imagen")))
         db::exec(c, db::schemaDialect(c, QStringLiteral("CREATE TABLE abonados_imagen (id_abonado INTEGER PRIMARY KEY "
@@ -38,6 +67,8 @@ void upgrade(const QSqlDatabase& c)
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS configuracion_estaciones (estacion TEXT PRIMARY KEY, "
                                "modem_port INTEGER NOT NULL, modem_mode TEXT NOT NULL, ip_port INTEGER NOT NULL, "
                                "ip_permitidas TEXT, ip_escucha TEXT)"));
+    if (!columnsOf(c, QStringLiteral("configuracion_estaciones")).contains(QStringLiteral("tareas_estacion")))
+        db::exec(c, QStringLiteral("ALTER TABLE configuracion_estaciones ADD COLUMN tareas_estacion INTEGER NOT NULL DEFAULT 0"));
     // The value history: a file from before it starts with an empty one.
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS valores_historial (id_historial INTEGER PRIMARY KEY, "
                                "fecha TEXT NOT NULL, id_abonado INTEGER, id_configuracion INTEGER, "
@@ -48,6 +79,9 @@ void upgrade(const QSqlDatabase& c)
                                "ON valores_historial(id_abonado, fecha) WHERE id_abonado IS NOT NULL"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS valores_historial_configuracion "
                                "ON valores_historial(id_configuracion, id_panel, fecha) WHERE id_configuracion IS NOT NULL"));
+    // The job queue: a file from before it starts with none.
+    for (const char* table : kJobTables)
+        db::exec(c, db::schemaDialect(c, QLatin1String(table)));
 }
 
 QStringList missingTables(const QSqlDatabase& c)

@@ -20,14 +20,20 @@ bool perStation(const QSqlDatabase& c)
 std::optional<Row> read(const QSqlDatabase& c)
 {
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT modem_port, modem_mode, ip_port, ip_permitidas, ip_escucha, "
-                                             "verificar_subidas FROM configuracion WHERE id_configuracion = 1"));
+                                             "verificar_subidas, tareas_estacion, dias_atencion FROM configuracion "
+                                             "WHERE id_configuracion = 1"));
     if (!db::next(q))
         return std::nullopt;
     Row r{q.value(0), q.value(1), q.value(2), db::text(q, "ip_permitidas"), db::text(q, "ip_escucha"),
           q.value(5).isNull() || q.value(5).toInt() != 0};
+    // On a server the shared row's choice is no station's: off until the
+    // station makes its own.
+    r.tareas_estacion = !perStation(c) && q.value(6).toInt() != 0;
+    if (!q.value(7).isNull() && q.value(7).toInt() > 0)
+        r.dias_atencion = q.value(7).toInt();
     if (perStation(c)) {
-        QSqlQuery own = db::exec(c, QStringLiteral("SELECT modem_port, modem_mode, ip_port, ip_permitidas, ip_escucha "
-                                                   "FROM configuracion_estaciones WHERE estacion = ?"),
+        QSqlQuery own = db::exec(c, QStringLiteral("SELECT modem_port, modem_mode, ip_port, ip_permitidas, ip_escucha, "
+                                                   "tareas_estacion FROM configuracion_estaciones WHERE estacion = ?"),
                                  {db::stationName(c)});
         if (db::next(own)) {
             r.modem_port = own.value(0);
@@ -35,6 +41,7 @@ std::optional<Row> read(const QSqlDatabase& c)
             r.ip_port = own.value(2);
             r.ip_permitidas = db::text(own, "ip_permitidas");
             r.ip_escucha = db::text(own, "ip_escucha");
+            r.tareas_estacion = own.value(5).toInt() != 0;
         }
     }
     return r;
@@ -61,6 +68,29 @@ void writeCommunication(const QSqlDatabase& c, int modem_port, const QString& mo
                                        "ip_permitidas = ?, ip_escucha = ?, verificar_subidas = ? "
                                        "WHERE id_configuracion = 1"),
                      own + QVariantList{verificar_subidas ? 1 : 0});
+    }
+    if (q.numRowsAffected() != 1)
+        throw db::Error(QStringLiteral("Falta la fila de configuración"));
+    t.commit();
+}
+
+void writeJobs(const QSqlDatabase& c, bool tareas_estacion, int dias_atencion)
+{
+    db::Transaction t(c);
+    QSqlQuery q;
+    if (perStation(c)) {
+        q = db::exec(c, QStringLiteral("UPDATE configuracion SET dias_atencion = ? WHERE id_configuracion = 1"),
+                     {dias_atencion});
+        // A station without its own row starts it from the shared port settings.
+        db::exec(c, QStringLiteral("INSERT INTO configuracion_estaciones (estacion, modem_port, modem_mode, ip_port, "
+                                   "ip_permitidas, ip_escucha, tareas_estacion) SELECT ?, modem_port, modem_mode, "
+                                   "ip_port, ip_permitidas, ip_escucha, ? FROM configuracion WHERE id_configuracion = 1 "
+                                   "ON CONFLICT (estacion) DO UPDATE SET tareas_estacion = EXCLUDED.tareas_estacion"),
+                 {db::stationName(c), tareas_estacion ? 1 : 0});
+    } else {
+        q = db::exec(c, QStringLiteral("UPDATE configuracion SET tareas_estacion = ?, dias_atencion = ? "
+                                       "WHERE id_configuracion = 1"),
+                     {tareas_estacion ? 1 : 0, dias_atencion});
     }
     if (q.numRowsAffected() != 1)
         throw db::Error(QStringLiteral("Falta la fila de configuración"));

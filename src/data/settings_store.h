@@ -18,6 +18,11 @@ struct Row {
     QVariant modem_port, modem_mode, ip_port;
     QString ip_permitidas, ip_escucha; // empty when null
     bool verificar_subidas = true;     // uploads are read back from the panel
+    // "Ejecutar las tareas en esta estación": this station runs the job
+    // queue (off unless chosen; on a server each station's own choice).
+    bool tareas_estacion = false;
+    // The health view's days without an event download.
+    int dias_atencion = 7;
 };
 
 // The row, or nothing when it is missing.
@@ -27,5 +32,9 @@ std::optional<Row> read(const QSqlDatabase& c);
 // stored as null. A missing row is a failure, not a success.
 void writeCommunication(const QSqlDatabase& c, int modem_port, const QString& modem_mode, int ip_port,
                         const QString& ip_permitidas, const QString& ip_escucha, bool verificar_subidas);
+
+// Stores whether this station runs the job queue (on a server, this
+// station's own choice) and the health view's days, in one transaction.
+void writeJobs(const QSqlDatabase& c, bool tareas_estacion, int dias_atencion);
 
 } // namespace settings

@@ -15,6 +15,7 @@ const ModeName kNames[] = {
     {SearchMode::abonado, "abonado"}, {SearchMode::panel_abonado, "panel_abonado"},
     {SearchMode::usuario, "usuario"}, {SearchMode::log_usuario, "log_usuario"},
     {SearchMode::panel, "panel"},     {SearchMode::configuracion, "configuracion"},
+    {SearchMode::tarea_abonado, "tarea_abonado"},
 };
 
 const SearchModeInfo& subscribers()
@@ -94,6 +95,7 @@ const SearchModeInfo& searchModeInfo(SearchMode mode)
     switch (mode) {
     case SearchMode::abonado:
     case SearchMode::panel_abonado:
+    case SearchMode::tarea_abonado:
         return subscribers();
     case SearchMode::usuario:
     case SearchMode::log_usuario:

@@ -20,7 +20,7 @@
 
 class MessageService;
 
-enum class SearchMode { abonado, panel_abonado, usuario, log_usuario, panel, configuracion };
+enum class SearchMode { abonado, panel_abonado, usuario, log_usuario, panel, configuracion, tarea_abonado };
 
 // The mode's name as the station calls it ("abonado", "panel_abonado" ...).
 QString searchModeText(SearchMode mode);

@@ -192,4 +192,31 @@ QStringList historialTitles()
             QStringLiteral("Después"), QStringLiteral("Origen"),  QStringLiteral("Usuario")};
 }
 
+Document dr_tareas(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup, const QDate& printed)
+{
+    return list(QStringLiteral("Resultado de tareas"), QList<qreal>(std::begin(col::Tareas), std::end(col::Tareas)),
+                tareasTitles(), rows, setup, printed, subtitle);
+}
+
+QStringList tareasTitles()
+{
+    return {QStringLiteral("Inicio"),    QStringLiteral("Tarea"),   QStringLiteral("Abonado"),
+            QStringLiteral("Estación"),  QStringLiteral("Resultado"), QStringLiteral("Eventos"),
+            QStringLiteral("Dif."),      QStringLiteral("Secc.")};
+}
+
+Document dr_atencion(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup,
+                     const QDate& printed)
+{
+    return list(QStringLiteral("Abonados que requieren atención"),
+                QList<qreal>(std::begin(col::Atencion), std::end(col::Atencion)), atencionTitles(), rows, setup,
+                printed, subtitle);
+}
+
+QStringList atencionTitles()
+{
+    return {QStringLiteral("Código"), QStringLiteral("Abonado"), QStringLiteral("Última descarga"),
+            QStringLiteral("Último resultado"), QStringLiteral("Motivo")};
+}
+
 } // namespace reports

@@ -21,6 +21,9 @@ constexpr qreal Fecha = 567, Usuario = 2268, Operacion = 4535, Parametro = 6236;
 constexpr qreal Diferencias[5] = {0, 850, 3969, 6520, 9071};
 // Value history.
 constexpr qreal Historial[7] = {0, 1587, 3515, 5102, 6350, 7597, 8617};
+// Job results and the health view.
+constexpr qreal Tareas[8] = {0, 1650, 3150, 5250, 6550, 8450, 9150, 9850};
+constexpr qreal Atencion[5] = {0, 1200, 4500, 6500, 8400};
 } // namespace col
 
 Document dr_panel(const QList<ProgrammingData>& data, const PageSetup& setup, const QDate& printed);
@@ -36,5 +39,13 @@ Document dr_diferencias(const QString& subscriber, const QList<QStringList>& row
 Document dr_historial(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup,
                       const QDate& printed);
 QStringList historialTitles();
+// "Resultado de tareas": one row of texts per try in the columns of
+// tareasTitles(), under a line saying which results.
+Document dr_tareas(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup, const QDate& printed);
+QStringList tareasTitles();
+// "Abonados que requieren atención": rows in the columns of atencionTitles().
+Document dr_atencion(const QString& subtitle, const QList<QStringList>& rows, const PageSetup& setup,
+                     const QDate& printed);
+QStringList atencionTitles();
 
 } // namespace reports

@@ -145,4 +145,20 @@ w_reporte* showHistoryReport(StationContext& ctx, const QString& subtitle, const
     });
 }
 
+w_reporte* showJobResultsReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)
+{
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_tareas"), [subtitle, rows, printed](const PageSetup& s) {
+        return dr_tareas(subtitle, rows, s, printed);
+    });
+}
+
+w_reporte* showAttentionReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows)
+{
+    const QDate printed = ctx.main.now().date();
+    return present(ctx, QStringLiteral("dr_atencion"), [subtitle, rows, printed](const PageSetup& s) {
+        return dr_atencion(subtitle, rows, s, printed);
+    });
+}
+
 } // namespace reports

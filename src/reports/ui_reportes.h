@@ -28,5 +28,9 @@ w_reporte* showLogReport(StationContext& ctx, const oplog::Filter& filter = {});
 w_reporte* showComparisonReport(StationContext& ctx, const QString& subscriber, const QList<QStringList>& rows);
 // History window (`cb_imprimir`): the rows it lists, as it shows them.
 w_reporte* showHistoryReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows);
+// Jobs window: "Resultado de tareas" and the health view, the rows as it
+// lists them.
+w_reporte* showJobResultsReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows);
+w_reporte* showAttentionReport(StationContext& ctx, const QString& subtitle, const QList<QStringList>& rows);
 
 } // namespace reports

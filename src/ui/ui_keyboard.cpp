@@ -39,6 +39,7 @@ const QHash<QString, QKeySequence>& table()
         {"cb_panel", QKeySequence(Qt::ALT | Qt::Key_3)},      {"cb_configuracion", QKeySequence(Qt::ALT | Qt::Key_4)},
         {"cb_usuarios", QKeySequence(Qt::ALT | Qt::Key_5)},   {"cb_log", QKeySequence(Qt::ALT | Qt::Key_6)},
         {"cb_teclado", QKeySequence(Qt::ALT | Qt::Key_7)},    {"cb_salir", QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {"cb_tareas", QKeySequence(Qt::ALT | Qt::Key_8)},
         // Records, in every window that has them.
         {"cb_alta", QKeySequence(Qt::Key_Insert)},    {"cb_editar", QKeySequence(Qt::Key_F2)},
         {"cb_modificar", QKeySequence(Qt::Key_F2)},   {"cb_baja", QKeySequence(Qt::Key_Delete)},
