@@ -180,6 +180,12 @@ void PanelLink::tick()
 {
     if (m_scheduler.ticksSuspended)
         return;
+    takeTick();
+    emit ticked();
+}
+
+void PanelLink::takeTick()
+{
     if (m_scheduler.waitCountdown >= 1) {
         --m_scheduler.waitCountdown;
         advanceDial();
