@@ -313,6 +313,7 @@ void JobRunner::handleLink()
         return;
     const PanelLink::LinkPhase phase = m_link.phase();
     if (m_link.connected()) {
+        m_connectedSeen = true;
         if (m_step == Step::Reaching && !m_link.connection().endAfterConnect && m_link.connection().answeredSinceConnect)
             m_step = Step::Acting;
         if (m_step == Step::Acting)
@@ -557,6 +558,13 @@ void JobRunner::finishItem()
 
 // ---------------------------------------------------------------------------
 // What the link tells the job's console
+
+void JobRunner::sessionStarted(qint32 subscriber)
+{
+    Q_UNUSED(subscriber);
+    // The modem leg of a call-back counts too: the panel was reached.
+    m_connectedSeen = true;
+}
 
 void JobRunner::showSections()
 {

@@ -97,7 +97,7 @@ public:
     bool restrictedCodeChecked() const override { return false; }
     QString restrictedCode() const override { return {}; }
     QString telephone() const override { return m_target.phone; }
-    void sessionStarted(qint32 subscriber) override { Q_UNUSED(subscriber); }
+    void sessionStarted(qint32 subscriber) override;
     void showSections() override;
     void showEvents() override;
     void connectionFailed() override;

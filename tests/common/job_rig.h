@@ -10,6 +10,7 @@
 #include "link/datagramsocket_qt.h"
 #include "link/panel_link.h"
 #include "link/serialport_qt.h"
+#include "communicator.h"
 #include "linkfakes.h"
 #include "memory_job_queue.h"
 #include "modem.h"
@@ -41,6 +42,8 @@ inline bool driveLink(PanelLink& link, jobs::JobRunner* runner, FakeClock* clock
             waitFor([&link] { return link.phase() != PanelLink::LinkPhase::Calling; }, 100);
         else if (link.connected() && link.scheduler().awaitingAnswer == 1)
             waitFor([&link] { return link.scheduler().awaitingAnswer == 0 || !link.connected(); }, 200);
+        else if (link.waitingForConnect())
+            waitFor([&link] { return link.connected(); }, 50);
         link.tick();
     }
     return until();
@@ -60,6 +63,7 @@ struct JobRig {
     std::unique_ptr<jobs::JobRunner> runner;
     QList<QPair<jobs::JobItem, jobs::ItemResult>> done;
     QStringList failures; // what stopped() said, each time
+    quint16 ipPort = freeUdpPort();
 
     explicit JobRig(int subscribers = 4)
     {
@@ -80,7 +84,7 @@ struct JobRig {
         com.setCommPort(1);
         com.setSettings(QStringLiteral("110,N,8,2"));
         ip.setBindAddress(QHostAddress(QHostAddress::LocalHost));
-        db::exec(c, QStringLiteral("UPDATE configuracion SET ip_port = ?"), {freeUdpPort()});
+        db::exec(c, QStringLiteral("UPDATE configuracion SET ip_port = ?"), {ipPort});
         link.setDevices(&com, &ip);
         modem.options.dialDelayMs = 0;
         modem.route = [this](const QString& number, QByteArray* result) { return bank.route(number, result); };

@@ -47,6 +47,7 @@ private slots:
     void queueOfFour();
     void operatorTakesTheLine();
     void refusalsAndFailures();
+    void callBackOverIp();
     void consoleAsksForTheLine();
     void serviceStopsOnSignal();
 };
@@ -189,6 +190,37 @@ void tst_runner::refusalsAndFailures()
     rig.runner->queueChanged();
     rig.drive([] { return false; }, 20);
     QCOMPARE(rig.done.size(), 2);
+}
+
+void tst_runner::callBackOverIp()
+{
+    // As the console's keys: the wait over IP, then the dial asks the panel
+    // to call back; the actions go over IP.
+    JobRig rig(3);
+    Panel* third = rig.addPanel(3);
+    panelsim::Communicator comm{&rig.nobody};
+    comm.options.stationPort = rig.ipPort;
+    comm.options.callBackDelayMs = 0;
+    QVERIFY(comm.open());
+    rig.modem.route = [&](const QString& number, QByteArray* result) {
+        Panel* p = rig.bank.route(number, result);
+        if (p)
+            comm.usePanel(p);
+        return p;
+    };
+    rig.queue.add(3, {Action::SetClock}, rig.clock.t, Reach::IpCallBack);
+    QVERIFY(rig.start());
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(3), QList<Outcome>{Outcome::Done});
+    QCOMPARE(third->requestsOf(8), 1);
+    // The modem leg ends at once asking for the call-back; the clock and the
+    // end of the session go over IP.
+    QList<QPair<int, panelsim::Via>> seen;
+    for (const panelsim::Request& r : third->received)
+        if ((r.code == 5 || r.code == 8) && (seen.isEmpty() || seen.last() != qMakePair(r.code, r.via)))
+            seen << qMakePair(r.code, r.via);
+    QCOMPARE(seen, (QList<QPair<int, panelsim::Via>>{{5, panelsim::Via::Modem}, {8, panelsim::Via::Ip}, {5, panelsim::Via::Ip}}));
+    QVERIFY(!rig.link.waitingForCall());
 }
 
 void tst_runner::consoleAsksForTheLine()
