@@ -2,6 +2,11 @@
 
 #include "data/link_store.h"
 #include "data/messages.h"
+#include "data/subscriber_hold.h"
+#include "data/users_store.h"
+#include "jobs/job_runner.h"
+#include "jobs/port_lock.h"
+#include "link/serialport_qt.h"
 
 Station::Station(MessageService& messages, const QString& programDir)
     : main(messages), search(messages), reports(main), ctx{main, messages, search, editor, reports}
@@ -13,6 +18,7 @@ Station::Station(MessageService& messages, const QString& programDir)
 
 Station::~Station()
 {
+    stopJobRunner();
     trans.setHost(nullptr);
     trans.setConsole(nullptr);
     // Report windows of their own refer to this station: they go with it.
@@ -20,6 +26,36 @@ Station::~Station()
         delete w.data();
     reports.closeAll();
     main.closeConnections();
+}
+
+bool Station::startJobRunner(jobs::JobQueue& queue)
+{
+    stopJobRunner();
+    auto lock = std::make_unique<jobs::PortLock>(serialDeviceFor(main.modemPort(), main.programDir()));
+    QString why;
+    if (!lock->tryLock(&why)) {
+        main.messages().show(QStringLiteral("Tareas"), why, MessageService::Icon::Warning);
+        return false;
+    }
+    m_jobPortLock = std::move(lock);
+    // The holds name the operator logged in, as the console's do.
+    m_jobHolds = std::make_unique<DatabaseHoldStore>([this] { return main.db(); }, [this] {
+        const std::optional<users::Account> me = users::find(main.db(), main.currentUser());
+        return me ? me->usuario : QStringLiteral("Tareas");
+    });
+    m_jobRunner = std::make_unique<jobs::JobRunner>(trans, queue, *m_jobHolds,
+                                                    [this](qint32 id) { return jobs::lookUp(main.db(), id); });
+    QObject::connect(m_jobRunner.get(), &jobs::JobRunner::progress, m_jobRunner.get(),
+                     [](const QString& text) { qInfo("%s", qPrintable(text)); });
+    m_jobRunner->start();
+    return true;
+}
+
+void Station::stopJobRunner()
+{
+    m_jobRunner.reset();
+    m_jobHolds.reset();
+    m_jobPortLock.reset();
 }
 
 std::unique_ptr<LinkStore> Station::linkStore()

@@ -14,6 +14,14 @@
 #include "session/station_context.h"
 
 #include <functional>
+#include <memory>
+
+class DatabaseHoldStore;
+namespace jobs {
+class JobQueue;
+class JobRunner;
+class PortLock;
+} // namespace jobs
 
 class AppShell;
 class MessageService;
@@ -37,6 +45,14 @@ public:
     // main.cpp installs the migration module's (none in most tests).
     std::function<void(AppShell&)> catalogueCheck;
 
+    // Runs the jobs of `queue` on this station's line (the setting "Ejecutar
+    // las tareas en esta estación"); the console and the keypad ask before
+    // they take the line from it. False, with the reason shown, when
+    // another runner already uses the serial port.
+    bool startJobRunner(jobs::JobQueue& queue);
+    void stopJobRunner();
+    jobs::JobRunner* jobRunner() const { return m_jobRunner.get(); }
+
     // LinkHost
     std::unique_ptr<LinkStore> linkStore() override;
     bool portOpen() const override;
@@ -47,4 +63,8 @@ public:
 
 private:
     QString m_storeError;
+    // Declared after the link: the runner goes first.
+    std::unique_ptr<jobs::PortLock> m_jobPortLock;
+    std::unique_ptr<DatabaseHoldStore> m_jobHolds;
+    std::unique_ptr<jobs::JobRunner> m_jobRunner;
 };

@@ -9,6 +9,7 @@
 #include "admin/w_usuarios.h"
 #include "console/w_panel.h"
 #include "keypad/w_teclado.h"
+#include "link/line_sharing.h"
 #include "records/w_abonados.h"
 #include "migration/w_migracion.h"
 #include "records/w_configuracion.h"
@@ -23,7 +24,18 @@ void registerWindows(w_main& w, Station& station)
     w.registerWindow("cb_configuracion", [&ctx] { return new w_configuracion(ctx); });
     w.registerWindow("cb_usuarios", [&ctx] { return new w_usuarios(ctx); });
     w.registerWindow("cb_log", [&ctx] { return new w_log(ctx); });
-    w.registerWindow("cb_teclado", [&ctx, &link] { return new w_teclado(ctx, link); });
+    w.registerWindow("cb_teclado", [&ctx, &link]() -> QWidget* {
+        // A job on the line is asked first; the keypad opens only on a free
+        // line, and gives it back to the jobs when it closes.
+        if (!takeLineFromJob(link, ctx.messages))
+            return nullptr;
+        auto* keypad = new w_teclado(ctx, link);
+        QObject::connect(keypad, &QObject::destroyed, &link, [&link] {
+            if (LineSharing* s = link.lineSharing())
+                s->operatorLeavesLine();
+        });
+        return keypad;
+    });
     w.registerWindow("cb_tareas", [&ctx] { return new w_tareas(ctx); });
 }
 

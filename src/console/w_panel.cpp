@@ -7,6 +7,7 @@
 #include "data/messages.h"
 #include "data/subscriber_store.h"
 #include "link/dial_string.h"
+#include "link/line_sharing.h"
 #include "link/panel_link.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
@@ -97,8 +98,11 @@ w_panel::w_panel(StationContext& ctx, PanelLink& link, QWidget* parent)
     connect(&link, &PanelLink::messageQueued, this, &w_panel::showLinkMessages, Qt::QueuedConnection);
     // Until a subscriber is picked the console is in its no-subscriber state.
     showSubscriber(0);
-    link.resetModem();
-    link.endSession();
+    // A job on the line keeps its call: the console shows it as it goes.
+    if (!link.lineSharing() || link.lineSharing()->jobOnLine() == 0) {
+        link.resetModem();
+        link.endSession();
+    }
     render();
 }
 
@@ -471,6 +475,8 @@ void w_panel::unload()
     if (link.console() == this)
         link.setConsole(nullptr);
     disconnect(&link, nullptr, this, nullptr);
+    if (m_tookLineFromJob && link.lineSharing())
+        link.lineSharing()->operatorLeavesLine();
     releaseSubscriber();
     m_subscriber = {};
     m_configuration = 0;

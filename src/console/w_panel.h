@@ -222,6 +222,9 @@ private:
     bool refuseWhenHeldElsewhere();
     QString operatorName() const;
     bool takeSubscriber();
+    // A link key or command while a job is on the line asks the operator
+    // first (link/line_sharing.h); true when the line is the console's.
+    bool lineIsMine();
     void releaseSubscriberWhenIdle();
     void releaseSubscriber();
     void holdAfterReconnect();
@@ -257,6 +260,7 @@ private:
     bool m_marksDown = false; // some section is marked "bajar"
     bool m_showingLinkMessages = false;
     bool m_unloaded = false;
+    bool m_tookLineFromJob = false; // given back to the jobs when the console closes
     // The subscriber this console holds for its connection.
     DatabaseHoldStore m_holdStore;
     SubscriberHold m_hold{m_holdStore};

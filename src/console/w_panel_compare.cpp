@@ -35,7 +35,7 @@ void w_panel::uploadChecked(const QString& outcome, bool stopped)
 void w_panel::compare()
 {
     PanelLink& link = m_link;
-    if (m_subscriber.number < 1 || !link.compare(m_subscriber))
+    if (m_subscriber.number < 1 || !lineIsMine() || !link.compare(m_subscriber))
         return;
     logOperation(OpCompared, subscriberText());
     updateTransferKeys();
@@ -88,7 +88,7 @@ void w_panel::comparisonDone()
 void w_panel::uploadChanges()
 {
     PanelLink& link = m_link;
-    if (m_subscriber.number < 1)
+    if (m_subscriber.number < 1 || !lineIsMine())
         return;
     switch (link.uploadChanges(m_subscriber)) {
     case PanelLink::ChangesUpload::Started:

@@ -76,7 +76,7 @@ void w_panel::updateTransferKeys()
 void w_panel::startTransfer(PanelLink::Transfer kind, int log, bool loadImage)
 {
     PanelLink& link = m_link;
-    if (!link.connected() || link.writePending() || link.readPending() || link.eventsPending())
+    if (!lineIsMine() || !link.connected() || link.writePending() || link.readPending() || link.eventsPending())
         return;
     logOperation(log, subscriberText());
     // The flag first: the image counts the sections of the pending direction.

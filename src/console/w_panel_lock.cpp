@@ -10,6 +10,7 @@
 #include "data/lock_store.h"
 #include "data/messages.h"
 #include "data/users_store.h"
+#include "link/line_sharing.h"
 #include "link/panel_link.h"
 
 #include <QLabel>
@@ -51,6 +52,14 @@ QString w_panel::operatorName() const
     return me ? me->usuario : QStringLiteral("?");
 }
 
+bool w_panel::lineIsMine()
+{
+    bool asked = false;
+    const bool mine = takeLineFromJob(m_link, m_ctx.messages, &asked);
+    m_tookLineFromJob = m_tookLineFromJob || asked;
+    return mine;
+}
+
 bool w_panel::takeSubscriber()
 {
     try {
@@ -81,6 +90,8 @@ void w_panel::waitClick(const std::function<void()>& click)
     // Waiting for the panel's call holds the subscriber as a dial does: the
     // panel that calls in is this subscriber's. A click that ends the wait
     // (or, connected, only switches the call-back to IP) takes nothing.
+    if (!lineIsMine())
+        return;
     const bool starting = m_link.phase() == PanelLink::LinkPhase::Idle;
     if (starting && !takeSubscriber())
         return;

@@ -245,13 +245,13 @@ void w_panel::addLinkButtons(QGridLayout* links)
 {
     pair(links, img_connect, st_connect_t, "img_connect", "st_connect_t", QStringLiteral("Llamar"),
          QStringLiteral("Enlazar Directo"), 0, [this] {
-             if (!takeSubscriber())
+             if (!lineIsMine() || !takeSubscriber())
                  return;
              afterDialClick(m_link.dialDirect(m_subscriber));
          });
     pair(links, img_connect_AMO, st_connect_AMO_t, "img_connect_AMO", "st_connect_AMO_t", QStringLiteral("Doble \"Call\""),
          QStringLiteral("Enlazar Doble Call"), 1, [this] {
-             if (!takeSubscriber())
+             if (!lineIsMine() || !takeSubscriber())
                  return;
              afterDialClick(m_link.dialDoubleCall(m_subscriber));
          });
@@ -259,7 +259,7 @@ void w_panel::addLinkButtons(QGridLayout* links)
          QStringLiteral("Modo Call-Back"), 2, [this] { waitClick([this] { m_link.toggleModemWait(m_subscriber); }); });
     pair(links, img_end, st_end_t, "img_end", "st_end_t", QStringLiteral("Cortar"), QStringLiteral("Terminar Comunicación"),
          3, [this] {
-             if (m_link.hangUp())
+             if (lineIsMine() && m_link.hangUp())
                  logOperation(4, subscriberText());
          });
     Command1 = new QPushButton(QStringLiteral("IP"), frm_comandos);
@@ -370,6 +370,6 @@ void w_panel::showLinkMessages()
 
 void w_panel::command(int code, int log, int pgm)
 {
-    if (m_link.queueCommand(code, pgm))
+    if (lineIsMine() && m_link.queueCommand(code, pgm))
         logOperation(log, subscriberText());
 }

@@ -180,6 +180,18 @@ bool PanelLink::hangUp()
     return true;
 }
 
+bool PanelLink::endCallNow()
+{
+    if (!connected())
+        return hangUp();
+    // A cancelled job waits for no call-back: the end frames say so.
+    m_connection.ipCallBack = false;
+    m_connection.waitingForCall = false;
+    m_connection.endAfterConnect = false;
+    sendEnd();
+    return true;
+}
+
 bool PanelLink::queueCommand(int command, int pgm)
 {
     switch (command) {

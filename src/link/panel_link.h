@@ -38,6 +38,7 @@
 class DatagramSocket;
 class LinkConsole;
 class LinkHost;
+class LineSharing;
 struct LinkEventRow;
 class SerialPort;
 
@@ -60,8 +61,22 @@ public:
     SerialPort* comPort() const;
     DatagramSocket* ipSocket() const;
     // The open console, or nullptr when none is open.
-    void setConsole(LinkConsole* console) { m_console = console; }
-    LinkConsole* console() const { return m_console; }
+    void setConsole(LinkConsole* console)
+    {
+        m_windowConsole = console;
+        m_console = m_jobConsole ? m_jobConsole : console;
+    }
+    LinkConsole* console() const { return m_windowConsole; }
+    // A job on a panel hears what a console hears, in the open console's
+    // place, until it sets nullptr.
+    void setJobConsole(LinkConsole* console)
+    {
+        m_jobConsole = console;
+        m_console = console ? console : m_windowConsole;
+    }
+    // Who else uses the line (a job runner), or nullptr.
+    void setLineSharing(LineSharing* sharing) { m_lineSharing = sharing; }
+    LineSharing* lineSharing() const { return m_lineSharing; }
     void setHost(LinkHost* host) { m_host = host; }
     void setClock(std::function<QDateTime()> now);
     QDateTime now() const { return m_now(); }
@@ -127,6 +142,9 @@ public:
     // "Cortar": the end command while connected or dialling (a dial stops at
     // once). True when it acted.
     bool hangUp();
+    // Ends a call now: connected, its end frames go out at once (asking for
+    // no call-back); a dial stops. True when it acted.
+    bool endCallNow();
     // Arm, disarm, panic, faults, clock, PGM: only while connected with
     // nothing pending. True when queued.
     bool queueCommand(int command, int pgm = 0);
@@ -199,6 +217,8 @@ signals:
     // lineReason changed (the main window's status bar shows it).
     void lineMessage(const QString& text);
     void messageQueued();
+    // A tick has been taken (whoever follows the link in ticks counts them).
+    void ticked();
 
 private:
     // What both dial buttons do first; false when no dial may start now.
@@ -212,6 +232,7 @@ private:
     friend struct LinkTestAccess;
     using EndCause = LinkConnection::EndCause;
 
+    void takeTick();
     void onCommEvent(int event);
     void onDatagram(const QByteArray& data, const QHostAddress& sender, quint16 senderPort);
 
@@ -302,7 +323,10 @@ private:
 
     QPointer<SerialPort> m_com;
     QPointer<DatagramSocket> m_ip;
-    LinkConsole* m_console = nullptr;
+    LinkConsole* m_console = nullptr; // the job's while one is set, else the window's
+    LinkConsole* m_windowConsole = nullptr;
+    LinkConsole* m_jobConsole = nullptr;
+    LineSharing* m_lineSharing = nullptr;
     LinkHost* m_host = nullptr;
     std::function<QDateTime()> m_now;
     QList<QMetaObject::Connection> m_deviceConnections;

@@ -177,6 +177,12 @@ void PanelLink::tick()
 {
     if (m_scheduler.ticksSuspended)
         return;
+    takeTick();
+    emit ticked();
+}
+
+void PanelLink::takeTick()
+{
     if (!m_transfer.heldEvents.isEmpty() && ++m_transfer.heldTicks >= TransferSession::heldEventsTicks)
         storeHeldEvents();
     if (m_scheduler.waitCountdown >= 1) {

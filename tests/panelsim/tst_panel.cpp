@@ -3,6 +3,7 @@
 
 #include "common/linkfakes.h"
 #include "panel.h"
+#include "panel_bank.h"
 
 #include <QJsonArray>
 #include <QtTest>
@@ -34,6 +35,7 @@ private slots:
     void clockAndEnd();
     void stateInAndOut();
     void faultsForVerifiedUploads();
+    void manyPanelsByNumber();
 };
 
 void tst_panel::ignoresWhatARealPanelIgnores()
@@ -198,4 +200,41 @@ void tst_panel::faultsForVerifiedUploads()
 }
 
 QTEST_GUILESS_MAIN(tst_panel)
+void tst_panel::manyPanelsByNumber()
+{
+    // A folder of NUMBER.json and one file listing them give the same bank.
+    QTemporaryDir dir;
+    auto write = [](const QString& file, const QJsonObject& o) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(o).toJson()) > 0;
+    };
+    const QJsonObject first{{"panelCode", 2}, {"busyCalls", 2}};
+    const QJsonObject second{{"accessCode", "4321"}};
+    QVERIFY(write(dir.filePath("5550001.json"), first));
+    QVERIFY(write(dir.filePath("5550002.json"), second));
+    QVERIFY(write(dir.filePath("lista"), QJsonObject{{"5550001", first}, {"5550002", second}}));
+    for (const QString& path : {dir.path(), dir.filePath("lista")}) {
+        panelsim::PanelBank bank;
+        QString error;
+        QVERIFY2(bank.load(path, &error), qPrintable(error));
+        QCOMPARE(bank.numbers(), (QStringList{"5550001", "5550002"}));
+        QByteArray result;
+        QCOMPARE(bank.route("5550009", &result), nullptr);
+        QCOMPARE(result, QByteArray("NO ANSWER"));
+        for (int call = 0; call < 2; ++call) {
+            QCOMPARE(bank.route("5550001", &result), nullptr);
+            QCOMPARE(result, QByteArray("BUSY"));
+        }
+        panelsim::Panel* p = bank.route("5550001", &result);
+        QVERIFY(p && result.isEmpty());
+        QCOMPARE(p->state.panelCode, 2);
+        QCOMPARE(bank.route("5550002", &result)->state.accessCode, QStringLiteral("4321"));
+    }
+    // A bad state is refused with the panel it belongs to.
+    panelsim::PanelBank bad;
+    QString error;
+    QVERIFY(!bad.add("5550003", QJsonObject{{"panelCode", "x"}}, &error));
+    QVERIFY(error.startsWith("panel 5550003"));
+}
+
 #include "tst_panel.moc"

@@ -11,7 +11,14 @@ Communicator::Communicator(Panel* panel, QObject* parent)
 {
     connect(m_socket, &QUdpSocket::readyRead, this, &Communicator::onReadyRead);
     connect(m_repeat, &QTimer::timeout, this, &Communicator::callStation);
-    connect(m_panel, &Panel::endOfConnection, this, &Communicator::onEnd);
+    usePanel(panel);
+}
+
+void Communicator::usePanel(Panel* panel)
+{
+    disconnect(m_endConnection);
+    m_panel = panel;
+    m_endConnection = connect(m_panel, &Panel::endOfConnection, this, &Communicator::onEnd);
 }
 
 bool Communicator::open(QString* error)

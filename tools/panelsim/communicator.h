@@ -32,6 +32,9 @@ public:
     bool open(QString* error = nullptr);
     quint16 localPort() const;
     void callStation();
+    // The panel behind the communicator from now on (many-panel mode: the
+    // one the modem last reached calls back over IP).
+    void usePanel(Panel* panel);
 
     int calls = 0;          // "CONNECT IP" datagrams sent
     int requests = 0;       // datagrams received
@@ -41,6 +44,7 @@ private:
     void onEnd(Via via, bool callBack, bool overIp);
 
     Panel* m_panel;
+    QMetaObject::Connection m_endConnection;
     QUdpSocket* m_socket;
     QTimer* m_repeat;
 };

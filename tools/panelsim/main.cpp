@@ -7,6 +7,7 @@
 #include "keypadinterface.h"
 #include "modem.h"
 #include "panel.h"
+#include "panel_bank.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -169,9 +170,14 @@ int main(int argc, char** argv)
     const QCommandLineOption stateIn(QStringLiteral("state"), QStringLiteral("Estado inicial del panel (JSON)."), QStringLiteral("ARCHIVO"));
     const QCommandLineOption stateOut(QStringLiteral("state-out"), QStringLiteral("Escribe el estado y las peticiones recibidas tras cada cambio (JSON)."), QStringLiteral("ARCHIVO"));
     const QCommandLineOption keypad(QStringLiteral("teclado"), QStringLiteral("DIR/COMn apunta a la interfaz de teclado (modo Interface) en vez del módem."));
+    const QCommandLineOption panels(QStringLiteral("paneles"),
+                                    QStringLiteral("Un panel por abonado: carpeta de estados NÚMERO.json, o un archivo JSON "
+                                                   "{\"NÚMERO\": estado, ...}; cada llamada la contesta el panel del número "
+                                                   "marcado (\"busyCalls\": N da BUSY a las N primeras)."),
+                                    QStringLiteral("RUTA"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Sin mensajes."));
     p.addOptions({dir, com, udpPort, stationHost, stationPort, ipCall, accessCode, panelCode, zones, faults, memory,
-                  noCallBack, noAnswer, dialResult, connectText, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, keypad, quiet});
+                  noCallBack, noAnswer, dialResult, connectText, doubleCall, dialDelay, callBackDelay, stateIn, stateOut, keypad, panels, quiet});
     p.process(app);
     QTextStream err(stderr);
     auto fail = [&err](const QString& text) {
@@ -182,6 +188,10 @@ int main(int argc, char** argv)
     Panel panel;
     Modem modem(&panel);
     Communicator ip(&panel);
+    PanelBank bank;
+    // The panel the orders typed on the standard input act on: in
+    // many-panel mode the one the modem reached last.
+    Panel* current = &panel;
 
     QJsonObject initial;
     if (p.isSet(stateIn)) {
@@ -213,6 +223,21 @@ int main(int argc, char** argv)
     if (!panel.fromJson(initial, &error))
         return fail(error);
 
+    if (p.isSet(panels)) {
+        if (!bank.load(p.value(panels), &error))
+            return fail(error);
+        if (bank.numbers().isEmpty())
+            return fail(QStringLiteral("no hay paneles en %1").arg(p.value(panels)));
+        modem.route = [&bank, &ip, &current](const QString& number, QByteArray* result) {
+            Panel* reached = bank.route(number, result);
+            if (reached) {
+                // A call-back over IP comes from the panel just reached.
+                ip.usePanel(reached);
+                current = reached;
+            }
+            return reached;
+        };
+    }
     modem.options.dialDelayMs = p.value(dialDelay).toInt();
     modem.options.callBackDelayMs = p.value(callBackDelay).toInt();
     if (p.isSet(noAnswer))
@@ -253,6 +278,8 @@ int main(int argc, char** argv)
     const bool talk = !p.isSet(quiet);
     if (talk) {
         const QString linked = p.isSet(dir) ? QStringLiteral(" (%1/COM%2)").arg(p.value(dir), p.value(com)) : QString();
+        if (p.isSet(panels))
+            out() << "Paneles: " << bank.numbers().join(QStringLiteral(", ")) << "\n";
         if (p.isSet(keypad))
             out() << "Interfaz de teclado en " << keypadIf.slavePath() << linked << "\nMódem en " << modem.slavePath();
         else
@@ -264,7 +291,7 @@ int main(int argc, char** argv)
     const QString outFile = p.value(stateOut);
     qsizetype logged = 0;
     auto onChange = [&] {
-        if (talk) {
+        if (talk && !p.isSet(panels)) {
             for (; logged < panel.received.size(); ++logged) {
                 const Request& r = panel.received.at(logged);
                 out() << "Panel: " << requestName(r.code) << (r.via == Via::Ip ? " (IP)" : " (módem)") << Qt::endl;
@@ -273,16 +300,21 @@ int main(int argc, char** argv)
         if (!outFile.isEmpty()) {
             QSaveFile f(outFile);
             if (f.open(QIODevice::WriteOnly)) {
-                f.write(QJsonDocument(panel.toJson()).toJson());
+                f.write(QJsonDocument(p.isSet(panels) ? bank.toJson() : panel.toJson()).toJson());
                 f.commit();
             }
         }
     };
     QObject::connect(&panel, &Panel::changed, &app, onChange);
+    QObject::connect(&bank, &PanelBank::changed, &app, onChange);
     onChange();
     if (talk) {
-        QObject::connect(&modem, &Modem::online, &app,
-                         [&modem] { out() << "Módem: " << modem.options.connectText << Qt::endl; });
+        QObject::connect(&modem, &Modem::online, &app, [&modem, &p, &panels] {
+            out() << "Módem: " << modem.options.connectText;
+            if (p.isSet(panels))
+                out() << " (" << modem.dialled.value(modem.dialled.size() - 1) << ")";
+            out() << Qt::endl;
+        });
         QObject::connect(&modem, &Modem::offline, &app, [] { out() << "Módem: colgado" << Qt::endl; });
     }
 
@@ -300,7 +332,7 @@ int main(int argc, char** argv)
             input.setEnabled(false);
             return;
         }
-        runCommand(line, panel, modem, ip);
+        runCommand(line, *current, modem, ip);
     });
     return app.exec();
 }

@@ -20,7 +20,14 @@ Modem::Modem(Panel* panel, QObject* parent)
     connect(m_dialTimer, &QTimer::timeout, this, &Modem::dialResult);
     m_ringTimer->setSingleShot(true);
     connect(m_ringTimer, &QTimer::timeout, this, &Modem::ring);
-    connect(m_panel, &Panel::endOfConnection, this, &Modem::onEnd);
+    usePanel(panel);
+}
+
+void Modem::usePanel(Panel* panel)
+{
+    disconnect(m_endConnection);
+    m_panel = panel;
+    m_endConnection = connect(m_panel, &Panel::endOfConnection, this, &Modem::onEnd);
 }
 
 Modem::~Modem() = default;
@@ -113,6 +120,13 @@ void Modem::command(const QByteArray& raw)
         if (number.startsWith('T') || number.startsWith('P'))
             number.remove(0, 1);
         dialled << QString::fromLatin1(number);
+        m_routedResult.clear();
+        if (route) {
+            if (Panel* p = route(QString::fromLatin1(number), &m_routedResult))
+                usePanel(p);
+            else if (m_routedResult.isEmpty())
+                m_routedResult = "NO ANSWER";
+        }
         m_line = Line::Dialling;
         m_dialTimer->start(qMax(0, options.dialDelayMs));
     } else if (body.startsWith("S0=")) {
@@ -132,9 +146,10 @@ void Modem::dialResult()
 {
     if (m_line != Line::Dialling)
         return;
-    if (!options.dialResult.isEmpty()) {
+    const QByteArray& result = m_routedResult.isEmpty() ? options.dialResult : m_routedResult;
+    if (!result.isEmpty()) {
         m_line = Line::Command;
-        reply(options.dialResult.constData());
+        reply(result.constData());
         return;
     }
     if (options.requireDoubleCall &&

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QStringList>
+#include <functional>
 
 class QTimer;
 
@@ -41,6 +42,10 @@ public:
     ~Modem() override;
 
     Options options;
+    // Many panels: the number dialled picks the panel that answers. Returns
+    // it, or null with the result code the call ends with ("NO ANSWER",
+    // "BUSY"). Unset: the one panel answers every number.
+    std::function<Panel*(const QString& number, QByteArray* result)> route;
 
     // Creates the pseudo-terminal.
     bool open(QString* error = nullptr) { return m_pty->open(error); }
@@ -79,6 +84,7 @@ private:
     void write(const QByteArray& bytes);
     void reply(const char* text);
     void onEnd(Via via, bool callBack, bool overIp);
+    void usePanel(Panel* panel);
 
     Panel* m_panel;
     PtyLine* m_pty;
@@ -89,6 +95,8 @@ private:
     int m_s0 = 0;
     QByteArray m_command;
     QByteArray m_frame;
+    QByteArray m_routedResult; // how the call to an unknown or busy panel ends
+    QMetaObject::Connection m_endConnection;
     bool m_inFrame = false;
     QDateTime m_abandonedAt;
     int m_ringsLeft = 0;

@@ -1,0 +1,325 @@
+// The job runner against the simulator's many-panel modem over a real
+// pseudo-terminal: retries of a busy panel, a number nobody answers, a
+// subscriber another station holds, the actions' order and the end frames,
+// the operator taking the line, a transfer cut and resumed, and the queue
+// failing under the runner.
+
+#include "common/job_rig.h"
+
+#include "console/w_panel.h"
+#include "jobs/job_service.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace jobs;
+using panelsim::Panel;
+
+namespace {
+
+// The test's SIGTERM handler writes to the service's end of a socket pair,
+// as sorvent-tareas does.
+int signalFd = -1;
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalFd, &c, 1);
+}
+
+// Request codes as the panel received them, in order, without the status polls.
+QList<int> requests(const Panel* p)
+{
+    QList<int> out;
+    for (const panelsim::Request& r : p->received)
+        if (r.code != 2 && r.code != 12 && (out.isEmpty() || out.last() != r.code))
+            out << r.code;
+    return out;
+}
+
+} // namespace
+
+class tst_runner : public QObject {
+    Q_OBJECT
+private slots:
+    void queueOfFour();
+    void operatorTakesTheLine();
+    void refusalsAndFailures();
+    void callBackOverIp();
+    void consoleAsksForTheLine();
+    void serviceStopsOnSignal();
+};
+
+void tst_runner::queueOfFour()
+{
+    JobRig rig;
+    Panel* busy = rig.addPanel(1, 2);
+    Panel* held = rig.addPanel(3);
+    Panel* plain = rig.addPanel(4, 0, 5);
+    rig.markForUpload(4, 2);
+    const QDateTime t0 = rig.clock.t;
+    // Listed out of order: the clock goes first, the upload last.
+    const QList<Action> all{Action::UploadMarked, Action::DownloadEvents, Action::SetClock};
+    for (int n = 1; n <= 4; ++n)
+        rig.queue.add(n, all, t0);
+    rig.holds.others.insert(3, locks::Holder{QStringLiteral("ANA"), QStringLiteral("CONSOLA2"), QStringLiteral("2024-08-15 20:10:00")});
+    plain->setClock(QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
+    QVERIFY(rig.start());
+
+    // The first round: each subscriber once.
+    QVERIFY(rig.drive([&] { return rig.done.size() == 4; }));
+    QCOMPARE(rig.queue.outcomesOf(3), QList<Outcome>{Outcome::HeldElsewhere});
+    QCOMPARE(rig.done.at(2).second.detail, QStringLiteral("En uso por ANA en CONSOLA2 desde 20:10"));
+    QCOMPARE(held->received.size(), 0);
+    QCOMPARE(rig.holds.mine, QList<qint32>{}); // every hold given back
+    rig.holds.others.clear();
+
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(1), (QList<Outcome>{Outcome::Busy, Outcome::Busy, Outcome::Done}));
+    QCOMPARE(rig.queue.outcomesOf(2), (QList<Outcome>{Outcome::NoAnswer, Outcome::NoAnswer, Outcome::NoAnswer}));
+    QCOMPARE(rig.queue.outcomesOf(3), (QList<Outcome>{Outcome::HeldElsewhere, Outcome::Done}));
+    QCOMPARE(rig.queue.outcomesOf(4), QList<Outcome>{Outcome::Done});
+    QCOMPARE(rig.modem.dialled.count(JobRig::phone(1)), 3);
+    // A retry waits its ten minutes.
+    QCOMPARE(rig.queue.results.at(4).item.subscriber, 1);
+    QVERIFY(rig.queue.results.at(4).result.start >= rig.queue.results.at(0).result.end.addSecs(600));
+
+    // Subscriber 4: clock, events, upload, in that order, then the end
+    // frames; what was stored is counted.
+    QCOMPARE(requests(plain), (QList<int>{10, 8, 6, 1, 0, 5}));
+    QCOMPARE(plain->clock().date(), rig.clock.t.date());
+    const ItemResult r4 = rig.queue.results.last().result.outcome == Outcome::Done &&
+                                  rig.queue.results.last().item.subscriber == 4
+                              ? rig.queue.results.last().result
+                              : [&] {
+                                    for (const auto& t : rig.queue.results)
+                                        if (t.item.subscriber == 4)
+                                            return t.result;
+                                    return ItemResult{};
+                                }();
+    QCOMPARE(r4.events, 5);
+    QCOMPARE(r4.sectionsSent, 2);
+    QCOMPARE(rig.marked(4), 0);
+    QCOMPARE(db::scalar(rig.st.main.db(), QStringLiteral("SELECT COUNT(*) FROM abonados_eventos WHERE id_abonado = 4")).toInt(), 5);
+    for (Panel* p : {busy, held, plain})
+        QCOMPARE(p->requestsOf(5), 1);
+    QVERIFY(!rig.link.connected());
+    QVERIFY(!rig.com.isOpen());
+    QVERIFY(rig.runner->running());
+    QCOMPARE(rig.runner->wakesAt(), std::optional<QDateTime>{});
+    QVERIFY(rig.st.messages.shown.isEmpty());
+}
+
+void tst_runner::operatorTakesTheLine()
+{
+    JobRig rig(3);
+    Panel* first = rig.addPanel(1);
+    rig.addPanel(3);
+    rig.markForUpload(1, 6);
+    const int marks = rig.marked(1);
+    rig.queue.add(1, {Action::UploadMarked}, rig.clock.t);
+    rig.queue.add(3, {Action::SetClock}, rig.clock.t);
+    QVERIFY(rig.start());
+
+    // Yes: the upload stops where it is, the call ends with its end frames,
+    // and what was not sent stays marked.
+    QVERIFY(rig.drive([&] { return first->requestsOf(1) >= 3; }));
+    QCOMPARE(rig.runner->jobOnLine(), 1);
+    rig.runner->operatorTakesLine(true);
+    QVERIFY(rig.drive([&] { return rig.done.size() == 1; }));
+    QCOMPARE(rig.done.at(0).second.outcome, Outcome::Cancelled);
+    QCOMPARE(first->requestsOf(5), 1);
+    const int left = rig.marked(1);
+    QVERIFY(left > 0 && left < marks);
+    // The operator has the line: nothing starts while it is theirs.
+    for (int i = 0; i < 50; ++i)
+        rig.link.tick();
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.queue.claims, 1);
+    QCOMPARE(rig.runner->jobOnLine(), 0);
+
+    // Given back: the runner goes on with the next item, and while it is on
+    // it the operator asks without interrupting: that panel is finished,
+    // and then the runner waits.
+    rig.runner->operatorLeavesLine();
+    QVERIFY(rig.drive([&] { return rig.runner->onPanel(); }));
+    QCOMPARE(rig.runner->jobOnLine(), 3);
+    rig.runner->operatorTakesLine(false);
+    QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
+    QCOMPARE(rig.done.at(1).second.outcome, Outcome::Done);
+    QVERIFY(rig.runner->operatorHasLine());
+    rig.clock.t = rig.clock.t.addSecs(3600);
+    rig.runner->queueChanged();
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.queue.claims, 2);
+
+    // The retry of the cut upload sends only what was left.
+    rig.runner->operatorLeavesLine();
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.done.last().second.outcome, Outcome::Done);
+    QCOMPARE(rig.marked(1), 0);
+    QCOMPARE(rig.done.last().second.sectionsSent + rig.done.at(0).second.sectionsSent, 6);
+}
+
+void tst_runner::refusalsAndFailures()
+{
+    JobRig rig(3);
+    rig.addPanel(3);
+    // "Subir cambios" without read-back is refused with the console's
+    // reason; the other actions still run. A deleted subscriber is said.
+    db::exec(rig.st.main.db(), QStringLiteral("UPDATE configuracion SET verificar_subidas = 0"));
+    rig.queue.add(3, {Action::UploadChanges, Action::SetClock}, rig.clock.t);
+    rig.queue.add(77, {Action::DownloadEvents}, rig.clock.t);
+    QVERIFY(rig.start());
+    QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
+    QCOMPARE(rig.done.at(0).second.outcome, Outcome::Refused);
+    QCOMPARE(rig.done.at(0).second.detail, QStringLiteral("Subir cambios necesita la verificación de las subidas (Parámetros)"));
+    QCOMPARE(rig.bank.panel(JobRig::phone(3))->requestsOf(8), 1);
+    QCOMPARE(rig.done.at(1).second.outcome, Outcome::SubscriberGone);
+
+    // The queue fails (a lost server): the runner stops with one message
+    // and claims nothing more.
+    rig.queue.add(3, {Action::SetClock}, rig.clock.t.addSecs(60));
+    rig.queue.failure = db::Error(QStringLiteral("Se perdió la conexión con el servidor"), false, db::Fault::Lost);
+    QVERIFY(rig.drive([&] { return !rig.runner->running(); }, 2000));
+    QCOMPARE(rig.failures, QStringList{QStringLiteral("Se perdió la conexión con el servidor")});
+    QCOMPARE(rig.runner->failure(), QStringLiteral("Se perdió la conexión con el servidor"));
+    rig.queue.failure.reset();
+    rig.runner->queueChanged();
+    rig.drive([] { return false; }, 20);
+    QCOMPARE(rig.done.size(), 2);
+}
+
+void tst_runner::callBackOverIp()
+{
+    // As the console's keys: the wait over IP, then the dial asks the panel
+    // to call back; the actions go over IP.
+    JobRig rig(3);
+    Panel* third = rig.addPanel(3);
+    panelsim::Communicator comm{&rig.nobody};
+    comm.options.stationPort = rig.ipPort;
+    comm.options.callBackDelayMs = 0;
+    QVERIFY(comm.open());
+    rig.modem.route = [&](const QString& number, QByteArray* result) {
+        Panel* p = rig.bank.route(number, result);
+        if (p)
+            comm.usePanel(p);
+        return p;
+    };
+    rig.queue.add(3, {Action::SetClock}, rig.clock.t, Reach::IpCallBack);
+    QVERIFY(rig.start());
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(3), QList<Outcome>{Outcome::Done});
+    QCOMPARE(third->requestsOf(8), 1);
+    // The modem leg ends at once asking for the call-back; the clock and the
+    // end of the session go over IP.
+    QList<QPair<int, panelsim::Via>> seen;
+    for (const panelsim::Request& r : third->received)
+        if ((r.code == 5 || r.code == 8) && (seen.isEmpty() || seen.last() != qMakePair(r.code, r.via)))
+            seen << qMakePair(r.code, r.via);
+    QCOMPARE(seen, (QList<QPair<int, panelsim::Via>>{{5, panelsim::Via::Modem}, {8, panelsim::Via::Ip}, {5, panelsim::Via::Ip}}));
+    QVERIFY(!rig.link.waitingForCall());
+}
+
+void tst_runner::consoleAsksForTheLine()
+{
+    JobRig rig(3);
+    rig.addPanel(1);
+    Panel* third = rig.addPanel(3);
+    rig.queue.add(1, {Action::DownloadEvents}, rig.clock.t);
+    rig.queue.add(3, {Action::DownloadEvents}, rig.clock.t);
+    QVERIFY(rig.start());
+    auto console = std::make_unique<w_panel>(rig.st.ctx, rig.link);
+    QVERIFY(rig.drive([&] { return rig.link.connected(); }));
+    auto click = [&](const char* name) {
+        QTest::mouseClick(console->findChild<QWidget*>(QLatin1String(name)), Qt::LeftButton);
+    };
+    const QString question = QStringLiteral("Hay una tarea en curso con el abonado 1. ¿La interrumpe?");
+
+    // No (the default): the job finishes its panel, then the line waits
+    // for the operator until the console closes.
+    click("img_connect");
+    QCOMPARE(rig.st.messages.asked, QStringList{question});
+    QCOMPARE(rig.st.messages.defaults, QList<MessageService::Default>{MessageService::Default::No});
+    QVERIFY(rig.link.connected());
+    QVERIFY(rig.drive([&] { return rig.done.size() == 1; }));
+    QCOMPARE(rig.done.at(0).second.outcome, Outcome::Done);
+    rig.drive([] { return false; }, 30);
+    QCOMPARE(rig.queue.claims, 1);
+    console.reset();
+    QVERIFY(rig.drive([&] { return rig.link.connected(); }));
+    QCOMPARE(rig.runner->jobOnLine(), 3);
+
+    // A console opened now leaves the job's call alone; Yes ends it at once
+    // with its end frames.
+    console = std::make_unique<w_panel>(rig.st.ctx, rig.link);
+    QVERIFY(rig.link.connected());
+    rig.st.messages.clear();
+    rig.st.messages.answers.enqueue(true);
+    click("st_end_t");
+    QCOMPARE(rig.st.messages.asked, QStringList{QStringLiteral("Hay una tarea en curso con el abonado 3. ¿La interrumpe?")});
+    QVERIFY(!rig.link.connected());
+    QVERIFY(waitFor([&] { return third->requestsOf(5) == 1; }));
+    QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
+    QCOMPARE(rig.done.at(1).second.outcome, Outcome::Cancelled);
+    QVERIFY(rig.st.messages.shown.isEmpty());
+}
+
+void tst_runner::serviceStopsOnSignal()
+{
+    JobRig rig(3);
+    rig.addPanel(1);
+    Panel* third = rig.addPanel(3);
+    QVERIFY(rig.openModem());
+    db::exec(rig.st.main.db(), QStringLiteral("UPDATE configuracion SET modem_port = 1, modem_mode = 'Modem'"));
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    signalFd = fds[0];
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    QCOMPARE(sigaction(SIGTERM, &sa, nullptr), 0);
+
+    for (const bool betweenPanels : {true, false}) {
+        jobs::JobService service(rig.st.dir());
+        QString why;
+        QVERIFY2(service.open(&why), qPrintable(why));
+        // A second runner on the same port says so and does not start.
+        {
+            jobs::JobService second(rig.st.dir());
+            QVERIFY(!second.open(&why));
+            QVERIFY2(why.contains(QStringLiteral("ya lo usa otro ejecutor de tareas")), qPrintable(why));
+        }
+        service.stopWhenReadable(fds[1]);
+        MemoryJobQueue queue;
+        const QDateTime now = QDateTime::currentDateTime();
+        queue.add(betweenPanels ? 1 : 3, {Action::DownloadEvents}, now.addSecs(-1));
+        // The next one is due later: the runner sleeps between the panels.
+        queue.add(1, {Action::SetClock}, betweenPanels ? now.addSecs(3600) : now.addSecs(-1));
+        int exitCode = -1;
+        connect(&service, &jobs::JobService::finished, this, [&exitCode](int code) { exitCode = code; });
+        service.run(queue);
+        PanelLink& link = service.link();
+        if (betweenPanels)
+            QVERIFY(driveLink(link, nullptr, nullptr, [&] { return queue.results.size() == 1 && service.runner()->wakesAt(); }));
+        else
+            QVERIFY(driveLink(link, nullptr, nullptr, [&] { return link.connected() && link.scheduler().answersReceived[10] > 0; }));
+        ::raise(SIGTERM);
+        QVERIFY(driveLink(link, nullptr, nullptr, [&] { return exitCode != -1; }));
+        QCOMPARE(exitCode, 0);
+        // Nothing more was claimed; a call under way ended with its end frames.
+        QCOMPARE(queue.claims, 1);
+        QCOMPARE(queue.results.size(), 1);
+        QCOMPARE(queue.results.at(0).result.outcome, betweenPanels ? Outcome::Done : Outcome::Cancelled);
+        if (!betweenPanels)
+            QVERIFY(waitFor([&] { return third->requestsOf(5) == 1; }));
+        QVERIFY(!link.connected());
+    }
+    signal(SIGTERM, SIG_DFL);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+QTEST_MAIN(tst_runner)
+#include "tst_runner.moc"
