@@ -10,13 +10,13 @@ namespace copy_store {
 
 namespace {
 
-// Parents before the rows that refer to them. The last three came with later
+// Parents before the rows that refer to them. The last ones came with later
 // stations: a file from before them has none to copy.
 const char* const kOrder[] = {
     "provincias", "contactos", "operaciones", "usuarios", "paneles", "secciones", "secciones_items",
     "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
     "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones", "abonados_imagen",
-    "valores_historial", "configuracion_estaciones",
+    "valores_historial", "configuracion_estaciones", "perfiles", "grupos", "usuarios_grupos", "usuarios_fallos",
 };
 
 // The tables of kOrder that `source` has, in that order.
