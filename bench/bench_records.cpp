@@ -7,6 +7,8 @@
 
 #include "session/mdl_main.h"
 #include "data/db.h"
+#include "data/permissions.h"
+#include "data/users_store.h"
 #include "records/search_context.h"
 #include "records/search_model.h"
 #include "records/w_abonados.h"
@@ -65,6 +67,58 @@ bench::Register openList("pick list: open with 20,000 subscribers", "300 ms", 5,
     QCoreApplication::processEvents(); // first paint
     const double ms = msSince(t);
     delete w;
+    return ms;
+}, bench::On::both);
+
+// The same list for an operator limited to 2 of 10 groups (4,000 of the
+// 20,000 subscribers): the group condition is part of the list's query.
+bench::Register openGroupList("pick list: open, operator limited to 2 of 10 groups", "300 ms", 5, [] {
+    prepare();
+    mdl_main& m = bench::station().main;
+    static std::optional<bench::Engine> grouped;
+    if (bench::firstOn(grouped)) {
+        QSqlDatabase c = m.db();
+        db::Transaction t(c);
+        for (int g = 1; g <= 10; ++g)
+            permissions::saveGroup(c, {0, QStringLiteral("G%1").arg(g), QStringLiteral("Grupo %1").arg(g)});
+        db::exec(c, "UPDATE abonados SET id_grupo = 1 + id_abonado % 10");
+        db::exec(c, "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (5000, 'BENCH', 'x', 2)");
+        permissions::setOperatorGroups(c, 5000, {3, 7});
+        t.commit();
+    }
+    const int user = m.currentUser(), level = m.currentLevel();
+    m.logIn(5000, 2);
+    QElapsedTimer t;
+    t.start();
+    w_buscar* w = w_buscar::abrir(bench::station().ctx, SearchMode::abonado);
+    QCoreApplication::processEvents(); // first paint
+    const double ms = msSince(t);
+    const int rows = w->dgr_buscar->model()->rowCount();
+    delete w;
+    m.logIn(user, level);
+    if (rows != 4000)
+        qFatal("the group filter listed %d subscribers", rows);
+    return ms;
+}, bench::On::both);
+
+// A login checks an Argon2id hash at libsodium's interactive costs.
+bench::Register login("login: check an Argon2id password", "500 ms", 5, [] {
+    prepare();
+    static std::optional<bench::Engine> made;
+    static int account = 0;
+    mdl_main& m = bench::station().main;
+    if (bench::firstOn(made)) {
+        QSqlDatabase c = m.db();
+        db::Transaction t(c);
+        account = users::add(c, {0, QStringLiteral("CLAVE%1").arg(int(bench::engine())), "ab12", 2, 0});
+        t.commit();
+    }
+    QElapsedTimer t;
+    t.start();
+    const users::Login l = users::login(m.db(), QStringLiteral("clave%1").arg(int(bench::engine())), "AB12", m.now(), "BENCH");
+    const double ms = msSince(t);
+    if (!l.account || l.account->id_usuario != account)
+        qFatal("the login failed");
     return ms;
 }, bench::On::both);
 

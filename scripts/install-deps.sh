@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake python3
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-serialport-dev qt6-svg-dev
   qt6-translations-l10n qt6-qpa-plugins
-  libsqlite3-dev libpq-dev
+  libsqlite3-dev libpq-dev libsodium-dev pkg-config
   iproute2
   libqt6sql6-psql postgresql-15
   clang libclang-rt-14-dev

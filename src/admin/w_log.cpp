@@ -190,8 +190,9 @@ void w_log::deleteUpTo(const QDate& borrar)
             qWarning("w_log: purge failed: %s", qPrintable(e.text()));
         }
     }
-    // The value history has a question of its own, and only level 1 purges it.
-    if (m_ctx.main.currentLevel() != 1)
+    // The value history has a question of its own, and only who may delete
+    // records purges it.
+    if (!m_ctx.main.may(permissions::Right::Borrar))
         return;
     if (!m_ctx.messages.askYesNo(QStringLiteral("Se borrará el historial de valores hasta el %1\n¿Continúa?").arg(first)))
         return;

@@ -4,11 +4,15 @@
 #include "ui/ui_geometry.h"
 #include "ui/ui_toolbar.h"
 #include "app/w_main.h"
+#include "app/w_cambio_password.h"
+#include "data/permissions.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/oplog_store.h"
 #include "data/users_store.h"
 
 #include <QAction>
+#include <QSqlQuery>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -56,6 +60,12 @@ w_login::w_login(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ctx(
     connect(cb_cancelar, &QAction::triggered, this, &QDialog::reject);
 
     sle_password->setFocus();
+    askNewPassword = [this]() -> std::optional<QString> {
+        w_cambio_password d(this);
+        if (d.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return d.password();
+    };
 }
 
 void w_login::aceptar()
@@ -68,27 +78,61 @@ void w_login::aceptar()
 bool w_login::checkLogin(const QString& ls_usuario, const QString& ls_password)
 {
     mdl_main& m = m_ctx.main;
-    int id = 0, nivel = 0;
-    bool found = false;
+    const QSqlDatabase c = m.db();
+    users::Login result;
     try {
         // Names and passwords compare without regard to case (Ñ and accented
         // letters included). With duplicate names the lowest account wins.
-        if (const auto a = users::login(m.db(), ls_usuario, ls_password)) {
-            id = a->id_usuario;
-            nivel = a->nivel;
-            found = true;
-        }
+        result = users::login(c, ls_usuario, ls_password, m.now(), db::stationName(c));
     } catch (const db::Error& e) {
         // An unreadable table refuses the login like a wrong password, and
         // says why.
         m_ctx.messages.showError(QStringLiteral("Acceso denegado\nNo se pudieron leer los usuarios:\n%1").arg(e.text()));
         return false;
     }
-    if (!found) {
+    if (result.lockedUntil.isValid()) {
+        if (result.lockedNow) {
+            // Whoever reads the log learns which station was being tried.
+            try {
+                oplog::record(c, result.lockedAccount, users::LockedOperation, db::stationName(c));
+            } catch (const db::Error& e) {
+                qWarning("w_login: lock not logged: %s", qPrintable(e.text()));
+            }
+        }
+        m_ctx.messages.showError(QStringLiteral("Acceso denegado\nDemasiados intentos fallidos: el usuario %1 podrá "
+                                                "ingresar de nuevo a las %2.")
+                                     .arg(ls_usuario.toUpper(), result.lockedUntil.toString(QStringLiteral("HH:mm"))));
+        return false;
+    }
+    if (!result.account) {
         m_ctx.messages.showError(QStringLiteral("Acceso denegado"));
         return false;
     }
-    m.logIn(id, nivel);
+    const users::Account& a = *result.account;
+    if (a.id_usuario == users::FirstAccount && db::fold(ls_password) == db::fold(users::factoryPassword())) {
+        // Nobody works on a station whose first account anyone can open.
+        const std::optional<QString> fresh = askNewPassword ? askNewPassword() : std::nullopt;
+        if (!fresh) {
+            m_ctx.messages.showError(QStringLiteral("Debe cambiar la contraseña de fábrica para ingresar."));
+            return false;
+        }
+        try {
+            db::Transaction t(c);
+            users::setPassword(c, a.id_usuario, *fresh);
+            t.commit();
+        } catch (const db::Error& e) {
+            m_ctx.messages.showError(QStringLiteral("No se pudo guardar la contraseña nueva:\n%1").arg(e.text()));
+            return false;
+        }
+    }
+    permissions::Grant grant;
+    try {
+        grant = permissions::grantOf(c, a.id_usuario);
+    } catch (const db::Error& e) {
+        m_ctx.messages.showError(QStringLiteral("Acceso denegado\nNo se pudieron leer los permisos:\n%1").arg(e.text()));
+        return false;
+    }
+    m.logIn(a.id_usuario, a.nivel, grant.rights);
     try {
         m.logOrThrow(1);
     } catch (const db::Error& e) {
@@ -98,12 +142,20 @@ bool w_login::checkLogin(const QString& ls_usuario, const QString& ls_password)
                                                 "permite trabajar sin ese registro.\n%1").arg(e.text()));
         return false;
     }
-    if (nivel != 1) {
-        if (MainFrame* w = m_ctx.frame) {
-            for (const char* key : {"cb_parametros", "cb_log", "cb_configuracion"})
-                if (QAction* a = w->action(QString::fromLatin1(key)))
-                    a->setEnabled(false);
-        }
+    if (grant.lostGroups > 0)
+        m_ctx.messages.show(QStringLiteral("Atención"), grant.keptGroups > 0
+            ? QStringLiteral("Algunos grupos de abonados asignados a su usuario ya no existen: no verá los abonados de esos grupos.")
+            : QStringLiteral("Los grupos de abonados asignados a su usuario ya no existen: no verá ningún abonado."),
+            MessageService::Icon::Warning);
+    if (MainFrame* w = m_ctx.frame) {
+        const std::pair<const char*, permissions::Right> gated[] = {
+            {"cb_parametros", permissions::Right::Parametros},
+            {"cb_log", permissions::Right::Usuarios},
+            {"cb_configuracion", permissions::Right::EditarPlantillas},
+        };
+        for (const auto& [key, right] : gated)
+            if (QAction* act = w->action(QString::fromLatin1(key)))
+                act->setEnabled(m.may(right));
     }
     return true;
 }

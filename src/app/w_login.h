@@ -1,10 +1,14 @@
 #pragma once
-// Login dialog: checks a name and password, remembers the user's number and
-// level for the run, and restricts the main toolbar below level 1.
+// Login dialog: checks a name and password, remembers the user's number,
+// level and rights for the run, and restricts the main toolbar to what the
+// rights allow. Too many failed logins lock the account for a while; the
+// factory password of the first account must be changed before working.
 
 #include "session/station_context.h"
 
 #include <QDialog>
+#include <functional>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -21,6 +25,9 @@ public:
 
     bool checkLogin(const QString& ls_usuario, const QString& ls_password);
     bool accepted() const { return m_accepted; }
+    // Asks for the new password (typed twice) that replaces the factory one;
+    // nothing when the operator gives up. A dialog unless a test puts its own.
+    std::function<std::optional<QString>()> askNewPassword;
 
     QFrame* frm_configuracion;
     QLabel* st_usuario_t;

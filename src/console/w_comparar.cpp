@@ -1,5 +1,6 @@
 #include "console/w_comparar.h"
 
+#include "data/permissions.h"
 #include "ui/ui_geometry.h"
 #include "ui/ui_toolbar.h"
 #include "data/db.h"
@@ -72,6 +73,11 @@ w_comparar::w_comparar(StationContext& ctx, const values::Owner& owner, const QS
     fill();
 }
 
+QString w_comparar::shownValue(const ComparisonRow& r, const QString& value) const
+{
+    return m_ctx.main.hidesSection(m_owner.panel, r.seccion) ? permissions::hiddenText() : value;
+}
+
 void w_comparar::fill()
 {
     const bool onlyDiffering = chk_diferencias->isChecked();
@@ -83,7 +89,7 @@ void w_comparar::fill()
             continue;
         const int row = fg_comparacion->rowCount();
         fg_comparacion->insertRow(row);
-        const QStringList texts{QString::number(r.seccion), r.descripcion, r.guardado, r.panel};
+        const QStringList texts{QString::number(r.seccion), r.descripcion, shownValue(r, r.guardado), shownValue(r, r.panel)};
         for (int col = 0; col < texts.size(); ++col) {
             auto* item = new QTableWidgetItem(texts.at(col));
             item->setData(Qt::UserRole, i);
@@ -166,7 +172,7 @@ void w_comparar::print()
     QList<QStringList> lines;
     for (const ComparisonRow& r : std::as_const(m_rows))
         if (r.distinto || !chk_diferencias->isChecked())
-            lines.append({QString::number(r.seccion), r.descripcion, r.guardado, r.panel,
+            lines.append({QString::number(r.seccion), r.descripcion, shownValue(r, r.guardado), shownValue(r, r.panel),
                           r.distinto ? QStringLiteral("Sí") : QStringLiteral("No")});
     reports::showComparisonReport(m_ctx, m_subscriber, lines);
 }

@@ -57,6 +57,8 @@ private:
     void takeFromPanel();
     void markForUpload();
     void print();
+    // A value of the row as the operator may see it.
+    QString shownValue(const ComparisonRow& r, const QString& value) const;
 
     StationContext& m_ctx;
     values::Owner m_owner;

@@ -4,6 +4,7 @@
 #include "ui/ui_geometry.h"
 #include "ui/ui_pictures.h"
 #include "data/db.h"
+#include "data/permissions.h"
 #include "data/messages.h"
 #include "data/subscriber_store.h"
 #include "link/dial_string.h"
@@ -226,8 +227,8 @@ void w_panel::buildLinkLine()
 
 void w_panel::hideForLevel()
 {
-    const int level = m_ctx.main.currentLevel();
-    if (level >= 3) {
+    const mdl_main& m = m_ctx.main;
+    if (!m.may(permissions::Right::Programar)) {
         // Such a user cannot bypass zones, set the clock or disarm.
         SSTab_panel->setTabEnabled(1, false);
         QList<QWidget*> hidden{st_cbexclusion, img_stime, st_stime_t, img_disarm, st_disarm_t};
@@ -238,7 +239,7 @@ void w_panel::hideForLevel()
             w->hide();
         }
     }
-    if (level > 1) {
+    if (!m.may(permissions::Right::Borrar)) {
         // The date is only good for the delete button.
         for (QWidget* w : std::initializer_list<QWidget*>{st_borraeventos_t, dp_borraeventos, img_borraeventos}) {
             m_hiddenByLevel.insert(w);
@@ -331,6 +332,10 @@ QString w_panel::telephone() const
 void w_panel::showSubscriber(qint32 id)
 {
     std::optional<subscribers::ConsoleHeader> h;
+    if (id >= 1 && !m_ctx.main.maySeeSubscriber(id)) {
+        m_ctx.messages.showError(permissions::outsideGroupsText(id));
+        id = 0;
+    }
     if (id >= 1) {
         try {
             // Without a stored access code the panel cannot be reached, so the
@@ -434,7 +439,7 @@ void w_panel::dispatch(const QString& key)
         if (m_subscriber.number > 0)
             reports::showPanelReport(m_ctx, m_subscriber.number, m_subscriber.model, m_configuration);
     } else if (key == QLatin1String("cb_historial")) {
-        if (m_subscriber.number > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
+        if (m_subscriber.number > 0 && w_historial::permitido(m_ctx.main))
             w_historial::abrirAbonado(m_ctx, m_subscriber.number);
     }
 }

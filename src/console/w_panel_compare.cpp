@@ -135,7 +135,11 @@ void w_panel::checkAccessCode()
     // is written anywhere.
     m_subscriber.accessCode = h->password;
     m_link.setSubscriber(m_subscriber);
-    const QString text = QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
+    // The panel's code is the truth, even for who may not see codes: it is
+    // stored, and said without a word of it.
+    const QString text = m_ctx.main.hides(true)
+                             ? QStringLiteral("El panel tiene otro código de acceso; se guardó")
+                             : QStringLiteral("El código de acceso del panel cambió; se guardó el del panel");
     logOperation(OpAccessCodeChanged, subscriberText() + QStringLiteral(". ") + text);
     m_link.appendOutcome(text);
 }

@@ -67,8 +67,8 @@ void w_panel::updateTransferKeys()
     cb_bajarsel->setEnabled(m_marksDown && !busy);
     cb_eventos->setEnabled(m_subscriber.number >= 1 && !busy);
     // Reading the panel needs the link up and idle; the comparison window
-    // changes values and marks, which a level 3 user may not.
-    const bool idle = m_subscriber.number >= 1 && link.connected() && !busy && m_ctx.main.currentLevel() < 3;
+    // changes values and marks, which only who may program the panel may.
+    const bool idle = m_subscriber.number >= 1 && link.connected() && !busy && m_ctx.main.may(permissions::Right::Programar);
     cb_comparar->setEnabled(idle);
     cb_subircambios->setEnabled(idle);
 }
@@ -99,7 +99,7 @@ QDate w_panel::defaultDeleteDate(const QDate& today)
 
 void w_panel::deleteEvents()
 {
-    if (m_ctx.main.currentLevel() > 1 || m_subscriber.number < 1)
+    if (!m_ctx.main.may(permissions::Right::Borrar) || m_subscriber.number < 1)
         return;
     // Up to the start of the picked day, as the dates are compared.
     const QDate day = dp_borraeventos->date();

@@ -43,8 +43,8 @@ void w_panel::showSections()
         a->setEnabled(false);
     m_marksUp = m_marksDown = false;
     updateTransferKeys();
-    cb_historial->setEnabled(m_subscriber.number > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
-    if (m_ctx.main.currentLevel() >= 3) {
+    cb_historial->setEnabled(m_subscriber.number > 0 && w_historial::permitido(m_ctx.main));
+    if (!m_ctx.main.may(permissions::Right::Programar)) {
         for (QAction* a : {cb_restaurar, cb_subir, cb_bajar, cb_desmarcar, cb_imprimir})
             a->setEnabled(false);
         return;

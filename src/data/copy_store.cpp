@@ -17,6 +17,7 @@ const char* const kOrder[] = {
     "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
     "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones", "abonados_imagen",
     "valores_historial", "configuracion_estaciones", "tareas", "tareas_abonados", "tareas_cola", "tareas_resultados",
+    "perfiles", "grupos", "usuarios_grupos", "usuarios_fallos",
 };
 
 // The tables of kOrder that `source` has, in that order.

@@ -4,6 +4,7 @@
 #include <QCollator>
 #include <QDateTime>
 #include <QDir>
+#include <QHash>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -406,11 +407,19 @@ Server serverConfigFile(const QString& file)
     QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError)
         throw Error(QStringLiteral("No se pudo leer %1").arg(file));
-    ini.beginGroup(QStringLiteral("basedatos"));
-    if (ini.contains(QStringLiteral("password")))
+    // Keys and the section name are read without regard to case, as people
+    // write them ("Password=" is a password as much as "password=").
+    QHash<QString, QString> keys;
+    for (const QString& key : ini.allKeys()) {
+        const qsizetype slash = key.indexOf(QLatin1Char('/'));
+        if (slash < 0 || key.left(slash).compare(QLatin1String("basedatos"), Qt::CaseInsensitive) != 0)
+            continue;
+        keys.insert(key.mid(slash + 1).toLower(), ini.value(key).toString());
+    }
+    if (keys.contains(QStringLiteral("password")))
         throw Error(QStringLiteral("%1 no debe guardar la contraseña: póngala en ~/.pgpass del usuario.").arg(ServerIni));
     Server s;
-    const auto value = [&](const char* key) { return ini.value(QLatin1String(key)).toString().trimmed(); };
+    const auto value = [&](const char* key) { return keys.value(QLatin1String(key)).trimmed(); };
     s.service = value("service");
     s.host = value("host");
     s.port = value("port");

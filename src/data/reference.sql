@@ -37,4 +37,6 @@ INSERT INTO configuracion (id_configuracion, modem_port, modem_mode, tel_1, tel_
 
 INSERT INTO configuraciones (id_configuracion, descripcion) VALUES (1, 'CONFIGURACIÓN DE FÁBRICA');
 
-INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1, 'ADMINISTRADOR', '1234', 1);
+-- The factory password 1234, hashed; the first login asks for another.
+INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1, 'ADMINISTRADOR',
+  '$argon2id$v=19$m=65536,t=2,p=1$v4TOHlgT44wD/b7bkR402Q$EIO0Jt0QDR1JaFfr57vuCni1xFt2are+Am2P3MKA/08', 1);

@@ -3,6 +3,7 @@
 #include "data/db.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -14,8 +15,9 @@ namespace {
 // template attached (values whose item has no name in the catalogue are left
 // out, as an inner join does).
 QList<SectionRow> sectionsWithValues(const QSqlDatabase& c, int id_panel, const QString& valuesSql,
-                                     const QVariantList& valuesArgs)
+                                     const QVariantList& valuesArgs, const Viewer& viewer)
 {
+    const QSet<int> secret = permissions::secretSections(c, id_panel);
     QList<SectionRow> sections;
     QHash<int, qsizetype> index;
     {
@@ -39,7 +41,7 @@ QList<SectionRow> sectionsWithValues(const QSqlDatabase& c, int id_panel, const 
         ItemRow item;
         item.id_item = q.value(1).toInt();
         item.descripcion = q.value(2).toString();
-        item.valor = q.value(3).toString();
+        item.valor = permissions::shown(viewer.rights, secret.contains(q.value(0).toInt()), q.value(3).toString());
         item.estado = q.value(4).toString();
         sections[*at].items.append(item);
     }
@@ -70,7 +72,8 @@ QList<ProgrammingData> parentRows(const QSqlDatabase& c, const QString& sql, con
 
 } // namespace
 
-QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion)
+QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion,
+                             const Viewer& viewer)
 {
     QList<ProgrammingData> parents = parentRows(
         c,
@@ -78,8 +81,9 @@ QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel
                        "a.id_abonado, a.codigo, a.apellido || ' ' || a.nombre AS nombre, a.tel_1 "
                        "FROM abonados a, paneles p, configuraciones c "
                        "WHERE a.id_panel = p.id_panel AND a.id_configuracion = c.id_configuracion "
-                       "AND a.id_abonado = ? AND p.id_panel = ? AND c.id_configuracion = ?"),
-        {id_abonado, id_panel, id_configuracion});
+                       "AND a.id_abonado = ? AND p.id_panel = ? AND c.id_configuracion = ? AND ") +
+            permissions::groupCondition(QStringLiteral("a")),
+        QVariantList{id_abonado, id_panel, id_configuracion} + permissions::groupBinds(viewer.id_usuario));
     for (ProgrammingData& d : parents)
         d.sections = sectionsWithValues(
             c, id_panel,
@@ -88,11 +92,11 @@ QList<ProgrammingData> panel(const QSqlDatabase& c, int id_abonado, int id_panel
                            "FROM abonados_valores av JOIN secciones_items si "
                            "ON si.id_panel = ? AND si.id_seccion = av.id_seccion AND si.id_item = av.id_item "
                            "WHERE av.id_abonado = ? ORDER BY av.id_seccion, av.id_item"),
-            {id_panel, d.id_abonado});
+            {id_panel, d.id_abonado}, viewer);
     return parents;
 }
 
-QList<ProgrammingData> configuracion(const QSqlDatabase& c, int id_panel, int id_configuracion)
+QList<ProgrammingData> configuracion(const QSqlDatabase& c, int id_panel, int id_configuracion, const Viewer& viewer)
 {
     QList<ProgrammingData> parents =
         parentRows(c,
@@ -109,17 +113,19 @@ QList<ProgrammingData> configuracion(const QSqlDatabase& c, int id_panel, int id
                            "ON si.id_panel = cv.id_panel AND si.id_seccion = cv.id_seccion "
                            "AND si.id_item = cv.id_item "
                            "WHERE cv.id_panel = ? AND cv.id_configuracion = ? ORDER BY cv.id_seccion, cv.id_item"),
-            {id_panel, id_configuracion});
+            {id_panel, id_configuracion}, viewer);
     return parents;
 }
 
-QList<SubscriberRow> abonados(const QSqlDatabase& c)
+QList<SubscriberRow> abonados(const QSqlDatabase& c, const Viewer& viewer)
 {
     QList<SubscriberRow> rows;
     // Inner join: a subscriber whose province is not in the table is not listed.
     QSqlQuery q = db::exec(c, QStringLiteral("SELECT a.id_abonado, a.codigo, a.apellido, a.nombre, a.calle, a.numero as anumero, "
                                              "a.localidad, p.descripcion, a.tel_1 FROM abonados a, provincias p "
-                                             "WHERE a.id_provincia = p.id_provincia ORDER BY a.id_abonado"));
+                                             "WHERE a.id_provincia = p.id_provincia AND ") +
+                                  permissions::groupCondition(QStringLiteral("a")) + QStringLiteral(" ORDER BY a.id_abonado"),
+                           permissions::groupBinds(viewer.id_usuario));
     while (db::next(q)) {
         SubscriberRow r;
         r.id_abonado = db::integer(q, "id_abonado");

@@ -19,6 +19,8 @@ CREATE TABLE secciones (
   posicion    INTEGER NOT NULL,
   descripcion TEXT NOT NULL,
   filler      TEXT,
+  -- 1: its values are codes, shown only to operators who may see codes.
+  secreta     INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (id_panel, id_seccion)
 );
 
@@ -91,9 +93,11 @@ CREATE TABLE abonados (
   ref_contacto3    TEXT,
   id_contacto3     INTEGER REFERENCES contactos(id_contacto),
   tel_contacto3    TEXT,
-  observaciones    TEXT
+  observaciones    TEXT,
+  id_grupo         INTEGER
 );
 CREATE INDEX abonados_apellido ON abonados(apellido);
+CREATE INDEX abonados_grupo ON abonados(id_grupo);
 
 CREATE TABLE abonados_valores (
   id_abonado INTEGER NOT NULL REFERENCES abonados(id_abonado) ON DELETE CASCADE,
@@ -158,12 +162,47 @@ CREATE TABLE configuracion_estaciones (
   tareas_estacion INTEGER NOT NULL DEFAULT 0
 );
 
+-- password holds an Argon2id hash. id_perfil NULL: the built-in profile of
+-- the account's nivel. bloqueado_hasta: refused until then after too many
+-- failed logins.
 CREATE TABLE usuarios (
-  id_usuario INTEGER PRIMARY KEY,
-  usuario    TEXT NOT NULL,
-  password   TEXT NOT NULL,
-  nivel      INTEGER NOT NULL
+  id_usuario      INTEGER PRIMARY KEY,
+  usuario         TEXT NOT NULL,
+  password        TEXT NOT NULL,
+  nivel           INTEGER NOT NULL,
+  id_perfil       INTEGER,
+  bloqueado_hasta TEXT
 );
+
+-- Rights by function, one bit each (permissions.h); 1 to 3 are the levels.
+CREATE TABLE perfiles (
+  id_perfil INTEGER PRIMARY KEY,
+  nombre    TEXT NOT NULL,
+  derechos  INTEGER NOT NULL
+);
+
+-- Groups of subscribers, and the groups an operator is limited to (none:
+-- all). A deleted group stays in an operator's list: it then sees nothing
+-- of it rather than everything.
+CREATE TABLE grupos (
+  id_grupo    INTEGER PRIMARY KEY,
+  codigo      TEXT NOT NULL UNIQUE,
+  descripcion TEXT NOT NULL
+);
+CREATE TABLE usuarios_grupos (
+  id_usuario INTEGER NOT NULL,
+  id_grupo   INTEGER NOT NULL,
+  PRIMARY KEY (id_usuario, id_grupo)
+);
+
+-- Failed logins by account, kept on the database so that every station of a
+-- server counts them.
+CREATE TABLE usuarios_fallos (
+  id_usuario INTEGER NOT NULL,
+  fecha      TEXT NOT NULL,
+  estacion   TEXT
+);
+CREATE INDEX usuarios_fallos_usuario ON usuarios_fallos(id_usuario, fecha);
 
 CREATE TABLE operaciones (
   id_operacion INTEGER PRIMARY KEY,

@@ -1,8 +1,11 @@
 #include "data/schema_upgrade.h"
 
+#include "data/permissions.h"
 #include "data/db.h"
+#include "data/passwords.h"
 
 #include <QSet>
+#include <QSqlQuery>
 
 namespace schema {
 
@@ -45,10 +48,50 @@ const char* const kJobTables[] = {
     "CREATE INDEX IF NOT EXISTS tareas_resultados_tarea ON tareas_resultados(id_tarea, id_resultado)",
 };
 
+// Profiles, groups and hashed passwords, in one transaction: a file is never
+// left with some passwords hashed and others not, nor with the columns but
+// without the built-in profiles that give its operators their old rights.
+void upgradeAccess(const QSqlDatabase& c)
+{
+    db::Transaction t(c);
+    const QSet<QString> users = columnsOf(c, QStringLiteral("usuarios"));
+    if (!users.contains(QStringLiteral("id_perfil")))
+        db::exec(c, QStringLiteral("ALTER TABLE usuarios ADD COLUMN id_perfil INTEGER"));
+    if (!users.contains(QStringLiteral("bloqueado_hasta")))
+        db::exec(c, QStringLiteral("ALTER TABLE usuarios ADD COLUMN bloqueado_hasta TEXT"));
+    if (!columnsOf(c, QStringLiteral("abonados")).contains(QStringLiteral("id_grupo")))
+        db::exec(c, QStringLiteral("ALTER TABLE abonados ADD COLUMN id_grupo INTEGER"));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS abonados_grupo ON abonados(id_grupo)"));
+    if (!columnsOf(c, QStringLiteral("secciones")).contains(QStringLiteral("secreta")))
+        db::exec(c, QStringLiteral("ALTER TABLE secciones ADD COLUMN secreta INTEGER NOT NULL DEFAULT 0"));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS perfiles (id_perfil INTEGER PRIMARY KEY, nombre TEXT NOT NULL, "
+                               "derechos INTEGER NOT NULL)"));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS grupos (id_grupo INTEGER PRIMARY KEY, codigo TEXT NOT NULL "
+                               "UNIQUE, descripcion TEXT NOT NULL)"));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS usuarios_grupos (id_usuario INTEGER NOT NULL, id_grupo "
+                               "INTEGER NOT NULL, PRIMARY KEY (id_usuario, id_grupo))"));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS usuarios_fallos (id_usuario INTEGER NOT NULL, fecha TEXT NOT "
+                               "NULL, estacion TEXT)"));
+    db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS usuarios_fallos_usuario ON usuarios_fallos(id_usuario, fecha)"));
+    permissions::addBuiltInProfiles(c);
+    // Passwords kept as text by an older station; a hash is never hashed again.
+    QList<QPair<int, QString>> plain;
+    {
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, password FROM usuarios"));
+        while (db::next(q))
+            if (!passwords::isHash(q.value(1).toString()))
+                plain.append({q.value(0).toInt(), q.value(1).toString()});
+    }
+    for (const auto& [id, password] : plain)
+        db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"), {passwords::hash(password), id});
+    t.commit();
+}
+
 } // namespace
 
 void upgrade(const QSqlDatabase& c)
 {
+    upgradeAccess(c);
     const QSet<QString> settings = columnsOf(c, QStringLiteral("configuracion"));
     for (const char* column : {"ip_permitidas", "ip_escucha"})
         if (!settings.contains(QLatin1String(column)))

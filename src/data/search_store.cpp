@@ -1,6 +1,7 @@
 #include "data/search_store.h"
 
 #include "data/db.h"
+#include "data/permissions.h"
 
 #include <QSqlRecord>
 
@@ -12,8 +13,9 @@ QString statement(List list)
 {
     switch (list) {
     case List::Subscribers:
-        return QStringLiteral("SELECT id_abonado, codigo, apellido, nombre, calle, numero, localidad "
-                              "FROM abonados ORDER BY id_abonado");
+        return QStringLiteral("SELECT a.id_abonado, a.codigo, a.apellido, a.nombre, a.calle, a.numero, a.localidad "
+                              "FROM abonados a WHERE ") +
+               permissions::groupCondition(QStringLiteral("a")) + QStringLiteral(" ORDER BY a.id_abonado");
     case List::Users:
         return QStringLiteral("SELECT id_usuario, usuario FROM usuarios ORDER BY id_usuario");
     case List::Panels:
@@ -26,10 +28,11 @@ QString statement(List list)
 
 } // namespace
 
-Rows read(const QSqlDatabase& c, List list)
+Rows read(const QSqlDatabase& c, List list, int id_usuario)
 {
     // A forward-only query read to its end: every row, however many.
-    QSqlQuery q = db::exec(c, statement(list));
+    QSqlQuery q = db::exec(c, statement(list),
+                           list == List::Subscribers ? permissions::groupBinds(id_usuario) : QVariantList{});
     Rows rows;
     rows.columns = q.record().count();
     while (db::next(q)) {

@@ -20,7 +20,8 @@ struct Rows {
     QList<int> ids;      // column 0 of each row
     QList<QString> cells; // row after row; a null reads as the empty text
 };
-// Every row by number. Throws db::Error.
-Rows read(const QSqlDatabase& c, List list);
+// Every row by number; subscribers only of the groups operator `id_usuario`
+// works on (0, or an operator without groups: all). Throws db::Error.
+Rows read(const QSqlDatabase& c, List list, int id_usuario = 0);
 
 } // namespace searchlists

@@ -1,6 +1,7 @@
 #include "data/seed.h"
 
 #include "data/db.h"
+#include "data/permissions.h"
 #include "data/shared_ops.h"
 
 #include <QFile>
@@ -164,6 +165,8 @@ void buildModel(const QSqlDatabase& c, const Model& m)
     b.section(39, 2, 0, 0, "Formato de Comunicación", QString(), {"Central 1", "Central 2"}, {"03", "03"}, 0, 2);
     b.values(39, {{"00", "Deshabilitado"}, {"01", "4+2 Ademco Express"}, {"02", "SIA"}, {"03", "Contact ID"}});
     b.section(40, 4, 4, 4, "Código de Acceso PC", QString(), {"Código de acceso"}, {"1234"}, 0, 2);
+    // The user codes are secret: shown only to who may see codes.
+    db::exec(c, QStringLiteral("UPDATE secciones SET secreta = 1 WHERE id_panel = ? AND id_seccion BETWEEN 30 AND 37"), {m.id});
 }
 
 const char* const kEvents0[] = {
@@ -204,6 +207,7 @@ void loadReference(const QSqlDatabase& c)
         throw db::Error(QStringLiteral("No se encontraron los datos de referencia"));
     db::execScript(c, QString::fromUtf8(f.readAll()));
     addMissingOperations(c);
+    permissions::addBuiltInProfiles(c);
 }
 
 void addMissingOperations(const QSqlDatabase& c)
@@ -216,6 +220,7 @@ void addMissingOperations(const QSqlDatabase& c)
         {21, "VALORES TOMADOS DEL PANEL"},
         {22, "SECCIONES MARCADAS PARA SUBIR DESDE LA COMPARACIÓN"},
         {23, "CÓDIGO DE ACCESO TOMADO DEL PANEL"},
+        {24, "USUARIO BLOQUEADO POR INTENTOS FALLIDOS"},
     };
     for (const auto& [id, descripcion] : added)
         db::exec(c,

@@ -30,6 +30,20 @@ void checkCode(const QSqlDatabase& c, const QString& codigo, int abonado, const 
 
 } // namespace
 
+namespace {
+
+// The record's columns from codigo to observaciones; the group may follow.
+constexpr int kColumns = 24;
+
+QVariantList withGroup(const QVariantList& fields)
+{
+    QVariantList v = fields.mid(0, kColumns);
+    v << (fields.size() > kColumns ? fields.at(kColumns) : QVariant(QMetaType(QMetaType::Int)));
+    return v;
+}
+
+} // namespace
+
 int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario, const std::optional<CodeCheck>& codeCheck)
 {
     // Another station may take the same number meanwhile: then a new one.
@@ -40,9 +54,9 @@ int insert(const QSqlDatabase& c, const QVariantList& fields, int usuario, const
                  QStringLiteral("INSERT INTO abonados (id_abonado, codigo, id_panel, id_configuracion, apellido, "
                                 "nombre, calle, numero, piso, depto, localidad, id_provincia, cp, tel_1, tel_2, "
                                 "ref_contacto1, id_contacto1, tel_contacto1, ref_contacto2, id_contacto2, "
-                                "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                 QVariantList{id} + fields);
+                                "tel_contacto2, ref_contacto3, id_contacto3, tel_contacto3, observaciones, id_grupo) "
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                 QVariantList{id} + withGroup(fields));
         copyValues(c, id, fields.at(1).toInt(), 999, fields.at(2).toInt(), usuario);
         return id;
     });
@@ -79,6 +93,8 @@ void update(const QSqlDatabase& c, int abonado, const QVariantList& fields, cons
             throw Changed(QStringLiteral("Otra estación modificó este registro mientras usted lo editaba: no se guardaron "
                                          "los cambios. Se muestran los datos actuales."), false);
     }
+    if (fields.size() > kColumns)
+        db::exec(c, QStringLiteral("UPDATE abonados SET id_grupo = ? WHERE id_abonado = ?"), {fields.at(kColumns), abonado});
     QSqlQuery q = db::exec(
         c,
         QStringLiteral("UPDATE abonados SET codigo = ?, id_panel = ?, id_configuracion = ?, apellido = ?, "
@@ -87,7 +103,7 @@ void update(const QSqlDatabase& c, int abonado, const QVariantList& fields, cons
                        "tel_contacto1 = ?, ref_contacto2 = ?, id_contacto2 = ?, tel_contacto2 = ?, "
                        "ref_contacto3 = ?, id_contacto3 = ?, tel_contacto3 = ?, observaciones = ? "
                        "WHERE id_abonado = ?"),
-        fields + QVariantList{abonado});
+        fields.mid(0, kColumns) + QVariantList{abonado});
     // Saving over a subscriber that is gone is a failure, not a success.
     if (q.numRowsAffected() != 1)
         throw db::Error(QStringLiteral("El abonado %1 no existe").arg(abonado));

@@ -19,7 +19,8 @@ std::optional<QSqlRecord> record(const QSqlDatabase& c, int abonado);
 // `fields` are the 24 columns after id_abonado, in this order: codigo,
 // id_panel, id_configuracion, apellido, nombre, calle, numero, piso, depto,
 // localidad, id_provincia, cp, tel_1, tel_2, then ref_contactoN, id_contactoN,
-// tel_contactoN for N = 1..3, and observaciones.
+// tel_contactoN for N = 1..3, and observaciones; a 25th, id_grupo, when
+// given (an update without it leaves the group as it is).
 //
 // A new subscriber with its values and marks seeded from its template (their
 // history in the name of the operator `usuario`), in a transaction of its

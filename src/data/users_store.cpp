@@ -1,6 +1,8 @@
 #include "data/users_store.h"
 
+#include "data/permissions.h"
 #include "data/db.h"
+#include "data/passwords.h"
 #include "data/shared_ops.h"
 
 #include <QSqlQuery>
@@ -11,7 +13,24 @@ namespace {
 
 Account read(const QSqlQuery& q)
 {
-    return {db::integer(q, "id_usuario"), db::text(q, "usuario"), db::text(q, "password"), db::integer(q, "nivel")};
+    return {db::integer(q, "id_usuario"), db::text(q, "usuario"), db::text(q, "password"), db::integer(q, "nivel"),
+            db::integer(q, "id_perfil")};
+}
+
+QString stamp(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+void keepAnAdministrator(const QSqlDatabase& c)
+{
+    if (permissions::administrators(c) == 0)
+        throw db::Error(QStringLiteral("Debe quedar al menos un usuario que pueda administrar los usuarios."));
+}
+
+QString hashed(const QString& password)
+{
+    return passwords::hash(password);
 }
 
 void expectOne(const QSqlQuery& q, int id_usuario)
@@ -24,23 +43,79 @@ void expectOne(const QSqlQuery& q, int id_usuario)
 
 std::optional<Account> find(const QSqlDatabase& c, int id_usuario)
 {
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel FROM usuarios WHERE id_usuario = ?"),
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel, id_perfil FROM usuarios "
+                                             "WHERE id_usuario = ?"),
                            {id_usuario});
     if (!db::next(q))
         return std::nullopt;
     return read(q);
 }
 
-std::optional<Account> login(const QSqlDatabase& c, const QString& usuario, const QString& password)
+Login login(const QSqlDatabase& c, const QString& usuario, const QString& password, const QDateTime& now,
+            const QString& station)
 {
+    Login out;
+    db::Transaction t(c);
     // Folded in the program: SQLite's NOCASE knows no letters beyond ASCII.
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, nivel, usuario, password FROM usuarios ORDER BY id_usuario"));
-    const QString u = db::fold(usuario), p = db::fold(password);
-    while (db::next(q)) {
-        if (db::fold(db::text(q, "usuario")) == u && db::fold(db::text(q, "password")) == p)
-            return read(q);
+    QList<Account> named;
+    {
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel, id_perfil, bloqueado_hasta "
+                                                 "FROM usuarios ORDER BY id_usuario"));
+        const QString u = db::fold(usuario);
+        while (db::next(q)) {
+            if (db::fold(db::text(q, "usuario")) != u)
+                continue;
+            const QString until = db::text(q, "bloqueado_hasta");
+            if (!until.isEmpty() && until > stamp(now)) {
+                // Locked: the password is not even looked at.
+                out.lockedUntil = QDateTime::fromString(until, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+                out.lockedAccount = db::integer(q, "id_usuario");
+                return out;
+            }
+            named << read(q);
+        }
     }
-    return std::nullopt;
+    for (const Account& a : named) {
+        if (passwords::verify(a.password, password)) {
+            db::exec(c, QStringLiteral("DELETE FROM usuarios_fallos WHERE id_usuario = ?"), {a.id_usuario});
+            db::exec(c, QStringLiteral("UPDATE usuarios SET bloqueado_hasta = NULL WHERE id_usuario = ?"), {a.id_usuario});
+            t.commit();
+            out.account = a;
+            return out;
+        }
+    }
+    // A wrong password counts against every account of that name (one, as
+    // the users window keeps them).
+    for (const Account& a : named) {
+        db::exec(c, QStringLiteral("INSERT INTO usuarios_fallos (id_usuario, fecha, estacion) VALUES (?, ?, ?)"),
+                 {a.id_usuario, stamp(now), station});
+        const int failed = db::scalar(c, QStringLiteral("SELECT count(*) FROM usuarios_fallos WHERE id_usuario = ? AND fecha > ?"),
+                                      {a.id_usuario, stamp(now.addSecs(-60 * FailWindowMinutes))})
+                               .toInt();
+        if (failed >= FailedLogins) {
+            out.lockedUntil = now.addSecs(60 * LockMinutes);
+            out.lockedNow = true;
+            out.lockedAccount = a.id_usuario;
+            db::exec(c, QStringLiteral("UPDATE usuarios SET bloqueado_hasta = ? WHERE id_usuario = ?"),
+                     {stamp(out.lockedUntil), a.id_usuario});
+            // After the wait the count starts again.
+            db::exec(c, QStringLiteral("DELETE FROM usuarios_fallos WHERE id_usuario = ?"), {a.id_usuario});
+        }
+    }
+    t.commit();
+    return out;
+}
+
+int levelOfProfile(const QSqlDatabase& c, int id_perfil)
+{
+    if (id_perfil >= 1 && id_perfil <= 3)
+        return id_perfil;
+    const auto p = permissions::profile(c, id_perfil);
+    if (!p)
+        throw db::Error(QStringLiteral("El perfil %1 no existe").arg(id_perfil));
+    if (permissions::has(p->derechos, permissions::Right::Usuarios))
+        return 1;
+    return permissions::has(p->derechos, permissions::Right::Programar) ? 2 : 3;
 }
 
 bool nameTaken(const QSqlDatabase& c, const QString& usuario, int except)
@@ -59,8 +134,8 @@ int add(const QSqlDatabase& c, const Account& a)
     // In the caller's transaction: the server lock nextKey takes keeps
     // other stations' new accounts waiting until it ends.
     const int id = nextKey(c, QStringLiteral("usuarios"), QStringLiteral("id_usuario"), 1000);
-    db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)"),
-             {id, a.usuario, a.password, a.nivel});
+    db::exec(c, QStringLiteral("INSERT INTO usuarios (id_usuario, usuario, password, nivel, id_perfil) VALUES (?, ?, ?, ?, ?)"),
+             {id, a.usuario, hashed(a.password), a.nivel, a.id_perfil > 0 ? QVariant(a.id_perfil) : QVariant()});
     return id;
 }
 
@@ -71,14 +146,14 @@ void checkUnchanged(const QSqlDatabase& c, int id_usuario, const std::optional<A
 {
     if (!asRead)
         return;
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, password, nivel FROM usuarios WHERE id_usuario = ?") +
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, password, nivel, id_perfil FROM usuarios WHERE id_usuario = ?") +
                                   db::forUpdate(c),
                            {id_usuario});
     if (!db::next(q))
         throw db::Changed(QStringLiteral("Otra estación eliminó este registro mientras usted lo editaba: no se "
                                          "guardaron los cambios."), true);
     if (q.value(0).toString() != asRead->usuario || q.value(1).toString() != asRead->password ||
-        q.value(2).toInt() != asRead->nivel)
+        q.value(2).toInt() != asRead->nivel || q.value(3).toInt() != asRead->id_perfil)
         throw db::Changed(QStringLiteral("Otra estación modificó este registro mientras usted lo editaba: no se "
                                          "guardaron los cambios. Se muestran los datos actuales."), false);
 }
@@ -88,15 +163,19 @@ void checkUnchanged(const QSqlDatabase& c, int id_usuario, const std::optional<A
 void update(const QSqlDatabase& c, const Account& a, const std::optional<Account>& asRead)
 {
     checkUnchanged(c, a.id_usuario, asRead);
-    expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET usuario = ?, password = ?, nivel = ? WHERE id_usuario = ?"),
-                       {a.usuario, a.password, a.nivel, a.id_usuario}),
+    expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET usuario = ?, nivel = ?, id_perfil = ? WHERE id_usuario = ?"),
+                       {a.usuario, a.nivel, a.id_perfil > 0 ? QVariant(a.id_perfil) : QVariant(), a.id_usuario}),
               a.id_usuario);
+    if (!a.password.isEmpty())
+        db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"), {hashed(a.password), a.id_usuario});
+    keepAnAdministrator(c);
 }
 
 void setPassword(const QSqlDatabase& c, int id_usuario, const QString& password, const std::optional<Account>& asRead)
 {
     checkUnchanged(c, id_usuario, asRead);
-    expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"), {password, id_usuario}),
+    expectOne(db::exec(c, QStringLiteral("UPDATE usuarios SET password = ? WHERE id_usuario = ?"),
+                       {hashed(password), id_usuario}),
               id_usuario);
 }
 
@@ -104,6 +183,9 @@ void remove(const QSqlDatabase& c, int id_usuario)
 {
     db::Transaction t(c);
     db::exec(c, QStringLiteral("DELETE FROM usuarios WHERE id_usuario = ?"), {id_usuario});
+    db::exec(c, QStringLiteral("DELETE FROM usuarios_grupos WHERE id_usuario = ?"), {id_usuario});
+    db::exec(c, QStringLiteral("DELETE FROM usuarios_fallos WHERE id_usuario = ?"), {id_usuario});
+    keepAnAdministrator(c);
     t.commit();
 }
 

@@ -9,7 +9,7 @@ namespace {
 const QChar kSeparator = QChar(0x1F); // unit separator: never typed
 }
 
-void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
+void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode, int id_usuario)
 {
     const SearchModeInfo& info = searchModeInfo(mode);
     const int columns = int(info.columns.size());
@@ -25,7 +25,7 @@ void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode)
     for (const QString& f : info.orderColumns)
         orderAt << indexOf(f);
 
-    const searchlists::Rows read = searchlists::read(c, info.list);
+    const searchlists::Rows read = searchlists::read(c, info.list, id_usuario);
     Q_ASSERT(read.columns == columns);
     const QList<int>& ids = read.ids;
     const QList<QString>& cells = read.cells;

@@ -15,7 +15,8 @@ public:
 
     // Reads every row of the mode's list (all of it, not a first batch).
     // Throws db::Error.
-    void load(const QSqlDatabase& c, SearchMode mode);
+    // Subscribers only of the groups operator `id_usuario` works on.
+    void load(const QSqlDatabase& c, SearchMode mode, int id_usuario = 0);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

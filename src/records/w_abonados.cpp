@@ -4,6 +4,7 @@
 #include "ui/ui_geometry.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
+#include "data/permissions.h"
 #include "data/messages.h"
 #include "data/subscriber_store.h"
 #include "link/dial_string.h"
@@ -47,8 +48,9 @@ const Field kFields[18] = {
 };
 
 // Stored key of each cbx_campo index.
-const char* const kCombos[6] = {"id_provincia", "id_contacto1", "id_contacto2",
-                                "id_contacto3", "id_panel",     "id_configuracion"};
+const char* const kCombos[7] = {"id_provincia", "id_contacto1", "id_contacto2",    "id_contacto3",
+                                "id_panel",     "id_configuracion", "id_grupo"};
+constexpr int kGrupo = 6;
 
 QVariant nullInt()
 {
@@ -156,7 +158,7 @@ void w_abonados::buildFields()
         box->installEventFilter(this);
         sle_campo[i] = box;
     }
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         cbx_campo[i] = new QComboBox(this);
         cbx_campo[i]->setObjectName(QStringLiteral("cbx_campo_%1").arg(i));
         cbx_campo[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -191,6 +193,7 @@ void w_abonados::buildTabs()
     pair(5, 0, QStringLiteral("Localidad:"), sle_campo[7]);
     pair(5, 2, QStringLiteral("CP:"), sle_campo[9]);
     pair(6, 0, QStringLiteral("Provincia:"), cbx_campo[0]);
+    pair(6, 2, QStringLiteral("Grupo:"), cbx_campo[kGrupo]);
     pair(7, 0, QStringLiteral("Teléfono 1 (sin guiones):"), sle_campo[10]);
     pair(8, 0, QStringLiteral("Teléfono 2 (sin guiones):"), sle_campo[11]);
     g->setColumnStretch(1, 1);
@@ -229,7 +232,7 @@ void w_abonados::buildTabs()
     // Tab order follows the rows as the eye reads them.
     QWidget* order[] = {sle_campo[1], cbx_campo[4], cbx_campo[5], sle_campo[0], sle_campo[2], sle_campo[3],
                         sle_campo[4], sle_campo[5], sle_campo[6], sle_campo[7], sle_campo[9], cbx_campo[0],
-                        sle_campo[10], sle_campo[11]};
+                        cbx_campo[kGrupo], sle_campo[10], sle_campo[11]};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     for (int k = 0; k < 3; ++k) {
@@ -269,11 +272,23 @@ void w_abonados::fillCombos()
     for (int i = 1; i <= 3; ++i)
         fillCombo(c, cbx_campo[i], catalogue::PickList::ContactKinds, true);
     fillCombo(c, cbx_campo[4], catalogue::PickList::PanelModels, false);
+    // Groups: none is a choice (every operator without groups sees it).
+    QComboBox* g = cbx_campo[kGrupo];
+    const QVariant kept = g->currentIndex() >= 0 ? g->currentData() : QVariant(-1);
+    g->clear();
+    g->addItem(QString(), QVariant());
+    for (const permissions::Group& group : permissions::groups(c))
+        g->addItem(group.codigo, group.id_grupo);
+    selectKey(g, kept);
 }
 
 void w_abonados::showData(int id)
 {
     std::optional<QSqlRecord> r;
+    if (id >= 1 && !m_ctx.main.maySeeSubscriber(id)) {
+        m_ctx.messages.showError(permissions::outsideGroupsText(id));
+        id = 0;
+    }
     if (id >= 1) {
         try {
             r = subscribers::record(m_ctx.main.db(), id);
@@ -288,8 +303,12 @@ void w_abonados::showData(int id)
         setCampo(i, found ? r->value(QLatin1String(kFields[i].column)).toString() : QString());
     // A stored key that matches no entry (a null contact kind) leaves the
     // box without selection.
-    for (int i = 0; i < 6; ++i)
-        selectKey(cbx_campo[i], found ? QVariant(r->value(QLatin1String(kCombos[i])).toInt()) : QVariant(-1));
+    for (int i = 0; i < 7; ++i) {
+        const QVariant stored = found ? r->value(QLatin1String(kCombos[i])) : QVariant();
+        // No group is the blank entry; nothing shown is no entry at all.
+        selectKey(cbx_campo[i], found ? (i == kGrupo && stored.isNull() ? QVariant() : QVariant(stored.toInt()))
+                                      : QVariant(-1));
+    }
     // A number that no longer names a subscriber leaves none current, so
     // "Baja" and "Editar" never act on a row that is not there.
     if (id > 0)
@@ -310,14 +329,13 @@ void w_abonados::enableControls(const QString& modo)
     setEditing(editing);
     cb_aceptar->setEnabled(editing);
     cb_cancelar->setEnabled(editing);
-    // Level 3 (and anything above, which the station treats alike) may look
-    // subscribers up but not change them.
-    const bool mayChange = m_ctx.main.currentLevel() < 3;
+    // Without the right (level 3 had none) subscribers are looked up, not changed.
+    const bool mayChange = m_ctx.main.may(permissions::Right::EditarAbonados);
     cb_buscar->setEnabled(!editing);
     cb_alta->setEnabled(!editing && mayChange);
     cb_baja->setEnabled(!editing && mayChange && m_subscriber > 0);
     cb_modificar->setEnabled(!editing && mayChange && m_subscriber > 0);
-    cb_historial->setEnabled(!editing && m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel()));
+    cb_historial->setEnabled(!editing && m_subscriber > 0 && w_historial::permitido(m_ctx.main));
     if (!editing && m_subscriber <= 0)
         SSTab_abm->setCurrentIndex(0);
 }
@@ -347,7 +365,7 @@ void w_abonados::dispatch(const QString& key)
         // The list of every subscriber, read afresh, in its own window.
         reports::showSubscriberReport(m_ctx);
     } else if (key == QLatin1String("cb_historial")) {
-        if (m_subscriber > 0 && w_historial::permitido(m_ctx.main.currentLevel()))
+        if (m_subscriber > 0 && w_historial::permitido(m_ctx.main))
             w_historial::abrirAbonado(m_ctx, m_subscriber);
     } else {
         RecordForm::dispatch(key);
@@ -384,7 +402,22 @@ bool w_abonados::save()
       << text(11, 0);
     for (int k = 0; k < 3; ++k)
         v << text(12 + k, 0) << key(1 + k, 0) << text(15 + k, 0);
-    v << text(kObservaciones, 0);
+    v << text(kObservaciones, 0) << key(kGrupo, 0);
+    if (!faulty && v.last().isNull()) {
+        // An operator limited to groups would lose sight of a subscriber of none.
+        bool limited = false;
+        try {
+            limited = !permissions::operatorGroups(m.db(), m.currentUser()).isEmpty();
+        } catch (const db::Error& e) {
+            qWarning("w_abonados: %s", qPrintable(e.text()));
+        }
+        if (limited) {
+            SSTab_abm->setCurrentIndex(0);
+            cbx_campo[kGrupo]->setFocus();
+            m_ctx.messages.showError(QStringLiteral("Elija el grupo del abonado: sin grupo, usted no podría verlo."));
+            return false;
+        }
+    }
 
     if (faulty) {
         SSTab_abm->setCurrentIndex(0);

@@ -40,7 +40,7 @@ public:
     QFrame* frm_3;
     // 0-7 and 9-17 are line boxes; 8 (remarks) is a multi-line box.
     std::array<QWidget*, 18> sle_campo{};
-    std::array<QComboBox*, 6> cbx_campo{};
+    std::array<QComboBox*, 7> cbx_campo{}; // 6: the group of subscribers
     QList<QLabel*> st_etiqueta;
 
     // The window has one size; its frame in the main window is made to it.

@@ -100,7 +100,7 @@ void w_buscar::wp_inicializa()
     setFixedSize(ui::twipsSize(info.width, info.height));
     ui::centreOnScreen(this);
     try {
-        m_rows->load(m_ctx.main.db(), m_mode);
+        m_rows->load(m_ctx.main.db(), m_mode, m_ctx.main.currentUser());
     } catch (const db::Error&) {
         // An unreadable table shows an empty list; the caller's data is untouched.
         m_ctx.main.showMessage(101);

@@ -186,7 +186,7 @@ void w_configuracion::showTemplate(int configuracion)
         m_template = configuracion;
         cb_copiar->setEnabled(true);
         cb_imprimir->setEnabled(true);
-        cb_historial->setEnabled(w_historial::permitido(m_ctx.main.currentLevel()));
+        cb_historial->setEnabled(w_historial::permitido(m_ctx.main));
         // The catalogue template is kept by the catalogue update alone.
         if (m_template >= 2) {
             for (QAction* a : {cb_modificar, cb_subir, cb_bajar, cb_baja})
@@ -314,7 +314,7 @@ void w_configuracion::dispatch(const QString& key)
         if (m_template >= 1)
             reports::showTemplateReport(m_ctx, m_panel, m_template);
     } else if (key == QLatin1String("cb_historial")) {
-        if (m_template >= 1 && w_historial::permitido(m_ctx.main.currentLevel()))
+        if (m_template >= 1 && w_historial::permitido(m_ctx.main))
             w_historial::abrirConfiguracion(m_ctx, m_template, m_panel);
     }
 }

@@ -1,5 +1,6 @@
 #include "records/w_historial.h"
 
+#include "data/permissions.h"
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/history_store.h"
@@ -228,6 +229,8 @@ QString w_historial::shown(int seccion, const SectionFormat& f, const std::optio
 {
     if (!stored)
         return QStringLiteral("(sin valor)");
+    if (m_ctx.main.hidesSection(m_owner.panel, seccion))
+        return permissions::hiddenText();
     if (f.input() != SectionFormat::Input::list)
         return f.input() == SectionFormat::Input::text ? f.shown(*stored) : *stored;
     // A list value reads as the editor's entry: "value - description".

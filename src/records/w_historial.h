@@ -6,6 +6,7 @@
 
 #include "data/catalogue_store.h"
 #include "data/value_store.h"
+#include "session/mdl_main.h"
 #include "session/station_context.h"
 
 #include <QDate>
@@ -35,8 +36,12 @@ public:
     // The same, naming the subscriber or the template and its panel model.
     static w_historial* abrirAbonado(StationContext& ctx, int abonado);
     static w_historial* abrirConfiguracion(StationContext& ctx, int configuracion, int panel);
-    // Whether an operator of `nivel` may see the history (levels 1 and 2).
-    static bool permitido(int nivel) { return nivel >= 1 && nivel <= 2; }
+    // Whether the operator may see the history: who may program or read
+    // panels (levels 1 and 2 could).
+    static bool permitido(const mdl_main& m)
+    {
+        return m.may(permissions::Right::Programar) || m.may(permissions::Right::Bajar);
+    }
 
     // Shows another subscriber or template, on the last month of every section
     // and operator.

@@ -1,6 +1,7 @@
 #include "records/w_seccion.h"
 
 #include "session/mdl_main.h"
+#include "data/permissions.h"
 #include "ui/ui_geometry.h"
 #include "ui/ui_keyboard.h"
 #include "ui/ui_pictures.h"
@@ -90,6 +91,11 @@ w_seccion::w_seccion(StationContext& station, QWidget* parent) : QDialog(parent)
         cb_restaurar->setEnabled(false);
         cb_bajar->setEnabled(false);
     }
+    if (m_hidden) {
+        // Reading it from the panel stays: the panel's code is the truth.
+        for (QAction* a : {cb_aceptar, cb_subir, cb_restaurar})
+            a->setEnabled(false);
+    }
     ui::centreOnScreen(this);
 }
 
@@ -115,12 +121,13 @@ void w_seccion::buildScreen()
             descripcion = head->descripcion;
         }
         setWindowTitle(QStringLiteral("[%1] %2").arg(m_section, 3, 10, QLatin1Char('0')).arg(descripcion));
+        m_hidden = m_ctx.main.hides(permissions::secretSections(c, m_panel).contains(m_section));
 
         // Only the items that the template has a value for.
         for (const catalogue::Item& item : catalogue::templateItems(c, m_template, m_panel, m_section, MaxRows)) {
             m_items << item.item;
             titles << item.descripcion + QLatin1Char(':');
-            defaults << m_format.defaultShown(item.valor);
+            defaults << (m_hidden ? permissions::hiddenText() : m_format.defaultShown(item.valor));
         }
     } catch (const db::Error& e) {
         qWarning("w_seccion::buildScreen: %s", qPrintable(e.text()));
@@ -165,6 +172,16 @@ void w_seccion::buildScreen()
     }
     for (int k = 1; k <= m_rows; ++k)
         showData(m_subscriber, m_section, m_items.at(k), k);
+    if (m_hidden) {
+        // Nothing of the code reaches the boxes, so nothing can be copied,
+        // and nothing may be typed over it.
+        for (int k = 1; k <= m_rows; ++k) {
+            if (QLineEdit* e = sle_valor.at(k))
+                e->setReadOnly(true);
+            if (QComboBox* b = cbx_valor.at(k))
+                b->setEnabled(false);
+        }
+    }
     placeRows(titles, defaults);
     if (!frm_seccion->isEnabled())
         m_ctx.main.showMessage(501);
@@ -278,6 +295,15 @@ void w_seccion::showData(int abonado, int seccion, int item, int fila)
         return;
     }
     const QString valor = *stored;
+    if (m_hidden) {
+        if (QLineEdit* e = sle_valor.at(fila))
+            e->setText(permissions::hiddenText());
+        if (QComboBox* b = cbx_valor.at(fila)) {
+            b->clear();
+            b->addItem(permissions::hiddenText());
+        }
+        return;
+    }
     if (QLineEdit* e = sle_valor.at(fila)) {
         const QString shown = m_format.shown(valor);
         // A stored text longer than the section allows is shown whole, so it
@@ -330,6 +356,8 @@ void w_seccion::reject()
 
 bool w_seccion::save(int marca)
 {
+    if (m_hidden)
+        return false;
     // A section with a value missing in the store cannot be saved.
     if (!frm_seccion->isEnabled()) {
         fail();
@@ -406,7 +434,7 @@ void w_seccion::markForDownload()
 
 void w_seccion::restoreTemplateValues()
 {
-    if (m_mode != EditorMode::abonado)
+    if (m_mode != EditorMode::abonado || m_hidden)
         return;
     if (!m_ctx.messages.askYesNo(QStringLiteral("¿Reemplaza los valores actuales?")))
         return;

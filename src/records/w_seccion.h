@@ -96,5 +96,7 @@ private:
     QList<int> m_items;     // id_item of row k, index 0 unused
     QStringList m_valores;  // id_valor text of each list position
     bool m_changed = false;
+    // A secret section the operator may not see: shown as "••••", unchanged.
+    bool m_hidden = false;
     QScrollArea* m_scroll;
 };

@@ -5,22 +5,24 @@
 
 namespace reports {
 
-void PanelCommand::open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion)
+void PanelCommand::open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion,
+                        const report_store::Viewer& viewer)
 {
     close();
-    set(report_store::panel(c, id_abonado, id_panel, id_configuracion));
+    set(report_store::panel(c, id_abonado, id_panel, id_configuracion, viewer));
 }
 
-void ConfiguracionCommand::open(const QSqlDatabase& c, int id_panel, int id_configuracion)
+void ConfiguracionCommand::open(const QSqlDatabase& c, int id_panel, int id_configuracion,
+                                const report_store::Viewer& viewer)
 {
     close();
-    set(report_store::configuracion(c, id_panel, id_configuracion));
+    set(report_store::configuracion(c, id_panel, id_configuracion, viewer));
 }
 
-void AbonadoCommand::open(const QSqlDatabase& c)
+void AbonadoCommand::open(const QSqlDatabase& c, const report_store::Viewer& viewer)
 {
     close();
-    set(report_store::abonados(c));
+    set(report_store::abonados(c, viewer));
 }
 
 void LogCommand::open(const QSqlDatabase& c, const oplog::Filter& filter)

@@ -44,17 +44,18 @@ private:
 
 class PanelCommand : public Command<QList<ProgrammingData>> {
 public:
-    void open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion);
+    void open(const QSqlDatabase& c, int id_abonado, int id_panel, int id_configuracion,
+              const report_store::Viewer& viewer = {});
 };
 
 class ConfiguracionCommand : public Command<QList<ProgrammingData>> {
 public:
-    void open(const QSqlDatabase& c, int id_panel, int id_configuracion);
+    void open(const QSqlDatabase& c, int id_panel, int id_configuracion, const report_store::Viewer& viewer = {});
 };
 
 class AbonadoCommand : public Command<QList<SubscriberRow>> {
 public:
-    void open(const QSqlDatabase& c);
+    void open(const QSqlDatabase& c, const report_store::Viewer& viewer = {});
 };
 
 class LogCommand : public Command<QList<LogRow>> {

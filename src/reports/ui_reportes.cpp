@@ -65,13 +65,19 @@ void failed(StationContext& ctx, const db::Error& e)
     ctx.messages.showError(QStringLiteral("No se pudo generar el reporte.\n%1").arg(e.text()));
 }
 
+// The operator's codes and groups decide what a report shows.
+report_store::Viewer viewerOf(const StationContext& ctx)
+{
+    return {ctx.main.currentUser(), ctx.main.rights()};
+}
+
 } // namespace
 
 w_reporte* showPanelReport(StationContext& ctx, int id_abonado, int id_panel, int id_configuracion)
 {
     de_reportes& d = ctx.reports;
     try {
-        d.panel.open(d.connection(), id_abonado, id_panel, id_configuracion);
+        d.panel.open(d.connection(), id_abonado, id_panel, id_configuracion, viewerOf(ctx));
     } catch (const db::Error& e) {
         failed(ctx, e);
         return nullptr;
@@ -86,7 +92,7 @@ w_reporte* showTemplateReport(StationContext& ctx, int id_panel, int id_configur
 {
     de_reportes& d = ctx.reports;
     try {
-        d.configuracion.open(d.connection(), id_panel, id_configuracion);
+        d.configuracion.open(d.connection(), id_panel, id_configuracion, viewerOf(ctx));
     } catch (const db::Error& e) {
         failed(ctx, e);
         return nullptr;
@@ -109,7 +115,7 @@ w_reporte* showSubscriberReport(StationContext& ctx)
 {
     de_reportes& d = ctx.reports;
     try {
-        d.abonado.open(d.connection());
+        d.abonado.open(d.connection(), viewerOf(ctx));
     } catch (const db::Error& e) {
         failed(ctx, e);
         return nullptr;

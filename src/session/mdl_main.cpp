@@ -358,13 +358,42 @@ bool mdl_main::applyPortSettings(PanelLink& link, int port, const QString& mode)
 
 void mdl_main::logIn(int user, int level)
 {
+    logIn(user, level, permissions::levelRights(level));
+}
+
+void mdl_main::logIn(int user, int level, permissions::Rights rights)
+{
     m_currentUser = user;
     m_currentLevel = level;
+    m_rights = rights;
 }
 
 void mdl_main::logOut()
 {
     m_currentUser = m_currentLevel = 0;
+    m_rights = 0;
+}
+
+bool mdl_main::hidesSection(int panel, int section) const
+{
+    if (!hides(true))
+        return false;
+    try {
+        return hides(permissions::secretSections(db(), panel).contains(section));
+    } catch (const db::Error& e) {
+        qWarning("mdl_main::hidesSection: %s", qPrintable(e.text()));
+        return true;
+    }
+}
+
+bool mdl_main::maySeeSubscriber(int id_abonado) const
+{
+    try {
+        return permissions::maySee(db(), m_currentUser, id_abonado);
+    } catch (const db::Error& e) {
+        qWarning("mdl_main::maySeeSubscriber: %s", qPrintable(e.text()));
+        return false;
+    }
 }
 
 void mdl_main::detachPort(SerialPort* port)

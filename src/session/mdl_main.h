@@ -4,6 +4,7 @@
 // shared procedures every window calls. The station owns one and hands it to
 // the windows.
 
+#include "data/permissions.h"
 #include "data/db.h"
 
 #include <QDateTime>
@@ -92,8 +93,22 @@ public:
     // The operator: set by the login, cleared when it fails; 0 before one.
     int currentUser() const { return m_currentUser; }
     int currentLevel() const { return m_currentLevel; }
+    // With the rights of the built-in profile of `level`, or those given.
     void logIn(int user, int level);
+    void logIn(int user, int level, permissions::Rights rights);
     void logOut();
+    // Whether the operator may do what `r` names: every window asks here.
+    bool may(permissions::Right r) const { return permissions::has(m_rights, r); }
+    permissions::Rights rights() const { return m_rights; }
+    // A secret value as this operator sees it.
+    QString shown(bool secret, const QString& value) const { return permissions::shown(m_rights, secret, value); }
+    bool hides(bool secret) const { return permissions::hides(m_rights, secret); }
+    // Whether the values of a section of panel model `panel` are hidden from
+    // the operator; when the catalogue cannot be read, a secret is assumed.
+    bool hidesSection(int panel, int section) const;
+    // Whether the operator may work on the subscriber (its groups); a
+    // database error says no.
+    bool maySeeSubscriber(int id_abonado) const;
 
     // The modem port as start-up and the parameters window left it.
     bool portOpen() const { return m_portOpen; }
@@ -155,6 +170,7 @@ private:
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
     int m_currentUser = 0;
     int m_currentLevel = 0;
+    permissions::Rights m_rights = 0;
     bool m_portOpen = false;
     int m_modemPort = 0;
     int m_ipPort = 0;

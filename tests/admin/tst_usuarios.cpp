@@ -9,6 +9,8 @@
 #include "ui/ui_unsaved.h"
 #include "app/w_main.h"
 #include "data/db.h"
+#include "data/passwords.h"
+#include "data/permissions.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 
@@ -18,6 +20,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QtTest>
 
 namespace {
@@ -29,18 +32,24 @@ void sql(const QString& text, const QVariantList& values = {})
 
 void addUser(int id, const QString& name, const QString& password, int level)
 {
-    sql("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)", {id, name, password, level});
+    sql("INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (?, ?, ?, ?)",
+        {id, name, passwords::hash(password), level});
 }
 
-// "id name password level" of every account, in id order.
+// "id name level" of every account, in id order.
 QStringList accounts()
 {
     QStringList out;
-    QSqlQuery q = db::exec(stationDb(), "SELECT * FROM usuarios ORDER BY id_usuario");
+    QSqlQuery q = db::exec(stationDb(), "SELECT id_usuario, usuario, nivel FROM usuarios ORDER BY id_usuario");
     while (q.next())
-        out << QString("%1 %2 %3 %4").arg(q.value(0).toInt()).arg(q.value(1).toString(), q.value(2).toString())
-                   .arg(q.value(3).toInt());
+        out << QString("%1 %2 %3").arg(q.value(0).toInt()).arg(q.value(1).toString()).arg(q.value(2).toInt());
     return out;
+}
+
+bool passwordIs(int id, const QString& password)
+{
+    return passwords::verify(db::scalar(stationDb(), "SELECT password FROM usuarios WHERE id_usuario = ?", {id}).toString(),
+                             password);
 }
 
 void logIn(TestStation& st, int id, int level)
@@ -60,6 +69,7 @@ int create(w_usuarios& w, const QString& name, const QString& password, int leve
     w.cb_alta->trigger();
     w.sle_usuario->setText(name);
     w.sle_password->setText(password);
+    w.sle_password2->setText(password);
     w.cbx_nivel->setCurrentIndex(w.cbx_nivel->findData(level));
     w.cb_aceptar->trigger();
     return w.m_user;
@@ -82,6 +92,8 @@ private slots:
         auto* w = qobject_cast<w_usuarios*>(m.child("cb_usuarios"));
         QVERIFY(w);
         QCOMPARE(w->sle_usuario->text(), QString("ADMINISTRADOR"));
+        // A password is never shown.
+        QVERIFY(w->sle_password->text().isEmpty());
         QVERIFY(!w->frm_usuario->isEnabled() && w->cb_baja->isEnabled() && !w->cb_aceptar->isEnabled());
 
         w->cb_buscar->trigger();
@@ -101,17 +113,18 @@ private slots:
         logIn(st, 1, 1);
         w_usuarios w(st.ctx);
         QCOMPARE(create(w, "josé ñandú", "ab1ñ", 3), 2); // after account 1 alone
-        QCOMPARE(accounts().last(), QString("2 JOSÉ ÑANDÚ AB1Ñ 3"));
+        QCOMPARE(accounts().last(), QString("2 JOSÉ ÑANDÚ 3"));
+        QVERIFY(passwordIs(2, "AB1Ñ"));
         QVERIFY(!editing(w));
 
         sql("DELETE FROM usuarios WHERE id_usuario <> 1");
         addUser(1000, "ANA", "ABCD", 2);
         QCOMPARE(create(w, "  luis  ", "wxyz", 2), 1001);
-        QCOMPARE(accounts().last(), QString("1001 LUIS WXYZ 2"));
+        QCOMPARE(accounts().last(), QString("1001 LUIS 2"));
 
         sql("DELETE FROM usuarios");
         QCOMPARE(create(w, "eva", "qqqq", 1), 1000);
-        QCOMPARE(accounts(), QStringList{"1000 EVA QQQQ 1"});
+        QCOMPARE(accounts(), QStringList{"1000 EVA 1"});
         QVERIFY(st.messages.shown.isEmpty());
     }
 
@@ -128,12 +141,15 @@ private slots:
             const char* password;
             const char* title;
             QWidget* focus;
-        } steps[] = {{"   ", "abc", "Error 601", w.sle_usuario},
-                     {"pepe", "abc", "Error 602", w.sle_password},
-                     {"pepe", "abcd", "Error 603", w.cbx_nivel}};
+            const char* repeated;
+        } steps[] = {{"   ", "abc", "Error 601", w.sle_usuario, "abc"},
+                     {"pepe", "abc", "Error 602", w.sle_password, "abc"},
+                     {"pepe", "abcd", "Error 602", w.sle_password2, "abce"},
+                     {"pepe", "abcd", "Error 603", w.cbx_nivel, "ABCD"}};
         for (const auto& s : steps) {
             w.sle_usuario->setText(s.name);
             w.sle_password->setText(s.password);
+            w.sle_password2->setText(s.repeated);
             w.cb_aceptar->trigger();
             QCOMPARE(st.messages.lastTitle(), QString(s.title));
             QCOMPARE(w.focusWidget(), s.focus);
@@ -166,8 +182,10 @@ private slots:
         w.sle_usuario->setText("OTRO");
         w.cbx_nivel->setCurrentIndex(0);
         w.sle_password->setText("nuev");
+        w.sle_password2->setText("NUEV");
         w.cb_aceptar->trigger();
-        QCOMPARE(accounts(), (QStringList{"1 ADMINISTRADOR 1234 1", "1000 ANA NUEV 2"}));
+        QCOMPARE(accounts(), (QStringList{"1 ADMINISTRADOR 1", "1000 ANA 2"}));
+        QVERIFY(passwordIs(1000, "nuev") && passwordIs(1, "1234"));
     }
 
     void builtInAdministratorIsProtected()
@@ -179,8 +197,10 @@ private slots:
         w.cb_modificar->trigger();
         QVERIFY(!w.sle_usuario->isEnabled() && !w.cbx_nivel->isEnabled());
         w.sle_password->setText("clav");
+        w.sle_password2->setText("clav");
         w.cb_aceptar->trigger();
-        QCOMPARE(accounts().first(), QString("1 ADMINISTRADOR CLAV 1"));
+        QCOMPARE(accounts().first(), QString("1 ADMINISTRADOR 1"));
+        QVERIFY(passwordIs(1, "CLAV"));
 
         st.messages.answers.enqueue(true);
         w.cb_baja->trigger();
@@ -226,18 +246,20 @@ private slots:
         w.showData(1000);
         w.cb_modificar->trigger();
         w.cb_aceptar->trigger();
-        QCOMPARE(accounts().last(), QString("1000 PEÑA ABCD 2"));
+        QCOMPARE(accounts().last(), QString("1000 PEÑA 2"));
+        QVERIFY(passwordIs(1000, "ABCD")); // an empty box keeps the password
 
         // Changed elsewhere while being edited: not overwritten, and what is
         // stored now is shown.
         w.cb_modificar->trigger();
         sql("UPDATE usuarios SET nivel = 3 WHERE id_usuario = 1000");
         w.sle_password->setText("ZZZZ");
+        w.sle_password2->setText("ZZZZ");
         w.cb_aceptar->trigger();
         QCOMPARE(st.messages.lastTitle(), QString("Error"));
         QCOMPARE(st.messages.lastText(), QString("Otra estación modificó este registro mientras usted lo editaba: no se "
                                                  "guardaron los cambios. Se muestran los datos actuales."));
-        QCOMPARE(accounts().last(), QString("1000 PEÑA ABCD 3"));
+        QCOMPARE(accounts().last(), QString("1000 PEÑA 3"));
         QVERIFY(!editing(w));
         QCOMPARE(w.cbx_nivel->currentData().toInt(), 3);
 
@@ -246,11 +268,31 @@ private slots:
         w.cb_modificar->trigger();
         sql("DELETE FROM usuarios WHERE id_usuario = 1000");
         w.sle_password->setText("YYYY");
+        w.sle_password2->setText("YYYY");
         w.cb_aceptar->trigger();
         QCOMPARE(st.messages.lastTitle(), QString("Error"));
         QVERIFY(st.messages.lastText().startsWith("Otra estación eliminó este registro"));
         QVERIFY(editing(w));
         QCOMPARE(w.sle_password->text(), QString("YYYY"));
+    }
+
+    void profileAndGroupsAreStored()
+    {
+        TestStation st;
+        logIn(st, 1, 1);
+        const int norte = permissions::saveGroup(stationDb(), {0, "NORTE", "Zona norte"});
+        const int tecnico = permissions::saveProfile(stationDb(), {0, "Técnico", permissions::levelRights(2)});
+        w_usuarios w(st.ctx);
+        QCOMPARE(w.cbx_nivel->itemText(3), QString("Técnico"));
+        w.cb_alta->trigger();
+        QCOMPARE(w.lst_grupos->count(), 1);
+        w.lst_grupos->item(0)->setCheckState(Qt::Checked);
+        const int id = create(w, "tito", "tttt", tecnico);
+        QCOMPARE(db::scalar(stationDb(), "SELECT id_perfil FROM usuarios WHERE id_usuario = ?", {id}).toInt(), tecnico);
+        QCOMPARE(permissions::operatorGroups(stationDb(), id), QList<int>{norte});
+        // As a level it has: the level of what it may do.
+        QCOMPARE(accounts().last(), QString("%1 TITO 2").arg(id));
+        QCOMPARE(w.lst_grupos->item(0)->checkState(), Qt::Checked);
     }
 };
 

@@ -7,7 +7,13 @@
 #include "session/mdl_main.h"
 #include "ui/ui_geometry.h"
 #include "app/ui_shell.h"
+#include "app/w_cambio_password.h"
+#include "app/w_login.h"
 #include "data/db.h"
+#include "data/passwords.h"
+#include "data/permissions.h"
+#include "data/schema_upgrade.h"
+#include "data/users_store.h"
 #include "link/serialport.h"
 
 #include <QAction>
@@ -100,6 +106,7 @@ private slots:
         r.init();
         r.shell.login()->sle_usuario->setText("administrador");
         r.shell.login()->sle_password->setText("1234");
+        r.shell.login()->askNewPassword = [] { return std::optional<QString>("AB12"); };
         r.shell.login()->cb_aceptar->trigger();
         QTRY_VERIFY(!r.shell.login());
 
@@ -218,11 +225,29 @@ private slots:
         for (const char* sql : {"ALTER TABLE configuracion DROP COLUMN ip_permitidas",
                                 "ALTER TABLE configuracion DROP COLUMN ip_escucha", "DROP INDEX abonados_eventos_orden",
                                 "ALTER TABLE configuracion DROP COLUMN verificar_subidas", "DROP TABLE abonados_imagen",
-                                "DROP TABLE valores_historial"})
+                                "DROP TABLE valores_historial", "DROP INDEX abonados_grupo",
+                                "ALTER TABLE abonados DROP COLUMN id_grupo", "ALTER TABLE usuarios DROP COLUMN id_perfil",
+                                "ALTER TABLE usuarios DROP COLUMN bloqueado_hasta", "ALTER TABLE secciones DROP COLUMN secreta",
+                                "DROP TABLE perfiles", "DROP TABLE grupos", "DROP TABLE usuarios_grupos",
+                                "DROP TABLE usuarios_fallos",
+                                // Passwords as an older station kept them.
+                                "UPDATE usuarios SET password = '1234'",
+                                "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1000, 'PEÑA', 'ab1ñ', 3)"})
             db::exec(st.main.db(), sql);
         st.main.closeConnections();
         Run r(st);
         QCOMPARE(r.init(), mdl_main::InitResult::Ok);
+        // No password is left as text; each is the one it was.
+        const QSqlDatabase c = st.main.db();
+        QCOMPARE(db::scalar(c, "SELECT count(*) FROM usuarios WHERE password NOT LIKE '$argon2id$%'").toInt(), 0);
+        const QString hash = db::scalar(c, "SELECT password FROM usuarios WHERE id_usuario = 1000").toString();
+        QVERIFY(passwords::verify(hash, "AB1Ñ"));
+        QVERIFY(passwords::verify(db::scalar(c, "SELECT password FROM usuarios WHERE id_usuario = 1").toString(), "1234"));
+        // The old levels keep their rights through the built-in profiles.
+        QCOMPARE(permissions::grantOf(c, 1000).rights, permissions::levelRights(3));
+        // Opened again, a hash is not hashed again.
+        schema::upgrade(c);
+        QCOMPARE(db::scalar(c, "SELECT password FROM usuarios WHERE id_usuario = 1000").toString(), hash);
         QVERIFY(db::exec(st.main.db(), "SELECT ip_permitidas, ip_escucha FROM configuracion").next());
         // Uploads are verified unless the operator says otherwise.
         QCOMPARE(db::scalar(st.main.db(), "SELECT verificar_subidas FROM configuracion").toInt(), 1);
@@ -263,8 +288,8 @@ private slots:
         Run r(st);
         r.init();
         QSqlDatabase c = st.main.db();
-        db::exec(c, "INSERT INTO usuarios (id_usuario, usuario, password, nivel) VALUES (1000, 'PEÑA', 'AB12', 2), "
-                    "(1001, 'O''NEIL', 'X''Y1', 3)");
+        users::add(c, {0, "PEÑA", "AB12", 2, 0});
+        const int oneil = users::add(c, {0, "O'NEIL", "X'Y1", 3, 0});
         w_login* login = r.shell.login();
         // Centred on the main window, 700 twips above its middle, wherever
         // the window system puts the main window (give or take the frame,
@@ -289,7 +314,7 @@ private slots:
 
         // Case is ignored, Spanish letters included; quotes are just characters.
         QVERIFY(login->checkLogin("o'neil", "x'y1"));
-        QCOMPARE(st.main.currentUser(), 1001);
+        QCOMPARE(st.main.currentUser(), oneil);
         QCOMPARE(st.main.currentLevel(), 3);
         QVERIFY(login->checkLogin("peña", "ab12"));
         QCOMPARE(st.main.currentLevel(), 2);
@@ -311,6 +336,48 @@ private slots:
         QCOMPARE(db::scalar(c, "SELECT count(*) FROM usuarios_operaciones WHERE id_operacion = 1").toInt(), 2);
     }
 
+    void factoryPasswordAndLockout()
+    {
+        TestStation st;
+        Run r(st);
+        r.init();
+        const QDateTime t0(QDate(2026, 3, 2), QTime(10, 0));
+        st.main.setClock([t0] { return t0; });
+        w_login* login = r.shell.login();
+        const QSqlDatabase c = st.main.db();
+        // The factory password opens nothing until it is replaced.
+        login->askNewPassword = [] { return std::nullopt; };
+        QVERIFY(!login->checkLogin("administrador", "1234"));
+        QCOMPARE(st.messages.lastText(), QString("Debe cambiar la contraseña de fábrica para ingresar."));
+        QCOMPARE(st.main.currentUser(), 0);
+        login->askNewPassword = [] { return std::optional<QString>("AB12"); };
+        QVERIFY(login->checkLogin("administrador", "1234"));
+        QVERIFY(passwords::verify(users::find(c, 1)->password, "ab12"));
+        login->askNewPassword = [] { return std::optional<QString>("ZZZZ"); };
+        QVERIFY(!login->checkLogin("administrador", "1234"));
+        QVERIFY(login->checkLogin("administrador", "ab12"));
+        QVERIFY(passwords::verify(users::find(c, 1)->password, "AB12"));
+
+        // Five wrong ones: the operator waits, told until when, and the log
+        // names the station tried.
+        st.main.logOut();
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!login->checkLogin("administrador", "9999"));
+        QCOMPARE(st.messages.lastText(), QString("Acceso denegado"));
+        QVERIFY(!login->checkLogin("administrador", "9999"));
+        QCOMPARE(st.messages.lastText(), QString("Acceso denegado\nDemasiados intentos fallidos: el usuario "
+                                                 "ADMINISTRADOR podrá ingresar de nuevo a las 10:05."));
+        QVERIFY(!login->checkLogin("administrador", "ab12"));
+        QCOMPARE(db::scalar(c, "SELECT parametro FROM usuarios_operaciones WHERE id_operacion = 24").toString(),
+                 db::stationName(c));
+
+        // The new password, typed twice, is checked before it is taken.
+        QCOMPARE(w_cambio_password::problem("AB1", "AB1"), QString("La contraseña debe tener 4 caracteres."));
+        QCOMPARE(w_cambio_password::problem("AB12", "AB13"), QString("Las dos contraseñas no son iguales."));
+        QCOMPARE(w_cambio_password::problem("1234", "1234"), QString("La contraseña nueva no puede ser la de fábrica."));
+        QCOMPARE(w_cambio_password::problem("ab12", "AB12"), QString());
+    }
+
     void enterInPasswordLogsInAndCancelEnds()
     {
         TestStation st;
@@ -319,6 +386,7 @@ private slots:
             r.init();
             w_login* login = r.shell.login();
             login->sle_password->setText("1234");
+            login->askNewPassword = [] { return std::optional<QString>("AB12"); };
             QTest::keyClick(login->sle_password, Qt::Key_Return);
             QTRY_VERIFY(!r.shell.login());
             QCOMPARE(st.main.currentLevel(), 1);

@@ -418,6 +418,10 @@ private slots:
         QVERIFY(refused("[basedatos]\nhost=/sin/servidor\nport=5433\ndbname=central\nuser=ana\n",
                         "No se pudo conectar con el servidor de base de datos «/sin/servidor:5433/central (usuario ana)»"));
         QVERIFY(refused("[basedatos]\nservice=central\npassword=x\n", "~/.pgpass"));
+        // Keys and the section are read whatever their case.
+        QVERIFY(refused("[BaseDatos]\nService=central\nPassword=x\n", "~/.pgpass"));
+        QVERIFY(refused("[basedatos]\nHOST=/sin/servidor\nPort=5433\nDBName=central\n",
+                        "«/sin/servidor:5433/central»"));
         QVERIFY(refused("[basedatos]\nhost=servidor\n", "no indica el servidor"));
         QVERIFY(refused("[basedatos]\ndbname=central host=otro\n", "no es válido"));
         QVERIFY(!QFile::exists(st.path(mdl_main::DbFile)));

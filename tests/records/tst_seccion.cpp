@@ -10,6 +10,7 @@
 #include "common/testsupport.h"
 #include "data/db.h"
 #include "data/lock_store.h"
+#include "data/permissions.h"
 #include "records/editor_context.h"
 #include "records/section_format.h"
 #include "records/w_seccion.h"
@@ -97,6 +98,7 @@ private slots:
     void messageKeepsClearOfTheRow();
     void closingWithChangesAsks();
     void sizeFromADamagedCatalogue();
+    void secretSectionsHiddenWithoutTheRight();
 };
 
 void tst_seccion::textValues_data()
@@ -444,6 +446,29 @@ void tst_seccion::closingWithChangesAsks()
     w.cb_cancelar->trigger();
     QVERIFY(!w.isVisible() && st.messages.asked.size() == 2);
     QCOMPARE(templateValue(27), QString("1234"));
+}
+
+void tst_seccion::secretSectionsHiddenWithoutTheRight()
+{
+    TestStation st(true, true);
+    const QStringList stored = subscriberSection(1, 40);
+    st.main.logIn(1000, 2, permissions::levelRights(2) & ~permissions::bit(permissions::Right::VerCodigos));
+    // The access code section and a user code the catalogue marks.
+    for (int seccion : {40, 30}) {
+        st.editor = EditorContext::forSubscriber(1, 1, seccion, 1, 0);
+        w_seccion w(st.ctx);
+        QCOMPARE(box(w, 1)->text(), QString("••••"));
+        QVERIFY(box(w, 1)->isReadOnly());
+        QCOMPARE(w.findChild<QLabel*>("st_defecto_1")->text(), QString("••••"));
+        QVERIFY(!w.cb_subir->isEnabled() && !w.cb_aceptar->isEnabled() && !w.cb_restaurar->isEnabled());
+        w.cb_subir->trigger();
+        QVERIFY(w.result() != QDialog::Accepted);
+    }
+    QCOMPARE(subscriberSection(1, 40), stored);
+    // Any other section is as ever.
+    st.editor = EditorContext::forSubscriber(1, 1, 27, 1, 0);
+    w_seccion w(st.ctx);
+    QVERIFY(box(w, 1)->text() != QString("••••") && !box(w, 1)->isReadOnly() && w.cb_subir->isEnabled());
 }
 
 QTEST_MAIN(tst_seccion)
