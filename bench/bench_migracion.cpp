@@ -56,7 +56,8 @@ void fillModels(const QString& file, int from, int to, const std::string& suffix
     check(sqlite3_exec(d, "BEGIN", nullptr, nullptr, nullptr), d, "begin");
     {
         Stmt panel(d, "INSERT INTO paneles VALUES (?, ?, ?, ?, 1)");
-        Stmt section(d, "INSERT INTO secciones VALUES (?, ?, ?, 2, 2, ?, ?, ?)");
+        Stmt section(d, "INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler) "
+                     "VALUES (?, ?, ?, 2, 2, ?, ?, ?)");
         Stmt value(d, "INSERT INTO secciones_valores VALUES (?, ?, ?, ?)");
         Stmt item(d, "INSERT INTO secciones_items VALUES (?, ?, ?, ?)");
         Stmt tmpl(d, "INSERT INTO configuraciones_valores VALUES (1, ?, ?, ?, ?, 0)");

@@ -243,6 +243,8 @@ void w_parametros::aceptar()
         return;
     if (!saveData())
         return;
+    if (m_ctx.jobSettingChanged)
+        m_ctx.jobSettingChanged();
     mdl_main& m = m_ctx.main;
     const QString mode = cbx_modem_speed->currentText();
     if (MainFrame* w = m_ctx.frame)

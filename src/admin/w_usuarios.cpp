@@ -78,6 +78,8 @@ w_usuarios::w_usuarios(StationContext& ctx, QWidget* parent) : RecordForm(ctx, S
     sle_password2->setEchoMode(QLineEdit::Password);
     lst_grupos = new QListWidget(frm_usuario);
     lst_grupos->setObjectName(QStringLiteral("lst_grupos"));
+    // A list takes no name from its label.
+    lst_grupos->setAccessibleName(QStringLiteral("Grupos"));
     st_grupos_t->setBuddy(lst_grupos);
     st_password2_t->setBuddy(sle_password2);
     cbx_nivel = new QComboBox(frm_usuario);

@@ -1,7 +1,10 @@
 #include "app/station.h"
 
+#include "data/db.h"
+#include "data/job_store.h"
 #include "data/link_store.h"
 #include "data/messages.h"
+#include "data/settings_store.h"
 #include "data/subscriber_hold.h"
 #include "data/users_store.h"
 #include "jobs/job_runner.h"
@@ -14,6 +17,7 @@ Station::Station(MessageService& messages, const QString& programDir)
     main.setProgramDir(programDir);
     trans.setHost(this);
     trans.setClock([this] { return main.now(); });
+    ctx.jobSettingChanged = [this] { applyJobSetting(); };
 }
 
 Station::~Station()
@@ -56,6 +60,27 @@ void Station::stopJobRunner()
     m_jobRunner.reset();
     m_jobHolds.reset();
     m_jobPortLock.reset();
+}
+
+void Station::applyJobSetting()
+{
+    bool wanted = false;
+    try {
+        const std::optional<settings::Row> s = settings::read(main.db());
+        wanted = s && s->tareas_estacion;
+        if (wanted == (m_jobRunner != nullptr))
+            return;
+        if (!wanted) {
+            stopJobRunner();
+            m_jobQueue.reset();
+            return;
+        }
+        m_jobQueue = std::make_unique<jobs::DatabaseJobQueue>(main.db());
+    } catch (const db::Error&) {
+        return; // said by the database layer; the jobs wait for the next start
+    }
+    if (!startJobRunner(*m_jobQueue))
+        m_jobQueue.reset();
 }
 
 std::unique_ptr<LinkStore> Station::linkStore()

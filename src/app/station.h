@@ -51,6 +51,9 @@ public:
     // another runner already uses the serial port.
     bool startJobRunner(jobs::JobQueue& queue);
     void stopJobRunner();
+    // Starts the runner on the database's queue when this station's setting
+    // says so, and stops it when it no longer does.
+    void applyJobSetting();
     jobs::JobRunner* jobRunner() const { return m_jobRunner.get(); }
 
     // LinkHost
@@ -64,6 +67,7 @@ public:
 private:
     QString m_storeError;
     // Declared after the link: the runner goes first.
+    std::unique_ptr<jobs::JobQueue> m_jobQueue; // the setting's queue, when it runs one
     std::unique_ptr<jobs::PortLock> m_jobPortLock;
     std::unique_ptr<DatabaseHoldStore> m_jobHolds;
     std::unique_ptr<jobs::JobRunner> m_jobRunner;

@@ -84,6 +84,8 @@ void AppShell::runLogin()
             m_main->removeEventFilter(this);
         if (!m_login || !m_login->accepted())
             endProgram(0);
+        else
+            m_station.applyJobSetting();
     });
     placeLogin();
     m_login->show();

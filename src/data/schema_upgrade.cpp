@@ -70,8 +70,8 @@ void upgradeAccess(const QSqlDatabase& c)
                                "UNIQUE, descripcion TEXT NOT NULL)"));
     db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS usuarios_grupos (id_usuario INTEGER NOT NULL, id_grupo "
                                "INTEGER NOT NULL, PRIMARY KEY (id_usuario, id_grupo))"));
-    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS usuarios_fallos (id_usuario INTEGER NOT NULL, fecha TEXT NOT "
-                               "NULL, estacion TEXT)"));
+    db::exec(c, QStringLiteral("CREATE TABLE IF NOT EXISTS usuarios_fallos (id_usuario INTEGER NOT NULL, "
+                               "fecha TEXT NOT NULL, estacion TEXT)"));
     db::exec(c, QStringLiteral("CREATE INDEX IF NOT EXISTS usuarios_fallos_usuario ON usuarios_fallos(id_usuario, fecha)"));
     permissions::addBuiltInProfiles(c);
     // Passwords kept as text by an older station; a hash is never hashed again.

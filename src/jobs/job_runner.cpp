@@ -36,23 +36,6 @@ Lookup lookUp(const QSqlDatabase& c, qint32 id)
     return out;
 }
 
-QString outcomeText(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Done: return QStringLiteral("hecha");
-    case Outcome::Busy: return QStringLiteral("ocupado");
-    case Outcome::NoAnswer: return QStringLiteral("no contesta");
-    case Outcome::NoPanelAnswer: return QStringLiteral("sin respuesta del panel");
-    case Outcome::VerifyFailed: return QStringLiteral("verificación fallida");
-    case Outcome::HeldElsewhere: return QStringLiteral("en uso");
-    case Outcome::Cancelled: return QStringLiteral("cancelada");
-    case Outcome::Refused: return QStringLiteral("rechazada");
-    case Outcome::SubscriberGone: return QStringLiteral("abonado borrado");
-    case Outcome::Failed: return QStringLiteral("fallida");
-    }
-    return {};
-}
-
 QList<Action> orderedActions(const QList<Action>& actions)
 {
     // The clock first (events are stamped by it), then the events, a look at

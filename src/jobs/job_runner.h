@@ -17,6 +17,7 @@
 // or stops after it, until the operator's window lets go.
 
 #include "data/job_queue.h"
+#include "data/job_store.h"
 #include "link/line_sharing.h"
 #include "link/link_subscriber.h"
 #include "link/linkconsole.h"
@@ -54,8 +55,6 @@ struct Lookup {
 // access code, protocol code). Throws db::Error.
 Lookup lookUp(const QSqlDatabase& c, qint32 id);
 
-// Outcome words as the results show them ("hecha", "ocupado" ...).
-QString outcomeText(Outcome outcome);
 // The actions of an item in the order they run, each once.
 QList<Action> orderedActions(const QList<Action>& actions);
 

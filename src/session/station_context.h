@@ -55,6 +55,9 @@ struct StationContext {
     std::function<void(StationContext&, const oplog::Filter&)> printLog{};
     std::function<void(StationContext&, const QString& subtitle, const QList<QStringList>& rows)> printHistory{};
     std::function<void()> beep{};
+    // Parámetros saved "Ejecutar las tareas en esta estación": the station
+    // starts or stops its job runner.
+    std::function<void()> jobSettingChanged{};
 
     // Report windows that stand on their own (no main window), by report
     // key: one each, brought forward when asked again.

@@ -61,6 +61,8 @@ const QHash<QString, QKeySequence>& table()
         {"cb_comparar", QKeySequence(Qt::ALT | Qt::Key_M)},  {"cb_subircambios", QKeySequence(Qt::ALT | Qt::Key_N)},
         // The value history, wherever a window offers it.
         {"cb_historial", QKeySequence(Qt::ALT | Qt::Key_H)},
+        // Users: the profiles and the groups of subscribers.
+        {"cb_perfiles", QKeySequence(Qt::ALT | Qt::Key_F)}, {"cb_grupos", QKeySequence(Qt::ALT | Qt::Key_G)},
         // Console: the link and the panel, on function keys only.
         {"img_connect", QKeySequence(Qt::Key_F5)},      {"img_connect_AMO", QKeySequence(Qt::SHIFT | Qt::Key_F5)},
         {"Img_wait_call", QKeySequence(Qt::Key_F6)},    {"Command1", QKeySequence(Qt::SHIFT | Qt::Key_F6)},

@@ -136,8 +136,9 @@ private slots:
         w_log w(st.ctx);
         w.dp_borrar->setDate(QDate(2024, 5, 20));
         const QStringList all = remaining();
-        w.cb_baja->trigger(); // answered "No"
-        QCOMPARE(st.messages.asked, QStringList{"Se borrará el Log hasta el 21/05/2024\n¿Continúa?"});
+        w.cb_baja->trigger(); // answered "No", and so the history's own question
+        QCOMPARE(st.messages.asked, (QStringList{"Se borrará el Log hasta el 21/05/2024\n¿Continúa?",
+                                                 "Se borrará el historial de valores hasta el 21/05/2024\n¿Continúa?"}));
         QCOMPARE(remaining(), all);
 
         st.messages.answers.enqueue(true);

@@ -36,7 +36,7 @@ const QStringList Verbatim = {
 bool notShown(const QString& s)
 {
     static const QRegularExpression sql(QStringLiteral("\\b(SELECT|INSERT|UPDATE|DELETE|CREATE|ALTER|FROM|WHERE|AND|JOIN|"
-                                                       "ORDER BY|GROUP BY|DATABASE|INDEX|TABLE|VALUES|COALESCE)\\b"));
+                                                       "ORDER BY|GROUP BY|DATABASE|INDEX|TABLE|VALUES|COALESCE|NOT NULL)\\b"));
     static const QRegularExpression identifier(QStringLiteral("^[a-z0-9_ ,.()%*/:=?]*$"));
     return s.contains(QLatin1Char('_')) || sql.match(s).hasMatch() || identifier.match(s).hasMatch();
 }

@@ -16,7 +16,7 @@ sqlite3 "$tmp/estacion.mdb" <<'SQL'
 .read src/data/schema.sql
 .read src/data/reference.sql
 INSERT INTO paneles VALUES (1, 'PX-16', '1.1', '1', 40), (3, 'MX-8', '0.9', '17', 4);
-INSERT INTO secciones VALUES
+INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler) VALUES
  (1, 0, 2, 0, NULL, 0, 'Tipos de Zona 01 a 08', NULL),
  (1, 2, 1, 0, NULL, 20, 'Atributos de Zona 01', NULL),
  (1, 20, 3, 0, 3, 60, 'Temporizadores del Sistema', NULL),

@@ -51,7 +51,7 @@ private slots:
         Maintainer m(st);
         for (const char* sql : {
                  "INSERT INTO paneles VALUES (3, 'ZX-8', 'O''Brien 1.0', '3', 40)",
-                 "INSERT INTO secciones VALUES (3, 40, 4, 4, NULL, 0, 'Código PC ''acceso''', NULL)",
+                 "INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler) VALUES (3, 40, 4, 4, NULL, 0, 'Código PC ''acceso''', NULL)",
                  "INSERT INTO secciones_items VALUES (3, 40, 1, 'Código ''PC''')",
                  "INSERT INTO secciones_valores VALUES (3, 40, 'B', NULL)",
                  "INSERT INTO configuraciones_valores VALUES (1, 3, 40, 1, NULL, 1)",
@@ -75,7 +75,7 @@ private slots:
         db::exec(station(), QStringLiteral("INSERT INTO configuraciones VALUES (2, 'PROPIA')"));
         db::exec(station(), QStringLiteral("INSERT INTO configuraciones_valores SELECT 2, id_panel, id_seccion, id_item, "
                                            "'MIO', 0 FROM configuraciones_valores WHERE id_panel = 1"));
-        db::exec(station(), QStringLiteral("INSERT INTO secciones VALUES (1, 99, 3, 0, 2, 900, 'Sólo aquí', '0')"));
+        db::exec(station(), QStringLiteral("INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler) VALUES (1, 99, 3, 0, 2, 900, 'Sólo aquí', '0')"));
         const QStringList before = dumpCatalogue(station(), true);
 
         QCOMPARE(merge(st, 100), QString());

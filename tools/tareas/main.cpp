@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/diagnostics_log.h"
+#include "data/job_store.h"
 #include "jobs/job_service.h"
 
 #include <QCommandLineParser>
@@ -83,9 +84,7 @@ int main(int argc, char** argv)
         return failStart(error);
     service.stopWhenReadable(fds[1]);
 
-    // The queue of the station's database, from the job store. Joined when
-    // the store is merged: this is the one line left to it.
-    std::unique_ptr<jobs::JobQueue> queue = JOB_QUEUE_FACTORY(service.database());
+    std::unique_ptr<jobs::JobQueue> queue = std::make_unique<jobs::DatabaseJobQueue>(service.database());
 
     QObject::connect(&service, &jobs::JobService::finished, &app, &QCoreApplication::exit);
     service.run(*queue);
