@@ -82,6 +82,9 @@ w_perfiles::w_perfiles(StationContext& ctx, QWidget* parent) : QDialog(parent), 
     connect(cb_cancelar, &QAction::triggered, this, &QDialog::reject);
     connect(lst_perfiles, &QListWidget::itemSelectionChanged, this, &w_perfiles::showSelected);
     fill();
+    // Opens on the first profile, shown, rather than on an empty form.
+    if (lst_perfiles->count() > 0)
+        lst_perfiles->item(0)->setSelected(true);
 }
 
 void w_perfiles::fill(int select)

@@ -31,6 +31,14 @@ using namespace jobs;
 
 namespace {
 
+// "1 día", "2 días": the suffix follows the number.
+void countDays(QSpinBox* box)
+{
+    auto follow = [box](int n) { box->setSuffix(n == 1 ? QStringLiteral(" día") : QStringLiteral(" días")); };
+    follow(box->value());
+    QObject::connect(box, &QSpinBox::valueChanged, box, follow);
+}
+
 // The entries of cbx_programa, in this order.
 enum ScheduleEntry { EntryNow, EntryOnce, EntryEvery };
 
@@ -121,7 +129,7 @@ QWidget* w_tareas_programadas::buildEditor()
     spn_cada = new QSpinBox(programa);
     spn_cada->setObjectName(QStringLiteral("spn_cada"));
     spn_cada->setRange(1, 366);
-    spn_cada->setSuffix(QStringLiteral(" días"));
+    countDays(spn_cada);
     cada->setBuddy(spn_cada);
     auto* alas = new QLabel(QStringLiteral("a las"), programa);
     tp_hora = new QTimeEdit(programa);
@@ -217,7 +225,7 @@ QWidget* w_tareas_programadas::buildEditor()
     spn_sin_descarga = new QSpinBox(filterPage);
     spn_sin_descarga->setObjectName(QStringLiteral("spn_sin_descarga"));
     spn_sin_descarga->setRange(1, 3650);
-    spn_sin_descarga->setSuffix(QStringLiteral(" días"));
+    countDays(spn_sin_descarga);
     stale->addWidget(chk_sin_descarga);
     stale->addWidget(spn_sin_descarga);
     stale->addStretch(1);
