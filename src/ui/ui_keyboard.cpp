@@ -421,7 +421,7 @@ QAction* keyCommand(QWidget* window, QWidget* control, const QString& key, std::
     a->setShortcut(shortcutFor(key));
     a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     window->addAction(a);
-    QObject::connect(a, &QAction::triggered, window, [window, control, run = std::move(run)] {
+    QObject::connect(a, &QAction::triggered, window, [control, run = std::move(run)] {
         // Hidden by the operator's level or the link's state: not available.
         // On another tab page of the window it still is.
         if (!control->isHidden() && control->isEnabled())
