@@ -233,7 +233,8 @@ private slots:
         QTest::newRow("3 abonados") << 3 << int(Right::EditarAbonados) << false;
         QTest::newRow("3 programar") << 3 << int(Right::Programar) << false;
         QTest::newRow("3 imprimir") << 3 << int(Right::Imprimir) << true;
-        QTest::newRow("9 como 3") << 9 << int(Right::Bajar) << false;
+        QTest::newRow("3 bajar eventos") << 3 << int(Right::Bajar) << true;
+        QTest::newRow("9 como 3") << 9 << int(Right::Programar) << false;
     }
 
     void profilesAndLevels()
