@@ -54,7 +54,7 @@ case "$action" in
     me=$(id -un)
     if [ "$me" != "$server_user" ]; then
       "$bin/psql" -h "$dir" -p "${port:-5432}" -U "$server_user" -d postgres -v ON_ERROR_STOP=1 -q \
-        -c "CREATE ROLE \"$me\" LOGIN CREATEDB" </dev/null
+        -c "CREATE ROLE \"$me\" LOGIN CREATEDB CREATEROLE" </dev/null
     fi
     "$bin/psql" -h "$dir" -p "${port:-5432}" -U "$server_user" -d postgres -v ON_ERROR_STOP=1 -q \
       -c "CREATE DATABASE \"$me\" OWNER \"$me\"" </dev/null 2>/dev/null || true

@@ -45,6 +45,7 @@ w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
                        QStringLiteral("Buscar usuario"));
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprime Reporte"));
+    cb_imprimir->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
     cb_baja = boton(QStringLiteral("cb_baja"), QStringLiteral("cb_baja"), QStringLiteral("Borrar"),
                     QStringLiteral("Borrar log hasta la fecha seleccionada"));
     layout->addWidget(tb_log);

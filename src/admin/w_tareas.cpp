@@ -20,16 +20,19 @@ w_tareas::w_tareas(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ct
     tab_tareas->setObjectName(QStringLiteral("tab_tareas"));
     layout->addWidget(tab_tareas);
 
-    const mdl_main::JobAccess access = mdl_main::jobAccess(m_ctx.main.currentLevel());
-    if (access == mdl_main::JobAccess::Edit) {
+    // "Tareas" edits the jobs and sees the health view; any other operator
+    // sees their results only, and nobody before logging in.
+    const bool loggedIn = m_ctx.main.currentLevel() >= 1;
+    const bool edits = loggedIn && m_ctx.main.may(permissions::Right::Tareas);
+    if (edits) {
         programadas = new w_tareas_programadas(m_ctx, tab_tareas);
         tab_tareas->addTab(programadas, QStringLiteral("&Programadas"));
     }
-    if (access != mdl_main::JobAccess::None) {
+    if (loggedIn) {
         resultados = new w_tareas_resultados(m_ctx, tab_tareas);
         tab_tareas->addTab(resultados, QStringLiteral("&Resultados"));
     }
-    if (access == mdl_main::JobAccess::Edit) {
+    if (edits) {
         atencion = new w_tareas_atencion(m_ctx, tab_tareas);
         tab_tareas->addTab(atencion, QStringLiteral("A&tención"));
         connect(atencion, &w_tareas_atencion::makeJob, this, [this](const QList<qint32>& subscribers) {
@@ -37,7 +40,7 @@ w_tareas::w_tareas(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ct
             tab_tareas->setCurrentWidget(programadas);
         });
     }
-    if (access == mdl_main::JobAccess::None) {
+    if (!loggedIn) {
         auto* none = new QLabel(QStringLiteral("Debe ingresar al sistema para ver las tareas."), tab_tareas);
         none->setAlignment(Qt::AlignCenter);
         tab_tareas->addTab(none, QStringLiteral("Tareas"));

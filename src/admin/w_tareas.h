@@ -1,8 +1,8 @@
 #pragma once
 // The jobs window ("Tareas"): "Programadas" (the jobs and their editor),
 // "Resultados" (one row per try) and "Atención" (the health view). What an
-// operator sees follows mdl_main::jobAccess: levels 1 and 2 all three tabs,
-// level 3 the results only. The window only reads and edits the queue: the
+// operator sees follows the right "Tareas": with it all three tabs, without
+// it the results only. The window only reads and edits the queue: the
 // runner works elsewhere and never opens a box here.
 
 #include "session/station_context.h"

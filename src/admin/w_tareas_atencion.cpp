@@ -52,6 +52,7 @@ w_tareas_atencion::w_tareas_atencion(StationContext& ctx, QWidget* parent) : QWi
                                     QStringLiteral("Leer de nuevo la lista"));
     cb_imprimir = ui::keyedAction(tb_atencion, QStringLiteral("cb_listar"), QStringLiteral("Imprimir"),
                                   QStringLiteral("Imprimir la lista"));
+    cb_imprimir->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
     cb_crear = ui::keyedAction(tb_atencion, QStringLiteral("cb_crear"), QStringLiteral("Crear tarea"),
                                QStringLiteral("Crear una tarea con los abonados de la lista"));
     layout->addWidget(tb_atencion);

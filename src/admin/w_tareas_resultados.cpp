@@ -35,6 +35,8 @@ w_tareas_resultados::w_tareas_resultados(StationContext& ctx, QWidget* parent) :
                                   QStringLiteral("Reporte «Resultado de tareas»"));
     cb_exportar = ui::keyedAction(tb_resultados, QStringLiteral("cb_exportar"), QStringLiteral("Exportar"),
                                   QStringLiteral("Exportar los resultados a un archivo CSV"));
+    for (QAction* a : {cb_imprimir, cb_exportar})
+        a->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
     layout->addWidget(tb_resultados);
 
     auto* filters = new QHBoxLayout;

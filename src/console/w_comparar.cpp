@@ -41,6 +41,7 @@ w_comparar::w_comparar(StationContext& ctx, const values::Owner& owner, const QS
                                 QStringLiteral("Marcar las secciones elegidas para subirlas al panel"));
     cb_imprimir = ui::keyedAction(tb_comparar, QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                                   QStringLiteral("Diferencias con el panel"));
+    cb_imprimir->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
     layout->addWidget(tb_comparar);
 
     st_abonado = new QLabel(m_subscriber, this);

@@ -248,6 +248,15 @@ void w_panel::hideForLevel()
     }
 }
 
+bool w_panel::rightAllows(const QAction* key) const
+{
+    if (key == cb_bajar || key == cb_bajarsel || key == cb_eventos)
+        return m_ctx.main.may(permissions::Right::Bajar);
+    if (key == cb_imprimir)
+        return m_ctx.main.may(permissions::Right::Imprimir);
+    return true;
+}
+
 QAction* w_panel::boton(const QString& key, const QString& caption, const QString& tip)
 {
     QAction* a = tb_panel->addAction(ui::icon(key), caption);
@@ -359,7 +368,7 @@ void w_panel::showSubscriber(qint32 id)
     m_link.setSubscriber(m_subscriber);
     // 9 to 11 follow the marks and the link (updateTransferKeys).
     for (int pos : {3, 6, 7, 8, 12})
-        button(pos)->setEnabled(found);
+        button(pos)->setEnabled(found && rightAllows(button(pos)));
     SSTab_panel->setEnabled(m_subscriber.number >= 1);
     st_abonado[0]->setText(found ? h->codigo : QString());
     st_abonado[1]->setText(found ? h->nombre : QString());

@@ -192,6 +192,10 @@ private:
     void buildLinkLine();
     // Hides what the user's level may not use.
     void hideForLevel();
+    // Whether the operator's rights let `key` be used, whatever else
+    // enables it: downloads take "Bajar del panel", printing "Imprimir y
+    // exportar".
+    bool rightAllows(const QAction* key) const;
     QWidget* buildVisor();
     QLayout* buildZones();
     QLayout* buildLamps();

@@ -64,8 +64,8 @@ void w_panel::updateTransferKeys()
     const PanelLink& link = m_link;
     const bool busy = link.writePending() || link.readPending() || link.eventsPending();
     cb_subirch->setEnabled(m_marksUp && !busy);
-    cb_bajarsel->setEnabled(m_marksDown && !busy);
-    cb_eventos->setEnabled(m_subscriber.number >= 1 && !busy);
+    cb_bajarsel->setEnabled(m_marksDown && !busy && rightAllows(cb_bajarsel));
+    cb_eventos->setEnabled(m_subscriber.number >= 1 && !busy && rightAllows(cb_eventos));
     // Reading the panel needs the link up and idle; the comparison window
     // changes values and marks, which only who may program the panel may.
     const bool idle = m_subscriber.number >= 1 && link.connected() && !busy && m_ctx.main.may(permissions::Right::Programar);

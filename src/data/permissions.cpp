@@ -28,11 +28,12 @@ Rights levelRights(int level)
 {
     if (level == 1)
         return (Rights(1) << RightCount) - 1;
-    // Level 3 could look subscribers up, arm, and print their record; level 2
-    // could besides change subscribers and program and read panels.
-    Rights r = bit(Right::VerCodigos) | bit(Right::Imprimir);
+    // Level 3 could look subscribers up, arm, download events and print their
+    // record (its console lists no sections to read or print); level 2 could
+    // besides change subscribers and program and read panels.
+    Rights r = bit(Right::VerCodigos) | bit(Right::Imprimir) | bit(Right::Bajar);
     if (level == 2)
-        r |= bit(Right::Programar) | bit(Right::Bajar) | bit(Right::EditarAbonados) | bit(Right::Tareas);
+        r |= bit(Right::Programar) | bit(Right::EditarAbonados) | bit(Right::Tareas);
     return r;
 }
 

@@ -87,10 +87,54 @@ void upgradeAccess(const QSqlDatabase& c)
     t.commit();
 }
 
+// What the station does with passwords on a server, for a role that may
+// not read the hashes: the salt and costs of an operator's hash (which say
+// nothing of the password), and whether a hash the station made with them
+// is the stored one. They run with their owner's rights (the schema's
+// owner) and name the schema they were made in: a temporary table of the
+// caller's cannot stand in for usuarios. Nobody but the owner may call
+// them until sorvent-db gives them to the station's role.
+void serverPasswordFunctions(const QSqlDatabase& c)
+{
+    // Made once: stations replacing a function at the same time can fail
+    // on each other's catalogue row.
+    if (db::scalar(c, QStringLiteral("SELECT to_regprocedure('clave_sal(integer)') IS NOT NULL AND "
+                                     "to_regprocedure('clave_valida(integer, text)') IS NOT NULL"))
+            .toBool())
+        return;
+    const QString schema = db::scalar(c, QStringLiteral("SELECT quote_ident(current_schema())")).toString();
+    db::exec(c, QStringLiteral("CREATE OR REPLACE FUNCTION clave_sal(usuario_id integer) RETURNS text "
+                               "LANGUAGE sql STABLE SECURITY DEFINER SET search_path = %1, pg_temp AS $f$ "
+                               "SELECT CASE WHEN password LIKE '$argon2id$%' THEN regexp_replace(password, '[^$]+$', '') END "
+                               "FROM %1.usuarios WHERE id_usuario = usuario_id $f$")
+                    .arg(schema));
+    db::exec(c, QStringLiteral("CREATE OR REPLACE FUNCTION clave_valida(usuario_id integer, candidata text) RETURNS boolean "
+                               "LANGUAGE sql STABLE SECURITY DEFINER SET search_path = %1, pg_temp AS $f$ "
+                               "SELECT coalesce((SELECT password = candidata FROM %1.usuarios "
+                               "WHERE id_usuario = usuario_id), false) $f$")
+                    .arg(schema));
+    db::exec(c, QStringLiteral("REVOKE ALL ON FUNCTION clave_sal(integer), clave_valida(integer, text) FROM PUBLIC"));
+}
+
+// A station's role on a server may not change the schema: the
+// administrator upgrades it with sorvent-db.
+bool ownsSchema(const QSqlDatabase& c)
+{
+    return db::scalar(c, QStringLiteral("SELECT pg_has_role(current_user, relowner, 'USAGE') FROM pg_class "
+                                        "WHERE oid = to_regclass('usuarios')"))
+        .toBool();
+}
+
 } // namespace
 
 void upgrade(const QSqlDatabase& c)
 {
+    if (db::engine(c) == db::Engine::PostgreSQL && !ownsSchema(c)) {
+        if (db::scalar(c, QStringLiteral("SELECT to_regprocedure('clave_valida(integer, text)') IS NULL")).toBool())
+            throw db::Error(QStringLiteral("La base de datos del servidor es de una versión anterior del programa: "
+                                           "el administrador debe actualizarla con sorvent-db."));
+        return;
+    }
     upgradeAccess(c);
     const QSet<QString> settings = columnsOf(c, QStringLiteral("configuracion"));
     for (const char* column : {"ip_permitidas", "ip_escucha"})
@@ -125,6 +169,8 @@ void upgrade(const QSqlDatabase& c)
     // The job queue: a file from before it starts with none.
     for (const char* table : kJobTables)
         db::exec(c, db::schemaDialect(c, QLatin1String(table)));
+    if (db::engine(c) == db::Engine::PostgreSQL)
+        serverPasswordFunctions(c);
 }
 
 QStringList missingTables(const QSqlDatabase& c)

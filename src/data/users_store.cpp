@@ -33,6 +33,24 @@ QString hashed(const QString& password)
     return passwords::hash(password);
 }
 
+// On a server the station's role may not read the hashes (sorvent-db
+// gives it no grant on that column): it reads the salt and costs through
+// clave_sal and has the server compare the hash it makes with them.
+QString passwordColumn(const QSqlDatabase& c)
+{
+    return db::engine(c) == db::Engine::SQLite ? QStringLiteral("password")
+                                                 : QStringLiteral("clave_sal(id_usuario) AS password");
+}
+
+bool passwordMatches(const QSqlDatabase& c, const Account& a, const QString& password)
+{
+    if (db::engine(c) == db::Engine::SQLite)
+        return passwords::verify(a.password, password);
+    const QString candidate = passwords::hashWithSalt(a.password, password);
+    return !candidate.isEmpty() &&
+           db::scalar(c, QStringLiteral("SELECT clave_valida(?, ?)"), {a.id_usuario, candidate}).toBool();
+}
+
 void expectOne(const QSqlQuery& q, int id_usuario)
 {
     if (q.numRowsAffected() != 1)
@@ -43,8 +61,8 @@ void expectOne(const QSqlQuery& q, int id_usuario)
 
 std::optional<Account> find(const QSqlDatabase& c, int id_usuario)
 {
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel, id_perfil FROM usuarios "
-                                             "WHERE id_usuario = ?"),
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, %1, nivel, id_perfil FROM usuarios "
+                                             "WHERE id_usuario = ?").arg(passwordColumn(c)),
                            {id_usuario});
     if (!db::next(q))
         return std::nullopt;
@@ -59,8 +77,8 @@ Login login(const QSqlDatabase& c, const QString& usuario, const QString& passwo
     // Folded in the program: SQLite's NOCASE knows no letters beyond ASCII.
     QList<Account> named;
     {
-        QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, password, nivel, id_perfil, bloqueado_hasta "
-                                                 "FROM usuarios ORDER BY id_usuario"));
+        QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, %1, nivel, id_perfil, bloqueado_hasta "
+                                                 "FROM usuarios ORDER BY id_usuario").arg(passwordColumn(c)));
         const QString u = db::fold(usuario);
         while (db::next(q)) {
             if (db::fold(db::text(q, "usuario")) != u)
@@ -76,7 +94,7 @@ Login login(const QSqlDatabase& c, const QString& usuario, const QString& passwo
         }
     }
     for (const Account& a : named) {
-        if (passwords::verify(a.password, password)) {
+        if (passwordMatches(c, a, password)) {
             db::exec(c, QStringLiteral("DELETE FROM usuarios_fallos WHERE id_usuario = ?"), {a.id_usuario});
             db::exec(c, QStringLiteral("UPDATE usuarios SET bloqueado_hasta = NULL WHERE id_usuario = ?"), {a.id_usuario});
             t.commit();
@@ -146,7 +164,7 @@ void checkUnchanged(const QSqlDatabase& c, int id_usuario, const std::optional<A
 {
     if (!asRead)
         return;
-    QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, password, nivel, id_perfil FROM usuarios WHERE id_usuario = ?") +
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT usuario, %1, nivel, id_perfil FROM usuarios WHERE id_usuario = ?").arg(passwordColumn(c)) +
                                   db::forUpdate(c),
                            {id_usuario});
     if (!db::next(q))

@@ -10,7 +10,8 @@
 
 namespace users {
 
-// `password` as read is the stored hash; as written, the password itself
+// `password` as read is the stored hash (on a server its salt and costs
+// only, passwords::saltOf); as written, the password itself
 // (empty on an update: the stored one stays).
 struct Account {
     int id_usuario = 0;

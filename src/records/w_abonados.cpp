@@ -103,6 +103,7 @@ w_abonados::w_abonados(StationContext& ctx, QWidget* parent) : RecordForm(ctx, S
     layout->setSpacing(2);
     cb_imprimir = boton(QStringLiteral("cb_imprimir"), QStringLiteral("Imprimir"),
                         QStringLiteral("Imprimir Reporte de Abonados"));
+    cb_imprimir->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
     cb_historial = boton(QStringLiteral("cb_historial"), QStringLiteral("Historial"),
                          QStringLiteral("Historial de valores del abonado"));
     layout->addWidget(tb_abm);

@@ -185,7 +185,7 @@ void w_configuracion::showTemplate(int configuracion)
         st_configuracion->setText(name);
         m_template = configuracion;
         cb_copiar->setEnabled(true);
-        cb_imprimir->setEnabled(true);
+        cb_imprimir->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
         cb_historial->setEnabled(w_historial::permitido(m_ctx.main));
         // The catalogue template is kept by the catalogue update alone.
         if (m_template >= 2) {

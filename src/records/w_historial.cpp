@@ -56,6 +56,7 @@ w_historial::w_historial(StationContext& ctx, QWidget* parent) : QWidget(parent)
     cb_imprimir = tb_historial->addAction(ui::icon(QStringLiteral("cb_imprimir")), QStringLiteral("Imprimir"));
     cb_imprimir->setObjectName(QStringLiteral("cb_imprimir"));
     cb_imprimir->setToolTip(QStringLiteral("Imprimir Reporte"));
+    cb_imprimir->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
     connect(cb_imprimir, &QAction::triggered, this, [this] {
         if (m_ctx.printHistory)
             m_ctx.printHistory(m_ctx, subtitle(), m_lines);

@@ -3,6 +3,7 @@
 #include "ui/ui_geometry.h"
 #include "ui/ui_pictures.h"
 #include "data/messages.h"
+#include "session/mdl_main.h"
 
 #include <QAction>
 #include <QDir>
@@ -73,6 +74,9 @@ w_reporte::w_reporte(StationContext& ctx, QWidget* parent) : QWidget(parent), m_
     for (const char* key : {"cb_imprimir", "cb_exportar"})
         if (auto* b = qobject_cast<QToolButton*>(tb_reporte->widgetForAction(findChild<QAction*>(key))))
             b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // Whoever opened the report, printing and exporting take the right.
+    for (const char* key : {"cb_imprimir", "cb_exportar"})
+        findChild<QAction*>(key)->setEnabled(m_ctx.main.may(permissions::Right::Imprimir));
 
     resize(sizeHint());
 }

@@ -417,13 +417,6 @@ bool mdl_main::keypadAvailable(const QString& mode)
     return mode == QLatin1String("Interface");
 }
 
-mdl_main::JobAccess mdl_main::jobAccess(int level)
-{
-    if (level == 1 || level == 2)
-        return JobAccess::Edit;
-    return level == 3 ? JobAccess::ResultsOnly : JobAccess::None;
-}
-
 void mdl_main::portLost()
 {
     m_portOpen = false;

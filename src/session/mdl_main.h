@@ -131,8 +131,6 @@ public:
     // What an operator of `level` may do in the jobs window ("Tareas"):
     // levels 1 and 2 edit the jobs, level 3 sees their results only. The one
     // place that decides it, so that rights by function can replace it.
-    enum class JobAccess { None, ResultsOnly, Edit };
-    static JobAccess jobAccess(int level);
 
     // Status bar panel 1 ("modem"): text and picture key.
     const QString& portStatusText() const { return m_portStatusText; }

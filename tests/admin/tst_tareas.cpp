@@ -53,12 +53,26 @@ private slots:
     void levelsSeeTheirTabs()
     {
         TestStation st;
-        QCOMPARE(mdl_main::jobAccess(2), mdl_main::JobAccess::Edit);
-        st.main.logIn(st.main.currentUser(), 3);
-        {
+        using permissions::Right;
+        // The right decides, whatever the level: without it, results only.
+        for (const auto& [level, rights] : {std::pair{3, permissions::levelRights(3)},
+                                            std::pair{2, permissions::levelRights(2) & ~permissions::bit(Right::Tareas)}}) {
+            st.main.logIn(st.main.currentUser(), level, rights);
             w_tareas w(st.ctx);
             QCOMPARE(tabs(w), QStringList{"&Resultados"});
             QVERIFY(!w.programadas && !w.atencion);
+            QVERIFY(w.resultados->cb_imprimir->isEnabled() && w.resultados->cb_exportar->isEnabled());
+        }
+        // Without "Imprimir y exportar" the results are only looked at.
+        st.main.logIn(st.main.currentUser(), 2, permissions::levelRights(2) & ~permissions::bit(Right::Imprimir));
+        {
+            w_tareas w(st.ctx);
+            QVERIFY(!w.resultados->cb_imprimir->isEnabled() && !w.resultados->cb_exportar->isEnabled());
+        }
+        st.main.logIn(st.main.currentUser(), 3, permissions::levelRights(3) | permissions::bit(Right::Tareas));
+        {
+            w_tareas w(st.ctx);
+            QCOMPARE(tabs(w), (QStringList{"&Programadas", "&Resultados", "A&tención"}));
         }
         st.main.logIn(st.main.currentUser(), 0);
         {

@@ -83,11 +83,11 @@ struct Console {
     PanelLink& link = st.trans;
     std::unique_ptr<w_panel> w;
 
-    explicit Console(int level = 1)
+    explicit Console(int level = 1, int rights = -1)
     {
         db::exec(conn(), QStringLiteral("UPDATE configuracion SET ip_port = 5000"));
         st.main.portOpened();
-        st.main.logIn(1, level);
+        st.main.logIn(1, level, rights >= 0 ? rights : permissions::levelRights(level));
         link.setDevices(&com, &ip);
         link.reset();
         w = std::make_unique<w_panel>(st.ctx, st.trans);
@@ -223,6 +223,8 @@ void tst_panel::levelsHideTheirControls()
             QVERIFY2(c.find(n)->isHidden(), qPrintable(n));
         QVERIFY(c.find(QStringLiteral("img_borraeventos"))->isHidden());
         QVERIFY(!c.w->cb_subir->isEnabled() && !c.w->cb_imprimir->isEnabled());
+        // Level 3 always downloaded events.
+        QVERIFY(c.w->cb_eventos->isEnabled());
         // Hidden commands leave no gap: "Pánico" moves up beside the second
         // link button.
         QCOMPARE(c.find(QStringLiteral("img_panico"))->y(), c.find(QStringLiteral("img_connect_AMO"))->y());
@@ -237,6 +239,17 @@ void tst_panel::levelsHideTheirControls()
         // The delete date goes with the delete button.
         for (const char* n : {"img_borraeventos", "st_borraeventos_t", "dp_borraeventos"})
             QVERIFY2(c.find(QLatin1String(n))->isHidden(), n);
+        for (QAction* a : {c.w->cb_bajar, c.w->cb_eventos, c.w->cb_imprimir, c.w->cb_subir})
+            QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+    }
+    {
+        // Level 2 without "Bajar del panel" and "Imprimir y exportar".
+        using permissions::Right;
+        Console c(2, permissions::levelRights(2) & ~permissions::bit(Right::Bajar) & ~permissions::bit(Right::Imprimir));
+        c.w->showSubscriber(1);
+        for (QAction* a : {c.w->cb_bajar, c.w->cb_bajarsel, c.w->cb_eventos, c.w->cb_imprimir})
+            QVERIFY2(!a->isEnabled(), qPrintable(a->objectName()));
+        QVERIFY(c.w->cb_subir->isEnabled());
     }
 }
 
