@@ -7,6 +7,8 @@
 #include "common/job_rig.h"
 
 #include "console/w_panel.h"
+#include "data/lock_store.h"
+#include "data/subscriber_hold.h"
 #include "jobs/job_service.h"
 
 #include <QtTest>
@@ -45,6 +47,7 @@ class tst_runner : public QObject {
     Q_OBJECT
 private slots:
     void queueOfFour();
+    void databaseQueue();
     void operatorTakesTheLine();
     void refusalsAndFailures();
     void callBackOverIp();
@@ -110,6 +113,95 @@ void tst_runner::queueOfFour()
     QVERIFY(rig.runner->running());
     QCOMPARE(rig.runner->wakesAt(), std::optional<QDateTime>{});
     QVERIFY(rig.st.messages.shown.isEmpty());
+}
+
+void tst_runner::databaseQueue()
+{
+    // The whole way: a job saved as the window saves it, the station's
+    // queue and holds, and the simulator's demo panels ("5550001" busy for
+    // two calls, "5550002") plus subscriber 4's; subscriber 5's number
+    // answers nobody, and subscriber 3 is held by another station's console
+    // for the first round (only a server has other stations).
+    JobRig rig(5);
+    QSqlDatabase c = rig.st.main.db();
+    QString why;
+    QVERIFY2(rig.bank.load(qEnvironmentVariable("SORVENT_SCRIPTS") + "/../tools/panelsim/demo-paneles.json", &why),
+             qPrintable(why));
+    for (const QString& n : rig.bank.numbers())
+        rig.bank.panel(n)->hostClock = rig.clock.fn();
+    Panel* busy = rig.bank.panel(JobRig::phone(1));
+    Panel* plain = rig.addPanel(4, 0, 4);
+    rig.addPanel(3);
+    busy->setClock(QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
+    db::exec(c, QStringLiteral("UPDATE abonados SET tel_1 = '5550099' WHERE id_abonado = 5"));
+
+    Job job;
+    job.name = QStringLiteral("NOCHE");
+    job.actions = {Action::DownloadEvents, Action::SetClock};
+    job.subscribers = {1, 2, 3, 4, 5};
+    job.triesAtOnce = 2;
+    job.moreTries = 1;
+    job.waitMinutes = 10;
+    QCOMPARE(saveJob(c, job, rig.clock.t), QString());
+
+    const bool server = testOnServer();
+    QSqlDatabase other;
+    if (server) {
+        other = db::openAnother(QStringLiteral("otra-estacion"), c);
+        QVERIFY(locks::acquire(other, 3, QStringLiteral("ANA"), QStringLiteral("CONSOLA2")));
+    }
+    DatabaseJobQueue queue(c);
+    DatabaseHoldStore holds([&rig] { return rig.st.main.db(); }, [] { return QStringLiteral("TAREAS"); });
+    QVERIFY(rig.start(queue, holds));
+    const auto idle = [&] { return !queue.nextDue() && !rig.runner->onPanel(); };
+
+    const auto triedThird = [&] {
+        for (const auto& d : rig.done)
+            if (d.first.subscriber == 3)
+                return true;
+        return false;
+    };
+    QVERIFY(rig.drive(triedThird));
+    if (server) {
+        QCOMPARE(rig.done.last().second.outcome, Outcome::HeldElsewhere);
+        QCOMPARE(rig.bank.panel(JobRig::phone(3))->received.size(), 0);
+        locks::release(other, 3);
+    }
+    QVERIFY(rig.drive(idle));
+    QVERIFY2(rig.failures.isEmpty(), qPrintable(rig.failures.join("; ")));
+
+    QMap<int, QStringList> outcomes;
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_abonado, resultado, intento, eventos FROM tareas_resultados "
+                                             "WHERE id_tarea = ? ORDER BY id_resultado"),
+                           {job.id});
+    QMap<int, int> events;
+    while (db::next(q)) {
+        outcomes[q.value(0).toInt()] << q.value(1).toString();
+        events[q.value(0).toInt()] += q.value(3).toInt();
+    }
+    QCOMPARE(outcomes[1], (QStringList{"ocupado", "ocupado", "hecha"}));
+    QCOMPARE(outcomes[2], QStringList{"hecha"});
+    QCOMPARE(outcomes[3], server ? (QStringList{"en uso", "hecha"}) : QStringList{"hecha"});
+    QCOMPARE(outcomes[4], QStringList{"hecha"});
+    QCOMPARE(outcomes[5], (QStringList{"no contesta", "no contesta", "no contesta"}));
+    QCOMPARE(rig.modem.dialled.count(QStringLiteral("5550099")), 3);
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT count(*) FROM tareas_cola WHERE estado = 'fallida'")).toInt(), 1);
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT count(*) FROM tareas_cola WHERE estado = 'hecha'")).toInt(), 4);
+    // Events stored as counted; clocks set.
+    for (int n : {1, 2, 4}) {
+        const int stored =
+            db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = ?"), {n}).toInt();
+        QCOMPARE(stored, n == 1 ? 3 : n == 2 ? 1 : 4);
+        QCOMPARE(events[n], stored);
+    }
+    QCOMPARE(busy->clock().date(), rig.clock.t.date());
+    QCOMPARE(plain->requestsOf(5), 1);
+    // Every hold given back; nothing of a job opened a box.
+    QVERIFY(!locks::heldByOther(other.isValid() ? other : c, 3));
+    QVERIFY(rig.st.messages.shown.isEmpty());
+    QVERIFY(rig.st.messages.asked.isEmpty());
+    if (server)
+        db::close(QStringLiteral("otra-estacion"));
 }
 
 void tst_runner::operatorTakesTheLine()
