@@ -51,6 +51,7 @@ private slots:
     void operatorTakesTheLine();
     void refusalsAndFailures();
     void callBackOverIp();
+    void doubleCall();
     void consoleAsksForTheLine();
     void serviceStopsOnSignal();
 };
@@ -313,6 +314,25 @@ void tst_runner::callBackOverIp()
             seen << qMakePair(r.code, r.via);
     QCOMPARE(seen, (QList<QPair<int, panelsim::Via>>{{5, panelsim::Via::Modem}, {8, panelsim::Via::Ip}, {5, panelsim::Via::Ip}}));
     QVERIFY(!rig.link.waitingForCall());
+}
+
+void tst_runner::doubleCall()
+{
+    // A panel that answers only a call following an abandoned one: a plain
+    // dial finds nobody, the double call reaches it.
+    JobRig rig(3);
+    Panel* third = rig.addPanel(3);
+    rig.modem.options.requireDoubleCall = true;
+    rig.queue.add(3, {Action::SetClock}, rig.clock.t, Reach::DoubleCall);
+    QVERIFY(rig.start());
+    // Ticks by hand outrun the simulator: the first leg rings until the
+    // modem has seen the dial, or it never knows the call was abandoned.
+    QVERIFY(rig.drive([&] { return rig.link.phase() == PanelLink::LinkPhase::Ringing; }));
+    QVERIFY(waitFor([&] { return rig.modem.dialled.size() == 1; }));
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(3), QList<Outcome>{Outcome::Done});
+    QCOMPARE(rig.modem.dialled.count(JobRig::phone(3)), 2);
+    QCOMPARE(third->requestsOf(8), 1);
 }
 
 void tst_runner::consoleAsksForTheLine()
