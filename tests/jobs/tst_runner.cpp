@@ -6,6 +6,8 @@
 
 #include "common/job_rig.h"
 
+#include "app/ui_startup_hooks.h"
+#include "app/w_main.h"
 #include "console/w_panel.h"
 #include "data/lock_store.h"
 #include "data/subscriber_hold.h"
@@ -53,6 +55,7 @@ private slots:
     void callBackOverIp();
     void doubleCall();
     void consoleAsksForTheLine();
+    void keypadAsksForTheLine();
     void serviceStopsOnSignal();
 };
 
@@ -376,6 +379,44 @@ void tst_runner::consoleAsksForTheLine()
     QVERIFY(waitFor([&] { return third->requestsOf(5) == 1; }));
     QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
     QCOMPARE(rig.done.at(1).second.outcome, Outcome::Cancelled);
+    QVERIFY(rig.st.messages.shown.isEmpty());
+}
+
+void tst_runner::keypadAsksForTheLine()
+{
+    JobRig rig(3);
+    rig.addPanel(1);
+    Panel* third = rig.addPanel(3);
+    rig.queue.add(1, {Action::DownloadEvents}, rig.clock.t);
+    rig.queue.add(3, {Action::DownloadEvents}, rig.clock.t);
+    w_main w{rig.st.ctx, rig.st.trans};
+    registerWindows(w, rig.st);
+    rig.link.setDevices(&rig.com, &rig.ip); // the simulator's line, not the frame's port
+    QVERIFY(rig.start());
+    QVERIFY(rig.drive([&] { return rig.link.connected(); }));
+
+    // No: the job goes on and the keypad stays shut; the line is not kept
+    // for a keypad that never opened.
+    QVERIFY(!w.showChild(QStringLiteral("cb_teclado")));
+    QCOMPARE(rig.st.messages.asked, QStringList{QStringLiteral("Hay una tarea en curso con el abonado 1. ¿La interrumpe?")});
+    QVERIFY(rig.drive([&] { return rig.runner->jobOnLine() == 3 && rig.link.connected(); }));
+    QCOMPARE(rig.done.size(), 1);
+    QCOMPARE(rig.done.at(0).second.outcome, Outcome::Done);
+
+    // Yes: the job's call ends with its end frames and the keypad opens on
+    // the free line; the item is tried again once the keypad closes.
+    rig.st.messages.answers.enqueue(true);
+    QVERIFY(w.showChild(QStringLiteral("cb_teclado")));
+    QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
+    QVERIFY(waitFor([&] { return third->requestsOf(5) == 1; }));
+    QCOMPARE(rig.done.at(1).second.outcome, Outcome::Cancelled);
+    rig.clock.t = rig.clock.t.addSecs(3600);
+    rig.runner->queueChanged();
+    rig.drive([] { return false; }, 30);
+    QCOMPARE(rig.queue.claims, 2);
+    w.closeChild(QStringLiteral("cb_teclado"));
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(3), (QList<Outcome>{Outcome::Cancelled, Outcome::Done}));
     QVERIFY(rig.st.messages.shown.isEmpty());
 }
 
