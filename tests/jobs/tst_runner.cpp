@@ -13,6 +13,7 @@
 #include "data/subscriber_hold.h"
 #include "jobs/job_service.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
@@ -57,6 +58,7 @@ private slots:
     void consoleAsksForTheLine();
     void keypadAsksForTheLine();
     void serviceStopsOnSignal();
+    void programOnDirectory();
 };
 
 void tst_runner::queueOfFour()
@@ -472,6 +474,58 @@ void tst_runner::serviceStopsOnSignal()
     signal(SIGTERM, SIG_DFL);
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+void tst_runner::programOnDirectory()
+{
+    // sorvent-tareas itself on a station's program directory, against the
+    // simulator program's demo panels: the due job is run and recorded,
+    // a second runner on the same port refuses to start, and SIGTERM ends
+    // the first one cleanly.
+    TestStation st(true, true);
+    QSqlDatabase c = st.main.db();
+    db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = 1, modem_mode = 'Modem'"));
+    Job job;
+    job.name = QStringLiteral("NOCHE");
+    job.actions = {Action::DownloadEvents};
+    job.subscribers = {2};
+    QCOMPARE(saveJob(c, job, QDateTime::currentDateTime()), QString());
+
+    const QString bin = QCoreApplication::applicationDirPath();
+    QProcess sim;
+    sim.start(bin + QStringLiteral("/sorvent-panelsim"),
+              {QStringLiteral("--dir"), st.dir(), QStringLiteral("--dial-delay"), QStringLiteral("0"), QStringLiteral("--quiet"),
+               QStringLiteral("--paneles"), qEnvironmentVariable("SORVENT_SCRIPTS") + "/../tools/panelsim/demo-paneles.json"});
+    QVERIFY(sim.waitForStarted());
+    QVERIFY(waitFor([&] { return QFileInfo(st.path(QStringLiteral("COM1"))).isSymLink(); }));
+
+    QProcess first;
+    first.start(bin + QStringLiteral("/sorvent-tareas"), {QStringLiteral("--directorio"), st.dir()});
+    QVERIFY(first.waitForStarted());
+    const auto results = [&] {
+        return db::scalar(c, QStringLiteral("SELECT count(*) FROM tareas_resultados WHERE id_tarea = ?"), {job.id}).toInt();
+    };
+    QVERIFY2(waitFor([&] { return results() == 1; }, 60000), first.readAllStandardError().constData());
+
+    QProcess second;
+    second.start(bin + QStringLiteral("/sorvent-tareas"), {QStringLiteral("--directorio"), st.dir()});
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitCode(), 2);
+    QVERIFY2(second.readAllStandardError().contains("ya lo usa otro ejecutor de tareas"), "the second runner says why");
+
+    first.terminate();
+    QVERIFY(first.waitForFinished(30000));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
+    QFile log(st.path(QStringLiteral("sorvent.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll()).contains(QStringLiteral("fin de sorvent-tareas")));
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT resultado FROM tareas_resultados WHERE id_tarea = ?"), {job.id}).toString(),
+             QStringLiteral("hecha"));
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = 2")).toInt(), 1);
+    QCOMPARE(results(), 1);
+    sim.write("salir\n");
+    QVERIFY(sim.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_runner)
