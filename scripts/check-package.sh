@@ -14,9 +14,25 @@ deps=$(dpkg-deb -f "$deb" Depends)
 for d in libqt6widgets6 libqt6sql6-sqlite libqt6sql6-psql libsqlite3; do
   grep -q "$d" <<<"$deps" || fail "falta la dependencia $d en «$deps»"
 done
-for p in sorvent sorvent-panelsim sorvent-catalogo sorvent-db; do
+for p in sorvent sorvent-panelsim sorvent-catalogo sorvent-db sorvent-tareas; do
   [ -x "$root/usr/bin/$p" ] || fail "falta /usr/bin/$p"
 done
+# The job runner's unit ships, but disabled: no link into a target and no
+# maintainer script that enables or starts it.
+unit="$root/usr/lib/systemd/system/sorvent-tareas.service"
+[ -f "$unit" ] || fail "falta la unidad $unit"
+grep -q '^ExecStart=/usr/bin/sorvent-tareas ' "$unit" || fail "la unidad no arranca /usr/bin/sorvent-tareas"
+if find "$root/etc" "$root/lib" "$root/usr/lib/systemd" -path '*.wants/*' 2>/dev/null | grep -q .; then
+  fail "la unidad sorvent-tareas viene habilitada"
+fi
+control=$(mktemp -d)
+dpkg-deb -e "$deb" "$control"
+if grep -qsE 'systemctl (enable|start)|deb-systemd-helper enable|deb-systemd-invoke start' "$control"/*; then
+  rm -rf "$control"
+  fail "un guion del paquete habilita o arranca sorvent-tareas"
+fi
+rm -rf "$control"
+"$root/usr/bin/sorvent-tareas" --help | grep -q -- "--directorio" || fail "sorvent-tareas --help no lista --directorio"
 desktop="$root/usr/share/applications/sorvent.desktop"
 desktop-file-validate "$desktop" || fail "entrada de escritorio inválida"
 icon=$(sed -n 's/^Icon=//p' "$desktop")

@@ -26,9 +26,17 @@ void registerWindows(w_main& w, Station& station)
     w.registerWindow("cb_log", [&ctx] { return new w_log(ctx); });
     w.registerWindow("cb_teclado", [&ctx, &link]() -> QWidget* {
         // A job on the line is asked first; the keypad opens only on a free
-        // line, and gives it back to the jobs when it closes.
-        if (!takeLineFromJob(link, ctx.messages))
+        // line, and gives it back to the jobs when it closes. "No": the job
+        // goes on and the keypad stays shut, so the line is not kept for a
+        // window that never opened.
+        bool asked = false;
+        bool interrupted = false;
+        if (!takeLineFromJob(link, ctx.messages, &asked, &interrupted)) {
+            LineSharing* s = link.lineSharing();
+            if (asked && !interrupted && s)
+                s->operatorLeavesLine();
             return nullptr;
+        }
         auto* keypad = new w_teclado(ctx, link);
         QObject::connect(keypad, &QObject::destroyed, &link, [&link] {
             if (LineSharing* s = link.lineSharing())

@@ -25,5 +25,6 @@ class PanelLink;
 // A console key or the keypad wants the line. With a job on it the operator
 // is asked "Hay una tarea en curso con el abonado N. ¿La interrumpe?"
 // (default No) and the runner is told the answer. True when the line is the
-// operator's now; `asked`, when given, says whether a job was on it.
-bool takeLineFromJob(PanelLink& link, MessageService& messages, bool* asked = nullptr);
+// operator's now; `asked`, when given, says whether a job was on it, and
+// `interrupted` whether the operator chose to end its call.
+bool takeLineFromJob(PanelLink& link, MessageService& messages, bool* asked = nullptr, bool* interrupted = nullptr);

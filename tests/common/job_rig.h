@@ -107,11 +107,13 @@ struct JobRig {
     }
 
     bool openModem() { return modem.open() && modem.linkAs(st.dir(), 1); }
-    bool start()
+    bool start() { return start(queue, holds); }
+    // On another queue and holds (the station's database).
+    bool start(jobs::JobQueue& q, HoldStore& h)
     {
         if (!openModem())
             return false;
-        runner = std::make_unique<jobs::JobRunner>(link, queue, holds,
+        runner = std::make_unique<jobs::JobRunner>(link, q, h,
                                                    [this](qint32 id) { return jobs::lookUp(st.main.db(), id); });
         QObject::connect(runner.get(), &jobs::JobRunner::itemDone, runner.get(),
                          [this](const jobs::JobItem& i, const jobs::ItemResult& r) { done << qMakePair(i, r); });

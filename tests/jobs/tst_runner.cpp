@@ -6,9 +6,14 @@
 
 #include "common/job_rig.h"
 
+#include "app/ui_startup_hooks.h"
+#include "app/w_main.h"
 #include "console/w_panel.h"
+#include "data/lock_store.h"
+#include "data/subscriber_hold.h"
 #include "jobs/job_service.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
@@ -45,11 +50,15 @@ class tst_runner : public QObject {
     Q_OBJECT
 private slots:
     void queueOfFour();
+    void databaseQueue();
     void operatorTakesTheLine();
     void refusalsAndFailures();
     void callBackOverIp();
+    void doubleCall();
     void consoleAsksForTheLine();
+    void keypadAsksForTheLine();
     void serviceStopsOnSignal();
+    void programOnDirectory();
 };
 
 void tst_runner::queueOfFour()
@@ -110,6 +119,95 @@ void tst_runner::queueOfFour()
     QVERIFY(rig.runner->running());
     QCOMPARE(rig.runner->wakesAt(), std::optional<QDateTime>{});
     QVERIFY(rig.st.messages.shown.isEmpty());
+}
+
+void tst_runner::databaseQueue()
+{
+    // The whole way: a job saved as the window saves it, the station's
+    // queue and holds, and the simulator's demo panels ("5550001" busy for
+    // two calls, "5550002") plus subscriber 4's; subscriber 5's number
+    // answers nobody, and subscriber 3 is held by another station's console
+    // for the first round (only a server has other stations).
+    JobRig rig(5);
+    QSqlDatabase c = rig.st.main.db();
+    QString why;
+    QVERIFY2(rig.bank.load(qEnvironmentVariable("SORVENT_SCRIPTS") + "/../tools/panelsim/demo-paneles.json", &why),
+             qPrintable(why));
+    for (const QString& n : rig.bank.numbers())
+        rig.bank.panel(n)->hostClock = rig.clock.fn();
+    Panel* busy = rig.bank.panel(JobRig::phone(1));
+    Panel* plain = rig.addPanel(4, 0, 4);
+    rig.addPanel(3);
+    busy->setClock(QDateTime(QDate(2020, 1, 1), QTime(0, 0)));
+    db::exec(c, QStringLiteral("UPDATE abonados SET tel_1 = '5550099' WHERE id_abonado = 5"));
+
+    Job job;
+    job.name = QStringLiteral("NOCHE");
+    job.actions = {Action::DownloadEvents, Action::SetClock};
+    job.subscribers = {1, 2, 3, 4, 5};
+    job.triesAtOnce = 2;
+    job.moreTries = 1;
+    job.waitMinutes = 10;
+    QCOMPARE(saveJob(c, job, rig.clock.t), QString());
+
+    const bool server = testOnServer();
+    QSqlDatabase other;
+    if (server) {
+        other = db::openAnother(QStringLiteral("otra-estacion"), c);
+        QVERIFY(locks::acquire(other, 3, QStringLiteral("ANA"), QStringLiteral("CONSOLA2")));
+    }
+    DatabaseJobQueue queue(c);
+    DatabaseHoldStore holds([&rig] { return rig.st.main.db(); }, [] { return QStringLiteral("TAREAS"); });
+    QVERIFY(rig.start(queue, holds));
+    const auto idle = [&] { return !queue.nextDue() && !rig.runner->onPanel(); };
+
+    const auto triedThird = [&] {
+        for (const auto& d : rig.done)
+            if (d.first.subscriber == 3)
+                return true;
+        return false;
+    };
+    QVERIFY(rig.drive(triedThird));
+    if (server) {
+        QCOMPARE(rig.done.last().second.outcome, Outcome::HeldElsewhere);
+        QCOMPARE(rig.bank.panel(JobRig::phone(3))->received.size(), 0);
+        locks::release(other, 3);
+    }
+    QVERIFY(rig.drive(idle));
+    QVERIFY2(rig.failures.isEmpty(), qPrintable(rig.failures.join("; ")));
+
+    QMap<int, QStringList> outcomes;
+    QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_abonado, resultado, intento, eventos FROM tareas_resultados "
+                                             "WHERE id_tarea = ? ORDER BY id_resultado"),
+                           {job.id});
+    QMap<int, int> events;
+    while (db::next(q)) {
+        outcomes[q.value(0).toInt()] << q.value(1).toString();
+        events[q.value(0).toInt()] += q.value(3).toInt();
+    }
+    QCOMPARE(outcomes[1], (QStringList{"ocupado", "ocupado", "hecha"}));
+    QCOMPARE(outcomes[2], QStringList{"hecha"});
+    QCOMPARE(outcomes[3], server ? (QStringList{"en uso", "hecha"}) : QStringList{"hecha"});
+    QCOMPARE(outcomes[4], QStringList{"hecha"});
+    QCOMPARE(outcomes[5], (QStringList{"no contesta", "no contesta", "no contesta"}));
+    QCOMPARE(rig.modem.dialled.count(QStringLiteral("5550099")), 3);
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT count(*) FROM tareas_cola WHERE estado = 'fallida'")).toInt(), 1);
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT count(*) FROM tareas_cola WHERE estado = 'hecha'")).toInt(), 4);
+    // Events stored as counted; clocks set.
+    for (int n : {1, 2, 4}) {
+        const int stored =
+            db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = ?"), {n}).toInt();
+        QCOMPARE(stored, n == 1 ? 3 : n == 2 ? 1 : 4);
+        QCOMPARE(events[n], stored);
+    }
+    QCOMPARE(busy->clock().date(), rig.clock.t.date());
+    QCOMPARE(plain->requestsOf(5), 1);
+    // Every hold given back; nothing of a job opened a box.
+    QVERIFY(!locks::heldByOther(other.isValid() ? other : c, 3));
+    QVERIFY(rig.st.messages.shown.isEmpty());
+    QVERIFY(rig.st.messages.asked.isEmpty());
+    if (server)
+        db::close(QStringLiteral("otra-estacion"));
 }
 
 void tst_runner::operatorTakesTheLine()
@@ -223,6 +321,25 @@ void tst_runner::callBackOverIp()
     QVERIFY(!rig.link.waitingForCall());
 }
 
+void tst_runner::doubleCall()
+{
+    // A panel that answers only a call following an abandoned one: a plain
+    // dial finds nobody, the double call reaches it.
+    JobRig rig(3);
+    Panel* third = rig.addPanel(3);
+    rig.modem.options.requireDoubleCall = true;
+    rig.queue.add(3, {Action::SetClock}, rig.clock.t, Reach::DoubleCall);
+    QVERIFY(rig.start());
+    // Ticks by hand outrun the simulator: the first leg rings until the
+    // modem has seen the dial, or it never knows the call was abandoned.
+    QVERIFY(rig.drive([&] { return rig.link.phase() == PanelLink::LinkPhase::Ringing; }));
+    QVERIFY(waitFor([&] { return rig.modem.dialled.size() == 1; }));
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(3), QList<Outcome>{Outcome::Done});
+    QCOMPARE(rig.modem.dialled.count(JobRig::phone(3)), 2);
+    QCOMPARE(third->requestsOf(8), 1);
+}
+
 void tst_runner::consoleAsksForTheLine()
 {
     JobRig rig(3);
@@ -264,6 +381,44 @@ void tst_runner::consoleAsksForTheLine()
     QVERIFY(waitFor([&] { return third->requestsOf(5) == 1; }));
     QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
     QCOMPARE(rig.done.at(1).second.outcome, Outcome::Cancelled);
+    QVERIFY(rig.st.messages.shown.isEmpty());
+}
+
+void tst_runner::keypadAsksForTheLine()
+{
+    JobRig rig(3);
+    rig.addPanel(1);
+    Panel* third = rig.addPanel(3);
+    rig.queue.add(1, {Action::DownloadEvents}, rig.clock.t);
+    rig.queue.add(3, {Action::DownloadEvents}, rig.clock.t);
+    w_main w{rig.st.ctx, rig.st.trans};
+    registerWindows(w, rig.st);
+    rig.link.setDevices(&rig.com, &rig.ip); // the simulator's line, not the frame's port
+    QVERIFY(rig.start());
+    QVERIFY(rig.drive([&] { return rig.link.connected(); }));
+
+    // No: the job goes on and the keypad stays shut; the line is not kept
+    // for a keypad that never opened.
+    QVERIFY(!w.showChild(QStringLiteral("cb_teclado")));
+    QCOMPARE(rig.st.messages.asked, QStringList{QStringLiteral("Hay una tarea en curso con el abonado 1. ¿La interrumpe?")});
+    QVERIFY(rig.drive([&] { return rig.runner->jobOnLine() == 3 && rig.link.connected(); }));
+    QCOMPARE(rig.done.size(), 1);
+    QCOMPARE(rig.done.at(0).second.outcome, Outcome::Done);
+
+    // Yes: the job's call ends with its end frames and the keypad opens on
+    // the free line; the item is tried again once the keypad closes.
+    rig.st.messages.answers.enqueue(true);
+    QVERIFY(w.showChild(QStringLiteral("cb_teclado")));
+    QVERIFY(rig.drive([&] { return rig.done.size() == 2; }));
+    QVERIFY(waitFor([&] { return third->requestsOf(5) == 1; }));
+    QCOMPARE(rig.done.at(1).second.outcome, Outcome::Cancelled);
+    rig.clock.t = rig.clock.t.addSecs(3600);
+    rig.runner->queueChanged();
+    rig.drive([] { return false; }, 30);
+    QCOMPARE(rig.queue.claims, 2);
+    w.closeChild(QStringLiteral("cb_teclado"));
+    QVERIFY(rig.driveUntilIdle());
+    QCOMPARE(rig.queue.outcomesOf(3), (QList<Outcome>{Outcome::Cancelled, Outcome::Done}));
     QVERIFY(rig.st.messages.shown.isEmpty());
 }
 
@@ -319,6 +474,58 @@ void tst_runner::serviceStopsOnSignal()
     signal(SIGTERM, SIG_DFL);
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+void tst_runner::programOnDirectory()
+{
+    // sorvent-tareas itself on a station's program directory, against the
+    // simulator program's demo panels: the due job is run and recorded,
+    // a second runner on the same port refuses to start, and SIGTERM ends
+    // the first one cleanly.
+    TestStation st(true, true);
+    QSqlDatabase c = st.main.db();
+    db::exec(c, QStringLiteral("UPDATE configuracion SET modem_port = 1, modem_mode = 'Modem'"));
+    Job job;
+    job.name = QStringLiteral("NOCHE");
+    job.actions = {Action::DownloadEvents};
+    job.subscribers = {2};
+    QCOMPARE(saveJob(c, job, QDateTime::currentDateTime()), QString());
+
+    const QString bin = QCoreApplication::applicationDirPath();
+    QProcess sim;
+    sim.start(bin + QStringLiteral("/sorvent-panelsim"),
+              {QStringLiteral("--dir"), st.dir(), QStringLiteral("--dial-delay"), QStringLiteral("0"), QStringLiteral("--quiet"),
+               QStringLiteral("--paneles"), qEnvironmentVariable("SORVENT_SCRIPTS") + "/../tools/panelsim/demo-paneles.json"});
+    QVERIFY(sim.waitForStarted());
+    QVERIFY(waitFor([&] { return QFileInfo(st.path(QStringLiteral("COM1"))).isSymLink(); }));
+
+    QProcess first;
+    first.start(bin + QStringLiteral("/sorvent-tareas"), {QStringLiteral("--directorio"), st.dir()});
+    QVERIFY(first.waitForStarted());
+    const auto results = [&] {
+        return db::scalar(c, QStringLiteral("SELECT count(*) FROM tareas_resultados WHERE id_tarea = ?"), {job.id}).toInt();
+    };
+    QVERIFY2(waitFor([&] { return results() == 1; }, 60000), first.readAllStandardError().constData());
+
+    QProcess second;
+    second.start(bin + QStringLiteral("/sorvent-tareas"), {QStringLiteral("--directorio"), st.dir()});
+    QVERIFY(second.waitForFinished(30000));
+    QCOMPARE(second.exitCode(), 2);
+    QVERIFY2(second.readAllStandardError().contains("ya lo usa otro ejecutor de tareas"), "the second runner says why");
+
+    first.terminate();
+    QVERIFY(first.waitForFinished(30000));
+    QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first.exitCode(), 0);
+    QFile log(st.path(QStringLiteral("sorvent.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll()).contains(QStringLiteral("fin de sorvent-tareas")));
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT resultado FROM tareas_resultados WHERE id_tarea = ?"), {job.id}).toString(),
+             QStringLiteral("hecha"));
+    QCOMPARE(db::scalar(c, QStringLiteral("SELECT count(*) FROM abonados_eventos WHERE id_abonado = 2")).toInt(), 1);
+    QCOMPARE(results(), 1);
+    sim.write("salir\n");
+    QVERIFY(sim.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_runner)
