@@ -94,7 +94,7 @@ void w_tareas_atencion::refresh()
     try {
         if (const auto s = settings::read(m_ctx.main.db()))
             m_days = s->dias_atencion;
-        rows = jobs::attention(m_ctx.main.db(), m_days, m_ctx.main.now());
+        rows = jobs::attention(m_ctx.main.db(), m_days, m_ctx.main.now(), m_ctx.main.currentUser());
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudo leer la lista.\n%1").arg(e.text()));
         return;

@@ -142,6 +142,7 @@ void w_tareas_resultados::refresh()
     if (chk_hasta->isChecked())
         f.to = dp_hasta->date();
     f.outcome = cbx_resultado->currentData().toString();
+    f.operatorId = m_ctx.main.currentUser();
     try {
         m_model->show(f);
     } catch (const db::Error& e) {

@@ -1,6 +1,7 @@
 #include "data/job_store.h"
 
 #include "data/db.h"
+#include "data/permissions.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -150,6 +151,13 @@ QString resultConditions(const ResultFilter& f, QVariantList& values)
     if (!f.outcome.isEmpty()) {
         where << QStringLiteral("r.resultado = ?");
         values << f.outcome;
+    }
+    if (f.operatorId > 0) {
+        // A deleted subscriber's results stay: they name no one.
+        where << QStringLiteral("(r.id_abonado IS NULL OR NOT EXISTS (SELECT 1 FROM abonados g WHERE g.id_abonado = "
+                                "r.id_abonado) OR EXISTS (SELECT 1 FROM abonados g WHERE g.id_abonado = r.id_abonado "
+                                "AND %1))").arg(permissions::groupCondition(QStringLiteral("g")));
+        values << permissions::groupBinds(f.operatorId);
     }
     return where.join(QStringLiteral(" AND "));
 }
@@ -589,8 +597,10 @@ QByteArray resultsCsv(const QList<ResultRow>& rows)
     return QByteArray("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
 }
 
-QList<AttentionRow> attention(const QSqlDatabase& c, int days, const QDateTime& now)
+QList<AttentionRow> attention(const QSqlDatabase& c, int days, const QDateTime& now, int operatorId)
 {
+    QVariantList binds{QLatin1String(kDone), QLatin1String(kFailed), QLatin1String(kClosed)};
+    binds << permissions::groupBinds(operatorId);
     const QString since = stamp(now.addDays(-days));
     QSqlQuery q = db::exec(c, QStringLiteral(
         "SELECT a.id_abonado, a.codigo, a.apellido, a.nombre, "
@@ -599,8 +609,8 @@ QList<AttentionRow> attention(const QSqlDatabase& c, int days, const QDateTime& 
         " ORDER BY r.id_resultado DESC LIMIT 1), "
         "(SELECT q.estado FROM tareas_cola q WHERE q.id_abonado = a.id_abonado AND q.estado IN (?, ?, ?) "
         " ORDER BY q.cerrado DESC, q.id_cola DESC LIMIT 1) "
-        "FROM abonados a ORDER BY a.id_abonado"),
-        {QLatin1String(kDone), QLatin1String(kFailed), QLatin1String(kClosed)});
+        "FROM abonados a WHERE %1 ORDER BY a.id_abonado").arg(permissions::groupCondition(QStringLiteral("a"))),
+        binds);
     QList<AttentionRow> rows;
     while (db::next(q)) {
         AttentionRow r;

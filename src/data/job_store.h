@@ -113,6 +113,7 @@ struct ResultFilter {
     qint64 job = 0;          // 0: every job
     QDate from, to;          // invalid: open
     QString outcome;         // empty: any
+    int operatorId = 0;      // only subscribers of this operator's groups (0: all)
 };
 struct ResultRow {
     qint64 id = 0;
@@ -137,7 +138,8 @@ struct AttentionRow {
     QString lastOutcome;  // of the last try; empty: never tried
     QString reason;       // "sin descarga", "última tarea fallida", "nunca contactado"
 };
-QList<AttentionRow> attention(const QSqlDatabase& c, int days, const QDateTime& now);
+// Only subscribers of operator `operatorId`'s groups (0: all).
+QList<AttentionRow> attention(const QSqlDatabase& c, int days, const QDateTime& now, int operatorId = 0);
 
 // The queue kept in the database. On a server several runners share it: an
 // item is claimed under a lock of the runner's session, so that no other

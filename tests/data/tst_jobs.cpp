@@ -7,6 +7,7 @@
 
 #include "data/db.h"
 #include "data/job_store.h"
+#include "data/permissions.h"
 #include "data/schema_upgrade.h"
 #include "data/settings_store.h"
 
@@ -432,6 +433,20 @@ private slots:
         rows = attention(c(), 7, T.addDays(8));
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows.at(0).reason, "sin descarga");
+
+        // An operator limited to a group sees only its subscribers' results
+        // and health; a subscriber of no group is not in it.
+        db::exec(c(), "INSERT INTO grupos (id_grupo, codigo, descripcion) VALUES (1, 'N', 'Norte')");
+        db::exec(c(), "UPDATE abonados SET id_grupo = 1 WHERE id_abonado IN (1, 3)");
+        permissions::setOperatorGroups(c(), 1, {1});
+        ResultFilter mine;
+        mine.operatorId = 1;
+        QCOMPARE(countResults(c(), mine), 1);
+        QCOMPARE(resultPage(c(), mine, 0, 5).first().subscriber, 1);
+        rows = attention(c(), 7, T.addDays(8), 1);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(1).subscriber, 3);
+        QCOMPARE(countResults(c(), {}), 9);
 
         QVERIFY(!settings::read(c())->tareas_estacion);
         QCOMPARE(settings::read(c())->dias_atencion, 7);
