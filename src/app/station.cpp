@@ -51,6 +51,15 @@ bool Station::startJobRunner(jobs::JobQueue& queue)
                                                     [this](qint32 id) { return jobs::lookUp(main.db(), id); });
     QObject::connect(m_jobRunner.get(), &jobs::JobRunner::progress, m_jobRunner.get(),
                      [](const QString& text) { qInfo("%s", qPrintable(text)); });
+    // A lost server or a full disk stops the whole queue: said once here,
+    // never once per item.
+    QObject::connect(m_jobRunner.get(), &jobs::JobRunner::stopped, m_jobRunner.get(), [this](const QString& failure) {
+        if (!failure.isEmpty())
+            main.messages().show(QStringLiteral("Tareas"),
+                                 QStringLiteral("Las tareas de esta estación se detuvieron.\n%1\nSe reanudan al volver a "
+                                                "iniciar la estación.").arg(failure),
+                                 MessageService::Icon::Warning);
+    });
     m_jobRunner->start();
     return true;
 }

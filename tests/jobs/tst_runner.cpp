@@ -59,6 +59,7 @@ private slots:
     void keypadAsksForTheLine();
     void serviceStopsOnSignal();
     void programOnDirectory();
+    void stationSaysTheQueueStopped();
 };
 
 void tst_runner::queueOfFour()
@@ -529,4 +530,22 @@ void tst_runner::programOnDirectory()
 }
 
 QTEST_MAIN(tst_runner)
+void tst_runner::stationSaysTheQueueStopped()
+{
+    // The station's own runner on a queue that fails (a full disk): one box
+    // for the whole queue, then nothing more is claimed.
+    TestStation st;
+    MemoryJobQueue queue;
+    queue.add(1, {Action::SetClock}, st.main.now());
+    queue.add(2, {Action::SetClock}, st.main.now());
+    queue.failure = db::Error(QStringLiteral("No hay espacio en el disco"), false, db::Fault::DiskFull);
+    QVERIFY(st.startJobRunner(queue));
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    QVERIFY(!st.jobRunner()->running());
+    QCOMPARE(st.messages.shown.size(), 1);
+    QVERIFY(st.messages.lastText().contains(QStringLiteral("No hay espacio en el disco")));
+    st.stopJobRunner();
+}
+
 #include "tst_runner.moc"
