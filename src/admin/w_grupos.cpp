@@ -24,17 +24,11 @@ w_grupos::w_grupos(StationContext& ctx, QWidget* parent) : QDialog(parent), m_ct
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 6);
     tb_grupos = ui::keyedToolBar(this, QStringLiteral("tb_grupos"));
-    const auto key = [this](const char* k, const QString& caption, const QString& tip) {
-        QAction* a = tb_grupos->addAction(ui::icon(QLatin1String(k)), caption);
-        a->setObjectName(QLatin1String(k));
-        a->setToolTip(tip);
-        return a;
-    };
-    cb_alta = key("cb_alta", QStringLiteral("Alta"), QStringLiteral("Nuevo grupo"));
-    cb_baja = key("cb_baja", QStringLiteral("Baja"), QStringLiteral("Eliminar grupo"));
+    cb_alta = ui::keyedAction(tb_grupos, QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo grupo"));
+    cb_baja = ui::keyedAction(tb_grupos, QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar grupo"));
     tb_grupos->addSeparator();
-    cb_aceptar = key("cb_aceptar", QStringLiteral("Guardar"), QStringLiteral("Guardar el grupo"));
-    cb_cancelar = key("cb_cancelar", QStringLiteral("Cerrar"), QStringLiteral("Cerrar"));
+    cb_aceptar = ui::keyedAction(tb_grupos, QStringLiteral("cb_aceptar"), QStringLiteral("Guardar"), QStringLiteral("Guardar el grupo"));
+    cb_cancelar = ui::keyedAction(tb_grupos, QStringLiteral("cb_cancelar"), QStringLiteral("Cerrar"), QStringLiteral("Cerrar"));
     layout->addWidget(tb_grupos);
 
     dg_grupos = new QTableWidget(0, 2, this);

@@ -31,17 +31,11 @@ w_perfiles::w_perfiles(StationContext& ctx, QWidget* parent) : QDialog(parent), 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 6);
     tb_perfiles = ui::keyedToolBar(this, QStringLiteral("tb_perfiles"));
-    const auto key = [this](const char* k, const QString& caption, const QString& tip) {
-        QAction* a = tb_perfiles->addAction(ui::icon(QLatin1String(k)), caption);
-        a->setObjectName(QLatin1String(k));
-        a->setToolTip(tip);
-        return a;
-    };
-    cb_alta = key("cb_alta", QStringLiteral("Alta"), QStringLiteral("Nuevo perfil"));
-    cb_baja = key("cb_baja", QStringLiteral("Baja"), QStringLiteral("Eliminar perfil"));
+    cb_alta = ui::keyedAction(tb_perfiles, QStringLiteral("cb_alta"), QStringLiteral("Alta"), QStringLiteral("Nuevo perfil"));
+    cb_baja = ui::keyedAction(tb_perfiles, QStringLiteral("cb_baja"), QStringLiteral("Baja"), QStringLiteral("Eliminar perfil"));
     tb_perfiles->addSeparator();
-    cb_aceptar = key("cb_aceptar", QStringLiteral("Guardar"), QStringLiteral("Guardar el perfil"));
-    cb_cancelar = key("cb_cancelar", QStringLiteral("Cerrar"), QStringLiteral("Cerrar"));
+    cb_aceptar = ui::keyedAction(tb_perfiles, QStringLiteral("cb_aceptar"), QStringLiteral("Guardar"), QStringLiteral("Guardar el perfil"));
+    cb_cancelar = ui::keyedAction(tb_perfiles, QStringLiteral("cb_cancelar"), QStringLiteral("Cerrar"), QStringLiteral("Cerrar"));
     layout->addWidget(tb_perfiles);
 
     auto* body = new QHBoxLayout;
