@@ -7,6 +7,7 @@
 #include "data/messages.h"
 #include "data/history_store.h"
 #include "data/oplog_store.h"
+#include "data/permissions.h"
 #include "data/users_store.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
@@ -110,6 +111,14 @@ w_log::w_log(StationContext& ctx, QWidget* parent) : QWidget(parent), m_ctx(ctx)
     connect(img_todos, &QToolButton::clicked, this, [this] { showUser(0); });
     m_ctx.search.registerDisplay(SearchMode::log_usuario, this, [this](int id) { showUser(id); });
 
+    try {
+        m_ownLinesOnly = permissions::grantOf(m_ctx.main.db(), m_ctx.main.currentUser()).limited;
+    } catch (const db::Error& e) {
+        qWarning("w_log: %s", qPrintable(e.text()));
+        m_ownLinesOnly = true; // unknown groups: the narrow view
+    }
+    cb_usuario->setEnabled(!m_ownLinesOnly);
+    img_todos->setEnabled(!m_ownLinesOnly);
     showDefaults();
 }
 
@@ -144,6 +153,8 @@ QDateEdit* w_log::datePicker(const char* name)
 
 void w_log::showUser(int id)
 {
+    if (m_ownLinesOnly)
+        id = m_ctx.main.currentUser();
     QString name;
     if (id >= 1) {
         try {
@@ -156,7 +167,7 @@ void w_log::showUser(int id)
             id = 0;
         }
     }
-    m_user = qMax(id, 0);
+    m_user = m_ownLinesOnly ? m_ctx.main.currentUser() : qMax(id, 0);
     st_usuario->setText(m_user > 0 ? name : QStringLiteral("TODOS"));
 }
 

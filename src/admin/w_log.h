@@ -32,6 +32,9 @@ public:
     void deleteUpTo(const QDate& borrar);
 
     int m_user = 0; // operator filter; 0 = all operators
+    // An operator limited to groups of subscribers prints only its own lines:
+    // the lines name subscribers in free text, which no group can filter.
+    bool m_ownLinesOnly = false;
 
     QToolBar* tb_log;
     QAction* cb_usuario;

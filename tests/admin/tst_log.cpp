@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "data/oplog_store.h"
+#include "data/permissions.h"
 #include "admin/w_log.h"
 #include "records/w_historial.h"
 #include "session/mdl_main.h"
@@ -124,6 +125,19 @@ private slots:
         st.ctx.printLog = nullptr;
         w->cb_imprimir->trigger();
         QVERIFY(qobject_cast<w_reporte*>(m.child("dr_log")));
+
+        // An operator limited to groups prints its own lines, whatever it picks.
+        permissions::setOperatorGroups(stationDb(), 1000, {permissions::saveGroup(stationDb(), {0, "NORTE", "Zona norte"})});
+        st.main.logIn(1000, 1);
+        st.ctx.printLog = [&](StationContext&, const oplog::Filter& f) { last = f; };
+        w_log own(st.ctx);
+        QVERIFY(!own.cb_usuario->isEnabled() && !own.img_todos->isEnabled());
+        own.showUser(0);
+        QCOMPARE(own.st_usuario->text(), QString("ANA"));
+        own.dp_desde->setDate(QDate(2024, 5, 1));
+        own.dp_hasta->setDate(QDate(2024, 5, 31));
+        own.cb_imprimir->trigger();
+        QCOMPARE(last.id_usuario, 1000);
     }
 
     void purgeRemovesTheWholeChosenDayAndEarlier()
