@@ -458,8 +458,7 @@ bool w_abonados::save()
                     } catch (const subscribers::CodeTaken& e) {
                         // Another station saved the code a moment ago: the
                         // same question, and the save again when it is Yes.
-                        if (!m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?")
-                                                         .arg(e.other().codigo, e.other().apellido)))
+                        if (!m_ctx.messages.askYesNo(codeTakenQuestion(e.other())))
                             return std::nullopt;
                         code.accepted = e.other().abonado;
                     }
@@ -492,9 +491,16 @@ bool w_abonados::codeMaySave(const QString& codigo, int* accepted)
     if (!other)
         return true;
     *accepted = other->abonado;
+    return m_ctx.messages.askYesNo(codeTakenQuestion(*other));
+}
+
+QString w_abonados::codeTakenQuestion(const subscribers::CodeHolder& other) const
+{
+    // A subscriber outside the operator's groups is not named.
+    if (!m_ctx.main.maySeeSubscriber(other.abonado))
+        return QStringLiteral("El código ya existe en un abonado de otro grupo. ¿Guarda de todos modos?");
     // Named as the operator knows it, not by its internal number.
-    return m_ctx.messages.askYesNo(QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?")
-                                       .arg(other->codigo, other->apellido));
+    return QStringLiteral("El código ya existe en el abonado %1 - %2. ¿Guarda de todos modos?").arg(other.codigo, other.apellido);
 }
 
 QStringList w_abonados::formState() const

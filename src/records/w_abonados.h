@@ -9,6 +9,10 @@
 #include <array>
 #include <optional>
 
+namespace subscribers {
+struct CodeHolder;
+}
+
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -64,6 +68,7 @@ private:
     // saves it all the same.
     // `accepted` gets the subscriber the operator let share the code (0: none).
     bool codeMaySave(const QString& codigo, int* accepted);
+    QString codeTakenQuestion(const subscribers::CodeHolder& other) const;
     // The boxes of the 18 texts and the 6 pick lists.
     void buildFields();
     void buildTabs();

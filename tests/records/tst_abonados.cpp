@@ -11,6 +11,7 @@
 #include "common/fault_injector.h"
 #include "common/testsupport.h"
 #include "data/db.h"
+#include "data/permissions.h"
 #include "records/search_context.h"
 #include "records/w_abonados.h"
 #include "records/w_buscar.h"
@@ -398,6 +399,18 @@ void tst_abonados::repeatedCodeIsADecision()
     w.cb_aceptar->trigger();
     QVERIFY(!editing(w));
     QCOMPARE(one("SELECT count(*) FROM abonados WHERE codigo = '0002'").toInt(), 2);
+
+    // Whose code it is stays unsaid to an operator limited to other groups.
+    const int north = permissions::saveGroup(stationDb(), {0, "NORTE", "Zona norte"});
+    one("UPDATE abonados SET id_grupo = ? WHERE id_abonado = 1", {north});
+    permissions::setOperatorGroups(stationDb(), 1, {north});
+    st.main.logIn(1, 1);
+    w_abonados limited(st.ctx);
+    limited.showData(1);
+    limited.cb_modificar->trigger();
+    limited.setCampo(1, "0002");
+    limited.cb_aceptar->trigger();
+    QCOMPARE(st.messages.asked.last(), QString("El código ya existe en un abonado de otro grupo. ¿Guarda de todos modos?"));
 }
 
 void tst_abonados::inTheMainWindow()
