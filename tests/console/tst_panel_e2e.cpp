@@ -11,6 +11,7 @@
 #include "ui/ui_pictures.h"
 #include "communicator.h"
 #include "console/w_comparar.h"
+#include "data/permissions.h"
 #include "console/w_panel.h"
 #include "data/db.h"
 #include "data/lock_store.h"
@@ -165,6 +166,17 @@ void job(Desk& d, w_panel& w, int subscriber)
     QCOMPARE(w.m_subscriber.accessCode, QStringLiteral("4321"));
     QCOMPARE(loggedRows(QStringLiteral("parametro"), QStringLiteral("WHERE id_operacion = 23")),
              QStringLiteral("Abonado: %1 - %2. %3").arg(w.st_abonado[0]->text(), w.st_abonado[1]->text(), codeChanged));
+    // Changed again, for an operator who may not see codes: stored all the
+    // same (the panel's code is the truth), and said without a word of it.
+    onSite[code] = char(0x56);
+    d.panel.state.programMemory = onSite;
+    d.st.main.logIn(1, 1, permissions::levelRights(1) & ~permissions::bit(permissions::Right::VerCodigos));
+    press(w, w.cb_bajar);
+    press(w, w.cb_bajarsel);
+    QVERIFY(d.runWhile(&PanelLink::readPending));
+    QCOMPARE(w.st_enlace->text(), QStringLiteral("Bajada terminada: %1 secciones. El panel tiene otro código de acceso; se guardó").arg(sections));
+    QCOMPARE(w.m_subscriber.accessCode, QStringLiteral("5621"));
+    d.st.main.logIn(1, 1);
 
     // Event bytes: bit 7 is the kind (zone / user), the rest the event number.
     d.panel.state.eventLog = {{0x01, 3, QDateTime(QDate(2024, 8, 14), QTime(9, 30))},
@@ -392,7 +404,7 @@ void tst_panel_e2e::modemSession()
         QVERIFY(waitFor([&] { return d.modem.line() == Modem::Line::Command; }));
         QVERIFY(w.close());
     }
-    QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,7,8,10,15,4"));
+    QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,6,7,8,10,15,4"));
 }
 
 // The walkthrough's order: a fresh database, the simulator as it starts,
@@ -460,7 +472,7 @@ void tst_panel_e2e::ipCallBackSession()
         QCOMPARE(d.comm.calls, 1); // no call-back asked this time
         QVERIFY(w.close());
     }
-    QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,7,8,10,15,4"));
+    QCOMPARE(loggedOperations(), QStringLiteral("3,5,18,6,6,7,8,10,15,4"));
 }
 
 void tst_panel_e2e::wrongAccessCodeIsNoSession()
