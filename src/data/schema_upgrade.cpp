@@ -30,9 +30,11 @@ const char* const kJobTables[] = {
     "filtro_panel INTEGER, filtro_configuracion INTEGER, filtro_desde TEXT, filtro_hasta TEXT, filtro_dias INTEGER, "
     "programa TEXT NOT NULL, ventana TEXT, intentos_seguidos INTEGER NOT NULL DEFAULT 2, "
     "intentos_mas INTEGER NOT NULL DEFAULT 6, espera_minutos INTEGER NOT NULL DEFAULT 10, proxima TEXT, "
-    "borrada INTEGER NOT NULL DEFAULT 0)",
+    "borrada INTEGER NOT NULL DEFAULT 0, filtro_grupo INTEGER)",
     "CREATE TABLE IF NOT EXISTS tareas_abonados (id_tarea INTEGER NOT NULL REFERENCES tareas(id_tarea) "
     "ON DELETE CASCADE, id_abonado INTEGER NOT NULL, PRIMARY KEY (id_tarea, id_abonado))",
+    "CREATE TABLE IF NOT EXISTS tareas_grupos (id_tarea INTEGER NOT NULL REFERENCES tareas(id_tarea) "
+    "ON DELETE CASCADE, id_grupo INTEGER NOT NULL, PRIMARY KEY (id_tarea, id_grupo))",
     "CREATE TABLE IF NOT EXISTS tareas_cola (id_cola INTEGER PRIMARY KEY AUTOINCREMENT, id_tarea INTEGER NOT NULL "
     "REFERENCES tareas(id_tarea) ON DELETE CASCADE, corrida TEXT NOT NULL, id_abonado INTEGER NOT NULL, "
     "estado TEXT NOT NULL DEFAULT 'pendiente', intentos INTEGER NOT NULL DEFAULT 0, proximo TEXT NOT NULL, "
@@ -169,6 +171,9 @@ void upgrade(const QSqlDatabase& c)
     // The job queue: a file from before it starts with none.
     for (const char* table : kJobTables)
         db::exec(c, db::schemaDialect(c, QLatin1String(table)));
+    // A queue from before jobs by group.
+    if (!columnsOf(c, QStringLiteral("tareas")).contains(QStringLiteral("filtro_grupo")))
+        db::exec(c, QStringLiteral("ALTER TABLE tareas ADD COLUMN filtro_grupo INTEGER"));
     if (db::engine(c) == db::Engine::PostgreSQL)
         serverPasswordFunctions(c);
 }
