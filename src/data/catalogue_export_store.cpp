@@ -17,8 +17,7 @@ const char* const kUpdateSchema[] = {
     "CREATE TABLE paneles (id_panel INTEGER PRIMARY KEY, codigo TEXT, version TEXT, cadena TEXT, "
     "id_seccionpwd INTEGER)",
     "CREATE TABLE secciones (id_panel INTEGER, id_seccion INTEGER, tipo INTEGER, long INTEGER, "
-    "caracteres INTEGER, posicion INTEGER, descripcion TEXT, filler TEXT, secreta INTEGER, "
-    "PRIMARY KEY (id_panel, id_seccion))",
+    "caracteres INTEGER, posicion INTEGER, descripcion TEXT, filler TEXT, secreta INTEGER, PRIMARY KEY (id_panel, id_seccion))",
     "CREATE TABLE secciones_valores (id_panel INTEGER, id_seccion INTEGER, id_valor TEXT, descripcion TEXT, "
     "PRIMARY KEY (id_panel, id_seccion, id_valor))",
     "CREATE TABLE secciones_items (id_panel INTEGER, id_seccion INTEGER, id_item INTEGER, descripcion TEXT, "
