@@ -3,6 +3,7 @@
 #include "data/catalogue_store.h"
 #include "data/db.h"
 #include "data/messages.h"
+#include "data/permissions.h"
 #include "records/search_context.h"
 #include "records/w_buscar.h"
 #include "session/mdl_main.h"
@@ -209,6 +210,9 @@ QWidget* w_tareas_programadas::buildEditor()
     cbx_filtro_configuracion->setObjectName(QStringLiteral("cbx_filtro_configuracion"));
     fl->addRow(QStringLiteral("Modelo de panel:"), cbx_filtro_panel);
     fl->addRow(QStringLiteral("Configuración:"), cbx_filtro_configuracion);
+    cbx_filtro_grupo = new QComboBox(filterPage);
+    cbx_filtro_grupo->setObjectName(QStringLiteral("cbx_filtro_grupo"));
+    fl->addRow(QStringLiteral("Grupo:"), cbx_filtro_grupo);
     auto* codes = new QHBoxLayout;
     sle_codigo_desde = new QLineEdit(filterPage);
     sle_codigo_desde->setObjectName(QStringLiteral("sle_codigo_desde"));
@@ -256,20 +260,27 @@ void w_tareas_programadas::fillFilterLists()
 {
     cbx_filtro_panel->addItem(QStringLiteral("(cualquiera)"), 0);
     cbx_filtro_configuracion->addItem(QStringLiteral("(cualquiera)"), 0);
+    cbx_filtro_grupo->addItem(QStringLiteral("(todos)"), 0);
     try {
+        // An operator limited to groups is offered only those: "(todos)" is
+        // all of them, as the job keeps them.
+        const QList<int> mine = permissions::operatorGroups(m_ctx.main.db(), m_ctx.main.currentUser());
+        for (const permissions::Group& g : permissions::groups(m_ctx.main.db()))
+            if (mine.isEmpty() || mine.contains(g.id_grupo))
+                cbx_filtro_grupo->addItem(g.codigo + QStringLiteral(" - ") + g.descripcion, g.id_grupo);
         for (const catalogue::Entry& e : catalogue::pickList(m_ctx.main.db(), catalogue::PickList::PanelModels))
             cbx_filtro_panel->addItem(e.text, e.key);
         for (const catalogue::Entry& e : catalogue::pickList(m_ctx.main.db(), catalogue::PickList::Templates))
             cbx_filtro_configuracion->addItem(e.text, e.key);
     } catch (const db::Error& e) {
-        m_ctx.messages.showError(QStringLiteral("No se pudieron leer los modelos y configuraciones.\n%1").arg(e.text()));
+        m_ctx.messages.showError(QStringLiteral("No se pudieron leer los modelos, configuraciones y grupos.\n%1").arg(e.text()));
     }
 }
 
 void w_tareas_programadas::refresh()
 {
     try {
-        m_jobs = listJobs(m_ctx.main.db());
+        m_jobs = listJobs(m_ctx.main.db(), m_ctx.main.currentUser());
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudieron leer las tareas.\n%1").arg(e.text()));
         return;
@@ -308,6 +319,11 @@ void w_tareas_programadas::showJob(const Job& job)
         addSubscriber(s);
     cbx_filtro_panel->setCurrentIndex(qMax(0, cbx_filtro_panel->findData(job.filter.panel)));
     cbx_filtro_configuracion->setCurrentIndex(qMax(0, cbx_filtro_configuracion->findData(job.filter.configuracion)));
+    // A group gone since, or not offered to this operator, stays the job's:
+    // "(todos)" in its place would widen the job when saved.
+    if (job.filter.group > 0 && cbx_filtro_grupo->findData(job.filter.group) < 0)
+        cbx_filtro_grupo->addItem(QStringLiteral("(otro grupo)"), job.filter.group);
+    cbx_filtro_grupo->setCurrentIndex(qMax(0, cbx_filtro_grupo->findData(job.filter.group)));
     sle_codigo_desde->setText(job.filter.codeFrom);
     sle_codigo_hasta->setText(job.filter.codeTo);
     chk_sin_descarga->setChecked(job.filter.daysWithoutDownload > 0);
@@ -379,6 +395,7 @@ Job w_tareas_programadas::editedJob() const
         j.subscribers = m_subscribers;
     j.filter.panel = cbx_filtro_panel->currentData().toInt();
     j.filter.configuracion = cbx_filtro_configuracion->currentData().toInt();
+    j.filter.group = cbx_filtro_grupo->currentData().toInt();
     j.filter.codeFrom = sle_codigo_desde->text().trimmed();
     j.filter.codeTo = sle_codigo_hasta->text().trimmed();
     j.filter.daysWithoutDownload = chk_sin_descarga->isChecked() ? spn_sin_descarga->value() : 0;
@@ -404,7 +421,7 @@ bool w_tareas_programadas::save()
     Job job = editedJob();
     QString why;
     try {
-        why = saveJob(m_ctx.main.db(), job, m_ctx.main.now());
+        why = saveJob(m_ctx.main.db(), job, m_ctx.main.now(), m_ctx.main.currentUser());
     } catch (const db::Error& e) {
         why = QStringLiteral("No se pudo guardar la tarea.\n%1").arg(e.text());
     }

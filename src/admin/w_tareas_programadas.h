@@ -3,7 +3,8 @@
 // of one: its name, actions, how the panel is reached, its subscribers (a
 // list picked with the search list, or a filter read when the job runs),
 // its schedule and window of hours, and its retries. A job that cannot run
-// is refused with the reason and stays in the editor as typed.
+// is refused with the reason and stays in the editor as typed. An operator
+// limited to groups of subscribers sees only the jobs that stay within them.
 
 #include "data/job_store.h"
 #include "session/station_context.h"
@@ -60,6 +61,7 @@ public:
     QAction* cb_quitar;
     QComboBox* cbx_filtro_panel;
     QComboBox* cbx_filtro_configuracion;
+    QComboBox* cbx_filtro_grupo;
     QLineEdit* sle_codigo_desde;
     QLineEdit* sle_codigo_hasta;
     QCheckBox* chk_sin_descarga;

@@ -17,7 +17,7 @@ const char* const kUpdateSchema[] = {
     "CREATE TABLE paneles (id_panel INTEGER PRIMARY KEY, codigo TEXT, version TEXT, cadena TEXT, "
     "id_seccionpwd INTEGER)",
     "CREATE TABLE secciones (id_panel INTEGER, id_seccion INTEGER, tipo INTEGER, long INTEGER, "
-    "caracteres INTEGER, posicion INTEGER, descripcion TEXT, filler TEXT, PRIMARY KEY (id_panel, id_seccion))",
+    "caracteres INTEGER, posicion INTEGER, descripcion TEXT, filler TEXT, secreta INTEGER, PRIMARY KEY (id_panel, id_seccion))",
     "CREATE TABLE secciones_valores (id_panel INTEGER, id_seccion INTEGER, id_valor TEXT, descripcion TEXT, "
     "PRIMARY KEY (id_panel, id_seccion, id_valor))",
     "CREATE TABLE secciones_items (id_panel INTEGER, id_seccion INTEGER, id_item INTEGER, descripcion TEXT, "
@@ -35,7 +35,8 @@ struct Copy {
 
 const Copy kCopies[] = {
     {"paneles", "id_panel, codigo, version, cadena, id_seccionpwd", "id_panel", ""},
-    {"secciones", "id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler", "id_panel, id_seccion", ""},
+    {"secciones", "id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler, secreta",
+     "id_panel, id_seccion", ""},
     {"secciones_valores", "id_panel, id_seccion, id_valor, descripcion", "id_panel, id_seccion, id_valor", ""},
     {"secciones_items", "id_panel, id_seccion, id_item, descripcion", "id_panel, id_seccion, id_item", ""},
     {"configuraciones_valores", "id_configuracion, id_panel, id_seccion, id_item, valor, id_estado",
@@ -87,13 +88,19 @@ ExportCounts exportCatalogue(const QString& stationFile, const QString& updateFi
             }
             qint64* targets[] = {&counts.paneles, &counts.secciones, &counts.secciones_valores,
                                  &counts.secciones_items, &counts.configuraciones_valores};
+            // A station file from before the secret mark has no secret sections.
+            const bool marked = db::scalar(c, QStringLiteral("SELECT count(*) FROM pragma_table_info('secciones', "
+                                                             "'estacion') WHERE name = 'secreta'")).toInt() > 0;
             int n = 0;
             for (const Copy& k : kCopies) {
                 const QString cols = QString::fromLatin1(k.columns);
-                QSqlQuery q = db::exec(c, QStringLiteral("INSERT INTO main.%1 (%2) SELECT %2 FROM estacion.%1 "
+                QString from = cols;
+                if (!marked)
+                    from.replace(QStringLiteral(", secreta"), QStringLiteral(", 0"));
+                QSqlQuery q = db::exec(c, QStringLiteral("INSERT INTO main.%1 (%2) SELECT %5 FROM estacion.%1 "
                                                          "WHERE id_panel IN (SELECT id_panel FROM temp.exportar)%3 ORDER BY %4")
                                               .arg(QString::fromLatin1(k.table), cols, QString::fromLatin1(k.extraWhere),
-                                                   QString::fromLatin1(k.order)));
+                                                   QString::fromLatin1(k.order), from));
                 *targets[n++] = q.numRowsAffected();
             }
             t.commit();

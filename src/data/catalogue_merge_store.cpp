@@ -61,7 +61,7 @@ const std::vector<MergeTable>& mergeTables()
           {"id_seccionpwd", true, false}},
          false},
         {"secciones", "SELECT COUNT(*) as total FROM secciones",
-         "SELECT id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler FROM secciones", 2,
+         "SELECT id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler, secreta FROM secciones", 2,
          {{"id_panel", true, false},
           {"id_seccion", true, false},
           {"tipo", true, false},
@@ -69,7 +69,8 @@ const std::vector<MergeTable>& mergeTables()
           {"caracteres", true, true},
           {"posicion", true, false},
           {"descripcion", false, false},
-          {"filler", false, true}},
+          {"filler", false, true},
+          {"secreta", true, false, true}},
          false},
         {"secciones_valores", "SELECT COUNT(*) as total FROM secciones_valores",
          "SELECT id_panel, id_seccion, id_valor, descripcion FROM secciones_valores", 3,
@@ -97,10 +98,28 @@ qint64 countRows(const QSqlDatabase& update, const MergeTable& t)
     return db::scalar(update, QString::fromLatin1(t.countSql)).toLongLong();
 }
 
+QString selectSql(const QSqlDatabase& update, const MergeTable& t)
+{
+    QString sql = QString::fromLatin1(t.selectSql);
+    QStringList present;
+    for (const MergeColumn& c : t.columns) {
+        if (!c.mark)
+            continue;
+        if (present.isEmpty())
+            present = db::columnNames(update, QString::fromLatin1(t.table));
+        const QString name = QString::fromLatin1(c.name);
+        if (!present.contains(name, Qt::CaseInsensitive))
+            sql.replace(QStringLiteral(", %1 FROM").arg(name), QStringLiteral(", 0 AS %1 FROM").arg(name));
+    }
+    return sql;
+}
+
 RowReader::RowReader(const QSqlDatabase& update, const MergeTable& t) : m_columns(int(t.columns.size()))
 {
+    const QString sql = selectSql(update, t);
     if (sqlite3* h = db::sqliteHandle(update)) {
-        if (sqlite3_prepare_v2(h, t.selectSql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK) {
             const QString why = QString::fromUtf8(sqlite3_errmsg(h));
             sqlite3_finalize(m_stmt);
             m_stmt = nullptr;
@@ -110,7 +129,7 @@ RowReader::RowReader(const QSqlDatabase& update, const MergeTable& t) : m_column
     }
     m_query = QSqlQuery(update);
     m_query.setForwardOnly(true);
-    if (!m_query.exec(QString::fromLatin1(t.selectSql)))
+    if (!m_query.exec(sql))
         throw db::Error(db::errorText(m_query.lastError()));
 }
 
@@ -166,7 +185,7 @@ QString missingTable(const QSqlDatabase& update)
 {
     for (const MergeTable& t : mergeTables()) {
         QSqlQuery q(update);
-        if (!q.exec(QString::fromLatin1(t.selectSql) + QStringLiteral(" LIMIT 0")))
+        if (!q.exec(selectSql(update, t) + QStringLiteral(" LIMIT 0")))
             return QString::fromLatin1(t.table);
     }
     return {};
@@ -203,7 +222,8 @@ RowWriter::RowWriter(const QSqlDatabase& station, const MergeTable& t)
         cols << columnSql(t.columns[j].name);
         marks << QStringLiteral("?");
         if (int(j) >= t.keyCount)
-            sets << columnSql(t.columns[j].name) + QStringLiteral(" = ?");
+            sets << (t.columns[j].mark ? QStringLiteral("%1 = CASE WHEN %1 = 1 THEN 1 ELSE ? END")
+                                       : QStringLiteral("%1 = ?")).arg(columnSql(t.columns[j].name));
     }
     const QString table = QString::fromLatin1(t.table);
     m_count = prepare(station, QStringLiteral("SELECT COUNT(*) as total%1 FROM %2 WHERE %3")
@@ -338,6 +358,8 @@ std::optional<qint64> RowWriter::applyAll(const std::vector<const QVariantList*>
         if (int(j) < t.keyCount) {
             keys << c;
             same << QStringLiteral("s.%1 = u.%1").arg(c);
+        } else if (t.columns[j].mark) {
+            sets << QStringLiteral("%1 = CASE WHEN %2.%1 = 1 THEN 1 ELSE excluded.%1 END").arg(c, QString::fromLatin1(t.table));
         } else {
             sets << QStringLiteral("%1 = excluded.%1").arg(c);
         }

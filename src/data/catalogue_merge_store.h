@@ -23,12 +23,16 @@ struct MergeColumn {
     const char* name;
     bool numeric;  // integer column (written as a number)
     bool nullable; // a NULL in the update file is written as null
+    // A mark (0 or 1) that older update files lack, read from them as 0; a
+    // merge may set it but never clears one the station has: a section the
+    // station hides as secret stays hidden whatever the file says.
+    bool mark = false;
 };
 
 struct MergeTable {
     const char* table;
     const char* countSql;  // on the update file
-    const char* selectSql; // on the update file, columns in `columns` order
+    const char* selectSql; // on the update file, columns in `columns` order, marks last
     int keyCount;          // the first keyCount columns are the key
     std::vector<MergeColumn> columns;
     bool templateOne;      // configuraciones_valores: only configuration 1
@@ -38,6 +42,8 @@ struct MergeTable {
 const std::vector<MergeTable>& mergeTables();
 
 qint64 countRows(const QSqlDatabase& update, const MergeTable& t);
+// selectSql as `update` can answer it: a mark the file lacks is read as 0.
+QString selectSql(const QSqlDatabase& update, const MergeTable& t);
 // The file's rows of `t` in the file's order, forward only. On a file the
 // engine's own handle reads them: QtSql's cost per value was the largest
 // part of a merge. Values as QtSql gives them: integers as qlonglong, reals

@@ -16,7 +16,8 @@ const char* const kOrder[] = {
     "provincias", "contactos", "operaciones", "usuarios", "paneles", "secciones", "secciones_items",
     "secciones_valores", "eventos", "configuraciones", "configuraciones_valores", "configuracion",
     "abonados", "abonados_valores", "abonados_eventos", "usuarios_operaciones", "abonados_imagen",
-    "valores_historial", "configuracion_estaciones", "tareas", "tareas_abonados", "tareas_cola", "tareas_resultados",
+    "valores_historial", "configuracion_estaciones", "tareas", "tareas_abonados", "tareas_grupos", "tareas_cola",
+    "tareas_resultados",
     "perfiles", "grupos", "usuarios_grupos", "usuarios_fallos",
 };
 

@@ -92,8 +92,8 @@ QString skipLocked(const QSqlDatabase& c, const QString& table = {})
 
 const char* const kJobColumns =
     "SELECT id_tarea, nombre, acciones, alcance, por_filtro, filtro_panel, filtro_configuracion, filtro_desde, "
-    "filtro_hasta, filtro_dias, programa, ventana, intentos_seguidos, intentos_mas, espera_minutos, proxima "
-    "FROM tareas ";
+    "filtro_hasta, filtro_dias, programa, ventana, intentos_seguidos, intentos_mas, espera_minutos, proxima, "
+    "filtro_grupo FROM tareas ";
 
 Job jobOf(const QSqlQuery& q)
 {
@@ -111,7 +111,31 @@ Job jobOf(const QSqlQuery& q)
     j.waitMinutes = q.value(14).toInt();
     if (!q.value(15).isNull())
         j.nextRun = db::parseDateTime(q.value(15).toString());
+    j.filter.group = q.value(16).toInt();
     return j;
+}
+
+// The job's list of subscribers and the groups it keeps.
+void readLists(const QSqlDatabase& c, Job& j)
+{
+    QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_abonado FROM tareas_abonados WHERE id_tarea = ? ORDER BY id_abonado"),
+                           {j.id});
+    while (db::next(s))
+        j.subscribers << s.value(0).toInt();
+    QSqlQuery g = db::exec(c, QStringLiteral("SELECT id_grupo FROM tareas_grupos WHERE id_tarea = ? ORDER BY id_grupo"), {j.id});
+    while (db::next(g))
+        j.groups << g.value(0).toInt();
+}
+
+// The condition that keeps subscribers `alias` to `groups` (empty: all),
+// adding its values.
+QString inGroups(const QString& alias, const QList<int>& groups, QVariantList& values)
+{
+    if (groups.isEmpty())
+        return QStringLiteral("1 = 1");
+    for (int g : groups)
+        values << g;
+    return QStringLiteral("%1.id_grupo IN (%2)").arg(alias, QStringList(groups.size(), QStringLiteral("?")).join(QLatin1Char(',')));
 }
 
 void addResult(const QSqlDatabase& c, qint64 job, const QVariant& item, const QVariant& subscriber, int attempt,
@@ -361,11 +385,31 @@ QString refusal(const Job& job, const QDateTime& now)
     return {};
 }
 
-QString saveJob(const QSqlDatabase& c, Job& job, const QDateTime& now)
+bool withinGroups(const Job& job, const QList<int>& operatorGroups)
+{
+    if (operatorGroups.isEmpty())
+        return true;
+    if (job.byFilter && job.filter.group > 0 && operatorGroups.contains(job.filter.group))
+        return true;
+    if (job.groups.isEmpty())
+        return false;
+    for (int g : job.groups)
+        if (!operatorGroups.contains(g))
+            return false;
+    return true;
+}
+
+QString saveJob(const QSqlDatabase& c, Job& job, const QDateTime& now, int maker)
 {
     const QString why = refusal(job, now);
     if (!why.isEmpty())
         return why;
+    const QList<int> makerGroups = maker > 0 ? permissions::operatorGroups(c, maker) : QList<int>{};
+    if (job.id > 0 && !makerGroups.isEmpty()) {
+        const std::optional<Job> stored = readJob(c, job.id);
+        if (stored && !withinGroups(*stored, makerGroups))
+            return QStringLiteral("La tarea alcanza abonados de otros grupos: usted no puede cambiarla.");
+    }
     const Schedule s = *Schedule::parse(job.schedule);
     const HoursWindow w = *HoursWindow::parse(job.window);
     job.schedule = s.text();
@@ -397,21 +441,23 @@ QString saveJob(const QSqlDatabase& c, Job& job, const QDateTime& now)
                               job.triesAtOnce,
                               job.moreTries,
                               job.waitMinutes,
-                              next ? QVariant(stamp(*next)) : QVariant(QMetaType(QMetaType::QString))};
+                              next ? QVariant(stamp(*next)) : QVariant(QMetaType(QMetaType::QString)),
+                              job.filter.group > 0 ? QVariant(job.filter.group) : QVariant()};
     if (job.id > 0) {
         db::exec(c,
                  QStringLiteral("UPDATE tareas SET nombre = ?, acciones = ?, alcance = ?, por_filtro = ?, filtro_panel = ?, "
                                 "filtro_configuracion = ?, filtro_desde = ?, filtro_hasta = ?, filtro_dias = ?, "
                                 "programa = ?, ventana = ?, intentos_seguidos = ?, intentos_mas = ?, espera_minutos = ?, "
-                                "proxima = ? WHERE id_tarea = ?"),
+                                "proxima = ?, filtro_grupo = ? WHERE id_tarea = ?"),
                  values + QVariantList{job.id});
         db::exec(c, QStringLiteral("DELETE FROM tareas_abonados WHERE id_tarea = ?"), {job.id});
+        db::exec(c, QStringLiteral("DELETE FROM tareas_grupos WHERE id_tarea = ?"), {job.id});
     } else {
         QSqlQuery q = db::exec(c,
                                QStringLiteral("INSERT INTO tareas (nombre, acciones, alcance, por_filtro, filtro_panel, "
                                               "filtro_configuracion, filtro_desde, filtro_hasta, filtro_dias, programa, "
-                                              "ventana, intentos_seguidos, intentos_mas, espera_minutos, proxima) "
-                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id_tarea"),
+                                              "ventana, intentos_seguidos, intentos_mas, espera_minutos, proxima, filtro_grupo) "
+                                              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id_tarea"),
                                values);
         if (!db::next(q))
             throw db::Error(QStringLiteral("No se pudo guardar la tarea."));
@@ -427,24 +473,30 @@ QString saveJob(const QSqlDatabase& c, Job& job, const QDateTime& now)
         }
         job.subscribers = seen;
     }
+    // The maker's groups as they are now: a later change of its groups, or
+    // its deletion, leaves the job as it was made.
+    for (int g : makerGroups)
+        db::exec(c, QStringLiteral("INSERT INTO tareas_grupos (id_tarea, id_grupo) VALUES (?, ?)"), {job.id, g});
+    job.groups = makerGroups;
     t.commit();
     job.nextRun = next;
     return {};
 }
 
-QList<Job> listJobs(const QSqlDatabase& c)
+QList<Job> listJobs(const QSqlDatabase& c, int operatorId)
 {
     QList<Job> jobs;
     QSqlQuery q = db::exec(c, QLatin1String(kJobColumns) + QStringLiteral("WHERE borrada = 0 ORDER BY nombre, id_tarea"));
     while (db::next(q))
         jobs << jobOf(q);
+    const QList<int> mine = operatorId > 0 ? permissions::operatorGroups(c, operatorId) : QList<int>{};
+    QList<Job> seen;
     for (Job& j : jobs) {
-        QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_abonado FROM tareas_abonados WHERE id_tarea = ? ORDER BY id_abonado"),
-                               {j.id});
-        while (db::next(s))
-            j.subscribers << s.value(0).toInt();
+        readLists(c, j);
+        if (withinGroups(j, mine))
+            seen << j;
     }
-    return jobs;
+    return seen;
 }
 
 std::optional<Job> readJob(const QSqlDatabase& c, qint64 id)
@@ -453,10 +505,7 @@ std::optional<Job> readJob(const QSqlDatabase& c, qint64 id)
     if (!db::next(q))
         return std::nullopt;
     Job j = jobOf(q);
-    QSqlQuery s = db::exec(c, QStringLiteral("SELECT id_abonado FROM tareas_abonados WHERE id_tarea = ? ORDER BY id_abonado"),
-                           {id});
-    while (db::next(s))
-        j.subscribers << s.value(0).toInt();
+    readLists(c, j);
     return j;
 }
 
@@ -481,7 +530,7 @@ QString subscriberLabel(const QSqlDatabase& c, qint32 id)
     return QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()}.join(QLatin1Char(' ')).trimmed();
 }
 
-QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& f, const QDateTime& now)
+QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& f, const QDateTime& now, const QList<int>& groups)
 {
     QStringList where{QStringLiteral("1 = 1")};
     QVariantList values;
@@ -506,6 +555,11 @@ QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& f, const QDateTi
                                 "AND r.descarga = 1 AND r.fin >= ?)");
         values << stamp(now.addDays(-f.daysWithoutDownload));
     }
+    if (f.group > 0) {
+        where << QStringLiteral("a.id_grupo = ?");
+        values << f.group;
+    }
+    where << inGroups(QStringLiteral("a"), groups, values);
     QSqlQuery q = db::exec(c,
                            QStringLiteral("SELECT a.id_abonado FROM abonados a WHERE %1 ORDER BY a.id_abonado")
                                .arg(where.join(QStringLiteral(" AND "))),
@@ -700,12 +754,22 @@ void DatabaseJobQueue::startDueRuns(const QDateTime& now)
     for (const Job& job : jobs) {
         const QDateTime run = *job.nextRun;
         QList<qint32> subscribers;
+        QList<int> groups;
+        QSqlQuery g = db::exec(m_c, QStringLiteral("SELECT id_grupo FROM tareas_grupos WHERE id_tarea = ?"), {job.id});
+        while (db::next(g))
+            groups << g.value(0).toInt();
         if (job.byFilter) {
-            subscribers = expandFilter(m_c, job.filter, now);
+            subscribers = expandFilter(m_c, job.filter, now, groups);
         } else {
-            QSqlQuery s = db::exec(m_c, QStringLiteral("SELECT id_abonado FROM tareas_abonados WHERE id_tarea = ? "
-                                                       "ORDER BY id_abonado"),
-                                   {job.id});
+            // A subscriber deleted meanwhile stays, to be recorded as such;
+            // one outside the maker's groups does not.
+            QVariantList values{job.id};
+            const QString within = inGroups(QStringLiteral("a"), groups, values);
+            QSqlQuery s = db::exec(m_c, QStringLiteral("SELECT t.id_abonado FROM tareas_abonados t LEFT JOIN abonados a "
+                                                       "ON a.id_abonado = t.id_abonado WHERE t.id_tarea = ? "
+                                                       "AND (a.id_abonado IS NULL OR %1) ORDER BY t.id_abonado")
+                                       .arg(within),
+                                   values);
             while (db::next(s))
                 subscribers << s.value(0).toInt();
         }

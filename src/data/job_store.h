@@ -66,6 +66,7 @@ struct Filter {
     int configuracion = 0;  // id_configuracion
     QString codeFrom, codeTo; // codigo range, both ends included
     int daysWithoutDownload = 0; // "sin descarga de eventos hace N días"
+    int group = 0;          // id_grupo
 };
 
 struct Job {
@@ -76,6 +77,10 @@ struct Job {
     bool byFilter = false;
     QList<qint32> subscribers; // when not by filter
     Filter filter;
+    // The groups of the operator who saved it (empty: all), kept with the
+    // job: the runner has no operator, and the job reaches no subscriber
+    // its maker could not work on, by filter or by list.
+    QList<int> groups;
     QString schedule = QStringLiteral("ahora");
     QString window; // empty: all day
     int triesAtOnce = 2;
@@ -86,19 +91,28 @@ struct Job {
 
 // Why the job cannot be saved, as a sentence for the operator; empty when it can.
 QString refusal(const Job& job, const QDateTime& now);
-// Saves the job (new when id is 0, which is then set) and plans its first
-// run. Returns the refusal instead when there is one, saving nothing.
-QString saveJob(const QSqlDatabase& c, Job& job, const QDateTime& now);
-// The jobs not removed, by name.
-QList<Job> listJobs(const QSqlDatabase& c);
+// Saves the job (new when id is 0, which is then set) for operator `maker`
+// (0: none, as for all groups), whose groups the job keeps, and plans its
+// first run. Returns the refusal instead when there is one, saving nothing;
+// a maker limited to groups may not change a job it may not see.
+QString saveJob(const QSqlDatabase& c, Job& job, const QDateTime& now, int maker = 0);
+// Whether an operator limited to `operatorGroups` (empty: not limited) may
+// see and change the job: only when it reaches no subscriber outside them,
+// that is when its filter names one of those groups or the groups it keeps
+// are some of them. A job kept for all groups is not for a limited operator.
+bool withinGroups(const Job& job, const QList<int>& operatorGroups);
+// The jobs not removed, by name; those operator `operatorId` (0: any) may see.
+QList<Job> listJobs(const QSqlDatabase& c, int operatorId = 0);
 std::optional<Job> readJob(const QSqlDatabase& c, qint64 id);
 // Removes the job and its waiting items; a job with results keeps its row
 // (marked removed) so that they keep its name.
 void removeJob(const QSqlDatabase& c, qint64 id);
 // "CODIGO APELLIDO NOMBRE" of a subscriber; "N (borrado)" for one deleted.
 QString subscriberLabel(const QSqlDatabase& c, qint32 id);
-// The subscribers the filter selects at `now`, by number.
-QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& filter, const QDateTime& now);
+// The subscribers the filter selects at `now`, by number, among those of
+// `groups` (empty: all).
+QList<qint32> expandFilter(const QSqlDatabase& c, const Filter& filter, const QDateTime& now,
+                           const QList<int>& groups = {});
 
 // After a failed try: whether another try follows and when. Pure: the rule
 // the queue applies. `tries` counts the tries made so far, this one included.

@@ -276,13 +276,21 @@ CREATE TABLE tareas (
   intentos_mas         INTEGER NOT NULL DEFAULT 6,
   espera_minutos       INTEGER NOT NULL DEFAULT 10,
   proxima              TEXT,
-  borrada              INTEGER NOT NULL DEFAULT 0
+  borrada              INTEGER NOT NULL DEFAULT 0,
+  filtro_grupo         INTEGER
 );
 -- No key to abonados: a subscriber deleted meanwhile is recorded as such.
 CREATE TABLE tareas_abonados (
   id_tarea   INTEGER NOT NULL REFERENCES tareas(id_tarea) ON DELETE CASCADE,
   id_abonado INTEGER NOT NULL,
   PRIMARY KEY (id_tarea, id_abonado)
+);
+-- The groups of the operator who saved the job (no rows: all), to which its
+-- runs are limited. No key to grupos: a group deleted later reaches nobody.
+CREATE TABLE tareas_grupos (
+  id_tarea INTEGER NOT NULL REFERENCES tareas(id_tarea) ON DELETE CASCADE,
+  id_grupo INTEGER NOT NULL,
+  PRIMARY KEY (id_tarea, id_grupo)
 );
 -- One row per subscriber and run. estado: 'pendiente', 'en curso', 'hecha',
 -- 'fallida', 'cerrada'; intentos counts the tries made; proximo is when the

@@ -3,6 +3,7 @@
 #include "data/permissions.h"
 #include "data/db.h"
 #include "data/passwords.h"
+#include "data/users_store.h"
 
 #include <QSet>
 #include <QSqlQuery>
@@ -30,9 +31,11 @@ const char* const kJobTables[] = {
     "filtro_panel INTEGER, filtro_configuracion INTEGER, filtro_desde TEXT, filtro_hasta TEXT, filtro_dias INTEGER, "
     "programa TEXT NOT NULL, ventana TEXT, intentos_seguidos INTEGER NOT NULL DEFAULT 2, "
     "intentos_mas INTEGER NOT NULL DEFAULT 6, espera_minutos INTEGER NOT NULL DEFAULT 10, proxima TEXT, "
-    "borrada INTEGER NOT NULL DEFAULT 0)",
+    "borrada INTEGER NOT NULL DEFAULT 0, filtro_grupo INTEGER)",
     "CREATE TABLE IF NOT EXISTS tareas_abonados (id_tarea INTEGER NOT NULL REFERENCES tareas(id_tarea) "
     "ON DELETE CASCADE, id_abonado INTEGER NOT NULL, PRIMARY KEY (id_tarea, id_abonado))",
+    "CREATE TABLE IF NOT EXISTS tareas_grupos (id_tarea INTEGER NOT NULL REFERENCES tareas(id_tarea) "
+    "ON DELETE CASCADE, id_grupo INTEGER NOT NULL, PRIMARY KEY (id_tarea, id_grupo))",
     "CREATE TABLE IF NOT EXISTS tareas_cola (id_cola INTEGER PRIMARY KEY AUTOINCREMENT, id_tarea INTEGER NOT NULL "
     "REFERENCES tareas(id_tarea) ON DELETE CASCADE, corrida TEXT NOT NULL, id_abonado INTEGER NOT NULL, "
     "estado TEXT NOT NULL DEFAULT 'pendiente', intentos INTEGER NOT NULL DEFAULT 0, proximo TEXT NOT NULL, "
@@ -94,12 +97,19 @@ void upgradeAccess(const QSqlDatabase& c)
 // owner) and name the schema they were made in: a temporary table of the
 // caller's cannot stand in for usuarios. Nobody but the owner may call
 // them until sorvent-db gives them to the station's role.
+//
+// Anyone with the station role's password may call clave_valida, so the
+// lockout is its own: it refuses while the operator is locked, counts a
+// failure (with the session's station name) and locks at the fifth in the
+// window, by the server's clock. The station then counts nothing itself.
 void serverPasswordFunctions(const QSqlDatabase& c)
 {
-    // Made once: stations replacing a function at the same time can fail
-    // on each other's catalogue row.
+    // Made once (and again when it predates the lockout): stations
+    // replacing a function at the same time can fail on each other's
+    // catalogue row.
     if (db::scalar(c, QStringLiteral("SELECT to_regprocedure('clave_sal(integer)') IS NOT NULL AND "
-                                     "to_regprocedure('clave_valida(integer, text)') IS NOT NULL"))
+                                     "coalesce((SELECT prosrc LIKE '%usuarios_fallos%' FROM pg_proc "
+                                     "WHERE oid = to_regprocedure('clave_valida(integer, text)')), false)"))
             .toBool())
         return;
     const QString schema = db::scalar(c, QStringLiteral("SELECT quote_ident(current_schema())")).toString();
@@ -108,11 +118,37 @@ void serverPasswordFunctions(const QSqlDatabase& c)
                                "SELECT CASE WHEN password LIKE '$argon2id$%' THEN regexp_replace(password, '[^$]+$', '') END "
                                "FROM %1.usuarios WHERE id_usuario = usuario_id $f$")
                     .arg(schema));
+    // The row is held until the caller's transaction ends: two sessions
+    // guessing at once count every failure.
     db::exec(c, QStringLiteral("CREATE OR REPLACE FUNCTION clave_valida(usuario_id integer, candidata text) RETURNS boolean "
-                               "LANGUAGE sql STABLE SECURITY DEFINER SET search_path = %1, pg_temp AS $f$ "
-                               "SELECT coalesce((SELECT password = candidata FROM %1.usuarios "
-                               "WHERE id_usuario = usuario_id), false) $f$")
-                    .arg(schema));
+                               "LANGUAGE plpgsql VOLATILE SECURITY DEFINER SET search_path = %1, pg_temp AS $f$ "
+                               "DECLARE ahora text := to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS'); "
+                               "guardada text; hasta text; fallos integer; "
+                               "BEGIN "
+                               "SELECT password, bloqueado_hasta INTO guardada, hasta FROM %1.usuarios "
+                               "WHERE id_usuario = usuario_id FOR UPDATE; "
+                               "IF NOT FOUND THEN RETURN false; END IF; "
+                               "IF hasta IS NOT NULL AND hasta > ahora THEN RETURN false; END IF; "
+                               "IF guardada = candidata THEN "
+                               "DELETE FROM %1.usuarios_fallos WHERE id_usuario = usuario_id; "
+                               "UPDATE %1.usuarios SET bloqueado_hasta = NULL WHERE id_usuario = usuario_id; "
+                               "RETURN true; END IF; "
+                               "INSERT INTO %1.usuarios_fallos (id_usuario, fecha, estacion) "
+                               "VALUES (usuario_id, ahora, current_setting('application_name')); "
+                               "SELECT count(*) INTO fallos FROM %1.usuarios_fallos WHERE id_usuario = usuario_id "
+                               "AND fecha > to_char(localtimestamp - interval '%3 minutes', 'YYYY-MM-DD HH24:MI:SS'); "
+                               "IF fallos >= %2 THEN "
+                               "UPDATE %1.usuarios SET bloqueado_hasta = "
+                               "to_char(localtimestamp + interval '%4 minutes', 'YYYY-MM-DD HH24:MI:SS') "
+                               "WHERE id_usuario = usuario_id; "
+                               "DELETE FROM %1.usuarios_fallos WHERE id_usuario = usuario_id; "
+                               "END IF; "
+                               "RETURN false; "
+                               "END $f$")
+                    .arg(schema)
+                    .arg(users::FailedLogins)
+                    .arg(users::FailWindowMinutes)
+                    .arg(users::LockMinutes));
     db::exec(c, QStringLiteral("REVOKE ALL ON FUNCTION clave_sal(integer), clave_valida(integer, text) FROM PUBLIC"));
 }
 
@@ -169,6 +205,9 @@ void upgrade(const QSqlDatabase& c)
     // The job queue: a file from before it starts with none.
     for (const char* table : kJobTables)
         db::exec(c, db::schemaDialect(c, QLatin1String(table)));
+    // A queue from before jobs by group.
+    if (!columnsOf(c, QStringLiteral("tareas")).contains(QStringLiteral("filtro_grupo")))
+        db::exec(c, QStringLiteral("ALTER TABLE tareas ADD COLUMN filtro_grupo INTEGER"));
     if (db::engine(c) == db::Engine::PostgreSQL)
         serverPasswordFunctions(c);
 }

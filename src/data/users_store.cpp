@@ -5,6 +5,8 @@
 #include "data/passwords.h"
 #include "data/shared_ops.h"
 
+#include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 
 namespace users {
@@ -42,13 +44,18 @@ QString passwordColumn(const QSqlDatabase& c)
                                                  : QStringLiteral("clave_sal(id_usuario) AS password");
 }
 
-bool passwordMatches(const QSqlDatabase& c, const Account& a, const QString& password)
+// `counted`: the server counted a failure itself (clave_valida does, and
+// locks), so the station must not count it again.
+bool passwordMatches(const QSqlDatabase& c, const Account& a, const QString& password, bool& counted)
 {
+    counted = false;
     if (db::engine(c) == db::Engine::SQLite)
         return passwords::verify(a.password, password);
     const QString candidate = passwords::hashWithSalt(a.password, password);
-    return !candidate.isEmpty() &&
-           db::scalar(c, QStringLiteral("SELECT clave_valida(?, ?)"), {a.id_usuario, candidate}).toBool();
+    if (candidate.isEmpty())
+        return false;
+    counted = true;
+    return db::scalar(c, QStringLiteral("SELECT clave_valida(?, ?)"), {a.id_usuario, candidate}).toBool();
 }
 
 void expectOne(const QSqlQuery& q, int id_usuario)
@@ -76,6 +83,7 @@ Login login(const QSqlDatabase& c, const QString& usuario, const QString& passwo
     db::Transaction t(c);
     // Folded in the program: SQLite's NOCASE knows no letters beyond ASCII.
     QList<Account> named;
+    QHash<int, QString> lockBefore;
     {
         QSqlQuery q = db::exec(c, QStringLiteral("SELECT id_usuario, usuario, %1, nivel, id_perfil, bloqueado_hasta "
                                                  "FROM usuarios ORDER BY id_usuario").arg(passwordColumn(c)));
@@ -91,10 +99,16 @@ Login login(const QSqlDatabase& c, const QString& usuario, const QString& passwo
                 return out;
             }
             named << read(q);
+            lockBefore.insert(named.last().id_usuario, until);
         }
     }
+    QSet<int> counted;
     for (const Account& a : named) {
-        if (passwordMatches(c, a, password)) {
+        bool byServer = false;
+        const bool matches = passwordMatches(c, a, password, byServer);
+        if (byServer)
+            counted << a.id_usuario;
+        if (matches) {
             db::exec(c, QStringLiteral("DELETE FROM usuarios_fallos WHERE id_usuario = ?"), {a.id_usuario});
             db::exec(c, QStringLiteral("UPDATE usuarios SET bloqueado_hasta = NULL WHERE id_usuario = ?"), {a.id_usuario});
             t.commit();
@@ -105,6 +119,17 @@ Login login(const QSqlDatabase& c, const QString& usuario, const QString& passwo
     // A wrong password counts against every account of that name (one, as
     // the users window keeps them).
     for (const Account& a : named) {
+        if (counted.contains(a.id_usuario)) {
+            // Counted by the server: whether that locked the operator.
+            const QString until = db::scalar(c, QStringLiteral("SELECT bloqueado_hasta FROM usuarios WHERE id_usuario = ?"),
+                                             {a.id_usuario}).toString();
+            if (!until.isEmpty() && until != lockBefore.value(a.id_usuario)) {
+                out.lockedUntil = QDateTime::fromString(until, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+                out.lockedNow = true;
+                out.lockedAccount = a.id_usuario;
+            }
+            continue;
+        }
         db::exec(c, QStringLiteral("INSERT INTO usuarios_fallos (id_usuario, fecha, estacion) VALUES (?, ?, ?)"),
                  {a.id_usuario, stamp(now), station});
         const int failed = db::scalar(c, QStringLiteral("SELECT count(*) FROM usuarios_fallos WHERE id_usuario = ? AND fecha > ?"),

@@ -27,7 +27,9 @@ constexpr int FirstAccount = 1;
 inline QString factoryPassword() { return QStringLiteral("1234"); }
 
 // Failed logins of one account within this many minutes lock it for
-// LockMinutes; the count is kept on the database for every station.
+// LockMinutes; the count is kept on the database for every station. On a
+// server the check itself (clave_valida) keeps it, by the server's clock,
+// so that calling the check directly meets the lockout too.
 constexpr int FailedLogins = 5, FailWindowMinutes = 10, LockMinutes = 5;
 
 struct Login {

@@ -186,7 +186,8 @@ CatalogueMerge::Places CatalogueMerge::placesOf(const MergeTable& t)
         return -1;
     };
     return {place("id_panel"), place("id_seccion"), place("id_item"),   place("id_seccionpwd"), place("tipo"),
-            place("posicion"), place("long"),       place("caracteres"), place("id_estado"),    place("cadena")};
+            place("posicion"), place("long"),       place("caracteres"), place("id_estado"),    place("cadena"),
+            place("secreta")};
 }
 
 QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& values) const
@@ -226,6 +227,7 @@ QString CatalogueMerge::outOfRange(const MergeTable& t, const QVariantList& valu
         check("caracteres", p.caracteres, 0, room);
     }
     check("id_estado", p.id_estado, -1, 1);
+    check("secreta", p.secreta, 0, 1);
     if (error.isEmpty() && at(p.tipo).isValid()) {
         // The section's items, where they are already, must stay on the map.
         const qint64 last = m_lastItems.value({at(p.id_panel).toLongLong(), at(p.id_seccion).toLongLong()});

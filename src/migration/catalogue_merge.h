@@ -70,7 +70,7 @@ private:
     // Where the columns the range checks read are in a table's rows (-1:
     // the table has none).
     struct Places {
-        int id_panel, id_seccion, id_item, id_seccionpwd, tipo, posicion, length, caracteres, id_estado, cadena;
+        int id_panel, id_seccion, id_item, id_seccionpwd, tipo, posicion, length, caracteres, id_estado, cadena, secreta;
     };
     static Places placesOf(const MergeTable& t);
 

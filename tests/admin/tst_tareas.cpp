@@ -12,6 +12,7 @@
 #include "admin/w_tareas_resultados.h"
 #include "data/db.h"
 #include "data/job_store.h"
+#include "data/permissions.h"
 #include "records/search_context.h"
 #include "reports/w_reporte.h"
 #include "session/mdl_main.h"
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QtTest>
@@ -171,6 +173,39 @@ private slots:
         QCOMPARE(p.lst_abonados->count(), 2);
         QVERIFY(p.sle_nombre->text().startsWith("ATENCIÓN "));
         QVERIFY(p.chk_accion[1]->isChecked());
+    }
+
+    // An operator limited to a group is offered only it in the filter,
+    // sees only the jobs within it, and its jobs keep the group.
+    void limitedOperatorsJobs()
+    {
+        TestStation st;
+        const QSqlDatabase c = stationDb();
+        db::exec(c, "INSERT INTO grupos (id_grupo, codigo, descripcion) VALUES (1, 'N', 'Norte'), (2, 'S', 'Sur')");
+        jobs::Job others;
+        others.name = "DE TODOS";
+        others.actions = {jobs::Action::DownloadEvents};
+        others.byFilter = true;
+        QCOMPARE(jobs::saveJob(c, others, st.main.now()), QString());
+        st.main.logIn(1, 2);
+        permissions::setOperatorGroups(c, 1, {2});
+        w_tareas w(st.ctx);
+        w_tareas_programadas& p = *w.programadas;
+        QCOMPARE(p.dg_tareas->count(), 0);
+        QCOMPARE(p.cbx_filtro_grupo->count(), 2);
+        QCOMPARE(p.cbx_filtro_grupo->itemText(0), "(todos)");
+        QCOMPARE(p.cbx_filtro_grupo->itemText(1), "S - Sur");
+        p.sle_nombre->setText("SUR");
+        p.chk_accion[1]->setChecked(true);
+        p.rb_filtro->setChecked(true);
+        p.cbx_filtro_grupo->setCurrentIndex(1);
+        p.cb_guardar->trigger();
+        QCOMPARE(p.dg_tareas->count(), 1);
+        const jobs::Job saved = jobs::listJobs(c, st.main.currentUser()).first();
+        QCOMPARE(saved.filter.group, 2);
+        QCOMPARE(saved.groups, QList<int>{2});
+        p.dg_tareas->setCurrentRow(0);
+        QCOMPARE(p.cbx_filtro_grupo->currentData().toInt(), 2);
     }
 };
 

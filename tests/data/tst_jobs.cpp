@@ -115,11 +115,18 @@ private slots:
     }
 
     // A database from before the queue gains it, and upgrading twice
-    // changes nothing.
+    // changes nothing; a queue from before jobs by group keeps its jobs.
     void olderDatabaseGainsTheQueue()
     {
         TestStation st;
-        db::execScript(c(), "DROP TABLE tareas_resultados;\nDROP TABLE tareas_cola;\nDROP TABLE tareas_abonados;\n"
+        addSubscriber(1, "0001");
+        const qint64 old = saved(jobFor({1}, "cada 1 días a las 22:00"));
+        db::execScript(c(), "DROP TABLE tareas_grupos;\nALTER TABLE tareas DROP COLUMN filtro_grupo;\n");
+        schema::upgrade(c());
+        QCOMPARE(readJob(c(), old)->subscribers, QList<qint32>{1});
+        QVERIFY(readJob(c(), old)->groups.isEmpty());
+        db::exec(c(), "DELETE FROM abonados");
+        db::execScript(c(), "DROP TABLE tareas_grupos;\nDROP TABLE tareas_resultados;\nDROP TABLE tareas_cola;\nDROP TABLE tareas_abonados;\n"
                             "DROP TABLE tareas;\nALTER TABLE configuracion DROP COLUMN tareas_estacion;\n"
                             "ALTER TABLE configuracion DROP COLUMN dias_atencion;\n"
                             "ALTER TABLE configuracion_estaciones DROP COLUMN tareas_estacion;\n");
@@ -291,6 +298,65 @@ private slots:
         QVERIFY(!queue.claimNext(night));
         QCOMPARE(count("SELECT count(*) FROM tareas_resultados WHERE id_tarea = ? AND resultado = 'sin abonados'", {none}), 1);
         QCOMPARE(count("SELECT count(*) FROM tareas_cola WHERE id_tarea = ?", {none}), 0);
+    }
+
+    // A filter may name a group; a job keeps its maker's groups when saved
+    // and reaches no one outside them, by filter or by list, whatever
+    // becomes of the maker's groups later; an operator limited to groups
+    // sees and changes only the jobs that stay within them.
+    void jobsByGroup()
+    {
+        TestStation st;
+        db::exec(c(), "INSERT INTO grupos (id_grupo, codigo, descripcion) VALUES (1, 'N', 'Norte'), (2, 'S', 'Sur')");
+        for (int id = 1; id <= 4; ++id)
+            addSubscriber(id, QString("000%1").arg(id));
+        db::exec(c(), "UPDATE abonados SET id_grupo = 1 WHERE id_abonado IN (1, 4)");
+        db::exec(c(), "UPDATE abonados SET id_grupo = 2 WHERE id_abonado = 2");
+        const int north = 7, south = 8; // operators limited to one group each
+        permissions::setOperatorGroups(c(), north, {1});
+        permissions::setOperatorGroups(c(), south, {2});
+
+        Job byGroup = jobFor({});
+        byGroup.name = "A";
+        byGroup.byFilter = true;
+        byGroup.filter.group = 2;
+        const qint64 adminsSouth = saved(byGroup);
+        QCOMPARE(expandFilter(c(), byGroup.filter, T), QList<qint32>{2});
+        Job all = byGroup;
+        all.name = "B";
+        all.filter.group = 0;
+        QVERIFY(saveJob(c(), all, T, north).isEmpty());
+        QCOMPARE(all.groups, QList<int>{1});
+        Job list = jobFor({1, 2, 3});
+        list.name = "C";
+        QVERIFY(saveJob(c(), list, T, north).isEmpty());
+        const qint64 adminsList = saved(jobFor({2, 4}));
+        permissions::setOperatorGroups(c(), north, {1, 2}); // later: the jobs keep {1}
+        QCOMPARE(readJob(c(), all.id)->groups, QList<int>{1});
+
+        DatabaseJobQueue queue(c());
+        QMap<qint64, QList<qint32>> queued;
+        while (auto item = queue.claimNext(T)) {
+            queued[item->job] << item->subscriber;
+            queue.record(*item, outcome(Outcome::Done));
+        }
+        QCOMPARE(queued.value(adminsSouth), QList<qint32>{2});
+        QCOMPARE(queued.value(all.id), (QList<qint32>{1, 4}));
+        QCOMPARE(queued.value(list.id), QList<qint32>{1});
+        QCOMPARE(queued.value(adminsList), (QList<qint32>{2, 4}));
+
+        auto names = [](int op) {
+            QStringList n;
+            for (const Job& j : listJobs(c(), op))
+                n << j.name;
+            return n;
+        };
+        QCOMPARE(names(0).size(), 4);
+        QCOMPARE(names(south), QStringList{"A"});
+        QCOMPARE(names(north), (QStringList{"A", "B", "C"}));
+        Job other = *readJob(c(), adminsList);
+        QCOMPARE(saveJob(c(), other, T, south), "La tarea alcanza abonados de otros grupos: usted no puede cambiarla.");
+        QVERIFY(readJob(c(), adminsList)->groups.isEmpty());
     }
 
     // An item in progress when its runner died is tried again; one whose

@@ -64,6 +64,10 @@ private slots:
         if (!testOnServer())
             QSKIP("a file has no roles");
         TestStation st;
+        // A server whose check predates the lockout gets the new one.
+        db::exec(c(), "CREATE OR REPLACE FUNCTION clave_valida(usuario_id integer, candidata text) RETURNS boolean "
+                      "LANGUAGE sql STABLE SECURITY DEFINER AS $f$ SELECT true $f$");
+        schema::upgrade(c());
         const int ana = users::add(c(), {0, "ANA", "aaaa", 2, 0});
         const QString role = QStringLiteral("sorvent_rol_%1").arg(QCoreApplication::applicationPid());
         QVERIFY(server_roles::grantStation(c(), role));
@@ -96,6 +100,14 @@ private slots:
             QVERIFY(passwords::verify(db::scalar(c(), "SELECT password FROM usuarios WHERE id_usuario = ?", {ana}).toString(),
                                       "bbbb"));
             permissions::saveGroup(r, {0, "ESTE", "Zona este"});
+            // Guessing by calling the check itself meets the lockout: five
+            // wrong hashes lock, and then the right one is refused too.
+            const QString salt = db::scalar(r, "SELECT clave_sal(?)", {ana}).toString();
+            for (int i = 0; i < users::FailedLogins; ++i)
+                QVERIFY(!db::scalar(r, "SELECT clave_valida(?, ?)", {ana, passwords::hashWithSalt(salt, "zzzz")}).toBool());
+            QVERIFY(!db::scalar(r, "SELECT clave_valida(?, ?)", {ana, passwords::hashWithSalt(salt, "bbbb")}).toBool());
+            QVERIFY(!db::scalar(c(), "SELECT bloqueado_hasta FROM usuarios WHERE id_usuario = ?", {ana}).isNull());
+            QVERIFY(!users::login(r, "ana", "bbbb", QDateTime::currentDateTime(), "PC1").account);
         }
         db::close("rol-estacion");
         // Roles outlive the database: this one goes, which takes being it.
@@ -108,6 +120,22 @@ private slots:
     {
         TestStation st;
         const int id = users::add(c(), {0, "PEPE", "clav", 2, 0});
+        if (testOnServer()) {
+            // The server counts, by its own clock, each failure once, and
+            // names the session's station.
+            const QDateTime now = QDateTime::currentDateTime();
+            for (int i = 1; i < users::FailedLogins; ++i) {
+                QVERIFY(!users::login(c(), "pepe", "xxxx", now, "PC1").lockedUntil.isValid());
+                QCOMPARE(db::scalar(c(), "SELECT count(*) FROM usuarios_fallos WHERE id_usuario = ? AND estacion = ?",
+                                    {id, db::stationName(c())}).toInt(), i);
+            }
+            const users::Login locked = users::login(c(), "pepe", "xxxx", now, "PC1");
+            QVERIFY(locked.lockedNow);
+            QCOMPARE(locked.lockedAccount, id);
+            QVERIFY(qAbs(now.secsTo(locked.lockedUntil) - 60 * users::LockMinutes) < 60);
+            QVERIFY(!users::login(c(), "pepe", "clav", now, "PC1").account);
+            return;
+        }
         // Five failures, but over more than ten minutes: never five in the window.
         for (int minute : {0, 3, 6, 9, 12}) {
             const users::Login l = tryLogin("xxxx", minute);

@@ -92,6 +92,54 @@ private slots:
         QCOMPARE(dumpCatalogue(station(), true), expected);
     }
 
+    // The file's secret mark reaches the station, a merge never clears a
+    // mark the station has (by batch or row by row), and a file from before
+    // the mark still merges, its new sections not secret.
+    void secretMarkTravelsButNeverClears()
+    {
+        TestStation st;
+        Maintainer m(st);
+        const auto secrets = [](const QSqlDatabase& c) {
+            QStringList s;
+            QSqlQuery q = db::exec(c, "SELECT id_panel, id_seccion FROM secciones WHERE secreta = 1 ORDER BY 1, 2");
+            while (q.next())
+                s << q.value(0).toString() + "/" + q.value(1).toString();
+            return s;
+        };
+        const QStringList hidden = secrets(station());
+        QVERIFY(!hidden.isEmpty());
+        m.exec("UPDATE secciones SET secreta = 0");
+        m.exec("UPDATE secciones SET secreta = 1 WHERE id_panel = 1 AND id_seccion = 5");
+        m.exec("INSERT INTO paneles VALUES (3, 'ZX-8', '1.0', '3', 40)");
+        m.exec("INSERT INTO secciones (id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, filler, secreta) "
+               "VALUES (3, 40, 4, 4, NULL, 0, 'Código PC', NULL, 0), (3, 41, 4, 4, NULL, 8, 'Usuario 1', NULL, 1)");
+        m.exportUpdate();
+        QCOMPARE(merge(st), QString());
+        QStringList expected = hidden + QStringList{"1/5", "3/41"};
+        expected.sort();
+        QStringList now = secrets(station());
+        now.sort();
+        QCOMPARE(now, expected);
+
+        merge_store::RowWriter row(station(), merge_store::mergeTables().at(1));
+        QSqlQuery q = db::exec(station(), "SELECT id_panel, id_seccion, tipo, long, caracteres, posicion, descripcion, "
+                                          "filler, 0 FROM secciones WHERE id_panel = 1 AND id_seccion = 5");
+        QVERIFY(q.next());
+        QVariantList values;
+        for (int i = 0; i < 9; ++i)
+            values << q.value(i);
+        QVERIFY(!row.apply(values));
+        QCOMPARE(scalar("SELECT secreta FROM secciones WHERE id_panel = 1 AND id_seccion = 5").toInt(), 1);
+
+        tamper(st.path(mdl_main::UpdateFile), "ALTER TABLE secciones DROP COLUMN secreta");
+        tamper(st.path(mdl_main::UpdateFile), "INSERT INTO secciones VALUES (3, 42, 4, 4, NULL, 16, 'Usuario 2', NULL)");
+        QCOMPARE(merge(st), QString());
+        now = secrets(station());
+        now.sort();
+        QCOMPARE(now, expected);
+        QCOMPARE(scalar("SELECT count(*) FROM secciones WHERE id_panel = 3").toInt(), 3);
+    }
+
     void emptyTableKeepsProgressAtRangeStart()
     {
         TestStation st;
@@ -163,6 +211,8 @@ private slots:
         QTest::newRow("items off the map") << "UPDATE secciones SET posicion = 4990 WHERE id_panel = 1 AND id_seccion = 21"
                                            << "secciones" << QVariantList{1, 21}
                                            << range.arg("posicion", "secciones", "id_panel = 1, id_seccion = 21", "4990") << 2000;
+        QTest::newRow("secreta 2") << "UPDATE secciones SET secreta = 2 WHERE id_panel = 2 AND id_seccion = 3" << "secciones"
+                                   << QVariantList{2, 3} << range.arg("secreta", "secciones", "id_panel = 2, id_seccion = 3", "2") << 10;
         QTest::newRow("mark 7") << "UPDATE configuraciones_valores SET id_estado = 7 WHERE id_panel = 2 AND id_seccion = 0 AND id_item = 1"
                                 << "configuraciones_valores" << QVariantList{2, 0, 1}
                                 << range.arg("id_estado", "configuraciones_valores", "id_panel = 2, id_seccion = 0, id_item = 1", "7") << 2000;
