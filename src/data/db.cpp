@@ -614,14 +614,16 @@ void close(const QString& name)
     QSqlDatabase::removeDatabase(name);
 }
 
-QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
+namespace {
+
+QSqlQuery run(const QSqlDatabase& c, const QString& sql, const QVariantList& values, bool forwardOnly)
 {
     // A driver asked to run a statement on a lost connection fails without
     // a word, or after sending it: say what happened instead.
     if (isLost(c))
         throw lostError(c);
     QSqlQuery q(c);
-    q.setForwardOnly(true);
+    q.setForwardOnly(forwardOnly);
     // Without values the text runs as it is: a server prepares no schema
     // statements.
     if (values.isEmpty()) {
@@ -636,6 +638,18 @@ QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& va
     if (!q.exec())
         throw errorOf(q.lastError(), c, sql);
     return q;
+}
+
+} // namespace
+
+QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
+{
+    return run(c, sql, values, true);
+}
+
+QSqlQuery execWhole(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
+{
+    return run(c, sql, values, false);
 }
 
 bool next(QSqlQuery& q)

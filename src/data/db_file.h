@@ -1,8 +1,11 @@
 #pragma once
-// The file engine's own handle, for the few bulk writes where QtSql's cost
-// per bound value would dominate. Only data/ uses it.
+// The file engine's own handle, for the few bulk writes and reads where
+// QtSql's cost per bound value would dominate, and a server's whole result
+// at once. Only data/ uses it.
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariantList>
 
 struct sqlite3;
 
@@ -10,5 +13,10 @@ namespace db {
 
 // Null on a server.
 sqlite3* sqliteHandle(const QSqlDatabase& c);
+
+// As exec, the rows fetched all at once: a server's forward-only query
+// fetches them one by one, which for tens of thousands of rows costs more
+// than the query itself. Throws Error.
+QSqlQuery execWhole(const QSqlDatabase& c, const QString& sql, const QVariantList& values = {});
 
 } // namespace db

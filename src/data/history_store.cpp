@@ -149,34 +149,43 @@ void recordUpload(const QSqlDatabase& c, const Stamp& s, int abonado, const QLis
              v);
 }
 
-QString sectionItems(const QList<QPair<int, QString>>& items, QVariantList& params)
+QString readTable(const QSqlDatabase& c, const QList<ReadValue>& values, QVariantList& params)
 {
-    // Typed in every row: a server takes a bare parameter for text.
-    const QString row = QStringLiteral("(CAST(? AS INTEGER), CAST(? AS TEXT))");
-    for (const auto& [item, valor] : items)
-        params << item << valor;
-    return QStringLiteral("(VALUES %1)").arg(QStringList(items.size(), row).join(QStringLiteral(", ")));
+    // Typed in every row on a server, which takes a bare parameter for
+    // text; a file takes the bound values' own types, and parses the
+    // statement faster without.
+    const QString row = db::engine(c) == db::Engine::PostgreSQL
+                            ? QStringLiteral("(CAST(? AS INTEGER), CAST(? AS INTEGER), CAST(? AS INTEGER), CAST(? AS TEXT))")
+                            : QStringLiteral("(?, ?, ?, ?)");
+    QList<int> order; // sections in the order first given
+    params.reserve(params.size() + values.size() * 4);
+    for (const ReadValue& r : values) {
+        qsizetype place = order.indexOf(r.seccion);
+        if (place < 0) {
+            place = order.size();
+            order << r.seccion;
+        }
+        params << int(place) << r.seccion << r.item << r.valor;
+    }
+    return QStringLiteral("(VALUES %1)").arg(QStringList(values.size(), row).join(QStringLiteral(", ")));
 }
 
-void recordSection(const QSqlDatabase& c, const Stamp& s, int abonado, int seccion, const QList<QPair<int, QString>>& items)
+void recordRead(const QSqlDatabase& c, const Stamp& s, int abonado, const QString& read, const QVariantList& readParams)
 {
-    if (items.isEmpty())
-        return;
     // As Batch::add keeps them: a stored value that changes (null and empty
     // read alike), numbered after the highest so far in the same statement.
     db::lockNewKeys(c, QStringLiteral("valores_historial"));
     QVariantList v{s.fecha, s.origen, user(s)};
-    const QString sent = sectionItems(items, v);
-    v << abonado << seccion;
+    v << readParams << abonado;
     db::exec(c,
              kColumns + QStringLiteral("SELECT (SELECT COALESCE(max(id_historial), 0) FROM valores_historial) + "
-                                       "ROW_NUMBER() OVER (ORDER BY av.id_item), ?, av.id_abonado, NULL, a.id_panel, "
-                                       "av.id_seccion, av.id_item, av.valor, n.column2, ?, ? "
-                                       "FROM abonados_valores av JOIN abonados a ON a.id_abonado = av.id_abonado "
-                                       "JOIN %1 AS n ON n.column1 = av.id_item OR n.column1 < 1 "
-                                       "WHERE av.id_abonado = ? AND av.id_seccion = ? "
-                                       "AND COALESCE(av.valor, '') <> COALESCE(n.column2, '')")
-                            .arg(sent),
+                                       "ROW_NUMBER() OVER (ORDER BY n.column1, av.id_item), ?, av.id_abonado, NULL, "
+                                       "a.id_panel, av.id_seccion, av.id_item, av.valor, n.column4, ?, ? "
+                                       "FROM %1 AS n JOIN abonados_valores av ON av.id_seccion = n.column2 "
+                                       "AND (n.column3 = av.id_item OR n.column3 < 1) "
+                                       "JOIN abonados a ON a.id_abonado = av.id_abonado "
+                                       "WHERE av.id_abonado = ? AND COALESCE(av.valor, '') <> COALESCE(n.column4, '')")
+                            .arg(read),
              v);
 }
 

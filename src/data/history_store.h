@@ -73,14 +73,23 @@ void recordTemplateCreated(const QSqlDatabase& c, const Stamp& s, int configurac
 // "subir" when it acknowledged them (onlyMarked), or all of them once a
 // read-back has proven the sections. Call it before the marks are cleared.
 void recordUpload(const QSqlDatabase& c, const Stamp& s, int abonado, const QList<int>& sections, bool onlyMarked);
-// A subscriber's section about to be stored from the panel (`items`: item
-// and value; item 0 gives every item of the section that value): a row for
-// every stored value that will change, in one statement. Throws db::Error.
-void recordSection(const QSqlDatabase& c, const Stamp& s, int abonado, int seccion,
-                   const QList<QPair<int, QString>>& items);
-// `items` as a table of the statement (column1 the item, column2 the
-// value), its values appended to `params`.
-QString sectionItems(const QList<QPair<int, QString>>& items, QVariantList& params);
+// A value read from a panel (item 0: one value for every item of the
+// section).
+struct ReadValue {
+    int seccion = 0;
+    int item = 0;
+    QString valor;
+};
+// `values` as a table of a statement: column1 the place of the value's
+// section among them (sections in the order first given), column2 the
+// section, column3 the item, column4 the value; its values appended to
+// `params`.
+QString readTable(const QSqlDatabase& c, const QList<ReadValue>& values, QVariantList& params);
+// A subscriber's values about to be stored from the panel (`read`, `readParams`:
+// a table of readTable): a row for every stored value that will change, in
+// one statement, numbered after the highest so far by section in the order
+// read, then by item. Throws db::Error.
+void recordRead(const QSqlDatabase& c, const Stamp& s, int abonado, const QString& read, const QVariantList& readParams);
 // The owner is gone; its rows stay, marked as deleted, until purged.
 void markDeleted(const QSqlDatabase& c, const values::Owner& o);
 

@@ -115,39 +115,43 @@ bool SqlLinkStore::verifyUploads()
     }
 }
 
-bool SqlLinkStore::storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items)
+bool SqlLinkStore::storeSections(qint32 abonado, const QList<LinkSectionRead>& sections)
 {
-    if (items.isEmpty())
+    QList<history::ReadValue> read;
+    for (const LinkSectionRead& s : sections)
+        for (const auto& [item, valor] : s.items)
+            read.append({s.seccion, item, valor});
+    if (read.isEmpty())
         return true;
     try {
-        // Two statements, however many values: the history of the values
+        // One transaction for the sections of an answer, two statements per
+        // batch of values however many sections: the history of the values
         // that change, read from the stored ones, then the values and their
-        // marks. Reading the section first and writing row by row cost more
-        // than the values themselves.
+        // marks. A commit (a disk sync) per section, or a statement per
+        // value, cost more than the values themselves.
+        const history::Stamp stamp{history::origin::panel(), m_usuario};
+        constexpr qsizetype perStatement = 224; // 896 bound values, under either engine's limit
         db::Transaction t(m_c);
-        history::recordSection(m_c, history::Stamp{history::origin::panel(), m_usuario}, abonado, seccion, items);
-        writeSection(abonado, seccion, items);
+        for (qsizetype from = 0; from < read.size(); from += perStatement) {
+            QVariantList v;
+            const QString table = history::readTable(m_c, read.mid(from, perStatement), v);
+            history::recordRead(m_c, stamp, abonado, table, v);
+            // Only what differs is written (null and empty read alike); an
+            // unchanged value only loses its mark.
+            v << abonado;
+            db::exec(m_c,
+                     QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = CASE WHEN COALESCE(valor, '') = "
+                                    "COALESCE(n.column4, '') THEN valor ELSE n.column4 END FROM %1 AS n "
+                                    "WHERE id_abonado = ? AND id_seccion = n.column2 AND (n.column3 = id_item OR n.column3 < 1) "
+                                    "AND (id_estado <> 0 OR COALESCE(valor, '') <> COALESCE(n.column4, ''))")
+                         .arg(table),
+                     v);
+        }
         t.commit();
         return true;
     } catch (const db::Error& e) {
         return failed(e);
     }
-}
-
-void SqlLinkStore::writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items)
-{
-    // Only what differs is written (null and empty read alike); an
-    // unchanged value only loses its mark.
-    QVariantList v;
-    const QString sent = history::sectionItems(items, v);
-    v << abonado << seccion;
-    db::exec(m_c,
-             QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = CASE WHEN COALESCE(valor, '') = "
-                            "COALESCE(n.column2, '') THEN valor ELSE n.column2 END FROM %1 AS n "
-                            "WHERE id_abonado = ? AND id_seccion = ? AND (n.column1 = id_item OR n.column1 < 1) "
-                            "AND (id_estado <> 0 OR COALESCE(valor, '') <> COALESCE(n.column2, ''))")
-                 .arg(sent),
-             v);
 }
 
 bool SqlLinkStore::storeEvents(const QList<LinkEventRow>& rows)

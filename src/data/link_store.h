@@ -32,6 +32,12 @@ struct LinkValueRow {
     int item = 0;
 };
 
+// The values read for one section (item 0: one value for the whole section).
+struct LinkSectionRead {
+    int seccion = 0;
+    QList<QPair<int, QString>> items;
+};
+
 struct LinkEventRow {
     qint32 abonado = 0;
     qint32 panel = 0;
@@ -55,10 +61,14 @@ public:
     // The same once a read-back has proven the sections: the history says
     // the panel holds every value of them.
     virtual bool sectionsVerified(qint32 abonado, const QList<int>& sections) = 0;
-    // Stores the values read for one section (item 0: one value for the
-    // whole section) and clears its marks, all or none; a value that changes
-    // gets its history row.
-    virtual bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) = 0;
+    // Stores the values read for these sections (each one once; those one
+    // answer completed) and clears their marks, all or none; a value that
+    // changes gets its history row.
+    virtual bool storeSections(qint32 abonado, const QList<LinkSectionRead>& sections) = 0;
+    bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items)
+    {
+        return storeSections(abonado, {{seccion, items}});
+    }
     // Stores event records (those of one or more answers) in order, all or none.
     virtual bool storeEvents(const QList<LinkEventRow>& rows) = 0;
     // The station's setting: uploads are read back (true when unreadable).
@@ -84,7 +94,7 @@ public:
     std::optional<QList<LinkValueRow>> transferValues(qint32 abonado) override;
     bool sectionsWritten(qint32 abonado, const QList<int>& sections) override;
     bool sectionsVerified(qint32 abonado, const QList<int>& sections) override;
-    bool storeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items) override;
+    bool storeSections(qint32 abonado, const QList<LinkSectionRead>& sections) override;
     bool storeEvents(const QList<LinkEventRow>& rows) override;
     bool verifyUploads() override;
     bool remarkForUpload(qint32 abonado, const QList<int>& sections) override;
@@ -92,9 +102,6 @@ public:
     bool rememberPanelBytes(qint32 abonado, const QByteArray& bytes, const QByteArray& known) override;
 
 private:
-    // Sets the values that differ and clears the marks of all of them, in
-    // one statement.
-    void writeSection(qint32 abonado, int seccion, const QList<QPair<int, QString>>& items);
     bool failed(const db::Error& e);
     QSqlDatabase m_c;
     int m_usuario;

@@ -289,7 +289,7 @@ private:
     void holdEvents(const QList<LinkEventRow>& rows);
     bool storeHeldEvents();
     void eventsDone();
-    bool storeSection(int section);
+    bool storeSections(const QList<int>& sections);
     void progressStep();
     void finishProgress();
     void showProgress();

@@ -176,23 +176,23 @@ void PanelLink::takeMemoryAnswer(int count)
     }
     // Every section of the run that has no address left to read is stored:
     // in address order that is each one ending here, and after a run read
-    // again also the ones it corrected. A section that cannot be stored
-    // keeps its marks in the database; the others go on. One message for
-    // the answer, however many sections failed.
-    bool failed = false;
-    QList<int> touched;
+    // again also the ones it corrected. The sections of one answer are
+    // stored together, all or none: those that cannot be stored keep their
+    // marks in the database, and the transfer stops with one message.
+    QList<int> touched, complete;
     for (int a = m_transfer.runStart; a < m_transfer.runEnd; ++a) {
         const int s = m_transfer.addressSection[size_t(a)];
         if (s != NoSection && !touched.contains(s))
             touched << s;
     }
     for (int s : std::as_const(touched)) {
-        bool complete = true;
-        for (int a = 0; a < MemorySize && complete; ++a)
-            complete = !(m_transfer.addressSection[size_t(a)] == s && m_transfer.transferMarks[size_t(a)] == -1);
-        if (complete && !storeSection(s))
-            failed = true;
+        bool done = true;
+        for (int a = 0; a < MemorySize && done; ++a)
+            done = !(m_transfer.addressSection[size_t(a)] == s && m_transfer.transferMarks[size_t(a)] == -1);
+        if (done)
+            complete << s;
     }
+    const bool failed = !storeSections(complete);
     m_transfer.runEnd = m_transfer.runStart;
     if (failed)
         unexpectedErrorInAnswer();
@@ -231,19 +231,23 @@ void PanelLink::unexpectedErrorInAnswer()
     queueMessage(QStringLiteral("Error"), text, MessageService::Icon::Critical);
 }
 
-bool PanelLink::storeSection(int id_seccion)
+bool PanelLink::storeSections(const QList<int>& sections)
 {
-    const SectionValues items =
-        sectionValues(m_transfer.memoryImage.data(), m_transfer.addressSection.data(), m_transfer.addressType.data(), MemorySize, id_seccion);
-    if (std::find(m_transfer.addressSection.begin(), m_transfer.addressSection.end(), qint16(id_seccion)) == m_transfer.addressSection.end())
+    QList<LinkSectionRead> read;
+    for (const int s : sections)
+        read.append({s, sectionValues(m_transfer.memoryImage.data(), m_transfer.addressSection.data(),
+                                      m_transfer.addressType.data(), MemorySize, s)});
+    if (read.isEmpty())
         return true;
-    if (!m_host || !m_host->linkStore()->storeSection(m_subscriber.number, id_seccion, items))
+    if (!m_host || !m_host->linkStore()->storeSections(m_subscriber.number, read))
         return false;
     // A section stored again (read again after a doubled answer) is no
     // further progress.
-    if (!m_transfer.storedSections.contains(id_seccion)) {
-        m_transfer.storedSections.insert(id_seccion);
-        progressStep();
+    for (const int s : sections) {
+        if (!m_transfer.storedSections.contains(s)) {
+            m_transfer.storedSections.insert(s);
+            progressStep();
+        }
     }
     return true;
 }

@@ -25,31 +25,28 @@ void SearchRowsModel::load(const QSqlDatabase& c, SearchMode mode, int id_usuari
     for (const QString& f : info.orderColumns)
         orderAt << indexOf(f);
 
-    const searchlists::Rows read = searchlists::read(c, info.list, id_usuario);
+    searchlists::Rows read = searchlists::read(c, info.list, id_usuario);
     Q_ASSERT(read.columns == columns);
-    const QList<int>& ids = read.ids;
     const QList<QString>& cells = read.cells;
-    const int rows = int(ids.size());
-    const QList<int> sorted = spanishOrder(rows, int(orderAt.size()), [&](int r, int p) {
+    QList<int> sorted = spanishOrder(int(read.ids.size()), int(orderAt.size()), [&](int r, int p) {
         return cells.at(qsizetype(r) * columns + orderAt.at(p));
     });
 
     beginResetModel();
     m_columns = info.columns;
     m_filterAt = filterAt;
-    m_ids.clear();
-    m_cells.clear();
+    m_ids = std::move(read.ids);
+    m_cells = std::move(read.cells);
+    m_order = std::move(sorted);
     // Folded when first filtered: opening does not wait for it.
     m_folded.clear();
-    m_ids.reserve(rows);
-    m_cells.reserve(cells.size());
-    for (int r : sorted) {
-        m_ids << ids.at(r);
-        const QString* row = cells.constData() + qsizetype(r) * columns;
-        for (int i = 0; i < columns; ++i)
-            m_cells << row[i];
-    }
     endResetModel();
+}
+
+int SearchRowsModel::rowOf(int id) const
+{
+    const qsizetype r = m_ids.indexOf(id);
+    return r < 0 ? -1 : int(m_order.indexOf(int(r)));
 }
 
 void SearchRowsModel::foldRows() const
@@ -71,25 +68,15 @@ void SearchRowsModel::sortBy(int column, Qt::SortOrder order)
     const qsizetype columns = m_columns.size();
     if (column < 0 || column >= columns)
         return;
-    const QList<int> sorted = spanishOrder(int(m_ids.size()), 1,
-                                           [&](int r, int) { return m_cells.at(r * columns + column); }, order);
-    QList<int> ids;
-    QList<QString> cells, folded;
-    ids.reserve(m_ids.size());
-    cells.reserve(m_cells.size());
-    folded.reserve(m_folded.size());
-    const bool wasFolded = m_folded.size() == m_ids.size();
-    for (int r : sorted) {
-        ids << m_ids.at(r);
-        for (qsizetype i = 0; i < columns; ++i)
-            cells << m_cells.at(r * columns + i);
-        if (wasFolded)
-            folded << m_folded.at(r);
-    }
+    // From the current order, so that rows alike keep their places.
+    const QList<int> sorted = spanishOrder(int(m_order.size()), 1,
+                                           [&](int r, int) { return cell(r, column); }, order);
+    QList<int> placed;
+    placed.reserve(m_order.size());
+    for (int r : sorted)
+        placed << m_order.at(r);
     beginResetModel();
-    m_ids = std::move(ids);
-    m_cells = std::move(cells);
-    m_folded = std::move(folded);
+    m_order = std::move(placed);
     endResetModel();
 }
 
@@ -108,7 +95,7 @@ QVariant SearchRowsModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= m_ids.size() || index.column() >= m_columns.size())
         return {};
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return m_cells.at(qsizetype(index.row()) * m_columns.size() + index.column());
+        return cell(index.row(), index.column());
     return {};
 }
 
@@ -129,7 +116,7 @@ bool SearchRowsModel::matches(int row, const QString& foldedText) const
 {
     if (m_folded.size() != m_ids.size())
         foldRows();
-    return !foldedText.contains(kSeparator) && m_folded.at(row).contains(foldedText);
+    return !foldedText.contains(kSeparator) && m_folded.at(m_order.at(row)).contains(foldedText);
 }
 
 void SearchFilterProxy::setContains(const QString& text)

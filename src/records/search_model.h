@@ -25,9 +25,12 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The number in column 0 of `row`, and the row of a number (-1: none).
-    int idAt(int row) const { return m_ids.value(row); }
-    int rowOf(int id) const { return int(m_ids.indexOf(id)); }
-    const QString& cell(int row, int column) const { return m_cells.at(qsizetype(row) * m_columns.size() + column); }
+    int idAt(int row) const { return row >= 0 && row < m_order.size() ? m_ids.at(m_order.at(row)) : 0; }
+    int rowOf(int id) const;
+    const QString& cell(int row, int column) const
+    {
+        return m_cells.at(qsizetype(m_order.at(row)) * m_columns.size() + column);
+    }
     // Orders the rows by one column as Spanish text, numbers as numbers.
     void sortBy(int column, Qt::SortOrder order);
     // True when `foldedText` (already passed through textrules::searchKey) is contained
@@ -40,9 +43,12 @@ private:
 
     QList<SearchModeInfo::Column> m_columns;
     QList<int> m_filterAt; // the mode's filter columns
+    // The rows as read, never moved: ordering the list orders m_order (the
+    // row read shown at each place), which costs less than moving the texts.
     QList<int> m_ids;
     QList<QString> m_cells;  // display texts, row after row
-    // Per row, the folded filter columns joined by a character no typed
+    QList<int> m_order;
+    // Per row read, the folded filter columns joined by a character no typed
     // text holds, so one search covers them all without matching across two.
     // Empty until the first filter needs it.
     mutable QList<QString> m_folded;

@@ -3,6 +3,7 @@
 // trace; the window's filters, the purge, and history outliving its owner.
 
 #include "testsupport.h"
+#include "common/fault_injector.h"
 
 #include "session/mdl_main.h"
 #include "data/catalogue_merge_store.h"
@@ -190,6 +191,27 @@ private slots:
             t.commit();
         }
         QCOMPARE(count("origen = 'panel' AND id_usuario = 4 AND id_item = 7 AND valor_nuevo = '077'"), 1);
+
+        // The sections one answer completes, stored together: numbered
+        // section by section in the order read, and all or none.
+        db::exec(c(), "INSERT INTO abonados_valores (id_abonado, id_seccion, id_item, valor, id_estado) "
+                      "VALUES (?, 901, 1, '000', -1), (?, 901, 2, '000', -1)",
+                 {a, a});
+        const qint64 last = db::scalar(c(), "SELECT max(id_historial) FROM valores_historial").toLongLong();
+        QVERIFY(link.storeSections(a, {{901, {{1, QStringLiteral("101")}, {2, QStringLiteral("102")}}},
+                                       {900, {{1, QStringLiteral("901")}}}}));
+        QCOMPARE(count("id_historial > ?", {last}), 3);
+        QCOMPARE(count("id_historial = ? + 2 AND id_seccion = 901 AND id_item = 2 AND valor_nuevo = '102'", {last}), 1);
+        QCOMPARE(count("id_historial = ? + 3 AND id_seccion = 900 AND id_item = 1 AND valor_nuevo = '901'", {last}), 1);
+        {
+            // The second value written fails: the first section stays as it
+            // was, with no history row for either.
+            FaultInjector full(c(), FaultInjector::Kind::DiskFull, 2, {"abonados_valores"});
+            const int rows = count();
+            QVERIFY(!link.storeSections(a, {{901, {{1, QStringLiteral("201")}}}, {900, {{1, QStringLiteral("902")}}}}));
+            QCOMPARE(count(), rows);
+            QCOMPARE(value(a, 901, 1), QStringLiteral("101"));
+        }
     }
 
     // The catalogue merge records template 1's new and changed values.

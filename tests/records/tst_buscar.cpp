@@ -92,6 +92,9 @@ void tst_buscar::readsEveryRowInSpanishOrder()
     QCOMPARE(rows.idAt(0), 603);
     QCOMPARE(rows.idAt(601), 602);
     QCOMPARE(rows.idAt(602), 601);
+    // Texts and numbers read as shown, wherever the list was ordered from.
+    QCOMPARE((QStringList{rows.cell(0, 0), rows.cell(0, 2), rows.cell(601, 2)}), (QStringList{"603", "ÁLVAREZ", "BENÍTEZ"}));
+    QCOMPARE(rows.rowOf(602), 601);
 }
 
 void tst_buscar::filterIsEnterOnlyContainsAndIgnoresCaseAndAccents()
