@@ -125,7 +125,8 @@ void w_tareas_resultados::refreshJobs()
     cbx_tarea->clear();
     cbx_tarea->addItem(QStringLiteral("(todas)"), qint64(0));
     try {
-        for (const jobs::Job& j : jobs::listJobs(m_ctx.main.db()))
+        // A job's name may name subscribers of groups the operator may not see.
+        for (const jobs::Job& j : jobs::listJobs(m_ctx.main.db(), m_ctx.main.currentUser()))
             cbx_tarea->addItem(j.name, j.id);
     } catch (const db::Error& e) {
         m_ctx.messages.showError(QStringLiteral("No se pudieron leer las tareas.\n%1").arg(e.text()));

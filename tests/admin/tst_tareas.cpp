@@ -176,7 +176,8 @@ private slots:
     }
 
     // An operator limited to a group is offered only it in the filter,
-    // sees only the jobs within it, and its jobs keep the group.
+    // sees only the jobs within it, in Programadas and in the results'
+    // job list, and its jobs keep the group.
     void limitedOperatorsJobs()
     {
         TestStation st;
@@ -192,6 +193,7 @@ private slots:
         w_tareas w(st.ctx);
         w_tareas_programadas& p = *w.programadas;
         QCOMPARE(p.dg_tareas->count(), 0);
+        QCOMPARE(w.resultados->cbx_tarea->count(), 1);
         QCOMPARE(p.cbx_filtro_grupo->count(), 2);
         QCOMPARE(p.cbx_filtro_grupo->itemText(0), "(todos)");
         QCOMPARE(p.cbx_filtro_grupo->itemText(1), "S - Sur");
