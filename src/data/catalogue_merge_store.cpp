@@ -291,7 +291,9 @@ void loadRowsIntoFile(sqlite3* h, const std::vector<const QVariantList*>& rows, 
 void RowWriter::loadRows(const std::vector<const QVariantList*>& rows, const std::function<void()>& loaded)
 {
     const MergeTable& t = m_table;
-    QStringList defs{QStringLiteral("n BIGINT PRIMARY KEY")}, cols{QStringLiteral("n")};
+    // On a file an INTEGER key is the row's own number: no index of its own
+    // to keep up for every row loaded.
+    QStringList defs{QStringLiteral("n INTEGER PRIMARY KEY")}, cols{QStringLiteral("n")};
     for (const MergeColumn& c : t.columns) {
         defs << columnSql(c.name) + (c.numeric ? QStringLiteral(" BIGINT") : QStringLiteral(" TEXT"));
         cols << columnSql(c.name);
@@ -339,13 +341,26 @@ std::optional<qint64> RowWriter::applyAll(const std::vector<const QVariantList*>
     if (rows.empty())
         return 0;
     const MergeTable& t = m_table;
-    // A key the batch repeats: looked for here, where it costs a hash per row.
-    QSet<QString> seen;
+    // A key the batch repeats: looked for here, where it costs a hash per
+    // row. Numbers go in as their bytes, texts with their length: no two
+    // different keys are alike, and no number is written out as text.
+    QSet<QByteArray> seen;
     seen.reserve(qsizetype(rows.size()));
+    QByteArray key;
     for (const QVariantList* r : rows) {
-        QString key;
-        for (int k = 0; k < t.keyCount; ++k)
-            key += r->at(k).toString() + QChar(0x1f);
+        key.clear();
+        for (int k = 0; k < t.keyCount; ++k) {
+            const QVariant& v = r->at(k);
+            if (t.columns[size_t(k)].numeric) {
+                const qint64 n = v.toLongLong();
+                key.append(reinterpret_cast<const char*>(&n), sizeof n);
+            } else {
+                const QString text = v.toString();
+                const qint64 length = text.size();
+                key.append(reinterpret_cast<const char*>(&length), sizeof length);
+                key.append(reinterpret_cast<const char*>(text.constData()), text.size() * qsizetype(sizeof(QChar)));
+            }
+        }
         if (seen.contains(key))
             return std::nullopt;
         seen.insert(key);

@@ -20,6 +20,23 @@ qint64 lastKey(const QSqlDatabase& c)
     return db::scalar(c, QStringLiteral("SELECT COALESCE(max(id_historial), 0) FROM valores_historial")).toLongLong();
 }
 
+// How rows inserted by one statement are numbered after the highest so far,
+// in `order`: a file numbers a row given no key so itself, in the order the
+// rows come, which spares a window over them (as costly to prepare as the
+// rest of a small statement, and a sort of a large one); a server counts on
+// from the highest, read in the statement.
+struct Numbering {
+    QString key, orderBy;
+};
+Numbering numbering(const QSqlDatabase& c, const QString& order)
+{
+    if (db::engine(c) != db::Engine::PostgreSQL)
+        return {QStringLiteral("NULL"), QStringLiteral(" ORDER BY ") + order};
+    return {QStringLiteral("(SELECT COALESCE(max(id_historial), 0) FROM valores_historial) + ROW_NUMBER() OVER (ORDER BY %1)")
+                .arg(order),
+            QString()};
+}
+
 QVariant user(const Stamp& s)
 {
     return s.usuario > 0 ? QVariant(s.usuario) : QVariant(QMetaType(QMetaType::Int));
@@ -110,14 +127,16 @@ void recordMerged(const QSqlDatabase& c, const Stamp& s, const QString& rows)
 {
     // As Batch::add keeps them: a new value always, a stored one when it
     // changes (null and empty read alike).
+    db::lockNewKeys(c, QStringLiteral("valores_historial"));
+    const Numbering k = numbering(c, QStringLiteral("u.n"));
     db::exec(c,
-             kColumns + QStringLiteral("SELECT ? + ROW_NUMBER() OVER (ORDER BY u.n), ?, NULL, 1, u.id_panel, u.id_seccion, "
+             kColumns + QStringLiteral("SELECT %2, ?, NULL, 1, u.id_panel, u.id_seccion, "
                                        "u.id_item, cv.valor, u.valor, ?, ? FROM %1 u LEFT JOIN configuraciones_valores cv "
                                        "ON cv.id_configuracion = 1 AND cv.id_panel = u.id_panel "
                                        "AND cv.id_seccion = u.id_seccion AND cv.id_item = u.id_item "
-                                       "WHERE cv.id_item IS NULL OR COALESCE(cv.valor, '') <> COALESCE(u.valor, '')")
-                            .arg(rows),
-             {lastKey(c), s.fecha, s.origen, user(s)});
+                                       "WHERE (cv.id_item IS NULL OR COALESCE(cv.valor, '') <> COALESCE(u.valor, ''))%3")
+                            .arg(rows, k.key, k.orderBy),
+             {s.fecha, s.origen, user(s)});
 }
 
 void recordTemplateCreated(const QSqlDatabase& c, const Stamp& s, int configuracion)
@@ -177,15 +196,15 @@ void recordRead(const QSqlDatabase& c, const Stamp& s, int abonado, const QStrin
     db::lockNewKeys(c, QStringLiteral("valores_historial"));
     QVariantList v{s.fecha, s.origen, user(s)};
     v << readParams << abonado;
+    const Numbering k = numbering(c, QStringLiteral("n.column1, av.id_item"));
     db::exec(c,
-             kColumns + QStringLiteral("SELECT (SELECT COALESCE(max(id_historial), 0) FROM valores_historial) + "
-                                       "ROW_NUMBER() OVER (ORDER BY n.column1, av.id_item), ?, av.id_abonado, NULL, "
+             kColumns + QStringLiteral("SELECT %2, ?, av.id_abonado, NULL, "
                                        "a.id_panel, av.id_seccion, av.id_item, av.valor, n.column4, ?, ? "
                                        "FROM %1 AS n JOIN abonados_valores av ON av.id_seccion = n.column2 "
                                        "AND (n.column3 = av.id_item OR n.column3 < 1) "
                                        "JOIN abonados a ON a.id_abonado = av.id_abonado "
-                                       "WHERE av.id_abonado = ? AND COALESCE(av.valor, '') <> COALESCE(n.column4, '')")
-                            .arg(read),
+                                       "WHERE av.id_abonado = ? AND COALESCE(av.valor, '') <> COALESCE(n.column4, '')%3")
+                            .arg(read, k.key, k.orderBy),
              v);
 }
 
