@@ -17,6 +17,7 @@
 #include <QTimeZone>
 
 #include <libpq-fe.h>
+#include <memory>
 #include <sqlite3.h>
 
 static void initDataResources() { Q_INIT_RESOURCE(data); }
@@ -650,6 +651,50 @@ QSqlQuery exec(const QSqlDatabase& c, const QString& sql, const QVariantList& va
 QSqlQuery execWhole(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
 {
     return run(c, sql, values, false);
+}
+
+void execWrite(const QSqlDatabase& c, const QString& sql, const QVariantList& values)
+{
+    sqlite3* const h = sqliteHandle(c);
+    if (!h) {
+        exec(c, sql, values);
+        return;
+    }
+    // The engine's text and code as the driver would report them, so that a
+    // full disk or a locked file reads the same either way.
+    const auto fail = [&](int code) {
+        return errorOf(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(h)), QSqlError::StatementError,
+                                 QString::number(code)),
+                       c, sql);
+    };
+    const QByteArray text = sql.toUtf8();
+    sqlite3_stmt* st = nullptr;
+    const int prepared = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st, nullptr);
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> owned(st, sqlite3_finalize);
+    if (prepared != SQLITE_OK)
+        throw fail(prepared);
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& v = values.at(i);
+        int rc = SQLITE_OK;
+        if (v.isNull()) {
+            rc = sqlite3_bind_null(st, i + 1);
+        } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Bool ||
+                   v.typeId() == QMetaType::UInt) {
+            rc = sqlite3_bind_int64(st, i + 1, v.toLongLong());
+        } else if (v.typeId() == QMetaType::Double) {
+            rc = sqlite3_bind_double(st, i + 1, v.toDouble());
+        } else {
+            const QByteArray t = v.toString().toUtf8();
+            rc = sqlite3_bind_text(st, i + 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        }
+        if (rc != SQLITE_OK)
+            throw fail(rc);
+    }
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW)
+        rc = sqlite3_step(st);
+    if (rc != SQLITE_DONE)
+        throw fail(rc);
 }
 
 bool next(QSqlQuery& q)

@@ -1,5 +1,6 @@
 #include "data/history_store.h"
 
+#include "data/db_file.h"
 #include "data/oplog_store.h"
 
 namespace history {
@@ -197,7 +198,7 @@ void recordRead(const QSqlDatabase& c, const Stamp& s, int abonado, const QStrin
     QVariantList v{s.fecha, s.origen, user(s)};
     v << readParams << abonado;
     const Numbering k = numbering(c, QStringLiteral("n.column1, av.id_item"));
-    db::exec(c,
+    db::execWrite(c,
              kColumns + QStringLiteral("SELECT %2, ?, av.id_abonado, NULL, "
                                        "a.id_panel, av.id_seccion, av.id_item, av.valor, n.column4, ?, ? "
                                        "FROM %1 AS n JOIN abonados_valores av ON av.id_seccion = n.column2 "

@@ -1,6 +1,7 @@
 #include "data/link_store.h"
 
 #include "data/db.h"
+#include "data/db_file.h"
 #include "data/history_store.h"
 #include "data/panel_image_store.h"
 #include "data/settings_store.h"
@@ -139,7 +140,7 @@ bool SqlLinkStore::storeSections(qint32 abonado, const QList<LinkSectionRead>& s
             // Only what differs is written (null and empty read alike); an
             // unchanged value only loses its mark.
             v << abonado;
-            db::exec(m_c,
+            db::execWrite(m_c,
                      QStringLiteral("UPDATE abonados_valores SET id_estado = 0, valor = CASE WHEN COALESCE(valor, '') = "
                                     "COALESCE(n.column4, '') THEN valor ELSE n.column4 END FROM %1 AS n "
                                     "WHERE id_abonado = ? AND id_seccion = n.column2 AND (n.column3 = id_item OR n.column3 < 1) "
