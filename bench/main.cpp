@@ -58,8 +58,15 @@ void dropServerDatabases()
 {
     if (g_serverDatabases.isEmpty())
         return;
-    for (const QString& name : std::as_const(g_serverDatabases))
-        db::exec(serverAdmin(), QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+    for (const QString& name : std::as_const(g_serverDatabases)) {
+        try {
+            db::exec(serverAdmin(), QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+        } catch (const db::Error&) {
+            // FORCE may not end the server's own autovacuum worker for a role
+            // that is not a superuser; a plain drop ends it itself.
+            db::exec(serverAdmin(), QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
+        }
+    }
     g_serverDatabases.clear();
     db::close(kAdmin);
 }
