@@ -676,7 +676,8 @@ void execWrite(const QSqlDatabase& c, const QString& sql, const QVariantList& va
     for (int i = 0; i < values.size(); ++i) {
         const QVariant& v = values.at(i);
         int rc = SQLITE_OK;
-        if (v.isNull()) {
+        // A null text is NULL, as the driver binds it.
+        if (v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isNull())) {
             rc = sqlite3_bind_null(st, i + 1);
         } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Bool ||
                    v.typeId() == QMetaType::UInt) {
