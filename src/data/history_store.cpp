@@ -25,12 +25,14 @@ qint64 lastKey(const QSqlDatabase& c)
 // in `order`: a file numbers a row given no key so itself, in the order the
 // rows come, which spares a window over them (as costly to prepare as the
 // rest of a small statement, and a sort of a large one); a server counts on
-// from the highest, read in the statement.
+// from the highest, read in the statement. Called inside the change's
+// transaction, like lastKey, and takes the same lock.
 struct Numbering {
     QString key, orderBy;
 };
 Numbering numbering(const QSqlDatabase& c, const QString& order)
 {
+    db::lockNewKeys(c, QStringLiteral("valores_historial"));
     if (db::engine(c) != db::Engine::PostgreSQL)
         return {QStringLiteral("NULL"), QStringLiteral(" ORDER BY ") + order};
     return {QStringLiteral("(SELECT COALESCE(max(id_historial), 0) FROM valores_historial) + ROW_NUMBER() OVER (ORDER BY %1)")
@@ -128,7 +130,6 @@ void recordMerged(const QSqlDatabase& c, const Stamp& s, const QString& rows)
 {
     // As Batch::add keeps them: a new value always, a stored one when it
     // changes (null and empty read alike).
-    db::lockNewKeys(c, QStringLiteral("valores_historial"));
     const Numbering k = numbering(c, QStringLiteral("u.n"));
     db::exec(c,
              kColumns + QStringLiteral("SELECT %2, ?, NULL, 1, u.id_panel, u.id_seccion, "
@@ -194,7 +195,6 @@ void recordRead(const QSqlDatabase& c, const Stamp& s, int abonado, const QStrin
 {
     // As Batch::add keeps them: a stored value that changes (null and empty
     // read alike), numbered after the highest so far in the same statement.
-    db::lockNewKeys(c, QStringLiteral("valores_historial"));
     QVariantList v{s.fecha, s.origen, user(s)};
     v << readParams << abonado;
     const Numbering k = numbering(c, QStringLiteral("n.column1, av.id_item"));
